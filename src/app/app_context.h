@@ -1,0 +1,41 @@
+#pragma once
+// The process-wide state of one program run: the platform it talks to, the prompter it
+// asks the user through, the start-up state and the drive table. The program owns one;
+// a test builds as many as it likes, each over its own simulated machine.
+
+#include <string>
+
+#include "discovery/drive_record.h"
+#include "platform/platform.h"
+#include "platform/prompter.h"
+
+namespace palvoro {
+
+// Set once during start-up.
+struct StartupState {
+  std::string programDir;     // the program's folder with its trailing separator
+  int osIsVistaOrLater = 0;   // major version 6 or more
+  int miniportMode = 0;       // 1 when the user is not an administrator
+};
+
+class AppContext {
+ public:
+  AppContext(Platform& platform, Prompter& prompter);
+  AppContext(const AppContext&) = delete;
+  AppContext& operator=(const AppContext&) = delete;
+
+  Platform& platform() { return m_platform; }
+  Prompter& prompter() { return m_prompter; }
+  StartupState& startup() { return m_startup; }
+  DriveTable& driveTable() { return m_driveTable; }
+  // The record the user selected; the table's first record when the index is out of range.
+  DriveRecord& selectedRecord();
+
+ private:
+  Platform& m_platform;
+  Prompter& m_prompter;
+  StartupState m_startup;
+  DriveTable m_driveTable{};
+};
+
+}  // namespace palvoro

@@ -1,0 +1,102 @@
+#pragma once
+// The ATA command record and every ATA command the system sends through ATA
+// pass-through, register by register. Each builder below maps its registers; the
+// senders apply the result rules (request only, ERR, the 4Fh/C2h SMART signature).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "platform/records.h"
+
+namespace palvoro {
+
+inline constexpr uint32_t kSectorBytes = 512;
+inline constexpr uint32_t kAtaTimeoutSeconds = 30;
+
+// ATA_PASS_THROUGH_EX immediately followed by one 512-byte data area.
+struct AtaCommandRecord {
+  ATA_PASS_THROUGH_EX header;
+  uint8_t data[kSectorBytes];
+};
+static_assert(sizeof(AtaCommandRecord) == 552);
+static_assert(offsetof(AtaCommandRecord, data) == 40);
+
+// The task-file registers in their pass-through order.
+struct AtaRegisters {
+  uint8_t features = 0;
+  uint8_t count = 0;
+  uint8_t lbaLow = 0;
+  uint8_t lbaMid = 0;
+  uint8_t lbaHigh = 0;
+  uint8_t device = 0;
+  uint8_t command = 0;
+};
+
+enum class AtaDirection { None, In, Out };
+
+// One command as it goes into the record.
+struct AtaCommand {
+  AtaRegisters current;
+  AtaRegisters previous;       // the high-order bytes of 48-bit commands
+  uint16_t flags = ATA_FLAGS_DRDY_REQUIRED;
+  AtaDirection direction = AtaDirection::None;
+  uint32_t dataBufferOffset = sizeof(ATA_PASS_THROUGH_EX);
+  uint32_t inSize = sizeof(ATA_PASS_THROUGH_EX);
+  uint32_t outSize = sizeof(ATA_PASS_THROUGH_EX);
+};
+
+// What came back: whether the request went through, and the returned registers
+// (command holds the status, features the error register).
+struct AtaReply {
+  bool requestOk = false;
+  AtaRegisters current;
+  AtaRegisters previous;
+  bool errSet() const { return (current.command & 0x01) != 0; }
+  bool smartSignature() const { return current.lbaMid == 0x4F && current.lbaHigh == 0xC2; }
+};
+
+// Fills a zeroed record from `command` (and the data area for data-out commands).
+void buildAtaRecord(const AtaCommand& command, const uint8_t* dataOut, AtaCommandRecord& record);
+// Sends one command with IOCTL_ATA_PASS_THROUGH; data-in commands copy the 512 data bytes
+// to `dataIn`.
+AtaReply sendAtaCommand(Platform& platform, Handle handle, const AtaCommand& command,
+                        const uint8_t* dataOut = nullptr, uint8_t* dataIn = nullptr);
+
+// Builders, one per command (registers in hexadecimal as ACS and the maker define them).
+AtaCommand identifyDeviceCommand(uint8_t unit);
+AtaCommand identifyDeviceUnit2Command();
+AtaCommand readLogExtIdentifyPage3Command();
+AtaCommand executeDeviceDiagnosticCommand(uint8_t unit);
+AtaCommand smartReadDataCommand(uint8_t unit);
+AtaCommand smartReadThresholdsCommand(uint8_t unit);
+AtaCommand smartEnableOperationsCommand(uint8_t unit);
+AtaCommand smartReturnStatusCommand(uint8_t unit);
+AtaCommand smartWriteLogSctCommand();
+AtaCommand readVerifySectorsExtCommand(uint8_t unit, uint64_t lba, uint16_t count);
+AtaCommand sanitizeBlockEraseExtCommand(uint8_t unit);
+AtaCommand sanitizeStatusExtCommand(uint8_t unit);
+AtaCommand dataSetManagementCommand(uint8_t opcode, uint8_t unit);
+
+inline constexpr uint8_t kDsmTrim = 0x06;    // DATA SET MANAGEMENT, 8-byte range entries
+inline constexpr uint8_t kDsmXl = 0x07;      // DATA SET MANAGEMENT XL, 16-byte range entries
+
+// IDENTIFY DEVICE of `unit` through ATA pass-through; request only.
+bool ataIdentify(Platform& platform, Handle handle, uint8_t unit, uint8_t (&reply)[kSectorBytes]);
+// IDENTIFY DEVICE with device register A2h (the second unit of a dual-unit drive).
+// Fails only when the request itself fails.
+bool ataIdentifyUnit2(Platform& platform, Handle handle, uint8_t (&reply)[kSectorBytes]);
+// READ LOG EXT of the IDENTIFY DEVICE data log, page 3. Fails only when the request fails.
+bool ataReadIdentifyDataLog(Platform& platform, Handle handle, uint8_t (&page)[kSectorBytes]);
+// EXECUTE DEVICE DIAGNOSTIC: true when the request succeeds and LBA mid/high come back
+// CDh/ABh, the answer of a bridge rather than a drive.
+bool ataDiagnosticSignatureIsBridge(Platform& platform, Handle handle, uint8_t unit);
+// SMART READ DATA (ERR checked) and READ THRESHOLDS (ERR and signature checked).
+bool ataSmartReadData(Platform& platform, Handle handle, uint8_t unit, uint8_t (&page)[kSectorBytes]);
+bool ataSmartReadThresholds(Platform& platform, Handle handle, uint8_t unit,
+                            uint8_t (&page)[kSectorBytes]);
+// SMART RETURN STATUS through pass-through: 1 good, 0 threshold exceeded, -1 failed.
+int ataSmartReturnStatusTri(Platform& platform, Handle handle, uint8_t unit);
+
+}  // namespace palvoro

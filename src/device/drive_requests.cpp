@@ -1,0 +1,170 @@
+#include "device/drive_requests.h"
+
+#include <array>
+#include <cstring>
+
+#include "device/ata_command.h"
+#include "device/drive_handle.h"
+#include "platform/ioctl_codes.h"
+#include "platform/records.h"
+
+namespace palvoro {
+namespace {
+
+constexpr uint32_t kReadWrite = GENERIC_READ | GENERIC_WRITE;
+constexpr uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Closes a handle when the request that opened it returns.
+class ScopedHandle {
+ public:
+  ScopedHandle(Platform& platform, Handle handle) : m_platform(platform), m_handle(handle) {}
+  ~ScopedHandle() {
+    if (m_handle != INVALID_HANDLE_VALUE) m_platform.closeHandle(m_handle);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  Handle get() const { return m_handle; }
+  bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+
+ private:
+  Platform& m_platform;
+  Handle m_handle;
+};
+
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool sendDsmBlock(Platform& platform, Handle handle, uint8_t opcode, uint8_t unit,
+                  const std::array<uint8_t, kSectorBytes>& block) {
+  const AtaReply r = sendAtaCommand(platform, handle, dataSetManagementCommand(opcode, unit), block.data());
+  return r.requestOk && !r.errSet();
+}
+
+}  // namespace
+
+std::string smartPathName(int physicalDriveNumber, bool miniportMode) {
+  if (miniportMode) return "\\\\.\\Scsi" + std::to_string((physicalDriveNumber >> 1) & 1) + ":";
+  return physicalDrivePath(physicalDriveNumber);
+}
+
+Handle openSmartPath(Platform& platform, int physicalDriveNumber, bool miniportMode) {
+  return platform.createFile(smartPathName(physicalDriveNumber, miniportMode), kReadWrite, kShareAll, OPEN_EXISTING,
+                             0);
+}
+
+bool deleteDriveLayout(Platform& platform, int physicalDriveNumber) {
+  ScopedHandle drive(platform,
+                     platform.createFile(physicalDrivePath(physicalDriveNumber), kReadWrite, kShareAll, OPEN_EXISTING,
+                                         FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING));
+  if (!drive.valid()) return false;
+  uint32_t returned = 0;
+  return platform.deviceIoControl(drive.get(), IOCTL_DISK_DELETE_DRIVE_LAYOUT, nullptr, 0, nullptr, 0, &returned);
+}
+
+int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber, bool miniportMode) {
+  ScopedHandle drive(platform, platform.createFile(smartPathName(physicalDriveNumber, miniportMode), kReadWrite,
+                                                   kShareAll, OPEN_EXISTING,
+                                                   FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING));
+  if (!drive.valid()) {
+    prompter.ask("Failed to update disk property!", kProductCaption, PromptIcon::None, PromptButtons::Ok);
+    return 0;
+  }
+  std::array<uint8_t, 260> layout{};
+  uint32_t returned = 0;
+  platform.deviceIoControl(drive.get(), IOCTL_DISK_GET_DRIVE_LAYOUT, nullptr, 0, layout.data(),
+                           static_cast<uint32_t>(layout.size()), &returned);
+  const bool updated =
+      platform.deviceIoControl(drive.get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
+  platform.sleep(1000);  // the disk stack re-reads the drive in the background
+  return updated ? 1 : 0;
+}
+
+void dismountFixedVolumes(Platform& platform) {
+  const uint32_t present = platform.logicalDrives();
+  const std::string windows = platform.windowsDirectory();
+  for (char letter = 'C'; letter <= 'Z'; ++letter) {
+    if ((present & (1u << (letter - 'A'))) == 0) continue;
+    const std::string root = std::string(1, letter) + ":\\";
+    if (platform.driveType(root) != DRIVE_FIXED) continue;
+    if (windows.size() >= 2 && root.compare(0, 2, windows, 0, 2) == 0) continue;
+    ScopedHandle volume(platform, platform.createFile(std::string("\\\\.\\") + letter + ":", kReadWrite, kShareAll,
+                                                      OPEN_EXISTING, 0));
+    if (!volume.valid()) continue;
+    uint32_t returned = 0;
+    platform.deviceIoControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned);
+  }
+}
+
+int systemDriveNumber(Platform& platform) {
+  const std::string windows = platform.windowsDirectory();
+  if (windows.size() < 2) return -1;
+  ScopedHandle volume(platform,
+                      platform.createFile("\\\\.\\" + windows.substr(0, 2), 0, kShareAll, OPEN_EXISTING, 0));
+  if (!volume.valid()) return -1;
+  STORAGE_DEVICE_NUMBER number{};
+  uint32_t returned = 0;
+  if (!platform.deviceIoControl(volume.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
+                                &returned)) {
+    return -1;
+  }
+  return static_cast<int>(number.DeviceNumber);
+}
+
+int sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function) {
+  ScopedHandle drive(platform, openSmartPath(platform, physicalDriveNumber, miniportMode));
+  if (!drive.valid()) return 4;
+  // SCT command: action code C013h (little-endian 13 C0), then the function byte.
+  std::array<uint8_t, kSectorBytes> data{};
+  data[0] = 0x13;
+  data[1] = 0xC0;
+  data[2] = function;
+  const AtaReply r = sendAtaCommand(platform, drive.get(), smartWriteLogSctCommand(), data.data());
+  return r.requestOk && !r.errSet() ? 0 : 4;
+}
+
+int trimRange(Platform& platform, const DriveRecord& record, bool miniportMode, uint8_t unit, uint64_t start,
+              uint64_t count) {
+  ScopedHandle drive(platform, openSmartPath(platform, record.physicalDriveNumber, miniportMode));
+  if (!drive.valid() || count == 0) return 4;
+  std::array<uint8_t, kSectorBytes> block{};
+  int entries = 0;
+  uint64_t lba = start;
+  uint64_t left = count;
+  while (left > 0) {
+    const uint32_t n = left > kTrimEntrySectors ? kTrimEntrySectors : static_cast<uint32_t>(left);
+    // Entry: 48-bit starting LBA (bytes 0-5, least significant first), then the
+    // 16-bit sector count (bytes 6-7).
+    uint8_t* e = block.data() + 8 * entries;
+    put32(e, static_cast<uint32_t>(lba & 0xFFFFFFFFu));
+    e[4] = static_cast<uint8_t>(lba >> 32);
+    e[5] = static_cast<uint8_t>(lba >> 40);
+    e[6] = static_cast<uint8_t>(n & 0xFF);
+    e[7] = static_cast<uint8_t>(n >> 8);
+    lba += n;
+    left -= n;
+    if (++entries == kTrimEntriesPerBlock) {
+      if (!sendDsmBlock(platform, drive.get(), kDsmTrim, unit, block)) return 21;
+      block.fill(0);
+      entries = 0;
+    }
+  }
+  if (entries > 0 && !sendDsmBlock(platform, drive.get(), kDsmTrim, unit, block)) return 21;
+  return 0;
+}
+
+int trimRangeXl(Platform& platform, const DriveRecord& record, bool miniportMode, uint8_t unit, uint64_t start,
+                uint64_t count) {
+  ScopedHandle drive(platform, openSmartPath(platform, record.physicalDriveNumber, miniportMode));
+  if (!drive.valid() || count == 0) return 4;
+  // One 16-byte entry: 64-bit starting LBA, then the 64-bit sector count, each as two
+  // 32-bit words, low first.
+  std::array<uint8_t, kSectorBytes> block{};
+  put32(block.data() + 0, static_cast<uint32_t>(start & 0xFFFFFFFFu));
+  put32(block.data() + 4, static_cast<uint32_t>(start >> 32));
+  put32(block.data() + 8, static_cast<uint32_t>(count & 0xFFFFFFFFu));
+  put32(block.data() + 12, static_cast<uint32_t>(count >> 32));
+  return sendDsmBlock(platform, drive.get(), kDsmXl, unit, block) ? 0 : 21;
+}
+
+}  // namespace palvoro

@@ -1,0 +1,50 @@
+#pragma once
+// Drive-level requests that open, use and close a handle of their own: the partition
+// table, disk properties, volume dismounts, the system drive's number, the maker's SCT
+// switch and TRIM.
+
+#include <cstdint>
+#include <string>
+
+#include "discovery/drive_record.h"
+#include "platform/platform.h"
+#include "platform/prompter.h"
+
+namespace palvoro {
+
+// The name the SMART path opens: "\\.\PhysicalDriveN", or for a user without
+// administrator rights the SCSI port "\\.\ScsiM:" with M = (N >> 1) AND 1.
+std::string smartPathName(int physicalDriveNumber, bool miniportMode);
+// Opens the SMART path as its commands do (read and write, share read and write, open
+// existing, no flags). INVALID_HANDLE_VALUE on failure.
+Handle openSmartPath(Platform& platform, int physicalDriveNumber, bool miniportMode);
+
+// Removes the drive's partition table (IOCTL_DISK_DELETE_DRIVE_LAYOUT). True on success.
+bool deleteDriveLayout(Platform& platform, int physicalDriveNumber);
+// Makes the system re-read the drive after its layout changed. Returns the result of
+// IOCTL_DISK_UPDATE_PROPERTIES (non-zero success), or 0 after telling the user
+// "Failed to update disk property!" when the drive does not open.
+int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber, bool miniportMode);
+// Dismounts every present fixed volume from C: up except the system one.
+void dismountFixedVolumes(Platform& platform);
+// Device number of the drive holding the Windows directory, or -1.
+int systemDriveNumber(Platform& platform);
+
+// The maker's SCT command (action C013h) that switches what a dual-unit drive reports:
+// function 1 on, 0 off. Returns 0, or 4 when the drive does not open, the request fails
+// or the drive answers ERR.
+int sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function);
+
+// TRIM (DATA SET MANAGEMENT 06h) of `count` sectors from `start` on `unit`, cut into
+// entries of 61440 sectors, 64 entries a block. Returns 0; 4 when the drive does not
+// open or there is nothing to trim; 21 at the first block the drive refuses.
+int trimRange(Platform& platform, const DriveRecord& record, bool miniportMode, uint8_t unit, uint64_t start,
+              uint64_t count);
+// The same with DATA SET MANAGEMENT XL (07h): one block holding one 16-byte entry.
+int trimRangeXl(Platform& platform, const DriveRecord& record, bool miniportMode, uint8_t unit, uint64_t start,
+                uint64_t count);
+
+inline constexpr uint32_t kTrimEntrySectors = 61440;  // F000h: the largest multiple of 4 KiB in 16 bits
+inline constexpr int kTrimEntriesPerBlock = 64;       // 8-byte entries in one 512-byte block
+
+}  // namespace palvoro

@@ -1,0 +1,27 @@
+#pragma once
+// Plain files on the real file system with Windows-shaped semantics (dispositions,
+// 64-bit positions, last-error values). Every backend hands plain paths to this class:
+// the result page and the help pages are real files even on the simulated machine.
+
+#include <cstdint>
+#include <string>
+
+namespace palvoro {
+
+class HostFiles {
+ public:
+  // Opens `path` as createFile would. Returns a descriptor, or -1 with `error` set.
+  static int open(const std::string& path, uint32_t access, uint32_t disposition, uint32_t& error);
+  static bool close(int fd);
+  static bool read(int fd, void* buffer, uint32_t size, uint32_t* bytesRead, uint32_t& error);
+  static bool write(int fd, const void* buffer, uint32_t size, uint32_t* bytesWritten,
+                    uint32_t& error);
+  // Moves the position; `newPosition` receives the position after the move.
+  static bool seek(int fd, int64_t distance, uint32_t moveMethod, uint64_t& newPosition,
+                   uint32_t& error);
+
+  // The one place where an errno becomes a last-error value.
+  static uint32_t errorFromErrno(int err);
+};
+
+}  // namespace palvoro

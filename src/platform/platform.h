@@ -1,0 +1,59 @@
+#pragma once
+// The operating-system seam. The whole system is written against these calls, shaped
+// like the Windows calls it was designed for: a handle in, byte buffers in and out, a
+// success flag and a per-thread last-error value. Backends: the simulated machine
+// (platform/sim) and, for real drives, Linux.
+//
+// Device names start with "\\.\" ("\\.\PhysicalDrive0", "\\.\C:"); every other path is a
+// plain file and reaches the real file system in every backend, because the result page
+// and the help pages are real files.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace palvoro {
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // CreateFileA. Returns INVALID_HANDLE_VALUE and sets the last error on failure.
+  virtual Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode,
+                            uint32_t disposition, uint32_t flags) = 0;
+  // CloseHandle.
+  virtual bool closeHandle(Handle handle) = 0;
+  // DeviceIoControl. `in` and `out` may be the same buffer, as the ATA command record is.
+  virtual bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                               void* out, uint32_t outSize, uint32_t* bytesReturned) = 0;
+  // SetFilePointer: a 64-bit distance as low part and optional high part. Returns the low
+  // part of the new position (the high part goes back through distanceHigh), or
+  // INVALID_SET_FILE_POINTER with a non-zero last error on failure; on success the last
+  // error is 0, so a position whose low part happens to be FFFFFFFFh can be told apart.
+  virtual uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                                  uint32_t moveMethod) = 0;
+  // ReadFile / WriteFile, synchronous.
+  virtual bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
+  virtual bool writeFile(Handle handle, const void* buffer, uint32_t size,
+                         uint32_t* bytesWritten) = 0;
+
+  // GetLogicalDrives: bit 0 is A:, bit 2 is C:, ...
+  virtual uint32_t logicalDrives() = 0;
+  // GetDriveTypeA for a root such as "C:\".
+  virtual uint32_t driveType(const std::string& root) = 0;
+  // GetWindowsDirectoryA, for example "C:\Windows".
+  virtual std::string windowsDirectory() = 0;
+  // GetVersion: the major version is in the low byte, the minor in the next.
+  virtual uint32_t version() = 0;
+  // Whether the process token lists the built-in Administrators group.
+  virtual bool userIsAdministrator() = 0;
+  // Sleep. The simulated machine advances its clock instead of waiting.
+  virtual void sleep(uint32_t milliseconds) = 0;
+
+  // The calling thread's last error, as GetLastError / SetLastError.
+  uint32_t lastError() const;
+  void setLastError(uint32_t error) const;
+};
+
+}  // namespace palvoro

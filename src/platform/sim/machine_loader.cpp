@@ -1,0 +1,313 @@
+// Reads a machine description (JSON) into a SimMachine. Every value is checked; a bad
+// one is refused with MachineDescriptionError naming the field, so a typo in a
+// description never turns into a silently different machine.
+
+#include <nlohmann/json.hpp>
+
+#include <limits>
+#include <set>
+
+#include "platform/sim/sim_machine.h"
+
+namespace palvoro::sim {
+namespace {
+
+using nlohmann::json;
+
+class Field {
+ public:
+  Field(const json& value, std::string path) : m_value(value), m_path(std::move(path)) {}
+
+  [[noreturn]] void refuse(const std::string& why) const {
+    throw MachineDescriptionError(m_path + ": " + why);
+  }
+  const std::string& path() const { return m_path; }
+  const json& raw() const { return m_value; }
+
+  // An object whose keys must all be among `allowed`.
+  void expectObject(std::initializer_list<const char*> allowed) const {
+    if (!m_value.is_object()) refuse("expected an object");
+    std::set<std::string> known(allowed.begin(), allowed.end());
+    for (auto it = m_value.begin(); it != m_value.end(); ++it) {
+      if (known.count(it.key()) == 0) {
+        throw MachineDescriptionError(m_path + "." + it.key() + ": unknown field");
+      }
+    }
+  }
+  bool has(const char* key) const { return m_value.contains(key); }
+  Field operator[](const char* key) const { return Field(m_value.at(key), m_path + "." + key); }
+  Field at(size_t i) const { return Field(m_value.at(i), m_path + "[" + std::to_string(i) + "]"); }
+  size_t arraySize() const {
+    if (!m_value.is_array()) refuse("expected an array");
+    return m_value.size();
+  }
+
+  // An unsigned number, given as a JSON number or as a "0x..." string.
+  uint64_t number(uint64_t max = std::numeric_limits<uint64_t>::max()) const {
+    uint64_t v = 0;
+    if (m_value.is_number_unsigned()) {
+      v = m_value.get<uint64_t>();
+    } else if (m_value.is_number_integer()) {
+      if (m_value.get<int64_t>() < 0) refuse("must not be negative");
+      v = static_cast<uint64_t>(m_value.get<int64_t>());
+    } else if (m_value.is_string()) {
+      const std::string s = m_value.get<std::string>();
+      if (s.size() < 3 || s.size() > 18 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) {
+        refuse("expected a number or a hexadecimal string such as \"0x1F\"");
+      }
+      for (size_t i = 2; i < s.size(); ++i) {
+        const char c = s[i];
+        int digit = 0;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else refuse("bad hexadecimal digit in \"" + s + "\"");
+        v = (v << 4) | static_cast<uint64_t>(digit);
+      }
+    } else {
+      refuse("expected a number");
+    }
+    if (v > max) refuse("value " + std::to_string(v) + " is above " + std::to_string(max));
+    return v;
+  }
+  bool boolean() const {
+    if (!m_value.is_boolean()) refuse("expected true or false");
+    return m_value.get<bool>();
+  }
+  std::string text(size_t maxLength = 256) const {
+    if (!m_value.is_string()) refuse("expected a string");
+    std::string s = m_value.get<std::string>();
+    if (s.size() > maxLength) refuse("longer than " + std::to_string(maxLength) + " characters");
+    return s;
+  }
+
+ private:
+  const json& m_value;
+  std::string m_path;
+};
+
+IdentitySpec readIdentity(const Field& f) {
+  f.expectObject({"model", "serial", "firmware", "sectors", "lba48", "smart", "trim", "sanitize", "sct",
+                  "rotationRate", "word106", "logicalSectorWords", "wwn", "word133", "words"});
+  IdentitySpec spec;
+  if (f.has("model")) spec.model = f["model"].text(40);
+  if (f.has("serial")) spec.serial = f["serial"].text(20);
+  if (f.has("firmware")) spec.firmware = f["firmware"].text(8);
+  if (!f.has("sectors")) f.refuse("sectors is required");
+  spec.sectors = f["sectors"].number(0xFFFFFFFFFFFFull);
+  if (spec.sectors == 0) f["sectors"].refuse("a drive has at least one sector");
+  if (f.has("lba48")) spec.lba48 = f["lba48"].boolean();
+  if (!spec.lba48 && spec.sectors > 0x0FFFFFFF) f["sectors"].refuse("needs lba48 above 268435455");
+  if (f.has("smart")) spec.smart = f["smart"].boolean();
+  if (f.has("trim")) spec.trim = f["trim"].boolean();
+  if (f.has("sanitize")) spec.sanitize = f["sanitize"].boolean();
+  if (f.has("sct")) spec.sct = f["sct"].boolean();
+  if (f.has("rotationRate")) spec.rotationRate = static_cast<uint16_t>(f["rotationRate"].number(0xFFFF));
+  if (f.has("word106")) spec.word106 = static_cast<uint16_t>(f["word106"].number(0xFFFF));
+  if (f.has("logicalSectorWords")) {
+    spec.logicalSectorWords = static_cast<uint32_t>(f["logicalSectorWords"].number(0xFFFFFFFF));
+  }
+  if (f.has("wwn")) spec.wwn = f["wwn"].number();
+  if (f.has("word133")) spec.word133 = static_cast<uint16_t>(f["word133"].number(0xFFFF));
+  if (f.has("words")) {
+    const Field words = f["words"];
+    if (!words.raw().is_object()) words.refuse("expected an object of word number to value");
+    for (auto it = words.raw().begin(); it != words.raw().end(); ++it) {
+      const Field w(it.value(), words.path() + "." + it.key());
+      int index = -1;
+      try {
+        size_t used = 0;
+        index = std::stoi(it.key(), &used);
+        if (used != it.key().size()) index = -1;
+      } catch (const std::exception&) {
+        index = -1;
+      }
+      if (index < 0 || index > 255) w.refuse("word numbers run from 0 to 255");
+      spec.words[index] = static_cast<uint16_t>(w.number(0xFFFF));
+    }
+  }
+  return spec;
+}
+
+void readSectorList(const Field& f, uint64_t sectors, SimMedia& media, bool unreadable) {
+  const size_t n = f.arraySize();
+  for (size_t i = 0; i < n; ++i) {
+    const Field e = f.at(i);
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (e.raw().is_array()) {
+      if (e.arraySize() != 2) e.refuse("a range is [first, last]");
+      first = e.at(0).number();
+      last = e.at(1).number();
+      if (last < first) e.refuse("last is before first");
+      if (last - first > 100000) e.refuse("ranges of more than 100000 sectors are not supported");
+    } else {
+      first = last = e.number();
+    }
+    if (last >= sectors) e.refuse("beyond the unit's " + std::to_string(sectors) + " sectors");
+    for (uint64_t s = first; s <= last; ++s) {
+      if (unreadable) media.markUnreadable(s);
+      else media.markUnwritable(s);
+    }
+  }
+}
+
+SimSmart readSmart(const Field& f) {
+  f.expectObject({"enabled", "attributes", "reportExceeded"});
+  SimSmart smart;
+  if (f.has("enabled")) smart.enabled = f["enabled"].boolean();
+  if (f.has("reportExceeded")) smart.reportExceeded = f["reportExceeded"].boolean();
+  if (f.has("attributes")) {
+    const Field list = f["attributes"];
+    const size_t n = list.arraySize();
+    if (n > 30) list.refuse("a SMART page holds at most 30 attributes");
+    for (size_t i = 0; i < n; ++i) {
+      const Field a = list.at(i);
+      a.expectObject({"id", "flags", "value", "worst", "raw", "threshold"});
+      SimAttribute attr;
+      if (!a.has("id")) a.refuse("id is required");
+      attr.id = static_cast<uint8_t>(a["id"].number(255));
+      if (attr.id == 0) a["id"].refuse("attribute id 0 marks an unused entry");
+      if (a.has("flags")) attr.flags = static_cast<uint16_t>(a["flags"].number(0xFFFF));
+      if (a.has("value")) attr.value = static_cast<uint8_t>(a["value"].number(255));
+      if (a.has("worst")) attr.worst = static_cast<uint8_t>(a["worst"].number(255));
+      if (a.has("raw")) attr.raw = a["raw"].number(0xFFFFFFFFFFFFull);
+      if (a.has("threshold")) attr.threshold = static_cast<uint8_t>(a["threshold"].number(255));
+      smart.attributes.push_back(attr);
+    }
+  }
+  return smart;
+}
+
+SimUnit readUnit(const Field& f) {
+  SimUnit unit;
+  if (!f.has("identity")) f.refuse("identity is required");
+  const IdentitySpec spec = readIdentity(f["identity"]);
+  unit.identify = makeIdentify(spec);
+  if (f.has("identitySwitched")) unit.identifySwitched = makeIdentify(readIdentity(f["identitySwitched"]));
+  uint32_t sectorSize = 512;
+  if (f.has("sectorSize")) {
+    sectorSize = static_cast<uint32_t>(f["sectorSize"].number(65536));
+    if (sectorSize < 512 || (sectorSize & (sectorSize - 1)) != 0) {
+      f["sectorSize"].refuse("a power of two from 512");
+    }
+  }
+  uint64_t mediaSectors = spec.sectors;
+  if (f.has("mediaSectors")) mediaSectors = f["mediaSectors"].number(0xFFFFFFFFFFFFull);
+  unit.media = SimMedia(mediaSectors, sectorSize);
+  if (f.has("capabilities")) unit.identifyLogPage3 = makeCapabilitiesPage(f["capabilities"].number());
+  if (f.has("smart")) unit.smart = readSmart(f["smart"]);
+  if (f.has("unreadable")) readSectorList(f["unreadable"], mediaSectors, unit.media, true);
+  if (f.has("unwritable")) readSectorList(f["unwritable"], mediaSectors, unit.media, false);
+  return unit;
+}
+
+#define PALVORO_UNIT_FIELDS \
+  "identity", "identitySwitched", "sectorSize", "mediaSectors", "capabilities", "smart", "unreadable", "unwritable"
+
+SimDrive readDrive(const Field& f) {
+  f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit",
+                  PALVORO_UNIT_FIELDS});
+  SimDrive drive;
+  if (!f.has("number")) f.refuse("number is required");
+  drive.number = static_cast<int>(f["number"].number(255));
+  const std::string transport = f.has("transport") ? f["transport"].text() : "ata";
+  if (transport != "ata") f["transport"].refuse("unknown transport \"" + transport + "\" (known: ata)");
+  drive.transport = Transport::Ata;
+  drive.ata.units[0] = readUnit(f);
+  if (f.has("secondUnit")) {
+    const Field second = f["secondUnit"];
+    second.expectObject({PALVORO_UNIT_FIELDS});
+    drive.ata.units[2] = readUnit(second);
+  }
+  if (f.has("bridgeSignature")) drive.ata.bridgeSignature = f["bridgeSignature"].boolean();
+  if (f.has("sctVendorSwitch")) drive.ata.sctVendorSwitch = f["sctVendorSwitch"].boolean();
+  if (f.has("dsmXl")) drive.ata.dsmXl = f["dsmXl"].boolean();
+  return drive;
+}
+
+SimVolume readVolume(const Field& f) {
+  f.expectObject({"letter", "drive", "partition", "start", "sectors", "type", "fileSystem", "label", "openFiles"});
+  SimVolume v;
+  if (!f.has("letter")) f.refuse("letter is required");
+  const std::string letter = f["letter"].text(1);
+  if (letter.size() != 1 || letter[0] < 'A' || letter[0] > 'Z') f["letter"].refuse("one capital letter A..Z");
+  v.letter = letter[0];
+  v.drive = f.has("drive") ? static_cast<int>(f["drive"].number(255)) : -1;
+  if (f.has("partition")) v.partitionNumber = static_cast<uint32_t>(f["partition"].number(4));
+  if (v.drive >= 0 && v.partitionNumber == 0) f["partition"].refuse("partitions are numbered 1 to 4");
+  if (f.has("start")) v.startSector = f["start"].number(0xFFFFFFFF);
+  if (f.has("sectors")) v.sectorCount = f["sectors"].number(0xFFFFFFFF);
+  const std::string type = f.has("type") ? f["type"].text() : "fixed";
+  if (type == "fixed") v.driveType = 3;
+  else if (type == "removable") v.driveType = 2;
+  else if (type == "network") v.driveType = 4;
+  else if (type == "cdrom") v.driveType = 5;
+  else if (type == "ramdisk") v.driveType = 6;
+  else f["type"].refuse("unknown type \"" + type + "\" (fixed, removable, network, cdrom, ramdisk)");
+  if (f.has("fileSystem")) v.fileSystem = f["fileSystem"].text(32);
+  if (f.has("label")) v.label = f["label"].text(32);
+  if (f.has("openFiles")) v.openFiles = static_cast<int>(f["openFiles"].number(1000000));
+  return v;
+}
+
+}  // namespace
+
+SimMachine loadMachine(const std::string& text) {
+  json doc;
+  try {
+    doc = json::parse(text);
+  } catch (const json::parse_error& e) {
+    throw MachineDescriptionError(std::string("machine description is not valid JSON: ") + e.what());
+  }
+  const Field root(doc, "machine");
+  root.expectObject({"name", "os", "administrator", "windowsDirectory", "drives", "volumes"});
+  SimMachine m;
+  if (root.has("name")) m.name = root["name"].text(64);
+  if (root.has("os")) {
+    const Field os = root["os"];
+    os.expectObject({"major", "minor"});
+    if (os.has("major")) m.osMajor = static_cast<uint32_t>(os["major"].number(255));
+    if (os.has("minor")) m.osMinor = static_cast<uint32_t>(os["minor"].number(255));
+  }
+  if (root.has("administrator")) m.administrator = root["administrator"].boolean();
+  if (root.has("windowsDirectory")) {
+    m.windowsDirectory = root["windowsDirectory"].text(200);
+    if (m.windowsDirectory.size() < 2 || m.windowsDirectory[1] != ':') {
+      root["windowsDirectory"].refuse("must begin with a drive letter and a colon");
+    }
+  }
+  if (root.has("drives")) {
+    const Field drives = root["drives"];
+    for (size_t i = 0; i < drives.arraySize(); ++i) {
+      SimDrive d = readDrive(drives.at(i));
+      if (m.findDrive(d.number) != nullptr) drives.at(i)["number"].refuse("drive number used twice");
+      m.drives.push_back(std::move(d));
+    }
+  }
+  if (root.has("volumes")) {
+    const Field volumes = root["volumes"];
+    for (size_t i = 0; i < volumes.arraySize(); ++i) {
+      SimVolume v = readVolume(volumes.at(i));
+      const Field f = volumes.at(i);
+      if (m.findVolume(v.letter) != nullptr) f["letter"].refuse("letter used twice");
+      if (v.drive >= 0) {
+        SimDrive* d = m.findDrive(v.drive);
+        if (d == nullptr) f["drive"].refuse("no drive with that number");
+        if (v.startSector == 0 || v.sectorCount == 0 ||
+            v.startSector + v.sectorCount > d->ata.units.at(0).media.sectorCount()) {
+          f.refuse("start and sectors must lie on the drive, after sector 0");
+        }
+        for (const SimVolume& other : m.volumes) {
+          if (other.drive == v.drive && other.partitionNumber == v.partitionNumber) {
+            f["partition"].refuse("partition number used twice on the drive");
+          }
+        }
+      }
+      m.volumes.push_back(v);
+    }
+  }
+  return m;
+}
+
+}  // namespace palvoro::sim

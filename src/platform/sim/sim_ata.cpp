@@ -1,0 +1,362 @@
+#include "platform/sim/sim_ata.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace palvoro::sim {
+namespace {
+
+constexpr uint8_t kStatusReady = 0x50;  // DRDY | DSC
+constexpr uint8_t kStatusError = 0x51;  // DRDY | DSC | ERR
+constexpr uint8_t kErrAbort = 0x04;
+constexpr uint8_t kErrIdNotFound = 0x10;
+constexpr uint8_t kErrUncorrectable = 0x40;
+constexpr uint32_t kBlockEraseSignature = 0x426B4572;  // "BErK", required by BLOCK ERASE EXT
+
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint64_t le(const uint8_t* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+struct Command {
+  AtaResult result;
+  Command(const AtaExchange& x) {
+    result.current = x.current;
+    result.previous = x.previous;
+    result.current.command = kStatusReady;
+    result.current.features = 0;
+  }
+  AtaResult abort(uint8_t error = kErrAbort) {
+    result.current.command = kStatusError;
+    result.current.features = error;
+    result.inData.clear();
+    return result;
+  }
+  AtaResult ok() { return result; }
+};
+
+AtaResult protocolFailure() {
+  AtaResult r;
+  r.protocolError = true;
+  return r;
+}
+
+// What the command needs of the transfer, so that a request with the wrong direction,
+// protocol or length fails the way a host adapter fails it.
+struct Needs {
+  AtaProtocol protocol = AtaProtocol::NonData;
+  uint32_t bytes = 0;
+};
+
+uint32_t count16(const AtaExchange& x) {
+  return static_cast<uint32_t>(x.current.count | (x.previous.count << 8));
+}
+
+Needs needsOf(const AtaExchange& x) {
+  const TaskRegisters& c = x.current;
+  switch (c.command) {
+    case 0xEC: return {AtaProtocol::PioIn, 512};
+    case 0x2F: {
+      const uint32_t pages = count16(x) == 0 ? 65536 : count16(x);
+      return {AtaProtocol::PioIn, pages * 512};
+    }
+    case 0xB0:
+      switch (c.features) {
+        case 0xD0:
+        case 0xD1:
+        case 0xD5: return {AtaProtocol::PioIn, static_cast<uint32_t>(std::max<int>(c.count, 1)) * 512};
+        case 0xD6: return {AtaProtocol::PioOut, static_cast<uint32_t>(std::max<int>(c.count, 1)) * 512};
+        default: return {AtaProtocol::NonData, 0};
+      }
+    case 0x06:
+    case 0x07: return {AtaProtocol::DmaOut, count16(x) * 512};
+    default: return {AtaProtocol::NonData, 0};
+  }
+}
+
+bool transferMatches(const AtaExchange& x, const Needs& n) {
+  switch (n.protocol) {
+    case AtaProtocol::NonData: return !x.dataIn && !x.dataOut && !x.dma;
+    case AtaProtocol::PioIn: return x.dataIn && !x.dma && x.inCapacity >= n.bytes;
+    case AtaProtocol::PioOut: return x.dataOut && !x.dma && x.outLength >= n.bytes;
+    case AtaProtocol::DmaOut: return x.dataOut && x.dma && n.bytes > 0 && x.outLength >= n.bytes;
+  }
+  return false;
+}
+
+const IdentifyWords& currentIdentify(const SimAtaDrive& drive, const SimUnit& unit) {
+  if (drive.switched && unit.identifySwitched) return *unit.identifySwitched;
+  return unit.identify;
+}
+
+// 28-bit commands of the dual-unit drives select the unit with bit 1 of the device
+// register; a single-unit drive ignores that obsolete bit.
+SimUnit* unitFromDevice(SimAtaDrive& drive, uint8_t device) {
+  const int unit = (device & 0x02) != 0 ? 2 : 0;
+  if (drive.dualUnit()) return &drive.units.at(unit);
+  return &drive.units.at(0);
+}
+
+// 48-bit commands of the dual-unit drives carry the unit in the high nibble of a
+// high-order register; on a single-unit drive that nibble is part of the field.
+SimUnit* unitFromNibble(SimAtaDrive& drive, uint8_t reg, bool* valid) {
+  *valid = true;
+  if (!drive.dualUnit()) return &drive.units.at(0);
+  const int unit = reg >> 4;
+  auto it = drive.units.find(unit);
+  if (it == drive.units.end()) {
+    *valid = false;
+    return nullptr;
+  }
+  return &it->second;
+}
+
+AtaResult identify(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
+  SimUnit& unit = *unitFromDevice(drive, x.current.device);
+  const IdentifyWords& words = currentIdentify(drive, unit);
+  cmd.result.inData.resize(512);
+  for (int i = 0; i < 256; ++i) {
+    cmd.result.inData[2 * i] = static_cast<uint8_t>(words[i] & 0xFF);
+    cmd.result.inData[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
+  }
+  return cmd.ok();
+}
+
+AtaResult readLogExt(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
+  SimUnit& unit = *unitFromDevice(drive, x.current.device);
+  const IdentifyWords& words = currentIdentify(drive, unit);
+  if ((words[84] & 0x0020) == 0) return cmd.abort();  // no general purpose logging
+  const uint8_t log = x.current.lbaLow;
+  const uint32_t page = static_cast<uint32_t>(x.current.lbaMid | (x.previous.lbaMid << 8));
+  const uint32_t pages = count16(x) == 0 ? 65536 : count16(x);
+  if (log != 0x30 || !unit.identifyLogPage3 || page != 3 || pages != 1) return cmd.abort();
+  cmd.result.inData.assign(unit.identifyLogPage3->begin(), unit.identifyLogPage3->end());
+  return cmd.ok();
+}
+
+AtaResult executeDiagnostic(SimAtaDrive& drive, Command& cmd) {
+  // Diagnostic code 01h (passed) and the signature of a device: an ATA drive answers
+  // 01/01/00/00; the bridges the program must not take for drives answer CDh/ABh.
+  cmd.result.current.features = 0x01;
+  cmd.result.current.count = 0x01;
+  cmd.result.current.lbaLow = 0x01;
+  cmd.result.current.lbaMid = drive.bridgeSignature ? 0xCD : 0x00;
+  cmd.result.current.lbaHigh = drive.bridgeSignature ? 0xAB : 0x00;
+  return cmd.ok();
+}
+
+AtaResult sctWriteLog(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
+  const IdentifyWords& words = currentIdentify(drive, drive.units.at(0));
+  if ((words[206] & 0x0001) == 0 || x.current.lbaLow != 0xE0 || x.current.count != 1) {
+    return cmd.abort();
+  }
+  const uint16_t action = le16(x.outData);
+  if (action != 0xC013 || !drive.sctVendorSwitch) return cmd.abort();
+  const uint8_t function = x.outData[2];
+  if (function > 1) return cmd.abort();
+  drive.switched = function == 1;
+  return cmd.ok();
+}
+
+AtaResult smart(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
+  if (x.current.lbaMid != 0x4F || x.current.lbaHigh != 0xC2) return cmd.abort();  // wrong key
+  SimUnit& unit = *unitFromDevice(drive, x.current.device);
+  const IdentifyWords& words = currentIdentify(drive, unit);
+  if ((words[82] & 0x0001) == 0) return cmd.abort();  // no SMART feature set
+  SimSmart& s = unit.smart;
+  const uint8_t feature = x.current.features;
+  if (feature == 0xD8) {
+    s.enabled = true;
+    return cmd.ok();
+  }
+  if (!s.enabled) return cmd.abort();
+  switch (feature) {
+    case 0xD0: {
+      const Page page = s.dataPage ? *s.dataPage : makeSmartDataPage(s);
+      cmd.result.inData.assign(page.begin(), page.end());
+      return cmd.ok();
+    }
+    case 0xD1: {
+      const Page page = s.thresholdPage ? *s.thresholdPage : makeSmartThresholdPage(s);
+      cmd.result.inData.assign(page.begin(), page.end());
+      return cmd.ok();
+    }
+    case 0xD9:
+      s.enabled = false;
+      return cmd.ok();
+    case 0xDA:
+      if (smartThresholdExceeded(s)) {
+        cmd.result.current.lbaMid = 0xF4;
+        cmd.result.current.lbaHigh = 0x2C;
+      }
+      return cmd.ok();
+    case 0xD6: return sctWriteLog(drive, x, cmd);
+    default: return cmd.abort();
+  }
+}
+
+uint64_t lba48(const AtaExchange& x, bool dualUnit) {
+  const uint64_t high = dualUnit ? (x.previous.lbaHigh & 0x0F) : x.previous.lbaHigh;
+  return static_cast<uint64_t>(x.current.lbaLow) | (static_cast<uint64_t>(x.current.lbaMid) << 8) |
+         (static_cast<uint64_t>(x.current.lbaHigh) << 16) |
+         (static_cast<uint64_t>(x.previous.lbaLow) << 24) |
+         (static_cast<uint64_t>(x.previous.lbaMid) << 32) | (high << 40);
+}
+
+void returnLba(Command& cmd, uint64_t lba) {
+  cmd.result.current.lbaLow = static_cast<uint8_t>(lba);
+  cmd.result.current.lbaMid = static_cast<uint8_t>(lba >> 8);
+  cmd.result.current.lbaHigh = static_cast<uint8_t>(lba >> 16);
+  cmd.result.previous.lbaLow = static_cast<uint8_t>(lba >> 24);
+  cmd.result.previous.lbaMid = static_cast<uint8_t>(lba >> 32);
+  cmd.result.previous.lbaHigh = static_cast<uint8_t>(lba >> 40);
+}
+
+AtaResult readVerifyExt(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
+  bool valid = false;
+  SimUnit* unit = unitFromNibble(drive, x.previous.lbaHigh, &valid);
+  if (!valid) return cmd.abort();
+  const uint64_t lba = lba48(x, drive.dualUnit());
+  const uint64_t count = count16(x) == 0 ? 65536 : count16(x);
+  if (lba >= unit->media.sectorCount() || count > unit->media.sectorCount() - lba) {
+    return cmd.abort(kErrIdNotFound | kErrAbort);
+  }
+  uint64_t bad = 0;
+  if (unit->media.findUnreadable(lba, count, &bad)) {
+    returnLba(cmd, bad);
+    return cmd.abort(kErrUncorrectable);
+  }
+  return cmd.ok();
+}
+
+AtaResult sanitize(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
+  bool valid = false;
+  SimUnit* unit = unitFromNibble(drive, x.previous.features, &valid);
+  if (!valid) return cmd.abort();
+  const IdentifyWords& words = currentIdentify(drive, *unit);
+  if ((words[59] & 0x1000) == 0) return cmd.abort();  // no sanitize feature set
+  const uint16_t function = drive.dualUnit()
+                                ? x.current.features
+                                : static_cast<uint16_t>(x.current.features | (x.previous.features << 8));
+  const uint32_t lbaLow32 = static_cast<uint32_t>(lba48(x, drive.dualUnit()) & 0xFFFFFFFFu);
+  switch (function) {
+    case 0x0012:  // BLOCK ERASE EXT
+      if ((words[59] & 0x8000) == 0 || lbaLow32 != kBlockEraseSignature) {
+        drive.sanitizeCompleted = false;
+        return cmd.abort();
+      }
+      unit->media.eraseAll();
+      drive.sanitizeCompleted = true;
+      return cmd.ok();
+    case 0x0000:  // SANITIZE STATUS EXT: count bit 15 reports completion without error
+      cmd.result.current.count = 0;
+      cmd.result.previous.count = drive.sanitizeCompleted ? 0x80 : 0x00;
+      cmd.result.current.lbaLow = 0xFF;
+      cmd.result.current.lbaMid = 0xFF;
+      return cmd.ok();
+    default: return cmd.abort();
+  }
+}
+
+AtaResult dataSetManagement(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
+  bool valid = false;
+  SimUnit* unit = unitFromNibble(drive, x.previous.lbaHigh, &valid);
+  if (!valid) return cmd.abort();
+  const IdentifyWords& words = currentIdentify(drive, *unit);
+  const bool xl = x.current.command == 0x07;
+  if ((x.current.features & 0x01) == 0) return cmd.abort();  // only the TRIM function exists
+  if ((words[169] & 0x0001) == 0 || (xl && !drive.dsmXl)) return cmd.abort();
+  const uint32_t bytes = count16(x) * 512;
+  const uint32_t entrySize = xl ? 16 : 8;
+  struct Range {
+    uint64_t lba, count;
+  };
+  std::vector<Range> ranges;
+  for (uint32_t off = 0; off + entrySize <= bytes; off += entrySize) {
+    const uint8_t* e = x.outData + off;
+    Range r{xl ? le(e, 8) : le(e, 6), xl ? le(e + 8, 8) : le16(e + 6)};
+    if (r.count == 0) continue;  // empty entries are ignored
+    if (r.lba >= unit->media.sectorCount() || r.count > unit->media.sectorCount() - r.lba) {
+      return cmd.abort(kErrIdNotFound | kErrAbort);
+    }
+    ranges.push_back(r);
+  }
+  for (const Range& r : ranges) unit->media.trim(r.lba, r.count);
+  return cmd.ok();
+}
+
+}  // namespace
+
+AtaResult executeAta(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedError) {
+  const Needs needs = needsOf(x);
+  if (!transferMatches(x, needs)) return protocolFailure();
+  Command cmd(x);
+  if ((x.current.device & 0x10) != 0) return cmd.abort();  // no device 1 on this link
+  if (injectedError != 0) return cmd.abort(injectedError);
+  switch (x.current.command) {
+    case 0xEC: return identify(drive, x, cmd);
+    case 0x2F: return readLogExt(drive, x, cmd);
+    case 0x90: return executeDiagnostic(drive, cmd);
+    case 0xB0: return smart(drive, x, cmd);
+    case 0x42: return readVerifyExt(drive, x, cmd);
+    case 0xB4: return sanitize(drive, x, cmd);
+    case 0x06:
+    case 0x07: return dataSetManagement(drive, x, cmd);
+    default: return cmd.abort();
+  }
+}
+
+bool smartThresholdExceeded(const SimSmart& smart) {
+  if (smart.reportExceeded) return *smart.reportExceeded;
+  return std::any_of(smart.attributes.begin(), smart.attributes.end(), [](const SimAttribute& a) {
+    return (a.flags & 0x0001) != 0 && a.threshold != 0 && a.value <= a.threshold;
+  });
+}
+
+namespace {
+void finishPage(Page& page) {
+  uint8_t sum = 0;
+  for (int i = 0; i < 511; ++i) sum = static_cast<uint8_t>(sum + page[i]);
+  page[511] = static_cast<uint8_t>(0x100 - sum);
+}
+}  // namespace
+
+Page makeSmartDataPage(const SimSmart& smart) {
+  Page page{};
+  page[0] = 0x10;  // data structure revision
+  const size_t n = std::min<size_t>(smart.attributes.size(), 30);
+  for (size_t i = 0; i < n; ++i) {
+    const SimAttribute& a = smart.attributes[i];
+    uint8_t* e = page.data() + 2 + 12 * i;
+    e[0] = a.id;
+    e[1] = static_cast<uint8_t>(a.flags);
+    e[2] = static_cast<uint8_t>(a.flags >> 8);
+    e[3] = a.value;
+    e[4] = a.worst;
+    for (int b = 0; b < 6; ++b) e[5 + b] = static_cast<uint8_t>(a.raw >> (8 * b));
+  }
+  page[367] = 0x5B;  // off-line capabilities: self-tests, conveyance, selective
+  page[368] = 0x03;  // SMART capabilities: saves data, supports autosave
+  page[370] = 0x01;  // error logging supported
+  page[372] = 2;     // short self-test polling time, minutes
+  page[373] = 120;   // extended self-test polling time, minutes
+  page[374] = 5;     // conveyance self-test polling time, minutes
+  finishPage(page);
+  return page;
+}
+
+Page makeSmartThresholdPage(const SimSmart& smart) {
+  Page page{};
+  page[0] = 0x10;
+  const size_t n = std::min<size_t>(smart.attributes.size(), 30);
+  for (size_t i = 0; i < n; ++i) {
+    page[2 + 12 * i] = smart.attributes[i].id;
+    page[3 + 12 * i] = smart.attributes[i].threshold;
+  }
+  finishPage(page);
+  return page;
+}
+
+}  // namespace palvoro::sim

@@ -1,0 +1,47 @@
+#pragma once
+// The emulated ATA drive: executes one task-file command as a drive of the machine
+// description would, including the maker's unit-select conventions of its dual-unit
+// drives. Decodes registers itself; knows nothing of the command layer.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/sim/sim_machine.h"
+
+namespace palvoro::sim {
+
+struct TaskRegisters {
+  uint8_t features = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0, device = 0, command = 0;
+};
+
+// How a command moved (or failed to move) its data.
+enum class AtaProtocol { NonData, PioIn, PioOut, DmaOut };
+
+struct AtaExchange {
+  TaskRegisters current;
+  TaskRegisters previous;          // zeros unless the request was marked 48-bit
+  bool dma = false;                // ATA_FLAGS_USE_DMA
+  bool dataIn = false;             // the host expects data from the drive
+  bool dataOut = false;            // the host sends data
+  const uint8_t* outData = nullptr;
+  uint32_t outLength = 0;
+  uint32_t inCapacity = 0;         // room the host gave for data in
+};
+
+struct AtaResult {
+  bool protocolError = false;      // the transfer itself failed: the request fails
+  TaskRegisters current;           // returned registers; command holds the status
+  TaskRegisters previous;
+  std::vector<uint8_t> inData;     // data for the host
+};
+
+// `injectedError`, when non-zero, makes the drive end the command with ERR and that
+// error register value without doing anything else.
+AtaResult executeAta(SimAtaDrive& drive, const AtaExchange& exchange, uint8_t injectedError);
+
+// SMART pages as a drive of the description reports them (checksum in byte 511).
+Page makeSmartDataPage(const SimSmart& smart);
+Page makeSmartThresholdPage(const SimSmart& smart);
+bool smartThresholdExceeded(const SimSmart& smart);
+
+}  // namespace palvoro::sim

@@ -1,0 +1,95 @@
+#include "platform/sim/sim_machine.h"
+
+#include <cctype>
+
+namespace palvoro::sim {
+
+SimDrive* SimMachine::findDrive(int number) {
+  for (SimDrive& d : drives) {
+    if (d.number == number) return &d;
+  }
+  return nullptr;
+}
+
+SimVolume* SimMachine::findVolume(char letter) {
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  for (SimVolume& v : volumes) {
+    if (v.letter == upper) return &v;
+  }
+  return nullptr;
+}
+
+namespace {
+// ATA strings hold two characters per word, the first in the high byte, padded with
+// spaces.
+void putAtaString(IdentifyWords& words, int firstWord, int wordCount, const std::string& text) {
+  for (int i = 0; i < wordCount; ++i) {
+    const size_t a = static_cast<size_t>(2 * i);
+    const auto hi = static_cast<uint8_t>(a < text.size() ? text[a] : ' ');
+    const auto lo = static_cast<uint8_t>(a + 1 < text.size() ? text[a + 1] : ' ');
+    words[static_cast<size_t>(firstWord + i)] = static_cast<uint16_t>((hi << 8) | lo);
+  }
+}
+}  // namespace
+
+void setIdentifyChecksum(IdentifyWords& words) {
+  words[255] = 0x00A5;
+  uint8_t sum = 0;
+  for (int i = 0; i < 255; ++i) sum = static_cast<uint8_t>(sum + (words[i] & 0xFF) + (words[i] >> 8));
+  sum = static_cast<uint8_t>(sum + 0xA5);
+  words[255] = static_cast<uint16_t>(0x00A5 | (static_cast<uint8_t>(0x100 - sum) << 8));
+}
+
+IdentifyWords makeIdentify(const IdentitySpec& spec) {
+  IdentifyWords w{};
+  w[0] = 0x0040;  // fixed, non-removable ATA device
+  putAtaString(w, 10, 10, spec.serial);
+  putAtaString(w, 23, 4, spec.firmware);
+  putAtaString(w, 27, 20, spec.model);
+  w[47] = 0x8010;
+  w[49] = 0x0F00;  // LBA and DMA supported, IORDY
+  w[53] = 0x0007;
+  if (spec.sanitize) w[59] = static_cast<uint16_t>(w[59] | 0x1000 | 0x8000);
+  const uint64_t lba28 = spec.sectors > 0x0FFFFFFF ? 0x0FFFFFFF : spec.sectors;
+  w[60] = static_cast<uint16_t>(lba28 & 0xFFFF);
+  w[61] = static_cast<uint16_t>(lba28 >> 16);
+  w[80] = 0x07F0;  // ATA8-ACS and earlier
+  w[82] = static_cast<uint16_t>(0x7468 | (spec.smart ? 0x0001 : 0));
+  w[83] = static_cast<uint16_t>(0x4000 | (spec.lba48 ? 0x0400 : 0));
+  w[84] = 0x4000 | 0x0020;  // general purpose logging
+  w[85] = static_cast<uint16_t>(0x7468 | (spec.smart ? 0x0001 : 0));
+  w[86] = static_cast<uint16_t>(spec.lba48 ? 0x0400 : 0);
+  w[87] = 0x4000 | 0x0020;
+  if (spec.lba48) {
+    for (int i = 0; i < 4; ++i) w[100 + i] = static_cast<uint16_t>(spec.sectors >> (16 * i));
+  }
+  w[106] = spec.word106;
+  if (spec.wwn != 0) {
+    for (int i = 0; i < 4; ++i) w[108 + i] = static_cast<uint16_t>(spec.wwn >> (16 * (3 - i)));
+  }
+  w[117] = static_cast<uint16_t>(spec.logicalSectorWords & 0xFFFF);
+  w[118] = static_cast<uint16_t>(spec.logicalSectorWords >> 16);
+  w[133] = spec.word133;
+  w[169] = spec.trim ? 0x0001 : 0x0000;
+  w[206] = spec.sct ? 0x003D : 0x0000;
+  w[217] = spec.rotationRate;
+  for (const auto& [index, value] : spec.words) {
+    if (index >= 0 && index < 255) w[static_cast<size_t>(index)] = value;
+  }
+  setIdentifyChecksum(w);
+  if (spec.words.count(255) != 0) w[255] = spec.words.at(255);
+  return w;
+}
+
+Page makeCapabilitiesPage(uint64_t capabilities) {
+  Page page{};
+  // Header: revision 0001h, page number 03h, bit 63 valid.
+  const uint64_t header = 0x0001ull | (0x03ull << 16) | (1ull << 63);
+  for (int i = 0; i < 8; ++i) {
+    page[static_cast<size_t>(i)] = static_cast<uint8_t>(header >> (8 * i));
+    page[static_cast<size_t>(8 + i)] = static_cast<uint8_t>(capabilities >> (8 * i));
+  }
+  return page;
+}
+
+}  // namespace palvoro::sim

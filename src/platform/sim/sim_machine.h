@@ -1,0 +1,147 @@
+#pragma once
+// A simulated machine as data: its drives with their transports, IDENTIFY words per
+// unit, SMART pages, media and faults, its volumes, and what the operating system
+// reports (version, the user's rights, the Windows directory). A machine is usually
+// described in JSON (see docs/machine-format.md) and loaded with loadMachine.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_media.h"
+
+namespace palvoro::sim {
+
+using IdentifyWords = std::array<uint16_t, 256>;
+using Page = std::array<uint8_t, 512>;
+
+// One SMART attribute with its threshold, as a drive keeps them.
+struct SimAttribute {
+  uint8_t id = 0;
+  uint16_t flags = 0;  // bit 0: pre-failure
+  uint8_t value = 100;
+  uint8_t worst = 100;
+  uint64_t raw = 0;    // 48 bits are reported
+  uint8_t threshold = 0;
+};
+
+struct SimSmart {
+  bool enabled = true;
+  std::vector<SimAttribute> attributes;
+  // Forces the RETURN STATUS answer; otherwise it follows the attributes.
+  std::optional<bool> reportExceeded;
+  // Raw pages override what the attributes would give (tests of odd layouts).
+  std::optional<Page> dataPage;
+  std::optional<Page> thresholdPage;
+};
+
+// One addressable unit of a drive. Ordinary drives have unit 0 only; the maker's
+// dual-unit drives also answer for unit 2.
+struct SimUnit {
+  IdentifyWords identify{};
+  // What IDENTIFY reports while the vendor SCT switch (action C013h) is on.
+  std::optional<IdentifyWords> identifySwitched;
+  // IDENTIFY DEVICE data log (30h) page 3; absent when the drive lacks the log.
+  std::optional<Page> identifyLogPage3;
+  SimMedia media;
+  SimSmart smart;
+};
+
+// How the operating system reaches a drive.
+enum class Transport {
+  Ata,  // SMART driver interface plus ATA pass-through on an ATA/SATA controller
+};
+
+struct SimAtaDrive {
+  std::map<int, SimUnit> units;     // key 0, and 2 for a dual-unit drive
+  bool bridgeSignature = false;     // EXECUTE DEVICE DIAGNOSTIC returns CDh/ABh
+  bool sctVendorSwitch = false;     // accepts the maker's SCT action C013h
+  bool dsmXl = false;               // accepts DATA SET MANAGEMENT XL (07h)
+  // Live state.
+  bool switched = false;            // vendor SCT switch on
+  bool sanitizeCompleted = false;   // last sanitize completed without error
+
+  bool dualUnit() const { return units.count(2) != 0; }
+};
+
+struct SimDrive {
+  int number = 0;                   // N of "\\.\PhysicalDriveN"
+  Transport transport = Transport::Ata;
+  bool present = true;              // false once the drive has vanished
+  SimAtaDrive ata;
+  // What the operating system sees as the disk: unit 0's media.
+  SimMedia& disk() { return ata.units.at(0).media; }
+};
+
+struct SimVolume {
+  char letter = 'C';
+  int drive = -1;                   // physical drive the volume lies on; -1 none
+  uint32_t partitionNumber = 1;     // 1-based, its entry in the drive's partition table
+  uint64_t startSector = 0;
+  uint64_t sectorCount = 0;
+  uint32_t driveType = 3;           // DRIVE_FIXED
+  std::string fileSystem = "NTFS";
+  std::string label;
+  int openFiles = 0;                // files other programs hold open: locking fails
+  // Live state.
+  bool mounted = true;
+  bool locked = false;
+  bool removed = false;             // its partition was deleted
+};
+
+struct SimMachine {
+  std::string name;
+  uint32_t osMajor = 10;
+  uint32_t osMinor = 0;
+  bool administrator = true;
+  std::string windowsDirectory = "C:\\Windows";
+  std::vector<SimDrive> drives;
+  std::vector<SimVolume> volumes;
+
+  SimDrive* findDrive(int number);
+  SimVolume* findVolume(char letter);
+};
+
+// A machine description that cannot be used; the message names the field.
+class MachineDescriptionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses a JSON machine description. Throws MachineDescriptionError.
+SimMachine loadMachine(const std::string& json);
+// The machines compiled into the program, by name ("basic", ...).
+std::vector<std::string> builtinMachineNames();
+SimMachine builtinMachine(const std::string& name);
+
+// What a description says of a unit's identity; makeIdentify turns it into the words a
+// drive of that kind reports (strings byte-swapped, integrity word set).
+struct IdentitySpec {
+  std::string model;
+  std::string serial;
+  std::string firmware;
+  uint64_t sectors = 0;
+  bool lba48 = true;
+  bool smart = true;
+  bool trim = false;
+  bool sanitize = false;            // sanitize with block erase (word 59 bits 12, 15)
+  bool sct = true;                  // SCT command transport (word 206 bit 0)
+  uint16_t rotationRate = 7200;
+  uint16_t word106 = 0x4000;        // valid, one 512-byte logical sector per physical
+  uint32_t logicalSectorWords = 0;  // words 117..118
+  uint64_t wwn = 0;                 // words 108..111
+  uint16_t word133 = 0;
+  std::map<int, uint16_t> words;    // raw overrides, applied last
+};
+IdentifyWords makeIdentify(const IdentitySpec& spec);
+// Recomputes word 255 (signature A5h and checksum).
+void setIdentifyChecksum(IdentifyWords& words);
+// Page 3 of the IDENTIFY DEVICE data log with a valid header and `capabilities` at
+// bytes 8..15.
+Page makeCapabilitiesPage(uint64_t capabilities);
+
+}  // namespace palvoro::sim

@@ -1,0 +1,148 @@
+#pragma once
+// The simulated machine behind the platform seam. It answers every request as a driver
+// and a drive would: it checks each record (lengths, offsets, directions, register
+// values) with its own decoding and fails malformed ones with a platform error, keeps a
+// log of what it received, and lets a test inject faults. It never includes the command
+// layer, so a mistake there cannot be mirrored here.
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/sim_machine.h"
+
+namespace palvoro::sim {
+
+// One request as the simulator received it.
+struct SimRequest {
+  enum class Kind { Open, Close, Ioctl, Seek, Read, Write };
+  Kind kind = Kind::Ioctl;
+  Handle handle = INVALID_HANDLE_VALUE;
+  std::string path;                 // the name the handle was opened with
+  uint32_t access = 0;              // Open
+  uint32_t shareMode = 0;           // Open
+  uint32_t disposition = 0;         // Open
+  uint32_t flags = 0;               // Open
+  uint32_t code = 0;                // Ioctl: control code
+  std::vector<uint8_t> input;       // Ioctl: the inSize input bytes; Write: the data
+  uint32_t inSize = 0;              // Ioctl
+  uint32_t outSize = 0;             // Ioctl; Read and Write: the length asked for
+  uint64_t position = 0;            // Seek: new position; Read and Write: where it began
+  bool ok = false;                  // the call's result
+  uint32_t error = 0;               // the last error it left
+};
+
+// A fault a test arms. It fires on matching requests to one drive while `remaining` is
+// not 0 (-1: for ever).
+struct SimFault {
+  enum class Kind {
+    FailRequest,   // the request fails with `error`, nothing reaches the drive
+    AtaError,      // the drive completes the ATA command with ERR and `ataError`
+    Vanish,        // the drive disappears: this and every later request fails
+  };
+  Kind kind = Kind::FailRequest;
+  int drive = 0;
+  std::optional<uint32_t> ioctl;    // match this control code only
+  std::optional<uint8_t> command;   // match this ATA command byte only
+  std::optional<uint8_t> features;  // ... and this features byte
+  bool onRead = false;              // match ReadFile on the drive
+  bool onWrite = false;             // match WriteFile on the drive
+  uint32_t error = 1117;            // ERROR_IO_DEVICE
+  uint8_t ataError = 0x04;          // ABRT
+  int remaining = -1;
+};
+
+class SimPlatform : public Platform {
+ public:
+  explicit SimPlatform(SimMachine machine);
+  ~SimPlatform() override;
+
+  Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode,
+                    uint32_t disposition, uint32_t flags) override;
+  bool closeHandle(Handle handle) override;
+  bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                       uint32_t outSize, uint32_t* bytesReturned) override;
+  uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                          uint32_t moveMethod) override;
+  bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
+  bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
+  uint32_t logicalDrives() override;
+  uint32_t driveType(const std::string& root) override;
+  std::string windowsDirectory() override;
+  uint32_t version() override;
+  bool userIsAdministrator() override;
+  void sleep(uint32_t milliseconds) override;
+
+  // The machine, for tests to arrange and inspect. Not to be touched while another
+  // thread is inside a request.
+  SimMachine& machine() { return m_machine; }
+  SimDrive& drive(int number);
+  SimVolume& volume(char letter);
+
+  // The requests received so far, oldest first.
+  std::vector<SimRequest> log() const;
+  // Only the DeviceIoControl requests with `code`.
+  std::vector<SimRequest> ioctls(uint32_t code) const;
+  void clearLog();
+  // Logging every sector transfer costs memory on long scans; benchmarks turn it off.
+  void setLogging(bool enabled);
+
+  void injectFault(const SimFault& fault);
+  void clearFaults();
+
+  // Simulated time in milliseconds; sleep() advances it.
+  uint64_t clockMs() const;
+  void advanceClock(uint64_t milliseconds);
+  // Handles still open (leak checks).
+  size_t openHandleCount() const;
+
+ private:
+  // What one handle refers to.
+  struct OpenHandle {
+    enum class Kind { Drive, Volume, File };
+    Kind kind = Kind::File;
+    std::string path;
+    uint32_t access = 0;
+    uint32_t shareMode = 0;
+    uint32_t flags = 0;
+    int drive = -1;           // Drive
+    char letter = 0;          // Volume
+    int fd = -1;              // File
+    uint64_t position = 0;    // Drive: byte position
+    bool holdsLock = false;   // Volume: this handle locked it
+  };
+
+  OpenHandle* find(Handle handle);
+  Handle addHandle(OpenHandle entry);
+  bool fail(uint32_t error);
+  void record(SimRequest request);
+  const SimFault* matchFault(int drive, uint32_t code, int ataCommand, int ataFeatures,
+                             bool isRead, bool isWrite);
+
+  bool ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in,
+                      uint8_t* out, uint32_t outSize, uint32_t* bytesReturned);
+  bool volumeControl(Handle handle, OpenHandle& h, uint32_t code, uint8_t* out, uint32_t outSize,
+                     uint32_t* bytesReturned);
+  bool diskControl(OpenHandle& h, SimDrive& drive, uint32_t code, uint8_t* out, uint32_t outSize,
+                   uint32_t* bytesReturned);
+  bool sharingAllows(const OpenHandle& candidate) const;
+  bool writeBlockedByVolume(const SimDrive& drive, uint64_t lba, uint64_t count) const;
+  void writePartitionTable(SimDrive& drive);
+  void refreshVolumesFromPartitionTable(SimDrive& drive);
+
+  mutable std::recursive_mutex m_mutex;
+  SimMachine m_machine;
+  std::map<Handle, OpenHandle> m_handles;
+  Handle m_nextHandle = 0x100;
+  std::vector<SimRequest> m_log;
+  bool m_logging = true;
+  std::vector<SimFault> m_faults;
+  uint64_t m_clockMs = 0;
+  uint8_t m_pendingAtaError = 0;  // an armed AtaError fault for the request under way
+};
+
+}  // namespace palvoro::sim
