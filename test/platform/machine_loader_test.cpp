@@ -1,0 +1,153 @@
+// Machine descriptions: good ones become the machine they describe, bad ones are
+// refused with a message naming the field.
+
+#include <gtest/gtest.h>
+
+#include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_platform.h"
+
+namespace palvoro::sim {
+namespace {
+
+constexpr const char* kGood = R"({
+  "name": "two",
+  "os": {"major": 6, "minor": 1},
+  "administrator": false,
+  "windowsDirectory": "D:\\WINNT",
+  "drives": [
+    {"number": 3, "identity": {"model": "M", "serial": "S", "firmware": "F", "sectors": "0x1000",
+                               "rotationRate": 1, "trim": true, "words": {"59": "0x5000", "217": 1}},
+     "capabilities": "0x0004000000000000", "unreadable": [5, [7, 9]], "unwritable": [11],
+     "smart": {"enabled": false, "attributes": [{"id": 5, "flags": 51, "value": 90, "worst": 80, "threshold": 10, "raw": 3}]},
+     "secondUnit": {"identity": {"sectors": 64}}, "sctVendorSwitch": true}
+  ],
+  "volumes": [{"letter": "D", "drive": 3, "partition": 1, "start": 64, "sectors": 1000, "type": "fixed"},
+              {"letter": "N", "type": "network"}]
+})";
+
+TEST(MachineLoader, ReadsEveryFieldOfAGoodDescription) {
+  SimMachine m = loadMachine(kGood);
+  EXPECT_EQ(m.name, "two");
+  EXPECT_EQ(m.osMajor, 6u);
+  EXPECT_EQ(m.osMinor, 1u);
+  EXPECT_FALSE(m.administrator);
+  EXPECT_EQ(m.windowsDirectory, "D:\\WINNT");
+  SimDrive* d = m.findDrive(3);
+  ASSERT_NE(d, nullptr);
+  const SimUnit& u = d->ata.units.at(0);
+  EXPECT_EQ(u.media.sectorCount(), 0x1000u);
+  EXPECT_EQ(u.identify[100], 0x1000);
+  EXPECT_EQ(u.identify[59], 0x5000);
+  EXPECT_EQ(u.identify[217], 1);
+  EXPECT_EQ(u.identify[169] & 1, 1);
+  EXPECT_TRUE(u.media.isUnreadable(5));
+  EXPECT_TRUE(u.media.isUnreadable(8));
+  EXPECT_FALSE(u.media.isUnreadable(6));
+  EXPECT_EQ(u.media.unwritable().count(11), 1u);
+  ASSERT_TRUE(u.identifyLogPage3.has_value());
+  EXPECT_EQ((*u.identifyLogPage3)[14], 0x04);
+  EXPECT_FALSE(u.smart.enabled);
+  ASSERT_EQ(u.smart.attributes.size(), 1u);
+  EXPECT_EQ(u.smart.attributes[0].worst, 80);
+  EXPECT_TRUE(d->ata.dualUnit());
+  EXPECT_EQ(d->ata.units.at(2).media.sectorCount(), 64u);
+  EXPECT_TRUE(d->ata.sctVendorSwitch);
+  ASSERT_EQ(m.volumes.size(), 2u);
+  EXPECT_EQ(m.volumes[1].driveType, 4u);
+  EXPECT_EQ(m.volumes[1].drive, -1);
+}
+
+struct BadCase {
+  const char* json;
+  const char* mentions;
+};
+
+const BadCase kBad[] = {
+    {"{", "not valid JSON"},
+    {"[]", "machine: expected an object"},
+    {R"({"colour": 1})", "machine.colour: unknown field"},
+    {R"({"os": {"major": 300}})", "machine.os.major"},
+    {R"({"administrator": "yes"})", "machine.administrator: expected true or false"},
+    {R"({"windowsDirectory": "Windows"})", "machine.windowsDirectory"},
+    {R"({"drives": [{"identity": {"sectors": 1}}]})", "machine.drives[0]: number is required"},
+    {R"({"drives": [{"number": 0}]})", "machine.drives[0]: identity is required"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 0}}]})", "machine.drives[0].identity.sectors"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": -5}}]})", "must not be negative"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": "0xZZ"}}]})", "bad hexadecimal digit"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 300000000, "lba48": false}}]})", "needs lba48"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10, "model": "0123456789012345678901234567890123456789X"}}]})",
+     "machine.drives[0].identity.model: longer than 40"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10, "words": {"256": 1}}}]})", "words.256"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10, "words": {"x": 1}}}]})", "words.x"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "transport": "floppy"}]})", "unknown transport"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "unreadable": [10]}]})", "unreadable[0]: beyond"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "unreadable": [[5, 2]]}]})", "last is before first"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "sectorSize": 1000}]})", "sectorSize"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "smart": {"attributes": [{"id": 0}]}}]})",
+     "attributes[0].id"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}}, {"number": 0, "identity": {"sectors": 10}}]})",
+     "machine.drives[1].number: drive number used twice"},
+    {R"({"volumes": [{"letter": "c"}]})", "machine.volumes[0].letter"},
+    {R"({"volumes": [{"letter": "C", "drive": 4}]})", "machine.volumes[0].drive: no drive"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}}], "volumes": [{"letter": "C", "drive": 0, "start": 5, "sectors": 6}]})",
+     "must lie on the drive"},
+    {R"({"volumes": [{"letter": "C", "type": "tape"}]})", "unknown type"},
+    {R"({"volumes": [{"letter": "C"}, {"letter": "C"}]})", "letter used twice"},
+};
+
+TEST(MachineLoader, RefusesBadValuesNamingTheField) {
+  for (const BadCase& c : kBad) {
+    SCOPED_TRACE(c.json);
+    try {
+      loadMachine(c.json);
+      ADD_FAILURE() << "accepted";
+    } catch (const MachineDescriptionError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(MachineLoader, BuiltInMachinesLoadAndAnswer) {
+  const auto names = builtinMachineNames();
+  ASSERT_FALSE(names.empty());
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    SimPlatform p(builtinMachine(name));
+    EXPECT_EQ(p.machine().name, name);
+    EXPECT_FALSE(p.machine().drives.empty());
+  }
+  EXPECT_THROW(builtinMachine("no such machine"), MachineDescriptionError);
+}
+
+TEST(SimMedia, IsSparseAndKeepsBadSectorMarks) {
+  SimMedia media(1ull << 33, 512);  // a 4 TB drive costs nothing until written
+  std::vector<uint8_t> data(1024, 0xEE);
+  ASSERT_TRUE(media.write(5000000000ull, 2, data.data()));
+  EXPECT_EQ(media.storedSectors(), 2u);
+  std::vector<uint8_t> back(2048, 0xFF);
+  ASSERT_TRUE(media.read(4999999999ull, 4, back.data()));
+  EXPECT_EQ(back[0], 0x00);
+  EXPECT_EQ(back[512], 0xEE);
+  EXPECT_EQ(back[1535], 0xEE);
+  EXPECT_EQ(back[1536], 0x00);
+
+  media.markUnreadable(10);
+  uint64_t failed = 0;
+  EXPECT_FALSE(media.read(8, 4, back.data(), &failed));
+  EXPECT_EQ(failed, 10u);
+  media.trim(10, 1);
+  EXPECT_TRUE(media.read(8, 4, back.data()));
+  media.markUnreadable(20);
+  std::vector<uint8_t> zero(512, 0);
+  ASSERT_TRUE(media.write(20, 1, zero.data()));  // rewriting reallocates a pending sector
+  EXPECT_FALSE(media.isUnreadable(20));
+  media.markUnwritable(30);
+  EXPECT_FALSE(media.write(29, 2, data.data(), &failed));
+  EXPECT_EQ(failed, 30u);
+  media.eraseAll();
+  EXPECT_EQ(media.storedSectors(), 0u);
+  EXPECT_TRUE(media.unwritable().empty());
+}
+
+}  // namespace
+}  // namespace palvoro::sim
