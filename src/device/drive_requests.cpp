@@ -1,6 +1,7 @@
 #include "device/drive_requests.h"
 
 #include <array>
+#include <cctype>
 #include <cstring>
 
 #include "device/ata_command.h"
@@ -25,6 +26,10 @@ class ScopedHandle {
   ScopedHandle& operator=(const ScopedHandle&) = delete;
   Handle get() const { return m_handle; }
   bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+  void close() {
+    if (m_handle != INVALID_HANDLE_VALUE) m_platform.closeHandle(m_handle);
+    m_handle = INVALID_HANDLE_VALUE;
+  }
 
  private:
   Platform& m_platform;
@@ -76,7 +81,9 @@ int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDri
                            static_cast<uint32_t>(layout.size()), &returned);
   const bool updated =
       platform.deviceIoControl(drive.get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
-  platform.sleep(1000);  // the disk stack re-reads the drive in the background
+  // Let go of the drive before waiting: the disk stack re-reads it in the background.
+  drive.close();
+  platform.sleep(1000);
   return updated ? 1 : 0;
 }
 
@@ -87,7 +94,12 @@ void dismountFixedVolumes(Platform& platform) {
     if ((present & (1u << (letter - 'A'))) == 0) continue;
     const std::string root = std::string(1, letter) + ":\\";
     if (platform.driveType(root) != DRIVE_FIXED) continue;
-    if (windows.size() >= 2 && root.compare(0, 2, windows, 0, 2) == 0) continue;
+    // Drive letters compare without case: a Windows directory reported as "c:\windows"
+    // is still on C:, and dismounting the system volume would pull the system away.
+    if (windows.size() >= 2 && std::toupper(static_cast<unsigned char>(windows[0])) == letter &&
+        windows[1] == ':') {
+      continue;
+    }
     ScopedHandle volume(platform, platform.createFile(std::string("\\\\.\\") + letter + ":", kReadWrite, kShareAll,
                                                       OPEN_EXISTING, 0));
     if (!volume.valid()) continue;

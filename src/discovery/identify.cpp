@@ -37,9 +37,6 @@ constexpr uint16_t kLayoutLongSectors = 0x7000;
 // Word 59 bit 12: sanitize feature set; bit 14: its OVERWRITE EXT command.
 constexpr uint16_t kSanitizeOverwrite = (1u << 12) | (1u << 14);
 
-// The USB bus type: the data log then needs the SAT ATA PASS-THROUGH(16) carrier.
-constexpr int32_t kUsbBus = 7;
-
 // The C locale's isspace, without depending on the process locale: a drive's 0xA0 must not
 // turn into white space on a machine whose locale happens to be Latin-1.
 bool isTextSpace(char c) {
@@ -81,7 +78,7 @@ uint32_t hybridFlagsFrom(const uint8_t (&reply)[kIdentifyBytes], bool logCapabil
 // The capability of the drive's IDENTIFY DEVICE data log, asked over the route its bus
 // allows.
 bool readLogCapability(Platform& platform, Handle handle, const DriveRecord& record) {
-  if (record.busType == kUsbBus) {
+  if (record.busType == kBusUsb) {
     // USB drives are reached through the SAT ATA PASS-THROUGH(16) carrier, which this
     // build cannot send yet; until it can they are treated as lacking the capability.
     return false;
@@ -195,8 +192,9 @@ void swapIdentifyStrings(uint8_t (&reply)[kIdentifyBytes]) {
     size_t offset;
     size_t bytes;
   };
-  static constexpr Area kAreas[] = {
-      {kSerialOffset, kSerialBytes}, {kFirmwareOffset, kFirmwareBytes}, {kModelOffset, kModelBytes}};
+  static constexpr Area kAreas[] = {{kSerialOffset, kSerialBytes},
+                                    {kFirmwareOffset, kFirmwareBytes},
+                                    {kModelOffset, kModelBytes}};
   for (const Area& area : kAreas) {
     for (size_t i = area.offset; i + 1 < area.offset + area.bytes; i += 2) {
       std::swap(reply[i], reply[i + 1]);
@@ -208,10 +206,9 @@ bool identifyLogCapability(const uint8_t (&page)[kIdentifyBytes]) {
   // Header QWORD: revision in bytes 0..1, page number in byte 2, bit 63 in byte 7.
   const bool headerValid = (page[0] & 0x01) != 0 || (page[2] & 0x03) != 0 || (page[7] & 0x80) != 0;
   if (!headerValid) return false;
-  const uint32_t capabilities = static_cast<uint32_t>(page[12]) |
-                                (static_cast<uint32_t>(page[13]) << 8) |
-                                (static_cast<uint32_t>(page[14]) << 16) |
-                                (static_cast<uint32_t>(page[15]) << 24);
+  const uint32_t capabilities =
+      static_cast<uint32_t>(page[12]) | (static_cast<uint32_t>(page[13]) << 8) |
+      (static_cast<uint32_t>(page[14]) << 16) | (static_cast<uint32_t>(page[15]) << 24);
   return (capabilities & (1u << 18)) != 0;
 }
 

@@ -66,7 +66,8 @@ constexpr StringEntry kStrings[] = {
     {kStrUnableToRepair, "Unable to repair bad sectors."},
     {kStrDrive, "Drive"},
     {kStrProperties, "Properties"},
-    {kStrRaidDriveProblem, "Your drive has a problem. Run Nodrik RAID Manager for more information."},
+    {kStrRaidDriveProblem,
+     "Your drive has a problem. Run Nodrik RAID Manager for more information."},
     {kStrRunningRandomRead, "Running Random Read Test...."},
     {kStrMakerSsdNotSupported,
      "This software is not compatible with Varnholt SSD. Please use Varnholt SSD Toolbox to "
@@ -85,8 +86,9 @@ static_assert(ascendingIds(), "the lookup searches the table by number");
 }  // namespace
 
 const char* loadString(int id) {
-  const auto* found = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
-                                       [](const StringEntry& entry, int key) { return entry.id < key; });
+  const auto* found =
+      std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
+                       [](const StringEntry& entry, int key) { return entry.id < key; });
   if (found == std::end(kStrings) || found->id != id) return "";
   return found->text;
 }

@@ -186,7 +186,7 @@ TEST(SimAta, SmartDataPageLaysOutAttributesAndChecksum) {
 
 TEST(SimAta, DualUnitDriveAnswersIdentifyPerUnitAndSingleDrivesIgnoreTheBit) {
   SimMachine m = oneDriveMachine(2000000);
-  IdentitySpec second;
+  IdentityDescription second;
   second.model = "SECOND UNIT";
   second.sectors = 5000;
   m.drives[0].ata.units[2].identify = makeIdentify(second);
@@ -209,7 +209,7 @@ TEST(SimAta, DualUnitDriveAnswersIdentifyPerUnitAndSingleDrivesIgnoreTheBit) {
 TEST(SimAta, SctVendorSwitchChangesWhatIdentifyReports) {
   SimMachine m = oneDriveMachine(1000);
   m.drives[0].ata.sctVendorSwitch = true;
-  IdentitySpec switched;
+  IdentityDescription switched;
   switched.model = "SWITCHED";
   switched.sectors = 777;
   m.drives[0].ata.units[0].identifySwitched = makeIdentify(switched);

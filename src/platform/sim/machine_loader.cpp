@@ -86,29 +86,29 @@ class Field {
   std::string m_path;
 };
 
-IdentitySpec readIdentity(const Field& f) {
+IdentityDescription readIdentity(const Field& f) {
   f.expectObject({"model", "serial", "firmware", "sectors", "lba48", "smart", "trim", "sanitize", "sct",
                   "rotationRate", "word106", "logicalSectorWords", "wwn", "word133", "words"});
-  IdentitySpec spec;
-  if (f.has("model")) spec.model = f["model"].text(40);
-  if (f.has("serial")) spec.serial = f["serial"].text(20);
-  if (f.has("firmware")) spec.firmware = f["firmware"].text(8);
+  IdentityDescription identity;
+  if (f.has("model")) identity.model = f["model"].text(40);
+  if (f.has("serial")) identity.serial = f["serial"].text(20);
+  if (f.has("firmware")) identity.firmware = f["firmware"].text(8);
   if (!f.has("sectors")) f.refuse("sectors is required");
-  spec.sectors = f["sectors"].number(0xFFFFFFFFFFFFull);
-  if (spec.sectors == 0) f["sectors"].refuse("a drive has at least one sector");
-  if (f.has("lba48")) spec.lba48 = f["lba48"].boolean();
-  if (!spec.lba48 && spec.sectors > 0x0FFFFFFF) f["sectors"].refuse("needs lba48 above 268435455");
-  if (f.has("smart")) spec.smart = f["smart"].boolean();
-  if (f.has("trim")) spec.trim = f["trim"].boolean();
-  if (f.has("sanitize")) spec.sanitize = f["sanitize"].boolean();
-  if (f.has("sct")) spec.sct = f["sct"].boolean();
-  if (f.has("rotationRate")) spec.rotationRate = static_cast<uint16_t>(f["rotationRate"].number(0xFFFF));
-  if (f.has("word106")) spec.word106 = static_cast<uint16_t>(f["word106"].number(0xFFFF));
+  identity.sectors = f["sectors"].number(0xFFFFFFFFFFFFull);
+  if (identity.sectors == 0) f["sectors"].refuse("a drive has at least one sector");
+  if (f.has("lba48")) identity.lba48 = f["lba48"].boolean();
+  if (!identity.lba48 && identity.sectors > 0x0FFFFFFF) f["sectors"].refuse("needs lba48 above 268435455");
+  if (f.has("smart")) identity.smart = f["smart"].boolean();
+  if (f.has("trim")) identity.trim = f["trim"].boolean();
+  if (f.has("sanitize")) identity.sanitize = f["sanitize"].boolean();
+  if (f.has("sct")) identity.sct = f["sct"].boolean();
+  if (f.has("rotationRate")) identity.rotationRate = static_cast<uint16_t>(f["rotationRate"].number(0xFFFF));
+  if (f.has("word106")) identity.word106 = static_cast<uint16_t>(f["word106"].number(0xFFFF));
   if (f.has("logicalSectorWords")) {
-    spec.logicalSectorWords = static_cast<uint32_t>(f["logicalSectorWords"].number(0xFFFFFFFF));
+    identity.logicalSectorWords = static_cast<uint32_t>(f["logicalSectorWords"].number(0xFFFFFFFF));
   }
-  if (f.has("wwn")) spec.wwn = f["wwn"].number();
-  if (f.has("word133")) spec.word133 = static_cast<uint16_t>(f["word133"].number(0xFFFF));
+  if (f.has("wwn")) identity.wwn = f["wwn"].number();
+  if (f.has("word133")) identity.word133 = static_cast<uint16_t>(f["word133"].number(0xFFFF));
   if (f.has("words")) {
     const Field words = f["words"];
     if (!words.raw().is_object()) words.refuse("expected an object of word number to value");
@@ -123,10 +123,10 @@ IdentitySpec readIdentity(const Field& f) {
         index = -1;
       }
       if (index < 0 || index > 255) w.refuse("word numbers run from 0 to 255");
-      spec.words[index] = static_cast<uint16_t>(w.number(0xFFFF));
+      identity.words[index] = static_cast<uint16_t>(w.number(0xFFFF));
     }
   }
-  return spec;
+  return identity;
 }
 
 void readSectorList(const Field& f, uint64_t sectors, SimMedia& media, bool unreadable) {
@@ -182,8 +182,8 @@ SimSmart readSmart(const Field& f) {
 SimUnit readUnit(const Field& f) {
   SimUnit unit;
   if (!f.has("identity")) f.refuse("identity is required");
-  const IdentitySpec spec = readIdentity(f["identity"]);
-  unit.identify = makeIdentify(spec);
+  const IdentityDescription identity = readIdentity(f["identity"]);
+  unit.identify = makeIdentify(identity);
   if (f.has("identitySwitched")) unit.identifySwitched = makeIdentify(readIdentity(f["identitySwitched"]));
   uint32_t sectorSize = 512;
   if (f.has("sectorSize")) {
@@ -192,7 +192,7 @@ SimUnit readUnit(const Field& f) {
       f["sectorSize"].refuse("a power of two from 512");
     }
   }
-  uint64_t mediaSectors = spec.sectors;
+  uint64_t mediaSectors = identity.sectors;
   if (f.has("mediaSectors")) mediaSectors = f["mediaSectors"].number(0xFFFFFFFFFFFFull);
   unit.media = SimMedia(mediaSectors, sectorSize);
   if (f.has("capabilities")) unit.identifyLogPage3 = makeCapabilitiesPage(f["capabilities"].number());

@@ -40,44 +40,44 @@ void setIdentifyChecksum(IdentifyWords& words) {
   words[255] = static_cast<uint16_t>(0x00A5 | (static_cast<uint8_t>(0x100 - sum) << 8));
 }
 
-IdentifyWords makeIdentify(const IdentitySpec& spec) {
+IdentifyWords makeIdentify(const IdentityDescription& identity) {
   IdentifyWords w{};
   w[0] = 0x0040;  // fixed, non-removable ATA device
-  putAtaString(w, 10, 10, spec.serial);
-  putAtaString(w, 23, 4, spec.firmware);
-  putAtaString(w, 27, 20, spec.model);
+  putAtaString(w, 10, 10, identity.serial);
+  putAtaString(w, 23, 4, identity.firmware);
+  putAtaString(w, 27, 20, identity.model);
   w[47] = 0x8010;
   w[49] = 0x0F00;  // LBA and DMA supported, IORDY
   w[53] = 0x0007;
-  if (spec.sanitize) w[59] = static_cast<uint16_t>(w[59] | 0x1000 | 0x8000);
-  const uint64_t lba28 = spec.sectors > 0x0FFFFFFF ? 0x0FFFFFFF : spec.sectors;
+  if (identity.sanitize) w[59] = static_cast<uint16_t>(w[59] | 0x1000 | 0x8000);
+  const uint64_t lba28 = identity.sectors > 0x0FFFFFFF ? 0x0FFFFFFF : identity.sectors;
   w[60] = static_cast<uint16_t>(lba28 & 0xFFFF);
   w[61] = static_cast<uint16_t>(lba28 >> 16);
   w[80] = 0x07F0;  // ATA8-ACS and earlier
-  w[82] = static_cast<uint16_t>(0x7468 | (spec.smart ? 0x0001 : 0));
-  w[83] = static_cast<uint16_t>(0x4000 | (spec.lba48 ? 0x0400 : 0));
+  w[82] = static_cast<uint16_t>(0x7468 | (identity.smart ? 0x0001 : 0));
+  w[83] = static_cast<uint16_t>(0x4000 | (identity.lba48 ? 0x0400 : 0));
   w[84] = 0x4000 | 0x0020;  // general purpose logging
-  w[85] = static_cast<uint16_t>(0x7468 | (spec.smart ? 0x0001 : 0));
-  w[86] = static_cast<uint16_t>(spec.lba48 ? 0x0400 : 0);
+  w[85] = static_cast<uint16_t>(0x7468 | (identity.smart ? 0x0001 : 0));
+  w[86] = static_cast<uint16_t>(identity.lba48 ? 0x0400 : 0);
   w[87] = 0x4000 | 0x0020;
-  if (spec.lba48) {
-    for (int i = 0; i < 4; ++i) w[100 + i] = static_cast<uint16_t>(spec.sectors >> (16 * i));
+  if (identity.lba48) {
+    for (int i = 0; i < 4; ++i) w[100 + i] = static_cast<uint16_t>(identity.sectors >> (16 * i));
   }
-  w[106] = spec.word106;
-  if (spec.wwn != 0) {
-    for (int i = 0; i < 4; ++i) w[108 + i] = static_cast<uint16_t>(spec.wwn >> (16 * (3 - i)));
+  w[106] = identity.word106;
+  if (identity.wwn != 0) {
+    for (int i = 0; i < 4; ++i) w[108 + i] = static_cast<uint16_t>(identity.wwn >> (16 * (3 - i)));
   }
-  w[117] = static_cast<uint16_t>(spec.logicalSectorWords & 0xFFFF);
-  w[118] = static_cast<uint16_t>(spec.logicalSectorWords >> 16);
-  w[133] = spec.word133;
-  w[169] = spec.trim ? 0x0001 : 0x0000;
-  w[206] = spec.sct ? 0x003D : 0x0000;
-  w[217] = spec.rotationRate;
-  for (const auto& [index, value] : spec.words) {
+  w[117] = static_cast<uint16_t>(identity.logicalSectorWords & 0xFFFF);
+  w[118] = static_cast<uint16_t>(identity.logicalSectorWords >> 16);
+  w[133] = identity.word133;
+  w[169] = identity.trim ? 0x0001 : 0x0000;
+  w[206] = identity.sct ? 0x003D : 0x0000;
+  w[217] = identity.rotationRate;
+  for (const auto& [index, value] : identity.words) {
     if (index >= 0 && index < 255) w[static_cast<size_t>(index)] = value;
   }
   setIdentifyChecksum(w);
-  if (spec.words.count(255) != 0) w[255] = spec.words.at(255);
+  if (identity.words.count(255) != 0) w[255] = identity.words.at(255);
   return w;
 }
 

@@ -120,7 +120,7 @@ SimMachine builtinMachine(const std::string& name);
 
 // What a description says of a unit's identity; makeIdentify turns it into the words a
 // drive of that kind reports (strings byte-swapped, integrity word set).
-struct IdentitySpec {
+struct IdentityDescription {
   std::string model;
   std::string serial;
   std::string firmware;
@@ -137,7 +137,7 @@ struct IdentitySpec {
   uint16_t word133 = 0;
   std::map<int, uint16_t> words;    // raw overrides, applied last
 };
-IdentifyWords makeIdentify(const IdentitySpec& spec);
+IdentifyWords makeIdentify(const IdentityDescription& identity);
 // Recomputes word 255 (signature A5h and checksum).
 void setIdentifyChecksum(IdentifyWords& words);
 // Page 3 of the IDENTIFY DEVICE data log with a valid header and `capabilities` at

@@ -115,6 +115,7 @@ bool SimPlatform::fail(uint32_t error) {
 void SimPlatform::record(SimRequest request) {
   if (!m_logging) return;
   request.error = lastError();
+  request.clockMs = m_clockMs;
   m_log.push_back(std::move(request));
 }
 
@@ -317,7 +318,8 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
     if (f->kind == SimFault::Kind::FailRequest) return finish(fail(f->error));
     // An ATA error is the drive's answer: pass the request on with it.
     if (code == IOCTL_ATA_PASS_THROUGH) {
-      m_pendingAtaError = f->ataError;
+      if (f->kind == SimFault::Kind::AtaError) m_pendingAtaError = f->ataError;
+      if (f->kind == SimFault::Kind::Registers) m_pendingRegisters = f;
     }
   }
   bool ok = false;
@@ -327,6 +329,7 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
     ok = diskControl(*h, *d, code, static_cast<uint8_t*>(out), outSize, bytesReturned);
   }
   m_pendingAtaError = 0;
+  m_pendingRegisters = nullptr;
   return finish(ok);
 }
 
@@ -372,6 +375,10 @@ bool SimPlatform::ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vect
 
   AtaResult r = executeAta(drive.ata, x, m_pendingAtaError);
   if (r.protocolError) return fail(ERROR_IO_DEVICE);
+  if (m_pendingRegisters != nullptr) {
+    r.current.lbaMid = m_pendingRegisters->lbaMid;
+    r.current.lbaHigh = m_pendingRegisters->lbaHigh;
+  }
 
   // The header goes back with the registers the drive returned.
   std::memcpy(out, hdr, kHeaderSize);
@@ -380,7 +387,7 @@ bool SimPlatform::ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vect
   uint32_t returned = kHeaderSize;
   if (x.dataIn) {
     const uint32_t n = std::min<uint32_t>(transferLength, static_cast<uint32_t>(r.inData.size()));
-    std::memcpy(out + dataOffset, r.inData.data(), n);
+    if (n > 0) std::memcpy(out + dataOffset, r.inData.data(), n);
     returned = dataOffset + transferLength;
   }
   if (bytesReturned != nullptr) *bytesReturned = returned;
@@ -559,7 +566,8 @@ uint32_t SimPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t
 
 bool SimPlatform::writeBlockedByVolume(const SimDrive& drive, uint64_t lba, uint64_t count) const {
   // From Windows Vista on, raw writes into a volume that is still mounted and not locked
-  // by the writer are refused, so a careless test cannot pull a file system away.
+  // are refused, so a careless test cannot pull a file system away. (Whoever holds the
+  // lock is not checked: in this system the writer is always the one that locked it.)
   if (m_machine.osMajor < 6) return false;
   for (const SimVolume& v : m_machine.volumes) {
     if (v.drive != drive.number || v.removed || !v.mounted || v.locked) continue;

@@ -32,6 +32,7 @@ struct SimRequest {
   uint32_t inSize = 0;              // Ioctl
   uint32_t outSize = 0;             // Ioctl; Read and Write: the length asked for
   uint64_t position = 0;            // Seek: new position; Read and Write: where it began
+  uint64_t clockMs = 0;             // simulated time when the request arrived
   bool ok = false;                  // the call's result
   uint32_t error = 0;               // the last error it left
 };
@@ -43,6 +44,7 @@ struct SimFault {
     FailRequest,   // the request fails with `error`, nothing reaches the drive
     AtaError,      // the drive completes the ATA command with ERR and `ataError`
     Vanish,        // the drive disappears: this and every later request fails
+    Registers,     // the drive completes the command but returns `lbaMid`/`lbaHigh`
   };
   Kind kind = Kind::FailRequest;
   int drive = 0;
@@ -53,6 +55,8 @@ struct SimFault {
   bool onWrite = false;             // match WriteFile on the drive
   uint32_t error = 1117;            // ERROR_IO_DEVICE
   uint8_t ataError = 0x04;          // ABRT
+  uint8_t lbaMid = 0;               // Registers
+  uint8_t lbaHigh = 0;              // Registers
   int remaining = -1;
 };
 
@@ -143,6 +147,7 @@ class SimPlatform : public Platform {
   std::vector<SimFault> m_faults;
   uint64_t m_clockMs = 0;
   uint8_t m_pendingAtaError = 0;  // an armed AtaError fault for the request under way
+  const SimFault* m_pendingRegisters = nullptr;  // an armed Registers fault
 };
 
 }  // namespace palvoro::sim
