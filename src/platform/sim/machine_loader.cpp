@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_scsi.h"
 
 namespace palvoro::sim {
 namespace {
@@ -197,28 +198,165 @@ SimUnit readUnit(const Field& f) {
   unit.media = SimMedia(mediaSectors, sectorSize);
   if (f.has("capabilities")) unit.identifyLogPage3 = makeCapabilitiesPage(f["capabilities"].number());
   if (f.has("smart")) unit.smart = readSmart(f["smart"]);
+  if (f.has("selfTest")) {
+    const Field t = f["selfTest"];
+    t.expectObject({"shortSeconds", "extendedSeconds", "conveyanceSeconds", "result", "checkpoint"});
+    if (t.has("shortSeconds")) unit.selfTest.shortSeconds = static_cast<uint32_t>(t["shortSeconds"].number(86400));
+    if (t.has("extendedSeconds")) unit.selfTest.extendedSeconds = static_cast<uint32_t>(t["extendedSeconds"].number(864000));
+    if (t.has("conveyanceSeconds")) {
+      unit.selfTest.conveyanceSeconds = static_cast<uint32_t>(t["conveyanceSeconds"].number(86400));
+    }
+    if (t.has("result")) unit.selfTest.result = static_cast<uint8_t>(t["result"].number(15));
+    if (t.has("checkpoint")) unit.selfTest.checkpoint = static_cast<uint8_t>(t["checkpoint"].number(255));
+  }
+  if (f.has("offlineCapability")) unit.offlineCapability = static_cast<uint8_t>(f["offlineCapability"].number(255));
+  if (f.has("pollMinutes")) {
+    const Field p = f["pollMinutes"];
+    p.expectObject({"short", "extended", "conveyance"});
+    if (p.has("short")) unit.shortPollMinutes = static_cast<uint8_t>(p["short"].number(255));
+    if (p.has("extended")) unit.extendedPollMinutes = static_cast<uint8_t>(p["extended"].number(255));
+    if (p.has("conveyance")) unit.conveyancePollMinutes = static_cast<uint8_t>(p["conveyance"].number(255));
+  }
   if (f.has("unreadable")) readSectorList(f["unreadable"], mediaSectors, unit.media, true);
   if (f.has("unwritable")) readSectorList(f["unwritable"], mediaSectors, unit.media, false);
   return unit;
 }
 
-#define PALVORO_UNIT_FIELDS \
-  "identity", "identitySwitched", "sectorSize", "mediaSectors", "capabilities", "smart", "unreadable", "unwritable"
+#define PALVORO_UNIT_FIELDS                                                                                  \
+  "identity", "identitySwitched", "sectorSize", "mediaSectors", "capabilities", "smart", "unreadable", "unwritable", \
+      "selfTest", "offlineCapability", "pollMinutes"
+
+// Bytes given as a hexadecimal string ("00 80 00 04 41 42 43 44", blanks allowed).
+std::vector<uint8_t> readHexBytes(const Field& f) {
+  const std::string text = f.text(4096);
+  std::vector<uint8_t> bytes;
+  int pending = -1;
+  for (char c : text) {
+    if (c == ' ') continue;
+    int digit = 0;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else f.refuse("bad hexadecimal digit");
+    if (pending < 0) {
+      pending = digit;
+    } else {
+      bytes.push_back(static_cast<uint8_t>((pending << 4) | digit));
+      pending = -1;
+    }
+  }
+  if (pending >= 0) f.refuse("odd number of hexadecimal digits");
+  return bytes;
+}
+
+// A page map: {"0x80": {"text": "serial"} or {"hex": "..."}}.
+void readPages(const Field& f, std::map<uint8_t, std::vector<uint8_t>>& pages, bool serialText, uint8_t peripheral) {
+  if (!f.raw().is_object()) f.refuse("expected an object of page code to page");
+  for (auto it = f.raw().begin(); it != f.raw().end(); ++it) {
+    const Field page(it.value(), f.path() + "." + it.key());
+    uint64_t number = 0;
+    try {
+      number = Field(json(it.key()), f.path() + "." + it.key()).number(255);
+    } catch (const MachineDescriptionError&) {
+      page.refuse("page codes are numbers 0..255 or \"0x..\"");
+    }
+    page.expectObject({"hex", "serial"});
+    if (page.has("hex")) {
+      pages[static_cast<uint8_t>(number)] = readHexBytes(page["hex"]);
+    } else if (page.has("serial") && serialText) {
+      pages[static_cast<uint8_t>(number)] = makeSerialPage(peripheral, page["serial"].text(251));
+    } else {
+      page.refuse("give the page as \"hex\"" + std::string(serialText ? " or \"serial\"" : ""));
+    }
+  }
+}
 
 SimDrive readDrive(const Field& f) {
-  f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit",
-                  PALVORO_UNIT_FIELDS});
+  f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
+                  "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
+                  "readCapacity16Fails", "readCapacity16", "memberB", PALVORO_UNIT_FIELDS});
   SimDrive drive;
   if (!f.has("number")) f.refuse("number is required");
   drive.number = static_cast<int>(f["number"].number(255));
+  static const std::map<std::string, Transport> kTransports = {
+      {"ata", Transport::Ata},           {"usb-sat", Transport::UsbSat}, {"usb-atacb", Transport::UsbAtacb},
+      {"firewire", Transport::FireWire}, {"scsi", Transport::Scsi},      {"raid", Transport::Raid},
+      {"optical", Transport::Optical}};
   const std::string transport = f.has("transport") ? f["transport"].text() : "ata";
-  if (transport != "ata") f["transport"].refuse("unknown transport \"" + transport + "\" (known: ata)");
-  drive.transport = Transport::Ata;
+  const auto known = kTransports.find(transport);
+  if (known == kTransports.end()) {
+    f["transport"].refuse("unknown transport \"" + transport +
+                          "\" (known: ata, usb-sat, usb-atacb, firewire, scsi, raid, optical)");
+  }
+  drive.transport = known->second;
   drive.ata.units[0] = readUnit(f);
   if (f.has("secondUnit")) {
     const Field second = f["secondUnit"];
     second.expectObject({PALVORO_UNIT_FIELDS});
     drive.ata.units[2] = readUnit(second);
+  }
+  applyTransportDefaults(drive);
+  if (f.has("memberB")) {
+    if (drive.transport != Transport::Raid) f["memberB"].refuse("only a raid enclosure has a member B");
+    const Field member = f["memberB"];
+    member.expectObject({PALVORO_UNIT_FIELDS});
+    drive.memberB->units.clear();
+    drive.memberB->units[0] = readUnit(member);
+    refreshRaidMemberPages(drive);
+  }
+  if (f.has("busType")) drive.busType = static_cast<int>(f["busType"].number(255));
+  if (f.has("smartDriver")) {
+    const Field d = f["smartDriver"];
+    d.expectObject({"present", "rejectsReceive", "failsReturnStatus", "deviceMap"});
+    if (d.has("present")) drive.smartDriver.present = d["present"].boolean();
+    if (d.has("rejectsReceive")) drive.smartDriver.rejectsReceive = d["rejectsReceive"].boolean();
+    if (d.has("failsReturnStatus")) drive.smartDriver.failsReturnStatus = d["failsReturnStatus"].boolean();
+    if (d.has("deviceMap")) drive.smartDriver.deviceMap = static_cast<uint8_t>(d["deviceMap"].number(255));
+  }
+  if (f.has("inquiry")) {
+    const Field q = f["inquiry"];
+    q.expectObject({"vendor", "product", "revision", "peripheralType", "text", "hex"});
+    if (q.has("hex")) {
+      drive.scsi.inquiry = readHexBytes(q["hex"]);
+    } else {
+      std::vector<uint8_t>& data = drive.scsi.inquiry;
+      if (data.size() < 96) data.resize(96, 0);
+      if (q.has("peripheralType")) data[0] = static_cast<uint8_t>(q["peripheralType"].number(31));
+      if (q.has("vendor")) putInquiryText(data, 8, 8, q["vendor"].text(8));
+      if (q.has("product")) putInquiryText(data, 16, 16, q["product"].text(16));
+      if (q.has("revision")) putInquiryText(data, 32, 4, q["revision"].text(4));
+      if (q.has("text")) {
+        const Field texts = q["text"];
+        if (!texts.raw().is_object()) texts.refuse("expected an object of byte offset to text");
+        for (auto it = texts.raw().begin(); it != texts.raw().end(); ++it) {
+          const Field t(it.value(), texts.path() + "." + it.key());
+          const uint64_t at = Field(json(it.key()), t.path()).number(95);
+          const std::string text = t.text(96);
+          if (at + text.size() > 96) t.refuse("runs past the 96 bytes of INQUIRY data");
+          for (size_t i = 0; i < text.size(); ++i) data[at + i] = static_cast<uint8_t>(text[i]);
+        }
+      }
+    }
+  }
+  const uint8_t peripheral = drive.scsi.inquiry.empty() ? 0 : static_cast<uint8_t>(drive.scsi.inquiry[0] & 0x1F);
+  if (f.has("vpd")) readPages(f["vpd"], drive.scsi.vpd, true, peripheral);
+  if (f.has("diagnostic")) readPages(f["diagnostic"], drive.scsi.diagnostic, false, peripheral);
+  if (f.has("sat12")) drive.scsi.sat12 = f["sat12"].boolean();
+  if (f.has("sat16")) drive.scsi.sat16 = f["sat16"].boolean();
+  if (f.has("readCapacityFails")) drive.scsi.readCapacityFails = f["readCapacityFails"].boolean();
+  if (f.has("readCapacity16Fails")) drive.scsi.readCapacity16Fails = f["readCapacity16Fails"].boolean();
+  if (f.has("readCapacity16")) drive.scsi.readCapacity16 = f["readCapacity16"].boolean();
+  if (f.has("atacb")) {
+    const Field a = f["atacb"];
+    a.expectObject({"capabilitiesFail", "supported", "signatureFails", "signature"});
+    drive.scsi.atacb = true;
+    if (a.has("capabilitiesFail")) drive.scsi.atacbDriver.capabilitiesFail = a["capabilitiesFail"].boolean();
+    if (a.has("supported")) drive.scsi.atacbDriver.supported = a["supported"].boolean();
+    if (a.has("signatureFails")) drive.scsi.atacbDriver.signatureFails = a["signatureFails"].boolean();
+    if (a.has("signature")) {
+      const uint64_t sig = a["signature"].number(0xFFFF);
+      drive.scsi.atacbDriver.signature = {static_cast<uint8_t>(sig >> 8), static_cast<uint8_t>(sig & 0xFF)};
+    }
   }
   if (f.has("bridgeSignature")) drive.ata.bridgeSignature = f["bridgeSignature"].boolean();
   if (f.has("sctVendorSwitch")) drive.ata.sctVendorSwitch = f["sctVendorSwitch"].boolean();

@@ -160,6 +160,42 @@ AtaResult sctWriteLog(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   return cmd.ok();
 }
 
+// SMART EXECUTE OFF-LINE IMMEDIATE: the sub-command is in LBA low. Self-tests run in
+// the background over the machine's clock; captive ones (81h..83h) end at once.
+AtaResult executeOffline(SimUnit& unit, const AtaExchange& x, Command& cmd) {
+  SimSelfTest& t = unit.selfTest;
+  updateSelfTest(unit, x.nowMs);
+  const uint8_t sub = x.current.lbaLow;
+  const bool selfTests = (unit.offlineCapability & 0x10) != 0;
+  const bool conveyance = (unit.offlineCapability & 0x20) != 0;
+  switch (sub) {
+    case 0x00:  // off-line data collection: nothing to show
+      return cmd.ok();
+    case 0x01:
+    case 0x02:
+    case 0x03:
+      if (!selfTests || (sub == 0x03 && !conveyance) || t.running) return cmd.abort();
+      t.running = true;
+      t.subcommand = sub;
+      t.startedMs = x.nowMs;
+      return cmd.ok();
+    case 0x7F:  // abort the running self-test
+      if (t.running) {
+        t.running = false;
+        t.lastStatus = 0x10;  // aborted by the host
+      }
+      return cmd.ok();
+    case 0x81:
+    case 0x82:
+    case 0x83:
+      if (!selfTests || (sub == 0x83 && !conveyance) || t.running) return cmd.abort();
+      t.lastStatus = static_cast<uint8_t>(t.result << 4);
+      if (t.result != 0) return cmd.abort();
+      return cmd.ok();
+    default: return cmd.abort();
+  }
+}
+
 AtaResult smart(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   if (x.current.lbaMid != 0x4F || x.current.lbaHigh != 0xC2) return cmd.abort();  // wrong key
   SimUnit& unit = *unitFromDevice(drive, x.current.device);
@@ -174,7 +210,8 @@ AtaResult smart(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   if (!s.enabled) return cmd.abort();
   switch (feature) {
     case 0xD0: {
-      const Page page = s.dataPage ? *s.dataPage : makeSmartDataPage(s);
+      updateSelfTest(unit, x.nowMs);
+      const Page page = s.dataPage ? *s.dataPage : makeSmartDataPage(unit, x.nowMs);
       cmd.result.inData.assign(page.begin(), page.end());
       return cmd.ok();
     }
@@ -193,6 +230,7 @@ AtaResult smart(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
       }
       return cmd.ok();
     case 0xD6: return sctWriteLog(drive, x, cmd);
+    case 0xD4: return executeOffline(unit, x, cmd);
     default: return cmd.abort();
   }
 }
@@ -289,7 +327,8 @@ AtaResult dataSetManagement(SimAtaDrive& drive, const AtaExchange& x, Command& c
 
 }  // namespace
 
-AtaResult executeAta(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedError) {
+namespace {
+AtaResult dispatch(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedError) {
   const Needs needs = needsOf(x);
   if (!transferMatches(x, needs)) return protocolFailure();
   Command cmd(x);
@@ -304,8 +343,19 @@ AtaResult executeAta(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedE
     case 0xB4: return sanitize(drive, x, cmd);
     case 0x06:
     case 0x07: return dataSetManagement(drive, x, cmd);
+    case 0xEF: return cmd.ok();  // SET FEATURES: accepted, nothing the system looks at
     default: return cmd.abort();
   }
+}
+}  // namespace
+
+AtaResult executeAta(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedError) {
+  AtaResult r = dispatch(drive, x, injectedError);
+  if (!r.protocolError) {
+    const TaskRegisters& t = r.current;
+    drive.lastReturn = {t.features, t.count, t.lbaLow, t.lbaMid, t.lbaHigh, t.device, t.command};
+  }
+  return r;
 }
 
 bool smartThresholdExceeded(const SimSmart& smart) {
@@ -323,7 +373,37 @@ void finishPage(Page& page) {
 }
 }  // namespace
 
-Page makeSmartDataPage(const SimSmart& smart) {
+void updateSelfTest(SimUnit& unit, uint64_t nowMs) {
+  SimSelfTest& t = unit.selfTest;
+  if (!t.running) return;
+  const uint64_t duration = 1000ull * (t.subcommand == 0x02   ? t.extendedSeconds
+                                       : t.subcommand == 0x03 ? t.conveyanceSeconds
+                                                              : t.shortSeconds);
+  if (nowMs - t.startedMs >= duration) {
+    t.running = false;
+    t.lastStatus = static_cast<uint8_t>(t.result << 4);
+  }
+}
+
+namespace {
+// Byte 363: high nibble the execution status (Fh while running), low nibble the tenths
+// still to go while running.
+uint8_t selfTestStatus(const SimUnit& unit, uint64_t nowMs) {
+  const SimSelfTest& t = unit.selfTest;
+  if (!t.running) return t.lastStatus;
+  const uint64_t duration = 1000ull * (t.subcommand == 0x02   ? t.extendedSeconds
+                                       : t.subcommand == 0x03 ? t.conveyanceSeconds
+                                                              : t.shortSeconds);
+  const uint64_t elapsed = nowMs - t.startedMs;
+  const uint64_t left = duration > elapsed ? duration - elapsed : 0;
+  uint64_t tenths = duration == 0 ? 0 : (left * 10 + duration - 1) / duration;
+  if (tenths > 9) tenths = 9;
+  return static_cast<uint8_t>(0xF0 | tenths);
+}
+}  // namespace
+
+Page makeSmartDataPage(const SimUnit& unit, uint64_t nowMs) {
+  const SimSmart& smart = unit.smart;
   Page page{};
   page[0] = 0x10;  // data structure revision
   const size_t n = std::min<size_t>(smart.attributes.size(), 30);
@@ -337,12 +417,14 @@ Page makeSmartDataPage(const SimSmart& smart) {
     e[4] = a.worst;
     for (int b = 0; b < 6; ++b) e[5 + b] = static_cast<uint8_t>(a.raw >> (8 * b));
   }
-  page[367] = 0x5B;  // off-line capabilities: self-tests, conveyance, selective
+  page[363] = selfTestStatus(unit, nowMs);
+  page[367] = unit.offlineCapability;
   page[368] = 0x03;  // SMART capabilities: saves data, supports autosave
   page[370] = 0x01;  // error logging supported
-  page[372] = 2;     // short self-test polling time, minutes
-  page[373] = 120;   // extended self-test polling time, minutes
-  page[374] = 5;     // conveyance self-test polling time, minutes
+  page[371] = unit.selfTest.lastStatus != 0 && (unit.selfTest.lastStatus >> 4) >= 3 ? unit.selfTest.checkpoint : 0;
+  page[372] = unit.shortPollMinutes;
+  page[373] = unit.extendedPollMinutes;
+  page[374] = unit.conveyancePollMinutes;
   finishPage(page);
   return page;
 }

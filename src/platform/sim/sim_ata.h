@@ -26,6 +26,7 @@ struct AtaExchange {
   const uint8_t* outData = nullptr;
   uint32_t outLength = 0;
   uint32_t inCapacity = 0;         // room the host gave for data in
+  uint64_t nowMs = 0;              // the machine's clock, for self-tests
 };
 
 struct AtaResult {
@@ -39,8 +40,11 @@ struct AtaResult {
 // error register value without doing anything else.
 AtaResult executeAta(SimAtaDrive& drive, const AtaExchange& exchange, uint8_t injectedError);
 
-// SMART pages as a drive of the description reports them (checksum in byte 511).
-Page makeSmartDataPage(const SimSmart& smart);
+// SMART pages as a drive of the description reports them (checksum in byte 511). The
+// data page carries the unit's self-test state and capabilities.
+Page makeSmartDataPage(const SimUnit& unit, uint64_t nowMs);
+// Brings a running self-test up to `nowMs`: it ends when its time is up.
+void updateSelfTest(SimUnit& unit, uint64_t nowMs);
 Page makeSmartThresholdPage(const SimSmart& smart);
 bool smartThresholdExceeded(const SimSmart& smart);
 

@@ -93,3 +93,101 @@ Page makeCapabilitiesPage(uint64_t capabilities) {
 }
 
 }  // namespace palvoro::sim
+
+#include "platform/sim/sim_scsi.h"
+
+namespace palvoro::sim {
+namespace {
+std::string trimmed(const std::string& s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  const size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// The RAID enclosure's member pages: the member's serial number from byte 5.
+std::vector<uint8_t> memberPage(uint8_t page, const std::string& serial) {
+  std::vector<uint8_t> bytes(26, 0);
+  bytes[1] = page;
+  bytes[3] = 22;
+  for (size_t i = 0; i < 20 && i < serial.size(); ++i) bytes[5 + i] = static_cast<uint8_t>(serial[i]);
+  return bytes;
+}
+}  // namespace
+
+void refreshRaidMemberPages(SimDrive& drive) {
+  const auto serialOf = [](const SimAtaDrive& member) {
+    return member.units.count(0) != 0 ? trimmed(identifyText(member.units.at(0).identify, 10, 10)) : std::string();
+  };
+  drive.scsi.vpd[0x01] = memberPage(0x01, serialOf(drive.ata));
+  if (drive.memberB) drive.scsi.vpd[0x02] = memberPage(0x02, serialOf(*drive.memberB));
+}
+
+void applyTransportDefaults(SimDrive& drive) {
+  std::string model;
+  std::string serial;
+  std::string firmware;
+  if (drive.ata.units.count(0) != 0) {
+    const IdentifyWords& w = drive.ata.units.at(0).identify;
+    model = trimmed(identifyText(w, 27, 20));
+    serial = trimmed(identifyText(w, 10, 10));
+    firmware = trimmed(identifyText(w, 23, 4));
+  }
+  const std::string revision = firmware.size() > 4 ? firmware.substr(firmware.size() - 4) : firmware;
+  SimScsiTarget& scsi = drive.scsi;
+  scsi = SimScsiTarget{};
+  drive.memberB.reset();
+  drive.smartDriver.present = false;
+  drive.ataPassThrough = false;
+  switch (drive.transport) {
+    case Transport::Ata:
+      // The controller's driver speaks SMART and ATA pass-through; its SCSI layer
+      // describes the disk as an "ATA" device.
+      drive.busType = 11;
+      drive.smartDriver.present = true;
+      drive.ataPassThrough = true;
+      scsi.inquiry = makeInquiry(0, "ATA", model.substr(0, 16), revision);
+      scsi.vpd[0x80] = makeSerialPage(0, serial);
+      break;
+    case Transport::UsbSat:
+      drive.busType = 7;
+      scsi.sat12 = true;
+      scsi.sat16 = true;
+      scsi.inquiry = makeInquiry(0, "Generic", "External Drive", "1.00");
+      scsi.vpd[0x80] = makeSerialPage(0, serial);
+      break;
+    case Transport::UsbAtacb:
+      drive.busType = 7;
+      scsi.atacb = true;
+      scsi.inquiry = makeInquiry(0, "Generic", "USB Bridge", "0100");
+      break;
+    case Transport::FireWire:
+      drive.busType = 4;
+      scsi.sat12 = true;
+      scsi.inquiry = makeInquiry(0, "Generic", "FireWire Disk", "1.00");
+      scsi.vpd[0x80] = makeSerialPage(0, serial);
+      break;
+    case Transport::Scsi:
+      drive.busType = 1;
+      scsi.inquiry = makeInquiry(0, "SCSI", model.substr(0, 16), revision);
+      scsi.vpd[0x80] = makeSerialPage(0, serial);
+      break;
+    case Transport::Raid: {
+      drive.busType = 7;
+      scsi.sat12 = true;
+      scsi.sat16 = true;
+      scsi.inquiry = makeInquiry(0, "VH", "RAID Enclosure", "0100");
+      drive.memberB = drive.ata;
+      refreshRaidMemberPages(drive);
+      scsi.vpd[0x80] = makeSerialPage(0, serial);
+      break;
+    }
+    case Transport::Optical:
+      drive.busType = 2;
+      scsi.inquiry = makeInquiry(5, "Generic", "DVD-RW Drive", "1.00");
+      scsi.readCapacityFails = true;  // no disc in the tray
+      break;
+  }
+}
+
+}  // namespace palvoro::sim

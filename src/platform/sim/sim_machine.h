@@ -39,6 +39,20 @@ struct SimSmart {
   std::optional<Page> thresholdPage;
 };
 
+// Self-test behaviour of a unit over simulated time.
+struct SimSelfTest {
+  uint32_t shortSeconds = 120;       // duration of the short self-test
+  uint32_t extendedSeconds = 7200;   // ... extended
+  uint32_t conveyanceSeconds = 300;  // ... conveyance
+  uint8_t result = 0;                // execution status when it ends: 0 passed, 3..8 failures
+  uint8_t checkpoint = 0;            // byte 371 reported after a failure
+  // Live state.
+  bool running = false;
+  uint8_t subcommand = 0;
+  uint64_t startedMs = 0;
+  uint8_t lastStatus = 0;            // byte 363 when no test runs
+};
+
 // One addressable unit of a drive. Ordinary drives have unit 0 only; the maker's
 // dual-unit drives also answer for unit 2.
 struct SimUnit {
@@ -49,12 +63,26 @@ struct SimUnit {
   std::optional<Page> identifyLogPage3;
   SimMedia media;
   SimSmart smart;
+  SimSelfTest selfTest;
+  uint8_t offlineCapability = 0x7B;  // byte 367: off-line, self-tests, conveyance, selective
+  uint8_t shortPollMinutes = 2;      // byte 372
+  uint8_t extendedPollMinutes = 120; // byte 373
+  uint8_t conveyancePollMinutes = 5; // byte 374
 };
 
-// How the operating system reaches a drive.
+// How the operating system reaches a drive. Each sets the defaults of the fields below;
+// a description may change any of them.
 enum class Transport {
-  Ata,  // SMART driver interface plus ATA pass-through on an ATA/SATA controller
+  Ata,        // ATA/SATA controller: SMART driver, ATA pass-through, and a SCSI layer
+              // that answers INQUIRY and READ CAPACITY for the disk
+  UsbSat,     // USB bridge translating ATA PASS-THROUGH (12) and (16)
+  UsbAtacb,   // USB bridge carrying the vendor ATA command block
+  FireWire,   // FireWire bridge
+  Scsi,       // SCSI disk: SCSI commands only
+  Raid,       // the maker's two-drive USB RAID enclosure
+  Optical,    // an optical drive (peripheral device type 5)
 };
+
 
 struct SimAtaDrive {
   std::map<int, SimUnit> units;     // key 0, and 2 for a dual-unit drive
@@ -64,15 +92,56 @@ struct SimAtaDrive {
   // Live state.
   bool switched = false;            // vendor SCT switch on
   bool sanitizeCompleted = false;   // last sanitize completed without error
+  // Registers the drive returned for its last command (error, count, LBA low, mid,
+  // high, device, status), which a SAT bridge hands back on request.
+  std::array<uint8_t, 7> lastReturn{};
 
   bool dualUnit() const { return units.count(2) != 0; }
+};
+
+// The SMART driver interface of an ATA/SATA controller.
+struct SimSmartDriver {
+  bool present = true;               // answers SMART_GET_VERSION / RCV / SEND
+  bool rejectsReceive = false;       // refuses SMART_RCV_DRIVE_DATA
+  bool failsReturnStatus = false;    // refuses SMART RETURN STATUS
+  uint8_t deviceMap = 0x01;          // bIDEDeviceMap of the version reply
+};
+
+// The bridge driver's answers for the vendor ATA command block.
+struct SimAtacb {
+  bool capabilitiesFail = false;     // control code 221400h fails
+  bool supported = true;             // capability bit 18
+  bool signatureFails = false;       // control code 221404h fails
+  std::array<uint8_t, 2> signature{0x24, 0x24};
+};
+
+// What answers SCSI pass-through for the drive.
+struct SimScsiTarget {
+  bool present = true;
+  std::vector<uint8_t> inquiry;      // standard INQUIRY data (96 bytes)
+  std::map<uint8_t, std::vector<uint8_t>> vpd;         // VPD pages but 00h, synthesised
+  std::map<uint8_t, std::vector<uint8_t>> diagnostic;  // RECEIVE DIAGNOSTIC RESULTS pages
+  bool sat12 = false;                // translates ATA PASS-THROUGH (12)
+  bool sat16 = false;                // translates ATA PASS-THROUGH (16)
+  bool atacb = false;                // carries the vendor ATA command block
+  SimAtacb atacbDriver;
+  bool readCapacityFails = false;
+  bool readCapacity16Fails = false;
+  // A disk above 2 TB answers READ CAPACITY (10) with FFFFFFFFh and (16) with the count;
+  // a device without (16) support is described with this set to false.
+  bool readCapacity16 = true;
 };
 
 struct SimDrive {
   int number = 0;                   // N of "\\.\PhysicalDriveN"
   Transport transport = Transport::Ata;
   bool present = true;              // false once the drive has vanished
-  SimAtaDrive ata;
+  int busType = 11;                 // adapter bus type of the storage property query
+  bool ataPassThrough = true;       // IOCTL_ATA_PASS_THROUGH reaches the drive
+  SimSmartDriver smartDriver;
+  SimScsiTarget scsi;
+  SimAtaDrive ata;                  // the drive (RAID enclosure: member A)
+  std::optional<SimAtaDrive> memberB;  // RAID enclosure: member B, device byte B0h
   // What the operating system sees as the disk: unit 0's media.
   SimMedia& disk() { return ata.units.at(0).media; }
 };
@@ -111,6 +180,13 @@ class MachineDescriptionError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// Sets the fields a transport implies (bus type, which interfaces answer, the INQUIRY
+// data a stack of that kind reports for the drive). loadMachine applies it before the
+// description's own fields; code that builds machines by hand calls it too.
+void applyTransportDefaults(SimDrive& drive);
+// The RAID enclosure's VPD pages 01h and 02h: each member's serial number from byte 5.
+void refreshRaidMemberPages(SimDrive& drive);
 
 // Parses a JSON machine description. Throws MachineDescriptionError.
 SimMachine loadMachine(const std::string& json);

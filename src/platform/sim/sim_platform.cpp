@@ -6,7 +6,9 @@
 
 #include "platform/host_files.h"
 #include "platform/ioctl_codes.h"
+#include "platform/records.h"
 #include "platform/sim/sim_ata.h"
+#include "platform/sim/sim_scsi.h"
 
 namespace palvoro::sim {
 namespace {
@@ -58,6 +60,18 @@ int physicalDriveNumber(const std::string& path) {
   int n = 0;
   for (size_t i = prefix.size(); i < path.size(); ++i) {
     if (!std::isdigit(static_cast<unsigned char>(path[i]))) return -1;
+    n = n * 10 + (path[i] - '0');
+  }
+  return n;
+}
+
+// "\\.\ScsiN:" -> N, or -1.
+int scsiPortNumber(const std::string& path) {
+  static const std::string prefix = "\\\\.\\Scsi";
+  if (!startsWithNoCase(path, prefix) || path.size() < prefix.size() + 2 || path.back() != ':') return -1;
+  int n = 0;
+  for (size_t i = prefix.size(); i + 1 < path.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(path[i])) || i > prefix.size() + 2) return -1;
     n = n * 10 + (path[i] - '0');
   }
   return n;
@@ -173,6 +187,21 @@ Handle SimPlatform::createFile(const std::string& path, uint32_t access, uint32_
   if (path.compare(0, 4, "\\\\.\\") == 0) {
     const int number = physicalDriveNumber(path);
     const char letter = volumeLetter(path);
+    const int port = scsiPortNumber(path);
+    if (port >= 0) {
+      // A SCSI port opens without administrator rights: its miniport's SMART interface
+      // is how a limited user reaches the drives.
+      if (portTargets(port).empty()) return refuse(ERROR_FILE_NOT_FOUND);
+      entry.kind = OpenHandle::Kind::Port;
+      entry.port = port;
+      if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) return refuse(ERROR_INVALID_PARAMETER);
+      const Handle handle = addHandle(entry);
+      setLastError(ERROR_SUCCESS);
+      req.handle = handle;
+      req.ok = true;
+      record(req);
+      return handle;
+    }
     if (number >= 0) {
       SimDrive* d = m_machine.findDrive(number);
       if (d == nullptr || !d->present) return refuse(ERROR_FILE_NOT_FOUND);
@@ -301,6 +330,10 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
   if (h->kind == OpenHandle::Kind::Volume) {
     return finish(volumeControl(handle, *h, code, static_cast<uint8_t*>(out), outSize, bytesReturned));
   }
+  if (h->kind == OpenHandle::Kind::Port) {
+    if (code != IOCTL_SCSI_MINIPORT) return finish(fail(ERROR_INVALID_FUNCTION));
+    return finish(miniportControl(*h, input, static_cast<uint8_t*>(out), outSize, bytesReturned));
+  }
 
   SimDrive* d = m_machine.findDrive(h->drive);
   if (d == nullptr || !d->present) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
@@ -310,6 +343,10 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
     ataCommand = input[32 + 6];
     ataFeatures = input[32 + 0];
   }
+  if ((code == SMART_RCV_DRIVE_DATA || code == SMART_SEND_DRIVE_COMMAND) && input.size() >= 12) {
+    ataCommand = input[4 + 6];
+    ataFeatures = input[4 + 0];
+  }
   if (const SimFault* f = matchFault(d->number, code, ataCommand, ataFeatures, false, false)) {
     if (f->kind == SimFault::Kind::Vanish) {
       d->present = false;
@@ -317,16 +354,37 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
     }
     if (f->kind == SimFault::Kind::FailRequest) return finish(fail(f->error));
     // An ATA error is the drive's answer: pass the request on with it.
-    if (code == IOCTL_ATA_PASS_THROUGH) {
+    if (code == IOCTL_ATA_PASS_THROUGH || code == SMART_RCV_DRIVE_DATA || code == SMART_SEND_DRIVE_COMMAND ||
+        code == IOCTL_SCSI_PASS_THROUGH) {
       if (f->kind == SimFault::Kind::AtaError) m_pendingAtaError = f->ataError;
       if (f->kind == SimFault::Kind::Registers) m_pendingRegisters = f;
     }
   }
   bool ok = false;
-  if (code == IOCTL_ATA_PASS_THROUGH) {
-    ok = ataPassThrough(*h, *d, input, static_cast<uint8_t*>(out), outSize, bytesReturned);
-  } else {
-    ok = diskControl(*h, *d, code, static_cast<uint8_t*>(out), outSize, bytesReturned);
+  auto* outBytes = static_cast<uint8_t*>(out);
+  switch (code) {
+    case IOCTL_ATA_PASS_THROUGH:
+      ok = d->ataPassThrough ? ataPassThrough(*h, *d, input, outBytes, outSize, bytesReturned)
+                             : fail(ERROR_NOT_SUPPORTED);
+      break;
+    case SMART_GET_VERSION:
+    case SMART_RCV_DRIVE_DATA:
+    case SMART_SEND_DRIVE_COMMAND:
+      ok = smartDriverControl(*d, code, input, outBytes, outSize, bytesReturned);
+      break;
+    case IOCTL_SCSI_PASS_THROUGH:
+      ok = scsiPassThrough(*h, *d, input, outBytes, outSize, bytesReturned);
+      break;
+    case IOCTL_BRIDGE_CAPABILITIES:
+    case IOCTL_BRIDGE_ATACB_SIGNATURE:
+      ok = bridgeControl(*d, code, outBytes, outSize, bytesReturned);
+      break;
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+      ok = queryProperty(*d, input, outBytes, outSize, bytesReturned);
+      break;
+    default:
+      ok = diskControl(*h, *d, code, outBytes, outSize, bytesReturned);
+      break;
   }
   m_pendingAtaError = 0;
   m_pendingRegisters = nullptr;
@@ -365,6 +423,7 @@ bool SimPlatform::ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vect
   x.current = taskFrom(hdr + 32);
   if ((flags & 0x08) != 0) x.previous = taskFrom(hdr + 24);
   x.dma = (flags & 0x10) != 0;
+  x.nowMs = m_clockMs;
   x.dataIn = dataIn && transferLength > 0;
   x.dataOut = dataOut && transferLength > 0;
   if (x.dataOut) {
@@ -756,6 +815,275 @@ void SimPlatform::advanceClock(uint64_t milliseconds) {
 size_t SimPlatform::openHandleCount() const {
   std::lock_guard lock(m_mutex);
   return m_handles.size();
+}
+
+namespace {
+TaskRegisters registersFromIdeRegs(const uint8_t* r) { return TaskRegisters{r[0], r[1], r[2], r[3], r[4], r[5], r[6]}; }
+
+// Which SMART sub-commands travel with which request, as the disk driver checks them.
+bool receiveFeature(uint8_t f) { return f == 0xD0 || f == 0xD1 || f == 0xD5; }
+bool sendFeature(uint8_t f) { return f == 0xD2 || f == 0xD3 || f == 0xD4 || f == 0xD8 || f == 0xD9 || f == 0xDA; }
+}  // namespace
+
+bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::vector<uint8_t>& in, uint8_t* out,
+                                     uint32_t outSize, uint32_t* bytesReturned) {
+  if (!drive.smartDriver.present) return fail(ERROR_INVALID_FUNCTION);
+  if (code == SMART_GET_VERSION) {
+    if (outSize < 24) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memset(out, 0, 24);
+    out[0] = 1;  // version
+    out[1] = 1;  // revision
+    out[3] = drive.smartDriver.deviceMap;
+    wr32(out + 4, 0x7);  // ATA IDENTIFY, ATAPI IDENTIFY and SMART commands
+    if (bytesReturned != nullptr) *bytesReturned = 24;
+    return true;
+  }
+  if (in.size() < kSendCmdInSize) return fail(ERROR_INVALID_PARAMETER);
+  const uint8_t* regs = in.data() + 4;
+  const uint8_t command = regs[6];
+  const uint8_t feature = regs[0];
+  const bool receive = code == SMART_RCV_DRIVE_DATA;
+  if (receive && drive.smartDriver.rejectsReceive) return fail(ERROR_INVALID_FUNCTION);
+  if (command == 0xB0 && (regs[3] != 0x4F || regs[4] != 0xC2)) return fail(ERROR_INVALID_PARAMETER);
+  if (receive) {
+    if (!(command == 0xEC || (command == 0xB0 && receiveFeature(feature)))) return fail(ERROR_INVALID_PARAMETER);
+    if (outSize < kSendCmdOutHeaderSize + 512) return fail(ERROR_INSUFFICIENT_BUFFER);
+  } else {
+    if (command != 0xB0 || !sendFeature(feature)) return fail(ERROR_INVALID_PARAMETER);
+    if (outSize < kSendCmdOutHeaderSize + (feature == 0xDA ? 8u : 0u)) return fail(ERROR_INSUFFICIENT_BUFFER);
+    if (feature == 0xDA && drive.smartDriver.failsReturnStatus) return fail(ERROR_INVALID_FUNCTION);
+  }
+  AtaExchange x;
+  x.current = registersFromIdeRegs(regs);
+  x.nowMs = m_clockMs;
+  x.dataIn = receive;
+  x.inCapacity = receive ? 512 : 0;
+  AtaResult r = executeAta(drive.ata, x, m_pendingAtaError);
+  if (r.protocolError) return fail(ERROR_IO_DEVICE);
+  if ((r.current.command & 0x01) != 0) return fail(ERROR_IO_DEVICE);  // the driver reports the drive's error
+  if (m_pendingRegisters != nullptr) {
+    r.current.lbaMid = m_pendingRegisters->lbaMid;
+    r.current.lbaHigh = m_pendingRegisters->lbaHigh;
+  }
+  std::memset(out, 0, kSendCmdOutHeaderSize);
+  uint32_t returned = kSendCmdOutHeaderSize;
+  if (receive) {
+    wr32(out, 512);
+    const size_t n = std::min<size_t>(512, r.inData.size());
+    std::memset(out + kSendCmdOutHeaderSize, 0, 512);
+    if (n > 0) std::memcpy(out + kSendCmdOutHeaderSize, r.inData.data(), n);
+    returned += 512;
+  } else if (feature == 0xDA) {
+    wr32(out, 8);
+    taskTo(out + kSendCmdOutHeaderSize, r.current);
+    out[kSendCmdOutHeaderSize + 7] = 0;
+    returned += 8;
+  }
+  if (bytesReturned != nullptr) *bytesReturned = returned;
+  return true;
+}
+
+// The drives behind SCSI port N, in the order the miniport numbers its targets: two per
+// channel, the port being bit 1 of the drive number.
+std::vector<SimDrive*> SimPlatform::portTargets(int port) {
+  std::vector<SimDrive*> targets;
+  for (SimDrive& d : m_machine.drives) {
+    if (d.present && d.smartDriver.present && ((d.number >> 1) & 1) == port) targets.push_back(&d);
+  }
+  std::sort(targets.begin(), targets.end(), [](const SimDrive* a, const SimDrive* b) { return a->number < b->number; });
+  return targets;
+}
+
+bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
+                                  uint32_t* bytesReturned) {
+  constexpr uint32_t kSrb = 28;
+  if (in.size() < kSrb) return fail(ERROR_INVALID_PARAMETER);
+  if (rd32(in.data()) != kSrb) return fail(ERROR_INVALID_PARAMETER);
+  if (std::memcmp(in.data() + 4, "SCSIDISK", 8) != 0) return fail(ERROR_INVALID_PARAMETER);
+  const uint32_t control = rd32(in.data() + 16);
+  const uint32_t length = rd32(in.data() + 24);
+  // The port driver copies header plus Length bytes through one system buffer as large
+  // as the larger of the two buffers.
+  if (static_cast<uint64_t>(kSrb) + length > std::max<size_t>(in.size(), outSize)) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  std::vector<SimDrive*> targets = portTargets(h.port);
+  if (control == IOCTL_SCSI_MINIPORT_SMART_VERSION) {
+    if (outSize < kSrb + 24) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(out, in.data(), kSrb);
+    std::memset(out + kSrb, 0, 24);
+    out[kSrb + 0] = 1;
+    out[kSrb + 1] = 1;
+    uint8_t map = 0;
+    for (size_t i = 0; i < targets.size() && i < 8; ++i) map = static_cast<uint8_t>(map | (1u << i));
+    out[kSrb + 3] = map;
+    wr32(out + kSrb + 4, 0x7);
+    wr32(out + 20, 0);  // ReturnCode
+    if (bytesReturned != nullptr) *bytesReturned = kSrb + 24;
+    return true;
+  }
+  if (in.size() < kSrb + kSendCmdInSize) return fail(ERROR_INVALID_PARAMETER);
+  const uint8_t* params = in.data() + kSrb;
+  const uint8_t* regs = params + 4;
+  const uint8_t target = params[12];
+  struct Expected {
+    uint32_t control;
+    uint8_t command;
+    uint8_t feature;
+    bool data;
+  };
+  static constexpr Expected kCodes[] = {
+      {IOCTL_SCSI_MINIPORT_IDENTIFY, 0xEC, 0x00, true},
+      {IOCTL_SCSI_MINIPORT_READ_SMART_ATTRIBS, 0xB0, 0xD0, true},
+      {IOCTL_SCSI_MINIPORT_READ_SMART_THRESHOLDS, 0xB0, 0xD1, true},
+      {IOCTL_SCSI_MINIPORT_ENABLE_SMART, 0xB0, 0xD8, false},
+      {IOCTL_SCSI_MINIPORT_DISABLE_SMART, 0xB0, 0xD9, false},
+      {IOCTL_SCSI_MINIPORT_RETURN_STATUS, 0xB0, 0xDA, false},
+      {IOCTL_SCSI_MINIPORT_ENABLE_DISABLE_AUTOSAVE, 0xB0, 0xD2, false},
+      {IOCTL_SCSI_MINIPORT_SAVE_ATTRIBUTE_VALUES, 0xB0, 0xD3, false},
+      {IOCTL_SCSI_MINIPORT_EXECUTE_OFFLINE_DIAGS, 0xB0, 0xD4, false},
+  };
+  const Expected* op = nullptr;
+  for (const Expected& e : kCodes) {
+    if (e.control == control) op = &e;
+  }
+  if (op == nullptr) return fail(ERROR_INVALID_FUNCTION);
+  // The miniport sends the registers it is given but refuses a request whose registers
+  // do not belong to its control code.
+  if (regs[6] != op->command || (op->command == 0xB0 && regs[0] != op->feature)) return fail(ERROR_INVALID_PARAMETER);
+  const uint32_t needed = kSrb + kSendCmdOutHeaderSize + (op->data ? 512u : 0u);
+  if (outSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(out, in.data(), kSrb);
+  wr32(out + 20, 0);  // ReturnCode
+  std::memset(out + kSrb, 0, needed - kSrb);
+  if (target >= targets.size()) {
+    // No device at that target: the miniport answers IDENTIFY with empty data.
+    if (op->command != 0xEC) return fail(ERROR_GEN_FAILURE);
+    if (bytesReturned != nullptr) *bytesReturned = needed;
+    return true;
+  }
+  SimDrive& drive = *targets[target];
+  AtaExchange x;
+  x.current = registersFromIdeRegs(regs);
+  x.nowMs = m_clockMs;
+  x.dataIn = op->data;
+  x.inCapacity = op->data ? 512 : 0;
+  AtaResult r = executeAta(drive.ata, x, 0);
+  if (r.protocolError || (r.current.command & 0x01) != 0) return fail(ERROR_IO_DEVICE);
+  if (op->data) {
+    wr32(out + kSrb, 512);
+    if (!r.inData.empty()) std::memcpy(out + kSrb + kSendCmdOutHeaderSize, r.inData.data(), std::min<size_t>(512, r.inData.size()));
+  }
+  if (op->feature == 0xDA && op->command == 0xB0) {
+    // This miniport completes RETURN STATUS with an error but no system error code when
+    // the drive reports a threshold exceeded.
+    if (!(r.current.lbaMid == 0x4F && r.current.lbaHigh == 0xC2)) return fail(ERROR_SUCCESS);
+  }
+  if (bytesReturned != nullptr) *bytesReturned = needed;
+  return true;
+}
+
+bool SimPlatform::scsiPassThrough(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out,
+                                  uint32_t outSize, uint32_t* bytesReturned) {
+  constexpr uint32_t kSpt = 44;
+  if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE)) return fail(ERROR_ACCESS_DENIED);
+  if (in.size() < kSpt) return fail(ERROR_INVALID_PARAMETER);
+  if (outSize < kSpt) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (!drive.scsi.present) return fail(ERROR_INVALID_FUNCTION);
+  const uint8_t* hdr = in.data();
+  const uint16_t length = rd16(hdr);
+  const uint8_t cdbLength = hdr[6];
+  const uint8_t senseLength = hdr[7];
+  const uint8_t dataIn = hdr[8];
+  const uint32_t transferLength = rd32(hdr + 12);
+  const uint32_t timeout = rd32(hdr + 16);
+  const uint32_t dataOffset = rd32(hdr + 20);
+  const uint32_t senseOffset = rd32(hdr + 24);
+  if (length != kSpt || cdbLength == 0 || cdbLength > 16 || dataIn > 2 || timeout == 0) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (transferLength > 0) {
+    if (dataOffset < kSpt) return fail(ERROR_INVALID_PARAMETER);
+    const uint64_t end = static_cast<uint64_t>(dataOffset) + transferLength;
+    if (dataIn == 1 && end > outSize) return fail(ERROR_INVALID_PARAMETER);
+    if (dataIn == 0 && end > in.size()) return fail(ERROR_INVALID_PARAMETER);
+    if (dataIn == 2) return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (senseLength > 0) {
+    const uint64_t end = static_cast<uint64_t>(senseOffset) + senseLength;
+    if (senseOffset < kSpt || end > outSize) return fail(ERROR_INVALID_PARAMETER);
+  }
+  ScsiCommand c;
+  c.cdb = hdr + 28;
+  c.cdbLength = cdbLength;
+  c.dataIn = dataIn;
+  c.outData = dataIn == 0 && transferLength > 0 ? in.data() + dataOffset : nullptr;
+  c.outLength = dataIn == 0 ? transferLength : 0;
+  c.inCapacity = dataIn == 1 ? transferLength : 0;
+  c.nowMs = m_clockMs;
+  c.injectedAtaError = m_pendingAtaError;
+  const ScsiReply reply = executeScsi(drive, c);
+
+  // The request comes back through the same buffer with the status, the actual transfer
+  // length, the sense data and the data.
+  std::memcpy(out, in.data(), std::min<size_t>(in.size(), outSize));
+  out[2] = reply.status;
+  const uint32_t moved = dataIn == 1 ? static_cast<uint32_t>(reply.data.size()) : (reply.status == 0 ? transferLength : 0);
+  wr32(out + 12, moved);
+  uint32_t returned = kSpt;
+  if (dataIn == 1 && !reply.data.empty()) {
+    std::memcpy(out + dataOffset, reply.data.data(), reply.data.size());
+    returned = dataOffset + static_cast<uint32_t>(reply.data.size());
+  }
+  uint8_t senseWritten = 0;
+  if (reply.status != 0 && senseLength > 0) {
+    uint8_t sense[18] = {0x70, 0, reply.senseKey, 0, 0, 0, 0, 10, 0, 0, 0, 0, reply.asc, reply.ascq, 0, 0, 0, 0};
+    senseWritten = static_cast<uint8_t>(std::min<uint32_t>(senseLength, sizeof sense));
+    std::memcpy(out + senseOffset, sense, senseWritten);
+    returned = std::max(returned, senseOffset + senseWritten);
+  }
+  out[7] = senseWritten;
+  if (bytesReturned != nullptr) *bytesReturned = returned;
+  return true;
+}
+
+bool SimPlatform::bridgeControl(SimDrive& drive, uint32_t code, uint8_t* out, uint32_t outSize, uint32_t* bytesReturned) {
+  if (!drive.scsi.atacb) return fail(ERROR_INVALID_FUNCTION);
+  const SimAtacb& bridge = drive.scsi.atacbDriver;
+  if (code == IOCTL_BRIDGE_CAPABILITIES) {
+    if (bridge.capabilitiesFail) return fail(ERROR_GEN_FAILURE);
+    if (outSize < 512) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memset(out, 0, 512);
+    wr32(out + 16, bridge.supported ? 0x40000u : 0u);
+    if (bytesReturned != nullptr) *bytesReturned = 512;
+    return true;
+  }
+  if (bridge.signatureFails) return fail(ERROR_GEN_FAILURE);
+  if (outSize < 2) return fail(ERROR_INSUFFICIENT_BUFFER);
+  out[0] = bridge.signature[0];
+  out[1] = bridge.signature[1];
+  if (bytesReturned != nullptr) *bytesReturned = 2;
+  return true;
+}
+
+bool SimPlatform::queryProperty(SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
+                                uint32_t* bytesReturned) {
+  if (in.size() < 12) return fail(ERROR_INVALID_PARAMETER);
+  const uint32_t property = rd32(in.data());
+  const uint32_t query = rd32(in.data() + 4);
+  if (query != 0 || property != 1) return fail(ERROR_NOT_SUPPORTED);
+  // STORAGE_ADAPTER_DESCRIPTOR: version and size, transfer limits, the bus type at 24.
+  uint8_t descriptor[32] = {};
+  wr32(descriptor + 0, 32);
+  wr32(descriptor + 4, 32);
+  wr32(descriptor + 8, 128 * 1024);
+  wr32(descriptor + 12, 33);
+  descriptor[24] = static_cast<uint8_t>(drive.busType);
+  if (outSize < 8) return fail(ERROR_INSUFFICIENT_BUFFER);
+  const uint32_t n = std::min<uint32_t>(outSize, sizeof descriptor);
+  std::memcpy(out, descriptor, n);
+  if (bytesReturned != nullptr) *bytesReturned = n;
+  return true;
 }
 
 }  // namespace palvoro::sim

@@ -107,7 +107,7 @@ class SimPlatform : public Platform {
  private:
   // What one handle refers to.
   struct OpenHandle {
-    enum class Kind { Drive, Volume, File };
+    enum class Kind { Drive, Volume, File, Port };
     Kind kind = Kind::File;
     std::string path;
     uint32_t access = 0;
@@ -116,6 +116,7 @@ class SimPlatform : public Platform {
     int drive = -1;           // Drive
     char letter = 0;          // Volume
     int fd = -1;              // File
+    int port = -1;            // Port: N of "\\.\ScsiN:"
     uint64_t position = 0;    // Drive: byte position
     bool holdsLock = false;   // Volume: this handle locked it
   };
@@ -133,6 +134,16 @@ class SimPlatform : public Platform {
                      uint32_t* bytesReturned);
   bool diskControl(OpenHandle& h, SimDrive& drive, uint32_t code, uint8_t* out, uint32_t outSize,
                    uint32_t* bytesReturned);
+  bool smartDriverControl(SimDrive& drive, uint32_t code, const std::vector<uint8_t>& in, uint8_t* out,
+                          uint32_t outSize, uint32_t* bytesReturned);
+  bool miniportControl(OpenHandle& h, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
+                       uint32_t* bytesReturned);
+  bool scsiPassThrough(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out,
+                       uint32_t outSize, uint32_t* bytesReturned);
+  bool bridgeControl(SimDrive& drive, uint32_t code, uint8_t* out, uint32_t outSize, uint32_t* bytesReturned);
+  bool queryProperty(SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
+                     uint32_t* bytesReturned);
+  std::vector<SimDrive*> portTargets(int port);
   bool sharingAllows(const OpenHandle& candidate) const;
   bool writeBlockedByVolume(const SimDrive& drive, uint64_t lba, uint64_t count) const;
   void writePartitionTable(SimDrive& drive);
