@@ -53,6 +53,13 @@ class Field {
       v = static_cast<uint64_t>(m_value.get<int64_t>());
     } else if (m_value.is_string()) {
       const std::string s = m_value.get<std::string>();
+      const bool decimal = !s.empty() && s.size() <= 19 &&
+                           s.find_first_not_of("0123456789") == std::string::npos;
+      if (decimal) {
+        v = std::stoull(s);
+        if (v > max) refuse("value " + std::to_string(v) + " is above " + std::to_string(max));
+        return v;
+      }
       if (s.size() < 3 || s.size() > 18 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) {
         refuse("expected a number or a hexadecimal string such as \"0x1F\"");
       }

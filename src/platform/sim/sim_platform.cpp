@@ -959,7 +959,7 @@ bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in,
   if (target >= targets.size()) {
     // No device at that target: the miniport answers IDENTIFY with empty data.
     if (op->command != 0xEC) return fail(ERROR_GEN_FAILURE);
-    if (bytesReturned != nullptr) *bytesReturned = needed;
+    if (bytesReturned != nullptr) *bytesReturned = std::min<uint32_t>(outSize, kSrb + length);
     return true;
   }
   SimDrive& drive = *targets[target];
@@ -979,7 +979,8 @@ bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in,
     // the drive reports a threshold exceeded.
     if (!(r.current.lbaMid == 0x4F && r.current.lbaHigh == 0xC2)) return fail(ERROR_SUCCESS);
   }
-  if (bytesReturned != nullptr) *bytesReturned = needed;
+  // The port driver hands back the header and the Length bytes the request declared.
+  if (bytesReturned != nullptr) *bytesReturned = std::min<uint32_t>(outSize, kSrb + length);
   return true;
 }
 
