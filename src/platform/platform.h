@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
@@ -46,8 +47,16 @@ class Platform {
   virtual std::string windowsDirectory() = 0;
   // GetVersion: the major version is in the low byte, the minor in the next.
   virtual uint32_t version() = 0;
-  // Whether the process token lists the built-in Administrators group.
+  // Whether the process token lists the built-in Administrators group (S-1-5-32-544),
+  // enabled or not.
   virtual bool userIsAdministrator() = 0;
+  // The device paths of the present interfaces of a device interface class, given as
+  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}". A path opens with createFile.
+  virtual std::vector<std::string> deviceInterfaces(const std::string& classGuid) = 0;
+  // GetVolumeInformationA for a root such as "C:": the label and the file system name.
+  virtual bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) = 0;
+  // GetDiskFreeSpaceExA for a root: total and free bytes.
+  virtual bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) = 0;
   // Sleep. The simulated machine advances its clock instead of waiting.
   virtual void sleep(uint32_t milliseconds) = 0;
 

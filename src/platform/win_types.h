@@ -66,3 +66,12 @@ inline constexpr uint32_t DRIVE_CDROM = 5;
 inline constexpr uint32_t DRIVE_RAMDISK = 6;
 
 }  // namespace palvoro
+
+namespace palvoro {
+
+// Device interface classes the system enumerates.
+inline constexpr const char* GUID_DEVINTERFACE_DISK = "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}";
+// The RAID enclosure driver's status interface.
+inline constexpr const char* GUID_RAID_STATUS_INTERFACE = "{57EDCD85-0281-4893-A224-6719F892B1A4}";
+
+}  // namespace palvoro

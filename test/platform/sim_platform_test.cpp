@@ -295,3 +295,61 @@ TEST(SimPlatformLog, RecordsEveryRequestWithItsBytes) {
 
 }  // namespace
 }  // namespace palvoro::sim::testing
+
+namespace palvoro::sim::testing {
+namespace {
+
+TEST(SimPlatformInterfaces, DiskAndRaidStatusInterfacesOpenToTheirDrives) {
+  SimMachine m = loadMachine(R"({"drives": [
+    {"number": 0, "identity": {"sectors": 1000}},
+    {"number": 1, "identity": {"sectors": 1000}, "virtual": true},
+    {"number": 2, "transport": "raid", "identity": {"sectors": 1000, "serial": "RAIDSN"}},
+    {"number": 3, "transport": "raid", "identity": {"sectors": 1000}, "statusInterface": false},
+    {"number": 4, "transport": "optical", "identity": {"sectors": 1000}}]})");
+  SimPlatform p(std::move(m));
+  const auto disks = p.deviceInterfaces("{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
+  ASSERT_EQ(disks.size(), 4u);
+  EXPECT_EQ(disks[1].find("acronisvbus") != std::string::npos, true);
+  EXPECT_EQ(disks[0].find("acronisvbus"), std::string::npos);
+  const auto raid = p.deviceInterfaces(GUID_RAID_STATUS_INTERFACE);
+  ASSERT_EQ(raid.size(), 1u);
+  EXPECT_TRUE(p.deviceInterfaces("{00000000-0000-0000-0000-000000000000}").empty());
+
+  const Handle virt = p.createFile(disks[1], GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
+  ASSERT_NE(virt, INVALID_HANDLE_VALUE);
+  STORAGE_DEVICE_NUMBER number{};
+  uint32_t returned = 0;
+  ASSERT_TRUE(p.deviceIoControl(virt, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, 12, &returned));
+  EXPECT_EQ(number.DeviceNumber, 1u);
+  const Handle status = p.createFile(raid[0], GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
+  ASSERT_TRUE(p.deviceIoControl(status, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, 12, &returned));
+  EXPECT_EQ(number.DeviceNumber, 2u);
+  EXPECT_EQ(p.createFile("\\\\?\\nothing#here", GENERIC_READ, 3, OPEN_EXISTING, 0), INVALID_HANDLE_VALUE);
+}
+
+TEST(SimPlatformInterfaces, VolumeInformationAndSpace) {
+  SimMachine m = loadMachine(R"({"drives": [{"number": 0, "identity": {"sectors": 4000000}}],
+    "volumes": [{"letter": "C", "drive": 0, "start": 2048, "sectors": 2097152, "label": "System", "freeBytes": 1000},
+                {"letter": "F", "type": "cdrom", "mediaPresent": false},
+                {"letter": "N", "type": "network", "sizeBytes": 5000000000, "freeBytes": 9000000000, "fileSystem": "SMB"}]})");
+  SimPlatform p(std::move(m));
+  std::string label;
+  std::string fs;
+  ASSERT_TRUE(p.volumeInformation("C:\\", &label, &fs));
+  EXPECT_EQ(label, "System");
+  EXPECT_EQ(fs, "NTFS");
+  EXPECT_FALSE(p.volumeInformation("F:\\", &label, &fs));
+  EXPECT_EQ(p.lastError(), ERROR_NOT_READY);
+  uint64_t total = 0;
+  uint64_t free = 0;
+  ASSERT_TRUE(p.diskSpace("C:\\", &total, &free));
+  EXPECT_EQ(total, 2097152ull * 512);
+  EXPECT_EQ(free, 1000u);
+  ASSERT_TRUE(p.diskSpace("N:\\", &total, &free));
+  EXPECT_EQ(total, 5000000000ull);
+  EXPECT_EQ(free, 5000000000ull);  // never more free than there is
+  EXPECT_FALSE(p.diskSpace("Q:\\", &total, &free));
+}
+
+}  // namespace
+}  // namespace palvoro::sim::testing

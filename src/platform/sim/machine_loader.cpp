@@ -281,7 +281,8 @@ void readPages(const Field& f, std::map<uint8_t, std::vector<uint8_t>>& pages, b
 SimDrive readDrive(const Field& f) {
   f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
-                  "readCapacity16Fails", "readCapacity16", "memberB", PALVORO_UNIT_FIELDS});
+                  "readCapacity16Fails", "readCapacity16", "memberB", "virtual", "statusInterface",
+                  PALVORO_UNIT_FIELDS});
   SimDrive drive;
   if (!f.has("number")) f.refuse("number is required");
   drive.number = static_cast<int>(f["number"].number(255));
@@ -365,6 +366,8 @@ SimDrive readDrive(const Field& f) {
       drive.scsi.atacbDriver.signature = {static_cast<uint8_t>(sig >> 8), static_cast<uint8_t>(sig & 0xFF)};
     }
   }
+  if (f.has("virtual")) drive.virtualDisk = f["virtual"].boolean();
+  if (f.has("statusInterface")) drive.statusInterface = f["statusInterface"].boolean();
   if (f.has("bridgeSignature")) drive.ata.bridgeSignature = f["bridgeSignature"].boolean();
   if (f.has("sctVendorSwitch")) drive.ata.sctVendorSwitch = f["sctVendorSwitch"].boolean();
   if (f.has("dsmXl")) drive.ata.dsmXl = f["dsmXl"].boolean();
@@ -372,7 +375,8 @@ SimDrive readDrive(const Field& f) {
 }
 
 SimVolume readVolume(const Field& f) {
-  f.expectObject({"letter", "drive", "partition", "start", "sectors", "type", "fileSystem", "label", "openFiles"});
+  f.expectObject({"letter", "drive", "partition", "start", "sectors", "type", "fileSystem", "label", "openFiles",
+                  "sizeBytes", "freeBytes", "mediaPresent"});
   SimVolume v;
   if (!f.has("letter")) f.refuse("letter is required");
   const std::string letter = f["letter"].text(1);
@@ -393,6 +397,9 @@ SimVolume readVolume(const Field& f) {
   if (f.has("fileSystem")) v.fileSystem = f["fileSystem"].text(32);
   if (f.has("label")) v.label = f["label"].text(32);
   if (f.has("openFiles")) v.openFiles = static_cast<int>(f["openFiles"].number(1000000));
+  if (f.has("sizeBytes")) v.sizeBytes = f["sizeBytes"].number();
+  if (f.has("freeBytes")) v.freeBytes = f["freeBytes"].number();
+  if (f.has("mediaPresent")) v.mediaPresent = f["mediaPresent"].boolean();
   return v;
 }
 

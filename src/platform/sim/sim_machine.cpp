@@ -11,6 +11,16 @@ SimDrive* SimMachine::findDrive(int number) {
   return nullptr;
 }
 
+std::string SimMachine::diskInterfacePath(const SimDrive& drive) {
+  const std::string device = drive.virtualDisk ? "scsi#disk&ven_acronis&prod_acronisvbus#" : "scsi#disk&ven_sim&prod_disk#";
+  return "\\\\?\\" + device + std::to_string(drive.number) + "&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+}
+
+std::string SimMachine::statusInterfacePath(const SimDrive& drive) {
+  return "\\\\?\\usb#vid_2e0a&pid_5200#raid" + std::to_string(drive.number) +
+         "#{57edcd85-0281-4893-a224-6719f892b1a4}";
+}
+
 SimVolume* SimMachine::findVolume(char letter) {
   const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   for (SimVolume& v : volumes) {

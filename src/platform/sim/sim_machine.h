@@ -140,6 +140,8 @@ struct SimDrive {
   bool ataPassThrough = true;       // IOCTL_ATA_PASS_THROUGH reaches the drive
   SimSmartDriver smartDriver;
   SimScsiTarget scsi;
+  bool virtualDisk = false;          // a virtual disk: its disk interface names "acronisvbus"
+  bool statusInterface = true;      // RAID enclosure: its driver publishes the status interface
   SimAtaDrive ata;                  // the drive (RAID enclosure: member A)
   std::optional<SimAtaDrive> memberB;  // RAID enclosure: member B, device byte B0h
   // What the operating system sees as the disk: unit 0's media.
@@ -156,6 +158,9 @@ struct SimVolume {
   std::string fileSystem = "NTFS";
   std::string label;
   int openFiles = 0;                // files other programs hold open: locking fails
+  uint64_t sizeBytes = 0;           // size of a volume on no simulated drive (network, ...)
+  uint64_t freeBytes = 0;
+  bool mediaPresent = true;         // a CD-ROM or card reader without media answers nothing
   // Live state.
   bool mounted = true;
   bool locked = false;
@@ -172,6 +177,10 @@ struct SimMachine {
   std::vector<SimVolume> volumes;
 
   SimDrive* findDrive(int number);
+  // Device interface path of a drive's disk interface, and of a RAID enclosure's status
+  // interface.
+  static std::string diskInterfacePath(const SimDrive& drive);
+  static std::string statusInterfacePath(const SimDrive& drive);
   SimVolume* findVolume(char letter);
 };
 

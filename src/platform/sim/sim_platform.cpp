@@ -65,6 +65,10 @@ int physicalDriveNumber(const std::string& path) {
   return n;
 }
 
+bool equalsNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && startsWithNoCase(a, b);
+}
+
 // "\\.\ScsiN:" -> N, or -1.
 int scsiPortNumber(const std::string& path) {
   static const std::string prefix = "\\\\.\\Scsi";
@@ -184,7 +188,22 @@ Handle SimPlatform::createFile(const std::string& path, uint32_t access, uint32_
   entry.shareMode = shareMode;
   entry.flags = flags;
 
-  if (path.compare(0, 4, "\\\\.\\") == 0) {
+  if (path.compare(0, 4, "\\\\?\\") == 0) {
+    // A device interface path reaches the drive that published it.
+    SimDrive* target = nullptr;
+    for (SimDrive& d : m_machine.drives) {
+      if (!d.present) continue;
+      if (equalsNoCase(path, SimMachine::diskInterfacePath(d)) ||
+          (d.transport == Transport::Raid && d.statusInterface && equalsNoCase(path, SimMachine::statusInterfacePath(d)))) {
+        target = &d;
+      }
+    }
+    if (target == nullptr) return refuse(ERROR_FILE_NOT_FOUND);
+    if ((access & (GENERIC_READ | GENERIC_WRITE)) != 0 && !m_machine.administrator) return refuse(ERROR_ACCESS_DENIED);
+    entry.kind = OpenHandle::Kind::Drive;
+    entry.drive = target->number;
+    if (!sharingAllows(entry)) return refuse(ERROR_SHARING_VIOLATION);
+  } else if (path.compare(0, 4, "\\\\.\\") == 0) {
     const int number = physicalDriveNumber(path);
     const char letter = volumeLetter(path);
     const int port = scsiPortNumber(path);
@@ -767,6 +786,54 @@ bool SimPlatform::userIsAdministrator() {
 }
 
 void SimPlatform::sleep(uint32_t milliseconds) { advanceClock(milliseconds); }
+
+std::vector<std::string> SimPlatform::deviceInterfaces(const std::string& classGuid) {
+  std::lock_guard lock(m_mutex);
+  std::vector<std::string> paths;
+  const bool disks = equalsNoCase(classGuid, GUID_DEVINTERFACE_DISK);
+  const bool raid = equalsNoCase(classGuid, GUID_RAID_STATUS_INTERFACE);
+  for (const SimDrive& d : m_machine.drives) {
+    if (!d.present) continue;
+    if (disks && d.transport != Transport::Optical) paths.push_back(SimMachine::diskInterfacePath(d));
+    if (raid && d.transport == Transport::Raid && d.statusInterface) paths.push_back(SimMachine::statusInterfacePath(d));
+  }
+  return paths;
+}
+
+namespace {
+const SimVolume* volumeAt(SimMachine& m, const std::string& root) {
+  if (root.size() < 2 || root[1] != ':') return nullptr;
+  const SimVolume* v = m.findVolume(root[0]);
+  if (v == nullptr || v->removed || !v->mediaPresent) return nullptr;
+  return v;
+}
+}  // namespace
+
+bool SimPlatform::volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) {
+  std::lock_guard lock(m_mutex);
+  const SimVolume* v = volumeAt(m_machine, root);
+  if (v == nullptr) return fail(ERROR_NOT_READY);
+  if (label != nullptr) *label = v->label;
+  if (fileSystem != nullptr) *fileSystem = v->fileSystem;
+  setLastError(ERROR_SUCCESS);
+  return true;
+}
+
+bool SimPlatform::diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) {
+  std::lock_guard lock(m_mutex);
+  const SimVolume* v = volumeAt(m_machine, root);
+  if (v == nullptr) return fail(ERROR_NOT_READY);
+  uint64_t total = v->sizeBytes;
+  if (v->drive >= 0) {
+    const SimDrive* d = m_machine.findDrive(v->drive);
+    const uint32_t ss = d != nullptr && d->ata.units.count(0) != 0 ? d->ata.units.at(0).media.sectorSize() : 512;
+    total = v->sectorCount * ss;
+  }
+  if (totalBytes != nullptr) *totalBytes = total;
+  if (freeBytes != nullptr) *freeBytes = std::min(v->freeBytes, total);
+  setLastError(ERROR_SUCCESS);
+  return true;
+}
 
 std::vector<SimRequest> SimPlatform::log() const {
   std::lock_guard lock(m_mutex);

@@ -79,6 +79,9 @@ class SimPlatform : public Platform {
   std::string windowsDirectory() override;
   uint32_t version() override;
   bool userIsAdministrator() override;
+  std::vector<std::string> deviceInterfaces(const std::string& classGuid) override;
+  bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) override;
+  bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) override;
   void sleep(uint32_t milliseconds) override;
 
   // The machine, for tests to arrange and inspect. Not to be touched while another
