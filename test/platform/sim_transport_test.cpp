@@ -475,3 +475,31 @@ TEST(MachineLoaderTransports, ReadsBridgesAndTheirScsiData) {
 
 }  // namespace
 }  // namespace palvoro::sim::testing
+
+namespace palvoro::sim::testing {
+namespace {
+
+TEST(SimFaults, MatchCarriedCommandsAndCanLetTheFirstOnesThrough) {
+  SimPlatform p(withTransport(Transport::UsbSat));
+  const Handle h = openDrive(p);
+  SimFault thresholds;
+  thresholds.kind = SimFault::Kind::AtaError;
+  thresholds.ioctl = IOCTL_SCSI_PASS_THROUGH;
+  thresholds.command = 0xB0;
+  thresholds.features = 0xD1;
+  thresholds.skip = 1;
+  thresholds.remaining = 1;
+  p.injectFault(thresholds);
+  const auto readPage = [&](uint8_t feature) {
+    Spt read({0xA1, 0x08, 0x0E, feature, 0x01, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00}, 1, 512);
+    EXPECT_TRUE(read.send(p, h));
+    return read.status();
+  };
+  EXPECT_EQ(readPage(0xD0), 0);  // another feature: untouched
+  EXPECT_EQ(readPage(0xD1), 0);  // the first match is let through
+  EXPECT_EQ(readPage(0xD1), 2);  // the second fails with ERR
+  EXPECT_EQ(readPage(0xD1), 0);  // and the fault is spent
+}
+
+}  // namespace
+}  // namespace palvoro::sim::testing

@@ -308,6 +308,10 @@ const SimFault* SimPlatform::matchFault(int drive, uint32_t code, int ataCommand
       }
     }
     if (!hit) continue;
+    if (f.skip > 0) {
+      --f.skip;
+      continue;
+    }
     if (f.remaining > 0) --f.remaining;
     return &f;
   }
@@ -365,6 +369,20 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
   if ((code == SMART_RCV_DRIVE_DATA || code == SMART_SEND_DRIVE_COMMAND) && input.size() >= 12) {
     ataCommand = input[4 + 6];
     ataFeatures = input[4 + 0];
+  }
+  if (code == IOCTL_SCSI_PASS_THROUGH && input.size() >= 44) {
+    const uint8_t* cdb = input.data() + 28;
+    if (cdb[0] == 0xA1) {
+      ataCommand = cdb[9];
+      ataFeatures = cdb[3];
+    } else if (cdb[0] == 0x85) {
+      ataCommand = cdb[14];
+      ataFeatures = cdb[4];
+    } else if (d->scsi.atacb && cdb[0] == d->scsi.atacbDriver.signature[0] &&
+               cdb[1] == d->scsi.atacbDriver.signature[1]) {
+      ataCommand = cdb[12];
+      ataFeatures = cdb[6];
+    }
   }
   if (const SimFault* f = matchFault(d->number, code, ataCommand, ataFeatures, false, false)) {
     if (f->kind == SimFault::Kind::Vanish) {

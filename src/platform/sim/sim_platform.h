@@ -38,7 +38,9 @@ struct SimRequest {
 };
 
 // A fault a test arms. It fires on matching requests to one drive while `remaining` is
-// not 0 (-1: for ever).
+// not 0 (-1: for ever), after letting `skip` of them through. `command`/`features` match
+// the ATA command of ATA pass-through, the SMART driver requests, and the ATA command a
+// SCSI pass-through block carries (ATA PASS-THROUGH (12)/(16), the vendor block).
 struct SimFault {
   enum class Kind {
     FailRequest,   // the request fails with `error`, nothing reaches the drive
@@ -58,6 +60,7 @@ struct SimFault {
   uint8_t lbaMid = 0;               // Registers
   uint8_t lbaHigh = 0;              // Registers
   int remaining = -1;
+  int skip = 0;                     // matching requests to let through before firing
 };
 
 class SimPlatform : public Platform {
