@@ -6,6 +6,7 @@
 
 #include "device/ata_command.h"
 #include "device/drive_handle.h"
+#include "device/scsi_transport.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
 
@@ -40,8 +41,15 @@ void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-bool sendDsmBlock(Platform& platform, Handle handle, uint8_t opcode, uint8_t unit,
+// USB drives take the block over SAT ATA PASS-THROUGH (16); every other drive over ATA
+// pass-through.
+bool sendDsmBlock(Platform& platform, Handle handle, const DriveRecord& record, uint8_t opcode, uint8_t unit,
                   const std::array<uint8_t, kSectorBytes>& block) {
+  if (record.busType == kBusUsb) {
+    uint8_t bytes[kSectorBytes];
+    std::memcpy(bytes, block.data(), kSectorBytes);
+    return satDataSetManagement(platform, handle, opcode, bytes) == 0;
+  }
   const AtaReply r = sendAtaCommand(platform, handle, dataSetManagementCommand(opcode, unit), block.data());
   return r.requestOk && !r.errSet();
 }
@@ -156,12 +164,12 @@ int trimRange(Platform& platform, const DriveRecord& record, bool miniportMode, 
     lba += n;
     left -= n;
     if (++entries == kTrimEntriesPerBlock) {
-      if (!sendDsmBlock(platform, drive.get(), kDsmTrim, unit, block)) return 21;
+      if (!sendDsmBlock(platform, drive.get(), record, kDsmTrim, unit, block)) return 21;
       block.fill(0);
       entries = 0;
     }
   }
-  if (entries > 0 && !sendDsmBlock(platform, drive.get(), kDsmTrim, unit, block)) return 21;
+  if (entries > 0 && !sendDsmBlock(platform, drive.get(), record, kDsmTrim, unit, block)) return 21;
   return 0;
 }
 
@@ -176,7 +184,7 @@ int trimRangeXl(Platform& platform, const DriveRecord& record, bool miniportMode
   put32(block.data() + 4, static_cast<uint32_t>(start >> 32));
   put32(block.data() + 8, static_cast<uint32_t>(count & 0xFFFFFFFFu));
   put32(block.data() + 12, static_cast<uint32_t>(count >> 32));
-  return sendDsmBlock(platform, drive.get(), kDsmXl, unit, block) ? 0 : 21;
+  return sendDsmBlock(platform, drive.get(), record, kDsmXl, unit, block) ? 0 : 21;
 }
 
 }  // namespace palvoro

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "device/ata_command.h"
+#include "device/scsi_transport.h"
 
 namespace palvoro {
 namespace {
@@ -78,14 +79,12 @@ uint32_t hybridFlagsFrom(const uint8_t (&reply)[kIdentifyBytes], bool logCapabil
 // The capability of the drive's IDENTIFY DEVICE data log, asked over the route its bus
 // allows.
 bool readLogCapability(Platform& platform, Handle handle, const DriveRecord& record) {
-  if (record.busType == kBusUsb) {
-    // USB drives are reached through the SAT ATA PASS-THROUGH(16) carrier, which this
-    // build cannot send yet; until it can they are treated as lacking the capability.
-    return false;
-  }
   // Zeroed first: a request that succeeds without delivering data leaves an invalid header.
   uint8_t page[kSectorBytes] = {};
-  if (!ataReadIdentifyDataLog(platform, handle, page)) return false;
+  // USB bridges do not pass ATA pass-through; their drives take the SAT (16) block.
+  const bool read = record.busType == kBusUsb ? satReadIdentifyDataLog(platform, handle, page)
+                                              : ataReadIdentifyDataLog(platform, handle, page);
+  if (!read) return false;
   return identifyLogCapability(page);
 }
 

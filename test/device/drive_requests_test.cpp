@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/case_name.h"
+
 #include <string>
 #include <vector>
 
@@ -10,13 +12,11 @@
 namespace palvoro {
 namespace {
 
+using palvoro::testsupport::caseName;
+
 using namespace devtest;
 using Kind = SimRequest::Kind;
 
-template <typename Case>
-std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
 
 // ---------------------------------------------------------------------------------
 // The SMART path name.
@@ -129,11 +129,12 @@ TEST_P(UpdateDiskPropertiesOpenFailureTest, TellsTheUserAndReturnsZero) {
   EXPECT_EQ(rig.platform.clockMs(), 0u);
 }
 
-// The simulated machine has no SCSI port devices, so the miniport names do not open.
+// The machine's only drive sits on SCSI port 0, so port 1 (drives 2, 3, 6, ...) does not
+// open; neither does a drive that is not there.
 INSTANTIATE_TEST_SUITE_P(Names, UpdateDiskPropertiesOpenFailureTest,
                          ::testing::Values(OpenFailureCase{"NoSuchDrive", 5, false, "\\\\.\\PhysicalDrive5"},
-                                           OpenFailureCase{"MiniportPort0", 1, true, "\\\\.\\Scsi0:"},
-                                           OpenFailureCase{"MiniportPort1", 2, true, "\\\\.\\Scsi1:"}),
+                                           OpenFailureCase{"MiniportPort1Drive2", 2, true, "\\\\.\\Scsi1:"},
+                                           OpenFailureCase{"MiniportPort1Drive7", 7, true, "\\\\.\\Scsi1:"}),
                          caseName<OpenFailureCase>);
 
 TEST(DeleteDriveLayoutTest, RemovesThePartitionTableAndItsVolumes) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/case_name.h"
+
 #include <string>
 #include <vector>
 
@@ -11,12 +13,10 @@
 namespace palvoro {
 namespace {
 
+using palvoro::testsupport::caseName;
+
 using namespace devtest;
 
-template <typename Case>
-std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
 
 // The 512-byte range lists of the DATA SET MANAGEMENT requests, in the order sent.
 std::vector<Bytes> blocksSent(const Rig& rig) {
@@ -103,8 +103,9 @@ TEST(TrimTest, DriveThatDoesNotOpenReturns4) {
   Rig rig(machineWith({makeDrive({})}));
   EXPECT_EQ(trimRange(rig.platform, makeRecord(3), false, 0, 0, 8), 4);
   EXPECT_EQ(trimRangeXl(rig.platform, makeRecord(3), false, 0, 0, 8), 4);
-  // Without administrator rights the SMART path is the SCSI port, which is not there.
-  EXPECT_EQ(trimRange(rig.platform, makeRecord(0), true, 0, 0, 8), 4);
+  // Without administrator rights the SMART path is the SCSI port; drive 2's port has no
+  // drive behind it.
+  EXPECT_EQ(trimRange(rig.platform, makeRecord(2), true, 0, 0, 8), 4);
   EXPECT_TRUE(rig.ata().empty());
 }
 
