@@ -1,0 +1,222 @@
+#include "smart/smart_pages.h"
+
+#include <cstring>
+
+#include "device/scsi_transport.h"
+
+namespace palvoro {
+namespace {
+
+// Entry bytes: data page 0 ID, 1..2 flags (little-endian), 3 current, 4 worst;
+// threshold page 0 ID, 1 threshold.
+constexpr size_t kEntryId = 0;
+constexpr size_t kEntryFlags = 1;
+constexpr size_t kEntryCurrent = 3;
+constexpr size_t kEntryWorst = 4;
+constexpr size_t kEntryThreshold = 1;
+
+constexpr uint8_t kUnitSecond = 2;
+
+size_t entryOffset(int index) {
+  return kSmartFirstEntryOffset + static_cast<size_t>(index) * kSmartEntryBytes;
+}
+
+bool validIndex(int index) { return index >= 0 && index < kSmartEntryCount; }
+
+// The carriers only exist on the USB and FireWire buses; everything else is reached
+// through the SMART driver.
+bool usesCarrier(const DriveRecord& record) {
+  return record.busType == kBusUsb || record.busType == kBusFireWire;
+}
+
+// SMART READ DATA then READ THRESHOLDS over a carrier, each page at byte 0 of its
+// buffer. The thresholds are asked for only when the data arrived.
+bool readCarrierPages(Platform& platform, Handle handle, int carrier, uint8_t device,
+                      uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
+  uint8_t page[kSmartPageBytes] = {};
+  if (carrierSmartRead(platform, handle, carrier, kSmartFeatureReadData, device, page) == 0) return false;
+  std::memcpy(data + kCarrierPageOffset, page, sizeof page);
+  std::memset(page, 0, sizeof page);
+  if (carrierSmartRead(platform, handle, carrier, kSmartFeatureReadThresholds, device, page) == 0) return false;
+  std::memcpy(thresholds + kCarrierPageOffset, page, sizeof page);
+  return true;
+}
+
+// The same over the SMART driver or miniport path, each page behind the 16-byte header.
+bool readDriverPages(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit,
+                     uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
+  if (!smartReadData(platform, handle, miniportMode, driveNumber, unit, data)) return false;
+  return smartReadThresholds(platform, handle, miniportMode, driveNumber, unit, thresholds);
+}
+
+// True when an entry that the window lists (ID not 0) has failed.
+bool listedEntryFailed(SmartPage data, SmartPage thresholds) {
+  for (int i = 0; i < kSmartEntryCount; ++i) {
+    const SmartAttribute attribute = smartAttribute(data, i);
+    if (attribute.id == 0) continue;
+    if (attributeFailed(attribute, smartThreshold(thresholds, i))) return true;
+  }
+  return false;
+}
+
+constexpr RgbColour kPassBlue{0, 0, 255};
+constexpr RgbColour kFailRed{255, 0, 0};
+
+// RAID states in which a failing enclosure still marks its row: 0 and 6 (rebuilding).
+// In the other states the row keeps what the RAID status put there.
+bool raidStateShowsSmart(int32_t raidState) { return raidState == 0 || raidState == 6; }
+
+}  // namespace
+
+SmartAttribute smartAttribute(SmartPage page, int index) {
+  SmartAttribute attribute;
+  if (!validIndex(index)) return attribute;
+  const size_t at = entryOffset(index);
+  attribute.id = page[at + kEntryId];
+  attribute.flags = static_cast<uint16_t>(page[at + kEntryFlags] | (page[at + kEntryFlags + 1] << 8));
+  attribute.current = page[at + kEntryCurrent];
+  attribute.worst = page[at + kEntryWorst];
+  return attribute;
+}
+
+SmartThreshold smartThreshold(SmartPage page, int index) {
+  SmartThreshold threshold;
+  if (!validIndex(index)) return threshold;
+  const size_t at = entryOffset(index);
+  threshold.id = page[at + kEntryId];
+  threshold.threshold = page[at + kEntryThreshold];
+  return threshold;
+}
+
+SmartPage smartPageAt(const uint8_t (&buffer)[kSmartBufferSize], uint32_t offset) {
+  // Only the two offsets the paths use fit a whole page; anything else reads the driver
+  // layout rather than past the buffer.
+  static_assert(kDriverPageOffset + kSmartPageBytes == kSmartBufferSize);
+  const uint32_t start = offset == kCarrierPageOffset ? kCarrierPageOffset : kDriverPageOffset;
+  return SmartPage(buffer + start, kSmartPageBytes);
+}
+
+bool attributeFailed(const SmartAttribute& attribute, const SmartThreshold& threshold) {
+  if (!attribute.preFailure()) return false;
+  return threshold.threshold >= attribute.current || threshold.threshold >= attribute.worst;
+}
+
+int firstFailedAttribute(SmartPage data, SmartPage thresholds) {
+  for (int i = 0; i < kSmartEntryCount; ++i) {
+    if (attributeFailed(smartAttribute(data, i), smartThreshold(thresholds, i))) return i;
+  }
+  return -1;
+}
+
+int checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
+                         bool miniportMode, uint8_t raidMemberSelect) {
+  uint8_t data[kSmartBufferSize] = {};
+  uint8_t thresholds[kSmartBufferSize] = {};
+  uint32_t offset = kDriverPageOffset;
+  bool read = false;
+  if (carrier < 0) {
+    read = readDriverPages(platform, handle, miniportMode, driveNumber, unit, data, thresholds);
+  } else {
+    read = readCarrierPages(platform, handle, carrier, raidMemberSelect, data, thresholds);
+    offset = kCarrierPageOffset;
+  }
+  if (!read) return kSmartCheckUnreadable;
+  return firstFailedAttribute(smartPageAt(data, offset), smartPageAt(thresholds, offset)) < 0
+             ? kSmartCheckPassed
+             : kSmartCheckFailed;
+}
+
+bool readSmartPages(Platform& platform, Handle handle, DriveRecord& record, bool miniportMode,
+                    uint8_t raidMemberSelect, SmartPages& pages) {
+  pages.secondUnitRead = false;
+  if (usesCarrier(record)) {
+    pages.pageOffset = kCarrierPageOffset;
+    return readCarrierPages(platform, handle, record.ataTunnel, raidMemberSelect, pages.data, pages.thresholds);
+  }
+
+  pages.pageOffset = kDriverPageOffset;
+  const bool firstRead = readDriverPages(platform, handle, miniportMode, record.physicalDriveNumber,
+                                         record.primaryUnit, pages.data, pages.thresholds);
+  // The cache-flash unit of a dual-unit drive is listed as well; it is asked even when
+  // the first unit did not answer, since the two units fail independently.
+  if (record.primaryUnit == kUnitSecond &&
+      readDriverPages(platform, handle, miniportMode, record.physicalDriveNumber, record.secondaryUnit,
+                      pages.secondData, pages.secondThresholds)) {
+    record.originMark = 1;
+    pages.secondUnitRead = true;
+  }
+  return firstRead;
+}
+
+int readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
+                         uint8_t raidMemberSelect, uint8_t (&buffer)[kSmartBufferSize], int driveNumber,
+                         uint8_t unit) {
+  if (record.driveClass == kDriveClassAta) {
+    return smartReadData(platform, handle, miniportMode, driveNumber, unit, buffer) ? 1 : 0;
+  }
+  if (record.busType != kBusUsb) return 0;
+  // The self-test poll reads its fields at the driver path's offsets, so the carrier's
+  // page is moved behind a header-sized gap.
+  uint8_t page[kSmartPageBytes] = {};
+  if (carrierSmartRead(platform, handle, record.ataTunnel, kSmartFeatureReadData, raidMemberSelect, page) == 0) {
+    return 0;
+  }
+  std::memcpy(buffer + kDriverPageOffset, page, sizeof page);
+  return 1;
+}
+
+int startSelfTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
+                  uint8_t raidMemberSelect, uint8_t unit, uint8_t subcommand) {
+  if (record.driveClass == kDriveClassAta) {
+    const int driveNumber = handle == INVALID_HANDLE_VALUE ? 0 : record.physicalDriveNumber;
+    return smartExecuteOffline(platform, handle, miniportMode, driveNumber, unit, subcommand) ? 1 : 0;
+  }
+  if (record.busType != kBusUsb) return 0;
+  return carrierSmartExecuteOffline(platform, handle, record.ataTunnel, raidMemberSelect, subcommand) != 0 ? 1 : 0;
+}
+
+SmartVerdict smartDialogVerdict(const DriveRecord& record, const SmartPages& pages, uint8_t raidMemberSelect) {
+  SmartVerdict verdict;
+  verdict.anyFailed = listedEntryFailed(pages.dataPage(), pages.thresholdPage());
+  if (pages.secondUnitRead && !verdict.anyFailed) {
+    verdict.anyFailed = listedEntryFailed(pages.secondDataPage(), pages.secondThresholdPage());
+  }
+  const int32_t unitVerdict = verdict.anyFailed ? 0 : 1;
+
+  verdict.smartHealthy = record.smartHealthy;
+  verdict.raidMemberBHealthy = record.raidMemberBHealthy;
+  const bool enclosure = record.driveClass == kDriveClassRaid;
+  if (enclosure) {
+    if (raidMemberSelect == kRaidMemberB) {
+      verdict.raidMemberBHealthy = unitVerdict;
+    } else {
+      verdict.smartHealthy = unitVerdict;
+    }
+    verdict.passing = verdict.smartHealthy == 1 && verdict.raidMemberBHealthy == 1;
+  } else {
+    verdict.smartHealthy = unitVerdict;
+    verdict.passing = unitVerdict == 1;
+  }
+
+  if (verdict.passing) {
+    verdict.row = SmartRowChange::Pass;
+    verdict.smartColumnText = " PASS";
+    verdict.image = kRowImagePass;
+    verdict.textColour = kPassBlue;
+  } else if (enclosure && !raidStateShowsSmart(record.raidState)) {
+    verdict.row = SmartRowChange::Unchanged;
+  } else {
+    verdict.row = SmartRowChange::Fail;
+    verdict.smartColumnText = " FAIL";
+    verdict.image = kRowImageFail;
+    verdict.textColour = kFailRed;
+  }
+  return verdict;
+}
+
+void applySmartVerdict(DriveRecord& record, const SmartVerdict& verdict) {
+  record.smartHealthy = verdict.smartHealthy;
+  record.raidMemberBHealthy = verdict.raidMemberBHealthy;
+}
+
+}  // namespace palvoro
