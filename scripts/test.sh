@@ -11,6 +11,7 @@ jobs="${PALVORO_JOBS:-2}"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+./build/src/palvoro-bench-detection
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_SANITIZE=ON
 cmake --build build-asan -j "$jobs"

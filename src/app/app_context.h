@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "discovery/compliance_table.h"
 #include "discovery/drive_record.h"
+#include "discovery/probe.h"
 #include "platform/platform.h"
 #include "platform/prompter.h"
 
@@ -30,12 +32,22 @@ class AppContext {
   DriveTable& driveTable() { return m_driveTable; }
   // The record the user selected; the table's first record when the index is out of range.
   DriveRecord& selectedRecord();
+  // The hybrid-drive compliance table, loaded at start-up and freed at exit.
+  ComplianceTable& complianceTable() { return m_complianceTable; }
+  // Device byte of the ATA commands sent through a carrier: A0h, or B0h for member B of
+  // the RAID enclosure while the SMART window shows it.
+  uint8_t raidMemberSelect() const { return m_raidMemberSelect; }
+  void setRaidMemberSelect(uint8_t device) { m_raidMemberSelect = device; }
+  // What a detection run of this program run works with.
+  ProbeEnvironment probeEnvironment();
 
  private:
   Platform& m_platform;
   Prompter& m_prompter;
   StartupState m_startup;
   DriveTable m_driveTable{};
+  ComplianceTable m_complianceTable;
+  uint8_t m_raidMemberSelect = 0xA0;
 };
 
 }  // namespace palvoro

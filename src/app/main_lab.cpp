@@ -1,19 +1,20 @@
 // palvoro-lab: the program on a simulated machine, safe for trying everything. Until the
-// windows exist it prints what it learns of each drive of the machine.
+// windows exist it runs start-up and detection and prints the drive table.
 //
 //   palvoro-lab [--machine FILE.json | --builtin NAME]
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
-#include "device/ata_command.h"
-#include "device/drive_handle.h"
-#include "discovery/drive_record.h"
+#include "app/app_context.h"
+#include "app/console_prompter.h"
+#include "app/startup.h"
+#include "discovery/detection.h"
 #include "discovery/format_capacity.h"
-#include "discovery/identify.h"
+#include "discovery/property_page.h"
+#include "discovery/raid_status.h"
 #include "platform/sim/sim_platform.h"
 
 using namespace palvoro;
@@ -25,10 +26,29 @@ int usage() {
   return 2;
 }
 
+const char* className(int driveClass) {
+  static const char* const kNames[] = {"-", "ATA", "USB", "FireWire", "SCSI", "other", "RAID enclosure"};
+  return driveClass >= 0 && driveClass <= 6 ? kNames[driveClass] : "?";
+}
+
+std::string capacityText(const DriveRecord& r) {
+  const uint64_t megabytes = r.identifiedSectors * static_cast<uint64_t>(r.sectorSize) / 1000000;
+  return FormatCapacity(megabytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(megabytes), 2);
+}
+
+std::string smartText(const DriveRecord& r) {
+  if (r.isMakerSsd) return "Not Supported";
+  if (r.driveClass == kDriveClassRaid && r.raidLevel != 0) {
+    return std::string(raidLevelName(r.raidLevel)) + ", " + raidStateName(r.raidState);
+  }
+  if (!r.smartAvailable) return "Not Available";
+  return r.smartHealthy ? "PASS" : "FAIL";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string builtin = "basic";
+  std::string builtin = "showcase";
   std::string file;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
@@ -60,33 +80,23 @@ int main(int argc, char** argv) {
   }
 
   sim::SimPlatform platform(std::move(machine));
+  ConsolePrompter prompter;
+  AppContext context(platform, prompter);
   std::printf("PALVORO lab - simulated machine \"%s\"\n\n", platform.machine().name.c_str());
-  int found = 0;
-  for (int n = 0; n < kProbeLimit; ++n) {
-    DriveHandle drive(platform);
-    if (!drive.openShared(physicalDrivePath(n), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING)) continue;
-    uint8_t reply[kSectorBytes] = {};
-    if (!ataIdentify(platform, drive.handle(), 0, reply)) {
-      std::printf("Physical Drive %d: does not answer IDENTIFY DEVICE\n", n);
-      continue;
-    }
-    DriveRecord record{};
-    record.physicalDriveNumber = n;
-    record.busType = kBusSata;
-    const uint16_t rotation = parseIdentify(platform, drive.handle(), reply, record);
-    const uint64_t bytes = record.totalSectors * static_cast<uint64_t>(record.sectorSize);
-    const uint64_t megabytes = bytes / 1000000;
-    std::printf("Physical Drive %d\n", n);
-    std::printf("  Model:        %s\n", record.model);
-    std::printf("  Serial:       %s\n", record.serialNumber);
-    std::printf("  Firmware:     %s\n", record.firmwareRevision);
-    std::printf("  Capacity:     %s (%llu sectors of %d bytes)\n",
-                FormatCapacity(megabytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(megabytes), 2).c_str(),
-                static_cast<unsigned long long>(record.totalSectors), record.sectorSize);
-    std::printf("  Rotation:     %s\n", rotation == 1 ? "solid state" : (std::to_string(rotation) + " rpm").c_str());
-    std::printf("  Hybrid flags: %u\n\n", record.hybridFlags);
-    ++found;
+  runStartupChecks(context);
+  DriveTable& table = context.driveTable();
+  detectDrives(context.probeEnvironment(), table);
+  mapVolumes(platform, table);
+
+  std::printf("%-3s %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", "#", "Model", "Serial", "Firmware", "Capacity",
+              "Bus", "Reached as", "Volumes", "SMART");
+  for (int i = 0; i < table.driveCount; ++i) {
+    const DriveRecord& r = table.records[i];
+    std::printf("%-3d %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", i + 1, r.model, r.serialNumber,
+                r.firmwareRevision, capacityText(r).c_str(), busTypeName(r.busType), className(r.driveClass),
+                r.volumeLetters, smartText(r).c_str());
   }
-  std::printf("%d drive(s) found.\n", found);
+  std::printf("\n%d drive(s) found.\n", table.driveCount);
+  freeComplianceTable(context.complianceTable());
   return 0;
 }

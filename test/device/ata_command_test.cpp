@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/case_name.h"
+
 #include <array>
 #include <string>
 #include <vector>
@@ -13,12 +15,10 @@
 namespace palvoro {
 namespace {
 
+using palvoro::testsupport::caseName;
+
 using namespace devtest;
 
-template <typename Case>
-std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
 
 // ---------------------------------------------------------------------------------
 // The request record of every command, as the driver receives it.

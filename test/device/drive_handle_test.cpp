@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/case_name.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -12,13 +14,11 @@
 namespace palvoro {
 namespace {
 
+using palvoro::testsupport::caseName;
+
 using namespace devtest;
 using Kind = SimRequest::Kind;
 
-template <typename Case>
-std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
 
 // Drive 0 with volumes D: and E:, drive 1 with the system volume C:.
 sim::SimMachine twoVolumeMachine(uint32_t osMajor = 10) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/case_name.h"
+
 #include <array>
 #include <cstring>
 #include <map>
@@ -16,6 +18,8 @@
 
 namespace palvoro {
 namespace {
+
+using palvoro::testsupport::caseName;
 
 using namespace std::string_literals;
 
@@ -51,11 +55,6 @@ std::string fieldText(const char (&field)[N], size_t maxChars) {
   return text;
 }
 
-// Names parameterised cases after their table entry.
-template <typename Case>
-std::string caseName(const testing::TestParamInfo<Case>& param) {
-  return param.param.name;
-}
 
 DriveRecord scribbledRecord() {
   DriveRecord record;

@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/case_name.h"
+
 #include "platform/sim/sim_ata.h"
 #include "sim_test_support.h"
 
 namespace palvoro::sim::testing {
 namespace {
+
+using palvoro::testsupport::caseName;
 
 constexpr std::array<uint8_t, 7> kIdentify = {0x00, 0x01, 0x01, 0x00, 0x00, 0xA0, 0xEC};
 constexpr std::array<uint8_t, 7> kSmartStatus = {0xDA, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0};
@@ -28,15 +32,6 @@ struct RecordCase {
 
 void none(RawAta&) {}
 
-// Test names from the cases' descriptions.
-template <typename Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
-  std::string n = param.param.name;
-  for (char& ch : n) {
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return n;
-}
 
 const RecordCase kRecordCases[] = {
     {"identify as sent", 3, 512, kIdentify, 40, 552, none, 0},
@@ -77,7 +72,7 @@ TEST_P(RecordValidation, RefusesMalformedRecordsAsADriverDoes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, RecordValidation, ::testing::ValuesIn(kRecordCases),
-                         CaseName<RecordCase>);
+                         caseName<RecordCase>);
 
 TEST(SimAta, IdentifyReturnsTheWordsAndTheWholeRecordLength) {
   SimPlatform p(oneDriveMachine(123456));
@@ -161,7 +156,7 @@ TEST_P(DriveAnswers, AnswerAsTheDriveWould) {
   EXPECT_EQ(raw.lbaHigh(), c.lbaHigh);
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, DriveAnswers, ::testing::ValuesIn(kSmartCases), CaseName<SmartCase>);
+INSTANTIATE_TEST_SUITE_P(Commands, DriveAnswers, ::testing::ValuesIn(kSmartCases), caseName<SmartCase>);
 
 TEST(SimAta, SmartDataPageLaysOutAttributesAndChecksum) {
   SimPlatform p(oneDriveMachine());

@@ -58,8 +58,119 @@ constexpr const char* kBasic = R"json({
   ]
 })json";
 
+
+// The showcase: a desktop holding one drive of every kind the program knows, plus the
+// devices it must leave out. Accepted, in drive-number order: the maker's SATA drive,
+// a dual-unit hybrid drive, the maker's SSD, a USB drive behind a SAT bridge, an HP
+// bridge carrying the vendor command block, the maker's FireWire enclosure, a SCSI
+// drive above 2 TB and the RAID enclosure. Left out: an optical drive, a virtual disk
+// and a bridge that answers the diagnostic signature.
+constexpr const char* kShowcase = R"json({
+  "name": "showcase",
+  "os": {"major": 10, "minor": 0},
+  "administrator": true,
+  "windowsDirectory": "C:\\Windows",
+  "drives": [
+    {
+      "number": 0,
+      "identity": {"model": "VHT VH7SAB200", "serial": "VH7K2A01B3C4", "firmware": "A5C0", "sectors": 3907029168,
+                   "rotationRate": 7200, "wwn": "0x5000CCA01A2B3C4D", "word133": "0x0400"},
+      "capabilities": "0x0000000000000000",
+      "smart": {"attributes": [
+        {"id": 1, "flags": 11, "value": 100, "worst": 100, "threshold": 16},
+        {"id": 3, "flags": 7, "value": 133, "worst": 133, "threshold": 24, "raw": 412},
+        {"id": 5, "flags": 51, "value": 100, "worst": 100, "threshold": 5},
+        {"id": 9, "flags": 18, "value": 98, "worst": 98, "raw": 14230},
+        {"id": 194, "flags": 2, "value": 200, "worst": 180, "raw": 34}
+      ]}
+    },
+    {
+      "number": 1,
+      "identity": {"model": "VHT VHH7S100516AB2C3D1", "serial": "VHH7A0099221", "firmware": "01A2", "sectors": 1953525168,
+                   "rotationRate": 5400, "trim": true, "words": {"59": "0x5000"}},
+      "capabilities": "0x0004000000000000",
+      "sctVendorSwitch": true,
+      "secondUnit": {
+        "identity": {"model": "VHT VHH7S100516AB2C3D1", "serial": "VHH7A0099221F", "firmware": "01A2", "sectors": 31273136,
+                     "rotationRate": 1, "trim": true}
+      },
+      "smart": {"attributes": [
+        {"id": 1, "flags": 11, "value": 100, "worst": 100, "threshold": 62},
+        {"id": 5, "flags": 51, "value": 100, "worst": 100, "threshold": 5},
+        {"id": 9, "flags": 18, "value": 99, "worst": 99, "raw": 2210}
+      ]}
+    },
+    {
+      "number": 2,
+      "identity": {"model": "VHT VHS512G", "serial": "VHS5120042", "firmware": "S1.0", "sectors": 1000215216,
+                   "rotationRate": 1, "trim": true, "sanitize": true},
+      "smart": {"attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 100, "threshold": 10}]}
+    },
+    {"number": 3, "transport": "optical", "identity": {"model": "DVD", "sectors": 1}},
+    {
+      "number": 4,
+      "transport": "usb-sat",
+      "identity": {"model": "Kestrel KX1000", "serial": "KX10007731", "firmware": "KX1R", "sectors": 1953525168,
+                   "rotationRate": 5400},
+      "unreadable": [[123456, 123459]],
+      "smart": {"attributes": [
+        {"id": 5, "flags": 51, "value": 98, "worst": 98, "threshold": 36, "raw": 24},
+        {"id": 197, "flags": 18, "value": 100, "worst": 100, "raw": 4}
+      ]}
+    },
+    {"number": 5, "identity": {"model": "Virtual Disk", "sectors": 2097152}, "virtual": true},
+    {
+      "number": 6,
+      "transport": "usb-atacb",
+      "identity": {"model": "VHT VH5K500", "serial": "VH5K0FA2209", "firmware": "B2A1", "sectors": 976773168,
+                   "rotationRate": 5400},
+      "inquiry": {"vendor": "HP", "product": "Portable Drive", "revision": "0107", "text": {"40": "HPD50071234     "}},
+      "smart": {"attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 100, "threshold": 5}]}
+    },
+    {
+      "number": 7,
+      "transport": "firewire",
+      "identity": {"model": "VHT VH7K1000", "serial": "VH7K1A55", "firmware": "A1B0", "sectors": 1953525168},
+      "inquiry": {"vendor": "VH", "product": "FireWire 800", "revision": "0200", "text": {"40": "FW800S0001      "}},
+      "vpd": {"0xC3": {"hex": "00 C3 00 5C 00 00 00 00 00 00 25 F3"}},
+      "smart": {"attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 100, "threshold": 5}]}
+    },
+    {"number": 8, "transport": "usb-sat", "identity": {"model": "Card Reader", "sectors": 1}, "bridgeSignature": true},
+    {
+      "number": 9,
+      "transport": "scsi",
+      "identity": {"sectors": 11721045168},
+      "inquiry": {"vendor": "SEAGATE", "product": "ST6000NM0034", "revision": "E005", "text": {"36": "Z4D0A1B2"}}
+    },
+    {
+      "number": 10,
+      "transport": "raid",
+      "identity": {"model": "VHT VH7K2", "serial": "VHRAIDA0001", "firmware": "A1", "sectors": 3907029168},
+      "memberB": {"identity": {"model": "VHT VH7K2", "serial": "VHRAIDB0002", "firmware": "A1", "sectors": 3907029168}},
+      "inquiry": {"vendor": "VH", "product": "Nodrik Duo", "revision": "0210", "text": {"40": "NDUO00042       "}},
+      "vpd": {"0x80": {"serial": "NDUO00042"}},
+      "diagnostic": {"0x82": {"hex": "82 00 00 04 46 2A 00 00"}}
+    }
+  ],
+  "volumes": [
+    {"letter": "C", "drive": 0, "partition": 1, "start": 2048, "sectors": 1048576000, "fileSystem": "NTFS", "label": "System",
+     "freeBytes": 212000000000},
+    {"letter": "D", "drive": 0, "partition": 2, "start": 1048578048, "sectors": 2858449920, "fileSystem": "NTFS", "label": "Data",
+     "freeBytes": 900000000000},
+    {"letter": "E", "drive": 1, "partition": 1, "start": 2048, "sectors": 1953521664, "fileSystem": "NTFS", "label": "Games",
+     "freeBytes": 400000000000},
+    {"letter": "F", "drive": 4, "partition": 1, "start": 2048, "sectors": 1953521664, "fileSystem": "exFAT", "label": "Backup",
+     "freeBytes": 100000000000},
+    {"letter": "G", "drive": 2, "partition": 1, "start": 2048, "sectors": 1000212480, "fileSystem": "NTFS", "label": "Fast",
+     "freeBytes": 300000000000},
+    {"letter": "R", "type": "cdrom", "mediaPresent": false},
+    {"letter": "Z", "type": "network", "label": "Shared", "fileSystem": "NTFS", "sizeBytes": 4000000000000,
+     "freeBytes": 1000000000000}
+  ]
+})json";
+
 const std::map<std::string, const char*>& machines() {
-  static const std::map<std::string, const char*> all = {{"basic", kBasic}};
+  static const std::map<std::string, const char*> all = {{"basic", kBasic}, {"showcase", kShowcase}};
   return all;
 }
 

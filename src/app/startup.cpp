@@ -1,0 +1,18 @@
+#include "app/startup.h"
+
+#include "discovery/detection.h"
+
+namespace palvoro {
+
+void runStartupChecks(AppContext& context) {
+  StartupState& startup = context.startup();
+  startup.osIsVistaOrLater = (context.platform().version() & 0xFF) >= 6 ? 1 : 0;
+  startup.miniportMode = checkAdministrator(context.platform()) == 0 ? 1 : 0;
+  if (startup.miniportMode == 1) {
+    context.prompter().ask(kNoAdministratorWarning, kProductCaption, PromptIcon::Warning, PromptButtons::Ok);
+  }
+  // A table that cannot be loaded leaves none: no model matches it.
+  loadComplianceTable(context.complianceTable());
+}
+
+}  // namespace palvoro

@@ -1,0 +1,259 @@
+#include "discovery/probe.h"
+
+#include <cstring>
+#include <string>
+
+#include "device/ata_command.h"
+#include "device/scsi_transport.h"
+#include "device/smart_transport.h"
+#include "discovery/dual_unit.h"
+#include "discovery/identify.h"
+#include "discovery/inquiry_identity.h"
+#include "discovery/raid_status.h"
+#include "platform/ioctl_codes.h"
+#include "platform/records.h"
+#include "smart/smart_pages.h"
+
+namespace palvoro {
+namespace {
+
+constexpr uint64_t kIdemaBase = 97696368;    // sectors of a 50 GB drive
+constexpr uint64_t kIdemaPerGb = 1953504;    // sectors per further GB
+constexpr uint32_t kWwnMakerNaaOui = 0x5000CCA;  // NAA 5, organisation identifier 000CCAh
+constexpr int kCarrierSat12 = 2;
+
+bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
+
+void copyText(char* field, size_t fieldSize, const uint8_t* src, size_t length) {
+  // An explicit length into a zero-terminated buffer: an embedded zero ends the text.
+  size_t n = 0;
+  while (n < length && n + 1 < fieldSize && src[n] != 0) {
+    field[n] = static_cast<char>(src[n]);
+    ++n;
+  }
+  field[n] = '\0';
+}
+
+// The text at byte 5 of a RAID member page, at most 20 characters.
+void memberSerial(const ProbeEnvironment& env, Handle handle, uint8_t page, char (&field)[21]) {
+  uint8_t reply[26] = {};
+  field[0] = '\0';
+  if (!scsiInquiryVpd(env.platform, handle, page, sizeof reply, reply)) return;
+  copyText(field, sizeof field, reply + 5, 20);
+}
+
+bool raidEnclosurePages(const ProbeEnvironment& env, Handle handle, uint8_t (&page)[11]) {
+  std::memset(page, 0, sizeof page);
+  return scsiInquiryVpd(env.platform, handle, 0x00, sizeof page, page);
+}
+
+ProbeOutcome ataPath(const ProbeEnvironment& env, Handle handle, int driveNumber, DriveRecord& r,
+                     const uint8_t (&identifyCopy)[512]) {
+  uint8_t reply[512];
+  std::memcpy(reply, identifyCopy, sizeof reply);
+  const uint16_t rotation = parseIdentify(env.platform, handle, reply, r);
+  r.identifiedSectors = r.totalSectors;
+  if (deviceSignatureIsBridge(env.platform, handle, DiagnosticCarrier::Ata)) return ProbeOutcome::Skipped;
+  r.isMakerSsd = rotation == 1 && contains(r.model, "VHT VHS") ? 1 : 0;
+  r.hiddenSectors = idemaHiddenSectors(r.totalSectors);
+  dualUnitCheck(env.platform, handle, driveNumber, r, identifyCopy, rotation, env.compliance, env.miniportMode);
+  // The world wide name leads with NAA 5 and the maker's organisation identifier.
+  if (identifyWwnNaaAndOui(identifyCopy) == kWwnMakerNaaOui) r.originMark = 3;
+  r.driveClass = kDriveClassAta;
+  r.physicalDriveNumber = driveNumber;
+  if (r.sectorSize == 0) r.sectorSize = 512;
+  if (contains(r.model, "VH") && (identifyWord(identifyCopy, 133) & 0x0400) != 0) r.busType = kBusMakerSata;
+  detectionSmart(env, handle, identifyCopy, r);
+  return ProbeOutcome::Accepted;
+}
+
+ProbeOutcome raidPath(const ProbeEnvironment& env, Handle handle, DriveRecord& r) {
+  uint8_t pages[11];
+  raidEnclosurePages(env, handle, pages);
+  if ((pages[0] & 0x1F) != 0) return ProbeOutcome::Rejected;
+  uint8_t inquiry[kInquiryBytes] = {};
+  scsiInquiry(env.platform, handle, inquiry);
+  r.busType = adapterBusType(env.platform, handle);
+  r.driveClass = kDriveClassRaid;
+  r.ataTunnel = kCarrierSat12;
+  inquiryIdentity(env.platform, handle, inquiry, InquiryForm::Enclosure, r);
+  readCapacity(env.platform, env.prompter, handle, r);
+  memberSerial(env, handle, 0x01, r.memberSerialA);
+  memberSerial(env, handle, 0x02, r.memberSerialB);
+  readMemberSmart(env.platform, handle, r);
+  return ProbeOutcome::Accepted;
+}
+
+ProbeOutcome makerBridgePath(const ProbeEnvironment& env, Handle handle, DriveRecord& r, uint8_t (&identify)[512]) {
+  if (deviceSignatureIsBridge(env.platform, handle, DiagnosticCarrier::Sat)) return ProbeOutcome::Skipped;
+  uint8_t kept[512];
+  std::memcpy(kept, identify, sizeof kept);
+  parseIdentify(env.platform, handle, identify, r);
+  detectionSmart(env, handle, kept, r);
+  uint8_t page[96] = {};
+  if (scsiInquiryVpd(env.platform, handle, 0xC3, sizeof page, page) && ((page[10] << 8) | page[11]) == 0x25F3) {
+    r.originMark = 2;
+  }
+  uint8_t inquiry[kInquiryBytes] = {};
+  scsiInquiry(env.platform, handle, inquiry);
+  r.busType = adapterBusType(env.platform, handle);
+  // The carrier stays the one the bridge answered IDENTIFY on: a bridge that only takes
+  // the vendor command block would fail every later ATA PASS-THROUGH (12).
+  r.driveClass = r.busType == kBusFireWire ? kDriveClassFireWire : kDriveClassUsb;
+  inquiryIdentity(env.platform, handle, inquiry, InquiryForm::Enclosure, r);
+  readCapacity(env.platform, env.prompter, handle, r);
+  if (r.sectorSize == 0) r.sectorSize = 512;
+  return ProbeOutcome::Accepted;
+}
+
+ProbeOutcome otherBridgePath(const ProbeEnvironment& env, Handle handle, DriveRecord& r, uint8_t (&identify)[512]) {
+  if (deviceSignatureIsBridge(env.platform, handle, DiagnosticCarrier::Sat)) return ProbeOutcome::Skipped;
+  uint8_t kept[512];
+  std::memcpy(kept, identify, sizeof kept);
+  parseIdentify(env.platform, handle, identify, r);
+  r.identifiedSectors = r.totalSectors;
+  r.driveClass = kDriveClassUsb;
+  detectionSmart(env, handle, kept, r);
+  uint8_t inquiry[kInquiryBytes] = {};
+  if (scsiInquiry(env.platform, handle, inquiry)) readCapacity(env.platform, env.prompter, handle, r);
+  if (r.sectorSize == 0) r.sectorSize = 512;
+  return ProbeOutcome::Accepted;
+}
+
+void trimBoth(char* text) {
+  size_t start = 0;
+  while (text[start] != '\0' && std::strchr(" \t\r\n\v\f", text[start]) != nullptr) ++start;
+  if (start > 0) std::memmove(text, text + start, std::strlen(text + start) + 1);
+  size_t n = std::strlen(text);
+  while (n > 0 && std::strchr(" \t\r\n\v\f", text[n - 1]) != nullptr) text[--n] = '\0';
+}
+
+void trimEnd(char* text) {
+  size_t n = std::strlen(text);
+  while (n > 0 && std::strchr(" \t\r\n\v\f", text[n - 1]) != nullptr) text[--n] = '\0';
+}
+
+ProbeOutcome scsiPath(const ProbeEnvironment& env, Handle handle, DriveRecord& r) {
+  uint8_t inquiry[kInquiryBytes] = {};
+  if (!scsiInquiry(env.platform, handle, inquiry)) return ProbeOutcome::Rejected;
+  if (deviceSignatureIsBridge(env.platform, handle, DiagnosticCarrier::Sat)) return ProbeOutcome::Skipped;
+  if ((inquiry[0] & 0x1F) != 0) return ProbeOutcome::Rejected;
+  copyText(r.model, sizeof r.model, inquiry + 58, 16);
+  trimBoth(r.model);
+  r.busType = adapterBusType(env.platform, handle);
+  if (contains(r.model, "VH") && !contains(r.model, "CR") && (r.busType == kBusFireWire || r.busType == kBusUsb)) {
+    copyText(r.serialNumber, sizeof r.serialNumber, inquiry + 40, 18);
+    trimBoth(r.serialNumber);
+    copyText(r.firmwareRevision, sizeof r.firmwareRevision, inquiry + 36, 4);
+    trimEnd(r.firmwareRevision);
+    r.driveClass = r.busType == kBusFireWire ? kDriveClassFireWire : kDriveClassUsb;
+  } else {
+    inquiryIdentity(env.platform, handle, inquiry, InquiryForm::GenericScsi, r);
+    switch (r.busType) {
+      case kBusScsi: r.driveClass = kDriveClassScsi; break;
+      case kBusFireWire: r.driveClass = kDriveClassFireWire; break;
+      case kBusUsb: r.driveClass = kDriveClassUsb; break;
+      default: r.driveClass = kDriveClassOther; break;
+    }
+  }
+  readCapacity(env.platform, env.prompter, handle, r);
+  // A failed READ CAPACITY leaves no block length; every later transfer would then move
+  // zero bytes and look like success.
+  if (r.sectorSize == 0) r.sectorSize = 512;
+  return ProbeOutcome::Accepted;
+}
+
+}  // namespace
+
+uint64_t idemaHiddenSectors(uint64_t totalSectors) {
+  if (totalSectors < kIdemaBase) return 0;
+  return (totalSectors - kIdemaBase) % kIdemaPerGb;
+}
+
+int adapterBusType(Platform& platform, Handle handle) {
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageAdapterProperty;
+  query.QueryType = PropertyStandardQuery;
+  uint8_t reply[512] = {};
+  uint32_t returned = 0;
+  if (!platform.deviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, reply, sizeof reply,
+                                &returned)) {
+    return -1;
+  }
+  return reply[kAdapterDescriptorBusTypeOffset];
+}
+
+bool deviceSignatureIsBridge(Platform& platform, Handle handle, DiagnosticCarrier carrier) {
+  if (carrier == DiagnosticCarrier::Ata) return ataDiagnosticSignatureIsBridge(platform, handle, 0);
+  if (satPassThrough12(platform, handle, 0, 0, 0, 0, 0, 0x00, 0x90, 2, nullptr) == 0) return false;
+  uint8_t block[512] = {};
+  if (!satMemberProbe(platform, handle, 0, block)) return false;
+  return block[3] == 0xCD && block[4] == 0xAB;
+}
+
+void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&identify)[512], DriveRecord& r) {
+  r.vendorWord = identifyWord(identify, 133);
+  r.smartAvailable = 0;
+  if (!identifySmartSupported(identify)) return;
+  if (r.driveClass == kDriveClassAta) {
+    const auto verdict = [&](uint8_t unit) {
+      const int tri = smartReturnStatusTri(env.platform, handle, env.miniportMode, r.physicalDriveNumber, unit);
+      if (tri >= 0) return tri;
+      return checkSmartAttributes(env.platform, r.physicalDriveNumber, handle, -1, unit, env.miniportMode,
+                                  env.raidMemberSelect) == kSmartCheckPassed
+                 ? 1
+                 : 0;
+    };
+    if (!smartEnableOperations(env.platform, handle, env.miniportMode, r.primaryUnit)) return;
+    r.smartAvailable = 1;
+    r.smartHealthy = verdict(r.primaryUnit);
+    if (r.primaryUnit == 2 && r.smartHealthy == 1 &&
+        smartEnableOperations(env.platform, handle, env.miniportMode, r.secondaryUnit)) {
+      r.smartHealthy = verdict(r.secondaryUnit);
+    }
+    return;
+  }
+  if ((r.busType == kBusUsb || r.busType == kBusFireWire) &&
+      carrierSmartEnable(env.platform, handle, r.ataTunnel, env.raidMemberSelect) != 0) {
+    r.smartAvailable = 1;
+    r.smartHealthy = checkSmartAttributes(env.platform, r.physicalDriveNumber, handle, r.ataTunnel, r.primaryUnit,
+                                          env.miniportMode, env.raidMemberSelect) == kSmartCheckPassed
+                         ? 1
+                         : 0;
+  }
+}
+
+ProbeOutcome probeDrive(const ProbeEnvironment& env, Handle handle, int driveNumber, DriveRecord& r) {
+  r.busType = adapterBusType(env.platform, handle);
+  r.originMark = 0;
+  uint8_t inquiry[kInquiryBytes] = {};
+  scsiInquiry(env.platform, handle, inquiry);
+  char vendor[8];
+  std::memcpy(vendor, inquiry + 8, sizeof vendor);
+
+  uint8_t smartReply[kSmartBufferSize] = {};
+  if (smartIdentify(env.platform, handle, env.miniportMode, 0xEC, 0, smartReply)) {
+    uint8_t identifyCopy[512];
+    std::memcpy(identifyCopy, smartReply + 16, sizeof identifyCopy);
+    return ataPath(env, handle, driveNumber, r, identifyCopy);
+  }
+
+  const bool makerVendor = std::memcmp(vendor, "VH      ", 8) == 0;
+  const bool hpVendor = std::memcmp(vendor, "HP      ", 8) == 0;
+  if (makerVendor) {
+    uint8_t pages[11];
+    if (raidEnclosurePages(env, handle, pages) && pages[0] == 0 && pages[5] == 0x01 && pages[6] == 0x02) {
+      return raidPath(env, handle, r);
+    }
+  }
+  uint8_t identify[512] = {};
+  if (makerVendor || hpVendor) {
+    r.ataTunnel = probeCarrier(env.platform, handle, env.raidMemberSelect, identify);
+    if (r.ataTunnel != 0) return makerBridgePath(env, handle, r, identify);
+  }
+  r.ataTunnel = probeCarrier(env.platform, handle, env.raidMemberSelect, identify);
+  if (r.ataTunnel != 0) return otherBridgePath(env, handle, r, identify);
+  return scsiPath(env, handle, r);
+}
+
+}  // namespace palvoro

@@ -1,0 +1,363 @@
+// The probe and the detection run over small simulated machines, one per branch: each
+// case checks every field its branch writes, and rejected or skipped devices leave no
+// trace in the table.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "discovery/compliance_table.h"
+#include "discovery/detection.h"
+#include "discovery/probe.h"
+#include "platform/sim/sim_platform.h"
+
+namespace palvoro {
+namespace {
+
+class SilentPrompter : public Prompter {
+ public:
+  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons) override {
+    texts.push_back(text);
+    return PromptAnswer::Ok;
+  }
+  std::vector<std::string> texts;
+};
+
+struct Detected {
+  DriveTable table{};
+  int lastAccepted = 0;
+  std::vector<std::string> messages;
+};
+
+Detected detect(const std::string& json, bool miniport = false) {
+  sim::SimPlatform platform(sim::loadMachine(json));
+  SilentPrompter prompter;
+  ProbeEnvironment env{platform, prompter, miniport, nullptr, 0xA0};
+  Detected d;
+  d.lastAccepted = detectDrives(env, d.table);
+  d.messages = prompter.texts;
+  EXPECT_EQ(platform.openHandleCount(), 0u) << "detection leaves no handle open";
+  return d;
+}
+
+// What one accepted drive must look like.
+struct Expected {
+  int driveClass;
+  int busType;
+  int ataTunnel;
+  const char* model;
+  const char* serial;
+  const char* firmware;
+  uint64_t totalSectors;
+  uint64_t identifiedSectors;
+  uint64_t hiddenSectors;
+  int sectorSize;
+  int smartAvailable;
+  int smartHealthy;
+  int originMark;
+  int isMakerSsd;
+};
+
+struct BranchCase {
+  const char* name;
+  const char* drive;  // one drive description, number 0
+  Expected expected;
+};
+
+const BranchCase kBranches[] = {
+    {"MakerSataDrive",
+     R"({"number": 0, "identity": {"model": "VHT VH7SAB200", "serial": "VH7K0042", "firmware": "A5C0",
+         "sectors": 3907029168, "wwn": "0x5000CCA012345678", "word133": "0x0400"}})",
+     {1, 83, 0, "VHT VH7SAB200", "VH7K0042", "A5C0", 3907029168ull, 3907029168ull, (3907029168ull - 97696368ull) % 1953504ull,
+      512, 1, 1, 3, 0}},
+    {"OtherMakersSataDrive",
+     R"({"number": 0, "identity": {"model": "Kestrel KS500", "serial": "K1", "firmware": "R1", "sectors": 500118192,
+         "rotationRate": 1, "wwn": "0x5001B44012345678"}})",
+     {1, 11, 0, "Kestrel KS500", "K1", "R1", 500118192ull, 500118192ull, (500118192ull - 97696368ull) % 1953504ull, 512, 1,
+      1, 0, 0}},
+    {"MakersSolidStateDrive",
+     R"({"number": 0, "identity": {"model": "VHT VHS256G", "serial": "S1", "firmware": "F1", "sectors": 500118192,
+         "rotationRate": 1}})",
+     {1, 11, 0, "VHT VHS256G", "S1", "F1", 500118192ull, 500118192ull, (500118192ull - 97696368ull) % 1953504ull, 512, 1,
+      1, 0, 1}},
+    {"SmallDriveHasNoHiddenSectors",
+     R"({"number": 0, "identity": {"model": "OLD40", "serial": "O1", "firmware": "F", "sectors": 78165360}})",
+     {1, 11, 0, "OLD40", "O1", "F", 78165360ull, 78165360ull, 0, 512, 1, 1, 0, 0}},
+    {"ThresholdExceeded",
+     R"({"number": 0, "identity": {"model": "SICK", "serial": "X", "firmware": "F", "sectors": 1000},
+         "smart": {"reportExceeded": true}})",
+     {1, 11, 0, "SICK", "X", "F", 1000, 1000, 0, 512, 1, 0, 0, 0}},
+    {"NoSmartFeatureSet",
+     R"({"number": 0, "identity": {"model": "PLAIN", "serial": "P", "firmware": "F", "sectors": 1000, "smart": false}})",
+     {1, 11, 0, "PLAIN", "P", "F", 1000, 1000, 0, 512, 0, 0, 0, 0}},
+    {"StatusFallsBackToPassThrough",
+     R"({"number": 0, "identity": {"model": "QUIRKY", "serial": "Q", "firmware": "F", "sectors": 1000},
+         "smartDriver": {"failsReturnStatus": true},
+         "smart": {"attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 45, "threshold": 45}]}})",
+     {1, 11, 0, "QUIRKY", "Q", "F", 1000, 1000, 0, 512, 1, 1, 0, 0}},
+    {"OtherUsbBridge",
+     R"({"number": 0, "transport": "usb-sat", "identity": {"model": "INNER DRIVE", "serial": "IN1", "firmware": "I1",
+         "sectors": 1953525168}})",
+     {2, 7, 2, "INNER DRIVE", "IN1", "I1", 1953525168ull, 1953525168ull, 0, 512, 1, 1, 0, 0}},
+    {"HpBridgeWithVendorBlock",
+     R"({"number": 0, "transport": "usb-atacb", "identity": {"model": "INNER", "serial": "IN2", "firmware": "I2",
+         "sectors": 976773168},
+         "inquiry": {"vendor": "HP", "product": "Portable Drive", "revision": "0107", "text": {"40": "HPSERIAL0001    "}}})",
+     {2, 7, 1, "HP Portable Drive", "HPSERIAL0001", "0107", 976773168ull, 976773168ull, 0, 512, 1, 1, 0, 0}},
+    {"MakersFireWireEnclosure",
+     R"({"number": 0, "transport": "firewire", "identity": {"model": "VHT VH7K", "serial": "FW1", "firmware": "F",
+         "sectors": 1953525168},
+         "inquiry": {"vendor": "VH", "product": "External FW", "revision": "0200", "text": {"40": "FWSERIAL"}},
+         "vpd": {"0xC3": {"hex": "00 C3 00 5C 00 00 00 00 00 00 25 F3"}}})",
+     {3, 4, 2, "VH External FW", "FWSERIAL", "0200", 1953525168ull, 1953525168ull, 0, 512, 1, 1, 2, 0}},
+    {"PlainScsiAboveTwoTerabytes",
+     R"({"number": 0, "transport": "scsi", "identity": {"sectors": 11721045168},
+         "inquiry": {"vendor": "SEAGATE", "product": "ST6000NM0034", "revision": "E005", "text": {"36": "Z4D0A1B2"}}})",
+     {4, 1, 0, "SEAGATE ST6000NM0034", "Z4D0A1B2", "E005", 11721045168ull, 11721045168ull, 0, 512, 0, 0, 0, 0}},
+    {"MakersUsbEnclosureWithoutAtaCarrier",
+     R"({"number": 0, "transport": "scsi", "busType": 7, "identity": {"sectors": 1000000},
+         "inquiry": {"vendor": "Generic", "product": "USB", "text": {"36": "0314", "40": "  ENCSERIAL12  ", "58": " VH Book 1TB  "}}})",
+     {2, 7, 0, "VH Book 1TB", "ENCSERIAL12", "0314", 1000000, 1000000, 0, 512, 0, 0, 0, 0}},
+};
+
+class ProbeBranch : public ::testing::TestWithParam<BranchCase> {};
+
+TEST_P(ProbeBranch, FillsEveryFieldItsBranchWrites) {
+  const BranchCase& c = GetParam();
+  const Detected d = detect(std::string(R"({"drives": [)") + c.drive + "]}");
+  ASSERT_EQ(d.table.driveCount, 1);
+  const DriveRecord& r = d.table.records[0];
+  const Expected& e = c.expected;
+  EXPECT_EQ(r.physicalDriveNumber, 0);
+  EXPECT_EQ(r.driveClass, e.driveClass);
+  EXPECT_EQ(r.busType, e.busType);
+  EXPECT_EQ(r.ataTunnel, e.ataTunnel);
+  EXPECT_STREQ(r.model, e.model);
+  EXPECT_STREQ(r.serialNumber, e.serial);
+  EXPECT_STREQ(r.firmwareRevision, e.firmware);
+  EXPECT_EQ(r.totalSectors, e.totalSectors);
+  EXPECT_EQ(r.identifiedSectors, e.identifiedSectors);
+  EXPECT_EQ(r.hiddenSectors, e.hiddenSectors);
+  EXPECT_EQ(r.sectorSize, e.sectorSize);
+  EXPECT_EQ(r.smartAvailable, e.smartAvailable);
+  EXPECT_EQ(r.smartHealthy, e.smartHealthy);
+  EXPECT_EQ(r.originMark, e.originMark);
+  EXPECT_EQ(r.isMakerSsd, e.isMakerSsd);
+  EXPECT_EQ(r.primaryUnit, 0);
+  EXPECT_EQ(r.secondaryUnit, 0);
+  EXPECT_TRUE(d.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Branches, ProbeBranch, ::testing::ValuesIn(kBranches),
+                         [](const ::testing::TestParamInfo<BranchCase>& param) { return std::string(param.param.name); });
+
+TEST(Probe, RaidEnclosureTakesItsIdentityFromTheEnclosure) {
+  const Detected d = detect(R"({"drives": [{"number": 0, "transport": "raid",
+      "identity": {"model": "VHT VH7K2", "serial": "MEMBERA01", "firmware": "A1", "sectors": 3907029168},
+      "memberB": {"identity": {"model": "VHT VH7K2", "serial": "MEMBERB02", "firmware": "A1", "sectors": 3907029168}},
+      "inquiry": {"vendor": "VH", "product": "Nodrik Duo", "revision": "0210", "text": {"40": "ENCLOSURE0001"}},
+      "diagnostic": {"0x82": {"hex": "82 00 00 04 40 00 00 00"}}}]})");
+  ASSERT_EQ(d.table.driveCount, 1);
+  const DriveRecord& r = d.table.records[0];
+  EXPECT_EQ(r.driveClass, 6);
+  EXPECT_EQ(r.busType, 7);
+  EXPECT_EQ(r.ataTunnel, 2);
+  EXPECT_STREQ(r.model, "VH Nodrik Duo");
+  EXPECT_STREQ(r.serialNumber, "ENCLOSURE0001");
+  EXPECT_STREQ(r.firmwareRevision, "0210");
+  EXPECT_STREQ(r.memberSerialA, "MEMBERA01");
+  EXPECT_STREQ(r.memberSerialB, "MEMBERB02");
+  EXPECT_EQ(r.totalSectors, 3907029168ull);
+}
+
+struct RefusedCase {
+  const char* name;
+  const char* drive;
+};
+
+const RefusedCase kRefused[] = {
+    {"OpticalDrive", R"({"number": 0, "transport": "optical", "identity": {"sectors": 1}})"},
+    {"AtaBridgeSignature", R"({"number": 0, "identity": {"sectors": 1000, "model": "BR"}, "bridgeSignature": true})"},
+    {"SatBridgeSignature",
+     R"({"number": 0, "transport": "usb-sat", "identity": {"sectors": 1000, "model": "BR"}, "bridgeSignature": true})"},
+    {"VirtualDisk", R"({"number": 0, "identity": {"sectors": 1000, "model": "VIRT"}, "virtual": true})"},
+};
+
+TEST(Probe, RejectedAndSkippedDevicesLeaveNoTrace) {
+  for (const RefusedCase& c : kRefused) {
+    SCOPED_TRACE(c.name);
+    const Detected d = detect(std::string(R"({"drives": [)") + c.drive +
+                              R"(, {"number": 1, "identity": {"sectors": 2000, "model": "NEXT", "serial": "N"}}]})");
+    ASSERT_EQ(d.table.driveCount, 1);
+    EXPECT_EQ(d.table.records[0].physicalDriveNumber, 1);
+    EXPECT_STREQ(d.table.records[0].model, "NEXT");
+    const DriveRecord zero{};
+    EXPECT_EQ(std::memcmp(&d.table.records[1], &zero, sizeof zero), 0);
+  }
+}
+
+TEST(Detection, DrivesKeepTheirNumbersWithoutGaps) {
+  const Detected d = detect(R"({"drives": [
+      {"number": 0, "identity": {"sectors": 1000, "model": "ZERO"}},
+      {"number": 3, "identity": {"sectors": 1000, "model": "THREE"}}]})");
+  ASSERT_EQ(d.table.driveCount, 2);
+  EXPECT_EQ(d.table.records[0].physicalDriveNumber, 0);
+  EXPECT_EQ(d.table.records[1].physicalDriveNumber, 3);
+  EXPECT_EQ(d.lastAccepted, 1);  // numbers 4..31 open nothing, so 3 was the last one probed
+}
+
+TEST(Detection, AMachineWithMoreDrivesThanSlotsFillsTheTableAndNoMore) {
+  std::string json = R"({"drives": [)";
+  for (int n = 0; n < 32; ++n) {
+    json += (n ? "," : "") + std::string(R"({"number": )") + std::to_string(n) +
+            R"(, "identity": {"sectors": 1000, "model": "D)" + std::to_string(n) + "\"}}";
+  }
+  json += "]}";
+  const Detected d = detect(json);
+  EXPECT_EQ(d.table.driveCount, kMaxDrives);
+  EXPECT_STREQ(d.table.records[7].model, "D7");
+}
+
+TEST(Detection, ARescanStartsFromNothing) {
+  sim::SimPlatform platform(sim::loadMachine(R"({"drives": [
+      {"number": 0, "identity": {"sectors": 1000, "model": "ZERO"}},
+      {"number": 1, "identity": {"sectors": 1000, "model": "ONE", "serial": "S1"}}]})"));
+  SilentPrompter prompter;
+  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0};
+  DriveTable table{};
+  detectDrives(env, table);
+  ASSERT_EQ(table.driveCount, 2);
+  table.records[1].volumeCount = 5;
+  platform.drive(0).present = false;
+  detectDrives(env, table);
+  ASSERT_EQ(table.driveCount, 1);
+  EXPECT_STREQ(table.records[0].model, "ONE");
+  EXPECT_EQ(table.records[0].volumeCount, 0);
+  const DriveRecord zero{};
+  EXPECT_EQ(std::memcmp(&table.records[1], &zero, sizeof zero), 0);
+}
+
+TEST(Detection, EnclosureStatusIsReadEvenWhenAnOrdinaryDriveComesLast) {
+  const Detected d = detect(R"({"drives": [
+      {"number": 0, "transport": "raid", "identity": {"sectors": 1000, "serial": "RSN"},
+       "inquiry": {"vendor": "VH", "product": "Duo", "text": {"40": "ENC42"}},
+       "vpd": {"0x80": {"serial": "ENC42"}},
+       "diagnostic": {"0x82": {"hex": "82 00 00 04 46 2A 00 00"}}},
+      {"number": 31, "identity": {"sectors": 1000, "model": "LAST"}}]})");
+  ASSERT_EQ(d.table.driveCount, 2);
+  EXPECT_EQ(d.lastAccepted, 1);
+  const DriveRecord& raid = d.table.records[0];
+  EXPECT_NE(std::string(raid.devicePath), "");
+  EXPECT_EQ(raid.raidState, 6);
+  EXPECT_EQ(raid.raidRebuildPercent, 42);
+  EXPECT_EQ(raid.raidLevel, 2);
+}
+
+TEST(Detection, WithoutRightsTheMiniportPathFindsTheAtaDrives) {
+  const Detected d = detect(R"({"administrator": false, "drives": [
+      {"number": 0, "identity": {"sectors": 1000, "model": "PORT ZERO", "serial": "Z"}}]})",
+                            true);
+  // Every even pair of drive numbers opens the same port and reaches the same target:
+  // the drive is listed once.
+  ASSERT_EQ(d.table.driveCount, 1);
+  EXPECT_STREQ(d.table.records[0].model, "PORT ZERO");
+  EXPECT_EQ(d.table.records[0].driveClass, 1);
+}
+
+TEST(Detection, VirtualDisksAreMarkedWithinTheTable) {
+  sim::SimPlatform platform(sim::loadMachine(R"({"drives": [
+      {"number": 2, "identity": {"sectors": 1000}, "virtual": true},
+      {"number": 40, "identity": {"sectors": 1000}, "virtual": true}]})"));
+  DriveTable table{};
+  markVirtualDisks(platform, table);
+  for (int n = 0; n < kProbeLimit; ++n) EXPECT_EQ(table.virtualDisk[n], n == 2 ? 1 : 0) << n;
+}
+
+TEST(Detection, AdministratorCheckFollowsTheToken) {
+  sim::SimPlatform admin(sim::loadMachine(R"({"administrator": true})"));
+  sim::SimPlatform user(sim::loadMachine(R"({"administrator": false})"));
+  EXPECT_EQ(checkAdministrator(admin), 1);
+  EXPECT_EQ(checkAdministrator(user), 0);
+}
+
+TEST(Probe, UndeterminedStatusFallsBackToTheAttributeCheck) {
+  sim::SimPlatform platform(sim::loadMachine(R"({"drives": [
+      {"number": 0, "identity": {"sectors": 1000, "model": "Q"}, "smartDriver": {"failsReturnStatus": true},
+       "smart": {"attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 45, "threshold": 45}]}}]})"));
+  sim::SimFault noPassThroughStatus;
+  noPassThroughStatus.kind = sim::SimFault::Kind::FailRequest;
+  noPassThroughStatus.ioctl = 0x0004D02C;
+  noPassThroughStatus.command = 0xB0;
+  noPassThroughStatus.features = 0xDA;
+  platform.injectFault(noPassThroughStatus);
+  SilentPrompter prompter;
+  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0};
+  DriveTable table{};
+  detectDrives(env, table);
+  ASSERT_EQ(table.driveCount, 1);
+  EXPECT_EQ(table.records[0].smartAvailable, 1);
+  EXPECT_EQ(table.records[0].smartHealthy, 0);  // worst value reached the threshold
+}
+
+TEST(Probe, IdemaRule) {
+  EXPECT_EQ(idemaHiddenSectors(97696368ull), 0u);
+  EXPECT_EQ(idemaHiddenSectors(97696368ull + 1953504ull * 3 + 17), 17u);
+  EXPECT_EQ(idemaHiddenSectors(97696367ull), 0u);
+  EXPECT_EQ(idemaHiddenSectors(0), 0u);
+}
+
+}  // namespace
+}  // namespace palvoro
+
+namespace palvoro {
+namespace {
+
+// The built-in showcase machine is what users first see: every drive must come out as
+// its description means it.
+TEST(Showcase, EveryProbePathComesOutAsDescribed) {
+  sim::SimPlatform platform(sim::builtinMachine("showcase"));
+  SilentPrompter prompter;
+  ComplianceTable compliance;
+  ASSERT_TRUE(loadComplianceTable(compliance));
+  ProbeEnvironment env{platform, prompter, false, &compliance, 0xA0};
+  DriveTable table{};
+  detectDrives(env, table);
+  ASSERT_EQ(table.driveCount, 8);
+  struct Row {
+    int number;
+    int driveClass;
+    int busType;
+    int ataTunnel;
+    const char* model;
+  };
+  const Row rows[] = {{0, 1, 83, 0, "VHT VH7SAB200"},  {1, 1, 11, 0, "VHT VHH7S100516AB2C3D1"},
+                      {2, 1, 11, 0, "VHT VHS512G"},    {4, 2, 7, 2, "Kestrel KX1000"},
+                      {6, 2, 7, 1, "HP Portable Drive"}, {7, 3, 4, 2, "VH FireWire 800"},
+                      {9, 4, 1, 0, "SEAGATE ST6000NM0034"}, {10, 6, 7, 2, "VH Nodrik Duo"}};
+  for (int i = 0; i < 8; ++i) {
+    SCOPED_TRACE(i);
+    const DriveRecord& r = table.records[i];
+    EXPECT_EQ(r.physicalDriveNumber, rows[i].number);
+    EXPECT_EQ(r.driveClass, rows[i].driveClass);
+    EXPECT_EQ(r.busType, rows[i].busType);
+    EXPECT_EQ(r.ataTunnel, rows[i].ataTunnel);
+    EXPECT_STREQ(r.model, rows[i].model);
+  }
+  const DriveRecord& hybrid = table.records[1];
+  EXPECT_EQ(hybrid.primaryUnit, 0);
+  EXPECT_EQ(hybrid.secondaryUnit, 2);
+  EXPECT_EQ(hybrid.totalSectors, 1953525168ull);  // a standard capacity keeps its count
+  EXPECT_EQ(hybrid.hiddenSectors, 31273136ull);   // the 16 GB cache unit
+  EXPECT_EQ(hybrid.hybridFlags, 0x7u);            // TRIM, log capability, sanitize ready
+  EXPECT_EQ(table.records[0].originMark, 3);
+  EXPECT_EQ(table.records[2].isMakerSsd, 1);
+  EXPECT_EQ(table.records[5].originMark, 2);
+  EXPECT_EQ(table.records[7].raidState, 6);
+  EXPECT_EQ(table.records[7].raidRebuildPercent, 42);
+  EXPECT_STREQ(table.records[7].memberSerialB, "VHRAIDB0002");
+  EXPECT_TRUE(prompter.texts.empty());
+}
+
+}  // namespace
+}  // namespace palvoro
