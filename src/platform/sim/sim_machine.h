@@ -113,6 +113,7 @@ struct SimAtacb {
   bool supported = true;             // capability bit 18
   bool signatureFails = false;       // control code 221404h fails
   std::array<uint8_t, 2> signature{0x24, 0x24};
+  std::vector<uint8_t> capabilityAnswer;  // raw answer to 221400h; empty: made from `supported`
 };
 
 // What answers SCSI pass-through for the drive.

@@ -1140,7 +1140,11 @@ bool SimPlatform::bridgeControl(SimDrive& drive, uint32_t code, uint8_t* out, ui
     if (bridge.capabilitiesFail) return fail(ERROR_GEN_FAILURE);
     if (outSize < 512) return fail(ERROR_INSUFFICIENT_BUFFER);
     std::memset(out, 0, 512);
-    wr32(out + 16, bridge.supported ? 0x40000u : 0u);
+    if (!bridge.capabilityAnswer.empty()) {
+      std::memcpy(out, bridge.capabilityAnswer.data(), std::min<size_t>(512, bridge.capabilityAnswer.size()));
+    } else {
+      wr32(out + 16, bridge.supported ? 0x40000u : 0u);
+    }
     if (bytesReturned != nullptr) *bytesReturned = 512;
     return true;
   }
