@@ -8,6 +8,8 @@
 #include "discovery/compliance_table.h"
 #include "discovery/drive_record.h"
 #include "discovery/probe.h"
+#include "diagnostics/test_run_values.h"
+#include "results/result_lines.h"
 #include "platform/platform.h"
 #include "platform/prompter.h"
 
@@ -40,6 +42,10 @@ class AppContext {
   void setRaidMemberSelect(uint8_t device) { m_raidMemberSelect = device; }
   // What a detection run of this program run works with.
   ProbeEnvironment probeEnvironment();
+  // The values the running test shares between its worker and the dialog.
+  TestRunValues& testRun() { return m_testRun; }
+  // The result blocks of this program run, written into the result page on request.
+  ResultLines& resultLines() { return m_resultLines; }
 
  private:
   Platform& m_platform;
@@ -48,6 +54,8 @@ class AppContext {
   DriveTable m_driveTable{};
   ComplianceTable m_complianceTable;
   uint8_t m_raidMemberSelect = 0xA0;
+  TestRunValues m_testRun;
+  ResultLines m_resultLines;
 };
 
 }  // namespace palvoro

@@ -1,0 +1,86 @@
+#pragma once
+// One run of one test on the selected drive: the test mode of the progress dialog without
+// its window. The dialog (or a test) calls begin(), runs runWorker() on a worker thread,
+// forwards each timer tick to onTimer() and the Cancel button to onCancel(); everything
+// shown goes through the ProgressView.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/app_context.h"
+#include "diagnostics/progress_view.h"
+#include "diagnostics/test_clock.h"
+#include "diagnostics/test_run_values.h"
+
+namespace palvoro {
+
+// One unreadable sector: its number and the system error of the failed read.
+struct BadSector {
+  uint64_t sector = 0;
+  uint32_t error = 0;
+};
+
+inline constexpr int kBadSectorSlots = 200;
+inline constexpr int kSectorsPerBlock = 256;
+inline constexpr int kTestVolumeSlots = 80;
+
+class TestRun {
+ public:
+  TestRun(AppContext& context, ProgressView& view, TestClock& clock);
+  TestRun(const TestRun&) = delete;
+  TestRun& operator=(const TestRun&) = delete;
+
+  // The dialog's start in test mode: title, drive line, cleared values, hidden controls.
+  void begin();
+  // The worker thread's body: the cable test, then the test chosen by TestKind.
+  void runWorker();
+  // A tick of test timer 1..7.
+  void onTimer(int timerId);
+  // The Cancel / Close button. Returns true when the dialog closes now.
+  bool onCancel();
+
+  // Shows the message of `code` with `prefix` (one blank when empty) through the
+  // prompter, stop icon, and keeps its text in LastErrorMessage.
+  void showTestError(int code, const std::string& prefix = "");
+  // The prefix of the running kind: "Quick Test::", "Extended Test::", "Erase::".
+  std::string kindPrefix() const;
+  // Ends a failed step: the message of TestError with the kind prefix, string 112,
+  // TestState 1, Cancel relabelled "Close", icon 148.
+  void finishWithFailure();
+  // Relabels Cancel as "Close": the run has ended.
+  void relabelClose();
+  bool cancelReadsClose() const { return m_cancelIsClose.load(); }
+
+  AppContext& context() { return m_context; }
+  ProgressView& view() { return m_view; }
+  TestClock& clock() { return m_clock; }
+  TestRunValues& values() { return m_context.testRun(); }
+  DriveRecord& drive() { return m_context.selectedRecord(); }
+
+  // Per-dialog fields the test steps share.
+  int64_t startTime = 0;                      // seconds, set when a timed step begins
+  std::atomic<uint64_t> currentSector{0};     // written by the worker, read by the timer
+  uint64_t firstSector = 0;                   // S of the running scan
+  uint64_t endSector = 0;                     // E of the running scan
+  int sectorsPerBlock = kSectorsPerBlock;
+  int driveNumber = 0;                        // physical drive number of the run
+  std::atomic<bool> repairInProgress{false};
+  bool testMode = true;
+  int tenthsDone = 0;                         // self-test progress kept between polls
+  std::array<BadSector, kBadSectorSlots> badSectors{};
+  int progressPosition() const { return m_progress.load(); }
+  void setProgress(int percent);
+
+ private:
+  AppContext& m_context;
+  ProgressView& m_view;
+  TestClock& m_clock;
+  std::atomic<bool> m_cancelIsClose{false};
+  std::atomic<int> m_progress{0};
+  int m_tickCounter = 0;                      // 0..8, shared by the test timers
+  int m_iconFrame = kIconActivityFirst;
+};
+
+}  // namespace palvoro

@@ -1,0 +1,83 @@
+#pragma once
+// The values one test run shares between the worker thread and the progress dialog's
+// thread. Numbers are atomics; the last error message is a string behind a lock.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace palvoro {
+
+// Which test the user chose (`TestKind`).
+enum TestKindValue : int32_t {
+  kTestKindQuick = 0,
+  kTestKindExtended = 1,
+  kTestKindErase = 2,
+  kTestKindViewResult = 3,  // an option of the list; never reaches the worker
+};
+
+// How the run stands (`TestState`); 113 + the state is its result word.
+enum TestStateValue : int32_t {
+  kTestStatePass = 0,
+  kTestStateFail = 1,
+  kTestStateAbort = 2,
+  kTestStateComplete = 3,
+  kTestStateRunning = 4,
+};
+
+// `TestError`: every failure of a test step is one of these codes, each with one message.
+enum TestErrorCode : int32_t {
+  kTestErrorNone = 0,
+  kTestErrorSmartStatus = 1,           // SMART RETURN STATUS failed or threshold exceeded
+  kTestErrorTooManyVolumes = 2,        // more volumes than handles to lock them
+  kTestErrorReadSmart = 3,             // SMART data could not be read
+  kTestErrorNoDrive = 4,               // the drive does not open
+  kTestErrorUnknown5 = 5,
+  kTestErrorSelfTestIncomplete = 6,    // the SMART self-test ended with a failure
+  kTestErrorSelfTestStart = 7,         // EXECUTE OFF-LINE IMMEDIATE refused
+  kTestErrorRead = 8,                  // a sector could not be read
+  kTestErrorWrite = 9,                 // a sector could not be written
+  kTestErrorSeek = 10,                 // the position could not be set
+  kTestErrorCable = 11,                // cable test failed (no message box)
+  kTestErrorTooManyBadSectors = 12,    // string 228
+  kTestErrorRepairFailed = 13,         // string 229
+  kTestErrorStopped = 14,              // stopped by the user (no message box)
+  kTestErrorDiagnosticsSector = 15,
+  kTestErrorUnknown16 = 16,
+  kTestErrorErase = 17,
+  kTestErrorReadVerify = 18,           // READ VERIFY SECTORS EXT failed
+  kTestErrorSmartEnable = 19,          // SMART ENABLE OPERATIONS refused
+  kTestErrorDeletePartitions = 20,
+  kTestErrorTrim = 21,
+  kTestErrorSanitizeUnsupported = 22,
+  kTestErrorSanitizeStatus = 23,
+  kTestErrorSanitizeOverwrite = 24,
+  kTestErrorSanitizeInProgress = 25,
+};
+
+struct TestRunValues {
+  std::atomic<int32_t> testKind{kTestKindQuick};
+  std::atomic<int32_t> testError{kTestErrorNone};
+  std::atomic<int32_t> testState{kTestStatePass};
+  std::atomic<int32_t> eraseMode{0};       // 0 quick erase, 1 full erase
+  std::atomic<int32_t> stopRequest{0};     // set by Cancel, polled between drive commands
+  std::atomic<uint64_t> badSectorCount{0};
+  std::atomic<uint64_t> regionLength{0};
+  std::atomic<uint64_t> lastShownSector{0};
+
+  std::string lastErrorMessage() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastErrorMessage;
+  }
+  void setLastErrorMessage(std::string text) {
+    std::lock_guard lock(m_mutex);
+    m_lastErrorMessage = std::move(text);
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::string m_lastErrorMessage;
+};
+
+}  // namespace palvoro
