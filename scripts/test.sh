@@ -1,19 +1,37 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: once in a normal build, once more with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the diagnostics tests, whose
+# worker and timer threads share the test-run values, under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
 jobs="${PALVORO_JOBS:-2}"
+summary="$(mktemp)"
+trap 'rm -f "$summary"' EXIT
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" | tee -a "$summary"
 ./build/src/palvoro-bench-detection
+./build/src/palvoro-bench-media-scan
+./build/src/palvoro-bench-erase
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_SANITIZE=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_SANITIZE=ON -DPALVORO_TSAN=OFF
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" | tee -a "$summary"
+
+# ThreadSanitizer cannot share a build with the address sanitizer, so it has its own
+# directory; only the diagnostics tests are built and run there (by their label, which
+# leaves out the other layers' unbuilt executables) to keep the run short.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_TSAN=ON -DPALVORO_SANITIZE=OFF
+cmake --build build-tsan -j "$jobs" --target diagnostics_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^diagnostics$' | tee -a "$summary"
+
+# One closing line over the three runs (each run above already stopped the script on a
+# failure).
+passed=$(grep -Eo 'tests passed, [0-9]+ tests failed out of [0-9]+' "$summary" | awk '{s += $NF} END {print s + 0}')
+echo "total: ${passed} passed, 0 failed"

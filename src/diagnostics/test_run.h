@@ -38,7 +38,8 @@ class TestRun {
   void runWorker();
   // A tick of test timer 1..7.
   void onTimer(int timerId);
-  // The Cancel / Close button. Returns true when the dialog closes now.
+  // The Cancel / Close button. Closes the view (result 2) and returns true when the dialog
+  // closes now; returns false while a running step is asked to stop.
   bool onCancel();
 
   // Shows the message of `code` with `prefix` (one blank when empty) through the
@@ -52,6 +53,8 @@ class TestRun {
   // Relabels Cancel as "Close": the run has ended.
   void relabelClose();
   bool cancelReadsClose() const { return m_cancelIsClose.load(); }
+  // The activity icon starts again at its first frame with the next re-armed tick.
+  void resetActivityIcon() { m_iconFrame = kIconActivityFirst; }
 
   AppContext& context() { return m_context; }
   ProgressView& view() { return m_view; }
@@ -59,14 +62,16 @@ class TestRun {
   TestRunValues& values() { return m_context.testRun(); }
   DriveRecord& drive() { return m_context.selectedRecord(); }
 
-  // Per-dialog fields the test steps share.
-  int64_t startTime = 0;                      // seconds, set when a timed step begins
+  // Per-dialog fields the test steps share. The worker sets the times and the range that
+  // the timer reads, so those are atomics too.
+  std::atomic<int64_t> startTime{0};          // seconds, set when a timed step begins
   std::atomic<uint64_t> currentSector{0};     // written by the worker, read by the timer
-  uint64_t firstSector = 0;                   // S of the running scan
-  uint64_t endSector = 0;                     // E of the running scan
+  std::atomic<uint64_t> firstSector{0};       // S of the running scan
+  std::atomic<uint64_t> endSector{0};         // E of the running scan
   int sectorsPerBlock = kSectorsPerBlock;
-  int driveNumber = 0;                        // physical drive number of the run
+  std::atomic<int> driveNumber{0};            // physical drive number of the run
   std::atomic<bool> repairInProgress{false};
+  std::atomic<bool> stopRepair{false};        // set by Cancel; the repair stops before its next sector
   bool testMode = true;
   int tenthsDone = 0;                         // self-test progress kept between polls
   std::array<BadSector, kBadSectorSlots> badSectors{};
@@ -79,8 +84,8 @@ class TestRun {
   TestClock& m_clock;
   std::atomic<bool> m_cancelIsClose{false};
   std::atomic<int> m_progress{0};
-  int m_tickCounter = 0;                      // 0..8, shared by the test timers
-  int m_iconFrame = kIconActivityFirst;
+  std::atomic<int> m_tickCounter{0};          // 0..8, shared by the test timers
+  std::atomic<int> m_iconFrame{kIconActivityFirst};
 };
 
 }  // namespace palvoro

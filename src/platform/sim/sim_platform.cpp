@@ -130,11 +130,13 @@ bool SimPlatform::fail(uint32_t error) {
   return false;
 }
 
-void SimPlatform::record(SimRequest request) {
+void SimPlatform::record(const SimRequest& request) {
+  // With logging off a transfer costs no allocation: long scans stay as fast as the
+  // media itself.
   if (!m_logging) return;
-  request.error = lastError();
-  request.clockMs = m_clockMs;
-  m_log.push_back(std::move(request));
+  m_log.push_back(request);
+  m_log.back().error = lastError();
+  m_log.back().clockMs = m_clockMs;
 }
 
 SimPlatform::OpenHandle* SimPlatform::find(Handle handle) {
@@ -278,7 +280,7 @@ bool SimPlatform::closeHandle(Handle handle) {
     record(req);
     return false;
   }
-  req.path = h->path;
+  if (m_logging) req.path = h->path;
   if (h->kind == OpenHandle::Kind::File) HostFiles::close(h->fd);
   if (h->kind == OpenHandle::Kind::Volume && h->holdsLock) {
     if (SimVolume* v = m_machine.findVolume(h->letter)) v->locked = false;
@@ -345,7 +347,7 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
 
   OpenHandle* h = find(handle);
   if (h == nullptr) return finish(fail(ERROR_INVALID_HANDLE));
-  req.path = h->path;
+  if (m_logging) req.path = h->path;
   if ((in == nullptr && inSize > 0) || (out == nullptr && outSize > 0)) {
     return finish(fail(ERROR_INVALID_PARAMETER));
   }
@@ -630,7 +632,7 @@ uint32_t SimPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t
     return INVALID_SET_FILE_POINTER;
   };
   if (h == nullptr) return refuse(ERROR_INVALID_HANDLE);
-  req.path = h->path;
+  if (m_logging) req.path = h->path;
   uint64_t position = 0;
   if (h->kind == OpenHandle::Kind::File) {
     uint32_t error = 0;
@@ -687,7 +689,7 @@ bool SimPlatform::readFile(Handle handle, void* buffer, uint32_t size, uint32_t*
   };
   OpenHandle* h = find(handle);
   if (h == nullptr) return finish(fail(ERROR_INVALID_HANDLE));
-  req.path = h->path;
+  if (m_logging) req.path = h->path;
   if (buffer == nullptr && size > 0) return finish(fail(ERROR_INVALID_PARAMETER));
   if (h->kind == OpenHandle::Kind::File) {
     uint32_t error = 0;
@@ -733,7 +735,7 @@ bool SimPlatform::writeFile(Handle handle, const void* buffer, uint32_t size, ui
   };
   OpenHandle* h = find(handle);
   if (h == nullptr) return finish(fail(ERROR_INVALID_HANDLE));
-  req.path = h->path;
+  if (m_logging) req.path = h->path;
   if (buffer == nullptr && size > 0) return finish(fail(ERROR_INVALID_PARAMETER));
   if (m_logging && size > 0) {
     const auto* bytes = static_cast<const uint8_t*>(buffer);

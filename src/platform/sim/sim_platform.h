@@ -130,7 +130,7 @@ class SimPlatform : public Platform {
   OpenHandle* find(Handle handle);
   Handle addHandle(OpenHandle entry);
   bool fail(uint32_t error);
-  void record(SimRequest request);
+  void record(const SimRequest& request);
   const SimFault* matchFault(int drive, uint32_t code, int ataCommand, int ataFeatures,
                              bool isRead, bool isWrite);
 

@@ -1,0 +1,23 @@
+#include "diagnostics/cable_test.h"
+
+#include "device/drive_handle.h"
+#include "diagnostics/test_drive_open.h"
+#include "diagnostics/test_messages.h"
+
+namespace palvoro {
+
+int cableTest(TestRun& run) {
+  DriveHandle drive(run.context().platform());
+  TestVolumeHandles volumes = closedVolumeHandles();
+  const bool opened = run.context().startup().osIsVistaOrLater != 0 ? openDriveForTest(run, drive, volumes) == 0
+                                                                     : openDriveUnbuffered(run, drive);
+  if (!opened) {
+    run.values().testError = kTestErrorNoDrive;
+    run.showTestError(kTestErrorNoDrive, kCableTestPrefix);
+    return 0;
+  }
+  closeDriveForTest(run, drive, volumes);
+  return 1;
+}
+
+}  // namespace palvoro

@@ -1,0 +1,39 @@
+#pragma once
+// The erase the worker runs for TestKind 2. A dual-unit drive first loses its partition
+// table and has its second unit erased (by the drive's own sanitize command, or by
+// zeros); then the write-zeros erase covers the tested unit, in the EraseMode the user
+// chose: quick (the first and the last region) or full (the whole test range), with TRIM
+// for the drives that `hybridFlags` marks.
+
+#include "diagnostics/test_run.h"
+#include "discovery/drive_record.h"
+#include "platform/platform.h"
+
+namespace palvoro {
+
+// Run by the option dialog before the progress dialog opens: dismounts the fixed volumes
+// that lie on the drive to be erased (found by their storage device number), never the
+// system volume and never a volume of another drive, whose open files would be lost.
+void dismountVolumesBeforeErase(Platform& platform, const DriveRecord& record);
+
+// Removes the selected drive's partition table. Returns 0; 4 when the drive does not open
+// (TestError 4, message shown); 20 when the request fails from Vista on (TestError 20,
+// message shown). Before Vista a refused request is not an error.
+int deleteDriveLayoutStep(TestRun& run);
+
+// Erases the second unit of a dual-unit drive under timer 7: SANITIZE BLOCK ERASE EXT on
+// `secondaryUnit`, or zeros in blocks of 32 sectors when the drive refuses it. Returns
+// TestError: 0, 14 when stopped, the code of a drive that does not open, or 17 after any
+// other failure (ended through the failure finisher with "Erase::").
+int secondUnitErase(TestRun& run);
+
+// The zero pass over the tested unit under timer 4 with its outcome on the dialog:
+// COMPLETE (TestState 3) on success, FAIL on any error; after a stop it leaves the
+// closing to the timer. Unless stopped, it ends with Close and the disk property refresh.
+void writeZerosErase(TestRun& run);
+
+// The worker's erase: for a drive with hidden sectors the layout deletion and the
+// second-unit erase, each ending the run when it fails; then the write-zeros erase.
+void eraseBranch(TestRun& run);
+
+}  // namespace palvoro

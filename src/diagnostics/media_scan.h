@@ -1,0 +1,12 @@
+#pragma once
+// The media scan: the extended test over the whole drive, or the quick scan of two regions.
+
+#include "diagnostics/test_run.h"
+
+namespace palvoro {
+
+// Quick form (`quick` true: two regions) or the extended form (random read test, then
+// every block).
+void mediaScan(TestRun& run, bool quick);
+
+}  // namespace palvoro

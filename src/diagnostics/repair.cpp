@@ -1,0 +1,119 @@
+#include "diagnostics/repair.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "device/drive_handle.h"
+#include "diagnostics/bad_sector_recorder.h"
+#include "resources/string_table.h"
+
+namespace palvoro {
+namespace {
+
+constexpr const char* kRepairBoxCaption = "REPAIR";
+constexpr const char* kRepairingText = "Repairing bad sectors...";
+constexpr const char* kRepairedText = "Bad sectors were repaired successfully.";
+constexpr const char* kContactSupport = "Please contact VH technical support for help";
+
+// What the repair loop ended with: whether the last sector it handled reads back, and
+// whether a stop left entries untouched.
+struct RepairOutcome {
+  int lastReadBack = 0;
+  bool stoppedEarly = false;
+};
+
+// Rewrites each recorded sector with one whole sector of zeros (a drive with 4096-byte
+// sectors takes nothing smaller) and reads it back without recording.
+RepairOutcome repairLoop(TestRun& run, DriveHandle& drive) {
+  run.repairInProgress = true;
+  run.stopRepair = false;
+  const int32_t reported = run.drive().sectorSize;
+  const uint32_t sectorSize = reported > 0 ? static_cast<uint32_t>(reported) : 512u;
+  const std::vector<uint8_t> zeros(sectorSize, 0);
+
+  // The read-back may count a failure in BadSectorCount; the progress keeps the count the
+  // scan left so that it ends at 100.
+  const uint64_t total = run.values().badSectorCount.load();
+  const uint64_t entries = std::min<uint64_t>(total, kBadSectorSlots);
+  RepairOutcome outcome;
+  for (uint64_t k = 0; k < entries; ++k) {
+    run.setProgress(static_cast<int>((k + 1) * 100 / total));
+    const uint64_t sector = run.badSectors[k].sector;
+    // A write at an unknown position could land anywhere: no seek, no write.
+    const bool written = drive.seekTo(sector * sectorSize) && drive.write(zeros.data(), sectorSize);
+    outcome.lastReadBack = written ? recordBadSectors(run, drive, sector, 1, false) : 0;
+    if (run.stopRepair.load()) {
+      outcome.stoppedEarly = k + 1 < entries;
+      break;
+    }
+  }
+  run.repairInProgress = false;
+  return outcome;
+}
+
+}  // namespace
+
+bool repairButton(TestRun& run) {
+  const PromptAnswer answer = run.context().prompter().ask(loadString(kStrRepairDataLossWarning), kRepairBoxCaption,
+                                                           PromptIcon::Warning, PromptButtons::OkCancel);
+  if (answer != PromptAnswer::Ok) return false;
+  run.view().showControl(kCtlRepair, false);
+  repairRun(run);
+  return true;
+}
+
+void repairRun(TestRun& run) {
+  ProgressView& view = run.view();
+  TestRunValues& v = run.values();
+  view.setText(kCtlEstimate, "");
+  view.setText(kCtlElapsed, "");
+  view.setText(kCtlCurrentSectorLabel, "");
+  view.setText(kCtlCurrentSector, "");
+  run.setProgress(0);
+
+  if (v.badSectorCount.load() > kBadSectorSlots) {
+    view.setText(kCtlStatus, loadString(kStrTooManyBadSectors));
+    view.setText(kCtlElapsed, kContactSupport);
+    v.testError = kTestErrorTooManyBadSectors;
+    v.testState = kTestStateFail;
+    run.showTestError(kTestErrorTooManyBadSectors);
+    view.setIcon(kCtlActivityIcon, kIconFailure);
+    return;
+  }
+
+  view.setIcon(kCtlActivityIcon, kIconActivityFirst);
+  view.setText(kCtlStatus, kRepairingText);
+
+  DriveHandle drive(run.context().platform());
+  RepairOutcome outcome;
+  // A drive that no longer opens repairs nothing: the outcome is that of a sector that
+  // still cannot be read.
+  if (drive.openShared(physicalDrivePath(run.drive().physicalDriveNumber), GENERIC_READ | GENERIC_WRITE,
+                       FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING, OPEN_EXISTING)) {
+    outcome = repairLoop(run, drive);
+  }
+  drive.close();
+
+  if (outcome.stoppedEarly) {
+    // The user stopped it: sectors are left unrepaired, so the run cannot pass, and the
+    // dialog is closing, so no box.
+    v.testState = kTestStateFail;
+    return;
+  }
+  if (outcome.lastReadBack == 0) {
+    view.setText(kCtlStatus, loadString(kStrUnableToRepair));
+    view.setText(kCtlElapsed, kContactSupport);
+    v.testError = kTestErrorRepairFailed;
+    v.testState = kTestStateFail;
+    run.showTestError(kTestErrorRepairFailed);
+    view.setIcon(kCtlActivityIcon, kIconFailure);
+    return;
+  }
+  view.setText(kCtlStatus, kRepairedText);
+  if (v.testState.load() != kTestStateAbort) v.testState = kTestStatePass;
+  v.testError = kTestErrorNone;
+  view.setIcon(kCtlActivityIcon, kIconSuccess);
+}
+
+}  // namespace palvoro

@@ -1,0 +1,31 @@
+#pragma once
+// How a test step opens the drive under test. From Windows Vista on, raw writes into a
+// mounted volume are refused, so the step opens the drive with its volumes locked and
+// dismounted; older systems get a plain open with write-through and no buffering.
+
+#include <array>
+
+#include "device/drive_handle.h"
+#include "diagnostics/test_run.h"
+
+namespace palvoro {
+
+// The volume handles a test step keeps while it holds the drive.
+using TestVolumeHandles = std::array<Handle, kTestVolumeSlots>;
+
+// An array with every entry closed, as the locking open expects it.
+TestVolumeHandles closedVolumeHandles();
+
+// The volume-locking open of the selected drive. Returns 0; 4 when the drive does not
+// open, 2 when it has more volumes than `volumes` has room for. On failure TestError is
+// set, its message shown with the kind prefix, and nothing is left open.
+int openDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes);
+
+// Opens the selected drive read/write with write-through and no buffering, the open used
+// when the volumes need no lock. Shows nothing; false when the drive does not open.
+bool openDriveUnbuffered(TestRun& run, DriveHandle& drive);
+
+// Closes the drive and every volume handle the locking open kept.
+void closeDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes);
+
+}  // namespace palvoro

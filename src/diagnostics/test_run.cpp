@@ -1,0 +1,271 @@
+#include "diagnostics/test_run.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "diagnostics/cable_test.h"
+#include "diagnostics/erase.h"
+#include "diagnostics/media_scan.h"
+#include "diagnostics/quick_test.h"
+#include "diagnostics/second_unit_verify.h"
+#include "diagnostics/test_messages.h"
+#include "resources/string_table.h"
+
+namespace palvoro {
+namespace {
+
+constexpr int kTimerMs = 1000;
+constexpr int kTicksPerPoll = 9;  // the self-test is asked about every ninth tick
+// The close result the stop path and Cancel give the dialog.
+constexpr int kCloseResult = 2;
+// Timer 5 carries no test of its own; a stop request during it always closes.
+constexpr int kTimerStopOnly = 5;
+constexpr int kFirstTestTimer = 1;
+constexpr int kLastTestTimer = 7;
+// The capability bit of the SMART data page that offers the short self-test.
+constexpr int kSelfTestSupported = 0x10;
+// Low byte of IDENTIFY word 133 on the maker's drives whose self-test the quick test
+// does not use.
+constexpr uint16_t kNoSelfTestVendor = 0x5E;
+// A remaining time beyond this many seconds is shown as this; a stalled scan must not
+// overflow the conversion.
+constexpr double kLongestEstimate = 359'999'999.0;
+
+std::string twoDigitTime(const char* format, int64_t hours, int64_t minutes, int64_t seconds) {
+  char line[96];
+  std::snprintf(line, sizeof line, format, static_cast<int>(hours), static_cast<int>(minutes),
+                static_cast<int>(seconds));
+  return line;
+}
+
+std::string elapsedLine(int64_t seconds) {
+  if (seconds < 0) seconds = 0;
+  return twoDigitTime("Elapsed Time: %02d:%02d:%02d", (seconds / 3600) % 24, (seconds / 60) % 60, seconds % 60);
+}
+
+// Sectors of the running step still to go and already done, or nothing while no sector
+// is done yet (the estimate would divide by zero).
+struct Work {
+  double total;
+  double done;
+};
+
+std::optional<Work> workOf(bool twoRegions, uint64_t current, uint64_t first, uint64_t end, uint64_t region) {
+  const double s = static_cast<double>(first);
+  const double e = static_cast<double>(end);
+  const double c = static_cast<double>(current);
+  Work w{};
+  if (twoRegions) {
+    const double r = static_cast<double>(region);
+    w.total = 2 * r;
+    w.done = (c <= s + r) ? c - s : 2 * r - e + c + 1;
+  } else {
+    w.total = e - s;
+    w.done = c - s;
+  }
+  // Between the first region's last block and the second region's first one the current
+  // sector lies past the first region but before the second: nothing to estimate from.
+  if (w.done <= 0 || w.total <= 0) return std::nullopt;
+  return w;
+}
+
+}  // namespace
+
+TestRun::TestRun(AppContext& context, ProgressView& view, TestClock& clock)
+    : m_context(context), m_view(view), m_clock(clock) {}
+
+void TestRun::begin() {
+  TestRunValues& v = values();
+  m_view.setTitle(std::string("PALVORO - ") + testKindWord(v.testKind.load()));
+  m_view.setText(kCtlDriveLine, "Physical Drive " + std::to_string(m_context.driveTable().selectedDrive + 1) + ":");
+  m_view.setText(kCtlSecondLine, "");
+  v.setLastErrorMessage("");
+  v.stopRequest = 0;
+  sectorsPerBlock = kSectorsPerBlock;
+  startTime = 0;
+  currentSector = 0;
+  firstSector = 0;
+  endSector = 0;
+  repairInProgress = false;
+  testMode = true;
+  tenthsDone = 0;
+  m_cancelIsClose = false;
+  m_progress = 0;
+  m_tickCounter = 0;
+  m_iconFrame = kIconActivityFirst;
+  m_view.showControl(kCtlCurrentSectorLabel, false);
+  m_view.showControl(kCtlRepair, false);
+}
+
+void TestRun::runWorker() {
+  TestRunValues& v = values();
+  m_view.setText(kCtlStatus, loadString(kStrRunningCableTest));
+  setProgress(1);
+
+  if (cableTest(*this) == 0) {
+    m_view.setIcon(kCtlActivityIcon, kIconFailure);
+    m_view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
+    m_view.setText(kCtlElapsed, loadString(kStrCableTestFailed));
+    v.testError = kTestErrorCable;
+    v.testState = kTestStateFail;
+    relabelClose();
+    setProgress(0);
+    return;
+  }
+
+  const int32_t kind = v.testKind.load();
+  const DriveRecord& record = drive();
+  switch (kind) {
+    case kTestKindQuick: {
+      m_view.setText(kCtlStatus, loadString(kStrRunningQuickSmartTest));
+      if (record.hiddenSectors != 0) {
+        secondUnitVerify(*this, true);
+        if (v.testError.load() != kTestErrorNone) return;
+      }
+      if (record.smartAvailable != 0 && (record.vendorWord & 0xFF) != kNoSelfTestVendor) {
+        const int capability = quickTestProbeAndStart(*this, kSelfTestProbeOnly);
+        if ((capability & kSelfTestSupported) != 0) {
+          // From here timer 1 follows the self-test and finishes the run.
+          quickTestProbeAndStart(*this, kSelfTestShort);
+          return;
+        }
+        // The probe ends the run itself when the drive no longer opens; scanning the
+        // same drive would only repeat the failure.
+        if (cancelReadsClose()) return;
+      }
+      mediaScan(*this, true);
+      return;
+    }
+    case kTestKindExtended:
+      m_view.setText(kCtlStatus, loadString(kStrRunningExtendedTest));
+      if (record.hiddenSectors != 0) {
+        secondUnitVerify(*this, false);
+        if (v.testError.load() != kTestErrorNone) return;
+      }
+      mediaScan(*this, false);
+      return;
+    case kTestKindErase:
+      m_view.setText(kCtlStatus, loadString(kStrWritingZeros));
+      eraseBranch(*this);
+      return;
+    default:
+      // 108 + TestKind names no running text here, so the line keeps the cable test's.
+      // The run has nothing to wait for: it ends as failed so that Close can end it.
+      m_context.prompter().ask(kInvalidTestSelection, kProductCaption, PromptIcon::Stop, PromptButtons::Ok);
+      m_view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
+      v.testState = kTestStateFail;
+      relabelClose();
+      m_view.setIcon(kCtlActivityIcon, kIconFailure);
+      return;
+  }
+}
+
+void TestRun::onTimer(int timerId) {
+  if (timerId < kFirstTestTimer || timerId > kLastTestTimer) return;
+  TestRunValues& v = values();
+  m_view.killTimer(timerId);
+
+  if (v.stopRequest.load() != 0) {
+    bool closeNow = timerId == kTimerStopOnly;
+    if (timerId == kTimerSelfTest || timerId == kTimerSecondUnitVerify) {
+      quickTestAbort(*this);
+      v.stopRequest = 0;
+      closeNow = true;
+    } else if (v.testState.load() == kTestStateAbort) {
+      v.stopRequest = 0;
+      closeNow = true;
+    }
+    if (closeNow) {
+      v.testState = kTestStateAbort;
+      m_view.close(kCloseResult);
+      return;
+    }
+    // Otherwise the running loop sees the request itself and stops before its next block.
+  }
+
+  if (m_iconFrame.load() > kIconActivityLast) m_iconFrame = kIconActivityFirst;
+  m_view.setIcon(kCtlActivityIcon, m_iconFrame.load());
+  const int tick = m_tickCounter.load();
+  m_tickCounter = (tick + 1) % kTicksPerPoll;
+
+  const int64_t elapsed = m_clock.nowSeconds() - startTime.load();
+  m_view.setText(kCtlElapsed, elapsedLine(elapsed));
+
+  const int32_t kind = v.testKind.load();
+  const bool scanEstimate = timerId == kTimerMediaScan && (kind == kTestKindQuick || kind == kTestKindExtended);
+  if (scanEstimate || timerId == kTimerErase) {
+    const bool twoRegions =
+        timerId == kTimerMediaScan ? kind == kTestKindQuick : v.eraseMode.load() == 0;
+    const std::optional<Work> work =
+        workOf(twoRegions, currentSector.load(), firstSector.load(), endSector.load(), v.regionLength.load());
+    if (work) {
+      double remaining = static_cast<double>(elapsed < 0 ? 0 : elapsed) * (work->total / work->done - 1);
+      if (remaining < 0) remaining = 0;
+      if (remaining > kLongestEstimate) remaining = kLongestEstimate;
+      const auto seconds = static_cast<int64_t>(remaining);  // truncated, as shown
+      m_view.setText(kCtlEstimate, twoDigitTime(loadString(kStrEstimatedTimeRemaining), seconds / 3600,
+                                                (seconds / 60) % 60, seconds % 60));
+    }
+  }
+
+  if (timerId == kTimerSelfTest && tick == kTicksPerPoll - 1) quickTestPoll(*this);
+
+  // A step that ended relabelled Cancel; a tick still queued behind its end must not
+  // start the timer again.
+  if (cancelReadsClose()) return;
+  m_iconFrame = m_iconFrame.load() + 1;
+  m_view.startTimer(timerId, kTimerMs);
+}
+
+bool TestRun::onCancel() {
+  TestRunValues& v = values();
+  // A repair runs on this thread and only sees Cancel through this flag.
+  if (testMode) stopRepair = true;
+  if (cancelReadsClose()) {
+    if (v.testError.load() != kTestErrorNone) v.testState = kTestStateFail;
+    if (repairInProgress.load()) {
+      m_context.prompter().ask(kStopRepairing, kRepairCaption, PromptIcon::Warning, PromptButtons::Ok);
+    }
+    m_view.close(kCloseResult);
+    return true;
+  }
+  if (v.testState.load() == kTestStateRunning) {
+    v.stopRequest = 1;
+    return false;
+  }
+  m_view.close(kCloseResult);
+  return true;
+}
+
+void TestRun::showTestError(int code, const std::string& prefix) {
+  if (code == kTestErrorCable || code == kTestErrorStopped) return;
+  const std::string text = formatTestError(code, prefix, m_context.driveTable().selectedDrive + 1);
+  values().setLastErrorMessage(text);
+  m_context.prompter().ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok);
+}
+
+std::string TestRun::kindPrefix() const {
+  return testKindPrefix(m_context.testRun().testKind.load());
+}
+
+void TestRun::finishWithFailure() {
+  TestRunValues& v = values();
+  showTestError(v.testError.load(), kindPrefix());
+  m_view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
+  v.testState = kTestStateFail;
+  relabelClose();
+  m_view.setIcon(kCtlActivityIcon, kIconFailure);
+}
+
+void TestRun::relabelClose() {
+  m_view.setText(kCtlCancel, kCloseLabel);
+  m_cancelIsClose = true;
+}
+
+void TestRun::setProgress(int percent) {
+  m_progress = percent;
+  m_view.setProgress(percent);
+}
+
+}  // namespace palvoro

@@ -1,0 +1,151 @@
+#include "results/result_page.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+#include <vector>
+
+#include "device/drive_handle.h"
+#include "diagnostics/test_messages.h"
+#include "resources/string_table.h"
+
+namespace palvoro {
+namespace {
+
+// Colours of the result word and the error row.
+constexpr unsigned kColourFailed = 0xff0000;  // FAIL and ABORT
+constexpr unsigned kColourPassed = 0x009933;  // PASS and COMPLETE
+constexpr unsigned kColourTime = 0x000000;
+
+// A drive-table text field: zero-terminated, but never read past its array.
+template <size_t N>
+std::string fieldText(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
+
+// printf into a string; the attribute has the compiler check every row's pattern
+// against its arguments.
+__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...) {
+  va_list args;
+  va_start(args, pattern);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, pattern, args);
+  va_end(args);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), pattern, again);
+    out.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
+  return out;
+}
+
+// The result word of TestState (string 113 + state); no word for a state without one.
+const char* resultWord(int32_t testState) {
+  if (testState < kTestStatePass || testState > kTestStateComplete) return "";
+  return loadString(kStrResultPass + testState);
+}
+
+// Month names must not follow the user's locale: the page reads the same everywhere.
+std::string testTime(const std::tm& when) {
+  std::ostringstream out;
+  out.imbue(std::locale::classic());
+  out << std::put_time(&when, "%H:%M:%S, %B %d, %Y");
+  return out.str();
+}
+
+}  // namespace
+
+std::string escapeHtml(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c; break;
+    }
+  }
+  return out;
+}
+
+bool appendResultBlock(AppContext& context, TestClock& clock) {
+  const TestRunValues& run = context.testRun();
+  const DriveRecord& drive = context.selectedRecord();
+  const int32_t state = run.testState.load();
+  const unsigned colour = (state == kTestStateFail || state == kTestStateAbort) ? kColourFailed : kColourPassed;
+
+  // Whole megabytes first, then a floating division: 500,107,862,016 bytes show as 500.11.
+  const uint64_t bytes = drive.identifiedSectors * static_cast<uint64_t>(static_cast<uint32_t>(drive.sectorSize));
+  const double gigabytes = static_cast<double>(bytes / 1000000) / 1000.0;
+
+  const char* smartStatus = drive.smartAvailable == 0 ? "Not Available" : (drive.smartHealthy != 0 ? "PASS" : "FAIL");
+
+  std::vector<std::string> block;
+  block.push_back("<table>");
+  // A kind without a word (only a corrupted selection) prints none rather than reading
+  // past the table.
+  block.push_back(format("<tr><td><font color=0000ff>Test Option:</font></td><td><b>%s</b></td></tr>\r\n",
+                         testKindWord(run.testKind.load())));
+  block.push_back(format("<tr><td><font color=0000ff>Model Number:</font></td><td>%s</td></tr>\r\n",
+                         escapeHtml(fieldText(drive.model)).c_str()));
+  block.push_back(format("<tr><td><font color=0000ff>Unit Serial Number:</font></td><td>%s</td></tr>\r\n",
+                         escapeHtml(fieldText(drive.serialNumber)).c_str()));
+  block.push_back(format("<tr><td><font color=0000ff>Firmware Number:</font></td><td>%s</td></tr>\r\n",
+                         escapeHtml(fieldText(drive.firmwareRevision)).c_str()));
+  block.push_back(
+      format("<tr><td><font color=0000ff>Capacity:</font></td><td>%.2lf GB</td></tr>\r\n", gigabytes));
+  block.push_back(format("<tr><td><font color=0000ff>SMART Status:</font></td><td>%s</td></tr>\r\n", smartStatus));
+  block.push_back(format(
+      "<tr><td><font color=0000ff>Test Result:</font></td><td><font color=%06x><b>%s</b></font></td></tr>\r\n",
+      colour, resultWord(state)));
+  if (state == kTestStateFail) {
+    block.push_back(format(
+        "<tr><td><font color=0000ff>Test Error Code:</font></td><td><font color=%06x>%02d-%s</font></td></tr>\r\n",
+        colour, static_cast<int>(run.testError.load()), escapeHtml(run.lastErrorMessage()).c_str()));
+  }
+  block.push_back(
+      format("<tr><td><font color=0000ff>Test Time:</font></td><td><font color=%06x>%s</font></td></tr>\r\n",
+             kColourTime, testTime(clock.localTime()).c_str()));
+  block.push_back("</table><p>");
+
+  // When the 200 lines are full the block is dropped whole: a page showing half a table
+  // would misreport the run, while a missing run is plain to see.
+  return context.resultLines().appendBlock(block);
+}
+
+bool writeResultPage(AppContext& context) {
+  const ResultLines& lines = context.resultLines();
+  if (lines.count() == 0) return false;
+
+  const std::string path = context.startup().programDir + kResultPageName;
+  // The page is opened open-always, which keeps an existing file's length: without the
+  // delete a shorter page would leave the tail of a longer one behind it.
+  std::remove(path.c_str());
+  DriveHandle file(context.platform());
+  if (!file.openExclusive(path, GENERIC_READ | GENERIC_WRITE, 0)) return false;
+
+  const std::string logo = std::string("<a href='") + kMakerWebAddress +
+                           "'><img src='vhtlogo.gif' border = 0 alt='Varnholt Logo'></a></p>\r\n";
+  bool ok = file.writeLine("<html><body>\r\n") &&
+            file.writeLine("<table cellspacing=0 cellpadding=0 width='100%' bgcolor=#336699><tr><td><p align=right>") &&
+            file.writeLine(logo) && file.writeLine("</td></tr></table>\n");
+  for (const std::string& line : lines.lines()) {
+    if (!ok) break;
+    ok = file.writeLine(line);
+  }
+  ok = ok && file.writeLine("</body></html>\r\n");
+  file.close();
+  return ok;
+}
+
+}  // namespace palvoro

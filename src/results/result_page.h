@@ -1,0 +1,32 @@
+#pragma once
+// The result page: one HTML table per finished test run, kept in the context's result
+// lines, and written out as "Tovrin.htm" next to the program when the user asks to see
+// the results.
+
+#include <string>
+
+#include "app/app_context.h"
+#include "diagnostics/test_clock.h"
+
+namespace palvoro {
+
+// File name of the result page inside programDir.
+inline constexpr const char* kResultPageName = "Tovrin.htm";
+
+// Where the logo on the result page links to.
+inline constexpr const char* kMakerWebAddress = "https://www.example.com/varnholt/";
+
+// Appends the block of the run that just ended (TestKind, TestState, TestError and
+// LastErrorMessage of the context, the selected drive's identity, the clock's local time).
+// Returns false when the block did not fit and nothing was stored.
+bool appendResultBlock(AppContext& context, TestClock& clock);
+
+// Writes every stored block as the result page in programDir. Before any block was
+// appended the file is left alone. Returns true when the whole page was written.
+bool writeResultPage(AppContext& context);
+
+// `text` with &, <, > and " replaced by their entities, so that what a drive reports
+// (and the error message) is shown as text, never read as markup.
+std::string escapeHtml(const std::string& text);
+
+}  // namespace palvoro

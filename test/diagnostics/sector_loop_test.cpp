@@ -1,0 +1,148 @@
+// The sector loop's erase forms (zeros, TRIM, TRIM XL) and its seek failure, on the
+// simulated machine. The read forms are covered through the media scan and random read.
+
+#include "diagnostics/sector_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "diagnostics/scan_test_support.h"
+#include "platform/ioctl_codes.h"
+
+namespace palvoro {
+namespace {
+
+using diagtest::Prompt;
+using scantest::Transfer;
+
+constexpr auto kWrite = sim::SimRequest::Kind::Write;
+
+class SectorLoopTest : public scantest::ScanTest {
+ protected:
+  // A 2,000-sector drive whose volume D: covers most of it and is mounted.
+  void loadErase(int32_t eraseMode) {
+    sim::SimMachine machine = scantest::oneDrive(2000);
+    scantest::addVolume(machine, 'D', 63, 1937);
+    DriveRecord record = scantest::driveRecord(2000);
+    record.volumeCount = 1;
+    record.volumeLetters[0] = 'D';
+    load(std::move(machine), record, kTestKindErase);
+    values().eraseMode = eraseMode;
+    const std::vector<uint8_t> pattern(512, 0xA5);
+    for (uint64_t s : {5u, 1000u, 1999u}) media().write(s, 1, pattern.data());
+  }
+  // ATA commands of the DATA SET MANAGEMENT kind (06h or 07h) the drive received.
+  int dsmCommands(uint8_t command) const {
+    int n = 0;
+    for (const sim::SimRequest& r : platform->ioctls(IOCTL_ATA_PASS_THROUGH)) {
+      if (r.input.size() >= 40 && r.input[38] == command) ++n;
+    }
+    return n;
+  }
+};
+
+TEST_F(SectorLoopTest, FullWriteOfZerosCoversTheRangeThroughTheLockedVolume) {
+  loadErase(1);
+  EXPECT_EQ(sectorLoop(*run, kLoopWriteZeros, 0, 0, 8, 2000, true), 0);
+
+  std::vector<Transfer> expected;
+  for (uint64_t first = 0; first < 1792; first += 256) expected.push_back({first, 256});
+  expected.push_back({1792, 208});
+  EXPECT_EQ(transfers(kWrite), expected);
+  EXPECT_FALSE(media().anyData(0, 2000));
+  EXPECT_EQ(platform->ioctls(FSCTL_LOCK_VOLUME).size(), 1u);
+  EXPECT_TRUE(prompter.prompts().empty());
+  EXPECT_EQ(platform->openHandleCount(), 0u);
+  EXPECT_EQ(view->lastText(kCtlCurrentSector), "1999 of 1999 (100.00%)");
+}
+
+TEST_F(SectorLoopTest, QuickWriteOfZerosStaysInTheFirstRegionUpToItsLastSector) {
+  loadErase(0);
+  values().regionLength = 511;
+  // The second block ends exactly at sector 511, so the third block still belongs to the
+  // first region; the second region is then counted from its second block.
+  EXPECT_EQ(sectorLoop(*run, kLoopWriteZeros, 0, 1489, 4, 2000, true), 0);
+  EXPECT_EQ(transfers(kWrite), (std::vector<Transfer>{{0, 256}, {256, 256}, {512, 256}, {1745, 255}}));
+  EXPECT_TRUE(media().anyData(1000, 1));
+  EXPECT_FALSE(media().anyData(1999, 1));
+}
+
+struct EraseErrorCase {
+  PromptAnswer answer;
+  size_t writes;  // blocks tried before the loop ended
+};
+
+class EraseErrorTest : public SectorLoopTest, public ::testing::WithParamInterface<EraseErrorCase> {};
+
+TEST_P(EraseErrorTest, FailedWriteAsksWhetherToContinue) {
+  loadErase(1);
+  media().markUnwritable(300);
+  prompter.script({GetParam().answer});
+
+  EXPECT_EQ(sectorLoop(*run, kLoopWriteZeros, 0, 0, 8, 2000, true), kTestErrorWrite);
+  EXPECT_EQ(prompter.prompts(), (std::vector<Prompt>{{"Sector #256-511::Erase error! Continue?", "ERASE",
+                                                      PromptIcon::Warning, PromptButtons::YesNo}}));
+  EXPECT_EQ(values().lastErrorMessage(), "Sector #256-511::Erase error!");
+  EXPECT_EQ(transfers(kWrite).size(), GetParam().writes);
+  EXPECT_EQ(platform->openHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, EraseErrorTest,
+                         ::testing::Values(EraseErrorCase{PromptAnswer::No, 2}, EraseErrorCase{PromptAnswer::Yes, 8}));
+
+TEST_F(SectorLoopTest, TrimTypesSendOneCommandOverTheRange) {
+  loadErase(0);
+  platform->drive(0).ata.dsmXl = true;
+  EXPECT_EQ(sectorLoop(*run, kLoopTrim, 0, 0, 8, 2000, true), 0);
+  EXPECT_EQ(dsmCommands(0x06), 1);
+  EXPECT_FALSE(media().anyData(0, 2000));
+  EXPECT_TRUE(transfers(kWrite).empty());
+
+  const std::vector<uint8_t> pattern(512, 0x5A);
+  media().write(1999, 1, pattern.data());
+  EXPECT_EQ(sectorLoop(*run, kLoopTrimXl, 0, 0, 8, 2000, true), 0);
+  EXPECT_EQ(dsmCommands(0x07), 1);
+  EXPECT_FALSE(media().anyData(0, 2000));
+  EXPECT_TRUE(prompter.prompts().empty());
+  EXPECT_EQ(platform->openHandleCount(), 0u);
+}
+
+TEST_F(SectorLoopTest, RefusedTrimAsksAndNoStopsWithCode9) {
+  loadErase(0);
+  sim::SimFault fault;
+  fault.kind = sim::SimFault::Kind::AtaError;
+  fault.command = 0x06;
+  platform->injectFault(fault);
+  prompter.script({PromptAnswer::No});
+
+  EXPECT_EQ(sectorLoop(*run, kLoopTrim, 0, 0, 8, 2000, true), kTestErrorWrite);
+  EXPECT_EQ(prompter.texts(), std::vector<std::string>{"Sector #0-255::Erase error! Continue?"});
+}
+
+// A view that pulls the drive out when the "Current Sector" line first moves.
+class UnpluggingView : public diagtest::RecordingProgressView {
+ public:
+  void setText(int controlId, const std::string& text) override {
+    RecordingProgressView::setText(controlId, text);
+    if (controlId == kCtlCurrentSector && platform != nullptr) platform->drive(0).present = false;
+  }
+  sim::SimPlatform* platform = nullptr;
+};
+
+TEST_F(SectorLoopTest, FailedSeekStopsWithCode10) {
+  auto unplugging = std::make_unique<UnpluggingView>();
+  UnpluggingView* unplug = unplugging.get();
+  view = std::move(unplugging);
+  load(scantest::oneDrive(100'000), scantest::driveRecord(100'000), kTestKindExtended);
+  unplug->platform = platform.get();
+
+  EXPECT_EQ(sectorLoop(*run, kLoopReadScan, 0, 0, 391, 100'000, true), kTestErrorSeek);
+  EXPECT_EQ(transfers().size(), 17u);
+  EXPECT_EQ(prompter.texts(), std::vector<std::string>{"Extended Test::Set file pointer error!"});
+  EXPECT_EQ(platform->openHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace palvoro

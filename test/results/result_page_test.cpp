@@ -1,0 +1,168 @@
+#include "results/result_page.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/app_context.h"
+#include "diagnostics/diagnostics_test_support.h"
+#include "platform/sim/sim_platform.h"
+
+namespace palvoro {
+namespace {
+
+class ResultPageTest : public ::testing::Test {
+ protected:
+  ResultPageTest() : platform(sim::SimMachine{}), context(platform, prompter) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = std::filesystem::temp_directory_path() /
+          ("palvoro-page-" + std::to_string(::getpid()) + "-" + info->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    context.startup().programDir = dir.string() + "/";
+
+    DriveRecord& d = context.driveTable().records[0];
+    std::strcpy(d.model, "VARN 500 <b>&");
+    std::strcpy(d.serialNumber, "WX12\"34");
+    std::strcpy(d.firmwareRevision, "01.A<1>");
+    d.identifiedSectors = 976773168;
+    d.sectorSize = 512;
+    d.smartAvailable = 1;
+    d.smartHealthy = 1;
+    context.driveTable().driveCount = 1;
+  }
+  ~ResultPageTest() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+
+  void finishRun(int32_t kind, int32_t state, int32_t error = 0, const std::string& message = "") {
+    context.testRun().testKind = kind;
+    context.testRun().testState = state;
+    context.testRun().testError = error;
+    context.testRun().setLastErrorMessage(message);
+    ASSERT_TRUE(appendResultBlock(context, clock));
+  }
+
+  std::string page() const {
+    std::ifstream in(dir / "Tovrin.htm", std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+  void putPage(const std::string& text) const {
+    std::ofstream(dir / "Tovrin.htm", std::ios::binary) << text;
+  }
+
+  diagtest::RecordingPrompter prompter;
+  sim::SimPlatform platform;
+  AppContext context;
+  diagtest::ManualClock clock;  // local time 14:07:09, 5 March 2024
+  std::filesystem::path dir;
+};
+
+const std::string kHead =
+    "<html><body>\r\n\r\n"
+    "<table cellspacing=0 cellpadding=0 width='100%' bgcolor=#336699><tr><td><p align=right>\r\n"
+    "<a href='https://www.example.com/varnholt/'><img src='vhtlogo.gif' border = 0 alt='Varnholt Logo'></a></p>\r\n\r\n"
+    "</td></tr></table>\n\r\n";
+const std::string kTail = "</body></html>\r\n\r\n";
+
+TEST_F(ResultPageTest, PassedQuickTestIsWrittenWholeOverALongerOldPage) {
+  putPage(std::string(20000, 'x'));  // the page of an earlier program run
+  finishRun(kTestKindQuick, kTestStatePass);
+  ASSERT_TRUE(writeResultPage(context));
+
+  EXPECT_EQ(page(),
+            kHead +
+                "<table>\r\n"
+                "<tr><td><font color=0000ff>Test Option:</font></td><td><b>QUICK TEST</b></td></tr>\r\n\r\n"
+                "<tr><td><font color=0000ff>Model Number:</font></td><td>VARN 500 &lt;b&gt;&amp;</td></tr>\r\n\r\n"
+                "<tr><td><font color=0000ff>Unit Serial Number:</font></td><td>WX12&quot;34</td></tr>\r\n\r\n"
+                "<tr><td><font color=0000ff>Firmware Number:</font></td><td>01.A&lt;1&gt;</td></tr>\r\n\r\n"
+                "<tr><td><font color=0000ff>Capacity:</font></td><td>500.11 GB</td></tr>\r\n\r\n"
+                "<tr><td><font color=0000ff>SMART Status:</font></td><td>PASS</td></tr>\r\n\r\n"
+                "<tr><td><font color=0000ff>Test Result:</font></td><td><font color=009933><b>PASS</b></font></td></tr>\r\n\r\n"
+                "<tr><td><font color=0000ff>Test Time:</font></td><td><font color=000000>14:07:09, March 05, 2024</font></td></tr>\r\n\r\n"
+                "</table><p>\r\n" +
+                kTail);
+}
+
+TEST_F(ResultPageTest, StoppedTestIsRedAbortWithoutErrorRow) {
+  finishRun(kTestKindExtended, kTestStateAbort, kTestErrorStopped);
+  ASSERT_TRUE(writeResultPage(context));
+  const std::string text = page();
+  EXPECT_NE(text.find("<td><b>EXTENDED TEST</b></td>"), std::string::npos);
+  EXPECT_NE(text.find("<td><font color=ff0000><b>ABORT</b></font></td>"), std::string::npos);
+  EXPECT_EQ(text.find("Test Error Code"), std::string::npos);
+}
+
+TEST_F(ResultPageTest, FailedTestCarriesItsCodeAndMessage) {
+  DriveRecord& d = context.driveTable().records[0];
+  d.smartHealthy = 0;
+  finishRun(kTestKindQuick, kTestStateFail, kTestErrorNoDrive,
+            " Cannot communicate with drive 1! Check device connection.");
+  const auto& lines = context.resultLines().lines();
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[6], "<tr><td><font color=0000ff>SMART Status:</font></td><td>FAIL</td></tr>\r\n");
+  EXPECT_EQ(lines[7],
+            "<tr><td><font color=0000ff>Test Result:</font></td><td><font color=ff0000><b>FAIL</b></font></td></tr>\r\n");
+  EXPECT_EQ(lines[8],
+            "<tr><td><font color=0000ff>Test Error Code:</font></td><td><font color=ff0000>04- Cannot communicate "
+            "with drive 1! Check device connection.</font></td></tr>\r\n");
+}
+
+TEST_F(ResultPageTest, TwoRunsAppearInTheOrderTheyRan) {
+  finishRun(kTestKindErase, kTestStateComplete);
+  context.driveTable().records[0].smartAvailable = 0;
+  finishRun(kTestKindQuick, kTestStatePass);
+  ASSERT_TRUE(writeResultPage(context));
+  const std::string text = page();
+  const size_t first = text.find("<b>ERASE</b>");
+  const size_t second = text.find("<b>QUICK TEST</b>");
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_LT(first, second);
+  EXPECT_NE(text.find("<font color=009933><b>COMPLETE</b>"), std::string::npos);
+  EXPECT_NE(text.find("<td>Not Available</td>", first), std::string::npos);
+  EXPECT_EQ(text.find("<td>Not Available</td>"), text.rfind("<td>Not Available</td>"));
+}
+
+TEST_F(ResultPageTest, NothingIsWrittenBeforeAnyRun) {
+  putPage("earlier run");
+  EXPECT_FALSE(writeResultPage(context));
+  EXPECT_EQ(page(), "earlier run");
+}
+
+TEST_F(ResultPageTest, KindAndStateOutsideTheirWordsLeaveTheWordsEmpty) {
+  finishRun(7, 9);
+  const auto& lines = context.resultLines().lines();
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[1], "<tr><td><font color=0000ff>Test Option:</font></td><td><b></b></td></tr>\r\n");
+  EXPECT_EQ(lines[7],
+            "<tr><td><font color=0000ff>Test Result:</font></td><td><font color=009933><b></b></font></td></tr>\r\n");
+}
+
+TEST_F(ResultPageTest, FullStoreDropsTheWholeBlock) {
+  for (int i = 0; i < 19; ++i) finishRun(kTestKindQuick, kTestStatePass);  // 190 of 200 lines
+  context.testRun().testState = kTestStateFail;  // 11 lines with the error row
+  EXPECT_FALSE(appendResultBlock(context, clock));
+  EXPECT_EQ(context.resultLines().count(), 190u);
+  finishRun(kTestKindQuick, kTestStatePass);  // 10 lines still fit
+  EXPECT_EQ(context.resultLines().count(), 200u);
+  EXPECT_EQ(context.resultLines().lines().back(), "</table><p>");
+}
+
+TEST_F(ResultPageTest, UncreatablePageWritesNothing) {
+  finishRun(kTestKindQuick, kTestStatePass);
+  context.startup().programDir = (dir / "missing").string() + "/";
+  EXPECT_FALSE(writeResultPage(context));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
+}  // namespace
+}  // namespace palvoro
