@@ -238,6 +238,22 @@ TEST_F(TestRunTest, QuickTestStartsTheSelfTestWhenTheDriveOffersIt) {
   EXPECT_FALSE(run->cancelReadsClose());
 }
 
+TEST_F(TestRunTest, CancelDuringTheSelfTestAbortsItOnTheDriveAndClosesWithAbort) {
+  run->runWorker();
+  ASSERT_TRUE(platform->drive(0).ata.units.at(0).selfTest.running);
+  EXPECT_FALSE(run->onCancel());  // still running: the request waits for the next tick
+  EXPECT_EQ(values().stopRequest.load(), 1);
+  run->onTimer(kTimerSelfTest);
+  // SMART EXECUTE OFF-LINE IMMEDIATE with sub-command 7Fh reached the drive.
+  EXPECT_FALSE(platform->drive(0).ata.units.at(0).selfTest.running);
+  EXPECT_EQ(platform->drive(0).ata.units.at(0).selfTest.lastStatus, 0x10);
+  EXPECT_EQ(view.texts(kCtlStatus).back(), "Test suspended!\n");
+  EXPECT_EQ(values().testState.load(), kTestStateAbort);
+  EXPECT_EQ(values().stopRequest.load(), 0);
+  EXPECT_EQ(view.closes(), std::vector<int>{2});
+  EXPECT_TRUE(prompter.prompts().empty());
+}
+
 TEST_F(TestRunTest, QuickTestScansWhenSelfTestsAreNotTheWay) {
   struct Case {
     const char* name;
