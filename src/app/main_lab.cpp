@@ -1,9 +1,14 @@
-// palvoro-lab: the program on a simulated machine, safe for trying everything. Until the
-// windows exist it runs start-up and detection and prints the drive table.
+// palvoro-lab: the program on a simulated machine, safe for trying everything. It opens
+// the program's windows on the machine, with a lab window beside them that plugs and
+// unplugs the machine's drives; --print instead runs start-up and detection and prints the
+// drive table.
 //
-//   palvoro-lab [--machine FILE.json | --builtin NAME]
+//   palvoro-lab [--machine FILE.json | --builtin NAME] [--print]
 
+#include <QApplication>
+#include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -16,13 +21,17 @@
 #include "discovery/property_page.h"
 #include "discovery/raid_status.h"
 #include "platform/sim/sim_platform.h"
+#include "ui/widgets/lab_panel.h"
+#include "ui/widgets/main_window.h"
+#include "ui/widgets/palvoro_app.h"
+#include "ui/widgets/qt_prompter.h"
 
 using namespace palvoro;
 
 namespace {
 
 int usage() {
-  std::fprintf(stderr, "usage: palvoro-lab [--machine FILE.json | --builtin NAME]\n");
+  std::fprintf(stderr, "usage: palvoro-lab [--machine FILE.json | --builtin NAME] [--print]\n");
   return 2;
 }
 
@@ -45,16 +54,74 @@ std::string smartText(const DriveRecord& r) {
   return r.smartHealthy ? "PASS" : "FAIL";
 }
 
+bool isSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+
+// The drive table on the console: start-up checks, detection, volumes.
+int printDriveTable(sim::SimPlatform& platform) {
+  ConsolePrompter prompter;
+  AppContext context(platform, prompter);
+  std::printf("PALVORO lab - simulated machine \"%s\"\n\n", platform.machine().name.c_str());
+  runStartupChecks(context);
+  DriveTable& table = context.driveTable();
+  detectDrives(context.probeEnvironment(), table);
+  mapVolumes(platform, table);
+
+  std::printf("%-3s %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", "#", "Model", "Serial", "Firmware", "Capacity",
+              "Bus", "Reached as", "Volumes", "SMART");
+  for (int i = 0; i < table.driveCount; ++i) {
+    const DriveRecord& r = table.records[i];
+    std::printf("%-3d %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", i + 1, r.model, r.serialNumber,
+                r.firmwareRevision, capacityText(r).c_str(), busTypeName(r.busType), className(r.driveClass),
+                r.volumeLetters, smartText(r).c_str());
+  }
+  std::printf("\n%d drive(s) found.\n", table.driveCount);
+  freeComplianceTable(context.complianceTable());
+  return 0;
+}
+
+// The program's windows over the machine, with the lab window beside the main window.
+int runWindows(sim::SimPlatform& platform, int argc, char** argv) {
+  if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr,
+                 "palvoro-lab: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "Run it under xvfb-run (xvfb-run ./build/src/palvoro-lab), set QT_QPA_PLATFORM=offscreen to\n"
+                 "run it without showing anything, or use --print for the drive table on the console.\n");
+    return 1;
+  }
+  QApplication application(argc, argv);
+  QtPrompter prompter;
+  AppContext context(platform, prompter);
+  CPalvoroApp app(context, [&platform](AppContext& ctx) {
+    CPalvoroDlg mainWindow(ctx, static_cast<QWidget*>(nullptr));
+    // A child of the main window, so its modal dialogs (a re-scan, a test) keep the lab
+    // from changing the machine while they use it.
+    LabPanel lab(platform, [&mainWindow] { mainWindow.onDeviceChange(); }, &mainWindow);
+    QTimer::singleShot(0, &lab, [&lab, &mainWindow] {
+      lab.move(mainWindow.frameGeometry().topRight() + QPoint(12, 0));
+      lab.show();
+    });
+    mainWindow.exec();
+  });
+  app.InitInstance();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string builtin = "showcase";
   std::string file;
+  bool print = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
       file = argv[++i];
     } else if (std::strcmp(argv[i], "--builtin") == 0 && i + 1 < argc) {
       builtin = argv[++i];
+    } else if (std::strcmp(argv[i], "--print") == 0) {
+      print = true;
     } else {
       return usage();
     }
@@ -80,23 +147,5 @@ int main(int argc, char** argv) {
   }
 
   sim::SimPlatform platform(std::move(machine));
-  ConsolePrompter prompter;
-  AppContext context(platform, prompter);
-  std::printf("PALVORO lab - simulated machine \"%s\"\n\n", platform.machine().name.c_str());
-  runStartupChecks(context);
-  DriveTable& table = context.driveTable();
-  detectDrives(context.probeEnvironment(), table);
-  mapVolumes(platform, table);
-
-  std::printf("%-3s %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", "#", "Model", "Serial", "Firmware", "Capacity",
-              "Bus", "Reached as", "Volumes", "SMART");
-  for (int i = 0; i < table.driveCount; ++i) {
-    const DriveRecord& r = table.records[i];
-    std::printf("%-3d %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", i + 1, r.model, r.serialNumber,
-                r.firmwareRevision, capacityText(r).c_str(), busTypeName(r.busType), className(r.driveClass),
-                r.volumeLetters, smartText(r).c_str());
-  }
-  std::printf("\n%d drive(s) found.\n", table.driveCount);
-  freeComplianceTable(context.complianceTable());
-  return 0;
+  return print ? printDriveTable(platform) : runWindows(platform, argc, argv);
 }

@@ -1,0 +1,14 @@
+#include "ui/model/version.h"
+
+#include <cstdio>
+
+namespace palvoro {
+
+std::string aboutVersionText(std::uint32_t fileVersionMS) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d.%d.%d", static_cast<int>(fileVersionMS >> 16),
+                static_cast<int>(fileVersionMS & 0xFFFFu), 0);
+  return text;
+}
+
+}  // namespace palvoro

@@ -1,0 +1,75 @@
+#include "ui/widgets/detection_dialog.h"
+
+#include "ui/widgets/pictures.h"
+
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "discovery/detection.h"
+#include "platform/prompter.h"
+
+namespace palvoro {
+
+DetectionDialog::DetectionDialog(AppContext& context, Mode mode, QWidget* parent, int tickMilliseconds)
+    : QDialog(parent), m_context(context), m_mode(mode), m_tickMilliseconds(tickMilliseconds) {
+  setWindowTitle(QString::fromUtf8(kProductCaption));
+  setWindowIcon(programIcon());  // icon 128, the program's own
+  m_text = new QLabel(QStringLiteral("Detecting drives..."), this);
+  m_progress = new QProgressBar(this);
+  m_progress->setRange(0, 100);
+  m_progress->setTextVisible(false);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(14, 14, 14, 14);
+  layout->addWidget(m_text);
+  layout->addWidget(m_progress);
+  setMinimumWidth(320);
+  m_timer.setSingleShot(true);
+  connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
+}
+
+DetectionDialog::~DetectionDialog() { joinWorker(); }
+
+int DetectionDialog::run() {
+  setWindowState(windowState() | Qt::WindowMinimized);
+  m_ticker.begin();
+  m_worker = std::thread([this] {
+    m_ticker.runWorker(m_mode == Mode::Rescan,
+                       [this] { detectDrives(m_context.probeEnvironment(), m_context.driveTable()); });
+  });
+  const int result = exec();
+  // After a Cancel the worker may still be filling the table: wait for it.
+  joinWorker();
+  return result;
+}
+
+void DetectionDialog::joinWorker() {
+  if (m_worker.joinable()) m_worker.join();
+}
+
+void DetectionDialog::setTitle(const std::string& title) {
+  const QString text = QString::fromStdString(title);
+  QMetaObject::invokeMethod(this, [this, text] { setWindowTitle(text); }, Qt::AutoConnection);
+}
+
+void DetectionDialog::setProgress(int percent) { m_progress->setValue(percent); }
+
+void DetectionDialog::restore() {
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
+void DetectionDialog::startTimer(int /*milliseconds: the period this dialog was given*/) {
+  // Called by the worker once and by every tick; the timer lives on the GUI thread.
+  QMetaObject::invokeMethod(this, [this] { m_timer.start(m_tickMilliseconds); }, Qt::AutoConnection);
+}
+
+void DetectionDialog::stopTimer() { m_timer.stop(); }
+
+void DetectionDialog::close(bool ok) { done(ok ? QDialog::Accepted : QDialog::Rejected); }
+
+}  // namespace palvoro

@@ -1,0 +1,76 @@
+#include "ui/widgets/lab_panel.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "platform/sim/sim_platform.h"
+
+namespace palvoro {
+
+namespace {
+
+const char* transportName(sim::Transport transport) {
+  switch (transport) {
+    case sim::Transport::Ata: return "ATA";
+    case sim::Transport::UsbSat: return "USB, SAT";
+    case sim::Transport::UsbAtacb: return "USB, vendor command block";
+    case sim::Transport::FireWire: return "FireWire";
+    case sim::Transport::Scsi: return "SCSI";
+    case sim::Transport::Raid: return "RAID enclosure";
+    case sim::Transport::Optical: return "optical";
+  }
+  return "?";
+}
+
+// The model text of IDENTIFY DEVICE words 27..46 (two characters a word, high byte first).
+std::string identifyModel(const sim::IdentifyWords& words) {
+  std::string model;
+  for (int w = 27; w <= 46; ++w) {
+    model += static_cast<char>(words[w] >> 8);
+    model += static_cast<char>(words[w] & 0xFF);
+  }
+  while (!model.empty() && (model.back() == ' ' || model.back() == '\0')) model.pop_back();
+  return model;
+}
+
+}  // namespace
+
+std::string labDriveLabel(sim::SimPlatform& platform, int number) {
+  const sim::SimDrive* drive = platform.machine().findDrive(number);
+  if (drive == nullptr) return {};
+  std::string label = "PhysicalDrive" + std::to_string(number);
+  const auto unit = drive->ata.units.find(0);
+  if (unit != drive->ata.units.end()) {
+    const std::string model = identifyModel(unit->second.identify);
+    if (!model.empty()) label += "  " + model;
+  }
+  return label + " (" + transportName(drive->transport) + ")";
+}
+
+LabPanel::LabPanel(sim::SimPlatform& platform, std::function<void()> deviceChanged, QWidget* parent)
+    : QWidget(parent, Qt::Tool), m_platform(platform), m_deviceChanged(std::move(deviceChanged)) {
+  setWindowTitle(QStringLiteral("PALVORO lab - %1").arg(QString::fromStdString(platform.machine().name)));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(QStringLiteral("Plugged-in drives (clear a box to pull the drive out):"), this));
+  for (const sim::SimDrive& drive : platform.machine().drives) {
+    auto* box = new QCheckBox(QString::fromStdString(labDriveLabel(platform, drive.number)), this);
+    box->setObjectName(QStringLiteral("drive%1").arg(drive.number));
+    box->setChecked(drive.present);
+    const int number = drive.number;
+    connect(box, &QCheckBox::toggled, this, [this, number](bool checked) { setDrivePresent(number, checked); });
+    layout->addWidget(box);
+  }
+  layout->addStretch();
+}
+
+void LabPanel::setDrivePresent(int number, bool present) {
+  // Only the GUI thread runs here, and no detection or test runs meanwhile: their modal
+  // dialogs keep this window from taking input.
+  sim::SimDrive* drive = m_platform.machine().findDrive(number);
+  if (drive == nullptr || drive->present == present) return;
+  drive->present = present;
+  if (m_deviceChanged) m_deviceChanged();
+}
+
+}  // namespace palvoro

@@ -1,0 +1,325 @@
+#include "ui/widgets/main_window.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <algorithm>
+
+#include "ui/widgets/about_dialog.h"
+#include "ui/widgets/detection_dialog.h"
+#include "ui/widgets/pictures.h"
+#include "ui/widgets/resize_adapter.h"
+#include "ui/widgets/view_dialog.h"
+#include "ui/widgets/xlist_ctrl.h"
+
+namespace palvoro {
+namespace {
+
+constexpr const char* kTitle = "Varnholt Steadwell Diagnostics - PALVORO for Windows";
+constexpr const char* kAboutItem = "&About PALVORO for Windows...";
+constexpr int kHoverMargin = 4;  // the pictures react 4 pixels outside their edges
+
+// Dialog units of the window's 8-point font (4 x 8 units per average character of 6 x 13
+// pixels) in pixels.
+int dx(int units) { return units * 6 / 4; }
+int dy(int units) { return units * 13 / 8; }
+QRect du(int x, int y, int w, int h) { return QRect(dx(x), dy(y), dx(w), dy(h)); }
+
+QColor toQColor(const std::optional<CellColour>& colour) {
+  if (!colour) return QColor();  // the list's default
+  return QColor(colour->red, colour->green, colour->blue);
+}
+
+Qt::Alignment toQt(ColumnAlignment alignment) {
+  return alignment == ColumnAlignment::Centre ? Qt::AlignHCenter : Qt::AlignLeft;
+}
+
+QPixmap standardPixmap(QStyle::StandardPixmap which, int size) {
+  return QApplication::style()->standardIcon(which).pixmap(size, size);
+}
+
+}  // namespace
+
+// Opens what exists today: the help viewer and the About box. The option dialog, the SMART window and the
+// property sheet come later.
+class CPalvoroDlg::DefaultOpener : public DialogOpener {
+ public:
+  DefaultOpener(AppContext& context, QWidget* window) : m_context(context), m_window(window) {}
+  bool openTestOptions(int) override { return false; }
+  void openSmartWindow(int) override {}
+  void openProperties(int) override {}
+  void openHelp(const std::string& file) override {
+    CViewDlg viewer(m_context.startup().programDir, m_window);
+    viewer.ViewerFile = file;
+    viewer.ViewerTitle = "Help";
+    viewer.exec();
+  }
+  void openAbout() override {
+    CAboutDlg about(m_window);
+    about.exec();
+  }
+
+ private:
+  AppContext& m_context;
+  QWidget* m_window;
+};
+
+CPalvoroDlg::CPalvoroDlg(AppContext& context, QWidget* parent)
+    : CPalvoroDlg(context, static_cast<DialogOpener*>(nullptr), parent) {}
+
+CPalvoroDlg::CPalvoroDlg(AppContext& context, DialogOpener* opener, QWidget* parent)
+    : QDialog(parent), m_context(context) {
+  if (opener == nullptr) {
+    m_defaultOpener = std::make_unique<DefaultOpener>(context, this);
+    opener = m_defaultOpener.get();
+  }
+  m_detectionRunner = [this] {
+    DetectionDialog dialog(m_context, DetectionDialog::Mode::Rescan, this);
+    dialog.run();
+  };
+  m_model = std::make_unique<MainWindowModel>(
+      context, *opener,
+      MainWindowModel::Hooks{[this] {
+                               if (m_detectionRunner) m_detectionRunner();
+                             },
+                             [this] { showLists(); },
+                             [this] {
+                               raise();
+                               activateWindow();
+                             }});
+  setWindowTitle(kTitle);
+  setWindowIcon(programIcon());
+  createControls();
+  setUpColumns();
+  m_model->fillDriveLists();
+  m_close->setFocus();
+}
+
+CPalvoroDlg::~CPalvoroDlg() { qApp->removeEventFilter(this); }
+
+void CPalvoroDlg::createControls() {
+  // The layout is measured for an 8-point face.
+  QFont face = font();
+  face.setPointSize(8);
+  setFont(face);
+  resize(dx(412), dy(270));
+
+  m_banner = new QLabel(this);
+  m_banner->setGeometry(du(6, 7, 341, 82));
+  m_banner->setFrameStyle(QFrame::Box | QFrame::Plain);
+  m_banner->setPixmap(bannerPicture(m_banner->contentsRect().size()));
+  m_logo = new QLabel(this);
+  m_logo->setGeometry(du(368, 16, 32, 30));
+  m_logo->setPixmap(logoPicture(std::min(m_logo->width(), m_logo->height())));
+  m_logo->setAlignment(Qt::AlignCenter);
+
+  m_close = new QPushButton("&Close", this);
+  m_close->setGeometry(du(355, 51, 50, 14));
+  m_close->setDefault(true);
+  m_help = new QPushButton("&Help", this);
+  m_help->setGeometry(du(355, 76, 50, 14));
+  m_help->setAutoDefault(false);
+
+  auto text = [this](const char* caption, int x, int y, int w) {
+    auto* label = new QLabel(caption, this);
+    label->setGeometry(du(x, y, w, 9));
+    return label;
+  };
+  text("Physical Drive:", 6, 97, 50);
+  // The hint line must fit beside its two pictures whatever font the desktop gives.
+  const auto hint = [&text](const char* caption, int x, int w) {
+    QLabel* label = text(caption, x, 97, w);
+    QFont small = label->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    label->setFont(small);
+  };
+  hint("Highlight a physical drive. Click", 58, 98);
+  m_runTests = new QLabel(this);
+  m_runTests->setGeometry(du(157, 98, 11, 9));
+  hint("to run tests or click", 170, 60);
+  m_smart = new QLabel(this);
+  m_smart->setGeometry(du(231, 97, 11, 9));
+  hint("to view SMART data. Right-click for more options.", 243, 162);
+  m_runTestsNormal = palvoro::runTestsPicture(false);
+  m_runTestsHoverPicture = palvoro::runTestsPicture(true);
+  m_smartNormal = palvoro::smartPicture(false);
+  m_smartHoverPicture = palvoro::smartPicture(true);
+  m_runTests->setPixmap(m_runTestsNormal);
+  m_smart->setPixmap(m_smartNormal);
+  m_runTests->setCursor(Qt::PointingHandCursor);
+  m_smart->setCursor(Qt::PointingHandCursor);
+
+  m_physical = new CXListCtrl(this);
+  m_physical->setGeometry(du(6, 108, 399, 69));
+  m_physical->setFullRowSelect(true);
+  m_physical->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_physical->setImageList(driveImageStrip(), QSize(kDriveImageSize, kDriveImageSize));
+  m_logicalLabel = text("Logical Drive:", 6, 183, 60);
+  m_logical = new CXListCtrl(this);
+  m_logical->setGeometry(du(6, 194, 399, 70));
+  m_logical->setFullRowSelect(true);
+  m_logical->setHighlightSelection(false);
+  m_logical->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_logical->setImageList(QList<QPixmap>{standardPixmap(QStyle::SP_DriveHDIcon, 16)});
+  // Tab order: Close, the physical list, Help; the logical list only takes a click.
+  m_logical->setFocusPolicy(Qt::ClickFocus);
+  setTabOrder(m_close, m_physical);
+  setTabOrder(m_physical, m_help);
+
+  m_resize = std::make_unique<ResizeAdapter>(this);
+  m_resize->add(m_physical, 0, 0, 100, 50);
+  m_resize->add(m_logical, 0, 50, 100, 50);
+  m_resize->add(m_logicalLabel, 0, 50, 0, 0);
+  for (QWidget* control : {static_cast<QWidget*>(m_close), static_cast<QWidget*>(m_help),
+                           static_cast<QWidget*>(m_logo)}) {
+    m_resize->add(control, 50, 0, 0, 0);
+  }
+  m_resize->setMinimumTrackingSize();
+  m_resize->showGrip(true);
+
+  connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+  connect(m_help, &QPushButton::clicked, this, [this] { m_model->onHelp(); });
+  connect(m_physical, &CXListCtrl::clicked, this,
+          [this](int row, int column) { m_model->onLeftClick(row, column); });
+  connect(m_physical, &CXListCtrl::doubleClicked, this,
+          [this](int row, int) { m_model->onDoubleClick(row); });
+  connect(m_physical, &CXListCtrl::rightClicked, this,
+          [this](int row, int, QPoint globalPos) { showRowMenu(row, globalPos); });
+  auto* f5 = new QShortcut(QKeySequence(Qt::Key_F5), this);
+  connect(f5, &QShortcut::activated, this, &CPalvoroDlg::rescanDrives);
+
+  for (QLabel* picture : {m_runTests, m_smart, m_banner, m_logo}) picture->installEventFilter(this);
+  m_physical->installEventFilter(this);
+  setMouseTracking(true);
+  for (QWidget* child : findChildren<QWidget*>()) child->setMouseTracking(true);
+  qApp->installEventFilter(this);
+}
+
+void CPalvoroDlg::setUpColumns() {
+  const int width = m_physical->width() - 2 * m_physical->frameWidth();
+  int index = 0;
+  for (const ListColumn& column : physicalDriveColumns(width)) {
+    m_physical->insertColumn(index++, QString::fromStdString(column.caption), column.width,
+                             toQt(column.alignment));
+  }
+  index = 0;
+  for (const ListColumn& column : logicalDriveColumns(width)) {
+    m_logical->insertColumn(index++, QString::fromStdString(column.caption), column.width,
+                            toQt(column.alignment));
+  }
+}
+
+// Shows the rows the model computed.
+void CPalvoroDlg::showLists() {
+  auto show = [](CXListCtrl* list, const std::vector<ListRow>& rows) {
+    list->deleteAllItems();
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+      const ListRow& row = rows[r];
+      list->insertItem(r, QString::fromStdString(row[0].text), row[0].image);
+      for (int c = 0; c < static_cast<int>(row.size()); ++c) {
+        const ListCell& cell = row[c];
+        list->setItemText(r, c, QString::fromStdString(cell.text));
+        list->setItemImage(r, c, cell.image);
+        list->setItemColours(r, c, toQColor(cell.colour), QColor());
+        list->setItemTooltip(r, c, QString::fromStdString(cell.tooltip));
+      }
+    }
+  };
+  show(m_physical, m_model->physicalRows());
+  show(m_logical, m_model->logicalRows());
+}
+
+void CPalvoroDlg::onDeviceChange() { m_model->onDeviceChange(kDeviceArrival); }
+
+void CPalvoroDlg::rescanDrives() { m_model->rescanDrives(); }
+
+bool CPalvoroDlg::physicalHasFocus() const { return focusWidget() == m_physical; }
+
+void CPalvoroDlg::showAboutMenu(const QPoint& globalPos) {
+  QMenu menu(this);
+  connect(menu.addAction(kAboutItem), &QAction::triggered, this, [this] { m_model->onAbout(); });
+  menu.exec(globalPos);
+}
+
+void CPalvoroDlg::showRowMenu(int row, const QPoint& globalPos) {
+  const std::vector<MenuEntry> entries = m_model->contextMenu(row);
+  if (entries.empty()) return;
+  QMenu menu(this);
+  for (const MenuEntry& entry : entries) {
+    if (entry.command == MenuCommand::Separator) {
+      menu.addSeparator();
+      continue;
+    }
+    const MenuCommand command = entry.command;
+    connect(menu.addAction(QString::fromStdString(entry.text)), &QAction::triggered, this,
+            [this, command, row] { m_model->runMenuCommand(command, row); });
+  }
+  raise();
+  activateWindow();
+  menu.exec(globalPos);
+}
+
+void CPalvoroDlg::updateHover(const QPoint& clientPos) {
+  auto track = [&clientPos](QLabel* picture, bool& hover, const QPixmap& normal,
+                            const QPixmap& hoverPicture) {
+    const bool inside = picture->geometry()
+                            .adjusted(-kHoverMargin, -kHoverMargin, kHoverMargin, kHoverMargin)
+                            .contains(clientPos);
+    if (inside == hover) return;  // nothing reloaded while the state stays
+    hover = inside;
+    picture->setPixmap(inside ? hoverPicture : normal);
+  };
+  track(m_runTests, m_runTestsHover, m_runTestsNormal, m_runTestsHoverPicture);
+  track(m_smart, m_smartHover, m_smartNormal, m_smartHoverPicture);
+}
+
+bool CPalvoroDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseMove) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && widget->window() == this) {
+      auto* move = static_cast<QMouseEvent*>(event);
+      updateHover(mapFromGlobal(move->globalPosition().toPoint()));
+    }
+    return false;
+  }
+  if (watched == m_runTests || watched == m_smart) {
+    if (event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      if (watched == m_runTests) {
+        m_model->onRunTestsIcon(physicalHasFocus(), m_physical->selectedRow());
+      } else {
+        m_model->onSmartIcon(physicalHasFocus(), m_physical->selectedRow());
+      }
+      return true;
+    }
+    return false;
+  }
+  if ((watched == m_banner || watched == m_logo) && event->type() == QEvent::ContextMenu) {
+    showAboutMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
+    return true;
+  }
+  if (watched == m_physical && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool runKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+                        key->key() == Qt::Key_Space;
+    const int row = m_physical->selectedRow();
+    if (runKey && row >= 0 && row < m_context.driveTable().driveCount) {
+      // The list sees the key first (without passing it on to the window, where Enter
+      // would press Close); then the flow runs and the key is consumed.
+      QKeyEvent copy(key->type(), key->key(), key->modifiers(), key->text());
+      static_cast<QObject*>(m_physical)->event(&copy);
+      m_model->onEnterOrSpace(physicalHasFocus(), row);
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace palvoro

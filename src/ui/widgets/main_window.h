@@ -1,0 +1,90 @@
+#pragma once
+// The main window: the physical-drive list (upper) and the fixed volumes (lower), the
+// banner, the logo and the two clickable pictures, Close and Help. It shows the rows
+// MainWindowModel computes and hands every click, key and device change to it; the model
+// decides which message or dialog follows.
+
+#include <QDialog>
+#include <QPixmap>
+#include <functional>
+#include <memory>
+
+#include "app/app_context.h"
+#include "ui/model/dialog_opener.h"
+#include "ui/model/main_window_model.h"
+
+class QLabel;
+class QPushButton;
+
+namespace palvoro {
+
+class CXListCtrl;
+class ResizeAdapter;
+
+class CPalvoroDlg : public QDialog {
+  Q_OBJECT
+ public:
+  // Without an opener the window opens the help viewer and the About box itself; the
+  // option dialog, the SMART window and the property sheet are not built yet.
+  // `CPalvoroDlg(context, parent)` is the form start-up uses.
+  explicit CPalvoroDlg(AppContext& context, DialogOpener* opener = nullptr,
+                       QWidget* parent = nullptr);
+  CPalvoroDlg(AppContext& context, QWidget* parent);
+  ~CPalvoroDlg() override;
+
+  // Replaces the re-scan's detection run (the re-scan dialog by default).
+  void setDetectionRunner(std::function<void()> runner) { m_detectionRunner = std::move(runner); }
+
+  MainWindowModel& model() { return *m_model; }
+  CXListCtrl* physicalList() const { return m_physical; }
+  CXListCtrl* logicalList() const { return m_logical; }
+  QPushButton* closeButton() const { return m_close; }
+  QPushButton* helpButton() const { return m_help; }
+  QLabel* banner() const { return m_banner; }
+  QLabel* logo() const { return m_logo; }
+  QLabel* runTestsPicture() const { return m_runTests; }
+  QLabel* smartPicture() const { return m_smart; }
+  bool runTestsHover() const { return m_runTestsHover; }
+  bool smartHover() const { return m_smartHover; }
+
+ public slots:
+  // A device arrived or left: re-scan the drives (absorbed while a re-scan runs).
+  void onDeviceChange();
+  // F5.
+  void rescanDrives();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class DefaultOpener;
+
+  void createControls();
+  void setUpColumns();
+  void showLists();
+  void showAboutMenu(const QPoint& globalPos);
+  void showRowMenu(int row, const QPoint& globalPos);
+  void updateHover(const QPoint& clientPos);
+  bool physicalHasFocus() const;
+
+  AppContext& m_context;
+  std::unique_ptr<DefaultOpener> m_defaultOpener;
+  std::unique_ptr<MainWindowModel> m_model;
+  std::function<void()> m_detectionRunner;
+
+  QLabel* m_banner = nullptr;
+  QLabel* m_logo = nullptr;
+  QPushButton* m_close = nullptr;
+  QPushButton* m_help = nullptr;
+  QLabel* m_runTests = nullptr;
+  QLabel* m_smart = nullptr;
+  QLabel* m_logicalLabel = nullptr;
+  CXListCtrl* m_physical = nullptr;
+  CXListCtrl* m_logical = nullptr;
+  QPixmap m_runTestsNormal, m_runTestsHoverPicture, m_smartNormal, m_smartHoverPicture;
+  bool m_runTestsHover = false;
+  bool m_smartHover = false;
+  std::unique_ptr<ResizeAdapter> m_resize;
+};
+
+}  // namespace palvoro

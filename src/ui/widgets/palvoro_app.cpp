@@ -1,0 +1,38 @@
+#include "ui/widgets/palvoro_app.h"
+
+#include "app/startup.h"
+#include "discovery/compliance_table.h"
+#include "ui/model/help_pages.h"
+#include "ui/widgets/detection_dialog.h"
+
+namespace palvoro {
+
+namespace {
+
+std::vector<uint8_t> bytesOf(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+}  // namespace
+
+std::vector<ProgramFile> startupFiles() {
+  return {{"vhtlogo.gif", logoGif()}, {"help.htm", bytesOf(helpPageHtml())}, {"smart.htm", bytesOf(smartPageHtml())}};
+}
+
+CPalvoroApp::CPalvoroApp(AppContext& context, MainWindowRunner runMainWindow)
+    : m_context(context), m_runMainWindow(std::move(runMainWindow)) {}
+
+bool CPalvoroApp::InitInstance() {
+  StartupState& startup = m_context.startup();
+  startup.programDir = runningProgramDir();
+  extractProgramFiles(startup.programDir, startupFiles());
+  runStartupChecks(m_context);
+  {
+    // Its result is not examined: the main window opens whether detection ended or not.
+    DetectionDialog detection(m_context, DetectionDialog::Mode::Detect);
+    detection.run();
+  }
+  if (m_runMainWindow) m_runMainWindow(m_context);
+  freeComplianceTable(m_context.complianceTable());
+  return false;
+}
+
+}  // namespace palvoro

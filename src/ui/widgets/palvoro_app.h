@@ -1,0 +1,34 @@
+#pragma once
+// The application object: the start-up sequence, from the program's folder and the files
+// written there, through the checks and the detection dialog, to the main window and the
+// freeing of the compliance table at exit.
+
+#include <functional>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/program_files.h"
+
+namespace palvoro {
+
+// The files start-up writes next to the program: "vhtlogo.gif", "help.htm", "smart.htm".
+std::vector<ProgramFile> startupFiles();
+
+class CPalvoroApp {
+ public:
+  // Runs the main window modally over the context (the program constructs CPalvoroDlg).
+  using MainWindowRunner = std::function<void(AppContext&)>;
+
+  CPalvoroApp(AppContext& context, MainWindowRunner runMainWindow);
+
+  // Runs the whole program: programDir, extraction, start-up checks, the detection dialog,
+  // the main window, then frees the compliance table. Returns false, as the program ends
+  // once the main window has closed.
+  bool InitInstance();
+
+ private:
+  AppContext& m_context;
+  MainWindowRunner m_runMainWindow;
+};
+
+}  // namespace palvoro

@@ -1,0 +1,59 @@
+#include "ui/widgets/qt_progress_view.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+namespace palvoro {
+
+QtProgressView::QtProgressView(ProgressView& target, QObject* parent) : QObject(parent), m_target(target) {}
+
+template <typename Call>
+void QtProgressView::post(Call call) {
+  if (QThread::currentThread() == thread()) {
+    call(m_target);
+    return;
+  }
+  // Posted to this object: the calls arrive in the order they were made, and are dropped
+  // if this object is gone by then.
+  QMetaObject::invokeMethod(
+      this, [this, call = std::move(call)]() { call(m_target); }, Qt::QueuedConnection);
+}
+
+void QtProgressView::setTitle(const std::string& title) {
+  post([title](ProgressView& v) { v.setTitle(title); });
+}
+
+void QtProgressView::setText(int controlId, const std::string& text) {
+  post([controlId, text](ProgressView& v) { v.setText(controlId, text); });
+}
+
+void QtProgressView::setProgress(int percent) {
+  post([percent](ProgressView& v) { v.setProgress(percent); });
+}
+
+void QtProgressView::showControl(int controlId, bool visible) {
+  post([controlId, visible](ProgressView& v) { v.showControl(controlId, visible); });
+}
+
+void QtProgressView::setIcon(int controlId, int iconId) {
+  post([controlId, iconId](ProgressView& v) { v.setIcon(controlId, iconId); });
+}
+
+void QtProgressView::startTimer(int timerId, int milliseconds) {
+  post([timerId, milliseconds](ProgressView& v) { v.startTimer(timerId, milliseconds); });
+}
+
+void QtProgressView::killTimer(int timerId) {
+  post([timerId](ProgressView& v) { v.killTimer(timerId); });
+}
+
+void QtProgressView::close(int result) {
+  post([result](ProgressView& v) { v.close(result); });
+}
+
+void QtProgressView::dispatchPendingMessages() {
+  if (QThread::currentThread() == thread()) QCoreApplication::processEvents();
+}
+
+}  // namespace palvoro

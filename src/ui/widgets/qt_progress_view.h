@@ -1,0 +1,39 @@
+#pragma once
+// The progress view the test worker talks to: every call is carried onto the GUI thread
+// and handed there to the dialog's own view, which alone touches widgets. Calls from the
+// GUI thread go straight through; calls from a worker are queued in order.
+
+#include <QObject>
+
+#include "diagnostics/progress_view.h"
+
+namespace palvoro {
+
+class QtProgressView : public QObject, public ProgressView {
+  Q_OBJECT
+
+ public:
+  // `target` is called on the GUI thread only. Create this object on the GUI thread and
+  // destroy it before `target` (queued calls still pending are then dropped).
+  explicit QtProgressView(ProgressView& target, QObject* parent = nullptr);
+
+  void setTitle(const std::string& title) override;
+  void setText(int controlId, const std::string& text) override;
+  void setProgress(int percent) override;
+  void showControl(int controlId, bool visible) override;
+  void setIcon(int controlId, int iconId) override;
+  void startTimer(int timerId, int milliseconds) override;
+  void killTimer(int timerId) override;
+  void close(int result) override;
+  // On the GUI thread runs its pending events; a worker has nothing to do (the GUI thread
+  // keeps its own loop running).
+  void dispatchPendingMessages() override;
+
+ private:
+  template <typename Call>
+  void post(Call call);
+
+  ProgressView& m_target;
+};
+
+}  // namespace palvoro

@@ -1,0 +1,106 @@
+#include "ui/widgets/detection_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QProgressBar>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "discovery/detection.h"
+#include "platform/sim/sim_platform.h"
+
+namespace palvoro {
+namespace {
+
+class OkPrompter : public Prompter {
+ public:
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
+    return PromptAnswer::Ok;
+  }
+};
+
+// The showcase machine whose first drive open waits until the test opens the gate: a
+// detection that outlasts the dialog's patience.
+class GatedPlatform : public sim::SimPlatform {
+ public:
+  GatedPlatform() : sim::SimPlatform(sim::builtinMachine("showcase")) {}
+  Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
+                    uint32_t flags) override {
+    {
+      std::unique_lock<std::mutex> lock(m_gateMutex);
+      m_gateChanged.wait(lock, [this] { return m_open; });
+    }
+    return sim::SimPlatform::createFile(path, access, shareMode, disposition, flags);
+  }
+  void open() {
+    std::lock_guard<std::mutex> lock(m_gateMutex);
+    m_open = true;
+    m_gateChanged.notify_all();
+  }
+
+ private:
+  std::mutex m_gateMutex;
+  std::condition_variable m_gateChanged;
+  bool m_open = false;
+};
+
+// How many drives a finished detection of the showcase machine keeps.
+int showcaseDriveCount() {
+  sim::SimPlatform platform(sim::builtinMachine("showcase"));
+  OkPrompter prompter;
+  AppContext context(platform, prompter);
+  detectDrives(context.probeEnvironment(), context.driveTable());
+  return context.driveTable().driveCount;
+}
+
+TEST(DetectionDialogTest, FinishedDetectionClosesWithOkAtFullBarStartingMinimised) {
+  sim::SimPlatform platform(sim::builtinMachine("showcase"));
+  OkPrompter prompter;
+  AppContext context(platform, prompter);
+  DetectionDialog dialog(context, DetectionDialog::Mode::Detect, nullptr, 1);
+  EXPECT_EQ(dialog.windowTitle(), "PALVORO for Windows");
+  bool minimisedAtStart = false;
+  QTimer::singleShot(0, &dialog, [&] { minimisedAtStart = dialog.isMinimized(); });
+  EXPECT_EQ(dialog.run(), QDialog::Accepted);
+  EXPECT_TRUE(minimisedAtStart);
+  EXPECT_EQ(dialog.progressBar()->value(), 100);
+  EXPECT_EQ(dialog.windowTitle(), "PALVORO for Windows");
+  EXPECT_EQ(context.driveTable().driveCount, showcaseDriveCount());
+  EXPECT_GT(context.driveTable().driveCount, 0);
+}
+
+// The wait gives up at the 21st tick, yet run() returns only once the worker has ended:
+// the caller never reads a table that is still being filled.
+TEST(DetectionDialogTest, CancelAfter21TicksStillWaitsForTheWorkerBeforeReturning) {
+  GatedPlatform platform;
+  OkPrompter prompter;
+  AppContext context(platform, prompter);
+  DetectionDialog dialog(context, DetectionDialog::Mode::Rescan, nullptr, 1);
+  std::atomic<bool> gaveUp{false};
+  QObject::connect(&dialog, &QDialog::finished, &dialog, [&](int result) {
+    gaveUp = result == QDialog::Rejected;
+  });
+  std::thread opener([&] {
+    while (!gaveUp.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Long enough for a dialog that does not wait to return and be read.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    platform.open();
+  });
+  const int result = dialog.run();
+  const int countSeenAtReturn = context.driveTable().driveCount;
+  const bool busyAtReturn = dialog.ticker().busy();
+  opener.join();
+  EXPECT_EQ(result, QDialog::Rejected);
+  EXPECT_EQ(dialog.ticker().tickCounter(), 21);
+  EXPECT_EQ(dialog.progressBar()->value(), 100);
+  EXPECT_EQ(dialog.windowTitle(), "Re-scanning drives...");
+  EXPECT_FALSE(busyAtReturn);
+  EXPECT_EQ(countSeenAtReturn, showcaseDriveCount());
+}
+
+}  // namespace
+}  // namespace palvoro

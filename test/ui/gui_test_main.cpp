@@ -1,0 +1,18 @@
+// The GUI tests' main: one QApplication for every test, headless unless told otherwise.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  // Test discovery at build time runs this too: without a display it must not abort.
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform == nullptr || *platform == '\0') setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QTemporaryDir runtimeDir;
+  if (runtimeDir.isValid()) setenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit().constData(), 1);
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

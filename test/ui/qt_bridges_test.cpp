@@ -1,0 +1,149 @@
+// The prompter and the progress view carry a worker's calls onto the GUI thread.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "ui/widgets/qt_progress_view.h"
+#include "ui/widgets/qt_prompter.h"
+
+namespace palvoro {
+namespace {
+
+// Runs the GUI thread's events until `done` or five seconds have passed.
+template <typename Done>
+bool processUntil(Done done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+// Answers the next message box with `button` once it is open, noting what it showed.
+struct BoxAnswerer {
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QMessageBox::StandardButtons buttons;
+  bool workerWasWaiting = false;
+
+  void arm(QMessageBox::StandardButton button, const std::atomic<bool>* workerReturned) {
+    QTimer::singleShot(20, [this, button, workerReturned] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) {
+        arm(button, workerReturned);  // not open yet: look again
+        return;
+      }
+      title = box->windowTitle();
+      text = box->text();
+      icon = box->icon();
+      buttons = box->standardButtons();
+      workerWasWaiting = workerReturned != nullptr && !workerReturned->load();
+      box->button(button)->click();
+    });
+  }
+};
+
+TEST(QtPrompterTest, AskFromAWorkerShowsTheBoxOnTheGuiThreadAndBlocksUntilAnswered) {
+  QtPrompter prompter;
+  struct Case {
+    PromptIcon icon;
+    PromptButtons buttons;
+    QMessageBox::StandardButton click;
+    QMessageBox::Icon expectedIcon;
+    QMessageBox::StandardButtons expectedButtons;
+    PromptAnswer expectedAnswer;
+  };
+  const Case cases[] = {
+      {PromptIcon::Warning, PromptButtons::Ok, QMessageBox::Ok, QMessageBox::Warning, QMessageBox::Ok,
+       PromptAnswer::Ok},
+      {PromptIcon::Question, PromptButtons::YesNo, QMessageBox::No, QMessageBox::Question,
+       QMessageBox::Yes | QMessageBox::No, PromptAnswer::No},
+      {PromptIcon::Stop, PromptButtons::OkCancel, QMessageBox::Cancel, QMessageBox::Critical,
+       QMessageBox::Ok | QMessageBox::Cancel, PromptAnswer::Cancel},
+      {PromptIcon::Information, PromptButtons::YesNoCancel, QMessageBox::Yes, QMessageBox::Information,
+       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, PromptAnswer::Yes},
+  };
+  for (const Case& c : cases) {
+    std::atomic<bool> returned{false};
+    PromptAnswer answer = PromptAnswer::Ok;
+    BoxAnswerer answerer;
+    answerer.arm(c.click, &returned);
+    std::thread worker([&] {
+      answer = prompter.ask("Proceed?", "PALVORO for Windows", c.icon, c.buttons);
+      returned = true;
+    });
+    EXPECT_TRUE(processUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_TRUE(answerer.workerWasWaiting);
+    EXPECT_EQ(answerer.title, "PALVORO for Windows");
+    EXPECT_EQ(answerer.text, "Proceed?");
+    EXPECT_EQ(answerer.icon, c.expectedIcon);
+    EXPECT_EQ(answerer.buttons, c.expectedButtons);
+    EXPECT_EQ(answer, c.expectedAnswer);
+  }
+}
+
+TEST(QtPrompterTest, AskOnTheGuiThreadShowsTheBoxDirectly) {
+  QtPrompter prompter;
+  BoxAnswerer answerer;
+  answerer.arm(QMessageBox::Yes, nullptr);
+  EXPECT_EQ(prompter.ask("Again?", "Caption", PromptIcon::Question, PromptButtons::YesNo), PromptAnswer::Yes);
+  EXPECT_EQ(answerer.title, "Caption");
+}
+
+// Notes each call with the thread it arrived on.
+class RecordingTarget : public ProgressView {
+ public:
+  void setTitle(const std::string& title) override { note("title " + title); }
+  void setText(int id, const std::string& text) override { note("text " + std::to_string(id) + " " + text); }
+  void setProgress(int percent) override { note("progress " + std::to_string(percent)); }
+  void showControl(int id, bool visible) override { note("show " + std::to_string(id) + (visible ? " 1" : " 0")); }
+  void setIcon(int id, int icon) override { note("icon " + std::to_string(id) + " " + std::to_string(icon)); }
+  void startTimer(int id, int ms) override { note("start " + std::to_string(id) + " " + std::to_string(ms)); }
+  void killTimer(int id) override { note("kill " + std::to_string(id)); }
+  void close(int result) override { note("close " + std::to_string(result)); }
+  std::vector<std::string> calls;
+  bool allOnGuiThread = true;
+
+ private:
+  void note(const std::string& call) {
+    allOnGuiThread = allOnGuiThread && QThread::currentThread() == qApp->thread();
+    calls.push_back(call);
+  }
+};
+
+TEST(QtProgressViewTest, WorkerCallsArriveOnTheGuiThreadInOrder) {
+  RecordingTarget target;
+  QtProgressView view(target);
+  std::thread worker([&] {
+    view.setTitle("Quick Test");
+    view.setText(kCtlStatus, "Running");
+    view.setProgress(40);
+    view.showControl(kCtlRepair, true);
+    view.setIcon(kCtlActivityIcon, kIconSuccess);
+    view.startTimer(kTimerSelfTest, 1000);
+    view.killTimer(kTimerSelfTest);
+    view.dispatchPendingMessages();
+    view.close(2);
+  });
+  worker.join();
+  EXPECT_TRUE(target.calls.empty());  // nothing touched the target from the worker
+  EXPECT_TRUE(processUntil([&] { return target.calls.size() == 8; }));
+  EXPECT_EQ(target.calls, (std::vector<std::string>{"title Quick Test", "text 1016 Running", "progress 40",
+                                                    "show 1042 1", "icon 1024 147", "start 1 1000", "kill 1",
+                                                    "close 2"}));
+  EXPECT_TRUE(target.allOnGuiThread);
+
+  view.setProgress(7);  // on the GUI thread: at once
+  EXPECT_EQ(target.calls.back(), "progress 7");
+}
+
+}  // namespace
+}  // namespace palvoro

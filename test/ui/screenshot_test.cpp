@@ -1,0 +1,81 @@
+// Screenshots of the windows on the showcase machine, written into the build tree.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QTemporaryDir>
+
+#include "platform/sim/sim_platform.h"
+#include "ui/screenshot.h"
+#include "discovery/detection.h"
+#include "ui/widgets/detection_dialog.h"
+#include "ui/widgets/main_window.h"
+#include "ui/widgets/palvoro_app.h"
+#include "ui/widgets/view_dialog.h"
+
+namespace palvoro::test {
+
+QString saveScreenshot(QWidget& window, const QString& name) {
+  window.adjustSize();
+  window.show();
+  QApplication::processEvents();
+  const QPixmap picture = window.grab();
+  QDir().mkpath(QStringLiteral(PALVORO_SCREENSHOT_DIR));
+  const QString path = QStringLiteral(PALVORO_SCREENSHOT_DIR) + "/" + name + ".png";
+  return picture.save(path) ? path : QString();
+}
+
+namespace {
+
+class OkPrompter : public Prompter {
+ public:
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
+    return PromptAnswer::Ok;
+  }
+};
+
+TEST(ScreenshotTest, DetectionDialog) {
+  sim::SimPlatform platform(sim::builtinMachine("showcase"));
+  OkPrompter prompter;
+  AppContext context(platform, prompter);
+  DetectionDialog dialog(context, DetectionDialog::Mode::Detect);
+  dialog.progressBar()->setValue(35);  // as at the seventh tick
+  const QString path = saveScreenshot(dialog, "detection_dialog");
+  ASSERT_FALSE(path.isEmpty());
+  const QImage image(path);
+  EXPECT_GE(image.width(), 320);
+  EXPECT_GT(image.height(), 40);
+}
+
+TEST(ScreenshotTest, HelpViewer) {
+  // The program's folder as start-up leaves it.
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  ASSERT_EQ(extractProgramFiles(dir.path().toStdString() + "/", startupFiles()), 3);
+  CViewDlg viewer(dir.path().toStdString() + "/");
+  viewer.ViewerFile = "help.htm";
+  viewer.ViewerTitle = "Help";
+  viewer.resize(720, 560);
+  viewer.show();
+  const QString path = saveScreenshot(viewer, "help_viewer");
+  ASSERT_FALSE(path.isEmpty());
+  EXPECT_GE(QImage(path).width(), 480);
+}
+
+TEST(ScreenshotTest, MainWindow) {
+  sim::SimPlatform platform(sim::builtinMachine("showcase"));
+  OkPrompter prompter;
+  AppContext context(platform, prompter);
+  detectDrives(context.probeEnvironment(), context.driveTable());
+  CPalvoroDlg window(context);
+  const QString path = saveScreenshot(window, "main_window");
+  ASSERT_FALSE(path.isEmpty());
+  EXPECT_GE(QImage(path).width(), 600);
+}
+
+}  // namespace
+}  // namespace palvoro::test
