@@ -16,6 +16,13 @@
 
 namespace palvoro {
 
+// One top-level window of the desktop, as EnumWindows lists it.
+struct TopLevelWindow {
+  std::string title;   // GetWindowTextA, at most 255 characters
+  bool visible = false;  // WS_VISIBLE
+  uint32_t style = 0;  // GWL_STYLE: the WS_* bits as Windows gives them
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -59,6 +66,8 @@ class Platform {
   virtual bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) = 0;
   // Sleep. The simulated machine advances its clock instead of waiting.
   virtual void sleep(uint32_t milliseconds) = 0;
+  // EnumWindows: the desktop's top-level windows in the order the system lists them.
+  virtual std::vector<TopLevelWindow> topLevelWindows() = 0;
 
   // The calling thread's last error, as GetLastError / SetLastError.
   uint32_t lastError() const;

@@ -16,10 +16,14 @@ class RecordingView : public DetectionDialogView {
   void setTitle(const std::string& title) override { calls.push_back("title " + title); }
   void setProgress(int percent) override { calls.push_back("progress " + std::to_string(percent)); }
   void restore() override { calls.push_back("restore"); }
-  void startTimer(int milliseconds) override { calls.push_back("start " + std::to_string(milliseconds)); }
+  void startTimer(int milliseconds) override {
+    calls.push_back("start " + std::to_string(milliseconds));
+    timerStarts.fetch_add(1);
+  }
   void stopTimer() override { calls.push_back("stop"); }
   void close(bool ok) override { calls.push_back(ok ? "close OK" : "close Cancel"); }
   std::vector<std::string> calls;
+  std::atomic<int> timerStarts{0};  // lets a test wait until a worker has armed the timer
 };
 
 using Calls = std::vector<std::string>;
@@ -81,7 +85,9 @@ TEST(DetectionTickerTest, BusyWorkerAdvancesFivePerTickRestoresAtTickTwoAndCance
       while (!release.load()) std::this_thread::yield();
     });
   });
-  while (!ticker.startedMark()) std::this_thread::yield();
+  // The worker marks its start and then arms the timer; tick only after both, so the
+  // test's thread never records into the view while the worker still does.
+  while (!ticker.startedMark() || view.timerStarts.load() == 0) std::this_thread::yield();
   size_t next = 0;
   for (int tick = 1; tick <= 21; ++tick) {
     view.calls.clear();

@@ -413,7 +413,7 @@ SimMachine loadMachine(const std::string& text) {
     throw MachineDescriptionError(std::string("machine description is not valid JSON: ") + e.what());
   }
   const Field root(doc, "machine");
-  root.expectObject({"name", "os", "administrator", "windowsDirectory", "drives", "volumes"});
+  root.expectObject({"name", "os", "administrator", "windowsDirectory", "drives", "volumes", "windows"});
   SimMachine m;
   if (root.has("name")) m.name = root["name"].text(64);
   if (root.has("os")) {
@@ -457,6 +457,18 @@ SimMachine loadMachine(const std::string& text) {
         }
       }
       m.volumes.push_back(v);
+    }
+  }
+  if (root.has("windows")) {
+    const Field windows = root["windows"];
+    for (size_t i = 0; i < windows.arraySize(); ++i) {
+      const Field w = windows.at(i);
+      w.expectObject({"title", "visible", "style"});
+      TopLevelWindow window;
+      if (w.has("title")) window.title = w["title"].text(1024);
+      if (w.has("visible")) window.visible = w["visible"].boolean();
+      if (w.has("style")) window.style = static_cast<uint32_t>(w["style"].number(0xFFFFFFFF));
+      m.windows.push_back(window);
     }
   }
   return m;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/sim/sim_media.h"
 
 namespace palvoro::sim {
@@ -176,6 +177,7 @@ struct SimMachine {
   std::string windowsDirectory = "C:\\Windows";
   std::vector<SimDrive> drives;
   std::vector<SimVolume> volumes;
+  std::vector<TopLevelWindow> windows;  // the other programs' open top-level windows
 
   SimDrive* findDrive(int number);
   // Device interface path of a drive's disk interface, and of a RAID enclosure's status

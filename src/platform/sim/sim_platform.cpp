@@ -807,6 +807,11 @@ bool SimPlatform::userIsAdministrator() {
 
 void SimPlatform::sleep(uint32_t milliseconds) { advanceClock(milliseconds); }
 
+std::vector<TopLevelWindow> SimPlatform::topLevelWindows() {
+  std::lock_guard lock(m_mutex);
+  return m_machine.windows;
+}
+
 std::vector<std::string> SimPlatform::deviceInterfaces(const std::string& classGuid) {
   std::lock_guard lock(m_mutex);
   std::vector<std::string> paths;

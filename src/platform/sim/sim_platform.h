@@ -86,6 +86,7 @@ class SimPlatform : public Platform {
   bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) override;
   bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) override;
   void sleep(uint32_t milliseconds) override;
+  std::vector<TopLevelWindow> topLevelWindows() override;
 
   // The machine, for tests to arrange and inspect. Not to be touched while another
   // thread is inside a request.

@@ -14,8 +14,11 @@
 
 #include "ui/widgets/about_dialog.h"
 #include "ui/widgets/detection_dialog.h"
+#include "ui/widgets/option_dialog.h"
 #include "ui/widgets/pictures.h"
+#include "ui/widgets/property_dialog.h"
 #include "ui/widgets/resize_adapter.h"
+#include "ui/widgets/smart_dialog.h"
 #include "ui/widgets/view_dialog.h"
 #include "ui/widgets/xlist_ctrl.h"
 
@@ -24,6 +27,7 @@ namespace {
 
 constexpr const char* kTitle = "Varnholt Steadwell Diagnostics - PALVORO for Windows";
 constexpr const char* kAboutItem = "&About PALVORO for Windows...";
+constexpr int kSmartStatusColumn = 4;  // the physical list's "SMART Status" column
 constexpr int kHoverMargin = 4;  // the pictures react 4 pixels outside their edges
 
 // Dialog units of the window's 8-point font (4 x 8 units per average character of 6 x 13
@@ -47,14 +51,27 @@ QPixmap standardPixmap(QStyle::StandardPixmap which, int size) {
 
 }  // namespace
 
-// Opens what exists today: the help viewer and the About box. The option dialog, the SMART window and the
-// property sheet come later.
+// Opens the program's real dialogs over the window's context. The model has set
+// selectedDrive to `drive` before each of them.
 class CPalvoroDlg::DefaultOpener : public DialogOpener {
  public:
-  DefaultOpener(AppContext& context, QWidget* window) : m_context(context), m_window(window) {}
-  bool openTestOptions(int) override { return false; }
-  void openSmartWindow(int) override {}
-  void openProperties(int) override {}
+  DefaultOpener(AppContext& context, CPalvoroDlg* window) : m_context(context), m_window(window) {}
+  bool openTestOptions(int) override {
+    CDiskTestDlg options(m_context, m_window);
+    options.setProgressTiming(m_window->m_testTimerMilliseconds, m_window->m_testClock);
+    options.exec();
+    return options.testRan();
+  }
+  void openSmartWindow(int drive) override {
+    CDiskAttrDlg smart(m_context, m_window);
+    smart.exec();
+    // The verdict the window judged replaces the row's SMART Status cell.
+    if (const std::optional<ListCell> cell = smart.mainListCell()) m_window->showSmartCell(drive, *cell);
+  }
+  void openProperties(int drive) override {
+    CPropertySheet sheet(m_context, drive, m_window);
+    sheet.exec();
+  }
   void openHelp(const std::string& file) override {
     CViewDlg viewer(m_context.startup().programDir, m_window);
     viewer.ViewerFile = file;
@@ -68,7 +85,7 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
 
  private:
   AppContext& m_context;
-  QWidget* m_window;
+  CPalvoroDlg* m_window;
 };
 
 CPalvoroDlg::CPalvoroDlg(AppContext& context, QWidget* parent)
@@ -234,6 +251,14 @@ void CPalvoroDlg::showLists() {
   };
   show(m_physical, m_model->physicalRows());
   show(m_logical, m_model->logicalRows());
+}
+
+void CPalvoroDlg::showSmartCell(int row, const ListCell& cell) {
+  if (row < 0 || row >= m_physical->itemCount()) return;
+  m_physical->setItemText(row, kSmartStatusColumn, QString::fromStdString(cell.text));
+  m_physical->setItemImage(row, kSmartStatusColumn, cell.image);
+  m_physical->setItemColours(row, kSmartStatusColumn, toQColor(cell.colour), QColor());
+  if (!cell.tooltip.empty()) m_physical->setItemTooltip(row, kSmartStatusColumn, QString::fromStdString(cell.tooltip));
 }
 
 void CPalvoroDlg::onDeviceChange() { m_model->onDeviceChange(kDeviceArrival); }

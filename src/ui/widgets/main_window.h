@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/app_context.h"
+#include "diagnostics/test_clock.h"
 #include "ui/model/dialog_opener.h"
 #include "ui/model/main_window_model.h"
 
@@ -24,13 +25,21 @@ class ResizeAdapter;
 class CPalvoroDlg : public QDialog {
   Q_OBJECT
  public:
-  // Without an opener the window opens the help viewer and the About box itself; the
-  // option dialog, the SMART window and the property sheet are not built yet.
+  // Without an opener the window opens the program's dialogs itself: the option dialog
+  // (re-scanning after it when a test ran), the SMART window (its verdict written into the
+  // row), the property sheet, the help viewer and the About box.
   // `CPalvoroDlg(context, parent)` is the form start-up uses.
   explicit CPalvoroDlg(AppContext& context, DialogOpener* opener = nullptr,
                        QWidget* parent = nullptr);
   CPalvoroDlg(AppContext& context, QWidget* parent);
   ~CPalvoroDlg() override;
+
+  // The period of the test timers and the run's clock of the option dialogs this window
+  // opens (one second and the system's clock unless a test shortens and moves them).
+  void setTestTiming(int timerMilliseconds, TestClock* clock) {
+    m_testTimerMilliseconds = timerMilliseconds;
+    m_testClock = clock;
+  }
 
   // Replaces the re-scan's detection run (the re-scan dialog by default).
   void setDetectionRunner(std::function<void()> runner) { m_detectionRunner = std::move(runner); }
@@ -52,6 +61,9 @@ class CPalvoroDlg : public QDialog {
   void onDeviceChange();
   // F5.
   void rescanDrives();
+  // Shows `cell` in the SMART Status column of physical row `row` (the SMART window's
+  // verdict; the rows are otherwise rebuilt only by a fill).
+  void showSmartCell(int row, const ListCell& cell);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,6 +83,8 @@ class CPalvoroDlg : public QDialog {
   std::unique_ptr<DefaultOpener> m_defaultOpener;
   std::unique_ptr<MainWindowModel> m_model;
   std::function<void()> m_detectionRunner;
+  int m_testTimerMilliseconds = 1000;
+  TestClock* m_testClock = nullptr;
 
   QLabel* m_banner = nullptr;
   QLabel* m_logo = nullptr;

@@ -1,0 +1,216 @@
+#include "ui/model/option_dialog_model.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "device/drive_requests.h"
+#include "device/smart_transport.h"
+#include "diagnostics/erase.h"
+#include "diagnostics/test_messages.h"
+#include "discovery/identify.h"
+#include "discovery/volumes.h"
+#include "platform/records.h"
+#include "resources/string_table.h"
+#include "results/result_page.h"
+#include "ui/model/open_program_check.h"
+
+namespace palvoro {
+namespace {
+
+constexpr uint8_t kIdentifyDevice = 0xEC;
+// Functions of the maker's SCT command C013h.
+constexpr uint8_t kSctSwitchOn = 1;
+constexpr uint8_t kSctSwitchOff = 0;
+
+constexpr const char* kAdministratorRequired = "Administrator privilege is required to run this test !";
+constexpr const char* kSystemDriveRefused =
+    "The selected drive is your Windows system drive and must not be erased!";
+constexpr const char* kPartitionsQuestion =
+    "One or more partitions may exist in the drive, do you really want to erase them?";
+constexpr const char* kEraseDataLoss =
+    "Erasing the drive will render existing data on the selected device inaccessible. Backup all "
+    "data to other media before proceeding. Are you sure you wish to proceed?";
+constexpr const char* kEraseNotSupported =
+    "Erase is not supported on this system with TOVRIN. Use DOS utility BRENEK, v5.22 or later, "
+    "to erase the drive.";
+constexpr const char* kEraseCaption = "ERASE";
+
+bool isOptionRow(int row) { return row >= 0 && row < kOptionRowCount; }
+
+// A fresh IDENTIFY DEVICE of unit 0 through the SMART path; the record's capacity becomes
+// what the drive now reports. A failed read leaves the record as it was.
+void refreshCapacity(Platform& platform, DriveRecord& record, bool miniportMode) {
+  const Handle handle = openSmartPath(platform, record.physicalDriveNumber, miniportMode);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  uint8_t buffer[kSmartBufferSize] = {};
+  const bool ok = smartIdentify(platform, handle, miniportMode, kIdentifyDevice, 0, buffer);
+  platform.closeHandle(handle);
+  if (!ok) return;
+  uint8_t reply[kIdentifyBytes];
+  std::memcpy(reply, buffer + kSendCmdOutHeaderSize, kIdentifyBytes);
+  DriveRecord fresh{};
+  parseIdentifyReply(reply, fresh, false);
+  record.totalSectors = fresh.totalSectors;
+  record.identifiedSectors = fresh.totalSectors;
+}
+
+}  // namespace
+
+std::string optionRowText(int row) {
+  if (!isOptionRow(row)) return "";
+  return std::string(" ") + testKindWord(row);
+}
+
+std::string optionDescription(int row) {
+  if (!isOptionRow(row)) return "";
+  return loadString(kStrDescribeQuickTest + row);
+}
+
+std::string physicalDriveTitle(int selectedDrive) {
+  return "Physical Drive " + std::to_string(selectedDrive + 1);
+}
+
+std::string modelNumberLine(const DriveRecord& record) {
+  return std::string("Model Number:\t") + record.model;
+}
+
+std::string serialNumberLine(const DriveRecord& record) {
+  return std::string("Serial Number:\t") + record.serialNumber;
+}
+
+OptionOutcome outcomeOf(int testState) {
+  OptionOutcome outcome;
+  outcome.text = loadString(kStrResultPass + testState);
+  outcome.image = 4 + testState;
+  return outcome;
+}
+
+std::string driveLettersText(const DriveRecord& record) {
+  if (record.volumeLetters[0] == '\0') return "";
+  std::string text = " (";
+  for (int i = 0; i < kMaxVolumeLetters && record.volumeLetters[i] != '\0'; ++i) {
+    text += ' ';
+    text += record.volumeLetters[i];
+    text += ':';
+  }
+  return text + " )";
+}
+
+std::string closeProgramsQuestion(const DriveRecord& record) {
+  const std::string format = loadString(kStrCloseOtherPrograms);
+  const std::string letters = driveLettersText(record);
+  const size_t at = format.find("%s");
+  if (at == std::string::npos) return format;
+  return format.substr(0, at) + letters + format.substr(at + 2);
+}
+
+OptionDialogModel::OptionDialogModel(AppContext& context, TestClock& clock)
+    : m_context(context), m_clock(&clock) {}
+
+void OptionDialogModel::open() {
+  m_context.testRun().testError = kTestErrorNone;
+  m_context.testRun().testState = kTestStatePass;
+}
+
+int OptionDialogModel::currentRow() const { return m_context.testRun().testKind.load(); }
+
+int OptionDialogModel::clickRow(int hitRow) {
+  if (isOptionRow(hitRow)) m_context.testRun().testKind = hitRow;
+  return currentRow();
+}
+
+StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
+  TestRunValues& run = m_context.testRun();
+  run.testKind = selectedRow;
+  const int kind = selectedRow;
+  DriveRecord& record = m_context.selectedRecord();
+  const bool miniportMode = m_context.startup().miniportMode != 0;
+
+  if ((kind == kTestKindExtended || kind == kTestKindErase) && miniportMode) {
+    ui.ask({kAdministratorRequired, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+    return StartEnd::AdministratorRefused;
+  }
+
+  if (kind >= kTestKindQuick && kind <= kTestKindErase) {
+    m_otherProgramsOpen = openProgramCheck(m_context.platform());
+    if (m_otherProgramsOpen != 0) {
+      mapVolumes(m_context.platform(), m_context.driveTable());
+      const PromptAnswer answer = ui.ask({closeProgramsQuestion(record), kProductCaption, PromptIcon::Warning,
+                                          PromptButtons::OkCancel, PromptAnswer::Cancel});
+      if (answer == PromptAnswer::Cancel) return StartEnd::ProgramsOpenCancelled;
+    }
+  }
+
+  if (kind == kTestKindErase) {
+    StartEnd end = StartEnd::TestRun;
+    if (!eraseChecks(ui, end)) return end;
+  }
+
+  if (kind == kTestKindViewResult) {
+    writeResultPage(m_context);
+    ui.showResultPage(std::string("PALVORO - ") + testKindWord(kind));
+    return StartEnd::ResultPageShown;
+  }
+
+  testRun(ui);
+  return StartEnd::TestRun;
+}
+
+bool OptionDialogModel::eraseChecks(OptionDialogUi& ui, StartEnd& end) {
+  Platform& platform = m_context.platform();
+  DriveRecord& record = m_context.selectedRecord();
+  const bool miniportMode = m_context.startup().miniportMode != 0;
+
+  m_partitionCheck = partitionCheck(platform, record);
+  if (m_partitionCheck == kSystemDrive) {
+    ui.ask({kSystemDriveRefused, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+    end = StartEnd::SystemDriveRefused;
+    return false;
+  }
+  if (m_partitionCheck == kPartitionsMayExist &&
+      ui.ask({kPartitionsQuestion, kEraseCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No}) !=
+          PromptAnswer::Yes) {
+    end = StartEnd::PartitionsDeclined;
+    return false;
+  }
+  if (ui.ask({kEraseDataLoss, kEraseCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::Yes}) !=
+      PromptAnswer::Yes) {
+    end = StartEnd::EraseDeclined;
+    return false;
+  }
+  // Drives that can erase their sanitize-ready way, and all others, get the full choice;
+  // the remaining hybrid kinds are offered the quick erase only.
+  const bool fullChoice = record.hybridFlags == 0 || (record.hybridFlags & kHybridSanitizeReady) != 0;
+  if (!ui.chooseErase(!fullChoice)) {
+    end = StartEnd::EraseChoiceCancelled;
+    return false;
+  }
+  if (record.hiddenSectors != 0) {
+    if (sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOn) != 0) {
+      ui.ask({kEraseNotSupported, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+      end = StartEnd::SctRefused;
+      return false;
+    }
+    sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOff);
+    refreshCapacity(platform, record, miniportMode);
+  }
+  return true;
+}
+
+void OptionDialogModel::testRun(OptionDialogUi& ui) {
+  TestRunValues& run = m_context.testRun();
+  ui.setDialogVisible(false);
+  run.testError = kTestErrorNone;
+  run.testState = kTestStateRunning;
+  if (run.testKind.load() == kTestKindErase && m_partitionCheck != kNoPartitions) {
+    dismountVolumesBeforeErase(m_context.platform(), m_context.selectedRecord());
+  }
+  ui.runProgress();
+  m_testRan = true;
+  ui.setDialogVisible(true);
+  const int kind = run.testKind.load();
+  if (isOptionRow(kind)) m_outcomes[static_cast<size_t>(kind)] = outcomeOf(run.testState.load());
+  appendResultBlock(m_context, *m_clock);
+}
+
+}  // namespace palvoro

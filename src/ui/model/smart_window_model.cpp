@@ -1,0 +1,167 @@
+#include "ui/model/smart_window_model.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "device/drive_requests.h"
+#include "device/scsi_transport.h"
+#include "discovery/identify.h"
+#include "resources/string_table.h"
+#include "smart/attribute_names.h"
+
+namespace palvoro {
+namespace {
+
+constexpr uint8_t kAtaIdentifyDevice = 0xEC;
+constexpr int kDataIn = 1;  // carrier direction: 512 bytes from the drive
+
+// Cut markers of a RAID member's identity: the maker's model prefix and serial prefix.
+constexpr const char* kMemberModelMarker = "VHT ";
+constexpr const char* kMemberSerialMarker = "VH-";
+
+std::string decimal(int value) { return std::to_string(value); }
+
+// The listed rows of one unit's pages, in page order.
+void appendUnitRows(SmartPage data, SmartPage thresholds, int selector, SmartUnit unit,
+                    std::vector<SmartAttributeRow>& rows) {
+  for (int i = 0; i < kSmartEntryCount; ++i) {
+    const SmartAttribute attribute = smartAttribute(data, i);
+    if (attribute.id == 0) continue;
+    const SmartThreshold threshold = smartThreshold(thresholds, i);
+    SmartAttributeRow row;
+    row.unit = unit;
+    row.id = attribute.id;
+    row.current = attribute.current;
+    row.failed = attributeFailed(attribute, threshold);
+    row.image = row.failed ? kRowImageFail : kRowImagePass;
+    row.cells = {attributeName(attribute.id, selector), smartIdText(attribute.id), decimal(attribute.current),
+                 decimal(threshold.threshold), decimal(attribute.worst), decimal(attribute.preFailure() ? 1 : 0)};
+    if (row.failed) row.valueColour = kColourRed;
+    rows.push_back(std::move(row));
+  }
+}
+
+}  // namespace
+
+std::vector<SmartListColumn> smartListColumns(int clientWidth) {
+  int used = 0;
+  for (int width : kSmartColumnWidths) used += width;
+  return {
+      {"Attribute Name", kSmartColumnWidths[0], ""},
+      {"ID", kSmartColumnWidths[1], ""},
+      {"Value", kSmartColumnWidths[2], loadString(kStrTipAttributeValue)},
+      {"Threshold", kSmartColumnWidths[3], loadString(kStrTipThreshold)},
+      {"Worst", kSmartColumnWidths[4], loadString(kStrTipWorst)},
+      {"Warranty", std::max(0, clientWidth - used), loadString(kStrTipWarranty)},
+  };
+}
+
+std::string smartIdText(uint8_t id) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%2X", static_cast<unsigned>(id));
+  return text;
+}
+
+std::vector<SmartAttributeRow> smartAttributeRows(const SmartPages& pages, int originMark) {
+  std::vector<SmartAttributeRow> rows;
+  appendUnitRows(pages.dataPage(), pages.thresholdPage(), originMark, SmartUnit::First, rows);
+  if (pages.secondUnitRead) {
+    appendUnitRows(pages.secondDataPage(), pages.secondThresholdPage(), kNamesCacheFlash, SmartUnit::Second, rows);
+  }
+  return rows;
+}
+
+std::string smartDriveLabel(const DriveRecord& record) {
+  return "Physical Drive " + decimal(record.physicalDriveNumber + 1) + ":";
+}
+
+std::string driveIdentityLine(const DriveRecord& record) {
+  return std::string("Model: ") + record.model + "    Serial: " + record.serialNumber;
+}
+
+std::string cutThrough(const std::string& text, const std::string& marker) {
+  const size_t at = text.find(marker);
+  return at == std::string::npos ? text : text.substr(at + marker.size());
+}
+
+std::string memberIdentityLine(const std::string& model, const std::string& serial) {
+  return "Model/Sn: " + cutThrough(model, kMemberModelMarker) + " / " + cutThrough(serial, kMemberSerialMarker);
+}
+
+bool smartMemberBoxShown(const DriveRecord& record) { return record.driveClass == kDriveClassRaid; }
+
+uint8_t raidMemberDevice(int memberIndex) { return memberIndex == 1 ? kRaidMemberB : kRaidMemberA; }
+
+std::optional<ListCell> smartVerdictCell(const SmartVerdict& verdict) {
+  switch (verdict.row) {
+    case SmartRowChange::Pass:
+      return ListCell{" PASS", kImagePass, kColourBlue, ""};
+    case SmartRowChange::Fail:
+      return ListCell{" FAIL", kImageFail, kColourRed, ""};
+    case SmartRowChange::Unchanged:
+      break;
+  }
+  return std::nullopt;
+}
+
+SmartWindowModel::SmartWindowModel(AppContext& context) : m_context(context) {}
+
+void SmartWindowModel::tell(const char* message) {
+  m_context.prompter().ask(message, kProductCaption, PromptIcon::Warning, PromptButtons::Ok);
+}
+
+std::string SmartWindowModel::readMemberIdentity(Handle handle, uint8_t device) {
+  DriveRecord& drive = record();
+  uint8_t identify[kIdentifyBytes] = {};
+  if (carrierCommand(m_context.platform(), handle, drive.ataTunnel, 0x00, 1, 0, 0, 0, device, kAtaIdentifyDevice,
+                     kDataIn, identify) == 0) {
+    return "";
+  }
+  // Parsed into a scratch record: the enclosure's own entry keeps its identity.
+  DriveRecord member{};
+  member.busType = drive.busType;
+  parseIdentifyReply(identify, member, false);
+  return memberIdentityLine(member.model, member.serialNumber);
+}
+
+SmartFillOutcome SmartWindowModel::fill(int memberIndex) {
+  const uint8_t device = raidMemberDevice(memberIndex);
+  m_context.setRaidMemberSelect(device);
+  DriveRecord& drive = record();
+  Platform& platform = m_context.platform();
+  const bool miniportMode = m_context.startup().miniportMode != 0;
+
+  const Handle handle = openSmartPath(platform, drive.physicalDriveNumber, miniportMode);
+  if (handle == INVALID_HANDLE_VALUE) {
+    tell(kMsgSmartDriverNotOpened);
+    return SmartFillOutcome::DriverNotOpened;
+  }
+
+  m_identityLine = drive.driveClass == kDriveClassRaid ? readMemberIdentity(handle, device) : driveIdentityLine(drive);
+
+  SmartPages pages;
+  if (!readSmartPages(platform, handle, drive, miniportMode, device, pages)) {
+    platform.closeHandle(handle);
+    tell(kMsgSmartInfoNotRead);
+    return SmartFillOutcome::PagesNotRead;
+  }
+
+  m_rows = smartAttributeRows(pages, drive.originMark);
+  // Rows are listed second unit first; the last failed one listed is remembered.
+  m_lastFailed.reset();
+  for (const SmartUnit unit : {SmartUnit::Second, SmartUnit::First}) {
+    for (const SmartAttributeRow& row : m_rows) {
+      if (row.unit == unit && row.failed) m_lastFailed = std::make_pair(row.id, row.current);
+    }
+  }
+
+  const SmartVerdict verdict = smartDialogVerdict(drive, pages, device);
+  applySmartVerdict(drive, verdict);
+  m_verdict = verdict;
+  if (auto cell = smartVerdictCell(verdict)) m_mainListCell = std::move(cell);
+  platform.closeHandle(handle);
+  return SmartFillOutcome::Filled;
+}
+
+}  // namespace palvoro

@@ -1,0 +1,238 @@
+#include "ui/widgets/option_dialog.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPushButton>
+
+#include "results/result_page.h"
+#include "ui/widgets/erase_dialogs.h"
+#include "ui/widgets/pictures.h"
+#include "ui/widgets/progress_dialog.h"
+#include "ui/widgets/view_dialog.h"
+#include "ui/widgets/xlist_ctrl.h"
+
+namespace palvoro {
+namespace {
+
+// Dialog units to pixels as Windows converts them: a horizontal unit is a quarter of the
+// dialog font's average character width, a vertical unit an eighth of its height, so the
+// template keeps its proportions at whatever font the desktop uses.
+QRect dluRect(const QWidget& dialog, int x, int y, int width, int height) {
+  const QFontMetrics metrics(dialog.font());
+  const int average =
+      (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
+  const int tall = metrics.height();
+  return QRect(x * average / 4, y * tall / 8, width * average / 4, height * tall / 8);
+}
+
+QMessageBox::Icon boxIcon(PromptIcon icon) {
+  switch (icon) {
+    case PromptIcon::Information: return QMessageBox::Information;
+    case PromptIcon::Warning: return QMessageBox::Warning;
+    case PromptIcon::Stop: return QMessageBox::Critical;
+    case PromptIcon::Question: return QMessageBox::Question;
+    case PromptIcon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButton boxButton(PromptAnswer answer) {
+  switch (answer) {
+    case PromptAnswer::Ok: return QMessageBox::Ok;
+    case PromptAnswer::Cancel: return QMessageBox::Cancel;
+    case PromptAnswer::Yes: return QMessageBox::Yes;
+    case PromptAnswer::No: return QMessageBox::No;
+  }
+  return QMessageBox::Ok;
+}
+
+QMessageBox::StandardButtons boxButtons(PromptButtons buttons) {
+  switch (buttons) {
+    case PromptButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+    case PromptButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+    case PromptButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case PromptButtons::Ok: break;
+  }
+  return QMessageBox::Ok;
+}
+
+}  // namespace
+
+CDiskTestDlg::CDiskTestDlg(AppContext& context, QWidget* parent)
+    : QDialog(parent), m_context(context), m_model(context, m_systemClock) {
+  setWindowTitle("PALVORO - Select An Option");
+  setModal(true);
+  const QRect size = dluRect(*this, 0, 0, 263, 191);
+  setFixedSize(size.width(), size.height());
+  buildControls();
+
+  // Opening.
+  m_model.open();
+  fillList();
+  const DriveTable& table = m_context.driveTable();
+  const DriveRecord& record = m_context.selectedRecord();
+  m_group->setTitle(QString::fromStdString(physicalDriveTitle(table.selectedDrive)));
+  m_modelLine->setText(QString::fromStdString(modelNumberLine(record)));
+  m_serialLine->setText(QString::fromStdString(serialNumberLine(record)));
+  showOption(m_model.currentRow());
+}
+
+CDiskTestDlg::~CDiskTestDlg() = default;
+
+void CDiskTestDlg::buildControls() {
+  m_group = new QGroupBox(this);
+  m_group->setGeometry(dluRect(*this, 7, 4, 249, 40));
+  m_modelLine = new QLabel(this);
+  m_modelLine->setGeometry(dluRect(*this, 15, 15, 235, 10));
+  m_serialLine = new QLabel(this);
+  m_serialLine->setGeometry(dluRect(*this, 15, 28, 235, 10));
+
+  m_picture = new QLabel(this);
+  m_picture->setGeometry(dluRect(*this, 7, 52, 46, 40));
+  m_picture->setAlignment(Qt::AlignCenter);
+
+  m_list = new CXListCtrl(this);
+  m_list->setGeometry(dluRect(*this, 57, 50, 199, 94));
+  m_list->setHeaderHidden(true);
+  m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_list->setFullRowSelect(true);
+  m_list->setShowSelectionAlways(true);
+  m_list->setIconSize(QSize(kOptionImageSize, kOptionImageSize));
+  // Background and text background in the button-face colour.
+  QPalette face = m_list->palette();
+  face.setColor(QPalette::Base, face.color(QPalette::Button));
+  m_list->setPalette(face);
+
+  m_description = new QLabel(this);
+  m_description->setGeometry(dluRect(*this, 7, 148, 249, 20));
+  m_description->setWordWrap(true);
+  m_description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  m_start = new QPushButton("Start", this);
+  m_start->setGeometry(dluRect(*this, 70, 171, 50, 14));
+  m_start->setDefault(true);
+  m_close = new QPushButton("Close", this);
+  m_close->setGeometry(dluRect(*this, 143, 171, 50, 14));
+
+  connect(m_start, &QPushButton::clicked, this, &CDiskTestDlg::onStart);
+  connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+  connect(m_list, &CXListCtrl::clicked, this, [this](int row, int) { onRowClicked(row); });
+  connect(m_list, &CXListCtrl::doubleClicked, this, [this](int row, int) {
+    onRowClicked(row);
+    onStart();
+  });
+}
+
+void CDiskTestDlg::fillList() {
+  m_list->deleteAllItems();
+  m_list->setImageList(optionImageStrip(), QSize(kOptionImageSize, kOptionImageSize));
+  setWindowIcon(QIcon(optionImages().value(0)));
+  // Two untitled columns: 10/19 and 9/19 of the client width, the width divided first.
+  const int part = (m_list->width() - 2 * m_list->frameWidth()) / 19;
+  m_list->insertColumn(0, QString(), part * 10);
+  m_list->insertColumn(1, QString(), part * 9);
+  for (int row = 0; row < kOptionRowCount; ++row) {
+    m_list->insertItem(row, QString::fromStdString(optionRowText(row)), row);
+    m_list->setItemText(row, 1, " ");
+  }
+}
+
+void CDiskTestDlg::showOption(int row) {
+  m_picture->setPixmap(optionDialogPicture());
+  m_description->setText(QString::fromStdString(optionDescription(row)));
+  m_list->setSelectedRow(row);
+}
+
+void CDiskTestDlg::onRowClicked(int row) {
+  const int hit = row;
+  const int selected = m_model.clickRow(hit);
+  if (hit >= 0 && hit < kOptionRowCount) {
+    showOption(selected);
+  } else {
+    m_list->setSelectedRow(selected);
+  }
+}
+
+void CDiskTestDlg::onStart() {
+  m_model.start(m_list->selectedRow(), *this);
+  showOutcomes();
+}
+
+void CDiskTestDlg::showOutcomes() {
+  for (int row = 0; row < kOptionRowCount; ++row) {
+    const OptionOutcome& outcome = m_model.outcome(row);
+    m_list->setItemText(row, 1, QString::fromStdString(outcome.text));
+    m_list->setItemImage(row, 1, outcome.image);
+  }
+}
+
+QWidget* CDiskTestDlg::control(int controlId) const {
+  switch (controlId) {
+    case kIdStart: return m_start;
+    case kIdClose: return m_close;
+    case kIdOptionList: return m_list;
+    case kIdDescription: return m_description;
+    case kIdModelNumber: return m_modelLine;
+    case kIdSerialNumber: return m_serialLine;
+    case kIdDriveGroup: return m_group;
+    case kIdPicture: return m_picture;
+    default: return nullptr;
+  }
+}
+
+void CDiskTestDlg::setProgressTiming(int timerMilliseconds, TestClock* clock) {
+  m_timerMilliseconds = timerMilliseconds;
+  m_clock = clock != nullptr ? clock : &m_systemClock;
+  m_model.setClock(*m_clock);
+}
+
+PromptAnswer CDiskTestDlg::ask(const OptionPrompt& prompt) {
+  QMessageBox box(boxIcon(prompt.icon), QString::fromStdString(prompt.caption),
+                  QString::fromStdString(prompt.text), boxButtons(prompt.buttons),
+                  isVisible() ? this : parentWidget());
+  box.setDefaultButton(boxButton(prompt.defaultAnswer));
+  switch (box.exec()) {
+    case QMessageBox::Yes: return PromptAnswer::Yes;
+    case QMessageBox::No: return PromptAnswer::No;
+    case QMessageBox::Ok: return PromptAnswer::Ok;
+    case QMessageBox::Cancel: return PromptAnswer::Cancel;
+    default: break;
+  }
+  // Escape or the title bar: the box's escape answer.
+  return prompt.buttons == PromptButtons::Ok ? PromptAnswer::Ok
+         : prompt.buttons == PromptButtons::YesNo ? PromptAnswer::No
+                                                   : PromptAnswer::Cancel;
+}
+
+bool CDiskTestDlg::chooseErase(bool quickOnly) {
+  if (quickOnly) {
+    CQuickEraseDLg dialog(m_context.testRun().eraseMode, this);
+    return dialog.exec() == QDialog::Accepted;
+  }
+  CEraseDLg dialog(m_context.testRun().eraseMode, this);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+void CDiskTestDlg::setDialogVisible(bool visible) {
+  // QDialog::setVisible(false) would end the running exec(): the dialog must come back
+  // after the test to show its outcome, so it is hidden as a plain widget.
+  QWidget::setVisible(visible);
+}
+
+void CDiskTestDlg::runProgress() {
+  CScanDiskDlg progress(m_context, parentWidget(), m_timerMilliseconds, m_clock);
+  progress.runTest();
+}
+
+void CDiskTestDlg::showResultPage(const std::string& title) {
+  CViewDlg viewer(m_context.startup().programDir, this);
+  viewer.ViewerFile = kResultPageName;
+  viewer.ViewerTitle = title;
+  viewer.exec();
+}
+
+}  // namespace palvoro
