@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/app_context.h"
 #include "diagnostics/erase.h"
 #include "diagnostics/test_run.h"
@@ -21,25 +22,6 @@ namespace {
 constexpr uint64_t kSectors = (uint64_t{64} << 30) / 512;  // 64 GiB of 512-byte sectors
 constexpr uint32_t kBlockSectors = 256;
 constexpr int kRounds = 2;  // each way is timed this often, alternately; the best counts
-
-class NullView : public ProgressView {
- public:
-  void setTitle(const std::string&) override {}
-  void setText(int, const std::string&) override {}
-  void setProgress(int) override {}
-  void showControl(int, bool) override {}
-  void setIcon(int, int) override {}
-  void startTimer(int, int) override {}
-  void killTimer(int) override {}
-  void close(int) override {}
-};
-
-class NullPrompter : public Prompter {
- public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
-    return PromptAnswer::Ok;
-  }
-};
 
 sim::SimMachine benchMachine() {
   sim::IdentityDescription identity;
@@ -84,8 +66,8 @@ double bareLoop(sim::SimPlatform& platform) {
 }
 
 double fullErase(sim::SimPlatform& platform, int32_t* state) {
-  NullPrompter prompter;
-  NullView view;
+  bench::FixedPrompter prompter(PromptAnswer::Ok);
+  bench::NullView view;
   SystemTestClock clock;
   AppContext context(platform, prompter);
   context.startup().osIsVistaOrLater = 1;

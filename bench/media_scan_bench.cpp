@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "bench_support.h"
 #include "app/app_context.h"
 #include "diagnostics/media_scan.h"
 #include "diagnostics/random_read.h"
@@ -72,25 +73,6 @@ namespace {
 constexpr uint64_t kSectors = 134'217'728;  // 64 GiB of 512-byte sectors
 constexpr uint32_t kBlockBytes = 256 * 512;
 constexpr int kRounds = 2;                   // the best of each, so neither pays the warm-up
-
-class NullView : public ProgressView {
- public:
-  void setTitle(const std::string&) override {}
-  void setText(int, const std::string&) override {}
-  void setProgress(int) override {}
-  void showControl(int, bool) override {}
-  void setIcon(int, int) override {}
-  void startTimer(int, int) override {}
-  void killTimer(int) override {}
-  void close(int) override {}
-};
-
-class NullPrompter : public Prompter {
- public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
-    return PromptAnswer::No;
-  }
-};
 
 sim::SimMachine machine() {
   sim::IdentityDescription identity;
@@ -165,7 +147,7 @@ double megabytesPerSecond(const Figures& f) {
 int main() {
   sim::SimPlatform platform(machine());
   platform.setLogging(false);
-  NullPrompter prompter;
+  bench::FixedPrompter prompter(PromptAnswer::No);
   AppContext context(platform, prompter);
   context.startup().osIsVistaOrLater = 1;
   DriveRecord& record = context.driveTable().records[0];
@@ -177,7 +159,7 @@ int main() {
   record.sectorSize = 512;
   context.driveTable().driveCount = 1;
   context.driveTable().selectedDrive = 0;
-  NullView view;
+  bench::NullView view;
   SystemTestClock clock;
   TestRun run(context, view, clock);
 

@@ -10,6 +10,7 @@
 
 #include "results/result_page.h"
 #include "ui/widgets/erase_dialogs.h"
+#include "ui/widgets/message_box_mapping.h"
 #include "ui/widgets/pictures.h"
 #include "ui/widgets/progress_dialog.h"
 #include "ui/widgets/view_dialog.h"
@@ -27,37 +28,6 @@ QRect dluRect(const QWidget& dialog, int x, int y, int width, int height) {
       (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
   const int tall = metrics.height();
   return QRect(x * average / 4, y * tall / 8, width * average / 4, height * tall / 8);
-}
-
-QMessageBox::Icon boxIcon(PromptIcon icon) {
-  switch (icon) {
-    case PromptIcon::Information: return QMessageBox::Information;
-    case PromptIcon::Warning: return QMessageBox::Warning;
-    case PromptIcon::Stop: return QMessageBox::Critical;
-    case PromptIcon::Question: return QMessageBox::Question;
-    case PromptIcon::None: break;
-  }
-  return QMessageBox::NoIcon;
-}
-
-QMessageBox::StandardButton boxButton(PromptAnswer answer) {
-  switch (answer) {
-    case PromptAnswer::Ok: return QMessageBox::Ok;
-    case PromptAnswer::Cancel: return QMessageBox::Cancel;
-    case PromptAnswer::Yes: return QMessageBox::Yes;
-    case PromptAnswer::No: return QMessageBox::No;
-  }
-  return QMessageBox::Ok;
-}
-
-QMessageBox::StandardButtons boxButtons(PromptButtons buttons) {
-  switch (buttons) {
-    case PromptButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-    case PromptButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-    case PromptButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-    case PromptButtons::Ok: break;
-  }
-  return QMessageBox::Ok;
 }
 
 }  // namespace

@@ -5,32 +5,9 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include "ui/widgets/message_box_mapping.h"
+
 namespace palvoro {
-
-namespace {
-
-QMessageBox::Icon boxIcon(PromptIcon icon) {
-  switch (icon) {
-    case PromptIcon::Information: return QMessageBox::Information;
-    case PromptIcon::Warning: return QMessageBox::Warning;
-    case PromptIcon::Stop: return QMessageBox::Critical;
-    case PromptIcon::Question: return QMessageBox::Question;
-    case PromptIcon::None: break;
-  }
-  return QMessageBox::NoIcon;
-}
-
-QMessageBox::StandardButtons boxButtons(PromptButtons buttons) {
-  switch (buttons) {
-    case PromptButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-    case PromptButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-    case PromptButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-    case PromptButtons::Ok: break;
-  }
-  return QMessageBox::Ok;
-}
-
-}  // namespace
 
 QtPrompter::QtPrompter(QObject* parent) : QObject(parent) {}
 
