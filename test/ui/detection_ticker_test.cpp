@@ -115,7 +115,8 @@ TEST(DetectionTickerTest, DetectionEndingAtTickFiveClosesWithOkThere) {
       while (!release.load()) std::this_thread::yield();
     });
   });
-  while (!ticker.startedMark()) std::this_thread::yield();
+  // The worker's calls come first; the ticks then see the timer armed.
+  while (view.timerStarts.load() == 0) std::this_thread::yield();
   for (int tick = 1; tick <= 4; ++tick) ticker.onTick();
   release = true;
   worker.join();

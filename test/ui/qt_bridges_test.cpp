@@ -9,8 +9,10 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <thread>
 
+#include "ui/widgets/gui_call_queue.h"
 #include "ui/widgets/qt_progress_view.h"
 #include "ui/widgets/qt_prompter.h"
 
@@ -143,6 +145,23 @@ TEST(QtProgressViewTest, WorkerCallsArriveOnTheGuiThreadInOrder) {
 
   view.setProgress(7);  // on the GUI thread: at once
   EXPECT_EQ(target.calls.back(), "progress 7");
+}
+
+TEST(GuiCallQueueTest, AWorkerWaitingForACallIsReleasedWhenTheQueueGoesFirst) {
+  auto queue = std::make_unique<GuiCallQueue>();
+  std::atomic<bool> returned{false};
+  bool ran = true, callRan = false;
+  std::thread worker([&] {
+    ran = queue->call([&] { callRan = true; });
+    returned = true;
+  });
+  // No event runs here, so the call stays queued until the queue is destroyed.
+  while (!queue->hasPending()) std::this_thread::yield();
+  EXPECT_FALSE(returned.load());
+  queue.reset();
+  worker.join();
+  EXPECT_FALSE(ran);
+  EXPECT_FALSE(callRan);
 }
 
 }  // namespace

@@ -3,9 +3,7 @@
 #include "ui/widgets/pictures.h"
 
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include "discovery/detection.h"
@@ -40,8 +38,11 @@ int DetectionDialog::run() {
                        [this] { detectDrives(m_context.probeEnvironment(), m_context.driveTable()); });
   });
   const int result = exec();
-  // After a Cancel the worker may still be filling the table: wait for it.
+  // After a Cancel the worker may still be filling the table: wait for it. What it asked
+  // for on its way out is done, and then no tick outlives the dialog's run.
   joinWorker();
+  m_calls.drain();
+  m_timer.stop();
   return result;
 }
 
@@ -51,7 +52,7 @@ void DetectionDialog::joinWorker() {
 
 void DetectionDialog::setTitle(const std::string& title) {
   const QString text = QString::fromStdString(title);
-  QMetaObject::invokeMethod(this, [this, text] { setWindowTitle(text); }, Qt::AutoConnection);
+  m_calls.post([this, text] { setWindowTitle(text); });
 }
 
 void DetectionDialog::setProgress(int percent) { m_progress->setValue(percent); }
@@ -65,7 +66,7 @@ void DetectionDialog::restore() {
 
 void DetectionDialog::startTimer(int /*milliseconds: the period this dialog was given*/) {
   // Called by the worker once and by every tick; the timer lives on the GUI thread.
-  QMetaObject::invokeMethod(this, [this] { m_timer.start(m_tickMilliseconds); }, Qt::AutoConnection);
+  m_calls.post([this] { m_timer.start(m_tickMilliseconds); });
 }
 
 void DetectionDialog::stopTimer() { m_timer.stop(); }

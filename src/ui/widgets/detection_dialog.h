@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/app_context.h"
+#include "ui/widgets/gui_call_queue.h"
 #include "ui/model/detection_ticker.h"
 
 class QLabel;
@@ -50,6 +51,7 @@ class DetectionDialog : public QDialog, private DetectionDialogView {
   int m_tickMilliseconds;
   DetectionTicker m_ticker{*this};
   QTimer m_timer;
+  GuiCallQueue m_calls;  // the worker's setTitle and startTimer travel by it
   QLabel* m_text = nullptr;
   QProgressBar* m_progress = nullptr;
   std::thread m_worker;

@@ -5,7 +5,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -122,7 +121,8 @@ int CScanDiskDlg::runTest() {
   m_worker = std::thread([this] {
     m_run->runWorker();
     m_workerRunning = false;
-    QMetaObject::invokeMethod(this, [this] { emit workerFinished(); }, Qt::QueuedConnection);
+    // Through the run's own queue, so it arrives after everything the run showed.
+    m_queued->queue().post([this] { emit workerFinished(); });
   });
   const int result = exec();
   for (auto& [id, t] : m_timers) t->stop();

@@ -57,7 +57,7 @@ class CScanDiskDlg : public QDialog, private ProgressView {
  signals:
   // After each tick of a test timer has been handled.
   void timerTicked(int timerId);
-  // Queued by the worker as its last act.
+  // Queued by the worker as its last act; arrives on the dialog's thread.
   void workerFinished();
 
  private:

@@ -1,23 +1,16 @@
 #include "ui/widgets/qt_progress_view.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
 
 namespace palvoro {
 
-QtProgressView::QtProgressView(ProgressView& target, QObject* parent) : QObject(parent), m_target(target) {}
+QtProgressView::QtProgressView(ProgressView& target) : m_target(target) {}
 
 template <typename Call>
 void QtProgressView::post(Call call) {
-  if (QThread::currentThread() == thread()) {
-    call(m_target);
-    return;
-  }
-  // Posted to this object: the calls arrive in the order they were made, and are dropped
-  // if this object is gone by then.
-  QMetaObject::invokeMethod(
-      this, [this, call = std::move(call)]() { call(m_target); }, Qt::QueuedConnection);
+  // The calls arrive in the order they were made, and are dropped with the queue if this
+  // object is gone by then.
+  m_queue.post([this, call = std::move(call)] { call(m_target); });
 }
 
 void QtProgressView::setTitle(const std::string& title) {
@@ -53,7 +46,9 @@ void QtProgressView::close(int result) {
 }
 
 void QtProgressView::dispatchPendingMessages() {
-  if (QThread::currentThread() == thread()) QCoreApplication::processEvents();
+  if (!m_queue.onGuiThread()) return;
+  m_queue.drain();
+  QCoreApplication::processEvents();
 }
 
 }  // namespace palvoro

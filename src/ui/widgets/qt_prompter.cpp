@@ -2,12 +2,22 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QThread>
 
 #include "ui/widgets/message_box_mapping.h"
 
 namespace palvoro {
+
+namespace {
+
+// What a box answers when it is closed without a button.
+PromptAnswer escapeAnswer(PromptButtons buttons) {
+  return buttons == PromptButtons::Ok ? PromptAnswer::Ok
+         : buttons == PromptButtons::YesNo ? PromptAnswer::No
+                                            : PromptAnswer::Cancel;
+}
+
+}  // namespace
 
 QtPrompter::QtPrompter(QObject* parent) : QObject(parent) {}
 
@@ -22,18 +32,17 @@ PromptAnswer QtPrompter::showBox(const std::string& text, const std::string& cap
     case QMessageBox::Ok: return PromptAnswer::Ok;
     default: break;
   }
-  // Closed by Escape or the title bar: the box's escape answer.
-  return buttons == PromptButtons::Ok ? PromptAnswer::Ok
-         : buttons == PromptButtons::YesNo ? PromptAnswer::No
-                                            : PromptAnswer::Cancel;
+  // Closed by Escape or the title bar.
+  return escapeAnswer(buttons);
 }
 
 PromptAnswer QtPrompter::ask(const std::string& text, const std::string& caption, PromptIcon icon,
                              PromptButtons buttons) {
   if (QThread::currentThread() == thread()) return showBox(text, caption, icon, buttons);
   PromptAnswer answer = PromptAnswer::Cancel;
-  QMetaObject::invokeMethod(
-      this, [&] { answer = showBox(text, caption, icon, buttons); }, Qt::BlockingQueuedConnection);
+  // Dropped only when the prompter goes first: the worker then gets the box's escape
+  // answer below, the answer that stops rather than proceeds.
+  if (!m_queue.call([&] { answer = showBox(text, caption, icon, buttons); })) return escapeAnswer(buttons);
   return answer;
 }
 

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include "platform/prompter.h"
+#include "ui/widgets/gui_call_queue.h"
 
 namespace palvoro {
 
@@ -21,6 +22,9 @@ class QtPrompter : public QObject, public Prompter {
   // Shows the box on the calling (GUI) thread and returns the answer.
   static PromptAnswer showBox(const std::string& text, const std::string& caption, PromptIcon icon,
                               PromptButtons buttons);
+
+ private:
+  GuiCallQueue m_queue;
 };
 
 }  // namespace palvoro
