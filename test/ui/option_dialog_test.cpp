@@ -25,6 +25,7 @@
 #include "diagnostics/progress_view.h"
 #include "discovery/detection.h"
 #include "discovery/volumes.h"
+#include "platform/ioctl_codes.h"
 #include "platform/sim/sim_platform.h"
 #include "results/result_page.h"
 #include "ui/model/option_dialog_model.h"
@@ -85,8 +86,11 @@ class RecordingUi : public OptionDialogUi {
 class OptionDialogTest : public testing::Test {
  protected:
   // `administrator` false: the user has no rights, and the program uses the miniport path.
-  void load(bool administrator, const std::string& windows, int selected) {
-    platform = std::make_unique<sim::SimPlatform>(sim::loadMachine(machineJson(windows)));
+  void load(bool administrator, const std::string& windows, int selected,
+            const std::function<void(sim::SimMachine&)>& adjust = nullptr) {
+    sim::SimMachine machine = sim::loadMachine(machineJson(windows));
+    if (adjust) adjust(machine);
+    platform = std::make_unique<sim::SimPlatform>(std::move(machine));
     context = std::make_unique<AppContext>(*platform, prompter);
     context->startup().osIsVistaOrLater = 1;
     context->startup().programDir = dir.path().toStdString() + "/";
@@ -183,6 +187,71 @@ TEST_F(OptionDialogTest, EraseAsksEveryConfirmationInOrderAndEachNoStops) {
   cancelChoice.chooseOk = false;
   EXPECT_EQ(model.start(kTestKindErase, cancelChoice), StartEnd::EraseChoiceCancelled);
   EXPECT_EQ(cancelChoice.log, all);
+}
+
+// The maker's SCT switches the drive sends in order, and whether IDENTIFY DEVICE went
+// through the SMART driver after them: "C013 1", "C013 0", "IDENTIFY".
+std::vector<std::string> sctSteps(const sim::SimPlatform& platform) {
+  std::vector<std::string> steps;
+  for (const sim::SimRequest& r : platform.log()) {
+    if (r.kind != sim::SimRequest::Kind::Ioctl) continue;
+    // ATA_PASS_THROUGH_EX is 40 bytes; the current task file starts at 32 (features,
+    // count, LBA low/mid/high, device, command) and the data follows the record.
+    if (r.code == IOCTL_ATA_PASS_THROUGH && r.input.size() >= 43 && r.input[32 + 6] == 0xB0 && r.input[32] == 0xD6) {
+      const unsigned action = r.input[40] | (r.input[41] << 8);
+      steps.push_back((action == 0xC013 ? "C013 " : "other ") + std::to_string(r.input[42]));
+    }
+    // SENDCMDINPARAMS: the IDE registers start at byte 4, the command at 4 + 6.
+    if (r.code == SMART_RCV_DRIVE_DATA && r.input.size() >= 11 && r.input[4 + 6] == 0xEC) steps.push_back("IDENTIFY");
+  }
+  return steps;
+}
+
+TEST_F(OptionDialogTest, EraseOfADriveWithHiddenSectorsGoesThroughTheSctSwitch) {
+  const std::string refused =
+      "PALVORO for Windows: Erase is not supported on this system with TOVRIN. Use DOS utility BRENEK, v5.22 or "
+      "later, to erase the drive.";
+  struct Case {
+    bool vendorSwitch;
+    StartEnd end;
+    std::vector<std::string> log;
+    std::vector<std::string> steps;
+    uint64_t sectorsAfter;  // totalSectors and identifiedSectors
+  };
+  const Case cases[] = {
+      {false, StartEnd::SctRefused, {kPartitions, kDataLoss, "erase dialog", refused}, {"C013 1"}, 2'999'000},
+      {true,
+       StartEnd::TestRun,
+       {kPartitions, kDataLoss, "erase dialog", "hide", "progress", "show"},
+       {"C013 1", "C013 0", "IDENTIFY"},
+       3'000'000},
+  };
+  for (const Case& c : cases) {
+    load(true, "", 1, [&](sim::SimMachine& m) { m.drives[1].ata.sctVendorSwitch = c.vendorSwitch; });
+    DriveRecord& record = context->selectedRecord();
+    record.hiddenSectors = 1000;
+    record.totalSectors = record.identifiedSectors = 2'999'000;  // stale until read afresh
+    platform->clearLog();
+    OptionDialogModel model(*context, clock);
+    RecordingUi ui;
+    EXPECT_EQ(model.start(kTestKindErase, ui), c.end) << c.vendorSwitch;
+    EXPECT_EQ(ui.log, c.log) << c.vendorSwitch;
+    EXPECT_EQ(sctSteps(*platform), c.steps) << c.vendorSwitch;
+    EXPECT_EQ(record.totalSectors, c.sectorsAfter) << c.vendorSwitch;
+    EXPECT_EQ(record.identifiedSectors, c.sectorsAfter) << c.vendorSwitch;
+  }
+}
+
+TEST_F(OptionDialogTest, StartWithoutARowRunsTheTestRunAndMarksNoRow) {
+  load(true, kNotepad, 1);
+  OptionDialogModel model(*context, clock);
+  RecordingUi ui;
+  // No open-program question and no erase checks: straight to the run, whose worker then
+  // answers "Invalid test selection!".
+  EXPECT_EQ(model.start(-1, ui), StartEnd::TestRun);
+  EXPECT_EQ(ui.log, (std::vector<std::string>{"hide", "progress", "show"}));
+  EXPECT_TRUE(model.testRan());
+  for (int row = 0; row < kOptionRowCount; ++row) EXPECT_EQ(model.outcome(row).image, -1) << row;
 }
 
 TEST_F(OptionDialogTest, ARotatingDriveWithTrimIsOfferedTheQuickEraseOnly) {

@@ -4,13 +4,12 @@
 #include <QGroupBox>
 #include <QFontMetrics>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
 
 #include "results/result_page.h"
 #include "ui/widgets/erase_dialogs.h"
-#include "ui/widgets/message_box_mapping.h"
+#include "ui/widgets/qt_prompter.h"
 #include "ui/widgets/pictures.h"
 #include "ui/widgets/progress_dialog.h"
 #include "ui/widgets/view_dialog.h"
@@ -161,21 +160,8 @@ void CDiskTestDlg::setProgressTiming(int timerMilliseconds, TestClock* clock) {
 }
 
 PromptAnswer CDiskTestDlg::ask(const OptionPrompt& prompt) {
-  QMessageBox box(boxIcon(prompt.icon), QString::fromStdString(prompt.caption),
-                  QString::fromStdString(prompt.text), boxButtons(prompt.buttons),
-                  isVisible() ? this : parentWidget());
-  box.setDefaultButton(boxButton(prompt.defaultAnswer));
-  switch (box.exec()) {
-    case QMessageBox::Yes: return PromptAnswer::Yes;
-    case QMessageBox::No: return PromptAnswer::No;
-    case QMessageBox::Ok: return PromptAnswer::Ok;
-    case QMessageBox::Cancel: return PromptAnswer::Cancel;
-    default: break;
-  }
-  // Escape or the title bar: the box's escape answer.
-  return prompt.buttons == PromptButtons::Ok ? PromptAnswer::Ok
-         : prompt.buttons == PromptButtons::YesNo ? PromptAnswer::No
-                                                   : PromptAnswer::Cancel;
+  return QtPrompter::showBox(prompt.text, prompt.caption, prompt.icon, prompt.buttons,
+                             isVisible() ? this : parentWidget(), prompt.defaultAnswer);
 }
 
 bool CDiskTestDlg::chooseErase(bool quickOnly) {

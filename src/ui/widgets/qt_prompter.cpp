@@ -22,9 +22,11 @@ PromptAnswer escapeAnswer(PromptButtons buttons) {
 QtPrompter::QtPrompter(QObject* parent) : QObject(parent) {}
 
 PromptAnswer QtPrompter::showBox(const std::string& text, const std::string& caption, PromptIcon icon,
-                                 PromptButtons buttons) {
+                                 PromptButtons buttons, QWidget* parent,
+                                 std::optional<PromptAnswer> defaultAnswer) {
   QMessageBox box(boxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                  boxButtons(buttons), QApplication::activeWindow());
+                  boxButtons(buttons), parent != nullptr ? parent : QApplication::activeWindow());
+  if (defaultAnswer) box.setDefaultButton(boxButton(*defaultAnswer));
   switch (box.exec()) {
     case QMessageBox::Yes: return PromptAnswer::Yes;
     case QMessageBox::No: return PromptAnswer::No;

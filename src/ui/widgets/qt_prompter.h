@@ -3,6 +3,9 @@
 // the call waits until the user has answered.
 
 #include <QObject>
+#include <optional>
+
+class QWidget;
 
 #include "platform/prompter.h"
 #include "ui/widgets/gui_call_queue.h"
@@ -19,9 +22,12 @@ class QtPrompter : public QObject, public Prompter {
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
                    PromptButtons buttons) override;
 
-  // Shows the box on the calling (GUI) thread and returns the answer.
+  // Shows the box on the calling (GUI) thread and returns the answer: every message box
+  // of the program is shown here. Without a parent it sits over the active window; without
+  // a default the box picks its first button.
   static PromptAnswer showBox(const std::string& text, const std::string& caption, PromptIcon icon,
-                              PromptButtons buttons);
+                              PromptButtons buttons, QWidget* parent = nullptr,
+                              std::optional<PromptAnswer> defaultAnswer = std::nullopt);
 
  private:
   GuiCallQueue m_queue;
