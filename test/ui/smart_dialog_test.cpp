@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <utility>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -146,20 +149,21 @@ TEST_F(SmartDialogTest, FailingAttributeTurnsItsRowAndTheVerdict) {
 }
 
 TEST_F(SmartDialogTest, DualUnitDriveListsTheSecondUnitAfterTheFirst) {
-  // The hybrid drive's units: 2 answers with a temperature and an erase count, 0 with
-  // the disk's attributes, whose reallocated-sector count then reaches its threshold.
-  platform.drive(1).ata.units.at(2).smart.attributes = {
+  // The showcase's hybrid drive turned round: unit 0 is the solid-state part and unit 2
+  // the rotating disk, so detection makes 2 the first unit and 0 the second.
+  std::map<int, sim::SimUnit>& units = platform.drive(1).ata.units;
+  std::swap(units.at(0).identify, units.at(2).identify);
+  // Unit 2 answers with a temperature and an erase count, 0 with attributes whose
+  // reallocated-sector count then reaches its threshold.
+  units.at(2).smart.attributes = {
       {.id = 194, .flags = 2, .value = 100, .worst = 100},
       {.id = 173, .flags = 51, .value = 90, .worst = 90, .threshold = 5},
   };
   detect();
   DriveRecord& record = context.driveTable().records[indexOf(1)];
-  // Detection on the showcase leaves the drive a single unit; it is made a dual-unit
-  // drive whose first unit is 2 and whose second unit is 0.
-  ASSERT_EQ(record.primaryUnit, 0);
-  record.primaryUnit = 2;
-  record.secondaryUnit = 0;
-  sim::SimAttribute& reallocated = platform.drive(1).ata.units.at(0).smart.attributes.at(1);
+  ASSERT_EQ(record.primaryUnit, 2);
+  ASSERT_EQ(record.secondaryUnit, 0);
+  sim::SimAttribute& reallocated = units.at(0).smart.attributes.at(1);
   reallocated.value = 3;
   reallocated.worst = 3;
   auto dialog = open(1);
