@@ -455,5 +455,33 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
   EXPECT_TRUE(QFileInfo::exists(dir.filePath(kResultPageName)));
 }
 
+TEST_F(OptionDialogTest, RefusalsComeAsRealBoxesAndNoRunStarts) {
+  struct Case {
+    bool administrator;
+    int drive;
+    int row;
+    std::string box;
+  };
+  const Case cases[] = {
+      {true, 0, kTestKindErase, kSystemDriveMessage},
+      {false, 1, kTestKindExtended, kAdministrator},
+      {false, 1, kTestKindErase, kAdministrator},
+  };
+  for (const Case& c : cases) {
+    load(c.administrator, "", c.drive);
+    context->testRun().testKind = c.row;
+    CDiskTestDlg dialog(*context);
+    dialog.show();
+    ModalScript script({pressBox(QMessageBox::Ok)});
+    qobject_cast<QPushButton*>(dialog.control(CDiskTestDlg::kIdStart))->click();
+    EXPECT_TRUE(script.done()) << c.row;
+    EXPECT_EQ(script.seen, std::vector<QString>{QString::fromStdString(c.box)}) << c.row;
+    EXPECT_FALSE(dialog.testRan()) << c.row;
+    EXPECT_TRUE(dialog.isVisible()) << c.row;
+    EXPECT_EQ(dialog.optionList()->itemText(c.row, 1), " ") << c.row;
+    EXPECT_EQ(context->resultLines().count(), 0u) << c.row;
+  }
+}
+
 }  // namespace
 }  // namespace palvoro
