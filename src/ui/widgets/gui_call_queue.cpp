@@ -11,39 +11,38 @@
 
 namespace palvoro {
 
-GuiCallQueue::GuiCallQueue(QObject* parent) : QObject(parent) {
-  m_eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (m_eventFd < 0) throw std::runtime_error("eventfd failed: the GUI thread could not be woken");
-  m_notifier = new QSocketNotifier(m_eventFd, QSocketNotifier::Read, this);
+GuiCallQueue::State::~State() {
+  if (eventFd >= 0) ::close(eventFd);
+}
+
+GuiCallQueue::GuiCallQueue(QObject* parent) : QObject(parent), m_state(std::make_shared<State>()) {
+  m_state->eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (m_state->eventFd < 0) throw std::runtime_error("eventfd failed: the GUI thread could not be woken");
+  m_notifier = new QSocketNotifier(m_state->eventFd, QSocketNotifier::Read, this);
   connect(m_notifier, &QSocketNotifier::activated, this, [this] { onWake(); });
 }
 
 GuiCallQueue::~GuiCallQueue() {
-  {
-    std::lock_guard lock(m_mutex);
-    m_closed = true;
-    m_pending.clear();
-  }
-  m_done.notify_all();
   delete m_notifier;
-  ::close(m_eventFd);
+  {
+    std::lock_guard lock(m_state->mutex);
+    m_state->closed = true;
+    m_state->pending.clear();
+  }
+  m_state->done.notify_all();
 }
 
 bool GuiCallQueue::onGuiThread() const { return QThread::currentThread() == thread(); }
 
 void GuiCallQueue::enqueue(const std::shared_ptr<Pending>& pending) {
   {
-    std::lock_guard lock(m_mutex);
-    if (m_closed) return;
-    m_pending.push_back(pending);
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->closed) return;
+    m_state->pending.push_back(pending);
   }
-  wake();
-}
-
-void GuiCallQueue::wake() {
   const std::uint64_t one = 1;
   // Cannot fail short of the counter's overflow, and a full counter is already a wake-up.
-  [[maybe_unused]] const ssize_t written = ::write(m_eventFd, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = ::write(m_state->eventFd, &one, sizeof one);
 }
 
 void GuiCallQueue::post(std::function<void()> fn) {
@@ -64,20 +63,22 @@ bool GuiCallQueue::call(std::function<void()> fn) {
   auto pending = std::make_shared<Pending>();
   pending->fn = std::move(fn);
   pending->blocking = true;
+  // From here on only `state` is touched: the queue itself may go while this waits.
+  const std::shared_ptr<State> state = m_state;
   enqueue(pending);
-  std::unique_lock lock(m_mutex);
-  m_done.wait(lock, [&] { return pending->done || m_closed; });
+  std::unique_lock lock(state->mutex);
+  state->done.wait(lock, [&] { return pending->done || state->closed; });
   return pending->done;
 }
 
 bool GuiCallQueue::hasPending() const {
-  std::lock_guard lock(m_mutex);
-  return !m_pending.empty();
+  std::lock_guard lock(m_state->mutex);
+  return !m_state->pending.empty();
 }
 
 void GuiCallQueue::onWake() {
   std::uint64_t count = 0;
-  [[maybe_unused]] const ssize_t got = ::read(m_eventFd, &count, sizeof count);
+  [[maybe_unused]] const ssize_t got = ::read(m_state->eventFd, &count, sizeof count);
   // Run the calls from a timer event rather than from inside the notifier: a call may
   // open a message box whose own event loop must still hear the next wake-up.
   QTimer::singleShot(0, this, [this] { drain(); });
@@ -89,18 +90,18 @@ void GuiCallQueue::drain() {
   for (;;) {
     std::shared_ptr<Pending> next;
     {
-      std::lock_guard lock(m_mutex);
-      if (m_pending.empty()) return;
-      next = std::move(m_pending.front());
-      m_pending.pop_front();
+      std::lock_guard lock(m_state->mutex);
+      if (m_state->pending.empty()) return;
+      next = std::move(m_state->pending.front());
+      m_state->pending.pop_front();
     }
     next->fn();
     if (next->blocking) {
       {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_state->mutex);
         next->done = true;
       }
-      m_done.notify_all();
+      m_state->done.notify_all();
     }
   }
 }

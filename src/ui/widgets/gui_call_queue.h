@@ -43,17 +43,22 @@ class GuiCallQueue : public QObject {
     bool blocking = false;
     bool done = false;
   };
+  // What a worker blocked in call() still needs after the queue has gone: it keeps a
+  // share of it while it waits.
+  struct State {
+    ~State();
+    int eventFd = -1;
+    std::mutex mutex;
+    std::condition_variable done;
+    std::deque<std::shared_ptr<Pending>> pending;
+    bool closed = false;
+  };
 
   void enqueue(const std::shared_ptr<Pending>& pending);
-  void wake();
   void onWake();
 
-  int m_eventFd = -1;
+  std::shared_ptr<State> m_state;
   QSocketNotifier* m_notifier = nullptr;
-  mutable std::mutex m_mutex;
-  std::condition_variable m_done;
-  std::deque<std::shared_ptr<Pending>> m_pending;
-  bool m_closed = false;
 };
 
 }  // namespace palvoro
