@@ -123,3 +123,35 @@ TEST_F(XListCtrlTest, CellDrawsItsColoursItsImageAndTheHighlightSwitchKeepsThem)
 
 }  // namespace
 }  // namespace palvoro
+
+namespace palvoro {
+namespace {
+
+TEST(XHeaderCtrlTest, ACaptionThatWouldBeCutGivesUpSpacingThenSizeBeforeEliding) {
+  CXHeaderCtrl header;
+  const QFont base = header.font();
+  const int wide = QFontMetrics(base).horizontalAdvance("Attribute Name") + 2 * CXHeaderCtrl::kSpacing;
+  // Room enough: drawn as it is.
+  const CXHeaderCtrl::CaptionFit roomy = header.fitCaption("Attribute Name", wide);
+  EXPECT_EQ(roomy.spacing, CXHeaderCtrl::kSpacing);
+  EXPECT_EQ(roomy.font.pointSizeF(), base.pointSizeF());
+  // Two pixels short of the spacing: only the spacing gives way.
+  const CXHeaderCtrl::CaptionFit tight = header.fitCaption("Attribute Name", wide - 2);
+  EXPECT_EQ(tight.spacing, CXHeaderCtrl::kSpacing - 1);
+  EXPECT_EQ(tight.font.pointSizeF(), base.pointSizeF());
+  // Far too narrow: least spacing and smallest size, and the caption is elided after all.
+  const CXHeaderCtrl::CaptionFit hopeless = header.fitCaption("Attribute Name", 20);
+  EXPECT_EQ(hopeless.spacing, CXHeaderCtrl::kMinSpacing);
+  EXPECT_DOUBLE_EQ(hopeless.font.pointSizeF(), base.pointSizeF() - 1.5);
+  // In between, whatever is chosen fits.
+  for (int width = wide - 30; width < wide; width += 3) {
+    const CXHeaderCtrl::CaptionFit fit = header.fitCaption("Attribute Name", width);
+    const bool fits = QFontMetrics(fit.font).horizontalAdvance("Attribute Name") <= width - 2 * fit.spacing;
+    EXPECT_TRUE(fits || (fit.spacing == CXHeaderCtrl::kMinSpacing &&
+                         fit.font.pointSizeF() == base.pointSizeF() - 1.5))
+        << width;
+  }
+}
+
+}  // namespace
+}  // namespace palvoro

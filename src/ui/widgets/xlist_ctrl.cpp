@@ -81,6 +81,20 @@ CXHeaderCtrl::CXHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent
   setDefaultAlignment(Qt::AlignCenter);
 }
 
+CXHeaderCtrl::CaptionFit CXHeaderCtrl::fitCaption(const QString& caption, int sectionWidth) const {
+  // Column widths are given in pixels for a narrower dialog font than this system's: a
+  // caption that would be cut first gives up spacing, then up to a point and a half of
+  // size, and is elided only when even that is not enough.
+  CaptionFit fit{font(), kSpacing};
+  auto fits = [&] { return QFontMetrics(fit.font).horizontalAdvance(caption) <= sectionWidth - 2 * fit.spacing; };
+  while (!fits() && fit.spacing > kMinSpacing) --fit.spacing;
+  const qreal smallest = font().pointSizeF() - 1.5;
+  while (!fits() && fit.font.pointSizeF() > 0 && fit.font.pointSizeF() - 0.5 >= smallest) {
+    fit.font.setPointSizeF(fit.font.pointSizeF() - 0.5);
+  }
+  return fit;
+}
+
 void CXHeaderCtrl::paintEvent(QPaintEvent*) {
   QWidget* surface = viewport();
   const qreal ratio = surface->devicePixelRatioF();
@@ -95,19 +109,19 @@ void CXHeaderCtrl::paintEvent(QPaintEvent*) {
 
   QPainter painter(&buffer);
   painter.fillRect(QRect(QPoint(0, 0), surface->size()), face);
-  painter.setFont(font());
-  const QFontMetrics metrics(font());
   int right = 0;
   for (int visual = 0; visual < count(); ++visual) {
     const int logical = logicalIndex(visual);
     if (isSectionHidden(logical)) continue;
     const int left = sectionViewportPosition(logical);
     const int edge = left + sectionSize(logical);
-    const QRect captionRect(left + kSpacing, 0, sectionSize(logical) - 2 * kSpacing, height);
     const QString caption = model() ? model()->headerData(logical, orientation()).toString() : QString();
+    const CaptionFit fit = fitCaption(caption, sectionSize(logical));
+    const QRect captionRect(left + fit.spacing, 0, sectionSize(logical) - 2 * fit.spacing, height);
+    painter.setFont(fit.font);
     painter.setPen(QColor(0, 0, 255));
     painter.drawText(captionRect, Qt::AlignCenter | Qt::TextSingleLine,
-                     metrics.elidedText(caption, Qt::ElideRight, std::max(0, captionRect.width())));
+                     QFontMetrics(fit.font).elidedText(caption, Qt::ElideRight, std::max(0, captionRect.width())));
     // Etched separator: shadow one pixel left of the edge, highlight on it.
     painter.setPen(shadow);
     painter.drawLine(edge - 1, 2, edge - 1, height - 3);

@@ -40,8 +40,16 @@ class CXHeaderCtrl : public QHeaderView {
   Q_OBJECT
  public:
   explicit CXHeaderCtrl(QWidget* parent = nullptr);
-  // Spacing between an item's edge and its caption.
+  // Spacing between an item's edge and its caption, and the least it may shrink to.
   static constexpr int kSpacing = 6;
+  static constexpr int kMinSpacing = 2;
+
+  // How a caption is drawn in a section of `sectionWidth` pixels.
+  struct CaptionFit {
+    QFont font;
+    int spacing;
+  };
+  CaptionFit fitCaption(const QString& caption, int sectionWidth) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
