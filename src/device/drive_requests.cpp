@@ -9,33 +9,13 @@
 #include "device/scsi_transport.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "platform/scoped_handle.h"
 
 namespace palvoro {
 namespace {
 
 constexpr uint32_t kReadWrite = GENERIC_READ | GENERIC_WRITE;
 constexpr uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// Closes a handle when the request that opened it returns.
-class ScopedHandle {
- public:
-  ScopedHandle(Platform& platform, Handle handle) : m_platform(platform), m_handle(handle) {}
-  ~ScopedHandle() {
-    if (m_handle != INVALID_HANDLE_VALUE) m_platform.closeHandle(m_handle);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  Handle get() const { return m_handle; }
-  bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-  void close() {
-    if (m_handle != INVALID_HANDLE_VALUE) m_platform.closeHandle(m_handle);
-    m_handle = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  Platform& m_platform;
-  Handle m_handle;
-};
 
 void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));

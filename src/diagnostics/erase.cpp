@@ -9,6 +9,7 @@
 #include "diagnostics/test_drive_open.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "platform/scoped_handle.h"
 #include "resources/string_table.h"
 
 namespace palvoro {
@@ -56,29 +57,12 @@ void endWithoutMessage(TestRun& run) {
   run.view().setIcon(kCtlActivityIcon, kIconFailure);
 }
 
-// Closes a handle of our own when the step returns.
-class OwnHandle {
- public:
-  OwnHandle(Platform& platform, Handle handle) : m_platform(platform), m_handle(handle) {}
-  ~OwnHandle() {
-    if (m_handle != INVALID_HANDLE_VALUE) m_platform.closeHandle(m_handle);
-  }
-  OwnHandle(const OwnHandle&) = delete;
-  OwnHandle& operator=(const OwnHandle&) = delete;
-  Handle get() const { return m_handle; }
-  bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-
- private:
-  Platform& m_platform;
-  Handle m_handle;
-};
-
 // The physical drive a volume lies on, or -1 when it lies on none alone (a volume that
 // spans drives answers no device number).
 int volumeDriveNumber(Platform& platform, char letter) {
   // A handle without access is enough for the query and touches nothing.
-  OwnHandle volume(platform, platform.createFile(std::string("\\\\.\\") + letter + ":", 0, kShareAll,
-                                                 OPEN_EXISTING, 0));
+  ScopedHandle volume(platform, platform.createFile(std::string("\\\\.\\") + letter + ":", 0, kShareAll,
+                                                    OPEN_EXISTING, 0));
   if (!volume.valid()) return -1;
   STORAGE_DEVICE_NUMBER number{};
   uint32_t returned = 0;
@@ -152,8 +136,8 @@ void dismountVolumesBeforeErase(Platform& platform, const DriveRecord& record) {
       continue;
     }
     if (volumeDriveNumber(platform, letter) != record.physicalDriveNumber) continue;
-    OwnHandle volume(platform, platform.createFile(std::string("\\\\.\\") + letter + ":", kReadWrite, kShareAll,
-                                                   OPEN_EXISTING, 0));
+    ScopedHandle volume(platform, platform.createFile(std::string("\\\\.\\") + letter + ":", kReadWrite, kShareAll,
+                                                      OPEN_EXISTING, 0));
     if (!volume.valid()) continue;
     uint32_t returned = 0;
     platform.deviceIoControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned);

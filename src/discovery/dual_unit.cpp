@@ -6,6 +6,7 @@
 #include "device/ata_command.h"
 #include "device/drive_requests.h"
 #include "device/smart_transport.h"
+#include "platform/scoped_handle.h"
 
 namespace palvoro {
 namespace {
@@ -33,29 +34,12 @@ std::string_view modelOf(const DriveRecord& record) {
   return {record.model, length};
 }
 
-// Closes a handle of our own on every way out.
-class OwnHandle {
- public:
-  OwnHandle(Platform& platform, Handle handle) : m_platform(platform), m_handle(handle) {}
-  ~OwnHandle() {
-    if (m_handle != INVALID_HANDLE_VALUE) m_platform.closeHandle(m_handle);
-  }
-  OwnHandle(const OwnHandle&) = delete;
-  OwnHandle& operator=(const OwnHandle&) = delete;
-  Handle get() const { return m_handle; }
-  bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-
- private:
-  Platform& m_platform;
-  Handle m_handle;
-};
-
 // IDENTIFY DEVICE of unit 0 through the SMART driver interface (the miniport path for a
 // user without rights), the way the probe first read it. The 512 data bytes follow the
 // 16-byte output header.
 bool smartIdentifyUnit0(Platform& platform, int driveNumber, bool miniportMode,
                         uint8_t (&reply)[kIdentifyBytes]) {
-  OwnHandle smartPath(platform, openSmartPath(platform, driveNumber, miniportMode));
+  ScopedHandle smartPath(platform, openSmartPath(platform, driveNumber, miniportMode));
   if (!smartPath.valid()) return false;
   uint8_t buffer[kSmartBufferSize];
   if (!smartIdentify(platform, smartPath.get(), miniportMode, kIdentifyDevice, 0, buffer)) return false;
