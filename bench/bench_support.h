@@ -1,9 +1,11 @@
 #pragma once
-// What every benchmark drives a test with: a progress view that shows nothing and a
-// prompter that always gives the same answer.
+// What every benchmark drives a test with: a progress view that shows nothing, a
+// prompter that always gives the same answer, and the one drive a test runs on.
 
+#include <cstdint>
 #include <string>
 
+#include "app/app_context.h"
 #include "diagnostics/progress_view.h"
 #include "platform/prompter.h"
 
@@ -29,5 +31,21 @@ class FixedPrompter : public Prompter {
  private:
   PromptAnswer m_answer;
 };
+
+// Makes drive 0 of `context` the only and selected entry of its table: a plain SATA
+// drive of `sectors` 512-byte sectors, as detection would have found it. The program
+// is told it runs on Vista or later.
+inline void useOneSataDrive(AppContext& context, uint64_t sectors) {
+  context.startup().osIsVistaOrLater = 1;
+  DriveRecord& record = context.driveTable().records[0];
+  record.physicalDriveNumber = 0;
+  record.driveClass = kDriveClassAta;
+  record.busType = kBusSata;
+  record.totalSectors = sectors;
+  record.identifiedSectors = sectors;
+  record.sectorSize = 512;
+  context.driveTable().driveCount = 1;
+  context.driveTable().selectedDrive = 0;
+}
 
 }  // namespace palvoro::bench

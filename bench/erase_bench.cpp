@@ -70,15 +70,7 @@ double fullErase(sim::SimPlatform& platform, int32_t* state) {
   bench::NullView view;
   SystemTestClock clock;
   AppContext context(platform, prompter);
-  context.startup().osIsVistaOrLater = 1;
-  DriveRecord& record = context.driveTable().records[0];
-  record.physicalDriveNumber = 0;
-  record.driveClass = kDriveClassAta;
-  record.busType = kBusSata;
-  record.totalSectors = kSectors;
-  record.identifiedSectors = kSectors;
-  record.sectorSize = 512;
-  context.driveTable().driveCount = 1;
+  bench::useOneSataDrive(context, kSectors);
   TestRunValues& values = context.testRun();
   values.testKind = kTestKindErase;
   values.eraseMode = 1;

@@ -149,16 +149,7 @@ int main() {
   platform.setLogging(false);
   bench::FixedPrompter prompter(PromptAnswer::No);
   AppContext context(platform, prompter);
-  context.startup().osIsVistaOrLater = 1;
-  DriveRecord& record = context.driveTable().records[0];
-  record.physicalDriveNumber = 0;
-  record.driveClass = kDriveClassAta;
-  record.busType = kBusSata;
-  record.totalSectors = kSectors;
-  record.identifiedSectors = kSectors;
-  record.sectorSize = 512;
-  context.driveTable().driveCount = 1;
-  context.driveTable().selectedDrive = 0;
+  bench::useOneSataDrive(context, kSectors);
   bench::NullView view;
   SystemTestClock clock;
   TestRun run(context, view, clock);
