@@ -6,17 +6,10 @@
 #include <cmath>
 
 #include "ui/model/version.h"
+#include "ui/widgets/dialog_units.h"
 #include "ui/widgets/pictures.h"
 
 namespace palvoro {
-namespace {
-
-// Dialog units at the usual 8-point dialog font: 1.5 pixels across, 1.625 pixels down.
-int duX(int units) { return static_cast<int>(std::lround(units * 1.5)); }
-int duY(int units) { return static_cast<int>(std::lround(units * 1.625)); }
-
-}  // namespace
-
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {

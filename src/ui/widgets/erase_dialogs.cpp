@@ -8,21 +8,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "ui/widgets/dialog_units.h"
 #include "ui/widgets/pictures.h"
 
 namespace palvoro {
 namespace {
-
-// Dialog units to pixels as Windows converts them: a horizontal unit is a quarter of the
-// dialog font's average character width, a vertical unit an eighth of its height, so the
-// template keeps its proportions at whatever font the desktop uses.
-QRect dluRect(const QWidget& dialog, int x, int y, int width, int height) {
-  const QFontMetrics metrics(dialog.font());
-  const int average =
-      (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
-  const int tall = metrics.height();
-  return QRect(x * average / 4, y * tall / 8, width * average / 4, height * tall / 8);
-}
 
 // Both templates: 261 x 69 dialog units, caption with system menu, modal frame.
 void frame(QDialog& dialog, const char* title) {

@@ -10,27 +10,13 @@
 #include "results/result_page.h"
 #include "ui/widgets/erase_dialogs.h"
 #include "ui/widgets/qt_prompter.h"
+#include "ui/widgets/dialog_units.h"
 #include "ui/widgets/pictures.h"
 #include "ui/widgets/progress_dialog.h"
 #include "ui/widgets/view_dialog.h"
 #include "ui/widgets/xlist_ctrl.h"
 
 namespace palvoro {
-namespace {
-
-// Dialog units to pixels as Windows converts them: a horizontal unit is a quarter of the
-// dialog font's average character width, a vertical unit an eighth of its height, so the
-// template keeps its proportions at whatever font the desktop uses.
-QRect dluRect(const QWidget& dialog, int x, int y, int width, int height) {
-  const QFontMetrics metrics(dialog.font());
-  const int average =
-      (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
-  const int tall = metrics.height();
-  return QRect(x * average / 4, y * tall / 8, width * average / 4, height * tall / 8);
-}
-
-}  // namespace
-
 CDiskTestDlg::CDiskTestDlg(AppContext& context, QWidget* parent)
     : QDialog(parent), m_context(context), m_model(context, m_systemClock) {
   setWindowTitle("PALVORO - Select An Option");

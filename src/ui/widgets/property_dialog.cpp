@@ -8,15 +8,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/widgets/dialog_units.h"
 #include "ui/widgets/xlist_ctrl.h"
 
 namespace palvoro {
 namespace {
-
-// Dialog units at the usual 8-point dialog font: 1.5 pixels across, 1.625 pixels down.
-int duX(int units) { return static_cast<int>(std::lround(units * 1.5)); }
-int duY(int units) { return static_cast<int>(std::lround(units * 1.625)); }
-QRect du(int x, int y, int w, int h) { return QRect(duX(x), duY(y), duX(w), duY(h)); }
 
 // The page template measures 252 x 218 units; the rows start 10 units down, 13 apart.
 constexpr int kPageWidth = 252;

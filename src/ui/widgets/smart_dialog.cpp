@@ -8,16 +8,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/widgets/dialog_units.h"
 #include "ui/widgets/pictures.h"
 #include "ui/widgets/view_dialog.h"
 #include "ui/widgets/xlist_ctrl.h"
 
 namespace palvoro {
 namespace {
-
-// Dialog units at the usual 8-point dialog font: 1.5 pixels across, 1.625 pixels down.
-int duX(int units) { return static_cast<int>(std::lround(units * 1.5)); }
-int duY(int units) { return static_cast<int>(std::lround(units * 1.625)); }
 
 constexpr const char* kSmartIntroText =
     "S.M.A.R.T. (Self-Monitoring, Analysis and Reporting Technology) monitors selected drive performance and "
