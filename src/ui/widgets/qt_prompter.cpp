@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QThread>
 
 #include "ui/widgets/message_box_mapping.h"
 
@@ -40,10 +39,10 @@ PromptAnswer QtPrompter::showBox(const std::string& text, const std::string& cap
 
 PromptAnswer QtPrompter::ask(const std::string& text, const std::string& caption, PromptIcon icon,
                              PromptButtons buttons) {
-  if (QThread::currentThread() == thread()) return showBox(text, caption, icon, buttons);
+  // On the GUI thread the box is shown at once; a worker waits for it. The call is dropped
+  // only when the prompter goes first: the worker then gets the box's escape answer, the
+  // answer that stops rather than proceeds.
   PromptAnswer answer = PromptAnswer::Cancel;
-  // Dropped only when the prompter goes first: the worker then gets the box's escape
-  // answer below, the answer that stops rather than proceeds.
   if (!m_queue.call([&] { answer = showBox(text, caption, icon, buttons); })) return escapeAnswer(buttons);
   return answer;
 }
