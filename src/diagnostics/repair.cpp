@@ -52,6 +52,18 @@ RepairOutcome repairLoop(TestRun& run, DriveHandle& drive) {
   return outcome;
 }
 
+// Ends the repair as failed: the reason, the support line, the error's box and the
+// failure icon.
+void failRepair(TestRun& run, int reasonString, int error) {
+  ProgressView& view = run.view();
+  view.setText(kCtlStatus, loadString(reasonString));
+  view.setText(kCtlElapsed, kContactSupport);
+  run.values().testError = error;
+  run.values().testState = kTestStateFail;
+  run.showTestError(error);
+  view.setIcon(kCtlActivityIcon, kIconFailure);
+}
+
 }  // namespace
 
 bool repairButton(TestRun& run) {
@@ -73,12 +85,7 @@ void repairRun(TestRun& run) {
   run.setProgress(0);
 
   if (v.badSectorCount.load() > kBadSectorSlots) {
-    view.setText(kCtlStatus, loadString(kStrTooManyBadSectors));
-    view.setText(kCtlElapsed, kContactSupport);
-    v.testError = kTestErrorTooManyBadSectors;
-    v.testState = kTestStateFail;
-    run.showTestError(kTestErrorTooManyBadSectors);
-    view.setIcon(kCtlActivityIcon, kIconFailure);
+    failRepair(run, kStrTooManyBadSectors, kTestErrorTooManyBadSectors);
     return;
   }
 
@@ -102,12 +109,7 @@ void repairRun(TestRun& run) {
     return;
   }
   if (outcome.lastReadBack == 0) {
-    view.setText(kCtlStatus, loadString(kStrUnableToRepair));
-    view.setText(kCtlElapsed, kContactSupport);
-    v.testError = kTestErrorRepairFailed;
-    v.testState = kTestStateFail;
-    run.showTestError(kTestErrorRepairFailed);
-    view.setIcon(kCtlActivityIcon, kIconFailure);
+    failRepair(run, kStrUnableToRepair, kTestErrorRepairFailed);
     return;
   }
   view.setText(kCtlStatus, kRepairedText);
