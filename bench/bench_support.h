@@ -26,7 +26,9 @@ class NullView : public ProgressView {
 class FixedPrompter : public Prompter {
  public:
   explicit FixedPrompter(PromptAnswer answer) : m_answer(answer) {}
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override { return m_answer; }
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+    return m_answer;
+  }
 
  private:
   PromptAnswer m_answer;

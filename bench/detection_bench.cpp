@@ -15,7 +15,7 @@ namespace {
 
 class QuietPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
     return PromptAnswer::Ok;
   }
 };
@@ -30,6 +30,7 @@ double cpuSeconds() {
 
 int main() {
   constexpr int kRuns = 200;
+  constexpr double kTargetMs = 50.0;
   QuietPrompter prompter;
   int drives = 0;
   size_t requests = 0;
@@ -44,6 +45,12 @@ int main() {
   }
   const double perRun = (cpuSeconds() - start) / kRuns;
   std::printf("detection of the showcase machine: %d drives, %zu requests\n", drives, requests);
-  std::printf("CPU time per run (machine set-up included): %.3f ms over %d runs\n", perRun * 1000.0, kRuns);
+  std::printf("CPU time per run (machine set-up included): %.3f ms over %d runs (target under %.0f ms)\n",
+              perRun * 1000.0, kRuns, kTargetMs);
+  // A regression shows as a failed step in the CI log, not only as a figure in it.
+  if (drives == 0 || perRun * 1000.0 >= kTargetMs) {
+    std::printf("TARGET MISSED\n");
+    return 1;
+  }
   return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// A prompter for programs without windows: it prints each message box and answers OK
-// (or Yes), so a console run never blocks.
+// A prompter for programs without windows: it prints each message box and answers with
+// the box's default button, as Enter would, so a console run never blocks and never
+// agrees to a destructive question nobody answered.
 
 #include <cstdio>
 #include <string>
@@ -11,10 +12,10 @@ namespace palvoro {
 
 class ConsolePrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon, PromptButtons buttons) override {
+  PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon, PromptButtons,
+                   PromptAnswer defaultAnswer) override {
     std::printf("[%s] %s\n", caption.c_str(), text.c_str());
-    return buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoCancel ? PromptAnswer::Yes
-                                                                                    : PromptAnswer::Ok;
+    return defaultAnswer;
   }
 };
 

@@ -1,7 +1,6 @@
 #include "device/drive_requests.h"
 
 #include <array>
-#include <cctype>
 #include <cstring>
 
 #include "device/ata_command.h"
@@ -60,7 +59,8 @@ int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDri
                                                    kShareAll, OPEN_EXISTING,
                                                    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING));
   if (!drive.valid()) {
-    prompter.ask("Failed to update disk property!", kProductCaption, PromptIcon::None, PromptButtons::Ok);
+    prompter.ask("Failed to update disk property!", kProductCaption, PromptIcon::None, PromptButtons::Ok,
+                 PromptAnswer::Ok);
     return 0;
   }
   std::array<uint8_t, 260> layout{};
@@ -73,27 +73,6 @@ int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDri
   drive.close();
   platform.sleep(1000);
   return updated ? 1 : 0;
-}
-
-void dismountFixedVolumes(Platform& platform) {
-  const uint32_t present = platform.logicalDrives();
-  const std::string windows = platform.windowsDirectory();
-  for (char letter = 'C'; letter <= 'Z'; ++letter) {
-    if ((present & (1u << (letter - 'A'))) == 0) continue;
-    const std::string root = std::string(1, letter) + ":\\";
-    if (platform.driveType(root) != DRIVE_FIXED) continue;
-    // Drive letters compare without case: a Windows directory reported as "c:\windows"
-    // is still on C:, and dismounting the system volume would pull the system away.
-    if (windows.size() >= 2 && std::toupper(static_cast<unsigned char>(windows[0])) == letter &&
-        windows[1] == ':') {
-      continue;
-    }
-    ScopedHandle volume(platform, platform.createFile(std::string("\\\\.\\") + letter + ":", kReadWrite, kShareAll,
-                                                      OPEN_EXISTING, 0));
-    if (!volume.valid()) continue;
-    uint32_t returned = 0;
-    platform.deviceIoControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned);
-  }
 }
 
 int systemDriveNumber(Platform& platform) {

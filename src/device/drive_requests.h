@@ -25,8 +25,6 @@ bool deleteDriveLayout(Platform& platform, int physicalDriveNumber);
 // IOCTL_DISK_UPDATE_PROPERTIES (non-zero success), or 0 after telling the user
 // "Failed to update disk property!" when the drive does not open.
 int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber, bool miniportMode);
-// Dismounts every present fixed volume from C: up except the system one.
-void dismountFixedVolumes(Platform& platform);
 // Device number of the drive holding the Windows directory, or -1.
 int systemDriveNumber(Platform& platform);
 

@@ -131,7 +131,7 @@ void readCapacity(Platform& platform, Prompter& prompter, Handle handle, DriveRe
   uint32_t lastLba10 = 0;
   uint32_t blockLength = 0;
   if (!scsiReadCapacity10(platform, handle, &lastLba10, &blockLength)) {
-    prompter.ask("ReadCapacity failed!", kProductCaption, PromptIcon::None, PromptButtons::Ok);
+    prompter.ask("ReadCapacity failed!", kProductCaption, PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
     lastLba10 = 0;
     blockLength = 0;
   }
@@ -140,7 +140,7 @@ void readCapacity(Platform& platform, Prompter& prompter, Handle handle, DriveRe
   if (lastLba10 == 0xFFFFFFFFu) {
     uint64_t lastLba16 = 0;
     if (!scsiReadCapacity16(platform, handle, &lastLba16)) {
-      prompter.ask("ReadCapacity16 failed!", kProductCaption, PromptIcon::None, PromptButtons::Ok);
+      prompter.ask("ReadCapacity16 failed!", kProductCaption, PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
       lastLba16 = 0;
     }
     lastLba = lastLba16;

@@ -17,8 +17,10 @@ inline constexpr const char* kProductCaption = "PALVORO for Windows";
 class Prompter {
  public:
   virtual ~Prompter() = default;
+  // `defaultAnswer` is the button Enter presses; it must be one of `buttons`. A question
+  // that could destroy data defaults to the answer that does not.
   virtual PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                           PromptButtons buttons) = 0;
+                           PromptButtons buttons, PromptAnswer defaultAnswer) = 0;
 };
 
 }  // namespace palvoro

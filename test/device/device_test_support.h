@@ -146,7 +146,7 @@ struct Prompt {
 class RecordingPrompter : public Prompter {
  public:
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                   PromptButtons buttons) override {
+                   PromptButtons buttons, PromptAnswer) override {
     prompts.push_back({text, caption, icon, buttons});
     if (answers.empty()) return PromptAnswer::Ok;
     const PromptAnswer a = answers.front();

@@ -200,56 +200,6 @@ sim::SimMachine volumeZoo(const std::string& windowsDirectory) {
   return m;
 }
 
-struct DismountCase {
-  const char* name;
-  const char* windowsDirectory;
-  std::string dismounted;  // letters, in the order they are handled
-};
-
-class DismountFixedVolumesTest : public ::testing::TestWithParam<DismountCase> {};
-
-TEST_P(DismountFixedVolumesTest, DismountsEveryOtherFixedVolume) {
-  const DismountCase& c = GetParam();
-  Rig rig(volumeZoo(c.windowsDirectory));
-  dismountFixedVolumes(rig.platform);
-
-  std::string opened;
-  for (const SimRequest& r : rig.ofKind(Kind::Open)) {
-    ASSERT_EQ(r.path.size(), 6u) << r.path;
-    opened += r.path[4];
-    EXPECT_EQ(r.access, kReadWrite);
-    EXPECT_EQ(r.shareMode, kShareReadWrite);
-    EXPECT_EQ(r.disposition, OPEN_EXISTING);
-  }
-  EXPECT_EQ(opened, c.dismounted);
-  std::string dismounted;
-  for (const SimRequest& r : rig.platform.ioctls(FSCTL_DISMOUNT_VOLUME)) dismounted += r.path[4];
-  EXPECT_EQ(dismounted, c.dismounted);
-  for (const sim::SimVolume& v : rig.platform.machine().volumes) {
-    const bool expectDismounted = c.dismounted.find(v.letter) != std::string::npos;
-    EXPECT_EQ(v.mounted, !expectDismounted) << v.letter;
-  }
-  EXPECT_EQ(rig.platform.openHandleCount(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Systems, DismountFixedVolumesTest,
-                         ::testing::Values(DismountCase{"WindowsOnC", "C:\\Windows", "DE"},
-                                           DismountCase{"WindowsOnE", "E:\\WINNT", "CD"},
-                                           DismountCase{"LowerCaseDirectory", "c:\\windows", "DE"}),
-                         caseName<DismountCase>);
-
-TEST(DismountFixedVolumesTest, VolumeThatDoesNotOpenIsSkipped) {
-  Rig rig(volumeZoo("C:\\Windows"));
-  const Handle lock = rig.platform.createFile("\\\\.\\D:", kReadWrite, kShareReadWrite, OPEN_EXISTING, 0);
-  ASSERT_TRUE(rig.platform.deviceIoControl(lock, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr));
-  rig.platform.clearLog();
-  dismountFixedVolumes(rig.platform);
-  const std::vector<SimRequest> dismounts = rig.platform.ioctls(FSCTL_DISMOUNT_VOLUME);
-  ASSERT_EQ(dismounts.size(), 1u);
-  EXPECT_EQ(dismounts[0].path, "\\\\.\\E:");
-  EXPECT_EQ(rig.platform.openHandleCount(), 1u);  // the test's own lock
-}
-
 struct SystemDriveCase {
   const char* name;
   const char* windowsDirectory;

@@ -199,21 +199,22 @@ struct Prompt {
   std::string caption;
   PromptIcon icon = PromptIcon::None;
   PromptButtons buttons = PromptButtons::Ok;
+  PromptAnswer defaultAnswer = PromptAnswer::Ok;  // the button Enter presses
 
   bool operator==(const Prompt&) const = default;
 };
 
 inline void PrintTo(const Prompt& p, std::ostream* os) {
   *os << "{\"" << p.text << "\", \"" << p.caption << "\", icon " << static_cast<int>(p.icon) << ", buttons "
-      << static_cast<int>(p.buttons) << "}";
+      << static_cast<int>(p.buttons) << ", default " << static_cast<int>(p.defaultAnswer) << "}";
 }
 
 class RecordingPrompter : public Prompter {
  public:
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                   PromptButtons buttons) override {
+                   PromptButtons buttons, PromptAnswer defaultAnswer) override {
     std::lock_guard lock(m_mutex);
-    m_prompts.push_back({text, caption, icon, buttons});
+    m_prompts.push_back({text, caption, icon, buttons, defaultAnswer});
     if (m_answers.empty()) return fallback;
     const PromptAnswer a = m_answers.front();
     m_answers.erase(m_answers.begin());

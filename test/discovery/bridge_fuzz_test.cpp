@@ -16,7 +16,7 @@ namespace {
 
 class QuietPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
     return PromptAnswer::Ok;
   }
 };

@@ -2,23 +2,31 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
+#include "ui/widgets/qt_prompter.h"
 
 namespace palvoro {
 namespace {
 
 class OkPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
     return PromptAnswer::Ok;
   }
 };
@@ -27,7 +35,8 @@ class OkPrompter : public Prompter {
 // detection that outlasts the dialog's patience.
 class GatedPlatform : public sim::SimPlatform {
  public:
-  GatedPlatform() : sim::SimPlatform(sim::builtinMachine("showcase")) {}
+  explicit GatedPlatform(sim::SimMachine machine = sim::builtinMachine("showcase"))
+      : sim::SimPlatform(std::move(machine)) {}
   Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
                     uint32_t flags) override {
     {
@@ -100,6 +109,62 @@ TEST(DetectionDialogTest, CancelAfter21TicksStillWaitsForTheWorkerBeforeReturnin
   EXPECT_EQ(dialog.windowTitle(), "Re-scanning drives...");
   EXPECT_FALSE(busyAtReturn);
   EXPECT_EQ(countSeenAtReturn, showcaseDriveCount());
+}
+
+// The showcase machine whose SCSI disk fails READ CAPACITY: its probe stops in the
+// "ReadCapacity failed!" box.
+sim::SimMachine machineWithFailingCapacity() {
+  sim::SimMachine machine = sim::builtinMachine("showcase");
+  for (sim::SimDrive& drive : machine.drives) {
+    if (drive.transport == sim::Transport::Scsi) drive.scsi.readCapacityFails = true;
+  }
+  return machine;
+}
+
+// The wait is given up while detection has not reached the box yet; the box then comes
+// up after the dialog's own loop has ended. The dialog must keep showing boxes until the
+// worker ends, or the GUI thread waits for a worker that waits for the GUI thread.
+TEST(DetectionDialogTest, AWorkerAskingAfterCancelIsAnsweredBeforeRunReturns) {
+  GatedPlatform platform(machineWithFailingCapacity());
+  QtPrompter prompter;
+  AppContext context(platform, prompter);
+  DetectionDialog dialog(context, DetectionDialog::Mode::Rescan, nullptr, 1);
+  std::atomic<bool> gaveUp{false};
+  std::vector<QString> boxes;
+  QObject::connect(&dialog, &QDialog::finished, &dialog, [&](int result) {
+    gaveUp = result == QDialog::Rejected;
+    // Answers every box the worker shows from now on, as a user would.
+    auto* answerer = new QTimer(&dialog);
+    QObject::connect(answerer, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        boxes.push_back(box->text());
+        box->button(QMessageBox::Ok)->click();
+      }
+    });
+    answerer->start(5);
+  });
+  std::thread opener([&] {
+    while (!gaveUp.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    platform.open();
+  });
+  // A GUI thread that blocks here never returns: end the test program with a message
+  // rather than hang the whole run.
+  std::atomic<bool> returned{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 300 && !returned.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!returned.load()) {
+      std::fprintf(stderr, "DetectionDialog::run() did not return: the GUI thread waits for its worker\n");
+      std::abort();
+    }
+  });
+  const int result = dialog.run();
+  returned = true;
+  opener.join();
+  watchdog.join();
+  EXPECT_EQ(result, QDialog::Rejected);
+  EXPECT_FALSE(dialog.ticker().busy());
+  EXPECT_NE(std::find(boxes.begin(), boxes.end(), "ReadCapacity failed!"), boxes.end());
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ namespace {
 
 class Recorder : public Prompter, public DialogOpener {
  public:
-  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons) override {
+  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
     log.push_back("message " + text);
     return PromptAnswer::Ok;
   }

@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -32,7 +33,9 @@
 #include "ui/screenshot.h"
 #include "ui/widgets/erase_dialogs.h"
 #include "ui/widgets/progress_dialog.h"
+#include "ui/widgets/property_dialog.h"
 #include "ui/widgets/qt_prompter.h"
+#include "ui/widgets/smart_dialog.h"
 #include "ui/widgets/view_dialog.h"
 #include "ui/widgets/xlist_ctrl.h"
 
@@ -169,7 +172,7 @@ TEST_F(OptionDialogTest, EraseAsksEveryConfirmationInOrderAndEachNoStops) {
   std::vector<std::string> expected = all;
   expected.insert(expected.end(), {"hide", "progress", "show"});
   EXPECT_EQ(full.log, expected);
-  EXPECT_EQ(full.defaults, (std::vector<PromptAnswer>{PromptAnswer::Cancel, PromptAnswer::No, PromptAnswer::Yes}));
+  EXPECT_EQ(full.defaults, (std::vector<PromptAnswer>{PromptAnswer::Cancel, PromptAnswer::No, PromptAnswer::No}));
   EXPECT_EQ(model.partitionCheckResult(), kPartitionsMayExist);
   EXPECT_TRUE(model.testRan());
 
@@ -453,6 +456,69 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
   // The run's block is on the page now.
   writeResultPage(*context);
   EXPECT_TRUE(QFileInfo::exists(dir.filePath(kResultPageName)));
+}
+
+// With no other program open nobody asks about open files, yet the erase must still know
+// the drive's volumes: they are locked and dismounted for it, and nobody else's are.
+TEST_F(OptionDialogTest, WithoutOtherProgramsTheErasedDrivesVolumesAreLockedAndDismounted) {
+  load(true, "", 1);
+  ASSERT_EQ(context->driveTable().records[1].volumeLetters[0], '\0');  // detection maps no letters
+  context->testRun().testKind = kTestKindErase;
+  CDiskTestDlg dialog(*context);
+  dialog.setProgressTiming(10, nullptr);
+  dialog.show();
+  ModalScript script({pressBox(QMessageBox::Yes), pressBox(QMessageBox::Yes), [&](QWidget* w) {
+                        auto* choice = qobject_cast<CEraseDLg*>(w);
+                        if (choice == nullptr) return false;
+                        choice->quickButton()->click();
+                        choice->okButton()->click();
+                        return true;
+                      }});
+  qobject_cast<QPushButton*>(dialog.control(CDiskTestDlg::kIdStart))->click();
+
+  EXPECT_TRUE(script.done());
+  EXPECT_EQ(script.seen,
+            (std::vector<QString>{QString::fromStdString(kPartitions), QString::fromStdString(kDataLoss)}));
+  EXPECT_EQ(context->testRun().testState.load(), kTestStateComplete);
+  const auto paths = [&](uint32_t code) {
+    std::vector<std::string> out;
+    for (const sim::SimRequest& r : platform->ioctls(code)) {
+      if (out.empty() || out.back() != r.path) out.push_back(r.path);
+    }
+    return out;
+  };
+  EXPECT_FALSE(paths(FSCTL_LOCK_VOLUME).empty());
+  for (const std::string& path : paths(FSCTL_LOCK_VOLUME)) EXPECT_EQ(path, "\\\\.\\E:");
+  EXPECT_FALSE(paths(FSCTL_DISMOUNT_VOLUME).empty());
+  for (const std::string& path : paths(FSCTL_DISMOUNT_VOLUME)) EXPECT_EQ(path, "\\\\.\\E:");
+  EXPECT_TRUE(platform->volume('C').mounted);
+  EXPECT_TRUE(platform->volume('D').mounted);
+  EXPECT_EQ(platform->openHandleCount(), 0u);
+}
+
+// A drive that reports markup in its model, serial or firmware is shown what it said,
+// in every window that shows those texts.
+TEST_F(OptionDialogTest, DriveTextsAreShownAsPlainTextInEveryWindow) {
+  load(true, "", 1);
+  DriveRecord& record = context->driveTable().records[1];
+  std::snprintf(record.model, sizeof record.model, "%s", "<b>BOLD</b> <i>MODEL</i>");
+  std::snprintf(record.serialNumber, sizeof record.serialNumber, "%s", "<u>SERIAL</u>");
+  std::snprintf(record.firmwareRevision, sizeof record.firmwareRevision, "%s", "<s>F</s>");
+  const auto check = [](QWidget& window, const char* name) {
+    int shown = 0;
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+      if (!label->text().contains(QLatin1Char('<'))) continue;
+      ++shown;
+      EXPECT_EQ(label->textFormat(), Qt::PlainText) << name << ": " << label->text().toStdString();
+    }
+    EXPECT_GT(shown, 0) << name;
+  };
+  CDiskTestDlg options(*context);
+  check(options, "option dialog");
+  CDiskAttrDlg smart(*context);
+  check(smart, "SMART window");
+  CPropertySheet sheet(*context, 1);
+  check(sheet, "property page");
 }
 
 TEST_F(OptionDialogTest, RefusalsComeAsRealBoxesAndNoRunStarts) {

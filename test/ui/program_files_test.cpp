@@ -75,7 +75,7 @@ namespace {
 
 class CountingPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons) override {
+  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
     asked.push_back(text);
     return PromptAnswer::Ok;
   }

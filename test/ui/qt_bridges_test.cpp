@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
@@ -28,11 +30,13 @@ bool processUntil(Done done) {
   return done();
 }
 
-// Answers the next message box with `button` once it is open, noting what it showed.
+// Answers the next message box once it is open, with `button` or (NoButton) with the
+// Enter key, noting what it showed.
 struct BoxAnswerer {
   QString title, text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QMessageBox::StandardButtons buttons;
+  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
   bool workerWasWaiting = false;
 
   void arm(QMessageBox::StandardButton button, const std::atomic<bool>* workerReturned) {
@@ -46,8 +50,15 @@ struct BoxAnswerer {
       text = box->text();
       icon = box->icon();
       buttons = box->standardButtons();
+      QPushButton* enterButton = box->defaultButton();
+      defaultButton = enterButton != nullptr ? box->standardButton(enterButton) : QMessageBox::NoButton;
       workerWasWaiting = workerReturned != nullptr && !workerReturned->load();
-      box->button(button)->click();
+      if (button == QMessageBox::NoButton) {
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(box, &enter);
+      } else {
+        box->button(button)->click();
+      }
     });
   }
 };
@@ -57,20 +68,21 @@ TEST(QtPrompterTest, AskFromAWorkerShowsTheBoxOnTheGuiThreadAndBlocksUntilAnswer
   struct Case {
     PromptIcon icon;
     PromptButtons buttons;
+    PromptAnswer defaultAnswer;
     QMessageBox::StandardButton click;
     QMessageBox::Icon expectedIcon;
     QMessageBox::StandardButtons expectedButtons;
     PromptAnswer expectedAnswer;
   };
   const Case cases[] = {
-      {PromptIcon::Warning, PromptButtons::Ok, QMessageBox::Ok, QMessageBox::Warning, QMessageBox::Ok,
-       PromptAnswer::Ok},
-      {PromptIcon::Question, PromptButtons::YesNo, QMessageBox::No, QMessageBox::Question,
+      {PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok, QMessageBox::Ok, QMessageBox::Warning,
+       QMessageBox::Ok, PromptAnswer::Ok},
+      {PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No, QMessageBox::No, QMessageBox::Question,
        QMessageBox::Yes | QMessageBox::No, PromptAnswer::No},
-      {PromptIcon::Stop, PromptButtons::OkCancel, QMessageBox::Cancel, QMessageBox::Critical,
+      {PromptIcon::Stop, PromptButtons::OkCancel, PromptAnswer::Cancel, QMessageBox::Cancel, QMessageBox::Critical,
        QMessageBox::Ok | QMessageBox::Cancel, PromptAnswer::Cancel},
-      {PromptIcon::Information, PromptButtons::YesNoCancel, QMessageBox::Yes, QMessageBox::Information,
-       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, PromptAnswer::Yes},
+      {PromptIcon::Information, PromptButtons::YesNoCancel, PromptAnswer::Yes, QMessageBox::Yes,
+       QMessageBox::Information, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, PromptAnswer::Yes},
   };
   for (const Case& c : cases) {
     std::atomic<bool> returned{false};
@@ -78,7 +90,7 @@ TEST(QtPrompterTest, AskFromAWorkerShowsTheBoxOnTheGuiThreadAndBlocksUntilAnswer
     BoxAnswerer answerer;
     answerer.arm(c.click, &returned);
     std::thread worker([&] {
-      answer = prompter.ask("Proceed?", "PALVORO for Windows", c.icon, c.buttons);
+      answer = prompter.ask("Proceed?", "PALVORO for Windows", c.icon, c.buttons, c.defaultAnswer);
       returned = true;
     });
     EXPECT_TRUE(processUntil([&] { return returned.load(); }));
@@ -92,11 +104,47 @@ TEST(QtPrompterTest, AskFromAWorkerShowsTheBoxOnTheGuiThreadAndBlocksUntilAnswer
   }
 }
 
+// Enter presses the button the caller named, never the one Qt would pick (Yes or OK):
+// the questions before an erase goes on or a repair overwrites sectors default to the
+// answer that stops.
+TEST(QtPrompterTest, EnterPressesTheDefaultTheCallerNamed) {
+  QtPrompter prompter;
+  struct Case {
+    PromptButtons buttons;
+    PromptAnswer defaultAnswer;
+    QMessageBox::StandardButton expectedDefault;
+  };
+  const Case cases[] = {
+      {PromptButtons::YesNo, PromptAnswer::No, QMessageBox::No},
+      {PromptButtons::YesNo, PromptAnswer::Yes, QMessageBox::Yes},
+      {PromptButtons::OkCancel, PromptAnswer::Cancel, QMessageBox::Cancel},
+      {PromptButtons::OkCancel, PromptAnswer::Ok, QMessageBox::Ok},
+      {PromptButtons::YesNoCancel, PromptAnswer::Cancel, QMessageBox::Cancel},
+      {PromptButtons::Ok, PromptAnswer::Ok, QMessageBox::Ok},
+  };
+  for (const Case& c : cases) {
+    std::atomic<bool> returned{false};
+    PromptAnswer answer = PromptAnswer::Yes;
+    BoxAnswerer answerer;
+    answerer.arm(QMessageBox::NoButton, &returned);
+    std::thread worker([&] {
+      answer = prompter.ask("Sector #0-255::Erase error! Continue?", "ERASE", PromptIcon::Warning, c.buttons,
+                            c.defaultAnswer);
+      returned = true;
+    });
+    EXPECT_TRUE(processUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_EQ(answerer.defaultButton, c.expectedDefault);
+    EXPECT_EQ(answer, c.defaultAnswer);
+  }
+}
+
 TEST(QtPrompterTest, AskOnTheGuiThreadShowsTheBoxDirectly) {
   QtPrompter prompter;
   BoxAnswerer answerer;
   answerer.arm(QMessageBox::Yes, nullptr);
-  EXPECT_EQ(prompter.ask("Again?", "Caption", PromptIcon::Question, PromptButtons::YesNo), PromptAnswer::Yes);
+  EXPECT_EQ(prompter.ask("Again?", "Caption", PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No),
+            PromptAnswer::Yes);
   EXPECT_EQ(answerer.title, "Caption");
 }
 
@@ -147,21 +195,55 @@ TEST(QtProgressViewTest, WorkerCallsArriveOnTheGuiThreadInOrder) {
   EXPECT_EQ(target.calls.back(), "progress 7");
 }
 
+// A worker blocked in call() while the queue's owner closes: it must be released with
+// "not run" and must not touch the queue object on its way out. The window is narrow, so
+// the case runs many times; the sanitizers catch a read of the freed queue.
 TEST(GuiCallQueueTest, AWorkerWaitingForACallIsReleasedWhenTheQueueGoesFirst) {
-  auto queue = std::make_unique<GuiCallQueue>();
-  std::atomic<bool> returned{false};
-  bool ran = true, callRan = false;
-  std::thread worker([&] {
-    ran = queue->call([&] { callRan = true; });
-    returned = true;
-  });
-  // No event runs here, so the call stays queued until the queue is destroyed.
-  while (!queue->hasPending()) std::this_thread::yield();
-  EXPECT_FALSE(returned.load());
-  queue.reset();
-  worker.join();
-  EXPECT_FALSE(ran);
-  EXPECT_FALSE(callRan);
+  for (int round = 0; round < 200; ++round) {
+    auto queue = std::make_unique<GuiCallQueue>();
+    const GuiCallQueue::Sender sender = queue->sender();
+    std::atomic<bool> returned{false};
+    bool ran = true, callRan = false;
+    std::thread worker([&] {
+      ran = sender.call([&] { callRan = true; });
+      returned = true;
+    });
+    // No event runs here, so the call stays queued until the queue is destroyed.
+    while (!queue->hasPending()) std::this_thread::yield();
+    EXPECT_FALSE(returned.load());
+    queue.reset();
+    worker.join();
+    ASSERT_FALSE(ran) << "round " << round;
+    ASSERT_FALSE(callRan) << "round " << round;
+  }
+}
+
+// A worker that keeps posting while the queue goes: calls after that are dropped, and
+// nothing it does reaches the freed queue.
+TEST(GuiCallQueueTest, ASenderOutlivesItsQueue) {
+  for (int round = 0; round < 50; ++round) {
+    auto queue = std::make_unique<GuiCallQueue>();
+    const GuiCallQueue::Sender sender = queue->sender();
+    std::atomic<int> posted{0};
+    std::atomic<bool> stop{false};
+    int ran = 0;  // GUI thread only
+    std::thread worker([&] {
+      while (!stop.load()) {
+        sender.post([&] { ++ran; });
+        ++posted;
+      }
+    });
+    while (posted.load() < 10) std::this_thread::yield();
+    queue->drain();
+    queue.reset();
+    const int seen = ran;
+    while (posted.load() < 20) std::this_thread::yield();  // posts after the queue has gone
+    stop = true;
+    worker.join();
+    EXPECT_EQ(ran, seen);  // nothing ran once the queue was destroyed
+    EXPECT_FALSE(sender.call([&] { ++ran; }));
+    EXPECT_EQ(ran, seen);
+  }
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ namespace {
 
 class OkPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
     return PromptAnswer::Ok;
   }
 };

@@ -32,7 +32,8 @@ struct Message {
 
 class RecordingPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon, PromptButtons) override {
+  PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon, PromptButtons,
+                   PromptAnswer) override {
     messages.push_back({text, caption, icon});
     return PromptAnswer::Ok;
   }

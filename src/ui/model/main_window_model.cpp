@@ -200,7 +200,7 @@ void MainWindowModel::showMessage(int stringId, PromptIcon icon) {
 }
 
 void MainWindowModel::showMessage(const std::string& text, PromptIcon icon) {
-  m_context.prompter().ask(text, kProductCaption, icon, PromptButtons::Ok);
+  m_context.prompter().ask(text, kProductCaption, icon, PromptButtons::Ok, PromptAnswer::Ok);
 }
 
 void MainWindowModel::onRunTestsIcon(bool physicalHasFocus, int firstSelected) {

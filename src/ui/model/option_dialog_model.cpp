@@ -133,8 +133,10 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
 
   if (kind >= kTestKindQuick && kind <= kTestKindErase) {
     m_otherProgramsOpen = openProgramCheck(m_context.platform());
+    // Every run of these kinds locks the drive's volumes, and an erase dismounts them:
+    // the letters must be known whether or not anyone is asked about open files.
+    mapVolumes(m_context.platform(), m_context.driveTable());
     if (m_otherProgramsOpen != 0) {
-      mapVolumes(m_context.platform(), m_context.driveTable());
       const PromptAnswer answer = ui.ask({closeProgramsQuestion(record), kProductCaption, PromptIcon::Warning,
                                           PromptButtons::OkCancel, PromptAnswer::Cancel});
       if (answer == PromptAnswer::Cancel) return StartEnd::ProgramsOpenCancelled;
@@ -173,7 +175,8 @@ bool OptionDialogModel::eraseChecks(OptionDialogUi& ui, StartEnd& end) {
     end = StartEnd::PartitionsDeclined;
     return false;
   }
-  if (ui.ask({kEraseDataLoss, kEraseCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::Yes}) !=
+  // Enter on the last question before the data goes must not be the answer that erases.
+  if (ui.ask({kEraseDataLoss, kEraseCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No}) !=
       PromptAnswer::Yes) {
     end = StartEnd::EraseDeclined;
     return false;

@@ -108,7 +108,7 @@ std::optional<ListCell> smartVerdictCell(const SmartVerdict& verdict) {
 SmartWindowModel::SmartWindowModel(AppContext& context) : m_context(context) {}
 
 void SmartWindowModel::tell(const char* message) {
-  m_context.prompter().ask(message, kProductCaption, PromptIcon::Warning, PromptButtons::Ok);
+  m_context.prompter().ask(message, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok);
 }
 
 std::string SmartWindowModel::readMemberIdentity(Handle handle, uint8_t device) {

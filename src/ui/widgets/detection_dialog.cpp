@@ -2,6 +2,7 @@
 
 #include "ui/widgets/pictures.h"
 
+#include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -28,26 +29,41 @@ DetectionDialog::DetectionDialog(AppContext& context, Mode mode, QWidget* parent
   connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
 }
 
-DetectionDialog::~DetectionDialog() { joinWorker(); }
+DetectionDialog::~DetectionDialog() { waitForWorker(); }
 
 int DetectionDialog::run() {
   setWindowState(windowState() | Qt::WindowMinimized);
   m_ticker.begin();
-  m_worker = std::thread([this] {
+  m_workerRunning = true;
+  const GuiCallQueue::Sender calls = m_calls.sender();
+  m_worker = std::thread([this, calls] {
     m_ticker.runWorker(m_mode == Mode::Rescan,
                        [this] { detectDrives(m_context.probeEnvironment(), m_context.driveTable()); });
+    m_workerRunning = false;
+    // Behind everything the run asked for, so the wait ends after all of it was done.
+    calls.post([this] {
+      if (m_waitLoop != nullptr) m_waitLoop->quit();
+    });
   });
   const int result = exec();
   // After a Cancel the worker may still be filling the table: wait for it. What it asked
   // for on its way out is done, and then no tick outlives the dialog's run.
-  joinWorker();
+  waitForWorker();
   m_calls.drain();
   m_timer.stop();
   return result;
 }
 
-void DetectionDialog::joinWorker() {
-  if (m_worker.joinable()) m_worker.join();
+void DetectionDialog::waitForWorker() {
+  if (!m_worker.joinable()) return;
+  // A worker that gave up late may still be waiting for a message box ("ReadCapacity
+  // failed!") that only this thread can show: joining without running events would never
+  // return.
+  QEventLoop loop;
+  m_waitLoop = &loop;
+  if (m_workerRunning.load()) loop.exec();
+  m_waitLoop = nullptr;
+  m_worker.join();
 }
 
 void DetectionDialog::setTitle(const std::string& title) {

@@ -5,12 +5,14 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <atomic>
 #include <thread>
 
 #include "app/app_context.h"
 #include "ui/widgets/gui_call_queue.h"
 #include "ui/model/detection_ticker.h"
 
+class QEventLoop;
 class QLabel;
 class QProgressBar;
 
@@ -44,7 +46,8 @@ class DetectionDialog : public QDialog, private DetectionDialogView {
   void startTimer(int milliseconds) override;
   void stopTimer() override;
   void close(bool ok) override;
-  void joinWorker();
+  // Keeps the GUI thread's events running until the worker has ended, then joins it.
+  void waitForWorker();
 
   AppContext& m_context;
   Mode m_mode;
@@ -55,6 +58,8 @@ class DetectionDialog : public QDialog, private DetectionDialogView {
   QLabel* m_text = nullptr;
   QProgressBar* m_progress = nullptr;
   std::thread m_worker;
+  std::atomic<bool> m_workerRunning{false};
+  QEventLoop* m_waitLoop = nullptr;  // GUI thread only: the loop waitForWorker() runs
 };
 
 }  // namespace palvoro

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
-#include <QThread>
 #include <QTimer>
 #include <cstdint>
 #include <stdexcept>
@@ -16,6 +15,7 @@ GuiCallQueue::State::~State() {
 }
 
 GuiCallQueue::GuiCallQueue(QObject* parent) : QObject(parent), m_state(std::make_shared<State>()) {
+  m_state->guiThread = std::this_thread::get_id();
   m_state->eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (m_state->eventFd < 0) throw std::runtime_error("eventfd failed: the GUI thread could not be woken");
   m_notifier = new QSocketNotifier(m_state->eventFd, QSocketNotifier::Read, this);
@@ -32,42 +32,49 @@ GuiCallQueue::~GuiCallQueue() {
   m_state->done.notify_all();
 }
 
-bool GuiCallQueue::onGuiThread() const { return QThread::currentThread() == thread(); }
+bool GuiCallQueue::Sender::onGuiThread() const { return std::this_thread::get_id() == m_state->guiThread; }
 
-void GuiCallQueue::enqueue(const std::shared_ptr<Pending>& pending) {
+void GuiCallQueue::State::enqueue(const std::shared_ptr<Pending>& call) {
   {
-    std::lock_guard lock(m_state->mutex);
-    if (m_state->closed) return;
-    m_state->pending.push_back(pending);
+    std::lock_guard lock(mutex);
+    if (closed) return;
+    pending.push_back(call);
   }
   const std::uint64_t one = 1;
   // Cannot fail short of the counter's overflow, and a full counter is already a wake-up.
-  [[maybe_unused]] const ssize_t written = ::write(m_state->eventFd, &one, sizeof one);
+  // The descriptor belongs to the state, so it is still open even if the queue has gone.
+  [[maybe_unused]] const ssize_t written = ::write(eventFd, &one, sizeof one);
 }
 
-void GuiCallQueue::post(std::function<void()> fn) {
+bool GuiCallQueue::State::isClosed() {
+  std::lock_guard lock(mutex);
+  return closed;
+}
+
+void GuiCallQueue::Sender::post(std::function<void()> fn) const {
   if (onGuiThread()) {
-    fn();
+    // A call made after the queue has gone would reach its owner, which has gone too.
+    if (!m_state->isClosed()) fn();
     return;
   }
   auto pending = std::make_shared<Pending>();
   pending->fn = std::move(fn);
-  enqueue(pending);
+  m_state->enqueue(pending);
 }
 
-bool GuiCallQueue::call(std::function<void()> fn) {
+bool GuiCallQueue::Sender::call(std::function<void()> fn) const {
   if (onGuiThread()) {
+    if (m_state->isClosed()) return false;
     fn();
     return true;
   }
   auto pending = std::make_shared<Pending>();
   pending->fn = std::move(fn);
   pending->blocking = true;
-  // From here on only `state` is touched: the queue itself may go while this waits.
-  const std::shared_ptr<State> state = m_state;
-  enqueue(pending);
-  std::unique_lock lock(state->mutex);
-  state->done.wait(lock, [&] { return pending->done || state->closed; });
+  State& state = *m_state;
+  state.enqueue(pending);
+  std::unique_lock lock(state.mutex);
+  state.done.wait(lock, [&] { return pending->done || state.closed; });
   return pending->done;
 }
 

@@ -41,9 +41,12 @@ CDiskTestDlg::~CDiskTestDlg() = default;
 void CDiskTestDlg::buildControls() {
   m_group = new QGroupBox(this);
   m_group->setGeometry(dluRect(*this, 7, 4, 249, 40));
+  // Drive-reported text is shown as it came, never as markup.
   m_modelLine = new QLabel(this);
+  m_modelLine->setTextFormat(Qt::PlainText);
   m_modelLine->setGeometry(dluRect(*this, 15, 15, 235, 10));
   m_serialLine = new QLabel(this);
+  m_serialLine->setTextFormat(Qt::PlainText);
   m_serialLine->setGeometry(dluRect(*this, 15, 28, 235, 10));
 
   m_picture = new QLabel(this);
@@ -146,8 +149,8 @@ void CDiskTestDlg::setProgressTiming(int timerMilliseconds, TestClock* clock) {
 }
 
 PromptAnswer CDiskTestDlg::ask(const OptionPrompt& prompt) {
-  return QtPrompter::showBox(prompt.text, prompt.caption, prompt.icon, prompt.buttons,
-                             isVisible() ? this : parentWidget(), prompt.defaultAnswer);
+  return QtPrompter::showBox(prompt.text, prompt.caption, prompt.icon, prompt.buttons, prompt.defaultAnswer,
+                             isVisible() ? this : parentWidget());
 }
 
 bool CDiskTestDlg::chooseErase(bool quickOnly) {

@@ -56,6 +56,7 @@ void CPropertyDlg::createControls() {
     m_captions[i] = new QLabel(QString::fromLatin1(kCaptions[i]), this);
     m_captions[i]->setGeometry(du(kCaptionLeft, y, kCaptionWidth, 9));
     m_values[i] = new QLabel(this);
+    m_values[i]->setTextFormat(Qt::PlainText);  // drive-reported text, never markup
     m_values[i]->setGeometry(du(kValueLeft, y, kValueWidth, 9));
     m_values[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
   }

@@ -21,11 +21,11 @@ PromptAnswer escapeAnswer(PromptButtons buttons) {
 QtPrompter::QtPrompter(QObject* parent) : QObject(parent) {}
 
 PromptAnswer QtPrompter::showBox(const std::string& text, const std::string& caption, PromptIcon icon,
-                                 PromptButtons buttons, QWidget* parent,
-                                 std::optional<PromptAnswer> defaultAnswer) {
+                                 PromptButtons buttons, PromptAnswer defaultAnswer, QWidget* parent) {
   QMessageBox box(boxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   boxButtons(buttons), parent != nullptr ? parent : QApplication::activeWindow());
-  if (defaultAnswer) box.setDefaultButton(boxButton(*defaultAnswer));
+  // Qt would otherwise make the first accepting button (Yes, OK) the default.
+  box.setDefaultButton(boxButton(defaultAnswer));
   switch (box.exec()) {
     case QMessageBox::Yes: return PromptAnswer::Yes;
     case QMessageBox::No: return PromptAnswer::No;
@@ -38,12 +38,14 @@ PromptAnswer QtPrompter::showBox(const std::string& text, const std::string& cap
 }
 
 PromptAnswer QtPrompter::ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                             PromptButtons buttons) {
+                             PromptButtons buttons, PromptAnswer defaultAnswer) {
   // On the GUI thread the box is shown at once; a worker waits for it. The call is dropped
   // only when the prompter goes first: the worker then gets the box's escape answer, the
   // answer that stops rather than proceeds.
   PromptAnswer answer = PromptAnswer::Cancel;
-  if (!m_queue.call([&] { answer = showBox(text, caption, icon, buttons); })) return escapeAnswer(buttons);
+  if (!m_queue.call([&] { answer = showBox(text, caption, icon, buttons, defaultAnswer); })) {
+    return escapeAnswer(buttons);
+  }
   return answer;
 }
 

@@ -3,7 +3,6 @@
 // the call waits until the user has answered.
 
 #include <QObject>
-#include <optional>
 
 class QWidget;
 
@@ -20,14 +19,13 @@ class QtPrompter : public QObject, public Prompter {
   explicit QtPrompter(QObject* parent = nullptr);
 
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                   PromptButtons buttons) override;
+                   PromptButtons buttons, PromptAnswer defaultAnswer) override;
 
   // Shows the box on the calling (GUI) thread and returns the answer: every message box
-  // of the program is shown here. Without a parent it sits over the active window; without
-  // a default the box picks its first button.
+  // of the program is shown here, with `defaultAnswer` on the button Enter presses.
+  // Without a parent it sits over the active window.
   static PromptAnswer showBox(const std::string& text, const std::string& caption, PromptIcon icon,
-                              PromptButtons buttons, QWidget* parent = nullptr,
-                              std::optional<PromptAnswer> defaultAnswer = std::nullopt);
+                              PromptButtons buttons, PromptAnswer defaultAnswer, QWidget* parent = nullptr);
 
  private:
   GuiCallQueue m_queue;

@@ -64,10 +64,13 @@ void CDiskAttrDlg::createControls() {
   intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   intro->setGeometry(duX(35), duY(4), duX(282), duY(38));
 
+  // Drive-reported text is shown as it came, never as markup.
   m_driveLabel = new QLabel(this);
+  m_driveLabel->setTextFormat(Qt::PlainText);
   m_driveLabel->setGeometry(duX(7), duY(46), duX(55), duY(10));
 
   m_identity = new QLabel(this);
+  m_identity->setTextFormat(Qt::PlainText);
   m_identity->setGeometry(duX(65), duY(46), duX(165), duY(10));
 
   m_memberBox = new QComboBox(this);
