@@ -223,8 +223,9 @@ void writeZerosErase(TestRun& run) {
     if (result == 0) {
       trimTestRange(run, range.first, range.end);
       result = sectorLoop(run, kLoopWriteZeros, range.first, 0, blocks, range.end, true);
-      // After a stop the user wants the drive left alone.
-      if (result != kTestErrorStopped) trimTestRange(run, range.first, range.end);
+      // Also after a stop: the first TRIM has already released the whole range, and the
+      // drive must not be left with its mapping half rewritten by the zero pass.
+      trimTestRange(run, range.first, range.end);
     }
   } else {
     int type = kLoopWriteZeros;
@@ -234,6 +235,8 @@ void writeZerosErase(TestRun& run) {
     } else {
       uint64_t region = (range.end - range.first) / kQuickRegionDivisor;
       if (region > kQuickRegionLimit) region = kQuickRegionLimit;
+      // A range of fewer than five sectors would have empty regions and be left unwritten.
+      if (region == 0) region = 1;
       v.regionLength = region;
       blocks = blocksFor(2 * region);
     }

@@ -37,6 +37,8 @@ void mediaScan(TestRun& run, bool quick) {
     view.setText(kCtlStatus, loadString(kStrRunningQuickMediaScan));
     uint64_t region = (range.end - range.first) / kQuickRegionDivisor;
     if (region > kQuickRegionLimit) region = kQuickRegionLimit;
+    // A range of fewer than five sectors would have empty regions and pass unread.
+    if (region == 0) region = 1;
     v.regionLength = region;
     blocks = blocksFor(2 * region);
     result = sectorLoop(run, kLoopReadScan, range.first, range.end - region, blocks, range.end, true);

@@ -16,20 +16,20 @@ constexpr const char* kRepairingText = "Repairing bad sectors...";
 constexpr const char* kRepairedText = "Bad sectors were repaired successfully.";
 constexpr const char* kContactSupport = "Please contact VH technical support for help";
 
-// What the repair loop ended with: whether the last sector it handled reads back, and
-// whether a stop left entries untouched.
+// What the repair loop ended with: whether every entry it was given was rewritten and
+// reads back, and whether the user stopped it.
 struct RepairOutcome {
-  int lastReadBack = 0;
-  bool stoppedEarly = false;
+  bool allReadBack = false;
+  bool stopped = false;
 };
 
 // Rewrites each recorded sector with one whole sector of zeros (a drive with 4096-byte
-// sectors takes nothing smaller) and reads it back without recording.
+// sectors takes nothing smaller) and reads it back without recording. Every entry's
+// read-back counts: a sector that still fails is not repaired because a later one is.
 RepairOutcome repairLoop(TestRun& run, DriveHandle& drive) {
   run.repairInProgress = true;
   run.stopRepair = false;
-  const int32_t reported = run.drive().sectorSize;
-  const uint32_t sectorSize = reported > 0 ? static_cast<uint32_t>(reported) : 512u;
+  const auto sectorSize = static_cast<uint32_t>(run.drive().sectorSize);
   const std::vector<uint8_t> zeros(sectorSize, 0);
 
   // The read-back may count a failure in BadSectorCount; the progress keeps the count the
@@ -37,17 +37,19 @@ RepairOutcome repairLoop(TestRun& run, DriveHandle& drive) {
   const uint64_t total = run.values().badSectorCount.load();
   const uint64_t entries = std::min<uint64_t>(total, kBadSectorSlots);
   RepairOutcome outcome;
+  uint64_t repaired = 0;
   for (uint64_t k = 0; k < entries; ++k) {
     run.setProgress(static_cast<int>((k + 1) * 100 / total));
     const uint64_t sector = run.badSectors[k].sector;
     // A write at an unknown position could land anywhere: no seek, no write.
     const bool written = drive.seekTo(sector * sectorSize) && drive.write(zeros.data(), sectorSize);
-    outcome.lastReadBack = written ? recordBadSectors(run, drive, sector, 1, false) : 0;
+    if (written && recordBadSectors(run, drive, sector, 1, false) != 0) ++repaired;
     if (run.stopRepair.load()) {
-      outcome.stoppedEarly = k + 1 < entries;
+      outcome.stopped = true;
       break;
     }
   }
+  outcome.allReadBack = entries > 0 && repaired == entries;
   run.repairInProgress = false;
   return outcome;
 }
@@ -68,7 +70,8 @@ void failRepair(TestRun& run, int reasonString, int error) {
 
 bool repairButton(TestRun& run) {
   const PromptAnswer answer = run.context().prompter().ask(loadString(kStrRepairDataLossWarning), kRepairBoxCaption,
-                                                           PromptIcon::Warning, PromptButtons::OkCancel);
+                                                           PromptIcon::Warning, PromptButtons::OkCancel,
+                                                           PromptAnswer::Cancel);
   if (answer != PromptAnswer::Ok) return false;
   run.view().showControl(kCtlRepair, false);
   repairRun(run);
@@ -95,20 +98,21 @@ void repairRun(TestRun& run) {
   DriveHandle drive(run.context().platform());
   RepairOutcome outcome;
   // A drive that no longer opens repairs nothing: the outcome is that of a sector that
-  // still cannot be read.
-  if (drive.openShared(physicalDrivePath(run.drive().physicalDriveNumber), GENERIC_READ | GENERIC_WRITE,
+  // still cannot be read. Nor is anything written with a sector size no scan could use.
+  if (usableSectorSize(run.drive().sectorSize) &&
+      drive.openShared(physicalDrivePath(run.drive().physicalDriveNumber), GENERIC_READ | GENERIC_WRITE,
                        FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING, OPEN_EXISTING)) {
     outcome = repairLoop(run, drive);
   }
   drive.close();
 
-  if (outcome.stoppedEarly) {
+  if (!outcome.allReadBack && outcome.stopped) {
     // The user stopped it: sectors are left unrepaired, so the run cannot pass, and the
     // dialog is closing, so no box.
     v.testState = kTestStateFail;
     return;
   }
-  if (outcome.lastReadBack == 0) {
+  if (!outcome.allReadBack) {
     failRepair(run, kStrUnableToRepair, kTestErrorRepairFailed);
     return;
   }

@@ -85,10 +85,10 @@ int secondUnitVerify(TestRun& run, bool quick) {
   // The chunk cut at the end of a pass stays cut for the passes after it.
   uint32_t chunk = kVerifyChunk;
   int chunks = 0;
-  for (int p = 0; p < passCount && v.stopRequest.load() == 0; ++p) {
+  for (int p = 0; p < passCount && !run.stopped(); ++p) {
     uint64_t lba = passes[p].first;
     uint64_t left = passes[p].count;
-    while (left > 0 && v.stopRequest.load() == 0) {
+    while (left > 0 && !run.stopped()) {
       if (chunk > left) chunk = static_cast<uint32_t>(left);
       if (drive.readVerifyExt(unit, lba, chunk) != 0) {
         v.testError = kTestErrorReadVerify;
@@ -105,6 +105,8 @@ int secondUnitVerify(TestRun& run, bool quick) {
 
   closeDriveForTest(run, drive, volumes);
   view.killTimer(kTimerSecondUnitVerify);
+  // The timer's stop path has closed the dialog (or will at its next tick).
+  if (v.testError.load() == kTestErrorNone && run.stopped()) v.testError = kTestErrorStopped;
   return v.testError.load();
 }
 

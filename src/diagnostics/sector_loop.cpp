@@ -1,6 +1,8 @@
 #include "diagnostics/sector_loop.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -34,10 +36,6 @@ TransferBuffer allocateTransferBuffer(size_t bytes) {
   return TransferBuffer(new (kTransferAlignment, std::nothrow) uint8_t[bytes]);
 }
 
-uint32_t sectorBytes(const DriveRecord& record) {
-  return record.sectorSize > 0 ? static_cast<uint32_t>(record.sectorSize) : 512u;
-}
-
 // The dialog's sectors per block, within what the transfer buffer was made for.
 uint64_t blockSectors(const TestRun& run) {
   if (run.sectorsPerBlock < 1 || run.sectorsPerBlock > kSectorsPerBlock) return kSectorsPerBlock;
@@ -67,7 +65,7 @@ bool continueAfterEraseError(TestRun& run, uint64_t start, uint64_t count) {
   std::snprintf(text, sizeof text, "Sector #%" PRIu64 "-%" PRIu64 "::Erase error!", start, start + count - 1);
   run.values().setLastErrorMessage(text);
   const PromptAnswer answer = run.context().prompter().ask(std::string(text) + " Continue?", "ERASE",
-                                                           PromptIcon::Warning, PromptButtons::YesNo);
+                                                           PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No);
   run.values().testError = kTestErrorWrite;
   return answer == PromptAnswer::Yes;
 }
@@ -79,6 +77,27 @@ TestRange testRange(const DriveRecord& record) {
   range.first = record.primaryUnit == 2 ? record.hiddenSectors : 0;
   range.end = range.first + record.totalSectors;
   return range;
+}
+
+int testRangeError(const DriveRecord& record) {
+  if (!usableSectorSize(record.sectorSize)) return kTestErrorSectorSize;
+  const uint64_t first = record.primaryUnit == 2 ? record.hiddenSectors : 0;
+  const uint64_t total = record.totalSectors;
+  if (total == 0 || total > UINT64_MAX - first) return kTestErrorDriveSize;
+  // The erase of a second unit that lies behind the first runs to totalSectors + hidden.
+  if (record.hiddenSectors > UINT64_MAX - total) return kTestErrorDriveSize;
+  const uint64_t end = std::max(first + total, total + record.hiddenSectors);
+  // Byte offsets are signed 64-bit on the wire.
+  if (end > static_cast<uint64_t>(INT64_MAX) / static_cast<uint64_t>(record.sectorSize)) return kTestErrorDriveSize;
+  return 0;
+}
+
+bool refuseUntestableDrive(TestRun& run) {
+  const int code = testRangeError(run.drive());
+  if (code == 0) return false;
+  run.values().testError = code;
+  run.finishWithFailure();
+  return true;
 }
 
 uint64_t blocksFor(uint64_t sectors) {
@@ -94,9 +113,17 @@ int sectorLoop(TestRun& run, int type, uint64_t first, uint64_t secondStart, uin
   const bool transfers = type == kLoopReadScan || type == kLoopWriteZeros || type == kLoopRandomRead;
   const bool trims = type == kLoopTrim || type == kLoopTrimXl;
   const uint64_t block = blockSectors(run);
-  const uint32_t sectorSize = sectorBytes(record);
 
   v.testError = kTestErrorNone;
+  // The steps refuse such a drive before they start; this loop never moves bytes on one.
+  if (!usableSectorSize(record.sectorSize) || first >= end) {
+    const int code = usableSectorSize(record.sectorSize) ? kTestErrorDriveSize : kTestErrorSectorSize;
+    v.testError = code;
+    run.showTestError(code, run.kindPrefix());
+    return code;
+  }
+  const auto sectorSize = static_cast<uint32_t>(record.sectorSize);
+
   run.currentSector = first;
   run.firstSector = first;
   run.endSector = end;

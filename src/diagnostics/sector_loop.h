@@ -27,6 +27,16 @@ struct TestRange {
 };
 TestRange testRange(const DriveRecord& record);
 
+// Whether a test can work on the drive at all: 0 when it can; 26 when its sector size is
+// not usable (usableSectorSize); 27 when its range is empty, or the range or the second
+// unit behind it ends past what a 64-bit sector number or byte offset holds. A run that
+// went on would move no bytes, or wrap to the wrong place, and report success.
+int testRangeError(const DriveRecord& record);
+
+// Ends the step before it touches the drive when testRangeError finds a fault: the
+// message with the kind prefix, FAIL, Close and the failure icon. True when it did.
+bool refuseUntestableDrive(TestRun& run);
+
 // Blocks of 256 sectors needed to cover `sectors`, the last one partial.
 uint64_t blocksFor(uint64_t sectors);
 

@@ -12,7 +12,7 @@ constexpr const char* kUnknownError = "%sUnknown error!";
 
 // Index = TestError code. Codes 11 and 14 never reach a box, but the function still
 // answers for them as for any code without a message.
-constexpr std::array<const char*, 26> kMessages = {
+constexpr std::array<const char*, 28> kMessages = {
     kUnknownError,                                                  // 0
     "%sSMART Return Status error!",                                 // 1
     kUnknownError,                                                  // 2 too many volumes
@@ -39,6 +39,8 @@ constexpr std::array<const char*, 26> kMessages = {
     "%sSanitize Device Status failed!",                             // 23
     "%sSanitize Device Overwrite failed!",                          // 24
     "%sA Sanitize Device operation is already in progress!",        // 25
+    "%sDrive %d reports a sector size that cannot be tested!",       // 26
+    "%sThe size of drive %d could not be used!",                    // 27
 };
 
 // Fills the one "%s" and the one "%d" a message may hold. The prefix can carry text

@@ -10,7 +10,7 @@ namespace palvoro {
 // The message of TestError `code`: "%s" becomes `prefix` (one blank when it is empty) and
 // "%d" the drive number the user sees (`driveIndexPlusOne`). Codes 12 and 13 are the bad-
 // sector texts and take no prefix; codes without a message of their own (0, 2, 5, 11, 16,
-// above 25) give "%sUnknown error!".
+// above 27) give "%sUnknown error!".
 std::string formatTestError(int code, const std::string& prefix, int driveIndexPlusOne);
 
 // "QUICK TEST", "EXTENDED TEST", "ERASE", "VIEW TEST RESULT" by TestKind; "" for any

@@ -9,6 +9,7 @@
 #include "diagnostics/media_scan.h"
 #include "diagnostics/quick_test.h"
 #include "diagnostics/second_unit_verify.h"
+#include "diagnostics/sector_loop.h"
 #include "diagnostics/test_messages.h"
 #include "resources/string_table.h"
 
@@ -116,12 +117,19 @@ void TestRun::runWorker() {
 
   const int32_t kind = v.testKind.load();
   const DriveRecord& record = drive();
+  // A drive whose sector size or range cannot be used is refused before any step sends
+  // it a command: no verify, no self-test, no scan, and no partition table deleted.
+  const bool testKind = kind == kTestKindQuick || kind == kTestKindExtended || kind == kTestKindErase;
+  if (testKind && refuseUntestableDrive(*this)) {
+    setProgress(0);
+    return;
+  }
   switch (kind) {
     case kTestKindQuick: {
       m_view.setText(kCtlStatus, loadString(kStrRunningQuickSmartTest));
       if (record.hiddenSectors != 0) {
         secondUnitVerify(*this, true);
-        if (v.testError.load() != kTestErrorNone) return;
+        if (v.testError.load() != kTestErrorNone || stopped()) return;
       }
       if (record.smartAvailable != 0 && (record.vendorWord & 0xFF) != kNoSelfTestVendor) {
         const int capability = quickTestProbeAndStart(*this, kSelfTestProbeOnly);
@@ -141,7 +149,7 @@ void TestRun::runWorker() {
       m_view.setText(kCtlStatus, loadString(kStrRunningExtendedTest));
       if (record.hiddenSectors != 0) {
         secondUnitVerify(*this, false);
-        if (v.testError.load() != kTestErrorNone) return;
+        if (v.testError.load() != kTestErrorNone || stopped()) return;
       }
       mediaScan(*this, false);
       return;
@@ -152,7 +160,8 @@ void TestRun::runWorker() {
     default:
       // 108 + TestKind names no running text here, so the line keeps the cable test's.
       // The run has nothing to wait for: it ends as failed so that Close can end it.
-      m_context.prompter().ask(kInvalidTestSelection, kProductCaption, PromptIcon::Stop, PromptButtons::Ok);
+      m_context.prompter().ask(kInvalidTestSelection, kProductCaption, PromptIcon::Stop, PromptButtons::Ok,
+                               PromptAnswer::Ok);
       m_view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
       v.testState = kTestStateFail;
       relabelClose();
@@ -168,16 +177,18 @@ void TestRun::onTimer(int timerId) {
 
   if (v.stopRequest.load() != 0) {
     bool closeNow = timerId == kTimerStopOnly;
+    bool clearRequest = false;
     if (timerId == kTimerSelfTest || timerId == kTimerSecondUnitVerify) {
       quickTestAbort(*this);
-      v.stopRequest = 0;
-      closeNow = true;
+      closeNow = clearRequest = true;
     } else if (v.testState.load() == kTestStateAbort) {
-      v.stopRequest = 0;
-      closeNow = true;
+      closeNow = clearRequest = true;
     }
     if (closeNow) {
+      // ABORT is set before the request is cleared: a worker still running (the
+      // second-unit verify) sees one or the other and stops.
       v.testState = kTestStateAbort;
+      if (clearRequest) v.stopRequest = 0;
       m_view.close(kCloseResult);
       return;
     }
@@ -225,7 +236,8 @@ bool TestRun::onCancel() {
   if (cancelReadsClose()) {
     if (v.testError.load() != kTestErrorNone) v.testState = kTestStateFail;
     if (repairInProgress.load()) {
-      m_context.prompter().ask(kStopRepairing, kRepairCaption, PromptIcon::Warning, PromptButtons::Ok);
+      m_context.prompter().ask(kStopRepairing, kRepairCaption, PromptIcon::Warning, PromptButtons::Ok,
+                               PromptAnswer::Ok);
     }
     m_view.close(kCloseResult);
     return true;
@@ -238,11 +250,16 @@ bool TestRun::onCancel() {
   return true;
 }
 
+bool TestRun::stopped() {
+  TestRunValues& v = values();
+  return v.stopRequest.load() != 0 || v.testState.load() == kTestStateAbort;
+}
+
 void TestRun::showTestError(int code, const std::string& prefix) {
   if (code == kTestErrorCable || code == kTestErrorStopped) return;
   const std::string text = formatTestError(code, prefix, m_context.driveTable().selectedDrive + 1);
   values().setLastErrorMessage(text);
-  m_context.prompter().ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok);
+  m_context.prompter().ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok);
 }
 
 std::string TestRun::kindPrefix() const {

@@ -53,6 +53,10 @@ class TestRun {
   // Relabels Cancel as "Close": the run has ended.
   void relabelClose();
   bool cancelReadsClose() const { return m_cancelIsClose.load(); }
+  // Whether the user stopped the run: asked to (StopRequest) or already closed it as
+  // ABORT (the self-test and second-unit timers clear the request when they close). A
+  // step that sees this sends nothing more to the drive.
+  bool stopped();
   // The activity icon starts again at its first frame with the next re-armed tick.
   void resetActivityIcon() { m_iconFrame = kIconActivityFirst; }
 

@@ -54,6 +54,8 @@ enum TestErrorCode : int32_t {
   kTestErrorSanitizeStatus = 23,
   kTestErrorSanitizeOverwrite = 24,
   kTestErrorSanitizeInProgress = 25,
+  kTestErrorSectorSize = 26,           // the drive reports a sector size transfers cannot use
+  kTestErrorDriveSize = 27,            // the drive's range is empty or past what 64 bits hold
 };
 
 struct TestRunValues {

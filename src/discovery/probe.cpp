@@ -78,6 +78,8 @@ ProbeOutcome raidPath(const ProbeEnvironment& env, Handle handle, DriveRecord& r
   r.ataTunnel = kCarrierSat12;
   inquiryIdentity(env.platform, handle, inquiry, InquiryForm::Enclosure, r);
   readCapacity(env.platform, env.prompter, handle, r);
+  // As on every other path: a failed READ CAPACITY leaves no block length.
+  if (r.sectorSize == 0) r.sectorSize = 512;
   memberSerial(env, handle, 0x01, r.memberSerialA);
   memberSerial(env, handle, 0x02, r.memberSerialB);
   readMemberSmart(env.platform, handle, r);

@@ -24,7 +24,6 @@ constexpr char kLastLetter = 'Z';
 constexpr size_t kMbrBytes = 512;
 constexpr size_t kBootSignatureAt = 510;   // 55h AAh
 constexpr size_t kFirstEntryAt = 446;      // partition entry 1: boot indicator, then CHS start
-constexpr uint32_t kLargestSector = 65536;
 
 std::string rootOf(char letter) { return std::string(1, letter) + ":\\"; }
 
@@ -45,9 +44,7 @@ int64_t volumeDeviceNumber(Platform& platform, char letter) {
 // 512-byte read and its partition table would otherwise go unseen before an erase. A size
 // that is not a power of two from 512 falls back to 512.
 uint32_t sectorReadSize(int32_t sectorSize) {
-  if (sectorSize < 512 || static_cast<uint32_t>(sectorSize) > kLargestSector) return kMbrBytes;
-  const auto size = static_cast<uint32_t>(sectorSize);
-  return (size & (size - 1)) == 0 ? size : kMbrBytes;
+  return usableSectorSize(sectorSize) ? static_cast<uint32_t>(sectorSize) : kMbrBytes;
 }
 
 }  // namespace

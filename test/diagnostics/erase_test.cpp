@@ -353,6 +353,26 @@ TEST_F(EraseTest, FullEraseOfAMarkedDriveTrimsBeforeAndAfterTheZeros) {
   EXPECT_EQ(values().testState.load(), kTestStateComplete);
 }
 
+// A stop during the zero pass still sends the closing TRIM: the first one released the
+// whole range and the zeros rewrote only part of it.
+TEST_F(EraseTest, AStoppedFullEraseOfAMarkedDriveStillTrimsAfterTheZeros) {
+  DriveRecord record = scantest::driveRecord(2000);
+  record.hybridFlags = kHybridLogCapability;
+  load(scantest::oneDrive(2000), record, 1);
+  platform->drive(0).ata.dsmXl = true;
+  view.onCall = [&](const diagtest::ViewCall& c) {
+    if (c.kind == diagtest::ViewCall::Kind::Progress && c.value > 30) values().stopRequest = 1;
+  };
+
+  writeZerosErase(*run);
+
+  EXPECT_EQ(steps(), (Strings{"delete layout", "trim xl unit 0", "zeros unit 0", "trim xl unit 0"}));
+  EXPECT_LT(platform->writes.size(), 8u);  // the zeros stopped early
+  EXPECT_EQ(values().testState.load(), kTestStateAbort);
+  EXPECT_EQ(values().testError.load(), kTestErrorStopped);
+  EXPECT_TRUE(platform->ioctls(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+}
+
 // ---------------------------------------------------------------------------------
 // A dual-unit drive: delete layout, the second unit (sanitize, or zeros when refused),
 // the first unit's zeros, the SCT switch-on and TRIM of the second unit, the refresh.
@@ -442,7 +462,7 @@ TEST_F(EraseTest, FailedSecondUnitEndsWithCode17BeforeTheFirstUnit) {
   EXPECT_EQ(covered(platform->writes), (std::vector<Span>{{3000, 3128}}));
   EXPECT_EQ(prompter.prompts(),
             (std::vector<Prompt>{{"Sector #3096-3127::Erase error! Continue?", "ERASE", PromptIcon::Warning,
-                                  PromptButtons::YesNo},
+                                  PromptButtons::YesNo, PromptAnswer::No},
                                  {"Erase::Erase error!", "PALVORO for Windows", PromptIcon::Stop, PromptButtons::Ok}}));
   EXPECT_EQ(values().testError.load(), kTestErrorErase);
   EXPECT_EQ(values().testState.load(), kTestStateFail);

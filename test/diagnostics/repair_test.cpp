@@ -60,7 +60,7 @@ TEST_F(RepairTest, ThreeSectorsRewrittenAndReadBackPass) {
   EXPECT_EQ(prompter.prompts(),
             (std::vector<Prompt>{{"Data stored in the bad sectors will be lost. It's recommended that you backup the "
                                   "drive before proceeding with the Repair function.\n     ",
-                                  "REPAIR", PromptIcon::Warning, PromptButtons::OkCancel}}));
+                                  "REPAIR", PromptIcon::Warning, PromptButtons::OkCancel, PromptAnswer::Cancel}}));
   EXPECT_EQ(view->visibility(kCtlRepair), std::vector<bool>{false});
   EXPECT_EQ(writtenBytes(), (std::vector<Transfer>{{100 * 512, 512}, {5000 * 512, 512}, {9999 * 512, 512}}));
   EXPECT_TRUE(media().unreadable().empty());
@@ -154,6 +154,74 @@ TEST_F(RepairTest, CancelDuringRepairStopsWithoutMessageOrSuccess) {
   EXPECT_FALSE(run->repairInProgress.load());
   EXPECT_EQ(platform->openHandleCount(), 0u);
 }
+
+
+// Every entry's read-back decides, not the last one's; a stop ends without a box unless
+// every entry was already repaired.
+struct OutcomeCase {
+  const char* name;
+  int failingReadBack;  // the entry whose read-back still fails after its zeros (-1 none)
+  int stopAt;           // Cancel during the read-back of this entry (-1 none)
+  int state;
+  int error;
+  Strings boxes;
+  int icon;
+};
+
+// Cancel pressed while the read-back of entry `stopAt` dispatches messages.
+class CancelAtEntryView : public diagtest::RecordingProgressView {
+ public:
+  void dispatchPendingMessages() override {
+    RecordingProgressView::dispatchPendingMessages();
+    if (run != nullptr && reads++ == stopAt) run->onCancel();
+  }
+  TestRun* run = nullptr;
+  int stopAt = -1;
+  int reads = 0;
+};
+
+class RepairOutcomeTest : public RepairTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(RepairOutcomeTest, EveryReadBackCounts) {
+  const OutcomeCase& c = GetParam();
+  auto cancelling = std::make_unique<CancelAtEntryView>();
+  CancelAtEntryView* cancel = cancelling.get();
+  view = std::move(cancelling);
+  loadScanned({100, 200, 300});
+  cancel->run = run.get();
+  cancel->stopAt = c.stopAt;
+  if (c.failingReadBack >= 0) {
+    sim::SimFault fault;
+    fault.onRead = true;
+    fault.skip = c.failingReadBack;
+    fault.remaining = 1;
+    platform->injectFault(fault);
+  }
+
+  repairRun(*run);
+
+  EXPECT_EQ(writtenBytes().size(), static_cast<size_t>(c.stopAt >= 0 ? c.stopAt + 1 : 3));
+  EXPECT_EQ(values().testState.load(), c.state);
+  EXPECT_EQ(values().testError.load(), c.error);
+  EXPECT_EQ(prompter.texts(), c.boxes);
+  EXPECT_EQ(view->icons(kCtlActivityIcon).back(), c.icon);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, RepairOutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"AllRepaired", -1, -1, kTestStatePass, kTestErrorNone, {}, kIconSuccess},
+        OutcomeCase{"FirstStillFailsLastReadsBack", 0, -1, kTestStateFail, kTestErrorRepairFailed,
+                    {"Unable to repair bad sectors."}, kIconFailure},
+        OutcomeCase{"MiddleStillFails", 1, -1, kTestStateFail, kTestErrorRepairFailed,
+                    {"Unable to repair bad sectors."}, kIconFailure},
+        OutcomeCase{"StopOnTheLastEntryWhoseReadBackFails", 2, 2, kTestStateFail, kTestErrorRead,
+                    {"Stop repairing bad sectors!"}, kIconActivityFirst},
+        OutcomeCase{"StopOnTheLastEntryAfterEveryRepair", -1, 2, kTestStatePass, kTestErrorNone,
+                    {"Stop repairing bad sectors!"}, kIconSuccess},
+        OutcomeCase{"StopBeforeTheLastEntry", -1, 0, kTestStateFail, kTestErrorRead, {"Stop repairing bad sectors!"},
+                    kIconActivityFirst}),
+    [](const ::testing::TestParamInfo<OutcomeCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace palvoro

@@ -111,6 +111,44 @@ TEST_F(SecondUnitVerifyTest, LargeSecondUnitAfterTheFirstIsVerifiedWholeWithAnEi
   EXPECT_EQ(ataCommands(0xB0).at(0).input[37], 0xA2);
 }
 
+// Cancel during the verify, then the tick of timer 6 that closes the dialog as ABORT and
+// clears the request. The worker must stop there: no further chunk, no self-test, no
+// media scan, nothing sent to the drive after the abort but the closing of its handles.
+class VerifyCancelTest : public SecondUnitVerifyTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(VerifyCancelTest, EndsTheRunAsAbortWithNothingSentAfterTheAbort) {
+  loadDualUnit(20'000'000, 2, GetParam());
+  size_t logAtClose = 0;
+  bool cancelled = false;
+  view->onCall = [&](const diagtest::ViewCall& c) {
+    if (cancelled || c.kind != diagtest::ViewCall::Kind::Progress || verifies().empty()) return;
+    cancelled = true;
+    EXPECT_FALSE(run->onCancel());
+    run->onTimer(kTimerSecondUnitVerify);
+    logAtClose = platform->log().size();
+  };
+  run->runWorker();
+
+  ASSERT_TRUE(cancelled);
+  EXPECT_EQ(values().testState.load(), kTestStateAbort);
+  EXPECT_EQ(values().testError.load(), kTestErrorStopped);
+  EXPECT_EQ(view->closes(), std::vector<int>{2});
+  EXPECT_EQ(verifies().size(), 1u);
+  EXPECT_FALSE(platform->drive(0).ata.units.at(0).selfTest.running);
+  const std::vector<sim::SimRequest> log = platform->log();
+  for (size_t i = logAtClose; i < log.size(); ++i) {
+    EXPECT_EQ(log[i].kind, sim::SimRequest::Kind::Close) << "request " << i << " after the abort";
+  }
+  EXPECT_TRUE(transfers().empty());
+  EXPECT_TRUE(prompter.prompts().empty());
+  EXPECT_EQ(platform->openHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, VerifyCancelTest, ::testing::Values(kTestKindQuick, kTestKindExtended),
+                         [](const ::testing::TestParamInfo<int32_t>& p) {
+                           return p.param == kTestKindQuick ? "Quick" : "Extended";
+                         });
+
 struct VerifyFailure {
   const char* name;
   sim::SimFault fault;

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "diagnostics/scan_test_support.h"
@@ -83,7 +85,7 @@ TEST_P(EraseErrorTest, FailedWriteAsksWhetherToContinue) {
 
   EXPECT_EQ(sectorLoop(*run, kLoopWriteZeros, 0, 0, 8, 2000, true), kTestErrorWrite);
   EXPECT_EQ(prompter.prompts(), (std::vector<Prompt>{{"Sector #256-511::Erase error! Continue?", "ERASE",
-                                                      PromptIcon::Warning, PromptButtons::YesNo}}));
+                                                      PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No}}));
   EXPECT_EQ(values().lastErrorMessage(), "Sector #256-511::Erase error!");
   EXPECT_EQ(transfers(kWrite).size(), GetParam().writes);
   EXPECT_EQ(platform->openHandleCount(), 0u);
@@ -142,6 +144,99 @@ TEST_F(SectorLoopTest, FailedSeekStopsWithCode10) {
   EXPECT_EQ(transfers().size(), 17u);
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{"Extended Test::Set file pointer error!"});
   EXPECT_EQ(platform->openHandleCount(), 0u);
+}
+
+
+// A drive whose size the run cannot use: every step that moves sectors refuses it before
+// it touches the media or the partition table, with its own code and message, never
+// PASS or COMPLETE after moving nothing.
+struct UntestableCase {
+  const char* name;
+  int32_t sectorSize;
+  uint64_t totalSectors;
+  uint64_t hiddenSectors;
+  uint8_t primaryUnit;
+  int code;
+  const char* message;  // after the kind prefix
+};
+
+constexpr UntestableCase kUntestable[] = {
+    {"SectorSizeZero", 0, 2000, 0, 0, 26, "Drive 1 reports a sector size that cannot be tested!"},
+    {"SectorSize520", 520, 2000, 0, 0, 26, "Drive 1 reports a sector size that cannot be tested!"},
+    {"SectorSize256", 256, 2000, 0, 0, 26, "Drive 1 reports a sector size that cannot be tested!"},
+    {"SectorSize16MiBWrapsTheLength", 16 << 20, 2000, 0, 0, 26, "Drive 1 reports a sector size that cannot be tested!"},
+    {"SectorSizeNegative", -4096, 2000, 0, 0, 26, "Drive 1 reports a sector size that cannot be tested!"},
+    {"NoSectors", 512, 0, 0, 0, 27, "The size of drive 1 could not be used!"},
+    {"RangeWrapsPast64Bits", 512, 100, UINT64_MAX - 10, 2, 27, "The size of drive 1 could not be used!"},
+    {"SecondUnitWrapsPast64Bits", 512, 100, UINT64_MAX - 10, 0, 27, "The size of drive 1 could not be used!"},
+    {"BytesPastASignedOffset", 4096, uint64_t{1} << 52, 0, 0, 27, "The size of drive 1 could not be used!"},
+};
+
+struct UntestableRun {
+  const char* name;
+  int32_t kind;
+  int32_t eraseMode;
+  const char* prefix;
+};
+
+constexpr UntestableRun kUntestableRuns[] = {
+    {"QuickScan", kTestKindQuick, 0, "Quick Test::"},
+    {"ExtendedScan", kTestKindExtended, 0, "Extended Test::"},
+    {"QuickErase", kTestKindErase, 0, "Erase::"},
+    {"FullErase", kTestKindErase, 1, "Erase::"},
+};
+
+class UntestableDriveTest : public scantest::ScanTest,
+                            public ::testing::WithParamInterface<std::tuple<UntestableCase, UntestableRun>> {};
+
+TEST_P(UntestableDriveTest, IsRefusedBeforeAnySectorMoves) {
+  const auto& [c, r] = GetParam();
+  DriveRecord record = scantest::driveRecord(2000);
+  record.sectorSize = c.sectorSize;
+  record.totalSectors = c.totalSectors;
+  record.hiddenSectors = c.hiddenSectors;
+  record.primaryUnit = c.primaryUnit;
+  record.secondaryUnit = c.primaryUnit == 2 ? 0 : 2;
+  load(scantest::oneDrive(2000), record, r.kind);
+  values().eraseMode = r.eraseMode;
+
+  run->runWorker();
+
+  EXPECT_EQ(testRangeError(record), c.code);
+  EXPECT_EQ(values().testError.load(), c.code);
+  EXPECT_EQ(values().testState.load(), kTestStateFail);
+  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(r.prefix) + c.message});
+  EXPECT_EQ(view->lastText(kCtlStatus), "Test stopped with error(s).");
+  EXPECT_EQ(view->lastText(kCtlCancel), "Close");
+  EXPECT_TRUE(transfers(sim::SimRequest::Kind::Read).empty());
+  EXPECT_TRUE(transfers(kWrite).empty());
+  EXPECT_TRUE(platform->ioctls(IOCTL_DISK_DELETE_DRIVE_LAYOUT).empty());
+  EXPECT_EQ(platform->openHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, UntestableDriveTest,
+                         ::testing::Combine(::testing::ValuesIn(kUntestable), ::testing::ValuesIn(kUntestableRuns)),
+                         [](const auto& p) {
+                           return std::string(std::get<0>(p.param).name) + "_" + std::get<1>(p.param).name;
+                         });
+
+TEST(TestRangeErrorTest, UsableDrivesPass) {
+  for (int32_t size : {512, 1024, 2048, 4096, 8192, 65536}) {
+    DriveRecord record = scantest::driveRecord(1'000'000);
+    record.sectorSize = size;
+    EXPECT_EQ(testRangeError(record), 0) << size;
+  }
+  DriveRecord oneSector = scantest::driveRecord(1);
+  EXPECT_EQ(testRangeError(oneSector), 0);
+}
+
+// A quick scan of a range shorter than five sectors still reads it (its regions would
+// otherwise be empty and the scan pass unread).
+TEST_F(SectorLoopTest, QuickScanOfATinyDriveReadsIt) {
+  load(scantest::oneDrive(3), scantest::driveRecord(3), kTestKindQuick);
+  run->runWorker();
+  EXPECT_EQ(blocks(), (std::vector<Transfer>{{0, 3}}));
+  EXPECT_EQ(values().testState.load(), kTestStatePass);
 }
 
 }  // namespace

@@ -71,7 +71,9 @@ const MessageCase kMessages[] = {
     {23, "Erase::Sanitize Device Status failed!"},
     {24, "Erase::Sanitize Device Overwrite failed!"},
     {25, "Erase::A Sanitize Device operation is already in progress!"},
-    {26, "Erase::Unknown error!"},
+    {26, "Erase::Drive 3 reports a sector size that cannot be tested!"},
+    {27, "Erase::The size of drive 3 could not be used!"},
+    {28, "Erase::Unknown error!"},
     {1000, "Erase::Unknown error!"},
 };
 

@@ -17,7 +17,7 @@ namespace {
 
 class SilentPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons) override {
+  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
     texts.push_back(text);
     return PromptAnswer::Ok;
   }
@@ -169,6 +169,33 @@ TEST(Probe, RaidEnclosureTakesItsIdentityFromTheEnclosure) {
   EXPECT_STREQ(r.memberSerialA, "MEMBERA01");
   EXPECT_STREQ(r.memberSerialB, "MEMBERB02");
   EXPECT_EQ(r.totalSectors, 3907029168ull);
+}
+
+// A device that fails READ CAPACITY is still listed, with the message, one sector and
+// 512-byte sectors: never a sector size of 0 that would show a zero capacity and make
+// every later transfer move nothing.
+TEST(Probe, FailedReadCapacityLeavesOneSectorOf512Bytes) {
+  const struct {
+    const char* name;
+    const char* drive;
+  } cases[] = {
+      {"PlainScsi", R"({"number": 0, "transport": "scsi", "identity": {"sectors": 1000000},
+          "readCapacityFails": true,
+          "inquiry": {"vendor": "SEAGATE", "product": "ST1000", "revision": "E005", "text": {"36": "Z4D0"}}})"},
+      {"RaidEnclosure", R"({"number": 0, "transport": "raid", "readCapacityFails": true,
+          "identity": {"model": "VHT VH7K2", "serial": "MEMBERA01", "firmware": "A1", "sectors": 3907029168},
+          "memberB": {"identity": {"model": "VHT VH7K2", "serial": "MEMBERB02", "firmware": "A1", "sectors": 3907029168}},
+          "inquiry": {"vendor": "VH", "product": "Nodrik Duo", "revision": "0210", "text": {"40": "ENCLOSURE0001"}},
+          "diagnostic": {"0x82": {"hex": "82 00 00 04 40 00 00 00"}}})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Detected d = detect(std::string(R"({"drives": [)") + c.drive + "]}");
+    ASSERT_EQ(d.table.driveCount, 1);
+    EXPECT_EQ(d.messages, std::vector<std::string>{"ReadCapacity failed!"});
+    EXPECT_EQ(d.table.records[0].sectorSize, 512);
+    EXPECT_EQ(d.table.records[0].totalSectors, 1u);
+  }
 }
 
 struct RefusedCase {
