@@ -182,5 +182,10 @@ int main() {
   std::printf("  throughput ratio scan / bare: %.1f%% (target at least 90%%)\n", 100.0 * scanRate / bareRate);
   std::printf("  allocations of the scan beyond the simulator's: %.0f in all, %.6f per block (target 0 per block)\n",
               ownAllocations, ownAllocations / static_cast<double>(scan.blocks));
+  // A regression shows as a failed step in the CI log, not only as a figure in it.
+  if (!bare.ok || !scan.ok || scanRate < 0.9 * bareRate) {
+    std::printf("TARGET MISSED\n");
+    return 1;
+  }
   return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: once in a normal build, once more with
 # AddressSanitizer and UndefinedBehaviorSanitizer; then the tests of the threaded layers
-# under ThreadSanitizer.
+# several times over, under AddressSanitizer and under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +22,13 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" | tee -a "$summary"
+# A race that passes by luck once is still a race: the layers where a worker meets the
+# timer or the GUI thread run again, each test up to this many more times, stopping at
+# the first failure.
+repeats="${PALVORO_REPEATS:-4}"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L '^(diagnostics|ui)$' \
+  --repeat until-fail:"$repeats" | tee -a "$summary"
 
 # ThreadSanitizer cannot share a build with the address sanitizer, so it has its own
 # directory. Only the layers with threads are built and run there, by their labels (which
@@ -32,7 +39,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_TSAN=ON -DPALVORO_SANITIZE=OFF
 cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1 \
-  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^(diagnostics|ui)$' | tee -a "$summary"
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^(diagnostics|ui)$' \
+  --repeat until-fail:"$((repeats + 1))" | tee -a "$summary"
 
 # One closing line over the three runs (each run above already stopped the script on a
 # failure).
