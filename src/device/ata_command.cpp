@@ -12,6 +12,8 @@ constexpr uint32_t kRecord = sizeof(AtaCommandRecord);
 
 constexpr uint8_t kDeviceBase = 0xA0;  // obsolete bits 7 and 5 set, as the drives expect
 
+}  // namespace
+
 void putRegisters(uint8_t* taskFile, const AtaRegisters& r) {
   taskFile[kTaskFeatures] = r.features;
   taskFile[kTaskCount] = r.count;
@@ -33,6 +35,8 @@ AtaRegisters takeRegisters(const uint8_t* taskFile) {
   r.command = taskFile[kTaskCommand];
   return r;
 }
+
+namespace {
 
 // A command without data: 40 bytes in, 40 out.
 AtaCommand nonData(uint16_t flags) {

@@ -34,6 +34,11 @@ struct AtaRegisters {
   uint8_t command = 0;
 };
 
+// The seven registers at `taskFile` in the IDE order (TaskFileIndex), the order of
+// ATA_PASS_THROUGH_EX's task files and of both SCSI carriers' blocks.
+void putRegisters(uint8_t* taskFile, const AtaRegisters& registers);
+AtaRegisters takeRegisters(const uint8_t* taskFile);
+
 enum class AtaDirection { None, In, Out };
 
 // One command as it goes into the record.

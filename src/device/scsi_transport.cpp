@@ -20,10 +20,16 @@ constexpr uint32_t kScsiTimeoutSeconds = 20;
 constexpr uint32_t kBlockBytes = 512;
 static_assert(kSenseAt + 24 == kScsiSenseRequestHeader);
 
+// SMART (T13 ACS): command B0h, the sub-command in features, the key 4Fh/C2h in LBA
+// mid/high.
 constexpr uint8_t kSmartCommand = 0xB0;
+constexpr uint8_t kSmartEnableOperations = 0xD8;
+constexpr uint8_t kSmartExecuteOffline = 0xD4;
 constexpr uint8_t kSmartKeyMid = 0x4F;
 constexpr uint8_t kSmartKeyHigh = 0xC2;
 constexpr uint8_t kIdentifyDevice = 0xEC;
+// The device byte a vendor-block bridge answers for the drive behind it.
+constexpr uint8_t kBridgedDevice = 0xA0;
 
 // The vendor block carries "$$" when the bridge driver names no signature of its own.
 constexpr uint8_t kDefaultAtacbSignature = 0x24;
@@ -137,78 +143,112 @@ std::array<uint8_t, 16> readCapacity16Cdb() {
 
 // ---- ATA carriers ----
 
-// SAT ATA PASS-THROUGH (12):
-//   0  A1
-//   1  protocol in bits 4:1 (3 non-data; with data 4 PIO data-in for directions 1 and 2,
-//      5 PIO data-out for 0, 6 DMA for 6), MULTIPLE_COUNT 0, bit 0 0
-//   2  OFF_LINE 0 | CK_COND 0 | T_DIR (bit 3) = direction bit 0 | BYT_BLOK (bit 2) 1 but
-//      for direction 2 | T_LENGTH (bits 1:0) 2, the sector count, with data, else 0
-//   3..9  features, count, LBA low, LBA mid, LBA high, device, command
-//   10, 11  0
-std::array<uint8_t, 12> satPassThrough12Cdb(uint8_t features, uint8_t count, uint8_t lbaLow, uint8_t lbaMid,
-                                            uint8_t lbaHigh, uint8_t device, uint8_t command, int direction,
-                                            bool withData) {
-  uint8_t protocol = 3;
-  if (withData) {
-    if (direction == 1 || direction == 2) {
-      protocol = 4;
-    } else if (direction == 0) {
-      protocol = 5;
-    } else if (direction == 6) {
-      protocol = 6;
-    }
+// Where each ATA block holds its seven task-file registers, in the IDE order.
+constexpr size_t kSat12RegistersAt = 3;
+constexpr size_t kAtacbRegistersAt = 6;
+
+// The PROTOCOL field of ATA PASS-THROUGH (12): non-data without data, else by direction.
+uint8_t sat12Protocol(CarrierDirection direction, bool withData) {
+  if (!withData) return 3;  // non-data
+  switch (direction) {
+    case CarrierDirection::In:
+    case CarrierDirection::Unspecified:
+      return 4;  // PIO data-in
+    case CarrierDirection::Out:
+      return 5;  // PIO data-out
+    case CarrierDirection::DmaOut:
+      return 6;  // DMA
   }
-  uint8_t flags = 0;
-  if (withData) flags |= 0x02;                       // T_LENGTH: sector count
-  if (direction != 2) flags |= 0x04;                 // BYT_BLOK: blocks
-  if ((direction & 1) != 0) flags |= 0x08;           // T_DIR: from the device
-  return {0xA1, static_cast<uint8_t>(protocol << 1), flags, features, count, lbaLow, lbaMid, lbaHigh,
-          device, command, 0x00, 0x00};
+  return 3;
 }
 
-// SAT ATA PASS-THROUGH (16), from the 16-byte register record (0 device, 1/2 features
-// 7:0/15:8, 3/4 count 7:0/15:8, 5..10 LBA 7:0 .. 47:40, 13 command):
-//   0  85
-//   1  protocol in bits 4:1 | EXTEND in bit 0
-//   2  OFF_LINE 0 | CK_COND 0 | T_DIR | BYT_BLOK | T_LENGTH (0Eh PIO in, 06h UDMA out)
-//   3, 4  features 15:8, 7:0    5, 6  count 15:8, 7:0
-//   7, 8  LBA 31:24, 7:0        9, 10  LBA 39:32, 15:8    11, 12  LBA 47:40, 23:16
-//   13  device   14  command   15  0
-std::array<uint8_t, 16> satPassThrough16Cdb(const uint8_t (&r)[16], uint8_t protocol, uint8_t byte2, int extend) {
-  return {0x85, static_cast<uint8_t>((protocol << 1) | (extend & 1)), byte2, r[2], r[1], r[4], r[3], r[8], r[5],
-          r[9], r[6], r[10], r[7], r[0], r[13], 0x00};
-}
-
-// The bridge vendor ATA command block:
-//   0, 1  the signature the bridge driver names ("$$" by default)
-//   2     0
-//   3     BEh: register select, every task-file register below is written
-//   4     transfer block count (the sector count)
-//   5     0
-//   6..12 features, count, LBA low, LBA mid, LBA high, device, command
-//   13..15 0
-std::array<uint8_t, 16> atacbCdb(const uint8_t (&signature)[2], uint8_t features, uint8_t count, uint8_t lbaLow,
-                                 uint8_t lbaMid, uint8_t lbaHigh, uint8_t device, uint8_t command) {
-  std::array<uint8_t, 16> cdb{};
-  cdb[0] = signature[0];
-  cdb[1] = signature[1];
-  cdb[3] |= 0xBE;
-  cdb[4] = count;
-  cdb[6] = features;
-  cdb[7] = count;
-  cdb[8] = lbaLow;
-  cdb[9] = lbaMid;
-  cdb[10] = lbaHigh;
-  cdb[11] = device;
-  cdb[12] = command;
+// SAT ATA PASS-THROUGH (12):
+//   byte 0      A1h
+//   byte 1      MULTIPLE_COUNT (7:5) 0 | PROTOCOL (4:1) | reserved (0) 0
+//   byte 2      OFF_LINE (7:6) 0 | CK_COND (5) 0 | reserved (4) 0 | T_DIR (3) set for data-in |
+//               BYT_BLOK (2) set but for the unspecified direction | T_LENGTH (1:0) 2, the
+//               sector count, with data, else 0
+//   bytes 3-9   features, count, LBA low, LBA mid, LBA high, device, command
+//   byte 10     reserved 0
+//   byte 11     control 0
+std::array<uint8_t, 12> satPassThrough12Cdb(const AtaRegisters& registers, CarrierDirection direction,
+                                            bool withData) {
+  std::array<uint8_t, 12> cdb{};
+  cdb[0] = 0xA1;
+  cdb[1] = static_cast<uint8_t>(sat12Protocol(direction, withData) << 1);
+  if (direction == CarrierDirection::In) cdb[2] |= 0x08;
+  if (direction != CarrierDirection::Unspecified) cdb[2] |= 0x04;
+  if (withData) cdb[2] |= 0x02;
+  putRegisters(cdb.data() + kSat12RegistersAt, registers);
   return cdb;
 }
 
-// The ATA return block of a RAID enclosure member, over SAT ATA PASS-THROUGH (12):
-// A1 | 1E (protocol 15, the response of the last command) | 0E (T_DIR, BYT_BLOK,
-// T_LENGTH 2) | 00 x5 | device (A0h member A, B0h member B) | 00 x3.
+// SAT ATA PASS-THROUGH (16):
+//   byte 0   85h
+//   byte 1   MULTIPLE_COUNT (7:5) 0 | PROTOCOL (4:1) | EXTEND (0)
+//   byte 2   OFF_LINE 0 | CK_COND 0 | T_DIR | BYT_BLOK | T_LENGTH (`flags`: 0Eh PIO in, 06h UDMA out)
+//   byte 3   features 15:8     byte 4   features 7:0
+//   byte 5   count 15:8        byte 6   count 7:0
+//   byte 7   LBA 31:24         byte 8   LBA 7:0
+//   byte 9   LBA 39:32         byte 10  LBA 15:8
+//   byte 11  LBA 47:40         byte 12  LBA 23:16
+//   byte 13  device            byte 14  command
+//   byte 15  control 0
+std::array<uint8_t, 16> satPassThrough16Cdb(const AtaRegisters48& registers, uint8_t protocol, uint8_t flags,
+                                            int extend) {
+  const AtaRegisters& low = registers.current;
+  const AtaRegisters& high = registers.previous;
+  std::array<uint8_t, 16> cdb{};
+  cdb[0] = 0x85;
+  cdb[1] = static_cast<uint8_t>((protocol << 1) | (extend & 1));
+  cdb[2] = flags;
+  cdb[3] = high.features;
+  cdb[4] = low.features;
+  cdb[5] = high.count;
+  cdb[6] = low.count;
+  cdb[7] = high.lbaLow;
+  cdb[8] = low.lbaLow;
+  cdb[9] = high.lbaMid;
+  cdb[10] = low.lbaMid;
+  cdb[11] = high.lbaHigh;
+  cdb[12] = low.lbaHigh;
+  cdb[13] = low.device;
+  cdb[14] = low.command;
+  return cdb;
+}
+
+// The bridge vendor ATA command block:
+//   bytes 0-1    the signature the bridge driver names ("$$" by default)
+//   byte 2       0
+//   byte 3       BEh: register select, every task-file register below is written
+//   byte 4       transfer block count (the sector count)
+//   byte 5       0
+//   bytes 6-12   features, count, LBA low, LBA mid, LBA high, device, command
+//   bytes 13-15  0
+std::array<uint8_t, 16> atacbCdb(const uint8_t (&signature)[2], const AtaRegisters& registers) {
+  std::array<uint8_t, 16> cdb{};
+  cdb[0] = signature[0];
+  cdb[1] = signature[1];
+  cdb[3] = 0xBE;
+  cdb[4] = registers.count;
+  putRegisters(cdb.data() + kAtacbRegistersAt, registers);
+  return cdb;
+}
+
+// The result block of a RAID enclosure member, an ATA PASS-THROUGH (12):
+//   byte 0      A1h
+//   byte 1      1Eh: PROTOCOL 15, the response of the addressed drive's last command
+//   byte 2      0Eh: T_DIR, BYT_BLOK, T_LENGTH 2
+//   bytes 3-7   0: features, count, LBA low, LBA mid, LBA high
+//   byte 8      device: A0h member A, B0h member B
+//   bytes 9-11  0: command, reserved, control
 std::array<uint8_t, 12> memberProbeCdb(uint8_t device) {
-  return {0xA1, 0x1E, 0x0E, 0x00, 0x00, 0x00, 0x00, 0x00, device, 0x00, 0x00, 0x00};
+  std::array<uint8_t, 12> cdb{};
+  cdb[0] = 0xA1;
+  cdb[1] = 15 << 1;
+  cdb[2] = 0x0E;
+  cdb[8] = device;
+  return cdb;
 }
 
 // The two signature bytes of the vendor block, after the capability check. False when
@@ -233,6 +273,17 @@ bool atacbSignature(Platform& platform, Handle handle, uint8_t (&signature)[2]) 
     signature[1] = named[1];
   }
   return true;
+}
+
+// A SMART command to `device`: `feature` names the sub-command.
+AtaRegisters smartRegisters(uint8_t feature, uint8_t count, uint8_t lbaLow, uint8_t device) {
+  return {.features = feature,
+          .count = count,
+          .lbaLow = lbaLow,
+          .lbaMid = kSmartKeyMid,
+          .lbaHigh = kSmartKeyHigh,
+          .device = device,
+          .command = kSmartCommand};
 }
 
 }  // namespace
@@ -265,38 +316,37 @@ bool scsiReadCapacity16(Platform& platform, Handle handle, uint64_t* lastLba) {
   return true;
 }
 
-int satPassThrough12(Platform& platform, Handle handle, uint8_t features, uint8_t count, uint8_t lbaLow,
-                     uint8_t lbaMid, uint8_t lbaHigh, uint8_t device, uint8_t command, int direction,
+int satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
                      uint8_t* data) {
   const bool withData = data != nullptr;
-  const uint32_t length = withData ? count * kBlockBytes : 0;
-  // Direction 6 (DMA out) travels as SCSI data-out; 0, 1 and 2 are the SCSI values themselves.
-  const uint8_t dataIn = direction == 6 ? SCSI_IOCTL_DATA_OUT : static_cast<uint8_t>(direction);
+  const uint32_t length = withData ? registers.count * kBlockBytes : 0;
+  // DMA out travels as SCSI data-out; the other directions are the SCSI values themselves.
+  const uint8_t dataIn =
+      direction == CarrierDirection::DmaOut ? SCSI_IOCTL_DATA_OUT : static_cast<uint8_t>(direction);
   SenseRequest request(length);
-  request.setCdb(satPassThrough12Cdb(features, count, lbaLow, lbaMid, lbaHigh, device, command, direction, withData),
-                 dataIn, length);
-  if (direction == 6 && length != 0) std::memcpy(request.data(), data, length);
+  request.setCdb(satPassThrough12Cdb(registers, direction, withData), dataIn, length);
+  if (direction == CarrierDirection::DmaOut && length != 0) std::memcpy(request.data(), data, length);
   uint32_t returned = 0;
   if (!request.send(platform, handle, &returned) || request.scsiStatus() != 0) return 0;
   // The count includes the 72-byte header, so a data command must bring back more than
   // its sectors' worth.
-  if (returned <= static_cast<uint32_t>(count) * kBlockBytes) return 0;
+  if (returned <= static_cast<uint32_t>(registers.count) * kBlockBytes) return 0;
   if (length != 0) std::memcpy(data, request.data(), length);
   return 1;
 }
 
-int satPassThrough16(Platform& platform, Handle handle, const uint8_t (&registers)[16], int protocolSelector,
+int satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers, Sat16Protocol protocol,
                      int extend, uint8_t* data, uint32_t length) {
-  uint8_t protocol = 0;
-  uint8_t byte2 = 0;
+  uint8_t protocolField = 0;
+  uint8_t flags = 0;
   uint8_t dataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
-  if (protocolSelector == 1) {
-    protocol = 4;   // PIO data-in
-    byte2 = 0x0E;   // T_DIR, BYT_BLOK, T_LENGTH 2
+  if (protocol == Sat16Protocol::PioIn) {
+    protocolField = 4;   // PIO data-in
+    flags = 0x0E;        // T_DIR, BYT_BLOK, T_LENGTH 2
     dataIn = SCSI_IOCTL_DATA_IN;
-  } else if (protocolSelector == 4) {
-    protocol = 11;  // UDMA data-out
-    byte2 = 0x06;   // BYT_BLOK, T_LENGTH 2
+  } else if (protocol == Sat16Protocol::UdmaOut) {
+    protocolField = 11;  // UDMA data-out
+    flags = 0x06;        // BYT_BLOK, T_LENGTH 2
     dataIn = SCSI_IOCTL_DATA_OUT;
   } else {
     std::printf("PassThru_SAT_16: invalid protocol\n");
@@ -310,7 +360,7 @@ int satPassThrough16(Platform& platform, Handle handle, const uint8_t (&register
   // No sense area here: the data follows the 44-byte structure directly.
   std::vector<uint8_t> request(kSptSize + length, 0);
   putPassThroughHeader(request.data(), 16, 0, dataIn, length, kSptSize, 0);
-  const std::array<uint8_t, 16> cdb = satPassThrough16Cdb(registers, protocol, byte2, extend);
+  const std::array<uint8_t, 16> cdb = satPassThrough16Cdb(registers, protocolField, flags, extend);
   std::memcpy(request.data() + offsetof(SCSI_PASS_THROUGH, Cdb), cdb.data(), cdb.size());
   if (out) std::memcpy(request.data() + kSptSize, data, length);
 
@@ -327,14 +377,15 @@ int satPassThrough16(Platform& platform, Handle handle, const uint8_t (&register
   return 1;
 }
 
-int atacbCommand(Platform& platform, Handle handle, uint8_t features, uint8_t count, uint8_t lbaLow,
-                 uint8_t lbaMid, uint8_t lbaHigh, uint8_t device, uint8_t command, int direction, uint8_t* data) {
+int atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
+                 uint8_t* data) {
   uint8_t signature[2];
   if (!atacbSignature(platform, handle, signature)) return 0;
-  const uint32_t length = data != nullptr ? count * kBlockBytes : 0;
+  const uint32_t length = data != nullptr ? registers.count * kBlockBytes : 0;
+  // The direction goes as it is, DMA out included.
   const uint8_t dataIn = static_cast<uint8_t>(direction);
   SenseRequest request(length);
-  request.setCdb(atacbCdb(signature, features, count, lbaLow, lbaMid, lbaHigh, device, command), dataIn, length);
+  request.setCdb(atacbCdb(signature, registers), dataIn, length);
   uint32_t returned = 0;
   if (!request.send(platform, handle, &returned)) {
     reportIoctlError(platform);
@@ -342,10 +393,12 @@ int atacbCommand(Platform& platform, Handle handle, uint8_t features, uint8_t co
   }
   if (returned == 0 || request.scsiStatus() != 0) return 0;
   // A SMART command only counts when the bridge hands the key back in LBA mid/high.
-  if (command == kSmartCommand && (request.cdb()[9] != kSmartKeyMid || request.cdb()[10] != kSmartKeyHigh)) {
+  const AtaRegisters returnedRegisters = takeRegisters(request.cdb() + kAtacbRegistersAt);
+  if (registers.command == kSmartCommand &&
+      (returnedRegisters.lbaMid != kSmartKeyMid || returnedRegisters.lbaHigh != kSmartKeyHigh)) {
     return 0;
   }
-  if (count != 0) {
+  if (registers.count != 0) {
     if (data == nullptr) return 0;
     // The bridge may report fewer bytes than asked for, never more than the area holds.
     uint32_t copy = request.returnedTransferLength();
@@ -355,48 +408,48 @@ int atacbCommand(Platform& platform, Handle handle, uint8_t features, uint8_t co
   return 1;
 }
 
-int carrierCommand(Platform& platform, Handle handle, int carrier, uint8_t features, uint8_t count,
-                   uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh, uint8_t device, uint8_t command, int direction,
-                   uint8_t* data) {
+int carrierCommand(Platform& platform, Handle handle, AtaCarrier carrier, const AtaRegisters& registers,
+                   CarrierDirection direction, uint8_t* data) {
   switch (carrier) {
     case kCarrierAtacb:
-      return atacbCommand(platform, handle, features, count, lbaLow, lbaMid, lbaHigh, device, command, direction,
-                          data);
+      return atacbCommand(platform, handle, registers, direction, data);
     case kCarrierSat12:
-      return satPassThrough12(platform, handle, features, count, lbaLow, lbaMid, lbaHigh, device, command, direction,
-                              data);
+      return satPassThrough12(platform, handle, registers, direction, data);
     default:
       return 0;
   }
 }
 
-// B0 | D8 | count 0, LBA 00/4F/C2 | device; direction 1, no data.
-int carrierSmartEnable(Platform& platform, Handle handle, int carrier, uint8_t device) {
-  return carrierCommand(platform, handle, carrier, 0xD8, 0, 0, kSmartKeyMid, kSmartKeyHigh, device, kSmartCommand, 1,
-                        nullptr);
+// B0 | D8 | count 0, LBA 00/4F/C2 | device; no data.
+int carrierSmartEnable(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device) {
+  return carrierCommand(platform, handle, carrier, smartRegisters(kSmartEnableOperations, 0, 0, device),
+                        CarrierDirection::In, nullptr);
 }
 
 // B0 | D0 (data) or D1 (thresholds) | count 1, LBA 00/4F/C2 | device; 512 bytes in.
-int carrierSmartRead(Platform& platform, Handle handle, int carrier, uint8_t feature, uint8_t device,
+int carrierSmartRead(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t feature, uint8_t device,
                      uint8_t (&out)[512]) {
-  return carrierCommand(platform, handle, carrier, feature, 1, 0, kSmartKeyMid, kSmartKeyHigh, device, kSmartCommand,
-                        1, out);
+  return carrierCommand(platform, handle, carrier, smartRegisters(feature, 1, 0, device), CarrierDirection::In, out);
 }
 
-// B0 | D4 | count 0, LBA sub-command/4F/C2 | device; direction 0, no data.
-int carrierSmartExecuteOffline(Platform& platform, Handle handle, int carrier, uint8_t device, uint8_t subcommand) {
-  return carrierCommand(platform, handle, carrier, 0xD4, 0, subcommand, kSmartKeyMid, kSmartKeyHigh, device,
-                        kSmartCommand, 0, nullptr);
+// B0 | D4 | count 0, LBA sub-command/4F/C2 | device; no data.
+int carrierSmartExecuteOffline(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+                               uint8_t subcommand) {
+  return carrierCommand(platform, handle, carrier, smartRegisters(kSmartExecuteOffline, 0, subcommand, device),
+                        CarrierDirection::Out, nullptr);
 }
 
-int probeCarrier(Platform& platform, Handle handle, uint8_t device, uint8_t (&identify)[512]) {
+AtaCarrier probeCarrier(Platform& platform, Handle handle, uint8_t device, uint8_t (&identify)[512]) {
   // IDENTIFY DEVICE: EC | 00 | count 1, LBA 0 | device; 512 bytes in.
-  if (satPassThrough12(platform, handle, 0x00, 1, 0, 0, 0, device, kIdentifyDevice, 1, identify) != 0) {
-    satPassThrough12(platform, handle, 0xD8, 0, 0, kSmartKeyMid, kSmartKeyHigh, device, kSmartCommand, 1, nullptr);
+  const AtaRegisters identifyDevice{.count = 1, .device = device, .command = kIdentifyDevice};
+  if (satPassThrough12(platform, handle, identifyDevice, CarrierDirection::In, identify) != 0) {
+    satPassThrough12(platform, handle, smartRegisters(kSmartEnableOperations, 0, 0, device), CarrierDirection::In,
+                     nullptr);
     return kCarrierSat12;
   }
   // Bridges with the vendor block answer for the drive behind them as device A0h.
-  if (atacbCommand(platform, handle, 0x00, 1, 0, 0, 0, 0xA0, kIdentifyDevice, 1, identify) != 0) {
+  const AtaRegisters identifyBridged{.count = 1, .device = kBridgedDevice, .command = kIdentifyDevice};
+  if (atacbCommand(platform, handle, identifyBridged, CarrierDirection::In, identify) != 0) {
     return kCarrierAtacb;
   }
   return kCarrierNone;
@@ -418,25 +471,18 @@ bool satMemberProbe(Platform& platform, Handle handle, int member, uint8_t (&blo
 bool satReadIdentifyDataLog(Platform& platform, Handle handle, uint8_t (&page)[512]) {
   // READ LOG EXT: count 1, LBA 7:0 30h (IDENTIFY DEVICE data log), LBA 15:8 03h (page 3),
   // command 2Fh; device 0.
-  uint8_t registers[16] = {};
-  registers[3] = 0x01;
-  registers[5] = 0x30;
-  registers[6] = 0x03;
-  registers[13] = 0x2F;
-  return satPassThrough16(platform, handle, registers, 1, 1, page, sizeof page) != 0;
+  const AtaRegisters48 registers{.current = {.count = 0x01, .lbaLow = 0x30, .lbaMid = 0x03, .command = 0x2F}};
+  return satPassThrough16(platform, handle, registers, Sat16Protocol::PioIn, 1, page, sizeof page) != 0;
 }
 
 int satDataSetManagement(Platform& platform, Handle handle, uint8_t opcode, const uint8_t (&block)[512]) {
   // DATA SET MANAGEMENT: features 7:0 01h (TRIM), count 1 (one block of ranges), command
   // 06h or 07h (XL); device 0.
-  uint8_t registers[16] = {};
-  registers[1] = 0x01;
-  registers[3] = 0x01;
-  registers[13] = opcode;
+  const AtaRegisters48 registers{.current = {.features = 0x01, .count = 0x01, .command = opcode}};
   // The data-out path only reads the block; the copy keeps the caller's array const.
   uint8_t copy[512];
   std::memcpy(copy, block, sizeof copy);
-  return satPassThrough16(platform, handle, registers, 4, 1, copy, sizeof copy) != 0 ? 0 : 21;
+  return satPassThrough16(platform, handle, registers, Sat16Protocol::UdmaOut, 1, copy, sizeof copy) != 0 ? 0 : 21;
 }
 
 }  // namespace palvoro

@@ -3,13 +3,10 @@
 // bridges, plain SCSI, the RAID enclosure): the SCSI commands the system reads identity
 // and capacity with, and the two ATA carriers wrapped in SCSI command blocks, T10 SAT
 // ATA PASS-THROUGH (12)/(16) and the USB bridge's vendor ATA command block (ATACB).
-//
-// Carrier numbers (a drive's ataTunnel): 0 none, 1 ATACB, 2 ATA PASS-THROUGH (12).
-// Directions of the (12) block and ATACB: 1 data in, 6 data out (DMA), 0 and 2 the
-// variants described at satPassThrough12.
 
 #include <cstdint>
 
+#include "device/ata_command.h"
 #include "platform/platform.h"
 
 namespace palvoro {
@@ -21,10 +18,41 @@ inline constexpr uint32_t kScsiSenseRequestHeader = 72;
 // The RAID enclosure's members, as the device byte of carrier commands.
 inline constexpr uint8_t kRaidMemberA = 0xA0, kRaidMemberB = 0xB0;
 
-// Carrier numbers.
-inline constexpr int kCarrierNone = 0;
-inline constexpr int kCarrierAtacb = 1;
-inline constexpr int kCarrierSat12 = 2;
+// The block that carries a drive's ATA commands, numbered as a drive record's ataTunnel
+// keeps it.
+enum AtaCarrier : int32_t {
+  kCarrierNone = 0,   // none found: no ATA command reaches the drive
+  kCarrierAtacb = 1,  // the bridge's vendor ATA command block
+  kCarrierSat12 = 2,  // ATA PASS-THROUGH (12)
+};
+
+// The carrier a record's ataTunnel names. A number no carrier has stays as it is, and
+// every carrier command refuses it without sending.
+constexpr AtaCarrier carrierOf(int32_t ataTunnel) { return static_cast<AtaCarrier>(ataTunnel); }
+
+// Which way the data of an ATA PASS-THROUGH (12) or vendor-block command moves. Each
+// value is also the DataIn byte of the SCSI request, except that DmaOut goes as SCSI
+// data-out in the (12) block.
+enum class CarrierDirection : uint8_t {
+  Out = 0,          // PIO data-out
+  In = 1,           // PIO data-in
+  Unspecified = 2,  // PIO data-in with T_DIR and BYT_BLOK clear, SCSI direction unspecified
+  DmaOut = 6,       // DMA data-out
+};
+
+// The registers of a 48-bit command for ATA PASS-THROUGH (16): `previous` holds the
+// high-order bytes (features 15:8, count 15:8, LBA 31:24, 39:32 and 47:40); its device and
+// command are not sent.
+struct AtaRegisters48 {
+  AtaRegisters current{};
+  AtaRegisters previous{};
+};
+
+// The transfers ATA PASS-THROUGH (16) is used for; the numbers are the system's own.
+enum class Sat16Protocol : int {
+  PioIn = 1,    // PIO data-in
+  UdmaOut = 4,  // UDMA data-out
+};
 
 // INQUIRY, 74 bytes of standard data.
 bool scsiInquiry(Platform& platform, Handle handle, uint8_t (&out)[74]);
@@ -38,34 +66,32 @@ bool scsiReadCapacity10(Platform& platform, Handle handle, uint32_t* lastLba, ui
 // READ CAPACITY (16): the 64-bit last LBA in host order.
 bool scsiReadCapacity16(Platform& platform, Handle handle, uint64_t* lastLba);
 
-// ATA PASS-THROUGH (12). With `data`, count x 512 bytes move in the direction given;
-// without, the command is non-data. 1 on success, 0 otherwise.
-int satPassThrough12(Platform& platform, Handle handle, uint8_t features, uint8_t count, uint8_t lbaLow,
-                     uint8_t lbaMid, uint8_t lbaHigh, uint8_t device, uint8_t command, int direction,
+// ATA PASS-THROUGH (12). With `data`, count x 512 bytes move in `direction`; without,
+// the command is non-data. 1 on success, 0 otherwise.
+int satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
                      uint8_t* data);
-// ATA PASS-THROUGH (16) with the register record (0 device, 1/2 features 7:0/15:8,
-// 3/4 count 7:0/15:8, 5..10 LBA 7:0 .. 47:40, 13 command). Protocol selector 1 is PIO
-// data-in, 4 UDMA data-out; any other is refused without sending. 1 on success, else 0.
-int satPassThrough16(Platform& platform, Handle handle, const uint8_t (&registers)[16], int protocolSelector,
+// ATA PASS-THROUGH (16) of `registers`, EXTEND set when `extend` is odd. A protocol other
+// than the two named is refused without sending. 1 on success, else 0.
+int satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers, Sat16Protocol protocol,
                      int extend, uint8_t* data, uint32_t length);
 // The bridge vendor ATA command block. 1 on success, 0 otherwise.
-int atacbCommand(Platform& platform, Handle handle, uint8_t features, uint8_t count, uint8_t lbaLow,
-                 uint8_t lbaMid, uint8_t lbaHigh, uint8_t device, uint8_t command, int direction, uint8_t* data);
-// One ATA command over the drive's carrier (1 ATACB, 2 ATA PASS-THROUGH (12)); any
-// other carrier fails without sending. 1 on success, 0 otherwise.
-int carrierCommand(Platform& platform, Handle handle, int carrier, uint8_t features, uint8_t count,
-                   uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh, uint8_t device, uint8_t command, int direction,
-                   uint8_t* data);
+int atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
+                 uint8_t* data);
+// One ATA command over the drive's carrier; kCarrierNone and numbers no carrier has fail
+// without sending. 1 on success, 0 otherwise.
+int carrierCommand(Platform& platform, Handle handle, AtaCarrier carrier, const AtaRegisters& registers,
+                   CarrierDirection direction, uint8_t* data);
 // SMART over a carrier; `device` is the RAID member select byte (A0h or B0h), `feature`
 // of the read D0h (attribute data) or D1h (thresholds). 1 on success, 0 otherwise.
-int carrierSmartEnable(Platform& platform, Handle handle, int carrier, uint8_t device);
-int carrierSmartRead(Platform& platform, Handle handle, int carrier, uint8_t feature, uint8_t device,
+int carrierSmartEnable(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device);
+int carrierSmartRead(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t feature, uint8_t device,
                      uint8_t (&out)[512]);
-int carrierSmartExecuteOffline(Platform& platform, Handle handle, int carrier, uint8_t device, uint8_t subcommand);
-// Finds the carrier a bridge takes: 2 when IDENTIFY DEVICE passes over ATA PASS-THROUGH
-// (12) (SMART is then enabled the same way), 1 when it passes over ATACB, else 0.
-// `identify` receives the IDENTIFY data.
-int probeCarrier(Platform& platform, Handle handle, uint8_t device, uint8_t (&identify)[512]);
+int carrierSmartExecuteOffline(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+                               uint8_t subcommand);
+// Finds the carrier a bridge takes: kCarrierSat12 when IDENTIFY DEVICE passes over ATA
+// PASS-THROUGH (12) (SMART is then enabled the same way), kCarrierAtacb when it passes
+// over the vendor block, else kCarrierNone. `identify` receives the IDENTIFY data.
+AtaCarrier probeCarrier(Platform& platform, Handle handle, uint8_t device, uint8_t (&identify)[512]);
 // The result block of a RAID enclosure member (non-zero `member` is B): ATA
 // PASS-THROUGH (12) asking for the response of the member's last command, whose
 // returned registers the enclosure puts at the start of the 512 bytes. A failed call is

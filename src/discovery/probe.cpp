@@ -20,7 +20,6 @@ namespace {
 constexpr uint64_t kIdemaBase = 97696368;    // sectors of a 50 GB drive
 constexpr uint64_t kIdemaPerGb = 1953504;    // sectors per further GB
 constexpr uint32_t kWwnMakerNaaOui = 0x5000CCA;  // NAA 5, organisation identifier 000CCAh
-constexpr int kCarrierSat12 = 2;
 
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
@@ -187,7 +186,7 @@ int adapterBusType(Platform& platform, Handle handle) {
 
 bool deviceSignatureIsBridge(Platform& platform, Handle handle, DiagnosticCarrier carrier) {
   if (carrier == DiagnosticCarrier::Ata) return ataDiagnosticSignatureIsBridge(platform, handle, 0);
-  if (satPassThrough12(platform, handle, 0, 0, 0, 0, 0, 0x00, 0x90, 2, nullptr) == 0) return false;
+  if (satPassThrough12(platform, handle, {.command = 0x90}, CarrierDirection::Unspecified, nullptr) == 0) return false;
   uint8_t block[512] = {};
   if (!satMemberProbe(platform, handle, 0, block)) return false;
   return block[3] == 0xCD && block[4] == 0xAB;
@@ -216,7 +215,7 @@ void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&
     return;
   }
   if ((r.busType == kBusUsb || r.busType == kBusFireWire) &&
-      carrierSmartEnable(env.platform, handle, r.ataTunnel, env.raidMemberSelect) != 0) {
+      carrierSmartEnable(env.platform, handle, carrierOf(r.ataTunnel), env.raidMemberSelect) != 0) {
     r.smartAvailable = 1;
     r.smartHealthy = checkSmartAttributes(env.platform, r.physicalDriveNumber, handle, r.ataTunnel, r.primaryUnit,
                                           env.miniportMode, env.raidMemberSelect) == kSmartCheckPassed

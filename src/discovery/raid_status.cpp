@@ -44,7 +44,7 @@ constexpr uint8_t kSmartKeyMid = 0x4F;
 constexpr uint8_t kSmartKeyHigh = 0xC2;
 constexpr uint8_t kSmartCommand = 0xB0;
 // Non-data: the SCSI data direction "unspecified".
-constexpr int kNoData = 2;
+constexpr CarrierDirection kNoData = CarrierDirection::Unspecified;
 
 // Where the enclosure's result block keeps the registers: error, count, LBA low, LBA mid,
 // LBA high, device, status from byte 0. The key is read back from LBA mid and high, the
@@ -121,8 +121,9 @@ bool memberResultHealthy(const uint8_t (&block)[512]) {
 }
 
 void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
-  if (satPassThrough12(platform, handle, kSmartReturnStatus, 0, 0, kSmartKeyMid, kSmartKeyHigh, kRaidMemberA,
-                       kSmartCommand, kNoData, nullptr) == 0) {
+  const AtaRegisters statusOfA{.features = kSmartReturnStatus, .lbaMid = kSmartKeyMid, .lbaHigh = kSmartKeyHigh,
+                               .device = kRaidMemberA, .command = kSmartCommand};
+  if (satPassThrough12(platform, handle, statusOfA, kNoData, nullptr) == 0) {
     record.smartAvailable = 0;
     return;
   }
@@ -132,8 +133,9 @@ void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
 
   // Member B's command goes with count 1 and its outcome is left unchecked: a failure
   // shows in member B's result block, whose ERR bit or changed key makes the verdict 0.
-  satPassThrough12(platform, handle, kSmartReturnStatus, 1, 0, kSmartKeyMid, kSmartKeyHigh, kRaidMemberB,
-                   kSmartCommand, kNoData, nullptr);
+  const AtaRegisters statusOfB{.features = kSmartReturnStatus, .count = 1, .lbaMid = kSmartKeyMid,
+                               .lbaHigh = kSmartKeyHigh, .device = kRaidMemberB, .command = kSmartCommand};
+  satPassThrough12(platform, handle, statusOfB, kNoData, nullptr);
   std::memset(block, 0, sizeof block);
   satMemberProbe(platform, handle, 1, block);
   record.raidMemberBHealthy = memberResultHealthy(block) ? 1 : 0;

@@ -31,7 +31,7 @@ bool usesCarrier(const DriveRecord& record) {
 
 // SMART READ DATA then READ THRESHOLDS over a carrier, each page at byte 0 of its
 // buffer. The thresholds are asked for only when the data arrived.
-bool readCarrierPages(Platform& platform, Handle handle, int carrier, uint8_t device,
+bool readCarrierPages(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
                       uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
   uint8_t page[kSmartPageBytes] = {};
   if (carrierSmartRead(platform, handle, carrier, kSmartFeatureReadData, device, page) == 0) return false;
@@ -117,7 +117,7 @@ int checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int
   if (carrier < 0) {
     read = readDriverPages(platform, handle, miniportMode, driveNumber, unit, data, thresholds);
   } else {
-    read = readCarrierPages(platform, handle, carrier, raidMemberSelect, data, thresholds);
+    read = readCarrierPages(platform, handle, carrierOf(carrier), raidMemberSelect, data, thresholds);
     offset = kCarrierPageOffset;
   }
   if (!read) return kSmartCheckUnreadable;
@@ -131,7 +131,8 @@ bool readSmartPages(Platform& platform, Handle handle, DriveRecord& record, bool
   pages.secondUnitRead = false;
   if (usesCarrier(record)) {
     pages.pageOffset = kCarrierPageOffset;
-    return readCarrierPages(platform, handle, record.ataTunnel, raidMemberSelect, pages.data, pages.thresholds);
+    return readCarrierPages(platform, handle, carrierOf(record.ataTunnel), raidMemberSelect, pages.data,
+                            pages.thresholds);
   }
 
   pages.pageOffset = kDriverPageOffset;
@@ -158,7 +159,8 @@ int readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& r
   // The self-test poll reads its fields at the driver path's offsets, so the carrier's
   // page is moved behind a header-sized gap.
   uint8_t page[kSmartPageBytes] = {};
-  if (carrierSmartRead(platform, handle, record.ataTunnel, kSmartFeatureReadData, raidMemberSelect, page) == 0) {
+  const AtaCarrier carrier = carrierOf(record.ataTunnel);
+  if (carrierSmartRead(platform, handle, carrier, kSmartFeatureReadData, raidMemberSelect, page) == 0) {
     return 0;
   }
   std::memcpy(buffer + kDriverPageOffset, page, sizeof page);
@@ -172,7 +174,8 @@ int startSelfTest(Platform& platform, Handle handle, const DriveRecord& record, 
     return smartExecuteOffline(platform, handle, miniportMode, driveNumber, unit, subcommand) ? 1 : 0;
   }
   if (record.busType != kBusUsb) return 0;
-  return carrierSmartExecuteOffline(platform, handle, record.ataTunnel, raidMemberSelect, subcommand) != 0 ? 1 : 0;
+  const AtaCarrier carrier = carrierOf(record.ataTunnel);
+  return carrierSmartExecuteOffline(platform, handle, carrier, raidMemberSelect, subcommand) != 0 ? 1 : 0;
 }
 
 SmartVerdict smartDialogVerdict(const DriveRecord& record, const SmartPages& pages, uint8_t raidMemberSelect) {

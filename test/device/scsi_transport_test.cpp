@@ -110,6 +110,9 @@ struct ScsiRig {
 
 using Call = std::function<int(Platform&, Handle)>;
 
+// IDENTIFY DEVICE (ECh) of device A0h, one sector in.
+constexpr AtaRegisters kIdentifyA0{.count = 1, .device = 0xA0, .command = 0xEC};
+
 // ---------------------------------------------------------------------------------
 // Requests with a sense area: SCSI commands and ATA PASS-THROUGH (12).
 
@@ -187,52 +190,66 @@ INSTANTIATE_TEST_SUITE_P(
         // IDENTIFY DEVICE, direction 1 with data: protocol 4 (byte 1 = 08h), T_DIR,
         // BYT_BLOK, T_LENGTH 2 (byte 2 = 0Eh).
         SenseCase{"Sat12DataIn", sim::Transport::UsbSat,
-                  [](Platform& p, Handle h) { return satPassThrough12(p, h, 0, 1, 0, 0, 0, 0xA0, 0xEC, 1, g_buffer); },
+                  [](Platform& p, Handle h) {
+                    return satPassThrough12(p, h, kIdentifyA0, CarrierDirection::In, g_buffer);
+                  },
                   {0xA1, 0x08, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00}, 1, 512, 1},
         // Two sectors: 1024 bytes.
         SenseCase{"Sat12DataInTwoSectors", sim::Transport::UsbSat,
                   [](Platform& p, Handle h) {
-                    return satPassThrough12(p, h, 0x00, 2, 0x00, 0x00, 0x00, 0xA0, 0x20, 1, g_buffer);
+                    return satPassThrough12(p, h, {.count = 2, .device = 0xA0, .command = 0x20}, CarrierDirection::In,
+                                            g_buffer);
                   },
                   {0xA1, 0x08, 0x0E, 0x00, 0x02, 0x00, 0x00, 0x00, 0xA0, 0x20, 0x00, 0x00}, 1, 1024, -1},
         // Direction 2 with data: protocol 4, no T_DIR, no BYT_BLOK (byte 2 = 02h), DataIn 2.
         SenseCase{"Sat12Direction2Data", sim::Transport::UsbSat,
                   [](Platform& p, Handle h) {
-                    return satPassThrough12(p, h, 0x11, 1, 0x22, 0x33, 0x44, 0xA0, 0xEC, 2, g_buffer);
+                    const AtaRegisters every{.features = 0x11, .count = 1, .lbaLow = 0x22, .lbaMid = 0x33,
+                                             .lbaHigh = 0x44, .device = 0xA0, .command = 0xEC};
+                    return satPassThrough12(p, h, every, CarrierDirection::Unspecified, g_buffer);
                   },
                   {0xA1, 0x08, 0x02, 0x11, 0x01, 0x22, 0x33, 0x44, 0xA0, 0xEC, 0x00, 0x00}, 2, 512, -1},
         // Direction 0 with data: protocol 5 PIO out (0Ah), BYT_BLOK and T_LENGTH (06h),
         // DataIn 0.
         SenseCase{"Sat12Direction0Data", sim::Transport::UsbSat,
                   [](Platform& p, Handle h) {
-                    return satPassThrough12(p, h, 0xD6, 1, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0, 0, g_buffer);
+                    const AtaRegisters writeLog{.features = 0xD6, .count = 1, .lbaLow = 0xE0, .lbaMid = 0x4F,
+                                                .lbaHigh = 0xC2, .device = 0xA0, .command = 0xB0};
+                    return satPassThrough12(p, h, writeLog, CarrierDirection::Out, g_buffer);
                   },
                   {0xA1, 0x0A, 0x06, 0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00}, 0, 512, -1},
         // Direction 6 with data: protocol 6 DMA (0Ch), 06h, DataIn 0.
         SenseCase{"Sat12Direction6Data", sim::Transport::UsbSat,
                   [](Platform& p, Handle h) {
-                    return satPassThrough12(p, h, 0x01, 1, 0x00, 0x00, 0x00, 0x00, 0x06, 6, g_buffer);
+                    const AtaRegisters trim{.features = 0x01, .count = 1, .command = 0x06};
+                    return satPassThrough12(p, h, trim, CarrierDirection::DmaOut, g_buffer);
                   },
                   {0xA1, 0x0C, 0x06, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00}, 0, 512, -1},
         // Without data: protocol 3 (06h); byte 2 keeps T_DIR and BYT_BLOK by direction.
         SenseCase{"Sat12NoDataDirection1", sim::Transport::UsbSat,
                   [](Platform& p, Handle h) {
-                    return satPassThrough12(p, h, 0xD8, 0, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 1, nullptr);
+                    const AtaRegisters enable{.features = 0xD8, .lbaMid = 0x4F, .lbaHigh = 0xC2, .device = 0xA0,
+                                              .command = 0xB0};
+                    return satPassThrough12(p, h, enable, CarrierDirection::In, nullptr);
                   },
                   {0xA1, 0x06, 0x0C, 0xD8, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00}, 1, 0, 1},
         SenseCase{"Sat12NoDataDirection0", sim::Transport::UsbSat,
                   [](Platform& p, Handle h) {
-                    return satPassThrough12(p, h, 0xD4, 0, 0x01, 0x4F, 0xC2, 0xA0, 0xB0, 0, nullptr);
+                    const AtaRegisters offline{.features = 0xD4, .lbaLow = 0x01, .lbaMid = 0x4F, .lbaHigh = 0xC2,
+                                               .device = 0xA0, .command = 0xB0};
+                    return satPassThrough12(p, h, offline, CarrierDirection::Out, nullptr);
                   },
                   {0xA1, 0x06, 0x04, 0xD4, 0x00, 0x01, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00}, 0, 0, 1},
         SenseCase{"Sat12NoDataDirection2", sim::Transport::UsbSat,
                   [](Platform& p, Handle h) {
-                    return satPassThrough12(p, h, 0x00, 0, 0x00, 0x00, 0x00, 0x00, 0x90, 2, nullptr);
+                    return satPassThrough12(p, h, {.command = 0x90}, CarrierDirection::Unspecified, nullptr);
                   },
                   {0xA1, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x90, 0x00, 0x00}, 2, 0, 1},
         SenseCase{"Sat12NoDataDirection6", sim::Transport::UsbSat,
                   [](Platform& p, Handle h) {
-                    return satPassThrough12(p, h, 0xDA, 0, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 6, nullptr);
+                    const AtaRegisters status{.features = 0xDA, .lbaMid = 0x4F, .lbaHigh = 0xC2, .device = 0xA0,
+                                              .command = 0xB0};
+                    return satPassThrough12(p, h, status, CarrierDirection::DmaOut, nullptr);
                   },
                   {0xA1, 0x06, 0x04, 0xDA, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00}, 0, 0, 1},
         SenseCase{"MemberProbeA", sim::Transport::Raid,
@@ -254,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
 // reserved, 3 T_DIR, 2 BYT_BLOK, 1:0 T_LENGTH).
 struct Sat12FlagsCase {
   const char* name;
-  int direction;
+  CarrierDirection direction;
   bool data;
   int protocol;
   int tDir;
@@ -268,8 +285,8 @@ class Sat12FlagsTest : public ::testing::TestWithParam<Sat12FlagsCase> {};
 TEST_P(Sat12FlagsTest, Bytes1And2BitByBit) {
   const Sat12FlagsCase& c = GetParam();
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
-  satPassThrough12(rig.platform, rig.handle, 0, c.data ? 1 : 0, 0, 0, 0, 0xA0, 0xEC, c.direction,
-                   c.data ? g_buffer : nullptr);
+  const AtaRegisters identify{.count = static_cast<uint8_t>(c.data ? 1 : 0), .device = 0xA0, .command = 0xEC};
+  satPassThrough12(rig.platform, rig.handle, identify, c.direction, c.data ? g_buffer : nullptr);
   const std::vector<SimRequest> sent = rig.scsi();
   ASSERT_EQ(sent.size(), 1u);
   const uint8_t b1 = sent[0].input[28 + 1];
@@ -287,21 +304,23 @@ TEST_P(Sat12FlagsTest, Bytes1And2BitByBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Directions, Sat12FlagsTest,
-                         ::testing::Values(Sat12FlagsCase{"In1", 1, true, 4, 1, 1, 2, 1},
-                                           Sat12FlagsCase{"In2", 2, true, 4, 0, 0, 2, 2},
-                                           Sat12FlagsCase{"Out0", 0, true, 5, 0, 1, 2, 0},
-                                           Sat12FlagsCase{"Dma6", 6, true, 6, 0, 1, 2, 0},
-                                           Sat12FlagsCase{"NoData1", 1, false, 3, 1, 1, 0, 1},
-                                           Sat12FlagsCase{"NoData0", 0, false, 3, 0, 1, 0, 0},
-                                           Sat12FlagsCase{"NoData2", 2, false, 3, 0, 0, 0, 2},
-                                           Sat12FlagsCase{"NoData6", 6, false, 3, 0, 1, 0, 0}),
+                         ::testing::Values(Sat12FlagsCase{"In1", CarrierDirection::In, true, 4, 1, 1, 2, 1},
+                                           Sat12FlagsCase{"In2", CarrierDirection::Unspecified, true, 4, 0, 0, 2, 2},
+                                           Sat12FlagsCase{"Out0", CarrierDirection::Out, true, 5, 0, 1, 2, 0},
+                                           Sat12FlagsCase{"Dma6", CarrierDirection::DmaOut, true, 6, 0, 1, 2, 0},
+                                           Sat12FlagsCase{"NoData1", CarrierDirection::In, false, 3, 1, 1, 0, 1},
+                                           Sat12FlagsCase{"NoData0", CarrierDirection::Out, false, 3, 0, 1, 0, 0},
+                                           Sat12FlagsCase{"NoData2", CarrierDirection::Unspecified, false, 3, 0, 0, 0,
+                                                          2},
+                                           Sat12FlagsCase{"NoData6", CarrierDirection::DmaOut, false, 3, 0, 1, 0, 0}),
                          caseName<Sat12FlagsCase>);
 
 TEST(Sat12Test, DmaOutCopiesTheCallersDataIntoTheRequest) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   uint8_t block[512];
   for (int i = 0; i < 512; ++i) block[i] = static_cast<uint8_t>(i * 3 + 1);
-  satPassThrough12(rig.platform, rig.handle, 0x01, 1, 0, 0, 0, 0x00, 0x06, 6, block);
+  satPassThrough12(rig.platform, rig.handle, {.features = 0x01, .count = 1, .command = 0x06}, CarrierDirection::DmaOut,
+                   block);
   const std::vector<SimRequest> sent = rig.scsi();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(slice(sent[0].input, 72, 512), Bytes(block, block + 512));
@@ -310,7 +329,7 @@ TEST(Sat12Test, DmaOutCopiesTheCallersDataIntoTheRequest) {
 TEST(Sat12Test, IdentifyDataArrives) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   uint8_t reply[512] = {};
-  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, 0, 1, 0, 0, 0, 0xA0, 0xEC, 1, reply), 1);
+  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, reply), 1);
   EXPECT_EQ(Bytes(reply, reply + 512), identifyBytes(rig.drive().ata.units.at(0).identify));
 }
 
@@ -320,17 +339,22 @@ TEST(Sat12Test, ReturnedCountMustExceedTheSectorBytes) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   // SMART ENABLE with count 1 and no data: the bridge completes it, but only the
   // structure comes back.
-  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, 0xD8, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 1, nullptr), 0);
+  const AtaRegisters enableCount1{.features = 0xD8, .count = 1, .lbaLow = 1, .lbaMid = 0x4F, .lbaHigh = 0xC2,
+                                  .device = 0xA0, .command = 0xB0};
+  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, enableCount1, CarrierDirection::In, nullptr), 0);
   ASSERT_EQ(rig.scsi().size(), 1u);
   EXPECT_TRUE(rig.scsi()[0].ok);
-  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, 0xD8, 0, 0, 0x4F, 0xC2, 0xA0, 0xB0, 1, nullptr), 1);
+  const AtaRegisters enable{.features = 0xD8, .lbaMid = 0x4F, .lbaHigh = 0xC2, .device = 0xA0, .command = 0xB0};
+  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, enable, CarrierDirection::In, nullptr), 1);
 }
 
 TEST(Sat12Test, CheckConditionFails) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   rig.drive().ata.units.at(0).smart.enabled = false;
   uint8_t page[512];
-  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, 0xD0, 1, 0, 0x4F, 0xC2, 0xA0, 0xB0, 1, page), 0);
+  const AtaRegisters readData{.features = 0xD0, .count = 1, .lbaMid = 0x4F, .lbaHigh = 0xC2, .device = 0xA0,
+                              .command = 0xB0};
+  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, readData, CarrierDirection::In, page), 0);
 }
 
 TEST(Sat12Test, FailedCallFails) {
@@ -339,7 +363,7 @@ TEST(Sat12Test, FailedCallFails) {
   f.ioctl = kScsiPassThrough;
   rig.platform.injectFault(f);
   uint8_t page[512];
-  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, 0, 1, 0, 0, 0, 0xA0, 0xEC, 1, page), 0);
+  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, page), 0);
 }
 
 // ---------------------------------------------------------------------------------
@@ -439,8 +463,13 @@ TEST_P(Sat16RequestTest, RecordAndCommandBlockByteByByte) {
   EXPECT_EQ(hex(slice(sent[0].input, 0, 44)), hex(plainRequestHeader(c.cdb, c.dataIn, c.transfer)));
 }
 
-uint8_t g_registers[16] = {0xE5, 0x11, 0x12, 0x21, 0x22, 0x31, 0x32, 0x33,
-                           0x34, 0x35, 0x36, 0xFF, 0xFF, 0x77, 0xFF, 0xFF};
+// A distinct value in every register; the high-order device and command (FFh) are not
+// sent.
+const AtaRegisters48 g_registers{
+    .current = {.features = 0x11, .count = 0x21, .lbaLow = 0x31, .lbaMid = 0x32, .lbaHigh = 0x33, .device = 0xE5,
+                .command = 0x77},
+    .previous = {.features = 0x12, .count = 0x22, .lbaLow = 0x34, .lbaMid = 0x35, .lbaHigh = 0x36, .device = 0xFF,
+                 .command = 0xFF}};
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, Sat16RequestTest,
@@ -470,26 +499,32 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   {0x85, 0x17, 0x06, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00},
                   0, 512, 556, 44},
-        // Every register in its place; record bytes 11, 12, 14 and 15 (FFh) are not used.
+        // Every register in its place.
         Sat16Case{"RegisterPlacesDataIn",
-                  [](Platform& p, Handle h) { return satPassThrough16(p, h, g_registers, 1, 0, g_buffer, 512); },
+                  [](Platform& p, Handle h) {
+                    return satPassThrough16(p, h, g_registers, Sat16Protocol::PioIn, 0, g_buffer, 512);
+                  },
                   {0x85, 0x08, 0x0E, 0x12, 0x11, 0x22, 0x21, 0x34, 0x31, 0x35, 0x32, 0x36, 0x33, 0xE5, 0x77, 0x00},
                   1, 512, 44, 556},
         Sat16Case{"RegisterPlacesDataOut",
-                  [](Platform& p, Handle h) { return satPassThrough16(p, h, g_registers, 4, 1, g_buffer, 1024); },
+                  [](Platform& p, Handle h) {
+                    return satPassThrough16(p, h, g_registers, Sat16Protocol::UdmaOut, 1, g_buffer, 1024);
+                  },
                   {0x85, 0x17, 0x06, 0x12, 0x11, 0x22, 0x21, 0x34, 0x31, 0x35, 0x32, 0x36, 0x33, 0xE5, 0x77, 0x00},
                   0, 1024, 1068, 44},
         // Without a data buffer both lengths are 44.
         Sat16Case{"NoData",
-                  [](Platform& p, Handle h) { return satPassThrough16(p, h, g_registers, 1, 1, nullptr, 512); },
+                  [](Platform& p, Handle h) {
+                    return satPassThrough16(p, h, g_registers, Sat16Protocol::PioIn, 1, nullptr, 512);
+                  },
                   {0x85, 0x09, 0x0E, 0x12, 0x11, 0x22, 0x21, 0x34, 0x31, 0x35, 0x32, 0x36, 0x33, 0xE5, 0x77, 0x00},
                   1, 0, 44, 44}),
     caseName<Sat16Case>);
 
-// Byte 1 and byte 2 of ATA PASS-THROUGH (16) for each selector and EXTEND.
+// Byte 1 and byte 2 of ATA PASS-THROUGH (16) for each protocol and EXTEND.
 struct Sat16FlagsCase {
   const char* name;
-  int selector;
+  Sat16Protocol selector;
   int extend;
   int protocol;
   int tDir;
@@ -502,8 +537,7 @@ class Sat16FlagsTest : public ::testing::TestWithParam<Sat16FlagsCase> {};
 TEST_P(Sat16FlagsTest, Bytes1And2BitByBit) {
   const Sat16FlagsCase& c = GetParam();
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
-  uint8_t registers[16] = {};
-  satPassThrough16(rig.platform, rig.handle, registers, c.selector, c.extend, g_buffer, 512);
+  satPassThrough16(rig.platform, rig.handle, AtaRegisters48{}, c.selector, c.extend, g_buffer, 512);
   const std::vector<SimRequest> sent = rig.scsi();
   ASSERT_EQ(sent.size(), 1u);
   const uint8_t b1 = sent[0].input[28 + 1];
@@ -519,18 +553,20 @@ TEST_P(Sat16FlagsTest, Bytes1And2BitByBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Selectors, Sat16FlagsTest,
-                         ::testing::Values(Sat16FlagsCase{"PioInExtended", 1, 1, 4, 1, 1, 2},
-                                           Sat16FlagsCase{"PioIn", 1, 0, 4, 1, 1, 2},
-                                           Sat16FlagsCase{"UdmaOutExtended", 4, 1, 11, 0, 1, 2},
-                                           Sat16FlagsCase{"UdmaOut", 4, 0, 11, 0, 1, 2}),
+                         ::testing::Values(Sat16FlagsCase{"PioInExtended", Sat16Protocol::PioIn, 1, 4, 1, 1, 2},
+                                           Sat16FlagsCase{"PioIn", Sat16Protocol::PioIn, 0, 4, 1, 1, 2},
+                                           Sat16FlagsCase{"UdmaOutExtended", Sat16Protocol::UdmaOut, 1, 11, 0, 1, 2},
+                                           Sat16FlagsCase{"UdmaOut", Sat16Protocol::UdmaOut, 0, 11, 0, 1, 2}),
                          caseName<Sat16FlagsCase>);
 
 TEST(Sat16Test, OtherProtocolSelectorsSendNothing) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
-  uint8_t registers[16] = {};
   for (int selector : {0, 2, 3, 5, 6, 11, -1}) {
     CaptureStdout();
-    EXPECT_EQ(satPassThrough16(rig.platform, rig.handle, registers, selector, 1, g_buffer, 512), 0) << selector;
+    EXPECT_EQ(satPassThrough16(rig.platform, rig.handle, AtaRegisters48{}, static_cast<Sat16Protocol>(selector), 1,
+                               g_buffer, 512),
+              0)
+        << selector;
     EXPECT_EQ(GetCapturedStdout(), "PassThru_SAT_16: invalid protocol\n") << selector;
   }
   EXPECT_TRUE(rig.requests().empty());
@@ -663,7 +699,7 @@ TEST_P(AtacbSignatureTest, CapabilityAndSignatureRequests) {
   ScsiRig rig(std::move(m));
   uint8_t reply[512] = {};
   CaptureStdout();
-  EXPECT_EQ(atacbCommand(rig.platform, rig.handle, 0, 1, 0, 0, 0, 0xA0, 0xEC, 1, reply), c.result);
+  EXPECT_EQ(atacbCommand(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, reply), c.result);
   EXPECT_EQ(GetCapturedStdout(), c.printed);
 
   const std::vector<SimRequest> log = rig.requests();
@@ -735,26 +771,30 @@ INSTANTIATE_TEST_SUITE_P(
     Commands, AtacbBlockTest,
     ::testing::Values(
         AtacbBlockCase{"Identify",
-                       [](Platform& p, Handle h) { return atacbCommand(p, h, 0, 1, 0, 0, 0, 0xA0, 0xEC, 1, g_buffer); },
+                       [](Platform& p, Handle h) {
+                         return atacbCommand(p, h, kIdentifyA0, CarrierDirection::In, g_buffer);
+                       },
                        {0xC5, 0x5A, 0x00, 0xBE, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00,
                         0x00},
                        1, 512, 1},
         AtacbBlockCase{"EveryRegister",
                        [](Platform& p, Handle h) {
-                         return atacbCommand(p, h, 0x11, 2, 0x33, 0x44, 0x55, 0xE0, 0x20, 1, g_buffer);
+                         const AtaRegisters every{.features = 0x11, .count = 2, .lbaLow = 0x33, .lbaMid = 0x44,
+                                                  .lbaHigh = 0x55, .device = 0xE0, .command = 0x20};
+                         return atacbCommand(p, h, every, CarrierDirection::In, g_buffer);
                        },
                        {0xC5, 0x5A, 0x00, 0xBE, 0x02, 0x00, 0x11, 0x02, 0x33, 0x44, 0x55, 0xE0, 0x20, 0x00, 0x00,
                         0x00},
                        1, 1024, -1},
         AtacbBlockCase{"SmartEnable",
-                       [](Platform& p, Handle h) { return carrierSmartEnable(p, h, 1, 0xA0); },
+                       [](Platform& p, Handle h) { return carrierSmartEnable(p, h, kCarrierAtacb, 0xA0); },
                        {0xC5, 0x5A, 0x00, 0xBE, 0x00, 0x00, 0xD8, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00,
                         0x00},
                        1, 0, 1},
         AtacbBlockCase{"SmartReadData",
                        [](Platform& p, Handle h) {
                          uint8_t page[512];
-                         return carrierSmartRead(p, h, 1, 0xD0, 0xA0, page);
+                         return carrierSmartRead(p, h, kCarrierAtacb, 0xD0, 0xA0, page);
                        },
                        {0xC5, 0x5A, 0x00, 0xBE, 0x01, 0x00, 0xD0, 0x01, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00,
                         0x00},
@@ -762,14 +802,16 @@ INSTANTIATE_TEST_SUITE_P(
         AtacbBlockCase{"SmartReadThresholds",
                        [](Platform& p, Handle h) {
                          uint8_t page[512];
-                         return carrierSmartRead(p, h, 1, 0xD1, 0xA0, page);
+                         return carrierSmartRead(p, h, kCarrierAtacb, 0xD1, 0xA0, page);
                        },
                        {0xC5, 0x5A, 0x00, 0xBE, 0x01, 0x00, 0xD1, 0x01, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00,
                         0x00},
                        1, 512, 1},
         // Direction 0, sub-command in LBA low.
         AtacbBlockCase{"SmartExecuteOffline",
-                       [](Platform& p, Handle h) { return carrierSmartExecuteOffline(p, h, 1, 0xA0, 0x01); },
+                       [](Platform& p, Handle h) {
+                         return carrierSmartExecuteOffline(p, h, kCarrierAtacb, 0xA0, 0x01);
+                       },
                        {0xC5, 0x5A, 0x00, 0xBE, 0x00, 0x00, 0xD4, 0x00, 0x01, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00,
                         0x00},
                        0, 0, 1}),
@@ -779,20 +821,20 @@ TEST(AtacbTest, DataArrives) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbAtacb)}));
   rig.drive().ata.units.at(0).smart.dataPage = patternPage(0x70);
   uint8_t page[512] = {};
-  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, 1, 0xD0, 0xA0, page), 1);
+  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, kCarrierAtacb, 0xD0, 0xA0, page), 1);
   EXPECT_EQ(Bytes(page, page + 512), bytesOf(patternPage(0x70)));
 }
 
 TEST(AtacbTest, CountWithoutBufferFails) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbAtacb)}));
-  EXPECT_EQ(atacbCommand(rig.platform, rig.handle, 0, 1, 0, 0, 0, 0xA0, 0xEC, 1, nullptr), 0);
+  EXPECT_EQ(atacbCommand(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, nullptr), 0);
 }
 
 TEST(AtacbTest, DriveErrorFails) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbAtacb)}));
   rig.drive().ata.units.at(0).smart.enabled = false;
   uint8_t page[512];
-  EXPECT_EQ(carrierSmartRead(rig.platform, rig.handle, 1, 0xD0, 0xA0, page), 0);
+  EXPECT_EQ(carrierSmartRead(rig.platform, rig.handle, kCarrierAtacb, 0xD0, 0xA0, page), 0);
 }
 
 TEST(AtacbTest, FailedCallIsReported) {
@@ -802,7 +844,7 @@ TEST(AtacbTest, FailedCallIsReported) {
   f.error = 31;
   rig.platform.injectFault(f);
   CaptureStdout();
-  EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, 1, 0xA0), 0);
+  EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, kCarrierAtacb, 0xA0), 0);
   EXPECT_EQ(GetCapturedStdout(), "error sending IOCTL (31)\n");
 }
 
@@ -812,8 +854,9 @@ TEST(AtacbTest, FailedCallIsReported) {
 TEST(CarrierCommandTest, UnknownCarrierSendsNothing) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   uint8_t page[512];
-  for (int carrier : {0, 3, -1, 7}) {
-    EXPECT_EQ(carrierCommand(rig.platform, rig.handle, carrier, 0, 1, 0, 0, 0, 0xA0, 0xEC, 1, page), 0) << carrier;
+  for (int number : {0, 3, -1, 7}) {
+    const AtaCarrier carrier = carrierOf(number);
+    EXPECT_EQ(carrierCommand(rig.platform, rig.handle, carrier, kIdentifyA0, CarrierDirection::In, page), 0) << carrier;
     EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, carrier, 0xA0), 0) << carrier;
     EXPECT_EQ(carrierSmartRead(rig.platform, rig.handle, carrier, 0xD0, 0xA0, page), 0) << carrier;
     EXPECT_EQ(carrierSmartExecuteOffline(rig.platform, rig.handle, carrier, 0xA0, 0x01), 0) << carrier;
@@ -824,13 +867,13 @@ TEST(CarrierCommandTest, UnknownCarrierSendsNothing) {
 TEST(CarrierCommandTest, CarrierPicksTheBlock) {
   {
     ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
-    EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, 2, 0xA0), 1);
+    EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, kCarrierSat12, 0xA0), 1);
     ASSERT_EQ(rig.requests().size(), 1u);
     EXPECT_EQ(rig.scsi().at(0).input[28], 0xA1);
   }
   {
     ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbAtacb)}));
-    EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, 1, 0xA0), 1);
+    EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, kCarrierAtacb, 0xA0), 1);
     EXPECT_EQ(rig.scsi().size(), 1u);
     EXPECT_EQ(rig.platform.ioctls(kBridgeCapabilities).size(), 1u);
   }
@@ -859,22 +902,24 @@ TEST_P(CarrierSat12Test, SmartOperationBlocks) {
 INSTANTIATE_TEST_SUITE_P(
     Operations, CarrierSat12Test,
     ::testing::Values(
-        CarrierSat12Case{"Enable", [](Platform& p, Handle h) { return carrierSmartEnable(p, h, 2, 0xB0); },
+        CarrierSat12Case{"Enable", [](Platform& p, Handle h) { return carrierSmartEnable(p, h, kCarrierSat12, 0xB0); },
                          {0xA1, 0x06, 0x0C, 0xD8, 0x00, 0x00, 0x4F, 0xC2, 0xB0, 0xB0, 0x00, 0x00}, 1, 0},
         CarrierSat12Case{"ReadData",
                          [](Platform& p, Handle h) {
                            uint8_t page[512];
-                           return carrierSmartRead(p, h, 2, 0xD0, 0xB0, page);
+                           return carrierSmartRead(p, h, kCarrierSat12, 0xD0, 0xB0, page);
                          },
                          {0xA1, 0x08, 0x0E, 0xD0, 0x01, 0x00, 0x4F, 0xC2, 0xB0, 0xB0, 0x00, 0x00}, 1, 512},
         CarrierSat12Case{"ReadThresholds",
                          [](Platform& p, Handle h) {
                            uint8_t page[512];
-                           return carrierSmartRead(p, h, 2, 0xD1, 0xA0, page);
+                           return carrierSmartRead(p, h, kCarrierSat12, 0xD1, 0xA0, page);
                          },
                          {0xA1, 0x08, 0x0E, 0xD1, 0x01, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00}, 1, 512},
         CarrierSat12Case{"ExecuteOffline",
-                         [](Platform& p, Handle h) { return carrierSmartExecuteOffline(p, h, 2, 0xB0, 0x02); },
+                         [](Platform& p, Handle h) {
+                           return carrierSmartExecuteOffline(p, h, kCarrierSat12, 0xB0, 0x02);
+                         },
                          {0xA1, 0x06, 0x04, 0xD4, 0x00, 0x02, 0x4F, 0xC2, 0xB0, 0xB0, 0x00, 0x00}, 0, 0}),
     caseName<CarrierSat12Case>);
 
@@ -883,12 +928,12 @@ TEST(CarrierSmartTest, MemberSelectReachesEachMember) {
   rig.drive().ata.units.at(0).smart.dataPage = patternPage(0x01);
   rig.drive().memberB->units.at(0).smart.dataPage = patternPage(0x02);
   uint8_t page[512] = {};
-  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, 2, 0xD0, kRaidMemberB, page), 1);
+  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, kCarrierSat12, 0xD0, kRaidMemberB, page), 1);
   EXPECT_EQ(Bytes(page, page + 512), bytesOf(patternPage(0x02)));
-  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, 2, 0xD0, kRaidMemberA, page), 1);
+  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, kCarrierSat12, 0xD0, kRaidMemberA, page), 1);
   EXPECT_EQ(Bytes(page, page + 512), bytesOf(patternPage(0x01)));
 
-  EXPECT_EQ(carrierSmartExecuteOffline(rig.platform, rig.handle, 2, kRaidMemberB, 0x01), 1);
+  EXPECT_EQ(carrierSmartExecuteOffline(rig.platform, rig.handle, kCarrierSat12, kRaidMemberB, 0x01), 1);
   EXPECT_TRUE(rig.drive().memberB->units.at(0).selfTest.running);
   EXPECT_FALSE(rig.drive().ata.units.at(0).selfTest.running);
 }
@@ -900,7 +945,7 @@ struct ProbeCase {
   const char* name;
   sim::Transport transport;
   uint8_t device;
-  int result;
+  AtaCarrier result;
   std::vector<Bytes> cdbs;   // the leading bytes of each SCSI block sent, in order
 };
 
@@ -916,7 +961,7 @@ TEST_P(ProbeCarrierTest, TriesSatThenTheVendorBlock) {
   for (size_t i = 0; i < sent.size(); ++i) {
     EXPECT_EQ(hex(slice(sent[i].input, 28, c.cdbs[i].size())), hex(c.cdbs[i])) << "block " << i;
   }
-  if (c.result != 0) {
+  if (c.result != kCarrierNone) {
     EXPECT_EQ(Bytes(identify, identify + 512), identifyBytes(rig.drive().ata.units.at(0).identify));
   }
 }
@@ -928,26 +973,26 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeCase{"Sat",
                   sim::Transport::UsbSat,
                   0xA0,
-                  2,
+                  kCarrierSat12,
                   {{0xA1, 0x08, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00},
                    {0xA1, 0x06, 0x0C, 0xD8, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00, 0x00}}},
         ProbeCase{"SatMemberB",
                   sim::Transport::Raid,
                   0xB0,
-                  2,
+                  kCarrierSat12,
                   {{0xA1, 0x08, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0xB0, 0xEC, 0x00, 0x00},
                    {0xA1, 0x06, 0x0C, 0xD8, 0x00, 0x00, 0x4F, 0xC2, 0xB0, 0xB0, 0x00, 0x00}}},
         // The vendor block always asks device A0h.
         ProbeCase{"Atacb",
                   sim::Transport::UsbAtacb,
                   0xB0,
-                  1,
+                  kCarrierAtacb,
                   {{0xA1, 0x08, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0xB0, 0xEC, 0x00, 0x00},
                    {0x24, 0x24, 0x00, 0xBE, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00, 0x00}}},
         ProbeCase{"Neither",
                   sim::Transport::Scsi,
                   0xA0,
-                  0,
+                  kCarrierNone,
                   {{0xA1, 0x08, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00},
                    {0x24, 0x24, 0x00, 0xBE, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00, 0x00}}}),
     caseName<ProbeCase>);
@@ -961,7 +1006,7 @@ TEST(ProbeCarrierTest, SatCarrierStandsWhenSmartEnableFails) {
   f.features = 0xD8;
   rig.platform.injectFault(f);
   uint8_t identify[512] = {};
-  EXPECT_EQ(probeCarrier(rig.platform, rig.handle, 0xA0, identify), 2);
+  EXPECT_EQ(probeCarrier(rig.platform, rig.handle, 0xA0, identify), kCarrierSat12);
   const std::vector<SimRequest> sent = rig.scsi();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_FALSE(sent[1].ok);
@@ -975,8 +1020,10 @@ TEST(SatMemberProbeTest, ReturnsTheRegistersOfTheMembersLastCommand) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::Raid)}));
   rig.drive().memberB->units.at(0).smart.reportExceeded = true;
   // SMART RETURN STATUS to each member, then each member's result block.
-  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, 0xDA, 0, 0, 0x4F, 0xC2, kRaidMemberA, 0xB0, 1, nullptr), 1);
-  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, 0xDA, 0, 0, 0x4F, 0xC2, kRaidMemberB, 0xB0, 1, nullptr), 1);
+  AtaRegisters status{.features = 0xDA, .lbaMid = 0x4F, .lbaHigh = 0xC2, .device = kRaidMemberA, .command = 0xB0};
+  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, status, CarrierDirection::In, nullptr), 1);
+  status.device = kRaidMemberB;
+  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, status, CarrierDirection::In, nullptr), 1);
   uint8_t a[512] = {};
   uint8_t b[512] = {};
   ASSERT_TRUE(satMemberProbe(rig.platform, rig.handle, 0, a));

@@ -13,6 +13,11 @@ constexpr uint8_t kErrIdNotFound = 0x10;
 constexpr uint8_t kErrUncorrectable = 0x40;
 constexpr uint32_t kBlockEraseSignature = 0x426B4572;  // "BErK", required by BLOCK ERASE EXT
 
+// The SCT command a host writes to log E0h: the action code (16 bits) at byte 0, the
+// function code at byte 2.
+constexpr size_t kSctActionCode = 0;
+constexpr size_t kSctFunctionCode = 2;
+
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint64_t le(const uint8_t* p, int bytes) {
   uint64_t v = 0;
@@ -152,9 +157,9 @@ AtaResult sctWriteLog(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   if ((words[206] & 0x0001) == 0 || x.current.lbaLow != 0xE0 || x.current.count != 1) {
     return cmd.abort();
   }
-  const uint16_t action = le16(x.outData);
+  const uint16_t action = le16(x.outData + kSctActionCode);
   if (action != 0xC013 || !drive.sctVendorSwitch) return cmd.abort();
-  const uint8_t function = x.outData[2];
+  const uint8_t function = x.outData[kSctFunctionCode];
   if (function > 1) return cmd.abort();
   drive.switched = function == 1;
   return cmd.ok();
@@ -313,6 +318,8 @@ AtaResult dataSetManagement(SimAtaDrive& drive, const AtaExchange& x, Command& c
   };
   std::vector<Range> ranges;
   for (uint32_t off = 0; off + entrySize <= bytes; off += entrySize) {
+    // A TRIM entry is a 48-bit LBA and a 16-bit count, an XL entry a 64-bit LBA and a
+    // 64-bit count, each little-endian.
     const uint8_t* e = x.outData + off;
     Range r{xl ? le(e, 8) : le(e, 6), xl ? le(e + 8, 8) : le16(e + 6)};
     if (r.count == 0) continue;  // empty entries are ignored
@@ -349,12 +356,21 @@ AtaResult dispatch(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedErr
 }
 }  // namespace
 
+TaskRegisters readTaskFile(const uint8_t* at) { return TaskRegisters{at[0], at[1], at[2], at[3], at[4], at[5], at[6]}; }
+
+void writeTaskFile(uint8_t* at, const TaskRegisters& registers) {
+  at[0] = registers.features;
+  at[1] = registers.count;
+  at[2] = registers.lbaLow;
+  at[3] = registers.lbaMid;
+  at[4] = registers.lbaHigh;
+  at[5] = registers.device;
+  at[6] = registers.command;
+}
+
 AtaResult executeAta(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedError) {
   AtaResult r = dispatch(drive, x, injectedError);
-  if (!r.protocolError) {
-    const TaskRegisters& t = r.current;
-    drive.lastReturn = {t.features, t.count, t.lbaLow, t.lbaMid, t.lbaHigh, t.device, t.command};
-  }
+  if (!r.protocolError) writeTaskFile(drive.lastReturn.data(), r.current);
   return r;
 }
 
@@ -373,12 +389,19 @@ void finishPage(Page& page) {
 }
 }  // namespace
 
+namespace {
+// How long the running self-test takes: extended (02h), conveyance (03h) or short.
+uint64_t selfTestDurationMs(const SimSelfTest& t) {
+  return 1000ull * (t.subcommand == 0x02   ? t.extendedSeconds
+                    : t.subcommand == 0x03 ? t.conveyanceSeconds
+                                           : t.shortSeconds);
+}
+}  // namespace
+
 void updateSelfTest(SimUnit& unit, uint64_t nowMs) {
   SimSelfTest& t = unit.selfTest;
   if (!t.running) return;
-  const uint64_t duration = 1000ull * (t.subcommand == 0x02   ? t.extendedSeconds
-                                       : t.subcommand == 0x03 ? t.conveyanceSeconds
-                                                              : t.shortSeconds);
+  const uint64_t duration = selfTestDurationMs(t);
   if (nowMs - t.startedMs >= duration) {
     t.running = false;
     t.lastStatus = static_cast<uint8_t>(t.result << 4);
@@ -391,9 +414,7 @@ namespace {
 uint8_t selfTestStatus(const SimUnit& unit, uint64_t nowMs) {
   const SimSelfTest& t = unit.selfTest;
   if (!t.running) return t.lastStatus;
-  const uint64_t duration = 1000ull * (t.subcommand == 0x02   ? t.extendedSeconds
-                                       : t.subcommand == 0x03 ? t.conveyanceSeconds
-                                                              : t.shortSeconds);
+  const uint64_t duration = selfTestDurationMs(t);
   const uint64_t elapsed = nowMs - t.startedMs;
   const uint64_t left = duration > elapsed ? duration - elapsed : 0;
   uint64_t tenths = duration == 0 ? 0 : (left * 10 + duration - 1) / duration;

@@ -14,6 +14,11 @@ struct TaskRegisters {
   uint8_t features = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0, device = 0, command = 0;
 };
 
+// Seven registers in the IDE order every record and carrier block of the system keeps
+// them in: features, count, LBA low, LBA mid, LBA high, device, command.
+TaskRegisters readTaskFile(const uint8_t* at);
+void writeTaskFile(uint8_t* at, const TaskRegisters& registers);
+
 // How a command moved (or failed to move) its data.
 enum class AtaProtocol { NonData, PioIn, PioOut, DmaOut };
 

@@ -13,8 +13,126 @@
 namespace palvoro::sim {
 namespace {
 
-constexpr uint32_t kHeaderSize = 40;  // ATA_PASS_THROUGH_EX as a driver checks it
-constexpr uint16_t kKnownAtaFlags = 0x3F;
+// The request and reply records are read and written at offsets written out here from the
+// 32-bit Windows layout, not taken from records.h: a slip there must not reach both sides
+// of the seam.
+
+// ATA_PASS_THROUGH_EX.
+constexpr uint32_t kAtaHeaderSize = 40;
+constexpr size_t kAtaLength = 0;  // 16 bits
+constexpr size_t kAtaFlags = 2;   // 16 bits
+constexpr size_t kAtaTransferLength = 8;
+constexpr size_t kAtaTimeOut = 12;
+constexpr size_t kAtaDataOffset = 20;
+constexpr size_t kAtaPreviousTaskFile = 24;
+constexpr size_t kAtaCurrentTaskFile = 32;
+// Its AtaFlags.
+constexpr uint16_t kAtaFlagDataIn = 0x02;
+constexpr uint16_t kAtaFlagDataOut = 0x04;
+constexpr uint16_t kAtaFlag48Bit = 0x08;
+constexpr uint16_t kAtaFlagDma = 0x10;
+constexpr uint16_t kKnownAtaFlags = 0x3F;  // DRDY_REQUIRED up to NO_MULTIPLE
+
+// SENDCMDINPARAMS: cBufferSize, the IDE registers, bDriveNumber. SENDCMDOUTPARAMS:
+// cBufferSize, the driver status, the data from kSendCmdOutHeaderSize.
+constexpr size_t kSendCmdRegisters = 4;
+constexpr size_t kSendCmdDriveNumber = 12;
+constexpr size_t kSendCmdOutBufferSize = 0;
+// IDEREGS: the seven registers (readTaskFile's order) and a reserved byte.
+constexpr uint32_t kIdeRegsSize = 8;
+constexpr size_t kIdeRegsReserved = 7;
+
+// GETVERSIONINPARAMS, the reply of SMART_GET_VERSION and of the miniport's version request.
+constexpr uint32_t kVersionSize = 24;
+constexpr size_t kVersionVersion = 0;
+constexpr size_t kVersionRevision = 1;
+constexpr size_t kVersionDeviceMap = 3;
+constexpr size_t kVersionCapabilities = 4;
+constexpr uint32_t kSmartCapabilities = 0x7;  // ATA IDENTIFY, ATAPI IDENTIFY and SMART commands
+
+// SRB_IO_CONTROL, the header of a miniport request.
+constexpr uint32_t kSrbSize = 28;
+constexpr size_t kSrbHeaderLength = 0;
+constexpr size_t kSrbSignature = 4;  // 8 bytes
+constexpr size_t kSrbControlCode = 16;
+constexpr size_t kSrbReturnCode = 20;
+constexpr size_t kSrbLength = 24;
+
+// SCSI_PASS_THROUGH.
+constexpr uint32_t kSptSize = 44;
+constexpr size_t kSptLength = 0;  // 16 bits
+constexpr size_t kSptScsiStatus = 2;
+constexpr size_t kSptCdbLength = 6;
+constexpr size_t kSptSenseInfoLength = 7;
+constexpr size_t kSptDataIn = 8;
+constexpr size_t kSptDataTransferLength = 12;
+constexpr size_t kSptTimeOut = 16;
+constexpr size_t kSptDataBufferOffset = 20;
+constexpr size_t kSptSenseInfoOffset = 24;
+constexpr size_t kSptCdb = 28;  // 16 bytes
+constexpr uint8_t kSptMaxCdbLength = 16;
+
+// Fixed-format sense data (SPC): response code 70h, the sense key, the additional length
+// (10: up to byte 17), ASC and ASCQ.
+constexpr size_t kSenseSize = 18;
+constexpr size_t kSenseResponseCode = 0;
+constexpr size_t kSenseKey = 2;
+constexpr size_t kSenseAdditionalLength = 7;
+constexpr size_t kSenseAsc = 12;
+constexpr size_t kSenseAscq = 13;
+
+// STORAGE_DEVICE_NUMBER.
+constexpr uint32_t kDeviceNumberSize = 12;
+constexpr size_t kDeviceNumberType = 0;
+constexpr size_t kDeviceNumberDevice = 4;
+constexpr size_t kDeviceNumberPartition = 8;
+
+// DRIVE_LAYOUT_INFORMATION: PartitionCount and Signature, then PARTITION_INFORMATION
+// entries of 32 bytes.
+constexpr uint32_t kLayoutHeaderSize = 8;
+constexpr size_t kLayoutCount = 0;
+constexpr size_t kLayoutSignature = 4;
+constexpr uint32_t kLayoutEntrySize = 32;
+constexpr size_t kEntryStartingOffset = 0;
+constexpr size_t kEntryLength = 8;
+constexpr size_t kEntryHiddenSectors = 16;
+constexpr size_t kEntryNumber = 20;
+constexpr size_t kEntryType = 24;
+constexpr size_t kEntryBootIndicator = 25;
+constexpr size_t kEntryRecognized = 26;
+
+// STORAGE_PROPERTY_QUERY, and the STORAGE_ADAPTER_DESCRIPTOR that answers it.
+constexpr uint32_t kPropertyQuerySize = 12;
+constexpr size_t kQueryPropertyId = 0;
+constexpr size_t kQueryType = 4;
+constexpr uint32_t kAdapterDescriptorSize = 32;
+constexpr size_t kAdapterVersion = 0;
+constexpr size_t kAdapterSize = 4;
+constexpr size_t kAdapterMaximumTransferLength = 8;
+constexpr size_t kAdapterMaximumPhysicalPages = 12;
+constexpr size_t kAdapterBusType = 24;
+constexpr uint32_t kAdapterHeaderSize = 8;  // the least a caller may ask for: Version and Size
+
+// The USB bridge driver's capabilities reply: bit 18 of the word at byte 16 says it carries
+// the vendor ATA command block.
+constexpr uint32_t kBridgeCapabilitiesSize = 512;
+constexpr size_t kBridgeCapabilityWord = 16;
+constexpr uint32_t kBridgeCarriesAtacb = 0x40000;
+constexpr uint32_t kBridgeSignatureSize = 2;
+
+// The master boot record: the disk signature, four 16-byte partition entries (boot
+// indicator, type, first sector, sector count) and the 55h AAh boot signature.
+constexpr size_t kMbrDiskSignature = 440;
+constexpr size_t kMbrPartitionTable = 446;
+constexpr size_t kMbrEntrySize = 16;
+constexpr size_t kMbrEntryBoot = 0;
+constexpr size_t kMbrEntryType = 4;
+constexpr size_t kMbrEntryStart = 8;
+constexpr size_t kMbrEntrySectors = 12;
+constexpr size_t kMbrBootSignature = 510;
+constexpr uint8_t kMbrActive = 0x80;
+
+constexpr uint32_t kBlockBytes = 512;  // one IDENTIFY or SMART page
 
 uint16_t rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t rd32(const uint8_t* p) {
@@ -28,17 +146,27 @@ void wr64(uint8_t* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-TaskRegisters taskFrom(const uint8_t* p) {
-  return TaskRegisters{p[0], p[1], p[2], p[3], p[4], p[5], p[6]};
+// The entry of partition `number` (1 to 4) in a master boot record.
+uint8_t* mbrEntry(std::vector<uint8_t>& mbr, uint32_t number) {
+  return mbr.data() + kMbrPartitionTable + kMbrEntrySize * (number - 1);
 }
-void taskTo(uint8_t* p, const TaskRegisters& t) {
-  p[0] = t.features;
-  p[1] = t.count;
-  p[2] = t.lbaLow;
-  p[3] = t.lbaMid;
-  p[4] = t.lbaHigh;
-  p[5] = t.device;
-  p[6] = t.command;
+bool hasBootSignature(const std::vector<uint8_t>& mbr) {
+  return mbr[kMbrBootSignature] == 0x55 && mbr[kMbrBootSignature + 1] == 0xAA;
+}
+
+void putDeviceNumber(uint8_t* out, uint32_t drive, uint32_t partition) {
+  wr32(out + kDeviceNumberType, FILE_DEVICE_DISK);
+  wr32(out + kDeviceNumberDevice, drive);
+  wr32(out + kDeviceNumberPartition, partition);
+}
+
+// Version 1.1 with the SMART capabilities; `deviceMap` has a bit for each drive served.
+void putVersion(uint8_t* out, uint8_t deviceMap) {
+  std::memset(out, 0, kVersionSize);
+  out[kVersionVersion] = 1;
+  out[kVersionRevision] = 1;
+  out[kVersionDeviceMap] = deviceMap;
+  wr32(out + kVersionCapabilities, kSmartCapabilities);
 }
 
 bool startsWithNoCase(const std::string& s, const std::string& prefix) {
@@ -137,6 +265,13 @@ void SimPlatform::record(const SimRequest& request) {
   m_log.push_back(request);
   m_log.back().error = lastError();
   m_log.back().clockMs = m_clockMs;
+}
+
+bool SimPlatform::complete(SimRequest& request, bool ok) {
+  request.ok = ok;
+  if (ok) setLastError(ERROR_SUCCESS);
+  record(request);
+  return ok;
 }
 
 SimPlatform::OpenHandle* SimPlatform::find(Handle handle) {
@@ -338,12 +473,7 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
   req.outSize = outSize;
   if (bytesReturned != nullptr) *bytesReturned = 0;
 
-  const auto finish = [&](bool ok) {
-    req.ok = ok;
-    if (ok) setLastError(ERROR_SUCCESS);
-    record(req);
-    return ok;
-  };
+  const auto finish = [&](bool ok) { return complete(req, ok); };
 
   OpenHandle* h = find(handle);
   if (h == nullptr) return finish(fail(ERROR_INVALID_HANDLE));
@@ -364,27 +494,21 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
   if (d == nullptr || !d->present) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
   int ataCommand = -1;
   int ataFeatures = -1;
-  if (code == IOCTL_ATA_PASS_THROUGH && input.size() >= kHeaderSize) {
-    ataCommand = input[32 + 6];
-    ataFeatures = input[32 + 0];
+  const auto matchAta = [&](const TaskRegisters& registers) {
+    ataCommand = registers.command;
+    ataFeatures = registers.features;
+  };
+  if (code == IOCTL_ATA_PASS_THROUGH && input.size() >= kAtaHeaderSize) {
+    matchAta(readTaskFile(input.data() + kAtaCurrentTaskFile));
   }
-  if ((code == SMART_RCV_DRIVE_DATA || code == SMART_SEND_DRIVE_COMMAND) && input.size() >= 12) {
-    ataCommand = input[4 + 6];
-    ataFeatures = input[4 + 0];
+  if ((code == SMART_RCV_DRIVE_DATA || code == SMART_SEND_DRIVE_COMMAND) &&
+      input.size() >= kSendCmdRegisters + kIdeRegsSize) {
+    matchAta(readTaskFile(input.data() + kSendCmdRegisters));
   }
-  if (code == IOCTL_SCSI_PASS_THROUGH && input.size() >= 44) {
-    const uint8_t* cdb = input.data() + 28;
-    if (cdb[0] == 0xA1) {
-      ataCommand = cdb[9];
-      ataFeatures = cdb[3];
-    } else if (cdb[0] == 0x85) {
-      ataCommand = cdb[14];
-      ataFeatures = cdb[4];
-    } else if (d->scsi.atacb && cdb[0] == d->scsi.atacbDriver.signature[0] &&
-               cdb[1] == d->scsi.atacbDriver.signature[1]) {
-      ataCommand = cdb[12];
-      ataFeatures = cdb[6];
-    }
+  TaskRegisters carried;
+  if (code == IOCTL_SCSI_PASS_THROUGH && input.size() >= kSptSize &&
+      carriedTaskRegisters(*d, input.data() + kSptCdb, carried)) {
+    matchAta(carried);
   }
   if (const SimFault* f = matchFault(d->number, code, ataCommand, ataFeatures, false, false)) {
     if (f->kind == SimFault::Kind::Vanish) {
@@ -436,22 +560,23 @@ bool SimPlatform::ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vect
   if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE)) {
     return fail(ERROR_ACCESS_DENIED);
   }
-  if (in.size() < kHeaderSize) return fail(ERROR_INVALID_PARAMETER);
-  if (outSize < kHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (in.size() < kAtaHeaderSize) return fail(ERROR_INVALID_PARAMETER);
+  if (outSize < kAtaHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
   const uint8_t* hdr = in.data();
-  const uint16_t length = rd16(hdr + 0);
-  const uint16_t flags = rd16(hdr + 2);
-  const uint32_t transferLength = rd32(hdr + 8);
-  const uint32_t timeout = rd32(hdr + 12);
-  const uint32_t dataOffset = rd32(hdr + 20);
-  if (length != kHeaderSize) return fail(ERROR_INVALID_PARAMETER);
+  const uint16_t length = rd16(hdr + kAtaLength);
+  const uint16_t flags = rd16(hdr + kAtaFlags);
+  const uint32_t transferLength = rd32(hdr + kAtaTransferLength);
+  const uint32_t timeout = rd32(hdr + kAtaTimeOut);
+  const uint32_t dataOffset = rd32(hdr + kAtaDataOffset);
+  if (length != kAtaHeaderSize) return fail(ERROR_INVALID_PARAMETER);
   if ((flags & ~kKnownAtaFlags) != 0) return fail(ERROR_INVALID_PARAMETER);
-  const bool dataIn = (flags & 0x02) != 0;
-  const bool dataOut = (flags & 0x04) != 0;
+  const bool dataIn = (flags & kAtaFlagDataIn) != 0;
+  const bool dataOut = (flags & kAtaFlagDataOut) != 0;
+  const bool is48Bit = (flags & kAtaFlag48Bit) != 0;
   if (dataIn && dataOut) return fail(ERROR_INVALID_PARAMETER);
   if (transferLength > 0) {
     if (!dataIn && !dataOut) return fail(ERROR_INVALID_PARAMETER);
-    if (dataOffset < kHeaderSize) return fail(ERROR_INVALID_PARAMETER);
+    if (dataOffset < kAtaHeaderSize) return fail(ERROR_INVALID_PARAMETER);
     const uint64_t end = static_cast<uint64_t>(dataOffset) + transferLength;
     if (dataIn && end > outSize) return fail(ERROR_INVALID_PARAMETER);
     if (dataOut && end > in.size()) return fail(ERROR_INVALID_PARAMETER);
@@ -459,9 +584,9 @@ bool SimPlatform::ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vect
   if (timeout == 0) return fail(ERROR_INVALID_PARAMETER);
 
   AtaExchange x;
-  x.current = taskFrom(hdr + 32);
-  if ((flags & 0x08) != 0) x.previous = taskFrom(hdr + 24);
-  x.dma = (flags & 0x10) != 0;
+  x.current = readTaskFile(hdr + kAtaCurrentTaskFile);
+  if (is48Bit) x.previous = readTaskFile(hdr + kAtaPreviousTaskFile);
+  x.dma = (flags & kAtaFlagDma) != 0;
   x.nowMs = m_clockMs;
   x.dataIn = dataIn && transferLength > 0;
   x.dataOut = dataOut && transferLength > 0;
@@ -479,10 +604,10 @@ bool SimPlatform::ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vect
   }
 
   // The header goes back with the registers the drive returned.
-  std::memcpy(out, hdr, kHeaderSize);
-  taskTo(out + 32, r.current);
-  if ((flags & 0x08) != 0) taskTo(out + 24, r.previous);
-  uint32_t returned = kHeaderSize;
+  std::memcpy(out, hdr, kAtaHeaderSize);
+  writeTaskFile(out + kAtaCurrentTaskFile, r.current);
+  if (is48Bit) writeTaskFile(out + kAtaPreviousTaskFile, r.previous);
+  uint32_t returned = kAtaHeaderSize;
   if (x.dataIn) {
     const uint32_t n = std::min<uint32_t>(transferLength, static_cast<uint32_t>(r.inData.size()));
     if (n > 0) std::memcpy(out + dataOffset, r.inData.data(), n);
@@ -516,11 +641,9 @@ bool SimPlatform::volumeControl(Handle handle, OpenHandle& h, uint32_t code, uin
       return true;
     case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
       if (v->drive < 0) return fail(ERROR_INVALID_FUNCTION);
-      if (outSize < 12) return fail(ERROR_INSUFFICIENT_BUFFER);
-      wr32(out + 0, FILE_DEVICE_DISK);
-      wr32(out + 4, static_cast<uint32_t>(v->drive));
-      wr32(out + 8, v->partitionNumber);
-      if (bytesReturned != nullptr) *bytesReturned = 12;
+      if (outSize < kDeviceNumberSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+      putDeviceNumber(out, static_cast<uint32_t>(v->drive), v->partitionNumber);
+      if (bytesReturned != nullptr) *bytesReturned = kDeviceNumberSize;
       return true;
     }
     default: return fail(ERROR_INVALID_FUNCTION);
@@ -531,36 +654,35 @@ bool SimPlatform::diskControl(OpenHandle& h, SimDrive& drive, uint32_t code, uin
                               uint32_t outSize, uint32_t* bytesReturned) {
   switch (code) {
     case IOCTL_STORAGE_GET_DEVICE_NUMBER:
-      if (outSize < 12) return fail(ERROR_INSUFFICIENT_BUFFER);
-      wr32(out + 0, FILE_DEVICE_DISK);
-      wr32(out + 4, static_cast<uint32_t>(drive.number));
-      wr32(out + 8, 0);
-      if (bytesReturned != nullptr) *bytesReturned = 12;
+      if (outSize < kDeviceNumberSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+      putDeviceNumber(out, static_cast<uint32_t>(drive.number), 0);
+      if (bytesReturned != nullptr) *bytesReturned = kDeviceNumberSize;
       return true;
     case IOCTL_DISK_GET_DRIVE_LAYOUT: {
       if ((h.access & GENERIC_READ) == 0) return fail(ERROR_ACCESS_DENIED);
       constexpr uint32_t kEntries = 4;  // an MBR disk always reports its four slots
-      constexpr uint32_t kNeeded = 8 + kEntries * 32;
+      constexpr uint32_t kNeeded = kLayoutHeaderSize + kEntries * kLayoutEntrySize;
       if (outSize < kNeeded) return fail(ERROR_INSUFFICIENT_BUFFER);
       std::vector<uint8_t> mbr(drive.disk().sectorSize());
       if (!drive.disk().read(0, 1, mbr.data())) return fail(ERROR_CRC);
       std::memset(out, 0, kNeeded);
-      const bool valid = mbr[510] == 0x55 && mbr[511] == 0xAA;
-      wr32(out + 0, valid ? kEntries : 0);
-      wr32(out + 4, valid ? rd32(mbr.data() + 440) : 0);
+      const bool valid = hasBootSignature(mbr);
+      wr32(out + kLayoutCount, valid ? kEntries : 0);
+      wr32(out + kLayoutSignature, valid ? rd32(mbr.data() + kMbrDiskSignature) : 0);
       for (uint32_t i = 0; valid && i < kEntries; ++i) {
-        const uint8_t* e = mbr.data() + 446 + 16 * i;
-        uint8_t* p = out + 8 + 32 * i;
-        const uint32_t start = rd32(e + 8);
-        const uint32_t size = rd32(e + 12);
+        const uint8_t* e = mbrEntry(mbr, i + 1);
+        uint8_t* p = out + kLayoutHeaderSize + kLayoutEntrySize * i;
+        const uint32_t start = rd32(e + kMbrEntryStart);
+        const uint32_t size = rd32(e + kMbrEntrySectors);
+        const uint8_t type = e[kMbrEntryType];
         const uint64_t ss = drive.disk().sectorSize();
-        wr64(p + 0, start * ss);
-        wr64(p + 8, size * ss);
-        wr32(p + 16, start);
-        wr32(p + 20, e[4] != 0 ? i + 1 : 0);
-        p[24] = e[4];
-        p[25] = e[0] == 0x80 ? 1 : 0;
-        p[26] = e[4] != 0 ? 1 : 0;
+        wr64(p + kEntryStartingOffset, start * ss);
+        wr64(p + kEntryLength, size * ss);
+        wr32(p + kEntryHiddenSectors, start);
+        wr32(p + kEntryNumber, type != 0 ? i + 1 : 0);
+        p[kEntryType] = type;
+        p[kEntryBootIndicator] = e[kMbrEntryBoot] == kMbrActive ? 1 : 0;
+        p[kEntryRecognized] = type != 0 ? 1 : 0;
       }
       if (bytesReturned != nullptr) *bytesReturned = kNeeded;
       return true;
@@ -570,7 +692,7 @@ bool SimPlatform::diskControl(OpenHandle& h, SimDrive& drive, uint32_t code, uin
       std::vector<uint8_t> mbr(drive.disk().sectorSize());
       if (!drive.disk().read(0, 1, mbr.data())) return fail(ERROR_CRC);
       // The partition table and the boot signature go; the boot code stays.
-      std::fill(mbr.begin() + 446, mbr.begin() + 512, 0);
+      std::fill(mbr.begin() + kMbrPartitionTable, mbr.begin() + kMbrBootSignature + 2, 0);
       if (!drive.disk().write(0, 1, mbr.data())) return fail(ERROR_WRITE_FAULT);
       refreshVolumesFromPartitionTable(drive);
       return true;
@@ -586,29 +708,29 @@ void SimPlatform::writePartitionTable(SimDrive& drive) {
   SimMedia& disk = drive.disk();
   std::vector<uint8_t> mbr(disk.sectorSize(), 0);
   disk.read(0, 1, mbr.data());
-  wr32(mbr.data() + 440, 0x5A5A0000u + static_cast<uint32_t>(drive.number));
+  wr32(mbr.data() + kMbrDiskSignature, 0x5A5A0000u + static_cast<uint32_t>(drive.number));
   for (const SimVolume& v : m_machine.volumes) {
     if (v.drive != drive.number || v.partitionNumber < 1 || v.partitionNumber > 4) continue;
-    uint8_t* e = mbr.data() + 446 + 16 * (v.partitionNumber - 1);
-    e[0] = v.partitionNumber == 1 ? 0x80 : 0x00;
-    e[4] = partitionType(v.fileSystem);
-    wr32(e + 8, static_cast<uint32_t>(v.startSector));
-    wr32(e + 12, static_cast<uint32_t>(v.sectorCount));
+    uint8_t* e = mbrEntry(mbr, v.partitionNumber);
+    e[kMbrEntryBoot] = v.partitionNumber == 1 ? kMbrActive : 0x00;
+    e[kMbrEntryType] = partitionType(v.fileSystem);
+    wr32(e + kMbrEntryStart, static_cast<uint32_t>(v.startSector));
+    wr32(e + kMbrEntrySectors, static_cast<uint32_t>(v.sectorCount));
   }
-  mbr[510] = 0x55;
-  mbr[511] = 0xAA;
+  mbr[kMbrBootSignature] = 0x55;
+  mbr[kMbrBootSignature + 1] = 0xAA;
   disk.write(0, 1, mbr.data());
 }
 
 void SimPlatform::refreshVolumesFromPartitionTable(SimDrive& drive) {
   std::vector<uint8_t> mbr(drive.disk().sectorSize(), 0);
   const bool readable = drive.disk().read(0, 1, mbr.data());
-  const bool valid = readable && mbr[510] == 0x55 && mbr[511] == 0xAA;
+  const bool valid = readable && hasBootSignature(mbr);
   for (SimVolume& v : m_machine.volumes) {
     if (v.drive != drive.number) continue;
     bool present = false;
     if (valid && v.partitionNumber >= 1 && v.partitionNumber <= 4) {
-      present = mbr[446 + 16 * (v.partitionNumber - 1) + 4] != 0;
+      present = mbrEntry(mbr, v.partitionNumber)[kMbrEntryType] != 0;
     }
     v.removed = !present;
   }
@@ -675,84 +797,44 @@ bool SimPlatform::writeBlockedByVolume(const SimDrive& drive, uint64_t lba, uint
 }
 
 bool SimPlatform::readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) {
-  std::lock_guard lock(m_mutex);
-  SimRequest req;
-  req.kind = SimRequest::Kind::Read;
-  req.handle = handle;
-  req.outSize = size;
-  if (bytesRead != nullptr) *bytesRead = 0;
-  const auto finish = [&](bool ok) {
-    req.ok = ok;
-    if (ok) setLastError(ERROR_SUCCESS);
-    record(req);
-    return ok;
-  };
-  OpenHandle* h = find(handle);
-  if (h == nullptr) return finish(fail(ERROR_INVALID_HANDLE));
-  if (m_logging) req.path = h->path;
-  if (buffer == nullptr && size > 0) return finish(fail(ERROR_INVALID_PARAMETER));
-  if (h->kind == OpenHandle::Kind::File) {
-    uint32_t error = 0;
-    const bool ok = HostFiles::read(h->fd, buffer, size, bytesRead, error);
-    if (!ok) fail(error);
-    return finish(ok);
-  }
-  if (h->kind != OpenHandle::Kind::Drive) return finish(fail(ERROR_INVALID_FUNCTION));
-  if ((h->access & GENERIC_READ) == 0) return finish(fail(ERROR_ACCESS_DENIED));
-  SimDrive* d = m_machine.findDrive(h->drive);
-  if (d == nullptr || !d->present) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
-  req.position = h->position;
-  if (const SimFault* f = matchFault(d->number, 0, -1, -1, true, false)) {
-    if (f->kind == SimFault::Kind::Vanish) d->present = false;
-    return finish(fail(f->kind == SimFault::Kind::Vanish ? ERROR_DEVICE_NOT_CONNECTED : f->error));
-  }
-  SimMedia& disk = d->disk();
-  const uint32_t ss = disk.sectorSize();
-  if (h->position % ss != 0 || size % ss != 0) return finish(fail(ERROR_INVALID_PARAMETER));
-  const uint64_t lba = h->position / ss;
-  const uint64_t count = size / ss;
-  if (lba > disk.sectorCount() || count > disk.sectorCount() - lba) {
-    return finish(fail(ERROR_SECTOR_NOT_FOUND));
-  }
-  if (!disk.read(lba, count, static_cast<uint8_t*>(buffer))) return finish(fail(ERROR_CRC));
-  h->position += size;
-  if (bytesRead != nullptr) *bytesRead = size;
-  return finish(true);
+  return transfer(handle, SimRequest::Kind::Read, buffer, nullptr, size, bytesRead);
 }
 
 bool SimPlatform::writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) {
+  return transfer(handle, SimRequest::Kind::Write, nullptr, buffer, size, bytesWritten);
+}
+
+bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, const void* from, uint32_t size,
+                           uint32_t* moved) {
   std::lock_guard lock(m_mutex);
+  const bool write = kind == SimRequest::Kind::Write;
   SimRequest req;
-  req.kind = SimRequest::Kind::Write;
+  req.kind = kind;
   req.handle = handle;
   req.outSize = size;
-  if (bytesWritten != nullptr) *bytesWritten = 0;
-  const auto finish = [&](bool ok) {
-    req.ok = ok;
-    if (ok) setLastError(ERROR_SUCCESS);
-    record(req);
-    return ok;
-  };
+  if (moved != nullptr) *moved = 0;
+  const auto finish = [&](bool ok) { return complete(req, ok); };
   OpenHandle* h = find(handle);
   if (h == nullptr) return finish(fail(ERROR_INVALID_HANDLE));
   if (m_logging) req.path = h->path;
-  if (buffer == nullptr && size > 0) return finish(fail(ERROR_INVALID_PARAMETER));
-  if (m_logging && size > 0) {
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
+  if ((write ? from : into) == nullptr && size > 0) return finish(fail(ERROR_INVALID_PARAMETER));
+  if (write && m_logging && size > 0) {
+    const auto* bytes = static_cast<const uint8_t*>(from);
     req.input.assign(bytes, bytes + size);
   }
   if (h->kind == OpenHandle::Kind::File) {
     uint32_t error = 0;
-    const bool ok = HostFiles::write(h->fd, buffer, size, bytesWritten, error);
+    const bool ok = write ? HostFiles::write(h->fd, from, size, moved, error)
+                          : HostFiles::read(h->fd, into, size, moved, error);
     if (!ok) fail(error);
     return finish(ok);
   }
   if (h->kind != OpenHandle::Kind::Drive) return finish(fail(ERROR_INVALID_FUNCTION));
-  if ((h->access & GENERIC_WRITE) == 0) return finish(fail(ERROR_ACCESS_DENIED));
+  if ((h->access & (write ? GENERIC_WRITE : GENERIC_READ)) == 0) return finish(fail(ERROR_ACCESS_DENIED));
   SimDrive* d = m_machine.findDrive(h->drive);
   if (d == nullptr || !d->present) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
   req.position = h->position;
-  if (const SimFault* f = matchFault(d->number, 0, -1, -1, false, true)) {
+  if (const SimFault* f = matchFault(d->number, 0, -1, -1, !write, write)) {
     if (f->kind == SimFault::Kind::Vanish) d->present = false;
     return finish(fail(f->kind == SimFault::Kind::Vanish ? ERROR_DEVICE_NOT_CONNECTED : f->error));
   }
@@ -764,12 +846,14 @@ bool SimPlatform::writeFile(Handle handle, const void* buffer, uint32_t size, ui
   if (lba > disk.sectorCount() || count > disk.sectorCount() - lba) {
     return finish(fail(ERROR_SECTOR_NOT_FOUND));
   }
-  if (writeBlockedByVolume(*d, lba, count)) return finish(fail(ERROR_ACCESS_DENIED));
-  if (!disk.write(lba, count, static_cast<const uint8_t*>(buffer))) {
-    return finish(fail(ERROR_WRITE_FAULT));
+  if (write) {
+    if (writeBlockedByVolume(*d, lba, count)) return finish(fail(ERROR_ACCESS_DENIED));
+    if (!disk.write(lba, count, static_cast<const uint8_t*>(from))) return finish(fail(ERROR_WRITE_FAULT));
+  } else if (!disk.read(lba, count, static_cast<uint8_t*>(into))) {
+    return finish(fail(ERROR_CRC));
   }
   h->position += size;
-  if (bytesWritten != nullptr) *bytesWritten = size;
+  if (moved != nullptr) *moved = size;
   return finish(true);
 }
 
@@ -910,7 +994,6 @@ size_t SimPlatform::openHandleCount() const {
 }
 
 namespace {
-TaskRegisters registersFromIdeRegs(const uint8_t* r) { return TaskRegisters{r[0], r[1], r[2], r[3], r[4], r[5], r[6]}; }
 
 // Which SMART sub-commands travel with which request, as the disk driver checks them.
 bool receiveFeature(uint8_t f) { return f == 0xD0 || f == 0xD1 || f == 0xD5; }
@@ -921,35 +1004,31 @@ bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::
                                      uint32_t outSize, uint32_t* bytesReturned) {
   if (!drive.smartDriver.present) return fail(ERROR_INVALID_FUNCTION);
   if (code == SMART_GET_VERSION) {
-    if (outSize < 24) return fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memset(out, 0, 24);
-    out[0] = 1;  // version
-    out[1] = 1;  // revision
-    out[3] = drive.smartDriver.deviceMap;
-    wr32(out + 4, 0x7);  // ATA IDENTIFY, ATAPI IDENTIFY and SMART commands
-    if (bytesReturned != nullptr) *bytesReturned = 24;
+    if (outSize < kVersionSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+    putVersion(out, drive.smartDriver.deviceMap);
+    if (bytesReturned != nullptr) *bytesReturned = kVersionSize;
     return true;
   }
   if (in.size() < kSendCmdInSize) return fail(ERROR_INVALID_PARAMETER);
-  const uint8_t* regs = in.data() + 4;
-  const uint8_t command = regs[6];
-  const uint8_t feature = regs[0];
+  const TaskRegisters regs = readTaskFile(in.data() + kSendCmdRegisters);
+  const uint8_t command = regs.command;
+  const uint8_t feature = regs.features;
   const bool receive = code == SMART_RCV_DRIVE_DATA;
   if (receive && drive.smartDriver.rejectsReceive) return fail(ERROR_INVALID_FUNCTION);
-  if (command == 0xB0 && (regs[3] != 0x4F || regs[4] != 0xC2)) return fail(ERROR_INVALID_PARAMETER);
+  if (command == 0xB0 && (regs.lbaMid != 0x4F || regs.lbaHigh != 0xC2)) return fail(ERROR_INVALID_PARAMETER);
   if (receive) {
     if (!(command == 0xEC || (command == 0xB0 && receiveFeature(feature)))) return fail(ERROR_INVALID_PARAMETER);
-    if (outSize < kSendCmdOutHeaderSize + 512) return fail(ERROR_INSUFFICIENT_BUFFER);
+    if (outSize < kSendCmdOutHeaderSize + kBlockBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
   } else {
     if (command != 0xB0 || !sendFeature(feature)) return fail(ERROR_INVALID_PARAMETER);
     if (outSize < kSendCmdOutHeaderSize + (feature == 0xDA ? 8u : 0u)) return fail(ERROR_INSUFFICIENT_BUFFER);
     if (feature == 0xDA && drive.smartDriver.failsReturnStatus) return fail(ERROR_INVALID_FUNCTION);
   }
   AtaExchange x;
-  x.current = registersFromIdeRegs(regs);
+  x.current = regs;
   x.nowMs = m_clockMs;
   x.dataIn = receive;
-  x.inCapacity = receive ? 512 : 0;
+  x.inCapacity = receive ? kBlockBytes : 0;
   AtaResult r = executeAta(drive.ata, x, m_pendingAtaError);
   if (r.protocolError) return fail(ERROR_IO_DEVICE);
   if ((r.current.command & 0x01) != 0) return fail(ERROR_IO_DEVICE);  // the driver reports the drive's error
@@ -960,16 +1039,17 @@ bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::
   std::memset(out, 0, kSendCmdOutHeaderSize);
   uint32_t returned = kSendCmdOutHeaderSize;
   if (receive) {
-    wr32(out, 512);
-    const size_t n = std::min<size_t>(512, r.inData.size());
-    std::memset(out + kSendCmdOutHeaderSize, 0, 512);
+    wr32(out + kSendCmdOutBufferSize, kBlockBytes);
+    const size_t n = std::min<size_t>(kBlockBytes, r.inData.size());
+    std::memset(out + kSendCmdOutHeaderSize, 0, kBlockBytes);
     if (n > 0) std::memcpy(out + kSendCmdOutHeaderSize, r.inData.data(), n);
-    returned += 512;
+    returned += kBlockBytes;
   } else if (feature == 0xDA) {
-    wr32(out, 8);
-    taskTo(out + kSendCmdOutHeaderSize, r.current);
-    out[kSendCmdOutHeaderSize + 7] = 0;
-    returned += 8;
+    // RETURN STATUS hands back the registers the drive returned.
+    wr32(out + kSendCmdOutBufferSize, kIdeRegsSize);
+    writeTaskFile(out + kSendCmdOutHeaderSize, r.current);
+    out[kSendCmdOutHeaderSize + kIdeRegsReserved] = 0;
+    returned += kIdeRegsSize;
   }
   if (bytesReturned != nullptr) *bytesReturned = returned;
   return true;
@@ -988,36 +1068,31 @@ std::vector<SimDrive*> SimPlatform::portTargets(int port) {
 
 bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
                                   uint32_t* bytesReturned) {
-  constexpr uint32_t kSrb = 28;
-  if (in.size() < kSrb) return fail(ERROR_INVALID_PARAMETER);
-  if (rd32(in.data()) != kSrb) return fail(ERROR_INVALID_PARAMETER);
-  if (std::memcmp(in.data() + 4, "SCSIDISK", 8) != 0) return fail(ERROR_INVALID_PARAMETER);
-  const uint32_t control = rd32(in.data() + 16);
-  const uint32_t length = rd32(in.data() + 24);
+  if (in.size() < kSrbSize) return fail(ERROR_INVALID_PARAMETER);
+  if (rd32(in.data() + kSrbHeaderLength) != kSrbSize) return fail(ERROR_INVALID_PARAMETER);
+  if (std::memcmp(in.data() + kSrbSignature, "SCSIDISK", 8) != 0) return fail(ERROR_INVALID_PARAMETER);
+  const uint32_t control = rd32(in.data() + kSrbControlCode);
+  const uint32_t length = rd32(in.data() + kSrbLength);
   // The port driver copies header plus Length bytes through one system buffer as large
   // as the larger of the two buffers.
-  if (static_cast<uint64_t>(kSrb) + length > std::max<size_t>(in.size(), outSize)) {
+  if (static_cast<uint64_t>(kSrbSize) + length > std::max<size_t>(in.size(), outSize)) {
     return fail(ERROR_INVALID_PARAMETER);
   }
   std::vector<SimDrive*> targets = portTargets(h.port);
   if (control == IOCTL_SCSI_MINIPORT_SMART_VERSION) {
-    if (outSize < kSrb + 24) return fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(out, in.data(), kSrb);
-    std::memset(out + kSrb, 0, 24);
-    out[kSrb + 0] = 1;
-    out[kSrb + 1] = 1;
+    if (outSize < kSrbSize + kVersionSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(out, in.data(), kSrbSize);
     uint8_t map = 0;
     for (size_t i = 0; i < targets.size() && i < 8; ++i) map = static_cast<uint8_t>(map | (1u << i));
-    out[kSrb + 3] = map;
-    wr32(out + kSrb + 4, 0x7);
-    wr32(out + 20, 0);  // ReturnCode
-    if (bytesReturned != nullptr) *bytesReturned = kSrb + 24;
+    putVersion(out + kSrbSize, map);
+    wr32(out + kSrbReturnCode, 0);
+    if (bytesReturned != nullptr) *bytesReturned = kSrbSize + kVersionSize;
     return true;
   }
-  if (in.size() < kSrb + kSendCmdInSize) return fail(ERROR_INVALID_PARAMETER);
-  const uint8_t* params = in.data() + kSrb;
-  const uint8_t* regs = params + 4;
-  const uint8_t target = params[12];
+  if (in.size() < kSrbSize + kSendCmdInSize) return fail(ERROR_INVALID_PARAMETER);
+  const uint8_t* params = in.data() + kSrbSize;
+  const TaskRegisters regs = readTaskFile(params + kSendCmdRegisters);
+  const uint8_t target = params[kSendCmdDriveNumber];
   struct Expected {
     uint32_t control;
     uint8_t command;
@@ -1042,29 +1117,34 @@ bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in,
   if (op == nullptr) return fail(ERROR_INVALID_FUNCTION);
   // The miniport sends the registers it is given but refuses a request whose registers
   // do not belong to its control code.
-  if (regs[6] != op->command || (op->command == 0xB0 && regs[0] != op->feature)) return fail(ERROR_INVALID_PARAMETER);
-  const uint32_t needed = kSrb + kSendCmdOutHeaderSize + (op->data ? 512u : 0u);
+  if (regs.command != op->command || (op->command == 0xB0 && regs.features != op->feature)) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  const uint32_t needed = kSrbSize + kSendCmdOutHeaderSize + (op->data ? kBlockBytes : 0u);
   if (outSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(out, in.data(), kSrb);
-  wr32(out + 20, 0);  // ReturnCode
-  std::memset(out + kSrb, 0, needed - kSrb);
+  std::memcpy(out, in.data(), kSrbSize);
+  wr32(out + kSrbReturnCode, 0);
+  std::memset(out + kSrbSize, 0, needed - kSrbSize);
   if (target >= targets.size()) {
     // No device at that target: the miniport answers IDENTIFY with empty data.
     if (op->command != 0xEC) return fail(ERROR_GEN_FAILURE);
-    if (bytesReturned != nullptr) *bytesReturned = std::min<uint32_t>(outSize, kSrb + length);
+    if (bytesReturned != nullptr) *bytesReturned = std::min<uint32_t>(outSize, kSrbSize + length);
     return true;
   }
   SimDrive& drive = *targets[target];
   AtaExchange x;
-  x.current = registersFromIdeRegs(regs);
+  x.current = regs;
   x.nowMs = m_clockMs;
   x.dataIn = op->data;
-  x.inCapacity = op->data ? 512 : 0;
+  x.inCapacity = op->data ? kBlockBytes : 0;
   AtaResult r = executeAta(drive.ata, x, 0);
   if (r.protocolError || (r.current.command & 0x01) != 0) return fail(ERROR_IO_DEVICE);
   if (op->data) {
-    wr32(out + kSrb, 512);
-    if (!r.inData.empty()) std::memcpy(out + kSrb + kSendCmdOutHeaderSize, r.inData.data(), std::min<size_t>(512, r.inData.size()));
+    uint8_t* sendCmdOut = out + kSrbSize;
+    wr32(sendCmdOut + kSendCmdOutBufferSize, kBlockBytes);
+    if (!r.inData.empty()) {
+      std::memcpy(sendCmdOut + kSendCmdOutHeaderSize, r.inData.data(), std::min<size_t>(kBlockBytes, r.inData.size()));
+    }
   }
   if (op->feature == 0xDA && op->command == 0xB0) {
     // This miniport completes RETURN STATUS with an error but no system error code when
@@ -1072,47 +1152,47 @@ bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in,
     if (!(r.current.lbaMid == 0x4F && r.current.lbaHigh == 0xC2)) return fail(ERROR_SUCCESS);
   }
   // The port driver hands back the header and the Length bytes the request declared.
-  if (bytesReturned != nullptr) *bytesReturned = std::min<uint32_t>(outSize, kSrb + length);
+  if (bytesReturned != nullptr) *bytesReturned = std::min<uint32_t>(outSize, kSrbSize + length);
   return true;
 }
 
 bool SimPlatform::scsiPassThrough(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out,
                                   uint32_t outSize, uint32_t* bytesReturned) {
-  constexpr uint32_t kSpt = 44;
   if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE)) return fail(ERROR_ACCESS_DENIED);
-  if (in.size() < kSpt) return fail(ERROR_INVALID_PARAMETER);
-  if (outSize < kSpt) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (in.size() < kSptSize) return fail(ERROR_INVALID_PARAMETER);
+  if (outSize < kSptSize) return fail(ERROR_INSUFFICIENT_BUFFER);
   if (!drive.scsi.present) return fail(ERROR_INVALID_FUNCTION);
   const uint8_t* hdr = in.data();
-  const uint16_t length = rd16(hdr);
-  const uint8_t cdbLength = hdr[6];
-  const uint8_t senseLength = hdr[7];
-  const uint8_t dataIn = hdr[8];
-  const uint32_t transferLength = rd32(hdr + 12);
-  const uint32_t timeout = rd32(hdr + 16);
-  const uint32_t dataOffset = rd32(hdr + 20);
-  const uint32_t senseOffset = rd32(hdr + 24);
-  if (length != kSpt || cdbLength == 0 || cdbLength > 16 || dataIn > 2 || timeout == 0) {
+  const uint16_t length = rd16(hdr + kSptLength);
+  const uint8_t cdbLength = hdr[kSptCdbLength];
+  const uint8_t senseLength = hdr[kSptSenseInfoLength];
+  const uint8_t dataIn = hdr[kSptDataIn];
+  const uint32_t transferLength = rd32(hdr + kSptDataTransferLength);
+  const uint32_t timeout = rd32(hdr + kSptTimeOut);
+  const uint32_t dataOffset = rd32(hdr + kSptDataBufferOffset);
+  const uint32_t senseOffset = rd32(hdr + kSptSenseInfoOffset);
+  if (length != kSptSize || cdbLength == 0 || cdbLength > kSptMaxCdbLength || dataIn > kScsiDataUnspecified ||
+      timeout == 0) {
     return fail(ERROR_INVALID_PARAMETER);
   }
   if (transferLength > 0) {
-    if (dataOffset < kSpt) return fail(ERROR_INVALID_PARAMETER);
+    if (dataOffset < kSptSize) return fail(ERROR_INVALID_PARAMETER);
     const uint64_t end = static_cast<uint64_t>(dataOffset) + transferLength;
-    if (dataIn == 1 && end > outSize) return fail(ERROR_INVALID_PARAMETER);
-    if (dataIn == 0 && end > in.size()) return fail(ERROR_INVALID_PARAMETER);
-    if (dataIn == 2) return fail(ERROR_INVALID_PARAMETER);
+    if (dataIn == kScsiDataIn && end > outSize) return fail(ERROR_INVALID_PARAMETER);
+    if (dataIn == kScsiDataOut && end > in.size()) return fail(ERROR_INVALID_PARAMETER);
+    if (dataIn == kScsiDataUnspecified) return fail(ERROR_INVALID_PARAMETER);
   }
   if (senseLength > 0) {
     const uint64_t end = static_cast<uint64_t>(senseOffset) + senseLength;
-    if (senseOffset < kSpt || end > outSize) return fail(ERROR_INVALID_PARAMETER);
+    if (senseOffset < kSptSize || end > outSize) return fail(ERROR_INVALID_PARAMETER);
   }
   ScsiCommand c;
-  c.cdb = hdr + 28;
+  c.cdb = hdr + kSptCdb;
   c.cdbLength = cdbLength;
   c.dataIn = dataIn;
-  c.outData = dataIn == 0 && transferLength > 0 ? in.data() + dataOffset : nullptr;
-  c.outLength = dataIn == 0 ? transferLength : 0;
-  c.inCapacity = dataIn == 1 ? transferLength : 0;
+  c.outData = dataIn == kScsiDataOut && transferLength > 0 ? in.data() + dataOffset : nullptr;
+  c.outLength = dataIn == kScsiDataOut ? transferLength : 0;
+  c.inCapacity = dataIn == kScsiDataIn ? transferLength : 0;
   c.nowMs = m_clockMs;
   c.injectedAtaError = m_pendingAtaError;
   const ScsiReply reply = executeScsi(drive, c);
@@ -1120,22 +1200,28 @@ bool SimPlatform::scsiPassThrough(OpenHandle& h, SimDrive& drive, const std::vec
   // The request comes back through the same buffer with the status, the actual transfer
   // length, the sense data and the data.
   std::memcpy(out, in.data(), std::min<size_t>(in.size(), outSize));
-  out[2] = reply.status;
-  const uint32_t moved = dataIn == 1 ? static_cast<uint32_t>(reply.data.size()) : (reply.status == 0 ? transferLength : 0);
-  wr32(out + 12, moved);
-  uint32_t returned = kSpt;
-  if (dataIn == 1 && !reply.data.empty()) {
+  out[kSptScsiStatus] = reply.status;
+  const uint32_t moved =
+      dataIn == kScsiDataIn ? static_cast<uint32_t>(reply.data.size()) : (reply.status == 0 ? transferLength : 0);
+  wr32(out + kSptDataTransferLength, moved);
+  uint32_t returned = kSptSize;
+  if (dataIn == kScsiDataIn && !reply.data.empty()) {
     std::memcpy(out + dataOffset, reply.data.data(), reply.data.size());
     returned = dataOffset + static_cast<uint32_t>(reply.data.size());
   }
   uint8_t senseWritten = 0;
   if (reply.status != 0 && senseLength > 0) {
-    uint8_t sense[18] = {0x70, 0, reply.senseKey, 0, 0, 0, 0, 10, 0, 0, 0, 0, reply.asc, reply.ascq, 0, 0, 0, 0};
+    uint8_t sense[kSenseSize] = {};
+    sense[kSenseResponseCode] = 0x70;
+    sense[kSenseKey] = reply.senseKey;
+    sense[kSenseAdditionalLength] = kSenseSize - (kSenseAdditionalLength + 1);
+    sense[kSenseAsc] = reply.asc;
+    sense[kSenseAscq] = reply.ascq;
     senseWritten = static_cast<uint8_t>(std::min<uint32_t>(senseLength, sizeof sense));
     std::memcpy(out + senseOffset, sense, senseWritten);
     returned = std::max(returned, senseOffset + senseWritten);
   }
-  out[7] = senseWritten;
+  out[kSptSenseInfoLength] = senseWritten;
   if (bytesReturned != nullptr) *bytesReturned = returned;
   return true;
 }
@@ -1145,38 +1231,39 @@ bool SimPlatform::bridgeControl(SimDrive& drive, uint32_t code, uint8_t* out, ui
   const SimAtacb& bridge = drive.scsi.atacbDriver;
   if (code == IOCTL_BRIDGE_CAPABILITIES) {
     if (bridge.capabilitiesFail) return fail(ERROR_GEN_FAILURE);
-    if (outSize < 512) return fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memset(out, 0, 512);
+    if (outSize < kBridgeCapabilitiesSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memset(out, 0, kBridgeCapabilitiesSize);
     if (!bridge.capabilityAnswer.empty()) {
-      std::memcpy(out, bridge.capabilityAnswer.data(), std::min<size_t>(512, bridge.capabilityAnswer.size()));
+      std::memcpy(out, bridge.capabilityAnswer.data(),
+                  std::min<size_t>(kBridgeCapabilitiesSize, bridge.capabilityAnswer.size()));
     } else {
-      wr32(out + 16, bridge.supported ? 0x40000u : 0u);
+      wr32(out + kBridgeCapabilityWord, bridge.supported ? kBridgeCarriesAtacb : 0u);
     }
-    if (bytesReturned != nullptr) *bytesReturned = 512;
+    if (bytesReturned != nullptr) *bytesReturned = kBridgeCapabilitiesSize;
     return true;
   }
   if (bridge.signatureFails) return fail(ERROR_GEN_FAILURE);
-  if (outSize < 2) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (outSize < kBridgeSignatureSize) return fail(ERROR_INSUFFICIENT_BUFFER);
   out[0] = bridge.signature[0];
   out[1] = bridge.signature[1];
-  if (bytesReturned != nullptr) *bytesReturned = 2;
+  if (bytesReturned != nullptr) *bytesReturned = kBridgeSignatureSize;
   return true;
 }
 
 bool SimPlatform::queryProperty(SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
                                 uint32_t* bytesReturned) {
-  if (in.size() < 12) return fail(ERROR_INVALID_PARAMETER);
-  const uint32_t property = rd32(in.data());
-  const uint32_t query = rd32(in.data() + 4);
-  if (query != 0 || property != 1) return fail(ERROR_NOT_SUPPORTED);
-  // STORAGE_ADAPTER_DESCRIPTOR: version and size, transfer limits, the bus type at 24.
-  uint8_t descriptor[32] = {};
-  wr32(descriptor + 0, 32);
-  wr32(descriptor + 4, 32);
-  wr32(descriptor + 8, 128 * 1024);
-  wr32(descriptor + 12, 33);
-  descriptor[24] = static_cast<uint8_t>(drive.busType);
-  if (outSize < 8) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (in.size() < kPropertyQuerySize) return fail(ERROR_INVALID_PARAMETER);
+  const uint32_t property = rd32(in.data() + kQueryPropertyId);
+  const uint32_t query = rd32(in.data() + kQueryType);
+  if (query != 0 || property != 1) return fail(ERROR_NOT_SUPPORTED);  // only the adapter's standard query
+  // The adapter: version and size, transfer limits (128 KiB, 33 pages), the bus type.
+  uint8_t descriptor[kAdapterDescriptorSize] = {};
+  wr32(descriptor + kAdapterVersion, kAdapterDescriptorSize);
+  wr32(descriptor + kAdapterSize, kAdapterDescriptorSize);
+  wr32(descriptor + kAdapterMaximumTransferLength, 128 * 1024);
+  wr32(descriptor + kAdapterMaximumPhysicalPages, 33);
+  descriptor[kAdapterBusType] = static_cast<uint8_t>(drive.busType);
+  if (outSize < kAdapterHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
   const uint32_t n = std::min<uint32_t>(outSize, sizeof descriptor);
   std::memcpy(out, descriptor, n);
   if (bytesReturned != nullptr) *bytesReturned = n;

@@ -132,9 +132,14 @@ class SimPlatform : public Platform {
   Handle addHandle(OpenHandle entry);
   bool fail(uint32_t error);
   void record(const SimRequest& request);
+  // Ends a request with its outcome and logs it; a success leaves ERROR_SUCCESS behind.
+  bool complete(SimRequest& request, bool ok);
   const SimFault* matchFault(int drive, uint32_t code, int ataCommand, int ataFeatures,
                              bool isRead, bool isWrite);
 
+  // ReadFile (`kind` Read, into `into`) or WriteFile (`kind` Write, from `from`): the
+  // checks both make, then the transfer; the other buffer is null.
+  bool transfer(Handle handle, SimRequest::Kind kind, void* into, const void* from, uint32_t size, uint32_t* moved);
   bool ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in,
                       uint8_t* out, uint32_t outSize, uint32_t* bytesReturned);
   bool volumeControl(Handle handle, OpenHandle& h, uint32_t code, uint8_t* out, uint32_t outSize,

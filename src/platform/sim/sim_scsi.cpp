@@ -1,6 +1,8 @@
 #include "platform/sim/sim_scsi.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 
 #include "platform/sim/sim_ata.h"
 
@@ -12,6 +14,86 @@ constexpr uint8_t kCheckCondition = 0x02;
 constexpr uint8_t kIllegalRequest = 0x05;
 constexpr uint8_t kAbortedCommand = 0x0B;
 constexpr uint8_t kNotReady = 0x02;
+
+// Operation codes the simulated devices answer (SPC, SBC, SAT).
+constexpr uint8_t kTestUnitReady = 0x00;
+constexpr uint8_t kInquiry = 0x12;
+constexpr uint8_t kReceiveDiagnosticResults = 0x1C;
+constexpr uint8_t kReadCapacity10 = 0x25;
+constexpr uint8_t kServiceActionIn16 = 0x9E;
+constexpr uint8_t kAtaPassThrough12 = 0xA1;
+constexpr uint8_t kAtaPassThrough16 = 0x85;
+
+// Byte 0 of every block is the operation code.
+constexpr size_t kOpcode = 0;
+
+// INQUIRY and RECEIVE DIAGNOSTIC RESULTS: byte 1 bit 0 EVPD (PCV), byte 2 the page, bytes
+// 3-4 the allocation length, most significant first.
+constexpr size_t kPageValid = 1;
+constexpr size_t kPageCode = 2;
+constexpr size_t kAllocationLength16 = 3;
+
+// READ CAPACITY (16): byte 1 the service action in bits 4:0, bytes 10-13 the allocation
+// length, most significant first.
+constexpr size_t kServiceAction = 1;
+constexpr uint8_t kReadCapacity16Action = 0x10;
+constexpr size_t kAllocationLength32 = 10;
+
+// ATA PASS-THROUGH (12) and (16) share bytes 1 and 2: PROTOCOL in bits 4:1 and EXTEND
+// ((16) only) in bit 0; CK_COND bit 5, T_DIR bit 3, BYT_BLOK bit 2, T_LENGTH bits 1:0.
+constexpr size_t kSatProtocol = 1;
+constexpr size_t kSatFlags = 2;
+constexpr uint8_t kCkCond = 0x20;
+constexpr uint8_t kTDir = 0x08;
+constexpr uint8_t kBytBlok = 0x04;
+constexpr uint8_t kTLength = 0x03;
+// SAT protocols this bridge knows.
+constexpr uint8_t kProtocolHardReset = 0;
+constexpr uint8_t kProtocolSoftReset = 1;
+constexpr uint8_t kProtocolNonData = 3;
+constexpr uint8_t kProtocolPioIn = 4;
+constexpr uint8_t kProtocolPioOut = 5;
+constexpr uint8_t kProtocolDma = 6;
+constexpr uint8_t kProtocolUdmaIn = 10;
+constexpr uint8_t kProtocolUdmaOut = 11;
+constexpr uint8_t kProtocolResponse = 15;  // return response information
+// T_LENGTH: where the transfer length is.
+constexpr uint8_t kLengthInFeatures = 1;
+constexpr uint8_t kLengthInCount = 2;
+constexpr uint8_t kLengthInStpsiu = 3;  // not supported here
+
+// ATA PASS-THROUGH (12): the task file from byte 3 in the IDE order.
+constexpr size_t kSat12TaskFile = 3;
+
+// ATA PASS-THROUGH (16): each register's high-order byte right before its low one.
+constexpr size_t kSat16FeaturesHigh = 3;
+constexpr size_t kSat16FeaturesLow = 4;
+constexpr size_t kSat16CountHigh = 5;
+constexpr size_t kSat16CountLow = 6;
+constexpr size_t kSat16Lba31to24 = 7;
+constexpr size_t kSat16Lba7to0 = 8;
+constexpr size_t kSat16Lba39to32 = 9;
+constexpr size_t kSat16Lba15to8 = 10;
+constexpr size_t kSat16Lba47to40 = 11;
+constexpr size_t kSat16Lba23to16 = 12;
+constexpr size_t kSat16Device = 13;
+constexpr size_t kSat16Command = 14;
+
+// The vendor ATA command block: bytes 0-1 the bridge's signature, byte 3 the register
+// select (BEh: every task-file register written), byte 4 the transfer block count, the
+// task file from byte 6 in the IDE order.
+constexpr size_t kAtacbSignature = 0;
+constexpr size_t kAtacbRegisterSelect = 3;
+constexpr uint8_t kAtacbAllRegisters = 0xBE;
+constexpr size_t kAtacbBlockCount = 4;
+constexpr size_t kAtacbTaskFile = 6;
+constexpr uint8_t kAtacbMinimumLength = kAtacbTaskFile + 7;
+
+// ATA commands whose data the vendor bridge moves by DMA: DATA SET MANAGEMENT and its XL form.
+constexpr uint8_t kAtaDataSetManagement = 0x06;
+constexpr uint8_t kAtaDataSetManagementXl = 0x07;
+
+constexpr uint32_t kBlockBytes = 512;
 
 ScsiReply check(uint8_t key, uint8_t asc, uint8_t ascq = 0) {
   ScsiReply r;
@@ -25,7 +107,7 @@ ScsiReply invalidOpcode() { return check(kIllegalRequest, 0x20); }
 ScsiReply invalidField() { return check(kIllegalRequest, 0x24); }
 
 ScsiReply dataReply(std::vector<uint8_t> bytes, uint32_t allocation, const ScsiCommand& c) {
-  if (c.dataIn != 1) return invalidField();
+  if (c.dataIn != kScsiDataIn) return invalidField();
   ScsiReply r;
   const size_t n = std::min<size_t>({bytes.size(), allocation, c.inCapacity});
   bytes.resize(n);
@@ -36,17 +118,23 @@ ScsiReply dataReply(std::vector<uint8_t> bytes, uint32_t allocation, const ScsiC
 void putBe(std::vector<uint8_t>& v, size_t at, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) v[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
 }
+uint32_t getBe(const uint8_t* p, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+  return v;
+}
+bool pageValid(const uint8_t* cdb) { return (cdb[kPageValid] & 0x01) != 0; }
 
 uint8_t peripheral(const SimDrive& d) { return d.scsi.inquiry.empty() ? 0 : static_cast<uint8_t>(d.scsi.inquiry[0] & 0x1F); }
 
 ScsiReply inquiry(SimDrive& d, const ScsiCommand& c) {
   const uint8_t* cdb = c.cdb;
-  const uint32_t allocation = static_cast<uint32_t>((cdb[3] << 8) | cdb[4]);
-  if ((cdb[1] & 0x01) == 0) {
-    if (cdb[2] != 0) return invalidField();
+  const uint32_t allocation = getBe(cdb + kAllocationLength16, 2);
+  if (!pageValid(cdb)) {
+    if (cdb[kPageCode] != 0) return invalidField();
     return dataReply(d.scsi.inquiry, allocation, c);
   }
-  const uint8_t page = cdb[2];
+  const uint8_t page = cdb[kPageCode];
   if (page == 0x00) {
     // Supported pages: 00h itself, then every page the device has, ascending.
     size_t count = 1;
@@ -76,10 +164,10 @@ ScsiReply readCapacity10(SimDrive& d, const ScsiCommand& c) {
 }
 
 ScsiReply readCapacity16(SimDrive& d, const ScsiCommand& c) {
-  if ((c.cdb[1] & 0x1F) != 0x10) return invalidField();
+  if ((c.cdb[kServiceAction] & 0x1F) != kReadCapacity16Action) return invalidField();
   if (!d.scsi.readCapacity16) return invalidOpcode();
   if (d.scsi.readCapacity16Fails) return check(kNotReady, 0x3A);
-  const uint32_t allocation = static_cast<uint32_t>((c.cdb[10] << 24) | (c.cdb[11] << 16) | (c.cdb[12] << 8) | c.cdb[13]);
+  const uint32_t allocation = getBe(c.cdb + kAllocationLength32, 4);
   const SimMedia& m = d.disk();
   std::vector<uint8_t> data(32, 0);
   putBe(data, 0, m.sectorCount() - 1, 8);
@@ -88,9 +176,9 @@ ScsiReply readCapacity16(SimDrive& d, const ScsiCommand& c) {
 }
 
 ScsiReply receiveDiagnostic(SimDrive& d, const ScsiCommand& c) {
-  if ((c.cdb[1] & 0x01) == 0) return invalidField();  // page code not valid
-  const uint32_t allocation = static_cast<uint32_t>((c.cdb[3] << 8) | c.cdb[4]);
-  const auto it = d.scsi.diagnostic.find(c.cdb[2]);
+  if (!pageValid(c.cdb)) return invalidField();
+  const uint32_t allocation = getBe(c.cdb + kAllocationLength16, 2);
+  const auto it = d.scsi.diagnostic.find(c.cdb[kPageCode]);
   if (it == d.scsi.diagnostic.end()) return invalidField();
   return dataReply(it->second, allocation, c);
 }
@@ -123,34 +211,51 @@ ScsiReply runCarried(SimDrive& d, AtaExchange& x, uint8_t injectedError, uint32_
   return reply;
 }
 
+// The registers of ATA PASS-THROUGH (16): the low-order bytes, and the high-order ones
+// of a 48-bit command.
+TaskRegisters sat16Current(const uint8_t* cdb) {
+  return {cdb[kSat16FeaturesLow], cdb[kSat16CountLow], cdb[kSat16Lba7to0], cdb[kSat16Lba15to8],
+          cdb[kSat16Lba23to16],   cdb[kSat16Device],   cdb[kSat16Command]};
+}
+TaskRegisters sat16Previous(const uint8_t* cdb) {
+  return {cdb[kSat16FeaturesHigh], cdb[kSat16CountHigh], cdb[kSat16Lba31to24], cdb[kSat16Lba39to32],
+          cdb[kSat16Lba47to40],    0,                    0};
+}
+
+// A block in the vendor layout is told apart by the bridge's own signature.
+bool carriesAtacbSignature(const SimDrive& d, const uint8_t* cdb) {
+  const std::array<uint8_t, 2>& signature = d.scsi.atacbDriver.signature;
+  return d.scsi.atacb && cdb[kAtacbSignature] == signature[0] && cdb[kAtacbSignature + 1] == signature[1];
+}
+
 // ATA PASS-THROUGH (12) and (16) as a SAT bridge decodes them.
 ScsiReply satPassThrough(SimDrive& d, const ScsiCommand& c) {
   const uint8_t* cdb = c.cdb;
-  const bool sixteen = cdb[0] == 0x85;
-  const uint8_t protocol = (cdb[1] >> 1) & 0x0F;
-  const bool extend = sixteen && (cdb[1] & 0x01) != 0;
-  const uint8_t tLength = cdb[2] & 0x03;
-  const bool bytBlok = (cdb[2] & 0x04) != 0;
-  const bool tDir = (cdb[2] & 0x08) != 0;
-  const bool ckCond = (cdb[2] & 0x20) != 0;
+  const bool sixteen = cdb[kOpcode] == kAtaPassThrough16;
+  const uint8_t protocol = (cdb[kSatProtocol] >> 1) & 0x0F;
+  const bool extend = sixteen && (cdb[kSatProtocol] & 0x01) != 0;
+  const uint8_t tLength = cdb[kSatFlags] & kTLength;
+  const bool bytBlok = (cdb[kSatFlags] & kBytBlok) != 0;
+  const bool tDir = (cdb[kSatFlags] & kTDir) != 0;
+  const bool ckCond = (cdb[kSatFlags] & kCkCond) != 0;
 
   AtaExchange x;
   x.nowMs = c.nowMs;
   if (sixteen) {
-    x.current = {cdb[4], cdb[6], cdb[8], cdb[10], cdb[12], cdb[13], cdb[14]};
-    if (extend) x.previous = {cdb[3], cdb[5], cdb[7], cdb[9], cdb[11], 0, 0};
+    x.current = sat16Current(cdb);
+    if (extend) x.previous = sat16Previous(cdb);
   } else {
-    x.current = {cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9]};
+    x.current = readTaskFile(cdb + kSat12TaskFile);
   }
 
-  if (protocol == 15) {
+  if (protocol == kProtocolResponse) {
     // Return response information: this bridge hands back the registers of the last
     // command of the addressed drive in a 512-byte block.
-    if (c.dataIn != 1 || c.inCapacity < 512) return invalidField();
+    if (c.dataIn != kScsiDataIn || c.inCapacity < kBlockBytes) return invalidField();
     TaskRegisters cur = x.current;
     SimAtaDrive* drive = carriedDrive(d, x.current.device, cur);
     ScsiReply reply;
-    reply.data.assign(512, 0);
+    reply.data.assign(kBlockBytes, 0);
     std::copy(drive->lastReturn.begin(), drive->lastReturn.end(), reply.data.begin());
     return reply;
   }
@@ -158,35 +263,35 @@ ScsiReply satPassThrough(SimDrive& d, const ScsiCommand& c) {
   uint32_t length = 0;
   if (tLength != 0) {
     uint32_t field = 0;
-    if (tLength == 1) field = static_cast<uint32_t>(x.current.features | (x.previous.features << 8));
-    if (tLength == 2) field = static_cast<uint32_t>(x.current.count | (x.previous.count << 8));
-    if (tLength == 3) return invalidField();
-    length = bytBlok ? field * 512 : field;
+    if (tLength == kLengthInFeatures) field = static_cast<uint32_t>(x.current.features | (x.previous.features << 8));
+    if (tLength == kLengthInCount) field = static_cast<uint32_t>(x.current.count | (x.previous.count << 8));
+    if (tLength == kLengthInStpsiu) return invalidField();
+    length = bytBlok ? field * kBlockBytes : field;
   }
   switch (protocol) {
-    case 0:
-    case 1:  // resets: nothing to carry
+    case kProtocolHardReset:
+    case kProtocolSoftReset:  // nothing to carry
       return ScsiReply{};
-    case 3: break;
-    case 4:
-    case 10:
+    case kProtocolNonData: break;
+    case kProtocolPioIn:
+    case kProtocolUdmaIn:
       if (!tDir || length == 0) return invalidField();
       break;
-    case 5:
-    case 11:
+    case kProtocolPioOut:
+    case kProtocolUdmaOut:
       if (tDir || length == 0) return invalidField();
       break;
-    case 6: break;
+    case kProtocolDma: break;
     default: return invalidField();
   }
   const bool in = length > 0 && tDir;
   const bool out = length > 0 && !tDir;
-  if (in && (c.dataIn != 1 || c.inCapacity < length)) return invalidField();
-  if (out && (c.dataIn != 0 || c.outLength < length)) return invalidField();
-  if (protocol == 3 && length != 0) return invalidField();
+  if (in && (c.dataIn != kScsiDataIn || c.inCapacity < length)) return invalidField();
+  if (out && (c.dataIn != kScsiDataOut || c.outLength < length)) return invalidField();
+  if (protocol == kProtocolNonData && length != 0) return invalidField();
   x.dataIn = in;
   x.dataOut = out;
-  x.dma = protocol == 6 || protocol == 10 || protocol == 11;
+  x.dma = protocol == kProtocolDma || protocol == kProtocolUdmaIn || protocol == kProtocolUdmaOut;
   x.inCapacity = in ? length : 0;
   x.outData = out ? c.outData : nullptr;
   x.outLength = out ? length : 0;
@@ -195,24 +300,25 @@ ScsiReply satPassThrough(SimDrive& d, const ScsiCommand& c) {
   return reply;
 }
 
-// The vendor ATA command block: bytes 0-1 the bridge's signature, byte 3 the register
-// select, byte 4 the transfer block count, bytes 6-12 the task file.
+// The vendor ATA command block as the bridge decodes it.
 ScsiReply atacb(SimDrive& d, const ScsiCommand& c) {
   const uint8_t* cdb = c.cdb;
-  if (c.cdbLength < 13 || (cdb[3] & 0xBE) != 0xBE) return invalidField();
+  if (c.cdbLength < kAtacbMinimumLength || (cdb[kAtacbRegisterSelect] & kAtacbAllRegisters) != kAtacbAllRegisters) {
+    return invalidField();
+  }
   AtaExchange x;
   x.nowMs = c.nowMs;
-  x.current = {cdb[6], cdb[7], cdb[8], cdb[9], cdb[10], cdb[11], cdb[12]};
-  const uint32_t length = cdb[4] * 512u;
-  const bool in = length > 0 && c.dataIn == 1;
-  const bool out = length > 0 && c.dataIn == 0;
+  x.current = readTaskFile(cdb + kAtacbTaskFile);
+  const uint32_t length = cdb[kAtacbBlockCount] * kBlockBytes;
+  const bool in = length > 0 && c.dataIn == kScsiDataIn;
+  const bool out = length > 0 && c.dataIn == kScsiDataOut;
   if (length > 0 && !in && !out) return invalidField();
   if (in && c.inCapacity < length) return invalidField();
   if (out && c.outLength < length) return invalidField();
   x.dataIn = in;
   x.dataOut = out;
   // The bridge knows which commands move their data by DMA.
-  x.dma = out && (x.current.command == 0x06 || x.current.command == 0x07);
+  x.dma = out && (x.current.command == kAtaDataSetManagement || x.current.command == kAtaDataSetManagementXl);
   x.inCapacity = in ? length : 0;
   x.outData = out ? c.outData : nullptr;
   x.outLength = out ? length : 0;
@@ -222,25 +328,36 @@ ScsiReply atacb(SimDrive& d, const ScsiCommand& c) {
 }  // namespace
 
 ScsiReply executeScsi(SimDrive& d, const ScsiCommand& c) {
-  const uint8_t op = c.cdb[0];
+  const uint8_t op = c.cdb[kOpcode];
   const auto needs = [&](uint8_t length) { return c.cdbLength >= length; };
-  if (d.scsi.atacb && needs(16) && op == d.scsi.atacbDriver.signature[0] && c.cdb[1] == d.scsi.atacbDriver.signature[1]) {
-    return atacb(d, c);
-  }
+  if (needs(16) && carriesAtacbSignature(d, c.cdb)) return atacb(d, c);
   switch (op) {
-    case 0x00: return needs(6) ? ScsiReply{} : invalidOpcode();  // TEST UNIT READY
-    case 0x12: return needs(6) ? inquiry(d, c) : invalidOpcode();
-    case 0x1C: return needs(6) ? receiveDiagnostic(d, c) : invalidOpcode();
-    case 0x25: return needs(10) ? readCapacity10(d, c) : invalidOpcode();
-    case 0x9E: return needs(16) ? readCapacity16(d, c) : invalidOpcode();
-    case 0xA1:
+    case kTestUnitReady: return needs(6) ? ScsiReply{} : invalidOpcode();
+    case kInquiry: return needs(6) ? inquiry(d, c) : invalidOpcode();
+    case kReceiveDiagnosticResults: return needs(6) ? receiveDiagnostic(d, c) : invalidOpcode();
+    case kReadCapacity10: return needs(10) ? readCapacity10(d, c) : invalidOpcode();
+    case kServiceActionIn16: return needs(16) ? readCapacity16(d, c) : invalidOpcode();
+    case kAtaPassThrough12:
       if (!d.scsi.sat12 || !needs(12)) return invalidOpcode();
       return satPassThrough(d, c);
-    case 0x85:
+    case kAtaPassThrough16:
       if (!d.scsi.sat16 || !needs(16)) return invalidOpcode();
       return satPassThrough(d, c);
     default: return invalidOpcode();
   }
+}
+
+bool carriedTaskRegisters(const SimDrive& d, const uint8_t* cdb, TaskRegisters& registers) {
+  if (cdb[kOpcode] == kAtaPassThrough12) {
+    registers = readTaskFile(cdb + kSat12TaskFile);
+  } else if (cdb[kOpcode] == kAtaPassThrough16) {
+    registers = sat16Current(cdb);
+  } else if (carriesAtacbSignature(d, cdb)) {
+    registers = readTaskFile(cdb + kAtacbTaskFile);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 std::vector<uint8_t> makeInquiry(uint8_t peripheralType, const std::string& vendor, const std::string& product,

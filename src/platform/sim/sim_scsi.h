@@ -8,14 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/sim_ata.h"
 #include "platform/sim/sim_machine.h"
 
 namespace palvoro::sim {
 
+// The DataIn values of a SCSI pass-through request.
+inline constexpr uint8_t kScsiDataOut = 0;
+inline constexpr uint8_t kScsiDataIn = 1;
+inline constexpr uint8_t kScsiDataUnspecified = 2;
+
 struct ScsiCommand {
   const uint8_t* cdb = nullptr;
   uint8_t cdbLength = 0;
-  uint8_t dataIn = 2;               // SCSI_IOCTL_DATA_OUT 0, _IN 1, _UNSPECIFIED 2
+  uint8_t dataIn = kScsiDataUnspecified;
   const uint8_t* outData = nullptr;
   uint32_t outLength = 0;           // data the host sends
   uint32_t inCapacity = 0;          // room the host gave for data in
@@ -32,6 +38,11 @@ struct ScsiReply {
 };
 
 ScsiReply executeScsi(SimDrive& drive, const ScsiCommand& command);
+
+// The registers of the ATA command a block carries (ATA PASS-THROUGH (12) or (16), or the
+// vendor block of a bridge that takes one), so that a fault can match that command. False
+// for any other block. `cdb` holds 16 bytes.
+bool carriedTaskRegisters(const SimDrive& drive, const uint8_t* cdb, TaskRegisters& registers);
 
 // Standard INQUIRY data (96 bytes): peripheral type, then vendor (8), product (16) and
 // revision (4), blank padded.
