@@ -18,9 +18,9 @@ class NullView : public ProgressView {
   void setProgress(int) override {}
   void showControl(int, bool) override {}
   void setIcon(int, int) override {}
-  void startTimer(int, int) override {}
-  void killTimer(int) override {}
-  void close(int) override {}
+  void armTimer(int, int) override {}
+  void disarmTimer(int) override {}
+  void closeView(int) override {}
 };
 
 class FixedPrompter : public Prompter {

@@ -12,7 +12,7 @@
 #include "bench_support.h"
 #include "app/app_context.h"
 #include "diagnostics/erase.h"
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 #include "platform/sim/sim_platform.h"
 
 using namespace palvoro;
@@ -75,7 +75,7 @@ double fullErase(sim::SimPlatform& platform, int32_t* state) {
   values.testKind = kTestKindErase;
   values.eraseMode = 1;
   values.testState = kTestStateRunning;
-  TestRun run(context, view, clock);
+  TestRun run(context.testRunEnvironment(), view, clock);
   run.begin();
 
   const auto start = std::chrono::steady_clock::now();

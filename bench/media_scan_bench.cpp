@@ -15,7 +15,7 @@
 #include "diagnostics/media_scan.h"
 #include "diagnostics/random_read.h"
 #include "diagnostics/sector_loop.h"
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 #include "platform/sim/sim_platform.h"
 
 using namespace palvoro;
@@ -152,7 +152,7 @@ int main() {
   bench::useOneSataDrive(context, kSectors);
   bench::NullView view;
   SystemTestClock clock;
-  TestRun run(context, view, clock);
+  TestRun run(context.testRunEnvironment(), view, clock);
 
   auto* buffer = static_cast<uint8_t*>(std::aligned_alloc(4096, kBlockBytes));
   Figures bare;

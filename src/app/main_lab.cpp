@@ -21,9 +21,9 @@
 #include "discovery/property_page.h"
 #include "discovery/raid_status.h"
 #include "platform/sim/sim_platform.h"
-#include "ui/widgets/lab_panel.h"
+#include "app/lab_panel.h"
 #include "ui/widgets/main_window.h"
-#include "ui/widgets/palvoro_app.h"
+#include "app/palvoro_app.h"
 #include "ui/widgets/qt_prompter.h"
 
 using namespace palvoro;

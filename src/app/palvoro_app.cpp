@@ -1,4 +1,4 @@
-#include "ui/widgets/palvoro_app.h"
+#include "app/palvoro_app.h"
 
 #include "app/startup.h"
 #include "discovery/compliance_table.h"

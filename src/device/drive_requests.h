@@ -31,6 +31,8 @@ int systemDriveNumber(Platform& platform);
 // The maker's SCT command (action C013h) that switches what a dual-unit drive reports:
 // function 1 on, 0 off. Returns 0, or 4 when the drive does not open, the request fails
 // or the drive answers ERR.
+inline constexpr uint8_t kSctSwitchOn = 1;
+inline constexpr uint8_t kSctSwitchOff = 0;
 int sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function);
 
 // TRIM (DATA SET MANAGEMENT 06h) of `count` sectors from `start` on `unit`, cut into

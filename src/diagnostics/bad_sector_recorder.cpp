@@ -14,7 +14,7 @@ constexpr uint32_t kStackSector = 4096;
 
 int recordBadSectors(TestRun& run, DriveHandle& drive, uint64_t first, uint64_t count, bool record) {
   TestRunValues& v = run.values();
-  Platform& platform = run.context().platform();
+  Platform& platform = run.platform();
   const uint32_t sectorSize = run.drive().sectorSize > 0 ? static_cast<uint32_t>(run.drive().sectorSize) : 512u;
   alignas(kStackSector) uint8_t local[kStackSector];
   std::unique_ptr<uint8_t[]> large;

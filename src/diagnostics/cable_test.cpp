@@ -1,15 +1,15 @@
 #include "diagnostics/cable_test.h"
 
 #include "device/drive_handle.h"
-#include "diagnostics/test_drive_open.h"
-#include "diagnostics/test_messages.h"
+#include "diagnostics/run_drive_open.h"
+#include "diagnostics/run_messages.h"
 
 namespace palvoro {
 
 int cableTest(TestRun& run) {
-  DriveHandle drive(run.context().platform());
+  DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
-  const bool opened = run.context().startup().osIsVistaOrLater != 0 ? openDriveForTest(run, drive, volumes) == 0
+  const bool opened = run.startup().osIsVistaOrLater != 0 ? openDriveForTest(run, drive, volumes) == 0
                                                                      : openDriveUnbuffered(run, drive);
   if (!opened) {
     run.values().testError = kTestErrorNoDrive;

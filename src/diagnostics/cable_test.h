@@ -1,7 +1,7 @@
 #pragma once
 // The cable test that opens every test run: the drive must open for raw access.
 
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 namespace palvoro {
 

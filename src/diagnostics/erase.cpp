@@ -1,12 +1,15 @@
 #include "diagnostics/erase.h"
 
 #include <cctype>
+#include <cstring>
 #include <string>
 
 #include "device/drive_handle.h"
 #include "device/drive_requests.h"
+#include "device/smart_transport.h"
 #include "diagnostics/sector_loop.h"
-#include "diagnostics/test_drive_open.h"
+#include "discovery/identify.h"
+#include "diagnostics/run_drive_open.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
 #include "platform/scoped_handle.h"
@@ -15,14 +18,10 @@
 namespace palvoro {
 namespace {
 
-constexpr int kTimerMs = 1000;
+constexpr uint8_t kAtaIdentifyDevice = 0xEC;
 constexpr int kFullErase = 1;
-constexpr uint8_t kSctSwitchOn = 1;
 // The second unit is zeroed in small blocks: 32 sectors (16 KiB).
 constexpr int kSecondUnitBlock = 32;
-// A quick erase zeroes a fifth of the range at each end, at most this much each.
-constexpr uint64_t kQuickRegionDivisor = 5;
-constexpr uint64_t kQuickRegionLimit = 1'000'000;
 // The quick erase of a second unit that lies first pads its region by half a block.
 constexpr uint64_t kSecondUnitRegionPad = 16;
 // Minutes shown for the second unit: a sanitize, and the full zero pass of a unit that
@@ -48,15 +47,6 @@ int secondUnitMinutes(uint64_t hiddenSectors) {
   return 5;
 }
 
-// Ends a failed step whose message was already shown where it failed: the finisher's
-// lines without a second box.
-void endWithoutMessage(TestRun& run) {
-  run.view().setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
-  run.values().testState = kTestStateFail;
-  run.relabelClose();
-  run.view().setIcon(kCtlActivityIcon, kIconFailure);
-}
-
 // The physical drive a volume lies on, or -1 when it lies on none alone (a volume that
 // spans drives answers no device number).
 int volumeDriveNumber(Platform& platform, char letter) {
@@ -79,8 +69,8 @@ int volumeDriveNumber(Platform& platform, char letter) {
 // so the result is not looked at.
 void trimTestRange(TestRun& run, uint64_t first, uint64_t end) {
   const DriveRecord& record = run.drive();
-  Platform& platform = run.context().platform();
-  const bool miniport = run.context().startup().miniportMode != 0;
+  Platform& platform = run.platform();
+  const bool miniport = run.startup().miniportMode != 0;
   if ((record.hybridFlags & kHybridLogCapability) != 0) {
     trimRangeXl(platform, record, miniport, record.primaryUnit, first, end - first);
   } else if ((record.hybridFlags & kHybridTrimRotating) != 0) {
@@ -88,42 +78,69 @@ void trimTestRange(TestRun& run, uint64_t first, uint64_t end) {
   }
 }
 
-// The zeros of the second unit when the drive refuses to sanitize it. Returns the loop's
-// TestError.
+// The zeros of the second unit when the drive refuses to sanitize it, in blocks of 32
+// sectors. Returns the loop's TestError.
 int zeroSecondUnit(TestRun& run) {
   TestRunValues& v = run.values();
   const DriveRecord& record = run.drive();
   const uint64_t h = record.hiddenSectors;
-  run.sectorsPerBlock = kSecondUnitBlock;
-  int result = 0;
+  SectorPlan plan;
+  plan.type = kLoopWriteZeros;
+  plan.blockSectors = kSecondUnitBlock;
+  plan.show = false;
   if (record.secondaryUnit == 2) {
     // The second unit lies behind the first: zeroed whole, block after block, whatever
     // the user chose for the first unit.
     run.view().setText(kCtlEstimate, estimatedMinutes(secondUnitMinutes(h)));
     v.regionLength = h;
-    const int32_t mode = v.eraseMode.load();
-    v.eraseMode = kFullErase;
-    result = sectorLoop(run, kLoopWriteZeros, record.totalSectors, 0, ceilDiv(h, kSecondUnitBlock),
-                        record.totalSectors + h, false);
-    v.eraseMode = mode;
+    plan.first = record.totalSectors;
+    plan.end = record.totalSectors + h;
+    plan.blocks = ceilDiv(h, kSecondUnitBlock);
   } else if (v.eraseMode.load() == kFullErase) {
     run.view().setText(kCtlEstimate, estimatedMinutes(kFrontUnitFullMinutes));
-    result = sectorLoop(run, kLoopWriteZeros, 0, 0, ceilDiv(h, kSecondUnitBlock), h, false);
+    plan.end = h;
+    plan.blocks = ceilDiv(h, kSecondUnitBlock);
   } else {
-    uint64_t region = h / kQuickRegionDivisor;
-    if (region > kQuickRegionLimit) region = kQuickRegionLimit;
-    region = ceilDiv(region, kSecondUnitBlock) * kSecondUnitBlock + kSecondUnitRegionPad;
+    const uint64_t region =
+        ceilDiv(quickRegionLength(h, kQuickEraseRegionLimit), kSecondUnitBlock) * kSecondUnitBlock +
+        kSecondUnitRegionPad;
     v.regionLength = region;
+    plan.end = h;
+    plan.placement = BlockPlacement::TwoRegions;
+    plan.regionLength = region;
     // A unit shorter than its padded region has no second region: the first one runs
     // to its end.
-    const uint64_t secondStart = h > region ? h - region : 0;
-    result = sectorLoop(run, kLoopWriteZeros, 0, secondStart, ceilDiv(2 * region, kSecondUnitBlock), h, false);
+    plan.secondStart = h > region ? h - region : 0;
+    plan.blocks = ceilDiv(2 * region, kSecondUnitBlock);
   }
-  run.sectorsPerBlock = kSectorsPerBlock;
-  return result;
+  return sectorLoop(run, plan);
+}
+
+// A fresh IDENTIFY DEVICE of unit 0 through the SMART path; the record's capacity becomes
+// what the drive now reports. A failed read leaves the record as it was.
+void refreshCapacity(Platform& platform, DriveRecord& record, bool miniportMode) {
+  ScopedHandle handle(platform, openSmartPath(platform, record.physicalDriveNumber, miniportMode));
+  if (!handle.valid()) return;
+  uint8_t buffer[kSmartBufferSize] = {};
+  const bool ok = smartIdentify(platform, handle.get(), miniportMode, kAtaIdentifyDevice, 0, buffer);
+  handle.close();
+  if (!ok) return;
+  uint8_t reply[kIdentifyBytes];
+  std::memcpy(reply, buffer + kSendCmdOutHeaderSize, kIdentifyBytes);
+  DriveRecord fresh{};
+  parseIdentifyReply(reply, fresh, false);
+  record.totalSectors = fresh.totalSectors;
+  record.identifiedSectors = fresh.totalSectors;
 }
 
 }  // namespace
+
+bool prepareSecondUnitErase(Platform& platform, DriveRecord& record, bool miniportMode) {
+  if (sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOn) != 0) return false;
+  sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOff);
+  refreshCapacity(platform, record, miniportMode);
+  return true;
+}
 
 void dismountVolumesBeforeErase(Platform& platform, const DriveRecord& record) {
   const uint32_t present = platform.logicalDrives();
@@ -146,7 +163,7 @@ void dismountVolumesBeforeErase(Platform& platform, const DriveRecord& record) {
 
 int deleteDriveLayoutStep(TestRun& run) {
   TestRunValues& v = run.values();
-  Platform& platform = run.context().platform();
+  Platform& platform = run.platform();
   DriveHandle drive(platform);
   if (!openDriveUnbuffered(run, drive)) {
     v.testError = kTestErrorNoDrive;
@@ -157,7 +174,7 @@ int deleteDriveLayoutStep(TestRun& run) {
   const bool deleted =
       platform.deviceIoControl(drive.handle(), IOCTL_DISK_DELETE_DRIVE_LAYOUT, nullptr, 0, nullptr, 0, &returned);
   drive.close();
-  if (!deleted && run.context().startup().osIsVistaOrLater != 0) {
+  if (!deleted && run.startup().osIsVistaOrLater != 0) {
     v.testError = kTestErrorDeletePartitions;
     run.showTestError(kTestErrorDeletePartitions);
     return kTestErrorDeletePartitions;
@@ -172,14 +189,14 @@ int secondUnitErase(TestRun& run) {
   v.testError = kTestErrorNone;
   run.startTime = run.clock().nowSeconds();
 
-  DriveHandle drive(run.context().platform());
+  DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
-  if (run.context().startup().osIsVistaOrLater != 0) {
+  if (run.startup().osIsVistaOrLater != 0) {
     const int code = openDriveForTest(run, drive, volumes);
     if (code != 0) {
       // The open showed its message; the run still has to end, or Cancel would wait for
       // a step that never runs.
-      endWithoutMessage(run);
+      run.endFailed();
       return code;
     }
   } else if (!openDriveUnbuffered(run, drive)) {
@@ -188,14 +205,14 @@ int secondUnitErase(TestRun& run) {
     return kTestErrorNoDrive;
   }
 
-  view.startTimer(kTimerSecondUnitErase, kTimerMs);
+  view.armTimer(kTimerSecondUnitErase, kTestTimerMs);
   view.setText(kCtlEstimate, estimatedMinutes(kSanitizeMinutes));
   if (drive.sanitizeBlockErase(record.secondaryUnit) != 0) v.testError = zeroSecondUnit(run);
   closeDriveForTest(run, drive, volumes);
 
   // Stopped: the timer's stop path closes the dialog.
   if (v.testError.load() == kTestErrorStopped) return kTestErrorStopped;
-  view.killTimer(kTimerSecondUnitErase);
+  view.disarmTimer(kTimerSecondUnitErase);
   if (v.testError.load() != kTestErrorNone) {
     v.testError = kTestErrorErase;
     run.finishWithFailure();
@@ -206,15 +223,13 @@ int secondUnitErase(TestRun& run) {
 void writeZerosErase(TestRun& run) {
   TestRunValues& v = run.values();
   ProgressView& view = run.view();
-  AppContext& context = run.context();
   const DriveRecord& record = run.drive();
   const TestRange range = testRange(record);
-  uint64_t blocks = blocksFor(range.end - range.first);
   run.firstSector = range.first;
   run.endSector = range.end;
   run.currentSector = range.first;
   run.startTime = run.clock().nowSeconds();
-  view.startTimer(kTimerErase, kTimerMs);
+  view.armTimer(kTimerErase, kTestTimerMs);
 
   int result = 0;
   if (v.eraseMode.load() == kFullErase) {
@@ -222,29 +237,23 @@ void writeZerosErase(TestRun& run) {
     result = deleteDriveLayoutStep(run);
     if (result == 0) {
       trimTestRange(run, range.first, range.end);
-      result = sectorLoop(run, kLoopWriteZeros, range.first, 0, blocks, range.end, true);
+      result = sectorLoop(run, rangePlan(run, kLoopWriteZeros, range));
       // Also after a stop: the first TRIM has already released the whole range, and the
       // drive must not be left with its mapping half rewritten by the zero pass.
       trimTestRange(run, range.first, range.end);
     }
-  } else {
-    int type = kLoopWriteZeros;
-    if (record.hybridFlags != 0) {
-      type = (record.hybridFlags & kHybridLogCapability) != 0 ? kLoopTrimXl : kLoopTrim;
-      v.regionLength = range.end;
-    } else {
-      uint64_t region = (range.end - range.first) / kQuickRegionDivisor;
-      if (region > kQuickRegionLimit) region = kQuickRegionLimit;
-      // A range of fewer than five sectors would have empty regions and be left unwritten.
-      if (region == 0) region = 1;
-      v.regionLength = region;
-      blocks = blocksFor(2 * region);
-    }
+  } else if (record.hybridFlags != 0) {
+    // The marked drives are erased by their own TRIM over the whole range.
     view.setText(kCtlStatus, loadString(kStrRunningQuickErase));
-    if (type == kLoopWriteZeros) result = deleteDriveLayoutStep(run);
-    if (result == 0) {
-      result = sectorLoop(run, type, range.first, range.end - v.regionLength.load(), blocks, range.end, true);
-    }
+    v.regionLength = range.end;
+    const int type = (record.hybridFlags & kHybridLogCapability) != 0 ? kLoopTrimXl : kLoopTrim;
+    result = trimLoop(run, type, range.first, range.end, true);
+  } else {
+    const uint64_t region = quickRegionLength(range.end - range.first, kQuickEraseRegionLimit);
+    v.regionLength = region;
+    view.setText(kCtlStatus, loadString(kStrRunningQuickErase));
+    result = deleteDriveLayoutStep(run);
+    if (result == 0) result = sectorLoop(run, twoRegionPlan(run, kLoopWriteZeros, range, region));
   }
 
   // Stopped: the timer's stop path closes the dialog.
@@ -260,8 +269,8 @@ void writeZerosErase(TestRun& run) {
     if (record.hiddenSectors != 0) {
       // The second unit is switched back on and its blocks released; neither decides the
       // outcome.
-      Platform& platform = context.platform();
-      const bool miniport = context.startup().miniportMode != 0;
+      Platform& platform = run.platform();
+      const bool miniport = run.startup().miniportMode != 0;
       sctVendorSwitch(platform, record.physicalDriveNumber, miniport, kSctSwitchOn);
       trimRange(platform, record, miniport, record.secondaryUnit, 0, record.hiddenSectors);
     }
@@ -272,11 +281,11 @@ void writeZerosErase(TestRun& run) {
   }
 
   run.relabelClose();
-  view.killTimer(kTimerErase);
-  if (record.hiddenSectors != 0) view.killTimer(kTimerSecondUnitErase);
+  view.disarmTimer(kTimerErase);
+  if (record.hiddenSectors != 0) view.disarmTimer(kTimerSecondUnitErase);
   // The system reads the emptied drive again; always "\\.\PhysicalDriveN", as the erase
   // itself needs administrator rights.
-  updateDiskProperties(context.platform(), context.prompter(), record.physicalDriveNumber, false);
+  updateDiskProperties(run.platform(), run.prompter(), record.physicalDriveNumber, false);
 }
 
 void eraseBranch(TestRun& run) {
@@ -284,7 +293,7 @@ void eraseBranch(TestRun& run) {
   if (run.drive().hiddenSectors != 0) {
     v.testError = deleteDriveLayoutStep(run);
     if (v.testError.load() != kTestErrorNone) {
-      endWithoutMessage(run);
+      run.endFailed();
       return;
     }
     if (secondUnitErase(run) != kTestErrorNone) return;

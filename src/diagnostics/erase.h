@@ -5,7 +5,7 @@
 // chose: quick (the first and the last region) or full (the whole test range), with TRIM
 // for the drives that `hybridFlags` marks.
 
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 #include "discovery/drive_record.h"
 #include "platform/platform.h"
 
@@ -15,6 +15,12 @@ namespace palvoro {
 // that lie on the drive to be erased (found by their storage device number), never the
 // system volume and never a volume of another drive, whose open files would be lost.
 void dismountVolumesBeforeErase(Platform& platform, const DriveRecord& record);
+
+// Run by the option dialog before erasing a drive with a second unit: the maker's SCT
+// switch is turned on and off again (a drive that refuses it cannot be erased on this
+// system), then a fresh IDENTIFY DEVICE sets the record's capacity to what the drive now
+// reports. False when the switch was refused; nothing more is sent then.
+bool prepareSecondUnitErase(Platform& platform, DriveRecord& record, bool miniportMode);
 
 // Removes the selected drive's partition table. Returns 0; 4 when the drive does not open
 // (TestError 4, message shown); 20 when the request fails from Vista on (TestError 20,

@@ -5,25 +5,16 @@
 #include "resources/string_table.h"
 
 namespace palvoro {
-namespace {
-
-constexpr int kTimerMs = 1000;
-// The quick scan reads a fifth of the drive at each end, at most this much each.
-constexpr uint64_t kQuickRegionDivisor = 5;
-constexpr uint64_t kQuickRegionLimit = 2'000'000;
-
-}  // namespace
 
 void mediaScan(TestRun& run, bool quick) {
   TestRunValues& v = run.values();
   ProgressView& view = run.view();
   const TestRange range = testRange(run.drive());
-  uint64_t blocks = blocksFor(range.end - range.first);
   run.firstSector = range.first;
   run.endSector = range.end;
   run.currentSector = range.first;
   run.startTime = run.clock().nowSeconds();
-  view.startTimer(kTimerMediaScan, kTimerMs);
+  view.armTimer(kTimerMediaScan, kTestTimerMs);
   view.setText(kCtlStatus, loadString(kStrRunningRandomRead));
 
   int result = 0;
@@ -31,17 +22,13 @@ void mediaScan(TestRun& run, bool quick) {
     result = randomReadTest(run);
     if (result == 0) {
       view.setText(kCtlStatus, loadString(kStrRunningExtendedTest));
-      result = sectorLoop(run, kLoopReadScan, range.first, 0, blocks, range.end, true);
+      result = sectorLoop(run, rangePlan(run, kLoopReadScan, range));
     }
   } else {
     view.setText(kCtlStatus, loadString(kStrRunningQuickMediaScan));
-    uint64_t region = (range.end - range.first) / kQuickRegionDivisor;
-    if (region > kQuickRegionLimit) region = kQuickRegionLimit;
-    // A range of fewer than five sectors would have empty regions and pass unread.
-    if (region == 0) region = 1;
+    const uint64_t region = quickRegionLength(range.end - range.first, kQuickScanRegionLimit);
     v.regionLength = region;
-    blocks = blocksFor(2 * region);
-    result = sectorLoop(run, kLoopReadScan, range.first, range.end - region, blocks, range.end, true);
+    result = sectorLoop(run, twoRegionPlan(run, kLoopReadScan, range, region));
   }
 
   // Stopped by the user (also during the random reads): the timer's stop path closes
@@ -67,7 +54,7 @@ void mediaScan(TestRun& run, bool quick) {
     view.setIcon(kCtlActivityIcon, kIconSuccess);
   }
   run.relabelClose();
-  view.killTimer(kTimerMediaScan);
+  view.disarmTimer(kTimerMediaScan);
 }
 
 }  // namespace palvoro

@@ -1,7 +1,7 @@
 #pragma once
 // The media scan: the extended test over the whole drive, or the quick scan of two regions.
 
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 namespace palvoro {
 

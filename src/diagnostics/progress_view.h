@@ -31,7 +31,10 @@ enum ProgressIcon : int {
   kIconFailure = 148,
 };
 
-// Test timers (1000 ms, re-armed by their handler).
+// Every test timer runs this long; its handler re-arms it.
+inline constexpr int kTestTimerMs = 1000;
+
+// Test timers, re-armed by their handler.
 enum TestTimer : int {
   kTimerSelfTest = 1,
   kTimerMediaScan = 2,
@@ -48,10 +51,10 @@ class ProgressView {
   virtual void setProgress(int percent) = 0;
   virtual void showControl(int controlId, bool visible) = 0;
   virtual void setIcon(int controlId, int iconId) = 0;
-  virtual void startTimer(int timerId, int milliseconds) = 0;
-  virtual void killTimer(int timerId) = 0;
+  virtual void armTimer(int timerId, int milliseconds) = 0;
+  virtual void disarmTimer(int timerId) = 0;
   // Closes the dialog as its close message with `result` would.
-  virtual void close(int result) = 0;
+  virtual void closeView(int result) = 0;
   // Lets the GUI thread's pending messages run (the bad-sector recorder calls it after
   // every sector so the window stays alive).
   virtual void dispatchPendingMessages() {}

@@ -28,31 +28,26 @@ uint8_t pageByte(const uint8_t (&buffer)[kSmartBufferSize], size_t offset) {
 
 // The SMART opener's handle of the run's drive, closed when it goes out of scope.
 void openSmart(TestRun& run, DriveHandle& handle) {
-  handle.attach(openSmartPath(run.context().platform(), run.drive().physicalDriveNumber,
-                              run.context().startup().miniportMode != 0));
+  handle.attach(openSmartPath(run.platform(), run.drive().physicalDriveNumber,
+                              run.startup().miniportMode != 0));
 }
 
 bool readData(TestRun& run, DriveHandle& handle, uint8_t (&buffer)[kSmartBufferSize]) {
-  AppContext& context = run.context();
-  return readSmartDataForTest(context.platform(), handle.handle(), run.drive(), context.startup().miniportMode != 0,
-                              context.raidMemberSelect(), buffer, run.driveNumber, run.drive().primaryUnit) != 0;
+  return readSmartDataForTest(run.platform(), handle.handle(), run.drive(), run.startup().miniportMode != 0,
+                              run.raidMemberSelect(), buffer, run.driveNumber, run.drive().primaryUnit) != 0;
 }
 
 bool sendSelfTest(TestRun& run, DriveHandle& handle, uint8_t subcommand) {
-  AppContext& context = run.context();
-  return startSelfTest(context.platform(), handle.handle(), run.drive(), context.startup().miniportMode != 0,
-                       context.raidMemberSelect(), run.drive().primaryUnit, subcommand) != 0;
+  return startSelfTest(run.platform(), handle.handle(), run.drive(), run.startup().miniportMode != 0,
+                       run.raidMemberSelect(), run.drive().primaryUnit, subcommand) != 0;
 }
 
 // The start's failure path: the code's message without a prefix, and the run ends failed.
 void failStart(TestRun& run, int code) {
   run.showTestError(code);
-  run.view().setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
   run.setProgress(0);
   run.values().testError = code;
-  run.values().testState = kTestStateFail;
-  run.relabelClose();
-  run.view().setIcon(kCtlActivityIcon, kIconFailure);
+  run.endFailed();
 }
 
 }  // namespace
@@ -91,7 +86,7 @@ int quickTestProbeAndStart(TestRun& run, uint8_t subcommand) {
   run.startTime = run.clock().nowSeconds();
   run.driveNumber = run.drive().physicalDriveNumber;
 
-  DriveHandle handle(run.context().platform());
+  DriveHandle handle(run.platform());
   openSmart(run, handle);
   if (!handle.isOpen()) {
     failStart(run, kTestErrorNoDrive);
@@ -115,7 +110,7 @@ int quickTestProbeAndStart(TestRun& run, uint8_t subcommand) {
       started = sendSelfTest(run, handle, used);
     }
     if (started) {
-      run.view().startTimer(kTimerSelfTest, 1000);
+      run.view().armTimer(kTimerSelfTest, 1000);
       char line[64];
       std::snprintf(line, sizeof line, "Estimated Time: %d minute(s)",
                     pageByte(buffer, std::min<size_t>(kPollingMinutesBase + used, kSmartPageBytes - 1)));
@@ -133,7 +128,7 @@ void quickTestPoll(TestRun& run) {
   ProgressView& view = run.view();
   int failure = 0;
   {
-    DriveHandle handle(run.context().platform());
+    DriveHandle handle(run.platform());
     openSmart(run, handle);
     uint8_t buffer[kSmartBufferSize] = {};
     if (!handle.isOpen()) {
@@ -161,7 +156,7 @@ void quickTestPoll(TestRun& run) {
         char prefix[256];
         std::snprintf(prefix, sizeof prefix,
                       "%s on drive %d did not complete!\nStatus code = %02d (%s), Failure Checkpoint = %02d (%s)\n",
-                      "Quick Test", run.context().driveTable().selectedDrive + 1, status, selfTestStatusWord(status),
+                      "Quick Test", run.shownDriveNumber(), status, selfTestStatusWord(status),
                       checkpoint, selfTestCheckpointWord(checkpoint));
         run.showTestError(kTestErrorSelfTestIncomplete, prefix);
         run.setProgress(0);
@@ -183,8 +178,8 @@ void quickTestPoll(TestRun& run) {
     run.values().testState = kTestStatePass;
     view.setIcon(kCtlActivityIcon, kIconSuccess);
   }
-  view.killTimer(kTimerSelfTest);
-  if (run.drive().hiddenSectors != 0) view.killTimer(kTimerSecondUnitVerify);
+  view.disarmTimer(kTimerSelfTest);
+  if (run.drive().hiddenSectors != 0) view.disarmTimer(kTimerSecondUnitVerify);
   run.relabelClose();
   run.resetActivityIcon();
 }
@@ -197,7 +192,7 @@ void quickTestAbort(TestRun& run) {
       kind == kTestKindQuick || (kind == kTestKindExtended && drive.driveClass == kDriveClassRaid);
   if (drive.smartAvailable == 0 || !selfTestRuns) return;
 
-  DriveHandle handle(run.context().platform());
+  DriveHandle handle(run.platform());
   openSmart(run, handle);
   const bool stopped = handle.isOpen() && sendSelfTest(run, handle, kSelfTestAbort);
   handle.close();

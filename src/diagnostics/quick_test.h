@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 namespace palvoro {
 

@@ -7,10 +7,9 @@
 namespace palvoro {
 
 int randomReadTest(TestRun& run) {
-  const TestRange range = testRange(run.drive());
-  const uint64_t blocks = blocksFor(range.end - range.first);
-  return sectorLoop(run, kLoopRandomRead, range.first, range.end - run.values().regionLength.load(), blocks,
-                    range.end, true);
+  SectorPlan plan = rangePlan(run, kLoopRandomRead, testRange(run.drive()));
+  plan.placement = BlockPlacement::Random;
+  return sectorLoop(run, plan);
 }
 
 uint64_t randomBlockStart(uint64_t first, uint64_t blocks, uint64_t end, uint64_t blockSectors) {

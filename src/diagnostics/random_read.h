@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 namespace palvoro {
 

@@ -69,7 +69,7 @@ void failRepair(TestRun& run, int reasonString, int error) {
 }  // namespace
 
 bool repairButton(TestRun& run) {
-  const PromptAnswer answer = run.context().prompter().ask(loadString(kStrRepairDataLossWarning), kRepairBoxCaption,
+  const PromptAnswer answer = run.prompter().ask(loadString(kStrRepairDataLossWarning), kRepairBoxCaption,
                                                            PromptIcon::Warning, PromptButtons::OkCancel,
                                                            PromptAnswer::Cancel);
   if (answer != PromptAnswer::Ok) return false;
@@ -95,7 +95,7 @@ void repairRun(TestRun& run) {
   view.setIcon(kCtlActivityIcon, kIconActivityFirst);
   view.setText(kCtlStatus, kRepairingText);
 
-  DriveHandle drive(run.context().platform());
+  DriveHandle drive(run.platform());
   RepairOutcome outcome;
   // A drive that no longer opens repairs nothing: the outcome is that of a sector that
   // still cannot be read. Nor is anything written with a sector size no scan could use.

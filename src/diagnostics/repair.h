@@ -5,7 +5,7 @@
 // handler; the read-back dispatches pending window messages, so Cancel still gets through
 // and sets the stop-repair flag.
 
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 namespace palvoro {
 

@@ -1,4 +1,4 @@
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 #include <cstdio>
 #include <optional>
@@ -10,13 +10,12 @@
 #include "diagnostics/quick_test.h"
 #include "diagnostics/second_unit_verify.h"
 #include "diagnostics/sector_loop.h"
-#include "diagnostics/test_messages.h"
+#include "diagnostics/run_messages.h"
 #include "resources/string_table.h"
 
 namespace palvoro {
 namespace {
 
-constexpr int kTimerMs = 1000;
 constexpr int kTicksPerPoll = 9;  // the self-test is asked about every ninth tick
 // The close result the stop path and Cancel give the dialog.
 constexpr int kCloseResult = 2;
@@ -73,13 +72,13 @@ std::optional<Work> workOf(bool twoRegions, uint64_t current, uint64_t first, ui
 
 }  // namespace
 
-TestRun::TestRun(AppContext& context, ProgressView& view, TestClock& clock)
-    : m_context(context), m_view(view), m_clock(clock) {}
+TestRun::TestRun(const TestRunEnvironment& environment, ProgressView& view, TestClock& clock)
+    : m_env(environment), m_view(view), m_clock(clock) {}
 
 void TestRun::begin() {
   TestRunValues& v = values();
   m_view.setTitle(std::string("PALVORO - ") + testKindWord(v.testKind.load()));
-  m_view.setText(kCtlDriveLine, "Physical Drive " + std::to_string(m_context.driveTable().selectedDrive + 1) + ":");
+  m_view.setText(kCtlDriveLine, "Physical Drive " + std::to_string(shownDriveNumber()) + ":");
   m_view.setText(kCtlSecondLine, "");
   v.setLastErrorMessage("");
   v.stopRequest = 0;
@@ -160,12 +159,9 @@ void TestRun::runWorker() {
     default:
       // 108 + TestKind names no running text here, so the line keeps the cable test's.
       // The run has nothing to wait for: it ends as failed so that Close can end it.
-      m_context.prompter().ask(kInvalidTestSelection, kProductCaption, PromptIcon::Stop, PromptButtons::Ok,
+      m_env.prompter.ask(kInvalidTestSelection, kProductCaption, PromptIcon::Stop, PromptButtons::Ok,
                                PromptAnswer::Ok);
-      m_view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
-      v.testState = kTestStateFail;
-      relabelClose();
-      m_view.setIcon(kCtlActivityIcon, kIconFailure);
+      endFailed();
       return;
   }
 }
@@ -173,7 +169,7 @@ void TestRun::runWorker() {
 void TestRun::onTimer(int timerId) {
   if (timerId < kFirstTestTimer || timerId > kLastTestTimer) return;
   TestRunValues& v = values();
-  m_view.killTimer(timerId);
+  m_view.disarmTimer(timerId);
 
   if (v.stopRequest.load() != 0) {
     bool closeNow = timerId == kTimerStopOnly;
@@ -189,7 +185,7 @@ void TestRun::onTimer(int timerId) {
       // second-unit verify) sees one or the other and stops.
       v.testState = kTestStateAbort;
       if (clearRequest) v.stopRequest = 0;
-      m_view.close(kCloseResult);
+      m_view.closeView(kCloseResult);
       return;
     }
     // Otherwise the running loop sees the request itself and stops before its next block.
@@ -226,7 +222,7 @@ void TestRun::onTimer(int timerId) {
   // start the timer again.
   if (cancelReadsClose()) return;
   m_iconFrame = m_iconFrame.load() + 1;
-  m_view.startTimer(timerId, kTimerMs);
+  m_view.armTimer(timerId, kTestTimerMs);
 }
 
 bool TestRun::onCancel() {
@@ -236,17 +232,17 @@ bool TestRun::onCancel() {
   if (cancelReadsClose()) {
     if (v.testError.load() != kTestErrorNone) v.testState = kTestStateFail;
     if (repairInProgress.load()) {
-      m_context.prompter().ask(kStopRepairing, kRepairCaption, PromptIcon::Warning, PromptButtons::Ok,
+      m_env.prompter.ask(kStopRepairing, kRepairCaption, PromptIcon::Warning, PromptButtons::Ok,
                                PromptAnswer::Ok);
     }
-    m_view.close(kCloseResult);
+    m_view.closeView(kCloseResult);
     return true;
   }
   if (v.testState.load() == kTestStateRunning) {
     v.stopRequest = 1;
     return false;
   }
-  m_view.close(kCloseResult);
+  m_view.closeView(kCloseResult);
   return true;
 }
 
@@ -257,20 +253,23 @@ bool TestRun::stopped() {
 
 void TestRun::showTestError(int code, const std::string& prefix) {
   if (code == kTestErrorCable || code == kTestErrorStopped) return;
-  const std::string text = formatTestError(code, prefix, m_context.driveTable().selectedDrive + 1);
+  const std::string text = formatTestError(code, prefix, shownDriveNumber());
   values().setLastErrorMessage(text);
-  m_context.prompter().ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok);
+  m_env.prompter.ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok);
 }
 
 std::string TestRun::kindPrefix() const {
-  return testKindPrefix(m_context.testRun().testKind.load());
+  return testKindPrefix(m_env.values.testKind.load());
 }
 
 void TestRun::finishWithFailure() {
-  TestRunValues& v = values();
-  showTestError(v.testError.load(), kindPrefix());
+  showTestError(values().testError.load(), kindPrefix());
+  endFailed();
+}
+
+void TestRun::endFailed() {
   m_view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
-  v.testState = kTestStateFail;
+  values().testState = kTestStateFail;
   relabelClose();
   m_view.setIcon(kCtlActivityIcon, kIconFailure);
 }

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app_context.h"
 #include "diagnostics/progress_view.h"
-#include "diagnostics/test_clock.h"
-#include "diagnostics/test_run_values.h"
+#include "diagnostics/run_clock.h"
+#include "diagnostics/run_environment.h"
+#include "diagnostics/run_values.h"
 
 namespace palvoro {
 
@@ -28,7 +28,7 @@ inline constexpr int kTestVolumeSlots = 80;
 
 class TestRun {
  public:
-  TestRun(AppContext& context, ProgressView& view, TestClock& clock);
+  TestRun(const TestRunEnvironment& environment, ProgressView& view, TestClock& clock);
   TestRun(const TestRun&) = delete;
   TestRun& operator=(const TestRun&) = delete;
 
@@ -50,6 +50,9 @@ class TestRun {
   // Ends a failed step: the message of TestError with the kind prefix, string 112,
   // TestState 1, Cancel relabelled "Close", icon 148.
   void finishWithFailure();
+  // The same end without a message (the failure was told where it happened): string 112,
+  // TestState 1, Cancel relabelled "Close", icon 148.
+  void endFailed();
   // Relabels Cancel as "Close": the run has ended.
   void relabelClose();
   bool cancelReadsClose() const { return m_cancelIsClose.load(); }
@@ -60,11 +63,16 @@ class TestRun {
   // The activity icon starts again at its first frame with the next re-armed tick.
   void resetActivityIcon() { m_iconFrame = kIconActivityFirst; }
 
-  AppContext& context() { return m_context; }
+  Platform& platform() { return m_env.platform; }
+  Prompter& prompter() { return m_env.prompter; }
+  const StartupState& startup() const { return m_env.startup; }
+  uint8_t raidMemberSelect() const { return m_env.raidMemberSelect; }
   ProgressView& view() { return m_view; }
   TestClock& clock() { return m_clock; }
-  TestRunValues& values() { return m_context.testRun(); }
-  DriveRecord& drive() { return m_context.selectedRecord(); }
+  TestRunValues& values() { return m_env.values; }
+  DriveRecord& drive() { return m_env.drive; }
+  // The drive's number as the user sees it: its table index plus one.
+  int shownDriveNumber() const { return m_env.driveIndex + 1; }
 
   // Per-dialog fields the test steps share. The worker sets the times and the range that
   // the timer reads, so those are atomics too.
@@ -83,7 +91,7 @@ class TestRun {
   void setProgress(int percent);
 
  private:
-  AppContext& m_context;
+  TestRunEnvironment m_env;
   ProgressView& m_view;
   TestClock& m_clock;
   std::atomic<bool> m_cancelIsClose{false};

@@ -1,4 +1,4 @@
-#include "diagnostics/test_drive_open.h"
+#include "diagnostics/run_drive_open.h"
 
 namespace palvoro {
 

@@ -6,7 +6,7 @@
 #include <array>
 
 #include "device/drive_handle.h"
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 namespace palvoro {
 

@@ -1,8 +1,8 @@
-#include "diagnostics/test_messages.h"
+#include "diagnostics/run_messages.h"
 
 #include <array>
 
-#include "diagnostics/test_run_values.h"
+#include "diagnostics/run_values.h"
 #include "resources/string_table.h"
 
 namespace palvoro {

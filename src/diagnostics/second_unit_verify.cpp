@@ -3,12 +3,11 @@
 #include <string>
 
 #include "device/drive_handle.h"
-#include "diagnostics/test_drive_open.h"
+#include "diagnostics/run_drive_open.h"
 
 namespace palvoro {
 namespace {
 
-constexpr int kTimerMs = 1000;
 // READ VERIFY SECTORS EXT chunk: well inside the 16-bit count, and short enough for the
 // bar to move on the slowest second unit.
 constexpr uint32_t kVerifyChunk = 60'000;
@@ -47,9 +46,9 @@ int secondUnitVerify(TestRun& run, bool quick) {
   v.testError = kTestErrorNone;
   run.startTime = run.clock().nowSeconds();
 
-  DriveHandle drive(run.context().platform());
+  DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
-  const bool opened = run.context().startup().osIsVistaOrLater != 0 ? openDriveForTest(run, drive, volumes) == 0
+  const bool opened = run.startup().osIsVistaOrLater != 0 ? openDriveForTest(run, drive, volumes) == 0
                                                                      : openDriveUnbuffered(run, drive);
   if (!opened) {
     v.testError = kTestErrorNoDrive;
@@ -57,14 +56,14 @@ int secondUnitVerify(TestRun& run, bool quick) {
     return kTestErrorNoDrive;
   }
 
-  view.startTimer(kTimerSecondUnitVerify, kTimerMs);
+  view.armTimer(kTimerSecondUnitVerify, kTestTimerMs);
   const VerifyEstimate estimate = estimateFor(record);
   view.setText(kCtlEstimate, "Estimated Time: " + std::to_string(estimate.minutes) + " minute(s)");
 
   const uint8_t unit = record.secondaryUnit;
   const auto fail = [&](int code) {
     closeDriveForTest(run, drive, volumes);
-    view.killTimer(kTimerSecondUnitVerify);
+    view.disarmTimer(kTimerSecondUnitVerify);
     v.testError = code;
     run.finishWithFailure();
     return code;
@@ -104,7 +103,7 @@ int secondUnitVerify(TestRun& run, bool quick) {
   }
 
   closeDriveForTest(run, drive, volumes);
-  view.killTimer(kTimerSecondUnitVerify);
+  view.disarmTimer(kTimerSecondUnitVerify);
   // The timer's stop path has closed the dialog (or will at its next tick).
   if (v.testError.load() == kTestErrorNone && run.stopped()) v.testError = kTestErrorStopped;
   return v.testError.load();

@@ -1,7 +1,7 @@
 #pragma once
 // The second unit of a dual-unit drive, checked before the main unit's test.
 
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 namespace palvoro {
 

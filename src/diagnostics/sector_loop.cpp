@@ -13,7 +13,7 @@
 #include "device/drive_requests.h"
 #include "diagnostics/bad_sector_recorder.h"
 #include "diagnostics/random_read.h"
-#include "diagnostics/test_drive_open.h"
+#include "diagnostics/run_drive_open.h"
 #include "resources/string_table.h"
 
 namespace palvoro {
@@ -36,10 +36,10 @@ TransferBuffer allocateTransferBuffer(size_t bytes) {
   return TransferBuffer(new (kTransferAlignment, std::nothrow) uint8_t[bytes]);
 }
 
-// The dialog's sectors per block, within what the transfer buffer was made for.
-uint64_t blockSectors(const TestRun& run) {
-  if (run.sectorsPerBlock < 1 || run.sectorsPerBlock > kSectorsPerBlock) return kSectorsPerBlock;
-  return static_cast<uint64_t>(run.sectorsPerBlock);
+// The plan's sectors per block, within what the transfer buffer was made for.
+uint64_t blockSectors(const SectorPlan& plan) {
+  if (plan.blockSectors < 1 || plan.blockSectors > kSectorsPerBlock) return kSectorsPerBlock;
+  return plan.blockSectors;
 }
 
 std::string zeroRemainingTime() {
@@ -64,10 +64,96 @@ bool continueAfterEraseError(TestRun& run, uint64_t start, uint64_t count) {
   char text[96];
   std::snprintf(text, sizeof text, "Sector #%" PRIu64 "-%" PRIu64 "::Erase error!", start, start + count - 1);
   run.values().setLastErrorMessage(text);
-  const PromptAnswer answer = run.context().prompter().ask(std::string(text) + " Continue?", "ERASE",
+  const PromptAnswer answer = run.prompter().ask(std::string(text) + " Continue?", "ERASE",
                                                            PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No);
   run.values().testError = kTestErrorWrite;
   return answer == PromptAnswer::Yes;
+}
+
+
+// What both loops do first: TestError 0, the range the timer reads, the time lines and
+// the label, an empty bad-sector list. Returns 0, or the code of a range no loop may work
+// on (its message shown): the steps refuse such a drive before they start, and this loop
+// never moves bytes on one.
+int beginLoop(TestRun& run, uint64_t first, uint64_t end, bool show) {
+  TestRunValues& v = run.values();
+  ProgressView& view = run.view();
+  v.testError = kTestErrorNone;
+  const int32_t sectorSize = run.drive().sectorSize;
+  if (!usableSectorSize(sectorSize) || first >= end) {
+    const int code = usableSectorSize(sectorSize) ? kTestErrorDriveSize : kTestErrorSectorSize;
+    v.testError = code;
+    run.showTestError(code, run.kindPrefix());
+    return code;
+  }
+  run.currentSector = first;
+  run.firstSector = first;
+  run.endSector = end;
+  v.lastShownSector = 0;
+  if (show && v.stopRequest.load() == 0) {
+    view.setText(kCtlEstimate, zeroRemainingTime());
+    view.setText(kCtlElapsed, "Elapsed Time:");
+    view.showControl(kCtlCurrentSectorLabel, true);
+  }
+  v.badSectorCount = 0;
+  run.badSectors.fill(BadSector{});
+  return 0;
+}
+
+// Opens the drive as the loop needs it: before Vista every loop opens it unbuffered; from
+// Vista on the transfers open it with its volumes locked, and TRIM opens nothing here
+// (its commands open their own handle). Returns 0 or the code whose message was shown.
+int openForLoop(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes, bool transfers) {
+  if (run.startup().osIsVistaOrLater == 0) {
+    if (openDriveUnbuffered(run, drive)) return 0;
+    run.values().testError = kTestErrorNoDrive;
+    run.showTestError(kTestErrorNoDrive, run.kindPrefix());
+    return kTestErrorNoDrive;
+  }
+  return transfers ? openDriveForTest(run, drive, volumes) : 0;
+}
+
+// The block's last sector becomes the current one; the line follows every 4096 sectors.
+void advanceTo(TestRun& run, std::string& line, uint64_t current, uint64_t end) {
+  TestRunValues& v = run.values();
+  run.currentSector = current;
+  if (current >= v.lastShownSector.load() + kLineRefreshSectors && v.stopRequest.load() == 0) {
+    formatCurrentSector(line, current, end);
+    run.view().setText(kCtlCurrentSector, line);
+    v.lastShownSector = current;
+  }
+}
+
+// What both loops do last: the final line and a zero estimate, or a stop's outcome.
+int endLoop(TestRun& run, std::string& line, uint64_t end) {
+  TestRunValues& v = run.values();
+  if (v.stopRequest.load() == 0) {
+    formatCurrentSector(line, run.currentSector.load(), end);
+    run.view().setText(kCtlCurrentSector, line);
+    run.view().setText(kCtlEstimate, zeroRemainingTime());
+  } else {
+    if (v.badSectorCount.load() == 0) v.testError = kTestErrorStopped;
+    v.testState = kTestStateAbort;
+  }
+  return v.testError.load();
+}
+
+// Where block i of the plan begins.
+uint64_t blockStart(const TestRun& run, const SectorPlan& plan, uint64_t i, uint64_t block) {
+  switch (plan.placement) {
+    case BlockPlacement::Random:
+      return randomBlockStart(plan.first, plan.blocks, plan.end, block);
+    case BlockPlacement::TwoRegions:
+      // The second region is counted from the middle block, whichever block the first
+      // region ended with.
+      if (run.currentSector.load() > plan.first + plan.regionLength) {
+        return plan.secondStart + (i - plan.blocks / 2) * block;
+      }
+      break;
+    case BlockPlacement::Linear:
+      break;
+  }
+  return plan.first + i * block;
 }
 
 }  // namespace
@@ -104,140 +190,108 @@ uint64_t blocksFor(uint64_t sectors) {
   return sectors / kSectorsPerBlock + (sectors % kSectorsPerBlock != 0 ? 1 : 0);
 }
 
-int sectorLoop(TestRun& run, int type, uint64_t first, uint64_t secondStart, uint64_t blocks, uint64_t end,
-               bool show) {
+uint64_t quickRegionLength(uint64_t rangeSectors, uint64_t limit) {
+  const uint64_t region = std::min(rangeSectors / 5, limit);
+  return region == 0 && rangeSectors > 0 ? 1 : region;
+}
+
+SectorPlan rangePlan(const TestRun& run, int type, const TestRange& range) {
+  SectorPlan plan;
+  plan.type = type;
+  plan.first = range.first;
+  plan.end = range.end;
+  plan.blocks = blocksFor(range.end - range.first);
+  plan.blockSectors = static_cast<uint64_t>(run.sectorsPerBlock);
+  return plan;
+}
+
+SectorPlan twoRegionPlan(const TestRun& run, int type, const TestRange& range, uint64_t region) {
+  SectorPlan plan = rangePlan(run, type, range);
+  plan.placement = BlockPlacement::TwoRegions;
+  plan.regionLength = region;
+  plan.secondStart = range.end - region;
+  plan.blocks = blocksFor(2 * region);
+  return plan;
+}
+
+int sectorLoop(TestRun& run, const SectorPlan& plan) {
+  if (const int code = beginLoop(run, plan.first, plan.end, plan.show); code != 0) return code;
   TestRunValues& v = run.values();
-  ProgressView& view = run.view();
-  AppContext& context = run.context();
-  const DriveRecord& record = run.drive();
-  const bool transfers = type == kLoopReadScan || type == kLoopWriteZeros || type == kLoopRandomRead;
-  const bool trims = type == kLoopTrim || type == kLoopTrimXl;
-  const uint64_t block = blockSectors(run);
+  const uint64_t block = blockSectors(plan);
+  const auto sectorSize = static_cast<uint32_t>(run.drive().sectorSize);
 
-  v.testError = kTestErrorNone;
-  // The steps refuse such a drive before they start; this loop never moves bytes on one.
-  if (!usableSectorSize(record.sectorSize) || first >= end) {
-    const int code = usableSectorSize(record.sectorSize) ? kTestErrorDriveSize : kTestErrorSectorSize;
-    v.testError = code;
-    run.showTestError(code, run.kindPrefix());
-    return code;
-  }
-  const auto sectorSize = static_cast<uint32_t>(record.sectorSize);
-
-  run.currentSector = first;
-  run.firstSector = first;
-  run.endSector = end;
-  v.lastShownSector = 0;
-
-  if (show && v.stopRequest.load() == 0) {
-    view.setText(kCtlEstimate, zeroRemainingTime());
-    view.setText(kCtlElapsed, "Elapsed Time:");
-    view.showControl(kCtlCurrentSectorLabel, true);
-  }
-  v.badSectorCount = 0;
-  run.badSectors.fill(BadSector{});
-
-  TransferBuffer buffer;
   const size_t blockBytes = static_cast<size_t>(block) * sectorSize;
-  if (transfers) {
-    buffer = allocateTransferBuffer(blockBytes > kTransferBytes ? blockBytes : kTransferBytes);
-    if (!buffer) {
-      v.testError = kTestErrorUnknown5;
-      run.showTestError(kTestErrorUnknown5, run.kindPrefix());
-      return kTestErrorUnknown5;
-    }
-    if (type == kLoopWriteZeros) std::memset(buffer.get(), 0, blockBytes);
+  TransferBuffer buffer = allocateTransferBuffer(std::max(blockBytes, kTransferBytes));
+  if (!buffer) {
+    v.testError = kTestErrorUnknown5;
+    run.showTestError(kTestErrorUnknown5, run.kindPrefix());
+    return kTestErrorUnknown5;
   }
+  if (plan.type == kLoopWriteZeros) std::memset(buffer.get(), 0, blockBytes);
 
-  DriveHandle drive(context.platform());
+  DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
-  if (context.startup().osIsVistaOrLater == 0) {
-    if (!openDriveUnbuffered(run, drive)) {
-      v.testError = kTestErrorNoDrive;
-      run.showTestError(kTestErrorNoDrive, run.kindPrefix());
-      return kTestErrorNoDrive;
-    }
-  } else if (transfers) {
-    const int code = openDriveForTest(run, drive, volumes);
-    if (code != 0) return code;
-  }
-  // TRIM commands open the drive themselves.
+  if (const int code = openForLoop(run, drive, volumes, true); code != 0) return code;
 
   // Reserved once so that refreshing the line never allocates inside the loop.
   std::string line;
   line.reserve(80);
-  const bool quickPlacement = (type == kLoopWriteZeros && v.eraseMode.load() == 0) ||
-                              (type == kLoopReadScan && v.testKind.load() == kTestKindQuick);
-  const uint64_t regionEnd = first + v.regionLength.load();
-  const uint64_t lastBlock = type == kLoopRandomRead && blocks > kRandomReadBlocks ? kRandomReadBlocks : blocks;
+  const uint64_t lastBlock =
+      plan.placement == BlockPlacement::Random ? std::min<uint64_t>(plan.blocks, kRandomReadBlocks) : plan.blocks;
   int shownProgress = -1;
-
   for (uint64_t i = 0; i < lastBlock; ++i) {
     if (v.stopRequest.load() != 0 || v.badSectorCount.load() >= kBadSectorSlots) break;
+    const uint64_t start = blockStart(run, plan, i, block);
+    if (start >= plan.end) break;
+    const uint64_t count = std::min(plan.end - start, block);
 
-    uint64_t start = first + i * block;
-    if (type == kLoopRandomRead) {
-      start = randomBlockStart(first, blocks, end, block);
-    } else if (trims) {
-      start = first;
-    } else if (quickPlacement && run.currentSector.load() > regionEnd) {
-      // The second region is counted from the middle block, whichever block the first
-      // region ended with.
-      start = secondStart + (i - blocks / 2) * block;
+    const int progress = static_cast<int>((i + 1) * 100 / plan.blocks + 1);
+    if (progress != shownProgress) {
+      run.setProgress(progress);
+      shownProgress = progress;
     }
-    if (start >= end) break;
-    const uint64_t count = end - start < block ? end - start : block;
-
-    if (trims) {
-      const bool miniport = context.startup().miniportMode != 0;
-      const int result = type == kLoopTrim
-                             ? trimRange(context.platform(), record, miniport, record.primaryUnit, start, end - start)
-                             : trimRangeXl(context.platform(), record, miniport, record.primaryUnit, start, end - start);
-      if (result != 0 && !continueAfterEraseError(run, start, count)) break;
+    if (!drive.seekTo(start * sectorSize)) {
+      v.testError = kTestErrorSeek;
+      run.showTestError(kTestErrorSeek, run.kindPrefix());
+      break;
+    }
+    const auto bytes = static_cast<uint32_t>(count * sectorSize);
+    if (plan.type == kLoopWriteZeros) {
+      if (!drive.write(buffer.get(), bytes) && !continueAfterEraseError(run, start, count)) break;
     } else {
-      const int progress = static_cast<int>((i + 1) * 100 / blocks + 1);
-      if (progress != shownProgress) {
-        run.setProgress(progress);
-        shownProgress = progress;
-      }
-      if (!drive.seekTo(start * sectorSize)) {
-        v.testError = kTestErrorSeek;
-        run.showTestError(kTestErrorSeek, run.kindPrefix());
-        break;
-      }
-      const auto bytes = static_cast<uint32_t>(count * sectorSize);
-      if (type == kLoopWriteZeros) {
-        if (!drive.write(buffer.get(), bytes) && !continueAfterEraseError(run, start, count)) break;
-      } else {
-        uint32_t got = 0;
-        if (!drive.read(buffer.get(), bytes, &got) || got != bytes) {
-          v.testError = kTestErrorRead;
-          recordBadSectors(run, drive, start, count, true);
-        }
+      uint32_t got = 0;
+      if (!drive.read(buffer.get(), bytes, &got) || got != bytes) {
+        v.testError = kTestErrorRead;
+        recordBadSectors(run, drive, start, count, true);
       }
     }
-
-    const uint64_t current = start + count - 1;
-    run.currentSector = current;
-    if (current >= v.lastShownSector.load() + kLineRefreshSectors && v.stopRequest.load() == 0) {
-      formatCurrentSector(line, current, end);
-      view.setText(kCtlCurrentSector, line);
-      v.lastShownSector = current;
-    }
-    if (trims) break;
+    advanceTo(run, line, start + count - 1, plan.end);
   }
 
   closeDriveForTest(run, drive, volumes);
+  return endLoop(run, line, plan.end);
+}
 
-  if (v.stopRequest.load() == 0) {
-    formatCurrentSector(line, run.currentSector.load(), end);
-    view.setText(kCtlCurrentSector, line);
-    view.setText(kCtlEstimate, zeroRemainingTime());
-  } else {
-    if (v.badSectorCount.load() == 0) v.testError = kTestErrorStopped;
-    v.testState = kTestStateAbort;
+int trimLoop(TestRun& run, int type, uint64_t first, uint64_t end, bool show) {
+  if (const int code = beginLoop(run, first, end, show); code != 0) return code;
+  DriveHandle drive(run.platform());
+  TestVolumeHandles volumes = closedVolumeHandles();
+  if (const int code = openForLoop(run, drive, volumes, false); code != 0) return code;
+
+  std::string line;
+  if (run.values().stopRequest.load() == 0) {
+    const DriveRecord& record = run.drive();
+    const bool miniport = run.startup().miniportMode != 0;
+    const int result = type == kLoopTrimXl
+                           ? trimRangeXl(run.platform(), record, miniport, record.primaryUnit, first, end - first)
+                           : trimRange(run.platform(), record, miniport, record.primaryUnit, first, end - first);
+    // The question names the first block of the range, as a transfer would.
+    const uint64_t count = std::min<uint64_t>(end - first, kSectorsPerBlock);
+    if (result == 0 || continueAfterEraseError(run, first, count)) advanceTo(run, line, first + count - 1, end);
   }
-  return v.testError.load();
+
+  closeDriveForTest(run, drive, volumes);
+  return endLoop(run, line, end);
 }
 
 }  // namespace palvoro

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device/drive_handle.h"
-#include "diagnostics/test_messages.h"
+#include "diagnostics/run_messages.h"
 #include "resources/string_table.h"
 
 namespace palvoro {
@@ -78,9 +78,7 @@ std::string escapeHtml(const std::string& text) {
   return out;
 }
 
-bool appendResultBlock(AppContext& context, TestClock& clock) {
-  const TestRunValues& run = context.testRun();
-  const DriveRecord& drive = context.selectedRecord();
+bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time) {
   const int32_t state = run.testState.load();
   const unsigned colour = (state == kTestStateFail || state == kTestStateAbort) ? kColourFailed : kColourPassed;
 
@@ -115,23 +113,22 @@ bool appendResultBlock(AppContext& context, TestClock& clock) {
   }
   block.push_back(
       format("<tr><td><font color=0000ff>Test Time:</font></td><td><font color=%06x>%s</font></td></tr>\r\n",
-             kColourTime, testTime(clock.localTime()).c_str()));
+             kColourTime, testTime(time).c_str()));
   block.push_back("</table><p>");
 
   // When the 200 lines are full the block is dropped whole: a page showing half a table
   // would misreport the run, while a missing run is plain to see.
-  return context.resultLines().appendBlock(block);
+  return lines.appendBlock(block);
 }
 
-bool writeResultPage(AppContext& context) {
-  const ResultLines& lines = context.resultLines();
+bool writeResultPage(Platform& platform, const std::string& programDir, const ResultLines& lines) {
   if (lines.count() == 0) return false;
 
-  const std::string path = context.startup().programDir + kResultPageName;
+  const std::string path = programDir + kResultPageName;
   // The page is opened open-always, which keeps an existing file's length: without the
   // delete a shorter page would leave the tail of a longer one behind it.
   std::remove(path.c_str());
-  DriveHandle file(context.platform());
+  DriveHandle file(platform);
   if (!file.openExclusive(path, GENERIC_READ | GENERIC_WRITE, 0)) return false;
 
   const std::string logo = std::string("<a href='") + kMakerWebAddress +

@@ -3,10 +3,13 @@
 // lines, and written out as "Tovrin.htm" next to the program when the user asks to see
 // the results.
 
+#include <ctime>
 #include <string>
 
-#include "app/app_context.h"
-#include "diagnostics/test_clock.h"
+#include "diagnostics/run_values.h"
+#include "discovery/drive_record.h"
+#include "platform/platform.h"
+#include "results/result_lines.h"
 
 namespace palvoro {
 
@@ -16,14 +19,14 @@ inline constexpr const char* kResultPageName = "Tovrin.htm";
 // Where the logo on the result page links to.
 inline constexpr const char* kMakerWebAddress = "https://www.example.com/varnholt/";
 
-// Appends the block of the run that just ended (TestKind, TestState, TestError and
-// LastErrorMessage of the context, the selected drive's identity, the clock's local time).
+// Appends to `lines` the block of the run that just ended: TestKind, TestState, TestError
+// and LastErrorMessage of `run`, the tested drive's identity, and `time` (local time).
 // Returns false when the block did not fit and nothing was stored.
-bool appendResultBlock(AppContext& context, TestClock& clock);
+bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time);
 
-// Writes every stored block as the result page in programDir. Before any block was
+// Writes every stored block as the result page in `programDir`. Before any block was
 // appended the file is left alone. Returns true when the whole page was written.
-bool writeResultPage(AppContext& context);
+bool writeResultPage(Platform& platform, const std::string& programDir, const ResultLines& lines);
 
 // `text` with &, <, > and " replaced by their entities, so that what a drive reports
 // (and the error message) is shown as text, never read as markup.

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "diagnostics/progress_view.h"
-#include "diagnostics/test_clock.h"
+#include "diagnostics/run_clock.h"
 #include "platform/prompter.h"
 
 namespace palvoro::diagtest {
@@ -38,7 +38,7 @@ struct ViewCall {
 // How a failed expectation shows a call.
 inline void PrintTo(const ViewCall& c, std::ostream* os) {
   static constexpr const char* kKinds[] = {"title", "text", "progress", "show", "icon",
-                                           "startTimer", "killTimer", "close", "dispatch"};
+                                           "armTimer", "disarmTimer", "closeView", "dispatch"};
   *os << kKinds[static_cast<int>(c.kind)] << "{control " << c.control << ", \"" << c.text << "\", value "
       << c.value << ", timer " << c.timer << "}";
 }
@@ -54,11 +54,11 @@ class RecordingProgressView : public ProgressView {
     add({Kind::Show, controlId, {}, visible ? 1 : 0, 0});
   }
   void setIcon(int controlId, int iconId) override { add({Kind::Icon, controlId, {}, iconId, 0}); }
-  void startTimer(int timerId, int milliseconds) override {
+  void armTimer(int timerId, int milliseconds) override {
     add({Kind::StartTimer, 0, {}, milliseconds, timerId});
   }
-  void killTimer(int timerId) override { add({Kind::KillTimer, 0, {}, 0, timerId}); }
-  void close(int result) override { add({Kind::Close, 0, {}, result, 0}); }
+  void disarmTimer(int timerId) override { add({Kind::KillTimer, 0, {}, 0, timerId}); }
+  void closeView(int result) override { add({Kind::Close, 0, {}, result, 0}); }
   void dispatchPendingMessages() override {
     if (recordDispatch) add({Kind::Dispatch, 0, {}, 0, 0});
     ++m_dispatches;

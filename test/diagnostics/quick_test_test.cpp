@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_context.h"
 #include "diagnostics/diagnostics_test_support.h"
 #include "discovery/detection.h"
 #include "platform/ioctl_codes.h"
@@ -48,7 +49,7 @@ class QuickTestTest : public ::testing::Test {
     ASSERT_EQ(record().smartAvailable, 1);
     context->testRun().testKind = kTestKindQuick;
     context->testRun().testState = kTestStateRunning;
-    run = std::make_unique<TestRun>(*context, view, clock);
+    run = std::make_unique<TestRun>(context->testRunEnvironment(), view, clock);
     platform->clearLog();
   }
 

@@ -2,7 +2,7 @@
 // simulated machine, the timer handler on a clock moved by hand, Cancel and Close, and
 // one run with the worker on its own thread while ticks and Cancel come from this one.
 
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/app_context.h"
 #include "diagnostics/diagnostics_test_support.h"
 #include "diagnostics/quick_test.h"
-#include "diagnostics/test_messages.h"
+#include "diagnostics/run_messages.h"
 #include "support/case_name.h"
 #include "discovery/detection.h"
 #include "platform/ioctl_codes.h"
@@ -137,7 +138,7 @@ class TestRunTest : public ::testing::Test {
     values().testKind = kind;
     values().testState = kTestStateRunning;
     values().testError = kTestErrorNone;
-    run = std::make_unique<TestRun>(*context, view, clock);
+    run = std::make_unique<TestRun>(context->testRunEnvironment(), view, clock);
     run->begin();
     view.clear();
     prompter.clear();
@@ -162,6 +163,8 @@ class TestRunTest : public ::testing::Test {
 TEST_F(TestRunTest, BeginShowsTheKindAndDriveAndHidesTheLaterControls) {
   context->driveTable().driveCount = 2;
   context->driveTable().selectedDrive = 1;
+  // A run works on the drive selected when it is made.
+  run = std::make_unique<TestRun>(context->testRunEnvironment(), view, clock);
   values().stopRequest = 1;
   values().setLastErrorMessage("old");
   run->sectorsPerBlock = 32;

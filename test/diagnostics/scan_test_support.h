@@ -12,7 +12,7 @@
 
 #include "app/app_context.h"
 #include "diagnostics/diagnostics_test_support.h"
-#include "diagnostics/test_run.h"
+#include "diagnostics/run.h"
 #include "platform/sim/sim_platform.h"
 
 namespace palvoro::scantest {
@@ -90,7 +90,7 @@ class ScanTest : public ::testing::Test {
     values().testKind = kind;
     values().testState = kTestStateRunning;
     values().testError = kTestErrorNone;
-    run = std::make_unique<TestRun>(*context, *view, clock);
+    run = std::make_unique<TestRun>(context->testRunEnvironment(), *view, clock);
     run->begin();
     view->clear();
     platform->clearLog();

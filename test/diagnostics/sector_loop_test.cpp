@@ -45,9 +45,18 @@ class SectorLoopTest : public scantest::ScanTest {
   }
 };
 
+// A plan over 0..end, block after block.
+SectorPlan linearPlan(int type, uint64_t blocks, uint64_t end) {
+  SectorPlan plan;
+  plan.type = type;
+  plan.end = end;
+  plan.blocks = blocks;
+  return plan;
+}
+
 TEST_F(SectorLoopTest, FullWriteOfZerosCoversTheRangeThroughTheLockedVolume) {
   loadErase(1);
-  EXPECT_EQ(sectorLoop(*run, kLoopWriteZeros, 0, 0, 8, 2000, true), 0);
+  EXPECT_EQ(sectorLoop(*run, linearPlan(kLoopWriteZeros, 8, 2000)), 0);
 
   std::vector<Transfer> expected;
   for (uint64_t first = 0; first < 1792; first += 256) expected.push_back({first, 256});
@@ -62,10 +71,13 @@ TEST_F(SectorLoopTest, FullWriteOfZerosCoversTheRangeThroughTheLockedVolume) {
 
 TEST_F(SectorLoopTest, QuickWriteOfZerosStaysInTheFirstRegionUpToItsLastSector) {
   loadErase(0);
-  values().regionLength = 511;
+  SectorPlan plan = linearPlan(kLoopWriteZeros, 4, 2000);
+  plan.placement = BlockPlacement::TwoRegions;
+  plan.regionLength = 511;
+  plan.secondStart = 1489;
   // The second block ends exactly at sector 511, so the third block still belongs to the
   // first region; the second region is then counted from its second block.
-  EXPECT_EQ(sectorLoop(*run, kLoopWriteZeros, 0, 1489, 4, 2000, true), 0);
+  EXPECT_EQ(sectorLoop(*run, plan), 0);
   EXPECT_EQ(transfers(kWrite), (std::vector<Transfer>{{0, 256}, {256, 256}, {512, 256}, {1745, 255}}));
   EXPECT_TRUE(media().anyData(1000, 1));
   EXPECT_FALSE(media().anyData(1999, 1));
@@ -83,7 +95,7 @@ TEST_P(EraseErrorTest, FailedWriteAsksWhetherToContinue) {
   media().markUnwritable(300);
   prompter.script({GetParam().answer});
 
-  EXPECT_EQ(sectorLoop(*run, kLoopWriteZeros, 0, 0, 8, 2000, true), kTestErrorWrite);
+  EXPECT_EQ(sectorLoop(*run, linearPlan(kLoopWriteZeros, 8, 2000)), kTestErrorWrite);
   EXPECT_EQ(prompter.prompts(), (std::vector<Prompt>{{"Sector #256-511::Erase error! Continue?", "ERASE",
                                                       PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No}}));
   EXPECT_EQ(values().lastErrorMessage(), "Sector #256-511::Erase error!");
@@ -97,14 +109,14 @@ INSTANTIATE_TEST_SUITE_P(Answers, EraseErrorTest,
 TEST_F(SectorLoopTest, TrimTypesSendOneCommandOverTheRange) {
   loadErase(0);
   platform->drive(0).ata.dsmXl = true;
-  EXPECT_EQ(sectorLoop(*run, kLoopTrim, 0, 0, 8, 2000, true), 0);
+  EXPECT_EQ(trimLoop(*run, kLoopTrim, 0, 2000, true), 0);
   EXPECT_EQ(dsmCommands(0x06), 1);
   EXPECT_FALSE(media().anyData(0, 2000));
   EXPECT_TRUE(transfers(kWrite).empty());
 
   const std::vector<uint8_t> pattern(512, 0x5A);
   media().write(1999, 1, pattern.data());
-  EXPECT_EQ(sectorLoop(*run, kLoopTrimXl, 0, 0, 8, 2000, true), 0);
+  EXPECT_EQ(trimLoop(*run, kLoopTrimXl, 0, 2000, true), 0);
   EXPECT_EQ(dsmCommands(0x07), 1);
   EXPECT_FALSE(media().anyData(0, 2000));
   EXPECT_TRUE(prompter.prompts().empty());
@@ -119,7 +131,7 @@ TEST_F(SectorLoopTest, RefusedTrimAsksAndNoStopsWithCode9) {
   platform->injectFault(fault);
   prompter.script({PromptAnswer::No});
 
-  EXPECT_EQ(sectorLoop(*run, kLoopTrim, 0, 0, 8, 2000, true), kTestErrorWrite);
+  EXPECT_EQ(trimLoop(*run, kLoopTrim, 0, 2000, true), kTestErrorWrite);
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{"Sector #0-255::Erase error! Continue?"});
 }
 
@@ -140,7 +152,7 @@ TEST_F(SectorLoopTest, FailedSeekStopsWithCode10) {
   load(scantest::oneDrive(100'000), scantest::driveRecord(100'000), kTestKindExtended);
   unplug->platform = platform.get();
 
-  EXPECT_EQ(sectorLoop(*run, kLoopReadScan, 0, 0, 391, 100'000, true), kTestErrorSeek);
+  EXPECT_EQ(sectorLoop(*run, linearPlan(kLoopReadScan, 391, 100'000)), kTestErrorSeek);
   EXPECT_EQ(transfers().size(), 17u);
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{"Extended Test::Set file pointer error!"});
   EXPECT_EQ(platform->openHandleCount(), 0u);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/widgets/qt_prompter.h"

@@ -16,12 +16,12 @@ class RecordingView : public DetectionDialogView {
   void setTitle(const std::string& title) override { calls.push_back("title " + title); }
   void setProgress(int percent) override { calls.push_back("progress " + std::to_string(percent)); }
   void restore() override { calls.push_back("restore"); }
-  void startTimer(int milliseconds) override {
+  void armTimer(int milliseconds) override {
     calls.push_back("start " + std::to_string(milliseconds));
     timerStarts.fetch_add(1);
   }
-  void stopTimer() override { calls.push_back("stop"); }
-  void close(bool ok) override { calls.push_back(ok ? "close OK" : "close Cancel"); }
+  void disarmTimer() override { calls.push_back("stop"); }
+  void closeView(bool ok) override { calls.push_back(ok ? "close OK" : "close Cancel"); }
   std::vector<std::string> calls;
   std::atomic<int> timerStarts{0};  // lets a test wait until a worker has armed the timer
 };

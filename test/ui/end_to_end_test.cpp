@@ -13,6 +13,7 @@
 #include <deque>
 #include <set>
 
+#include "app/app_context.h"
 #include "diagnostics/diagnostics_test_support.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
@@ -124,7 +125,7 @@ class EndToEndTest : public testing::Test {
     QApplication::processEvents();
   }
   // Double-click on a physical row: the option dialog for it.
-  void runDiagnostics(int row) { emit window->physicalList()->doubleClicked(row, 1); }
+  void runDiagnostics(int row) { emit window->physicalList()->rowDoubleClicked(row, 1); }
   std::string modelOf(int row) { return context.driveTable().records[row].model; }
 
   QTemporaryDir programDir;
@@ -179,7 +180,7 @@ TEST_F(EndToEndTest, ViewTestResultShowsEveryBlockInOrder) {
 TEST_F(EndToEndTest, SmartWindowVerdictLandsInTheRow) {
   CXListCtrl* list = window->physicalList();
   list->setItemText(kSataDrive, 4, "stale");
-  emit list->clicked(kSataDrive, 4);  // the SMART Status cell
+  emit list->rowClicked(kSataDrive, 4);  // the SMART Status cell
   EXPECT_EQ(list->itemText(kSataDrive, 4), " PASS");
   EXPECT_EQ(list->cellRecord(kSataDrive, 4)->image, kImagePass);
 }

@@ -1,4 +1,4 @@
-#include "ui/widgets/lab_panel.h"
+#include "app/lab_panel.h"
 
 #include <gtest/gtest.h>
 

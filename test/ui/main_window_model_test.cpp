@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
 #include "resources/string_table.h"

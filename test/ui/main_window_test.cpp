@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/widgets/xlist_ctrl.h"
@@ -74,7 +75,7 @@ TEST_F(MainWindowTest, ShowsTheComputedRows) {
   EXPECT_EQ(window->windowTitle(), "Varnholt Steadwell Diagnostics - PALVORO for Windows");
   CXListCtrl* list = window->physicalList();
   ASSERT_EQ(list->itemCount(), 8);
-  ASSERT_EQ(list->columnCount(), 5);
+  ASSERT_EQ(list->listColumnCount(), 5);
   EXPECT_EQ(list->headerItem()->text(4), "SMART Status");
   EXPECT_EQ(list->itemText(0, 0), " 1");
   EXPECT_EQ(list->itemText(0, 1), "VHT VH7SAB200 (SATA)");

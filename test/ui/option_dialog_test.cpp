@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_context.h"
 #include "diagnostics/progress_view.h"
 #include "discovery/detection.h"
 #include "discovery/volumes.h"
@@ -288,13 +289,13 @@ TEST_F(OptionDialogTest, ARowClickSelectsAndAMissKeepsTheSelection) {
   EXPECT_EQ(list->selectedRow(), 1);
   EXPECT_TRUE(description->text().startsWith("EXTENDED TEST performs a Full Media Scan"));
 
-  emit list->clicked(-1, -1);
+  emit list->rowClicked(-1, -1);
   EXPECT_EQ(list->selectedRow(), 1);
   list->setSelectedRow(-1);  // a click in the empty part cleared the list's own selection
-  emit list->clicked(-1, -1);
+  emit list->rowClicked(-1, -1);
   EXPECT_EQ(list->selectedRow(), 1);
   list->setSelectedRow(3);
-  emit list->clicked(3, 0);
+  emit list->rowClicked(3, 0);
   EXPECT_EQ(context->testRun().testKind.load(), kTestKindViewResult);
   EXPECT_EQ(description->text(), "VIEW TEST RESULT displays the latest test results.");
 }
@@ -454,7 +455,7 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
   test::saveScreenshot(dialog, "option_dialog");
 
   // The run's block is on the page now.
-  writeResultPage(*context);
+  writeResultPage(context->platform(), context->startup().programDir, context->resultLines());
   EXPECT_TRUE(QFileInfo::exists(dir.filePath(kResultPageName)));
 }
 

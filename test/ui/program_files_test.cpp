@@ -6,9 +6,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "app/app_context.h"
 #include "app/startup.h"
 #include "platform/sim/sim_platform.h"
-#include "ui/widgets/palvoro_app.h"
+#include "app/palvoro_app.h"
 
 namespace palvoro {
 namespace {

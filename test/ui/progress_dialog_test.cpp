@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 
+#include "app/app_context.h"
 #include "diagnostics/diagnostics_test_support.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"

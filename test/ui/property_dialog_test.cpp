@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/screenshot.h"
@@ -107,7 +108,7 @@ TEST_F(PropertyDialogTest, OrdinaryDrive) {
   }
 
   CXListCtrl* volumes = page.volumeList();
-  ASSERT_EQ(volumes->columnCount(), 2);
+  ASSERT_EQ(volumes->listColumnCount(), 2);
   EXPECT_EQ(volumes->headerItem()->text(0), "Volume");
   EXPECT_EQ(volumes->headerItem()->text(1), "Capacity");
   const int client = volumes->viewport()->width();

@@ -156,9 +156,9 @@ class RecordingTarget : public ProgressView {
   void setProgress(int percent) override { note("progress " + std::to_string(percent)); }
   void showControl(int id, bool visible) override { note("show " + std::to_string(id) + (visible ? " 1" : " 0")); }
   void setIcon(int id, int icon) override { note("icon " + std::to_string(id) + " " + std::to_string(icon)); }
-  void startTimer(int id, int ms) override { note("start " + std::to_string(id) + " " + std::to_string(ms)); }
-  void killTimer(int id) override { note("kill " + std::to_string(id)); }
-  void close(int result) override { note("close " + std::to_string(result)); }
+  void armTimer(int id, int ms) override { note("start " + std::to_string(id) + " " + std::to_string(ms)); }
+  void disarmTimer(int id) override { note("kill " + std::to_string(id)); }
+  void closeView(int result) override { note("close " + std::to_string(result)); }
   std::vector<std::string> calls;
   bool allOnGuiThread = true;
 
@@ -178,10 +178,10 @@ TEST(QtProgressViewTest, WorkerCallsArriveOnTheGuiThreadInOrder) {
     view.setProgress(40);
     view.showControl(kCtlRepair, true);
     view.setIcon(kCtlActivityIcon, kIconSuccess);
-    view.startTimer(kTimerSelfTest, 1000);
-    view.killTimer(kTimerSelfTest);
+    view.armTimer(kTimerSelfTest, 1000);
+    view.disarmTimer(kTimerSelfTest);
     view.dispatchPendingMessages();
-    view.close(2);
+    view.closeView(2);
   });
   worker.join();
   EXPECT_TRUE(target.calls.empty());  // nothing touched the target from the worker

@@ -9,12 +9,13 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 
+#include "app/app_context.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/screenshot.h"
 #include "discovery/detection.h"
 #include "ui/widgets/detection_dialog.h"
 #include "ui/widgets/main_window.h"
-#include "ui/widgets/palvoro_app.h"
+#include "app/palvoro_app.h"
 #include "ui/widgets/view_dialog.h"
 
 namespace palvoro::test {

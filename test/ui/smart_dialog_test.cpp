@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
 #include "resources/string_table.h"
@@ -88,7 +89,7 @@ TEST_F(SmartDialogTest, HealthyDriveListsItsAttributesAndPasses) {
   EXPECT_EQ(dialog->identityLine()->text(), "Model: VHT VH7SAB200    Serial: VH7K2A01B3C4");
   EXPECT_TRUE(dialog->memberBox()->isHidden());
 
-  ASSERT_EQ(list->columnCount(), 6);
+  ASSERT_EQ(list->listColumnCount(), 6);
   const char* captions[] = {"Attribute Name", "ID", "Value", "Threshold", "Worst", "Warranty"};
   const int widths[] = {200, 43, 43, 60, 43};
   for (int c = 0; c < 6; ++c) {

@@ -11,7 +11,7 @@ namespace palvoro {
 
 // What the rules do to the dialog. The ticker calls these on the thread it is called on:
 // onTick and begin on the GUI thread, the worker's calls on the worker thread (the
-// dialog's setTitle and startTimer must carry themselves onto the GUI thread).
+// dialog's setTitle and armTimer must carry themselves onto the GUI thread).
 class DetectionDialogView {
  public:
   virtual ~DetectionDialogView() = default;
@@ -19,10 +19,10 @@ class DetectionDialogView {
   virtual void setProgress(int percent) = 0;
   // Restores the dialog from its minimised state and shows it.
   virtual void restore() = 0;
-  virtual void startTimer(int milliseconds) = 0;
-  virtual void stopTimer() = 0;
+  virtual void armTimer(int milliseconds) = 0;
+  virtual void disarmTimer() = 0;
   // Closes the dialog as with OK (true) or Cancel (false).
-  virtual void close(bool ok) = 0;
+  virtual void closeView(bool ok) = 0;
 };
 
 class DetectionTicker {

@@ -182,7 +182,7 @@ std::vector<ListRow> logicalDriveRows(Platform& platform) {
   return rows;
 }
 
-MainWindowModel::MainWindowModel(AppContext& context, DialogOpener& opener, Hooks hooks)
+MainWindowModel::MainWindowModel(Session& context, DialogOpener& opener, Hooks hooks)
     : m_context(context), m_opener(opener), m_hooks(std::move(hooks)) {}
 
 void MainWindowModel::fillDriveLists() {

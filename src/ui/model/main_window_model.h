@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
+#include "ui/model/session.h"
 #include "ui/model/dialog_opener.h"
 
 namespace palvoro {
@@ -105,7 +105,7 @@ class MainWindowModel {
     std::function<void()> bringToFront;
   };
 
-  MainWindowModel(AppContext& context, DialogOpener& opener, Hooks hooks);
+  MainWindowModel(Session& context, DialogOpener& opener, Hooks hooks);
 
   // Rebuilds both lists' rows (FillDriveLists).
   void fillDriveLists();
@@ -147,7 +147,7 @@ class MainWindowModel {
   void runTestsFlow(int row);
   void smartIconFlow(int row);
 
-  AppContext& m_context;
+  Session& m_context;
   DialogOpener& m_opener;
   Hooks m_hooks;
   std::vector<ListRow> m_physicalRows;

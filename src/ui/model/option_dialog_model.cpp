@@ -3,24 +3,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "device/drive_requests.h"
-#include "device/smart_transport.h"
 #include "diagnostics/erase.h"
-#include "diagnostics/test_messages.h"
-#include "discovery/identify.h"
+#include "diagnostics/run_messages.h"
 #include "discovery/volumes.h"
-#include "platform/records.h"
 #include "resources/string_table.h"
 #include "results/result_page.h"
 #include "ui/model/open_program_check.h"
 
 namespace palvoro {
 namespace {
-
-constexpr uint8_t kIdentifyDevice = 0xEC;
-// Functions of the maker's SCT command C013h.
-constexpr uint8_t kSctSwitchOn = 1;
-constexpr uint8_t kSctSwitchOff = 0;
 
 constexpr const char* kAdministratorRequired = "Administrator privilege is required to run this test !";
 constexpr const char* kSystemDriveRefused =
@@ -36,23 +27,6 @@ constexpr const char* kEraseNotSupported =
 constexpr const char* kEraseCaption = "ERASE";
 
 bool isOptionRow(int row) { return row >= 0 && row < kOptionRowCount; }
-
-// A fresh IDENTIFY DEVICE of unit 0 through the SMART path; the record's capacity becomes
-// what the drive now reports. A failed read leaves the record as it was.
-void refreshCapacity(Platform& platform, DriveRecord& record, bool miniportMode) {
-  const Handle handle = openSmartPath(platform, record.physicalDriveNumber, miniportMode);
-  if (handle == INVALID_HANDLE_VALUE) return;
-  uint8_t buffer[kSmartBufferSize] = {};
-  const bool ok = smartIdentify(platform, handle, miniportMode, kIdentifyDevice, 0, buffer);
-  platform.closeHandle(handle);
-  if (!ok) return;
-  uint8_t reply[kIdentifyBytes];
-  std::memcpy(reply, buffer + kSendCmdOutHeaderSize, kIdentifyBytes);
-  DriveRecord fresh{};
-  parseIdentifyReply(reply, fresh, false);
-  record.totalSectors = fresh.totalSectors;
-  record.identifiedSectors = fresh.totalSectors;
-}
 
 }  // namespace
 
@@ -104,7 +78,7 @@ std::string closeProgramsQuestion(const DriveRecord& record) {
   return format.substr(0, at) + letters + format.substr(at + 2);
 }
 
-OptionDialogModel::OptionDialogModel(AppContext& context, TestClock& clock)
+OptionDialogModel::OptionDialogModel(Session& context, TestClock& clock)
     : m_context(context), m_clock(&clock) {}
 
 void OptionDialogModel::open() {
@@ -149,7 +123,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   }
 
   if (kind == kTestKindViewResult) {
-    writeResultPage(m_context);
+    writeResultPage(m_context.platform(), m_context.startup().programDir, m_context.resultLines());
     ui.showResultPage(std::string("PALVORO - ") + testKindWord(kind));
     return StartEnd::ResultPageShown;
   }
@@ -188,14 +162,10 @@ bool OptionDialogModel::eraseChecks(OptionDialogUi& ui, StartEnd& end) {
     end = StartEnd::EraseChoiceCancelled;
     return false;
   }
-  if (record.hiddenSectors != 0) {
-    if (sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOn) != 0) {
-      ui.ask({kEraseNotSupported, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
-      end = StartEnd::SctRefused;
-      return false;
-    }
-    sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOff);
-    refreshCapacity(platform, record, miniportMode);
+  if (record.hiddenSectors != 0 && !prepareSecondUnitErase(platform, record, miniportMode)) {
+    ui.ask({kEraseNotSupported, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+    end = StartEnd::SctRefused;
+    return false;
   }
   return true;
 }
@@ -213,7 +183,7 @@ void OptionDialogModel::testRun(OptionDialogUi& ui) {
   ui.setDialogVisible(true);
   const int kind = run.testKind.load();
   if (isOptionRow(kind)) m_outcomes[static_cast<size_t>(kind)] = outcomeOf(run.testState.load());
-  appendResultBlock(m_context, *m_clock);
+  appendResultBlock(m_context.resultLines(), run, m_context.selectedRecord(), m_clock->localTime());
 }
 
 }  // namespace palvoro

@@ -8,8 +8,8 @@
 #include <array>
 #include <string>
 
-#include "app/app_context.h"
-#include "diagnostics/test_clock.h"
+#include "ui/model/session.h"
+#include "diagnostics/run_clock.h"
 #include "platform/prompter.h"
 
 namespace palvoro {
@@ -82,7 +82,7 @@ std::string closeProgramsQuestion(const DriveRecord& record);
 
 class OptionDialogModel {
  public:
-  OptionDialogModel(AppContext& context, TestClock& clock);
+  OptionDialogModel(Session& context, TestClock& clock);
   // The clock whose local time the result block records.
   void setClock(TestClock& clock) { m_clock = &clock; }
 
@@ -109,7 +109,7 @@ class OptionDialogModel {
   bool eraseChecks(OptionDialogUi& ui, StartEnd& end);
   void testRun(OptionDialogUi& ui);
 
-  AppContext& m_context;
+  Session& m_context;
   TestClock* m_clock;
   std::array<OptionOutcome, kOptionRowCount> m_outcomes{};
   int m_partitionCheck = 0;

@@ -4,17 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "device/drive_requests.h"
 #include "device/scsi_transport.h"
-#include "discovery/identify.h"
 #include "resources/string_table.h"
 #include "smart/attribute_names.h"
+#include "smart/smart_window_read.h"
 
 namespace palvoro {
 namespace {
-
-constexpr uint8_t kAtaIdentifyDevice = 0xEC;
-constexpr int kDataIn = 1;  // carrier direction: 512 bytes from the drive
 
 // Cut markers of a RAID member's identity: the maker's model prefix and serial prefix.
 constexpr const char* kMemberModelMarker = "VHT ";
@@ -105,47 +101,34 @@ std::optional<ListCell> smartVerdictCell(const SmartVerdict& verdict) {
   return std::nullopt;
 }
 
-SmartWindowModel::SmartWindowModel(AppContext& context) : m_context(context) {}
+SmartWindowModel::SmartWindowModel(Session& context) : m_context(context) {}
 
 void SmartWindowModel::tell(const char* message) {
   m_context.prompter().ask(message, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok);
-}
-
-std::string SmartWindowModel::readMemberIdentity(Handle handle, uint8_t device) {
-  DriveRecord& drive = record();
-  uint8_t identify[kIdentifyBytes] = {};
-  if (carrierCommand(m_context.platform(), handle, drive.ataTunnel, 0x00, 1, 0, 0, 0, device, kAtaIdentifyDevice,
-                     kDataIn, identify) == 0) {
-    return "";
-  }
-  // Parsed into a scratch record: the enclosure's own entry keeps its identity.
-  DriveRecord member{};
-  member.busType = drive.busType;
-  parseIdentifyReply(identify, member, false);
-  return memberIdentityLine(member.model, member.serialNumber);
 }
 
 SmartFillOutcome SmartWindowModel::fill(int memberIndex) {
   const uint8_t device = raidMemberDevice(memberIndex);
   m_context.setRaidMemberSelect(device);
   DriveRecord& drive = record();
-  Platform& platform = m_context.platform();
   const bool miniportMode = m_context.startup().miniportMode != 0;
 
-  const Handle handle = openSmartPath(platform, drive.physicalDriveNumber, miniportMode);
-  if (handle == INVALID_HANDLE_VALUE) {
+  SmartWindowData data;
+  const SmartWindowRead read = readSmartWindowData(m_context.platform(), drive, miniportMode, device, data);
+  if (read == SmartWindowRead::DriverNotOpened) {
     tell(kMsgSmartDriverNotOpened);
     return SmartFillOutcome::DriverNotOpened;
   }
-
-  m_identityLine = drive.driveClass == kDriveClassRaid ? readMemberIdentity(handle, device) : driveIdentityLine(drive);
-
-  SmartPages pages;
-  if (!readSmartPages(platform, handle, drive, miniportMode, device, pages)) {
-    platform.closeHandle(handle);
+  if (drive.driveClass != kDriveClassRaid) {
+    m_identityLine = driveIdentityLine(drive);
+  } else {
+    m_identityLine = data.memberIdentified ? memberIdentityLine(data.memberModel, data.memberSerial) : "";
+  }
+  if (read == SmartWindowRead::PagesNotRead) {
     tell(kMsgSmartInfoNotRead);
     return SmartFillOutcome::PagesNotRead;
   }
+  const SmartPages& pages = data.pages;
 
   m_rows = smartAttributeRows(pages, drive.originMark);
   // Rows are listed second unit first; the last failed one listed is remembered.
@@ -160,7 +143,6 @@ SmartFillOutcome SmartWindowModel::fill(int memberIndex) {
   applySmartVerdict(drive, verdict);
   m_verdict = verdict;
   if (auto cell = smartVerdictCell(verdict)) m_mainListCell = std::move(cell);
-  platform.closeHandle(handle);
   return SmartFillOutcome::Filled;
 }
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_context.h"
+#include "ui/model/session.h"
 #include "smart/smart_pages.h"
 #include "ui/model/main_window_model.h"
 
@@ -94,7 +94,7 @@ enum class SmartFillOutcome {
 // The window's state over one application context, for its selected drive.
 class SmartWindowModel {
  public:
-  explicit SmartWindowModel(AppContext& context);
+  explicit SmartWindowModel(Session& context);
 
   DriveRecord& record() { return m_context.selectedRecord(); }
   std::string driveLabel() { return smartDriveLabel(record()); }
@@ -119,9 +119,8 @@ class SmartWindowModel {
 
  private:
   void tell(const char* message);
-  std::string readMemberIdentity(Handle handle, uint8_t device);
 
-  AppContext& m_context;
+  Session& m_context;
   std::string m_identityLine;
   std::vector<SmartAttributeRow> m_rows;
   std::optional<SmartVerdict> m_verdict;

@@ -12,7 +12,7 @@
 
 namespace palvoro {
 
-DetectionDialog::DetectionDialog(AppContext& context, Mode mode, QWidget* parent, int tickMilliseconds)
+DetectionDialog::DetectionDialog(Session& context, Mode mode, QWidget* parent, int tickMilliseconds)
     : QDialog(parent), m_context(context), m_mode(mode), m_tickMilliseconds(tickMilliseconds) {
   setWindowTitle(QString::fromUtf8(kProductCaption));
   setWindowIcon(programIcon());  // icon 128, the program's own
@@ -80,13 +80,13 @@ void DetectionDialog::restore() {
   activateWindow();
 }
 
-void DetectionDialog::startTimer(int /*milliseconds: the period this dialog was given*/) {
+void DetectionDialog::armTimer(int /*milliseconds: the period this dialog was given*/) {
   // Called by the worker once and by every tick; the timer lives on the GUI thread.
   m_calls.post([this] { m_timer.start(m_tickMilliseconds); });
 }
 
-void DetectionDialog::stopTimer() { m_timer.stop(); }
+void DetectionDialog::disarmTimer() { m_timer.stop(); }
 
-void DetectionDialog::close(bool ok) { done(ok ? QDialog::Accepted : QDialog::Rejected); }
+void DetectionDialog::closeView(bool ok) { done(ok ? QDialog::Accepted : QDialog::Rejected); }
 
 }  // namespace palvoro

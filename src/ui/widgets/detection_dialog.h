@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/app_context.h"
+#include "ui/model/session.h"
 #include "ui/widgets/gui_call_queue.h"
 #include "ui/model/detection_ticker.h"
 
@@ -25,7 +25,7 @@ class DetectionDialog : public QDialog, private DetectionDialogView {
   enum class Mode { Detect, Rescan };
 
   // `tickMilliseconds` is timer 1000's period; tests shorten it.
-  DetectionDialog(AppContext& context, Mode mode, QWidget* parent = nullptr,
+  DetectionDialog(Session& context, Mode mode, QWidget* parent = nullptr,
                   int tickMilliseconds = DetectionTicker::kTimerPeriodMs);
   ~DetectionDialog() override;
 
@@ -43,18 +43,18 @@ class DetectionDialog : public QDialog, private DetectionDialogView {
   void setTitle(const std::string& title) override;
   void setProgress(int percent) override;
   void restore() override;
-  void startTimer(int milliseconds) override;
-  void stopTimer() override;
-  void close(bool ok) override;
+  void armTimer(int milliseconds) override;
+  void disarmTimer() override;
+  void closeView(bool ok) override;
   // Keeps the GUI thread's events running until the worker has ended, then joins it.
   void waitForWorker();
 
-  AppContext& m_context;
+  Session& m_context;
   Mode m_mode;
   int m_tickMilliseconds;
   DetectionTicker m_ticker{*this};
   QTimer m_timer;
-  GuiCallQueue m_calls;  // the worker's setTitle and startTimer travel by it
+  GuiCallQueue m_calls;  // the worker's setTitle and armTimer travel by it
   QLabel* m_text = nullptr;
   QProgressBar* m_progress = nullptr;
   std::thread m_worker;

@@ -14,6 +14,7 @@
 
 #include "ui/widgets/about_dialog.h"
 #include "ui/widgets/detection_dialog.h"
+#include "ui/widgets/dialog_units.h"
 #include "ui/widgets/option_dialog.h"
 #include "ui/widgets/pictures.h"
 #include "ui/widgets/property_dialog.h"
@@ -29,12 +30,6 @@ constexpr const char* kTitle = "Varnholt Steadwell Diagnostics - PALVORO for Win
 constexpr const char* kAboutItem = "&About PALVORO for Windows...";
 constexpr int kSmartStatusColumn = 4;  // the physical list's "SMART Status" column
 constexpr int kHoverMargin = 4;  // the pictures react 4 pixels outside their edges
-
-// Dialog units of the window's 8-point font (4 x 8 units per average character of 6 x 13
-// pixels) in pixels.
-int dx(int units) { return units * 6 / 4; }
-int dy(int units) { return units * 13 / 8; }
-QRect du(int x, int y, int w, int h) { return QRect(dx(x), dy(y), dx(w), dy(h)); }
 
 QColor toQColor(const std::optional<CellColour>& colour) {
   if (!colour) return QColor();  // the list's default
@@ -55,7 +50,7 @@ QPixmap standardPixmap(QStyle::StandardPixmap which, int size) {
 // selectedDrive to `drive` before each of them.
 class CPalvoroDlg::DefaultOpener : public DialogOpener {
  public:
-  DefaultOpener(AppContext& context, CPalvoroDlg* window) : m_context(context), m_window(window) {}
+  DefaultOpener(Session& context, CPalvoroDlg* window) : m_context(context), m_window(window) {}
   bool openTestOptions(int) override {
     CDiskTestDlg options(m_context, m_window);
     options.setProgressTiming(m_window->m_testTimerMilliseconds, m_window->m_testClock);
@@ -84,14 +79,14 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
   }
 
  private:
-  AppContext& m_context;
+  Session& m_context;
   CPalvoroDlg* m_window;
 };
 
-CPalvoroDlg::CPalvoroDlg(AppContext& context, QWidget* parent)
+CPalvoroDlg::CPalvoroDlg(Session& context, QWidget* parent)
     : CPalvoroDlg(context, static_cast<DialogOpener*>(nullptr), parent) {}
 
-CPalvoroDlg::CPalvoroDlg(AppContext& context, DialogOpener* opener, QWidget* parent)
+CPalvoroDlg::CPalvoroDlg(Session& context, DialogOpener* opener, QWidget* parent)
     : QDialog(parent), m_context(context) {
   if (opener == nullptr) {
     m_defaultOpener = std::make_unique<DefaultOpener>(context, this);
@@ -126,7 +121,7 @@ void CPalvoroDlg::createControls() {
   QFont face = font();
   face.setPointSize(8);
   setFont(face);
-  resize(dx(412), dy(270));
+  resize(duX(412), duY(270));
 
   m_banner = new QLabel(this);
   m_banner->setGeometry(du(6, 7, 341, 82));
@@ -203,9 +198,9 @@ void CPalvoroDlg::createControls() {
 
   connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
   connect(m_help, &QPushButton::clicked, this, [this] { m_model->onHelp(); });
-  connect(m_physical, &CXListCtrl::clicked, this,
+  connect(m_physical, &CXListCtrl::rowClicked, this,
           [this](int row, int column) { m_model->onLeftClick(row, column); });
-  connect(m_physical, &CXListCtrl::doubleClicked, this,
+  connect(m_physical, &CXListCtrl::rowDoubleClicked, this,
           [this](int row, int) { m_model->onDoubleClick(row); });
   connect(m_physical, &CXListCtrl::rightClicked, this,
           [this](int row, int, QPoint globalPos) { showRowMenu(row, globalPos); });

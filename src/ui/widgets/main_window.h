@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/app_context.h"
-#include "diagnostics/test_clock.h"
+#include "ui/model/session.h"
+#include "diagnostics/run_clock.h"
 #include "ui/model/dialog_opener.h"
 #include "ui/model/main_window_model.h"
 
@@ -29,9 +29,9 @@ class CPalvoroDlg : public QDialog {
   // (re-scanning after it when a test ran), the SMART window (its verdict written into the
   // row), the property sheet, the help viewer and the About box.
   // `CPalvoroDlg(context, parent)` is the form start-up uses.
-  explicit CPalvoroDlg(AppContext& context, DialogOpener* opener = nullptr,
+  explicit CPalvoroDlg(Session& context, DialogOpener* opener = nullptr,
                        QWidget* parent = nullptr);
-  CPalvoroDlg(AppContext& context, QWidget* parent);
+  CPalvoroDlg(Session& context, QWidget* parent);
   ~CPalvoroDlg() override;
 
   // The period of the test timers and the run's clock of the option dialogs this window
@@ -79,7 +79,7 @@ class CPalvoroDlg : public QDialog {
   void updateHover(const QPoint& clientPos);
   bool physicalHasFocus() const;
 
-  AppContext& m_context;
+  Session& m_context;
   std::unique_ptr<DefaultOpener> m_defaultOpener;
   std::unique_ptr<MainWindowModel> m_model;
   std::function<void()> m_detectionRunner;

@@ -17,7 +17,7 @@
 #include "ui/widgets/xlist_ctrl.h"
 
 namespace palvoro {
-CDiskTestDlg::CDiskTestDlg(AppContext& context, QWidget* parent)
+CDiskTestDlg::CDiskTestDlg(Session& context, QWidget* parent)
     : QDialog(parent), m_context(context), m_model(context, m_systemClock) {
   setWindowTitle("PALVORO - Select An Option");
   setModal(true);
@@ -78,8 +78,8 @@ void CDiskTestDlg::buildControls() {
 
   connect(m_start, &QPushButton::clicked, this, &CDiskTestDlg::onStart);
   connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
-  connect(m_list, &CXListCtrl::clicked, this, [this](int row, int) { onRowClicked(row); });
-  connect(m_list, &CXListCtrl::doubleClicked, this, [this](int row, int) {
+  connect(m_list, &CXListCtrl::rowClicked, this, [this](int row, int) { onRowClicked(row); });
+  connect(m_list, &CXListCtrl::rowDoubleClicked, this, [this](int row, int) {
     onRowClicked(row);
     onStart();
   });

@@ -9,8 +9,8 @@
 #include <QDialog>
 #include <memory>
 
-#include "app/app_context.h"
-#include "diagnostics/test_clock.h"
+#include "ui/model/session.h"
+#include "diagnostics/run_clock.h"
 #include "ui/model/option_dialog_model.h"
 
 class QGroupBox;
@@ -37,7 +37,7 @@ class CDiskTestDlg : public QDialog, private OptionDialogUi {
     kIdPicture = 1063,
   };
 
-  explicit CDiskTestDlg(AppContext& context, QWidget* parent = nullptr);
+  explicit CDiskTestDlg(Session& context, QWidget* parent = nullptr);
   ~CDiskTestDlg() override;
 
   // True once a test run was started while the dialog was open.
@@ -66,7 +66,7 @@ class CDiskTestDlg : public QDialog, private OptionDialogUi {
   void showOption(int row);
   void showOutcomes();
 
-  AppContext& m_context;
+  Session& m_context;
   SystemTestClock m_systemClock;
   TestClock* m_clock = &m_systemClock;
   int m_timerMilliseconds = 1000;

@@ -25,14 +25,14 @@ constexpr int kIconPixels = 32;
 
 }  // namespace
 
-CScanDiskDlg::CScanDiskDlg(AppContext& context, QWidget* parent, int timerMilliseconds, TestClock* clock)
+CScanDiskDlg::CScanDiskDlg(Session& context, QWidget* parent, int timerMilliseconds, TestClock* clock)
     : QDialog(parent), m_context(context), m_timerMilliseconds(timerMilliseconds) {
   if (clock == nullptr) {
     m_ownClock = std::make_unique<SystemTestClock>();
     clock = m_ownClock.get();
   }
   m_queued = std::make_unique<QtProgressView>(static_cast<ProgressView&>(*this));
-  m_run = std::make_unique<TestRun>(context, *m_queued, *clock);
+  m_run = std::make_unique<TestRun>(context.testRunEnvironment(), *m_queued, *clock);
   setWindowIcon(programIcon());
   buildControls();
 }
@@ -192,13 +192,13 @@ QTimer* CScanDiskDlg::timer(int timerId) {
   return t;
 }
 
-void CScanDiskDlg::startTimer(int timerId, int /*milliseconds: this dialog's period*/) {
+void CScanDiskDlg::armTimer(int timerId, int /*milliseconds: this dialog's period*/) {
   timer(timerId)->start(m_timerMilliseconds);
 }
 
-void CScanDiskDlg::killTimer(int timerId) { timer(timerId)->stop(); }
+void CScanDiskDlg::disarmTimer(int timerId) { timer(timerId)->stop(); }
 
-void CScanDiskDlg::close(int result) { done(result); }
+void CScanDiskDlg::closeView(int result) { done(result); }
 
 void CScanDiskDlg::onRepair() {
   // Runs here, on the dialog's thread; the read-back of each sector lets pending events

@@ -11,10 +11,10 @@
 #include <memory>
 #include <thread>
 
-#include "app/app_context.h"
+#include "ui/model/session.h"
 #include "diagnostics/progress_view.h"
-#include "diagnostics/test_clock.h"
-#include "diagnostics/test_run.h"
+#include "diagnostics/run_clock.h"
+#include "diagnostics/run.h"
 
 class QLabel;
 class QProgressBar;
@@ -34,7 +34,7 @@ class CScanDiskDlg : public QDialog, private ProgressView {
 
   // `timerMilliseconds` is the period of every test timer and `clock` the run's wall
   // clock (the system's when null); tests shorten the one and move the other by hand.
-  CScanDiskDlg(AppContext& context, QWidget* parent = nullptr, int timerMilliseconds = kTimerPeriodMs,
+  CScanDiskDlg(Session& context, QWidget* parent = nullptr, int timerMilliseconds = kTimerPeriodMs,
                TestClock* clock = nullptr);
   ~CScanDiskDlg() override;
 
@@ -67,16 +67,16 @@ class CScanDiskDlg : public QDialog, private ProgressView {
   void setProgress(int percent) override;
   void showControl(int controlId, bool visible) override;
   void setIcon(int controlId, int iconId) override;
-  void startTimer(int timerId, int milliseconds) override;
-  void killTimer(int timerId) override;
-  void close(int result) override;
+  void armTimer(int timerId, int milliseconds) override;
+  void disarmTimer(int timerId) override;
+  void closeView(int result) override;
 
   void buildControls();
   QTimer* timer(int timerId);
   void onRepair();
   void waitForWorker();
 
-  AppContext& m_context;
+  Session& m_context;
   int m_timerMilliseconds;
   std::unique_ptr<TestClock> m_ownClock;
   std::unique_ptr<QtProgressView> m_queued;  // what the run talks to

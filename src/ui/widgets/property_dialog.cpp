@@ -38,7 +38,7 @@ VolumeColumnWidths volumeColumnWidths(int clientWidth) {
   return {volume, clientWidth - volume};
 }
 
-CPropertyDlg::CPropertyDlg(AppContext& context, int drive, QWidget* parent) : QWidget(parent) {
+CPropertyDlg::CPropertyDlg(Session& context, int drive, QWidget* parent) : QWidget(parent) {
   createControls();
   if (auto page = openPropertyPage(context.platform(), context.prompter(), context.driveTable(), drive)) {
     m_page = std::move(*page);
@@ -104,7 +104,7 @@ void CPropertyDlg::showEvent(QShowEvent* event) {
   m_volumes->header()->resizeSection(1, widths.capacity);
 }
 
-CPropertySheet::CPropertySheet(AppContext& context, int drive, QWidget* parent)
+CPropertySheet::CPropertySheet(Session& context, int drive, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {
   setModal(true);

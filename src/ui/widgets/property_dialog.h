@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <array>
 
-#include "app/app_context.h"
+#include "ui/model/session.h"
 #include "discovery/property_page.h"
 
 class QLabel;
@@ -47,7 +47,7 @@ class CPropertyDlg : public QWidget {
  public:
   // Runs the opening flow for table index `drive` of the context (messages go to the
   // context's prompter) and fills the page. An index outside the table leaves it empty.
-  CPropertyDlg(AppContext& context, int drive, QWidget* parent = nullptr);
+  CPropertyDlg(Session& context, int drive, QWidget* parent = nullptr);
 
   // What the page shows; empty when the index was outside the table.
   const PropertyPage& page() const { return m_page; }
@@ -73,7 +73,7 @@ class CPropertyDlg : public QWidget {
 class CPropertySheet : public QDialog {
   Q_OBJECT
  public:
-  CPropertySheet(AppContext& context, int drive, QWidget* parent = nullptr);
+  CPropertySheet(Session& context, int drive, QWidget* parent = nullptr);
 
   CPropertyDlg* generalPage() const { return m_page; }
   QTabWidget* tabs() const { return m_tabs; }

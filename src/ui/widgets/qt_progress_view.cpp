@@ -33,16 +33,16 @@ void QtProgressView::setIcon(int controlId, int iconId) {
   post([controlId, iconId](ProgressView& v) { v.setIcon(controlId, iconId); });
 }
 
-void QtProgressView::startTimer(int timerId, int milliseconds) {
-  post([timerId, milliseconds](ProgressView& v) { v.startTimer(timerId, milliseconds); });
+void QtProgressView::armTimer(int timerId, int milliseconds) {
+  post([timerId, milliseconds](ProgressView& v) { v.armTimer(timerId, milliseconds); });
 }
 
-void QtProgressView::killTimer(int timerId) {
-  post([timerId](ProgressView& v) { v.killTimer(timerId); });
+void QtProgressView::disarmTimer(int timerId) {
+  post([timerId](ProgressView& v) { v.disarmTimer(timerId); });
 }
 
-void QtProgressView::close(int result) {
-  post([result](ProgressView& v) { v.close(result); });
+void QtProgressView::closeView(int result) {
+  post([result](ProgressView& v) { v.closeView(result); });
 }
 
 void QtProgressView::dispatchPendingMessages() {

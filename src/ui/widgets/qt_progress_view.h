@@ -19,9 +19,9 @@ class QtProgressView : public ProgressView {
   void setProgress(int percent) override;
   void showControl(int controlId, bool visible) override;
   void setIcon(int controlId, int iconId) override;
-  void startTimer(int timerId, int milliseconds) override;
-  void killTimer(int timerId) override;
-  void close(int result) override;
+  void armTimer(int timerId, int milliseconds) override;
+  void disarmTimer(int timerId) override;
+  void closeView(int result) override;
   // On the GUI thread runs the queued calls and its pending events; a worker has nothing
   // to do (the GUI thread keeps its own loop running).
   void dispatchPendingMessages() override;

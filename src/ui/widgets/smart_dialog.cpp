@@ -27,7 +27,7 @@ QColor toQColor(const std::optional<CellColour>& colour) {
 
 }  // namespace
 
-CDiskAttrDlg::CDiskAttrDlg(AppContext& context, QWidget* parent)
+CDiskAttrDlg::CDiskAttrDlg(Session& context, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_context(context),
       m_model(context) {

@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <optional>
 
-#include "app/app_context.h"
+#include "ui/model/session.h"
 #include "ui/model/smart_window_model.h"
 
 class QComboBox;
@@ -32,7 +32,7 @@ class CDiskAttrDlg : public QDialog {
   Q_OBJECT
  public:
   // Reads the context's selected drive as it is built (the first fill).
-  explicit CDiskAttrDlg(AppContext& context, QWidget* parent = nullptr);
+  explicit CDiskAttrDlg(Session& context, QWidget* parent = nullptr);
   ~CDiskAttrDlg() override;
 
   // The verdict of the last fill that read the drive; none when no fill did.
@@ -60,7 +60,7 @@ class CDiskAttrDlg : public QDialog {
   void fillFrom(int memberIndex);
   void showRows();
 
-  AppContext& m_context;
+  Session& m_context;
   SmartWindowModel m_model;
   CXListCtrl* m_list = nullptr;
   QLabel* m_driveLabel = nullptr;

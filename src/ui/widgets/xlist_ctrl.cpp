@@ -350,7 +350,7 @@ bool CXListCtrl::viewportEvent(QEvent* event) {
 void CXListCtrl::mousePressEvent(QMouseEvent* event) {
   QTreeWidget::mousePressEvent(event);
   const auto [row, column] = cellAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton) emit clicked(row, column);
+  if (event->button() == Qt::LeftButton) emit rowClicked(row, column);
   if (event->button() == Qt::RightButton) {
     emit rightClicked(row, column, event->globalPosition().toPoint());
   }
@@ -360,7 +360,7 @@ void CXListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeWidget::mouseDoubleClickEvent(event);
   if (event->button() != Qt::LeftButton) return;
   const auto [row, column] = cellAt(event->position().toPoint());
-  emit doubleClicked(row, column);
+  emit rowDoubleClicked(row, column);
 }
 
 void CXListCtrl::keyPressEvent(QKeyEvent* event) {

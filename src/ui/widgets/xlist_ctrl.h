@@ -18,8 +18,8 @@
 //   setFullRowSelect(on)           selection highlight on every cell (else column 0 only)
 //   setShowSelectionAlways(on)     without the focus a selected row shows in button face
 // Signals (row is -1 when the mouse is over no row; col is -1 when over no column):
-//   clicked(row, col)            left button pressed, after the selection moved
-//   doubleClicked(row, col)      left double-click
+//   rowClicked(row, col)         left button pressed, after the selection moved
+//   rowDoubleClicked(row, col)   left double-click
 //   rightClicked(row, col, globalPos)
 //   keyPressed(key)              after the list's own handling of the key
 // Colours given as an invalid QColor mean the list's window-text / window colour.
@@ -64,7 +64,8 @@ class CXListCtrl : public QTreeWidget {
   void insertColumn(int index, const QString& caption, int width,
                     Qt::Alignment alignment = Qt::AlignLeft);
   Qt::Alignment columnAlignment(int column) const;
-  int columnCount() const { return m_cells.columnCount(); }
+  // Named apart from the tree view's own, which counts its header sections.
+  int listColumnCount() const { return m_cells.columnCount(); }
 
   int insertItem(int row, const QString& text, int image = kNoImage);
   bool deleteItem(int row);
@@ -98,8 +99,8 @@ class CXListCtrl : public QTreeWidget {
   CellDrawState drawState(int row, int column) const;
 
  signals:
-  void clicked(int row, int column);
-  void doubleClicked(int row, int column);
+  void rowClicked(int row, int column);
+  void rowDoubleClicked(int row, int column);
   void rightClicked(int row, int column, QPoint globalPos);
   void keyPressed(int key);
 

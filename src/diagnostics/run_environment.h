@@ -1,0 +1,26 @@
+#pragma once
+// What a test run works with, handed to it by whoever owns the program run: the platform,
+// the prompter, the start-up flags, the RAID member select, the selected drive's record
+// and table index, and the values the run shares with its dialog.
+
+#include <cstdint>
+
+#include "diagnostics/run_values.h"
+#include "discovery/drive_record.h"
+#include "discovery/startup_state.h"
+#include "platform/platform.h"
+#include "platform/prompter.h"
+
+namespace palvoro {
+
+struct TestRunEnvironment {
+  Platform& platform;
+  Prompter& prompter;
+  const StartupState& startup;     // read as the run goes: a test may change it between steps
+  const uint8_t& raidMemberSelect; // device byte of carrier commands (A0h or B0h)
+  DriveRecord& drive;              // the selected drive
+  int driveIndex;                  // its index in the table; the user sees it plus one
+  TestRunValues& values;
+};
+
+}  // namespace palvoro

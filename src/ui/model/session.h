@@ -1,0 +1,61 @@
+#pragma once
+// The state the windows of one program run share: the platform it talks to, the prompter
+// it asks the user through, the start-up state, the compliance table, the drive table,
+// the RAID member select, the running test's values and the result blocks. The program
+// owns one (app/Session); a test builds as many as it likes, each over its own
+// simulated machine. The layers below never see it: they are handed the environment they
+// need (probeEnvironment, testRunEnvironment) or the pieces themselves.
+
+#include <cstdint>
+
+#include "diagnostics/run_environment.h"
+#include "diagnostics/run_values.h"
+#include "discovery/compliance_table.h"
+#include "discovery/drive_record.h"
+#include "discovery/probe.h"
+#include "discovery/startup_state.h"
+#include "platform/platform.h"
+#include "platform/prompter.h"
+#include "results/result_lines.h"
+
+namespace palvoro {
+
+class Session {
+ public:
+  Session(Platform& platform, Prompter& prompter);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  Platform& platform() { return m_platform; }
+  Prompter& prompter() { return m_prompter; }
+  StartupState& startup() { return m_startup; }
+  DriveTable& driveTable() { return m_driveTable; }
+  // The record the user selected; the table's first record when the index is out of range.
+  DriveRecord& selectedRecord();
+  // The hybrid-drive compliance table, loaded at start-up and freed at exit.
+  ComplianceTable& complianceTable() { return m_complianceTable; }
+  // Device byte of the ATA commands sent through a carrier: A0h, or B0h for member B of
+  // the RAID enclosure while the SMART window shows it.
+  uint8_t raidMemberSelect() const { return m_raidMemberSelect; }
+  void setRaidMemberSelect(uint8_t device) { m_raidMemberSelect = device; }
+  // What a detection run of this program run works with.
+  ProbeEnvironment probeEnvironment();
+  // What a test run on the selected drive works with.
+  TestRunEnvironment testRunEnvironment();
+  // The values the running test shares between its worker and the dialog.
+  TestRunValues& testRun() { return m_testRun; }
+  // The result blocks of this program run, written into the result page on request.
+  ResultLines& resultLines() { return m_resultLines; }
+
+ private:
+  Platform& m_platform;
+  Prompter& m_prompter;
+  StartupState m_startup;
+  DriveTable m_driveTable{};
+  ComplianceTable m_complianceTable;
+  uint8_t m_raidMemberSelect = 0xA0;
+  TestRunValues m_testRun;
+  ResultLines m_resultLines;
+};
+
+}  // namespace palvoro
