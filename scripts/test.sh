@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+# Cheap, and worth failing on before any build: no layer includes one above it.
+bash scripts/check-layers.sh
 
 jobs="${PALVORO_JOBS:-2}"
 summary="$(mktemp)"

@@ -96,22 +96,22 @@ int DriveHandle::sanitizeBlockErase(uint8_t unit) {
 
 std::string physicalDrivePath(int driveNumber) { return "\\\\.\\PhysicalDrive" + std::to_string(driveNumber); }
 
-int openDriveLocked(DriveHandle& drive, const DriveRecord& record, std::span<Handle> volumes, int* openedVolumes) {
+int openDriveLocked(DriveHandle& drive, const LockedDrive& target, std::span<Handle> volumes, int* openedVolumes) {
   if (openedVolumes != nullptr) *openedVolumes = 0;
-  if (!drive.openShared(physicalDrivePath(record.physicalDriveNumber), GENERIC_READ | GENERIC_WRITE, 0,
+  if (!drive.openShared(physicalDrivePath(target.physicalDriveNumber), GENERIC_READ | GENERIC_WRITE, 0,
                         OPEN_EXISTING)) {
     return 4;
   }
-  const int volumeCount = std::max(record.volumeCount, 0);
+  const int volumeCount = std::max(target.volumeCount, 0);
   if (static_cast<size_t>(volumeCount) > volumes.size()) return 2;
-  // Never read past the letter buffer, whatever the count claims.
-  const size_t letters = strnlen(record.volumeLetters, sizeof record.volumeLetters);
+  // Never read past the letters, whatever the count claims.
+  const size_t letters = target.volumeLetters.size();
   Platform& platform = drive.platform();
   int opened = 0;
   for (int i = 0; i < volumeCount; ++i) {
     volumes[static_cast<size_t>(i)] = INVALID_HANDLE_VALUE;
     if (static_cast<size_t>(i) >= letters) continue;
-    const std::string name = std::string("\\\\.\\") + record.volumeLetters[i] + ":";
+    const std::string name = std::string("\\\\.\\") + target.volumeLetters[static_cast<size_t>(i)] + ":";
     const Handle h =
         platform.createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
     if (h == INVALID_HANDLE_VALUE) continue;

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
-#include "discovery/drive_record.h"
 #include "platform/platform.h"
 
 namespace palvoro {
@@ -66,11 +66,19 @@ class DriveHandle {
 // "\\.\PhysicalDriveN".
 std::string physicalDrivePath(int driveNumber);
 
+// A drive and the volumes on it, as the locking open needs them: `volumeCount` volumes,
+// of which those with a letter in `volumeLetters` can be opened.
+struct LockedDrive {
+  int physicalDriveNumber = 0;
+  int volumeCount = 0;
+  std::string_view volumeLetters;
+};
+
 // Opens the drive for a write test and locks and dismounts each of its volumes, keeping
 // their handles in `volumes` (unopened entries are -1). Returns 0, 4 when the drive does
 // not open, or 2 when the drive has more volumes than `volumes` has room for (then no
 // volume is opened and the drive stays open). `openedVolumes` receives how many opened.
-int openDriveLocked(DriveHandle& drive, const DriveRecord& record, std::span<Handle> volumes,
+int openDriveLocked(DriveHandle& drive, const LockedDrive& target, std::span<Handle> volumes,
                     int* openedVolumes = nullptr);
 
 }  // namespace palvoro

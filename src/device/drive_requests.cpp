@@ -22,14 +22,14 @@ void put32(uint8_t* p, uint32_t v) {
 
 // USB drives take the block over SAT ATA PASS-THROUGH (16); every other drive over ATA
 // pass-through.
-bool sendDsmBlock(Platform& platform, Handle handle, const DriveRecord& record, uint8_t opcode, uint8_t unit,
+bool sendDsmBlock(Platform& platform, Handle handle, const TrimTarget& target, uint8_t opcode,
                   const std::array<uint8_t, kSectorBytes>& block) {
-  if (record.busType == kBusUsb) {
+  if (target.usbBridge) {
     uint8_t bytes[kSectorBytes];
     std::memcpy(bytes, block.data(), kSectorBytes);
     return satDataSetManagement(platform, handle, opcode, bytes) == 0;
   }
-  const AtaReply r = sendAtaCommand(platform, handle, dataSetManagementCommand(opcode, unit), block.data());
+  const AtaReply r = sendAtaCommand(platform, handle, dataSetManagementCommand(opcode, target.unit), block.data());
   return r.requestOk && !r.errSet();
 }
 
@@ -102,9 +102,8 @@ int sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMo
   return r.requestOk && !r.errSet() ? 0 : 4;
 }
 
-int trimRange(Platform& platform, const DriveRecord& record, bool miniportMode, uint8_t unit, uint64_t start,
-              uint64_t count) {
-  ScopedHandle drive(platform, openSmartPath(platform, record.physicalDriveNumber, miniportMode));
+int trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count) {
+  ScopedHandle drive(platform, openSmartPath(platform, target.physicalDriveNumber, target.miniportMode));
   if (!drive.valid() || count == 0) return 4;
   std::array<uint8_t, kSectorBytes> block{};
   int entries = 0;
@@ -123,18 +122,17 @@ int trimRange(Platform& platform, const DriveRecord& record, bool miniportMode, 
     lba += n;
     left -= n;
     if (++entries == kTrimEntriesPerBlock) {
-      if (!sendDsmBlock(platform, drive.get(), record, kDsmTrim, unit, block)) return 21;
+      if (!sendDsmBlock(platform, drive.get(), target, kDsmTrim, block)) return 21;
       block.fill(0);
       entries = 0;
     }
   }
-  if (entries > 0 && !sendDsmBlock(platform, drive.get(), record, kDsmTrim, unit, block)) return 21;
+  if (entries > 0 && !sendDsmBlock(platform, drive.get(), target, kDsmTrim, block)) return 21;
   return 0;
 }
 
-int trimRangeXl(Platform& platform, const DriveRecord& record, bool miniportMode, uint8_t unit, uint64_t start,
-                uint64_t count) {
-  ScopedHandle drive(platform, openSmartPath(platform, record.physicalDriveNumber, miniportMode));
+int trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count) {
+  ScopedHandle drive(platform, openSmartPath(platform, target.physicalDriveNumber, target.miniportMode));
   if (!drive.valid() || count == 0) return 4;
   // One 16-byte entry: 64-bit starting LBA, then the 64-bit sector count, each as two
   // 32-bit words, low first.
@@ -143,7 +141,7 @@ int trimRangeXl(Platform& platform, const DriveRecord& record, bool miniportMode
   put32(block.data() + 4, static_cast<uint32_t>(start >> 32));
   put32(block.data() + 8, static_cast<uint32_t>(count & 0xFFFFFFFFu));
   put32(block.data() + 12, static_cast<uint32_t>(count >> 32));
-  return sendDsmBlock(platform, drive.get(), record, kDsmXl, unit, block) ? 0 : 21;
+  return sendDsmBlock(platform, drive.get(), target, kDsmXl, block) ? 0 : 21;
 }
 
 }  // namespace palvoro

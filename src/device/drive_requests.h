@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "discovery/drive_record.h"
 #include "platform/platform.h"
 #include "platform/prompter.h"
 
@@ -35,14 +34,22 @@ inline constexpr uint8_t kSctSwitchOn = 1;
 inline constexpr uint8_t kSctSwitchOff = 0;
 int sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function);
 
-// TRIM (DATA SET MANAGEMENT 06h) of `count` sectors from `start` on `unit`, cut into
-// entries of 61440 sectors, 64 entries a block. Returns 0; 4 when the drive does not
-// open or there is nothing to trim; 21 at the first block the drive refuses.
-int trimRange(Platform& platform, const DriveRecord& record, bool miniportMode, uint8_t unit, uint64_t start,
-              uint64_t count);
+// Where a DATA SET MANAGEMENT command goes: the drive, how its SMART path is reached,
+// the unit, and whether it sits behind a USB bridge (the command then travels in SAT ATA
+// PASS-THROUGH (16) instead of ATA pass-through).
+struct TrimTarget {
+  int physicalDriveNumber = 0;
+  bool miniportMode = false;
+  uint8_t unit = 0;
+  bool usbBridge = false;
+};
+
+// TRIM (DATA SET MANAGEMENT 06h) of `count` sectors from `start`, cut into entries of
+// 61440 sectors, 64 entries a block. Returns 0; 4 when the drive does not open or there
+// is nothing to trim; 21 at the first block the drive refuses.
+int trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count);
 // The same with DATA SET MANAGEMENT XL (07h): one block holding one 16-byte entry.
-int trimRangeXl(Platform& platform, const DriveRecord& record, bool miniportMode, uint8_t unit, uint64_t start,
-                uint64_t count);
+int trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count);
 
 inline constexpr uint32_t kTrimEntrySectors = 61440;  // F000h: the largest multiple of 4 KiB in 16 bits
 inline constexpr int kTrimEntriesPerBlock = 64;       // 8-byte entries in one 512-byte block

@@ -75,25 +75,26 @@ SmartOperation identifyOperation(uint8_t command, uint8_t unit) {
   return op;
 }
 
-// SMART READ DATA: B0 | D0 | count 01, LBA 01/4F/C2 | device A0h OR `selector` (the
-// unit on the driver path, the drive number on the miniport path). 512 in; 1B0502h.
-SmartOperation readDataOperation(uint8_t selector) {
+// A SMART command that reads one 512-byte page: B0 | `feature` | count 01, LBA 01/4F/C2 |
+// device A0h OR `selector`.
+SmartOperation smartPageOperation(uint8_t feature, uint8_t selector, uint32_t miniportCode) {
   SmartOperation op;
-  op.registers = registers(0xD0, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kSmartCommand);
+  op.registers = registers(feature, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kSmartCommand);
   op.dataIn = true;
-  op.miniportCode = IOCTL_SCSI_MINIPORT_READ_SMART_ATTRIBS;
+  op.miniportCode = miniportCode;
   op.driverOutSize = kDataOutSize;
   return op;
 }
 
-// SMART READ THRESHOLDS: B0 | D1 | count 01, LBA 01/4F/C2 | A0h OR unit. 512 in; 1B0503h.
+// SMART READ DATA: feature D0, `selector` the unit on the driver path and the drive
+// number on the miniport path; 1B0502h.
+SmartOperation readDataOperation(uint8_t selector) {
+  return smartPageOperation(0xD0, selector, IOCTL_SCSI_MINIPORT_READ_SMART_ATTRIBS);
+}
+
+// SMART READ THRESHOLDS: feature D1 on the unit; 1B0503h.
 SmartOperation readThresholdsOperation(uint8_t unit) {
-  SmartOperation op;
-  op.registers = registers(0xD1, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kSmartCommand);
-  op.dataIn = true;
-  op.miniportCode = IOCTL_SCSI_MINIPORT_READ_SMART_THRESHOLDS;
-  op.driverOutSize = kDataOutSize;
-  return op;
+  return smartPageOperation(0xD1, unit, IOCTL_SCSI_MINIPORT_READ_SMART_THRESHOLDS);
 }
 
 // SMART ENABLE OPERATIONS: B0 | D8 | count 01, LBA 01/4F/C2 | A0h OR unit. No data;

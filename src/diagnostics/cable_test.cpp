@@ -9,9 +9,7 @@ namespace palvoro {
 int cableTest(TestRun& run) {
   DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
-  const bool opened = run.startup().osIsVistaOrLater != 0 ? openDriveForTest(run, drive, volumes) == 0
-                                                                     : openDriveUnbuffered(run, drive);
-  if (!opened) {
+  if (openDriveForStep(run, drive, volumes) != 0) {
     run.values().testError = kTestErrorNoDrive;
     run.showTestError(kTestErrorNoDrive, kCableTestPrefix);
     return 0;

@@ -69,12 +69,11 @@ int volumeDriveNumber(Platform& platform, char letter) {
 // so the result is not looked at.
 void trimTestRange(TestRun& run, uint64_t first, uint64_t end) {
   const DriveRecord& record = run.drive();
-  Platform& platform = run.platform();
-  const bool miniport = run.startup().miniportMode != 0;
+  const TrimTarget target = trimTargetOf(run, record.primaryUnit);
   if ((record.hybridFlags & kHybridLogCapability) != 0) {
-    trimRangeXl(platform, record, miniport, record.primaryUnit, first, end - first);
+    trimRangeXl(run.platform(), target, first, end - first);
   } else if ((record.hybridFlags & kHybridTrimRotating) != 0) {
-    trimRange(platform, record, miniport, record.primaryUnit, first, end - first);
+    trimRange(run.platform(), target, first, end - first);
   }
 }
 
@@ -191,15 +190,13 @@ int secondUnitErase(TestRun& run) {
 
   DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
-  if (run.startup().osIsVistaOrLater != 0) {
-    const int code = openDriveForTest(run, drive, volumes);
-    if (code != 0) {
+  if (const int code = openDriveForStep(run, drive, volumes); code != 0) {
+    if (run.startup().osIsVistaOrLater != 0) {
       // The open showed its message; the run still has to end, or Cancel would wait for
       // a step that never runs.
       run.endFailed();
       return code;
     }
-  } else if (!openDriveUnbuffered(run, drive)) {
     v.testError = kTestErrorNoDrive;
     run.finishWithFailure();
     return kTestErrorNoDrive;
@@ -272,12 +269,9 @@ void writeZerosErase(TestRun& run) {
       Platform& platform = run.platform();
       const bool miniport = run.startup().miniportMode != 0;
       sctVendorSwitch(platform, record.physicalDriveNumber, miniport, kSctSwitchOn);
-      trimRange(platform, record, miniport, record.secondaryUnit, 0, record.hiddenSectors);
+      trimRange(platform, trimTargetOf(run, record.secondaryUnit), 0, record.hiddenSectors);
     }
-    view.setText(kCtlStatus, loadString(kStrTestCompleted));
-    v.testState = kTestStateComplete;
-    run.setProgress(100);
-    view.setIcon(kCtlActivityIcon, kIconSuccess);
+    run.showCompleted(kTestStateComplete);
   }
 
   run.relabelClose();

@@ -48,10 +48,7 @@ void mediaScan(TestRun& run, bool quick) {
     }
     view.setIcon(kCtlActivityIcon, kIconFailure);
   } else {
-    view.setText(kCtlStatus, loadString(kStrTestCompleted));
-    v.testState = kTestStatePass;
-    run.setProgress(100);
-    view.setIcon(kCtlActivityIcon, kIconSuccess);
+    run.showCompleted(kTestStatePass);
   }
   run.relabelClose();
   view.disarmTimer(kTimerMediaScan);

@@ -274,6 +274,13 @@ void TestRun::endFailed() {
   m_view.setIcon(kCtlActivityIcon, kIconFailure);
 }
 
+void TestRun::showCompleted(int32_t state) {
+  m_view.setText(kCtlStatus, loadString(kStrTestCompleted));
+  values().testState = state;
+  setProgress(100);
+  m_view.setIcon(kCtlActivityIcon, kIconSuccess);
+}
+
 void TestRun::relabelClose() {
   m_view.setText(kCtlCancel, kCloseLabel);
   m_cancelIsClose = true;

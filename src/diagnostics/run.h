@@ -53,6 +53,9 @@ class TestRun {
   // The same end without a message (the failure was told where it happened): string 112,
   // TestState 1, Cancel relabelled "Close", icon 148.
   void endFailed();
+  // A step that ended well: string 111, TestState `state` (PASS or COMPLETE), the bar at
+  // 100 and icon 147.
+  void showCompleted(int32_t state);
   // Relabels Cancel as "Close": the run has ended.
   void relabelClose();
   bool cancelReadsClose() const { return m_cancelIsClose.load(); }

@@ -1,5 +1,8 @@
 #include "diagnostics/run_drive_open.h"
 
+#include <cstring>
+#include <string_view>
+
 namespace palvoro {
 
 TestVolumeHandles closedVolumeHandles() {
@@ -9,7 +12,11 @@ TestVolumeHandles closedVolumeHandles() {
 }
 
 int openDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes) {
-  const int code = openDriveLocked(drive, run.drive(), volumes);
+  const DriveRecord& record = run.drive();
+  const LockedDrive target{record.physicalDriveNumber, record.volumeCount,
+                           std::string_view(record.volumeLetters, strnlen(record.volumeLetters,
+                                                                          sizeof record.volumeLetters))};
+  const int code = openDriveLocked(drive, target, volumes);
   if (code == 0) return 0;
   // Too many volumes leaves the drive itself open; the step that asked gives up at once.
   closeDriveForTest(run, drive, volumes);
@@ -21,6 +28,16 @@ int openDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volume
 bool openDriveUnbuffered(TestRun& run, DriveHandle& drive) {
   return drive.openShared(physicalDrivePath(run.drive().physicalDriveNumber), GENERIC_READ | GENERIC_WRITE,
                           FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING, OPEN_EXISTING);
+}
+
+int openDriveForStep(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes) {
+  if (run.startup().osIsVistaOrLater != 0) return openDriveForTest(run, drive, volumes);
+  return openDriveUnbuffered(run, drive) ? 0 : kTestErrorNoDrive;
+}
+
+TrimTarget trimTargetOf(TestRun& run, uint8_t unit) {
+  const DriveRecord& record = run.drive();
+  return TrimTarget{record.physicalDriveNumber, run.startup().miniportMode != 0, unit, record.busType == kBusUsb};
 }
 
 void closeDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes) {

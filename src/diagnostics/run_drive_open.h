@@ -6,6 +6,7 @@
 #include <array>
 
 #include "device/drive_handle.h"
+#include "device/drive_requests.h"
 #include "diagnostics/run.h"
 
 namespace palvoro {
@@ -24,6 +25,14 @@ int openDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volume
 // Opens the selected drive read/write with write-through and no buffering, the open used
 // when the volumes need no lock. Shows nothing; false when the drive does not open.
 bool openDriveUnbuffered(TestRun& run, DriveHandle& drive);
+
+// The open a step uses on this system: the volume-locking open from Vista on, the
+// unbuffered one before. Returns 0; the locking open's code (its message shown) or 4
+// (nothing shown, TestError left alone) when the drive does not open.
+int openDriveForStep(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes);
+
+// Where the selected drive's TRIM goes, on `unit`.
+TrimTarget trimTargetOf(TestRun& run, uint8_t unit);
 
 // Closes the drive and every volume handle the locking open kept.
 void closeDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes);

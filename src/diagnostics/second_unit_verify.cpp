@@ -48,9 +48,7 @@ int secondUnitVerify(TestRun& run, bool quick) {
 
   DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
-  const bool opened = run.startup().osIsVistaOrLater != 0 ? openDriveForTest(run, drive, volumes) == 0
-                                                                     : openDriveUnbuffered(run, drive);
-  if (!opened) {
+  if (openDriveForStep(run, drive, volumes) != 0) {
     v.testError = kTestErrorNoDrive;
     run.finishWithFailure();
     return kTestErrorNoDrive;

@@ -12,7 +12,6 @@
 #include "discovery/raid_status.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
-#include "smart/smart_pages.h"
 
 namespace palvoro {
 namespace {
@@ -44,6 +43,12 @@ void memberSerial(const ProbeEnvironment& env, Handle handle, uint8_t page, char
 bool raidEnclosurePages(const ProbeEnvironment& env, Handle handle, uint8_t (&page)[11]) {
   std::memset(page, 0, sizeof page);
   return scsiInquiryVpd(env.platform, handle, 0x00, sizeof page, page);
+}
+
+bool attributesPass(const ProbeEnvironment& env, int driveNumber, Handle handle, int carrier, uint8_t unit) {
+  return env.smartAttributesPass != nullptr &&
+         env.smartAttributesPass(env.platform, driveNumber, handle, carrier, unit, env.miniportMode,
+                                 env.raidMemberSelect);
 }
 
 ProbeOutcome ataPath(const ProbeEnvironment& env, Handle handle, int driveNumber, DriveRecord& r,
@@ -200,10 +205,7 @@ void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&
     const auto verdict = [&](uint8_t unit) {
       const int tri = smartReturnStatusTri(env.platform, handle, env.miniportMode, r.physicalDriveNumber, unit);
       if (tri >= 0) return tri;
-      return checkSmartAttributes(env.platform, r.physicalDriveNumber, handle, -1, unit, env.miniportMode,
-                                  env.raidMemberSelect) == kSmartCheckPassed
-                 ? 1
-                 : 0;
+      return attributesPass(env, r.physicalDriveNumber, handle, -1, unit) ? 1 : 0;
     };
     if (!smartEnableOperations(env.platform, handle, env.miniportMode, r.primaryUnit)) return;
     r.smartAvailable = 1;
@@ -217,10 +219,7 @@ void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&
   if ((r.busType == kBusUsb || r.busType == kBusFireWire) &&
       carrierSmartEnable(env.platform, handle, carrierOf(r.ataTunnel), env.raidMemberSelect) != 0) {
     r.smartAvailable = 1;
-    r.smartHealthy = checkSmartAttributes(env.platform, r.physicalDriveNumber, handle, r.ataTunnel, r.primaryUnit,
-                                          env.miniportMode, env.raidMemberSelect) == kSmartCheckPassed
-                         ? 1
-                         : 0;
+    r.smartHealthy = attributesPass(env, r.physicalDriveNumber, handle, r.ataTunnel, r.primaryUnit) ? 1 : 0;
   }
 }
 

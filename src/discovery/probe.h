@@ -14,12 +14,23 @@ namespace palvoro {
 class ComplianceTable;
 
 // What the probe needs of the program run.
+// Whether no pre-failure SMART attribute of the drive (or its `unit`) has reached its
+// threshold, read over the SMART driver (carrier -1) or a SCSI carrier. Detection falls back
+// on it when RETURN STATUS cannot tell, and bridges answer only through it. The SMART
+// layer sits above this one, so whoever runs detection hands it in
+// (smart/smartAttributesPass).
+using SmartAttributesPass = bool (*)(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
+                                     bool miniportMode, uint8_t raidMemberSelect);
+
 struct ProbeEnvironment {
   Platform& platform;
   Prompter& prompter;                       // READ CAPACITY failures are told to the user
   bool miniportMode = false;                // the user is not an administrator
   const ComplianceTable* compliance = nullptr;
   uint8_t raidMemberSelect = 0xA0;          // device byte of carrier commands
+  // Without one no drive is judged healthy by its attributes: a verdict that could not
+  // be made is never a PASS.
+  SmartAttributesPass smartAttributesPass;
 };
 
 enum class ProbeOutcome { Accepted, Rejected, Skipped };

@@ -108,6 +108,12 @@ int firstFailedAttribute(SmartPage data, SmartPage thresholds) {
   return -1;
 }
 
+bool smartAttributesPass(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
+                         bool miniportMode, uint8_t raidMemberSelect) {
+  return checkSmartAttributes(platform, driveNumber, handle, carrier, unit, miniportMode, raidMemberSelect) ==
+         kSmartCheckPassed;
+}
+
 int checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
                          bool miniportMode, uint8_t raidMemberSelect) {
   uint8_t data[kSmartBufferSize] = {};

@@ -79,6 +79,9 @@ enum SmartCheckResult : int {
 // for only after the data page arrived.
 int checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
                          bool miniportMode, uint8_t raidMemberSelect);
+// checkSmartAttributes as detection asks it: true only for kSmartCheckPassed.
+bool smartAttributesPass(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
+                         bool miniportMode, uint8_t raidMemberSelect);
 
 // The pages the SMART window lists: the drive's first unit and, for a dual-unit drive,
 // its second unit.

@@ -259,7 +259,7 @@ const RecordCase kRecordCases[] = {
       0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0xB4, 0x00},
      40, 40, {}},
     {"DataSetManagementTrimUnit0",
-     [](Rig& r) { trimRange(r.platform, makeRecord(0), false, 0, 0x10, 8); },
+     [](Rig& r) { trimRange(r.platform, makeTrimTarget(0, false, 0), 0x10, 8); },
      1, 0,
      {0x28, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x02, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -268,7 +268,7 @@ const RecordCase kRecordCases[] = {
       0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00},
      552, 40, {0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00}},
     {"DataSetManagementTrimUnit2",
-     [](Rig& r) { trimRange(r.platform, makeRecord(0), false, 2, 0x10, 8); },
+     [](Rig& r) { trimRange(r.platform, makeTrimTarget(0, false, 2), 0x10, 8); },
      1, 0,
      {0x28, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x02, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -277,7 +277,7 @@ const RecordCase kRecordCases[] = {
       0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00},
      552, 40, {0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00}},
     {"DataSetManagementXlUnit0",
-     [](Rig& r) { trimRangeXl(r.platform, makeRecord(0), false, 0, 0x10, 8); },
+     [](Rig& r) { trimRangeXl(r.platform, makeTrimTarget(0, false, 0), 0x10, 8); },
      1, 0,
      {0x28, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x02, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -391,8 +391,8 @@ int diagnosticIsBridge(Rig& r) { return ataDiagnosticSignatureIsBridge(r.platfor
 int readVerify(Rig& r) { return r.drive.readVerifyExt(0, 100, 8); }
 int sanitize(Rig& r) { return r.drive.sanitizeBlockErase(0); }
 int sctOn(Rig& r) { return sctVendorSwitch(r.platform, 0, false, 1); }
-int trim(Rig& r) { return trimRange(r.platform, makeRecord(0), false, 0, 100, 8); }
-int trimXl(Rig& r) { return trimRangeXl(r.platform, makeRecord(0), false, 0, 100, 8); }
+int trim(Rig& r) { return trimRange(r.platform, makeTrimTarget(0, false, 0), 100, 8); }
+int trimXl(Rig& r) { return trimRangeXl(r.platform, makeTrimTarget(0, false, 0), 100, 8); }
 
 void withLogPage(sim::SimMachine& m) { m.drives[0].ata.units[0].identifyLogPage3 = sim::makeCapabilitiesPage(0); }
 void bridge(sim::SimMachine& m) { m.drives[0].ata.bridgeSignature = true; }

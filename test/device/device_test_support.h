@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "device/drive_handle.h"
+#include "device/drive_requests.h"
+#include "discovery/drive_record.h"
 #include "discovery/drive_record.h"
 #include "platform/ioctl_codes.h"
 #include "platform/prompter.h"
@@ -111,6 +113,16 @@ inline DriveRecord makeRecord(int number, const std::string& letters = "") {
   r.volumeCount = static_cast<int32_t>(letters.size());
   std::memcpy(r.volumeLetters, letters.data(), letters.size());
   return r;
+}
+
+// The locking open's view of drive `number` holding the volumes `letters`.
+inline LockedDrive makeLockTarget(int number, std::string_view letters = "") {
+  return LockedDrive{number, static_cast<int>(letters.size()), letters};
+}
+
+// TRIM of drive `number`: its unit, the miniport path or not, a USB bridge or not.
+inline TrimTarget makeTrimTarget(int number, bool miniportMode = false, uint8_t unit = 0, bool usbBridge = false) {
+  return TrimTarget{number, miniportMode, unit, usbBridge};
 }
 
 // A platform over a machine, with one DriveHandle for the test to use. The handle is

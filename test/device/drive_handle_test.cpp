@@ -276,7 +276,7 @@ TEST_P(MountedVolumeWriteTest, WriteIntoVolume) {
   Rig rig(twoVolumeMachine(c.osMajor));
   std::vector<Handle> volumes = freshVolumeSlots();
   if (c.lockFirst) {
-    ASSERT_EQ(openDriveLocked(rig.drive, makeRecord(0, "DE"), volumes), 0);
+    ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes), 0);
   } else {
     ASSERT_TRUE(rig.openDrive());
   }
@@ -453,7 +453,7 @@ TEST(OpenDriveLockedTest, LocksThenDismountsEachVolumeInOrder) {
   Rig rig(twoVolumeMachine());
   std::vector<Handle> volumes = freshVolumeSlots();
   int opened = -1;
-  ASSERT_EQ(openDriveLocked(rig.drive, makeRecord(0, "DE"), volumes, &opened), 0);
+  ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), 0);
   EXPECT_EQ(opened, 2);
   EXPECT_TRUE(rig.drive.isOpen());
 
@@ -499,7 +499,7 @@ TEST(OpenDriveLockedTest, MoreVolumesThanSlotsOpensNoVolume) {
   Rig rig(twoVolumeMachine());
   std::vector<Handle> volumes = freshVolumeSlots(1);
   int opened = -1;
-  EXPECT_EQ(openDriveLocked(rig.drive, makeRecord(0, "DE"), volumes, &opened), 2);
+  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), 2);
   EXPECT_EQ(opened, 0);
   EXPECT_TRUE(rig.drive.isOpen());
   EXPECT_EQ(volumes[0], -1);
@@ -513,7 +513,7 @@ TEST(OpenDriveLockedTest, MoreVolumesThanSlotsOpensNoVolume) {
 TEST(OpenDriveLockedTest, DriveThatDoesNotOpenIsError4) {
   Rig rig(twoVolumeMachine());
   std::vector<Handle> volumes = freshVolumeSlots();
-  EXPECT_EQ(openDriveLocked(rig.drive, makeRecord(6, "DE"), volumes), 4);
+  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(6, "DE"), volumes), 4);
   EXPECT_FALSE(rig.drive.isOpen());
   const std::vector<SimRequest> opens = rig.ofKind(Kind::Open);
   ASSERT_EQ(opens.size(), 1u);
@@ -524,7 +524,7 @@ TEST(OpenDriveLockedTest, DriveThatDoesNotOpenIsError4) {
 TEST(OpenDriveLockedTest, DriveWithoutVolumesOpensTheDriveAlone) {
   Rig rig(twoVolumeMachine());
   std::vector<Handle> volumes = freshVolumeSlots();
-  EXPECT_EQ(openDriveLocked(rig.drive, makeRecord(0, ""), volumes), 0);
+  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, ""), volumes), 0);
   EXPECT_TRUE(rig.drive.isOpen());
   EXPECT_EQ(rig.platform.log().size(), 1u);
 }
@@ -547,7 +547,7 @@ TEST_P(OpenDriveLockedVolumeTest, CountsOnlyVolumesThatOpened) {
   rig.platform.clearLog();
   std::vector<Handle> volumes = freshVolumeSlots();
   int opened = -1;
-  EXPECT_EQ(openDriveLocked(rig.drive, makeRecord(0, "DE"), volumes, &opened), 0);
+  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), 0);
   EXPECT_EQ(opened, c.opened);
   EXPECT_NE(volumes[0], -1);
   EXPECT_EQ(volumes[1] != -1, c.secondHandle);
@@ -576,7 +576,7 @@ TEST(OpenDriveLockedTest, VolumeInUseStaysUnlockedButDismounted) {
   Rig rig(twoVolumeMachine());
   rig.platform.volume('E').openFiles = 1;
   std::vector<Handle> volumes = freshVolumeSlots();
-  ASSERT_EQ(openDriveLocked(rig.drive, makeRecord(0, "DE"), volumes), 0);
+  ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes), 0);
   const std::vector<SimRequest> locks = rig.platform.ioctls(FSCTL_LOCK_VOLUME);
   ASSERT_EQ(locks.size(), 2u);
   EXPECT_TRUE(locks[0].ok);

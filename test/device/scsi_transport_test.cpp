@@ -638,10 +638,8 @@ TEST(Sat16Test, TrimRangeOfAUsbDriveUsesTheSixteenByteBlock) {
   sim::SimMachine m = machineWith({bridgeDrive(sim::Transport::UsbSat, 1, 0x2000'0000ull)});
   m.drives[0].ata.dsmXl = true;
   sim::SimPlatform platform(std::move(m));
-  DriveRecord record = makeRecord(1);
-  record.driveClass = kDriveClassUsb;
-  record.busType = 7;
-  EXPECT_EQ(trimRange(platform, record, false, 0, 0x1000, 65ull * 61440), 0);
+  const TrimTarget target = makeTrimTarget(1, false, 0, true);
+  EXPECT_EQ(trimRange(platform, target, 0x1000, 65ull * 61440), 0);
   const std::vector<SimRequest> sent = platform.ioctls(kScsiPassThrough);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].input[28], 0x85);
@@ -652,7 +650,7 @@ TEST(Sat16Test, TrimRangeOfAUsbDriveUsesTheSixteenByteBlock) {
   EXPECT_TRUE(platform.ioctls(0x0004D02C).empty());
   EXPECT_EQ(platform.openHandleCount(), 0u);
 
-  EXPECT_EQ(trimRangeXl(platform, record, false, 0, 0x10, 0x20), 0);
+  EXPECT_EQ(trimRangeXl(platform, target, 0x10, 0x20), 0);
   const std::vector<SimRequest> xl = platform.ioctls(kScsiPassThrough);
   ASSERT_EQ(xl.size(), 3u);
   EXPECT_EQ(xl[2].input[28 + 14], 0x07);
@@ -665,10 +663,8 @@ TEST(Sat16Test, TrimRangeOfAUsbDriveReports21OnRefusal) {
   sim::SimFault f;
   f.ioctl = kScsiPassThrough;
   platform.injectFault(f);
-  DriveRecord record = makeRecord(0);
-  record.busType = 7;
   CaptureStdout();
-  EXPECT_EQ(trimRange(platform, record, false, 0, 0, 8), 21);
+  EXPECT_EQ(trimRange(platform, makeTrimTarget(0, false, 0, true), 0, 8), 21);
   GetCapturedStdout();
 }
 

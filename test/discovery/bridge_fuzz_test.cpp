@@ -10,6 +10,7 @@
 #include "discovery/detection.h"
 #include "discovery/raid_status.h"
 #include "platform/sim/sim_platform.h"
+#include "smart/smart_pages.h"
 
 namespace palvoro {
 namespace {
@@ -51,7 +52,7 @@ TEST(BridgeFuzz, ArbitraryBridgeAndEnclosureAnswers) {
     d.scsi.diagnostic[0x82] = randomBytes(rng, 12);
     m.drives.push_back(d);
     sim::SimPlatform platform(std::move(m));
-    ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0};
+    ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
     DriveTable table{};
     detectDrives(env, table);
     for (const DriveRecord& r : table.records) {

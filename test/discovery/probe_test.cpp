@@ -11,6 +11,7 @@
 #include "discovery/detection.h"
 #include "discovery/probe.h"
 #include "platform/sim/sim_platform.h"
+#include "smart/smart_pages.h"
 
 namespace palvoro {
 namespace {
@@ -33,7 +34,7 @@ struct Detected {
 Detected detect(const std::string& json, bool miniport = false) {
   sim::SimPlatform platform(sim::loadMachine(json));
   SilentPrompter prompter;
-  ProbeEnvironment env{platform, prompter, miniport, nullptr, 0xA0};
+  ProbeEnvironment env{platform, prompter, miniport, nullptr, 0xA0, &smartAttributesPass};
   Detected d;
   d.lastAccepted = detectDrives(env, d.table);
   d.messages = prompter.texts;
@@ -251,7 +252,7 @@ TEST(Detection, ARescanStartsFromNothing) {
       {"number": 0, "identity": {"sectors": 1000, "model": "ZERO"}},
       {"number": 1, "identity": {"sectors": 1000, "model": "ONE", "serial": "S1"}}]})"));
   SilentPrompter prompter;
-  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0};
+  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
   DriveTable table{};
   detectDrives(env, table);
   ASSERT_EQ(table.driveCount, 2);
@@ -319,7 +320,7 @@ TEST(Probe, UndeterminedStatusFallsBackToTheAttributeCheck) {
   noPassThroughStatus.features = 0xDA;
   platform.injectFault(noPassThroughStatus);
   SilentPrompter prompter;
-  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0};
+  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
   DriveTable table{};
   detectDrives(env, table);
   ASSERT_EQ(table.driveCount, 1);
@@ -347,7 +348,7 @@ TEST(Showcase, EveryProbePathComesOutAsDescribed) {
   SilentPrompter prompter;
   ComplianceTable compliance;
   ASSERT_TRUE(loadComplianceTable(compliance));
-  ProbeEnvironment env{platform, prompter, false, &compliance, 0xA0};
+  ProbeEnvironment env{platform, prompter, false, &compliance, 0xA0, &smartAttributesPass};
   DriveTable table{};
   detectDrives(env, table);
   ASSERT_EQ(table.driveCount, 8);

@@ -278,6 +278,8 @@ void readPages(const Field& f, std::map<uint8_t, std::vector<uint8_t>>& pages, b
   }
 }
 
+// Long on purpose: one short statement per field a drive description may hold, so every
+// field the format accepts is read in one place.
 SimDrive readDrive(const Field& f) {
   f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",

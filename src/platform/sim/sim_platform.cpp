@@ -301,6 +301,8 @@ bool SimPlatform::sharingAllows(const OpenHandle& candidate) const {
   return true;
 }
 
+// Long on purpose: one branch per kind of name a program may open, each checking what the
+// system would refuse for that kind, so the rules for names live in one place.
 Handle SimPlatform::createFile(const std::string& path, uint32_t access, uint32_t shareMode,
                                uint32_t disposition, uint32_t flags) {
   std::lock_guard lock(m_mutex);
@@ -455,6 +457,8 @@ const SimFault* SimPlatform::matchFault(int drive, uint32_t code, int ataCommand
   return nullptr;
 }
 
+// Long on purpose: the dispatch over every control code the machine answers, each case
+// short, so the set of codes the simulator knows stays in one place.
 bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
                                   void* out, uint32_t outSize, uint32_t* bytesReturned) {
   std::lock_guard lock(m_mutex);
@@ -1066,6 +1070,8 @@ std::vector<SimDrive*> SimPlatform::portTargets(int port) {
   return targets;
 }
 
+// Long on purpose: the miniport's SRB checks come first, in the order a driver makes
+// them, then one case per SMART control code; splitting it would hide that order.
 bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
                                   uint32_t* bytesReturned) {
   if (in.size() < kSrbSize) return fail(ERROR_INVALID_PARAMETER);

@@ -119,6 +119,7 @@ bool onLetter(double x, double y) {
 
 }  // namespace
 
+// Long on purpose: the help page's text, paragraph after paragraph.
 std::string helpPageHtml() {
   std::string page =
       "<html><head><title>PALVORO for Windows Help</title></head><body>\r\n";

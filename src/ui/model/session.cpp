@@ -1,5 +1,7 @@
 #include "ui/model/session.h"
 
+#include "smart/smart_pages.h"
+
 namespace palvoro {
 
 Session::Session(Platform& platform, Prompter& prompter) : m_platform(platform), m_prompter(prompter) {
@@ -7,8 +9,10 @@ Session::Session(Platform& platform, Prompter& prompter) : m_platform(platform),
 }
 
 ProbeEnvironment Session::probeEnvironment() {
-  return ProbeEnvironment{m_platform, m_prompter, m_startup.miniportMode != 0,
-                          m_complianceTable.loaded() ? &m_complianceTable : nullptr, m_raidMemberSelect};
+  return ProbeEnvironment{m_platform,       m_prompter,
+                          m_startup.miniportMode != 0,
+                          m_complianceTable.loaded() ? &m_complianceTable : nullptr,
+                          m_raidMemberSelect, &smartAttributesPass};
 }
 
 TestRunEnvironment Session::testRunEnvironment() {

@@ -116,6 +116,8 @@ CPalvoroDlg::CPalvoroDlg(Session& context, DialogOpener* opener, QWidget* parent
 
 CPalvoroDlg::~CPalvoroDlg() { qApp->removeEventFilter(this); }
 
+// Long on purpose: every control of the window with its place, in the template's order,
+// so a control's geometry is found next to its neighbours'.
 void CPalvoroDlg::createControls() {
   // The layout is measured for an 8-point face.
   QFont face = font();
