@@ -31,10 +31,11 @@ struct Detected {
   std::vector<std::string> messages;
 };
 
-Detected detect(const std::string& json, bool miniport = false) {
+Detected detect(const std::string& json, bool miniport = false,
+                SmartAttributesPass attributesPass = &smartAttributesPass) {
   sim::SimPlatform platform(sim::loadMachine(json));
   SilentPrompter prompter;
-  ProbeEnvironment env{platform, prompter, miniport, nullptr, 0xA0, &smartAttributesPass};
+  ProbeEnvironment env{platform, prompter, miniport, nullptr, 0xA0, attributesPass};
   Detected d;
   d.lastAccepted = detectDrives(env, d.table);
   d.messages = prompter.texts;
@@ -197,6 +198,20 @@ TEST(Probe, FailedReadCapacityLeavesOneSectorOf512Bytes) {
     EXPECT_EQ(d.table.records[0].sectorSize, 512);
     EXPECT_EQ(d.table.records[0].totalSectors, 1u);
   }
+}
+
+// A bridge answers SMART only through the attribute check; a detection handed none
+// cannot judge the drive, and never calls it healthy.
+TEST(Probe, WithoutAnAttributeCheckABridgedDriveIsNotJudgedHealthy) {
+  const char* bridge = R"({"drives": [{"number": 0, "transport": "usb-sat",
+      "identity": {"model": "INNER DRIVE", "serial": "IN1", "firmware": "I1", "sectors": 1953525168}}]})";
+  const Detected judged = detect(bridge);
+  const Detected unjudged = detect(bridge, false, nullptr);
+  ASSERT_EQ(judged.table.driveCount, 1);
+  ASSERT_EQ(unjudged.table.driveCount, 1);
+  EXPECT_EQ(judged.table.records[0].smartHealthy, 1);
+  EXPECT_EQ(unjudged.table.records[0].smartAvailable, 1);
+  EXPECT_EQ(unjudged.table.records[0].smartHealthy, 0);
 }
 
 struct RefusedCase {
