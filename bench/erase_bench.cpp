@@ -1,4 +1,4 @@
-// Measures the full erase of a simulated 64 GiB drive against a bare loop that writes the
+// Measures the full erase of a simulated 32 GiB drive against a bare loop that writes the
 // same zeros in blocks of 256 sectors on the same simulated drive, and prints the
 // figures. The erase should keep at least 90% of the bare loop's throughput: the dialog
 // lines, the progress and the stop checks must cost next to nothing per block.
@@ -19,7 +19,7 @@ using namespace palvoro;
 
 namespace {
 
-constexpr uint64_t kSectors = (uint64_t{64} << 30) / 512;  // 64 GiB of 512-byte sectors
+constexpr uint64_t kSectors = (uint64_t{32} << 30) / 512;  // 32 GiB of 512-byte sectors
 constexpr uint32_t kBlockSectors = 256;
 constexpr int kRounds = 2;  // each way is timed this often, alternately; the best counts
 
@@ -102,7 +102,7 @@ int main() {
   }
 
   const double megabytes = static_cast<double>(kSectors) * 512 / 1e6;
-  std::printf("full erase of a simulated 64 GiB drive (%llu sectors), best of %d:\n",
+  std::printf("full erase of a simulated 32 GiB drive (%llu sectors), best of %d:\n",
               static_cast<unsigned long long>(kSectors), kRounds);
   std::printf("  bare loop of %u-sector zero writes: %.2f s, %.0f MB/s\n", kBlockSectors, bare, megabytes / bare);
   std::printf("  full erase:                          %.2f s, %.0f MB/s (result state %d, 3 is COMPLETE)\n", erase,

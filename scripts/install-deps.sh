@@ -7,6 +7,7 @@ packages=(
   libgtest-dev
   nlohmann-json3-dev
   libpugixml-dev
+  libcli11-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
 )
 

@@ -11,6 +11,6 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "${PALVORO_JOBS:-2}" --target palvoro-lab
 exec ./build/src/palvoro-lab "$@"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: once in a normal build, once more with
-# AddressSanitizer and UndefinedBehaviorSanitizer; then the tests of the threaded layers
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the tests where threads meet
 # several times over, under AddressSanitizer and under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,39 +10,53 @@ bash scripts/install-deps.sh
 bash scripts/check-layers.sh
 
 jobs="${PALVORO_JOBS:-2}"
+# Where the time goes, for keeping the whole run within CI's budget.
+phase() { echo "== ${SECONDS} s: $1"; }
 summary="$(mktemp)"
 trap 'rm -f "$summary"' EXIT
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+phase "build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" | tee -a "$summary"
+phase "benchmarks"
 ./build/src/palvoro-bench-detection
 ./build/src/palvoro-bench-media-scan
 ./build/src/palvoro-bench-erase
 
+phase "AddressSanitizer and UndefinedBehaviorSanitizer build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_SANITIZE=ON -DPALVORO_TSAN=OFF
 cmake --build build-asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs" | tee -a "$summary"
-# A race that passes by luck once is still a race: the layers where a worker meets the
-# timer or the GUI thread run again, each test up to this many more times, stopping at
-# the first failure.
-repeats="${PALVORO_REPEATS:-4}"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L '^(diagnostics|ui)$' \
-  --repeat until-fail:"$repeats" | tee -a "$summary"
+asan=(env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+"${asan[@]}" ctest --test-dir build-asan --output-on-failure -j "$jobs" | tee -a "$summary"
+
+# A race that passes by luck once is still a race: the tests where threads meet run again
+# and again, each up to this many times, stopping at the first failure. They are every
+# window test (a dialog's worker meets the GUI thread) and the diagnostics tests that run
+# the worker on a thread of its own while the test's thread ticks the timers.
+repeats="${PALVORO_REPEATS:-3}"
+threaded_tests() {  # build directory, times, then the environment to run them in
+  local dir=$1 times=$2
+  shift 2
+  "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^ui$' \
+    --repeat until-fail:"$times" | tee -a "$summary"
+  "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^diagnostics$' -R 'WorkerThread' \
+    --repeat until-fail:"$times" | tee -a "$summary"
+}
+phase "threaded tests again under AddressSanitizer"
+threaded_tests build-asan "$repeats" "${asan[@]}"
 
 # ThreadSanitizer cannot share a build with the address sanitizer, so it has its own
-# directory. Only the layers with threads are built and run there, by their labels (which
-# leaves out the other layers' unbuilt executables): the diagnostics, whose worker and
-# timer threads share the test-run values, and the windows, whose workers reach the GUI
-# thread. Qt itself is not instrumented; its internal threads synchronise in ways the
-# detector cannot see, so only races with a side in our own code are reported.
+# directory, and only the executables with threaded tests are built there. The other
+# tests run on one thread: the race detector has nothing to see in them. Qt itself is not
+# instrumented; its internal threads synchronise in ways the detector cannot see, so only
+# races with a side in our own code are reported.
+phase "ThreadSanitizer build and threaded tests"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_TSAN=ON -DPALVORO_SANITIZE=OFF
 cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1 \
-  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^(diagnostics|ui)$' \
-  --repeat until-fail:"$((repeats + 1))" | tee -a "$summary"
+threaded_tests build-tsan "$((repeats + 1))" \
+  env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
+phase "done"
 
 # One closing line over the three runs (each run above already stopped the script on a
 # failure).

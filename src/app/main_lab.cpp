@@ -11,19 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "app/app_context.h"
-#include "app/console_prompter.h"
-#include "app/startup.h"
-#include "discovery/detection.h"
-#include "discovery/format_capacity.h"
-#include "discovery/property_page.h"
-#include "discovery/raid_status.h"
+#include "app/cli.h"
 #include "platform/sim/sim_platform.h"
 #include "app/lab_panel.h"
-#include "ui/widgets/main_window.h"
 #include "app/palvoro_app.h"
+#include "ui/widgets/main_window.h"
 #include "ui/widgets/qt_prompter.h"
 
 using namespace palvoro;
@@ -35,51 +31,17 @@ int usage() {
   return 2;
 }
 
-const char* className(int driveClass) {
-  static const char* const kNames[] = {"-", "ATA", "USB", "FireWire", "SCSI", "other", "RAID enclosure"};
-  return driveClass >= 0 && driveClass <= 6 ? kNames[driveClass] : "?";
-}
-
-std::string capacityText(const DriveRecord& r) {
-  const uint64_t megabytes = r.identifiedSectors * static_cast<uint64_t>(r.sectorSize) / 1000000;
-  return FormatCapacity(megabytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(megabytes), 2);
-}
-
-std::string smartText(const DriveRecord& r) {
-  if (r.isMakerSsd) return "Not Supported";
-  if (r.driveClass == kDriveClassRaid && r.raidLevel != 0) {
-    return std::string(raidLevelName(r.raidLevel)) + ", " + raidStateName(r.raidState);
-  }
-  if (!r.smartAvailable) return "Not Available";
-  return r.smartHealthy ? "PASS" : "FAIL";
-}
-
 bool isSet(const char* variable) {
   const char* value = std::getenv(variable);
   return value != nullptr && *value != '\0';
 }
 
-// The drive table on the console: start-up checks, detection, volumes.
+// The drive table on the console: start-up checks, detection, volumes, as palvoro-cli's
+// list shows it.
 int printDriveTable(sim::SimPlatform& platform) {
-  ConsolePrompter prompter;
-  AppContext context(platform, prompter);
   std::printf("PALVORO lab - simulated machine \"%s\"\n\n", platform.machine().name.c_str());
-  runStartupChecks(context);
-  DriveTable& table = context.driveTable();
-  detectDrives(context.probeEnvironment(), table);
-  mapVolumes(platform, table);
-
-  std::printf("%-3s %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", "#", "Model", "Serial", "Firmware", "Capacity",
-              "Bus", "Reached as", "Volumes", "SMART");
-  for (int i = 0; i < table.driveCount; ++i) {
-    const DriveRecord& r = table.records[i];
-    std::printf("%-3d %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", i + 1, r.model, r.serialNumber,
-                r.firmwareRevision, capacityText(r).c_str(), busTypeName(r.busType), className(r.driveClass),
-                r.volumeLetters, smartText(r).c_str());
-  }
-  std::printf("\n%d drive(s) found.\n", table.driveCount);
-  freeComplianceTable(context.complianceTable());
-  return 0;
+  std::fflush(stdout);
+  return printDriveList(platform, std::cout, std::cerr);
 }
 
 // The program's windows over the machine, with the lab window beside the main window.

@@ -185,9 +185,7 @@ int secondUnitErase(TestRun& run) {
   TestRunValues& v = run.values();
   ProgressView& view = run.view();
   const DriveRecord& record = run.drive();
-  v.testError = kTestErrorNone;
-  run.startTime = run.clock().nowSeconds();
-
+  run.beginTimedStep();
   DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
   if (const int code = openDriveForStep(run, drive, volumes); code != 0) {

@@ -281,6 +281,11 @@ void TestRun::showCompleted(int32_t state) {
   m_view.setIcon(kCtlActivityIcon, kIconSuccess);
 }
 
+void TestRun::beginTimedStep() {
+  values().testError = kTestErrorNone;
+  startTime = m_clock.nowSeconds();
+}
+
 void TestRun::relabelClose() {
   m_view.setText(kCtlCancel, kCloseLabel);
   m_cancelIsClose = true;

@@ -56,6 +56,8 @@ class TestRun {
   // A step that ended well: string 111, TestState `state` (PASS or COMPLETE), the bar at
   // 100 and icon 147.
   void showCompleted(int32_t state);
+  // A timed step begins: TestError 0, and the elapsed time counts from now.
+  void beginTimedStep();
   // Relabels Cancel as "Close": the run has ended.
   void relabelClose();
   bool cancelReadsClose() const { return m_cancelIsClose.load(); }

@@ -43,9 +43,7 @@ int secondUnitVerify(TestRun& run, bool quick) {
   TestRunValues& v = run.values();
   ProgressView& view = run.view();
   const DriveRecord& record = run.drive();
-  v.testError = kTestErrorNone;
-  run.startTime = run.clock().nowSeconds();
-
+  run.beginTimedStep();
   DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
   if (openDriveForStep(run, drive, volumes) != 0) {

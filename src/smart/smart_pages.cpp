@@ -13,6 +13,8 @@ constexpr size_t kEntryId = 0;
 constexpr size_t kEntryFlags = 1;
 constexpr size_t kEntryCurrent = 3;
 constexpr size_t kEntryWorst = 4;
+constexpr size_t kEntryRaw = 5;  // six bytes
+constexpr size_t kEntryRawBytes = 6;
 constexpr size_t kEntryThreshold = 1;
 
 constexpr uint8_t kUnitSecond = 2;
@@ -76,6 +78,9 @@ SmartAttribute smartAttribute(SmartPage page, int index) {
   attribute.flags = static_cast<uint16_t>(page[at + kEntryFlags] | (page[at + kEntryFlags + 1] << 8));
   attribute.current = page[at + kEntryCurrent];
   attribute.worst = page[at + kEntryWorst];
+  for (size_t b = 0; b < kEntryRawBytes; ++b) {
+    attribute.raw |= static_cast<uint64_t>(page[at + kEntryRaw + b]) << (8 * b);
+  }
   return attribute;
 }
 

@@ -40,6 +40,7 @@ struct SmartAttribute {
   uint16_t flags = 0;    // little-endian in the page
   uint8_t current = 0;   // normalised value
   uint8_t worst = 0;
+  uint64_t raw = 0;      // six bytes, least significant first
   bool preFailure() const { return (flags & kSmartFlagPreFailure) != 0; }
 };
 

@@ -44,13 +44,13 @@ namespace palvoro {
 namespace {
 
 // Drive 1 holds the Windows directory on C: and D:; drive 2 (3,000,000 sectors) holds E:.
-std::string machineJson(const std::string& windows) {
+std::string machineJson(const std::string& windows, uint64_t secondDriveSectors = 3'000'000) {
   return R"({"name": "options",
     "drives": [
       {"number": 0, "identity": {"model": "VHT VH7SAB100", "serial": "SYS0000001", "firmware": "A5C0",
                                  "sectors": 4000000, "rotationRate": 7200}},
       {"number": 1, "identity": {"model": "VHT VH7SAB300", "serial": "ERA0000001", "firmware": "A5C0",
-                                 "sectors": 3000000, "rotationRate": 7200}}
+                                 "sectors": )" + std::to_string(secondDriveSectors) + R"(, "rotationRate": 7200}}
     ],
     "volumes": [
       {"letter": "C", "drive": 0, "partition": 1, "start": 2048, "sectors": 1000000},
@@ -92,7 +92,7 @@ class OptionDialogTest : public testing::Test {
   // `administrator` false: the user has no rights, and the program uses the miniport path.
   void load(bool administrator, const std::string& windows, int selected,
             const std::function<void(sim::SimMachine&)>& adjust = nullptr) {
-    sim::SimMachine machine = sim::loadMachine(machineJson(windows));
+    sim::SimMachine machine = sim::loadMachine(machineJson(windows, secondDriveSectors));
     if (adjust) adjust(machine);
     platform = std::make_unique<sim::SimPlatform>(std::move(machine));
     context = std::make_unique<AppContext>(*platform, prompter);
@@ -104,6 +104,7 @@ class OptionDialogTest : public testing::Test {
     context->driveTable().selectedDrive = selected;
   }
 
+  uint64_t secondDriveSectors = 3'000'000;  // drive 2, the one the erases work on
   QTemporaryDir dir;
   QtPrompter prompter;
   SystemTestClock clock;
@@ -462,6 +463,7 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
 // With no other program open nobody asks about open files, yet the erase must still know
 // the drive's volumes: they are locked and dismounted for it, and nobody else's are.
 TEST_F(OptionDialogTest, WithoutOtherProgramsTheErasedDrivesVolumesAreLockedAndDismounted) {
+  secondDriveSectors = 200'000;  // enough for E:, and quick to erase under the race detector
   load(true, "", 1);
   ASSERT_EQ(context->driveTable().records[1].volumeLetters[0], '\0');  // detection maps no letters
   context->testRun().testKind = kTestKindErase;

@@ -29,6 +29,10 @@ void appendUnitRows(SmartPage data, SmartPage thresholds, int selector, SmartUni
     row.unit = unit;
     row.id = attribute.id;
     row.current = attribute.current;
+    row.worst = attribute.worst;
+    row.threshold = threshold.threshold;
+    row.raw = attribute.raw;
+    row.warranty = attribute.preFailure();
     row.failed = attributeFailed(attribute, threshold);
     row.image = row.failed ? kRowImageFail : kRowImagePass;
     row.cells = {attributeName(attribute.id, selector), smartIdText(attribute.id), decimal(attribute.current),

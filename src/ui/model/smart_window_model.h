@@ -49,6 +49,10 @@ struct SmartAttributeRow {
   SmartUnit unit = SmartUnit::First;
   uint8_t id = 0;
   uint8_t current = 0;
+  uint8_t worst = 0;
+  uint8_t threshold = 0;
+  uint64_t raw = 0;       // the entry's six raw bytes, least significant first
+  bool warranty = false;  // the pre-failure flag, the list's "Warranty" column
   bool failed = false;  // reached its threshold by the failure rule
   int image = kRowImagePass;  // 5 normal, 6 failed
   // Name, ID ("%2X"), Value, Threshold, Worst, Warranty (flags bit 0).

@@ -1,0 +1,156 @@
+// palvoro-cli on the showcase machine: each command's JSON parsed and checked field by
+// field, the text form's lines, drive selection by number and by serial, and the exit
+// statuses of every way a command line can go wrong.
+
+#include "app/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace palvoro {
+namespace {
+
+using Json = nlohmann::json;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CliRun cli(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  CliRun run;
+  run.status = runCli(args, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+Json json(const CliRun& run) {
+  Json doc = Json::parse(run.out, nullptr, false);
+  EXPECT_FALSE(doc.is_discarded()) << run.out;
+  return doc;
+}
+
+TEST(CliTest, ListAsJsonHasEveryDriveWithItsFields) {
+  const CliRun run = cli({"--builtin", "showcase", "--json", "list"});
+  ASSERT_EQ(run.status, kCliOk) << run.err;
+  const Json doc = json(run);
+  EXPECT_EQ(doc["schema_version"], 1);
+  const Json& drives = doc["drives"];
+  ASSERT_EQ(drives.size(), 8u);
+  const char* models[] = {"VHT VH7SAB200",  "VHT VHH7S100516AB2C3D1", "VHT VHS512G",          "Kestrel KX1000",
+                          "HP Portable Drive", "VH FireWire 800",     "SEAGATE ST6000NM0034", "VH Nodrik Duo"};
+  for (size_t i = 0; i < drives.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Json& d = drives[i];
+    EXPECT_EQ(d["number"], i + 1);
+    EXPECT_EQ(d["model"], models[i]);
+    EXPECT_TRUE(d["sectors"].is_number_unsigned());
+    EXPECT_EQ(d["capacity_bytes"].get<uint64_t>(), d["sectors"].get<uint64_t>() * d["sector_size"].get<uint64_t>());
+    EXPECT_TRUE(d["smart"]["available"].is_boolean());
+    EXPECT_EQ(d["raid"].is_null(), i != 7);
+  }
+  // The system drive holds C: and D:; the enclosure is rebuilding.
+  EXPECT_EQ(drives[0]["volumes"], (Json{"C", "D"}));
+  EXPECT_EQ(drives[0]["bus"], "SATA");
+  EXPECT_EQ(drives[0]["reached_as"], "ATA");
+  EXPECT_EQ(drives[2]["smart"]["text"], "Not Supported");
+  EXPECT_EQ(drives[7]["raid"]["rebuild_percent"], 42);
+  EXPECT_EQ(drives[7]["reached_as"], "RAID enclosure");
+}
+
+TEST(CliTest, ListAsTextHasAHeaderARowEachAndTheCount) {
+  const CliRun run = cli({"--builtin", "showcase", "list"});
+  ASSERT_EQ(run.status, kCliOk) << run.err;
+  std::istringstream lines(run.out);
+  std::vector<std::string> all;
+  for (std::string line; std::getline(lines, line);) all.push_back(line);
+  ASSERT_EQ(all.size(), 10u);
+  EXPECT_EQ(all[0].rfind("#   Model", 0), 0u);
+  EXPECT_EQ(all[4].rfind("4   Kestrel KX1000", 0), 0u);
+  EXPECT_EQ(all[9], "8 drive(s) found.");
+}
+
+TEST(CliTest, InfoNamesTheDriveByNumberOrBySerial) {
+  const CliRun byNumber = cli({"--builtin", "showcase", "--json", "info", "8"});
+  ASSERT_EQ(byNumber.status, kCliOk) << byNumber.err;
+  const Json enclosure = json(byNumber);
+  EXPECT_EQ(enclosure["drive"]["model"], "VH Nodrik Duo");
+  EXPECT_EQ(enclosure["device_type"], "RAID-USB");
+  ASSERT_TRUE(enclosure["member_serials"].is_array());
+  EXPECT_EQ(enclosure["member_serials"][1], "VHRAIDB0002");
+
+  const std::string serial = json(cli({"--builtin", "showcase", "--json", "list"}))["drives"][0]["serial"];
+  const CliRun bySerial = cli({"--builtin", "showcase", "--json", "info", "--serial", serial});
+  ASSERT_EQ(bySerial.status, kCliOk) << bySerial.err;
+  const Json system = json(bySerial);
+  EXPECT_EQ(system["drive"]["number"], 1);
+  EXPECT_EQ(system["volumes"].size(), 2u);
+  EXPECT_FALSE(system.contains("member_serials"));
+}
+
+TEST(CliTest, SmartListsTheAttributesAndTheVerdict) {
+  const CliRun run = cli({"--builtin", "showcase", "--json", "smart", "1"});
+  ASSERT_EQ(run.status, kCliOk) << run.err;
+  const Json doc = json(run);
+  EXPECT_TRUE(doc["passing"].get<bool>());
+  ASSERT_EQ(doc["members"].size(), 1u);
+  const Json& attributes = doc["members"][0]["attributes"];
+  ASSERT_FALSE(attributes.empty());
+  for (const Json& a : attributes) {
+    EXPECT_GT(a["id"].get<int>(), 0);
+    EXPECT_FALSE(a["name"].get<std::string>().empty());
+    EXPECT_FALSE(a["failed"].get<bool>());
+  }
+
+  const CliRun enclosure = cli({"--builtin", "showcase", "--json", "smart", "8"});
+  const Json members = json(enclosure)["members"];
+  ASSERT_EQ(members.size(), 2u);
+  EXPECT_EQ(members[0]["member"], "A");
+  EXPECT_EQ(members[1]["member"], "B");
+}
+
+TEST(CliTest, EveryWayACommandLineGoesWrongHasItsStatus) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* err;  // a part of what the user is told
+  };
+  const Case cases[] = {
+      {"NoCommand", {"--builtin", "showcase"}, kCliUsage, "palvoro-cli"},
+      {"UnknownCommand", {"--builtin", "showcase", "fly"}, kCliUsage, "palvoro-cli"},
+      {"NumberAndSerial", {"--builtin", "showcase", "info", "1", "--serial", "X"}, kCliUsage, "excludes"},
+      {"NoDriveNamed", {"--builtin", "showcase", "info"}, kCliUsage, "palvoro-cli"},
+      {"DriveNumberTooHigh", {"--builtin", "showcase", "info", "9"}, kCliNotFound, "there is no drive 9"},
+      {"DriveNumberZero", {"--builtin", "showcase", "smart", "0"}, kCliNotFound, "there is no drive 0"},
+      {"UnknownSerial", {"--builtin", "showcase", "info", "--serial", "NOPE"}, kCliNotFound, "NOPE"},
+      {"UnknownMachine", {"--builtin", "nowhere", "list"}, kCliUsage, "nowhere"},
+      {"UnreadableFile", {"--machine", "/nonexistent/machine.json", "list"}, kCliUsage, "cannot read"},
+      {"NoMachineAndNoBackend", {"list"}, kCliNotFound, "no real-drive backend"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CliRun run = cli(c.args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+  }
+}
+
+TEST(CliTest, HelpNamesTheCommandsAndTheExitStatuses) {
+  const CliRun run = cli({"--help"});
+  EXPECT_EQ(run.status, kCliOk);
+  for (const char* text : {"list", "info", "smart", "--json", "--builtin", "5 drive not found"}) {
+    EXPECT_NE(run.out.find(text), std::string::npos) << text;
+  }
+}
+
+}  // namespace
+}  // namespace palvoro
