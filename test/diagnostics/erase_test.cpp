@@ -514,7 +514,8 @@ TEST_F(EraseTest, SuccessIsCompleteInGreenOnTheResultPage) {
   loadDrive(2000, 0, {});
   eraseBranch(*run);
   ASSERT_EQ(values().testState.load(), kTestStateComplete);
-  ASSERT_TRUE(appendResultBlock(context->resultLines(), context->testRun(), context->selectedRecord(), clock.localTime()));
+  ASSERT_TRUE(
+      appendResultBlock(context->resultLines(), context->testRun(), context->selectedRecord(), clock.localTime()));
   const std::vector<std::string>& lines = context->resultLines().lines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
     return l.find("<font color=009933><b>COMPLETE</b></font>") != std::string::npos;

@@ -15,6 +15,15 @@
 namespace palvoro {
 namespace {
 
+// The run that just ended, on the selected drive, at the clock's time.
+bool appendBlock(AppContext& context, TestClock& clock) {
+  return appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime());
+}
+// Every stored block, written into the context's program folder.
+bool writePage(AppContext& context) {
+  return writeResultPage(context.platform(), context.startup().programDir, context.resultLines());
+}
+
 class ResultPageTest : public ::testing::Test {
  protected:
   ResultPageTest() : platform(sim::SimMachine{}), context(platform, prompter) {
@@ -45,7 +54,7 @@ class ResultPageTest : public ::testing::Test {
     context.testRun().testState = state;
     context.testRun().testError = error;
     context.testRun().setLastErrorMessage(message);
-    ASSERT_TRUE(appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime()));
+    ASSERT_TRUE(appendBlock(context, clock));
   }
 
   std::string page() const {
@@ -75,7 +84,7 @@ const std::string kTail = "</body></html>\r\n\r\n";
 TEST_F(ResultPageTest, PassedQuickTestIsWrittenWholeOverALongerOldPage) {
   putPage(std::string(20000, 'x'));  // the page of an earlier program run
   finishRun(kTestKindQuick, kTestStatePass);
-  ASSERT_TRUE(writeResultPage(context.platform(), context.startup().programDir, context.resultLines()));
+  ASSERT_TRUE(writePage(context));
 
   EXPECT_EQ(page(),
             kHead +
@@ -94,7 +103,7 @@ TEST_F(ResultPageTest, PassedQuickTestIsWrittenWholeOverALongerOldPage) {
 
 TEST_F(ResultPageTest, StoppedTestIsRedAbortWithoutErrorRow) {
   finishRun(kTestKindExtended, kTestStateAbort, kTestErrorStopped);
-  ASSERT_TRUE(writeResultPage(context.platform(), context.startup().programDir, context.resultLines()));
+  ASSERT_TRUE(writePage(context));
   const std::string text = page();
   EXPECT_NE(text.find("<td><b>EXTENDED TEST</b></td>"), std::string::npos);
   EXPECT_NE(text.find("<td><font color=ff0000><b>ABORT</b></font></td>"), std::string::npos);
@@ -120,7 +129,7 @@ TEST_F(ResultPageTest, TwoRunsAppearInTheOrderTheyRan) {
   finishRun(kTestKindErase, kTestStateComplete);
   context.driveTable().records[0].smartAvailable = 0;
   finishRun(kTestKindQuick, kTestStatePass);
-  ASSERT_TRUE(writeResultPage(context.platform(), context.startup().programDir, context.resultLines()));
+  ASSERT_TRUE(writePage(context));
   const std::string text = page();
   const size_t first = text.find("<b>ERASE</b>");
   const size_t second = text.find("<b>QUICK TEST</b>");
@@ -134,7 +143,7 @@ TEST_F(ResultPageTest, TwoRunsAppearInTheOrderTheyRan) {
 
 TEST_F(ResultPageTest, NothingIsWrittenBeforeAnyRun) {
   putPage("earlier run");
-  EXPECT_FALSE(writeResultPage(context.platform(), context.startup().programDir, context.resultLines()));
+  EXPECT_FALSE(writePage(context));
   EXPECT_EQ(page(), "earlier run");
 }
 
@@ -150,7 +159,7 @@ TEST_F(ResultPageTest, KindAndStateOutsideTheirWordsLeaveTheWordsEmpty) {
 TEST_F(ResultPageTest, FullStoreDropsTheWholeBlock) {
   for (int i = 0; i < 19; ++i) finishRun(kTestKindQuick, kTestStatePass);  // 190 of 200 lines
   context.testRun().testState = kTestStateFail;  // 11 lines with the error row
-  EXPECT_FALSE(appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime()));
+  EXPECT_FALSE(appendBlock(context, clock));
   EXPECT_EQ(context.resultLines().count(), 190u);
   finishRun(kTestKindQuick, kTestStatePass);  // 10 lines still fit
   EXPECT_EQ(context.resultLines().count(), 200u);
@@ -160,7 +169,7 @@ TEST_F(ResultPageTest, FullStoreDropsTheWholeBlock) {
 TEST_F(ResultPageTest, UncreatablePageWritesNothing) {
   finishRun(kTestKindQuick, kTestStatePass);
   context.startup().programDir = (dir / "missing").string() + "/";
-  EXPECT_FALSE(writeResultPage(context.platform(), context.startup().programDir, context.resultLines()));
+  EXPECT_FALSE(writePage(context));
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 

@@ -147,7 +147,8 @@ TEST_F(ViewDialogTest, ResultPageShowsInTheViewer) {
   context.driveTable().driveCount = 1;
   context.testRun().testKind = kTestKindQuick;
   context.testRun().testState = kTestStatePass;
-  ASSERT_TRUE(appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime()));
+  ASSERT_TRUE(
+      appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime()));
   ASSERT_TRUE(writeResultPage(context.platform(), context.startup().programDir, context.resultLines()));
 
   CViewDlg dlg(programDir);
