@@ -61,7 +61,84 @@ std::string testTime(const std::tm& when) {
   return out.str();
 }
 
+// The text of an HTML fragment: tags dropped, the entities escapeHtml writes turned back.
+std::string cellText(const std::string& html) {
+  std::string plain;
+  bool inTag = false;
+  for (const char c : html) {
+    if (c == '<') inTag = true;
+    else if (c == '>' && inTag) inTag = false;
+    else if (!inTag) plain += c;
+  }
+  static const std::pair<const char*, char> kEntities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&amp;", '&'}};
+  std::string out;
+  for (size_t i = 0; i < plain.size();) {
+    bool replaced = false;
+    if (plain[i] == '&') {
+      for (const auto& [entity, c] : kEntities) {
+        if (plain.compare(i, std::strlen(entity), entity) == 0) {
+          out += c;
+          i += std::strlen(entity);
+          replaced = true;
+          break;
+        }
+      }
+    }
+    if (!replaced) out += plain[i++];
+  }
+  return out;
+}
+
+// The two cells of a row "<tr><td>label</td><td>value</td></tr>", from `at`; false when
+// the row is not of that shape.
+bool rowCells(const std::string& page, size_t at, size_t end, std::string& label, std::string& value) {
+  const size_t firstOpen = page.find("<td>", at);
+  const size_t firstClose = page.find("</td>", firstOpen == std::string::npos ? at : firstOpen);
+  if (firstOpen == std::string::npos || firstClose == std::string::npos || firstClose > end) return false;
+  const size_t secondOpen = page.find("<td>", firstClose);
+  const size_t secondClose = page.rfind("</td>", end);
+  if (secondOpen == std::string::npos || secondClose == std::string::npos || secondOpen > secondClose) return false;
+  label = cellText(page.substr(firstOpen + 4, firstClose - firstOpen - 4));
+  value = cellText(page.substr(secondOpen + 4, secondClose - secondOpen - 4));
+  if (!label.empty() && label.back() == ':') label.pop_back();
+  return true;
+}
+
 }  // namespace
+
+std::vector<ResultEntry> readResultEntries(const std::string& page) {
+  std::vector<ResultEntry> entries;
+  for (size_t at = page.find("<tr>"); at != std::string::npos; at = page.find("<tr>", at + 4)) {
+    const size_t end = page.find("</tr>", at);
+    if (end == std::string::npos) break;
+    std::string label, value;
+    if (!rowCells(page, at, end, label, value)) continue;
+    if (label == "Test Option") {
+      entries.emplace_back();
+      entries.back().testOption = value;
+      continue;
+    }
+    if (entries.empty()) continue;  // the logo's table, or rows before any run
+    ResultEntry& e = entries.back();
+    if (label == "Model Number") e.model = value;
+    else if (label == "Unit Serial Number") e.serial = value;
+    else if (label == "Firmware Number") e.firmware = value;
+    else if (label == "Capacity") e.capacity = value;
+    else if (label == "SMART Status") e.smartStatus = value;
+    else if (label == "Test Result") e.testResult = value;
+    else if (label == "Test Time") e.testTime = value;
+    else if (label == "Test Error Code") {
+      // "%02d-message": the code, then everything after the first dash.
+      const size_t dash = value.find('-');
+      const std::string code = value.substr(0, dash);
+      e.errorCode = !code.empty() && code.find_first_not_of("0123456789") == std::string::npos && code.size() < 9
+                        ? std::stoi(code)
+                        : -1;
+      e.errorMessage = dash == std::string::npos ? "" : value.substr(dash + 1);
+    }
+  }
+  return entries;
+}
 
 std::string escapeHtml(const std::string& text) {
   std::string out;

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "diagnostics/run_values.h"
 #include "discovery/drive_record.h"
@@ -27,6 +28,25 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
 // Writes every stored block as the result page in `programDir`. Before any block was
 // appended the file is left alone. Returns true when the whole page was written.
 bool writeResultPage(Platform& platform, const std::string& programDir, const ResultLines& lines);
+
+// One run as the result page shows it, read back from its rows.
+struct ResultEntry {
+  std::string testOption;   // "QUICK TEST", "EXTENDED TEST", "ERASE"
+  std::string model;
+  std::string serial;
+  std::string firmware;
+  std::string capacity;     // "500.11 GB"
+  std::string smartStatus;  // "PASS", "FAIL", "Not Available"
+  std::string testResult;   // "PASS", "FAIL", "ABORT", "COMPLETE"
+  int errorCode = -1;       // the Test Error Code row of a failed run; -1 without one
+  std::string errorMessage;
+  std::string testTime;
+};
+
+// The runs a result page holds, oldest first, from the page's text or from the lines kept
+// for it. Only what this program writes is understood: a row of another label is skipped,
+// and each "Test Option" row starts the next run.
+std::vector<ResultEntry> readResultEntries(const std::string& page);
 
 // `text` with &, <, > and " replaced by their entities, so that what a drive reports
 // (and the error message) is shown as text, never read as markup.

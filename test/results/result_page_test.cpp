@@ -173,5 +173,45 @@ TEST_F(ResultPageTest, UncreatablePageWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
+TEST_F(ResultPageTest, EntriesReadBackFromThePageAsTheyWereWritten) {
+  finishRun(kTestKindErase, kTestStateComplete);
+  context.testRun().setLastErrorMessage("");
+  finishRun(kTestKindExtended, kTestStateFail, kTestErrorRead, "Extended Test::Read sector error! <1-2> & \"3\"");
+  finishRun(kTestKindQuick, kTestStateAbort, kTestErrorStopped);
+  ASSERT_TRUE(writePage(context));
+
+  const std::vector<ResultEntry> entries = readResultEntries(page());
+  ASSERT_EQ(entries.size(), 3u);
+  struct Expected {
+    const char* option;
+    const char* result;
+    int code;
+    const char* message;
+  };
+  const Expected expected[] = {{"ERASE", "COMPLETE", -1, ""},
+                               {"EXTENDED TEST", "FAIL", 8, "Extended Test::Read sector error! <1-2> & \"3\""},
+                               {"QUICK TEST", "ABORT", -1, ""}};
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SCOPED_TRACE(i);
+    const ResultEntry& e = entries[i];
+    EXPECT_EQ(e.testOption, expected[i].option);
+    EXPECT_EQ(e.testResult, expected[i].result);
+    EXPECT_EQ(e.errorCode, expected[i].code);
+    EXPECT_EQ(e.errorMessage, expected[i].message);
+    // What the drive reported comes back as it was, not as its entities.
+    EXPECT_EQ(e.model, "VARN 500 <b>&");
+    EXPECT_EQ(e.serial, "WX12\"34");
+    EXPECT_EQ(e.firmware, "01.A<1>");
+    EXPECT_EQ(e.capacity, "500.11 GB");
+    EXPECT_EQ(e.smartStatus, "PASS");
+    EXPECT_EQ(e.testTime, "14:07:09, March 05, 2024");
+  }
+  // The kept lines read the same as the page, and a page of something else reads as none.
+  std::string kept;
+  for (const std::string& line : context.resultLines().lines()) kept += line;
+  EXPECT_EQ(readResultEntries(kept).size(), 3u);
+  EXPECT_TRUE(readResultEntries("<html><table><tr><td>x</td></tr></table>").empty());
+}
+
 }  // namespace
 }  // namespace palvoro

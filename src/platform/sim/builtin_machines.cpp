@@ -182,10 +182,12 @@ std::vector<std::string> builtinMachineNames() {
   return names;
 }
 
-SimMachine builtinMachine(const std::string& name) {
+std::string builtinMachineDescription(const std::string& name) {
   const auto it = machines().find(name);
   if (it == machines().end()) throw MachineDescriptionError("no built-in machine named \"" + name + "\"");
-  return loadMachine(it->second);
+  return it->second;
 }
+
+SimMachine builtinMachine(const std::string& name) { return loadMachine(builtinMachineDescription(name)); }
 
 }  // namespace palvoro::sim

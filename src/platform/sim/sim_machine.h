@@ -205,6 +205,8 @@ SimMachine loadMachine(const std::string& json);
 // The machines compiled into the program, by name ("basic", ...).
 std::vector<std::string> builtinMachineNames();
 SimMachine builtinMachine(const std::string& name);
+// The JSON description a built-in machine is loaded from, for variants of it.
+std::string builtinMachineDescription(const std::string& name);
 
 // What a description says of a unit's identity; makeIdentify turns it into the words a
 // drive of that kind reports (strings byte-swapped, integrity word set).
