@@ -8,19 +8,35 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <thread>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <sstream>
 
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "app/app_context.h"
+#include "app/console_loop.h"
+#include "app/console_progress.h"
+#include "app/program_files.h"
 #include "app/startup.h"
+#include "diagnostics/repair.h"
+#include "diagnostics/run.h"
+#include "diagnostics/run_messages.h"
 #include "discovery/detection.h"
 #include "discovery/format_capacity.h"
 #include "discovery/property_page.h"
 #include "discovery/raid_status.h"
 #include "discovery/volumes.h"
 #include "platform/sim/sim_platform.h"
+#include "resources/string_table.h"
+#include "results/result_page.h"
+#include "ui/model/option_dialog_model.h"
 #include "ui/model/smart_window_model.h"
 
 namespace palvoro {
@@ -32,9 +48,15 @@ using Json = nlohmann::ordered_json;
 struct CliOptions {
   std::string machineFile;
   std::string builtin;
+  std::string resultsDir;  // where the result page is kept; the program's folder when empty
   bool json = false;
-  int driveNumber = 0;  // as listed, 1 up; 0 when chosen by serial
+  bool quiet = false;
+  int driveNumber = -1;  // as listed, 1 up; -1 when not given
   std::string serial;
+  std::string testKind;   // test: "quick" or "extended"
+  std::string eraseMode;  // erase: "quick" or "full"
+  bool repair = false;    // test: run the repair when bad sectors were found
+  CliAnswers answers;
 };
 
 // How the drive was reached, as the list shows it.
@@ -93,49 +115,51 @@ Json driveJson(int index, const DriveRecord& r) {
   return drive;
 }
 
-// The machine the command works on; nothing (with the reason told) when there is none.
-std::unique_ptr<Platform> openMachine(const CliOptions& options, std::ostream& err, int& status) {
+// A command that could not do its work: the reason on standard error, and with --json the
+// document a script reads on standard output. Returns `status`.
+int fail(const CliOptions& options, std::ostream& out, std::ostream& err, int status, const std::string& message) {
+  err << "palvoro-cli: " << message << "\n";
+  if (options.json) {
+    out << Json{{"schema_version", kCliSchemaVersion}, {"error", {{"status", status}, {"message", message}}}}.dump(2)
+        << "\n";
+  }
+  return status;
+}
+
+// The machine the command works on; nothing (with `status` and `message` set) when there
+// is none.
+std::unique_ptr<Platform> openMachine(const CliOptions& options, int& status, std::string& message) {
   if (options.machineFile.empty() && options.builtin.empty()) {
-    err << "palvoro-cli: this computer's drives cannot be reached yet: there is no real-drive backend in this "
-           "build. Use --builtin NAME or --machine FILE for a simulated machine.\n";
+    message = "this computer's drives cannot be reached yet: there is no real-drive backend in this build. Use "
+              "--builtin NAME or --machine FILE for a simulated machine.";
     status = kCliNotFound;
     return nullptr;
   }
   try {
+    std::unique_ptr<sim::SimPlatform> platform;
     if (!options.machineFile.empty()) {
       std::ifstream in(options.machineFile, std::ios::binary);
       if (!in) {
-        err << "palvoro-cli: cannot read " << options.machineFile << "\n";
+        message = "cannot read " + options.machineFile;
         status = kCliUsage;
         return nullptr;
       }
       std::stringstream text;
       text << in.rdbuf();
-      return std::make_unique<sim::SimPlatform>(sim::loadMachine(text.str()));
+      platform = std::make_unique<sim::SimPlatform>(sim::loadMachine(text.str()));
+    } else {
+      platform = std::make_unique<sim::SimPlatform>(sim::builtinMachine(options.builtin));
     }
-    return std::make_unique<sim::SimPlatform>(sim::builtinMachine(options.builtin));
+    // A self-test on a simulated drive takes its time as a real one does.
+    platform->followWallClock();
+    return platform;
   } catch (const std::exception& e) {
     // Every refusal of a description, whatever its cause, ends here with a status.
-    err << "palvoro-cli: " << e.what() << "\n";
+    message = e.what();
     status = kCliUsage;
     return nullptr;
   }
 }
-
-// A prompter for commands that only read: messages go to the error stream, each box gets
-// its default answer. No command that writes to a drive uses it.
-class ReadOnlyPrompter : public Prompter {
- public:
-  explicit ReadOnlyPrompter(std::ostream& err) : m_err(err) {}
-  PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon, PromptButtons,
-                   PromptAnswer defaultAnswer) override {
-    m_err << "[" << caption << "] " << text << "\n";
-    return defaultAnswer;
-  }
-
- private:
-  std::ostream& m_err;
-};
 
 // The start-up and detection every command begins with.
 void detect(AppContext& context) {
@@ -144,21 +168,27 @@ void detect(AppContext& context) {
   mapVolumes(context.platform(), context.driveTable());
 }
 
-// The table index of the drive the options name, or nothing (the reason told).
-std::optional<int> selectDrive(AppContext& context, const CliOptions& options, std::ostream& err) {
+// A drive's serial number without the blanks drives pad it with.
+std::string trimmedSerial(const DriveRecord& r) {
+  std::string serial(r.serialNumber, strnlen(r.serialNumber, sizeof r.serialNumber));
+  serial.erase(0, serial.find_first_not_of(' '));
+  serial.erase(serial.find_last_not_of(' ') + 1);
+  return serial;
+}
+
+// The table index of the drive the options name, or nothing (with the reason).
+std::optional<int> selectDrive(AppContext& context, const CliOptions& options, std::string& message) {
   const DriveTable& table = context.driveTable();
   if (!options.serial.empty()) {
     for (int i = 0; i < table.driveCount; ++i) {
-      std::string serial = table.records[i].serialNumber;
-      serial.erase(0, serial.find_first_not_of(' '));
-      if (serial == options.serial) return i;
+      if (trimmedSerial(table.records[i]) == options.serial) return i;
     }
-    err << "palvoro-cli: no drive has the serial number " << options.serial << "\n";
+    message = "no drive has the serial number " + options.serial;
     return std::nullopt;
   }
   if (options.driveNumber < 1 || options.driveNumber > table.driveCount) {
-    err << "palvoro-cli: there is no drive " << options.driveNumber << " (" << table.driveCount
-        << " drive(s) found)\n";
+    message = "there is no drive " + std::to_string(options.driveNumber) + " (" + std::to_string(table.driveCount) +
+              " drive(s) found)";
     return std::nullopt;
   }
   return options.driveNumber - 1;
@@ -283,10 +313,361 @@ int smartCommand(AppContext& context, const CliOptions& options, std::ostream& o
   return passing ? kCliOk : kCliDriveFailed;
 }
 
+// The word of a TestState: PASS, FAIL, ABORT, COMPLETE, or RUNNING for a run without an end.
+std::string stateWord(int32_t state) {
+  if (state >= kTestStatePass && state <= kTestStateComplete) return loadString(kStrResultPass + state);
+  return "RUNNING";
+}
+
+// Why a Start ended without a run, for people and for scripts.
+struct StartEndText {
+  const char* key;
+  const char* text;
+};
+StartEndText startEndText(StartEnd end) {
+  switch (end) {
+    case StartEnd::AdministratorRefused: return {"administrator_refused", "administrator privilege is required"};
+    case StartEnd::ProgramsOpenCancelled: return {"programs_open_cancelled", "other programs are open"};
+    case StartEnd::SystemDriveRefused: return {"system_drive_refused", "the drive holds the system"};
+    case StartEnd::PartitionsDeclined: return {"partitions_declined", "the partitions were not given up"};
+    case StartEnd::EraseDeclined: return {"erase_declined", "the erase was not confirmed"};
+    case StartEnd::EraseChoiceCancelled: return {"erase_choice_cancelled", "the erase mode cannot be used"};
+    case StartEnd::SctRefused: return {"sct_refused", "the erase is not possible on this system"};
+    case StartEnd::TestRun: return {"test_run", "the run took place"};
+    case StartEnd::ResultPageShown: return {"result_page_shown", "the result page was shown"};
+  }
+  return {"", ""};
+}
+
+// What one run left beside the run values: the bad sectors the scan recorded and what
+// became of the repair.
+struct RunReport {
+  uint64_t badSectorCount = 0;
+  std::vector<BadSector> badSectors;
+  bool repairOffered = false;
+  bool repairRun = false;
+  bool stoppedByUser = false;
+};
+
+// The option dialog's side of a Start on the terminal: its boxes become questions, the
+// erase choice comes from --mode, and the progress dialog is the console view on a loop.
+class CliOptionUi : public OptionDialogUi {
+ public:
+  CliOptionUi(AppContext& context, ConsoleLoop& loop, ConsoleProgress& screen, TestClock& clock,
+              const CliOptions& options)
+      : m_context(context), m_loop(loop), m_screen(screen), m_clock(clock), m_options(options) {}
+
+  PromptAnswer ask(const OptionPrompt& p) override {
+    return m_context.prompter().ask(p.text, p.caption, p.icon, p.buttons, p.defaultAnswer);
+  }
+
+  bool chooseErase(bool quickOnly) override {
+    const int mode = m_options.eraseMode == "full" ? 1 : 0;
+    if (quickOnly && mode == 1) {
+      m_screen.say("palvoro-cli: drive " + std::to_string(m_context.driveTable().selectedDrive + 1) +
+                   " offers the quick erase only: use --mode quick.");
+      return false;
+    }
+    m_context.testRun().eraseMode = mode;
+    return true;
+  }
+
+  void setDialogVisible(bool) override {}
+  void showResultPage(const std::string&) override {}
+
+  void runProgress() override {
+    LoopProgressView view(m_loop, m_screen);
+    TestRun run(m_context.testRunEnvironment(), view, m_clock);
+    m_screen.setNumbers([&run, this] {
+      ProgressNumbers numbers;
+      numbers.currentSector = run.currentSector.load();
+      const uint64_t end = run.endSector.load();
+      numbers.lastSector = end == 0 ? 0 : end - 1;
+      numbers.elapsedSeconds = std::max<int64_t>(0, m_clock.nowSeconds() - run.startTime.load());
+      return numbers;
+    });
+    m_loop.onTimer([&run](int id) { run.onTimer(id); });
+    m_loop.onInterrupt([&](int count) {
+      if (count == 1) {
+        m_report.stoppedByUser = true;
+        m_screen.say("palvoro-cli: stopping the run; the drive ends its current command first.");
+        run.onCancel();
+      } else {
+        m_screen.say("palvoro-cli: still stopping; waiting for the drive.");
+      }
+    });
+
+    run.begin();
+    bool workerDone = false;
+    std::thread worker([&] {
+      run.runWorker();
+      // Through the loop, so it arrives after everything the run showed.
+      m_loop.post([&workerDone] { workerDone = true; });
+    });
+    bool repairTried = false;
+    m_loop.runUntil([&] {
+      if (m_screen.closed()) return true;
+      if (!workerDone) return false;
+      if (run.cancelReadsClose()) {
+        // The run has ended and waits for Close. The Repair button is pressed for the
+        // user who asked for it; its own question still has to be answered.
+        if (m_options.repair && m_screen.repairOffered() && !repairTried && !run.stopped()) {
+          repairTried = true;
+          m_report.repairRun = repairButton(run);
+          return false;
+        }
+        run.onCancel();
+        return m_screen.closed();
+      }
+      // No worker and no timer: nothing is left that could end the run.
+      return !m_loop.anyTimerArmed();
+    });
+    // A run the timers closed may still have its worker finishing a step, or waiting for
+    // an answer only this thread can give.
+    m_loop.runUntil([&] { return workerDone; });
+    worker.join();
+    m_loop.onTimer(nullptr);
+    m_loop.onInterrupt(nullptr);
+    m_screen.finish();
+    m_screen.setNumbers(nullptr);
+
+    m_report.repairOffered = m_screen.repairOffered() || m_report.repairRun;
+    m_report.badSectorCount = m_context.testRun().badSectorCount.load();
+    const size_t listed = std::min<uint64_t>(m_report.badSectorCount, run.badSectors.size());
+    m_report.badSectors.assign(run.badSectors.begin(), run.badSectors.begin() + static_cast<long>(listed));
+  }
+
+  const RunReport& report() const { return m_report; }
+
+ private:
+  AppContext& m_context;
+  ConsoleLoop& m_loop;
+  ConsoleProgress& m_screen;
+  TestClock& m_clock;
+  const CliOptions& m_options;
+  RunReport m_report;
+};
+
+// A TestError code as the result page prints it: "%02d".
+std::string twoDigitCode(int code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", code);
+  return text;
+}
+
+Json entryJson(const ResultEntry& e) {
+  return {{"test_option", e.testOption},
+          {"model", e.model},
+          {"serial", e.serial},
+          {"firmware", e.firmware},
+          {"capacity_text", e.capacity},
+          {"smart_status", e.smartStatus},
+          {"test_result", e.testResult},
+          {"error", e.errorCode < 0 ? Json(nullptr) : Json{{"code", e.errorCode}, {"message", e.errorMessage}}},
+          {"test_time", e.testTime}};
+}
+
+void entryText(const ResultEntry& e, std::ostream& out) {
+  out << e.testOption << ": " << e.testResult << "  (" << e.testTime << ")\n"
+      << "  Model Number:       " << e.model << "\n"
+      << "  Unit Serial Number: " << e.serial << "\n"
+      << "  Firmware Number:    " << e.firmware << "\n"
+      << "  Capacity:           " << e.capacity << "\n"
+      << "  SMART Status:       " << e.smartStatus << "\n";
+  if (e.errorCode >= 0) {
+    out << "  Test Error Code:    " << twoDigitCode(e.errorCode) << "-" << e.errorMessage << "\n";
+  }
+}
+
+std::string resultsDirOf(const CliOptions& options) {
+  std::string dir = options.resultsDir.empty() ? runningProgramDir() : options.resultsDir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+// The exit status of a Start: how the run ended, or why it did not take place.
+int startStatus(StartEnd end, const TestRunValues& values) {
+  if (end == StartEnd::AdministratorRefused) return kCliNoPrivilege;
+  if (end != StartEnd::TestRun) return kCliRefused;
+  switch (values.testState.load()) {
+    case kTestStatePass:
+    case kTestStateComplete:
+      return kCliOk;
+    case kTestStateAbort:
+      return kCliRefused;
+    default:
+      return values.testError.load() == kTestErrorNoDrive ? kCliNotFound : kCliDriveFailed;
+  }
+}
+
+// test quick|extended and erase: the option dialog's Start, from its checks to the run's
+// result block, and the result page written so that the run outlives the program.
+int runCommand(AppContext& context, int index, const CliOptions& options, ConsoleLoop& loop,
+               ConsoleProgress& screen, ConsolePrompter& prompter, std::ostream& out) {
+  const bool erase = !options.eraseMode.empty();
+  const int kind = erase ? kTestKindErase : options.testKind == "extended" ? kTestKindExtended : kTestKindQuick;
+  context.driveTable().selectedDrive = index;
+  SystemTestClock clock;
+  OptionDialogModel model(context, clock);
+  model.open();
+  model.clickRow(kind);
+  CliOptionUi ui(context, loop, screen, clock, options);
+
+  // From here Ctrl-C is the Cancel of whatever is shown: a question or the run.
+  InterruptGuard interrupts;
+  loop.forgetInterrupts();
+  const StartEnd end = model.start(kind, ui);
+  const TestRunValues& values = context.testRun();
+  const DriveRecord& record = context.driveTable().records[index];
+  const int status = startStatus(end, values);
+  const RunReport& report = ui.report();
+
+  std::string pagePath;
+  std::optional<ResultEntry> entry;
+  if (end == StartEnd::TestRun) {
+    const std::string dir = resultsDirOf(options);
+    if (writeResultPage(context.platform(), dir, context.resultLines())) pagePath = dir + kResultPageName;
+    std::string kept;
+    for (const std::string& line : context.resultLines().lines()) kept += line;
+    const std::vector<ResultEntry> entries = readResultEntries(kept);
+    if (!entries.empty()) entry = entries.back();
+  }
+  const int32_t state = values.testState.load();
+  const int32_t error = values.testError.load();
+  const bool failed = end == StartEnd::TestRun && state == kTestStateFail;
+  // A failure the run told on the screen rather than in a box left no message of its
+  // own (bad sectors that may be repairable): its code's message stands in.
+  const std::string errorMessage = !values.lastErrorMessage().empty()
+                                       ? values.lastErrorMessage()
+                                       : formatTestError(error, testKindPrefix(kind), index + 1);
+
+  if (options.json) {
+    Json doc = {{"schema_version", kCliSchemaVersion},
+                {"command", erase ? "erase" : "test"},
+                {"test_option", testKindWord(kind)},
+                {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
+                {"drive", driveJson(index, record)},
+                {"outcome", startEndText(end).key}};
+    if (end == StartEnd::TestRun) {
+      Json sectors = Json::array();
+      for (const BadSector& b : report.badSectors) sectors.push_back({{"sector", b.sector}, {"error", b.error}});
+      doc["result"] = {{"test_state", stateWord(state)},
+                       {"error", failed ? Json{{"code", error}, {"message", errorMessage}} : Json(nullptr)},
+                       {"bad_sector_count", report.badSectorCount},
+                       {"bad_sectors", sectors},
+                       {"repair_offered", report.repairOffered},
+                       {"repair_run", report.repairRun},
+                       {"stopped_by_user", report.stoppedByUser}};
+    } else {
+      doc["result"] = nullptr;
+    }
+    doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
+    doc["result_page"] = pagePath.empty() ? Json(nullptr) : Json(pagePath);
+    Json asked = Json::array();
+    for (const AskedBox& box : prompter.asked()) {
+      asked.push_back({{"caption", box.caption}, {"text", box.text}, {"answer", box.answer}, {"answered_by", box.by}});
+    }
+    doc["questions"] = asked;
+    doc["status"] = status;
+    out << doc.dump(2) << "\n";
+    return status;
+  }
+
+  out << testKindWord(kind) << " of drive " << index + 1 << ", " << record.model << " (serial "
+      << trimmedSerial(record) << "): ";
+  if (end != StartEnd::TestRun) {
+    out << "not started: " << startEndText(end).text << ".\n";
+    return status;
+  }
+  out << stateWord(state) << "\n";
+  if (failed) {
+    out << "  Test Error Code: " << twoDigitCode(error) << "-" << errorMessage << "\n";
+  }
+  if (report.badSectorCount != 0) {
+    out << "  Bad sectors: " << report.badSectorCount << (report.repairRun && state == kTestStatePass ? " (repaired)" : "")
+        << "\n";
+    for (const BadSector& b : report.badSectors) out << "    " << b.sector << "  (error " << b.error << ")\n";
+    if (report.repairOffered && !report.repairRun) {
+      out << (options.repair ? "  The repair did not run: its question was not answered yes.\n"
+                             : "  Repair is offered for them: run the test again with --repair to overwrite them with "
+                               "zeros.\n");
+    }
+  }
+  if (report.stoppedByUser) out << "  Stopped by the user.\n";
+  if (!pagePath.empty()) out << "  Result page: " << pagePath << "\n";
+  return status;
+}
+
+// results: the page the last run of a program in that folder wrote, read back.
+int resultsCommand(const CliOptions& options, std::ostream& out) {
+  const std::string path = resultsDirOf(options) + kResultPageName;
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  if (in) text << in.rdbuf();
+  const std::vector<ResultEntry> entries = readResultEntries(text.str());
+  if (options.json) {
+    Json list = Json::array();
+    for (const ResultEntry& e : entries) list.push_back(entryJson(e));
+    out << Json{{"schema_version", kCliSchemaVersion}, {"result_page", path}, {"exists", static_cast<bool>(in)},
+                {"entries", list}}
+               .dump(2)
+        << "\n";
+    return kCliOk;
+  }
+  out << "Result page: " << path << (in ? "" : " (none yet)") << "\n";
+  for (const ResultEntry& e : entries) entryText(e, out);
+  out << entries.size() << " run(s).\n";
+  return kCliOk;
+}
+
+ProgressStyle styleOf(const CliOptions& options, const CliTerminal& terminal) {
+  if (options.quiet) return ProgressStyle::Quiet;
+  if (options.json) return ProgressStyle::Json;
+  return terminal.errorIsTerminal ? ProgressStyle::Bar : ProgressStyle::Lines;
+}
+
+std::function<double()> clockOf(const CliTerminal& terminal) {
+  if (terminal.now) return terminal.now;
+  return [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
+}
+
+// One line from standard input, waiting in slices so that Ctrl-C ends the wait.
+std::optional<std::string> readStandardInputLine() {
+  const int before = interruptsTaken();
+  std::string line;
+  for (;;) {
+    if (interruptsTaken() != before) return std::nullopt;
+    pollfd fd = {STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&fd, 1, 100);
+    if (ready < 0 && errno != EINTR) return std::nullopt;
+    if (ready <= 0) continue;
+    char c = 0;
+    const ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return line.empty() ? std::nullopt : std::optional<std::string>(line);
+    if (c == '\n') return line;
+    line += c;
+  }
+}
+
 }  // namespace
 
+CliTerminal processTerminal() {
+  CliTerminal terminal;
+  terminal.input.interactive = isatty(STDIN_FILENO) != 0;
+  terminal.input.readLine = readStandardInputLine;
+  terminal.errorIsTerminal = isatty(STDERR_FILENO) != 0;
+  winsize size = {};
+  if (terminal.errorIsTerminal && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    terminal.columns = size.ws_col;
+  }
+  return terminal;
+}
+
 int printDriveList(Platform& platform, std::ostream& out, std::ostream& err) {
-  ReadOnlyPrompter prompter(err);
+  ConsoleLoop loop;
+  ConsoleProgress screen(err, ProgressStyle::Lines, 80, loop, kTestTimerMs, clockOf(CliTerminal{}));
+  ConsolePrompter prompter(CliAnswers{}, CliInput{}, screen, loop, [] { return std::string(); });
   AppContext context(platform, prompter);
   detect(context);
   const int status = listCommand(context, CliOptions{}, out);
@@ -294,50 +675,90 @@ int printDriveList(Platform& platform, std::ostream& out, std::ostream& err) {
   return status;
 }
 
-int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliTerminal& terminal,
+           Platform* machine) {
   CliOptions options;
-  CLI::App app{"palvoro-cli: drive diagnostics without windows.\n\nExit status: 0 passed or completed; 1 the "
-               "drive failed the test or the erase failed; 2 usage error; 3 refused; 4 not enough privilege; "
-               "5 drive not found or gone (or no drives can be reached).",
+  CLI::App app{"palvoro-cli: drive diagnostics without windows.\n\n"
+               "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
+               "3 refused (a question answered no, a safety rule, an answer nobody could give) or stopped by "
+               "Ctrl-C; 4 not enough privilege; 5 drive not found or gone (or no drives can be reached).",
                "palvoro-cli"};
   app.require_subcommand(1);
-  app.add_option("--machine", options.machineFile, "Work on the simulated machine this file describes");
-  app.add_option("--builtin", options.builtin, "Work on a built-in simulated machine (basic, showcase)");
-  app.add_flag("--json", options.json, "One JSON document on standard output");
+  app.fallthrough();
+  CLI::Option* machineFile =
+      app.add_option("--machine", options.machineFile, "Work on the simulated machine this file describes");
+  CLI::Option* builtin =
+      app.add_option("--builtin", options.builtin, "Work on a built-in simulated machine (basic, showcase)");
+  machineFile->excludes(builtin);
+  app.add_flag("--json", options.json, "One JSON document on standard output; progress as JSON lines on standard error");
+  app.add_flag("--quiet", options.quiet, "No progress output");
+  app.add_option("--results-dir", options.resultsDir, "Where the result page is kept (default: the program's folder)");
   CLI::App* list = app.add_subcommand("list", "The drive table");
   CLI::App* info = app.add_subcommand("info", "A drive's identity, property page and volumes");
   CLI::App* smart = app.add_subcommand("smart", "A drive's SMART attributes and verdict");
-  for (CLI::App* command : {info, smart}) {
+  CLI::App* test = app.add_subcommand("test", "The quick or the extended test");
+  CLI::App* erase = app.add_subcommand("erase", "The erase, with every check of the option dialog");
+  CLI::App* results = app.add_subcommand("results", "The result page's path and its runs");
+  test->add_option("KIND", options.testKind, "quick or extended")->required()->check(CLI::IsMember({"quick", "extended"}));
+  test->add_flag("--repair", options.repair, "Repair the bad sectors the scan found (asks first)");
+  test->add_option("--confirm-repair", options.answers.confirmRepair,
+                   "Answer the repair's question yes, if SERIAL is the drive's serial number")->type_name("SERIAL");
+  erase->add_option("--mode", options.eraseMode, "quick or full")->required()->check(CLI::IsMember({"quick", "full"}));
+  erase->add_option("--confirm-erase", options.answers.confirmErase,
+                    "Answer the erase's questions yes, if SERIAL is the drive's serial number")->type_name("SERIAL");
+  for (CLI::App* command : {test, erase}) {
+    command->add_flag("--yes", options.answers.yes, "Answer yes to the questions that do not destroy data");
+  }
+  for (CLI::App* command : {info, smart, test, erase}) {
     CLI::Option* number = command->add_option("N", options.driveNumber, "The drive's number as listed");
     CLI::Option* serial = command->add_option("--serial", options.serial, "The drive with this serial number");
     number->excludes(serial);
-    command->require_option(1);
   }
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
+    const bool namesDrive = info->parsed() || smart->parsed() || test->parsed() || erase->parsed();
+    if (namesDrive && options.driveNumber == -1 && options.serial.empty()) {
+      throw CLI::ValidationError("N", "name the drive by its number N or by --serial S");
+    }
   } catch (const CLI::CallForHelp&) {
     out << app.help();
     return kCliOk;
-  } catch (const CLI::ParseError& e) {
+  } catch (const CLI::Error& e) {
     err << "palvoro-cli: " << e.what() << "\n" << "Run palvoro-cli --help for the commands and options.\n";
     return kCliUsage;
   }
 
+  if (results->parsed()) return resultsCommand(options, out);
+
   int status = kCliOk;
-  std::unique_ptr<Platform> platform = openMachine(options, err, status);
-  if (!platform) return status;
-  ReadOnlyPrompter prompter(err);
-  AppContext context(*platform, prompter);
+  std::string message;
+  std::unique_ptr<Platform> opened;
+  if (machine == nullptr) {
+    opened = openMachine(options, status, message);
+    if (!opened) return fail(options, out, err, status, message);
+  }
+  Platform& platform = machine != nullptr ? *machine : *opened;
+
+  ConsoleLoop loop;
+  ConsoleProgress screen(err, styleOf(options, terminal), terminal.columns, loop, terminal.timerMilliseconds,
+                         clockOf(terminal));
+  AppContext* session = nullptr;
+  ConsolePrompter prompter(options.answers, terminal.input, screen, loop,
+                           [&session] { return session ? trimmedSerial(session->selectedRecord()) : std::string(); });
+  AppContext context(platform, prompter);
+  session = &context;
   detect(context);
 
   if (list->parsed()) {
     status = listCommand(context, options, out);
   } else {
-    const std::optional<int> index = selectDrive(context, options, err);
+    const std::optional<int> index = selectDrive(context, options, message);
     if (!index) {
-      status = kCliNotFound;
+      status = fail(options, out, err, kCliNotFound, message);
+    } else if (test->parsed() || erase->parsed()) {
+      status = runCommand(context, *index, options, loop, screen, prompter, out);
     } else {
       context.driveTable().selectedDrive = *index;
       status = info->parsed() ? infoCommand(context, *index, options, out) : smartCommand(context, options, out);

@@ -8,5 +8,5 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return palvoro::runCli(args, std::cout, std::cerr);
+  return palvoro::runCli(args, std::cout, std::cerr, palvoro::processTerminal());
 }

@@ -25,7 +25,7 @@ struct CliRun {
 CliRun cli(std::vector<std::string> args) {
   std::ostringstream out, err;
   CliRun run;
-  run.status = runCli(args, out, err);
+  run.status = runCli(args, out, err, CliTerminal{});
   run.out = out.str();
   run.err = err.str();
   return run;

@@ -264,7 +264,7 @@ void SimPlatform::record(const SimRequest& request) {
   if (!m_logging) return;
   m_log.push_back(request);
   m_log.back().error = lastError();
-  m_log.back().clockMs = m_clockMs;
+  m_log.back().clockMs = nowMs();
 }
 
 bool SimPlatform::complete(SimRequest& request, bool ok) {
@@ -591,7 +591,7 @@ bool SimPlatform::ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vect
   x.current = readTaskFile(hdr + kAtaCurrentTaskFile);
   if (is48Bit) x.previous = readTaskFile(hdr + kAtaPreviousTaskFile);
   x.dma = (flags & kAtaFlagDma) != 0;
-  x.nowMs = m_clockMs;
+  x.nowMs = nowMs();
   x.dataIn = dataIn && transferLength > 0;
   x.dataOut = dataOut && transferLength > 0;
   if (x.dataOut) {
@@ -984,7 +984,18 @@ void SimPlatform::clearFaults() {
 
 uint64_t SimPlatform::clockMs() const {
   std::lock_guard lock(m_mutex);
-  return m_clockMs;
+  return nowMs();
+}
+
+uint64_t SimPlatform::nowMs() const {
+  if (!m_wallStart) return m_clockMs;
+  const auto wall = std::chrono::steady_clock::now() - *m_wallStart;
+  return m_clockMs + static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(wall).count());
+}
+
+void SimPlatform::followWallClock() {
+  std::lock_guard lock(m_mutex);
+  if (!m_wallStart) m_wallStart = std::chrono::steady_clock::now();
 }
 
 void SimPlatform::advanceClock(uint64_t milliseconds) {
@@ -1030,7 +1041,7 @@ bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::
   }
   AtaExchange x;
   x.current = regs;
-  x.nowMs = m_clockMs;
+  x.nowMs = nowMs();
   x.dataIn = receive;
   x.inCapacity = receive ? kBlockBytes : 0;
   AtaResult r = executeAta(drive.ata, x, m_pendingAtaError);
@@ -1140,7 +1151,7 @@ bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in,
   SimDrive& drive = *targets[target];
   AtaExchange x;
   x.current = regs;
-  x.nowMs = m_clockMs;
+  x.nowMs = nowMs();
   x.dataIn = op->data;
   x.inCapacity = op->data ? kBlockBytes : 0;
   AtaResult r = executeAta(drive.ata, x, 0);
@@ -1199,7 +1210,7 @@ bool SimPlatform::scsiPassThrough(OpenHandle& h, SimDrive& drive, const std::vec
   c.outData = dataIn == kScsiDataOut && transferLength > 0 ? in.data() + dataOffset : nullptr;
   c.outLength = dataIn == kScsiDataOut ? transferLength : 0;
   c.inCapacity = dataIn == kScsiDataIn ? transferLength : 0;
-  c.nowMs = m_clockMs;
+  c.nowMs = nowMs();
   c.injectedAtaError = m_pendingAtaError;
   const ScsiReply reply = executeScsi(drive, c);
 

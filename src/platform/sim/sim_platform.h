@@ -5,6 +5,7 @@
 // log of what it received, and lets a test inject faults. It never includes the command
 // layer, so a mistake there cannot be mirrored here.
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -108,6 +109,9 @@ class SimPlatform : public Platform {
   // Simulated time in milliseconds; sleep() advances it.
   uint64_t clockMs() const;
   void advanceClock(uint64_t milliseconds);
+  // From now on the simulated time also moves with the wall clock, as it must for a
+  // person watching a self-test run in a program; tests leave it still and move it by hand.
+  void followWallClock();
   // Handles still open (leak checks).
   size_t openHandleCount() const;
 
@@ -168,7 +172,11 @@ class SimPlatform : public Platform {
   std::vector<SimRequest> m_log;
   bool m_logging = true;
   std::vector<SimFault> m_faults;
+  // Simulated now: what was added by hand, plus the wall time since followWallClock().
+  uint64_t nowMs() const;
+
   uint64_t m_clockMs = 0;
+  std::optional<std::chrono::steady_clock::time_point> m_wallStart;
   uint8_t m_pendingAtaError = 0;  // an armed AtaError fault for the request under way
   const SimFault* m_pendingRegisters = nullptr;  // an armed Registers fault
 };

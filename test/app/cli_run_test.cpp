@@ -1,0 +1,231 @@
+// palvoro-cli's runs on a variant of the showcase machine: each way a test or an erase
+// can end, with its exit status, its JSON report and what it left on the drive; the
+// questions answered by the command line, by a user at a terminal, or refused.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "platform/sim/sim_platform.h"
+#include "results/result_page.h"
+
+namespace palvoro {
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr const char* kKestrelSerial = "KX10007731";
+constexpr uint64_t kKestrelSectors = 1'000'000;
+
+// The showcase machine with its Kestrel (drive 4) cut to 512 MB, so that a full scan or
+// erase takes a moment, and every self-test a second long. `change` edits the
+// description further.
+std::string smallShowcase(const std::function<void(Json&)>& change = {}) {
+  Json m = Json::parse(sim::builtinMachineDescription("showcase"));
+  for (Json& d : m["drives"]) {
+    d["selfTest"] = {{"shortSeconds", 1}, {"extendedSeconds", 2}, {"conveyanceSeconds", 1}};
+    if (d["number"] == 4) d["identity"]["sectors"] = kKestrelSectors;
+  }
+  for (Json& v : m["volumes"]) {
+    if (v.contains("drive") && v["drive"] == 4) v["sectors"] = kKestrelSectors - 4096;
+  }
+  if (change) change(m);
+  return m.dump();
+}
+
+// Answers typed at a terminal, one line each; the input ends after the last.
+CliTerminal fastTerminal(std::vector<std::string> typed = {}, bool interactive = false) {
+  CliTerminal terminal;
+  terminal.timerMilliseconds = 20;
+  terminal.input.interactive = interactive;
+  auto lines = std::make_shared<std::vector<std::string>>(std::move(typed));
+  terminal.input.readLine = [lines]() -> std::optional<std::string> {
+    if (lines->empty()) return std::nullopt;
+    std::string line = lines->front();
+    lines->erase(lines->begin());
+    return line;
+  };
+  return terminal;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  Json doc;
+};
+
+class CliRunTest : public ::testing::Test {
+ protected:
+  CliRunTest() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = std::filesystem::temp_directory_path() / ("palvoro-cli-" + std::to_string(::getpid()) + "-" + info->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  ~CliRunTest() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+
+  static std::unique_ptr<sim::SimPlatform> machine(const std::string& description) {
+    auto platform = std::make_unique<sim::SimPlatform>(sim::loadMachine(description));
+    platform->followWallClock();
+    return platform;
+  }
+
+  // Runs the command line on `platform`; with --json the document is parsed.
+  Outcome run(sim::SimPlatform& platform, std::vector<std::string> args, const CliTerminal& terminal) {
+    args.insert(args.begin(), {"--results-dir", dir.string()});
+    std::ostringstream out, err;
+    Outcome o;
+    o.status = runCli(args, out, err, terminal, &platform);
+    o.out = out.str();
+    o.err = err.str();
+    if (std::find(args.begin(), args.end(), "--json") != args.end()) {
+      o.doc = Json::parse(o.out, nullptr, false);
+      EXPECT_FALSE(o.doc.is_discarded()) << o.out << o.err;
+    }
+    return o;
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(CliRunTest, EachWayARunEndsHasItsStatusOutcomeAndAnswers) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* outcome;
+    const char* state;      // the result's test_state; "" when nothing ran
+    const char* answeredBy; // how the last question was answered; "" when none was asked
+    std::vector<std::string> typed = {};
+    std::function<void(Json&)> change = {};
+  };
+  const auto notepadOpen = [](Json& m) { m["windows"] = {{{"title", "Notepad"}, {"visible", true}, {"style", "0x14CF0000"}}}; };
+  const Case cases[] = {
+      {"QuickTestPasses", {"test", "quick", "1"}, kCliOk, "test_run", "PASS", ""},
+      {"ExtendedTestFindsTheBadSectors", {"test", "extended", "--serial", kKestrelSerial}, kCliDriveFailed, "test_run",
+       "FAIL", ""},
+      {"RepairWithTheSerialPasses",
+       {"test", "extended", "4", "--repair", "--confirm-repair", kKestrelSerial},
+       kCliOk, "test_run", "PASS", "--confirm-repair"},
+      {"RepairWithoutAnAnswerIsRefused", {"test", "extended", "4", "--repair"}, kCliDriveFailed, "test_run", "FAIL",
+       "refused"},
+      {"RepairAnsweredAtTheTerminal", {"test", "extended", "4", "--repair"}, kCliOk, "test_run", "PASS", "terminal",
+       {"ok"}},
+      {"EraseWithoutAnAnswerIsRefused", {"erase", "4", "--mode", "full"}, kCliRefused, "partitions_declined", "",
+       "refused"},
+      {"EraseWithAnotherSerialIsRefused", {"erase", "4", "--mode", "full", "--confirm-erase", "KX1000773"},
+       kCliRefused, "partitions_declined", "", "refused"},
+      {"YesDoesNotAnswerTheErase", {"erase", "4", "--mode", "quick", "--yes"}, kCliRefused, "partitions_declined", "",
+       "refused"},
+      {"EraseConfirmedAtTheTerminal", {"erase", "4", "--mode", "quick"}, kCliOk, "test_run", "COMPLETE", "terminal",
+       {"y", "yes"}},
+      {"EnterAtTheTerminalIsNo", {"erase", "4", "--mode", "quick"}, kCliRefused, "erase_declined", "", "terminal",
+       {"y", ""}},
+      {"SystemDriveIsNeverErased", {"erase", "1", "--mode", "quick", "--confirm-erase", "VH7K2A01B3C4"}, kCliRefused,
+       "system_drive_refused", "", ""},
+      {"ExtendedTestNeedsAdministrator", {"test", "extended", "1"}, kCliNoPrivilege, "administrator_refused", "", "",
+       {}, [](Json& m) { m["administrator"] = false; }},
+      {"OpenProgramsWithoutAnAnswerRefuse", {"test", "quick", "3"}, kCliRefused, "programs_open_cancelled", "",
+       "refused", {}, notepadOpen},
+      {"OpenProgramsAnsweredByYes", {"test", "quick", "3", "--yes"}, kCliOk, "test_run", "PASS", "--yes", {},
+       notepadOpen},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto platform = machine(smallShowcase(c.change));
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--json");
+    const Outcome o = run(*platform, args, fastTerminal(c.typed, !c.typed.empty()));
+    EXPECT_EQ(o.status, c.status) << o.err;
+    EXPECT_EQ(o.doc["status"], c.status);
+    EXPECT_EQ(o.doc["outcome"], c.outcome);
+    if (*c.state == '\0') {
+      EXPECT_TRUE(o.doc["result"].is_null());
+      EXPECT_TRUE(o.doc["result_page"].is_null());
+    } else {
+      EXPECT_EQ(o.doc["result"]["test_state"], c.state);
+      EXPECT_EQ(o.doc["result_entry"]["test_result"], c.state);
+      EXPECT_EQ(o.doc["result_page"], (dir / "Tovrin.htm").string());
+    }
+    const Json& questions = o.doc["questions"];
+    if (*c.answeredBy == '\0') {
+      for (const Json& q : questions) EXPECT_EQ(q["answered_by"], "message") << q.dump();
+    } else {
+      ASSERT_FALSE(questions.empty());
+      EXPECT_EQ(questions.back()["answered_by"], c.answeredBy);
+    }
+  }
+}
+
+TEST_F(CliRunTest, FailingDriveListsItsBadSectorsAndItsError) {
+  auto platform = machine(smallShowcase());
+  const Outcome o = run(*platform, {"--json", "--quiet", "test", "extended", "4"}, fastTerminal());
+  ASSERT_EQ(o.status, kCliDriveFailed) << o.err;
+  const Json& result = o.doc["result"];
+  EXPECT_EQ(result["error"]["code"], 8);
+  EXPECT_EQ(result["error"]["message"], "Extended Test::Read sector error!");
+  EXPECT_EQ(result["bad_sector_count"], 4);
+  ASSERT_EQ(result["bad_sectors"].size(), 4u);
+  for (uint64_t i = 0; i < 4; ++i) EXPECT_EQ(result["bad_sectors"][i]["sector"], 123456 + i);
+  EXPECT_TRUE(result["repair_offered"]);
+  EXPECT_FALSE(result["repair_run"]);
+  EXPECT_TRUE(o.err.empty()) << o.err;  // --quiet
+
+  // The same run for people, and the page it left read back by `results`.
+  auto again = machine(smallShowcase());
+  const Outcome text = run(*again, {"test", "extended", "--serial", kKestrelSerial}, fastTerminal());
+  EXPECT_EQ(text.status, kCliDriveFailed);
+  for (const char* line : {"EXTENDED TEST of drive 4, Kestrel KX1000 (serial KX10007731): FAIL",
+                           "Test Error Code: 08-Extended Test::Read sector error!", "Bad sectors: 4",
+                           "    123459  (error 23)", "run the test again with --repair"}) {
+    EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
+  }
+  const Outcome results = run(*again, {"--json", "results"}, fastTerminal());
+  EXPECT_EQ(results.status, kCliOk);
+  EXPECT_TRUE(results.doc["exists"]);
+  ASSERT_EQ(results.doc["entries"].size(), 1u);
+  EXPECT_EQ(results.doc["entries"][0]["test_option"], "EXTENDED TEST");
+  EXPECT_EQ(results.doc["entries"][0]["serial"], kKestrelSerial);
+  EXPECT_EQ(results.doc["entries"][0]["error"]["code"], 8);
+}
+
+TEST_F(CliRunTest, EraseTouchesTheDriveOnlyWithItsOwnSerial) {
+  auto platform = machine(smallShowcase());
+  sim::SimMedia& media = platform->drive(4).disk();
+  const std::vector<uint8_t> data(512, 0x5A);
+  ASSERT_TRUE(media.write(1000, 1, data.data()));
+  ASSERT_TRUE(media.write(kKestrelSectors - 1, 1, data.data()));
+
+  const Outcome refused =
+      run(*platform, {"--json", "erase", "4", "--mode", "full", "--confirm-erase", "KX10007732"}, fastTerminal());
+  EXPECT_EQ(refused.status, kCliRefused);
+  EXPECT_TRUE(media.anyData(1000, 1));
+  EXPECT_TRUE(media.anyData(kKestrelSectors - 1, 1));
+
+  const Outcome erased =
+      run(*platform, {"--json", "erase", "4", "--mode", "full", "--confirm-erase", kKestrelSerial}, fastTerminal());
+  ASSERT_EQ(erased.status, kCliOk) << erased.err;
+  EXPECT_EQ(erased.doc["result"]["test_state"], "COMPLETE");
+  EXPECT_EQ(erased.doc["erase_mode"], "full");
+  EXPECT_FALSE(media.anyData(0, kKestrelSectors));
+  // Both erase questions went to the serial given, none to a default.
+  std::vector<std::string> by;
+  for (const Json& q : erased.doc["questions"]) by.push_back(q["answered_by"]);
+  EXPECT_EQ(by, (std::vector<std::string>{"--confirm-erase", "--confirm-erase"}));
+}
+
+}  // namespace
+}  // namespace palvoro
