@@ -144,10 +144,12 @@ uint64_t blockStart(const TestRun& run, const SectorPlan& plan, uint64_t i, uint
     case BlockPlacement::Random:
       return randomBlockStart(plan.first, plan.blocks, plan.end, block);
     case BlockPlacement::TwoRegions:
-      // The second region is counted from the middle block, whichever block the first
-      // region ended with.
+      // The second region is counted from the block after the first region's last one.
+      // Counting it from the middle block instead skipped the second region's first block
+      // whenever the two regions together did not fill a whole number of block pairs.
       if (run.currentSector.load() > plan.first + plan.regionLength) {
-        return plan.secondStart + (i - plan.blocks / 2) * block;
+        const uint64_t firstRegionBlocks = (plan.regionLength + block - 1) / block;
+        return plan.secondStart + (i - firstRegionBlocks) * block;
       }
       break;
     case BlockPlacement::Linear:
@@ -210,7 +212,8 @@ SectorPlan twoRegionPlan(const TestRun& run, int type, const TestRange& range, u
   plan.placement = BlockPlacement::TwoRegions;
   plan.regionLength = region;
   plan.secondStart = range.end - region;
-  plan.blocks = blocksFor(2 * region);
+  const uint64_t block = std::max<uint64_t>(plan.blockSectors, 1);
+  plan.blocks = 2 * ((region + block - 1) / block);
   return plan;
 }
 

@@ -412,11 +412,14 @@ ModalScript::Step pressBox(QMessageBox::StandardButton button) {
 }
 
 TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
+  // A small drive: every erased sector costs time under the race detector.
+  secondDriveSectors = 300'000;
   load(true, kNotepad, 1);
   sim::SimDrive& drive = platform->drive(1);
-  // Marks on both sides of each region's edges (sector 0 keeps the partition table).
-  const std::vector<uint64_t> inside = {1, 600'063, 2'400'000, 2'999'999};
-  const std::vector<uint64_t> outside = {600'064, 1'500'000, 2'399'999};
+  // Marks on both sides of each region's edges (sector 0 keeps the partition table): a
+  // fifth of the drive at each end, the first region ending with its last whole block.
+  const std::vector<uint64_t> inside = {1, 60'159, 240'000, 299'999};
+  const std::vector<uint64_t> outside = {60'160, 150'000, 239'999};
   std::vector<uint8_t> mark(512, 0xA5);
   for (uint64_t lba : inside) drive.disk().write(lba, 1, mark.data());
   for (uint64_t lba : outside) drive.disk().write(lba, 1, mark.data());
@@ -449,8 +452,8 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(dialog.optionList()->itemText(2, 1), "COMPLETE");
   EXPECT_EQ(dialog.optionList()->cellRecord(2, 1)->image, 4 + kTestStateComplete);
-  EXPECT_FALSE(drive.disk().anyData(0, 600'064));
-  EXPECT_FALSE(drive.disk().anyData(2'400'000, 600'000));
+  EXPECT_FALSE(drive.disk().anyData(0, 60'160));
+  EXPECT_FALSE(drive.disk().anyData(240'000, 60'000));
   for (uint64_t lba : outside) EXPECT_TRUE(drive.disk().anyData(lba, 1)) << lba;
   EXPECT_EQ(platform->openHandleCount(), 0u);
   test::saveScreenshot(dialog, "option_dialog");
