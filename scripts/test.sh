@@ -32,8 +32,9 @@ asan=(env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stack
 
 # A race that passes by luck once is still a race: the tests where threads meet run again
 # and again, each up to this many times, stopping at the first failure. They are every
-# window test (a dialog's worker meets the GUI thread) and the diagnostics tests that run
-# the worker on a thread of its own while the test's thread ticks the timers.
+# window test (a dialog's worker meets the GUI thread), the diagnostics tests that run
+# the worker on a thread of its own while the test's thread ticks the timers, and the
+# command line's runs (its worker meets the console loop).
 repeats="${PALVORO_REPEATS:-3}"
 threaded_tests() {  # build directory, times, then the environment to run them in
   local dir=$1 times=$2
@@ -41,6 +42,8 @@ threaded_tests() {  # build directory, times, then the environment to run them i
   "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^ui$' \
     --repeat until-fail:"$times" | tee -a "$summary"
   "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^diagnostics$' -R 'WorkerThread' \
+    --repeat until-fail:"$times" | tee -a "$summary"
+  "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^app$' -R 'CliRunTest|ConsoleLoopTest' \
     --repeat until-fail:"$times" | tee -a "$summary"
 }
 phase "threaded tests again under AddressSanitizer"
@@ -53,7 +56,7 @@ threaded_tests build-asan "$repeats" "${asan[@]}"
 # races with a side in our own code are reported.
 phase "ThreadSanitizer build and threaded tests"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_TSAN=ON -DPALVORO_SANITIZE=OFF
-cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests
+cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests app_tests
 threaded_tests build-tsan "$((repeats + 1))" \
   env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
 phase "done"

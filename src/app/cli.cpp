@@ -217,10 +217,10 @@ int listCommand(AppContext& context, const CliOptions& options, std::ostream& ou
   return kCliOk;
 }
 
-int infoCommand(AppContext& context, int index, const CliOptions& options, std::ostream& out) {
+int infoCommand(AppContext& context, int index, const CliOptions& options, std::ostream& out, std::ostream& err) {
   const std::optional<PropertyPage> page =
       openPropertyPage(context.platform(), context.prompter(), context.driveTable(), index);
-  if (!page) return kCliNotFound;
+  if (!page) return fail(options, out, err, kCliNotFound, "drive " + std::to_string(index + 1) + " is gone");
   const DriveRecord& r = context.driveTable().records[index];
   if (options.json) {
     Json volumes = Json::array();
@@ -286,13 +286,20 @@ void smartRowsText(const std::vector<SmartAttributeRow>& rows, std::ostream& out
   }
 }
 
-int smartCommand(AppContext& context, const CliOptions& options, std::ostream& out) {
+int smartCommand(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err) {
   SmartWindowModel model(context);
   const int members = model.memberBoxShown() ? 2 : 1;
   Json units = Json::array();
   bool passing = true;
   for (int member = 0; member < members; ++member) {
-    if (model.fill(member) != SmartFillOutcome::Filled) return kCliDriveFailed;
+    const SmartFillOutcome filled = model.fill(member);
+    const std::string drive = "drive " + std::to_string(context.driveTable().selectedDrive + 1);
+    if (filled == SmartFillOutcome::DriverNotOpened) {
+      return fail(options, out, err, kCliNotFound, "the SMART interface of " + drive + " does not open");
+    }
+    if (filled == SmartFillOutcome::PagesNotRead) {
+      return fail(options, out, err, kCliDriveFailed, "the SMART data of " + drive + " cannot be read");
+    }
     passing = model.verdict() && model.verdict()->passing;
     if (options.json) {
       units.push_back({{"member", members == 2 ? Json(member == 0 ? "A" : "B") : Json(nullptr)},
@@ -761,7 +768,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       status = runCommand(context, *index, options, loop, screen, prompter, out);
     } else {
       context.driveTable().selectedDrive = *index;
-      status = info->parsed() ? infoCommand(context, *index, options, out) : smartCommand(context, options, out);
+      status = info->parsed() ? infoCommand(context, *index, options, out, err)
+                              : smartCommand(context, options, out, err);
     }
   }
   freeComplianceTable(context.complianceTable());

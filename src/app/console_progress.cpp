@@ -17,8 +17,10 @@ bool isLineControl(int controlId) {
 }  // namespace
 
 std::string valueAfterLabel(const std::string& text) {
-  const size_t colon = text.find(": ");
-  return colon == std::string::npos ? text : text.substr(colon + 2);
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return text;
+  const size_t value = text.find_first_not_of(' ', colon + 1);
+  return value == std::string::npos ? std::string() : text.substr(value);
 }
 
 ConsoleProgress::ConsoleProgress(std::ostream& err, ProgressStyle style, int columns, ConsoleLoop& loop,
@@ -111,8 +113,9 @@ std::string ConsoleProgress::barLine() const {
   std::string rest = percent;
   const std::string sector = text(kCtlCurrentSector);
   if (!sector.empty()) rest += "  sector " + sector;
-  const std::string elapsed = text(kCtlElapsed);
-  if (!elapsed.empty()) rest += "  elapsed " + valueAfterLabel(elapsed);
+  // "Elapsed Time:" alone until the first tick: no time to show yet.
+  const std::string elapsed = valueAfterLabel(text(kCtlElapsed));
+  if (!elapsed.empty()) rest += "  elapsed " + elapsed;
   const std::string estimate = text(kCtlEstimate);
   if (estimate.rfind(kRemainingLabel, 0) == 0) {
     rest += "  remaining " + valueAfterLabel(estimate);

@@ -24,9 +24,9 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr const char* kKestrelSerial = "KX10007731";
-constexpr uint64_t kKestrelSectors = 1'000'000;
+constexpr uint64_t kKestrelSectors = 300'000;
 
-// The showcase machine with its Kestrel (drive 4) cut to 512 MB, so that a full scan or
+// The showcase machine with its Kestrel (drive 4) cut to 150 MB, so that a full scan or
 // erase takes a moment, and every self-test a second long. `change` edits the
 // description further.
 std::string smallShowcase(const std::function<void(Json&)>& change = {}) {
