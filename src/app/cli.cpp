@@ -336,7 +336,8 @@ StartEndText startEndText(StartEnd end) {
     case StartEnd::AdministratorRefused: return {"administrator_refused", "administrator privilege is required"};
     case StartEnd::ProgramsOpenCancelled: return {"programs_open_cancelled", "other programs are open"};
     case StartEnd::SystemDriveRefused: return {"system_drive_refused", "the drive holds the system"};
-    case StartEnd::PartitionsDeclined: return {"partitions_declined", "the partitions were not given up"};
+    case StartEnd::PartitionsDeclined:
+      return {"partitions_declined", "the question about its partitions was answered No"};
     case StartEnd::EraseDeclined: return {"erase_declined", "the erase was not confirmed"};
     case StartEnd::EraseChoiceCancelled: return {"erase_choice_cancelled", "the erase mode cannot be used"};
     case StartEnd::SctRefused: return {"sct_refused", "the erase is not possible on this system"};
@@ -591,8 +592,8 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     out << "  Test Error Code: " << twoDigitCode(error) << "-" << errorMessage << "\n";
   }
   if (report.badSectorCount != 0) {
-    out << "  Bad sectors: " << report.badSectorCount << (report.repairRun && state == kTestStatePass ? " (repaired)" : "")
-        << "\n";
+    const bool repaired = report.repairRun && state == kTestStatePass;
+    out << "  Bad sectors: " << report.badSectorCount << (repaired ? " (repaired)" : "") << "\n";
     for (const BadSector& b : report.badSectors) out << "    " << b.sector << "  (error " << b.error << ")\n";
     if (report.repairOffered && !report.repairRun) {
       out << (options.repair ? "  The repair did not run: its question was not answered yes.\n"
@@ -697,7 +698,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   CLI::Option* builtin =
       app.add_option("--builtin", options.builtin, "Work on a built-in simulated machine (basic, showcase)");
   machineFile->excludes(builtin);
-  app.add_flag("--json", options.json, "One JSON document on standard output; progress as JSON lines on standard error");
+  app.add_flag("--json", options.json,
+               "One JSON document on standard output; progress as JSON lines on standard error");
   app.add_flag("--quiet", options.quiet, "No progress output");
   app.add_option("--results-dir", options.resultsDir, "Where the result page is kept (default: the program's folder)");
   CLI::App* list = app.add_subcommand("list", "The drive table");
@@ -706,7 +708,9 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   CLI::App* test = app.add_subcommand("test", "The quick or the extended test");
   CLI::App* erase = app.add_subcommand("erase", "The erase, with every check of the option dialog");
   CLI::App* results = app.add_subcommand("results", "The result page's path and its runs");
-  test->add_option("KIND", options.testKind, "quick or extended")->required()->check(CLI::IsMember({"quick", "extended"}));
+  test->add_option("KIND", options.testKind, "quick or extended")
+      ->required()
+      ->check(CLI::IsMember({"quick", "extended"}));
   test->add_flag("--repair", options.repair, "Repair the bad sectors the scan found (asks first)");
   test->add_option("--confirm-repair", options.answers.confirmRepair,
                    "Answer the repair's question yes, if SERIAL is the drive's serial number")->type_name("SERIAL");

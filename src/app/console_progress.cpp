@@ -193,45 +193,12 @@ void ConsoleProgress::finish() {
   }
 }
 
-template <typename Call>
 void LoopProgressView::post(Call call) {
-  m_loop.post([this, call = std::move(call)] { call(m_target); });
-}
-
-void LoopProgressView::setTitle(const std::string& title) {
-  post([title](ProgressView& v) { v.setTitle(title); });
-}
-
-void LoopProgressView::setText(int controlId, const std::string& text) {
-  post([controlId, text](ProgressView& v) { v.setText(controlId, text); });
-}
-
-void LoopProgressView::setProgress(int percent) {
-  post([percent](ProgressView& v) { v.setProgress(percent); });
-}
-
-void LoopProgressView::showControl(int controlId, bool visible) {
-  post([controlId, visible](ProgressView& v) { v.showControl(controlId, visible); });
-}
-
-void LoopProgressView::setIcon(int controlId, int iconId) {
-  post([controlId, iconId](ProgressView& v) { v.setIcon(controlId, iconId); });
-}
-
-void LoopProgressView::armTimer(int timerId, int milliseconds) {
-  post([timerId, milliseconds](ProgressView& v) { v.armTimer(timerId, milliseconds); });
-}
-
-void LoopProgressView::disarmTimer(int timerId) {
-  post([timerId](ProgressView& v) { v.disarmTimer(timerId); });
-}
-
-void LoopProgressView::closeView(int result) {
-  post([result](ProgressView& v) { v.closeView(result); });
+  m_loop.post([this, call = std::move(call)] { call(target()); });
 }
 
 void LoopProgressView::dispatchPendingMessages() {
-  if (m_loop.onLoopThread()) m_target.dispatchPendingMessages();
+  if (m_loop.onLoopThread()) target().dispatchPendingMessages();
 }
 
 }  // namespace palvoro

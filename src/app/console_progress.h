@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/console_loop.h"
-#include "diagnostics/progress_view.h"
+#include "diagnostics/queued_progress_view.h"
 
 namespace palvoro {
 
@@ -98,26 +98,16 @@ class ConsoleProgress : public ProgressView {
 
 // The run's view: a call from the loop's thread goes straight to the console view; a
 // worker's call is queued onto the loop's thread in the order it was made.
-class LoopProgressView : public ProgressView {
+class LoopProgressView : public QueuedProgressView {
  public:
-  LoopProgressView(ConsoleLoop& loop, ProgressView& target) : m_loop(loop), m_target(target) {}
-
-  void setTitle(const std::string& title) override;
-  void setText(int controlId, const std::string& text) override;
-  void setProgress(int percent) override;
-  void showControl(int controlId, bool visible) override;
-  void setIcon(int controlId, int iconId) override;
-  void armTimer(int timerId, int milliseconds) override;
-  void disarmTimer(int timerId) override;
-  void closeView(int result) override;
+  LoopProgressView(ConsoleLoop& loop, ProgressView& target) : QueuedProgressView(target), m_loop(loop) {}
   void dispatchPendingMessages() override;
 
- private:
-  template <typename Call>
-  void post(Call call);
+ protected:
+  void post(Call call) override;
 
+ private:
   ConsoleLoop& m_loop;
-  ProgressView& m_target;
 };
 
 // "Elapsed Time: 00:01:02" gives "00:01:02"; a text without a label stays whole.

@@ -70,7 +70,8 @@ std::string cellText(const std::string& html) {
     else if (c == '>' && inTag) inTag = false;
     else if (!inTag) plain += c;
   }
-  static const std::pair<const char*, char> kEntities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&amp;", '&'}};
+  static const std::pair<const char*, char> kEntities[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&amp;", '&'}};
   std::string out;
   for (size_t i = 0; i < plain.size();) {
     bool replaced = false;

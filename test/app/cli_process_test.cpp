@@ -179,7 +179,8 @@ class CliProcessTest : public ::testing::Test {
 };
 
 TEST_F(CliProcessTest, ProgressIsABarOnATerminalAndLinesInAPipe) {
-  const Child terminal = runOnTerminal({"--machine", machineFile, "--results-dir", dir.string(), "test", "extended", "4"});
+  const Child terminal =
+      runOnTerminal({"--machine", machineFile, "--results-dir", dir.string(), "test", "extended", "4"});
   EXPECT_EQ(terminal.status, 1);
   // Redrawn in place: a carriage return, the bar, and the rest of the line cleared.
   EXPECT_NE(terminal.out.find("\r["), std::string::npos) << terminal.out;
@@ -200,7 +201,9 @@ TEST_F(CliProcessTest, ProgressIsABarOnATerminalAndLinesInAPipe) {
 TEST_F(CliProcessTest, CtrlCDuringAnExtendedScanEndsItAsAbortWithItsResultBlock) {
   // The 500 GB drive 3 of the showcase: its scan runs for seconds, long enough to stop.
   bool firstSent = false, secondSent = false;
-  const Child child = runPiped({"--builtin", "showcase", "--json", "--results-dir", dir.string(), "test", "extended", "3"},
+  const std::vector<std::string> args = {"--builtin", "showcase", "--json", "--results-dir", dir.string(),
+                                         "test", "extended", "3"};
+  const Child child = runPiped(args,
                                [&](const std::string& line, pid_t pid) {
                                  const Json event = Json::parse(line, nullptr, false);
                                  if (event.is_discarded()) return;

@@ -112,7 +112,9 @@ TEST_F(CliRunTest, EachWayARunEndsHasItsStatusOutcomeAndAnswers) {
     std::vector<std::string> typed = {};
     std::function<void(Json&)> change = {};
   };
-  const auto notepadOpen = [](Json& m) { m["windows"] = {{{"title", "Notepad"}, {"visible", true}, {"style", "0x14CF0000"}}}; };
+  const auto notepadOpen = [](Json& m) {
+    m["windows"] = {{{"title", "Notepad"}, {"visible", true}, {"style", "0x14CF0000"}}};
+  };
   const Case cases[] = {
       {"QuickTestPasses", {"test", "quick", "1"}, kCliOk, "test_run", "PASS", ""},
       {"ExtendedTestFindsTheBadSectors", {"test", "extended", "--serial", kKestrelSerial}, kCliDriveFailed, "test_run",
@@ -193,6 +195,11 @@ TEST_F(CliRunTest, FailingDriveListsItsBadSectorsAndItsError) {
                            "    123459  (error 23)", "run the test again with --repair"}) {
     EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
   }
+  const Outcome page = run(*again, {"results"}, fastTerminal());
+  for (const char* line : {"EXTENDED TEST: FAIL", "  Unit Serial Number: KX10007731", "  Test Error Code:    08-",
+                           "1 run(s)."}) {
+    EXPECT_NE(page.out.find(line), std::string::npos) << line << "\n" << page.out;
+  }
   const Outcome results = run(*again, {"--json", "results"}, fastTerminal());
   EXPECT_EQ(results.status, kCliOk);
   EXPECT_TRUE(results.doc["exists"]);
@@ -215,12 +222,19 @@ TEST_F(CliRunTest, EraseTouchesTheDriveOnlyWithItsOwnSerial) {
   EXPECT_TRUE(media.anyData(1000, 1));
   EXPECT_TRUE(media.anyData(kKestrelSectors - 1, 1));
 
+  const Outcome told = run(*platform, {"erase", "4", "--mode", "full"}, fastTerminal());
+  EXPECT_EQ(told.out, "ERASE of drive 4, Kestrel KX1000 (serial KX10007731): not started: the question about its "
+                      "partitions was answered No.\n");
+  EXPECT_NE(told.err.find("--confirm-erase SERIAL answers it."), std::string::npos) << told.err;
+
+  // The quick erase: a fifth of the drive at each end, where both marks lie.
   const Outcome erased =
-      run(*platform, {"--json", "erase", "4", "--mode", "full", "--confirm-erase", kKestrelSerial}, fastTerminal());
+      run(*platform, {"--json", "erase", "4", "--mode", "quick", "--confirm-erase", kKestrelSerial}, fastTerminal());
   ASSERT_EQ(erased.status, kCliOk) << erased.err;
   EXPECT_EQ(erased.doc["result"]["test_state"], "COMPLETE");
-  EXPECT_EQ(erased.doc["erase_mode"], "full");
-  EXPECT_FALSE(media.anyData(0, kKestrelSectors));
+  EXPECT_EQ(erased.doc["erase_mode"], "quick");
+  EXPECT_FALSE(media.anyData(0, kKestrelSectors / 5));
+  EXPECT_FALSE(media.anyData(kKestrelSectors - kKestrelSectors / 5, kKestrelSectors / 5));
   // Both erase questions went to the serial given, none to a default.
   std::vector<std::string> by;
   for (const Json& q : erased.doc["questions"]) by.push_back(q["answered_by"]);

@@ -63,6 +63,8 @@ TEST(CliTest, ListAsJsonHasEveryDriveWithItsFields) {
   EXPECT_EQ(drives[2]["smart"]["text"], "Not Supported");
   EXPECT_EQ(drives[7]["raid"]["rebuild_percent"], 42);
   EXPECT_EQ(drives[7]["reached_as"], "RAID enclosure");
+  // The options may follow the command too, as a script writes them.
+  EXPECT_EQ(cli({"--builtin", "showcase", "list", "--json"}).out, run.out);
 }
 
 TEST(CliTest, ListAsTextHasAHeaderARowEachAndTheCount) {

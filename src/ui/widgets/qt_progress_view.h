@@ -3,25 +3,17 @@
 // and handed there to the dialog's own view, which alone touches widgets. Calls from the
 // GUI thread go straight through; calls from a worker are queued in order.
 
-#include "diagnostics/progress_view.h"
+#include "diagnostics/queued_progress_view.h"
 #include "ui/widgets/gui_call_queue.h"
 
 namespace palvoro {
 
-class QtProgressView : public ProgressView {
+class QtProgressView : public QueuedProgressView {
  public:
   // `target` is called on the GUI thread only. Create this object on the GUI thread and
   // destroy it before `target` (queued calls still pending are then dropped).
-  explicit QtProgressView(ProgressView& target);
+  explicit QtProgressView(ProgressView& target) : QueuedProgressView(target) {}
 
-  void setTitle(const std::string& title) override;
-  void setText(int controlId, const std::string& text) override;
-  void setProgress(int percent) override;
-  void showControl(int controlId, bool visible) override;
-  void setIcon(int controlId, int iconId) override;
-  void armTimer(int timerId, int milliseconds) override;
-  void disarmTimer(int timerId) override;
-  void closeView(int result) override;
   // On the GUI thread runs the queued calls and its pending events; a worker has nothing
   // to do (the GUI thread keeps its own loop running).
   void dispatchPendingMessages() override;
@@ -30,11 +22,10 @@ class QtProgressView : public ProgressView {
   // too, so that it arrives after every call of the run.
   GuiCallQueue& queue() { return m_queue; }
 
- private:
-  template <typename Call>
-  void post(Call call);
+ protected:
+  void post(Call call) override;
 
-  ProgressView& m_target;
+ private:
   GuiCallQueue m_queue;
 };
 
