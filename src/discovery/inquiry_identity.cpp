@@ -139,7 +139,9 @@ void readCapacity(Platform& platform, Prompter& prompter, Handle handle, DriveRe
   // FFFFFFFFh: the capacity does not fit READ CAPACITY (10) (SBC), so ask (16).
   if (lastLba10 == 0xFFFFFFFFu) {
     uint64_t lastLba16 = 0;
-    if (!scsiReadCapacity16(platform, handle, &lastLba16)) {
+    // An all-ones last LBA would make a drive of no sectors once counted: a device that
+    // answers it has not told its capacity.
+    if (!scsiReadCapacity16(platform, handle, &lastLba16) || lastLba16 == UINT64_MAX) {
       prompter.ask("ReadCapacity16 failed!", kProductCaption, PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
       lastLba16 = 0;
     }

@@ -1,5 +1,6 @@
 #include "results/result_page.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -105,6 +106,31 @@ bool rowCells(const std::string& page, size_t at, size_t end, std::string& label
   return true;
 }
 
+// The length of the UTF-8 sequence that `lead` begins; 1 for a byte that begins none.
+size_t sequenceLength(unsigned char lead) {
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 1;
+}
+
+// A stored line keeps kResultLineMax characters. The text of a row is cut before it is
+// escaped, so that the row keeps its closing tags and never ends inside an entity or a
+// character: `head` + the escaped text + `tail` fit whole.
+std::string textRow(const std::string& head, const std::string& text, const std::string& tail) {
+  const size_t fixed = head.size() + tail.size();
+  const size_t room = fixed < kResultLineMax ? kResultLineMax - fixed : 0;
+  std::string escaped;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = std::min(sequenceLength(static_cast<unsigned char>(text[i])), text.size() - i);
+    const std::string piece = escapeHtml(text.substr(i, length));
+    if (escaped.size() + piece.size() > room) break;
+    escaped += piece;
+    i += length;
+  }
+  return head + escaped + tail;
+}
+
 }  // namespace
 
 std::vector<ResultEntry> readResultEntries(const std::string& page) {
@@ -172,12 +198,12 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
   // past the table.
   block.push_back(format("<tr><td><font color=0000ff>Test Option:</font></td><td><b>%s</b></td></tr>\r\n",
                          testKindWord(run.testKind.load())));
-  block.push_back(format("<tr><td><font color=0000ff>Model Number:</font></td><td>%s</td></tr>\r\n",
-                         escapeHtml(fieldText(drive.model)).c_str()));
-  block.push_back(format("<tr><td><font color=0000ff>Unit Serial Number:</font></td><td>%s</td></tr>\r\n",
-                         escapeHtml(fieldText(drive.serialNumber)).c_str()));
-  block.push_back(format("<tr><td><font color=0000ff>Firmware Number:</font></td><td>%s</td></tr>\r\n",
-                         escapeHtml(fieldText(drive.firmwareRevision)).c_str()));
+  const std::string cellEnd = "</td></tr>\r\n";
+  block.push_back(textRow("<tr><td><font color=0000ff>Model Number:</font></td><td>", fieldText(drive.model), cellEnd));
+  block.push_back(textRow("<tr><td><font color=0000ff>Unit Serial Number:</font></td><td>",
+                          fieldText(drive.serialNumber), cellEnd));
+  block.push_back(textRow("<tr><td><font color=0000ff>Firmware Number:</font></td><td>",
+                          fieldText(drive.firmwareRevision), cellEnd));
   block.push_back(
       format("<tr><td><font color=0000ff>Capacity:</font></td><td>%.2lf GB</td></tr>\r\n", gigabytes));
   block.push_back(format("<tr><td><font color=0000ff>SMART Status:</font></td><td>%s</td></tr>\r\n", smartStatus));
@@ -185,9 +211,9 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
       "<tr><td><font color=0000ff>Test Result:</font></td><td><font color=%06x><b>%s</b></font></td></tr>\r\n",
       colour, resultWord(state)));
   if (state == kTestStateFail) {
-    block.push_back(format(
-        "<tr><td><font color=0000ff>Test Error Code:</font></td><td><font color=%06x>%02d-%s</font></td></tr>\r\n",
-        colour, static_cast<int>(run.testError.load()), escapeHtml(run.lastErrorMessage()).c_str()));
+    block.push_back(textRow(format("<tr><td><font color=0000ff>Test Error Code:</font></td><td><font color=%06x>%02d-",
+                                   colour, static_cast<int>(run.testError.load())),
+                            run.lastErrorMessage(), "</font></td></tr>\r\n"));
   }
   block.push_back(
       format("<tr><td><font color=0000ff>Test Time:</font></td><td><font color=%06x>%s</font></td></tr>\r\n",

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -119,6 +120,9 @@ TEST(CliTest, SmartListsTheAttributesAndTheVerdict) {
 }
 
 TEST(CliTest, EveryWayACommandLineGoesWrongHasItsStatus) {
+  // A number no double holds: the description is refused, the program is not ended.
+  const std::string hugeNumber = ::testing::TempDir() + "palvoro-huge-number.json";
+  std::ofstream(hugeNumber) << R"({"name": 1e400})";
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -135,6 +139,7 @@ TEST(CliTest, EveryWayACommandLineGoesWrongHasItsStatus) {
       {"UnknownSerial", {"--builtin", "showcase", "info", "--serial", "NOPE"}, kCliNotFound, "NOPE"},
       {"UnknownMachine", {"--builtin", "nowhere", "list"}, kCliUsage, "nowhere"},
       {"UnreadableFile", {"--machine", "/nonexistent/machine.json", "list"}, kCliUsage, "cannot read"},
+      {"NumberBeyondADouble", {"--machine", hugeNumber, "list"}, kCliUsage, "not valid JSON"},
       {"NoMachineAndNoBackend", {"list"}, kCliNotFound, "no real-drive backend"},
   };
   for (const Case& c : cases) {

@@ -263,6 +263,8 @@ const CapacityCase kCapacityCases[] = {
     {"(10) fails", 1'000'000, 512, true, false, true, 1, 0, {"ReadCapacity failed!"}, false},
     {"(16) fails", 11'721'045'168ull, 512, false, true, true, 1, 512, {"ReadCapacity16 failed!"}, true},
     {"(16) not supported", 11'721'045'168ull, 512, false, false, false, 1, 512, {"ReadCapacity16 failed!"}, true},
+    // A medium of no sectors answers last LBA all ones to both: that is no capacity.
+    {"(16) answers all ones", 0, 512, false, false, true, 1, 512, {"ReadCapacity16 failed!"}, true},
 };
 
 TEST(ReadCapacity, CapacityAndFailures) {

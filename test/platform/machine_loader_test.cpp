@@ -93,6 +93,14 @@ const BadCase kBad[] = {
      "must lie on the drive"},
     {R"({"volumes": [{"letter": "C", "type": "tape"}]})", "unknown type"},
     {R"({"volumes": [{"letter": "C"}, {"letter": "C"}]})", "letter used twice"},
+    // A number beyond a double is the JSON library's range error, not a syntax error.
+    {R"({"name": 1e400})", "not valid JSON"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 1e400}}]})", "not valid JSON"},
+    // Two volumes that both leave out their partition: the refusal reads no absent field.
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 100}}], "volumes": [{"letter": "C", "drive": 0, "start": 1, "sectors": 9}, {"letter": "D", "drive": 0, "start": 10, "sectors": 9}]})",
+     "machine.volumes[1].partition: partition number used twice"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "mediaSectors": 0}]})",
+     "machine.drives[0].mediaSectors: a unit has at least one sector"},
 };
 
 TEST(MachineLoader, RefusesBadValuesNamingTheField) {
@@ -104,6 +112,31 @@ TEST(MachineLoader, RefusesBadValuesNamingTheField) {
     } catch (const MachineDescriptionError& e) {
       EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos) << e.what();
     }
+  }
+}
+
+TEST(MachineLoader, BadSectorListsStayRangesAndHaveABound) {
+  // Ten thousand ranges of a hundred thousand sectors: a billion sectors, ten thousand
+  // entries. Kept one by one this took minutes and gigabytes.
+  std::string ranges;
+  for (uint64_t i = 0; i < 10000; ++i) {
+    ranges += (i == 0 ? "" : ",") + std::string("[") + std::to_string(i * 200000) + "," +
+              std::to_string(i * 200000 + 100000) + "]";
+  }
+  const std::string drive = R"({"drives": [{"number": 0, "identity": {"sectors": 2000000000}, "unreadable": [)";
+  SimMachine m = loadMachine(drive + ranges + "]}]}");
+  const SimMedia& media = m.drives.at(0).disk();
+  EXPECT_EQ(media.unreadableRanges().rangeCount(), 10000u);
+  EXPECT_TRUE(media.isUnreadable(1'999'900'000));
+  EXPECT_TRUE(media.isUnreadable(1'999'800'000 + 100000));
+  EXPECT_FALSE(media.isUnreadable(1'999'800'000 + 100001));
+  try {
+    loadMachine(drive + ranges + ",7]}]}");
+    ADD_FAILURE() << "accepted";
+  } catch (const MachineDescriptionError& e) {
+    EXPECT_NE(std::string(e.what()).find("machine.drives[0].unreadable: lists of more than 10000 entries"),
+              std::string::npos)
+        << e.what();
   }
 }
 
@@ -147,6 +180,30 @@ TEST(SimMedia, IsSparseAndKeepsBadSectorMarks) {
   media.eraseAll();
   EXPECT_EQ(media.storedSectors(), 0u);
   EXPECT_TRUE(media.unwritable().empty());
+}
+
+TEST(SectorRanges, RangesMergeSplitAndAnswerTheFirstSectorHeld) {
+  SectorRanges r;
+  r.add(10, 19);
+  r.add(30, 39);
+  r.add(20, 25);  // touches the first: one range
+  EXPECT_EQ(r.rangeCount(), 2u);
+  r.add(26, 29);  // fills the gap: one range 10..39
+  EXPECT_EQ(r.rangeCount(), 1u);
+  r.remove(15, 10);  // 15..24 go: 10..14 and 25..39 stay
+  EXPECT_EQ(r.rangeCount(), 2u);
+  struct Probe {
+    uint64_t lba, count;
+    std::optional<uint64_t> first;
+  };
+  const Probe probes[] = {{0, 10, std::nullopt}, {0, 11, 10},  {14, 1, 14},          {15, 10, std::nullopt},
+                          {15, 11, 25},          {39, 5, 39},  {40, 100, std::nullopt}, {12, 0, std::nullopt}};
+  for (const Probe& p : probes) EXPECT_EQ(r.firstIn(p.lba, p.count), p.first) << p.lba << "+" << p.count;
+  r.add(UINT64_MAX - 1, UINT64_MAX);
+  r.remove(UINT64_MAX, 5);  // a count past the end of the numbers stops there
+  EXPECT_TRUE(r.contains(UINT64_MAX - 1));
+  EXPECT_FALSE(r.contains(UINT64_MAX));
+  EXPECT_EQ(r.sectors().size(), 5u + 15u + 1u);
 }
 
 }  // namespace

@@ -173,6 +173,47 @@ TEST_F(ResultPageTest, UncreatablePageWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
+TEST_F(ResultPageTest, LongTextsAreCutBeforeEscapingSoEveryRowStaysWhole) {
+  struct Case {
+    const char* name;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"quotes, six characters each once escaped", std::string(300, '"')},
+      {"two-byte characters", [] {
+         std::string s;
+         for (int i = 0; i < 400; ++i) s += "\xC3\xA9";  // é
+         return s;
+       }()},
+      {"markup", std::string(200, '<') + std::string(200, 'x')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    context.resultLines().clear();
+    finishRun(kTestKindQuick, kTestStateFail, kTestErrorNoDrive, c.message);
+    const std::string& row = context.resultLines().lines().at(8);
+    EXPECT_LE(row.size(), kResultLineMax);
+    EXPECT_EQ(row.substr(row.size() - 19), "</font></td></tr>\r\n");
+    // Only whole entities: every '&' begins one of the four the page writes.
+    for (size_t at = row.find('&'); at != std::string::npos; at = row.find('&', at + 1)) {
+      const std::string rest = row.substr(at, 6);
+      EXPECT_TRUE(rest.rfind("&quot;", 0) == 0 || rest.rfind("&lt;", 0) == 0 || rest.rfind("&gt;", 0) == 0 ||
+                  rest.rfind("&amp;", 0) == 0)
+          << rest;
+    }
+    // Only whole characters: the text before the tail ends with a complete sequence.
+    const std::string text = row.substr(0, row.size() - 19);
+    EXPECT_NE(static_cast<unsigned char>(text.back()), 0xC3);
+    // And the page reads back as the start of what the run said.
+    std::string kept;
+    for (const std::string& line : context.resultLines().lines()) kept += line;
+    const std::vector<ResultEntry> entries = readResultEntries(kept);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_GT(entries[0].errorMessage.size(), 60u);  // as much as fits, not nothing
+    EXPECT_EQ(c.message.rfind(entries[0].errorMessage, 0), 0u);
+  }
+}
+
 TEST_F(ResultPageTest, EntriesReadBackFromThePageAsTheyWereWritten) {
   finishRun(kTestKindErase, kTestStateComplete);
   context.testRun().setLastErrorMessage("");

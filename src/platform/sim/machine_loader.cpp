@@ -22,6 +22,10 @@ class Field {
   [[noreturn]] void refuse(const std::string& why) const {
     throw MachineDescriptionError(m_path + ": " + why);
   }
+  // Refuses in the name of `key`, which may be absent: a refusal never reads a field.
+  [[noreturn]] void refuseAt(const char* key, const std::string& why) const {
+    throw MachineDescriptionError(m_path + "." + key + ": " + why);
+  }
   const std::string& path() const { return m_path; }
   const json& raw() const { return m_value; }
 
@@ -137,8 +141,15 @@ IdentityDescription readIdentity(const Field& f) {
   return identity;
 }
 
+// Entries a bad-sector list may hold: with ranges kept as ranges, loading stays linear in
+// the description's size, and this bounds what one description may ask for.
+constexpr size_t kMaxSectorListEntries = 10000;
+
 void readSectorList(const Field& f, uint64_t sectors, SimMedia& media, bool unreadable) {
   const size_t n = f.arraySize();
+  if (n > kMaxSectorListEntries) {
+    f.refuse("lists of more than " + std::to_string(kMaxSectorListEntries) + " entries are not supported");
+  }
   for (size_t i = 0; i < n; ++i) {
     const Field e = f.at(i);
     uint64_t first = 0;
@@ -153,10 +164,8 @@ void readSectorList(const Field& f, uint64_t sectors, SimMedia& media, bool unre
       first = last = e.number();
     }
     if (last >= sectors) e.refuse("beyond the unit's " + std::to_string(sectors) + " sectors");
-    for (uint64_t s = first; s <= last; ++s) {
-      if (unreadable) media.markUnreadable(s);
-      else media.markUnwritable(s);
-    }
+    if (unreadable) media.markUnreadable(first, last);
+    else media.markUnwritable(first, last);
   }
 }
 
@@ -201,7 +210,11 @@ SimUnit readUnit(const Field& f) {
     }
   }
   uint64_t mediaSectors = identity.sectors;
-  if (f.has("mediaSectors")) mediaSectors = f["mediaSectors"].number(0xFFFFFFFFFFFFull);
+  if (f.has("mediaSectors")) {
+    mediaSectors = f["mediaSectors"].number(0xFFFFFFFFFFFFull);
+    // Without a sector the unit's last LBA would be all ones, a capacity no drive has.
+    if (mediaSectors == 0) f["mediaSectors"].refuse("a unit has at least one sector");
+  }
   unit.media = SimMedia(mediaSectors, sectorSize);
   if (f.has("capabilities")) unit.identifyLogPage3 = makeCapabilitiesPage(f["capabilities"].number());
   if (f.has("smart")) unit.smart = readSmart(f["smart"]);
@@ -405,15 +418,7 @@ SimVolume readVolume(const Field& f) {
   return v;
 }
 
-}  // namespace
-
-SimMachine loadMachine(const std::string& text) {
-  json doc;
-  try {
-    doc = json::parse(text);
-  } catch (const json::parse_error& e) {
-    throw MachineDescriptionError(std::string("machine description is not valid JSON: ") + e.what());
-  }
+SimMachine readMachine(const json& doc) {
   const Field root(doc, "machine");
   root.expectObject({"name", "os", "administrator", "windowsDirectory", "drives", "volumes", "windows"});
   SimMachine m;
@@ -435,7 +440,7 @@ SimMachine loadMachine(const std::string& text) {
     const Field drives = root["drives"];
     for (size_t i = 0; i < drives.arraySize(); ++i) {
       SimDrive d = readDrive(drives.at(i));
-      if (m.findDrive(d.number) != nullptr) drives.at(i)["number"].refuse("drive number used twice");
+      if (m.findDrive(d.number) != nullptr) drives.at(i).refuseAt("number", "drive number used twice");
       m.drives.push_back(std::move(d));
     }
   }
@@ -444,17 +449,18 @@ SimMachine loadMachine(const std::string& text) {
     for (size_t i = 0; i < volumes.arraySize(); ++i) {
       SimVolume v = readVolume(volumes.at(i));
       const Field f = volumes.at(i);
-      if (m.findVolume(v.letter) != nullptr) f["letter"].refuse("letter used twice");
+      if (m.findVolume(v.letter) != nullptr) f.refuseAt("letter", "letter used twice");
       if (v.drive >= 0) {
         SimDrive* d = m.findDrive(v.drive);
-        if (d == nullptr) f["drive"].refuse("no drive with that number");
-        if (v.startSector == 0 || v.sectorCount == 0 ||
-            v.startSector + v.sectorCount > d->ata.units.at(0).media.sectorCount()) {
+        if (d == nullptr) f.refuseAt("drive", "no drive with that number");
+        const uint64_t driveSectors = d->ata.units.at(0).media.sectorCount();
+        if (v.startSector == 0 || v.sectorCount == 0 || v.startSector >= driveSectors ||
+            v.sectorCount > driveSectors - v.startSector) {
           f.refuse("start and sectors must lie on the drive, after sector 0");
         }
         for (const SimVolume& other : m.volumes) {
           if (other.drive == v.drive && other.partitionNumber == v.partitionNumber) {
-            f["partition"].refuse("partition number used twice on the drive");
+            f.refuseAt("partition", "partition number used twice on the drive");
           }
         }
       }
@@ -474,6 +480,25 @@ SimMachine loadMachine(const std::string& text) {
     }
   }
   return m;
+}
+
+}  // namespace
+
+SimMachine loadMachine(const std::string& text) {
+  json doc;
+  try {
+    doc = json::parse(text);
+  } catch (const json::exception& e) {
+    // Not only syntax: a number too large for a double is the library's out-of-range error.
+    throw MachineDescriptionError(std::string("machine description is not valid JSON: ") + e.what());
+  }
+  try {
+    return readMachine(doc);
+  } catch (const json::exception& e) {
+    // Every field is looked at through a check that refuses in its own words; this is the
+    // net under them, so that no description can end a program with the library's error.
+    throw MachineDescriptionError(std::string("machine description: ") + e.what());
+  }
 }
 
 }  // namespace palvoro::sim

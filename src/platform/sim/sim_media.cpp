@@ -2,19 +2,68 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace palvoro::sim {
+
+void SectorRanges::add(uint64_t first, uint64_t last) {
+  auto it = m_ranges.upper_bound(first);
+  if (it != m_ranges.begin()) {
+    const auto before = std::prev(it);
+    if (before->second >= first || before->second + 1 == first) {
+      first = before->first;
+      last = std::max(last, before->second);
+      m_ranges.erase(before);
+    }
+  }
+  it = m_ranges.lower_bound(first);
+  while (it != m_ranges.end() && (last == UINT64_MAX || it->first <= last + 1)) {
+    last = std::max(last, it->second);
+    it = m_ranges.erase(it);
+  }
+  m_ranges[first] = last;
+}
+
+void SectorRanges::remove(uint64_t lba, uint64_t count) {
+  if (count == 0) return;
+  const uint64_t end = count - 1 > UINT64_MAX - lba ? UINT64_MAX : lba + count - 1;  // last removed
+  auto it = m_ranges.upper_bound(lba);
+  if (it != m_ranges.begin() && std::prev(it)->second >= lba) it = std::prev(it);
+  std::vector<std::pair<uint64_t, uint64_t>> keep;
+  while (it != m_ranges.end() && it->first <= end) {
+    if (it->first < lba) keep.emplace_back(it->first, lba - 1);
+    if (it->second > end) keep.emplace_back(end + 1, it->second);
+    it = m_ranges.erase(it);
+  }
+  for (const auto& [first, last] : keep) m_ranges[first] = last;
+}
+
+std::optional<uint64_t> SectorRanges::firstIn(uint64_t lba, uint64_t count) const {
+  if (count == 0) return std::nullopt;
+  auto it = m_ranges.upper_bound(lba);
+  if (it != m_ranges.begin() && std::prev(it)->second >= lba) return lba;
+  if (it != m_ranges.end() && it->first - lba < count) return it->first;
+  return std::nullopt;
+}
+
+std::set<uint64_t> SectorRanges::sectors() const {
+  std::set<uint64_t> all;
+  for (const auto& [first, last] : m_ranges) {
+    for (uint64_t s = first;; ++s) {
+      all.insert(s);
+      if (s == last) break;
+    }
+  }
+  return all;
+}
 
 SimMedia::SimMedia(uint64_t sectorCount, uint32_t sectorSize)
     : m_sectorCount(sectorCount), m_sectorSize(sectorSize) {}
 
 bool SimMedia::findUnreadable(uint64_t lba, uint64_t count, uint64_t* failedLba) const {
-  auto it = m_unreadable.lower_bound(lba);
-  if (it != m_unreadable.end() && *it - lba < count) {
-    if (failedLba != nullptr) *failedLba = *it;
-    return true;
-  }
-  return false;
+  const std::optional<uint64_t> bad = m_unreadable.firstIn(lba, count);
+  if (bad && failedLba != nullptr) *failedLba = *bad;
+  return bad.has_value();
 }
 
 bool SimMedia::anyData(uint64_t lba, uint64_t count) const {
@@ -35,12 +84,11 @@ bool SimMedia::read(uint64_t lba, uint64_t count, uint8_t* out, uint64_t* failed
 }
 
 bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t* failedLba) {
-  for (uint64_t i = 0; i < count; ++i) {
+  // Sectors before the first unwritable one are written; it and the rest are not.
+  const std::optional<uint64_t> stop = m_unwritable.firstIn(lba, count);
+  const uint64_t good = stop ? *stop - lba : count;
+  for (uint64_t i = 0; i < good; ++i) {
     const uint64_t sector = lba + i;
-    if (m_unwritable.count(sector) != 0) {
-      if (failedLba != nullptr) *failedLba = sector;
-      return false;
-    }
     const uint8_t* src = data + i * m_sectorSize;
     const bool zero = std::all_of(src, src + m_sectorSize, [](uint8_t b) { return b == 0; });
     if (zero) {
@@ -48,15 +96,16 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
     } else {
       m_sectors[sector].assign(src, src + m_sectorSize);
     }
-    // A written sector is reallocated if it was pending: it reads again.
-    m_unreadable.erase(sector);
   }
-  return true;
+  // A written sector is reallocated if it was pending: it reads again.
+  m_unreadable.remove(lba, good);
+  if (stop && failedLba != nullptr) *failedLba = *stop;
+  return !stop;
 }
 
 void SimMedia::trim(uint64_t lba, uint64_t count) {
   m_sectors.erase(m_sectors.lower_bound(lba), m_sectors.lower_bound(lba + count));
-  m_unreadable.erase(m_unreadable.lower_bound(lba), m_unreadable.lower_bound(lba + count));
+  m_unreadable.remove(lba, count);
 }
 
 void SimMedia::eraseAll() {

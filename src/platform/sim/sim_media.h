@@ -6,10 +6,32 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
 namespace palvoro::sim {
+
+// Sectors kept as closed ranges: a description may mark a hundred thousand sectors in one
+// entry, and that must cost one entry, not a hundred thousand.
+class SectorRanges {
+ public:
+  // Adds [first, last]; ranges that meet or touch become one.
+  void add(uint64_t first, uint64_t last);
+  // Removes [lba, lba + count).
+  void remove(uint64_t lba, uint64_t count);
+  bool contains(uint64_t sector) const { return firstIn(sector, 1).has_value(); }
+  // The first sector of [lba, lba + count) that a range holds.
+  std::optional<uint64_t> firstIn(uint64_t lba, uint64_t count) const;
+  bool empty() const { return m_ranges.empty(); }
+  void clear() { m_ranges.clear(); }
+  size_t rangeCount() const { return m_ranges.size(); }
+  // Every sector one by one (for tests of a few sectors).
+  std::set<uint64_t> sectors() const;
+
+ private:
+  std::map<uint64_t, uint64_t> m_ranges;  // first -> last; disjoint, never touching
+};
 
 class SimMedia {
  public:
@@ -32,11 +54,14 @@ class SimMedia {
   // Block erase of the whole unit: everything reads as zeros and bad marks are cleared.
   void eraseAll();
 
-  void markUnreadable(uint64_t lba) { m_unreadable.insert(lba); }
-  void markUnwritable(uint64_t lba) { m_unwritable.insert(lba); }
-  bool isUnreadable(uint64_t lba) const { return m_unreadable.count(lba) != 0; }
-  const std::set<uint64_t>& unreadable() const { return m_unreadable; }
-  const std::set<uint64_t>& unwritable() const { return m_unwritable; }
+  void markUnreadable(uint64_t lba) { m_unreadable.add(lba, lba); }
+  void markUnwritable(uint64_t lba) { m_unwritable.add(lba, lba); }
+  void markUnreadable(uint64_t first, uint64_t last) { m_unreadable.add(first, last); }
+  void markUnwritable(uint64_t first, uint64_t last) { m_unwritable.add(first, last); }
+  bool isUnreadable(uint64_t lba) const { return m_unreadable.contains(lba); }
+  std::set<uint64_t> unreadable() const { return m_unreadable.sectors(); }
+  std::set<uint64_t> unwritable() const { return m_unwritable.sectors(); }
+  const SectorRanges& unreadableRanges() const { return m_unreadable; }
   // Sectors holding data other than zeros.
   size_t storedSectors() const { return m_sectors.size(); }
   // Whether any sector of [lba, lba+count) holds data other than zeros.
@@ -46,8 +71,8 @@ class SimMedia {
   uint64_t m_sectorCount = 0;
   uint32_t m_sectorSize = 512;
   std::map<uint64_t, std::vector<uint8_t>> m_sectors;
-  std::set<uint64_t> m_unreadable;
-  std::set<uint64_t> m_unwritable;
+  SectorRanges m_unreadable;
+  SectorRanges m_unwritable;
 };
 
 }  // namespace palvoro::sim
