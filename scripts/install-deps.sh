@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build needs, only those that are missing.
+# Installs the Debian 12 packages the build needs, only those that are missing; packages
+# named on the command line are added (the fuzz script's clang and its runtime).
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   libpugixml-dev
   libcli11-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
+  "$@"
 )
 
 missing=()

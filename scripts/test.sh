@@ -35,7 +35,7 @@ asan=(env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stack
 # window test (a dialog's worker meets the GUI thread), the diagnostics tests that run
 # the worker on a thread of its own while the test's thread ticks the timers, and the
 # command line's runs (its worker meets the console loop).
-repeats="${PALVORO_REPEATS:-3}"
+repeats="${PALVORO_REPEATS:-2}"
 threaded_tests() {  # build directory, times, then the environment to run them in
   local dir=$1 times=$2
   shift 2
@@ -59,6 +59,10 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPALVORO_TSAN=ON -DP
 cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests app_tests
 threaded_tests build-tsan "$((repeats + 1))" \
   env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
+# Every parser of outside data, fuzzed briefly from its corpus: a finding fails the run and
+# prints its reproducer. Longer campaigns: scripts/fuzz.sh TARGET SECONDS.
+phase "fuzzing"
+bash scripts/fuzz.sh all "${PALVORO_FUZZ_SECONDS:-10}"
 phase "done"
 
 # One closing line over the three runs (each run above already stopped the script on a
