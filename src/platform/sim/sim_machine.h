@@ -132,6 +132,10 @@ struct SimScsiTarget {
   // A disk above 2 TB answers READ CAPACITY (10) with FFFFFFFFh and (16) with the count;
   // a device without (16) support is described with this set to false.
   bool readCapacity16 = true;
+  // Replies in place of those the media makes, for a device that answers anything (the
+  // fuzz target's); empty: made from the media.
+  std::vector<uint8_t> capacity10Reply;
+  std::vector<uint8_t> capacity16Reply;
 };
 
 struct SimDrive {

@@ -155,6 +155,7 @@ ScsiReply inquiry(SimDrive& d, const ScsiCommand& c) {
 
 ScsiReply readCapacity10(SimDrive& d, const ScsiCommand& c) {
   if (d.scsi.readCapacityFails) return check(kNotReady, 0x3A);  // medium not present
+  if (!d.scsi.capacity10Reply.empty()) return dataReply(d.scsi.capacity10Reply, 8, c);
   const SimMedia& m = d.disk();
   std::vector<uint8_t> data(8, 0);
   const uint64_t last = m.sectorCount() - 1;
@@ -168,6 +169,7 @@ ScsiReply readCapacity16(SimDrive& d, const ScsiCommand& c) {
   if (!d.scsi.readCapacity16) return invalidOpcode();
   if (d.scsi.readCapacity16Fails) return check(kNotReady, 0x3A);
   const uint32_t allocation = getBe(c.cdb + kAllocationLength32, 4);
+  if (!d.scsi.capacity16Reply.empty()) return dataReply(d.scsi.capacity16Reply, allocation, c);
   const SimMedia& m = d.disk();
   std::vector<uint8_t> data(32, 0);
   putBe(data, 0, m.sectorCount() - 1, 8);
