@@ -107,10 +107,14 @@ void ConsoleProgress::clearBar() {
   m_barShown = false;
 }
 
-std::string ConsoleProgress::barLine() const {
+std::string ConsoleProgress::percentText() const {
   char percent[8];
   std::snprintf(percent, sizeof percent, "%3d%%", std::clamp(m_percent, 0, 100));
-  std::string rest = percent;
+  return percent;
+}
+
+std::string ConsoleProgress::barLine() const {
+  std::string rest = percentText();
   const std::string sector = text(kCtlCurrentSector);
   if (!sector.empty()) rest += "  sector " + sector;
   // "Elapsed Time:" alone until the first tick: no time to show yet.
@@ -133,9 +137,7 @@ std::string ConsoleProgress::barLine() const {
 }
 
 std::string ConsoleProgress::figuresLine() const {
-  char percent[8];
-  std::snprintf(percent, sizeof percent, "%3d%%", std::clamp(m_percent, 0, 100));
-  std::string line = percent;
+  std::string line = percentText();
   const std::string sector = text(kCtlCurrentSector);
   if (!sector.empty()) line += "  Current Sector: " + sector;
   for (const int id : {kCtlElapsed, kCtlEstimate}) {

@@ -78,6 +78,7 @@ class ConsoleProgress : public ProgressView {
   void clearBar();
   std::string text(int controlId) const;
   std::string figuresLine() const;
+  std::string percentText() const;  // "%3d%%", as both text styles start
   Json progressEvent() const;
 
   std::ostream& m_err;
