@@ -10,6 +10,7 @@ packages=(
   libpugixml-dev
   libcli11-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
+  libudev-dev
   "$@"
 )
 

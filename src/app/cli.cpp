@@ -33,6 +33,7 @@
 #include "discovery/property_page.h"
 #include "discovery/raid_status.h"
 #include "discovery/volumes.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/sim/sim_platform.h"
 #include "resources/string_table.h"
 #include "results/result_page.h"
@@ -57,6 +58,10 @@ struct CliOptions {
   std::string eraseMode;  // erase: "quick" or "full"
   bool repair = false;    // test: run the repair when bad sectors were found
   CliAnswers answers;
+
+  // No simulated machine is named: the commands work on this computer's drives (or on the
+  // machine a test hands runCli in their place).
+  bool thisComputer() const { return machineFile.empty() && builtin.empty(); }
 };
 
 // How the drive was reached, as the list shows it.
@@ -129,12 +134,7 @@ int fail(const CliOptions& options, std::ostream& out, std::ostream& err, int st
 // The machine the command works on; nothing (with `status` and `message` set) when there
 // is none.
 std::unique_ptr<Platform> openMachine(const CliOptions& options, int& status, std::string& message) {
-  if (options.machineFile.empty() && options.builtin.empty()) {
-    message = "this computer's drives cannot be reached yet: there is no real-drive backend in this build. Use "
-              "--builtin NAME or --machine FILE for a simulated machine.";
-    status = kCliNotFound;
-    return nullptr;
-  }
+  if (options.thisComputer()) return real::makeLinuxPlatform();
   try {
     std::unique_ptr<sim::SimPlatform> platform;
     if (!options.machineFile.empty()) {
@@ -689,7 +689,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   CLI::App app{"palvoro-cli: drive diagnostics without windows.\n\n"
                "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
                "3 refused (a question answered no, a safety rule, an answer nobody could give) or stopped by "
-               "Ctrl-C; 4 not enough privilege; 5 drive not found or gone (or no drives can be reached).",
+               "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.",
                "palvoro-cli"};
   app.require_subcommand(1);
   app.fallthrough();
@@ -760,7 +760,14 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                            [&session] { return session ? trimmedSerial(session->selectedRecord()) : std::string(); });
   AppContext context(platform, prompter);
   session = &context;
+  // This computer's kernel answers SMART requests for administrators only.
+  if (options.thisComputer()) context.startup().miniportSmart = 0;
   detect(context);
+  // Once, after the start-up warning: what the missing rights cost here and how to get
+  // them. On a simulated machine the rights are part of its description: no command gives them.
+  if (options.thisComputer() && context.startup().miniportMode == 1) {
+    screen.say(std::string("palvoro-cli: ") + kNoRightsNoteCli);
+  }
 
   if (list->parsed()) {
     status = listCommand(context, options, out);

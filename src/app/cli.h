@@ -20,7 +20,7 @@ enum CliStatus : int {
   kCliUsage = 2,           // the command line is wrong
   kCliRefused = 3,         // a question answered no, a safety rule, an answer nobody could give
   kCliNoPrivilege = 4,     // the user lacks the rights the command needs
-  kCliNotFound = 5,        // no such drive, the drive is gone, or no drives can be reached
+  kCliNotFound = 5,        // no such drive, or the drive is gone
 };
 
 // The version of the JSON documents' layout; raised whenever a key changes meaning.

@@ -25,6 +25,10 @@ bool CPalvoroApp::InitInstance() {
   startup.programDir = runningProgramDir();
   extractProgramFiles(startup.programDir, startupFiles());
   runStartupChecks(m_context);
+  if (startup.miniportMode == 1 && !m_noRightsNote.empty()) {
+    m_context.prompter().ask(m_noRightsNote, kProductCaption, PromptIcon::Information, PromptButtons::Ok,
+                             PromptAnswer::Ok);
+  }
   {
     // Its result is not examined: the main window opens whether detection ended or not.
     DetectionDialog detection(m_context, DetectionDialog::Mode::Detect);

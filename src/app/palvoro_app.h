@@ -4,6 +4,7 @@
 // freeing of the compliance table at exit.
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "app/app_context.h"
@@ -21,6 +22,10 @@ class CPalvoroApp {
 
   CPalvoroApp(AppContext& context, MainWindowRunner runMainWindow);
 
+  // A box shown right after the start-up warning to a user without administrator rights:
+  // the program on this computer's drives says what that costs and how to get the rights.
+  void setNoRightsNote(std::string note) { m_noRightsNote = std::move(note); }
+
   // Runs the whole program: programDir, extraction, start-up checks, the detection dialog,
   // the main window, then frees the compliance table. Returns false, as the program ends
   // once the main window has closed.
@@ -29,6 +34,7 @@ class CPalvoroApp {
  private:
   AppContext& m_context;
   MainWindowRunner m_runMainWindow;
+  std::string m_noRightsNote;
 };
 
 }  // namespace palvoro

@@ -10,6 +10,18 @@ namespace palvoro {
 inline constexpr const char* kNoAdministratorWarning =
     "User does not have administrator privilege to access all drive resource!!!";
 
+// What the programs on this computer's drives add to that warning: on Linux a user without
+// the rights reaches only what sysfs tells, so the drives can be listed but not asked
+// anything. One text for each way of starting the program with the rights.
+inline constexpr const char* kNoRightsNoteWindows =
+    "Without administrator rights PALVORO shows only the identity the system publishes for SATA drives: it cannot "
+    "read SMART data, run tests or erase, and other drives do not appear. To test drives, start it with: pkexec "
+    "palvoro";
+inline constexpr const char* kNoRightsNoteCli =
+    "Without administrator rights PALVORO shows only the identity the system publishes for SATA drives: it cannot "
+    "read SMART data, run tests or erase, and other drives do not appear. To test drives, start it with: sudo "
+    "palvoro-cli ...";
+
 // Sets osIsVistaOrLater and miniportMode (warning the user when it is set) and loads the
 // compliance table. Start-up goes on whatever these find.
 void runStartupChecks(AppContext& context);

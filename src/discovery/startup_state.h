@@ -10,6 +10,10 @@ struct StartupState {
   std::string programDir;     // the program's folder with its trailing separator
   int osIsVistaOrLater = 0;   // major version 6 or more
   int miniportMode = 0;       // 1 when the user is not an administrator
+  // 1 when a limited user's SMART requests reach the drives through the miniport, as
+  // Windows answers them for anyone; 0 where the system answers them for administrators
+  // only, so that a limited user's self-test could only fail.
+  int miniportSmart = 1;
 };
 
 }  // namespace palvoro

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/startup.h"
 #include "platform/sim/sim_platform.h"
 #include "results/result_page.h"
 
@@ -239,6 +240,43 @@ TEST_F(CliRunTest, EraseTouchesTheDriveOnlyWithItsOwnSerial) {
   std::vector<std::string> by;
   for (const Json& q : erased.doc["questions"]) by.push_back(q["answered_by"]);
   EXPECT_EQ(by, (std::vector<std::string>{"--confirm-erase", "--confirm-erase"}));
+}
+
+// Without --machine or --builtin the commands work on this computer's drives, for which a
+// test's machine stands in here. A user without rights there is told once what that costs
+// and how to get the rights, and no test runs: the quick test would only fail on a healthy
+// drive. A named simulated machine's user has what its description says; nothing to tell.
+TEST_F(CliRunTest, WithoutRightsOnThisComputerTheNoteComesOnceAndNoTestRuns) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool administrator;
+    int status;
+    int notes;
+  };
+  const Case cases[] = {
+      {"List", {"list"}, false, kCliOk, 1},
+      {"ListAsJson", {"--json", "list"}, false, kCliOk, 1},
+      {"ListAsAdministrator", {"list"}, true, kCliOk, 0},
+      {"ListOnANamedMachine", {"--builtin", "showcase", "list"}, false, kCliOk, 0},
+      {"QuickTest", {"test", "quick", "1"}, false, kCliNoPrivilege, 1},
+      {"ExtendedTest", {"test", "extended", "2"}, false, kCliNoPrivilege, 1},
+      {"Erase", {"erase", "2", "--mode", "quick"}, false, kCliNoPrivilege, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto platform = machine(smallShowcase([&c](Json& m) { m["administrator"] = c.administrator; }));
+    const Outcome o = run(*platform, c.args, fastTerminal());
+    EXPECT_EQ(o.status, c.status) << o.err;
+    int notes = 0;
+    for (size_t at = o.err.find(kNoRightsNoteCli); at != std::string::npos; at = o.err.find(kNoRightsNoteCli, at + 1)) {
+      ++notes;
+    }
+    EXPECT_EQ(notes, c.notes) << o.err;
+    if (c.status == kCliNoPrivilege) {
+      EXPECT_NE(o.out.find("not started: administrator privilege is required."), std::string::npos) << o.out;
+    }
+  }
 }
 
 }  // namespace

@@ -100,7 +100,9 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   DriveRecord& record = m_context.selectedRecord();
   const bool miniportMode = m_context.startup().miniportMode != 0;
 
-  if ((kind == kTestKindExtended || kind == kTestKindErase) && miniportMode) {
+  const bool smartUnreachable = m_context.startup().miniportSmart == 0;
+  if ((kind == kTestKindExtended || kind == kTestKindErase || (kind == kTestKindQuick && smartUnreachable)) &&
+      miniportMode) {
     ui.ask({kAdministratorRequired, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
     return StartEnd::AdministratorRefused;
   }

@@ -1,0 +1,1242 @@
+#include "platform/linux/linux_platform.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/host_files.h"
+#include "platform/ioctl_codes.h"
+#include "platform/linux/sg_io.h"
+#include "platform/records.h"
+
+#ifndef BLKGETDISKSEQ
+#define BLKGETDISKSEQ _IOR(0x12, 128, __u64)
+#endif
+
+namespace palvoro::real {
+namespace {
+
+constexpr uint32_t kSptSize = sizeof(SCSI_PASS_THROUGH);
+constexpr uint32_t kAtaHeaderSize = sizeof(ATA_PASS_THROUGH_EX);
+constexpr uint32_t kSrbSize = sizeof(SRB_IO_CONTROL);
+constexpr uint32_t kBlockBytes = 512;
+constexpr uint32_t kVersionSize = sizeof(GETVERSIONINPARAMS);
+constexpr uint32_t kAdapterDescriptorSize = 32;
+constexpr uint32_t kAdapterHeaderSize = 8;
+constexpr uint32_t kFileDeviceDisk = 0x07;
+constexpr uint16_t kKnownAtaFlags = ATA_FLAGS_DRDY_REQUIRED | ATA_FLAGS_DATA_IN | ATA_FLAGS_DATA_OUT |
+                                    ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA | ATA_FLAGS_NO_MULTIPLE;
+constexpr uint32_t kSmartCapabilities = 0x7;  // ATA IDENTIFY, ATAPI IDENTIFY and SMART commands
+constexpr uint8_t kStatusError = 0x01;
+constexpr uint32_t kAtaTimeoutCapSeconds = 60;
+
+// Windows storage bus types.
+uint8_t windowsBusType(DiskBus bus) {
+  switch (bus) {
+    case DiskBus::Scsi: return 0x01;
+    case DiskBus::Pata: return 0x03;
+    case DiskBus::FireWire: return 0x04;
+    case DiskBus::Fibre: return 0x06;
+    case DiskBus::Usb: return 0x07;
+    case DiskBus::Iscsi: return 0x09;
+    case DiskBus::Sas: return 0x0A;
+    case DiskBus::Sata: return 0x0B;
+    case DiskBus::Mmc: return 0x0D;
+    case DiskBus::Virtio: return 0x0E;
+    case DiskBus::Nvme: return 0x11;
+    case DiskBus::Unknown: return 0x00;
+  }
+  return 0x00;
+}
+
+uint32_t rd32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+void wr32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void wr64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void be32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+void be64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
+}
+
+AtaRegisters readTaskFile(const uint8_t* t) {
+  return AtaRegisters{t[kTaskFeatures], t[kTaskCount], t[kTaskLbaLow], t[kTaskLbaMid],
+                      t[kTaskLbaHigh],  t[kTaskDevice], t[kTaskCommand]};
+}
+void writeTaskFile(uint8_t* t, const AtaRegisters& r) {
+  t[kTaskFeatures] = r.features;
+  t[kTaskCount] = r.count;
+  t[kTaskLbaLow] = r.lbaLow;
+  t[kTaskLbaMid] = r.lbaMid;
+  t[kTaskLbaHigh] = r.lbaHigh;
+  t[kTaskDevice] = r.device;
+  t[kTaskCommand] = r.command;
+  t[kTaskReserved] = 0;
+}
+
+bool startsWithNoCase(const std::string& s, const std::string& prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// "\\.\PhysicalDriveN" -> N; "\\.\ScsiN:" -> N; "\\.\C:" -> 'C'.
+int numberAfter(const std::string& path, const std::string& prefix, bool colon) {
+  if (!startsWithNoCase(path, prefix)) return -1;
+  const size_t end = path.size() - (colon ? 1 : 0);
+  if (colon && path.back() != ':') return -1;
+  if (end <= prefix.size() || end - prefix.size() > 3) return -1;
+  int n = 0;
+  for (size_t i = prefix.size(); i < end; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(path[i]))) return -1;
+    n = n * 10 + (path[i] - '0');
+  }
+  return n;
+}
+
+char volumeLetter(const std::string& path) {
+  if (path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':' &&
+      std::isalpha(static_cast<unsigned char>(path[4]))) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
+  }
+  return 0;
+}
+
+char rootLetter(const std::string& root) {
+  if (root.size() >= 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]))) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+  }
+  return 0;
+}
+
+// Mount points whose loss would take the running system with it.
+bool systemMountPoint(const std::string& mountPoint) {
+  for (const char* system : {"/", "/usr", "/boot", "/boot/efi", "/var", "/home", "/etc", "/opt"}) {
+    if (mountPoint == system) return true;
+  }
+  return false;
+}
+
+// The file system name as Windows spells those it knows.
+std::string windowsFileSystem(const std::string& type) {
+  if (type == "vfat" || type == "msdos") return "FAT32";
+  if (type == "exfat") return "exFAT";
+  if (type == "ntfs" || type == "ntfs3") return "NTFS";
+  return type;
+}
+
+std::string padded(const std::string& text, size_t width) {
+  std::string out = text.substr(0, std::min(text.size(), width));
+  out.resize(width, ' ');
+  return out;
+}
+
+// Fixed-format sense data for a command the emulated disk refuses or fails.
+std::vector<uint8_t> fixedSense(uint8_t key, uint8_t asc, uint8_t ascq) {
+  std::vector<uint8_t> sense(18, 0);
+  sense[0] = 0x70;
+  sense[2] = key;
+  sense[7] = 10;
+  sense[12] = asc;
+  sense[13] = ascq;
+  return sense;
+}
+
+// What a disk without a SCSI command channel answers, from sysfs, as the Windows disk
+// stack answers for such a disk: INQUIRY with the serial number page, READ CAPACITY, TEST
+// UNIT READY; everything else is an illegal request.
+struct EmulatedReply {
+  uint8_t status = 0;
+  std::vector<uint8_t> data;
+  std::vector<uint8_t> sense;
+};
+
+EmulatedReply emulateScsi(const BlockDisk& disk, const uint8_t* cdb, uint8_t cdbLength) {
+  EmulatedReply reply;
+  const auto illegal = [&](uint8_t asc) {
+    reply.status = 0x02;
+    reply.sense = fixedSense(kIllegalRequest, asc, 0x00);
+    return reply;
+  };
+  const uint64_t blocks = disk.size512 * 512 / disk.logicalBlockSize;
+  switch (cdb[0]) {
+    case 0x00:  // TEST UNIT READY
+      return reply;
+    case 0x12: {  // INQUIRY
+      if (cdbLength < 6) return illegal(0x24);
+      const bool vital = (cdb[1] & 0x01) != 0;
+      if (!vital) {
+        if (cdb[2] != 0) return illegal(0x24);
+        std::vector<uint8_t> data(36, 0);
+        data[0] = 0x00;
+        data[1] = disk.removable ? 0x80 : 0x00;
+        data[2] = 0x05;
+        data[3] = 0x02;
+        data[4] = 31;
+        std::string vendor = disk.vendor;
+        std::string model = disk.model;
+        if (vendor.empty() && disk.bus == DiskBus::Nvme) vendor = "NVMe";
+        if (disk.bus == DiskBus::Virtio) {
+          if (vendor.empty()) vendor = "VirtIO";
+          if (model.empty()) model = "Block Device";
+        }
+        const std::string text = padded(vendor, 8) + padded(model, 16) +
+                                 padded(disk.firmware.size() > 4 ? disk.firmware.substr(disk.firmware.size() - 4)
+                                                                 : disk.firmware,
+                                        4);
+        std::memcpy(data.data() + 8, text.data(), text.size());
+        reply.data = std::move(data);
+        return reply;
+      }
+      if (cdb[2] == 0x00) {
+        reply.data = {0x00, 0x00, 0x00, 0x02, 0x00, 0x80};
+        return reply;
+      }
+      if (cdb[2] == 0x80) {
+        const std::string serial = disk.serial.substr(0, std::min<size_t>(disk.serial.size(), 250));
+        reply.data = {0x00, 0x80, 0x00, static_cast<uint8_t>(serial.size())};
+        reply.data.insert(reply.data.end(), serial.begin(), serial.end());
+        return reply;
+      }
+      return illegal(0x24);
+    }
+    case 0x25: {  // READ CAPACITY (10)
+      reply.data.assign(8, 0);
+      be32(reply.data.data(), blocks == 0 ? 0 : static_cast<uint32_t>(std::min<uint64_t>(blocks - 1, 0xFFFFFFFFu)));
+      be32(reply.data.data() + 4, disk.logicalBlockSize);
+      return reply;
+    }
+    case 0x9E:  // READ CAPACITY (16)
+      if (cdbLength < 16 || (cdb[1] & 0x1F) != 0x10) return illegal(0x20);
+      reply.data.assign(32, 0);
+      be64(reply.data.data(), blocks == 0 ? 0 : blocks - 1);
+      be32(reply.data.data() + 8, disk.logicalBlockSize);
+      return reply;
+    default:
+      return illegal(0x20);
+  }
+}
+
+constexpr uint8_t kExecuteDeviceDiagnostic = 0x90;
+
+bool carriesDeviceDiagnostic(const uint8_t* cdb, uint8_t length) {
+  if (cdb[0] == kAtaPassThrough16) return length >= 16 && cdb[14] == kExecuteDeviceDiagnostic;
+  if (cdb[0] == kAtaPassThrough12) return length >= 12 && cdb[9] == kExecuteDeviceDiagnostic;
+  return false;
+}
+
+// The 256 words of /sys/class/ata_device/devN.M/id ("%04x" each, eight to a line) as the
+// 512 bytes IDENTIFY DEVICE returns.
+bool identifyFromText(const std::string& text, uint8_t* out) {
+  size_t word = 0;
+  size_t at = 0;
+  while (at < text.size() && word < 256) {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    if (at >= text.size()) break;
+    size_t end = at;
+    while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) ++end;
+    if (end - at != 4) return false;
+    const auto value = static_cast<uint16_t>(std::strtoul(text.substr(at, 4).c_str(), nullptr, 16));
+    out[2 * word] = static_cast<uint8_t>(value & 0xFF);
+    out[2 * word + 1] = static_cast<uint8_t>(value >> 8);
+    ++word;
+    at = end;
+  }
+  return word == 256;
+}
+
+}  // namespace
+
+LinuxPlatform::LinuxPlatform(SysCalls& sys, std::string root) : m_sys(sys), m_root(std::move(root)) {}
+
+LinuxPlatform::~LinuxPlatform() {
+  for (auto& [handle, entry] : m_handles) {
+    if (entry.kind == OpenHandle::Kind::File) HostFiles::close(entry.fd);
+    if (entry.kind == OpenHandle::Kind::Disk) {
+      if (entry.fd >= 0) m_sys.close(entry.fd);
+      if (entry.directFd >= 0) m_sys.close(entry.directFd);
+    }
+  }
+}
+
+bool LinuxPlatform::fail(uint32_t error) const {
+  setLastError(error);
+  return false;
+}
+
+void LinuxPlatform::rescan() {
+  m_disks = scanBlockDisks(m_sys, m_root);
+  m_diskNumbers.clear();
+  for (const BlockDisk& disk : m_disks) m_diskNumbers.push_back(m_numbering.numberFor(disk.key));
+}
+
+std::vector<BlockDisk> LinuxPlatform::disks() {
+  std::lock_guard lock(m_mutex);
+  rescan();
+  return m_disks;
+}
+
+const BlockDisk* LinuxPlatform::diskByNumber(int number) const {
+  for (size_t i = 0; i < m_disks.size(); ++i) {
+    if (m_diskNumbers[i] == number) return &m_disks[i];
+  }
+  return nullptr;
+}
+
+const BlockDisk* LinuxPlatform::diskOf(const OpenHandle& h) const {
+  const BlockDisk* disk = diskByNumber(h.number);
+  return disk != nullptr && disk->key == h.key ? disk : nullptr;
+}
+
+Privilege LinuxPlatform::privilege() {
+  if (m_sys.effectiveUid() == 0) return Privilege::Administrator;
+  constexpr int64_t kSysRawio = int64_t{1} << 17;
+  constexpr int64_t kSysAdmin = int64_t{1} << 21;
+  const int64_t caps = m_sys.effectiveCapabilities();
+  if (caps >= 0 && (caps & kSysRawio) != 0 && (caps & kSysAdmin) != 0) return Privilege::Administrator;
+  return Privilege::None;
+}
+
+bool LinuxPlatform::userIsAdministrator() { return privilege() == Privilege::Administrator; }
+
+Handle LinuxPlatform::add(OpenHandle entry) {
+  const Handle handle = m_nextHandle;
+  m_nextHandle += 4;
+  m_handles.emplace(handle, std::move(entry));
+  return handle;
+}
+
+LinuxPlatform::OpenHandle* LinuxPlatform::find(Handle handle) {
+  auto it = m_handles.find(handle);
+  return it == m_handles.end() ? nullptr : &it->second;
+}
+
+Handle LinuxPlatform::openDisk(OpenHandle entry, int number) {
+  rescan();
+  const BlockDisk* disk = diskByNumber(number);
+  if (disk == nullptr) {
+    setLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  entry.kind = OpenHandle::Kind::Disk;
+  entry.number = number;
+  entry.key = disk->key;
+  entry.blockSize = disk->logicalBlockSize;
+  entry.sizeBytes = disk->size512 * 512;
+  if ((entry.access & (GENERIC_READ | GENERIC_WRITE)) != 0) {
+    // Reading or writing a raw disk takes an administrator, as on Windows; the kernel
+    // would let the disk group read, but never pass commands through for it.
+    if (privilege() != Privilege::Administrator) {
+      setLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    // Read-only always: closing a writable descriptor makes udev read the disk again.
+    const int fd = m_sys.open(path("/dev/" + disk->name), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -EPERM || fd == -EACCES) {
+      // A container or a security module keeps the device node shut even to root: the
+      // disk still answers for its identity from sysfs, and nothing else.
+      const Handle handle = add(std::move(entry));
+      setLastError(ERROR_SUCCESS);
+      return handle;
+    }
+    if (fd < 0) {
+      setLastError(errorFromDeviceErrno(-fd) == ERROR_DEVICE_NOT_CONNECTED ? ERROR_FILE_NOT_FOUND
+                                                                           : errorFromDeviceErrno(-fd));
+      return INVALID_HANDLE_VALUE;
+    }
+    // The name may have passed to another disk between the scan and the open.
+    uint64_t sequence = 0;
+    if (disk->diskseq != 0 && m_sys.ioctl(fd, BLKGETDISKSEQ, &sequence) == 0 && sequence != disk->diskseq) {
+      m_sys.close(fd);
+      setLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    uint64_t bytes = 0;
+    if (m_sys.ioctl(fd, BLKGETSIZE64, &bytes) == 0) entry.sizeBytes = bytes;
+    int blockSize = 0;
+    if (m_sys.ioctl(fd, BLKSSZGET, &blockSize) == 0 && blockSize > 0) {
+      entry.blockSize = static_cast<uint32_t>(blockSize);
+    }
+    entry.fd = fd;
+  }
+  const Handle handle = add(std::move(entry));
+  setLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+Handle LinuxPlatform::createFile(const std::string& name, uint32_t access, uint32_t shareMode, uint32_t disposition,
+                                 uint32_t flags) {
+  std::lock_guard lock(m_mutex);
+  OpenHandle entry;
+  entry.path = name;
+  entry.access = access;
+  (void)shareMode;
+  (void)flags;
+  if (name.compare(0, 4, "\\\\.\\") != 0) {
+    if (name.compare(0, 4, "\\\\?\\") == 0) {
+      setLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    uint32_t error = 0;
+    entry.kind = OpenHandle::Kind::File;
+    entry.fd = HostFiles::open(name, access, disposition, error);
+    if (entry.fd < 0) {
+      setLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
+    const Handle handle = add(std::move(entry));
+    setLastError(ERROR_SUCCESS);
+    return handle;
+  }
+  if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+    setLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int number = numberAfter(name, "\\\\.\\PhysicalDrive", false);
+  if (number >= 0) return openDisk(std::move(entry), number);
+  const int port = numberAfter(name, "\\\\.\\Scsi", true);
+  if (port >= 0) {
+    // A port opens without rights: its IDENTIFY answers come from sysfs, which anyone
+    // may read.
+    rescan();
+    bool any = false;
+    for (size_t i = 0; i < m_disks.size(); ++i) {
+      any = any || (m_disks[i].libata && !m_disks[i].ataIdentifyPath.empty() && ((m_diskNumbers[i] >> 1) & 1) == port);
+    }
+    if (!any) {
+      setLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    entry.kind = OpenHandle::Kind::Port;
+    entry.port = port;
+    const Handle handle = add(std::move(entry));
+    setLastError(ERROR_SUCCESS);
+    return handle;
+  }
+  const char letter = volumeLetter(name);
+  if (letter != 0) {
+    rescan();
+    if (!volumeOf(letter)) {
+      setLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    if ((access & (GENERIC_READ | GENERIC_WRITE)) != 0 && privilege() != Privilege::Administrator) {
+      setLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    entry.kind = OpenHandle::Kind::Volume;
+    entry.letter = letter;
+    const Handle handle = add(std::move(entry));
+    setLastError(ERROR_SUCCESS);
+    return handle;
+  }
+  setLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_HANDLE_VALUE;
+}
+
+bool LinuxPlatform::closeHandle(Handle handle) {
+  std::lock_guard lock(m_mutex);
+  OpenHandle* h = find(handle);
+  if (h == nullptr) return fail(ERROR_INVALID_HANDLE);
+  if (h->kind == OpenHandle::Kind::File) HostFiles::close(h->fd);
+  if (h->kind == OpenHandle::Kind::Disk) {
+    if (h->fd >= 0) m_sys.close(h->fd);
+    if (h->directFd >= 0) m_sys.close(h->directFd);
+  }
+  m_handles.erase(handle);
+  setLastError(ERROR_SUCCESS);
+  return true;
+}
+
+bool LinuxPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                                    uint32_t outSize, uint32_t* bytesReturned) {
+  std::lock_guard lock(m_mutex);
+  // Input and output may share one buffer: take the input before anything is written.
+  std::vector<uint8_t> input;
+  if (in != nullptr && inSize > 0) {
+    const auto* bytes = static_cast<const uint8_t*>(in);
+    input.assign(bytes, bytes + inSize);
+  }
+  if (bytesReturned != nullptr) *bytesReturned = 0;
+  uint32_t returned = 0;
+  OpenHandle* h = find(handle);
+  if (h == nullptr) return fail(ERROR_INVALID_HANDLE);
+  if ((in == nullptr && inSize > 0) || (out == nullptr && outSize > 0)) return fail(ERROR_INVALID_PARAMETER);
+  auto* outBytes = static_cast<uint8_t*>(out);
+  bool ok = false;
+  switch (h->kind) {
+    case OpenHandle::Kind::File: return fail(ERROR_INVALID_FUNCTION);
+    case OpenHandle::Kind::Volume: ok = volumeControl(*h, code, outBytes, outSize, &returned); break;
+    case OpenHandle::Kind::Port:
+      if (code != IOCTL_SCSI_MINIPORT) return fail(ERROR_INVALID_FUNCTION);
+      ok = portControl(*h, input.data(), inSize, outBytes, outSize, &returned);
+      break;
+    case OpenHandle::Kind::Disk: {
+      rescan();
+      const BlockDisk* disk = diskOf(*h);
+      if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+      const BlockDisk copy = *disk;
+      ok = diskControl(*h, copy, code, input.data(), inSize, outBytes, outSize, &returned);
+      break;
+    }
+  }
+  if (ok) {
+    if (bytesReturned != nullptr) *bytesReturned = returned;
+    setLastError(ERROR_SUCCESS);
+  }
+  return ok;
+}
+
+bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in,
+                                uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned) {
+  switch (code) {
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
+      if (outSize < sizeof(STORAGE_DEVICE_NUMBER)) return fail(ERROR_INSUFFICIENT_BUFFER);
+      wr32(out, kFileDeviceDisk);
+      wr32(out + 4, static_cast<uint32_t>(h.number));
+      wr32(out + 8, 0);
+      *returned = sizeof(STORAGE_DEVICE_NUMBER);
+      return true;
+    case IOCTL_STORAGE_QUERY_PROPERTY: {
+      if (inSize < sizeof(STORAGE_PROPERTY_QUERY)) return fail(ERROR_INVALID_PARAMETER);
+      if (rd32(in) != StorageAdapterProperty || rd32(in + 4) != PropertyStandardQuery) {
+        return fail(ERROR_NOT_SUPPORTED);
+      }
+      if (outSize < kAdapterHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+      uint8_t descriptor[kAdapterDescriptorSize] = {};
+      wr32(descriptor, kAdapterDescriptorSize);
+      wr32(descriptor + 4, kAdapterDescriptorSize);
+      wr32(descriptor + 8, 128 * 1024);
+      wr32(descriptor + 12, 33);
+      descriptor[kAdapterDescriptorBusTypeOffset] = windowsBusType(disk.bus);
+      const uint32_t n = std::min<uint32_t>(outSize, sizeof descriptor);
+      std::memcpy(out, descriptor, n);
+      *returned = n;
+      return true;
+    }
+    case IOCTL_SCSI_PASS_THROUGH: return scsiPassThrough(h, disk, in, inSize, out, outSize, returned);
+    case IOCTL_ATA_PASS_THROUGH:
+      if (!disk.libata) return fail(ERROR_NOT_SUPPORTED);
+      return ataPassThrough(h, disk, in, inSize, out, outSize, returned);
+    case SMART_GET_VERSION:
+    case SMART_RCV_DRIVE_DATA:
+    case SMART_SEND_DRIVE_COMMAND:
+      if (!disk.libata) return fail(ERROR_NOT_SUPPORTED);
+      return smartDriver(h, disk, code, in, inSize, out, outSize, returned);
+    case IOCTL_BRIDGE_CAPABILITIES: {
+      // No USB bridge known here carries the vendor command block; a USB disk says so,
+      // and the core keeps to the standard command blocks.
+      if (disk.bus != DiskBus::Usb) return fail(ERROR_INVALID_FUNCTION);
+      constexpr uint32_t kCapabilitiesSize = 512;
+      if (outSize < kCapabilitiesSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+      std::memset(out, 0, kCapabilitiesSize);
+      *returned = kCapabilitiesSize;
+      return true;
+    }
+    case IOCTL_BRIDGE_ATACB_SIGNATURE: return fail(ERROR_INVALID_FUNCTION);
+    case IOCTL_DISK_GET_DRIVE_LAYOUT: return driveLayout(h, out, outSize, returned);
+    case IOCTL_DISK_DELETE_DRIVE_LAYOUT:
+      if ((h.access & GENERIC_WRITE) == 0) return fail(ERROR_ACCESS_DENIED);
+      if (guardRefuses(h, disk, 0, 0)) return false;
+      return fail(ERROR_ACCESS_DENIED);
+    case IOCTL_DISK_UPDATE_PROPERTIES:
+      // Nothing to tell the kernel: it reads a disk's partitions again by itself when a
+      // writer lets go of it, and nothing here ever opened it for writing.
+      return true;
+    default: return fail(ERROR_INVALID_FUNCTION);
+  }
+}
+
+bool LinuxPlatform::guardRefuses(OpenHandle& h, const BlockDisk& disk, uint64_t offset, uint64_t length) {
+  (void)h;
+  const WriteRefusal refusal = checkWrite(guardFacts(disk), offset, length);
+  if (refusal == WriteRefusal::None) return false;
+  return !fail(ERROR_ACCESS_DENIED);
+}
+
+bool LinuxPlatform::driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned) {
+  if ((h.access & GENERIC_READ) == 0 || h.fd < 0) return fail(ERROR_ACCESS_DENIED);
+  constexpr uint32_t kEntries = 4;  // an MBR reports its four slots
+  constexpr uint32_t kEntrySize = sizeof(PARTITION_INFORMATION);
+  constexpr uint32_t kNeeded = kDriveLayoutEntryOffset + kEntries * kEntrySize;
+  if (outSize < kNeeded) return fail(ERROR_INSUFFICIENT_BUFFER);
+  std::vector<uint8_t> sector(std::max<uint32_t>(h.blockSize, 512));
+  const ssize_t n = m_sys.pread(h.fd, sector.data(), sector.size(), 0);
+  if (n != static_cast<ssize_t>(sector.size())) return fail(n < 0 ? errorFromDeviceErrno(static_cast<int>(-n)) : ERROR_CRC);
+  std::memset(out, 0, kNeeded);
+  const bool valid = sector[510] == 0x55 && sector[511] == 0xAA;
+  wr32(out, valid ? kEntries : 0);
+  wr32(out + 4, valid ? rd32(sector.data() + 440) : 0);
+  for (uint32_t i = 0; valid && i < kEntries; ++i) {
+    const uint8_t* e = sector.data() + 446 + 16 * i;
+    uint8_t* p = out + kDriveLayoutEntryOffset + kEntrySize * i;
+    const uint32_t start = rd32(e + 8);
+    const uint32_t size = rd32(e + 12);
+    wr64(p, static_cast<uint64_t>(start) * h.blockSize);
+    wr64(p + 8, static_cast<uint64_t>(size) * h.blockSize);
+    wr32(p + 16, start);
+    wr32(p + 20, e[4] != 0 ? i + 1 : 0);
+    p[24] = e[4];
+    p[25] = e[0] == 0x80 ? 1 : 0;
+    p[26] = e[4] != 0 ? 1 : 0;
+  }
+  *returned = kNeeded;
+  return true;
+}
+
+bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize,
+                                    uint8_t* out, uint32_t outSize, uint32_t* returned) {
+  if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE)) return fail(ERROR_ACCESS_DENIED);
+  if (inSize < kSptSize) return fail(ERROR_INVALID_PARAMETER);
+  if (outSize < kSptSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+  SCSI_PASS_THROUGH spt;
+  std::memcpy(&spt, in, sizeof spt);
+  if (spt.Length != kSptSize || spt.CdbLength == 0 || spt.CdbLength > 16 || spt.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED ||
+      spt.TimeOutValue == 0) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  const uint32_t length = spt.DataTransferLength;
+  if (length > 0) {
+    const uint64_t end = static_cast<uint64_t>(spt.DataBufferOffset) + length;
+    if (spt.DataBufferOffset < kSptSize || spt.DataIn == SCSI_IOCTL_DATA_UNSPECIFIED) {
+      return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (spt.DataIn == SCSI_IOCTL_DATA_IN && end > outSize) return fail(ERROR_INVALID_PARAMETER);
+    if (spt.DataIn == SCSI_IOCTL_DATA_OUT && end > inSize) return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (spt.SenseInfoLength > 0) {
+    const uint64_t end = static_cast<uint64_t>(spt.SenseInfoOffset) + spt.SenseInfoLength;
+    if (spt.SenseInfoOffset < kSptSize || end > outSize) return fail(ERROR_INVALID_PARAMETER);
+  }
+
+  uint8_t status = 0;
+  uint32_t moved = 0;
+  std::vector<uint8_t> sense;
+  std::vector<uint8_t> data;
+  const bool dataIn = length > 0 && spt.DataIn == SCSI_IOCTL_DATA_IN;
+  const bool dataOut = length > 0 && spt.DataIn == SCSI_IOCTL_DATA_OUT;
+  // Without a command channel, or without a descriptor the system would give us, the
+  // disk's identity comes from sysfs.
+  bool emulate = !disk.scsiCommands || h.fd < 0;
+  // Only a command that reaches the disk passes the guard; the answers from sysfs change
+  // nothing. A command neither known to read nor known to write is answered as a disk
+  // answers an opcode it does not have, and never sent.
+  bool refusedOpcode = false;
+  if (!emulate && !scsiCommandOnlyReads(spt.Cdb, spt.CdbLength)) {
+    if (scsiCommandWrites(spt.Cdb, spt.CdbLength)) {
+      if (guardRefuses(h, disk, 0, 0)) return false;
+    } else {
+      refusedOpcode = true;
+    }
+  }
+  // EXECUTE DEVICE DIAGNOSTIC resets the drive under the kernel's feet (a second one
+  // hangs the port until the error handler resets it): it is never passed through.
+  if (!emulate && carriesDeviceDiagnostic(spt.Cdb, spt.CdbLength)) refusedOpcode = true;
+  if (refusedOpcode) {
+    status = 0x02;
+    sense = fixedSense(kIllegalRequest, 0x20, 0x00);
+  } else if (!emulate) {
+    data.assign(length, 0);
+    if (dataOut) std::memcpy(data.data(), in + spt.DataBufferOffset, length);
+    const SgOutcome sg = sgCommand(m_sys, h.fd, spt.Cdb, spt.CdbLength,
+                                   dataIn ? SgDirection::FromDevice : dataOut ? SgDirection::ToDevice : SgDirection::None,
+                                   data.data(), length, std::min(spt.TimeOutValue, kAtaTimeoutCapSeconds) * 1000);
+    if (sg.error == -ENOTTY) {
+      emulate = true;
+    } else if (sg.error != 0) {
+      return fail(errorFromDeviceErrno(-sg.error));
+    } else if (sg.hostStatus != 0) {
+      // The adapter lost the command (no device, a reset, a timeout): the request fails
+      // as a whole, as a Windows port driver fails it.
+      return fail(sg.hostStatus == 0x01 ? ERROR_DEVICE_NOT_CONNECTED : ERROR_IO_DEVICE);
+    } else {
+      status = sg.status;
+      moved = dataIn ? sg.transferred : (status == 0 ? length : 0);
+      sense = sg.sense;
+    }
+  }
+  if (emulate && !refusedOpcode) {
+    const EmulatedReply reply = emulateScsi(disk, spt.Cdb, spt.CdbLength);
+    status = reply.status;
+    sense = reply.sense;
+    data = reply.data;
+    moved = dataIn ? std::min<uint32_t>(length, static_cast<uint32_t>(data.size())) : (status == 0 ? length : 0);
+  }
+  // The request comes back through the same buffer with the status, the length moved,
+  // the sense data and the data.
+  std::memcpy(out, in, std::min(inSize, outSize));
+  SCSI_PASS_THROUGH back = spt;
+  back.ScsiStatus = status;
+  back.DataTransferLength = moved;
+  uint32_t size = kSptSize;
+  if (dataIn && moved > 0) {
+    std::memcpy(out + spt.DataBufferOffset, data.data(), moved);
+    size = spt.DataBufferOffset + moved;
+  }
+  uint8_t senseWritten = 0;
+  if (status != 0 && spt.SenseInfoLength > 0 && !sense.empty()) {
+    senseWritten = static_cast<uint8_t>(std::min<size_t>(spt.SenseInfoLength, sense.size()));
+    std::memcpy(out + spt.SenseInfoOffset, sense.data(), senseWritten);
+    size = std::max(size, spt.SenseInfoOffset + senseWritten);
+  }
+  back.SenseInfoLength = senseWritten;
+  std::memcpy(out, &back, sizeof back);
+  *returned = size;
+  return true;
+}
+
+bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize,
+                                   uint8_t* out, uint32_t outSize, uint32_t* returned) {
+  if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE) || h.fd < 0) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  if (inSize < kAtaHeaderSize) return fail(ERROR_INVALID_PARAMETER);
+  if (outSize < kAtaHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+  ATA_PASS_THROUGH_EX apt;
+  std::memcpy(&apt, in, sizeof apt);
+  const bool dataIn = (apt.AtaFlags & ATA_FLAGS_DATA_IN) != 0;
+  const bool dataOut = (apt.AtaFlags & ATA_FLAGS_DATA_OUT) != 0;
+  const bool is48Bit = (apt.AtaFlags & ATA_FLAGS_48BIT_COMMAND) != 0;
+  const bool dma = (apt.AtaFlags & ATA_FLAGS_USE_DMA) != 0;
+  const uint32_t length = apt.DataTransferLength;
+  if (apt.Length != kAtaHeaderSize || (apt.AtaFlags & ~kKnownAtaFlags) != 0 || (dataIn && dataOut) ||
+      apt.TimeOutValue == 0) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (length > 0) {
+    const uint64_t end = static_cast<uint64_t>(apt.DataBufferOffset) + length;
+    if ((!dataIn && !dataOut) || apt.DataBufferOffset < kAtaHeaderSize) return fail(ERROR_INVALID_PARAMETER);
+    if (dataIn && end > outSize) return fail(ERROR_INVALID_PARAMETER);
+    if (dataOut && end > inSize) return fail(ERROR_INVALID_PARAMETER);
+  }
+  const AtaRegisters current = readTaskFile(apt.CurrentTaskFile);
+  const AtaRegisters previous = readTaskFile(apt.PreviousTaskFile);
+  if ((dataOut || !ataCommandOnlyReads(current)) && guardRefuses(h, disk, 0, 0)) return false;
+  if (current.command == kExecuteDeviceDiagnostic) {
+    // Never sent (it resets the drive under the kernel's feet). libata ran the reset and
+    // read the signature when it found the drive, and found an ATA device there: that is
+    // the answer, device 0 passed and the ATA signature.
+    std::memcpy(out, in, kAtaHeaderSize);
+    auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
+    writeTaskFile(back->CurrentTaskFile, AtaRegisters{0x01, 0x01, 0x01, 0x00, 0x00, current.device, 0x50});
+    *returned = kAtaHeaderSize;
+    return true;
+  }
+  AtaTransfer transfer = AtaTransfer::None;
+  if (length > 0 && dataIn) transfer = dma ? AtaTransfer::DmaIn : AtaTransfer::PioIn;
+  if (length > 0 && dataOut) transfer = dma ? AtaTransfer::DmaOut : AtaTransfer::PioOut;
+  std::vector<uint8_t> data(length, 0);
+  if (dataOut) std::memcpy(data.data(), in + apt.DataBufferOffset, length);
+  const AtaOutcome r = ataCommand(m_sys, h.fd, current, is48Bit ? &previous : nullptr, transfer, data.data(), length,
+                                  std::min(apt.TimeOutValue, kAtaTimeoutCapSeconds) * 1000);
+  if (!r.reached) return fail(r.error);
+  std::memcpy(out, in, kAtaHeaderSize);
+  auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
+  writeTaskFile(back->CurrentTaskFile, r.current);
+  if (is48Bit) writeTaskFile(back->PreviousTaskFile, r.previous);
+  uint32_t size = kAtaHeaderSize;
+  if (dataIn && length > 0) {
+    std::memcpy(out + apt.DataBufferOffset, data.data(), length);
+    size = apt.DataBufferOffset + length;
+  }
+  *returned = size;
+  return true;
+}
+
+bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in,
+                                uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned) {
+  if (code == SMART_GET_VERSION) {
+    if (outSize < kVersionSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memset(out, 0, kVersionSize);
+    out[0] = 1;
+    out[1] = 1;
+    out[3] = 0x01;  // one device, the disk itself
+    wr32(out + 4, kSmartCapabilities);
+    *returned = kVersionSize;
+    return true;
+  }
+  if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE) || h.fd < 0) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  if (inSize < kSendCmdInSize) return fail(ERROR_INVALID_PARAMETER);
+  const AtaRegisters regs = readTaskFile(in + offsetof(SENDCMDINPARAMS, irDriveRegs));
+  const bool receive = code == SMART_RCV_DRIVE_DATA;
+  if (receive && outSize < kSendCmdOutHeaderSize + kBlockBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (!receive && outSize < kSendCmdOutHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (!ataCommandOnlyReads(regs) && guardRefuses(h, disk, 0, 0)) return false;
+  uint8_t data[kBlockBytes] = {};
+  const AtaOutcome r = ataCommand(m_sys, h.fd, regs, nullptr, receive ? AtaTransfer::PioIn : AtaTransfer::None, data,
+                                  receive ? kBlockBytes : 0, 10000);
+  if (!r.reached) return fail(r.error);
+  // The driver reports the drive's error as its own failure.
+  if ((r.current.command & kStatusError) != 0) return fail(ERROR_IO_DEVICE);
+  std::memset(out, 0, kSendCmdOutHeaderSize);
+  uint32_t size = kSendCmdOutHeaderSize;
+  if (receive) {
+    wr32(out, kBlockBytes);
+    std::memcpy(out + kSendCmdOutHeaderSize, data, kBlockBytes);
+    size += kBlockBytes;
+  } else if (regs.command == 0xB0 && regs.features == 0xDA) {
+    // RETURN STATUS hands back the registers, which only a CK_COND answer carries.
+    if (!r.registersKnown) return fail(ERROR_IO_DEVICE);
+    if (outSize < kSendCmdOutHeaderSize + sizeof(IDEREGS)) return fail(ERROR_INSUFFICIENT_BUFFER);
+    wr32(out, sizeof(IDEREGS));
+    writeTaskFile(out + kSendCmdOutHeaderSize, r.current);
+    size += sizeof(IDEREGS);
+  }
+  *returned = size;
+  return true;
+}
+
+bool LinuxPlatform::portControl(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
+                                uint32_t* returned) {
+  if (inSize < kSrbSize || rd32(in) != kSrbSize || std::memcmp(in + 4, "SCSIDISK", 8) != 0) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  const uint32_t control = rd32(in + offsetof(SRB_IO_CONTROL, ControlCode));
+  const uint32_t length = rd32(in + offsetof(SRB_IO_CONTROL, Length));
+  if (static_cast<uint64_t>(kSrbSize) + length > std::max(inSize, outSize)) return fail(ERROR_INVALID_PARAMETER);
+  rescan();
+  std::vector<const BlockDisk*> targets;
+  std::vector<std::pair<int, const BlockDisk*>> numbered;
+  for (size_t i = 0; i < m_disks.size(); ++i) {
+    if (m_disks[i].libata && !m_disks[i].ataIdentifyPath.empty() && ((m_diskNumbers[i] >> 1) & 1) == h.port) {
+      numbered.emplace_back(m_diskNumbers[i], &m_disks[i]);
+    }
+  }
+  std::sort(numbered.begin(), numbered.end());
+  for (const auto& [number, disk] : numbered) targets.push_back(disk);
+  if (control == IOCTL_SCSI_MINIPORT_SMART_VERSION) {
+    if (outSize < kSrbSize + kVersionSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(out, in, kSrbSize);
+    uint8_t* version = out + kSrbSize;
+    std::memset(version, 0, kVersionSize);
+    version[0] = 1;
+    version[1] = 1;
+    uint8_t map = 0;
+    for (size_t i = 0; i < targets.size() && i < 8; ++i) map = static_cast<uint8_t>(map | (1u << i));
+    version[3] = map;
+    wr32(version + 4, kSmartCapabilities);
+    wr32(out + offsetof(SRB_IO_CONTROL, ReturnCode), 0);
+    *returned = kSrbSize + kVersionSize;
+    return true;
+  }
+  // Only IDENTIFY has an answer anyone may read; SMART needs the rights this user lacks.
+  // Never fail with last error 0: the core reads that as "threshold exceeded".
+  if (control != IOCTL_SCSI_MINIPORT_IDENTIFY) return fail(ERROR_ACCESS_DENIED);
+  if (inSize < kSrbSize + kSendCmdInSize) return fail(ERROR_INVALID_PARAMETER);
+  const uint8_t* params = in + kSrbSize;
+  if (params[offsetof(SENDCMDINPARAMS, irDriveRegs) + kTaskCommand] != 0xEC) return fail(ERROR_INVALID_PARAMETER);
+  const uint32_t needed = kSrbSize + kSendCmdOutHeaderSize + kBlockBytes;
+  if (outSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+  const uint8_t target = params[offsetof(SENDCMDINPARAMS, bDriveNumber)];
+  std::memcpy(out, in, kSrbSize);
+  wr32(out + offsetof(SRB_IO_CONTROL, ReturnCode), 0);
+  std::memset(out + kSrbSize, 0, needed - kSrbSize);
+  if (target < targets.size()) {
+    const auto text = m_sys.readText(path(targets[target]->ataIdentifyPath));
+    if (!text || !identifyFromText(*text, out + kSrbSize + kSendCmdOutHeaderSize)) return fail(ERROR_ACCESS_DENIED);
+    wr32(out + kSrbSize, kBlockBytes);
+  }
+  *returned = std::min<uint32_t>(outSize, kSrbSize + length);
+  return true;
+}
+
+uint32_t LinuxPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                                       uint32_t moveMethod) {
+  std::lock_guard lock(m_mutex);
+  const int64_t distance =
+      distanceHigh != nullptr
+          ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                                 static_cast<uint32_t>(distanceLow))
+          : static_cast<int64_t>(distanceLow);
+  OpenHandle* h = find(handle);
+  const auto refuse = [&](uint32_t error) {
+    fail(error);
+    return INVALID_SET_FILE_POINTER;
+  };
+  if (h == nullptr) return refuse(ERROR_INVALID_HANDLE);
+  uint64_t position = 0;
+  if (h->kind == OpenHandle::Kind::File) {
+    uint32_t error = 0;
+    if (!HostFiles::seek(h->fd, distance, moveMethod, position, error)) return refuse(error);
+  } else if (h->kind == OpenHandle::Kind::Disk) {
+    int64_t base = 0;
+    if (moveMethod == FILE_CURRENT) {
+      base = static_cast<int64_t>(h->position);
+    } else if (moveMethod == FILE_END) {
+      base = static_cast<int64_t>(h->sizeBytes);
+    } else if (moveMethod != FILE_BEGIN) {
+      return refuse(ERROR_INVALID_PARAMETER);
+    }
+    if (base + distance < 0) return refuse(ERROR_NEGATIVE_SEEK);
+    h->position = static_cast<uint64_t>(base + distance);
+    position = h->position;
+  } else {
+    return refuse(ERROR_INVALID_FUNCTION);
+  }
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<int32_t>(position >> 32);
+  setLastError(ERROR_SUCCESS);
+  return static_cast<uint32_t>(position & 0xFFFFFFFFu);
+}
+
+bool LinuxPlatform::readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) {
+  return transfer(handle, false, buffer, nullptr, size, bytesRead);
+}
+
+bool LinuxPlatform::writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) {
+  return transfer(handle, true, nullptr, buffer, size, bytesWritten);
+}
+
+bool LinuxPlatform::transfer(Handle handle, bool write, void* into, const void* from, uint32_t size,
+                             uint32_t* moved) {
+  std::unique_lock lock(m_mutex);
+  if (moved != nullptr) *moved = 0;
+  OpenHandle* h = find(handle);
+  if (h == nullptr) return fail(ERROR_INVALID_HANDLE);
+  if ((write ? from : into) == nullptr && size > 0) return fail(ERROR_INVALID_PARAMETER);
+  if (h->kind == OpenHandle::Kind::File) {
+    uint32_t error = 0;
+    const bool ok = write ? HostFiles::write(h->fd, from, size, moved, error)
+                          : HostFiles::read(h->fd, into, size, moved, error);
+    return ok ? (setLastError(ERROR_SUCCESS), true) : fail(error);
+  }
+  if (h->kind != OpenHandle::Kind::Disk) return fail(ERROR_INVALID_FUNCTION);
+  if ((h->access & (write ? GENERIC_WRITE : GENERIC_READ)) == 0 || h->fd < 0) return fail(ERROR_ACCESS_DENIED);
+  if (h->position % h->blockSize != 0 || size % h->blockSize != 0) return fail(ERROR_INVALID_PARAMETER);
+  if (h->position > h->sizeBytes || size > h->sizeBytes - h->position) return fail(ERROR_SECTOR_NOT_FOUND);
+  if (write) {
+    rescan();
+    const BlockDisk* disk = diskOf(*h);
+    if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    const BlockDisk copy = *disk;
+    if (guardRefuses(*h, copy, h->position, size)) return false;
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  if (h->directFd < 0) {
+    const BlockDisk* disk = diskByNumber(h->number);
+    if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    const int fd = m_sys.open(path("/dev/" + disk->name), O_RDONLY | O_DIRECT | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fail(errorFromDeviceErrno(-fd));
+    uint64_t sequence = 0;
+    if (disk->diskseq != 0 && m_sys.ioctl(fd, BLKGETDISKSEQ, &sequence) == 0 && sequence != disk->diskseq) {
+      m_sys.close(fd);
+      return fail(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    h->directFd = fd;
+  }
+  const int fd = h->directFd;
+  const uint64_t position = h->position;
+  const uint32_t alignment = std::max<uint32_t>(h->blockSize, 4096);
+  // The transfer itself runs without the lock: a long read must not hold up a query.
+  lock.unlock();
+  const bool aligned = reinterpret_cast<uintptr_t>(into) % alignment == 0;
+  void* target = into;
+  void* bounce = nullptr;
+  if (!aligned) {
+    bounce = std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    if (bounce == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    target = bounce;
+  }
+  const ssize_t n = size == 0 ? 0 : m_sys.pread(fd, target, size, static_cast<off_t>(position));
+  if (bounce != nullptr) {
+    if (n > 0) std::memcpy(into, bounce, static_cast<size_t>(n));
+    std::free(bounce);
+  }
+  if (n < 0) return fail(errorFromDeviceErrno(static_cast<int>(-n)));
+  // A short read stopped at a sector the drive could not read.
+  if (static_cast<uint32_t>(n) != size) return fail(ERROR_CRC);
+  lock.lock();
+  if (OpenHandle* again = find(handle)) again->position = position + size;
+  if (moved != nullptr) *moved = size;
+  setLastError(ERROR_SUCCESS);
+  return true;
+}
+
+std::vector<int> LinuxPlatform::disksUnder(unsigned major, unsigned minor, uint32_t* partition, int depth) {
+  if (partition != nullptr) *partition = 0;
+  for (size_t i = 0; i < m_disks.size(); ++i) {
+    const BlockDisk& disk = m_disks[i];
+    if (disk.major == major && disk.minor == minor) return {m_diskNumbers[i]};
+    for (const Partition& p : disk.partitions) {
+      if (p.major == major && p.minor == minor) {
+        if (partition != nullptr) *partition = p.number;
+        return {m_diskNumbers[i]};
+      }
+    }
+  }
+  // A stacked device (dm, md): the disks under each of its members.
+  if (depth > 8) return {};
+  const std::string base = path("/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor));
+  std::vector<int> found;
+  const auto members = m_sys.listDirectory(base + "/slaves");
+  if (!members) return found;
+  for (const std::string& member : *members) {
+    const auto dev = m_sys.readText(base + "/slaves/" + member + "/dev");
+    if (!dev) continue;
+    const std::string t = trimmed(*dev);
+    const size_t colon = t.find(':');
+    if (colon == std::string::npos) continue;
+    const unsigned memberMajor = static_cast<unsigned>(std::strtoul(t.substr(0, colon).c_str(), nullptr, 10));
+    const unsigned memberMinor = static_cast<unsigned>(std::strtoul(t.substr(colon + 1).c_str(), nullptr, 10));
+    for (int number : disksUnder(memberMajor, memberMinor, nullptr, depth + 1)) {
+      if (std::find(found.begin(), found.end(), number) == found.end()) found.push_back(number);
+    }
+  }
+  return found;
+}
+
+std::vector<LinuxPlatform::Volume> LinuxPlatform::volumes() {
+  std::vector<Volume> result;
+  const auto text = m_sys.readText(path("/proc/self/mountinfo"));
+  if (!text) return result;
+  const std::vector<MountEntry> mounts = parseMountinfo(*text);
+  // The volume holding "/" is C:, whatever order the mounts come in.
+  std::vector<const MountEntry*> ordered;
+  for (const MountEntry& m : mounts) {
+    if (m.mountPoint == "/") ordered.insert(ordered.begin(), &m);
+    else ordered.push_back(&m);
+  }
+  for (const MountEntry* m : ordered) {
+    if (m->major == 0) continue;  // no block device under it
+    const bool seen = std::any_of(result.begin(), result.end(),
+                                  [&](const Volume& v) { return v.major == m->major && v.minor == m->minor; });
+    if (seen) continue;  // a bind mount or a subvolume of a volume already listed
+    Volume v;
+    v.major = m->major;
+    v.minor = m->minor;
+    v.mountPoint = m->mountPoint;
+    v.fsType = m->fsType;
+    v.source = m->source;
+    v.disks = disksUnder(m->major, m->minor, &v.partition);
+    if (v.disks.empty()) continue;
+    for (size_t i = 0; i < m_disks.size(); ++i) {
+      if (m_diskNumbers[i] == v.disks.front()) v.removable = m_disks[i].removable;
+    }
+    const std::string key = std::to_string(v.major) + ":" + std::to_string(v.minor);
+    auto it = m_letters.find(key);
+    if (it == m_letters.end()) {
+      char letter = 0;
+      if (m->mountPoint == "/" && std::none_of(m_letters.begin(), m_letters.end(),
+                                               [](const auto& entry) { return entry.second == 'C'; })) {
+        letter = 'C';
+      } else {
+        for (char c = 'D'; c <= 'Z' && letter == 0; ++c) {
+          if (std::none_of(m_letters.begin(), m_letters.end(), [c](const auto& entry) { return entry.second == c; })) {
+            letter = c;
+          }
+        }
+      }
+      if (letter == 0) continue;  // more volumes than letters
+      it = m_letters.emplace(key, letter).first;
+    }
+    v.letter = it->second;
+    result.push_back(std::move(v));
+  }
+  return result;
+}
+
+std::optional<LinuxPlatform::Volume> LinuxPlatform::volumeOf(char letter) {
+  for (Volume& v : volumes()) {
+    if (v.letter == letter) return v;
+  }
+  return std::nullopt;
+}
+
+bool LinuxPlatform::volumeControl(OpenHandle& h, uint32_t code, uint8_t* out, uint32_t outSize, uint32_t* returned) {
+  rescan();
+  const std::optional<Volume> v = volumeOf(h.letter);
+  if (!v) return fail(ERROR_DEVICE_NOT_CONNECTED);
+  switch (code) {
+    case FSCTL_LOCK_VOLUME:
+    case FSCTL_DISMOUNT_VOLUME:
+      // Granted without unmounting anything: reading never needs the volume gone, and no
+      // write reaches a mounted range past the guard.
+      if ((h.access & (GENERIC_READ | GENERIC_WRITE)) == 0) return fail(ERROR_ACCESS_DENIED);
+      return true;
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
+      // A volume spread over several disks has no one device number, as on Windows.
+      if (v->disks.size() != 1) return fail(ERROR_INVALID_FUNCTION);
+      if (outSize < sizeof(STORAGE_DEVICE_NUMBER)) return fail(ERROR_INSUFFICIENT_BUFFER);
+      wr32(out, kFileDeviceDisk);
+      wr32(out + 4, static_cast<uint32_t>(v->disks.front()));
+      wr32(out + 8, v->partition);
+      *returned = sizeof(STORAGE_DEVICE_NUMBER);
+      return true;
+    default: return fail(ERROR_INVALID_FUNCTION);
+  }
+}
+
+WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
+  WriteGuardFacts facts;
+  facts.privileged = privilege() == Privilege::Administrator;
+  int number = -1;
+  for (size_t i = 0; i < m_disks.size(); ++i) {
+    if (m_disks[i].key == disk.key) number = m_diskNumbers[i];
+  }
+  facts.holders = !disk.holders.empty() ||
+                  std::any_of(disk.partitions.begin(), disk.partitions.end(),
+                              [](const Partition& p) { return !p.holders.empty(); });
+  const auto rangeOf = [&](uint32_t partition) -> std::pair<uint64_t, uint64_t> {
+    for (const Partition& p : disk.partitions) {
+      if (p.number == partition) return {p.start * 512, (p.start + p.size) * 512};
+    }
+    return {0, UINT64_MAX};  // the whole disk, or a stacked volume over it
+  };
+  // The program's own file, and every mount on this disk.
+  const auto exe = m_sys.readlink(path("/proc/self/exe"));
+  const std::vector<Volume> mounted = volumes();
+  size_t exeMountLength = 0;
+  bool exeOnDisk = false;
+  for (const Volume& v : mounted) {
+    const bool onDisk = std::find(v.disks.begin(), v.disks.end(), number) != v.disks.end();
+    if (exe && exe->rfind(v.mountPoint, 0) == 0 && v.mountPoint.size() >= exeMountLength) {
+      exeMountLength = v.mountPoint.size();
+      exeOnDisk = onDisk;
+    }
+    if (!onDisk) continue;
+    facts.mountedRanges.push_back(rangeOf(v.partition));
+  }
+  // Every mount, not only the first of each device: "/" may be one subvolume of many.
+  if (const auto text = m_sys.readText(path("/proc/self/mountinfo"))) {
+    for (const MountEntry& m : parseMountinfo(*text)) {
+      if (m.major == 0 || !systemMountPoint(m.mountPoint)) continue;
+      const std::vector<int> under = disksUnder(m.major, m.minor, nullptr);
+      if (std::find(under.begin(), under.end(), number) != under.end()) facts.systemMount = true;
+    }
+  }
+  facts.runningProgram = exeOnDisk;
+  // Active swap: /proc/swaps names the device of each area in use.
+  if (const auto swaps = m_sys.readText(path("/proc/swaps"))) {
+    size_t at = swaps->find('\n');
+    while (at != std::string::npos && at + 1 < swaps->size()) {
+      const size_t end = swaps->find('\n', at + 1);
+      const std::string line = swaps->substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+      const std::string device = line.substr(0, line.find_first_of(" \t"));
+      const std::string name = device.substr(device.find_last_of('/') + 1);
+      if (!name.empty() && device.rfind("/dev/", 0) == 0) {
+        if (name == disk.name) facts.activeSwap = true;
+        for (const Partition& p : disk.partitions) {
+          if (p.name == name) facts.activeSwap = true;
+        }
+        if (const auto dev = m_sys.readText(path("/sys/class/block/" + name + "/dev"))) {
+          const std::string t = trimmed(*dev);
+          const size_t colon = t.find(':');
+          if (colon != std::string::npos) {
+            const auto under = disksUnder(static_cast<unsigned>(std::strtoul(t.substr(0, colon).c_str(), nullptr, 10)),
+                                          static_cast<unsigned>(std::strtoul(t.substr(colon + 1).c_str(), nullptr, 10)),
+                                          nullptr);
+            if (std::find(under.begin(), under.end(), number) != under.end()) facts.activeSwap = true;
+          }
+        }
+      }
+      at = end;
+    }
+  }
+  // Someone holding the disk exclusively (a mount, a RAID member, a partitioning tool).
+  const int fd = m_sys.open(path("/dev/" + disk.name), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    facts.exclusiveOpenFailed = fd == -EBUSY;
+  } else {
+    m_sys.close(fd);
+  }
+  return facts;
+}
+
+uint32_t LinuxPlatform::logicalDrives() {
+  std::lock_guard lock(m_mutex);
+  rescan();
+  uint32_t mask = 0;
+  for (const Volume& v : volumes()) mask |= 1u << (v.letter - 'A');
+  return mask;
+}
+
+uint32_t LinuxPlatform::driveType(const std::string& root) {
+  std::lock_guard lock(m_mutex);
+  const char letter = rootLetter(root);
+  if (letter == 0) return DRIVE_NO_ROOT_DIR;
+  rescan();
+  const std::optional<Volume> v = volumeOf(letter);
+  if (!v) return DRIVE_NO_ROOT_DIR;
+  return v->removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
+}
+
+std::string LinuxPlatform::windowsDirectory() { return "C:\\Windows"; }
+
+uint32_t LinuxPlatform::version() { return 10; }
+
+std::vector<std::string> LinuxPlatform::deviceInterfaces(const std::string& classGuid) {
+  // No virtual bus and no enclosure status driver publish interfaces here.
+  (void)classGuid;
+  return {};
+}
+
+bool LinuxPlatform::volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) {
+  std::lock_guard lock(m_mutex);
+  const char letter = rootLetter(root);
+  rescan();
+  const std::optional<Volume> v = letter != 0 ? volumeOf(letter) : std::nullopt;
+  if (!v) return fail(ERROR_PATH_NOT_FOUND);
+  if (fileSystem != nullptr) *fileSystem = windowsFileSystem(v->fsType);
+  if (label != nullptr) {
+    label->clear();
+    // udev's by-label links name the volume; without udev there is no label to show.
+    if (const auto names = m_sys.listDirectory(path("/dev/disk/by-label"))) {
+      for (const std::string& name : *names) {
+        const auto target = m_sys.realPath(path("/dev/disk/by-label/" + name));
+        const auto source = m_sys.realPath(path(v->source));
+        if (target && source && *target == *source) *label = unescapeMountField(name);
+      }
+    }
+  }
+  setLastError(ERROR_SUCCESS);
+  return true;
+}
+
+bool LinuxPlatform::diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) {
+  std::lock_guard lock(m_mutex);
+  const char letter = rootLetter(root);
+  rescan();
+  const std::optional<Volume> v = letter != 0 ? volumeOf(letter) : std::nullopt;
+  if (!v) return fail(ERROR_PATH_NOT_FOUND);
+  struct statvfs info {};
+  const int r = m_sys.statvfs(v->mountPoint, &info);
+  if (r < 0) return fail(HostFiles::errorFromErrno(-r));
+  if (totalBytes != nullptr) *totalBytes = static_cast<uint64_t>(info.f_blocks) * info.f_frsize;
+  if (freeBytes != nullptr) *freeBytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  setLastError(ERROR_SUCCESS);
+  return true;
+}
+
+void LinuxPlatform::sleep(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::vector<TopLevelWindow> LinuxPlatform::topLevelWindows() {
+  // Other programs' windows are not ours to list here.
+  return {};
+}
+
+std::unique_ptr<Platform> makeLinuxPlatform() {
+  // One set of system calls serves every platform the process makes.
+  static RealSysCalls calls;
+  return std::make_unique<LinuxPlatform>(calls);
+}
+
+}  // namespace palvoro::real

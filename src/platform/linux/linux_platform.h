@@ -1,0 +1,121 @@
+#pragma once
+// The Platform seam answered by this computer's kernel: whole disks numbered as physical
+// drives, SCSI and ATA requests carried by SG_IO, identity from sysfs where a device has
+// no command channel, mounted file systems as lettered volumes, and a write guard below
+// every check of the core. Every system call goes through SysCalls and every /sys, /proc
+// and /dev path is taken under a root prefix, so tests run it on fake trees.
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/block_devices.h"
+#include "platform/linux/mountinfo.h"
+#include "platform/linux/sys_calls.h"
+#include "platform/linux/write_guard.h"
+#include "platform/platform.h"
+
+namespace palvoro::real {
+
+class LinuxPlatform : public Platform {
+ public:
+  // `root` is prepended to every /sys, /proc and /dev path ("" on a real machine).
+  explicit LinuxPlatform(SysCalls& sys, std::string root = "");
+  ~LinuxPlatform() override;
+
+  Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
+                    uint32_t flags) override;
+  bool closeHandle(Handle handle) override;
+  bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                       uint32_t* bytesReturned) override;
+  uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh, uint32_t moveMethod) override;
+  bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
+  bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
+  uint32_t logicalDrives() override;
+  uint32_t driveType(const std::string& root) override;
+  std::string windowsDirectory() override;
+  uint32_t version() override;
+  bool userIsAdministrator() override;
+  std::vector<std::string> deviceInterfaces(const std::string& classGuid) override;
+  bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) override;
+  bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) override;
+  void sleep(uint32_t milliseconds) override;
+  std::vector<TopLevelWindow> topLevelWindows() override;
+
+  // The disks as last scanned, with the numbers they were given (for listings and tests).
+  std::vector<BlockDisk> disks();
+  // What the process may do with the drives.
+  Privilege privilege();
+
+ private:
+  struct OpenHandle {
+    enum class Kind { Disk, Port, Volume, File } kind = Kind::File;
+    std::string path;
+    uint32_t access = 0;
+    int fd = -1;        // a disk's read-only descriptor (-1 for a query-only handle), a file's descriptor
+    int directFd = -1;  // a disk's descriptor for transfers that bypass the page cache, opened on first use
+    int number = -1;    // the disk's number
+    std::string key;    // the disk it was opened on, so a replaced disk is noticed
+    int port = -1;
+    char letter = 0;
+    uint64_t position = 0;
+    uint64_t sizeBytes = 0;
+    uint32_t blockSize = 512;
+  };
+  struct Volume {
+    char letter = 0;
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;
+    std::vector<int> disks;  // the drive numbers it lives on (several for a spanning dm/md volume)
+    uint32_t partition = 0;  // 0 for a whole disk or a stacked volume
+    bool removable = false;
+  };
+
+  void rescan();
+  const BlockDisk* diskByNumber(int number) const;
+  const BlockDisk* diskOf(const OpenHandle& h) const;
+  std::string path(const std::string& absolute) const { return m_root + absolute; }
+  bool fail(uint32_t error) const;
+  Handle add(OpenHandle entry);
+  OpenHandle* find(Handle handle);
+  Handle openDisk(OpenHandle entry, int number);
+  bool diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
+                   uint8_t* out, uint32_t outSize, uint32_t* returned);
+  bool volumeControl(OpenHandle& h, uint32_t code, uint8_t* out, uint32_t outSize, uint32_t* returned);
+  bool portControl(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
+                   uint32_t* returned);
+  bool scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                       uint32_t outSize, uint32_t* returned);
+  bool ataPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                      uint32_t outSize, uint32_t* returned);
+  bool smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
+                   uint8_t* out, uint32_t outSize, uint32_t* returned);
+  bool driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned);
+  bool transfer(Handle handle, bool write, void* into, const void* from, uint32_t size, uint32_t* moved);
+  bool guardRefuses(OpenHandle& h, const BlockDisk& disk, uint64_t offset, uint64_t length);
+  std::vector<Volume> volumes();
+  std::optional<Volume> volumeOf(char letter);
+  WriteGuardFacts guardFacts(const BlockDisk& disk);
+  std::vector<int> disksUnder(unsigned major, unsigned minor, uint32_t* partition, int depth = 0);
+
+  SysCalls& m_sys;
+  const std::string m_root;
+  std::recursive_mutex m_mutex;
+  std::map<Handle, OpenHandle> m_handles;
+  Handle m_nextHandle = 0x100;
+  DiskNumbering m_numbering;
+  std::vector<BlockDisk> m_disks;
+  std::vector<int> m_diskNumbers;      // parallel to m_disks
+  std::map<std::string, char> m_letters;  // "major:minor" of a volume -> its letter, kept for the process
+};
+
+// A platform on this computer's kernel.
+std::unique_ptr<Platform> makeLinuxPlatform();
+
+}  // namespace palvoro::real

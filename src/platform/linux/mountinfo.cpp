@@ -1,0 +1,87 @@
+#include "platform/linux/mountinfo.h"
+
+#include <charconv>
+
+namespace palvoro::real {
+namespace {
+
+std::vector<std::string_view> splitFields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  size_t at = 0;
+  while (at < line.size()) {
+    while (at < line.size() && line[at] == ' ') ++at;
+    if (at >= line.size()) break;
+    const size_t end = line.find(' ', at);
+    const size_t stop = end == std::string_view::npos ? line.size() : end;
+    fields.push_back(line.substr(at, stop - at));
+    at = stop;
+  }
+  return fields;
+}
+
+template <typename T>
+bool number(std::string_view text, T& value) {
+  if (text.empty()) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+bool isOctal(char c) { return c >= '0' && c <= '7'; }
+
+}  // namespace
+
+std::string unescapeMountField(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && isOctal(field[i + 1]) && isOctal(field[i + 2]) &&
+        isOctal(field[i + 3])) {
+      const int value = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
+      if (value <= 0xFF) {
+        out.push_back(static_cast<char>(value));
+        i += 3;
+        continue;
+      }
+    }
+    out.push_back(field[i]);
+  }
+  return out;
+}
+
+std::optional<MountEntry> parseMountinfoLine(std::string_view line) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  const std::vector<std::string_view> fields = splitFields(line);
+  // Six fixed fields, any number of optional ones, the separator, then three more.
+  size_t separator = 6;
+  while (separator < fields.size() && fields[separator] != "-") ++separator;
+  // The super options may be missing on old kernels; type and source may not.
+  if (separator + 2 >= fields.size()) return std::nullopt;
+  MountEntry e;
+  const std::string_view devices = fields[2];
+  const size_t colon = devices.find(':');
+  if (!number(fields[0], e.id) || !number(fields[1], e.parent) || colon == std::string_view::npos ||
+      !number(devices.substr(0, colon), e.major) || !number(devices.substr(colon + 1), e.minor)) {
+    return std::nullopt;
+  }
+  e.root = unescapeMountField(fields[3]);
+  e.mountPoint = unescapeMountField(fields[4]);
+  e.options = std::string(fields[5]);
+  e.fsType = unescapeMountField(fields[separator + 1]);
+  e.source = unescapeMountField(fields[separator + 2]);
+  if (separator + 3 < fields.size()) e.superOptions = std::string(fields[separator + 3]);
+  return e;
+}
+
+std::vector<MountEntry> parseMountinfo(std::string_view text) {
+  std::vector<MountEntry> entries;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = text.find('\n', at);
+    const size_t stop = end == std::string_view::npos ? text.size() : end;
+    if (auto e = parseMountinfoLine(text.substr(at, stop - at))) entries.push_back(std::move(*e));
+    at = stop + 1;
+  }
+  return entries;
+}
+
+}  // namespace palvoro::real

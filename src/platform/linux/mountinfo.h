@@ -1,0 +1,31 @@
+#pragma once
+// The mounted file systems, as /proc/self/mountinfo lists them.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace palvoro::real {
+
+struct MountEntry {
+  int id = 0;
+  int parent = 0;
+  unsigned major = 0;  // the device the file system lives on (st_dev)
+  unsigned minor = 0;
+  std::string root;        // the folder of the file system mounted here (bind mounts, subvolumes)
+  std::string mountPoint;  // where it is mounted, unescaped
+  std::string options;
+  std::string fsType;
+  std::string source;  // "/dev/sda1", or whatever the file system calls its source
+  std::string superOptions;
+};
+
+// One line; nothing when it is not a well-formed mountinfo line.
+std::optional<MountEntry> parseMountinfoLine(std::string_view line);
+// Every well-formed line of the file; malformed ones are skipped.
+std::vector<MountEntry> parseMountinfo(std::string_view text);
+// The kernel writes space, tab, newline and backslash in paths as \ooo octal escapes.
+std::string unescapeMountField(std::string_view field);
+
+}  // namespace palvoro::real

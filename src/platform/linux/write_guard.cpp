@@ -1,0 +1,141 @@
+#include "platform/linux/write_guard.h"
+
+namespace palvoro::real {
+namespace {
+// The ATA PASS-THROUGH protocol that runs no command: it only hands back the registers.
+constexpr uint8_t kReturnResponseInformation = 15;
+}  // namespace
+
+WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t length) {
+  if (!facts.privileged) return WriteRefusal::NotPrivileged;
+  if (facts.systemMount) return WriteRefusal::SystemDisk;
+  if (facts.activeSwap) return WriteRefusal::ActiveSwap;
+  if (facts.runningProgram) return WriteRefusal::RunningProgram;
+  if (facts.holders) return WriteRefusal::Holders;
+  if (facts.exclusiveOpenFailed) return WriteRefusal::Busy;
+  const uint64_t end = length == 0 || offset + length < offset ? UINT64_MAX : offset + length;
+  const uint64_t start = length == 0 ? 0 : offset;
+  for (const auto& [first, stop] : facts.mountedRanges) {
+    if (start < stop && first < end) return WriteRefusal::MountedRange;
+  }
+  return kRealDriveWritesOpen ? WriteRefusal::None : WriteRefusal::NotOpen;
+}
+
+const char* refusalText(WriteRefusal refusal) {
+  switch (refusal) {
+    case WriteRefusal::None: return "allowed";
+    case WriteRefusal::NotPrivileged: return "writing to a disk takes administrator rights";
+    case WriteRefusal::SystemDisk: return "the disk holds the running system";
+    case WriteRefusal::ActiveSwap: return "the disk holds swap space in use";
+    case WriteRefusal::RunningProgram: return "the disk holds this program";
+    case WriteRefusal::Holders: return "a volume manager, RAID or encrypted volume uses the disk";
+    case WriteRefusal::Busy: return "another program holds the disk open exclusively";
+    case WriteRefusal::MountedRange: return "the sectors belong to a mounted file system";
+    case WriteRefusal::NotOpen: return "writing on real drives is not enabled in this build";
+  }
+  return "refused";
+}
+
+bool ataCommandOnlyReads(const AtaRegisters& r) {
+  switch (r.command) {
+    case 0x00:  // NOP
+    case 0xEC:  // IDENTIFY DEVICE
+    case 0xA1:  // IDENTIFY PACKET DEVICE
+    case 0xE5:  // CHECK POWER MODE
+    case 0x90:  // EXECUTE DEVICE DIAGNOSTIC
+    case 0x40:  // READ VERIFY SECTOR(S)
+    case 0x42:  // READ VERIFY SECTOR(S) EXT
+    case 0x20:  // READ SECTOR(S)
+    case 0x24:  // READ SECTOR(S) EXT
+    case 0xC8:  // READ DMA
+    case 0x25:  // READ DMA EXT
+    case 0x60:  // READ FPDMA QUEUED
+    case 0x2F:  // READ LOG EXT
+    case 0x47:  // READ LOG DMA EXT
+    case 0xF8:  // READ NATIVE MAX ADDRESS
+    case 0x27:  // READ NATIVE MAX ADDRESS EXT
+      return true;
+    case 0xB4:  // SANITIZE: its status only
+      return r.features == 0x00;
+    case 0xB0:  // SMART: the reads, the switches and the self-tests, never WRITE LOG
+      switch (r.features) {
+        case 0xD0: case 0xD1: case 0xD2: case 0xD3: case 0xD4: case 0xD5: case 0xD8: case 0xD9: case 0xDA:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
+bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length) {
+  if (cdb == nullptr || length == 0) return false;
+  switch (cdb[0]) {
+    case 0x00:  // TEST UNIT READY
+    case 0x03:  // REQUEST SENSE
+    case 0x12:  // INQUIRY
+    case 0x1A:  // MODE SENSE (6)
+    case 0x5A:  // MODE SENSE (10)
+    case 0x1C:  // RECEIVE DIAGNOSTIC RESULTS
+    case 0x25:  // READ CAPACITY (10)
+    case 0x08:  // READ (6)
+    case 0x28:  // READ (10)
+    case 0x88:  // READ (16)
+    case 0xA8:  // READ (12)
+    case 0x2F:  // VERIFY (10)
+    case 0xAF:  // VERIFY (12)
+    case 0x8F:  // VERIFY (16)
+    case 0x4D:  // LOG SENSE
+    case 0xA0:  // REPORT LUNS
+      return true;
+    case 0x9E:  // SERVICE ACTION IN: READ CAPACITY (16) only
+      return length >= 2 && (cdb[1] & 0x1F) == 0x10;
+    case 0x1D:  // SEND DIAGNOSTIC: the self-tests, never a parameter list
+      return length >= 5 && cdb[3] == 0 && cdb[4] == 0;
+    case kAtaPassThrough16:
+      if (length < 16) return false;
+      if (((cdb[1] >> 1) & 0x0F) == kReturnResponseInformation) return true;
+      return ataCommandOnlyReads(AtaRegisters{cdb[4], cdb[6], cdb[8], cdb[10], cdb[12], cdb[13], cdb[14]});
+    case kAtaPassThrough12:
+      if (length < 12) return false;
+      if (((cdb[1] >> 1) & 0x0F) == kReturnResponseInformation) return true;
+      return ataCommandOnlyReads(AtaRegisters{cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9]});
+    default:
+      return false;
+  }
+}
+
+bool scsiCommandWrites(const uint8_t* cdb, size_t length) {
+  if (cdb == nullptr || length == 0) return false;
+  switch (cdb[0]) {
+    case 0x04:  // FORMAT UNIT
+    case 0x07:  // REASSIGN BLOCKS
+    case 0x0A:  // WRITE (6)
+    case 0x15:  // MODE SELECT (6)
+    case 0x2A:  // WRITE (10)
+    case 0x2E:  // WRITE AND VERIFY (10)
+    case 0x3B:  // WRITE BUFFER
+    case 0x3F:  // WRITE LONG (10)
+    case 0x41:  // WRITE SAME (10)
+    case 0x42:  // UNMAP
+    case 0x48:  // SANITIZE
+    case 0x55:  // MODE SELECT (10)
+    case 0x89:  // COMPARE AND WRITE
+    case 0x8A:  // WRITE (16)
+    case 0x8E:  // WRITE AND VERIFY (16)
+    case 0x93:  // WRITE SAME (16)
+    case 0x9F:  // WRITE LONG (16)
+    case 0xAA:  // WRITE (12)
+    case 0xAE:  // WRITE AND VERIFY (12)
+    case 0xB5:  // SECURITY PROTOCOL OUT
+      return true;
+    case kAtaPassThrough16:
+    case kAtaPassThrough12:
+      return !scsiCommandOnlyReads(cdb, length);
+    default:
+      return false;
+  }
+}
+
+}  // namespace palvoro::real

@@ -1,0 +1,66 @@
+#pragma once
+// The last line before a disk: every write, layout deletion, TRIM, SANITIZE or other
+// command that can change a disk passes through checkWrite, below every check the core
+// makes, and nothing bypasses it.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/scsi_ata.h"
+
+namespace palvoro::real {
+
+// Writing on real drives is not open in this build: a request that passes every other
+// rule is still refused. The rules are complete and tested so that opening it changes
+// only this line.
+inline constexpr bool kRealDriveWritesOpen = false;
+
+enum class Privilege {
+  Administrator,  // root, or CAP_SYS_RAWIO together with CAP_SYS_ADMIN
+  None,           // anyone else, the disk group included: the kernel refuses it pass-through
+};
+
+// What the backend knows about a disk when a write is asked for.
+struct WriteGuardFacts {
+  bool privileged = false;
+  bool systemMount = false;      // "/", /usr, /boot, /var or /home lives on the disk
+  bool activeSwap = false;       // a swap area in use lives on the disk
+  bool runningProgram = false;   // the running program's own file lives on the disk
+  bool holders = false;          // LVM, RAID or an encrypted volume is stacked on it
+  bool exclusiveOpenFailed = false;  // O_EXCL was refused: someone else holds it
+  std::vector<std::pair<uint64_t, uint64_t>> mountedRanges;  // [first, end) bytes of mounted partitions
+};
+
+enum class WriteRefusal {
+  None,
+  NotPrivileged,
+  SystemDisk,
+  ActiveSwap,
+  RunningProgram,
+  Holders,
+  Busy,
+  MountedRange,
+  NotOpen,  // every rule passed, but writing on real drives is not open in this build
+};
+
+// `length` 0 means the whole disk (a command that reaches every sector, such as a layout
+// deletion or SANITIZE). Returns the first rule the request breaks.
+WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t length);
+// Why, in a sentence, for the log and for tests.
+const char* refusalText(WriteRefusal refusal);
+
+// Whether an ATA command only reads: identity, SMART reads and self-tests, power mode,
+// verifies, reads. Everything else is treated as a write.
+bool ataCommandOnlyReads(const AtaRegisters& registers);
+// Whether a SCSI command block only reads. The ATA PASS-THROUGH blocks are judged by the
+// ATA command inside them.
+bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length);
+// Whether a SCSI command block is one of those known to change a disk (writes, format,
+// sanitize, unmap, mode select, an ATA PASS-THROUGH of a command that is not a read).
+// A block that neither only reads nor is known is never sent: a vendor's opcode means
+// something else to every other device.
+bool scsiCommandWrites(const uint8_t* cdb, size_t length);
+
+}  // namespace palvoro::real
