@@ -11,9 +11,8 @@
 namespace palvoro {
 namespace {
 
-constexpr const char* kBusNames[] = {"UNKNOWN", "SCSI", "ATAPI", "ATA",     "FireWire", "SSA",
-                                     "FIBRE",   "USB",  "RAID",  "iSCSI",   "SAS",      "SATA",
-                                     "SD",      "MMC",  "Virtual", "File", "Spaces", "NVMe"};
+constexpr const char* kBusNames[] = {"UNKNOWN", "SCSI", "ATAPI", "ATA",   "FireWire", "SSA",
+                                     "FIBRE",   "USB",  "RAID",  "iSCSI", "SAS",      "SATA"};
 constexpr const char* kNotFound = "Not Found";
 
 // A record's text field, never read past its buffer even when the terminator is missing.

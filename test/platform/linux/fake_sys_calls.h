@@ -1,0 +1,145 @@
+#pragma once
+// A machine for the Linux backend made of data: an in-memory tree of files, symbolic
+// links and folders (sysfs, /proc, /dev), device nodes with a size, a sector size and a
+// sequence number, and scripted answers to SG_IO and reads. It decodes what it receives
+// with its own code and never calls the backend's builders, so a fault in the backend is
+// not mirrored by the thing that checks it.
+
+#include <scsi/sg.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/sys_calls.h"
+
+namespace palvoro::real::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// One SG_IO request as the fake received it.
+struct SgRequest {
+  std::string device;
+  char interfaceId = 0;
+  Bytes cdb;
+  int direction = 0;  // SG_DXFER_NONE, _TO_DEV, _FROM_DEV
+  uint32_t length = 0;
+  uint32_t timeoutMs = 0;
+  uint32_t senseRoom = 0;  // mx_sb_len
+  Bytes dataOut;           // what a data-out command carried
+};
+
+// What the scripted device answers.
+struct SgAnswer {
+  int error = 0;  // -errno of the ioctl itself
+  uint8_t status = 0;
+  uint16_t hostStatus = 0;
+  uint16_t driverStatus = 0;
+  int resid = 0;
+  Bytes sense;
+  Bytes data;  // for a data-in command
+};
+
+struct DeviceNode {
+  uint64_t sizeBytes = 0;
+  uint32_t sectorSize = 512;
+  uint64_t diskseq = 0;  // 0: the kernel has no BLKGETDISKSEQ
+  bool sgIo = true;      // false: SG_IO fails with ENOTTY (NVMe, virtio-blk)
+};
+
+class FakeSysCalls : public SysCalls {
+ public:
+  explicit FakeSysCalls(std::string root = "/fake") : m_root(std::move(root)) {}
+
+  const std::string& root() const { return m_root; }
+
+  // The tree. Paths are given without the root prefix; folders above a node exist by
+  // themselves.
+  void addFile(const std::string& path, const std::string& contents);
+  void addLink(const std::string& path, const std::string& target);
+  void addFolder(const std::string& path);
+  // Removes a node and everything below it.
+  void remove(const std::string& path);
+  void addDevice(const std::string& path, DeviceNode node);
+  // Lines "F path = value", "L path -> target", "D path", "N path size= ssz= seq=",
+  // "# comment" and "## section" (see scripts/vm/capture-sysfs-guest.sh).
+  void load(const std::string& fixtureText);
+  // test/data/linux/<name>.txt
+  void loadFixture(const std::string& name);
+
+  // Scripting.
+  struct OpenCall {
+    std::string path;
+    int flags;
+  };
+  // `open` of `path` fails with `error` (-errno); with `whenFlags`, only when the call
+  // has all of those flags.
+  void failOpen(const std::string& path, int error, int whenFlags = 0);
+  // A read touching byte `offset` of `path` fails with `error`.
+  void failReadAt(const std::string& path, uint64_t offset, int error);
+  void putSector(const std::string& path, uint64_t offset, Bytes bytes);
+  std::function<SgAnswer(const SgRequest&)> sgHandler;  // unset: GOOD, zero data
+  uid_t uid = 0;
+  int64_t capabilities = 0;
+
+  // What happened.
+  std::vector<OpenCall> opens;
+  std::vector<SgRequest> sgRequests;
+  int pwrites = 0;
+  int umounts = 0;
+  int flocks = 0;
+  int openFds() const { return static_cast<int>(m_fds.size()); }
+
+  int open(const std::string& path, int flags) override;
+  int close(int fd) override;
+  int ioctl(int fd, unsigned long request, void* argument) override;
+  ssize_t pread(int fd, void* buffer, size_t size, off_t offset) override;
+  ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) override;
+  int flock(int fd, int operation) override;
+  int umount2(const std::string& target, int flags) override;
+  int statvfs(const std::string& path, struct statvfs* into) override;
+  int64_t effectiveCapabilities() override { return capabilities; }
+  uid_t effectiveUid() override { return uid; }
+  std::optional<std::string> readlink(const std::string& path) override;
+  std::optional<std::vector<std::string>> listDirectory(const std::string& path) override;
+  std::optional<std::string> readText(const std::string& path) override;
+  std::optional<std::string> realPath(const std::string& path) override;
+
+ private:
+  enum class Kind { File, Link, Folder };
+  struct Node {
+    Kind kind = Kind::File;
+    std::string value;  // contents or link target
+  };
+  struct OpenFile {
+    std::string path;
+    int flags = 0;
+    int generation = 0;  // which device it was opened on: a re-plugged one is another
+  };
+  struct OpenFailure {
+    int error;
+    int whenFlags;
+  };
+  // The canonical path (links followed, the last one only when asked), or nothing when a
+  // component is missing.
+  std::optional<std::string> resolve(const std::string& path, bool followLast) const;
+  bool isFolder(const std::string& canonical) const;
+
+  std::string m_root;
+  std::map<std::string, Node> m_nodes;  // by full path, root prefix included
+  // The device a descriptor was opened on, or nothing once it is gone.
+  const DeviceNode* deviceOf(int fd, std::string* path = nullptr) const;
+
+  std::map<std::string, std::pair<DeviceNode, int>> m_devices;  // with its generation
+  int m_generation = 0;
+  std::map<std::string, OpenFailure> m_openFailures;
+  std::map<std::string, std::map<uint64_t, int>> m_readFailures;
+  std::map<std::string, std::map<uint64_t, Bytes>> m_sectors;
+  std::map<int, OpenFile> m_fds;
+  int m_nextFd = 10;
+};
+
+}  // namespace palvoro::real::test

@@ -1,0 +1,139 @@
+// The write guard: every rule of checkWrite, and every request that could change a disk
+// refused through the platform before anything reaches the fake's device.
+
+#include "platform/linux/write_guard.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "device/ata_command.h"
+#include "device/drive_requests.h"
+#include "device/scsi_transport.h"
+#include "linux_rig.h"
+#include "platform/ioctl_codes.h"
+#include "platform/records.h"
+
+namespace palvoro::real::test {
+namespace {
+
+constexpr uint64_t kMiB = 1024 * 1024;
+// sda1 of the lab's SATA disk: sectors 2048 to 1050623.
+constexpr uint64_t kFirst = 2048 * 512;
+constexpr uint64_t kEnd = (2048 + 1048576) * 512;
+
+static_assert(!kRealDriveWritesOpen, "the all-clear rows below expect writes to be closed in this build");
+
+TEST(LinuxWriteGuardTest, EveryRule) {
+  struct Case {
+    const char* name;
+    std::function<void(WriteGuardFacts&)> facts;
+    uint64_t offset, length;
+    WriteRefusal expected;
+  };
+  const Case cases[] = {
+      {"NotPrivilegedComesFirst", [](auto& f) { f.privileged = false; f.systemMount = true; }, 0, 512,
+       WriteRefusal::NotPrivileged},
+      {"SystemMount", [](auto& f) { f.systemMount = true; }, 0, 512, WriteRefusal::SystemDisk},
+      {"ActiveSwap", [](auto& f) { f.activeSwap = true; }, 0, 512, WriteRefusal::ActiveSwap},
+      {"RunningProgram", [](auto& f) { f.runningProgram = true; }, 0, 512, WriteRefusal::RunningProgram},
+      {"Holders", [](auto& f) { f.holders = true; }, 0, 512, WriteRefusal::Holders},
+      {"ExclusiveOpenBusy", [](auto& f) { f.exclusiveOpenFailed = true; }, 0, 512, WriteRefusal::Busy},
+      {"EndsOnTheFirstByte", [](auto&) {}, kFirst - 512, 513, WriteRefusal::MountedRange},
+      {"EndsJustBefore", [](auto&) {}, kFirst - 512, 512, WriteRefusal::NotOpen},
+      {"StartsOnTheLastByte", [](auto&) {}, kEnd - 1, 512, WriteRefusal::MountedRange},
+      {"StartsJustAfter", [](auto&) {}, kEnd, 512, WriteRefusal::NotOpen},
+      {"CoversTheWholeRange", [](auto&) {}, 0, kEnd + kMiB, WriteRefusal::MountedRange},
+      {"WholeDiskCommand", [](auto&) {}, 0, 0, WriteRefusal::MountedRange},
+      // Before the range, with a length that wraps past the end of the address space.
+      {"LengthWrapsAround", [](auto&) {}, kFirst - 512, UINT64_MAX, WriteRefusal::MountedRange},
+      {"WholeDiskWithNothingMounted", [](auto& f) { f.mountedRanges.clear(); }, 0, 0, WriteRefusal::NotOpen},
+      {"AllClear", [](auto&) {}, 0, 512, WriteRefusal::NotOpen},
+  };
+  for (const Case& c : cases) {
+    WriteGuardFacts facts;
+    facts.privileged = true;
+    facts.mountedRanges = {{kFirst, kEnd}};
+    c.facts(facts);
+    EXPECT_EQ(checkWrite(facts, c.offset, c.length), c.expected) << c.name;
+  }
+}
+
+// What the core sends that could change a disk, each on its own platform over the lab's
+// SATA disk (drive 0) as root with nothing in the way but the guard.
+TEST(LinuxWriteGuardTest, NothingThatWritesReachesTheDisk) {
+  uint8_t block[512] = {};
+  struct Case {
+    const char* name;
+    std::function<bool(Platform&, Handle)> send;
+  };
+  const auto ataOut = [&](uint8_t command, uint8_t features) {
+    return [&block, command, features](Platform& p, Handle h) {
+      AtaCommand c;
+      c.flags = ATA_FLAGS_DRDY_REQUIRED | ATA_FLAGS_DATA_OUT;
+      c.direction = AtaDirection::Out;
+      c.inSize = sizeof(AtaCommandRecord);
+      c.current = {features, 0x01, 0x00, 0x00, 0x00, 0xE0, command};
+      return sendAtaCommand(p, h, c, block).requestOk;
+    };
+  };
+  const Case cases[] = {
+      {"WriteFile", [&](Platform& p, Handle h) { uint32_t n = 0; return p.writeFile(h, block, 512, &n); }},
+      {"DeleteDriveLayout",
+       [](Platform& p, Handle h) {
+         uint32_t n = 0;
+         return p.deviceIoControl(h, IOCTL_DISK_DELETE_DRIVE_LAYOUT, nullptr, 0, nullptr, 0, &n);
+       }},
+      {"AtaWriteSectors", ataOut(0x30, 0x00)},
+      {"AtaSmartWriteLog", [&](Platform& p, Handle h) {
+         return sendAtaCommand(p, h, smartWriteLogSctCommand(), block).requestOk; }},
+      {"AtaDataSetManagement", [&](Platform& p, Handle h) {
+         return sendAtaCommand(p, h, dataSetManagementCommand(kDsmTrim, 0), block).requestOk; }},
+      {"AtaSanitizeBlockErase",
+       [](Platform& p, Handle h) { return sendAtaCommand(p, h, sanitizeBlockEraseExtCommand(0)).requestOk; }},
+      {"SatDsmInScsiPassThrough", [&](Platform& p, Handle h) { return satDataSetManagement(p, h, kDsmTrim, block) == 0; }},
+      {"ScsiWrite10",
+       [&](Platform& p, Handle h) {
+         uint8_t request[sizeof(SCSI_PASS_THROUGH) + 512] = {};
+         SCSI_PASS_THROUGH spt{};
+         spt.Length = sizeof spt;
+         spt.CdbLength = 10;
+         spt.DataIn = SCSI_IOCTL_DATA_OUT;
+         spt.DataTransferLength = 512;
+         spt.TimeOutValue = 20;
+         spt.DataBufferOffset = sizeof spt;
+         const uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, 0, 0, 0x01, 0};
+         std::memcpy(spt.Cdb, cdb, sizeof cdb);
+         std::memcpy(request, &spt, sizeof spt);
+         uint32_t n = 0;
+         return p.deviceIoControl(h, IOCTL_SCSI_PASS_THROUGH, request, sizeof request, request, sizeof request, &n);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig({"sata_ahci"});
+    const Handle h = rig.open(0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(c.send(rig.platform, h));
+    EXPECT_EQ(rig.platform.lastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(rig.sys.pwrites, 0);
+    EXPECT_EQ(rig.sys.flocks, 0);
+    EXPECT_TRUE(rig.sys.sgRequests.empty()) << hex(rig.sys.sgRequests.empty() ? Bytes{} : rig.sys.sgRequests[0].cdb);
+    for (const auto& o : rig.sys.opens) EXPECT_EQ(o.flags & (O_RDWR | O_WRONLY), 0) << o.path;
+    rig.platform.closeHandle(h);
+  }
+}
+
+// The guard judges commands, not opcodes: SANITIZE STATUS only reads and goes through.
+TEST(LinuxWriteGuardTest, SanitizeStatusIsNotAWrite) {
+  Rig rig({"sata_ahci"});
+  const Handle h = rig.open(0);
+  EXPECT_TRUE(sendAtaCommand(rig.platform, h, sanitizeStatusExtCommand(0)).requestOk);
+  ASSERT_EQ(rig.sys.sgRequests.size(), 1u);
+  EXPECT_EQ(rig.sys.sgRequests[0].cdb[14], 0xB4);
+}
+
+}  // namespace
+}  // namespace palvoro::real::test
