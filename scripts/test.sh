@@ -62,7 +62,7 @@ threaded_tests build-tsan "$((repeats + 1))" \
 # Every parser of outside data, fuzzed briefly from its corpus: a finding fails the run and
 # prints its reproducer. Longer campaigns: scripts/fuzz.sh TARGET SECONDS.
 phase "fuzzing"
-bash scripts/fuzz.sh all "${PALVORO_FUZZ_SECONDS:-10}"
+bash scripts/fuzz.sh all "${PALVORO_FUZZ_SECONDS:-5}"
 phase "done"
 
 # One closing line over the three runs (each run above already stopped the script on a
