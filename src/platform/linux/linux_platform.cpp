@@ -653,7 +653,7 @@ bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const 
     sense = fixedSense(kIllegalRequest, 0x20, 0x00);
   } else if (!emulate) {
     data.assign(length, 0);
-    if (dataOut) std::memcpy(data.data(), in + spt.DataBufferOffset, length);
+    if (dataOut && length > 0) std::memcpy(data.data(), in + spt.DataBufferOffset, length);
     const SgOutcome sg = sgCommand(m_sys, h.fd, spt.Cdb, spt.CdbLength,
                                    dataIn ? SgDirection::FromDevice : dataOut ? SgDirection::ToDevice : SgDirection::None,
                                    data.data(), length, std::min(spt.TimeOutValue, kAtaTimeoutCapSeconds) * 1000);
@@ -742,7 +742,7 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
   if (length > 0 && dataIn) transfer = dma ? AtaTransfer::DmaIn : AtaTransfer::PioIn;
   if (length > 0 && dataOut) transfer = dma ? AtaTransfer::DmaOut : AtaTransfer::PioOut;
   std::vector<uint8_t> data(length, 0);
-  if (dataOut) std::memcpy(data.data(), in + apt.DataBufferOffset, length);
+  if (dataOut && length > 0) std::memcpy(data.data(), in + apt.DataBufferOffset, length);
   const AtaOutcome r = ataCommand(m_sys, h.fd, current, is48Bit ? &previous : nullptr, transfer, data.data(), length,
                                   std::min(apt.TimeOutValue, kAtaTimeoutCapSeconds) * 1000);
   if (!r.reached) return fail(r.error);

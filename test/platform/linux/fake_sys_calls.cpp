@@ -276,7 +276,7 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* argument) {
   h->resid = a.resid;
   h->sb_len_wr = static_cast<unsigned char>(std::min<size_t>(a.sense.size(), h->mx_sb_len));
   if (h->sb_len_wr > 0) std::memcpy(h->sbp, a.sense.data(), h->sb_len_wr);
-  if (h->dxfer_direction == SG_DXFER_FROM_DEV && h->dxferp != nullptr) {
+  if (h->dxfer_direction == SG_DXFER_FROM_DEV && h->dxferp != nullptr && !a.data.empty()) {
     std::memcpy(h->dxferp, a.data.data(), std::min<size_t>(a.data.size(), h->dxfer_len));
   }
   return 0;
