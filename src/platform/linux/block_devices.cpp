@@ -211,9 +211,4 @@ int DiskNumbering::numberFor(const std::string& key) {
   return it->second;
 }
 
-int DiskNumbering::find(const std::string& key) const {
-  auto it = m_numbers.find(key);
-  return it == m_numbers.end() ? -1 : it->second;
-}
-
 }  // namespace palvoro::real

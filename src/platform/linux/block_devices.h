@@ -65,8 +65,6 @@ std::string trimmed(std::string text);
 class DiskNumbering {
  public:
   int numberFor(const std::string& key);
-  // The number a key already has, or -1.
-  int find(const std::string& key) const;
 
  private:
   std::map<std::string, int> m_numbers;

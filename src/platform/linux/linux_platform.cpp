@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/device_names.h"
 #include "platform/host_files.h"
 #include "platform/ioctl_codes.h"
 #include "platform/linux/sg_io.h"
@@ -84,38 +85,6 @@ void writeTaskFile(uint8_t* t, const AtaRegisters& r) {
   t[kTaskDevice] = r.device;
   t[kTaskCommand] = r.command;
   t[kTaskReserved] = 0;
-}
-
-bool startsWithNoCase(const std::string& s, const std::string& prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// "\\.\PhysicalDriveN" -> N; "\\.\ScsiN:" -> N; "\\.\C:" -> 'C'.
-int numberAfter(const std::string& path, const std::string& prefix, bool colon) {
-  if (!startsWithNoCase(path, prefix)) return -1;
-  const size_t end = path.size() - (colon ? 1 : 0);
-  if (colon && path.back() != ':') return -1;
-  if (end <= prefix.size() || end - prefix.size() > 3) return -1;
-  int n = 0;
-  for (size_t i = prefix.size(); i < end; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(path[i]))) return -1;
-    n = n * 10 + (path[i] - '0');
-  }
-  return n;
-}
-
-char volumeLetter(const std::string& path) {
-  if (path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':' &&
-      std::isalpha(static_cast<unsigned char>(path[4]))) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
-  }
-  return 0;
 }
 
 char rootLetter(const std::string& root) {
@@ -408,9 +377,9 @@ Handle LinuxPlatform::createFile(const std::string& name, uint32_t access, uint3
     setLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  const int number = numberAfter(name, "\\\\.\\PhysicalDrive", false);
+  const int number = physicalDriveNumberOf(name);
   if (number >= 0) return openDisk(std::move(entry), number);
-  const int port = numberAfter(name, "\\\\.\\Scsi", true);
+  const int port = scsiPortNumberOf(name);
   if (port >= 0) {
     // A port opens without rights: its IDENTIFY answers come from sysfs, which anyone
     // may read.
@@ -429,7 +398,7 @@ Handle LinuxPlatform::createFile(const std::string& name, uint32_t access, uint3
     setLastError(ERROR_SUCCESS);
     return handle;
   }
-  const char letter = volumeLetter(name);
+  const char letter = volumeLetterOf(name);
   if (letter != 0) {
     rescan();
     if (!volumeOf(letter)) {
@@ -861,11 +830,7 @@ bool LinuxPlatform::portControl(OpenHandle& h, const uint8_t* in, uint32_t inSiz
 uint32_t LinuxPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
                                        uint32_t moveMethod) {
   std::lock_guard lock(m_mutex);
-  const int64_t distance =
-      distanceHigh != nullptr
-          ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
-                                 static_cast<uint32_t>(distanceLow))
-          : static_cast<int64_t>(distanceLow);
+  const int64_t distance = seekDistance(distanceLow, distanceHigh);
   OpenHandle* h = find(handle);
   const auto refuse = [&](uint32_t error) {
     fail(error);
@@ -877,16 +842,8 @@ uint32_t LinuxPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32
     uint32_t error = 0;
     if (!HostFiles::seek(h->fd, distance, moveMethod, position, error)) return refuse(error);
   } else if (h->kind == OpenHandle::Kind::Disk) {
-    int64_t base = 0;
-    if (moveMethod == FILE_CURRENT) {
-      base = static_cast<int64_t>(h->position);
-    } else if (moveMethod == FILE_END) {
-      base = static_cast<int64_t>(h->sizeBytes);
-    } else if (moveMethod != FILE_BEGIN) {
-      return refuse(ERROR_INVALID_PARAMETER);
-    }
-    if (base + distance < 0) return refuse(ERROR_NEGATIVE_SEEK);
-    h->position = static_cast<uint64_t>(base + distance);
+    const uint32_t error = movePosition(h->position, distance, moveMethod, h->sizeBytes);
+    if (error != ERROR_SUCCESS) return refuse(error);
     position = h->position;
   } else {
     return refuse(ERROR_INVALID_FUNCTION);

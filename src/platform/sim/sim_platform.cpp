@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/device_names.h"
 #include "platform/host_files.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
@@ -169,55 +170,6 @@ void putVersion(uint8_t* out, uint8_t deviceMap) {
   wr32(out + kVersionCapabilities, kSmartCapabilities);
 }
 
-bool startsWithNoCase(const std::string& s, const std::string& prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// "\\.\PhysicalDriveN" -> N, or -1.
-int physicalDriveNumber(const std::string& path) {
-  static const std::string prefix = "\\\\.\\PhysicalDrive";
-  if (!startsWithNoCase(path, prefix) || path.size() == prefix.size() || path.size() > prefix.size() + 3) {
-    return -1;
-  }
-  int n = 0;
-  for (size_t i = prefix.size(); i < path.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(path[i]))) return -1;
-    n = n * 10 + (path[i] - '0');
-  }
-  return n;
-}
-
-bool equalsNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && startsWithNoCase(a, b);
-}
-
-// "\\.\ScsiN:" -> N, or -1.
-int scsiPortNumber(const std::string& path) {
-  static const std::string prefix = "\\\\.\\Scsi";
-  if (!startsWithNoCase(path, prefix) || path.size() < prefix.size() + 2 || path.back() != ':') return -1;
-  int n = 0;
-  for (size_t i = prefix.size(); i + 1 < path.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(path[i])) || i > prefix.size() + 2) return -1;
-    n = n * 10 + (path[i] - '0');
-  }
-  return n;
-}
-
-// "\\.\C:" -> 'C', or 0.
-char volumeLetter(const std::string& path) {
-  if (path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':' &&
-      std::isalpha(static_cast<unsigned char>(path[4]))) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
-  }
-  return 0;
-}
-
 uint8_t partitionType(const std::string& fileSystem) {
   if (fileSystem == "NTFS" || fileSystem == "exFAT") return 0x07;
   if (fileSystem == "FAT32") return 0x0C;
@@ -343,9 +295,9 @@ Handle SimPlatform::createFile(const std::string& path, uint32_t access, uint32_
     entry.drive = target->number;
     if (!sharingAllows(entry)) return refuse(ERROR_SHARING_VIOLATION);
   } else if (path.compare(0, 4, "\\\\.\\") == 0) {
-    const int number = physicalDriveNumber(path);
-    const char letter = volumeLetter(path);
-    const int port = scsiPortNumber(path);
+    const int number = physicalDriveNumberOf(path);
+    const char letter = volumeLetterOf(path);
+    const int port = scsiPortNumberOf(path);
     if (port >= 0) {
       // A SCSI port opens without administrator rights: its miniport's SMART interface
       // is how a limited user reaches the drives.
@@ -746,11 +698,7 @@ uint32_t SimPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t
   SimRequest req;
   req.kind = SimRequest::Kind::Seek;
   req.handle = handle;
-  const int64_t distance =
-      distanceHigh != nullptr
-          ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
-                                 static_cast<uint32_t>(distanceLow))
-          : static_cast<int64_t>(distanceLow);
+  const int64_t distance = seekDistance(distanceLow, distanceHigh);
   OpenHandle* h = find(handle);
   const auto refuse = [&](uint32_t error) {
     fail(error);
@@ -766,16 +714,9 @@ uint32_t SimPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t
   } else if (h->kind == OpenHandle::Kind::Drive) {
     SimDrive* d = m_machine.findDrive(h->drive);
     if (d == nullptr || !d->present) return refuse(ERROR_DEVICE_NOT_CONNECTED);
-    int64_t base = 0;
-    if (moveMethod == FILE_CURRENT) {
-      base = static_cast<int64_t>(h->position);
-    } else if (moveMethod == FILE_END) {
-      base = static_cast<int64_t>(d->disk().sectorCount() * d->disk().sectorSize());
-    } else if (moveMethod != FILE_BEGIN) {
-      return refuse(ERROR_INVALID_PARAMETER);
-    }
-    if (base + distance < 0) return refuse(ERROR_NEGATIVE_SEEK);
-    h->position = static_cast<uint64_t>(base + distance);
+    const uint32_t error =
+        movePosition(h->position, distance, moveMethod, d->disk().sectorCount() * d->disk().sectorSize());
+    if (error != ERROR_SUCCESS) return refuse(error);
     position = h->position;
   } else {
     return refuse(ERROR_INVALID_FUNCTION);
