@@ -198,6 +198,20 @@ TEST_F(CliProcessTest, ProgressIsABarOnATerminalAndLinesInAPipe) {
   EXPECT_NE(piped.out.find("Bad sectors: 4"), std::string::npos) << piped.out;
 }
 
+TEST_F(CliProcessTest, StandardOutputHoldsOnlyTheAnswerWhateverTheDriveLayersPrint) {
+  // A bridge that says it cannot carry the vendor block makes the command layer print a
+  // note of its own: it must not land in the JSON a script parses.
+  Json m = Json::parse(sim::builtinMachineDescription("showcase"));
+  for (Json& d : m["drives"]) {
+    if (d["number"] == 6) d["atacb"] = {{"supported", false}};
+  }
+  std::ofstream(machineFile) << m.dump();
+  const Child piped = runPiped({"--machine", machineFile, "--json", "list"});
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_FALSE(Json::parse(piped.out, nullptr, false).is_discarded()) << piped.out;
+  EXPECT_NE(piped.err.find("TPP device does not support ATACB"), std::string::npos) << piped.err;
+}
+
 TEST_F(CliProcessTest, CtrlCDuringAnExtendedScanEndsItAsAbortWithItsResultBlock) {
   // The 500 GB drive 3 of the showcase: its scan runs for seconds, long enough to stop.
   bool firstSent = false, secondSent = false;

@@ -160,7 +160,13 @@ EmulatedReply emulateScsi(const BlockDisk& disk, const uint8_t* cdb, uint8_t cdb
         data[4] = 31;
         std::string vendor = disk.vendor;
         std::string model = disk.model;
-        if (vendor.empty() && disk.bus == DiskBus::Nvme) vendor = "NVMe";
+        // A model without a vendor field (NVMe, mmc) is split where SCSI would have it: its
+        // first word, when short enough, as the vendor; joined again, they read as the model.
+        const size_t blank = model.find(' ');
+        if (vendor.empty() && blank != std::string::npos && blank > 0 && blank <= 8) {
+          vendor = model.substr(0, blank);
+          model = model.substr(blank + 1);
+        }
         if (disk.bus == DiskBus::Virtio) {
           if (vendor.empty()) vendor = "VirtIO";
           if (model.empty()) model = "Block Device";

@@ -308,7 +308,7 @@ TEST(LinuxNoSgIoTest, IdentityAndCapacityFromSysfs) {
   };
   const Case cases[] = {
       {"nvme", "Inquiry", {0x12, 0, 0, 0, 36, 0}, 36, 0,
-       cat({{0x00, 0x00, 0x05, 0x02, 31, 0, 0, 0}, text("NVMe    QEMU NVMe Ctrl  2.22")})},
+       cat({{0x00, 0x00, 0x05, 0x02, 31, 0, 0, 0}, text("QEMU    NVMe Ctrl       2.22")})},
       {"nvme", "SupportedPages", {0x12, 1, 0x00, 0, 255, 0}, 255, 0, {0x00, 0x00, 0x00, 0x02, 0x00, 0x80}},
       {"nvme", "SerialPage", {0x12, 1, 0x80, 0, 255, 0}, 255, 0,
        cat({{0x00, 0x80, 0x00, 14}, text("LABNVME0000006")})},
@@ -362,7 +362,7 @@ TEST(LinuxDetectionTest, DisksWithoutACommandChannelAreListed) {
     int busType;
   };
   const Case cases[] = {
-      {"Nvme", "nvme", nullptr, "NVMe QEMU NVMe Ctrl", "LABNVME0000006", 524288, 0x11},
+      {"Nvme", "nvme", nullptr, "QEMU NVMe Ctrl", "LABNVME0000006", 524288, 0x11},
       {"VirtioBlk", "virtio_blk", nullptr, "VirtIO Block Device", "LABVBLK0000007", 131072, 0x0E},
       {"SataNodeShut", "sata_ahci", "/dev/sda", "ATA LAB SATA HDD 1G", "LABSATA0000001", 2097152, 0x0B},
   };
