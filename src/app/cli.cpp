@@ -391,7 +391,9 @@ class CliOptionUi : public OptionDialogUi {
       numbers.currentSector = run.currentSector.load();
       const uint64_t end = run.endSector.load();
       numbers.lastSector = end == 0 ? 0 : end - 1;
-      numbers.elapsedSeconds = std::max<int64_t>(0, m_clock.nowSeconds() - run.startTime.load());
+      // Before the run has started there is no start time: nothing has elapsed yet.
+      const int64_t start = run.startTime.load();
+      numbers.elapsedSeconds = start == 0 ? 0 : std::max<int64_t>(0, m_clock.nowSeconds() - start);
       return numbers;
     });
     m_loop.onTimer([&run](int id) { run.onTimer(id); });

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Optional check of palvoro-cli on real kernel drives: builds palvoro-cli and runs it inside
+# throw-away QEMU guests of the disk lab (AHCI SATA x2, one with a mounted ext4, virtio-SCSI,
+# USB bulk-only, USB UAS, NVMe and an empty CD drive), next to smartctl, sg_inq, sg_readcap
+# and hdparm in the same guest. Prints one PASS/FAIL line per check and a summary; exits 1
+# when any check failed. Not part of CI: it needs the lab (qemu-system-x86, a kernel tree,
+# busybox-static; see the lab's README) and python3 on the host.
+#
+# The program runs only inside the guests, on sparse image files that run-guest.sh makes
+# in a temporary folder: nothing here opens a disk of this computer.
+#
+#   scripts/vm-test.sh
+#
+# Environment:
+#   PALVORO_QEMU_LAB   the lab folder (default: ../shared/qemu-lab beside this repository)
+#   PALVORO_JOBS       build jobs (default 2)
+#   PALVORO_VM_KEEP=1  keep the guests' raw output (kept anyway when a check fails)
+#   PALVORO_VM_CLI     a palvoro-cli already built, tried in place of building one
+#   LAB_TIMEOUT        seconds per guest boot, in place of each boot's own limit below
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+lab=${PALVORO_QEMU_LAB:-$here/../../shared/qemu-lab}
+build=$repo/build-vm
+vm=$here/vm
+
+die() { echo "vm-test: $*" >&2; exit 2; }
+[ -x "$lab/run-guest.sh" ] || die "no QEMU lab at $lab (set PALVORO_QEMU_LAB)"
+command -v python3 >/dev/null || die "python3 is needed to compare the guests' output"
+for tool in cmake ninja; do
+    command -v "$tool" >/dev/null || die "$tool is needed (scripts/install-deps.sh installs it)"
+done
+
+if [ -n "${PALVORO_VM_CLI:-}" ]; then
+    cli=$(realpath "$PALVORO_VM_CLI")
+    [ -x "$cli" ] || die "PALVORO_VM_CLI: $cli is not executable"
+    [ "$(basename "$cli")" = palvoro-cli ] || die "PALVORO_VM_CLI must name a file called palvoro-cli"
+    echo "== testing $cli (not built here)"
+else
+    echo "== building palvoro-cli (Release, $build)"
+    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPALVORO_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" --target palvoro-cli -j "${PALVORO_JOBS:-2}"
+    cli=$build/src/palvoro-cli
+    [ -x "$cli" ] || die "no $cli after the build"
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/palvoro-vm-test.XXXXXX")
+tally=$work/tally
+: >"$tally"
+# shellcheck disable=SC2317  # called from the trap
+finish() {
+    local passed failed
+    passed=$(grep -c '^PASS$' "$tally" || true)
+    failed=$(grep -c '^FAIL$' "$tally" || true)
+    echo "== summary: $((passed + failed)) checks, $passed passed, $failed failed"
+    if [ "$failed" != 0 ] || [ "${PALVORO_VM_KEEP:-0}" = 1 ]; then
+        echo "== the guests' output is kept in $work"
+    else
+        rm -rf "$work"
+    fi
+}
+trap finish EXIT
+
+# Two sectors of the unmounted SATA disk (LABSATA0000002, 256 MiB = 524288 sectors) that
+# the extended test must find unreadable, and exactly those:
+# - The quick media scan covers two regions of a fifth of the range each
+#   (sector_loop.cpp quickRegionLength: min(524288 / 5, 2000000) = 104857 sectors), the
+#   first from sector 0, the second from 524288 - 104857 = 419431 to the end
+#   (twoRegionPlan). The extended test's full scan (media_scan.cpp, rangePlan) reads every
+#   block of the range, so sectors in the second region are read by both scans.
+# - The extended test reads 500 random blocks first (random_read.cpp). A bad sector met
+#   there would end the test before the full scan with only that block's sectors listed,
+#   so both sectors must lie in blocks the random reads skip. The block is
+#   (rand() * 65536 + rand()) % 2048 * 256 and nothing seeds rand(): glibc's sequence from
+#   seed 1 fixes the blocks. 444222 (block 1735) and 445333 (block 1739) are in blocks that
+#   none of the first 4000 draws reaches, so even stray draws before the test cannot bring
+#   the random reads there. The "bad-sector plan" check recomputes this on this host's C
+#   library, the one the guest runs the program with.
+# - Two different blocks: the scan meets two failing reads, and reads sector by sector
+#   inside each (bad_sector_recorder.cpp) to name the sector.
+bad_sectors="444222 445333"
+
+check() { python3 "$vm/check-results.py" "$@" --tally "$tally" || true; }
+
+# boot NAME SCRIPT TIMEOUT [VAR=VALUE...]: one guest boot; its output goes to NAME.out.
+# The time limits are generous: a program run that meets a command the disk cannot finish
+# waits out that command's timeout, and the report is worth more than the minutes.
+boot() {
+    local name=$1 script=$2 timeout=$3 rc=0 start=$SECONDS
+    shift 3
+    printf '%s\n' "$@" >"$work/vm-params.sh"
+    # Bad sectors only where a boot asks for them, never from the caller's environment.
+    local settings=(LAB_TIMEOUT="${LAB_TIMEOUT:-$timeout}")
+    [ -n "${BOOT_BAD_SECTORS:-}" ] && settings+=(LAB_BAD_SECTORS="$BOOT_BAD_SECTORS")
+    echo "== guest boot '$name' (${LAB_TIMEOUT:-$timeout} s at most${BOOT_BAD_SECTORS:+, bad sectors $BOOT_BAD_SECTORS})"
+    env -u LAB_BAD_SECTORS "${settings[@]}" \
+        "$lab/run-guest.sh" "$vm/$script" "$vm/guest-lib.sh" "$cli" "$work/vm-params.sh" \
+        >"$work/$name.out" 2>"$work/$name.err" || rc=$?
+    grep '^\[lab\] accel' "$work/$name.err" | sed 's/^/   /' || true
+    if [ "$rc" = 0 ]; then
+        echo "PASS  guest boot $name: finished in $((SECONDS - start)) s"
+        echo PASS >>"$tally"
+    else
+        echo "FAIL  guest boot $name: run-guest.sh status $rc after $((SECONDS - start)) s (125: the guest did not finish)"
+        sed 's/^/   /' "$work/$name.err" | tail -n 15
+        echo FAIL >>"$tally"
+    fi
+}
+
+check plan --bad-sectors "$bad_sectors"
+
+# Detection, identity, SMART, quick tests, an ordinary user.
+boot identity identity-guest.sh 1800
+check identity "$work/identity.out"
+
+# The extended test on LABSATA0000002 with its two bad sectors, and on the mounted disk.
+BOOT_BAD_SECTORS="sata1:${bad_sectors// /,}" boot scan-bad scan-guest.sh 900 SCAN_MODE=bad "BAD_SECTORS='$bad_sectors'"
+check scan-bad "$work/scan-bad.out" --bad-sectors "$bad_sectors"
+
+# The same test without bad sectors, timed against dd.
+boot scan-clean scan-guest.sh 600 SCAN_MODE=clean
+check scan-clean "$work/scan-clean.out"
+
+# Erase attempts last: whatever they do stays in this boot's images.
+boot erase erase-guest.sh 1800
+check erase "$work/erase.out"
+
+grep -q '^FAIL$' "$tally" && exit 1
+exit 0

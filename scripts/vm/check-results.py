@@ -1,0 +1,640 @@
+#!/usr/bin/env python3
+"""Judges what one vm-test guest boot gathered (see guest-lib.sh for its framing).
+
+    check-results.py BOOT OUTPUT [--bad-sectors "S1 S2"] [--tally FILE]
+    check-results.py plan --bad-sectors "S1 S2" [--tally FILE]
+
+BOOT is identity, scan-bad, scan-clean or erase; plan checks the choice of bad sectors. Prints one PASS/FAIL line per check with
+both values compared; appends each verdict word to FILE for the caller's summary. The exit
+status is 1 when any check failed.
+"""
+
+import argparse
+import json
+import re
+import statistics
+import sys
+
+SATA_HDD = "LABSATA0000001"  # the ext4 on its first partition is mounted in the guest
+SATA_SSD = "LABSATA0000002"  # never mounted: the scans and the bad sectors go here
+SERIALS = [SATA_HDD, SATA_SSD, "LABSCSI0000005", "LABUSB000003", "LABUAS0000004", "LABNVME0000006"]
+
+# What `list` must say of each lab disk: (bus, reached_as, where its identity is checked).
+# bus is the adapter's bus as the property page names it; reached_as how detection took it:
+# - SATA disks on the AHCI port answer IDENTIFY through the SMART requests: ATA, bus SATA.
+# - virtio-scsi: a SCSI host, reached with SCSI commands: SCSI, bus SCSI.
+# - usb-storage and uas: bus USB, and the SCSI path on a USB bus is reached as USB (the lab's
+#   bridges reject ATA PASS-THROUGH, so no bridge carrier is found).
+# - NVMe: the kernel's nvme transport is the storage bus type NVMe (17); the program's table
+#   of bus names (property_page.cpp busTypeName) ends at SATA (11), and the property page
+#   names every bus type beyond it "UNKNOWN". Without SG_IO the disk is taken on the SCSI
+#   path from its sysfs identity, and any bus other than SCSI, USB or FireWire is reached
+#   as "other".
+EXPECTED = {
+    SATA_HDD: ("SATA", "ATA", "ata"),
+    SATA_SSD: ("SATA", "ATA", "ata"),
+    "LABSCSI0000005": ("SCSI", "SCSI", "scsi"),
+    "LABUSB000003": ("USB", "USB", "scsi"),
+    "LABUAS0000004": ("USB", "USB", "scsi"),
+    "LABNVME0000006": ("UNKNOWN", "other", "nvme"),
+}
+
+# What a user without rights lists (docs/cli.md, "Rights on this computer's drives"): the
+# identity the system publishes for SATA drives; other drives do not appear.
+USER_LISTED = [SATA_HDD, SATA_SSD]
+
+# The scan's read rate must reach this share of dd's on the same disk.
+RATE_TARGET = 0.95
+
+
+class Tally:
+    def __init__(self, path):
+        self.path = path
+        self.failed = 0
+
+    def check(self, name, ok, detail):
+        word = "PASS" if ok else "FAIL"
+        print(f"{word}  {name}: {detail}", flush=True)
+        if not ok:
+            self.failed += 1
+        if self.path:
+            with open(self.path, "a", encoding="utf-8") as f:
+                f.write(word + "\n")
+        return ok
+
+
+class Boot:
+    """The blocks, exit statuses and facts one guest boot printed."""
+
+    def __init__(self, path):
+        self.blocks = {}
+        self.rcs = {}
+        self.kv = []
+        current, lines = None, []
+        with open(path, encoding="utf-8", errors="replace") as f:
+            for raw in f:
+                line = raw.rstrip("\n")
+                if current is not None:
+                    if line == f"@@@ END {current}":
+                        self.blocks[current] = "\n".join(lines)
+                        current, lines = None, []
+                    else:
+                        lines.append(line)
+                    continue
+                if line.startswith("@@@ BEGIN "):
+                    current, lines = line[len("@@@ BEGIN "):], []
+                elif line.startswith("@@@ RC "):
+                    parts = line.split()
+                    self.rcs[parts[2]] = (int(parts[3]), float(parts[4]), float(parts[5]))
+                elif line.startswith("@@@ KV "):
+                    self.kv.append(line[len("@@@ KV "):].split())
+
+    def text(self, name):
+        return self.blocks.get(name)
+
+    def doc(self, name):
+        """The command's stdout as JSON, or None. Lines printed before the document are
+        skipped here (so that the other checks still see it) and reported by
+        check_stdout_is_json."""
+        text = self.blocks.get(name + ".out")
+        if not text:
+            return None
+        try:
+            return json.loads(text)
+        except ValueError:
+            pass
+        lines = text.splitlines()
+        for i, line in enumerate(lines):
+            if line == "{":
+                try:
+                    return json.loads("\n".join(lines[i:]))
+                except ValueError:
+                    return None
+        return None
+
+    def stray_stdout(self):
+        """command -> the lines its stdout held besides the one JSON document."""
+        stray = {}
+        for block, text in self.blocks.items():
+            if not block.endswith(".out") or self.doc(block[:-4]) is None:
+                continue
+            try:
+                json.loads(text)
+            except ValueError:
+                lines = text.splitlines()
+                stray[block[:-4]] = lines[: lines.index("{")]
+        return stray
+
+    def status(self, name):
+        rc = self.rcs.get(name)
+        return None if rc is None else rc[0]
+
+    def facts(self, key):
+        return [k[1:] for k in self.kv if k and k[0] == key]
+
+    def devices(self):
+        """serial -> (kernel name, sg node, size in 512-byte sectors)"""
+        return {f[0]: (f[1], f[2], int(f[3])) for f in self.facts("dev")}
+
+
+def trimmed(value):
+    return value.strip() if isinstance(value, str) else value
+
+
+def stderr_events(text, stamped=False):
+    """(uptime or None, event) for every JSON line of a command's stderr."""
+    events = []
+    for line in (text or "").splitlines():
+        stamp = None
+        if stamped:
+            head, _, line = line.partition(" ")
+            try:
+                stamp = float(head)
+            except ValueError:
+                continue
+        try:
+            event = json.loads(line)
+        except ValueError:
+            continue
+        if isinstance(event, dict):
+            events.append((stamp, event))
+    return events
+
+
+def list_drives(doc):
+    """serial (trimmed) -> drive object of a list document."""
+    if not isinstance(doc, dict):
+        return {}
+    return {trimmed(d.get("serial", "")): d for d in doc.get("drives", [])}
+
+
+def short(value, limit=160):
+    text = value if isinstance(value, str) else json.dumps(value)
+    text = text.replace("\n", "\\n")
+    return text if len(text) <= limit else text[: limit - 3] + "..."
+
+
+def command_summary(boot, name):
+    """status, and the error the program gave, for a FAIL line."""
+    doc = boot.doc(name)
+    status = boot.status(name)
+    if status is None:
+        return "no output (the guest did not get this far)"
+    parts = [f"status {status}"]
+    if isinstance(doc, dict) and "error" in doc and isinstance(doc["error"], dict):
+        parts.append(f"error {short(doc['error'].get('message', ''))}")
+    elif doc is None:
+        err = (boot.text(name + ".err") or "").strip()
+        parts.append(f"stderr {short(err)}" if err else "no JSON on stdout")
+    return ", ".join(parts)
+
+
+# ------------------------------------------------------------------ references --
+
+def sg_inq_fields(text):
+    fields = {}
+    for key, label in (("vendor", "Vendor identification"), ("product", "Product identification"),
+                       ("revision", "Product revision level"), ("serial", "Unit serial number")):
+        m = re.search(rf"^\s*{label}:(.*)$", text or "", re.M)
+        fields[key] = m.group(1).strip() if m else None
+    return fields
+
+
+def sg_readcap_bytes(text):
+    m = re.search(r"Device size:\s*(\d+) bytes", text or "")
+    return int(m.group(1)) if m else None
+
+
+def hdparm_fields(text):
+    fields = {}
+    for key, label in (("model", "Model Number"), ("serial", "Serial Number"), ("firmware", "Firmware Revision")):
+        m = re.search(rf"^\s*{label}:(.*)$", text or "", re.M)
+        fields[key] = m.group(1).strip() if m else None
+    return fields
+
+
+def reference_identity(boot, serial):
+    """{model, serial, firmware, capacity} as the guest's own tools report them, and the tool."""
+    kind = EXPECTED[serial][2]
+    if kind in ("ata", "nvme"):
+        doc = boot.doc(f"smartctl.{serial}") or {}
+        firmware = trimmed(doc.get("firmware_version"))
+        tool = "smartctl -i"
+        if kind == "nvme" and firmware is not None:
+            # Until NVMe drives are asked for their own identity, an NVMe drive is known
+            # through the INQUIRY the disk stack answers for it, whose revision field holds
+            # four characters: the last four of the drive's firmware revision.
+            firmware = firmware[-4:]
+            tool = "smartctl -i (firmware: its last four characters)"
+        return tool, {
+            "model": trimmed(doc.get("model_name")),
+            "serial": trimmed(doc.get("serial_number")),
+            "firmware": firmware,
+            "capacity": (doc.get("user_capacity") or {}).get("bytes"),
+        }
+    inq = sg_inq_fields(boot.text(f"sg_inq.{serial}.out"))
+    # A SCSI-reached drive's model is its INQUIRY vendor and product, each trimmed, joined
+    # by one blank (how detection builds it from the same bytes).
+    model = None
+    if inq["vendor"] is not None and inq["product"] is not None:
+        model = f"{inq['vendor']} {inq['product']}".strip()
+    return "sg_inq/sg_readcap", {
+        "model": model,
+        "serial": inq["serial"],
+        "firmware": inq["revision"],
+        "capacity": sg_readcap_bytes(boot.text(f"sg_readcap.{serial}.out")),
+    }
+
+
+# ------------------------------------------------------------------------ boots --
+
+PROGRAM_BLOCKS = ("list", "info.", "smart.", "quick.", "extended", "erase.", "user.list", "user.info",
+                  "user.extended", "user.quick")
+
+
+def check_stdout_is_json(t, boot):
+    """--json promises one JSON document on standard output and nothing else."""
+    stray = {name: lines for name, lines in boot.stray_stdout().items()
+             if name.startswith(PROGRAM_BLOCKS)}
+    examples = sorted({line for lines in stray.values() for line in lines})
+    t.check("stdout holds only the JSON document", not stray,
+            "every palvoro-cli --json command" if not stray else
+            f"{len(stray)} command(s) ({', '.join(sorted(stray)[:6])}{', ...' if len(stray) > 6 else ''}) "
+            f"print before it: {examples}")
+
+
+def check_devices_found(t, boot):
+    devices = boot.devices()
+    missing = [serial for serial in SERIALS if serial not in devices]
+    t.check("guest disks by serial", not missing,
+            ", ".join(f"{serial}={devices[serial][0]}" for serial in SERIALS if serial in devices)
+            + (f"; not found: {missing}" if missing else ""))
+    return devices
+
+
+def check_identity(t, boot):
+    devices = check_devices_found(t, boot)
+
+    # 1. The list.
+    doc = boot.doc("list")
+    listed = list_drives(doc)
+    t.check("list status", boot.status("list") == 0, f"status {boot.status('list')} = 0")
+    # A command the disk cannot finish ends in libata's error handling: the link is reset
+    # (quietly, for pass-through commands) and the command took its whole timeout.
+    before, after = boot.facts("link_ups_before_list"), boot.facts("link_ups_after_list")
+    rc = boot.rcs.get("list")
+    if before and after and rc:
+        resets = int(after[0][0]) - int(before[0][0])
+        links = "; ".join((boot.text("dmesg.links") or "").splitlines()[-resets:]) if resets > 0 else ""
+        t.check("list leaves the SATA links alone", resets == 0,
+                f"{resets} SATA link reset(s) = 0 while list ran ({rc[2] - rc[1]:.1f} s)"
+                + (f": {links}" if links else ""))
+    for serial in SERIALS:
+        bus, reached, _ = EXPECTED[serial]
+        d = listed.get(serial)
+        if d is None:
+            t.check(f"list {serial}", False, f"not listed (listed serials: {sorted(listed)})")
+            continue
+        t.check(f"list {serial} bus", d.get("bus") == bus, f"drive {d.get('number')}: bus {d.get('bus')!r} = {bus!r}")
+        t.check(f"list {serial} reached_as", d.get("reached_as") == reached,
+                f"drive {d.get('number')}: reached_as {d.get('reached_as')!r} = {reached!r}")
+    extra = sorted(set(listed) - set(SERIALS))
+    optical = [" ".join(f) for f in boot.facts("optical")]
+    cd_listed = [d.get("model") for d in listed.values()
+                 if any(word in (d.get("model") or "") for word in ("LABCD", "DVD-ROM"))]
+    t.check("list only the six disks", len(listed) == len(SERIALS) and not extra and not cd_listed,
+            f"{len(listed)} drive(s) = {len(SERIALS)}; others: {extra or 'none'}; "
+            f"guest's optical drive(s): {optical or 'none'}, listed: {cd_listed or 'no'}")
+
+    # 2. Identity: info N beside the guest's tools.
+    for serial in SERIALS:
+        d = listed.get(serial)
+        if d is None:
+            t.check(f"info {serial}", False, "not listed, so not asked")
+            continue
+        name = f"info.{d.get('number')}"
+        info = boot.doc(name)
+        if boot.status(name) != 0 or not isinstance(info, dict) or "drive" not in info:
+            t.check(f"info {serial}", False, command_summary(boot, name))
+            continue
+        drive = info["drive"]
+        tool, ref = reference_identity(boot, serial)
+        mine = {"model": trimmed(drive.get("model")), "serial": trimmed(drive.get("serial")),
+                "firmware": trimmed(drive.get("firmware")), "capacity": drive.get("capacity_bytes")}
+        for field in ("model", "serial", "firmware", "capacity"):
+            ok = ref[field] is not None and mine[field] == ref[field]
+            t.check(f"info {serial} {field}", ok, f"palvoro {mine[field]!r} = {tool} {ref[field]!r}")
+        if EXPECTED[serial][2] == "ata":
+            hd = hdparm_fields(boot.text(f"hdparm.{serial}.out"))
+            for field in ("model", "serial", "firmware"):
+                ok = hd[field] is not None and mine[field] == hd[field]
+                t.check(f"info {serial} {field} (hdparm)", ok, f"palvoro {mine[field]!r} = hdparm -I {hd[field]!r}")
+
+    # 3. SMART.
+    for serial in SERIALS:
+        d = listed.get(serial)
+        if d is None:
+            t.check(f"smart {serial}", False, "not listed, so not asked")
+            continue
+        name = f"smart.{d.get('number')}"
+        smart = boot.doc(name)
+        column = d.get("smart") or {}
+        if EXPECTED[serial][2] == "ata":
+            check_smart_ata(t, boot, serial, name, smart, column)
+        else:
+            check_smart_none(t, boot, serial, d, name, smart, column)
+
+    # 4. and 6. Quick tests; the mounted disk's mounts stay as they were.
+    for serial in (SATA_HDD, SATA_SSD):
+        check_test_passed(t, boot, f"quick.{serial}", f"quick test {serial}")
+    check_mounts_unchanged(t, boot, "quick", f"quick test {SATA_HDD}")
+
+    # 9. An ordinary user.
+    check_user(t, boot, listed)
+    return devices
+
+
+def check_smart_ata(t, boot, serial, name, smart, column):
+    ref = boot.doc(f"smartctl.{serial}") or {}
+    ref_passed = (ref.get("smart_status") or {}).get("passed")
+    t.check(f"smart {serial} verdict", boot.status(name) == 0 and isinstance(smart, dict) and smart.get("passing") is True,
+            f"status {boot.status(name)} = 0, passing {None if not isinstance(smart, dict) else smart.get('passing')} "
+            f"= True (smartctl -H passed: {ref_passed})")
+    t.check(f"smart {serial} list column", column.get("available") is True and column.get("text") == "PASS",
+            f"available {column.get('available')} = True, text {column.get('text')!r} = 'PASS'")
+    rows = {}
+    if isinstance(smart, dict):
+        for member in smart.get("members") or []:
+            for row in member.get("attributes") or []:
+                if row.get("unit", 1) == 1:
+                    rows[row.get("id")] = row
+    table = ((ref.get("ata_smart_attributes") or {}).get("table")) or []
+    if not table:
+        t.check(f"smart {serial} attributes", False, "smartctl -A gave no attribute table")
+        return
+    for attr in table:
+        mine = rows.pop(attr.get("id"), None)
+        theirs = (attr.get("value"), attr.get("worst"), attr.get("thresh"))
+        if mine is None:
+            t.check(f"smart {serial} attribute {attr.get('id')}", False,
+                    f"missing in palvoro; smartctl current/worst/threshold {theirs}")
+            continue
+        values = (mine.get("current"), mine.get("worst"), mine.get("threshold"))
+        t.check(f"smart {serial} attribute {attr.get('id')}", values == theirs,
+                f"current/worst/threshold {values} = smartctl {theirs}")
+    t.check(f"smart {serial} no other attributes", not rows,
+            f"palvoro lists ids {sorted(rows) or 'none'} beyond smartctl's")
+
+
+def check_smart_none(t, boot, serial, drive, name, smart, column):
+    # A drive without SMART: the list's column says "Not Available", and `smart` ends as the
+    # SMART window does for it, the pages cannot be read (status 1 and the program's
+    # error), as the simulated SCSI drive of the showcase does.
+    t.check(f"smart {serial} list column", column.get("available") is False and column.get("text") == "Not Available",
+            f"available {column.get('available')} = False, text {column.get('text')!r} = 'Not Available'")
+    want = f"the SMART data of drive {drive.get('number')} cannot be read"
+    got = (smart or {}).get("error", {}).get("message") if isinstance(smart, dict) else None
+    t.check(f"smart {serial} command", boot.status(name) == 1 and got == want,
+            f"status {boot.status(name)} = 1, error {got!r} = {want!r}")
+
+
+def check_test_passed(t, boot, name, label):
+    doc = boot.doc(name)
+    result = (doc or {}).get("result") if isinstance(doc, dict) else None
+    state = (result or {}).get("test_state")
+    outcome = (doc or {}).get("outcome") if isinstance(doc, dict) else None
+    error = (result or {}).get("error")
+    t.check(label, boot.status(name) == 0 and outcome == "test_run" and state == "PASS",
+            f"status {boot.status(name)} = 0, outcome {outcome!r} = 'test_run', test_state {state!r} = 'PASS'"
+            + (f", error {short(error)}" if error else "")
+            + ("" if doc is not None else f" ({command_summary(boot, name)})"))
+
+
+def check_mounts_unchanged(t, boot, which, label):
+    before = boot.text(f"mountinfo.{which}.before")
+    after = boot.text(f"mountinfo.{which}.after")
+    if before is None or after is None:
+        t.check(f"{label} mounts", False, "mountinfo copies missing")
+        return
+    gone = [l for l in before.splitlines() if l not in after.splitlines()]
+    new = [l for l in after.splitlines() if l not in before.splitlines()]
+    data = [f"{l.split(' - ')[1].split()[1]} on {l.split()[4]}" for l in before.splitlines()
+            if " - " in l and l.split()[4] == "/mnt/data"]
+    t.check(f"{label} mounts", before == after,
+            f"/proc/self/mountinfo unchanged ({len(before.splitlines())} lines, {', '.join(data) or 'no /mnt/data!'} "
+            f"mounted)" if before == after else f"gone: {gone}; new: {new}")
+
+
+def check_user(t, boot, root_listed):
+    uid = (boot.text("user.id.out") or "").strip()
+    t.check("user is unprivileged", "uid=1000" in uid, f"id: {uid!r}")
+
+    doc = boot.doc("user.list")
+    listed = list_drives(doc)
+    t.check("user list status", boot.status("user.list") == 0, f"status {boot.status('user.list')} = 0")
+    t.check("user list drives", sorted(listed) == sorted(USER_LISTED),
+            f"listed {sorted(listed)} = the SATA drives {sorted(USER_LISTED)}")
+    for serial in USER_LISTED:
+        mine, root = listed.get(serial), root_listed.get(serial)
+        if mine is None:
+            t.check(f"user list {serial} identity", False, "not listed")
+            continue
+        fields = ("model", "serial", "firmware", "capacity_bytes")
+        got = tuple(trimmed(mine.get(f)) for f in fields)
+        want = tuple(trimmed((root or {}).get(f)) for f in fields)
+        t.check(f"user list {serial} identity", root is not None and got == want,
+                f"{got} = as root {want}")
+    texts = [e.get("text", "") for _, e in stderr_events(boot.text("user.list.err"))
+             if e.get("event") == "message"]
+    plain = [l for l in (boot.text("user.list.err") or "").splitlines() if not l.startswith("{")]
+    says = [s for s in texts + plain if "administrator" in s.lower() or "root" in s.lower()]
+    t.check("user told what cannot be done", bool(says),
+            f"stderr: {short(' | '.join(says or texts + plain), 400)}")
+
+    info = boot.doc("user.info")
+    serial = trimmed(((info or {}).get("drive") or {}).get("serial")) if isinstance(info, dict) else None
+    t.check("user info", boot.status("user.info") == 0 and serial == SATA_SSD,
+            f"status {boot.status('user.info')} = 0, serial {serial!r} = {SATA_SSD!r}")
+    for kind in ("extended", "quick"):
+        name = f"user.{kind}"
+        d = boot.doc(name)
+        outcome = d.get("outcome") if isinstance(d, dict) else None
+        t.check(f"user {kind} test refused", boot.status(name) == 4 and outcome == "administrator_refused",
+                f"status {boot.status(name)} = 4, outcome {outcome!r} = 'administrator_refused'")
+
+
+def check_scan_bad(t, boot, bad_sectors):
+    check_devices_found(t, boot)
+    name = f"extended.{SATA_SSD}"
+    doc = boot.doc(name)
+    result = (doc or {}).get("result") or {} if isinstance(doc, dict) else {}
+    error = result.get("error") or {}
+    listed = sorted(b.get("sector") for b in result.get("bad_sectors") or [])
+    t.check(f"extended test {SATA_SSD} with bad sectors status", boot.status(name) == 1,
+            f"status {boot.status(name)} = 1" + ("" if doc is not None else f" ({command_summary(boot, name)})"))
+    t.check(f"extended test {SATA_SSD} with bad sectors verdict",
+            result.get("test_state") == "FAIL" and error.get("code") == 8,
+            f"test_state {result.get('test_state')!r} = 'FAIL', error code {error.get('code')} = 8 "
+            f"({short(error.get('message', ''))})")
+    t.check(f"extended test {SATA_SSD} bad sectors", listed == sorted(bad_sectors)
+            and result.get("bad_sector_count") == len(bad_sectors),
+            f"listed {listed} (count {result.get('bad_sector_count')}) = made unreadable {sorted(bad_sectors)}")
+
+    # 6. The extended test on the disk whose ext4 is mounted.
+    check_test_passed(t, boot, f"extended.{SATA_HDD}", f"extended test {SATA_HDD}")
+    check_mounts_unchanged(t, boot, "extended", f"extended test {SATA_HDD}")
+
+
+def check_scan_clean(t, boot):
+    devices = check_devices_found(t, boot)
+    name = f"extended.{SATA_SSD}"
+    doc = boot.doc(name)
+    result = (doc or {}).get("result") or {} if isinstance(doc, dict) else {}
+    check_test_passed(t, boot, name, f"extended test {SATA_SSD} without bad sectors")
+    t.check(f"extended test {SATA_SSD} without bad sectors: none listed", result.get("bad_sector_count") == 0,
+            f"bad_sector_count {result.get('bad_sector_count')} = 0")
+
+    # 8. The scan's read rate against dd's. The full scan starts at the second "Running
+    # Extended Test..." status (the first opens the run, the random reads come between) and
+    # ends at the next status line ("Test completed successfully."), or else when the
+    # program exits; dd is timed as a whole command. dd and the test took turns after a dd
+    # pass that warmed up: the medians are compared.
+    size = devices.get(SATA_SSD, (None, None, 0))[2] * 512
+    capacity = ((doc or {}).get("drive") or {}).get("capacity_bytes") if isinstance(doc, dict) else None
+    scanned = capacity or size
+    scans, notes = [], []
+    for run in [name] + [f"extended{i}.{SATA_SSD}" for i in range(2, 6)]:
+        events = stderr_events(boot.text(run + ".err"), stamped=True)
+        rc = boot.rcs.get(run)
+        starts = [i for i, (_, e) in enumerate(events)
+                  if e.get("event") == "status" and e.get("text", "").startswith("Running Extended Test")]
+        if rc is None or rc[0] != 0 or len(starts) < 2:
+            notes.append(f"{run}: status {None if rc is None else rc[0]}, {len(starts)} extended-test status line(s)")
+            continue
+        begin = events[starts[1]][0]
+        ends = [stamp for stamp, e in events[starts[1] + 1:] if e.get("event") == "status"]
+        seconds = (ends[0] if ends else rc[2]) - begin
+        elapsed = [e.get("elapsed_seconds") for _, e in events if e.get("event") == "progress"]
+        scans.append((scanned / seconds, seconds, rc[2] - rc[1], elapsed[-1] if elapsed else None))
+    dds = []
+    for run in [f"dd.{i}" for i in range(1, 7)]:
+        rc = boot.rcs.get(run)
+        if rc is None or rc[0] != 0 or not size:
+            notes.append(f"{run}: status {None if rc is None else rc[0]}")
+            continue
+        dds.append((size / (rc[2] - rc[1]), rc[2] - rc[1]))
+    if not scans or not dds:
+        t.check("scan read rate", False, f"cannot be measured ({'; '.join(notes)})")
+        return
+    mb = 1e6
+    scan_rate = statistics.median(s[0] for s in scans)
+    dd_rate = statistics.median(d[0] for d in dds)
+    ratio = scan_rate / dd_rate
+    t.check("scan read rate", ratio >= RATE_TARGET,
+            f"ratio {ratio:.3f} >= {RATE_TARGET}: full scan {scan_rate / mb:.1f} MB/s against "
+            f"dd bs=128K iflag=direct {dd_rate / mb:.1f} MB/s (medians); scans "
+            + ", ".join(f"{scanned / mb:.0f} MB in {s[1]:.2f} s = {s[0] / mb:.1f} MB/s (whole test {s[2]:.2f} s, "
+                        f"program's elapsed_seconds {s[3]})" for s in scans)
+            + "; dd " + ", ".join(f"{d[1]:.2f} s = {d[0] / mb:.1f} MB/s" for d in dds)
+            + (f"; not measured: {'; '.join(notes)}" if notes else ""))
+
+
+def failure_message(boot, name, doc):
+    """The program's own words for why the command did not do its work."""
+    if isinstance(doc, dict):
+        error = (doc.get("result") or {}).get("error") if isinstance(doc.get("result"), dict) else None
+        if isinstance(error, dict) and error.get("message"):
+            return f"error {error.get('code')}: {error['message']}"
+        if isinstance(doc.get("error"), dict):
+            return doc["error"].get("message")
+    texts = [e.get("text") for _, e in stderr_events(boot.text(name + ".err"))
+             if e.get("event") == "message" and e.get("text")]
+    if texts:
+        return texts[-1]
+    plain = [l for l in (boot.text(name + ".err") or "").splitlines() if l.strip() and not l.startswith("{")]
+    return plain[-1] if plain else None
+
+
+def check_erase(t, boot):
+    check_devices_found(t, boot)
+    for serial in SERIALS:
+        for mode in ("quick", "full"):
+            name = f"erase.{mode}.{serial}"
+            doc = boot.doc(name)
+            status = boot.status(name)
+            outcome = doc.get("outcome") if isinstance(doc, dict) else None
+            state = ((doc.get("result") or {}).get("test_state") if isinstance(doc, dict)
+                     and isinstance(doc.get("result"), dict) else None)
+            message = failure_message(boot, name, doc)
+            # The attempt must have reached the drive it names: "no such drive" is no refusal.
+            drive = trimmed(((doc or {}).get("drive") or {}).get("serial")) if isinstance(doc, dict) else None
+            t.check(f"erase {mode} {serial} refused",
+                    status not in (None, 0) and bool(message) and drive == serial,
+                    f"status {status} != 0, drive {drive!r} = {serial!r}, outcome {outcome!r}, "
+                    f"test_state {state!r}, message {short(message)!r}")
+    # Each region's hash is "md5:MiB left out" (the MiB of a mounted partition).
+    before = {f[1]: f[2:] for f in boot.facts("hash") if f[0] == "before"}
+    after = {f[1]: f[2:] for f in boot.facts("hash") if f[0] == "after"}
+    for serial in SERIALS:
+        b, a = before.get(serial), after.get(serial)
+        left_out = sum(int(r.split(":")[1]) for r in b or [] if ":" in r)
+        t.check(f"erase {serial} contents unchanged", b is not None and a == b,
+                f"md5 of the first and last 8 MiB after {[r.split(':')[0] for r in a or []]} = "
+                f"before {[r.split(':')[0] for r in b or []]}"
+                + (f" ({left_out} MiB of a mounted partition left out)" if left_out else ""))
+    check_mounts_unchanged(t, boot, "erase", "erase attempts")
+
+
+def check_bad_sector_plan(t, bad_sectors, sectors=524288, block=256, draws=4000):
+    """The premise of the bad-sector boot, on this host's C library (the guest runs the
+    binary with the host's libraries, packed by run-guest.sh)."""
+    import ctypes
+
+    region = min(sectors // 5, 2_000_000)
+    second = sectors - region
+    libc = ctypes.CDLL("libc.so.6")
+    # What the program's rand() gives without a seed: seed 1.
+    libc.srand(1)
+    # r % blocks of the random reads is the low draw % blocks (65536 is a multiple of the
+    # block count), and a stray draw before the test would shift which draw is the low one:
+    # every one of the first `draws` draws is counted.
+    read_blocks = {libc.rand() % (sectors // block) for _ in range(draws)}
+    problems = []
+    for s in bad_sectors:
+        if not second <= s < sectors - 2 * block:
+            problems.append(f"{s} outside the second region [{second}, {sectors - 2 * block})")
+        if s // block in read_blocks:
+            problems.append(f"{s} lies in block {s // block}, which the random reads may read")
+    t.check("bad-sector plan", not problems and len(bad_sectors) == 2,
+            f"sectors {bad_sectors} in the second region [{second}, {sectors}) of a {sectors}-sector disk, "
+            f"blocks {[s // block for s in bad_sectors]} not among the {len(read_blocks)} blocks the first "
+            f"{draws} rand() draws could send the random reads to"
+            + (f"; problems: {problems}" if problems else ""))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "erase"])
+    parser.add_argument("output", nargs="?")
+    parser.add_argument("--bad-sectors", default="")
+    parser.add_argument("--tally")
+    args = parser.parse_args()
+    t = Tally(args.tally)
+    if args.boot == "plan":
+        check_bad_sector_plan(t, [int(s) for s in args.bad_sectors.split()])
+        return 1 if t.failed else 0
+    boot = Boot(args.output)
+    if args.boot == "identity":
+        check_identity(t, boot)
+    elif args.boot == "scan-bad":
+        check_scan_bad(t, boot, [int(s) for s in args.bad_sectors.split()])
+    elif args.boot == "scan-clean":
+        check_scan_clean(t, boot)
+    else:
+        check_erase(t, boot)
+    check_stdout_is_json(t, boot)
+    return 1 if t.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
