@@ -93,8 +93,9 @@ boot() {
     # Bad sectors only where a boot asks for them, never from the caller's environment.
     local settings=(LAB_TIMEOUT="${LAB_TIMEOUT:-$timeout}")
     [ -n "${BOOT_BAD_SECTORS:-}" ] && settings+=(LAB_BAD_SECTORS="$BOOT_BAD_SECTORS")
+    [ -n "${BOOT_QEMU_ARGS:-}" ] && settings+=(LAB_QEMU_ARGS="$BOOT_QEMU_ARGS")
     echo "== guest boot '$name' (${LAB_TIMEOUT:-$timeout} s at most${BOOT_BAD_SECTORS:+, bad sectors $BOOT_BAD_SECTORS})"
-    env -u LAB_BAD_SECTORS "${settings[@]}" \
+    env -u LAB_BAD_SECTORS -u LAB_QEMU_ARGS "${settings[@]}" \
         "$lab/run-guest.sh" "$vm/$script" "$vm/guest-lib.sh" "$cli" "$work/vm-params.sh" \
         >"$work/$name.out" 2>"$work/$name.err" || rc=$?
     grep '^\[lab\] accel' "$work/$name.err" | sed 's/^/   /' || true
@@ -118,9 +119,15 @@ check identity "$work/identity.out"
 BOOT_BAD_SECTORS="sata1:${bad_sectors// /,}" boot scan-bad scan-guest.sh 900 SCAN_MODE=bad "BAD_SECTORS='$bad_sectors'"
 check scan-bad "$work/scan-bad.out" --bad-sectors "$bad_sectors"
 
-# The same test without bad sectors, timed against dd.
-boot scan-clean scan-guest.sh 600 SCAN_MODE=clean
-check scan-clean "$work/scan-clean.out"
+# The same test without bad sectors; then the scan timed against dd on an extra SATA
+# disk of 2 GiB on the board's third AHCI port (a sparse image: only time is measured).
+rate_serial=LABSATA0000007
+truncate -s 2G "$work/rate.raw"
+BOOT_QEMU_ARGS="-drive if=none,id=rate0,file=$work/rate.raw,format=raw,cache=unsafe \
+-device ide-hd,bus=ide.2,drive=rate0,model=LAB_SATA_RATE_2G,serial=$rate_serial,rotation_rate=1" \
+    boot scan-clean scan-guest.sh 900 SCAN_MODE=clean "RATE_SERIAL=$rate_serial" "EXTRA_SERIALS=$rate_serial"
+rm -f "$work/rate.raw"
+check scan-clean "$work/scan-clean.out" --rate-serial "$rate_serial"
 
 # Erase attempts last: whatever they do stays in this boot's images.
 boot erase erase-guest.sh 1800

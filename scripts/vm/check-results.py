@@ -485,7 +485,7 @@ def check_scan_bad(t, boot, bad_sectors):
     check_mounts_unchanged(t, boot, "extended", f"extended test {SATA_HDD}")
 
 
-def check_scan_clean(t, boot):
+def check_scan_clean(t, boot, rate_serial):
     devices = check_devices_found(t, boot)
     name = f"extended.{SATA_SSD}"
     doc = boot.doc(name)
@@ -499,16 +499,16 @@ def check_scan_clean(t, boot):
     # ends at the next status line ("Test completed successfully."), or else when the
     # program exits; dd is timed as a whole command. dd and the test took turns after a dd
     # pass that warmed up: the medians are compared.
-    size = devices.get(SATA_SSD, (None, None, 0))[2] * 512
-    capacity = ((doc or {}).get("drive") or {}).get("capacity_bytes") if isinstance(doc, dict) else None
-    scanned = capacity or size
+    # Measured on the extra disk of this boot (rate_serial), long enough to time.
+    size = devices.get(rate_serial, (None, None, 0))[2] * 512
+    scanned = size
     scans, notes = [], []
-    for run in [name] + [f"extended{i}.{SATA_SSD}" for i in range(2, 6)]:
+    for run in [f"rate{i}.{rate_serial}" for i in range(1, 6)]:
         events = stderr_events(boot.text(run + ".err"), stamped=True)
         rc = boot.rcs.get(run)
         starts = [i for i, (_, e) in enumerate(events)
                   if e.get("event") == "status" and e.get("text", "").startswith("Running Extended Test")]
-        if rc is None or rc[0] != 0 or len(starts) < 2:
+        if rc is None or rc[0] != 0 or len(starts) < 2 or not size:
             notes.append(f"{run}: status {None if rc is None else rc[0]}, {len(starts)} extended-test status line(s)")
             continue
         begin = events[starts[1]][0]
@@ -617,6 +617,7 @@ def main():
     parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "erase"])
     parser.add_argument("output", nargs="?")
     parser.add_argument("--bad-sectors", default="")
+    parser.add_argument("--rate-serial", default="LABSATA0000007")
     parser.add_argument("--tally")
     args = parser.parse_args()
     t = Tally(args.tally)
@@ -629,7 +630,7 @@ def main():
     elif args.boot == "scan-bad":
         check_scan_bad(t, boot, [int(s) for s in args.bad_sectors.split()])
     elif args.boot == "scan-clean":
-        check_scan_clean(t, boot)
+        check_scan_clean(t, boot, args.rate_serial)
     else:
         check_erase(t, boot)
     check_stdout_is_json(t, boot)

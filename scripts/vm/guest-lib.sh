@@ -90,7 +90,7 @@ find_devices() {
         [ -e "$sys" ] || continue
         name=${sys##*/}
         serial=$(serial_of "$name")
-        case " $LAB_SERIALS " in *" $serial "*) ;; *) continue ;; esac
+        case " $LAB_SERIALS ${EXTRA_SERIALS:-} " in *" $serial "*) ;; *) continue ;; esac
         sg=
         [ -d "$sys/device/scsi_generic" ] && sg=$(ls "$sys/device/scsi_generic")
         eval "DEV_$serial=\$name SG_$serial=\$sg"

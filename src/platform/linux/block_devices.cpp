@@ -150,6 +150,20 @@ DiskBus busFromDevicePath(const std::string& p, bool pata) {
   return DiskBus::Unknown;
 }
 
+std::string blockDevicesFingerprint(SysCalls& sys, const std::string& root) {
+  auto names = sys.listDirectory(root + "/sys/block");
+  if (!names) return {};
+  std::sort(names->begin(), names->end());
+  std::string fingerprint;
+  for (const std::string& name : *names) {
+    const std::string base = root + "/sys/block/" + name;
+    auto seq = sys.readText(base + "/diskseq");
+    if (!seq) seq = sys.readText(base + "/dev");
+    fingerprint += name + "=" + (seq ? trimmed(*seq) : std::string("?")) + ";";
+  }
+  return fingerprint;
+}
+
 std::vector<BlockDisk> scanBlockDisks(SysCalls& sys, const std::string& root) {
   std::vector<BlockDisk> disks;
   auto names = sys.listDirectory(root + "/sys/block");

@@ -53,6 +53,12 @@ struct BlockDisk {
 // reduced-command disk. In the order of their names.
 std::vector<BlockDisk> scanBlockDisks(SysCalls& sys, const std::string& root);
 
+// What changes whenever a disk comes, goes or is replaced: the names under /sys/block
+// with the sequence number (or, before sequence numbers, the device numbers) of each. Two
+// equal fingerprints mean the scan would find the same disks; taking one costs a folder
+// listing and one small read per name instead of a whole scan.
+std::string blockDevicesFingerprint(SysCalls& sys, const std::string& root);
+
 // Where the resolved device path says a disk is attached. `pata` tells a parallel ATA
 // port from a serial one when the path is on libata.
 DiskBus busFromDevicePath(const std::string& devicePath, bool pata);

@@ -255,7 +255,12 @@ bool LinuxPlatform::fail(uint32_t error) const {
   return false;
 }
 
-void LinuxPlatform::rescan() {
+void LinuxPlatform::rescan(bool force) {
+  // Detection opens every drive number, and each request asks whether its disk is still
+  // there: a whole scan each time would cost more than the requests themselves.
+  std::string fingerprint = blockDevicesFingerprint(m_sys, m_root);
+  if (!force && !fingerprint.empty() && fingerprint == m_fingerprint) return;
+  m_fingerprint = std::move(fingerprint);
   m_disks = scanBlockDisks(m_sys, m_root);
   m_diskNumbers.clear();
   for (const BlockDisk& disk : m_disks) m_diskNumbers.push_back(m_numbering.numberFor(disk.key));

@@ -77,7 +77,8 @@ class LinuxPlatform : public Platform {
     bool removable = false;
   };
 
-  void rescan();
+  // Scans the disks again when the fingerprint says they changed (or when forced).
+  void rescan(bool force = false);
   const BlockDisk* diskByNumber(int number) const;
   const BlockDisk* diskOf(const OpenHandle& h) const;
   std::string path(const std::string& absolute) const { return m_root + absolute; }
@@ -112,6 +113,7 @@ class LinuxPlatform : public Platform {
   DiskNumbering m_numbering;
   std::vector<BlockDisk> m_disks;
   std::vector<int> m_diskNumbers;      // parallel to m_disks
+  std::string m_fingerprint;           // of the disks m_disks was scanned from
   std::map<std::string, char> m_letters;  // "major:minor" of a volume -> its letter, kept for the process
 };
 
