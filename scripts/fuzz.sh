@@ -27,8 +27,10 @@ if [ "${#targets[@]}" -eq 0 ]; then
 fi
 
 # -O1 with line tables: quick to build, fast enough to fuzz, and a finding's stack names
-# its lines. Assertions stay on.
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -gline-tables-only" \
+# its lines. Assertions stay on. A run of seconds (CI's) is better off with -O0, which
+# builds in two thirds of the time: PALVORO_FUZZ_CXXFLAGS.
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE= \
+  -DCMAKE_CXX_FLAGS="${PALVORO_FUZZ_CXXFLAGS:--O1 -gline-tables-only}" \
   -DCMAKE_CXX_COMPILER=clang++ -DPALVORO_FUZZ=ON -DPALVORO_SANITIZE=ON -DPALVORO_BUILD_TESTS=OFF > /dev/null
 cmake --build build-fuzz -j "$jobs" --target "${targets[@]/#/fuzz_}"
 

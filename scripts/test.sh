@@ -63,7 +63,8 @@ threaded_tests build-tsan "$repeats" \
 # Every parser of outside data, fuzzed briefly from its corpus: a finding fails the run and
 # prints its reproducer. Longer campaigns: scripts/fuzz.sh TARGET SECONDS.
 phase "fuzzing"
-bash scripts/fuzz.sh all "${PALVORO_FUZZ_SECONDS:-3}"
+PALVORO_FUZZ_CXXFLAGS="${PALVORO_FUZZ_CXXFLAGS:--O0 -gline-tables-only}" \
+  bash scripts/fuzz.sh all "${PALVORO_FUZZ_SECONDS:-3}"
 phase "done"
 
 # One closing line over the three runs (each run above already stopped the script on a
