@@ -72,7 +72,7 @@ namespace {
 
 constexpr uint64_t kSectors = 134'217'728;  // 64 GiB of 512-byte sectors
 constexpr uint32_t kBlockBytes = 256 * 512;
-constexpr int kRounds = 9;                   // the best of each: neither pays the warm-up or a noisy neighbour
+constexpr int kRounds = 15;                  // the best of each: neither pays the warm-up or a noisy neighbour
 
 sim::SimMachine machine() {
   sim::IdentityDescription identity;
