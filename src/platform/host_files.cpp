@@ -63,6 +63,16 @@ int HostFiles::open(const std::string& path, uint32_t access, uint32_t dispositi
 
 bool HostFiles::close(int fd) { return ::close(fd) == 0; }
 
+bool HostFiles::flush(int fd, uint32_t& error) {
+  int r;
+  do {
+    r = ::fsync(fd);
+  } while (r < 0 && errno == EINTR);
+  if (r == 0) return true;
+  error = errorFromErrno(errno);
+  return false;
+}
+
 bool HostFiles::read(int fd, void* buffer, uint32_t size, uint32_t* bytesRead, uint32_t& error) {
   uint32_t done = 0;
   auto* bytes = static_cast<unsigned char*>(buffer);

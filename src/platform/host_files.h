@@ -16,6 +16,8 @@ class HostFiles {
   static bool read(int fd, void* buffer, uint32_t size, uint32_t* bytesRead, uint32_t& error);
   static bool write(int fd, const void* buffer, uint32_t size, uint32_t* bytesWritten,
                     uint32_t& error);
+  // What was written reaches the storage (fsync).
+  static bool flush(int fd, uint32_t& error);
   // Moves the position; `newPosition` receives the position after the move.
   static bool seek(int fd, int64_t distance, uint32_t moveMethod, uint64_t& newPosition,
                    uint32_t& error);

@@ -45,6 +45,12 @@ class Platform {
   virtual bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
   virtual bool writeFile(Handle handle, const void* buffer, uint32_t size,
                          uint32_t* bytesWritten) = 0;
+  // FlushFileBuffers: what the handle wrote reaches the media. False when the device did
+  // not confirm it stored the data, which makes the writes before it unproven.
+  virtual bool flushFileBuffers(Handle handle) = 0;
+  // Why the system last refused a write, a layout deletion or a destructive command, in
+  // a sentence the user can act on; empty when nothing was refused. Reading it clears it.
+  virtual std::string takeWriteRefusal() { return {}; }
 
   // GetLogicalDrives: bit 0 is A:, bit 2 is C:, ...
   virtual uint32_t logicalDrives() = 0;

@@ -438,6 +438,8 @@ bool LinuxPlatform::closeHandle(Handle handle) {
   if (h->kind == OpenHandle::Kind::Disk) {
     if (h->fd >= 0) m_sys.close(h->fd);
     if (h->directFd >= 0) m_sys.close(h->directFd);
+    auto session = m_sessions.find(h->key);
+    if (h->writer && session != m_sessions.end() && --session->second.users == 0) endWriteSession(h->key);
   }
   m_handles.erase(handle);
   setLastError(ERROR_SUCCESS);
@@ -531,23 +533,13 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
     }
     case IOCTL_BRIDGE_ATACB_SIGNATURE: return fail(ERROR_INVALID_FUNCTION);
     case IOCTL_DISK_GET_DRIVE_LAYOUT: return driveLayout(h, out, outSize, returned);
-    case IOCTL_DISK_DELETE_DRIVE_LAYOUT:
-      if ((h.access & GENERIC_WRITE) == 0) return fail(ERROR_ACCESS_DENIED);
-      if (guardRefuses(h, disk, 0, 0)) return false;
-      return fail(ERROR_ACCESS_DENIED);
-    case IOCTL_DISK_UPDATE_PROPERTIES:
-      // Nothing to tell the kernel: it reads a disk's partitions again by itself when a
-      // writer lets go of it, and nothing here ever opened it for writing.
-      return true;
+    case IOCTL_DISK_DELETE_DRIVE_LAYOUT: {
+      const int fd = writableFd(h, disk, 0, 0, true);
+      return fd >= 0 && deleteLayout(h, disk, fd);
+    }
+    case IOCTL_DISK_UPDATE_PROPERTIES: return updateProperties(h, disk);
     default: return fail(ERROR_INVALID_FUNCTION);
   }
-}
-
-bool LinuxPlatform::guardRefuses(OpenHandle& h, const BlockDisk& disk, uint64_t offset, uint64_t length) {
-  (void)h;
-  const WriteRefusal refusal = checkWrite(guardFacts(disk), offset, length);
-  if (refusal == WriteRefusal::None) return false;
-  return !fail(ERROR_ACCESS_DENIED);
 }
 
 bool LinuxPlatform::driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned) {
@@ -618,9 +610,11 @@ bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const 
   // nothing. A command neither known to read nor known to write is answered as a disk
   // answers an opcode it does not have, and never sent.
   bool refusedOpcode = false;
+  int fd = h.fd;
   if (!emulate && !scsiCommandOnlyReads(spt.Cdb, spt.CdbLength)) {
     if (scsiCommandWrites(spt.Cdb, spt.CdbLength)) {
-      if (guardRefuses(h, disk, 0, 0)) return false;
+      fd = writableFd(h, disk, 0, 0, scsiCommandErases(spt.Cdb, spt.CdbLength));
+      if (fd < 0) return false;
     } else {
       refusedOpcode = true;
     }
@@ -634,7 +628,7 @@ bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const 
   } else if (!emulate) {
     data.assign(length, 0);
     if (dataOut && length > 0) std::memcpy(data.data(), in + spt.DataBufferOffset, length);
-    const SgOutcome sg = sgCommand(m_sys, h.fd, spt.Cdb, spt.CdbLength,
+    const SgOutcome sg = sgCommand(m_sys, fd, spt.Cdb, spt.CdbLength,
                                    dataIn ? SgDirection::FromDevice : dataOut ? SgDirection::ToDevice : SgDirection::None,
                                    data.data(), length, std::min(spt.TimeOutValue, kAtaTimeoutCapSeconds) * 1000);
     if (sg.error == -ENOTTY) {
@@ -707,7 +701,11 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
   }
   const AtaRegisters current = readTaskFile(apt.CurrentTaskFile);
   const AtaRegisters previous = readTaskFile(apt.PreviousTaskFile);
-  if ((dataOut || !ataCommandOnlyReads(current)) && guardRefuses(h, disk, 0, 0)) return false;
+  int fd = h.fd;
+  if (dataOut || !ataCommandOnlyReads(current)) {
+    fd = writableFd(h, disk, 0, 0, ataCommandErases(current));
+    if (fd < 0) return false;
+  }
   if (current.command == kExecuteDeviceDiagnostic) {
     // Never sent (it resets the drive under the kernel's feet). libata ran the reset and
     // read the signature when it found the drive, and found an ATA device there: that is
@@ -723,7 +721,7 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
   if (length > 0 && dataOut) transfer = dma ? AtaTransfer::DmaOut : AtaTransfer::PioOut;
   std::vector<uint8_t> data(length, 0);
   if (dataOut && length > 0) std::memcpy(data.data(), in + apt.DataBufferOffset, length);
-  const AtaOutcome r = ataCommand(m_sys, h.fd, current, is48Bit ? &previous : nullptr, transfer, data.data(), length,
+  const AtaOutcome r = ataCommand(m_sys, fd, current, is48Bit ? &previous : nullptr, transfer, data.data(), length,
                                   std::min(apt.TimeOutValue, kAtaTimeoutCapSeconds) * 1000);
   if (!r.reached) return fail(r.error);
   std::memcpy(out, in, kAtaHeaderSize);
@@ -759,9 +757,13 @@ bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t c
   const bool receive = code == SMART_RCV_DRIVE_DATA;
   if (receive && outSize < kSendCmdOutHeaderSize + kBlockBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
   if (!receive && outSize < kSendCmdOutHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
-  if (!ataCommandOnlyReads(regs) && guardRefuses(h, disk, 0, 0)) return false;
+  int fd = h.fd;
+  if (!ataCommandOnlyReads(regs)) {
+    fd = writableFd(h, disk, 0, 0, ataCommandErases(regs));
+    if (fd < 0) return false;
+  }
   uint8_t data[kBlockBytes] = {};
-  const AtaOutcome r = ataCommand(m_sys, h.fd, regs, nullptr, receive ? AtaTransfer::PioIn : AtaTransfer::None, data,
+  const AtaOutcome r = ataCommand(m_sys, fd, regs, nullptr, receive ? AtaTransfer::PioIn : AtaTransfer::None, data,
                                   receive ? kBlockBytes : 0, 10000);
   if (!r.reached) return fail(r.error);
   // The driver reports the drive's error as its own failure.
@@ -889,47 +891,62 @@ bool LinuxPlatform::transfer(Handle handle, bool write, void* into, const void* 
   if ((h->access & (write ? GENERIC_WRITE : GENERIC_READ)) == 0 || h->fd < 0) return fail(ERROR_ACCESS_DENIED);
   if (h->position % h->blockSize != 0 || size % h->blockSize != 0) return fail(ERROR_INVALID_PARAMETER);
   if (h->position > h->sizeBytes || size > h->sizeBytes - h->position) return fail(ERROR_SECTOR_NOT_FOUND);
+  int fd = -1;
   if (write) {
-    rescan();
+    // Within a write session the disk is held exclusively and a vanished disk fails the
+    // write itself: a scan per block would cost more than the guard saves.
+    if (m_sessions.count(h->key) == 0 || !h->writer) rescan();
     const BlockDisk* disk = diskOf(*h);
     if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
     const BlockDisk copy = *disk;
-    if (guardRefuses(*h, copy, h->position, size)) return false;
-    return fail(ERROR_ACCESS_DENIED);
-  }
-  if (h->directFd < 0) {
-    const BlockDisk* disk = diskByNumber(h->number);
-    if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
-    const int fd = m_sys.open(path("/dev/" + disk->name), O_RDONLY | O_DIRECT | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail(errorFromDeviceErrno(-fd));
-    uint64_t sequence = 0;
-    if (disk->diskseq != 0 && m_sys.ioctl(fd, BLKGETDISKSEQ, &sequence) == 0 && sequence != disk->diskseq) {
-      m_sys.close(fd);
-      return fail(ERROR_DEVICE_NOT_CONNECTED);
+    fd = writableFd(*h, copy, h->position, size, false);
+    if (fd < 0) return false;
+  } else {
+    if (h->directFd < 0) {
+      const BlockDisk* disk = diskByNumber(h->number);
+      if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+      const int direct = m_sys.open(path("/dev/" + disk->name), O_RDONLY | O_DIRECT | O_NONBLOCK | O_CLOEXEC);
+      if (direct < 0) return fail(errorFromDeviceErrno(-direct));
+      uint64_t sequence = 0;
+      if (disk->diskseq != 0 && m_sys.ioctl(direct, BLKGETDISKSEQ, &sequence) == 0 && sequence != disk->diskseq) {
+        m_sys.close(direct);
+        return fail(ERROR_DEVICE_NOT_CONNECTED);
+      }
+      h->directFd = direct;
     }
-    h->directFd = fd;
+    fd = h->directFd;
   }
-  const int fd = h->directFd;
   const uint64_t position = h->position;
   const uint32_t alignment = std::max<uint32_t>(h->blockSize, 4096);
   // The transfer itself runs without the lock: a long read must not hold up a query.
   lock.unlock();
-  const bool aligned = reinterpret_cast<uintptr_t>(into) % alignment == 0;
-  void* target = into;
+  const void* buffer = write ? from : into;
+  const bool aligned = reinterpret_cast<uintptr_t>(buffer) % alignment == 0;
   void* bounce = nullptr;
   if (!aligned) {
     bounce = std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
     if (bounce == nullptr) return fail(ERROR_INVALID_PARAMETER);
-    target = bounce;
+    if (write) std::memcpy(bounce, from, size);
   }
-  const ssize_t n = size == 0 ? 0 : m_sys.pread(fd, target, size, static_cast<off_t>(position));
+  ssize_t n = 0;
+  if (size > 0) {
+    n = write ? m_sys.pwrite(fd, aligned ? from : bounce, size, static_cast<off_t>(position))
+              : m_sys.pread(fd, aligned ? into : bounce, size, static_cast<off_t>(position));
+  }
   if (bounce != nullptr) {
-    if (n > 0) std::memcpy(into, bounce, static_cast<size_t>(n));
+    if (!write && n > 0) std::memcpy(into, bounce, static_cast<size_t>(n));
     std::free(bounce);
   }
-  if (n < 0) return fail(errorFromDeviceErrno(static_cast<int>(-n)));
-  // A short read stopped at a sector the drive could not read.
-  if (static_cast<uint32_t>(n) != size) return fail(ERROR_CRC);
+  if (n < 0 || static_cast<uint32_t>(n) != size) {
+    lock.lock();
+    // A disk that went away fails as gone, not as a bad sector.
+    rescan();
+    OpenHandle* again = find(handle);
+    if (again == nullptr || diskOf(*again) == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    if (n < 0) return fail(write && n == -EIO ? ERROR_WRITE_FAULT : errorFromDeviceErrno(static_cast<int>(-n)));
+    // A short transfer stopped at a sector the drive could not read or write.
+    return fail(write ? ERROR_WRITE_FAULT : ERROR_CRC);
+  }
   lock.lock();
   if (OpenHandle* again = find(handle)) again->position = position + size;
   if (moved != nullptr) *moved = size;
@@ -1034,9 +1051,14 @@ bool LinuxPlatform::volumeControl(OpenHandle& h, uint32_t code, uint8_t* out, ui
   switch (code) {
     case FSCTL_LOCK_VOLUME:
     case FSCTL_DISMOUNT_VOLUME:
-      // Granted without unmounting anything: reading never needs the volume gone, and no
-      // write reaches a mounted range past the guard.
-      if ((h.access & (GENERIC_READ | GENERIC_WRITE)) == 0) return fail(ERROR_ACCESS_DENIED);
+      // Granted, and kept as the user's leave to unmount the volume: it is unmounted only
+      // when a write reaches its disk, so a run that only reads unmounts nothing. The
+      // system's own volumes and FUSE mounts are never released.
+      if ((h.access & GENERIC_WRITE) == 0) return fail(ERROR_ACCESS_DENIED);
+      if (systemMountPoint(v->mountPoint) || v->fsType == "fuseblk" || v->fsType.rfind("fuse", 0) == 0) {
+        return fail(ERROR_ACCESS_DENIED);
+      }
+      m_dismountAsked.insert(std::to_string(v->major) + ":" + std::to_string(v->minor));
       return true;
     case IOCTL_STORAGE_GET_DEVICE_NUMBER:
       // A volume spread over several disks has no one device number, as on Windows.
@@ -1058,9 +1080,13 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
   for (size_t i = 0; i < m_disks.size(); ++i) {
     if (m_disks[i].key == disk.key) number = m_diskNumbers[i];
   }
-  facts.holders = !disk.holders.empty() ||
-                  std::any_of(disk.partitions.begin(), disk.partitions.end(),
-                              [](const Partition& p) { return !p.holders.empty(); });
+  facts.holders = !disk.holders.empty();
+  if (facts.holders) facts.holder = disk.holders.front();
+  for (const Partition& p : disk.partitions) {
+    if (p.holders.empty()) continue;
+    if (!facts.holders) facts.holder = p.holders.front() + " on " + p.name;
+    facts.holders = true;
+  }
   const auto rangeOf = [&](uint32_t partition) -> std::pair<uint64_t, uint64_t> {
     for (const Partition& p : disk.partitions) {
       if (p.number == partition) return {p.start * 512, (p.start + p.size) * 512};
@@ -1080,16 +1106,21 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
     }
     if (!onDisk) continue;
     facts.mountedRanges.push_back(rangeOf(v.partition));
+    facts.mountedPoints.push_back(v.mountPoint);
   }
   // Every mount, not only the first of each device: "/" may be one subvolume of many.
   if (const auto text = m_sys.readText(path("/proc/self/mountinfo"))) {
     for (const MountEntry& m : parseMountinfo(*text)) {
       if (m.major == 0 || !systemMountPoint(m.mountPoint)) continue;
       const std::vector<int> under = disksUnder(m.major, m.minor, nullptr);
-      if (std::find(under.begin(), under.end(), number) != under.end()) facts.systemMount = true;
+      if (std::find(under.begin(), under.end(), number) != under.end() && !facts.systemMount) {
+        facts.systemMount = true;
+        facts.systemMountPoint = m.mountPoint;
+      }
     }
   }
   facts.runningProgram = exeOnDisk;
+  if (exeOnDisk) facts.programPath = *exe;
   // Active swap: /proc/swaps names the device of each area in use.
   if (const auto swaps = m_sys.readText(path("/proc/swaps"))) {
     size_t at = swaps->find('\n');
@@ -1099,6 +1130,7 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
       const std::string device = line.substr(0, line.find_first_of(" \t"));
       const std::string name = device.substr(device.find_last_of('/') + 1);
       if (!name.empty() && device.rfind("/dev/", 0) == 0) {
+        const bool before = facts.activeSwap;
         if (name == disk.name) facts.activeSwap = true;
         for (const Partition& p : disk.partitions) {
           if (p.name == name) facts.activeSwap = true;
@@ -1113,16 +1145,10 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
             if (std::find(under.begin(), under.end(), number) != under.end()) facts.activeSwap = true;
           }
         }
+        if (facts.activeSwap && !before) facts.swapArea = device;
       }
       at = end;
     }
-  }
-  // Someone holding the disk exclusively (a mount, a RAID member, a partitioning tool).
-  const int fd = m_sys.open(path("/dev/" + disk.name), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    facts.exclusiveOpenFailed = fd == -EBUSY;
-  } else {
-    m_sys.close(fd);
   }
   return facts;
 }

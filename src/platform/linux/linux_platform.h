@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ class LinuxPlatform : public Platform {
   uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh, uint32_t moveMethod) override;
   bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
   bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
+  bool flushFileBuffers(Handle handle) override;
+  std::string takeWriteRefusal() override;
   uint32_t logicalDrives() override;
   uint32_t driveType(const std::string& root) override;
   std::string windowsDirectory() override;
@@ -64,6 +67,15 @@ class LinuxPlatform : public Platform {
     uint64_t position = 0;
     uint64_t sizeBytes = 0;
     uint32_t blockSize = 512;
+    bool writer = false;  // counted among the users of its disk's write session
+  };
+  // A disk being written: the one descriptor every write goes through, held with O_EXCL
+  // and flock until the last handle that wrote closes, and what was unmounted for it.
+  struct WriteSession {
+    int fd = -1;
+    int users = 0;
+    bool erased = false;  // a layout deletion, TRIM or sanitize: nothing is mounted again
+    std::vector<MountEntry> unmounted;  // in the order they were mounted
   };
   struct Volume {
     char letter = 0;
@@ -99,9 +111,21 @@ class LinuxPlatform : public Platform {
                    uint8_t* out, uint32_t outSize, uint32_t* returned);
   bool driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned);
   bool transfer(Handle handle, bool write, void* into, const void* from, uint32_t size, uint32_t* moved);
-  bool guardRefuses(OpenHandle& h, const BlockDisk& disk, uint64_t offset, uint64_t length);
+  // The descriptor a write, layout deletion or destructive command on `disk` goes through,
+  // after every rule of the guard and the unmounting the user agreed to; -1 with the last
+  // error set (and the refusal's sentence kept) when it may not. `length` 0 is the whole
+  // disk.
+  int writableFd(OpenHandle& h, const BlockDisk& disk, uint64_t offset, uint64_t length, bool erases);
+  bool refuseWrite(const BlockDisk& disk, WriteRefusal refusal, const std::string& detail);
+  std::vector<MountEntry> mountsOn(const BlockDisk& disk);
+  std::pair<uint64_t, uint64_t> byteRangeOf(const BlockDisk& disk, unsigned major, unsigned minor) const;
+  void remount(const std::vector<MountEntry>& unmounted);
+  void endWriteSession(const std::string& key);
+  bool deleteLayout(OpenHandle& h, const BlockDisk& disk, int fd);
+  bool updateProperties(OpenHandle& h, const BlockDisk& disk);
   std::vector<Volume> volumes();
   std::optional<Volume> volumeOf(char letter);
+  // What the guard's rules look at; whether O_EXCL holds is learnt by the open itself.
   WriteGuardFacts guardFacts(const BlockDisk& disk);
   std::vector<int> disksUnder(unsigned major, unsigned minor, uint32_t* partition, int depth = 0);
 
@@ -115,6 +139,10 @@ class LinuxPlatform : public Platform {
   std::vector<int> m_diskNumbers;      // parallel to m_disks
   std::string m_fingerprint;           // of the disks m_disks was scanned from
   std::map<std::string, char> m_letters;  // "major:minor" of a volume -> its letter, kept for the process
+  std::map<std::string, WriteSession> m_sessions;  // by disk key
+  std::set<std::string> m_dismountAsked;  // "major:minor" of volumes the user released for writing
+  std::set<std::string> m_written;        // keys of the disks written by this process
+  std::string m_refusal;
 };
 
 // A platform on this computer's kernel.

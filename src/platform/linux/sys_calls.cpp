@@ -87,6 +87,22 @@ int RealSysCalls::umount2(const std::string& target, int flags) {
   return result(::umount2(target.c_str(), flags));
 }
 
+int RealSysCalls::mount(const std::string& source, const std::string& target, const std::string& fsType,
+                        unsigned long flags, const std::string& data) {
+  ErrnoKeeper keep;
+  return result(::mount(source.c_str(), target.c_str(), fsType.empty() ? nullptr : fsType.c_str(), flags,
+                        data.empty() ? nullptr : data.c_str()));
+}
+
+int RealSysCalls::fdatasync(int fd) {
+  ErrnoKeeper keep;
+  int r;
+  do {
+    r = ::fdatasync(fd);
+  } while (r < 0 && errno == EINTR);
+  return result(r);
+}
+
 int RealSysCalls::statvfs(const std::string& path, struct statvfs* into) {
   ErrnoKeeper keep;
   return result(::statvfs(path.c_str(), into));

@@ -25,6 +25,9 @@ class SysCalls {
   virtual ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) = 0;
   virtual int flock(int fd, int operation) = 0;
   virtual int umount2(const std::string& target, int flags) = 0;
+  virtual int mount(const std::string& source, const std::string& target, const std::string& fsType,
+                    unsigned long flags, const std::string& data) = 0;
+  virtual int fdatasync(int fd) = 0;
   virtual int statvfs(const std::string& path, struct statvfs* into) = 0;
   // The effective capability set's low word (capget), or -errno.
   virtual int64_t effectiveCapabilities() = 0;
@@ -49,6 +52,9 @@ class RealSysCalls : public SysCalls {
   ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) override;
   int flock(int fd, int operation) override;
   int umount2(const std::string& target, int flags) override;
+  int mount(const std::string& source, const std::string& target, const std::string& fsType, unsigned long flags,
+            const std::string& data) override;
+  int fdatasync(int fd) override;
   int statvfs(const std::string& path, struct statvfs* into) override;
   int64_t effectiveCapabilities() override;
   uid_t effectiveUid() override;

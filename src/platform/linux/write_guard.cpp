@@ -6,34 +6,54 @@ namespace {
 constexpr uint8_t kReturnResponseInformation = 15;
 }  // namespace
 
-WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t length) {
-  if (!facts.privileged) return WriteRefusal::NotPrivileged;
-  if (facts.systemMount) return WriteRefusal::SystemDisk;
-  if (facts.activeSwap) return WriteRefusal::ActiveSwap;
-  if (facts.runningProgram) return WriteRefusal::RunningProgram;
-  if (facts.holders) return WriteRefusal::Holders;
-  if (facts.exclusiveOpenFailed) return WriteRefusal::Busy;
+WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t length, std::string* detail) {
+  const auto refuse = [detail](WriteRefusal refusal, const std::string& name) {
+    if (detail != nullptr) *detail = name;
+    return refusal;
+  };
+  if (!facts.privileged) return refuse(WriteRefusal::NotPrivileged, "");
+  if (facts.systemMount) return refuse(WriteRefusal::SystemDisk, facts.systemMountPoint);
+  if (facts.activeSwap) return refuse(WriteRefusal::ActiveSwap, facts.swapArea);
+  if (facts.runningProgram) return refuse(WriteRefusal::RunningProgram, facts.programPath);
+  if (facts.holders) return refuse(WriteRefusal::Holders, facts.holder);
+  if (facts.exclusiveOpenFailed) return refuse(WriteRefusal::Busy, "");
   const uint64_t end = length == 0 || offset + length < offset ? UINT64_MAX : offset + length;
   const uint64_t start = length == 0 ? 0 : offset;
-  for (const auto& [first, stop] : facts.mountedRanges) {
-    if (start < stop && first < end) return WriteRefusal::MountedRange;
+  for (size_t i = 0; i < facts.mountedRanges.size(); ++i) {
+    const auto& [first, stop] = facts.mountedRanges[i];
+    if (start < stop && first < end) {
+      return refuse(WriteRefusal::MountedRange, i < facts.mountedPoints.size() ? facts.mountedPoints[i] : "");
+    }
   }
-  return kRealDriveWritesOpen ? WriteRefusal::None : WriteRefusal::NotOpen;
+  return refuse(WriteRefusal::None, "");
 }
 
-const char* refusalText(WriteRefusal refusal) {
+std::string refusalMessage(const std::string& device, WriteRefusal refusal, const std::string& detail) {
+  const auto named = [&detail](const std::string& text, const std::string& before, const std::string& after) {
+    return detail.empty() ? text : text + before + detail + after;
+  };
+  std::string why;
   switch (refusal) {
-    case WriteRefusal::None: return "allowed";
-    case WriteRefusal::NotPrivileged: return "writing to a disk takes administrator rights";
-    case WriteRefusal::SystemDisk: return "the disk holds the running system";
-    case WriteRefusal::ActiveSwap: return "the disk holds swap space in use";
-    case WriteRefusal::RunningProgram: return "the disk holds this program";
-    case WriteRefusal::Holders: return "a volume manager, RAID or encrypted volume uses the disk";
-    case WriteRefusal::Busy: return "another program holds the disk open exclusively";
-    case WriteRefusal::MountedRange: return "the sectors belong to a mounted file system";
-    case WriteRefusal::NotOpen: return "writing on real drives is not enabled in this build";
+    case WriteRefusal::None: return "";
+    case WriteRefusal::NotPrivileged: why = "writing to a disk takes administrator rights"; break;
+    case WriteRefusal::SystemDisk: why = named("the disk holds the running system", " (mounted at ", ")"); break;
+    case WriteRefusal::ActiveSwap: why = named("the disk holds swap space in use", " (", ")"); break;
+    case WriteRefusal::RunningProgram: why = named("the disk holds this program", " (", ")"); break;
+    case WriteRefusal::Holders:
+      why = named("a volume manager, RAID or encrypted volume uses the disk", " (", ")");
+      break;
+    case WriteRefusal::Busy:
+      why = detail.empty() ? "another program holds the disk open exclusively"
+                           : "the file system mounted at " + detail + " holds the disk";
+      break;
+    case WriteRefusal::MountedRange:
+      why = named("the sectors belong to a mounted file system", " (mounted at ", ")");
+      break;
+    case WriteRefusal::UnmountFailed:
+      why = named("a file system of the disk could not be unmounted", " (", ")");
+      break;
   }
-  return "refused";
+  return "Writing to " + device + " was refused: " + why + ".";
 }
 
 bool ataCommandOnlyReads(const AtaRegisters& r) {
@@ -133,6 +153,38 @@ bool scsiCommandWrites(const uint8_t* cdb, size_t length) {
     case kAtaPassThrough16:
     case kAtaPassThrough12:
       return !scsiCommandOnlyReads(cdb, length);
+    default:
+      return false;
+  }
+}
+
+bool ataCommandErases(const AtaRegisters& r) {
+  switch (r.command) {
+    case 0x06:  // DATA SET MANAGEMENT (TRIM)
+    case 0x07:  // DATA SET MANAGEMENT XL
+    case 0xF4:  // SECURITY ERASE UNIT
+    case 0x03:  // CFA ERASE SECTORS
+      return true;
+    case 0xB4:  // SANITIZE, other than its status
+      return r.features != 0x00;
+    default:
+      return false;
+  }
+}
+
+bool scsiCommandErases(const uint8_t* cdb, size_t length) {
+  if (cdb == nullptr || length == 0) return false;
+  switch (cdb[0]) {
+    case 0x04:  // FORMAT UNIT
+    case 0x41:  // WRITE SAME (10)
+    case 0x42:  // UNMAP
+    case 0x48:  // SANITIZE
+    case 0x93:  // WRITE SAME (16)
+      return true;
+    case kAtaPassThrough16:
+      return length >= 16 && ataCommandErases(AtaRegisters{cdb[4], cdb[6], cdb[8], cdb[10], cdb[12], cdb[13], cdb[14]});
+    case kAtaPassThrough12:
+      return length >= 12 && ataCommandErases(AtaRegisters{cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9]});
     default:
       return false;
   }

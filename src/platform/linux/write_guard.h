@@ -12,17 +12,14 @@
 
 namespace palvoro::real {
 
-// Writing on real drives is not open in this build: a request that passes every other
-// rule is still refused. The rules are complete and tested so that opening it changes
-// only this line.
-inline constexpr bool kRealDriveWritesOpen = false;
-
 enum class Privilege {
   Administrator,  // root, or CAP_SYS_RAWIO together with CAP_SYS_ADMIN
   None,           // anyone else, the disk group included: the kernel refuses it pass-through
 };
 
 // What the backend knows about a disk when a write is asked for.
+// Each rule carries the name a refusal shows: the mount point, the swap area, the
+// program's path, the holder.
 struct WriteGuardFacts {
   bool privileged = false;
   bool systemMount = false;      // "/", /usr, /boot, /var or /home lives on the disk
@@ -31,6 +28,11 @@ struct WriteGuardFacts {
   bool holders = false;          // LVM, RAID or an encrypted volume is stacked on it
   bool exclusiveOpenFailed = false;  // O_EXCL was refused: someone else holds it
   std::vector<std::pair<uint64_t, uint64_t>> mountedRanges;  // [first, end) bytes of mounted partitions
+  std::vector<std::string> mountedPoints;                    // parallel to mountedRanges
+  std::string systemMountPoint;
+  std::string swapArea;
+  std::string programPath;
+  std::string holder;
 };
 
 enum class WriteRefusal {
@@ -42,14 +44,17 @@ enum class WriteRefusal {
   Holders,
   Busy,
   MountedRange,
-  NotOpen,  // every rule passed, but writing on real drives is not open in this build
+  UnmountFailed,  // the user released a file system, but it could not be unmounted
 };
 
 // `length` 0 means the whole disk (a command that reaches every sector, such as a layout
-// deletion or SANITIZE). Returns the first rule the request breaks.
-WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t length);
-// Why, in a sentence, for the log and for tests.
-const char* refusalText(WriteRefusal refusal);
+// deletion or SANITIZE). Returns the first rule the request breaks; `detail` gets the
+// name that goes with it.
+WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t length,
+                        std::string* detail = nullptr);
+// Why, in words a user can act on: "Writing to /dev/sdb was refused: the disk holds the
+// running system (mounted at /)."
+std::string refusalMessage(const std::string& device, WriteRefusal refusal, const std::string& detail);
 
 // Whether an ATA command only reads: identity, SMART reads and self-tests, power mode,
 // verifies, reads. Everything else is treated as a write.
@@ -62,5 +67,9 @@ bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length);
 // A block that neither only reads nor is known is never sent: a vendor's opcode means
 // something else to every other device.
 bool scsiCommandWrites(const uint8_t* cdb, size_t length);
+// Whether a command that writes leaves data behind no more: TRIM, SANITIZE, the security
+// erase, UNMAP, FORMAT, WRITE SAME. After one of them nothing on the disk is mounted again.
+bool ataCommandErases(const AtaRegisters& registers);
+bool scsiCommandErases(const uint8_t* cdb, size_t length);
 
 }  // namespace palvoro::real

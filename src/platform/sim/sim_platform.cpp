@@ -385,7 +385,7 @@ const SimFault* SimPlatform::matchFault(int drive, uint32_t code, int ataCommand
                                         bool isRead, bool isWrite) {
   for (SimFault& f : m_faults) {
     if (f.remaining == 0 || f.drive != drive) continue;
-    const bool specific = f.ioctl || f.command || f.onRead || f.onWrite;
+    const bool specific = f.ioctl || f.command || f.onRead || f.onWrite || f.onFlush;
     bool hit = !specific;
     if (specific) {
       if (isRead) {
@@ -747,6 +747,30 @@ bool SimPlatform::readFile(Handle handle, void* buffer, uint32_t size, uint32_t*
 
 bool SimPlatform::writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) {
   return transfer(handle, SimRequest::Kind::Write, nullptr, buffer, size, bytesWritten);
+}
+
+bool SimPlatform::flushFileBuffers(Handle handle) {
+  std::lock_guard lock(m_mutex);
+  OpenHandle* h = find(handle);
+  if (h == nullptr) return fail(ERROR_INVALID_HANDLE);
+  if (h->kind == OpenHandle::Kind::Drive) {
+    // The simulated media stores each write at once: only a drive that is gone, or one
+    // whose cache a test made lose the writes, fails to confirm them.
+    const SimDrive* d = m_machine.findDrive(h->drive);
+    if (d == nullptr || !d->present) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    for (SimFault& f : m_faults) {
+      if (!f.onFlush || f.remaining == 0 || f.drive != d->number) continue;
+      if (f.remaining > 0) --f.remaining;
+      return fail(f.error);
+    }
+  } else if (h->kind == OpenHandle::Kind::File) {
+    uint32_t error = 0;
+    if (!HostFiles::flush(h->fd, error)) return fail(error);
+  } else {
+    return fail(ERROR_INVALID_FUNCTION);
+  }
+  setLastError(ERROR_SUCCESS);
+  return true;
 }
 
 bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, const void* from, uint32_t size,

@@ -56,6 +56,7 @@ struct SimFault {
   std::optional<uint8_t> features;  // ... and this features byte
   bool onRead = false;              // match ReadFile on the drive
   bool onWrite = false;             // match WriteFile on the drive
+  bool onFlush = false;             // match FlushFileBuffers on the drive: its cache lost the writes
   uint32_t error = 1117;            // ERROR_IO_DEVICE
   uint8_t ataError = 0x04;          // ABRT
   uint8_t lbaMid = 0;               // Registers
@@ -78,6 +79,7 @@ class SimPlatform : public Platform {
                           uint32_t moveMethod) override;
   bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
   bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
+  bool flushFileBuffers(Handle handle) override;
   uint32_t logicalDrives() override;
   uint32_t driveType(const std::string& root) override;
   std::string windowsDirectory() override;

@@ -1,6 +1,7 @@
 #include "fake_sys_calls.h"
 
 #include <fcntl.h>
+#include <linux/blkpg.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 
@@ -145,7 +146,21 @@ void FakeSysCalls::failReadAt(const std::string& path, uint64_t offset, int erro
 }
 
 void FakeSysCalls::putSector(const std::string& path, uint64_t offset, Bytes bytes) {
-  m_sectors[m_root + path][offset] = std::move(bytes);
+  m_sectors[m_root + path].emplace_back(offset, std::move(bytes));
+}
+
+void FakeSysCalls::failWriteAt(const std::string& path, uint64_t offset, int error) {
+  m_writeFailures[m_root + path][offset] = error;
+}
+
+Bytes FakeSysCalls::contents(const std::string& path, uint64_t offset, size_t size) {
+  Bytes out(size, 0);
+  for (const auto& [at, bytes] : m_sectors[m_root + path]) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (at + i >= offset && at + i < offset + size) out[at + i - offset] = bytes[i];
+    }
+  }
+  return out;
 }
 
 bool FakeSysCalls::isFolder(const std::string& canonical) const {
@@ -225,12 +240,45 @@ int FakeSysCalls::open(const std::string& path, int flags) {
   }
   auto device = m_devices.find(path);
   if (device == m_devices.end()) return -ENOENT;
+  const bool writable = (flags & O_ACCMODE) != O_RDONLY;
+  if ((flags & O_EXCL) != 0) {
+    // The kernel's claim: one exclusive opener, and none while a file system of the disk
+    // (the disk itself or one of its partitions) is mounted.
+    for (const auto& [other, file] : m_fds) {
+      if (file.path == path && (file.flags & O_EXCL) != 0) return -EBUSY;
+    }
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    if (const auto text = readText(m_root + "/proc/self/mountinfo")) {
+      std::stringstream in(*text);
+      std::string line;
+      while (std::getline(in, line)) {
+        const size_t dash = line.find(" - ");
+        if (dash == std::string::npos) continue;
+        std::stringstream tail(line.substr(dash + 3));
+        std::string type, source;
+        tail >> type >> source;
+        if (source.rfind("/dev/" + name, 0) == 0) return -EBUSY;
+      }
+    }
+  }
+  if (writable || (flags & O_EXCL) != 0) {
+    std::string how = writable ? "rw" : "ro";
+    if ((flags & O_EXCL) != 0) how += ",excl";
+    if ((flags & O_DIRECT) != 0) how += ",direct";
+    calls.push_back("open " + shortName(path) + " " + how);
+  }
   const int fd = m_nextFd++;
   m_fds[fd] = OpenFile{path, flags, device->second.second};
   return fd;
 }
 
-int FakeSysCalls::close(int fd) { return m_fds.erase(fd) == 1 ? 0 : -EBADF; }
+int FakeSysCalls::close(int fd) {
+  auto file = m_fds.find(fd);
+  if (file == m_fds.end()) return -EBADF;
+  if ((file->second.flags & O_ACCMODE) != O_RDONLY) calls.push_back("close " + shortName(file->second.path) + " (rw)");
+  m_fds.erase(file);
+  return 0;
+}
 
 int FakeSysCalls::ioctl(int fd, unsigned long request, void* argument) {
   if (m_fds.count(fd) == 0) return -EBADF;
@@ -250,6 +298,16 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* argument) {
     if (node.diskseq == 0) return -ENOTTY;
     *static_cast<uint64_t*>(argument) = node.diskseq;
     return 0;
+  }
+  if (request == BLKRRPART || request == BLKFLSBUF) {
+    calls.push_back(std::string(request == BLKRRPART ? "BLKRRPART " : "BLKFLSBUF ") + shortName(path));
+    return request == BLKRRPART ? rereadError : 0;
+  }
+  if (request == BLKPG) {
+    const auto* arg = static_cast<const blkpg_ioctl_arg*>(argument);
+    if (arg->op != BLKPG_DEL_PARTITION || arg->datalen != static_cast<int>(sizeof(blkpg_partition))) return -EINVAL;
+    calls.push_back("BLKPG del " + std::to_string(static_cast<const blkpg_partition*>(arg->data)->pno));
+    return blkpgError;
   }
   if (request != SG_IO) return -ENOTTY;
   if (!node.sgIo) return -ENOTTY;
@@ -311,18 +369,101 @@ ssize_t FakeSysCalls::pread(int fd, void* buffer, size_t size, off_t offset) {
   return static_cast<ssize_t>(n);
 }
 
-ssize_t FakeSysCalls::pwrite(int, const void*, size_t size, off_t) {
+ssize_t FakeSysCalls::pwrite(int fd, const void* buffer, size_t size, off_t offset) {
   ++pwrites;
-  return static_cast<ssize_t>(size);
+  if (m_fds.count(fd) == 0) return -EBADF;
+  std::string path;
+  const DeviceNode* device = deviceOf(fd, &path);
+  if (device == nullptr) return -ENODEV;
+  const int flags = m_fds.at(fd).flags;
+  if ((flags & O_ACCMODE) == O_RDONLY) return -EBADF;
+  const uint64_t start = static_cast<uint64_t>(offset);
+  if ((flags & O_DIRECT) != 0 &&
+      (start % device->sectorSize != 0 || size % device->sectorSize != 0 ||
+       reinterpret_cast<uintptr_t>(buffer) % device->sectorSize != 0)) {
+    return -EINVAL;
+  }
+  if (start >= device->sizeBytes) return -ENOSPC;
+  size_t n = static_cast<size_t>(std::min<uint64_t>(size, device->sizeBytes - start));
+  int error = 0;
+  for (const auto& [at, e] : m_writeFailures[path]) {
+    if (at >= start && at < start + n) {
+      n = static_cast<size_t>(at - start);
+      error = e;
+      break;
+    }
+  }
+  if (error != 0) return error;
+  calls.push_back("pwrite " + shortName(path) + " " + std::to_string(start) + "+" + std::to_string(size));
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  if (n > 0) m_sectors[path].emplace_back(start, Bytes(bytes, bytes + n));
+  return static_cast<ssize_t>(n);
 }
 
-int FakeSysCalls::flock(int, int) {
+int FakeSysCalls::flock(int fd, int) {
   ++flocks;
+  std::string path;
+  if (deviceOf(fd, &path) == nullptr) return -EBADF;
+  calls.push_back("flock " + shortName(path));
+  return flockError;
+}
+
+int FakeSysCalls::fdatasync(int fd) {
+  std::string path;
+  if (deviceOf(fd, &path) == nullptr) return -EBADF;
+  calls.push_back("fdatasync " + shortName(path));
+  return fdatasyncError;
+}
+
+// The mount table is the file /proc/self/mountinfo of the tree: an unmount takes the
+// mount's line away, a mount adds one, as the kernel's own table would show them.
+int FakeSysCalls::umount2(const std::string& target, int) {
+  ++umounts;
+  auto failure = m_unmountFailures.find(target);
+  if (failure != m_unmountFailures.end()) return failure->second;
+  const auto text = readText(m_root + "/proc/self/mountinfo");
+  if (!text) return -EINVAL;
+  std::stringstream in(*text);
+  std::string line, kept;
+  bool found = false;
+  while (std::getline(in, line)) {
+    std::stringstream fields(line);
+    std::string id, parent, dev, root, point;
+    fields >> id >> parent >> dev >> root >> point;
+    if (!found && point == target) {
+      found = true;
+      continue;
+    }
+    kept += line + "\n";
+  }
+  if (!found) return -EINVAL;
+  addFile("/proc/self/mountinfo", kept);
+  calls.push_back("umount " + target);
   return 0;
 }
 
-int FakeSysCalls::umount2(const std::string&, int) {
-  ++umounts;
+int FakeSysCalls::mount(const std::string& source, const std::string& target, const std::string& fsType,
+                        unsigned long flags, const std::string& data) {
+  char hexFlags[24];
+  std::snprintf(hexFlags, sizeof hexFlags, "0x%lx", flags);
+  calls.push_back("mount " + source + " " + target + " " + fsType + " " + hexFlags + " " + data);
+  const std::string name = source.substr(source.find_last_of('/') + 1);
+  // The device's numbers, wherever sysfs keeps its folder.
+  std::optional<std::string> dev;
+  for (const auto& [node, entry] : m_nodes) {
+    const std::string tail = "/" + name + "/dev";
+    if (entry.kind == Kind::File && node.find("/block/") != std::string::npos && node.size() > tail.size() &&
+        node.compare(node.size() - tail.size(), tail.size(), tail) == 0) {
+      dev = entry.value;
+    }
+  }
+  if (!dev) return -ENOENT;
+  std::string numbers = *dev;
+  while (!numbers.empty() && (numbers.back() == '\n' || numbers.back() == ' ')) numbers.pop_back();
+  const std::string line = std::to_string(m_nextMountId++) + " 1 " + numbers + " / " + target + " " +
+                           ((flags & 1) != 0 ? "ro" : "rw") + " - " + fsType + " " + source + " rw" +
+                           (data.empty() ? "" : "," + data) + "\n";
+  addFile("/proc/self/mountinfo", readText(m_root + "/proc/self/mountinfo").value_or("") + line);
   return 0;
 }
 

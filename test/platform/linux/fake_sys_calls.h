@@ -81,11 +81,28 @@ class FakeSysCalls : public SysCalls {
   // A read touching byte `offset` of `path` fails with `error`.
   void failReadAt(const std::string& path, uint64_t offset, int error);
   void putSector(const std::string& path, uint64_t offset, Bytes bytes);
+  // What the bytes of a device hold now (zeros where nothing was put or written).
+  Bytes contents(const std::string& path, uint64_t offset, size_t size);
+  // A write touching byte `offset` fails with `error`, or with 0 stores only the bytes
+  // before it and returns short.
+  void failWriteAt(const std::string& path, uint64_t offset, int error);
+  // umount2 of `target` fails with `error` (EBUSY: a file is open there).
+  void failUnmount(const std::string& target, int error) { m_unmountFailures[target] = error; }
   std::function<SgAnswer(const SgRequest&)> sgHandler;  // unset: GOOD, zero data
   uid_t uid = 0;
   int64_t capabilities = 0;
 
+  int flockError = 0;      // -EWOULDBLOCK: someone else holds the disk's lock
+  int fdatasyncError = 0;  // -EIO: the disk lost what its cache held
+  int rereadError = 0;     // BLKRRPART's answer (-EBUSY: a partition is open)
+  int blkpgError = 0;      // BLKPG_DEL_PARTITION's answer
+
   // What happened.
+  // The calls that change something, in order: "umount /mnt/x", "open /dev/sdb
+  // rw,excl,direct", "flock /dev/sdb", "pwrite /dev/sdb 0+512", "fdatasync /dev/sdb",
+  // "BLKRRPART /dev/sdb", "BLKPG del 1", "BLKFLSBUF /dev/sdb", "close /dev/sdb (rw)",
+  // "mount /dev/sdb1 /mnt/x ext4 0x0 data".
+  std::vector<std::string> calls;
   std::vector<OpenCall> opens;
   std::vector<SgRequest> sgRequests;
   int pwrites = 0;
@@ -100,6 +117,9 @@ class FakeSysCalls : public SysCalls {
   ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) override;
   int flock(int fd, int operation) override;
   int umount2(const std::string& target, int flags) override;
+  int mount(const std::string& source, const std::string& target, const std::string& fsType, unsigned long flags,
+            const std::string& data) override;
+  int fdatasync(int fd) override;
   int statvfs(const std::string& path, struct statvfs* into) override;
   int64_t effectiveCapabilities() override { return capabilities; }
   uid_t effectiveUid() override { return uid; }
@@ -137,7 +157,12 @@ class FakeSysCalls : public SysCalls {
   int m_generation = 0;
   std::map<std::string, OpenFailure> m_openFailures;
   std::map<std::string, std::map<uint64_t, int>> m_readFailures;
-  std::map<std::string, std::map<uint64_t, Bytes>> m_sectors;
+  // What was put or written, oldest first: a later piece covers an earlier one.
+  std::map<std::string, std::vector<std::pair<uint64_t, Bytes>>> m_sectors;
+  std::map<std::string, std::map<uint64_t, int>> m_writeFailures;
+  std::map<std::string, int> m_unmountFailures;
+  int m_nextMountId = 100;
+  std::string shortName(const std::string& full) const { return full.substr(m_root.size()); }
   std::map<int, OpenFile> m_fds;
   int m_nextFd = 10;
 };

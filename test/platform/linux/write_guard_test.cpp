@@ -24,8 +24,6 @@ constexpr uint64_t kMiB = 1024 * 1024;
 constexpr uint64_t kFirst = 2048 * 512;
 constexpr uint64_t kEnd = (2048 + 1048576) * 512;
 
-static_assert(!kRealDriveWritesOpen, "the all-clear rows below expect writes to be closed in this build");
-
 TEST(LinuxWriteGuardTest, EveryRule) {
   struct Case {
     const char* name;
@@ -42,15 +40,15 @@ TEST(LinuxWriteGuardTest, EveryRule) {
       {"Holders", [](auto& f) { f.holders = true; }, 0, 512, WriteRefusal::Holders},
       {"ExclusiveOpenBusy", [](auto& f) { f.exclusiveOpenFailed = true; }, 0, 512, WriteRefusal::Busy},
       {"EndsOnTheFirstByte", [](auto&) {}, kFirst - 512, 513, WriteRefusal::MountedRange},
-      {"EndsJustBefore", [](auto&) {}, kFirst - 512, 512, WriteRefusal::NotOpen},
+      {"EndsJustBefore", [](auto&) {}, kFirst - 512, 512, WriteRefusal::None},
       {"StartsOnTheLastByte", [](auto&) {}, kEnd - 1, 512, WriteRefusal::MountedRange},
-      {"StartsJustAfter", [](auto&) {}, kEnd, 512, WriteRefusal::NotOpen},
+      {"StartsJustAfter", [](auto&) {}, kEnd, 512, WriteRefusal::None},
       {"CoversTheWholeRange", [](auto&) {}, 0, kEnd + kMiB, WriteRefusal::MountedRange},
       {"WholeDiskCommand", [](auto&) {}, 0, 0, WriteRefusal::MountedRange},
       // Before the range, with a length that wraps past the end of the address space.
       {"LengthWrapsAround", [](auto&) {}, kFirst - 512, UINT64_MAX, WriteRefusal::MountedRange},
-      {"WholeDiskWithNothingMounted", [](auto& f) { f.mountedRanges.clear(); }, 0, 0, WriteRefusal::NotOpen},
-      {"AllClear", [](auto&) {}, 0, 512, WriteRefusal::NotOpen},
+      {"WholeDiskWithNothingMounted", [](auto& f) { f.mountedRanges.clear(); }, 0, 0, WriteRefusal::None},
+      {"AllClear", [](auto&) {}, 0, 512, WriteRefusal::None},
   };
   for (const Case& c : cases) {
     WriteGuardFacts facts;
@@ -62,7 +60,7 @@ TEST(LinuxWriteGuardTest, EveryRule) {
 }
 
 // What the core sends that could change a disk, each on its own platform over the lab's
-// SATA disk (drive 0) as root with nothing in the way but the guard.
+// SATA disk (drive 0) as root, with the running system on one of its partitions.
 TEST(LinuxWriteGuardTest, NothingThatWritesReachesTheDisk) {
   uint8_t block[512] = {};
   struct Case {
@@ -114,9 +112,12 @@ TEST(LinuxWriteGuardTest, NothingThatWritesReachesTheDisk) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Rig rig({"sata_ahci"});
+    rig.sys.addFile("/proc/self/mountinfo", "20 1 8:2 / / rw,relatime - ext4 /dev/sda2 rw\n");
     const Handle h = rig.open(0);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(c.send(rig.platform, h));
+    EXPECT_EQ(rig.platform.takeWriteRefusal(),
+              "Writing to /dev/sda was refused: the disk holds the running system (mounted at /).");
     EXPECT_EQ(rig.platform.lastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(rig.sys.pwrites, 0);
     EXPECT_EQ(rig.sys.flocks, 0);
