@@ -59,6 +59,8 @@ bool DriveHandle::write(const void* buffer, uint32_t length) {
   return m_platform.writeFile(m_handle, buffer, length, &written) && written == length;
 }
 
+bool DriveHandle::flush() { return m_platform.flushFileBuffers(m_handle); }
+
 bool DriveHandle::writeLine(const std::string& text) {
   std::string line;
   line.reserve(text.size() + 2);

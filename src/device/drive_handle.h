@@ -44,6 +44,8 @@ class DriveHandle {
   bool read(void* buffer, uint32_t length, uint32_t* bytesRead);
   // Succeeds only when every byte was written.
   bool write(const void* buffer, uint32_t length);
+  // Until the drive confirms it stored what was written, the writes are not proven.
+  bool flush();
   // Writes `text` followed by CR LF; succeeds only when the whole line was written. A
   // line longer than the usual 512-byte line buffer is written whole, never cut.
   bool writeLine(const std::string& text);

@@ -103,6 +103,8 @@ void repairRun(TestRun& run) {
       drive.openShared(physicalDrivePath(run.drive().physicalDriveNumber), GENERIC_READ | GENERIC_WRITE,
                        FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING, OPEN_EXISTING)) {
     outcome = repairLoop(run, drive);
+    // A sector read back from the drive's cache proves nothing until the cache is stored.
+    if (outcome.allReadBack && !drive.flush()) outcome.allReadBack = false;
   }
   drive.close();
 

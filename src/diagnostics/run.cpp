@@ -251,8 +251,14 @@ bool TestRun::stopped() {
   return v.stopRequest.load() != 0 || v.testState.load() == kTestStateAbort;
 }
 
+void TestRun::tellWriteRefusal() {
+  const std::string why = platform().takeWriteRefusal();
+  if (!why.empty()) m_env.prompter.ask(why, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok);
+}
+
 void TestRun::showTestError(int code, const std::string& prefix) {
   if (code == kTestErrorCable || code == kTestErrorStopped) return;
+  tellWriteRefusal();
   const std::string text = formatTestError(code, prefix, shownDriveNumber());
   values().setLastErrorMessage(text);
   m_env.prompter.ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok);

@@ -44,6 +44,9 @@ class TestRun {
 
   // Shows the message of `code` with `prefix` (one blank when empty) through the
   // prompter, stop icon, and keeps its text in LastErrorMessage.
+  // The system's reason for refusing a write, told before the run's own message: the
+  // run's code says that it failed, this says why and what to do about it.
+  void tellWriteRefusal();
   void showTestError(int code, const std::string& prefix = "");
   // The prefix of the running kind: "Quick Test::", "Extended Test::", "Erase::".
   std::string kindPrefix() const;

@@ -64,6 +64,7 @@ bool continueAfterEraseError(TestRun& run, uint64_t start, uint64_t count) {
   char text[96];
   std::snprintf(text, sizeof text, "Sector #%" PRIu64 "-%" PRIu64 "::Erase error!", start, start + count - 1);
   run.values().setLastErrorMessage(text);
+  run.tellWriteRefusal();
   const PromptAnswer answer = run.prompter().ask(std::string(text) + " Continue?", "ERASE",
                                                            PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No);
   run.values().testError = kTestErrorWrite;
@@ -269,6 +270,15 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
       }
     }
     advanceTo(run, line, start + count - 1, plan.end);
+  }
+  // The zeros count once the drive says it stored them: a write cache that loses them
+  // must not leave the erase saying COMPLETE.
+  if (plan.type == kLoopWriteZeros && v.stopRequest.load() == 0 && !drive.flush() &&
+      v.testError.load() == kTestErrorNone) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Sector #%" PRIu64 "-%" PRIu64 "::Erase error!", plan.first, plan.end - 1);
+    v.setLastErrorMessage(text);
+    v.testError = kTestErrorWrite;
   }
 
   closeDriveForTest(run, drive, volumes);

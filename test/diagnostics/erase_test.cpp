@@ -510,6 +510,24 @@ INSTANTIATE_TEST_SUITE_P(Answers, EraseWriteErrorTest,
                            return std::string(param.param.name);
                          });
 
+// Every write went through, but the drive's cache lost them: the erase is not COMPLETE.
+TEST_F(EraseTest, WritesTheDriveDoesNotConfirmFailTheErase) {
+  loadDrive(2000, 0, {});
+  sim::SimFault fault;
+  fault.drive = 0;
+  fault.onFlush = true;
+  fault.error = ERROR_WRITE_FAULT;
+  platform->injectFault(fault);
+
+  eraseBranch(*run);
+
+  EXPECT_TRUE(prompter.texts().empty());
+  EXPECT_EQ(values().testError.load(), kTestErrorWrite);
+  EXPECT_EQ(values().testState.load(), kTestStateFail);
+  EXPECT_EQ(values().lastErrorMessage(), "Sector #0-1999::Erase error!");
+  EXPECT_EQ(view.lastText(kCtlStatus), "Test stopped with error(s).");
+}
+
 TEST_F(EraseTest, SuccessIsCompleteInGreenOnTheResultPage) {
   loadDrive(2000, 0, {});
   eraseBranch(*run);
