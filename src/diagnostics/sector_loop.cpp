@@ -140,17 +140,18 @@ int endLoop(TestRun& run, std::string& line, uint64_t end) {
 }
 
 // Where block i of the plan begins.
-uint64_t blockStart(const TestRun& run, const SectorPlan& plan, uint64_t i, uint64_t block) {
+uint64_t blockStart(const SectorPlan& plan, uint64_t i, uint64_t block) {
   switch (plan.placement) {
     case BlockPlacement::Random:
       return randomBlockStart(plan.first, plan.blocks, plan.end, block);
     case BlockPlacement::TwoRegions:
-      // The second region is counted from the block after the first region's last one.
-      // Counting it from the middle block instead skipped the second region's first block
-      // whenever the two regions together did not fill a whole number of block pairs.
-      if (run.currentSector.load() > plan.first + plan.regionLength) {
+      // The first region is its blocks, rounded up; every block after them belongs to the
+      // second. Deciding by the sector reached instead gave a region of a whole number of
+      // blocks (or one sector short of one) an extra block and left the second region's
+      // first block untouched: an erase that said COMPLETE over 256 sectors of old data.
+      {
         const uint64_t firstRegionBlocks = (plan.regionLength + block - 1) / block;
-        return plan.secondStart + (i - firstRegionBlocks) * block;
+        if (i >= firstRegionBlocks) return plan.secondStart + (i - firstRegionBlocks) * block;
       }
       break;
     case BlockPlacement::Linear:
@@ -245,7 +246,7 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
   int shownProgress = -1;
   for (uint64_t i = 0; i < lastBlock; ++i) {
     if (v.stopRequest.load() != 0 || v.badSectorCount.load() >= kBadSectorSlots) break;
-    const uint64_t start = blockStart(run, plan, i, block);
+    const uint64_t start = blockStart(plan, i, block);
     if (start >= plan.end) break;
     const uint64_t count = std::min(plan.end - start, block);
 
@@ -261,7 +262,16 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
     }
     const auto bytes = static_cast<uint32_t>(count * sectorSize);
     if (plan.type == kLoopWriteZeros) {
-      if (!drive.write(buffer.get(), bytes) && !continueAfterEraseError(run, start, count)) break;
+      if (!drive.write(buffer.get(), bytes)) {
+        // A drive that is gone takes no more writes: asking to go on would ask once per
+        // block left, for nothing.
+        if (run.platform().lastError() == ERROR_DEVICE_NOT_CONNECTED) {
+          v.testError = kTestErrorNoDrive;
+          run.showTestError(kTestErrorNoDrive, run.kindPrefix());
+          break;
+        }
+        if (!continueAfterEraseError(run, start, count)) break;
+      }
     } else {
       uint32_t got = 0;
       if (!drive.read(buffer.get(), bytes, &got) || got != bytes) {

@@ -528,6 +528,26 @@ TEST_F(EraseTest, WritesTheDriveDoesNotConfirmFailTheErase) {
   EXPECT_EQ(view.lastText(kCtlStatus), "Test stopped with error(s).");
 }
 
+// A drive that leaves in the middle ends the erase at once as gone, not with a question
+// for every block left.
+TEST_F(EraseTest, ADriveThatVanishesEndsTheEraseAsGone) {
+  loadDrive(2000, 1, {});
+  sim::SimFault fault;
+  fault.drive = 0;
+  fault.kind = sim::SimFault::Kind::Vanish;
+  fault.onWrite = true;
+  fault.skip = 2;
+  platform->injectFault(fault);
+
+  eraseBranch(*run);
+
+  ASSERT_FALSE(prompter.texts().empty());
+  for (const std::string& t : prompter.texts()) EXPECT_EQ(t.find("Continue?"), std::string::npos) << t;
+  EXPECT_NE(prompter.texts()[0].find("Cannot communicate with drive"), std::string::npos) << prompter.texts()[0];
+  EXPECT_EQ(values().testError.load(), kTestErrorNoDrive);
+  EXPECT_EQ(values().testState.load(), kTestStateFail);
+}
+
 TEST_F(EraseTest, SuccessIsCompleteInGreenOnTheResultPage) {
   loadDrive(2000, 0, {});
   eraseBranch(*run);

@@ -69,16 +69,16 @@ TEST_F(SectorLoopTest, FullWriteOfZerosCoversTheRangeThroughTheLockedVolume) {
   EXPECT_EQ(view->lastText(kCtlCurrentSector), "1999 of 1999 (100.00%)");
 }
 
-TEST_F(SectorLoopTest, QuickWriteOfZerosStaysInTheFirstRegionUpToItsLastSector) {
+TEST_F(SectorLoopTest, QuickWriteOfZerosCoversBothRegionsWholeWhenTheFirstIsOneSectorShortOfBlocks) {
   loadErase(0);
   SectorPlan plan = linearPlan(kLoopWriteZeros, 4, 2000);
   plan.placement = BlockPlacement::TwoRegions;
   plan.regionLength = 511;
   plan.secondStart = 1489;
-  // The second block ends exactly at sector 511, so the third block still belongs to the
-  // first region; the second region is then counted from its second block.
+  // The second block ends exactly at sector 511: the first region's two blocks are done,
+  // and the second region starts at its first sector, not a block later.
   EXPECT_EQ(sectorLoop(*run, plan), 0);
-  EXPECT_EQ(transfers(kWrite), (std::vector<Transfer>{{0, 256}, {256, 256}, {512, 256}, {1745, 255}}));
+  EXPECT_EQ(transfers(kWrite), (std::vector<Transfer>{{0, 256}, {256, 256}, {1489, 256}, {1745, 255}}));
   EXPECT_TRUE(media().anyData(1000, 1));
   EXPECT_FALSE(media().anyData(1999, 1));
 }
