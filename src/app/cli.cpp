@@ -25,6 +25,8 @@
 #include "app/console_progress.h"
 #include "app/program_files.h"
 #include "app/startup.h"
+#include "diagnostics/erase.h"
+#include "diagnostics/erase_verify.h"
 #include "diagnostics/repair.h"
 #include "diagnostics/run.h"
 #include "diagnostics/run_messages.h"
@@ -57,6 +59,7 @@ struct CliOptions {
   std::string testKind;   // test: "quick" or "extended"
   std::string eraseMode;  // erase: "quick" or "full"
   bool repair = false;    // test: run the repair when bad sectors were found
+  bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
   CliAnswers answers;
 
   // No simulated machine is named: the commands work on this computer's drives (or on the
@@ -355,6 +358,9 @@ struct RunReport {
   bool repairOffered = false;
   bool repairRun = false;
   bool stoppedByUser = false;
+  // --verify: what the read-back found and the sectors it covered; none when it did not run.
+  std::optional<EraseVerification> verification;
+  std::vector<SectorSpan> verifiedSpans;
 };
 
 // The option dialog's side of a Start on the terminal: its boxes become questions, the
@@ -445,11 +451,79 @@ class CliOptionUi : public OptionDialogUi {
     m_report.badSectorCount = m_context.testRun().badSectorCount.load();
     const size_t listed = std::min<uint64_t>(m_report.badSectorCount, run.badSectors.size());
     m_report.badSectors.assign(run.badSectors.begin(), run.badSectors.begin() + static_cast<long>(listed));
+
+    // Only an erase that says it zeroed everything is worth proving; a user who pressed
+    // Ctrl-C wants the program to end, not to start reading the drive.
+    const TestRunValues& values = m_context.testRun();
+    if (m_options.verify && values.testKind.load() == kTestKindErase &&
+        values.testState.load() == kTestStateComplete && !m_report.stoppedByUser) {
+      readBackErase();
+    }
   }
 
   const RunReport& report() const { return m_report; }
+  const EraseVerification* eraseVerification() const override {
+    return m_report.verification ? &*m_report.verification : nullptr;
+  }
 
  private:
+  // The read-back on a worker of its own, while this thread keeps the progress on the
+  // screen and takes Ctrl-C as its stop.
+  void readBackErase() {
+    const DriveRecord record = m_context.selectedRecord();
+    const int32_t mode = m_context.testRun().eraseMode.load();
+    m_report.verifiedSpans = erasedSpans(record, mode);
+    const uint64_t lastSector = m_report.verifiedSpans.empty() ? 0 : m_report.verifiedSpans.back().end - 1;
+    uint64_t total = 0;
+    for (const SectorSpan& span : m_report.verifiedSpans) total += span.end - span.first;
+
+    // The erase's figures would stand beside the read-back's on the bar.
+    for (const int id : {kCtlCurrentSector, kCtlElapsed, kCtlEstimate}) m_screen.setText(id, "");
+    m_screen.setProgress(0);
+    m_screen.setText(kCtlStatus, "Verifying the erase: reading back " + std::to_string(total) + " sectors...");
+    std::atomic<uint64_t> current{m_report.verifiedSpans.empty() ? 0 : m_report.verifiedSpans.front().first};
+    const int64_t start = m_clock.nowSeconds();
+    m_screen.setNumbers([&] {
+      ProgressNumbers numbers;
+      numbers.currentSector = current.load();
+      numbers.lastSector = lastSector;
+      numbers.elapsedSeconds = std::max<int64_t>(0, m_clock.nowSeconds() - start);
+      return numbers;
+    });
+    std::atomic<bool> stop{false};
+    m_loop.onInterrupt([&](int count) {
+      if (!stop.exchange(true)) {
+        m_screen.say("palvoro-cli: stopping the verification; the erase itself has completed.");
+      } else if (count > 1) {
+        m_screen.say("palvoro-cli: still stopping; waiting for the drive.");
+      }
+    });
+
+    EraseVerification found;
+    bool workerDone = false;
+    std::thread worker([&] {
+      int shownPercent = -1;
+      found = palvoro::verifyErase(m_context.platform(), record, mode, stop, [&](const VerifyProgress& p) {
+        current = p.lastSector;
+        const int percent = p.sectorsTotal == 0 ? 100 : static_cast<int>(p.sectorsDone * 100 / p.sectorsTotal);
+        if (percent == shownPercent) return;
+        shownPercent = percent;
+        const std::string sector = std::to_string(p.lastSector) + " of " + std::to_string(lastSector);
+        m_loop.post([this, percent, sector] {
+          m_screen.setProgress(percent);
+          m_screen.setText(kCtlCurrentSector, sector);
+        });
+      });
+      m_loop.post([&workerDone] { workerDone = true; });
+    });
+    m_loop.runUntil([&] { return workerDone; });
+    worker.join();
+    m_loop.onInterrupt(nullptr);
+    m_screen.finish();
+    m_screen.setNumbers(nullptr);
+    m_report.verification = std::move(found);
+  }
+
   AppContext& m_context;
   ConsoleLoop& m_loop;
   ConsoleProgress& m_screen;
@@ -474,7 +548,12 @@ Json entryJson(const ResultEntry& e) {
           {"smart_status", e.smartStatus},
           {"test_result", e.testResult},
           {"error", e.errorCode < 0 ? Json(nullptr) : Json{{"code", e.errorCode}, {"message", e.errorMessage}}},
-          {"test_time", e.testTime}};
+          {"test_time", e.testTime},
+          {"verification", !e.verification ? Json(nullptr)
+                                           : Json{{"passed", e.verification->passed},
+                                                  {"non_zero_sector_count", e.verification->nonZeroSectors},
+                                                  {"unreadable_sector_count", e.verification->unreadableSectors},
+                                                  {"text", e.verification->text}}}};
 }
 
 void entryText(const ResultEntry& e, std::ostream& out) {
@@ -487,12 +566,81 @@ void entryText(const ResultEntry& e, std::ostream& out) {
   if (e.errorCode >= 0) {
     out << "  Test Error Code:    " << twoDigitCode(e.errorCode) << "-" << e.errorMessage << "\n";
   }
+  if (e.verification) out << "  Erase Verification: " << e.verification->text << "\n";
 }
 
 std::string resultsDirOf(const CliOptions& options) {
   std::string dir = options.resultsDir.empty() ? runningProgramDir() : options.resultsDir;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   return dir;
+}
+
+const char* verificationEndKey(EraseVerification::End end) {
+  switch (end) {
+    case EraseVerification::End::Finished: return "finished";
+    case EraseVerification::End::Stopped: return "stopped";
+    case EraseVerification::End::DriveNotOpened: return "drive_not_opened";
+    case EraseVerification::End::DriveUnusable: return "drive_unusable";
+    case EraseVerification::End::NoBuffer: return "no_buffer";
+  }
+  return "?";
+}
+
+Json verificationJson(const EraseVerification& v, const std::vector<SectorSpan>& spans) {
+  Json ranges = Json::array();
+  for (const SectorSpan& span : spans) ranges.push_back({{"first", span.first}, {"end", span.end}});
+  return {{"passed", v.passed()},
+          {"end", verificationEndKey(v.end)},
+          {"ranges", ranges},
+          {"sectors_to_check", v.sectorsToCheck},
+          {"sectors_checked", v.sectorsChecked},
+          {"non_zero_sector_count", v.nonZeroSectors},
+          {"non_zero_sectors", v.firstNonZero},
+          {"unreadable_sector_count", v.unreadableSectors}};
+}
+
+// The exit status an erase that completed ends with once it was read back: a sector that
+// holds data or does not read is a failed erase, whatever else happened.
+int verifiedStatus(const EraseVerification& v) {
+  if (v.passed()) return kCliOk;
+  if (v.nonZeroSectors != 0 || v.unreadableSectors != 0) return kCliDriveFailed;
+  switch (v.end) {
+    case EraseVerification::End::Stopped: return kCliRefused;
+    case EraseVerification::End::DriveNotOpened: return kCliNotFound;
+    default: return kCliDriveFailed;
+  }
+}
+
+// Why --verify read nothing back.
+std::string verificationSkipped(StartEnd end, int32_t state, bool stoppedByUser) {
+  if (end != StartEnd::TestRun) return "the erase was not started";
+  if (state == kTestStateAbort || stoppedByUser) return "the erase was stopped";
+  return "the erase did not complete";
+}
+
+void printVerification(const EraseVerification& v, std::ostream& out) {
+  out << "  Verification: ran, ";
+  if (v.passed()) {
+    out << "PASSED\n";
+  } else if (v.end == EraseVerification::End::Stopped) {
+    out << "stopped by the user\n";
+  } else if (v.end == EraseVerification::End::DriveNotOpened) {
+    out << "FAILED: the drive did not open for reading\n";
+  } else if (v.end == EraseVerification::End::DriveUnusable) {
+    out << "FAILED: the drive's sector size or range cannot be read back\n";
+  } else if (v.end == EraseVerification::End::NoBuffer) {
+    out << "FAILED: no memory for the read-back\n";
+  } else {
+    out << "FAILED\n";
+  }
+  out << "    Sectors checked: " << v.sectorsChecked << " of " << v.sectorsToCheck << "\n";
+  if (v.passed()) out << "    All zero.\n";
+  if (v.nonZeroSectors != 0) {
+    out << "    Sectors not zero: " << v.nonZeroSectors << " (first:";
+    for (const uint64_t sector : v.firstNonZero) out << " " << sector;
+    out << (v.nonZeroSectors > v.firstNonZero.size() ? " ...)\n" : ")\n");
+  }
+  if (v.unreadableSectors != 0) out << "    Sectors unreadable: " << v.unreadableSectors << "\n";
 }
 
 // The exit status of a Start: how the run ended, or why it did not take place.
@@ -529,8 +677,13 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
   const StartEnd end = model.start(kind, ui);
   const TestRunValues& values = context.testRun();
   const DriveRecord& record = context.driveTable().records[index];
-  const int status = startStatus(end, values);
   const RunReport& report = ui.report();
+  const int status = report.verification ? verifiedStatus(*report.verification) : startStatus(end, values);
+  const bool verifyAsked = erase && options.verify;
+  const std::string skipped =
+      verifyAsked && !report.verification
+          ? verificationSkipped(end, values.testState.load(), report.stoppedByUser)
+          : std::string();
 
   std::string pagePath;
   std::optional<ResultEntry> entry;
@@ -571,6 +724,11 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     } else {
       doc["result"] = nullptr;
     }
+    if (erase) {
+      doc["verification"] =
+          report.verification ? verificationJson(*report.verification, report.verifiedSpans) : Json(nullptr);
+      doc["verification_skipped"] = skipped.empty() ? Json(nullptr) : Json(skipped);
+    }
     doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
     doc["result_page"] = pagePath.empty() ? Json(nullptr) : Json(pagePath);
     Json asked = Json::array();
@@ -587,6 +745,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
       << trimmedSerial(record) << "): ";
   if (end != StartEnd::TestRun) {
     out << "not started: " << startEndText(end).text << ".\n";
+    if (!skipped.empty()) out << "  Verification: not run: " << skipped << ".\n";
     return status;
   }
   out << stateWord(state) << "\n";
@@ -604,6 +763,11 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     }
   }
   if (report.stoppedByUser) out << "  Stopped by the user.\n";
+  if (report.verification) {
+    printVerification(*report.verification, out);
+  } else if (!skipped.empty()) {
+    out << "  Verification: not run: " << skipped << ".\n";
+  }
   if (!pagePath.empty()) out << "  Result page: " << pagePath << "\n";
   return status;
 }
@@ -719,6 +883,9 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   erase->add_option("--mode", options.eraseMode, "quick or full")->required()->check(CLI::IsMember({"quick", "full"}));
   erase->add_option("--confirm-erase", options.answers.confirmErase,
                     "Answer the erase's questions yes, if SERIAL is the drive's serial number")->type_name("SERIAL");
+  erase->add_flag("--verify", options.verify,
+                  "After an erase that completed, read every erased sector back: exit status 1 when one is not zero "
+                  "or cannot be read");
   for (CLI::App* command : {test, erase}) {
     command->add_flag("--yes", options.answers.yes, "Answer yes to the questions that do not destroy data");
   }

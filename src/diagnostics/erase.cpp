@@ -19,7 +19,6 @@ namespace palvoro {
 namespace {
 
 constexpr uint8_t kAtaIdentifyDevice = 0xEC;
-constexpr int kFullErase = 1;
 // The second unit is zeroed in small blocks: 32 sectors (16 KiB).
 constexpr int kSecondUnitBlock = 32;
 // The quick erase of a second unit that lies first pads its region by half a block.
@@ -134,6 +133,38 @@ void refreshCapacity(Platform& platform, DriveRecord& record, bool miniportMode)
 
 }  // namespace
 
+ErasePass erasePass(const DriveRecord& record, int32_t eraseMode) {
+  ErasePass pass;
+  pass.range = testRange(record);
+  if (eraseMode == kFullErase) {
+    pass.kind = ErasePass::Kind::Zeros;
+  } else if (record.hybridFlags != 0) {
+    // The marked drives are erased by their own TRIM over the whole range.
+    pass.kind = (record.hybridFlags & kHybridLogCapability) != 0 ? ErasePass::Kind::TrimXl : ErasePass::Kind::Trim;
+  } else {
+    pass.kind = ErasePass::Kind::ZerosTwoRegions;
+    pass.regionLength = quickRegionLength(pass.range.end - pass.range.first, kQuickEraseRegionLimit);
+  }
+  return pass;
+}
+
+std::vector<SectorSpan> erasedSpans(const DriveRecord& record, int32_t eraseMode, uint64_t blockSectors) {
+  const ErasePass pass = erasePass(record, eraseMode);
+  const TestRange& range = pass.range;
+  if (range.first >= range.end) return {};
+  if (pass.kind != ErasePass::Kind::ZerosTwoRegions) return {{range.first, range.end}};
+  // The sector loop takes a block size outside 1..256 as 256, and writes the first region
+  // in whole blocks from S; the second region runs from E - region to E.
+  const uint64_t block = blockSectors < 1 || blockSectors > kSectorsPerBlock ? kSectorsPerBlock : blockSectors;
+  const uint64_t region = pass.regionLength;
+  const uint64_t rounded = ceilDiv(region, block) * block;
+  const uint64_t firstEnd = rounded >= range.end - range.first ? range.end : range.first + rounded;
+  const uint64_t secondStart = range.end - region;
+  // A short range: the first region's blocks reach into the second.
+  if (secondStart <= firstEnd) return {{range.first, range.end}};
+  return {{range.first, firstEnd}, {secondStart, range.end}};
+}
+
 bool prepareSecondUnitErase(Platform& platform, DriveRecord& record, bool miniportMode) {
   if (sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOn) != 0) return false;
   sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOff);
@@ -219,7 +250,8 @@ void writeZerosErase(TestRun& run) {
   TestRunValues& v = run.values();
   ProgressView& view = run.view();
   const DriveRecord& record = run.drive();
-  const TestRange range = testRange(record);
+  const ErasePass pass = erasePass(record, v.eraseMode.load());
+  const TestRange& range = pass.range;
   run.firstSector = range.first;
   run.endSector = range.end;
   run.currentSector = range.first;
@@ -227,28 +259,31 @@ void writeZerosErase(TestRun& run) {
   view.armTimer(kTimerErase, kTestTimerMs);
 
   int result = 0;
-  if (v.eraseMode.load() == kFullErase) {
-    view.setText(kCtlStatus, loadString(kStrRunningFullErase));
-    result = deleteDriveLayoutStep(run);
-    if (result == 0) {
-      trimTestRange(run, range.first, range.end);
-      result = sectorLoop(run, rangePlan(run, kLoopWriteZeros, range));
-      // Also after a stop: the first TRIM has already released the whole range, and the
-      // drive must not be left with its mapping half rewritten by the zero pass.
-      trimTestRange(run, range.first, range.end);
-    }
-  } else if (record.hybridFlags != 0) {
-    // The marked drives are erased by their own TRIM over the whole range.
-    view.setText(kCtlStatus, loadString(kStrRunningQuickErase));
-    v.regionLength = range.end;
-    const int type = (record.hybridFlags & kHybridLogCapability) != 0 ? kLoopTrimXl : kLoopTrim;
-    result = trimLoop(run, type, range.first, range.end, true);
-  } else {
-    const uint64_t region = quickRegionLength(range.end - range.first, kQuickEraseRegionLimit);
-    v.regionLength = region;
-    view.setText(kCtlStatus, loadString(kStrRunningQuickErase));
-    result = deleteDriveLayoutStep(run);
-    if (result == 0) result = sectorLoop(run, twoRegionPlan(run, kLoopWriteZeros, range, region));
+  switch (pass.kind) {
+    case ErasePass::Kind::Zeros:
+      view.setText(kCtlStatus, loadString(kStrRunningFullErase));
+      result = deleteDriveLayoutStep(run);
+      if (result == 0) {
+        trimTestRange(run, range.first, range.end);
+        result = sectorLoop(run, rangePlan(run, kLoopWriteZeros, range));
+        // Also after a stop: the first TRIM has already released the whole range, and the
+        // drive must not be left with its mapping half rewritten by the zero pass.
+        trimTestRange(run, range.first, range.end);
+      }
+      break;
+    case ErasePass::Kind::Trim:
+    case ErasePass::Kind::TrimXl:
+      view.setText(kCtlStatus, loadString(kStrRunningQuickErase));
+      v.regionLength = range.end;
+      result = trimLoop(run, pass.kind == ErasePass::Kind::TrimXl ? kLoopTrimXl : kLoopTrim, range.first, range.end,
+                        true);
+      break;
+    case ErasePass::Kind::ZerosTwoRegions:
+      v.regionLength = pass.regionLength;
+      view.setText(kCtlStatus, loadString(kStrRunningQuickErase));
+      result = deleteDriveLayoutStep(run);
+      if (result == 0) result = sectorLoop(run, twoRegionPlan(run, kLoopWriteZeros, range, pass.regionLength));
+      break;
   }
 
   // Stopped: the timer's stop path closes the dialog.

@@ -5,11 +5,49 @@
 // chose: quick (the first and the last region) or full (the whole test range), with TRIM
 // for the drives that `hybridFlags` marks.
 
+#include <cstdint>
+#include <vector>
+
 #include "diagnostics/run.h"
+#include "diagnostics/sector_loop.h"
 #include "discovery/drive_record.h"
 #include "platform/platform.h"
 
 namespace palvoro {
+
+// EraseMode, as the erase choice sets it.
+inline constexpr int32_t kQuickErase = 0;
+inline constexpr int32_t kFullErase = 1;
+
+// How the write-zeros erase covers the tested unit. The erase decides it once from the
+// record and the mode; the read-back after an erase asks the same question, so the two
+// can never disagree about which sectors were meant to be zeroed.
+struct ErasePass {
+  enum class Kind {
+    Zeros,            // the full erase: zeros over the whole test range
+    ZerosTwoRegions,  // the quick erase: zeros over the first and the last region
+    Trim,             // the quick erase of a drive marked kHybridTrimRotating: TRIM
+    TrimXl,           // ... marked kHybridLogCapability: DATA SET MANAGEMENT XL
+  };
+  Kind kind = Kind::Zeros;
+  TestRange range;
+  uint64_t regionLength = 0;  // ZerosTwoRegions: sectors in each region
+};
+ErasePass erasePass(const DriveRecord& record, int32_t eraseMode);
+
+// Sectors [first, end).
+struct SectorSpan {
+  uint64_t first = 0;
+  uint64_t end = 0;
+  bool operator==(const SectorSpan&) const = default;
+};
+
+// The sectors of the tested unit that an erase which ended COMPLETE has zeroed (written
+// with zeros or trimmed), in order and without overlap. The quick erase's first region
+// is rounded up to the whole blocks of `blockSectors` that the sector loop writes. A
+// dual-unit drive's second unit is erased by a step of its own and is not included.
+std::vector<SectorSpan> erasedSpans(const DriveRecord& record, int32_t eraseMode,
+                                    uint64_t blockSectors = kSectorsPerBlock);
 
 // Run by the option dialog before the progress dialog opens: dismounts the fixed volumes
 // that lie on the drive to be erased (found by their storage device number), never the

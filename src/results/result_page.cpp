@@ -1,6 +1,7 @@
 #include "results/result_page.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -131,7 +132,48 @@ std::string textRow(const std::string& head, const std::string& text, const std:
   return head + escaped + tail;
 }
 
+// The number written just before `label` in `text` ("3 not zero"); 0 when there is none.
+uint64_t countBefore(const std::string& text, const std::string& label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) return 0;
+  size_t digits = at;
+  while (digits > 0 && text[digits - 1] >= '0' && text[digits - 1] <= '9') --digits;
+  // Twenty digits hold any 64-bit count; a longer run of digits is not one this page wrote.
+  if (digits == at || at - digits > 19) return 0;
+  return std::stoull(text.substr(digits, at - digits));
+}
+
+ResultVerification parseVerification(const std::string& text) {
+  ResultVerification v;
+  v.text = text;
+  v.passed = text.rfind("PASS:", 0) == 0;
+  v.nonZeroSectors = countBefore(text, " not zero");
+  v.unreadableSectors = countBefore(text, " unreadable");
+  return v;
+}
+
 }  // namespace
+
+std::string verificationText(const EraseVerification& v) {
+  using End = EraseVerification::End;
+  if (v.passed()) return format("PASS: %" PRIu64 " sectors read back, all zero", v.sectorsChecked);
+  switch (v.end) {
+    case End::DriveNotOpened: return "FAIL: the drive did not open for reading";
+    case End::DriveUnusable: return "FAIL: the drive's sector size or range cannot be read back";
+    case End::NoBuffer: return "FAIL: no memory for the read-back";
+    case End::Stopped:
+    case End::Finished: break;
+  }
+  std::string text = format("FAIL: %" PRIu64 " not zero, %" PRIu64 " unreadable, %" PRIu64 " of %" PRIu64
+                            " sectors read back",
+                            v.nonZeroSectors, v.unreadableSectors, v.sectorsChecked, v.sectorsToCheck);
+  if (v.end == End::Stopped) text += ", stopped by the user";
+  if (!v.firstNonZero.empty()) {
+    text += "; first not zero:";
+    for (const uint64_t sector : v.firstNonZero) text += format(" %" PRIu64, sector);
+  }
+  return text;
+}
 
 std::vector<ResultEntry> readResultEntries(const std::string& page) {
   std::vector<ResultEntry> entries;
@@ -154,6 +196,7 @@ std::vector<ResultEntry> readResultEntries(const std::string& page) {
     else if (label == "SMART Status") e.smartStatus = value;
     else if (label == "Test Result") e.testResult = value;
     else if (label == "Test Time") e.testTime = value;
+    else if (label == "Erase Verification") e.verification = parseVerification(value);
     else if (label == "Test Error Code") {
       // "%02d-message": the code, then everything after the first dash.
       const size_t dash = value.find('-');
@@ -182,7 +225,8 @@ std::string escapeHtml(const std::string& text) {
   return out;
 }
 
-bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time) {
+bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time,
+                       const EraseVerification* verification) {
   const int32_t state = run.testState.load();
   const unsigned colour = (state == kTestStateFail || state == kTestStateAbort) ? kColourFailed : kColourPassed;
 
@@ -214,6 +258,13 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
     block.push_back(textRow(format("<tr><td><font color=0000ff>Test Error Code:</font></td><td><font color=%06x>%02d-",
                                    colour, static_cast<int>(run.testError.load())),
                             run.lastErrorMessage(), "</font></td></tr>\r\n"));
+  }
+  if (verification != nullptr) {
+    // A row of its own, so that pages written before it existed read as they always did
+    // and the erase's own result keeps its meaning.
+    block.push_back(textRow(format("<tr><td><font color=0000ff>Erase Verification:</font></td><td><font color=%06x>",
+                                   verification->passed() ? kColourPassed : kColourFailed),
+                            verificationText(*verification), "</font></td></tr>\r\n"));
   }
   block.push_back(
       format("<tr><td><font color=0000ff>Test Time:</font></td><td><font color=%06x>%s</font></td></tr>\r\n",

@@ -3,10 +3,13 @@
 // lines, and written out as "Tovrin.htm" next to the program when the user asks to see
 // the results.
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "diagnostics/erase_verify.h"
 #include "diagnostics/run_values.h"
 #include "discovery/drive_record.h"
 #include "platform/platform.h"
@@ -22,8 +25,23 @@ inline constexpr const char* kMakerWebAddress = "https://www.example.com/varnhol
 
 // Appends to `lines` the block of the run that just ended: TestKind, TestState, TestError
 // and LastErrorMessage of `run`, the tested drive's identity, and `time` (local time).
-// Returns false when the block did not fit and nothing was stored.
-bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time);
+// An erase that was read back afterwards gets an "Erase Verification" row with what
+// `verification` found. Returns false when the block did not fit and nothing was stored.
+bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time,
+                       const EraseVerification* verification = nullptr);
+
+// The text of the "Erase Verification" row: "PASS: N sectors read back, all zero", or
+// "FAIL: " with what went wrong, always naming the "N not zero" and "N unreadable" counts
+// when sectors were read.
+std::string verificationText(const EraseVerification& verification);
+
+// The "Erase Verification" row read back.
+struct ResultVerification {
+  bool passed = false;
+  uint64_t nonZeroSectors = 0;
+  uint64_t unreadableSectors = 0;
+  std::string text;  // the row as the page shows it
+};
 
 // Writes every stored block as the result page in `programDir`. Before any block was
 // appended the file is left alone. Returns true when the whole page was written.
@@ -41,6 +59,9 @@ struct ResultEntry {
   int errorCode = -1;       // the Test Error Code row of a failed run; -1 without one
   std::string errorMessage;
   std::string testTime;
+  // An erase read back afterwards; none for every other run, and on every page written
+  // before the row existed.
+  std::optional<ResultVerification> verification;
 };
 
 // The runs a result page holds, oldest first, from the page's text or from the lines kept

@@ -242,6 +242,74 @@ TEST_F(CliRunTest, EraseTouchesTheDriveOnlyWithItsOwnSerial) {
   EXPECT_EQ(by, (std::vector<std::string>{"--confirm-erase", "--confirm-erase"}));
 }
 
+// --verify reads back what an erase that completed zeroed: a drive that acknowledges writes
+// it never stores passes the erase and fails the run with its sectors named. Nothing is
+// read back after an erase that did not run or did not complete, and the output says why.
+TEST_F(CliRunTest, VerifyReadsTheErasedSectorsBack) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after "erase 4"
+    std::vector<uint64_t> lost;     // sectors holding data whose writes never reach the media
+    bool unwritable;                // sector 100 refuses writes
+    int status;
+    std::vector<std::string> lines;
+    Json checked;                   // the read-back's sectors_checked and non_zero_sectors; null when none
+    Json nonZero;
+    Json skipped;
+  };
+  const std::string serial = kKestrelSerial;
+  const Case cases[] = {
+      // Regions of 60,000 sectors, the first written in 235 blocks of 256.
+      {"QuickPasses", {"--mode", "quick", "--confirm-erase", serial, "--verify"}, {}, false, kCliOk,
+       {": COMPLETE\n  Verification: ran, PASSED\n    Sectors checked: 120160 of 120160\n    All zero.\n"}, 120160,
+       Json::array(), nullptr},
+      {"FullFindsTheSectorsThatKeptTheirData", {"--mode", "full", "--confirm-erase", serial, "--verify"},
+       {1000, kKestrelSectors - 1}, false, kCliDriveFailed,
+       {": COMPLETE\n  Verification: ran, FAILED\n    Sectors checked: 300000 of 300000\n"
+        "    Sectors not zero: 2 (first: 1000 299999)\n"},
+       kKestrelSectors, {1000, kKestrelSectors - 1}, nullptr},
+      {"RefusedEraseIsNotReadBack", {"--mode", "full", "--verify"}, {}, false, kCliRefused,
+       {"answered No.\n  Verification: not run: the erase was not started.\n"}, nullptr, nullptr,
+       "the erase was not started"},
+      {"FailedEraseIsNotReadBack", {"--mode", "quick", "--confirm-erase", serial, "--verify"}, {}, true,
+       kCliDriveFailed, {": FAIL\n", "  Verification: not run: the erase did not complete.\n"}, nullptr, nullptr,
+       "the erase did not complete"},
+  };
+  const std::vector<uint8_t> data(512, 0x5A);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const bool json : {false, true}) {
+      auto platform = machine(smallShowcase());
+      sim::SimMedia& media = platform->drive(4).disk();
+      for (uint64_t s : c.lost) {
+        ASSERT_TRUE(media.write(s, 1, data.data()));
+        media.markLostWrites(s, s);
+      }
+      if (c.unwritable) media.markUnwritable(100);
+      std::vector<std::string> args = {"erase", "4"};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      if (json) args.insert(args.begin(), "--json");
+      const Outcome o = run(*platform, args, fastTerminal());
+      EXPECT_EQ(o.status, c.status) << o.out << o.err;
+      if (!json) {
+        for (const std::string& line : c.lines) EXPECT_NE(o.out.find(line), std::string::npos) << line << o.out;
+        continue;
+      }
+      const Json& v = o.doc["verification"];
+      EXPECT_EQ(v.is_null(), c.checked.is_null()) << v.dump();
+      EXPECT_EQ(o.doc["verification_skipped"], c.skipped);
+      if (v.is_null()) continue;
+      EXPECT_EQ(v["passed"], c.status == kCliOk);
+      EXPECT_EQ(v["sectors_checked"], c.checked);
+      EXPECT_EQ(v["non_zero_sectors"], c.nonZero);
+      EXPECT_EQ(v["unreadable_sector_count"], 0);
+      // The result page keeps the read-back beside the erase's own result.
+      EXPECT_EQ(o.doc["result_entry"]["verification"]["passed"], c.status == kCliOk);
+      EXPECT_EQ(o.doc["result_entry"]["verification"]["non_zero_sector_count"], c.nonZero.size());
+    }
+  }
+}
+
 // Without --machine or --builtin the commands work on this computer's drives, for which a
 // test's machine stands in here. A user without rights there is told once what that costs
 // and how to get the rights, and no test runs: the quick test would only fail on a healthy

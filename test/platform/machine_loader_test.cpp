@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <vector>
+
 #include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_platform.h"
 
@@ -17,7 +20,7 @@ constexpr const char* kGood = R"({
   "drives": [
     {"number": 3, "identity": {"model": "M", "serial": "S", "firmware": "F", "sectors": "0x1000",
                                "rotationRate": 1, "trim": true, "words": {"59": "0x5000", "217": 1}},
-     "capabilities": "0x0004000000000000", "unreadable": [5, [7, 9]], "unwritable": [11],
+     "capabilities": "0x0004000000000000", "unreadable": [5, [7, 9]], "unwritable": [11], "lostWrites": [[12, 13]],
      "smart": {"enabled": false, "attributes": [{"id": 5, "flags": 51, "value": 90, "worst": 80, "threshold": 10, "raw": 3}]},
      "secondUnit": {"identity": {"sectors": 64}}, "sctVendorSwitch": true}
   ],
@@ -44,6 +47,7 @@ TEST(MachineLoader, ReadsEveryFieldOfAGoodDescription) {
   EXPECT_TRUE(u.media.isUnreadable(8));
   EXPECT_FALSE(u.media.isUnreadable(6));
   EXPECT_EQ(u.media.unwritable().count(11), 1u);
+  EXPECT_EQ(u.media.lostWrites(), (std::set<uint64_t>{12, 13}));
   ASSERT_TRUE(u.identifyLogPage3.has_value());
   EXPECT_EQ((*u.identifyLogPage3)[14], 0x04);
   EXPECT_FALSE(u.smart.enabled);
@@ -180,6 +184,21 @@ TEST(SimMedia, IsSparseAndKeepsBadSectorMarks) {
   media.eraseAll();
   EXPECT_EQ(media.storedSectors(), 0u);
   EXPECT_TRUE(media.unwritable().empty());
+}
+
+// A drive that acknowledges writes it never stores: the write succeeds, only the marked
+// sector keeps its old data, and nothing reached it to reallocate a pending mark.
+TEST(SimMedia, LostWritesSucceedAndKeepTheOldData) {
+  SimMedia media(100, 512);
+  const std::vector<uint8_t> old(3 * 512, 0xEE), zeros(16 * 512, 0);
+  ASSERT_TRUE(media.write(40, 3, old.data()));
+  media.markLostWrites(41, 41);
+  media.markLostWrites(50, 50);
+  media.markUnreadable(50);
+  EXPECT_TRUE(media.write(40, 16, zeros.data()));
+  EXPECT_EQ(std::vector<bool>({media.anyData(40, 1), media.anyData(41, 1), media.anyData(42, 1)}),
+            std::vector<bool>({false, true, false}));
+  EXPECT_TRUE(media.isUnreadable(50));
 }
 
 TEST(SectorRanges, RangesMergeSplitAndAnswerTheFirstSectorHeld) {

@@ -246,6 +246,8 @@ TEST_F(ResultPageTest, EntriesReadBackFromThePageAsTheyWereWritten) {
     EXPECT_EQ(e.capacity, "500.11 GB");
     EXPECT_EQ(e.smartStatus, "PASS");
     EXPECT_EQ(e.testTime, "14:07:09, March 05, 2024");
+    // No erase here was read back: as on every page written before that row existed.
+    EXPECT_FALSE(e.verification.has_value());
   }
   // The kept lines read the same as the page, and a page of something else reads as none.
   std::string kept;

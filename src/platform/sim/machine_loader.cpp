@@ -145,7 +145,10 @@ IdentityDescription readIdentity(const Field& f) {
 // the description's size, and this bounds what one description may ask for.
 constexpr size_t kMaxSectorListEntries = 10000;
 
-void readSectorList(const Field& f, uint64_t sectors, SimMedia& media, bool unreadable) {
+// Which mark a sector list sets.
+enum class SectorMark { Unreadable, Unwritable, LostWrite };
+
+void readSectorList(const Field& f, uint64_t sectors, SimMedia& media, SectorMark mark) {
   const size_t n = f.arraySize();
   if (n > kMaxSectorListEntries) {
     f.refuse("lists of more than " + std::to_string(kMaxSectorListEntries) + " entries are not supported");
@@ -164,8 +167,11 @@ void readSectorList(const Field& f, uint64_t sectors, SimMedia& media, bool unre
       first = last = e.number();
     }
     if (last >= sectors) e.refuse("beyond the unit's " + std::to_string(sectors) + " sectors");
-    if (unreadable) media.markUnreadable(first, last);
-    else media.markUnwritable(first, last);
+    switch (mark) {
+      case SectorMark::Unreadable: media.markUnreadable(first, last); break;
+      case SectorMark::Unwritable: media.markUnwritable(first, last); break;
+      case SectorMark::LostWrite: media.markLostWrites(first, last); break;
+    }
   }
 }
 
@@ -237,14 +243,15 @@ SimUnit readUnit(const Field& f) {
     if (p.has("extended")) unit.extendedPollMinutes = static_cast<uint8_t>(p["extended"].number(255));
     if (p.has("conveyance")) unit.conveyancePollMinutes = static_cast<uint8_t>(p["conveyance"].number(255));
   }
-  if (f.has("unreadable")) readSectorList(f["unreadable"], mediaSectors, unit.media, true);
-  if (f.has("unwritable")) readSectorList(f["unwritable"], mediaSectors, unit.media, false);
+  if (f.has("unreadable")) readSectorList(f["unreadable"], mediaSectors, unit.media, SectorMark::Unreadable);
+  if (f.has("unwritable")) readSectorList(f["unwritable"], mediaSectors, unit.media, SectorMark::Unwritable);
+  if (f.has("lostWrites")) readSectorList(f["lostWrites"], mediaSectors, unit.media, SectorMark::LostWrite);
   return unit;
 }
 
 #define PALVORO_UNIT_FIELDS                                                                                  \
   "identity", "identitySwitched", "sectorSize", "mediaSectors", "capabilities", "smart", "unreadable", "unwritable", \
-      "selfTest", "offlineCapability", "pollMinutes"
+      "lostWrites", "selfTest", "offlineCapability", "pollMinutes"
 
 // Bytes given as a hexadecimal string ("00 80 00 04 41 42 43 44", blanks allowed).
 std::vector<uint8_t> readHexBytes(const Field& f) {

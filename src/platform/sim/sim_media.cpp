@@ -87,8 +87,11 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
   // Sectors before the first unwritable one are written; it and the rest are not.
   const std::optional<uint64_t> stop = m_unwritable.firstIn(lba, count);
   const uint64_t good = stop ? *stop - lba : count;
+  // Looked up sector by sector only when the write touches such a sector at all.
+  const bool losesSome = m_lostWrites.firstIn(lba, good).has_value();
   for (uint64_t i = 0; i < good; ++i) {
     const uint64_t sector = lba + i;
+    if (losesSome && m_lostWrites.contains(sector)) continue;
     const uint8_t* src = data + i * m_sectorSize;
     const bool zero = std::all_of(src, src + m_sectorSize, [](uint8_t b) { return b == 0; });
     if (zero) {
@@ -98,7 +101,13 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
     }
   }
   // A written sector is reallocated if it was pending: it reads again.
-  m_unreadable.remove(lba, good);
+  if (!losesSome) {
+    m_unreadable.remove(lba, good);
+  } else {
+    for (uint64_t sector = lba; sector < lba + good; ++sector) {
+      if (!m_lostWrites.contains(sector)) m_unreadable.remove(sector, 1);
+    }
+  }
   if (stop && failedLba != nullptr) *failedLba = *stop;
   return !stop;
 }

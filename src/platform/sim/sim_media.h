@@ -1,7 +1,7 @@
 #pragma once
 // Sparse sector media of a simulated drive: sectors never written read as zeros and cost
 // nothing, so a simulated 4 TB drive is cheap. Sectors can be marked unreadable or
-// unwritable; a write of zeros frees the sector again.
+// unwritable, or as losing their writes; a write of zeros frees the sector again.
 
 #include <cstddef>
 #include <cstdint>
@@ -44,7 +44,8 @@ class SimMedia {
   // Reads `count` sectors from `lba` into `out` (count * sectorSize bytes). Returns false
   // and sets `failedLba` at the first unreadable sector; sectors before it are delivered.
   bool read(uint64_t lba, uint64_t count, uint8_t* out, uint64_t* failedLba = nullptr) const;
-  // Writes sectors; stops at the first unwritable sector with `failedLba`.
+  // Writes sectors; stops at the first unwritable sector with `failedLba`. A sector that
+  // loses its writes is passed over as if written: it keeps its old data.
   bool write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t* failedLba = nullptr);
   // First unreadable sector in [lba, lba+count), if any.
   bool findUnreadable(uint64_t lba, uint64_t count, uint64_t* failedLba) const;
@@ -58,6 +59,11 @@ class SimMedia {
   void markUnwritable(uint64_t lba) { m_unwritable.add(lba, lba); }
   void markUnreadable(uint64_t first, uint64_t last) { m_unreadable.add(first, last); }
   void markUnwritable(uint64_t first, uint64_t last) { m_unwritable.add(first, last); }
+  // A drive whose cache or firmware acknowledges a write that never reaches the media: the
+  // write succeeds and the sector keeps what it held, a pending unreadable mark included.
+  // TRIM and the block erase still clear the data, since neither goes through a write.
+  void markLostWrites(uint64_t first, uint64_t last) { m_lostWrites.add(first, last); }
+  std::set<uint64_t> lostWrites() const { return m_lostWrites.sectors(); }
   bool isUnreadable(uint64_t lba) const { return m_unreadable.contains(lba); }
   std::set<uint64_t> unreadable() const { return m_unreadable.sectors(); }
   std::set<uint64_t> unwritable() const { return m_unwritable.sectors(); }
@@ -73,6 +79,7 @@ class SimMedia {
   std::map<uint64_t, std::vector<uint8_t>> m_sectors;
   SectorRanges m_unreadable;
   SectorRanges m_unwritable;
+  SectorRanges m_lostWrites;
 };
 
 }  // namespace palvoro::sim

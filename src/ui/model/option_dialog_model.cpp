@@ -185,7 +185,8 @@ void OptionDialogModel::testRun(OptionDialogUi& ui) {
   ui.setDialogVisible(true);
   const int kind = run.testKind.load();
   if (isOptionRow(kind)) m_outcomes[static_cast<size_t>(kind)] = outcomeOf(run.testState.load());
-  appendResultBlock(m_context.resultLines(), run, m_context.selectedRecord(), m_clock->localTime());
+  appendResultBlock(m_context.resultLines(), run, m_context.selectedRecord(), m_clock->localTime(),
+                    ui.eraseVerification());
 }
 
 }  // namespace palvoro

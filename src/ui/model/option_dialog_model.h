@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ui/model/session.h"
+#include "diagnostics/erase_verify.h"
 #include "diagnostics/run_clock.h"
 #include "platform/prompter.h"
 
@@ -41,6 +42,9 @@ class OptionDialogUi {
   virtual void runProgress() = 0;
   // Opens the viewer on the result page with `title`.
   virtual void showResultPage(const std::string& title) = 0;
+  // What the read-back after the erase that runProgress ran found, for the result page;
+  // null when none ran (the windows never read an erase back).
+  virtual const EraseVerification* eraseVerification() const { return nullptr; }
 };
 
 // Where a Start ended.

@@ -1,0 +1,138 @@
+#include "diagnostics/erase_verify.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "device/drive_handle.h"
+#include "diagnostics/erase.h"
+#include "diagnostics/sector_loop.h"
+
+namespace palvoro {
+namespace {
+
+// Reads on a drive opened without buffering want a buffer aligned to the sector; a page
+// covers every size.
+constexpr std::align_val_t kBufferAlignment{4096};
+
+struct AlignedDelete {
+  void operator()(uint8_t* p) const { ::operator delete[](p, kBufferAlignment); }
+};
+using VerifyBuffer = std::unique_ptr<uint8_t[], AlignedDelete>;
+
+bool allZero(const uint8_t* bytes, size_t size) {
+  // Every byte equals the one before it, and the first is zero.
+  return size == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0);
+}
+
+// One read-back over the spans: the open drive, the buffer and what was found so far.
+class ReadBack {
+ public:
+  ReadBack(DriveHandle& drive, uint8_t* buffer, uint32_t sectorSize, const std::atomic<bool>& stop,
+           EraseVerification& result)
+      : m_drive(drive), m_buffer(buffer), m_sectorSize(sectorSize), m_stop(stop), m_result(result) {}
+
+  // Reads [first, first + count) as one transfer, then checks it; a failed read is
+  // narrowed down or counted. False when stopped.
+  bool block(uint64_t first, uint64_t count) {
+    if (m_stop.load()) return false;
+    if (readAt(first, count)) {
+      m_narrow = true;
+      checkSectors(first, count, m_buffer);
+      return true;
+    }
+    if (!m_narrow) {
+      m_result.unreadableSectors += count;
+      return true;
+    }
+    uint64_t unreadable = 0;
+    for (uint64_t s = first; s < first + count; ++s) {
+      if (m_stop.load()) return false;
+      if (readAt(s, 1)) {
+        checkSectors(s, 1, m_buffer);
+      } else {
+        ++unreadable;
+        ++m_result.unreadableSectors;
+      }
+    }
+    // Not one sector answered: the next failed blocks are taken whole.
+    if (unreadable == count) m_narrow = false;
+    return true;
+  }
+
+ private:
+  bool readAt(uint64_t first, uint64_t count) {
+    const auto bytes = static_cast<uint32_t>(count * m_sectorSize);
+    uint32_t got = 0;
+    return m_drive.seekTo(first * m_sectorSize) && m_drive.read(m_buffer, bytes, &got) && got == bytes;
+  }
+
+  void checkSectors(uint64_t first, uint64_t count, const uint8_t* data) {
+    m_result.sectorsChecked += count;
+    // A block of zeros, by far the common case, is decided in one pass.
+    if (allZero(data, static_cast<size_t>(count) * m_sectorSize)) return;
+    for (uint64_t i = 0; i < count; ++i) {
+      if (allZero(data + i * m_sectorSize, m_sectorSize)) continue;
+      ++m_result.nonZeroSectors;
+      if (m_result.firstNonZero.size() < kListedNonZeroSectors) m_result.firstNonZero.push_back(first + i);
+    }
+  }
+
+  DriveHandle& m_drive;
+  uint8_t* m_buffer;
+  uint32_t m_sectorSize;
+  const std::atomic<bool>& m_stop;
+  EraseVerification& m_result;
+  bool m_narrow = true;  // a failed block is read again sector by sector
+};
+
+}  // namespace
+
+EraseVerification verifyErase(Platform& platform, const DriveRecord& record, int32_t eraseMode,
+                              const std::atomic<bool>& stop,
+                              const std::function<void(const VerifyProgress&)>& progress) {
+  EraseVerification result;
+  // The erase refuses such a drive before it starts; the read-back must not wrap either.
+  if (testRangeError(record) != 0) {
+    result.end = EraseVerification::End::DriveUnusable;
+    return result;
+  }
+  const std::vector<SectorSpan> spans = erasedSpans(record, eraseMode);
+  for (const SectorSpan& span : spans) result.sectorsToCheck += span.end - span.first;
+
+  const auto sectorSize = static_cast<uint32_t>(record.sectorSize);
+  const uint64_t blockSectors = kVerifyBlockBytes / sectorSize;
+  VerifyBuffer buffer(new (kBufferAlignment, std::nothrow) uint8_t[kVerifyBlockBytes]);
+  if (!buffer) {
+    result.end = EraseVerification::End::NoBuffer;
+    return result;
+  }
+  DriveHandle drive(platform);
+  // Without buffering, so that what is read comes from the drive and not from what the
+  // system kept of the erase's own writes.
+  if (!drive.openShared(physicalDrivePath(record.physicalDriveNumber), GENERIC_READ, FILE_FLAG_NO_BUFFERING,
+                        OPEN_EXISTING)) {
+    result.end = EraseVerification::End::DriveNotOpened;
+    return result;
+  }
+
+  ReadBack readBack(drive, buffer.get(), sectorSize, stop, result);
+  VerifyProgress done{0, result.sectorsToCheck, 0};
+  for (const SectorSpan& span : spans) {
+    for (uint64_t first = span.first; first < span.end;) {
+      const uint64_t count = std::min(blockSectors, span.end - first);
+      if (!readBack.block(first, count)) {
+        result.end = EraseVerification::End::Stopped;
+        return result;
+      }
+      first += count;
+      done.sectorsDone += count;
+      done.lastSector = first - 1;
+      if (progress) progress(done);
+    }
+  }
+  return result;
+}
+
+}  // namespace palvoro
