@@ -16,6 +16,7 @@
 #   PALVORO_JOBS       build jobs (default 2)
 #   PALVORO_VM_KEEP=1  keep the guests' raw output (kept anyway when a check fails)
 #   PALVORO_VM_CLI     a palvoro-cli already built, tried in place of building one
+#   PALVORO_VM_ONLY    the boots to run, e.g. "write" (default: identity scan-bad scan-clean write)
 #   LAB_TIMEOUT        seconds per guest boot, in place of each boot's own limit below
 set -euo pipefail
 
@@ -96,7 +97,7 @@ boot() {
     [ -n "${BOOT_QEMU_ARGS:-}" ] && settings+=(LAB_QEMU_ARGS="$BOOT_QEMU_ARGS")
     echo "== guest boot '$name' (${LAB_TIMEOUT:-$timeout} s at most${BOOT_BAD_SECTORS:+, bad sectors $BOOT_BAD_SECTORS})"
     env -u LAB_BAD_SECTORS -u LAB_QEMU_ARGS "${settings[@]}" \
-        "$lab/run-guest.sh" "$vm/$script" "$vm/guest-lib.sh" "$cli" "$work/vm-params.sh" \
+        "$lab/run-guest.sh" "$vm/$script" "$vm/guest-lib.sh" "$cli" "$work/vm-params.sh" ${BOOT_EXTRA_FILES:-} \
         >"$work/$name.out" 2>"$work/$name.err" || rc=$?
     grep '^\[lab\] accel' "$work/$name.err" | sed 's/^/   /' || true
     if [ "$rc" = 0 ]; then
@@ -109,29 +110,50 @@ boot() {
     fi
 }
 
+# wanted BOOT: whether PALVORO_VM_ONLY leaves this boot in.
+wanted() { case " ${PALVORO_VM_ONLY:-identity scan-bad scan-clean write} " in *" $1 "*) return 0 ;; esac; return 1; }
+
 check plan --bad-sectors "$bad_sectors"
 
 # Detection, identity, SMART, quick tests, an ordinary user.
-boot identity identity-guest.sh 1800
-check identity "$work/identity.out"
+if wanted identity; then
+    boot identity identity-guest.sh 1800
+    check identity "$work/identity.out"
+fi
 
-# The extended test on LABSATA0000002 with its two bad sectors, and on the mounted disk.
-BOOT_BAD_SECTORS="sata1:${bad_sectors// /,}" boot scan-bad scan-guest.sh 900 SCAN_MODE=bad "BAD_SECTORS='$bad_sectors'"
-check scan-bad "$work/scan-bad.out" --bad-sectors "$bad_sectors"
+# The extended test on LABSATA0000002 with its two bad sectors, then the repair of them,
+# and the extended test on the mounted disk.
+if wanted scan-bad; then
+    BOOT_BAD_SECTORS="sata1:${bad_sectors// /,}" boot scan-bad scan-guest.sh 900 SCAN_MODE=bad "BAD_SECTORS='$bad_sectors'"
+    check scan-bad "$work/scan-bad.out" --bad-sectors "$bad_sectors"
+fi
 
-# The same test without bad sectors; then the scan timed against dd on an extra SATA
-# disk of 2 GiB on the board's third AHCI port (a sparse image: only time is measured).
+# An extra SATA disk of 2 GiB on the board's third AHCI port, for the boots that time a
+# pass over a disk (a sparse image: only time is measured).
 rate_serial=LABSATA0000007
-truncate -s 2G "$work/rate.raw"
-BOOT_QEMU_ARGS="-drive if=none,id=rate0,file=$work/rate.raw,format=raw,cache=unsafe \
--device ide-hd,bus=ide.2,drive=rate0,model=LAB_SATA_RATE_2G,serial=$rate_serial,rotation_rate=1" \
-    boot scan-clean scan-guest.sh 900 SCAN_MODE=clean "RATE_SERIAL=$rate_serial" "EXTRA_SERIALS=$rate_serial"
-rm -f "$work/rate.raw"
-check scan-clean "$work/scan-clean.out" --rate-serial "$rate_serial"
+rate_disk="-drive if=none,id=rate0,file=$work/rate.raw,format=raw,cache=unsafe \
+-device ide-hd,bus=ide.2,drive=rate0,model=LAB_SATA_RATE_2G,serial=$rate_serial,rotation_rate=1"
 
-# Erase attempts last: whatever they do stays in this boot's images.
-boot erase erase-guest.sh 1800
-check erase "$work/erase.out"
+# The same test without bad sectors; then the scan timed against dd on the extra disk.
+if wanted scan-clean; then
+    truncate -s 2G "$work/rate.raw"
+    BOOT_QEMU_ARGS="$rate_disk" boot scan-clean scan-guest.sh 900 SCAN_MODE=clean "RATE_SERIAL=$rate_serial" \
+        "EXTRA_SERIALS=$rate_serial"
+    rm -f "$work/rate.raw"
+    check scan-clean "$work/scan-clean.out" --rate-serial "$rate_serial"
+fi
+
+# The writes last: whatever they do stays in this boot's images. The extra disk times the
+# full erase against dd and is then removed in the middle of one.
+if wanted write; then
+    truncate -s 2G "$work/rate.raw"
+    mke2fs=$(command -v mke2fs || echo /usr/sbin/mke2fs)
+    [ -x "$mke2fs" ] || die "mke2fs is needed for the write boot (e2fsprogs; the lab's setup.sh installs it)"
+    BOOT_EXTRA_FILES="$mke2fs" BOOT_QEMU_ARGS="$rate_disk" boot write write-guest.sh 2400 "RATE_SERIAL=$rate_serial" \
+        "EXTRA_SERIALS=$rate_serial"
+    rm -f "$work/rate.raw"
+    check write "$work/write.out" --rate-serial "$rate_serial"
+fi
 
 grep -q '^FAIL$' "$tally" && exit 1
 exit 0

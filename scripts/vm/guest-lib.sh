@@ -116,3 +116,76 @@ list_numbers() {
 number_of() { list_numbers "$LIST_FILE" | awk -v s="$1" '$2 == s { print $1 }'; }
 
 mountinfo_snapshot() { cat /proc/self/mountinfo >"$1"; }
+
+# pattern_setup: a MiB of the pattern (AAh) and of zeros, and their hashes.
+pattern_setup() {
+    tr '\000' '\252' </dev/zero | head -c 1048576 >/tmp/pattern.mib
+    head -c 1048576 /dev/zero >/tmp/zero.mib
+    ZERO_MD5=$(md5sum </tmp/zero.mib | cut -d' ' -f1)
+    PATTERN_MD5=$(md5sum </tmp/pattern.mib | cut -d' ' -f1)
+}
+
+# fill DEV: the pattern over the whole disk, a whole MiB per write past the page cache.
+# (Around a sector the lab makes unreadable, 128 KiB stay unwritten all the same: the
+# repair's check compares the disk with itself before the repair, not with the pattern.)
+fill() {
+    mib=$(( $(cat "/sys/block/$1/size") / 2048 ))
+    i=0
+    while [ "$i" -lt "$mib" ]; do
+        dd if=/tmp/pattern.mib of="/dev/$1" bs=1M seek="$i" count=1 oflag=direct 2>/dev/null
+        i=$((i + 1))
+    done
+    echo 3 >/proc/sys/vm/drop_caches
+}
+
+# sector_runs DEV FIRST: runs "start-end:Z|P|M" of the 2048 sectors from FIRST (Z zero,
+# P pattern, M anything else); a sector that cannot be read counts as zero. Read with
+# SCSI READ commands through SG_IO: busybox dd falls back to the page cache for a small
+# unaligned buffer, and there a read-ahead window that touches an unreadable sector fails
+# whole, taking its readable neighbours with it.
+sector_runs() {
+    : >/tmp/sectors.bin
+    at=$2
+    while [ "$at" -lt $(($2 + 2048)) ]; do
+        # sg_dd stops at the first sector it cannot read: that one counts as zeros, and
+        # the reading goes on after it.
+        rm -f /tmp/piece.bin
+        sg_dd if="/dev/$1" of=/tmp/piece.bin bs=512 bpt=1 skip="$at" count=$(($2 + 2048 - at)) blk_sgio=1 \
+            >/dev/null 2>&1
+        got=0
+        [ -f /tmp/piece.bin ] && got=$(($(wc -c </tmp/piece.bin) / 512)) && cat /tmp/piece.bin >>/tmp/sectors.bin
+        at=$((at + got))
+        if [ "$at" -lt $(($2 + 2048)) ]; then
+            head -c 512 /dev/zero >>/tmp/sectors.bin
+            at=$((at + 1))
+        fi
+    done
+    od -An -v -tx1 -w512 /tmp/sectors.bin |
+        awk -v base="$2" '
+            { c = "M"; line = $0; gsub(/ /, "", line)
+              if (line ~ /^(00)+$/) c = "Z"; else if (line ~ /^(aa)+$/) c = "P"
+              s = base + NR - 1
+              if (c != prev) { if (NR > 1) printf "%d-%d:%s ", start, s, prev; start = s; prev = c } }
+            END { printf "%d-%d:%s\n", start, base + NR, prev }'
+}
+
+# classify DEV: the whole disk as runs of sectors "start-end:Z|P|M" (end exclusive), by
+# MiB, and sector by sector inside a MiB that is neither all zero nor all pattern.
+classify() {
+    mib=$(( $(cat "/sys/block/$1/size") / 2048 ))
+    i=0
+    while [ "$i" -lt "$mib" ]; do
+        sum=$(dd if="/dev/$1" bs=1M skip="$i" count=1 iflag=direct 2>/dev/null | md5sum | cut -d' ' -f1)
+        if [ "$sum" = "$ZERO_MD5" ]; then
+            echo "$((i * 2048))-$(((i + 1) * 2048)):Z"
+        elif [ "$sum" = "$PATTERN_MD5" ]; then
+            echo "$((i * 2048))-$(((i + 1) * 2048)):P"
+        else
+            sector_runs "$1" $((i * 2048)) | tr ' ' '\n'
+        fi
+        i=$((i + 1))
+    done | awk -F'[-:]' '
+        $3 == prev && $1 == end { end = $2; next }
+        { if (NR > 1) printf "%d-%d:%s ", start, end, prev; start = $1; end = $2; prev = $3 }
+        END { printf "%d-%d:%s\n", start, end, prev }'
+}

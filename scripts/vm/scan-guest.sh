@@ -2,7 +2,7 @@
 # vm-test guest boot "scan": the extended test on the unmounted SATA disk (LABSATA0000002).
 # With SCAN_MODE=bad the host started the guest with LAB_BAD_SECTORS on that disk, and
 # the extended test also runs on the disk whose ext4 is mounted, between two copies of
-# /proc/self/mountinfo. With SCAN_MODE=clean it runs once more without bad sectors, and
+# /proc/self/mountinfo, and the repair runs on the first disk. With SCAN_MODE=clean it runs once more without bad sectors, and
 # the scan's read rate is measured against dd on one disk, the two taking turns.
 # shellcheck source=scripts/vm/guest-lib.sh
 . /extra/guest-lib.sh
@@ -39,7 +39,16 @@ if [ "$SCAN_MODE" = clean ]; then
     exit 0
 fi
 
+# The disk carries a pattern, so that the repair's zeros show where they land.
+pattern_setup
+fill "$ssd"
 capture_stamped extended.LABSATA0000002 palvoro test extended "${n:-0}"
+# The repair writes the bad sectors and nothing else; the lab's sectors stay unreadable,
+# so the honest outcome is that they could not be repaired. The disk is mapped before and
+# after it.
+kv "map prerepair LABSATA0000002 $(cat "/sys/block/$ssd/size") $(classify "$ssd")"
+capture repair.LABSATA0000002 palvoro test extended "${n:-0}" --repair --confirm-repair LABSATA0000002
+kv "map repair LABSATA0000002 $(cat "/sys/block/$ssd/size") $(classify "$ssd")"
 
 n=$(number_of LABSATA0000001)
 mountinfo_snapshot /tmp/mountinfo.before
