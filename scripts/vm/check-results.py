@@ -487,6 +487,13 @@ def check_scan_bad(t, boot, bad_sectors):
     check_repair(t, boot, bad_sectors)
 
 
+def phase_seconds(events, start, rc):
+    """Seconds from status line `start` of stamped `events` to the next status line, or
+    to the command's end."""
+    ends = [stamp for stamp, e in events[start + 1:] if e.get("event") == "status"]
+    return (ends[0] if ends else rc[2]) - events[start][0]
+
+
 def dd_rates(boot, rounds, size, notes):
     """(bytes per second, seconds) of the timed dd runs dd.1 .. dd.ROUNDS over `size` bytes;
     a run that failed is noted instead."""
@@ -526,9 +533,7 @@ def check_scan_clean(t, boot, rate_serial):
         if rc is None or rc[0] != 0 or len(starts) < 2 or not size:
             notes.append(f"{run}: status {None if rc is None else rc[0]}, {len(starts)} extended-test status line(s)")
             continue
-        begin = events[starts[1]][0]
-        ends = [stamp for stamp, e in events[starts[1] + 1:] if e.get("event") == "status"]
-        seconds = (ends[0] if ends else rc[2]) - begin
+        seconds = phase_seconds(events, starts[1], rc)
         elapsed = [e.get("elapsed_seconds") for _, e in events if e.get("event") == "progress"]
         scans.append((scanned / seconds, seconds, rc[2] - rc[1], elapsed[-1] if elapsed else None))
     dds = dd_rates(boot, 6, size, notes)
@@ -727,9 +732,7 @@ def check_write(t, boot, rate_serial):
         if rc is None or rc[0] != 0 or not starts or not size:
             notes.append(f"{run}: status {None if rc is None else rc[0]}, {len(starts)} erase status line(s)")
             continue
-        begin = events[starts[0]][0]
-        ends = [stamp for stamp, e in events[starts[0] + 1:] if e.get("event") == "status"]
-        seconds = (ends[0] if ends else rc[2]) - begin
+        seconds = phase_seconds(events, starts[0], rc)
         erases.append((size / seconds, seconds))
     dds = dd_rates(boot, 4, size, notes)
     if not erases or not dds:

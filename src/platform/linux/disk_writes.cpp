@@ -48,26 +48,28 @@ std::string deviceKey(unsigned major, unsigned minor) { return std::to_string(ma
 
 bool fuseMount(const std::string& fsType) { return fsType == "fuse" || fsType.rfind("fuse.", 0) == 0 || fsType == "fuseblk"; }
 
+std::vector<std::string> commaFields(const std::string& text) {
+  std::vector<std::string> fields;
+  size_t at = 0;
+  for (size_t comma; (comma = text.find(',', at)) != std::string::npos; at = comma + 1) {
+    fields.push_back(text.substr(at, comma - at));
+  }
+  fields.push_back(text.substr(at));
+  return fields;
+}
+
 // The per-mount flags mountinfo lists, as mount(2) takes them back.
 unsigned long mountFlags(const std::string& options) {
+  static const std::pair<const char*, unsigned long> kFlags[] = {
+      {"ro", MS_RDONLY},           {"nosuid", MS_NOSUID},       {"nodev", MS_NODEV},
+      {"noexec", MS_NOEXEC},       {"sync", MS_SYNCHRONOUS},    {"dirsync", MS_DIRSYNC},
+      {"noatime", MS_NOATIME},     {"nodiratime", MS_NODIRATIME}, {"relatime", MS_RELATIME},
+      {"strictatime", MS_STRICTATIME}, {"lazytime", MS_LAZYTIME}};
   unsigned long flags = 0;
-  size_t at = 0;
-  while (at <= options.size()) {
-    const size_t comma = options.find(',', at);
-    const std::string o = options.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-    if (o == "ro") flags |= MS_RDONLY;
-    else if (o == "nosuid") flags |= MS_NOSUID;
-    else if (o == "nodev") flags |= MS_NODEV;
-    else if (o == "noexec") flags |= MS_NOEXEC;
-    else if (o == "sync") flags |= MS_SYNCHRONOUS;
-    else if (o == "dirsync") flags |= MS_DIRSYNC;
-    else if (o == "noatime") flags |= MS_NOATIME;
-    else if (o == "nodiratime") flags |= MS_NODIRATIME;
-    else if (o == "relatime") flags |= MS_RELATIME;
-    else if (o == "strictatime") flags |= MS_STRICTATIME;
-    else if (o == "lazytime") flags |= MS_LAZYTIME;
-    if (comma == std::string::npos) break;
-    at = comma + 1;
+  for (const std::string& o : commaFields(options)) {
+    for (const auto& [name, flag] : kFlags) {
+      if (o == name) flags |= flag;
+    }
   }
   return flags;
 }
@@ -75,13 +77,8 @@ unsigned long mountFlags(const std::string& options) {
 // The file system's own options, without the read-only switch the flags carry.
 std::string mountData(const std::string& superOptions) {
   std::string data;
-  size_t at = 0;
-  while (at <= superOptions.size()) {
-    const size_t comma = superOptions.find(',', at);
-    const std::string o = superOptions.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+  for (const std::string& o : commaFields(superOptions)) {
     if (!o.empty() && o != "rw" && o != "ro") data += (data.empty() ? "" : ",") + o;
-    if (comma == std::string::npos) break;
-    at = comma + 1;
   }
   return data;
 }

@@ -1,9 +1,23 @@
 #include "platform/linux/write_guard.h"
 
+#include <optional>
+
 namespace palvoro::real {
 namespace {
 // The ATA PASS-THROUGH protocol that runs no command: it only hands back the registers.
 constexpr uint8_t kReturnResponseInformation = 15;
+
+// The ATA command inside an ATA PASS-THROUGH (12) or (16) block, or nothing for another
+// block or one too short to hold it.
+std::optional<AtaRegisters> passThroughRegisters(const uint8_t* cdb, size_t length) {
+  if (cdb[0] == kAtaPassThrough16 && length >= 16) {
+    return AtaRegisters{cdb[4], cdb[6], cdb[8], cdb[10], cdb[12], cdb[13], cdb[14]};
+  }
+  if (cdb[0] == kAtaPassThrough12 && length >= 12) {
+    return AtaRegisters{cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9]};
+  }
+  return std::nullopt;
+}
 }  // namespace
 
 WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t length, std::string* detail) {
@@ -114,13 +128,12 @@ bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length) {
     case 0x1D:  // SEND DIAGNOSTIC: the self-tests, never a parameter list
       return length >= 5 && cdb[3] == 0 && cdb[4] == 0;
     case kAtaPassThrough16:
-      if (length < 16) return false;
+    case kAtaPassThrough12: {
+      const std::optional<AtaRegisters> ata = passThroughRegisters(cdb, length);
+      if (!ata) return false;
       if (((cdb[1] >> 1) & 0x0F) == kReturnResponseInformation) return true;
-      return ataCommandOnlyReads(AtaRegisters{cdb[4], cdb[6], cdb[8], cdb[10], cdb[12], cdb[13], cdb[14]});
-    case kAtaPassThrough12:
-      if (length < 12) return false;
-      if (((cdb[1] >> 1) & 0x0F) == kReturnResponseInformation) return true;
-      return ataCommandOnlyReads(AtaRegisters{cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9]});
+      return ataCommandOnlyReads(*ata);
+    }
     default:
       return false;
   }
@@ -182,9 +195,10 @@ bool scsiCommandErases(const uint8_t* cdb, size_t length) {
     case 0x93:  // WRITE SAME (16)
       return true;
     case kAtaPassThrough16:
-      return length >= 16 && ataCommandErases(AtaRegisters{cdb[4], cdb[6], cdb[8], cdb[10], cdb[12], cdb[13], cdb[14]});
-    case kAtaPassThrough12:
-      return length >= 12 && ataCommandErases(AtaRegisters{cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9]});
+    case kAtaPassThrough12: {
+      const std::optional<AtaRegisters> ata = passThroughRegisters(cdb, length);
+      return ata && ataCommandErases(*ata);
+    }
     default:
       return false;
   }

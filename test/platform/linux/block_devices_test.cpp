@@ -142,6 +142,7 @@ TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
   uint32_t n = 0;
   ASSERT_TRUE(rig.platform.readFile(before, sector, 512, &n));
 
+  // Every path here is a node of the fake tree, under FakeSysCalls' root.
   rig.sys.remove("/sys/block/sdd");
   rig.sys.remove("/sys/devices/pci0000:00/0000:00:01.0/usb2/2-1");
   rig.sys.remove("/dev/sdd");

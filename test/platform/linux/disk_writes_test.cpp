@@ -20,6 +20,10 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
+// The disk's node in the fake tree (under FakeSysCalls' root): no test here opens a
+// device of this machine.
+const char* const kFakeDisk = "/dev/sda";
+
 const char* const kSdaPath = "/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda";
 const char* const kDataMount = "28 1 8:1 / /mnt/data rw,relatime - ext4 /dev/sda1 rw,errors=remount-ro\n";
 constexpr uint64_t kDataSector = 4096;  // inside sda1 (sectors 2048 to 1050623)
@@ -131,7 +135,7 @@ TEST(LinuxDiskWritesTest, EveryRefusalSaysWhyAndWritesNothing) {
        "Writing to /dev/sda was refused: the file system mounted at /mnt/data holds the disk."},
       {"UnmountBusy", [](DataRig& r) { r.sys.failUnmount("/mnt/data", -EBUSY); }, true, kDataSector,
        "Writing to /dev/sda was refused: a file system of the disk could not be unmounted (/mnt/data: it is in use)."},
-      {"HeldByAnother", [](DataRig& r) { r.sys.failOpen("/dev/sda", -EBUSY, O_EXCL); }, true, kDataSector,
+      {"HeldByAnother", [](DataRig& r) { r.sys.failOpen(kFakeDisk, -EBUSY, O_EXCL); }, true, kDataSector,
        "Writing to /dev/sda was refused: another program holds the disk open exclusively."},
       {"LockedByAnother", [](DataRig& r) { r.sys.flockError = -EWOULDBLOCK; }, true, kDataSector,
        "Writing to /dev/sda was refused: another program holds the disk open exclusively."},
@@ -195,8 +199,8 @@ TEST(LinuxDiskWritesTest, LayoutDeletionClearsTheTablesAndNothingElse) {
     SCOPED_TRACE(d.ss);
     Rig rig({"sata_ahci"});
     rig.sys.addFile("/proc/self/mountinfo", "");
-    rig.sys.addDevice("/dev/sda", DeviceNode{d.ss * d.sectors, d.ss, 1, true});
-    const std::string dev = "/dev/sda";
+    rig.sys.addDevice(kFakeDisk, DeviceNode{d.ss * d.sectors, d.ss, 1, true});
+    const std::string dev = kFakeDisk;
     Bytes mbr(d.ss, 0xAB);
     mbr[510] = 0x55;
     mbr[511] = 0xAA;
@@ -272,10 +276,10 @@ TEST(LinuxDiskWritesTest, WritesThatFailOrStopShort) {
   };
   const uint64_t at = 1 << 20;
   const Case cases[] = {
-      {"MediaError", [at](Rig& r) { r.sys.failWriteAt("/dev/sda", at + 4096, -EIO); }, false, ERROR_WRITE_FAULT},
-      {"ShortWrite", [at](Rig& r) { r.sys.failWriteAt("/dev/sda", at + 4096, 0); }, false, ERROR_WRITE_FAULT},
+      {"MediaError", [at](Rig& r) { r.sys.failWriteAt(kFakeDisk, at + 4096, -EIO); }, false, ERROR_WRITE_FAULT},
+      {"ShortWrite", [at](Rig& r) { r.sys.failWriteAt(kFakeDisk, at + 4096, 0); }, false, ERROR_WRITE_FAULT},
       {"CacheLost", [](Rig& r) { r.sys.fdatasyncError = -EIO; }, true, ERROR_WRITE_FAULT},
-      {"DiskGone", [](Rig& r) { r.sys.remove("/dev/sda"); r.sys.remove(kSdaPath); r.sys.remove("/sys/block/sda"); },
+      {"DiskGone", [](Rig& r) { r.sys.remove(kFakeDisk); r.sys.remove(kSdaPath); r.sys.remove("/sys/block/sda"); },
        false, ERROR_DEVICE_NOT_CONNECTED},
   };
   for (const Case& c : cases) {
