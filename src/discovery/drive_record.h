@@ -17,6 +17,7 @@ enum DriveClass : int32_t {
   kDriveClassScsi = 4,      // drive on a SCSI bus
   kDriveClassOther = 5,     // drive on any other bus
   kDriveClassRaid = 6,      // the two-drive RAID enclosure
+  kDriveClassNvme = 7,      // NVMe controller namespace: Identify, log pages, Device Self-test
 };
 
 // Storage bus types as the operating system numbers them (`busType`), plus 83.
@@ -33,6 +34,7 @@ enum BusType : int32_t {
   kBusIscsi = 9,
   kBusSas = 10,
   kBusSata = 11,
+  kBusNvme = 17,
   kBusMakerSata = 83,  // maker's ATA drive whose IDENTIFY word 133 has bit 10 set
 };
 

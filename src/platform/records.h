@@ -231,5 +231,149 @@ inline constexpr uint32_t StorageAdapterProperty = 1;
 inline constexpr uint32_t PropertyStandardQuery = 0;
 // The bus type byte of the STORAGE_ADAPTER_DESCRIPTOR reply.
 inline constexpr uint32_t kAdapterDescriptorBusTypeOffset = 24;
+// The adapter bus type of an NVMe controller.
+inline constexpr uint8_t kAdapterBusTypeNvme = 0x11;
+
+// ---- NVMe through the storage stack ----
+//
+// Reads (Identify, Get Log Page) are protocol-specific property queries: the request is
+// STORAGE_PROPERTY_QUERY whose AdditionalParameters hold STORAGE_PROTOCOL_SPECIFIC_DATA,
+// followed by room for the data; the same buffer comes back as
+// STORAGE_PROTOCOL_DATA_DESCRIPTOR with the data at ProtocolDataOffset from the start of
+// its ProtocolSpecificData. Commands that are not reads (Device Self-test) go as
+// STORAGE_PROTOCOL_COMMAND carrying the 64-byte submission queue entry.
+
+inline constexpr uint32_t StorageAdapterProtocolSpecificProperty = 49;  // the controller
+inline constexpr uint32_t StorageDeviceProtocolSpecificProperty = 50;   // the namespace
+inline constexpr uint32_t ProtocolTypeNvme = 3;
+inline constexpr uint32_t NVMeDataTypeIdentify = 1;
+inline constexpr uint32_t NVMeDataTypeLogPage = 2;
+
+struct STORAGE_PROTOCOL_SPECIFIC_DATA {
+  uint32_t ProtocolType;                 // ProtocolTypeNvme
+  uint32_t DataType;                     // NVMeDataType*
+  uint32_t ProtocolDataRequestValue;     // Identify: CNS; log page: log identifier
+  uint32_t ProtocolDataRequestSubValue;  // Identify namespace: NSID; log page: offset, low
+  uint32_t ProtocolDataOffset;           // from the start of this structure
+  uint32_t ProtocolDataLength;           // at least 512
+  uint32_t FixedProtocolReturnData;      // completion dword 0 on return
+  uint32_t ProtocolDataRequestSubValue2; // log page: offset, high
+  uint32_t ProtocolDataRequestSubValue3; // log page: log-specific identifier
+  uint32_t ProtocolDataRequestSubValue4; // log page: retain asynchronous event, LSP
+};
+static_assert(sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) == 40);
+static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, DataType) == 4);
+static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestValue) == 8);
+static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestSubValue) == 12);
+static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataOffset) == 16);
+static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataLength) == 20);
+static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, FixedProtocolReturnData) == 24);
+static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestSubValue2) == 28);
+static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestSubValue4) == 36);
+
+// Where the protocol-specific data starts inside the query (FIELD_OFFSET of
+// AdditionalParameters), and the reply's header.
+inline constexpr uint32_t kPropertyQueryParametersOffset = 8;
+struct STORAGE_PROTOCOL_DATA_DESCRIPTOR {
+  uint32_t Version;  // sizeof the descriptor
+  uint32_t Size;     // sizeof the descriptor
+  STORAGE_PROTOCOL_SPECIFIC_DATA ProtocolSpecificData;
+};
+static_assert(sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) == 48);
+static_assert(offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, ProtocolSpecificData) == 8);
+
+// Flags, statuses and fields of STORAGE_PROTOCOL_COMMAND.
+inline constexpr uint32_t STORAGE_PROTOCOL_STRUCTURE_VERSION = 1;
+inline constexpr uint32_t STORAGE_PROTOCOL_COMMAND_FLAG_ADAPTER_REQUEST = 0x80000000;
+inline constexpr uint32_t STORAGE_PROTOCOL_COMMAND_LENGTH_NVME = 0x40;
+inline constexpr uint32_t STORAGE_PROTOCOL_SPECIFIC_NVME_ADMIN_COMMAND = 0x01;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_PENDING = 0x0;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_SUCCESS = 0x1;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_ERROR = 0x2;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_INVALID_REQUEST = 0x3;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_NO_DEVICE = 0x4;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_BUSY = 0x5;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_NOT_SUPPORTED = 0xFF;
+// The error information log entry the request reserves room for after the command.
+inline constexpr uint32_t kNvmeErrorInfoLength = 64;
+
+struct STORAGE_PROTOCOL_COMMAND {
+  uint32_t Version;                       // STORAGE_PROTOCOL_STRUCTURE_VERSION
+  uint32_t Length;                        // sizeof this structure (84)
+  uint32_t ProtocolType;                  // ProtocolTypeNvme
+  uint32_t Flags;                         // STORAGE_PROTOCOL_COMMAND_FLAG_*
+  uint32_t ReturnStatus;                  // STORAGE_PROTOCOL_STATUS_* on return
+  uint32_t ErrorCode;                     // on return: the NVMe status field, (SCT << 8) | SC
+  uint32_t CommandLength;                 // STORAGE_PROTOCOL_COMMAND_LENGTH_NVME
+  uint32_t ErrorInfoLength;
+  uint32_t DataToDeviceTransferLength;
+  uint32_t DataFromDeviceTransferLength;
+  uint32_t TimeOutValue;                  // seconds
+  uint32_t ErrorInfoOffset;               // from the start of this structure
+  uint32_t DataToDeviceBufferOffset;
+  uint32_t DataFromDeviceBufferOffset;
+  uint32_t CommandSpecific;               // STORAGE_PROTOCOL_SPECIFIC_NVME_ADMIN_COMMAND
+  uint32_t Reserved0;
+  uint32_t FixedProtocolReturnData;       // completion dword 0 on return
+  uint32_t FixedProtocolReturnData2;
+  uint32_t Reserved1[2];
+  uint8_t Command[4];                     // ANYSIZE_ARRAY; the 64-byte entry starts here
+};
+static_assert(sizeof(STORAGE_PROTOCOL_COMMAND) == 84);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, ProtocolType) == 8);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, ReturnStatus) == 16);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, ErrorCode) == 20);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, CommandLength) == 24);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, DataFromDeviceTransferLength) == 36);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, TimeOutValue) == 40);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, ErrorInfoOffset) == 44);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, DataFromDeviceBufferOffset) == 52);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, CommandSpecific) == 56);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, FixedProtocolReturnData) == 64);
+static_assert(offsetof(STORAGE_PROTOCOL_COMMAND, Command) == 80);
+// FIELD_OFFSET(STORAGE_PROTOCOL_COMMAND, Command): where the submission entry starts.
+inline constexpr uint32_t kProtocolCommandHeaderBytes = 80;
+
+// An NVMe admin submission queue entry (64 bytes, little-endian dwords).
+struct NVME_COMMAND {
+  uint8_t Opcode;           // CDW0 bits 7:0
+  uint8_t Flags;            // CDW0 bits 15:8 (fused operation, PRP or SGL)
+  uint16_t CommandId;       // CDW0 bits 31:16, the driver's
+  uint32_t Nsid;            // CDW1
+  uint32_t Cdw2;
+  uint32_t Cdw3;
+  uint64_t MetadataPointer;
+  uint64_t Prp1;
+  uint64_t Prp2;
+  uint32_t Cdw10;
+  uint32_t Cdw11;
+  uint32_t Cdw12;
+  uint32_t Cdw13;
+  uint32_t Cdw14;
+  uint32_t Cdw15;
+};
+static_assert(sizeof(NVME_COMMAND) == 64);
+static_assert(offsetof(NVME_COMMAND, Nsid) == 4);
+static_assert(offsetof(NVME_COMMAND, Prp1) == 24);
+static_assert(offsetof(NVME_COMMAND, Cdw10) == 40);
+static_assert(offsetof(NVME_COMMAND, Cdw15) == 60);
+
+// Admin opcodes and values the program sends.
+inline constexpr uint8_t kNvmeAdminGetLogPage = 0x02;
+inline constexpr uint8_t kNvmeAdminIdentify = 0x06;
+inline constexpr uint8_t kNvmeAdminDeviceSelfTest = 0x14;
+inline constexpr uint32_t kNvmeIdentifyCnsNamespace = 0x00;
+inline constexpr uint32_t kNvmeIdentifyCnsController = 0x01;
+inline constexpr uint32_t kNvmeLogHealth = 0x02;
+inline constexpr uint32_t kNvmeLogSelfTest = 0x06;
+inline constexpr uint32_t kNvmeNamespaceAll = 0xFFFFFFFF;
+// Self-test codes of Device Self-test (CDW10 bits 3:0).
+inline constexpr uint32_t kNvmeSelfTestShort = 0x1;
+inline constexpr uint32_t kNvmeSelfTestExtended = 0x2;
+inline constexpr uint32_t kNvmeSelfTestAbort = 0xF;
+// Page sizes: Identify data, the health log, the self-test log.
+inline constexpr uint32_t kNvmeIdentifyBytes = 4096;
+inline constexpr uint32_t kNvmeHealthLogBytes = 512;
+inline constexpr uint32_t kNvmeSelfTestLogBytes = 564;
 
 }  // namespace palvoro

@@ -1,0 +1,31 @@
+#pragma once
+// NVMe admin requests through the storage stack, the way the system's NVMe driver takes
+// them: Identify and Get Log Page as protocol-specific property queries (the controller's
+// pages on the adapter property, the namespace's on the device property), Device
+// Self-test as a protocol command. Each call opens nothing: it takes the disk handle.
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace palvoro {
+
+// Identify Controller (CNS 01h): 4096 bytes into `out`.
+bool nvmeIdentifyController(Platform& platform, Handle handle, uint8_t* out);
+// Identify Namespace (CNS 00h) of the disk's own namespace: 4096 bytes into `out`.
+bool nvmeIdentifyNamespace(Platform& platform, Handle handle, uint8_t* out);
+// Get Log Page of the controller: `length` bytes (at least 512) of log `logId` into `out`.
+bool nvmeGetLogPage(Platform& platform, Handle handle, uint8_t logId, uint32_t length, uint8_t* out);
+
+// How a Device Self-test request ended.
+struct NvmeCommandResult {
+  bool delivered = false;  // the request reached the controller and came back
+  uint32_t status = 0;     // STORAGE_PROTOCOL_STATUS_*
+  uint32_t nvmeStatus = 0; // (status code type << 8) | status code, when it failed
+  bool succeeded() const;
+};
+// Device Self-test (14h) for every namespace with self-test code `code` (short, extended,
+// abort).
+NvmeCommandResult nvmeDeviceSelfTest(Platform& platform, Handle handle, uint32_t code);
+
+}  // namespace palvoro
