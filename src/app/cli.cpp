@@ -69,8 +69,8 @@ struct CliOptions {
 
 // How the drive was reached, as the list shows it.
 const char* reachedAs(int driveClass) {
-  static const char* const kNames[] = {"-", "ATA", "USB", "FireWire", "SCSI", "other", "RAID enclosure"};
-  return driveClass >= 0 && driveClass <= 6 ? kNames[driveClass] : "?";
+  static const char* const kNames[] = {"-", "ATA", "USB", "FireWire", "SCSI", "other", "RAID enclosure", "NVMe"};
+  return driveClass >= 0 && driveClass <= kDriveClassNvme ? kNames[driveClass] : "?";
 }
 
 uint64_t capacityBytes(const DriveRecord& r) {
@@ -289,8 +289,77 @@ void smartRowsText(const std::vector<SmartAttributeRow>& rows, std::ostream& out
   }
 }
 
+// A 128-bit counter as a JSON number while it fits 64 bits, else its decimal digits.
+Json counterJson(const NvmeCounter& counter) {
+  return counter.fits64() ? Json(counter.low) : Json(counter.decimal());
+}
+
+Json nvmeHealthJson(const NvmeHealth& h) {
+  Json sensors = Json::array();
+  for (const uint16_t kelvin : h.sensorKelvin) {
+    sensors.push_back(kelvin == 0 ? Json(nullptr) : Json(NvmeHealth::celsius(kelvin)));
+  }
+  return {{"critical_warning", h.criticalWarning},
+          {"critical_warnings", nvmeCriticalWarnings(h.criticalWarning)},
+          {"temperature_celsius", h.temperatureKelvin == 0 ? Json(nullptr) : Json(NvmeHealth::celsius(h.temperatureKelvin))},
+          {"available_spare_percent", h.availableSpare},
+          {"available_spare_threshold_percent", h.availableSpareThreshold},
+          {"percentage_used", h.percentageUsed},
+          {"data_units_read", counterJson(h.dataUnitsRead)},
+          {"data_units_written", counterJson(h.dataUnitsWritten)},
+          {"host_read_commands", counterJson(h.hostReadCommands)},
+          {"host_write_commands", counterJson(h.hostWriteCommands)},
+          {"controller_busy_minutes", counterJson(h.controllerBusyMinutes)},
+          {"power_cycles", counterJson(h.powerCycles)},
+          {"power_on_hours", counterJson(h.powerOnHours)},
+          {"unsafe_shutdowns", counterJson(h.unsafeShutdowns)},
+          {"media_errors", counterJson(h.mediaErrors)},
+          {"error_log_entries", counterJson(h.errorLogEntries)},
+          {"warning_temperature_minutes", h.warningTemperatureMinutes},
+          {"critical_temperature_minutes", h.criticalTemperatureMinutes},
+          {"temperature_sensors_celsius", sensors}};
+}
+
+int nvmeSmartCommand(SmartWindowModel& model, AppContext& context, const CliOptions& options, std::ostream& out,
+                     std::ostream& err) {
+  const SmartFillOutcome filled = model.fill(0);
+  const std::string drive = "drive " + std::to_string(context.driveTable().selectedDrive + 1);
+  if (filled == SmartFillOutcome::DriverNotOpened) {
+    return fail(options, out, err, kCliNotFound, "drive " + std::to_string(context.driveTable().selectedDrive + 1) +
+                                                     " does not open");
+  }
+  if (filled == SmartFillOutcome::PagesNotRead || !model.nvmeHealth()) {
+    return fail(options, out, err, kCliDriveFailed, "the health log of " + drive + " cannot be read");
+  }
+  const bool passing = model.verdict() && model.verdict()->passing;
+  if (options.json) {
+    Json rows = Json::array();
+    for (const SmartAttributeRow& row : model.rows()) {
+      rows.push_back({{"name", row.cells.at(0)}, {"value", row.cells.at(1)}, {"failed", row.failed}});
+    }
+    out << Json{{"schema_version", kCliSchemaVersion},
+                {"members", Json::array({{{"member", nullptr}, {"identity", model.identityLine()},
+                                          {"attributes", Json::array()}, {"health", rows}}})},
+                {"nvme_health", nvmeHealthJson(*model.nvmeHealth())},
+                {"passing", passing}}
+               .dump(2)
+        << "\n";
+  } else {
+    out << model.driveLabel() << " " << model.identityLine() << "\n";
+    char line[256];
+    for (const SmartAttributeRow& row : model.rows()) {
+      std::snprintf(line, sizeof line, "  %-66s %s%s\n", row.cells.at(0).c_str(), row.cells.at(1).c_str(),
+                    row.failed ? "  FAILED" : "");
+      out << line;
+    }
+    out << "SMART verdict: " << (passing ? "PASS" : "FAIL") << "\n";
+  }
+  return passing ? kCliOk : kCliDriveFailed;
+}
+
 int smartCommand(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err) {
   SmartWindowModel model(context);
+  if (smartWindowShowsNvmeHealth(model.record())) return nvmeSmartCommand(model, context, options, out, err);
   const int members = model.memberBoxShown() ? 2 : 1;
   Json units = Json::array();
   bool passing = true;

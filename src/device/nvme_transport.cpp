@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "device/drive_requests.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
 
@@ -54,6 +55,12 @@ bool protocolQuery(Platform& platform, Handle handle, uint32_t propertyId, uint3
 }
 
 }  // namespace
+
+Handle openNvmeDrive(Platform& platform, int physicalDriveNumber) {
+  // The SMART path of a user with rights is this very open; an NVMe drive has no
+  // miniport path, so the rights do not change it.
+  return openSmartPath(platform, physicalDriveNumber, false);
+}
 
 bool NvmeCommandResult::succeeded() const { return delivered && status == STORAGE_PROTOCOL_STATUS_SUCCESS; }
 

@@ -10,6 +10,10 @@
 
 namespace palvoro {
 
+// Opens "\\.\PhysicalDriveN" for the requests below (read and write, shared): the
+// self-test is a protocol command, which the driver takes only on such a handle.
+Handle openNvmeDrive(Platform& platform, int physicalDriveNumber);
+
 // Identify Controller (CNS 01h): 4096 bytes into `out`.
 bool nvmeIdentifyController(Platform& platform, Handle handle, uint8_t* out);
 // Identify Namespace (CNS 00h) of the disk's own namespace: 4096 bytes into `out`.

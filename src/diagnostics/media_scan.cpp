@@ -6,7 +6,7 @@
 
 namespace palvoro {
 
-void mediaScan(TestRun& run, bool quick) {
+void mediaScan(TestRun& run, bool quick, const char* quickStatus) {
   TestRunValues& v = run.values();
   ProgressView& view = run.view();
   const TestRange range = testRange(run.drive());
@@ -25,7 +25,7 @@ void mediaScan(TestRun& run, bool quick) {
       result = sectorLoop(run, rangePlan(run, kLoopReadScan, range));
     }
   } else {
-    view.setText(kCtlStatus, loadString(kStrRunningQuickMediaScan));
+    view.setText(kCtlStatus, quickStatus != nullptr ? quickStatus : loadString(kStrRunningQuickMediaScan));
     const uint64_t region = quickRegionLength(range.end - range.first, kQuickScanRegionLimit);
     v.regionLength = region;
     result = sectorLoop(run, twoRegionPlan(run, kLoopReadScan, range, region));

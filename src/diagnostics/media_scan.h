@@ -7,6 +7,8 @@ namespace palvoro {
 
 // Quick form (`quick` true: two regions) or the extended form (random read test, then
 // every block).
-void mediaScan(TestRun& run, bool quick);
+// `quickStatus`, when given, is the status line of the quick scan in place of the usual
+// one (a quick test that scans because the drive has no self-test says so).
+void mediaScan(TestRun& run, bool quick, const char* quickStatus = nullptr);
 
 }  // namespace palvoro

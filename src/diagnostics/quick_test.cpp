@@ -6,6 +6,9 @@
 
 #include "device/drive_handle.h"
 #include "device/drive_requests.h"
+#include "device/nvme_transport.h"
+#include "discovery/nvme_identity.h"
+#include "platform/records.h"
 #include "resources/string_table.h"
 #include "smart/smart_pages.h"
 
@@ -50,7 +53,143 @@ void failStart(TestRun& run, int code) {
   run.endFailed();
 }
 
+// The end of a self-test that passed (failure 0) or failed with that TestError code.
+void finishSelfTest(TestRun& run, int failure) {
+  ProgressView& view = run.view();
+  if (failure != 0) {
+    view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
+    run.values().testError = failure;
+    run.values().testState = kTestStateFail;
+    view.setIcon(kCtlActivityIcon, kIconFailure);
+  } else {
+    view.setText(kCtlStatus, loadString(kStrTestCompleted));
+    run.values().testState = kTestStatePass;
+    view.setIcon(kCtlActivityIcon, kIconSuccess);
+  }
+  view.disarmTimer(kTimerSelfTest);
+  if (run.drive().hiddenSectors != 0) view.disarmTimer(kTimerSecondUnitVerify);
+  run.relabelClose();
+  run.resetActivityIcon();
+}
+
+// The self-test log (06h): the operation in progress and its completion, then the
+// newest result entry.
+constexpr size_t kLogOperation = 0;      // bits 3:0: 0 none, 1 short, 2 extended
+constexpr size_t kLogCompletion = 1;     // bits 6:0: percent done
+constexpr size_t kLogNewestEntry = 4;
+constexpr size_t kEntrySegment = 1;
+constexpr size_t kEntryValidInfo = 2;    // bit 1: the failing LBA is valid
+constexpr size_t kEntryFailingLba = 16;
+constexpr uint8_t kResultUnused = 0xF;
+// The NVMe short self-test takes at most two minutes.
+constexpr int kNvmeShortTestMinutes = 2;
+
+void nvmeOpen(TestRun& run, DriveHandle& handle) {
+  handle.attach(openNvmeDrive(run.platform(), run.drive().physicalDriveNumber));
+}
+
+void nvmeQuickTestPoll(TestRun& run) {
+  int failure = 0;
+  {
+    DriveHandle handle(run.platform());
+    nvmeOpen(run, handle);
+    uint8_t log[kNvmeSelfTestLogBytes] = {};
+    if (!handle.isOpen()) {
+      run.showTestError(kTestErrorNoDrive);
+      failure = kTestErrorNoDrive;
+    } else if (!nvmeGetLogPage(run.platform(), handle.handle(), kNvmeLogSelfTest, sizeof log, log)) {
+      run.setProgress(0);
+      run.showTestError(kTestErrorReadSmart);
+      failure = kTestErrorReadSmart;
+    } else if ((log[kLogOperation] & 0x0F) != 0) {
+      const int percent = std::min(log[kLogCompletion] & 0x7F, 99);
+      if (percent > run.progressPosition()) run.setProgress(percent);
+      return;
+    } else {
+      const uint8_t* entry = log + kLogNewestEntry;
+      const int result = entry[0] & 0x0F;
+      if (result == 0) {
+        run.setProgress(100);
+      } else {
+        const int segment = entry[kEntrySegment];
+        char prefix[320];
+        int n = std::snprintf(prefix, sizeof prefix,
+                              "%s on drive %d did not complete!\nStatus code = %02d (%s), Failed Segment = %d (%s)\n",
+                              "Quick Test", run.shownDriveNumber(), result,
+                              result == kResultUnused ? "No result recorded" : nvmeSelfTestResultWord(result),
+                              segment, nvmeSelfTestSegmentWord(segment));
+        if ((entry[kEntryValidInfo] & 0x02) != 0 && n > 0 && static_cast<size_t>(n) < sizeof prefix) {
+          uint64_t lba = 0;
+          for (int i = 7; i >= 0; --i) lba = (lba << 8) | entry[kEntryFailingLba + static_cast<size_t>(i)];
+          std::snprintf(prefix + n, sizeof prefix - static_cast<size_t>(n), "Failing LBA = %llu\n",
+                        static_cast<unsigned long long>(lba));
+        }
+        run.showTestError(kTestErrorSelfTestIncomplete, prefix);
+        run.setProgress(0);
+        failure = kTestErrorSelfTestIncomplete;
+      }
+    }
+  }
+  finishSelfTest(run, failure);
+}
+
 }  // namespace
+
+const char* nvmeSelfTestResultWord(int result) {
+  static constexpr const char* kWords[] = {
+      "Completed without error",
+      "Aborted by a Device Self-test command",
+      "Aborted by a Controller Level Reset",
+      "Aborted due to a removal of a namespace",
+      "Aborted due to the processing of a Format NVM command",
+      "Fatal or unknown test error",
+      "Completed with a failed segment of unknown number",
+      "Completed with one or more failed segments",
+      "Aborted for unknown reason",
+      "Aborted due to a sanitize operation",
+  };
+  if (result >= 0 && result < static_cast<int>(std::size(kWords))) return kWords[result];
+  return "Unknown";
+}
+
+const char* nvmeSelfTestSegmentWord(int segment) {
+  static constexpr const char* kWords[] = {
+      "RAM Check", "NVM Integrity", "Data Integrity", "Media Check", "Drive-specific Test", "SMART / Health Check",
+  };
+  if (segment >= 1 && segment <= static_cast<int>(std::size(kWords))) return kWords[segment - 1];
+  return "Unknown Segment";
+}
+
+NvmeQuickStart nvmeQuickTestStart(TestRun& run) {
+  run.startTime = run.clock().nowSeconds();
+  run.driveNumber = run.drive().physicalDriveNumber;
+  DriveHandle handle(run.platform());
+  nvmeOpen(run, handle);
+  if (!handle.isOpen()) {
+    failStart(run, kTestErrorNoDrive);
+    return NvmeQuickStart::Failed;
+  }
+  uint8_t controller[kNvmeIdentifyBytes] = {};
+  if (!nvmeIdentifyController(run.platform(), handle.handle(), controller)) {
+    handle.close();
+    failStart(run, kTestErrorReadSmart);
+    return NvmeQuickStart::Failed;
+  }
+  if (!nvmeControllerFields(NvmeIdentifyPage(controller, sizeof controller)).selfTest()) {
+    return NvmeQuickStart::NoSelfTest;
+  }
+  const bool started = nvmeDeviceSelfTest(run.platform(), handle.handle(), kNvmeSelfTestShort).succeeded();
+  handle.close();
+  if (!started) {
+    failStart(run, kTestErrorSelfTestStart);
+    return NvmeQuickStart::Failed;
+  }
+  run.view().armTimer(kTimerSelfTest, 1000);
+  char line[64];
+  std::snprintf(line, sizeof line, "Estimated Time: %d minute(s)", kNvmeShortTestMinutes);
+  run.view().setText(kCtlEstimate, line);
+  return NvmeQuickStart::Started;
+}
 
 const char* selfTestStatusWord(int status) {
   static constexpr const char* kWords[] = {
@@ -125,7 +264,10 @@ int quickTestProbeAndStart(TestRun& run, uint8_t subcommand) {
 }
 
 void quickTestPoll(TestRun& run) {
-  ProgressView& view = run.view();
+  if (run.drive().driveClass == kDriveClassNvme) {
+    nvmeQuickTestPoll(run);
+    return;
+  }
   int failure = 0;
   {
     DriveHandle handle(run.platform());
@@ -168,20 +310,7 @@ void quickTestPoll(TestRun& run) {
     }
   }
 
-  if (failure != 0) {
-    view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
-    run.values().testError = failure;
-    run.values().testState = kTestStateFail;
-    view.setIcon(kCtlActivityIcon, kIconFailure);
-  } else {
-    view.setText(kCtlStatus, loadString(kStrTestCompleted));
-    run.values().testState = kTestStatePass;
-    view.setIcon(kCtlActivityIcon, kIconSuccess);
-  }
-  view.disarmTimer(kTimerSelfTest);
-  if (run.drive().hiddenSectors != 0) view.disarmTimer(kTimerSecondUnitVerify);
-  run.relabelClose();
-  run.resetActivityIcon();
+  finishSelfTest(run, failure);
 }
 
 void quickTestAbort(TestRun& run) {
@@ -190,6 +319,15 @@ void quickTestAbort(TestRun& run) {
   const int32_t kind = run.values().testKind.load();
   const bool selfTestRuns =
       kind == kTestKindQuick || (kind == kTestKindExtended && drive.driveClass == kDriveClassRaid);
+  if (drive.driveClass == kDriveClassNvme && kind == kTestKindQuick) {
+    DriveHandle handle(run.platform());
+    nvmeOpen(run, handle);
+    const bool stopped =
+        handle.isOpen() && nvmeDeviceSelfTest(run.platform(), handle.handle(), kNvmeSelfTestAbort).succeeded();
+    handle.close();
+    run.view().setText(kCtlStatus, stopped ? "Test suspended!\n" : "Failed to stop test!\n");
+    return;
+  }
   if (drive.smartAvailable == 0 || !selfTestRuns) return;
 
   DriveHandle handle(run.platform());

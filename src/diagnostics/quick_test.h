@@ -41,6 +41,25 @@ void quickTestPoll(TestRun& run);
 // drive (or an extended test on the RAID enclosure), the self-test aborted on the drive.
 void quickTestAbort(TestRun& run);
 
+// The quick test of an NVMe drive: its short Device Self-test, followed through the
+// self-test log (06h) by the same timer and polls as the SMART self-test.
+enum class NvmeQuickStart {
+  Started,     // timer 1 follows the self-test from here
+  NoSelfTest,  // the controller offers no Device Self-test: the caller scans instead
+  Failed,      // the run was ended as failed (drive not opened, pages not read, refused)
+};
+NvmeQuickStart nvmeQuickTestStart(TestRun& run);
+
+// The status line of a quick test that scans an NVMe drive without Device Self-test.
+inline constexpr const char* kNvmeNoSelfTestStatus =
+    "No Device Self-test on this drive: Running Quick Media Scan...";
+
+// Result words of a self-test log entry (bits 3:0 of its first byte); "Unknown" beyond 9.
+const char* nvmeSelfTestResultWord(int result);
+// Segment words of a failed self-test (the entry's segment number); "Unknown Segment"
+// for any number without one.
+const char* nvmeSelfTestSegmentWord(int segment);
+
 // Execution status words by the high nibble of byte 363; "Unknown" outside 0..15.
 const char* selfTestStatusWord(int status);
 // Failure checkpoint words by byte 371; "Unknown Test" for any value without one.

@@ -130,6 +130,12 @@ void TestRun::runWorker() {
         secondUnitVerify(*this, true);
         if (v.testError.load() != kTestErrorNone || stopped()) return;
       }
+      if (record.driveClass == kDriveClassNvme) {
+        const NvmeQuickStart start = nvmeQuickTestStart(*this);
+        if (start != NvmeQuickStart::NoSelfTest) return;
+        mediaScan(*this, true, kNvmeNoSelfTestStatus);
+        return;
+      }
       if (record.smartAvailable != 0 && (record.vendorWord & 0xFF) != kNoSelfTestVendor) {
         const int capability = quickTestProbeAndStart(*this, kSelfTestProbeOnly);
         if ((capability & kSelfTestSupported) != 0) {

@@ -4,11 +4,13 @@
 #include <string>
 
 #include "device/ata_command.h"
+#include "device/nvme_transport.h"
 #include "device/scsi_transport.h"
 #include "device/smart_transport.h"
 #include "discovery/dual_unit.h"
 #include "discovery/identify.h"
 #include "discovery/inquiry_identity.h"
+#include "discovery/nvme_identity.h"
 #include "discovery/raid_status.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
@@ -169,6 +171,34 @@ ProbeOutcome scsiPath(const ProbeEnvironment& env, Handle handle, DriveRecord& r
   return ProbeOutcome::Accepted;
 }
 
+ProbeOutcome nvmePath(const ProbeEnvironment& env, Handle handle, int driveNumber, DriveRecord& r,
+                      NvmeIdentifyPage controller) {
+  r.driveClass = kDriveClassNvme;
+  r.busType = kBusNvme;
+  r.physicalDriveNumber = driveNumber;
+  nvmeControllerIdentity(controller, r);
+  uint8_t ns[kNvmeIdentifyBytes] = {};
+  NvmeNamespaceFormat format;
+  if (nvmeIdentifyNamespace(env.platform, handle, ns)) format = nvmeNamespaceFormat(NvmeIdentifyPage(ns, sizeof ns));
+  if (format.sectorSize != 0) {
+    r.totalSectors = format.sectors;
+    r.sectorSize = static_cast<int32_t>(format.sectorSize);
+  } else {
+    // A namespace that does not say its format is measured the way every disk can be.
+    readCapacity(env.platform, env.prompter, handle, r);
+    if (r.sectorSize == 0) r.sectorSize = 512;
+  }
+  r.identifiedSectors = r.totalSectors;
+  // The health verdict at detection is the critical-warning byte alone (byte 0 of the
+  // SMART / Health Information log); the SMART window reads the whole log.
+  uint8_t health[kNvmeHealthLogBytes] = {};
+  if (nvmeGetLogPage(env.platform, handle, kNvmeLogHealth, sizeof health, health)) {
+    r.smartAvailable = 1;
+    r.smartHealthy = health[0] == 0 ? 1 : 0;
+  }
+  return ProbeOutcome::Accepted;
+}
+
 }  // namespace
 
 uint64_t idemaHiddenSectors(uint64_t totalSectors) {
@@ -226,6 +256,14 @@ void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&
 ProbeOutcome probeDrive(const ProbeEnvironment& env, Handle handle, int driveNumber, DriveRecord& r) {
   r.busType = adapterBusType(env.platform, handle);
   r.originMark = 0;
+  if (r.busType == kBusNvme) {
+    // A controller that does not answer Identify is still a disk: the SCSI path below
+    // takes it from what the driver's translation reports.
+    uint8_t controller[kNvmeIdentifyBytes] = {};
+    if (nvmeIdentifyController(env.platform, handle, controller)) {
+      return nvmePath(env, handle, driveNumber, r, NvmeIdentifyPage(controller, sizeof controller));
+    }
+  }
   uint8_t inquiry[kInquiryBytes] = {};
   scsiInquiry(env.platform, handle, inquiry);
   char vendor[8];

@@ -51,6 +51,7 @@ bool validIndex(const DriveTable& table, int index) {
 const char* busTypeName(int32_t busType) {
   constexpr int32_t kCount = static_cast<int32_t>(sizeof kBusNames / sizeof kBusNames[0]);
   if (busType == kBusMakerSata) return kBusNames[kBusSata];
+  if (busType == kBusNvme) return "NVMe";
   return busType >= 0 && busType < kCount ? kBusNames[busType] : kBusNames[kBusUnknown];
 }
 

@@ -61,8 +61,6 @@ bool listedEntryFailed(SmartPage data, SmartPage thresholds) {
   return false;
 }
 
-constexpr RgbColour kPassBlue{0, 0, 255};
-constexpr RgbColour kFailRed{255, 0, 0};
 
 // RAID states in which a failing enclosure still marks its row: 0 and 6 (rebuilding).
 // In the other states the row keeps what the RAID status put there.

@@ -130,6 +130,9 @@ struct RgbColour {
   friend bool operator==(const RgbColour&, const RgbColour&) = default;
 };
 
+inline constexpr RgbColour kPassBlue{0, 0, 255};
+inline constexpr RgbColour kFailRed{255, 0, 0};
+
 // What happens to the selected row of the main window's drive list.
 enum class SmartRowChange { Pass, Fail, Unchanged };
 

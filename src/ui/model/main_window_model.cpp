@@ -72,6 +72,7 @@ std::string busWord(const DriveRecord& record) {
     case kDriveClassScsi: return "SCSI";
     case kDriveClassOther: return "SCSI Int";
     case kDriveClassRaid: return "RAID";
+    case kDriveClassNvme: return "NVMe";
     default: return " ? ";
   }
 }

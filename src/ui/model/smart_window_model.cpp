@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/nvme_transport.h"
 #include "device/scsi_transport.h"
+#include "platform/scoped_handle.h"
 #include "resources/string_table.h"
 #include "smart/attribute_names.h"
 #include "smart/smart_window_read.h"
@@ -55,6 +57,38 @@ std::vector<SmartListColumn> smartListColumns(int clientWidth) {
       {"Worst", kSmartColumnWidths[4], loadString(kStrTipWorst)},
       {"Warranty", std::max(0, clientWidth - used), loadString(kStrTipWarranty)},
   };
+}
+
+std::vector<SmartListColumn> nvmeHealthColumns(int clientWidth) {
+  return {{"Health Information", kSmartColumnWidths[0], ""},
+          {"Value", std::max(0, clientWidth - kSmartColumnWidths[0]), ""}};
+}
+
+bool smartWindowShowsNvmeHealth(const DriveRecord& record) { return record.driveClass == kDriveClassNvme; }
+
+const char* smartIntroText(const DriveRecord& record) {
+  if (smartWindowShowsNvmeHealth(record)) {
+    return "An NVMe drive reports its health in the SMART / Health Information log: wear, spare capacity, "
+           "temperature and error counts. A critical warning means the drive is failing or has protected "
+           "itself; back up its data.";
+  }
+  return "S.M.A.R.T. (Self-Monitoring, Analysis and Reporting Technology) monitors selected drive performance and "
+         "calibration characteristics and predicts imminent drive failure. Each monitored characteristic is called "
+         "Attribute.";
+}
+
+std::vector<SmartAttributeRow> nvmeHealthListRows(const NvmeHealth& health) {
+  std::vector<SmartAttributeRow> rows;
+  for (const NvmeHealthRow& field : nvmeHealthRows(health)) {
+    SmartAttributeRow row;
+    row.failed = field.failed;
+    row.image = field.failed ? kRowImageFail : kRowImagePass;
+    row.cells = {field.name, field.value};
+    row.valueColumn = 1;
+    if (field.failed) row.valueColour = kColourRed;
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 std::string smartIdText(uint8_t id) {
@@ -111,10 +145,33 @@ void SmartWindowModel::tell(const char* message) {
   m_context.prompter().ask(message, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok);
 }
 
+SmartFillOutcome SmartWindowModel::fillNvme(DriveRecord& drive) {
+  ScopedHandle handle(m_context.platform(), openNvmeDrive(m_context.platform(), drive.physicalDriveNumber));
+  if (!handle.valid()) {
+    tell(kMsgSmartDriverNotOpened);
+    return SmartFillOutcome::DriverNotOpened;
+  }
+  m_identityLine = driveIdentityLine(drive);
+  const std::optional<NvmeHealth> health = readNvmeHealth(m_context.platform(), handle.get());
+  if (!health) {
+    tell(kMsgSmartInfoNotRead);
+    return SmartFillOutcome::PagesNotRead;
+  }
+  m_nvmeHealth = health;
+  m_rows = nvmeHealthListRows(*health);
+  m_lastFailed.reset();
+  const SmartVerdict verdict = nvmeHealthVerdict(*health);
+  applySmartVerdict(drive, verdict);
+  m_verdict = verdict;
+  if (auto cell = smartVerdictCell(verdict)) m_mainListCell = std::move(cell);
+  return SmartFillOutcome::Filled;
+}
+
 SmartFillOutcome SmartWindowModel::fill(int memberIndex) {
   const uint8_t device = raidMemberDevice(memberIndex);
   m_context.setRaidMemberSelect(device);
   DriveRecord& drive = record();
+  if (smartWindowShowsNvmeHealth(drive)) return fillNvme(drive);
   const bool miniportMode = m_context.startup().miniportMode != 0;
 
   SmartWindowData data;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ui/model/session.h"
+#include "smart/nvme_health.h"
 #include "smart/smart_pages.h"
 #include "ui/model/main_window_model.h"
 
@@ -40,6 +41,14 @@ struct SmartListColumn {
 // The six columns for a list whose client area is `clientWidth` pixels wide ("Warranty"
 // takes what the others leave, never less than 0).
 std::vector<SmartListColumn> smartListColumns(int clientWidth);
+// The two columns of an NVMe drive's health list: "Health Information" as wide as the
+// attribute names, "Value" the rest.
+std::vector<SmartListColumn> nvmeHealthColumns(int clientWidth);
+
+// Whether the window shows the drive's NVMe health log rather than SMART attributes.
+bool smartWindowShowsNvmeHealth(const DriveRecord& record);
+// The text above the list, for attributes or for the NVMe health log.
+const char* smartIntroText(const DriveRecord& record);
 
 // Which unit a row belongs to.
 enum class SmartUnit { First, Second };
@@ -59,7 +68,13 @@ struct SmartAttributeRow {
   std::vector<std::string> cells;
   // The Value cell's text colour: red for a failed attribute, else the list's default.
   std::optional<CellColour> valueColour;
+  int valueColumn = 2;  // the column the colour is for: 1 in the NVMe health list
 };
+
+// The NVMe health list: one row per field of the log (name, value), a row for each
+// critical-warning bit set right after the warning byte; the rows that make the drive fail
+// carry the fail image and a red value.
+std::vector<SmartAttributeRow> nvmeHealthListRows(const NvmeHealth& health);
 
 // The ID as the ID column shows it: two-character hexadecimal, blank-padded (" 9", "C2").
 std::string smartIdText(uint8_t id);
@@ -102,15 +117,22 @@ class SmartWindowModel {
 
   DriveRecord& record() { return m_context.selectedRecord(); }
   std::string driveLabel() { return smartDriveLabel(record()); }
+  std::vector<SmartListColumn> columns(int clientWidth) {
+    return smartWindowShowsNvmeHealth(record()) ? nvmeHealthColumns(clientWidth) : smartListColumns(clientWidth);
+  }
+  const char* introText() { return smartIntroText(record()); }
   bool memberBoxShown() { return smartMemberBoxShown(record()); }
 
   // Reads the drive for member box item `memberIndex` (0 for any drive without the box):
   // sets raidMemberSelect, opens the SMART handle, sets the identity line, reads the
-  // pages, replaces the rows, and writes the verdict into the drive table. A failure is
+  // pages (an NVMe drive: its health log), replaces the rows, and writes the verdict into
+  // the drive table. A failure is
   // told through the context's prompter ("PALVORO for Windows", exclamation icon).
   SmartFillOutcome fill(int memberIndex);
 
   const std::string& identityLine() const { return m_identityLine; }
+  // The NVMe health log of the last fill that read it; none for other drives.
+  const std::optional<NvmeHealth>& nvmeHealth() const { return m_nvmeHealth; }
   const std::vector<SmartAttributeRow>& rows() const { return m_rows; }
   // The verdict of the last fill that read the pages; none before one did.
   const std::optional<SmartVerdict>& verdict() const { return m_verdict; }
@@ -123,11 +145,13 @@ class SmartWindowModel {
 
  private:
   void tell(const char* message);
+  SmartFillOutcome fillNvme(DriveRecord& drive);
 
   Session& m_context;
   std::string m_identityLine;
   std::vector<SmartAttributeRow> m_rows;
   std::optional<SmartVerdict> m_verdict;
+  std::optional<NvmeHealth> m_nvmeHealth;
   std::optional<ListCell> m_mainListCell;
   std::optional<std::pair<uint8_t, uint8_t>> m_lastFailed;
 };

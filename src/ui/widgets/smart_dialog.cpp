@@ -16,11 +16,6 @@
 namespace palvoro {
 namespace {
 
-constexpr const char* kSmartIntroText =
-    "S.M.A.R.T. (Self-Monitoring, Analysis and Reporting Technology) monitors selected drive performance and "
-    "calibration characteristics and predicts imminent drive failure. Each monitored characteristic is called "
-    "Attribute.";
-
 QColor toQColor(const std::optional<CellColour>& colour) {
   return colour ? QColor(colour->red, colour->green, colour->blue) : QColor();
 }
@@ -59,7 +54,7 @@ void CDiskAttrDlg::createControls() {
   icon->setPixmap(information.pixmap(32, 32));
   icon->setGeometry(duX(7), duY(7), 32, 32);
 
-  auto* intro = new QLabel(QString::fromLatin1(kSmartIntroText), this);
+  auto* intro = new QLabel(QString::fromLatin1(m_model.introText()), this);
   intro->setWordWrap(true);
   intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   intro->setGeometry(duX(35), duY(4), duX(282), duY(38));
@@ -99,7 +94,7 @@ void CDiskAttrDlg::setUpList() {
   m_list->setImageList(smartRowImageStrip(), QSize(kDriveImageSize, kDriveImageSize));
   const int clientWidth = m_list->width() - 2 * m_list->frameWidth();
   int column = 0;
-  for (const SmartListColumn& spec : smartListColumns(clientWidth)) {
+  for (const SmartListColumn& spec : m_model.columns(clientWidth)) {
     m_list->insertColumn(column++, QString::fromStdString(spec.caption), spec.width, Qt::AlignHCenter);
   }
 }
@@ -111,7 +106,7 @@ void CDiskAttrDlg::fillFrom(int memberIndex) {
 }
 
 void CDiskAttrDlg::showRows() {
-  const std::vector<SmartListColumn> columns = smartListColumns(0);
+  const std::vector<SmartListColumn> columns = m_model.columns(0);
   m_list->deleteAllItems();
   int row = 0;
   for (const SmartAttributeRow& attribute : m_model.rows()) {
@@ -119,7 +114,7 @@ void CDiskAttrDlg::showRows() {
     for (int column = 1; column < static_cast<int>(attribute.cells.size()); ++column) {
       m_list->setItemText(row, column, QString::fromStdString(attribute.cells[column]));
     }
-    m_list->setItemColours(row, 2, toQColor(attribute.valueColour), QColor());
+    m_list->setItemColours(row, attribute.valueColumn, toQColor(attribute.valueColour), QColor());
     for (int column = 0; column < static_cast<int>(columns.size()); ++column) {
       if (!columns[column].tooltip.empty()) {
         m_list->setItemTooltip(row, column, QString::fromStdString(columns[column].tooltip));
