@@ -80,6 +80,8 @@ trap finish EXIT
 #   library, the one the guest runs the program with.
 # - Two different blocks: the scan meets two failing reads, and reads sector by sector
 #   inside each (bad_sector_recorder.cpp) to name the sector.
+# The NVMe disk (LABNVME0000006) has the same 524288 sectors, so the same two sectors are
+# made unreadable there too, for its own extended test in the same boot.
 bad_sectors="444222 445333"
 
 check() { python3 "$vm/check-results.py" "$@" --tally "$tally" || true; }
@@ -115,16 +117,18 @@ wanted() { case " ${PALVORO_VM_ONLY:-identity scan-bad scan-clean write} " in *"
 
 check plan --bad-sectors "$bad_sectors"
 
-# Detection, identity, SMART, quick tests, an ordinary user.
+# Detection, identity, SMART (the NVMe health log beside smartctl's), quick tests, an
+# ordinary user.
 if wanted identity; then
     boot identity identity-guest.sh 1800
     check identity "$work/identity.out"
 fi
 
 # The extended test on LABSATA0000002 with its two bad sectors, then the repair of them,
-# and the extended test on the mounted disk.
+# the extended test on the mounted disk, and the extended test on the NVMe disk with the
+# same two sectors unreadable.
 if wanted scan-bad; then
-    BOOT_BAD_SECTORS="sata1:${bad_sectors// /,}" boot scan-bad scan-guest.sh 900 SCAN_MODE=bad "BAD_SECTORS='$bad_sectors'"
+    BOOT_BAD_SECTORS="sata1:${bad_sectors// /,} nvme0:${bad_sectors// /,}" boot scan-bad scan-guest.sh 1200 SCAN_MODE=bad "BAD_SECTORS='$bad_sectors'"
     check scan-bad "$work/scan-bad.out" --bad-sectors "$bad_sectors"
 fi
 

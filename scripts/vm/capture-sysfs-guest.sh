@@ -46,7 +46,7 @@ for b in /sys/block/*; do
     echo "## $name"
     link "$b"
     real=$(readlink -f "$b")
-    for a in dev diskseq size removable ro queue/logical_block_size serial; do file "$real/$a"; done
+    for a in dev diskseq size removable ro queue/logical_block_size serial nsid; do file "$real/$a"; done
     links "$real/holders"
     links "$real/slaves"
     if [ -L "$real/device" ]; then

@@ -17,7 +17,8 @@ import sys
 
 SATA_HDD = "LABSATA0000001"  # the ext4 on its first partition is mounted in the guest
 SATA_SSD = "LABSATA0000002"  # never mounted: the scans and the bad sectors go here
-SERIALS = [SATA_HDD, SATA_SSD, "LABSCSI0000005", "LABUSB000003", "LABUAS0000004", "LABNVME0000006"]
+NVME = "LABNVME0000006"  # QEMU's NVMe controller, one namespace; no Device Self-test
+SERIALS = [SATA_HDD, SATA_SSD, "LABSCSI0000005", "LABUSB000003", "LABUAS0000004", NVME]
 
 # What `list` must say of each lab disk: (bus, reached_as, where its identity is checked).
 # bus is the adapter's bus as the property page names it; reached_as how detection took it:
@@ -25,18 +26,16 @@ SERIALS = [SATA_HDD, SATA_SSD, "LABSCSI0000005", "LABUSB000003", "LABUAS0000004"
 # - virtio-scsi: a SCSI host, reached with SCSI commands: SCSI, bus SCSI.
 # - usb-storage and uas: bus USB, and the SCSI path on a USB bus is reached as USB (the lab's
 #   bridges reject ATA PASS-THROUGH, so no bridge carrier is found).
-# - NVMe: the kernel's nvme transport is the storage bus type NVMe (17); the program's table
-#   of bus names (property_page.cpp busTypeName) ends at SATA (11), and the property page
-#   names every bus type beyond it "UNKNOWN". Without SG_IO the disk is taken on the SCSI
-#   path from its sysfs identity, and any bus other than SCSI, USB or FireWire is reached
-#   as "other".
+# - NVMe: the kernel's nvme transport is the storage bus type NVMe (17), and the drive is
+#   reached with NVMe admin commands (Identify, Get Log Page) through the NVMe driver's
+#   requests: NVMe, bus NVMe.
 EXPECTED = {
     SATA_HDD: ("SATA", "ATA", "ata"),
     SATA_SSD: ("SATA", "ATA", "ata"),
     "LABSCSI0000005": ("SCSI", "SCSI", "scsi"),
     "LABUSB000003": ("USB", "USB", "scsi"),
     "LABUAS0000004": ("USB", "USB", "scsi"),
-    "LABNVME0000006": ("UNKNOWN", "other", "nvme"),
+    NVME: ("NVMe", "NVMe", "nvme"),
 }
 
 # What a user without rights lists (docs/cli.md, "Rights on this computer's drives"): the
@@ -218,18 +217,10 @@ def reference_identity(boot, serial):
     kind = EXPECTED[serial][2]
     if kind in ("ata", "nvme"):
         doc = boot.doc(f"smartctl.{serial}") or {}
-        firmware = trimmed(doc.get("firmware_version"))
-        tool = "smartctl -i"
-        if kind == "nvme" and firmware is not None:
-            # Until NVMe drives are asked for their own identity, an NVMe drive is known
-            # through the INQUIRY the disk stack answers for it, whose revision field holds
-            # four characters: the last four of the drive's firmware revision.
-            firmware = firmware[-4:]
-            tool = "smartctl -i (firmware: its last four characters)"
-        return tool, {
+        return "smartctl -i", {
             "model": trimmed(doc.get("model_name")),
             "serial": trimmed(doc.get("serial_number")),
-            "firmware": firmware,
+            "firmware": trimmed(doc.get("firmware_version")),
             "capacity": (doc.get("user_capacity") or {}).get("bytes"),
         }
     inq = sg_inq_fields(boot.text(f"sg_inq.{serial}.out"))
@@ -325,6 +316,14 @@ def check_identity(t, boot):
         for field in ("model", "serial", "firmware", "capacity"):
             ok = ref[field] is not None and mine[field] == ref[field]
             t.check(f"info {serial} {field}", ok, f"palvoro {mine[field]!r} = {tool} {ref[field]!r}")
+        if EXPECTED[serial][2] == "nvme":
+            # The list's entry as well: model, serial, firmware and capacity come from
+            # Identify Controller and Identify Namespace.
+            entry = {"model": trimmed(d.get("model")), "serial": trimmed(d.get("serial")),
+                     "firmware": trimmed(d.get("firmware")), "capacity": d.get("capacity_bytes")}
+            for field in ("model", "serial", "firmware", "capacity"):
+                ok = ref[field] is not None and entry[field] == ref[field]
+                t.check(f"list {serial} {field}", ok, f"palvoro {entry[field]!r} = {tool} {ref[field]!r}")
         if EXPECTED[serial][2] == "ata":
             hd = hdparm_fields(boot.text(f"hdparm.{serial}.out"))
             for field in ("model", "serial", "firmware"):
@@ -342,6 +341,8 @@ def check_identity(t, boot):
         column = d.get("smart") or {}
         if EXPECTED[serial][2] == "ata":
             check_smart_ata(t, boot, serial, name, smart, column)
+        elif EXPECTED[serial][2] == "nvme":
+            check_smart_nvme(t, boot, serial, name, smart)
         else:
             check_smart_none(t, boot, serial, d, name, smart, column)
 
@@ -349,6 +350,13 @@ def check_identity(t, boot):
     for serial in (SATA_HDD, SATA_SSD):
         check_test_passed(t, boot, f"quick.{serial}", f"quick test {serial}")
     check_mounts_unchanged(t, boot, "quick", f"quick test {SATA_HDD}")
+    check_quick_without_self_test(t, boot, NVME)
+
+    # The namespace the backend asks Identify Namespace for, from the attribute its unit
+    # tests' fixture (test/data/linux/nvme.txt) holds.
+    nsid = {f[0]: f[1] for f in boot.facts("nvme_nsid") if len(f) >= 2}
+    t.check(f"sysfs nsid of {NVME}", nsid.get(NVME) == "1",
+            f"/sys/block/<name>/nsid {nsid.get(NVME)!r} = '1', as the unit tests' fixture has it")
 
     # 9. An ordinary user.
     check_user(t, boot, listed)
@@ -385,6 +393,98 @@ def check_smart_ata(t, boot, serial, name, smart, column):
                 f"current/worst/threshold {values} = smartctl {theirs}")
     t.check(f"smart {serial} no other attributes", not rows,
             f"palvoro lists ids {sorted(rows) or 'none'} beyond smartctl's")
+
+
+# The health log's fields: palvoro's `nvme_health` key, smartctl's key in
+# nvme_smart_health_information_log, and whether the drive's own traffic moves it between
+# two reads (smartctl reads the log right before and right after palvoro: a moving
+# counter must lie between its two values, anything else must equal both).
+NVME_HEALTH = [
+    ("critical_warning", "critical_warning", False),
+    ("temperature_celsius", "temperature", False),
+    ("available_spare_percent", "available_spare", False),
+    ("available_spare_threshold_percent", "available_spare_threshold", False),
+    ("percentage_used", "percentage_used", False),
+    ("data_units_read", "data_units_read", True),
+    ("data_units_written", "data_units_written", True),
+    ("host_read_commands", "host_reads", True),
+    ("host_write_commands", "host_writes", True),
+    ("controller_busy_minutes", "controller_busy_time", True),
+    ("power_cycles", "power_cycles", False),
+    ("power_on_hours", "power_on_hours", True),
+    ("unsafe_shutdowns", "unsafe_shutdowns", False),
+    ("media_errors", "media_errors", True),
+    ("error_log_entries", "num_err_log_entries", True),
+    ("warning_temperature_minutes", "warning_temp_time", True),
+    ("critical_temperature_minutes", "critical_comp_time", True),
+]
+UINT64_MAX = 2**64 - 1
+
+
+def health_value(value):
+    """An integer of a health log as JSON gives it: a number, or (palvoro, beyond
+    2^64 - 1) a decimal string; None for anything else."""
+    if isinstance(value, bool):
+        return None
+    if isinstance(value, int):
+        return value
+    if isinstance(value, str) and value.isdigit():
+        return int(value)
+    return None
+
+
+def check_smart_nvme(t, boot, serial, name, smart):
+    health = smart.get("nvme_health") if isinstance(smart, dict) else None
+    t.check(f"smart {serial} command", boot.status(name) == 0 and isinstance(health, dict),
+            f"status {boot.status(name)} = 0, nvme_health {'an object' if isinstance(health, dict) else 'missing'}"
+            + ("" if isinstance(smart, dict) else f" ({command_summary(boot, name)})"))
+    logs = {}
+    for when in ("before", "after"):
+        doc = boot.doc(f"health-{when}.{serial}")
+        logs[when] = (doc or {}).get("nvme_smart_health_information_log") if isinstance(doc, dict) else None
+    if not isinstance(health, dict) or not all(isinstance(v, dict) for v in logs.values()):
+        t.check(f"smart {serial} health log", False,
+                f"nvme_health {short(health)}; smartctl -A before: {short(logs['before'])}, after: {short(logs['after'])}")
+        return
+    # The verdict fails exactly when a critical-warning bit is set.
+    warning = health_value(logs["before"].get("critical_warning"))
+    t.check(f"smart {serial} verdict", warning is not None and smart.get("passing") is (warning == 0),
+            f"passing {smart.get('passing')} = (smartctl critical_warning {warning} == 0)")
+    for mine_key, ref_key, moves in NVME_HEALTH:
+        raw = health.get(mine_key)
+        mine = health_value(raw)
+        low, high = health_value(logs["before"].get(ref_key)), health_value(logs["after"].get(ref_key))
+        # A number up to 2^64 - 1, a decimal string only beyond it.
+        typed = (isinstance(raw, int) and not isinstance(raw, bool) and raw <= UINT64_MAX) or \
+            (isinstance(raw, str) and mine is not None and mine > UINT64_MAX)
+        if moves:
+            ok = None not in (mine, low, high) and low <= mine <= high
+            detail = f"palvoro {raw!r} within smartctl {ref_key} {low} (before) .. {high} (after)"
+        else:
+            ok = mine is not None and mine == low == high
+            detail = f"palvoro {raw!r} = smartctl {ref_key} {low} (after: {high})"
+        t.check(f"smart {serial} {mine_key}", ok and typed,
+                detail + ("" if typed else "; not an integer (a decimal string only beyond 2^64 - 1)"))
+
+
+def check_quick_without_self_test(t, boot, serial):
+    """The quick test of a drive whose controller has no Device Self-test: the quick media
+    scan runs in its place, and the run says why."""
+    name = f"quick.{serial}"
+    check_test_passed(t, boot, name, f"quick test {serial}")
+    texts = [e.get("text", "") for _, e in stderr_events(boot.text(name + ".err"))
+             if e.get("event") in ("title", "status", "message")]
+    doc = boot.doc(name)
+    questions = [q.get("text", "") for q in (doc.get("questions") or [])] if isinstance(doc, dict) else []
+    scans = [x for x in texts if "Running Quick Media Scan" in x]
+    t.check(f"quick test {serial} scans", bool(scans),
+            f"the quick media scan's status among {short(texts, 300)}")
+    # TODO(lead): match the status line's exact words once they are fixed (the draft of
+    # docs/cli.md has "No Device Self-test on this drive: Running Quick Media Scan...");
+    # until then any status, message or question that names the Device Self-test passes.
+    why = [x for x in texts + questions if "device self-test" in x.lower()]
+    t.check(f"quick test {serial} says why", bool(why),
+            f"a line naming the Device Self-test: {short(why[0]) if why else None!r} (lines {short(texts + questions, 300)})")
 
 
 def check_smart_none(t, boot, serial, drive, name, smart, column):
@@ -464,27 +564,35 @@ def check_user(t, boot, root_listed):
                 f"status {boot.status(name)} = 4, outcome {outcome!r} = 'administrator_refused'")
 
 
-def check_scan_bad(t, boot, bad_sectors):
-    check_devices_found(t, boot)
-    name = f"extended.{SATA_SSD}"
+def check_bad_sectors_found(t, boot, serial, bad_sectors):
+    """The extended test on a disk with `bad_sectors` unreadable: it fails with the read
+    error and lists exactly those sectors."""
+    name = f"extended.{serial}"
     doc = boot.doc(name)
     result = (doc or {}).get("result") or {} if isinstance(doc, dict) else {}
     error = result.get("error") or {}
     listed = sorted(b.get("sector") for b in result.get("bad_sectors") or [])
-    t.check(f"extended test {SATA_SSD} with bad sectors status", boot.status(name) == 1,
+    t.check(f"extended test {serial} with bad sectors status", boot.status(name) == 1,
             f"status {boot.status(name)} = 1" + ("" if doc is not None else f" ({command_summary(boot, name)})"))
-    t.check(f"extended test {SATA_SSD} with bad sectors verdict",
+    t.check(f"extended test {serial} with bad sectors verdict",
             result.get("test_state") == "FAIL" and error.get("code") == 8,
             f"test_state {result.get('test_state')!r} = 'FAIL', error code {error.get('code')} = 8 "
             f"({short(error.get('message', ''))})")
-    t.check(f"extended test {SATA_SSD} bad sectors", listed == sorted(bad_sectors)
+    t.check(f"extended test {serial} bad sectors", listed == sorted(bad_sectors)
             and result.get("bad_sector_count") == len(bad_sectors),
             f"listed {listed} (count {result.get('bad_sector_count')}) = made unreadable {sorted(bad_sectors)}")
+
+
+def check_scan_bad(t, boot, bad_sectors):
+    check_devices_found(t, boot)
+    check_bad_sectors_found(t, boot, SATA_SSD, bad_sectors)
 
     # 6. The extended test on the disk whose ext4 is mounted.
     check_test_passed(t, boot, f"extended.{SATA_HDD}", f"extended test {SATA_HDD}")
     check_mounts_unchanged(t, boot, "extended", f"extended test {SATA_HDD}")
     check_repair(t, boot, bad_sectors)
+    # The NVMe disk had the same sectors made unreadable.
+    check_bad_sectors_found(t, boot, NVME, bad_sectors)
 
 
 def phase_seconds(events, start, rc):
@@ -659,16 +767,16 @@ def check_only_unmounted(t, boot, before_block, after_block, mount_point, label)
 def check_write(t, boot, rate_serial):
     devices = check_devices_found(t, boot)
 
-    # 1. Quick erase of the SATA disk filled with the pattern.
-    name = f"erase.quick.{SATA_SSD}"
-    check_completed(t, boot, name, f"quick erase {SATA_SSD}")
-    got = map_runs(boot, "quick", SATA_SSD)
-    if got is None:
-        t.check(f"quick erase {SATA_SSD} sectors", False, "no map of the disk")
-    else:
+    # 1. Quick erase of the SATA disk and of the NVMe disk, each filled with the pattern.
+    for serial in (SATA_SSD, NVME):
+        check_completed(t, boot, f"erase.quick.{serial}", f"quick erase {serial}")
+        got = map_runs(boot, "quick", serial)
+        if got is None:
+            t.check(f"quick erase {serial} sectors", False, "no map of the disk")
+            continue
         size, runs = got
         want = expected_runs(size, quick_erase_zeros(size))
-        t.check(f"quick erase {SATA_SSD} sectors", runs == want,
+        t.check(f"quick erase {serial} sectors", runs == want,
                 f"zero exactly where the quick erase writes, the pattern elsewhere: {show_runs(runs)}"
                 + ("" if runs == want else f"; expected {show_runs(want)}"))
 

@@ -139,13 +139,21 @@ fill() {
 }
 
 # sector_runs DEV FIRST: runs "start-end:Z|P|M" of the 2048 sectors from FIRST (Z zero,
-# P pattern, M anything else); a sector that cannot be read counts as zero. Read with
-# SCSI READ commands through SG_IO: busybox dd falls back to the page cache for a small
-# unaligned buffer, and there a read-ahead window that touches an unreadable sector fails
-# whole, taking its readable neighbours with it.
+# P pattern, M anything else); a sector that cannot be read counts as zero. FIRST is on a
+# MiB. Read with SCSI READ commands through SG_IO (an NVMe disk has none, see below):
+# busybox dd falls back to the page cache for a small unaligned buffer, and there a
+# read-ahead window that touches an unreadable sector fails whole, taking its readable
+# neighbours with it.
 sector_runs() {
     : >/tmp/sectors.bin
     at=$2
+    case $1 in
+        nvme*)
+            # No SG_IO on an NVMe disk: the MiB in one direct read (no boot makes a sector
+            # of this disk unreadable where its sectors are mapped).
+            dd if="/dev/$1" of=/tmp/sectors.bin bs=1M skip=$(($2 / 2048)) count=1 iflag=direct 2>/dev/null
+            at=$(($2 + 2048)) ;;
+    esac
     while [ "$at" -lt $(($2 + 2048)) ]; do
         # sg_dd stops at the first sector it cannot read: that one counts as zeros, and
         # the reading goes on after it.

@@ -1,8 +1,9 @@
 #!/bin/sh
 # vm-test guest boot "identity": the drive list, each drive's identity and SMART data
-# beside smartctl / sg_inq / sg_readcap / hdparm, the quick test on both SATA disks (the
-# mounted one with /proc/self/mountinfo before and after), and what an unprivileged user
-# gets. Run by scripts/vm-test.sh through the lab's run-guest.sh, never on the host.
+# beside smartctl / sg_inq / sg_readcap / hdparm (the NVMe disk's health log between two
+# reads of smartctl's), the quick test on both SATA disks (the mounted one with
+# /proc/self/mountinfo before and after) and on the NVMe disk, and what an unprivileged
+# user gets. Run by scripts/vm-test.sh through the lab's run-guest.sh, never on the host.
 # shellcheck source=scripts/vm/guest-lib.sh
 . /extra/guest-lib.sh
 
@@ -19,7 +20,9 @@ for serial in $LAB_SERIALS; do
             capture "smartctl.$serial" smartctl --json -i -H -A "/dev/$dev"
             capture "hdparm.$serial" hdparm -I "/dev/$dev" ;;
         LABNVME*)
-            capture "smartctl.$serial" smartctl --json -i -H "/dev/$dev" ;;
+            capture "smartctl.$serial" smartctl --json -i -H -A "/dev/$dev"
+            # The namespace the node is, as the program reads it.
+            kv "nvme_nsid $serial $(cat "/sys/block/$dev/nsid" 2>/dev/null || echo none)" ;;
         *)
             capture "sg_inq.$serial" sg_inq "/dev/${sg:-$dev}"
             capture "sg_readcap.$serial" sg_readcap "/dev/${sg:-$dev}" ;;
@@ -37,10 +40,16 @@ LIST_FILE=/tmp/list.json
 cp /tmp/cap.out "$LIST_FILE"
 list_numbers "$LIST_FILE" | while read -r n s; do kv "listed $n $s"; done
 
-# The program's own view of every drive it listed, by number as a user would name it.
+# The program's own view of every drive it listed, by number as a user would name it. The
+# NVMe disk's health log holds counters that move with every command the disk gets:
+# smartctl reads it right before and right after the program does.
+nvme_n=$(number_of LABNVME0000006)
+nvme_dev=$(dev_of LABNVME0000006)
 for n in $(list_numbers "$LIST_FILE" | awk '{ print $1 }'); do
     capture "info.$n" palvoro info "$n"
+    [ "$n" = "$nvme_n" ] && capture health-before.LABNVME0000006 smartctl --json -A "/dev/$nvme_dev"
     capture "smart.$n" palvoro smart "$n"
+    [ "$n" = "$nvme_n" ] && capture health-after.LABNVME0000006 smartctl --json -A "/dev/$nvme_dev"
 done
 
 # Quick tests. The disk with the mounted ext4 keeps every mount as it was.
@@ -53,6 +62,9 @@ emit mountinfo.quick.after /tmp/mountinfo.after
 
 n=$(number_of LABSATA0000002)
 capture quick.LABSATA0000002 palvoro test quick "${n:-0}"
+
+# QEMU's NVMe controller has no Device Self-test: the quick test scans instead, and says why.
+capture quick.LABNVME0000006 palvoro test quick "${nvme_n:-0}"
 
 # An ordinary user. Busybox here has su but no adduser, and the guest has no
 # /etc/passwd at all: the user is written in by hand.

@@ -1,8 +1,9 @@
 #!/bin/sh
 # vm-test guest boot "scan": the extended test on the unmounted SATA disk (LABSATA0000002).
-# With SCAN_MODE=bad the host started the guest with LAB_BAD_SECTORS on that disk, and
-# the extended test also runs on the disk whose ext4 is mounted, between two copies of
-# /proc/self/mountinfo, and the repair runs on the first disk. With SCAN_MODE=clean it runs once more without bad sectors, and
+# With SCAN_MODE=bad the host started the guest with LAB_BAD_SECTORS on that disk and on
+# the NVMe disk, and the extended test also runs on the disk whose ext4 is mounted, between
+# two copies of /proc/self/mountinfo, and on the NVMe disk, and the repair runs on the
+# first disk. With SCAN_MODE=clean it runs once more without bad sectors, and
 # the scan's read rate is measured against dd on one disk, the two taking turns.
 # shellcheck source=scripts/vm/guest-lib.sh
 . /extra/guest-lib.sh
@@ -56,4 +57,8 @@ capture extended.LABSATA0000001 palvoro test extended "${n:-0}"
 mountinfo_snapshot /tmp/mountinfo.after
 emit mountinfo.extended.before /tmp/mountinfo.before
 emit mountinfo.extended.after /tmp/mountinfo.after
+
+# The NVMe disk, with the same sectors unreadable.
+n=$(number_of LABNVME0000006)
+capture_stamped extended.LABNVME0000006 palvoro test extended "${n:-0}"
 exit 0

@@ -1,7 +1,8 @@
 #!/bin/sh
 # vm-test guest boot "write": erases that must land exactly where they should, and those
 # that must be refused. Everything written here lands on the guest's throw-away images.
-#   1. quick erase of the unmounted SATA disk filled with a pattern: which sectors are zero
+#   1. quick erase of the unmounted SATA disk and of the NVMe disk, each filled with a
+#      pattern: which sectors are zero
 #   2. full erase with --verify of the USB bulk-only disk: all zero, partitions gone
 #   3. an ext4 mounted on the SATA disk: refused while a file is open there (nothing
 #      written, still mounted), then unmounted and fully erased once it is closed; and
@@ -32,6 +33,11 @@ fill "$ssd"
 capture erase.quick.LABSATA0000002 palvoro erase "$(number_of LABSATA0000002)" --mode quick \
     --confirm-erase LABSATA0000002 --yes
 kv "map quick LABSATA0000002 $(cat "/sys/block/$ssd/size") $(classify "$ssd")"
+nvme=$(dev_of LABNVME0000006)
+fill "$nvme"
+capture erase.quick.LABNVME0000006 palvoro erase "$(number_of LABNVME0000006)" --mode quick \
+    --confirm-erase LABNVME0000006 --yes
+kv "map quick LABNVME0000006 $(cat "/sys/block/$nvme/size") $(classify "$nvme")"
 
 # 2. Full erase with --verify of the USB bulk-only disk (MBR, an ext4 partition).
 usb=$(dev_of LABUSB000003)
@@ -100,7 +106,7 @@ capture dd.4 dd if=/dev/zero of="/dev/$big" bs=128K count="$blocks" oflag=direct
 
 # ... and the same disk removed from the system in the middle of a full erase: the other
 # disks' hashes must not change.
-for serial in LABSATA0000001 LABSATA0000002 LABUSB000003 LABSCSI0000005 LABUAS0000004; do
+for serial in LABSATA0000001 LABSATA0000002 LABUSB000003 LABSCSI0000005 LABUAS0000004 LABNVME0000006; do
     kv "hash gone.before $serial $(disk_md5 "$(dev_of "$serial")")"
 done
 ( palvoro erase "$n" --mode full --confirm-erase "$RATE_SERIAL" --yes >/tmp/gone.out 2>/tmp/gone.err
@@ -116,7 +122,7 @@ wait
 emit "gone.$RATE_SERIAL.out" /tmp/gone.out
 emit "gone.$RATE_SERIAL.err" /tmp/gone.err
 mark "RC gone.$RATE_SERIAL $(cat /tmp/gone.rc) 0 0"
-for serial in LABSATA0000001 LABSATA0000002 LABUSB000003 LABSCSI0000005 LABUAS0000004; do
+for serial in LABSATA0000001 LABSATA0000002 LABUSB000003 LABSCSI0000005 LABUAS0000004 LABNVME0000006; do
     kv "hash gone.after $serial $(disk_md5 "$(dev_of "$serial")")"
 done
 exit 0

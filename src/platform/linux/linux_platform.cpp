@@ -12,6 +12,7 @@
 #include "platform/device_names.h"
 #include "platform/host_files.h"
 #include "platform/ioctl_codes.h"
+#include "platform/linux/nvme_admin.h"
 #include "platform/linux/sg_io.h"
 #include "platform/records.h"
 
@@ -497,6 +498,10 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
       return true;
     case IOCTL_STORAGE_QUERY_PROPERTY: {
       if (inSize < sizeof(STORAGE_PROPERTY_QUERY)) return fail(ERROR_INVALID_PARAMETER);
+      if (rd32(in) == StorageAdapterProtocolSpecificProperty || rd32(in) == StorageDeviceProtocolSpecificProperty) {
+        if (disk.bus != DiskBus::Nvme) return fail(ERROR_NOT_SUPPORTED);
+        return nvmeQuery(h, disk, in, inSize, out, outSize, returned);
+      }
       if (rd32(in) != StorageAdapterProperty || rd32(in + 4) != PropertyStandardQuery) {
         return fail(ERROR_NOT_SUPPORTED);
       }
@@ -512,6 +517,9 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
       *returned = n;
       return true;
     }
+    case IOCTL_STORAGE_PROTOCOL_COMMAND:
+      if (disk.bus != DiskBus::Nvme) return fail(ERROR_INVALID_FUNCTION);
+      return nvmeProtocolCommand(h, in, inSize, out, outSize, returned);
     case IOCTL_SCSI_PASS_THROUGH: return scsiPassThrough(h, disk, in, inSize, out, outSize, returned);
     case IOCTL_ATA_PASS_THROUGH:
       if (!disk.libata) return fail(ERROR_NOT_SUPPORTED);
@@ -540,6 +548,71 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
     case IOCTL_DISK_UPDATE_PROPERTIES: return updateProperties(h, disk);
     default: return fail(ERROR_INVALID_FUNCTION);
   }
+}
+
+uint32_t LinuxPlatform::nvmeError(const OpenHandle& h, int result) {
+  switch (-result) {
+    case ENOTTY:  // the node takes no NVMe ioctl after all
+    case EINVAL:  // the kernel will not carry the command
+      return ERROR_NOT_SUPPORTED;
+    case ENODEV:
+    case ENXIO:
+      // Gone only when the disk is; a controller that stopped answering is a device fault.
+      rescan();
+      return diskOf(h) == nullptr ? ERROR_DEVICE_NOT_CONNECTED : ERROR_IO_DEVICE;
+    case EIO: return ERROR_IO_DEVICE;  // no sector is involved, so never a read error
+    default: return errorFromDeviceErrno(-result);
+  }
+}
+
+bool LinuxPlatform::nvmeQuery(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                              uint32_t outSize, uint32_t* returned) {
+  NvmeQuery query;
+  const uint32_t refused = parseNvmeQuery(in, inSize, outSize, &query);
+  if (refused != ERROR_SUCCESS) return fail(refused);
+  // The admin ioctl takes CAP_SYS_ADMIN, and only an administrator's handle holds a
+  // descriptor: anyone else, or a node the system keeps shut, gets no page rather than a
+  // made-up one, and the core keeps the identity sysfs gives.
+  if (h.fd < 0) return fail(ERROR_ACCESS_DENIED);
+  if (query.ownNamespace) {
+    const uint32_t nsid = nvmeNamespaceOf(m_sys, path("/sys/block/" + disk.name), h.fd);
+    if (nsid == 0) return fail(ERROR_NOT_SUPPORTED);
+    if (query.namedNamespace != 0 && query.namedNamespace != nsid) return fail(ERROR_INVALID_PARAMETER);
+    query.command.nsid = nsid;
+  }
+  std::vector<uint8_t> data(query.command.dataLength, 0);
+  const NvmeAdminOutcome r = nvmeAdminCommand(m_sys, h.fd, query.command, data.data());
+  if (r.result < 0) return fail(nvmeError(h, r.result));
+  // The controller refused or failed the command: the driver fails the query.
+  if (r.result > 0) return fail(ERROR_IO_DEVICE);
+  *returned = writeNvmeQueryReply(in, data.data(), query.replyLength, r.dword0, out);
+  return true;
+}
+
+bool LinuxPlatform::nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                                        uint32_t outSize, uint32_t* returned) {
+  NvmeAdminCommand command;
+  uint32_t size = 0;
+  const uint32_t refused = parseNvmeProtocolCommand(in, inSize, outSize, &command, &size);
+  if (refused != ERROR_SUCCESS) return fail(refused);
+  // As on Windows, a protocol command takes a handle opened for reading and writing.
+  if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE) || h.fd < 0) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  if (!nvmeAdminCommandAllowed(command.opcode, command.cdw10)) {
+    // The NVMe driver's answer for a command it does not pass: the request fails as not
+    // supported, and its status says the same.
+    writeNvmeProtocolReply(in, size, STORAGE_PROTOCOL_STATUS_NOT_SUPPORTED, 0, 0, out);
+    return fail(ERROR_NOT_SUPPORTED);
+  }
+  const NvmeAdminOutcome r = nvmeAdminCommand(m_sys, h.fd, command, nullptr);
+  if (r.result < 0) return fail(nvmeError(h, r.result));
+  // A status from the controller is an answer: the request succeeds and carries it, the
+  // status code type and code without the retry and more-information bits.
+  writeNvmeProtocolReply(in, size, r.result == 0 ? STORAGE_PROTOCOL_STATUS_SUCCESS : STORAGE_PROTOCOL_STATUS_ERROR,
+                         static_cast<uint32_t>(r.result) & 0x7FF, r.dword0, out);
+  *returned = size;
+  return true;
 }
 
 bool LinuxPlatform::driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned) {

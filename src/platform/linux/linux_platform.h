@@ -109,6 +109,14 @@ class LinuxPlatform : public Platform {
                       uint32_t outSize, uint32_t* returned);
   bool smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
                    uint8_t* out, uint32_t outSize, uint32_t* returned);
+  // NVMe: Identify and Get Log Page as property queries 49/50, Device Self-test as a
+  // protocol command, both as NVME_IOCTL_ADMIN_CMD on the disk's descriptor.
+  bool nvmeQuery(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                 uint32_t outSize, uint32_t* returned);
+  bool nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
+                           uint32_t* returned);
+  // The Windows error for a failed admin ioctl (-errno).
+  uint32_t nvmeError(const OpenHandle& h, int result);
   bool driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned);
   bool transfer(Handle handle, bool write, void* into, const void* from, uint32_t size, uint32_t* moved);
   // The descriptor a write, layout deletion or destructive command on `disk` goes through,

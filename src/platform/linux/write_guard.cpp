@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "platform/records.h"
+
 namespace palvoro::real {
 namespace {
 // The ATA PASS-THROUGH protocol that runs no command: it only hands back the registers.
@@ -202,6 +204,13 @@ bool scsiCommandErases(const uint8_t* cdb, size_t length) {
     default:
       return false;
   }
+}
+
+bool nvmeAdminCommandAllowed(uint8_t opcode, uint32_t cdw10) {
+  if (opcode != kNvmeAdminDeviceSelfTest) return false;
+  // Bits 3:0 are the self-test code (Eh is the maker's own); nothing else of CDW10 is
+  // defined.
+  return cdw10 == kNvmeSelfTestShort || cdw10 == kNvmeSelfTestExtended || cdw10 == kNvmeSelfTestAbort;
 }
 
 }  // namespace palvoro::real

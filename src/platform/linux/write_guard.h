@@ -72,4 +72,12 @@ bool scsiCommandWrites(const uint8_t* cdb, size_t length);
 bool ataCommandErases(const AtaRegisters& registers);
 bool scsiCommandErases(const uint8_t* cdb, size_t length);
 
+// Whether an NVMe admin command carried by a protocol command may be sent: Device
+// Self-test (14h) with a short (1h), extended (2h) or abort (Fh) code, which leaves user
+// data alone, and nothing else. Identify and Get Log Page arrive as property queries,
+// which only read, and never come here. Any other command is answered as the NVMe driver
+// answers one it does not pass (NOT_SUPPORTED) and never sent: an admin command that is
+// not known to leave the data alone may format, sanitize or replace the firmware.
+bool nvmeAdminCommandAllowed(uint8_t opcode, uint32_t cdw10);
+
 }  // namespace palvoro::real

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/blkpg.h>
 #include <linux/fs.h>
+#include <linux/nvme_ioctl.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -308,6 +309,41 @@ int FakeSysCalls::ioctl(int fd, unsigned long request, void* argument) {
     if (arg->op != BLKPG_DEL_PARTITION || arg->datalen != static_cast<int>(sizeof(blkpg_partition))) return -EINVAL;
     calls.push_back("BLKPG del " + std::to_string(static_cast<const blkpg_partition*>(arg->data)->pno));
     return blkpgError;
+  }
+  if (request == NVME_IOCTL_ID || request == NVME_IOCTL_ADMIN_CMD) {
+    if (node.sgIo) return -ENOTTY;  // a SCSI disk's driver knows no NVMe ioctl
+    if (request == NVME_IOCTL_ID) {
+      ++nvmeIdCalls;
+      return nvmeNamespaceId;
+    }
+    auto* c = static_cast<nvme_admin_cmd*>(argument);
+    NvmeRequest r;
+    r.device = path.substr(m_root.size());
+    r.opcode = c->opcode;
+    r.flags = c->flags;
+    r.nsid = c->nsid;
+    r.cdw2 = c->cdw2;
+    r.cdw3 = c->cdw3;
+    r.cdw10 = c->cdw10;
+    r.cdw11 = c->cdw11;
+    r.cdw12 = c->cdw12;
+    r.cdw13 = c->cdw13;
+    r.cdw14 = c->cdw14;
+    r.cdw15 = c->cdw15;
+    r.dataLength = c->data_len;
+    r.dataAddress = c->addr != 0;
+    r.metadataLength = c->metadata_len;
+    r.timeoutMs = c->timeout_ms;
+    nvmeRequests.push_back(r);
+    if (!nvmeHandler) return -ENOTTY;
+    const NvmeAnswer a = nvmeHandler(r);
+    if (a.result < 0) return a.result;
+    c->result = a.dword0;
+    if (c->addr != 0 && !a.data.empty()) {
+      std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(c->addr)), a.data.data(),
+                  std::min<size_t>(a.data.size(), c->data_len));
+    }
+    return a.result;
   }
   if (request != SG_IO) return -ENOTTY;
   if (!node.sgIo) return -ENOTTY;

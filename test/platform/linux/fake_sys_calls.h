@@ -1,12 +1,13 @@
 #pragma once
 // A machine for the Linux backend made of data: an in-memory tree of files, symbolic
 // links and folders (sysfs, /proc, /dev), device nodes with a size, a sector size and a
-// sequence number, and scripted answers to SG_IO and reads. It decodes what it receives
+// sequence number, and scripted answers to SG_IO, the NVMe admin ioctl and reads. It decodes what it receives
 // with its own code and never calls the backend's builders, so a fault in the backend is
 // not mirrored by the thing that checks it.
 
 #include <scsi/sg.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -41,6 +42,33 @@ struct SgAnswer {
   int resid = 0;
   Bytes sense;
   Bytes data;  // for a data-in command
+};
+
+// One NVMe admin command (NVME_IOCTL_ADMIN_CMD) as the fake received it.
+struct NvmeRequest {
+  std::string device;
+  uint8_t opcode = 0;
+  uint8_t flags = 0;
+  uint32_t nsid = 0;
+  uint32_t cdw2 = 0;
+  uint32_t cdw3 = 0;
+  uint32_t cdw10 = 0;
+  uint32_t cdw11 = 0;
+  uint32_t cdw12 = 0;
+  uint32_t cdw13 = 0;
+  uint32_t cdw14 = 0;
+  uint32_t cdw15 = 0;
+  uint32_t dataLength = 0;
+  bool dataAddress = false;  // a buffer was given
+  uint32_t metadataLength = 0;
+  uint32_t timeoutMs = 0;
+};
+
+// What the scripted controller answers.
+struct NvmeAnswer {
+  int result = 0;       // the ioctl's return: -errno, 0, or an NVMe status field
+  uint32_t dword0 = 0;  // completion dword 0
+  Bytes data;           // into the command's buffer
 };
 
 struct DeviceNode {
@@ -89,6 +117,10 @@ class FakeSysCalls : public SysCalls {
   // umount2 of `target` fails with `error` (EBUSY: a file is open there).
   void failUnmount(const std::string& target, int error) { m_unmountFailures[target] = error; }
   std::function<SgAnswer(const SgRequest&)> sgHandler;  // unset: GOOD, zero data
+  // Nodes without SG_IO take the NVMe ioctls; unset, NVME_IOCTL_ADMIN_CMD fails with
+  // ENOTTY as on a node whose driver is not nvme.
+  std::function<NvmeAnswer(const NvmeRequest&)> nvmeHandler;
+  int nvmeNamespaceId = -ENOTTY;  // what NVME_IOCTL_ID returns
   uid_t uid = 0;
   int64_t capabilities = 0;
 
@@ -105,6 +137,8 @@ class FakeSysCalls : public SysCalls {
   std::vector<std::string> calls;
   std::vector<OpenCall> opens;
   std::vector<SgRequest> sgRequests;
+  std::vector<NvmeRequest> nvmeRequests;
+  int nvmeIdCalls = 0;
   int pwrites = 0;
   int umounts = 0;
   int flocks = 0;
