@@ -19,6 +19,7 @@ const char* transportName(sim::Transport transport) {
     case sim::Transport::Scsi: return "SCSI";
     case sim::Transport::Raid: return "RAID enclosure";
     case sim::Transport::Optical: return "optical";
+    case sim::Transport::Nvme: return "NVMe";
   }
   return "?";
 }

@@ -200,10 +200,15 @@ TEST_F(CliProcessTest, ProgressIsABarOnATerminalAndLinesInAPipe) {
 
 TEST_F(CliProcessTest, StandardOutputHoldsOnlyTheAnswerWhateverTheDriveLayersPrint) {
   // A bridge that says it cannot carry the vendor block makes the command layer print a
-  // note of its own: it must not land in the JSON a script parses.
+  // note of its own: it must not land in the JSON a script parses. The showcase has no
+  // such bridge, so one takes drive 6's place.
   Json m = Json::parse(sim::builtinMachineDescription("showcase"));
   for (Json& d : m["drives"]) {
-    if (d["number"] == 6) d["atacb"] = {{"supported", false}};
+    if (d["number"] == 6) {
+      d = Json::parse(R"({"number": 6, "transport": "usb-atacb", "atacb": {"supported": false},
+          "identity": {"model": "VHT VH5K500", "serial": "VH5K0FA2209", "sectors": 976773168},
+          "inquiry": {"vendor": "HP", "product": "Portable Drive", "revision": "0107"}})");
+    }
   }
   std::ofstream(machineFile) << m.dump();
   const Child piped = runPiped({"--machine", machineFile, "--json", "list"});

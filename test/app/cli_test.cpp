@@ -46,7 +46,7 @@ TEST(CliTest, ListAsJsonHasEveryDriveWithItsFields) {
   const Json& drives = doc["drives"];
   ASSERT_EQ(drives.size(), 8u);
   const char* models[] = {"VHT VH7SAB200",  "VHT VHH7S100516AB2C3D1", "VHT VHS512G",          "Kestrel KX1000",
-                          "HP Portable Drive", "VH FireWire 800",     "SEAGATE ST6000NM0034", "VH Nodrik Duo"};
+                          "Sabik NV2 1TB",  "VH FireWire 800",        "SEAGATE ST6000NM0034", "VH Nodrik Duo"};
   for (size_t i = 0; i < drives.size(); ++i) {
     SCOPED_TRACE(i);
     const Json& d = drives[i];

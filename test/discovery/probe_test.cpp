@@ -10,6 +10,7 @@
 #include "discovery/compliance_table.h"
 #include "discovery/detection.h"
 #include "discovery/probe.h"
+#include "platform/ioctl_codes.h"
 #include "platform/sim/sim_platform.h"
 #include "smart/smart_pages.h"
 
@@ -121,6 +122,14 @@ const BranchCase kBranches[] = {
      R"({"number": 0, "transport": "scsi", "busType": 7, "identity": {"sectors": 1000000},
          "inquiry": {"vendor": "Generic", "product": "USB", "text": {"36": "0314", "40": "  ENCSERIAL12  ", "58": " VH Book 1TB  "}}})",
      {2, 7, 0, "VH Book 1TB", "ENCSERIAL12", "0314", 1000000, 1000000, 0, 512, 0, 0, 0, 0}},
+    {"NvmeDriveWithFourKilobyteBlocks",
+     R"({"number": 0, "transport": "nvme", "identity": {"model": "Sabik NV2 1TB  ", "serial": "SBK0001",
+         "firmware": "3B2QGXA7", "sectors": 244190646}, "sectorSize": 4096})",
+     {7, 17, 0, "Sabik NV2 1TB", "SBK0001", "3B2QGXA7", 244190646ull, 244190646ull, 0, 4096, 1, 1, 0, 0}},
+    {"NvmeDriveWithCriticalWarning",
+     R"({"number": 0, "transport": "nvme", "identity": {"model": "Sabik NV1", "serial": "S2", "firmware": "F",
+         "sectors": 1000000}, "nvme": {"health": {"criticalWarning": 2}}})",
+     {7, 17, 0, "Sabik NV1", "S2", "F", 1000000, 1000000, 0, 512, 1, 0, 0, 0}},
 };
 
 class ProbeBranch : public ::testing::TestWithParam<BranchCase> {};
@@ -153,6 +162,48 @@ TEST_P(ProbeBranch, FillsEveryFieldItsBranchWrites) {
 
 INSTANTIATE_TEST_SUITE_P(Branches, ProbeBranch, ::testing::ValuesIn(kBranches),
                          [](const ::testing::TestParamInfo<BranchCase>& param) { return std::string(param.param.name); });
+
+// An NVMe controller whose pages do not all arrive: without Identify Controller the disk is
+// taken from the driver's SCSI translation; without Identify Namespace its capacity comes
+// from READ CAPACITY; without the health log it has no SMART verdict.
+TEST(Probe, NvmeDriveWhosePagesDoNotArrive) {
+  const std::string json = R"({"drives": [{"number": 0, "transport": "nvme",
+      "identity": {"model": "Sabik NV2", "serial": "SBK9", "firmware": "2.1", "sectors": 3000000}}]})";
+  const struct {
+    const char* name;
+    uint32_t property, dataType, value;
+    int driveClass;
+    const char* model;
+    int smartAvailable;
+  } cases[] = {
+      {"identify controller", 49, 1, 1, kDriveClassOther, "NVMe Sabik NV2", 0},
+      {"identify namespace", 50, 1, 0, kDriveClassNvme, "Sabik NV2", 1},
+      {"health log", 49, 2, 2, kDriveClassNvme, "Sabik NV2", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimPlatform platform(sim::loadMachine(json));
+    sim::SimFault fault;
+    fault.ioctl = IOCTL_STORAGE_QUERY_PROPERTY;
+    fault.property = c.property;
+    fault.nvmeDataType = c.dataType;
+    fault.nvmeValue = c.value;
+    platform.injectFault(fault);
+    SilentPrompter prompter;
+    ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
+    DriveTable table{};
+    detectDrives(env, table);
+    ASSERT_EQ(table.driveCount, 1);
+    const DriveRecord& r = table.records[0];
+    EXPECT_EQ(r.driveClass, c.driveClass);
+    EXPECT_EQ(r.busType, kBusNvme);
+    EXPECT_STREQ(r.model, c.model);
+    EXPECT_EQ(r.totalSectors, 3000000u);
+    EXPECT_EQ(r.sectorSize, 512);
+    EXPECT_EQ(r.smartAvailable, c.smartAvailable);
+    EXPECT_TRUE(prompter.texts.empty());
+  }
+}
 
 TEST(Probe, RaidEnclosureTakesItsIdentityFromTheEnclosure) {
   const Detected d = detect(R"({"drives": [{"number": 0, "transport": "raid",
@@ -376,7 +427,7 @@ TEST(Showcase, EveryProbePathComesOutAsDescribed) {
   };
   const Row rows[] = {{0, 1, 83, 0, "VHT VH7SAB200"},  {1, 1, 11, 0, "VHT VHH7S100516AB2C3D1"},
                       {2, 1, 11, 0, "VHT VHS512G"},    {4, 2, 7, 2, "Kestrel KX1000"},
-                      {6, 2, 7, 1, "HP Portable Drive"}, {7, 3, 4, 2, "VH FireWire 800"},
+                      {6, 7, 17, 0, "Sabik NV2 1TB"},  {7, 3, 4, 2, "VH FireWire 800"},
                       {9, 4, 1, 0, "SEAGATE ST6000NM0034"}, {10, 6, 7, 2, "VH Nodrik Duo"}};
   for (int i = 0; i < 8; ++i) {
     SCOPED_TRACE(i);

@@ -99,7 +99,7 @@ TEST_F(MainWindowModelTest, ShowcaseRows) {
       {" 2", kImageGenericDrive, "VHT VHH7S100516AB2C3D1 (ATA)", "VHH7A0099221", "1000 GB"},
       {" 3", kImageGenericDrive, "VHT VHS512G (ATA)", "VHS5120042", "512 GB"},
       {" 4", kImageUsb, "Kestrel KX1000 (USB)", "KX10007731", "1000 GB"},
-      {" 5", kImageUsb, "HP Portable Drive (USB)", nullptr, "500 GB"},
+      {" 5", kImageGenericDrive, "Sabik NV2 1TB (NVMe)", "SBK2N1T0A4471", "1000 GB"},
       {" 6", kImageFireWire, "VH FireWire 800 (FireWire)", nullptr, "1000 GB"},
       {" 7", kImageScsi, "SEAGATE ST6000NM0034 (SCSI)", "Z4D0A1B2", "6001 GB"},
       {" 8", kImageUsb, nullptr, nullptr, "2000 GB"},
@@ -366,7 +366,7 @@ TEST_F(MainWindowModelTest, RescanDropsARemovedDrive) {
   platform.machine().findDrive(4)->present = false;
   model->rescanDrives();
   EXPECT_EQ(context.driveTable().driveCount, 7);
-  EXPECT_EQ(model->physicalRows()[3][1].text, "HP Portable Drive (USB)");
+  EXPECT_EQ(model->physicalRows()[3][1].text, "Sabik NV2 1TB (NVMe)");
 }
 
 TEST_F(MainWindowModelTest, EmptyTable) {

@@ -277,6 +277,45 @@ TEST_F(SmartDialogTest, HelpOpensTheSmartPage) {
   EXPECT_EQ(title, "SMART Attribute Information");
 }
 
+// The showcase's NVMe drive: its health log in two columns, the verdict from the critical
+// warning, and the window a person can look at.
+TEST_F(SmartDialogTest, NvmeDriveListsItsHealthLog) {
+  detect();
+  const int index = indexOf(6);
+  ASSERT_EQ(context.driveTable().records[index].driveClass, kDriveClassNvme);
+  ASSERT_EQ(context.driveTable().records[index].smartAvailable, 1);
+  auto dialog = open(6);
+  CXListCtrl* list = dialog->attributeList();
+  EXPECT_TRUE(dialog->memberBox()->isHidden());
+  ASSERT_EQ(list->listColumnCount(), 2);
+  EXPECT_EQ(list->headerItem()->text(0), "Health Information");
+  EXPECT_EQ(list->headerItem()->text(1), "Value");
+  const std::vector<std::string> names = column(list, 0);
+  ASSERT_GE(names.size(), 17u);
+  EXPECT_EQ(names[0], "Critical Warning");
+  EXPECT_EQ(column(list, 1)[0], "0x00");
+  EXPECT_EQ(names[16], "Critical Comp. Temperature Time");
+  EXPECT_EQ(dialog->mainListCell()->text, " PASS");
+  EXPECT_FALSE(test::saveScreenshot(*dialog, QStringLiteral("smart_window_nvme")).isEmpty());
+
+  // The controller puts its media in read-only mode: the warning's row and its meaning
+  // turn red and the drive fails.
+  platform.drive(6).nvme->health.criticalWarning = 0x08;
+  dialog = open(6);
+  list = dialog->attributeList();
+  EXPECT_EQ(list->itemText(0, 1).toStdString(), "0x08");
+  EXPECT_EQ(list->itemText(1, 0).toStdString(), "Media has been placed in read-only mode");
+  for (int row : {0, 1}) {
+    EXPECT_EQ(list->cellRecord(row, 0)->image, 6);
+    EXPECT_EQ(list->cellRecord(row, 1)->textColour, kRed);
+  }
+  EXPECT_EQ(list->cellRecord(2, 0)->image, 5);
+  EXPECT_EQ(context.driveTable().records[index].smartHealthy, 0);
+  EXPECT_EQ(dialog->mainListCell()->text, " FAIL");
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_EQ(platform.openHandleCount(), 0u);
+}
+
 TEST_F(SmartDialogTest, Screenshot) {
   detect();
   auto dialog = open(0);

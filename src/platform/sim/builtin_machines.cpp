@@ -61,10 +61,12 @@ constexpr const char* kBasic = R"json({
 
 // The showcase: a desktop holding one drive of every kind the program knows, plus the
 // devices it must leave out. Accepted, in drive-number order: the maker's SATA drive,
-// a dual-unit hybrid drive, the maker's SSD, a USB drive behind a SAT bridge, an HP
-// bridge carrying the vendor command block, the maker's FireWire enclosure, a SCSI
-// drive above 2 TB and the RAID enclosure. Left out: an optical drive, a virtual disk
-// and a bridge that answers the diagnostic signature.
+// a dual-unit hybrid drive, the maker's SSD, a USB drive behind a SAT bridge, another
+// maker's NVMe drive, the maker's FireWire enclosure, a SCSI drive above 2 TB and the
+// RAID enclosure. Left out: an optical drive, a virtual disk and a bridge that answers
+// the diagnostic signature. The drive table has eight slots, so a bridge carrying the
+// vendor command block has no place here: the tests of that block build their own
+// machines.
 constexpr const char* kShowcase = R"json({
   "name": "showcase",
   "os": {"major": 10, "minor": 0},
@@ -121,11 +123,16 @@ constexpr const char* kShowcase = R"json({
     {"number": 5, "identity": {"model": "Virtual Disk", "sectors": 2097152}, "virtual": true},
     {
       "number": 6,
-      "transport": "usb-atacb",
-      "identity": {"model": "VHT VH5K500", "serial": "VH5K0FA2209", "firmware": "B2A1", "sectors": 976773168,
-                   "rotationRate": 5400},
-      "inquiry": {"vendor": "HP", "product": "Portable Drive", "revision": "0107", "text": {"40": "HPD50071234     "}},
-      "smart": {"attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 100, "threshold": 5}]}
+      "transport": "nvme",
+      "identity": {"model": "Sabik NV2 1TB", "serial": "SBK2N1T0A4471", "firmware": "S21R0512", "sectors": 1953525168},
+      "nvme": {
+        "health": {"temperature": 38, "availableSpare": 100, "spareThreshold": 10, "percentageUsed": 3,
+                   "dataUnitsRead": 28551312, "dataUnitsWritten": 21873440, "hostReads": 412558907,
+                   "hostWrites": 398221754, "busyMinutes": 1893, "powerCycles": 1187, "powerOnHours": 3412,
+                   "unsafeShutdowns": 41, "errorLogEntries": 12, "sensors": [38, 45]},
+        "selfTest": {"supported": true, "shortSeconds": 90, "extendedMinutes": 12},
+        "selfTestLog": [{"code": 1, "result": 0, "powerOnHours": 3320}]
+      }
     },
     {
       "number": 7,

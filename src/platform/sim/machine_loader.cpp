@@ -6,6 +6,7 @@
 
 #include <limits>
 #include <set>
+#include <utility>
 
 #include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_scsi.h"
@@ -254,8 +255,8 @@ SimUnit readUnit(const Field& f) {
       "lostWrites", "selfTest", "offlineCapability", "pollMinutes"
 
 // Bytes given as a hexadecimal string ("00 80 00 04 41 42 43 44", blanks allowed).
-std::vector<uint8_t> readHexBytes(const Field& f) {
-  const std::string text = f.text(4096);
+std::vector<uint8_t> readHexBytes(const Field& f, size_t maxCharacters = 4096) {
+  const std::string text = f.text(maxCharacters);
   std::vector<uint8_t> bytes;
   int pending = -1;
   for (char c : text) {
@@ -298,12 +299,160 @@ void readPages(const Field& f, std::map<uint8_t, std::vector<uint8_t>>& pages, b
   }
 }
 
+// Temperatures are described in degrees Celsius and kept in kelvin, as NVMe reports them.
+constexpr uint16_t kKelvinAtZeroCelsius = 273;
+constexpr uint64_t kMostCelsius = 200;
+uint16_t kelvin(const Field& f) { return static_cast<uint16_t>(f.number(kMostCelsius) + kKelvinAtZeroCelsius); }
+
+// A raw page in place of the one the controller would make: at most `size` bytes, the rest
+// zeros. Three characters a byte leaves room for blanks between them.
+std::vector<uint8_t> readRawPage(const Field& f, size_t size) {
+  std::vector<uint8_t> bytes = readHexBytes(f, 3 * size);
+  if (bytes.size() > size) f.refuse("a page of " + std::to_string(size) + " bytes cannot hold " + std::to_string(bytes.size()));
+  return bytes;
+}
+
+SimNvmeHealth readNvmeHealth(const Field& f) {
+  f.expectObject({"criticalWarning", "temperature", "temperatureKelvin", "availableSpare", "spareThreshold",
+                  "percentageUsed", "dataUnitsRead", "dataUnitsWritten", "hostReads", "hostWrites", "busyMinutes",
+                  "powerCycles", "powerOnHours", "unsafeShutdowns", "mediaErrors", "errorLogEntries",
+                  "warningTemperatureMinutes", "criticalTemperatureMinutes", "sensors"});
+  SimNvmeHealth h;
+  // Bits 6 and 7 of the critical warning are reserved.
+  if (f.has("criticalWarning")) h.criticalWarning = static_cast<uint8_t>(f["criticalWarning"].number(0x3F));
+  if (f.has("temperature") && f.has("temperatureKelvin")) f.refuse("give temperature or temperatureKelvin, not both");
+  if (f.has("temperature")) h.temperatureKelvin = kelvin(f["temperature"]);
+  if (f.has("temperatureKelvin")) h.temperatureKelvin = static_cast<uint16_t>(f["temperatureKelvin"].number(0xFFFF));
+  if (f.has("availableSpare")) h.availableSpare = static_cast<uint8_t>(f["availableSpare"].number(100));
+  if (f.has("spareThreshold")) h.spareThreshold = static_cast<uint8_t>(f["spareThreshold"].number(100));
+  if (f.has("percentageUsed")) h.percentageUsed = static_cast<uint8_t>(f["percentageUsed"].number(255));
+  const std::pair<const char*, uint64_t*> counters[] = {
+      {"dataUnitsRead", &h.dataUnitsRead},     {"dataUnitsWritten", &h.dataUnitsWritten},
+      {"hostReads", &h.hostReads},             {"hostWrites", &h.hostWrites},
+      {"busyMinutes", &h.busyMinutes},         {"powerCycles", &h.powerCycles},
+      {"powerOnHours", &h.powerOnHours},       {"unsafeShutdowns", &h.unsafeShutdowns},
+      {"mediaErrors", &h.mediaErrors},         {"errorLogEntries", &h.errorLogEntries}};
+  for (const auto& [key, value] : counters) {
+    if (f.has(key)) *value = f[key].number();
+  }
+  if (f.has("warningTemperatureMinutes")) {
+    h.warningTemperatureMinutes = static_cast<uint32_t>(f["warningTemperatureMinutes"].number(0xFFFFFFFF));
+  }
+  if (f.has("criticalTemperatureMinutes")) {
+    h.criticalTemperatureMinutes = static_cast<uint32_t>(f["criticalTemperatureMinutes"].number(0xFFFFFFFF));
+  }
+  if (f.has("sensors")) {
+    const Field list = f["sensors"];
+    if (list.arraySize() > 8) list.refuse("a controller reports at most 8 temperature sensors");
+    for (size_t i = 0; i < list.arraySize(); ++i) h.sensorsKelvin.push_back(kelvin(list.at(i)));
+  }
+  return h;
+}
+
+// The failing LBA of a self-test lies in the namespace.
+uint64_t readFailingLba(const Field& f, uint64_t blocks) {
+  const uint64_t lba = f.number();
+  if (lba >= blocks) f.refuse("beyond the namespace's " + std::to_string(blocks) + " blocks");
+  return lba;
+}
+
+SimNvmeSelfTest readNvmeSelfTest(const Field& f, uint64_t blocks) {
+  f.expectObject({"supported", "shortSeconds", "extendedMinutes", "result", "segment", "failingLba"});
+  SimNvmeSelfTest t;
+  if (f.has("supported")) t.supported = f["supported"].boolean();
+  if (f.has("shortSeconds")) t.shortSeconds = static_cast<uint32_t>(f["shortSeconds"].number(86400));
+  if (f.has("extendedMinutes")) t.extendedMinutes = static_cast<uint16_t>(f["extendedMinutes"].number(0xFFFF));
+  if (f.has("result")) t.result = static_cast<uint8_t>(f["result"].number(9));
+  if (f.has("segment")) t.segment = static_cast<uint8_t>(f["segment"].number(255));
+  if (f.has("failingLba")) t.failingLba = readFailingLba(f["failingLba"], blocks);
+  return t;
+}
+
+std::vector<SimNvmeSelfTestEntry> readNvmeSelfTestLog(const Field& f, uint64_t blocks) {
+  const size_t n = f.arraySize();
+  if (n > 20) f.refuse("the self-test log holds 20 entries");
+  std::vector<SimNvmeSelfTestEntry> log;
+  for (size_t i = 0; i < n; ++i) {
+    const Field e = f.at(i);
+    e.expectObject({"code", "result", "segment", "powerOnHours", "failingLba"});
+    SimNvmeSelfTestEntry entry;
+    if (e.has("code")) {
+      entry.code = static_cast<uint8_t>(e["code"].number(15));
+      if (entry.code != 1 && entry.code != 2) e["code"].refuse("1 (short) or 2 (extended)");
+    }
+    if (e.has("result")) entry.result = static_cast<uint8_t>(e["result"].number(9));
+    if (e.has("segment")) entry.segment = static_cast<uint8_t>(e["segment"].number(255));
+    if (e.has("powerOnHours")) entry.powerOnHours = e["powerOnHours"].number();
+    if (e.has("failingLba")) entry.failingLba = readFailingLba(e["failingLba"], blocks);
+    log.push_back(entry);
+  }
+  return log;
+}
+
+// The controller of an NVMe drive: its texts and size come from `identity`, the rest from
+// the drive's "nvme" object.
+SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
+  SimNvme nvme;
+  nvme.model = identity.model;
+  nvme.serial = identity.serial;
+  nvme.firmware = identity.firmware;
+  if (!drive.has("nvme")) return nvme;
+  const Field f = drive["nvme"];
+  f.expectObject({"pciVendorId", "ieeeOui", "namespaces", "nsid", "warningTemperature", "criticalTemperature",
+                  "health", "selfTest", "selfTestLog", "pages"});
+  if (f.has("pciVendorId")) nvme.pciVendorId = static_cast<uint16_t>(f["pciVendorId"].number(0xFFFF));
+  if (f.has("ieeeOui")) nvme.ieeeOui = static_cast<uint32_t>(f["ieeeOui"].number(0xFFFFFF));
+  if (f.has("namespaces")) {
+    nvme.namespaces = static_cast<uint32_t>(f["namespaces"].number(1024));
+    if (nvme.namespaces == 0) f["namespaces"].refuse("a controller has at least one namespace");
+  }
+  if (f.has("nsid")) nvme.nsid = static_cast<uint32_t>(f["nsid"].number(0xFFFFFFFF));
+  if (nvme.nsid == 0 || nvme.nsid > nvme.namespaces) {
+    f.refuseAt("nsid", "the disk's namespace is one of the controller's, 1 to " + std::to_string(nvme.namespaces));
+  }
+  if (f.has("warningTemperature")) nvme.warningTemperatureKelvin = kelvin(f["warningTemperature"]);
+  if (f.has("criticalTemperature")) nvme.criticalTemperatureKelvin = kelvin(f["criticalTemperature"]);
+  if (f.has("health")) nvme.health = readNvmeHealth(f["health"]);
+  if (f.has("selfTest")) nvme.selfTest = readNvmeSelfTest(f["selfTest"], identity.sectors);
+  if (f.has("selfTestLog")) nvme.selfTest.log = readNvmeSelfTestLog(f["selfTestLog"], identity.sectors);
+  if (f.has("pages")) {
+    const Field pages = f["pages"];
+    pages.expectObject({"identifyController", "identifyNamespace", "health"});
+    if (pages.has("identifyController")) nvme.identifyControllerPage = readRawPage(pages["identifyController"], 4096);
+    if (pages.has("identifyNamespace")) nvme.identifyNamespacePage = readRawPage(pages["identifyNamespace"], 4096);
+    if (pages.has("health")) nvme.healthPage = readRawPage(pages["health"], 512);
+  }
+  return nvme;
+}
+
+// What an NVMe drive's description may not hold: the fields of an ATA drive and of the
+// bridges in front of one, and the identity words only IDENTIFY DEVICE has.
+void refuseAtaFields(const Field& f) {
+  for (const char* key : {"identitySwitched", "capabilities", "smart", "selfTest", "offlineCapability",
+                          "pollMinutes", "secondUnit", "mediaSectors", "bridgeSignature", "sctVendorSwitch",
+                          "dsmXl", "smartDriver", "sat12", "sat16", "atacb"}) {
+    if (f.has(key)) f.refuseAt(key, "not a field of an NVMe drive");
+  }
+  const Field identity = f["identity"];
+  if (!identity.raw().is_object()) return;  // the identity's own reading refuses it
+  for (auto it = identity.raw().begin(); it != identity.raw().end(); ++it) {
+    const std::string& key = it.key();
+    if (key != "model" && key != "serial" && key != "firmware" && key != "sectors") {
+      identity.refuseAt(key.c_str(), "an NVMe drive's identity is its model, serial, firmware and sectors");
+    }
+  }
+  if (f.has("sectorSize")) {
+    const uint64_t size = f["sectorSize"].number(65536);
+    if (size != 512 && size != 4096) f["sectorSize"].refuse("an NVMe namespace has blocks of 512 or 4096 bytes");
+  }
+}
+
 // Long on purpose: one short statement per field a drive description may hold, so every
 // field the format accepts is read in one place.
 SimDrive readDrive(const Field& f) {
   f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
-                  "readCapacity16Fails", "readCapacity16", "memberB", "virtual", "statusInterface",
+                  "readCapacity16Fails", "readCapacity16", "memberB", "virtual", "statusInterface", "nvme",
                   PALVORO_UNIT_FIELDS});
   SimDrive drive;
   if (!f.has("number")) f.refuse("number is required");
@@ -311,15 +460,21 @@ SimDrive readDrive(const Field& f) {
   static const std::map<std::string, Transport> kTransports = {
       {"ata", Transport::Ata},           {"usb-sat", Transport::UsbSat}, {"usb-atacb", Transport::UsbAtacb},
       {"firewire", Transport::FireWire}, {"scsi", Transport::Scsi},      {"raid", Transport::Raid},
-      {"optical", Transport::Optical}};
+      {"optical", Transport::Optical},   {"nvme", Transport::Nvme}};
   const std::string transport = f.has("transport") ? f["transport"].text() : "ata";
   const auto known = kTransports.find(transport);
   if (known == kTransports.end()) {
     f["transport"].refuse("unknown transport \"" + transport +
-                          "\" (known: ata, usb-sat, usb-atacb, firewire, scsi, raid, optical)");
+                          "\" (known: ata, usb-sat, usb-atacb, firewire, scsi, raid, optical, nvme)");
   }
   drive.transport = known->second;
+  if (drive.transport == Transport::Nvme && f.has("identity")) refuseAtaFields(f);
   drive.ata.units[0] = readUnit(f);
+  if (drive.transport == Transport::Nvme) {
+    drive.nvme = readNvme(f, readIdentity(f["identity"]));
+  } else if (f.has("nvme")) {
+    f["nvme"].refuse("only an nvme drive has an NVMe controller");
+  }
   if (f.has("secondUnit")) {
     const Field second = f["secondUnit"];
     second.expectObject({PALVORO_UNIT_FIELDS});

@@ -147,6 +147,7 @@ void applyTransportDefaults(SimDrive& drive) {
   SimScsiTarget& scsi = drive.scsi;
   scsi = SimScsiTarget{};
   drive.memberB.reset();
+  if (drive.transport != Transport::Nvme) drive.nvme.reset();
   drive.smartDriver.present = false;
   drive.ataPassThrough = false;
   switch (drive.transport) {
@@ -190,6 +191,21 @@ void applyTransportDefaults(SimDrive& drive) {
       drive.memberB = drive.ata;
       refreshRaidMemberPages(drive);
       scsi.vpd[0x80] = makeSerialPage(0, serial);
+      break;
+    }
+    case Transport::Nvme: {
+      // The NVMe driver's SCSI translation: vendor "NVMe", the first 16 bytes of the model,
+      // the first 4 of the firmware revision, the serial number as VPD 80h.
+      if (!drive.nvme) {
+        drive.nvme.emplace();
+        drive.nvme->model = model;
+        drive.nvme->serial = serial;
+        drive.nvme->firmware = firmware;
+      }
+      const SimNvme& nvme = *drive.nvme;
+      drive.busType = 17;
+      scsi.inquiry = makeInquiry(0, "NVMe", nvme.model.substr(0, 16), nvme.firmware.substr(0, 4));
+      scsi.vpd[0x80] = makeSerialPage(0, nvme.serial);
       break;
     }
     case Transport::Optical:

@@ -82,6 +82,9 @@ enum class Transport {
   Scsi,       // SCSI disk: SCSI commands only
   Raid,       // the maker's two-drive USB RAID enclosure
   Optical,    // an optical drive (peripheral device type 5)
+  Nvme,       // an NVMe controller under the system's NVMe driver: Identify and log
+              // pages as protocol-specific property queries, Device Self-test as a
+              // protocol command, and the driver's SCSI translation for the disk
 };
 
 
@@ -138,6 +141,74 @@ struct SimScsiTarget {
   std::vector<uint8_t> capacity16Reply;
 };
 
+// One entry of an NVMe controller's self-test log.
+struct SimNvmeSelfTestEntry {
+  uint8_t code = 1;                     // 1 short, 2 extended
+  uint8_t result = 0;                   // 0 passed, 1 aborted by Device Self-test, ... 9
+  uint8_t segment = 0;                  // the failing segment of result 7
+  uint64_t powerOnHours = 0;
+  std::optional<uint64_t> failingLba;   // with it the entry names the namespace and LBA
+};
+
+// The controller's health values, as the SMART / Health Information log reports them.
+struct SimNvmeHealth {
+  uint8_t criticalWarning = 0;
+  uint16_t temperatureKelvin = 310;     // composite temperature, 37 °C
+  uint8_t availableSpare = 100;         // percent
+  uint8_t spareThreshold = 10;          // percent
+  uint8_t percentageUsed = 0;
+  uint64_t dataUnitsRead = 0;           // thousands of 512-byte units
+  uint64_t dataUnitsWritten = 0;
+  uint64_t hostReads = 0;
+  uint64_t hostWrites = 0;
+  uint64_t busyMinutes = 0;
+  uint64_t powerCycles = 0;
+  uint64_t powerOnHours = 0;            // at the clock's zero; it moves with the clock
+  uint64_t unsafeShutdowns = 0;
+  uint64_t mediaErrors = 0;
+  uint64_t errorLogEntries = 0;
+  uint32_t warningTemperatureMinutes = 0;
+  uint32_t criticalTemperatureMinutes = 0;
+  std::vector<uint16_t> sensorsKelvin;  // up to 8; the others are not implemented
+};
+
+// The Device Self-test of an NVMe controller over simulated time.
+struct SimNvmeSelfTest {
+  bool supported = true;                // Identify Controller OACS bit 4
+  uint32_t shortSeconds = 120;
+  uint16_t extendedMinutes = 30;        // EDSTT
+  // How the next test ends.
+  uint8_t result = 0;                   // 0..9
+  uint8_t segment = 0;
+  std::optional<uint64_t> failingLba;
+  std::vector<SimNvmeSelfTestEntry> log;  // newest first, at most 20
+  // Live state.
+  bool running = false;
+  uint8_t code = 0;                     // 1 short, 2 extended
+  uint32_t nsid = 0;                    // the namespace the running test was given
+  uint64_t startedMs = 0;
+};
+
+// An NVMe controller with the disk as one of its namespaces.
+struct SimNvme {
+  std::string model;                    // up to 40 bytes, any bytes, padded with spaces
+  std::string serial;                   // up to 20
+  std::string firmware;                 // up to 8
+  uint16_t pciVendorId = 0x1F9A;        // an invented maker's
+  uint32_t ieeeOui = 0x5CA1AB;
+  uint32_t namespaces = 1;              // NN
+  uint32_t nsid = 1;                    // the disk's namespace
+  uint16_t warningTemperatureKelvin = 343;   // WCTEMP, 70 °C
+  uint16_t criticalTemperatureKelvin = 358;  // CCTEMP, 85 °C
+  SimNvmeHealth health;
+  SimNvmeSelfTest selfTest;
+  // Raw pages in place of those made from the fields above (tests of odd layouts), padded
+  // with zeros to the page's size.
+  std::optional<std::vector<uint8_t>> identifyControllerPage;
+  std::optional<std::vector<uint8_t>> identifyNamespacePage;
+  std::optional<std::vector<uint8_t>> healthPage;
+};
+
 struct SimDrive {
   int number = 0;                   // N of "\\.\PhysicalDriveN"
   Transport transport = Transport::Ata;
@@ -150,6 +221,7 @@ struct SimDrive {
   bool statusInterface = true;      // RAID enclosure: its driver publishes the status interface
   SimAtaDrive ata;                  // the drive (RAID enclosure: member A)
   std::optional<SimAtaDrive> memberB;  // RAID enclosure: member B, device byte B0h
+  std::optional<SimNvme> nvme;      // an NVMe drive's controller; its namespace is disk()
   // What the operating system sees as the disk: unit 0's media.
   SimMedia& disk() { return ata.units.at(0).media; }
 };
@@ -199,7 +271,8 @@ class MachineDescriptionError : public std::runtime_error {
 
 // Sets the fields a transport implies (bus type, which interfaces answer, the INQUIRY
 // data a stack of that kind reports for the drive). loadMachine applies it before the
-// description's own fields; code that builds machines by hand calls it too.
+// description's own fields; code that builds machines by hand calls it too. An NVMe drive
+// keeps the controller it has, or gets one named from unit 0's IDENTIFY texts.
 void applyTransportDefaults(SimDrive& drive);
 // The RAID enclosure's VPD pages 01h and 02h: each member's serial number from byte 5.
 void refreshRaidMemberPages(SimDrive& drive);

@@ -9,6 +9,7 @@
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
 #include "platform/sim/sim_ata.h"
+#include "platform/sim/sim_nvme.h"
 #include "platform/sim/sim_scsi.h"
 
 namespace palvoro::sim {
@@ -113,6 +114,10 @@ constexpr size_t kAdapterMaximumTransferLength = 8;
 constexpr size_t kAdapterMaximumPhysicalPages = 12;
 constexpr size_t kAdapterBusType = 24;
 constexpr uint32_t kAdapterHeaderSize = 8;  // the least a caller may ask for: Version and Size
+// A protocol-specific query's data type and request value, inside the protocol data that
+// starts at byte 8 of the query.
+constexpr size_t kQueryNvmeDataType = 8 + 4;
+constexpr size_t kQueryNvmeValue = 8 + 8;
 
 // The USB bridge driver's capabilities reply: bit 18 of the word at byte 16 says it carries
 // the vendor ATA command block.
@@ -382,10 +387,12 @@ bool SimPlatform::closeHandle(Handle handle) {
 }
 
 const SimFault* SimPlatform::matchFault(int drive, uint32_t code, int ataCommand, int ataFeatures,
-                                        bool isRead, bool isWrite) {
+                                        bool isRead, bool isWrite, const QueryKey& query) {
+  const auto matches = [](const std::optional<uint32_t>& wanted, int64_t got) { return !wanted || *wanted == got; };
   for (SimFault& f : m_faults) {
     if (f.remaining == 0 || f.drive != drive) continue;
-    const bool specific = f.ioctl || f.command || f.onRead || f.onWrite || f.onFlush;
+    const bool byQuery = f.property || f.nvmeDataType || f.nvmeValue;
+    const bool specific = f.ioctl || f.command || byQuery || f.onRead || f.onWrite || f.onFlush;
     bool hit = !specific;
     if (specific) {
       if (isRead) {
@@ -393,9 +400,11 @@ const SimFault* SimPlatform::matchFault(int drive, uint32_t code, int ataCommand
       } else if (isWrite) {
         hit = f.onWrite;
       } else {
-        hit = (f.ioctl || f.command) && (!f.ioctl || *f.ioctl == code) &&
+        hit = (f.ioctl || f.command || byQuery) && (!f.ioctl || *f.ioctl == code) &&
               (!f.command || (ataCommand >= 0 && *f.command == ataCommand &&
-                              (!f.features || *f.features == ataFeatures)));
+                              (!f.features || *f.features == ataFeatures))) &&
+              matches(f.property, query.property) && matches(f.nvmeDataType, query.nvmeDataType) &&
+              matches(f.nvmeValue, query.nvmeValue);
       }
     }
     if (!hit) continue;
@@ -466,12 +475,25 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
       carriedTaskRegisters(*d, input.data() + kSptCdb, carried)) {
     matchAta(carried);
   }
-  if (const SimFault* f = matchFault(d->number, code, ataCommand, ataFeatures, false, false)) {
+  QueryKey query;
+  if (code == IOCTL_STORAGE_QUERY_PROPERTY && input.size() >= 4) {
+    query.property = rd32(input.data());
+    if (input.size() >= kQueryNvmeValue + 4) {
+      query.nvmeDataType = rd32(input.data() + kQueryNvmeDataType);
+      query.nvmeValue = rd32(input.data() + kQueryNvmeValue);
+    }
+  }
+  std::optional<uint32_t> replyBytes;
+  if (const SimFault* f = matchFault(d->number, code, ataCommand, ataFeatures, false, false, query)) {
     if (f->kind == SimFault::Kind::Vanish) {
       d->present = false;
       return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
     }
     if (f->kind == SimFault::Kind::FailRequest) return finish(fail(f->error));
+    if (f->kind == SimFault::Kind::ShortReply) replyBytes = f->replyBytes;
+    if (f->kind == SimFault::Kind::NvmeStatus && code == IOCTL_STORAGE_PROTOCOL_COMMAND) {
+      m_pendingNvmeStatus = f->nvmeStatus;
+    }
     // An ATA error is the drive's answer: pass the request on with it.
     if (code == IOCTL_ATA_PASS_THROUGH || code == SMART_RCV_DRIVE_DATA || code == SMART_SEND_DRIVE_COMMAND ||
         code == IOCTL_SCSI_PASS_THROUGH) {
@@ -501,12 +523,21 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
     case IOCTL_STORAGE_QUERY_PROPERTY:
       ok = queryProperty(*d, input, outBytes, outSize, bytesReturned);
       break;
+    case IOCTL_STORAGE_PROTOCOL_COMMAND:
+      ok = protocolCommand(*h, *d, input, outBytes, outSize, bytesReturned);
+      break;
     default:
       ok = diskControl(*h, *d, code, outBytes, outSize, bytesReturned);
       break;
   }
   m_pendingAtaError = 0;
   m_pendingRegisters = nullptr;
+  m_pendingNvmeStatus.reset();
+  if (ok && replyBytes && bytesReturned != nullptr && *bytesReturned > *replyBytes) {
+    // What was not handed back holds zeros, as a short transfer leaves a cleared buffer.
+    std::memset(outBytes + *replyBytes, 0, *bytesReturned - *replyBytes);
+    *bytesReturned = *replyBytes;
+  }
   return finish(ok);
 }
 
@@ -803,7 +834,7 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   SimDrive* d = m_machine.findDrive(h->drive);
   if (d == nullptr || !d->present) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
   req.position = h->position;
-  if (const SimFault* f = matchFault(d->number, 0, -1, -1, !write, write)) {
+  if (const SimFault* f = matchFault(d->number, 0, -1, -1, !write, write, QueryKey{})) {
     if (f->kind == SimFault::Kind::Vanish) d->present = false;
     return finish(fail(f->kind == SimFault::Kind::Vanish ? ERROR_DEVICE_NOT_CONNECTED : f->error));
   }
@@ -1237,6 +1268,12 @@ bool SimPlatform::queryProperty(SimDrive& drive, const std::vector<uint8_t>& in,
   if (in.size() < kPropertyQuerySize) return fail(ERROR_INVALID_PARAMETER);
   const uint32_t property = rd32(in.data() + kQueryPropertyId);
   const uint32_t query = rd32(in.data() + kQueryType);
+  if (drive.nvme && (property == kAdapterProtocolProperty || property == kDeviceProtocolProperty)) {
+    const NvmeOutcome outcome = nvmeQueryProperty(drive, in, out, outSize, nowMs());
+    if (outcome.error != ERROR_SUCCESS) return fail(outcome.error);
+    if (bytesReturned != nullptr) *bytesReturned = outcome.bytesReturned;
+    return true;
+  }
   if (query != 0 || property != 1) return fail(ERROR_NOT_SUPPORTED);  // only the adapter's standard query
   // The adapter: version and size, transfer limits (128 KiB, 33 pages), the bus type.
   uint8_t descriptor[kAdapterDescriptorSize] = {};
@@ -1249,6 +1286,17 @@ bool SimPlatform::queryProperty(SimDrive& drive, const std::vector<uint8_t>& in,
   const uint32_t n = std::min<uint32_t>(outSize, sizeof descriptor);
   std::memcpy(out, descriptor, n);
   if (bytesReturned != nullptr) *bytesReturned = n;
+  return true;
+}
+
+// Only an NVMe controller's driver takes protocol commands; any other disk's stack knows
+// the control code no more than any other it does not handle.
+bool SimPlatform::protocolCommand(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out,
+                                  uint32_t outSize, uint32_t* bytesReturned) {
+  if (!drive.nvme) return fail(ERROR_INVALID_FUNCTION);
+  const NvmeOutcome outcome = nvmeProtocolCommand(drive, h.access, in, out, outSize, nowMs(), m_pendingNvmeStatus);
+  if (outcome.error != ERROR_SUCCESS) return fail(outcome.error);
+  if (bytesReturned != nullptr) *bytesReturned = outcome.bytesReturned;
   return true;
 }
 

@@ -42,18 +42,27 @@ struct SimRequest {
 // not 0 (-1: for ever), after letting `skip` of them through. `command`/`features` match
 // the ATA command of ATA pass-through, the SMART driver requests, and the ATA command a
 // SCSI pass-through block carries (ATA PASS-THROUGH (12)/(16), the vendor block).
+// `property`, `nvmeDataType` and `nvmeValue` match storage property queries: an NVMe
+// Identify (data type 1, value the CNS) or log page (2, value the log identifier).
 struct SimFault {
   enum class Kind {
     FailRequest,   // the request fails with `error`, nothing reaches the drive
     AtaError,      // the drive completes the ATA command with ERR and `ataError`
     Vanish,        // the drive disappears: this and every later request fails
     Registers,     // the drive completes the command but returns `lbaMid`/`lbaHigh`
+    NvmeStatus,    // the NVMe controller completes the protocol command with `nvmeStatus`
+    ShortReply,    // the request succeeds but hands back only `replyBytes` bytes, zeros
+                   // after them: an NVMe page cut short, its descriptor still naming the
+                   // full length
   };
   Kind kind = Kind::FailRequest;
   int drive = 0;
   std::optional<uint32_t> ioctl;    // match this control code only
   std::optional<uint8_t> command;   // match this ATA command byte only
   std::optional<uint8_t> features;  // ... and this features byte
+  std::optional<uint32_t> property;      // match storage property queries with this PropertyId
+  std::optional<uint32_t> nvmeDataType;  // ... whose NVMe data type is this
+  std::optional<uint32_t> nvmeValue;     // ... and whose CNS or log identifier is this
   bool onRead = false;              // match ReadFile on the drive
   bool onWrite = false;             // match WriteFile on the drive
   bool onFlush = false;             // match FlushFileBuffers on the drive: its cache lost the writes
@@ -61,6 +70,8 @@ struct SimFault {
   uint8_t ataError = 0x04;          // ABRT
   uint8_t lbaMid = 0;               // Registers
   uint8_t lbaHigh = 0;              // Registers
+  uint16_t nvmeStatus = 0x0006;     // NvmeStatus: (type << 8) | code; 06h internal error
+  uint32_t replyBytes = 0;          // ShortReply
   int remaining = -1;
   int skip = 0;                     // matching requests to let through before firing
 };
@@ -140,8 +151,14 @@ class SimPlatform : public Platform {
   void record(const SimRequest& request);
   // Ends a request with its outcome and logs it; a success leaves ERROR_SUCCESS behind.
   bool complete(SimRequest& request, bool ok);
+  // What a fault may match of a storage property query; -1 where the request has none.
+  struct QueryKey {
+    int64_t property = -1;
+    int64_t nvmeDataType = -1;
+    int64_t nvmeValue = -1;
+  };
   const SimFault* matchFault(int drive, uint32_t code, int ataCommand, int ataFeatures,
-                             bool isRead, bool isWrite);
+                             bool isRead, bool isWrite, const QueryKey& query);
 
   // ReadFile (`kind` Read, into `into`) or WriteFile (`kind` Write, from `from`): the
   // checks both make, then the transfer; the other buffer is null.
@@ -161,6 +178,8 @@ class SimPlatform : public Platform {
   bool bridgeControl(SimDrive& drive, uint32_t code, uint8_t* out, uint32_t outSize, uint32_t* bytesReturned);
   bool queryProperty(SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
                      uint32_t* bytesReturned);
+  bool protocolCommand(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out,
+                       uint32_t outSize, uint32_t* bytesReturned);
   std::vector<SimDrive*> portTargets(int port);
   bool sharingAllows(const OpenHandle& candidate) const;
   bool writeBlockedByVolume(const SimDrive& drive, uint64_t lba, uint64_t count) const;
@@ -181,6 +200,7 @@ class SimPlatform : public Platform {
   std::optional<std::chrono::steady_clock::time_point> m_wallStart;
   uint8_t m_pendingAtaError = 0;  // an armed AtaError fault for the request under way
   const SimFault* m_pendingRegisters = nullptr;  // an armed Registers fault
+  std::optional<uint16_t> m_pendingNvmeStatus;    // an armed NvmeStatus fault
 };
 
 }  // namespace palvoro::sim

@@ -1,0 +1,476 @@
+#include "platform/sim/sim_nvme.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace palvoro::sim {
+namespace {
+
+// The request records are read at offsets written out here from the 32-bit Windows
+// layout, not taken from records.h, so that a slip there cannot reach both sides.
+
+// STORAGE_PROPERTY_QUERY: PropertyId, QueryType, then from byte 8 its
+// AdditionalParameters, which hold STORAGE_PROTOCOL_SPECIFIC_DATA.
+constexpr size_t kQueryPropertyId = 0;
+constexpr size_t kQueryType = 4;
+constexpr uint32_t kQueryParameters = 8;
+// STORAGE_PROTOCOL_SPECIFIC_DATA (40 bytes), offsets from its start.
+constexpr size_t kProtocolType = 0;
+constexpr size_t kDataType = 4;
+constexpr size_t kRequestValue = 8;      // Identify: CNS; log page: its identifier
+constexpr size_t kRequestSubValue = 12;  // Identify: NSID; log page: offset, low dword
+constexpr size_t kDataOffset = 16;       // from the start of this structure
+constexpr size_t kDataLength = 20;
+constexpr size_t kFixedReturnData = 24;
+constexpr size_t kRequestSubValue2 = 28;  // log page: offset, high dword
+constexpr uint32_t kProtocolDataSize = 40;
+// The reply, STORAGE_PROTOCOL_DATA_DESCRIPTOR: Version and Size (both its own size), then
+// the protocol-specific data again; the data follows it.
+constexpr size_t kDescriptorVersion = 0;
+constexpr size_t kDescriptorSize = 4;
+constexpr uint32_t kDescriptorBytes = kQueryParameters + kProtocolDataSize;  // 48
+
+constexpr uint32_t kProtocolNvme = 3;
+constexpr uint32_t kDataIdentify = 1;
+constexpr uint32_t kDataLogPage = 2;
+constexpr uint32_t kLeastDataLength = 512;  // the driver's floor for any transfer
+constexpr uint32_t kCnsNamespace = 0x00;
+constexpr uint32_t kCnsController = 0x01;
+constexpr uint32_t kLogHealth = 0x02;
+constexpr uint32_t kLogSelfTest = 0x06;
+
+// STORAGE_PROTOCOL_COMMAND (84 bytes with its first command bytes); the 64-byte
+// submission entry starts at byte 80.
+constexpr size_t kCmdVersion = 0;
+constexpr size_t kCmdLength = 4;
+constexpr size_t kCmdProtocolType = 8;
+constexpr size_t kCmdReturnStatus = 16;
+constexpr size_t kCmdErrorCode = 20;
+constexpr size_t kCmdCommandLength = 24;
+constexpr size_t kCmdErrorInfoLength = 28;
+constexpr size_t kCmdToDeviceLength = 32;
+constexpr size_t kCmdFromDeviceLength = 36;
+constexpr size_t kCmdErrorInfoOffset = 44;
+constexpr size_t kCmdToDeviceOffset = 48;
+constexpr size_t kCmdFromDeviceOffset = 52;
+constexpr size_t kCmdCommandSpecific = 56;
+constexpr size_t kCmdFixedReturnData = 64;
+constexpr size_t kCmdFixedReturnData2 = 68;
+constexpr uint32_t kCmdStructureLength = 84;
+constexpr uint32_t kCmdEntry = 80;
+constexpr uint32_t kEntryBytes = 64;
+constexpr uint32_t kCmdLeast = kCmdEntry + kEntryBytes;  // 144
+constexpr uint32_t kCmdVersionOne = 1;
+constexpr uint32_t kCmdAdmin = 1;  // CommandSpecific of an admin command
+// ReturnStatus values.
+constexpr uint32_t kStatusSuccess = 0x1;
+constexpr uint32_t kStatusError = 0x2;
+// The submission entry: opcode byte 0, NSID dword 1, CDW10 at byte 40.
+constexpr size_t kEntryOpcode = 0;
+constexpr size_t kEntryNsid = 4;
+constexpr size_t kEntryCdw10 = 40;
+constexpr uint8_t kOpcodeDeviceSelfTest = 0x14;
+constexpr uint32_t kAllNamespaces = 0xFFFFFFFF;
+// Self-test codes (CDW10 bits 3:0).
+constexpr uint8_t kTestShort = 0x1;
+constexpr uint8_t kTestExtended = 0x2;
+constexpr uint8_t kTestAbort = 0xF;
+// Generic command statuses (type 0): (type << 8) | code.
+constexpr uint16_t kInvalidOpcode = 0x001;
+constexpr uint16_t kInvalidField = 0x002;
+constexpr uint16_t kInvalidNamespace = 0x00B;
+constexpr uint16_t kSelfTestInProgress = 0x01D;
+
+// Page sizes.
+constexpr size_t kIdentifyBytes = 4096;
+constexpr size_t kHealthBytes = 512;
+constexpr size_t kSelfTestLogBytes = 564;
+
+// Identify Controller.
+constexpr size_t kIcVid = 0;
+constexpr size_t kIcSsvid = 2;
+constexpr size_t kIcSn = 4;    // 20 bytes
+constexpr size_t kIcMn = 24;   // 40 bytes
+constexpr size_t kIcFr = 64;   // 8 bytes
+constexpr size_t kIcIeee = 73;  // 3 bytes, least significant first
+constexpr size_t kIcMdts = 77;
+constexpr size_t kIcVer = 80;
+constexpr size_t kIcOacs = 256;
+constexpr size_t kIcElpe = 262;
+constexpr size_t kIcLpa = 261;
+constexpr size_t kIcWctemp = 264;
+constexpr size_t kIcCctemp = 266;
+constexpr size_t kIcTnvmcap = 280;  // 16 bytes
+constexpr size_t kIcEdstt = 316;
+constexpr size_t kIcDsto = 318;
+constexpr size_t kIcSqes = 512;
+constexpr size_t kIcCqes = 513;
+constexpr size_t kIcNn = 516;
+constexpr uint16_t kOacsSelfTest = 0x0010;
+constexpr uint8_t kLpaLogOffsets = 0x04;  // Get Log Page takes an offset
+constexpr uint8_t kDstoOneAtATime = 0x01;
+
+// Identify Namespace: sizes in logical blocks, the formats and the one in use, and the
+// format table (4 bytes each: metadata size 0-1, LBA data size as a power of two in byte
+// 2, relative performance in byte 3).
+constexpr size_t kInsNsze = 0;
+constexpr size_t kInsNcap = 8;
+constexpr size_t kInsNuse = 16;
+constexpr size_t kInsNlbaf = 25;
+constexpr size_t kInsFlbas = 26;
+constexpr size_t kInsLbaf = 128;
+constexpr size_t kLbafBytes = 4;
+constexpr size_t kLbafLbads = 2;
+constexpr size_t kLbafRp = 3;
+
+// SMART / Health Information log.
+constexpr size_t kHlCriticalWarning = 0;
+constexpr size_t kHlTemperature = 1;
+constexpr size_t kHlSpare = 3;
+constexpr size_t kHlSpareThreshold = 4;
+constexpr size_t kHlPercentageUsed = 5;
+constexpr size_t kHlDataUnitsRead = 32;  // 16-byte counters from here to 191
+constexpr size_t kHlDataUnitsWritten = 48;
+constexpr size_t kHlHostReads = 64;
+constexpr size_t kHlHostWrites = 80;
+constexpr size_t kHlBusyTime = 96;
+constexpr size_t kHlPowerCycles = 112;
+constexpr size_t kHlPowerOnHours = 128;
+constexpr size_t kHlUnsafeShutdowns = 144;
+constexpr size_t kHlMediaErrors = 160;
+constexpr size_t kHlErrorLogEntries = 176;
+constexpr size_t kHlWarningTempTime = 192;
+constexpr size_t kHlCriticalTempTime = 196;
+constexpr size_t kHlSensors = 200;  // eight 16-bit sensors
+constexpr size_t kSensorCount = 8;
+
+// Device Self-test log: the operation under way and its percent, then 20 entries of 28
+// bytes, newest first.
+constexpr size_t kStCurrentOperation = 0;
+constexpr size_t kStCompletion = 1;
+constexpr size_t kStEntries = 4;
+constexpr size_t kStEntryBytes = 28;
+constexpr size_t kStEntryCount = 20;
+constexpr size_t kSeStatus = 0;     // code in bits 7:4, result in 3:0
+constexpr size_t kSeSegment = 1;
+constexpr size_t kSeValid = 2;      // bit 0 NSID, 1 failing LBA, 2 status code type, 3 status code
+constexpr size_t kSePowerOnHours = 4;
+constexpr size_t kSeNsid = 12;
+constexpr size_t kSeFailingLba = 16;
+constexpr size_t kSeStatusCodeType = 24;
+constexpr size_t kSeStatusCode = 25;
+constexpr uint8_t kSeUnused = 0x0F;  // result Fh: the entry holds no test
+constexpr uint8_t kSeAbortedByCommand = 1;
+// A media test that found a sector it could not read reports Media and Data Integrity
+// Errors / Unrecovered Read Error.
+constexpr uint8_t kMediaErrorType = 0x2;
+constexpr uint8_t kUnrecoveredReadError = 0x81;
+
+constexpr uint64_t kMsPerHour = 3600000;
+
+uint32_t rd32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+void put(std::vector<uint8_t>& page, size_t at, uint64_t value, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) page[at + i] = static_cast<uint8_t>(i < 8 ? value >> (8 * i) : 0);
+}
+void wr32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+// NVMe text fields hold the description's bytes as they are, padded with spaces.
+void putText(std::vector<uint8_t>& page, size_t at, size_t width, const std::string& text) {
+  for (size_t i = 0; i < width; ++i) page[at + i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
+}
+std::vector<uint8_t> padded(const std::vector<uint8_t>& raw, size_t size) {
+  std::vector<uint8_t> page(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(std::min(raw.size(), size)));
+  page.resize(size, 0);
+  return page;
+}
+
+uint64_t powerOnHours(const SimNvme& nvme, uint64_t atMs) { return nvme.health.powerOnHours + atMs / kMsPerHour; }
+
+uint64_t testDurationMs(const SimNvmeSelfTest& t) {
+  return t.code == kTestExtended ? uint64_t{t.extendedMinutes} * 60000 : uint64_t{t.shortSeconds} * 1000;
+}
+
+void pushEntry(SimNvmeSelfTest& t, const SimNvmeSelfTestEntry& entry) {
+  t.log.insert(t.log.begin(), entry);
+  if (t.log.size() > kStEntryCount) t.log.resize(kStEntryCount);
+}
+
+NvmeOutcome refused(uint32_t error) { return {error, 0}; }
+
+// The page a query asks for, or the error a driver fails it with: an unknown request is
+// not supported (as every other property query the machine does not know), a malformed
+// one an invalid parameter.
+uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uint64_t nowMs,
+                    std::vector<uint8_t>& page, uint64_t& offset) {
+  SimNvme& nvme = *drive.nvme;
+  const uint32_t type = rd32(data + kDataType);
+  const uint32_t value = rd32(data + kRequestValue);
+  const uint32_t sub = rd32(data + kRequestSubValue);
+  offset = 0;
+  if (type == kDataIdentify) {
+    if (property == kAdapterProtocolProperty && value == kCnsController && sub == 0) {
+      page = makeNvmeIdentifyController(nvme, drive.disk());
+      return ERROR_SUCCESS;
+    }
+    // On the device property 0 names the disk's own namespace.
+    if (property == kDeviceProtocolProperty && value == kCnsNamespace && (sub == 0 || sub == nvme.nsid)) {
+      page = makeNvmeIdentifyNamespace(nvme, drive.disk());
+      return ERROR_SUCCESS;
+    }
+    return ERROR_NOT_SUPPORTED;
+  }
+  if (type != kDataLogPage || property != kAdapterProtocolProperty) return ERROR_NOT_SUPPORTED;
+  if (value == kLogHealth) {
+    page = makeNvmeHealthLog(nvme, nowMs);
+  } else if (value == kLogSelfTest) {
+    updateNvmeSelfTest(nvme, nowMs);
+    page = makeNvmeSelfTestLog(nvme, nowMs);
+  } else {
+    return ERROR_NOT_SUPPORTED;
+  }
+  offset = uint64_t{sub} | (uint64_t{rd32(data + kRequestSubValue2)} << 32);
+  // The offset counts bytes but must fall on a dword, inside the log.
+  if (offset % 4 != 0 || offset >= page.size()) return ERROR_INVALID_PARAMETER;
+  return ERROR_SUCCESS;
+}
+
+// Runs a Device Self-test command: its completion status, (type << 8) | code, 0 for success.
+uint16_t deviceSelfTest(SimNvme& nvme, uint32_t nsid, uint32_t cdw10, uint64_t nowMs) {
+  SimNvmeSelfTest& t = nvme.selfTest;
+  if (!t.supported) return kInvalidOpcode;
+  if (nsid != 0 && nsid != nvme.nsid && nsid != kAllNamespaces) return kInvalidNamespace;
+  updateNvmeSelfTest(nvme, nowMs);
+  const auto code = static_cast<uint8_t>(cdw10 & 0xF);
+  switch (code) {
+    case kTestShort:
+    case kTestExtended:
+      if (t.running) return kSelfTestInProgress;
+      t.running = true;
+      t.code = code;
+      t.nsid = nsid;
+      t.startedMs = nowMs;
+      return 0;
+    case kTestAbort:
+      if (t.running) {
+        SimNvmeSelfTestEntry entry;
+        entry.code = t.code;
+        entry.result = kSeAbortedByCommand;
+        entry.powerOnHours = powerOnHours(nvme, nowMs);
+        pushEntry(t, entry);
+        t.running = false;
+      }
+      return 0;
+    default: return kInvalidField;
+  }
+}
+
+}  // namespace
+
+void updateNvmeSelfTest(SimNvme& nvme, uint64_t nowMs) {
+  SimNvmeSelfTest& t = nvme.selfTest;
+  if (!t.running) return;
+  const uint64_t duration = testDurationMs(t);
+  if (nowMs - t.startedMs < duration) return;
+  SimNvmeSelfTestEntry entry;
+  entry.code = t.code;
+  entry.result = t.result;
+  entry.segment = t.segment;
+  entry.powerOnHours = powerOnHours(nvme, t.startedMs + duration);
+  // A test given no namespace reads no media, so it cannot name a sector.
+  if (t.nsid != 0) entry.failingLba = t.failingLba;
+  pushEntry(t, entry);
+  t.running = false;
+}
+
+std::vector<uint8_t> makeNvmeIdentifyController(const SimNvme& nvme, const SimMedia& disk) {
+  if (nvme.identifyControllerPage) return padded(*nvme.identifyControllerPage, kIdentifyBytes);
+  std::vector<uint8_t> page(kIdentifyBytes, 0);
+  put(page, kIcVid, nvme.pciVendorId, 2);
+  put(page, kIcSsvid, nvme.pciVendorId, 2);
+  putText(page, kIcSn, 20, nvme.serial);
+  putText(page, kIcMn, 40, nvme.model);
+  putText(page, kIcFr, 8, nvme.firmware);
+  put(page, kIcIeee, nvme.ieeeOui, 3);
+  page[kIcMdts] = 5;                   // 128 KiB transfers with 4 KiB pages
+  put(page, kIcVer, 0x00010400, 4);    // 1.4
+  put(page, kIcOacs, nvme.selfTest.supported ? kOacsSelfTest : 0, 2);
+  page[kIcLpa] = kLpaLogOffsets;
+  page[kIcElpe] = 63;                  // 64 error log entries
+  put(page, kIcWctemp, nvme.warningTemperatureKelvin, 2);
+  put(page, kIcCctemp, nvme.criticalTemperatureKelvin, 2);
+  put(page, kIcTnvmcap, disk.sectorCount() * disk.sectorSize(), 16);
+  put(page, kIcEdstt, nvme.selfTest.extendedMinutes, 2);
+  page[kIcDsto] = kDstoOneAtATime;
+  page[kIcSqes] = 0x66;                // 64-byte submission entries
+  page[kIcCqes] = 0x44;                // 16-byte completion entries
+  put(page, kIcNn, nvme.namespaces, 4);
+  return page;
+}
+
+std::vector<uint8_t> makeNvmeIdentifyNamespace(const SimNvme& nvme, const SimMedia& disk) {
+  if (nvme.identifyNamespacePage) return padded(*nvme.identifyNamespacePage, kIdentifyBytes);
+  std::vector<uint8_t> page(kIdentifyBytes, 0);
+  const uint64_t blocks = disk.sectorCount();
+  put(page, kInsNsze, blocks, 8);
+  put(page, kInsNcap, blocks, 8);
+  put(page, kInsNuse, blocks, 8);
+  // Two formats, 512 and 4096 bytes; FLBAS names the one the namespace is formatted with
+  // (a sector size of another power of two takes the second slot).
+  uint8_t lbads = 0;
+  while ((uint32_t{1} << lbads) < disk.sectorSize()) ++lbads;
+  page[kInsNlbaf] = 1;
+  page[kInsFlbas] = lbads == 9 ? 0 : 1;
+  page[kInsLbaf + kLbafLbads] = 9;
+  page[kInsLbaf + kLbafRp] = 2;  // good performance
+  page[kInsLbaf + kLbafBytes + kLbafLbads] = lbads == 9 ? 12 : lbads;
+  page[kInsLbaf + kLbafBytes + kLbafRp] = 1;  // better
+  return page;
+}
+
+std::vector<uint8_t> makeNvmeHealthLog(const SimNvme& nvme, uint64_t nowMs) {
+  if (nvme.healthPage) return padded(*nvme.healthPage, kHealthBytes);
+  const SimNvmeHealth& h = nvme.health;
+  std::vector<uint8_t> page(kHealthBytes, 0);
+  page[kHlCriticalWarning] = h.criticalWarning;
+  put(page, kHlTemperature, h.temperatureKelvin, 2);
+  page[kHlSpare] = h.availableSpare;
+  page[kHlSpareThreshold] = h.spareThreshold;
+  page[kHlPercentageUsed] = h.percentageUsed;
+  put(page, kHlDataUnitsRead, h.dataUnitsRead, 16);
+  put(page, kHlDataUnitsWritten, h.dataUnitsWritten, 16);
+  put(page, kHlHostReads, h.hostReads, 16);
+  put(page, kHlHostWrites, h.hostWrites, 16);
+  put(page, kHlBusyTime, h.busyMinutes, 16);
+  put(page, kHlPowerCycles, h.powerCycles, 16);
+  put(page, kHlPowerOnHours, powerOnHours(nvme, nowMs), 16);
+  put(page, kHlUnsafeShutdowns, h.unsafeShutdowns, 16);
+  put(page, kHlMediaErrors, h.mediaErrors, 16);
+  put(page, kHlErrorLogEntries, h.errorLogEntries, 16);
+  put(page, kHlWarningTempTime, h.warningTemperatureMinutes, 4);
+  put(page, kHlCriticalTempTime, h.criticalTemperatureMinutes, 4);
+  for (size_t i = 0; i < h.sensorsKelvin.size() && i < kSensorCount; ++i) {
+    put(page, kHlSensors + 2 * i, h.sensorsKelvin[i], 2);
+  }
+  return page;
+}
+
+std::vector<uint8_t> makeNvmeSelfTestLog(const SimNvme& nvme, uint64_t nowMs) {
+  const SimNvmeSelfTest& t = nvme.selfTest;
+  std::vector<uint8_t> page(kSelfTestLogBytes, 0);
+  if (t.running) {
+    const uint64_t duration = testDurationMs(t);
+    const uint64_t elapsed = nowMs - t.startedMs;
+    page[kStCurrentOperation] = t.code;
+    page[kStCompletion] = static_cast<uint8_t>(duration == 0 ? 0 : std::min<uint64_t>(99, elapsed * 100 / duration));
+  }
+  for (size_t i = 0; i < kStEntryCount; ++i) {
+    const size_t at = kStEntries + i * kStEntryBytes;
+    if (i >= t.log.size()) {
+      page[at + kSeStatus] = kSeUnused;
+      continue;
+    }
+    const SimNvmeSelfTestEntry& e = t.log[i];
+    page[at + kSeStatus] = static_cast<uint8_t>((e.code << 4) | (e.result & 0x0F));
+    page[at + kSeSegment] = e.segment;
+    put(page, at + kSePowerOnHours, e.powerOnHours, 8);
+    if (e.failingLba) {
+      page[at + kSeValid] = 0x0F;
+      put(page, at + kSeNsid, nvme.nsid, 4);
+      put(page, at + kSeFailingLba, *e.failingLba, 8);
+      page[at + kSeStatusCodeType] = kMediaErrorType;
+      page[at + kSeStatusCode] = kUnrecoveredReadError;
+    }
+  }
+  return page;
+}
+
+NvmeOutcome nvmeQueryProperty(SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
+                              uint64_t nowMs) {
+  if (in.size() < kDescriptorBytes) return refused(ERROR_INVALID_PARAMETER);
+  const uint32_t property = rd32(in.data() + kQueryPropertyId);
+  if (rd32(in.data() + kQueryType) != 0) return refused(ERROR_NOT_SUPPORTED);  // standard queries only
+  const uint8_t* data = in.data() + kQueryParameters;
+  const uint32_t dataOffset = rd32(data + kDataOffset);
+  const uint32_t dataLength = rd32(data + kDataLength);
+  if (rd32(data + kProtocolType) != kProtocolNvme || dataOffset < kProtocolDataSize || dataLength < kLeastDataLength) {
+    return refused(ERROR_INVALID_PARAMETER);
+  }
+  const uint64_t end = uint64_t{kQueryParameters} + dataOffset + dataLength;
+  if (end > in.size()) return refused(ERROR_INVALID_PARAMETER);
+  if (end > outSize) return refused(ERROR_INSUFFICIENT_BUFFER);
+  std::vector<uint8_t> page;
+  uint64_t offset = 0;
+  const uint32_t error = selectPage(drive, property, data, nowMs, page, offset);
+  if (error != ERROR_SUCCESS) return refused(error);
+
+  // The reply: the descriptor, the request's protocol data with the data placed right
+  // after it, then as much of the page as was asked for.
+  const auto n = static_cast<uint32_t>(std::min<uint64_t>(dataLength, page.size() - offset));
+  std::memset(out, 0, kDescriptorBytes + n);
+  wr32(out + kDescriptorVersion, kDescriptorBytes);
+  wr32(out + kDescriptorSize, kDescriptorBytes);
+  uint8_t* replyData = out + kQueryParameters;
+  std::memcpy(replyData, data, kProtocolDataSize);
+  wr32(replyData + kDataOffset, kProtocolDataSize);
+  wr32(replyData + kDataLength, n);
+  wr32(replyData + kFixedReturnData, 0);
+  std::memcpy(out + kDescriptorBytes, page.data() + offset, n);
+  return {ERROR_SUCCESS, kDescriptorBytes + n};
+}
+
+// Long on purpose: the driver's checks of the record, in the order it makes them, then
+// the command; splitting it would hide that order.
+NvmeOutcome nvmeProtocolCommand(SimDrive& drive, uint32_t access, const std::vector<uint8_t>& in, uint8_t* out,
+                                uint32_t outSize, uint64_t nowMs, std::optional<uint16_t> injectedStatus) {
+  if ((access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE)) {
+    return refused(ERROR_ACCESS_DENIED);
+  }
+  if (in.size() < kCmdLeast) return refused(ERROR_INVALID_PARAMETER);
+  if (outSize < kCmdLeast) return refused(ERROR_INSUFFICIENT_BUFFER);
+  const uint8_t* r = in.data();
+  if (rd32(r + kCmdVersion) != kCmdVersionOne || rd32(r + kCmdLength) != kCmdStructureLength ||
+      rd32(r + kCmdProtocolType) != kProtocolNvme || rd32(r + kCmdCommandLength) != kEntryBytes ||
+      rd32(r + kCmdCommandSpecific) != kCmdAdmin) {
+    return refused(ERROR_INVALID_PARAMETER);
+  }
+  // Each area a length names lies after the command and inside the buffer it travels in.
+  const auto inside = [&](size_t offsetField, size_t lengthField, uint64_t limit) {
+    const uint32_t length = rd32(r + lengthField);
+    const uint32_t offset = rd32(r + offsetField);
+    return length == 0 || (offset >= kCmdLeast && uint64_t{offset} + length <= limit);
+  };
+  if (!inside(kCmdErrorInfoOffset, kCmdErrorInfoLength, outSize) ||
+      !inside(kCmdToDeviceOffset, kCmdToDeviceLength, in.size()) ||
+      !inside(kCmdFromDeviceOffset, kCmdFromDeviceLength, outSize)) {
+    return refused(ERROR_INVALID_PARAMETER);
+  }
+  const uint8_t* entry = r + kCmdEntry;
+  // The driver passes through only the commands it lets applications send; any other is
+  // refused before it reaches the controller, and the call fails with nothing written.
+  if (entry[kEntryOpcode] != kOpcodeDeviceSelfTest) return refused(ERROR_NOT_SUPPORTED);
+
+  const uint16_t status = injectedStatus ? *injectedStatus
+                                         : deviceSelfTest(*drive.nvme, rd32(entry + kEntryNsid),
+                                                          rd32(entry + kEntryCdw10), nowMs);
+  // The request comes back through the buffer with the completion filled in; a command
+  // the controller failed is still a completed request.
+  const size_t copied = std::min<size_t>(in.size(), outSize);
+  std::memcpy(out, r, copied);
+  if (outSize > copied) std::memset(out + copied, 0, outSize - copied);
+  wr32(out + kCmdReturnStatus, status == 0 ? kStatusSuccess : kStatusError);
+  wr32(out + kCmdErrorCode, status);
+  wr32(out + kCmdFixedReturnData, 0);
+  wr32(out + kCmdFixedReturnData2, 0);
+  const uint32_t errorInfoLength = rd32(r + kCmdErrorInfoLength);
+  if (errorInfoLength > 0) std::memset(out + rd32(r + kCmdErrorInfoOffset), 0, errorInfoLength);
+  return {ERROR_SUCCESS, outSize};
+}
+
+}  // namespace palvoro::sim
