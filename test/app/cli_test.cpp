@@ -119,6 +119,45 @@ TEST(CliTest, SmartListsTheAttributesAndTheVerdict) {
   EXPECT_EQ(members[1]["member"], "B");
 }
 
+// An NVMe drive's health log: the showcase's healthy one, and a raw log with a critical
+// warning and a counter beyond 64 bits, in JSON and as text.
+TEST(CliTest, SmartOfAnNvmeDriveGivesItsHealthLog) {
+  const CliRun run = cli({"--builtin", "showcase", "--json", "smart", "5"});
+  ASSERT_EQ(run.status, kCliOk) << run.err;
+  const Json doc = json(run);
+  EXPECT_TRUE(doc["passing"].get<bool>());
+  const Json& health = doc["nvme_health"];
+  EXPECT_EQ(health["critical_warning"], 0);
+  EXPECT_EQ(health["temperature_celsius"], 38);
+  EXPECT_EQ(health["percentage_used"], 3);
+  EXPECT_EQ(health["data_units_read"], 28551312);
+  EXPECT_EQ(health["power_on_hours"], 3412);
+  EXPECT_EQ(health["temperature_sensors_celsius"][1], 45);
+  EXPECT_TRUE(health["temperature_sensors_celsius"][2].is_null());
+  EXPECT_TRUE(doc["members"][0]["attributes"].empty());
+  EXPECT_EQ(doc["members"][0]["health"][0]["name"], "Critical Warning");
+
+  // Byte 0: media read-only; bytes 144..159 (unsafe shutdowns): 2^64 + 5.
+  std::string page(1024, '0');
+  page.replace(0, 2, "08");
+  page.replace(2 * 144, 2, "05");
+  page.replace(2 * 152, 2, "01");
+  const std::string machine = ::testing::TempDir() + "palvoro-nvme-warning.json";
+  std::ofstream(machine) << R"({"drives": [{"number": 0, "transport": "nvme", "identity": {"model": "Sabik NV9",
+      "serial": "SBK9", "firmware": "1", "sectors": 100000}, "nvme": {"pages": {"health": ")" << page << R"("}}}]})";
+  const CliRun failing = cli({"--machine", machine, "--json", "smart", "1"});
+  EXPECT_EQ(failing.status, kCliDriveFailed) << failing.err;
+  const Json bad = json(failing);
+  EXPECT_FALSE(bad["passing"].get<bool>());
+  EXPECT_EQ(bad["nvme_health"]["critical_warning"], 8);
+  EXPECT_EQ(bad["nvme_health"]["critical_warnings"], Json::array({"Media has been placed in read-only mode"}));
+  EXPECT_EQ(bad["nvme_health"]["unsafe_shutdowns"], "18446744073709551621");
+  const CliRun text = cli({"--machine", machine, "smart", "1"});
+  EXPECT_NE(text.out.find("Media has been placed in read-only mode"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("18,446,744,073,709,551,621"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("SMART verdict: FAIL"), std::string::npos) << text.out;
+}
+
 TEST(CliTest, EveryWayACommandLineGoesWrongHasItsStatus) {
   // A number no double holds: the description is refused, the program is not ended.
   const std::string hugeNumber = ::testing::TempDir() + "palvoro-huge-number.json";
