@@ -31,23 +31,56 @@ debug_flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O0 -g1")
 cmake -S . -B build-asan -G Ninja "${debug_flags[@]}" -DPALVORO_SANITIZE=ON -DPALVORO_TSAN=OFF
 cmake --build build-asan -j "$jobs" --target palvoro_tests
 asan=(env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
-"${asan[@]}" ctest --test-dir build-asan --output-on-failure -j "$jobs" | tee -a "$summary"
+
+# Under a sanitizer a process takes a tenth of a second and more to start: run one per test,
+# as ctest does, that would be most of a phase. So each test executable runs whole, two at a
+# time, and prints what failed; `specs` holds the executables, each with its arguments.
+whole_tests() {  # the environment to run them in
+  local logs spec name rc n status=0 running=0
+  local -a argv
+  logs=$(mktemp -d)
+  for spec in "${specs[@]}"; do
+    read -r -a argv <<< "$spec"
+    name=$(basename "${argv[0]}")
+    ( QT_QPA_PLATFORM=offscreen timeout 1200 "$@" "${argv[@]}" --gtest_brief=1 > "$logs/$name.log" 2>&1
+      echo $? > "$logs/$name.rc" ) &
+    running=$((running + 1))
+    if [ "$running" -ge "$jobs" ]; then
+      wait -n
+      running=$((running - 1))
+    fi
+  done
+  wait
+  for spec in "${specs[@]}"; do
+    read -r -a argv <<< "$spec"
+    name=$(basename "${argv[0]}")
+    rc=$(cat "$logs/$name.rc")
+    n=$(grep -Eo '\[  PASSED  \] [0-9]+ test' "$logs/$name.log" | tail -1 | awk '{print $4}')
+    if [ "$rc" != 0 ]; then
+      cat "$logs/$name.log"
+      echo "$name: failed (exit status $rc)"
+      status=1
+    else
+      echo "$name: 100% tests passed, 0 tests failed out of ${n:-0}" | tee -a "$summary"
+    fi
+  done
+  rm -rf "$logs"
+  return "$status"
+}
+specs=(build-asan/test/*_tests)
+whole_tests "${asan[@]}"
+# The corpus replays are one process per target anyway.
+"${asan[@]}" ctest --test-dir build-asan --output-on-failure -j "$jobs" -L '^fuzz$' | tee -a "$summary"
 
 # A race that passes by luck once is still a race: the tests where threads meet run again
-# and again under ThreadSanitizer, each up to this many times, stopping at the first
-# failure. They are every window test (a dialog's worker meets the GUI thread), the
+# and again under ThreadSanitizer, this many times over (the first race stops the run). They are every window test (a dialog's worker meets the GUI thread), the
 # diagnostics tests that run the worker on a thread of its own while the test's thread
 # ticks the timers, and the command line's runs (its worker meets the console loop).
 repeats="${PALVORO_REPEATS:-2}"
-threaded_tests() {  # build directory, times, then the environment to run them in
-  local dir=$1 times=$2
-  shift 2
-  "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^ui$' \
-    --repeat until-fail:"$times" | tee -a "$summary"
-  "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^diagnostics$' -R 'WorkerThread' \
-    --repeat until-fail:"$times" | tee -a "$summary"
-  "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^app$' -R 'CliRunTest|ConsoleLoopTest' \
-    --repeat until-fail:"$times" | tee -a "$summary"
+threaded_specs() {  # build directory
+  specs=("$1/test/gui_tests --gtest_repeat=$repeats"
+         "$1/test/diagnostics_tests --gtest_filter=*WorkerThread* --gtest_repeat=$repeats"
+         "$1/test/app_tests --gtest_filter=*CliRunTest*:*ConsoleLoopTest* --gtest_repeat=$repeats")
 }
 
 # ThreadSanitizer cannot share a build with the address sanitizer, so it has its own
@@ -58,8 +91,8 @@ threaded_tests() {  # build directory, times, then the environment to run them i
 phase "ThreadSanitizer build and threaded tests"
 cmake -S . -B build-tsan -G Ninja "${debug_flags[@]}" -DPALVORO_TSAN=ON -DPALVORO_SANITIZE=OFF
 cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests app_tests
-threaded_tests build-tsan "$repeats" \
-  env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
+threaded_specs build-tsan
+whole_tests env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
 # Every parser of outside data, fuzzed briefly from its corpus: a finding fails the run and
 # prints its reproducer. Longer campaigns: scripts/fuzz.sh TARGET SECONDS.
 phase "fuzzing"
