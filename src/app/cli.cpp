@@ -324,10 +324,7 @@ int nvmeSmartCommand(SmartWindowModel& model, AppContext& context, const CliOpti
                      std::ostream& err) {
   const SmartFillOutcome filled = model.fill(0);
   const std::string drive = "drive " + std::to_string(context.driveTable().selectedDrive + 1);
-  if (filled == SmartFillOutcome::DriverNotOpened) {
-    return fail(options, out, err, kCliNotFound, "drive " + std::to_string(context.driveTable().selectedDrive + 1) +
-                                                     " does not open");
-  }
+  if (filled == SmartFillOutcome::DriverNotOpened) return fail(options, out, err, kCliNotFound, drive + " does not open");
   if (filled == SmartFillOutcome::PagesNotRead || !model.nvmeHealth()) {
     return fail(options, out, err, kCliDriveFailed, "the health log of " + drive + " cannot be read");
   }

@@ -1,6 +1,6 @@
 #pragma once
-// Identity of an NVMe drive from its Identify pages (NVM Express base specification,
-// Identify Controller and Identify Namespace data structures): model, serial number and
+// Identity of an NVMe drive from its Identify pages (the Identify Controller and Identify
+// Namespace data structures of the NVM Express command set): model, serial number and
 // firmware from the controller, the namespace's size and logical block size from its
 // formatted LBA format, and what the controller offers for the quick test.
 

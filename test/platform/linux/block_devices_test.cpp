@@ -145,12 +145,12 @@ TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
   // Every path here is a node of the fake tree, under FakeSysCalls' root.
   rig.sys.remove("/sys/block/sdd");
   rig.sys.remove("/sys/devices/pci0000:00/0000:00:01.0/usb2/2-1");
-  rig.sys.remove("/dev/sdd");
+  rig.sys.remove(fakeNode("sdd"));
   ASSERT_EQ(rig.platform.disks().size(), 1u);
   rig.sys.loadFixture("usb_storage");
   rig.sys.addFile("/sys/devices/pci0000:00/0000:00:01.0/usb2/2-1/2-1:1.0/host7/target7:0:0/7:0:0:0/block/sdd/diskseq",
                   "10\n");
-  rig.sys.addDevice("/dev/sdd", DeviceNode{268435456, 512, 10, true});
+  rig.sys.addDevice(fakeNode("sdd"), DeviceNode{268435456, 512, 10, true});
 
   EXPECT_FALSE(rig.platform.readFile(before, sector, 512, &n));
   EXPECT_EQ(rig.platform.lastError(), ERROR_DEVICE_NOT_CONNECTED);

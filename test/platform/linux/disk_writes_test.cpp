@@ -20,9 +20,8 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// The disk's node in the fake tree (under FakeSysCalls' root): no test here opens a
-// device of this machine.
-const char* const kFakeDisk = "/dev/sda";
+// The disk's node in the fake tree.
+const std::string kFakeDisk = fakeNode("sda");
 
 const char* const kSdaPath = "/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda";
 const char* const kDataMount = "28 1 8:1 / /mnt/data rw,relatime - ext4 /dev/sda1 rw,errors=remount-ro\n";

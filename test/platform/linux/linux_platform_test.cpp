@@ -110,7 +110,7 @@ TEST(LinuxCommandBlockTest, SgIoReceivesExactBlocks) {
     c.send(rig.platform, h);
     ASSERT_EQ(rig.sys.sgRequests.size(), 1u);
     const SgRequest& r = rig.sys.sgRequests[0];
-    EXPECT_EQ(r.device, "/dev/sda");
+    EXPECT_EQ(r.device, fakeNode("sda"));
     EXPECT_EQ(r.interfaceId, 'S');
     EXPECT_EQ(hex(r.cdb), hex(c.cdb));
     EXPECT_EQ(r.direction, c.direction);
@@ -210,9 +210,9 @@ TEST(LinuxTransferTest, KernelFailuresBecomeTheCoresErrors) {
   const auto fourKiB = [](FakeSysCalls& s) {
     s.addFile("/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda/queue/logical_block_size",
               "4096\n");
-    s.addDevice("/dev/sda", DeviceNode{1073741824, 4096, 1, true});
-    s.putSector("/dev/sda", 0, Bytes(4096, 0x5A));
-    s.putSector("/dev/sda", 1073741824 - 4096, Bytes(4096, 0x5A));
+    s.addDevice(fakeNode("sda"), DeviceNode{1073741824, 4096, 1, true});
+    s.putSector(fakeNode("sda"), 0, Bytes(4096, 0x5A));
+    s.putSector(fakeNode("sda"), 1073741824 - 4096, Bytes(4096, 0x5A));
   };
   const auto answer = [](SgAnswer a) { return [a](FakeSysCalls& s) { s.sgHandler = [a](const SgRequest&) { return a; }; }; };
   SgAnswer noConnect;
@@ -222,7 +222,7 @@ TEST(LinuxTransferTest, KernelFailuresBecomeTheCoresErrors) {
   SgAnswer gone;
   gone.error = -ENODEV;
   const Case cases[] = {
-      {"ReadEio", [](FakeSysCalls& s) { s.failReadAt("/dev/sda", 0, -EIO); }, read(512, 0, 0), false, ERROR_CRC, 0},
+      {"ReadEio", [](FakeSysCalls& s) { s.failReadAt(fakeNode("sda"), 0, -EIO); }, read(512, 0, 0), false, ERROR_CRC, 0},
       {"SgIoNoDevice", answer(gone), identify, false, ERROR_DEVICE_NOT_CONNECTED, 1},
       {"AtaDidNoConnect", answer(noConnect), identify, false, ERROR_DEVICE_NOT_CONNECTED, 1},
       {"ScsiDidNoConnect", answer(noConnect), inquiry, false, ERROR_DEVICE_NOT_CONNECTED, 1},
@@ -355,7 +355,7 @@ TEST(LinuxDetectionTest, DisksWithoutACommandChannelAreListed) {
   struct Case {
     const char* name;
     const char* fixture;
-    const char* deniedNode;
+    const char* deniedDisk;  // the disk whose fake node refuses to open
     const char* model;
     const char* serial;
     uint64_t sectors;
@@ -364,12 +364,12 @@ TEST(LinuxDetectionTest, DisksWithoutACommandChannelAreListed) {
   const Case cases[] = {
       {"Nvme", "nvme", nullptr, "QEMU NVMe Ctrl", "LABNVME0000006", 524288, 0x11},
       {"VirtioBlk", "virtio_blk", nullptr, "VirtIO Block Device", "LABVBLK0000007", 131072, 0x0E},
-      {"SataNodeShut", "sata_ahci", "/dev/sda", "ATA LAB SATA HDD 1G", "LABSATA0000001", 2097152, 0x0B},
+      {"SataNodeShut", "sata_ahci", "sda", "ATA LAB SATA HDD 1G", "LABSATA0000001", 2097152, 0x0B},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Rig rig({c.fixture});
-    if (c.deniedNode != nullptr) rig.sys.failOpen(c.deniedNode, -EPERM);
+    if (c.deniedDisk != nullptr) rig.sys.failOpen(fakeNode(c.deniedDisk), -EPERM);
     SilentPrompter prompter;
     ProbeEnvironment env{rig.platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
     DriveTable table{};

@@ -15,6 +15,10 @@ namespace palvoro::real::test {
 
 inline constexpr uint32_t kReadWrite = 0x80000000u | 0x40000000u;  // GENERIC_READ | GENERIC_WRITE
 
+// A block node of the fake /dev tree, by the disk's kernel name. FakeSysCalls answers every
+// call on it under its own root: no test reaches a device of this machine.
+inline std::string fakeNode(const std::string& disk) { return "/dev/" + disk; }
+
 // Fixed-format and descriptor sense the lab's kernel returned (QEMU 7.2, kernel 6.1).
 // SMART RETURN STATUS with CK_COND on the SATA disk: registers in an ATA Status Return
 // descriptor, LBA mid/high 4Fh/C2h.

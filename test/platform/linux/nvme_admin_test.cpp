@@ -17,7 +17,7 @@
 namespace palvoro::real::test {
 namespace {
 
-constexpr const char* kFakeNamespace = "/dev/nvme0n1";
+const std::string kFakeNamespace = fakeNode("nvme0n1");
 constexpr const char* kFakeNsidAttribute = "/sys/devices/pci0000:00/0000:00:03.0/nvme/nvme0/nvme0n1/nsid";
 constexpr uint32_t kGenericRead = 0x80000000u;
 
