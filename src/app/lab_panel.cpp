@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "platform/sim/sim_platform.h"
 
@@ -35,7 +36,26 @@ std::string identifyModel(const sim::IdentifyWords& words) {
   return model;
 }
 
+constexpr int kPanelGap = 12;  // pixels between the main window's frame and the panel's
+
 }  // namespace
+
+QPoint labPanelPosition(QRect mainFrame, QSize panelFrame, QRect available) {
+  const int availableEnd = available.x() + available.width();
+  const int right = mainFrame.x() + mainFrame.width() + kPanelGap;
+  const int left = mainFrame.x() - kPanelGap - panelFrame.width();
+  int x = availableEnd - panelFrame.width();
+  if (right + panelFrame.width() <= availableEnd) {
+    x = right;
+  } else if (left >= available.x()) {
+    x = left;
+  }
+  // Not std::clamp: a panel larger than the area puts its low bound above its high one.
+  x = std::max(std::min(x, availableEnd - panelFrame.width()), available.x());
+  const int y = std::max(std::min(mainFrame.y(), available.y() + available.height() - panelFrame.height()),
+                         available.y());
+  return QPoint(x, y);
+}
 
 std::string labDriveLabel(sim::SimPlatform& platform, int number) {
   const sim::SimDrive* drive = platform.machine().findDrive(number);

@@ -3,6 +3,9 @@
 // box pulls the drive out, setting it plugs the drive back in; either reaches the program
 // as a device arrival or removal.
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -27,6 +30,12 @@ class LabPanel : public QWidget {
   sim::SimPlatform& m_platform;
   std::function<void()> m_deviceChanged;
 };
+
+// Where the panel's frame goes beside the main window's frame `mainFrame`, on a screen
+// whose usable area is `available`: right of the window when it fits there, else left of
+// it, else over the window against the area's right edge; in every case moved inside the
+// area (its top-left corner first when the panel is larger than the area).
+QPoint labPanelPosition(QRect mainFrame, QSize panelFrame, QRect available);
 
 // What the panel lists for a drive: "PhysicalDrive1  ST4000 (USB, SAT)".
 std::string labDriveLabel(sim::SimPlatform& platform, int number);

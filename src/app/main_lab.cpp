@@ -6,6 +6,7 @@
 //   palvoro-lab [--machine FILE.json | --builtin NAME] [--print]
 
 #include <QApplication>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -62,7 +63,12 @@ int runWindows(sim::SimPlatform& platform, int argc, char** argv) {
     // from changing the machine while they use it.
     LabPanel lab(platform, [&mainWindow] { mainWindow.onDeviceChange(); }, &mainWindow);
     QTimer::singleShot(0, &lab, [&lab, &mainWindow] {
-      lab.move(mainWindow.frameGeometry().topRight() + QPoint(12, 0));
+      lab.adjustSize();
+      // The panel gets its frame only when shown: the main window's stands in for it, so
+      // a panel that would just fit beside the window does not end under the edge.
+      const QRect mainFrame = mainWindow.frameGeometry();
+      const QSize frame = lab.size() + (mainFrame.size() - mainWindow.size());
+      lab.move(labPanelPosition(mainFrame, frame, mainWindow.screen()->availableGeometry()));
       lab.show();
     });
     mainWindow.exec();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -15,6 +16,7 @@
 #include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
+#include "ui/widgets/dialog_units.h"
 #include "ui/widgets/xlist_ctrl.h"
 
 namespace palvoro {
@@ -149,6 +151,10 @@ TEST_F(MainWindowTest, RowContextMenu) {
 }
 
 TEST_F(MainWindowTest, AboutFromTheBannerMenuAndHelp) {
+  // The menu is found only by right-clicking: both pictures say so.
+  for (QLabel* picture : {window->banner(), window->logo()}) {
+    EXPECT_EQ(picture->toolTip(), "Right-click for About PALVORO for Windows");
+  }
   QTimer::singleShot(0, [] {
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
@@ -184,6 +190,68 @@ TEST_F(MainWindowTest, EmptyTable) {
   selectPhysical(0);
   clickPicture(window->runTestsPicture());
   EXPECT_EQ(recorder.log.size(), 1u);
+}
+
+// The line above the physical list in the faces a desktop may give the program (QApplication's
+// font when the window is built): the caption whole at the window's 8 points, every
+// item clear of the next, the texts unchanged; the hint at its template place when the
+// caption leaves room, and the line inside the list's width unless the face is very wide.
+TEST(MainWindowCaptionLineTest, CaptionWholeAndHintsClearOfItInEveryFace) {
+  struct Case {
+    const char* what;
+    double points;  // 0: the desktop's own
+    int stretch;    // QFont::setStretch: 150 draws every letter half as wide again
+    bool hintInPlace;
+    bool insideList;
+  };
+  const Case cases[] = {
+      {"default face", 0, 100, false, true}, {"13 points", 13, 100, false, true},
+      {"narrow face", 0, 80, true, true},    {"wide face", 0, 115, false, true},
+      {"very wide face", 0, 150, false, false},
+  };
+  const QStringList line = {"Physical Drive:", "Highlight a physical drive. Click", "", "to run tests or click", "",
+                            "to view SMART data. Right-click for more options."};
+  const QFont desktop = QApplication::font();
+  struct RestoreFont {
+    QFont font;
+    ~RestoreFont() { QApplication::setFont(font); }
+  } restore{desktop};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    QFont face = desktop;
+    if (c.points > 0) face.setPointSizeF(c.points);
+    face.setStretch(c.stretch);
+    QApplication::setFont(face);
+    sim::SimPlatform platform(sim::builtinMachine("showcase"));
+    Recorder recorder;
+    AppContext context(platform, recorder);
+    CPalvoroDlg window(context, &recorder);
+    std::vector<QLabel*> items;
+    for (const QString& text : line) {
+      QLabel* item = nullptr;
+      if (text.isEmpty()) {
+        item = items.size() == 2 ? window.runTestsPicture() : window.smartPicture();
+      } else {
+        for (QLabel* label : window.findChildren<QLabel*>()) {
+          if (label->text() == text) item = label;
+        }
+      }
+      ASSERT_NE(item, nullptr) << text.toStdString();
+      items.push_back(item);
+    }
+    EXPECT_EQ(items[0]->font().pointSizeF(), 8.0);
+    for (size_t i = 0; i < items.size(); ++i) {
+      const QRect place = items[i]->geometry();
+      if (!line[i].isEmpty()) {
+        EXPECT_GE(place.width(), QFontMetrics(items[i]->font()).horizontalAdvance(line[i])) << i;
+      }
+      if (i + 1 < items.size()) {
+        EXPECT_LT(place.right(), items[i + 1]->geometry().left()) << i;
+      }
+    }
+    EXPECT_EQ(items[1]->x() == duX(58), c.hintInPlace);
+    EXPECT_EQ(items.back()->geometry().right() <= window.physicalList()->geometry().right(), c.insideList);
+  }
 }
 
 }  // namespace

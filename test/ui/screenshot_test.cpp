@@ -20,11 +20,18 @@
 
 namespace palvoro::test {
 
-QString saveScreenshot(QWidget& window, const QString& name) {
+QString saveScreenshot(QWidget& window, const QString& name, qreal scale) {
   window.adjustSize();
   window.show();
   QApplication::processEvents();
-  const QPixmap picture = window.grab();
+  QPixmap picture;
+  if (scale == 1.0) {
+    picture = window.grab();
+  } else {
+    picture = QPixmap(window.size() * scale);
+    picture.setDevicePixelRatio(scale);
+    window.render(&picture);
+  }
   QDir().mkpath(QStringLiteral(PALVORO_SCREENSHOT_DIR));
   const QString path = QStringLiteral(PALVORO_SCREENSHOT_DIR) + "/" + name + ".png";
   return picture.save(path) ? path : QString();
@@ -76,6 +83,27 @@ TEST(ScreenshotTest, MainWindow) {
   const QString path = saveScreenshot(window, "main_window");
   ASSERT_FALSE(path.isEmpty());
   EXPECT_GE(QImage(path).width(), 600);
+}
+
+// The main window as a user with a 13-point desktop font on a screen scaled to 200% sees
+// it, for a person to look at.
+TEST(ScreenshotTest, MainWindowLargeFontAtDoubleScale) {
+  const QFont desktop = QApplication::font();
+  struct RestoreFont {
+    QFont font;
+    ~RestoreFont() { QApplication::setFont(font); }
+  } restore{desktop};
+  QFont large = desktop;
+  large.setPointSize(13);
+  QApplication::setFont(large);
+  sim::SimPlatform platform(sim::builtinMachine("showcase"));
+  OkPrompter prompter;
+  AppContext context(platform, prompter);
+  detectDrives(context.probeEnvironment(), context.driveTable());
+  CPalvoroDlg window(context);
+  const QString path = saveScreenshot(window, "main_window_large_font_200", 2.0);
+  ASSERT_FALSE(path.isEmpty());
+  EXPECT_EQ(QImage(path).width(), window.width() * 2);
 }
 
 }  // namespace

@@ -169,6 +169,8 @@ std::string helpPageHtml() {
       "a drive for a menu with Run Diagnostics, Show SMART Drive Info and Properties. Press F5 "
       "to look for drives again; PALVORO also does this by itself when a drive is plugged in or "
       "removed and after a test.</p>\r\n"
+      "<p>To see which version of PALVORO you have, right-click the banner at the top of the "
+      "main window, or the logo beside it, and choose <b>About PALVORO for Windows</b>.</p>\r\n"
       "<p>The SMART Status column reads <b>PASS</b> when the drive reports good health and no "
       "attribute has reached its threshold, <b>FAIL</b> when one has, and <b>Not Available</b> "
       "when SMART is switched off or cannot be reached through the drive's connection (many USB, "

@@ -11,6 +11,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <algorithm>
+#include <vector>
 
 #include "ui/widgets/about_dialog.h"
 #include "ui/widgets/detection_dialog.h"
@@ -28,6 +29,9 @@ namespace {
 
 constexpr const char* kTitle = "Varnholt Steadwell Diagnostics - PALVORO for Windows";
 constexpr const char* kAboutItem = "&About PALVORO for Windows...";
+// The About item lives only on the banner's and the logo's right-click menu, which
+// nothing else on the window hints at.
+constexpr const char* kAboutTip = "Right-click for About PALVORO for Windows";
 constexpr int kSmartStatusColumn = 4;  // the physical list's "SMART Status" column
 constexpr int kHoverMargin = 4;  // the pictures react 4 pixels outside their edges
 
@@ -42,6 +46,54 @@ Qt::Alignment toQt(ColumnAlignment alignment) {
 
 QPixmap standardPixmap(QStyle::StandardPixmap which, int size) {
   return QApplication::style()->standardIcon(which).pixmap(size, size);
+}
+
+constexpr int kCaptionGap = 4;  // pixels between a text's end and the next item of its line
+constexpr double kSmallestHintPoints = 5.5;  // below this the hint stops being readable
+constexpr double kHintPointStep = 0.25;
+
+// Lays out the line above the physical list (the caption, then the hint texts and the two
+// pictures) in the fonts it is drawn with: the template's places were measured for a
+// narrower 8-point face than the desktop gives, so the caption outgrew its box and the
+// hint began over its end. Each text is as wide as it needs; an item keeps its template
+// place unless the text before it reaches it, and then it and everything after it move
+// right by as much. A line that would then pass
+// `rightEdge` is packed, each item close after the one before, and its hint face made
+// smaller step by step until it fits; the caption keeps its own.
+void layOutCaptionLine(const std::vector<QLabel*>& items, int rightEdge) {
+  std::vector<QRect> places;
+  for (const QLabel* item : items) places.push_back(item->geometry());
+  bool packed = false;
+  for (;;) {
+    int shift = 0;
+    int end = places.front().x() - kCaptionGap;
+    for (size_t i = 0; i < items.size(); ++i) {
+      QRect place = places[i];
+      const int x = packed ? end + kCaptionGap : std::max(place.x() + shift, end + kCaptionGap);
+      shift = x - place.x();
+      place.moveLeft(x);
+      // A picture keeps its box; a text gets just its own width, so its box never
+      // reaches the next item.
+      if (!items[i]->text().isEmpty()) place.setWidth(items[i]->sizeHint().width());
+      items[i]->setGeometry(place);
+      end = place.x() + place.width();
+    }
+    if (end <= rightEdge) return;
+    if (!packed) {
+      packed = true;
+      continue;
+    }
+    bool smaller = false;
+    for (size_t i = 1; i < items.size(); ++i) {
+      if (items[i]->text().isEmpty()) continue;
+      QFont face = items[i]->font();
+      if (face.pointSizeF() - kHintPointStep < kSmallestHintPoints) continue;
+      face.setPointSizeF(face.pointSizeF() - kHintPointStep);
+      items[i]->setFont(face);
+      smaller = true;
+    }
+    if (!smaller) return;  // as small as it gets: the line runs on past the list's edge
+  }
 }
 
 }  // namespace
@@ -133,6 +185,8 @@ void CPalvoroDlg::createControls() {
   m_logo->setGeometry(du(368, 16, 32, 30));
   m_logo->setPixmap(logoPicture(std::min(m_logo->width(), m_logo->height())));
   m_logo->setAlignment(Qt::AlignCenter);
+  m_banner->setToolTip(kAboutTip);
+  m_logo->setToolTip(kAboutTip);
 
   m_close = new QPushButton("&Close", this);
   m_close->setGeometry(du(355, 51, 50, 14));
@@ -146,27 +200,30 @@ void CPalvoroDlg::createControls() {
     label->setGeometry(du(x, y, w, 9));
     return label;
   };
-  text("Physical Drive:", 6, 97, 50);
-  // The hint line must fit beside its two pictures whatever font the desktop gives.
+  QLabel* physicalLabel = text("Physical Drive:", 6, 97, 50);
+  // The hint line is drawn a little smaller than the window's face.
   const auto hint = [&text](const char* caption, int x, int w) {
     QLabel* label = text(caption, x, 97, w);
     QFont small = label->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     label->setFont(small);
+    return label;
   };
-  hint("Highlight a physical drive. Click", 58, 98);
+  QLabel* hintSelect = hint("Highlight a physical drive. Click", 58, 98);
   m_runTests = new QLabel(this);
   m_runTests->setGeometry(du(157, 98, 11, 9));
-  hint("to run tests or click", 170, 60);
+  QLabel* hintTests = hint("to run tests or click", 170, 60);
   m_smart = new QLabel(this);
   m_smart->setGeometry(du(231, 97, 11, 9));
-  hint("to view SMART data. Right-click for more options.", 243, 162);
+  QLabel* hintSmart = hint("to view SMART data. Right-click for more options.", 243, 162);
   m_runTestsNormal = palvoro::runTestsPicture(false);
   m_runTestsHoverPicture = palvoro::runTestsPicture(true);
   m_smartNormal = palvoro::smartPicture(false);
   m_smartHoverPicture = palvoro::smartPicture(true);
   m_runTests->setPixmap(m_runTestsNormal);
   m_smart->setPixmap(m_smartNormal);
+  // The list's right edge ends the line.
+  layOutCaptionLine({physicalLabel, hintSelect, m_runTests, hintTests, m_smart, hintSmart}, duX(405));
   m_runTests->setCursor(Qt::PointingHandCursor);
   m_smart->setCursor(Qt::PointingHandCursor);
 
@@ -176,6 +233,9 @@ void CPalvoroDlg::createControls() {
   m_physical->setSelectionMode(QAbstractItemView::ExtendedSelection);
   m_physical->setImageList(driveImageStrip(), QSize(kDriveImageSize, kDriveImageSize));
   m_logicalLabel = text("Logical Drive:", 6, 183, 60);
+  // Whole in a wider face too; nothing stands beside it.
+  m_logicalLabel->resize(std::max(m_logicalLabel->width(), m_logicalLabel->sizeHint().width()),
+                         m_logicalLabel->height());
   m_logical = new CXListCtrl(this);
   m_logical->setGeometry(du(6, 194, 399, 70));
   m_logical->setFullRowSelect(true);
