@@ -24,6 +24,7 @@
 #include "app/console_loop.h"
 #include "app/console_progress.h"
 #include "app/program_files.h"
+#include "ui/model/help_pages.h"
 #include "app/startup.h"
 #include "diagnostics/erase.h"
 #include "diagnostics/erase_verify.h"
@@ -41,6 +42,7 @@
 #include "results/result_page.h"
 #include "ui/model/option_dialog_model.h"
 #include "ui/model/smart_window_model.h"
+#include "ui/model/version.h"
 
 namespace palvoro {
 namespace {
@@ -51,7 +53,7 @@ using Json = nlohmann::ordered_json;
 struct CliOptions {
   std::string machineFile;
   std::string builtin;
-  std::string resultsDir;  // where the result page is kept; the program's folder when empty
+  std::string resultsDir;  // where the result page is kept; the user's own folder when empty
   bool json = false;
   bool quiet = false;
   int driveNumber = -1;  // as listed, 1 up; -1 when not given
@@ -636,7 +638,7 @@ void entryText(const ResultEntry& e, std::ostream& out) {
 }
 
 std::string resultsDirOf(const CliOptions& options) {
-  std::string dir = options.resultsDir.empty() ? runningProgramDir() : options.resultsDir;
+  std::string dir = options.resultsDir.empty() ? findProgramFolders().resultsDir : options.resultsDir;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   return dir;
 }
@@ -755,7 +757,10 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
   std::optional<ResultEntry> entry;
   if (end == StartEnd::TestRun) {
     const std::string dir = resultsDirOf(options);
-    if (writeResultPage(context.platform(), dir, context.resultLines())) pagePath = dir + kResultPageName;
+    if (writeResultPage(context.platform(), dir, context.resultLines())) {
+      pagePath = dir + kResultPageName;
+      extractProgramFiles(dir, {{kLogoName, logoGif()}});  // the page shows it
+    }
     std::string kept;
     for (const std::string& line : context.resultLines().lines()) kept += line;
     const std::vector<ResultEntry> entries = readResultEntries(kept);
@@ -925,6 +930,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                "palvoro-cli"};
   app.require_subcommand(1);
   app.fallthrough();
+  app.set_version_flag("--version", std::string("palvoro-cli ") + programVersionText());
   CLI::Option* machineFile =
       app.add_option("--machine", options.machineFile, "Work on the simulated machine this file describes");
   CLI::Option* builtin =
@@ -933,7 +939,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   app.add_flag("--json", options.json,
                "One JSON document on standard output; progress as JSON lines on standard error");
   app.add_flag("--quiet", options.quiet, "No progress output");
-  app.add_option("--results-dir", options.resultsDir, "Where the result page is kept (default: the program's folder)");
+  app.add_option("--results-dir", options.resultsDir, "Where the result page is kept (default: ~/.local/state/palvoro, as the windows keep it)");
   CLI::App* list = app.add_subcommand("list", "The drive table");
   CLI::App* info = app.add_subcommand("info", "A drive's identity, property page and volumes");
   CLI::App* smart = app.add_subcommand("smart", "A drive's SMART attributes and verdict");
@@ -969,7 +975,10 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       throw CLI::ValidationError("N", "name the drive by its number N or by --serial S");
     }
   } catch (const CLI::CallForHelp&) {
-    out << app.help();
+    out << app.help("", CLI::AppFormatMode::All);
+    return kCliOk;
+  } catch (const CLI::CallForVersion& e) {
+    out << e.what() << "\n";
     return kCliOk;
   } catch (const CLI::Error& e) {
     err << "palvoro-cli: " << e.what() << "\n" << "Run palvoro-cli --help for the commands and options.\n";

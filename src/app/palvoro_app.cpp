@@ -14,7 +14,7 @@ std::vector<uint8_t> bytesOf(const std::string& text) { return std::vector<uint8
 }  // namespace
 
 std::vector<ProgramFile> startupFiles() {
-  return {{"vhtlogo.gif", logoGif()}, {"help.htm", bytesOf(helpPageHtml())}, {"smart.htm", bytesOf(smartPageHtml())}};
+  return {{kLogoName, logoGif()}, {kHelpPageName, bytesOf(helpPageHtml())}, {kSmartPageName, bytesOf(smartPageHtml())}};
 }
 
 CPalvoroApp::CPalvoroApp(AppContext& context, MainWindowRunner runMainWindow)
@@ -22,12 +22,29 @@ CPalvoroApp::CPalvoroApp(AppContext& context, MainWindowRunner runMainWindow)
 
 bool CPalvoroApp::InitInstance() {
   StartupState& startup = m_context.startup();
-  startup.programDir = runningProgramDir();
-  extractProgramFiles(startup.programDir, startupFiles());
+  const ProgramFolders folders = findProgramFolders();
+  startup.helpDir = folders.helpDir;
+  startup.resultsDir = folders.resultsDir;
+  // Installed, the help pages are read where they lie and only the result page's logo is
+  // written; otherwise (a program copied on its own) every page comes out of the program.
+  if (folders.helpInstalled) {
+    extractProgramFiles(startup.resultsDir, {{kLogoName, logoGif()}});
+  } else {
+    extractProgramFiles(startup.resultsDir, startupFiles());
+  }
   runStartupChecks(m_context);
   if (startup.miniportMode == 1 && !m_noRightsNote.empty()) {
-    m_context.prompter().ask(m_noRightsNote, kProductCaption, PromptIcon::Information, PromptButtons::Ok,
-                             PromptAnswer::Ok);
+    if (m_restart) {
+      const PromptAnswer answer = m_context.prompter().ask(m_noRightsNote + kRestartWithRightsQuestion, kProductCaption,
+                                                           PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+      if (answer == PromptAnswer::Yes && m_restart()) {
+        freeComplianceTable(m_context.complianceTable());
+        return false;
+      }
+    } else {
+      m_context.prompter().ask(m_noRightsNote, kProductCaption, PromptIcon::Information, PromptButtons::Ok,
+                               PromptAnswer::Ok);
+    }
   }
   {
     // Its result is not examined: the main window opens whether detection ended or not.

@@ -12,7 +12,8 @@
 
 namespace palvoro {
 
-// The files start-up writes next to the program: "vhtlogo.gif", "help.htm", "smart.htm".
+// The files the program carries: "vhtlogo.gif", "help.htm", "smart.htm" (the build
+// writes them into the data folder; start-up writes them where that folder is missing).
 std::vector<ProgramFile> startupFiles();
 
 class CPalvoroApp {
@@ -26,7 +27,12 @@ class CPalvoroApp {
   // the program on this computer's drives says what that costs and how to get the rights.
   void setNoRightsNote(std::string note) { m_noRightsNote = std::move(note); }
 
-  // Runs the whole program: programDir, extraction, start-up checks, the detection dialog,
+  // Where the program can start itself again with the rights, the note asks whether to;
+  // on Yes `restart` runs, and returns true when the program with rights ran (this one then
+  // ends without detecting anything), false when it goes on without them.
+  void setRestartWithRights(std::function<bool()> restart) { m_restart = std::move(restart); }
+
+  // Runs the whole program: the program's folders and files, start-up checks, the detection dialog,
   // the main window, then frees the compliance table. Returns false, as the program ends
   // once the main window has closed.
   bool InitInstance();
@@ -35,6 +41,7 @@ class CPalvoroApp {
   AppContext& m_context;
   MainWindowRunner m_runMainWindow;
   std::string m_noRightsNote;
+  std::function<bool()> m_restart;
 };
 
 }  // namespace palvoro

@@ -1,10 +1,54 @@
 #include "app/program_files.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace palvoro {
+
+namespace {
+
+// The data folder seen from the executables' folder, as the build configured the install.
+#ifndef PALVORO_DATA_FROM_BIN
+#define PALVORO_DATA_FROM_BIN "../share"
+#endif
+constexpr const char* kDataFromBin = PALVORO_DATA_FROM_BIN;
+
+std::string withSeparator(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+// Makes `dir` and the folders above it that are missing; those it makes are the user's
+// alone (the result page tells which drives were tested and what was found on them).
+bool makeFolders(const std::string& dir) {
+  struct stat info {};
+  if (stat(dir.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  std::string path;
+  size_t from = 0;
+  while (from < dir.size()) {
+    const size_t slash = dir.find('/', from + 1);
+    path = dir.substr(0, slash == std::string::npos ? dir.size() : slash);
+    from = slash == std::string::npos ? dir.size() : slash;
+    if (path.empty() || path == "/") continue;
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string userStateDir(const Environment& environment) {
+  const char* state = environment("XDG_STATE_HOME");
+  // The base directory rules: a relative value is invalid and ignored.
+  if (state != nullptr && state[0] == '/') return withSeparator(state) + "palvoro/";
+  const char* home = environment("HOME");
+  if (home != nullptr && home[0] == '/') return withSeparator(home) + ".local/state/palvoro/";
+  return {};
+}
+
+}  // namespace
 
 std::string programDirFromPath(const std::string& programPath) {
   const size_t last = programPath.rfind('/');
@@ -22,8 +66,32 @@ std::string runningProgramDir() {
   }
 }
 
+ProgramFolders findProgramFolders(const std::string& programDir, const Environment& environment) {
+  ProgramFolders folders;
+  if (!programDir.empty()) {
+    const std::string data = withSeparator(programDir + kDataFromBin) + "palvoro/";
+    if (access((data + kHelpPageName).c_str(), R_OK) == 0) {
+      folders.helpDir = data;
+      folders.helpInstalled = true;
+    }
+  }
+  const std::string state = userStateDir(environment);
+  if (!state.empty() && makeFolders(state) && access(state.c_str(), W_OK | X_OK) == 0) {
+    folders.resultsDir = state;
+  } else if (!programDir.empty() && access(programDir.c_str(), W_OK | X_OK) == 0) {
+    folders.resultsDir = programDir;
+  }
+  if (!folders.helpInstalled) folders.helpDir = folders.resultsDir;
+  return folders;
+}
+
+ProgramFolders findProgramFolders() {
+  return findProgramFolders(runningProgramDir(), [](const char* name) { return std::getenv(name); });
+}
+
 int extractProgramFiles(const std::string& dir, const std::vector<ProgramFile>& files) {
   int written = 0;
+  if (dir.empty()) return 0;
   for (const ProgramFile& file : files) {
     std::FILE* out = std::fopen((dir + file.name).c_str(), "wb");
     if (out == nullptr) continue;

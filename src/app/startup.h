@@ -17,6 +17,11 @@ inline constexpr const char* kNoRightsNoteWindows =
     "Without administrator rights PALVORO shows only the identity the system publishes for SATA drives: it cannot "
     "read SMART data, run tests or erase, and other drives do not appear. To test drives, start it with: pkexec "
     "palvoro";
+// Added to the windows' note where pkexec is installed.
+inline constexpr const char* kRestartWithRightsQuestion = "\n\nStart PALVORO again with administrator rights now?";
+// When the rights were asked for and not given.
+inline constexpr const char* kRightsNotGiven =
+    "Administrator rights were not given: PALVORO goes on without them.";
 inline constexpr const char* kNoRightsNoteCli =
     "Without administrator rights PALVORO shows only the identity the system publishes for SATA drives: it cannot "
     "read SMART data, run tests or erase, and other drives do not appear. To test drives, start it with: sudo "

@@ -7,7 +7,10 @@ namespace palvoro {
 
 // Set once during start-up.
 struct StartupState {
-  std::string programDir;     // the program's folder with its trailing separator
+  // Each with its trailing separator: where the help pages are read from, and where the
+  // result page is written ("" when the user has no such folder).
+  std::string helpDir;
+  std::string resultsDir;
   int osIsVistaOrLater = 0;   // major version 6 or more
   int miniportMode = 0;       // 1 when the user is not an administrator
   // 1 when a limited user's SMART requests reach the drives through the miniport, as

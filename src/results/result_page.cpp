@@ -277,7 +277,8 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
 }
 
 bool writeResultPage(Platform& platform, const std::string& programDir, const ResultLines& lines) {
-  if (lines.count() == 0) return false;
+  // Without a folder the page would land wherever the program was started from.
+  if (lines.count() == 0 || programDir.empty()) return false;
 
   const std::string path = programDir + kResultPageName;
   // The page is opened open-always, which keeps an existing file's length: without the

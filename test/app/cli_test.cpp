@@ -192,7 +192,8 @@ TEST(CliTest, EveryWayACommandLineGoesWrongHasItsStatus) {
 TEST(CliTest, HelpNamesTheCommandsAndTheExitStatuses) {
   const CliRun run = cli({"--help"});
   EXPECT_EQ(run.status, kCliOk);
-  for (const char* text : {"list", "info", "smart", "--json", "--builtin", "5 drive not found"}) {
+  // Every command's options too: the manual page is made from this text.
+  for (const char* text : {"list", "info", "smart", "--json", "--builtin", "5 drive not found", "--confirm-erase", "--verify"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
 }

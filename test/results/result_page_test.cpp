@@ -21,7 +21,7 @@ bool appendBlock(AppContext& context, TestClock& clock) {
 }
 // Every stored block, written into the context's program folder.
 bool writePage(AppContext& context) {
-  return writeResultPage(context.platform(), context.startup().programDir, context.resultLines());
+  return writeResultPage(context.platform(), context.startup().resultsDir, context.resultLines());
 }
 
 class ResultPageTest : public ::testing::Test {
@@ -32,7 +32,7 @@ class ResultPageTest : public ::testing::Test {
           ("palvoro-page-" + std::to_string(::getpid()) + "-" + info->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    context.startup().programDir = dir.string() + "/";
+    context.startup().resultsDir = dir.string() + "/";
 
     DriveRecord& d = context.driveTable().records[0];
     std::strcpy(d.model, "VARN 500 <b>&");
@@ -168,7 +168,7 @@ TEST_F(ResultPageTest, FullStoreDropsTheWholeBlock) {
 
 TEST_F(ResultPageTest, UncreatablePageWritesNothing) {
   finishRun(kTestKindQuick, kTestStatePass);
-  context.startup().programDir = (dir / "missing").string() + "/";
+  context.startup().resultsDir = (dir / "missing").string() + "/";
   EXPECT_FALSE(writePage(context));
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }

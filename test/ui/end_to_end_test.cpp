@@ -111,7 +111,7 @@ class User : public QObject {
 class EndToEndTest : public testing::Test {
  protected:
   EndToEndTest() : platform(sim::builtinMachine("showcase")), context(platform, prompter), user(platform, clock) {
-    context.startup().programDir = programDir.path().toStdString() + "/";
+    context.startup().resultsDir = programDir.path().toStdString() + "/";
     context.startup().osIsVistaOrLater = 1;
     detectDrives(context.probeEnvironment(), context.driveTable());
     window = std::make_unique<CPalvoroDlg>(context);

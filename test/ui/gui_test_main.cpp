@@ -12,6 +12,10 @@ int main(int argc, char** argv) {
   if (platform == nullptr || *platform == '\0') setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QTemporaryDir runtimeDir;
   if (runtimeDir.isValid()) setenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit().constData(), 1);
+  // The program keeps its result page in the user's state folder: a test run keeps its
+  // own, away from the home of whoever runs the tests.
+  QTemporaryDir stateDir;
+  if (stateDir.isValid()) setenv("XDG_STATE_HOME", stateDir.path().toLocal8Bit().constData(), 1);
   QApplication app(argc, argv);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

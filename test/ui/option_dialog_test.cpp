@@ -97,7 +97,7 @@ class OptionDialogTest : public testing::Test {
     platform = std::make_unique<sim::SimPlatform>(std::move(machine));
     context = std::make_unique<AppContext>(*platform, prompter);
     context->startup().osIsVistaOrLater = 1;
-    context->startup().programDir = dir.path().toStdString() + "/";
+    context->startup().resultsDir = dir.path().toStdString() + "/";
     detectDrives(context->probeEnvironment(), context->driveTable());
     ASSERT_EQ(context->driveTable().driveCount, 2);
     context->startup().miniportMode = administrator ? 0 : 1;
@@ -459,7 +459,7 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
   test::saveScreenshot(dialog, "option_dialog");
 
   // The run's block is on the page now.
-  writeResultPage(context->platform(), context->startup().programDir, context->resultLines());
+  writeResultPage(context->platform(), context->startup().resultsDir, context->resultLines());
   EXPECT_TRUE(QFileInfo::exists(dir.filePath(kResultPageName)));
 }
 

@@ -59,6 +59,61 @@ TEST(ProgramFilesTest, ExtractionOverwritesExistingFilesAndSkipsAnUnwritableFold
   EXPECT_FALSE(QDir(dir.filePath("no-such-folder")).exists());
 }
 
+// Where the help pages are read from and where the result page goes, for a program in a
+// build tree, installed under a prefix, or copied on its own, with the environments a
+// session, a bare service or pkexec give it.
+TEST(ProgramFilesTest, FoldersFollowTheInstallLayoutAndTheUsersStateFolder) {
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  const std::string base = root.path().toStdString() + "/";
+  QDir(root.path()).mkpath("prefix/bin");
+  QDir(root.path()).mkpath("prefix/share/palvoro");
+  QDir(root.path()).mkpath("lonely");
+  QDir(root.path()).mkpath("home");
+  QDir(root.path()).mkpath("blocked");
+  ASSERT_EQ(extractProgramFiles(base + "prefix/share/palvoro/", {{"help.htm", {'h'}}}), 1);
+  // A file where .local should be: the state folder cannot be made (whoever runs this).
+  ASSERT_EQ(extractProgramFiles(base + "blocked/", {{".local", {'x'}}}), 1);
+  const std::string installedHelp = base + "prefix/bin/../share/palvoro/";
+  const std::string homeState = base + "home/.local/state/palvoro/";
+
+  struct Case {
+    const char* name;
+    std::string programDir;
+    const char* xdgState;
+    const char* home;
+    std::string help, results;
+  };
+  const std::string xdg = base + "xdg";
+  const Case cases[] = {
+      {"installed, state folder made under HOME", base + "prefix/bin/", nullptr, "home", installedHelp, homeState},
+      {"XDG_STATE_HOME wins", base + "prefix/bin/", "xdg", "home", installedHelp, xdg + "/palvoro/"},
+      {"a relative XDG_STATE_HOME is ignored", base + "prefix/bin/", "relative/state", "home", installedHelp,
+       homeState},
+      {"copied on its own: pages beside the result page", base + "lonely/", nullptr, "home", homeState, homeState},
+      {"no HOME: the program's own folder", base + "lonely/", nullptr, nullptr, base + "lonely/", base + "lonely/"},
+      {"no HOME, no program folder: nowhere", base + "gone/", nullptr, nullptr, "", ""},
+      {"state folder cannot be made", base + "lonely/", nullptr, "blocked", base + "lonely/", base + "lonely/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string xdgValue = c.xdgState == nullptr ? std::string()
+                                 : c.xdgState[0] == 'r' ? std::string(c.xdgState)
+                                                        : base + c.xdgState;
+    const std::string homeValue = c.home == nullptr ? std::string() : base + c.home;
+    const ProgramFolders folders = findProgramFolders(c.programDir, [&](const char* name) -> const char* {
+      if (std::string(name) == "XDG_STATE_HOME") return c.xdgState == nullptr ? nullptr : xdgValue.c_str();
+      if (std::string(name) == "HOME") return c.home == nullptr ? nullptr : homeValue.c_str();
+      return nullptr;
+    });
+    EXPECT_EQ(folders.helpDir, c.help);
+    EXPECT_EQ(folders.resultsDir, c.results);
+    EXPECT_EQ(folders.helpInstalled, c.help == installedHelp);
+  }
+  // Made for the user alone: the page names the drives tested and what was found.
+  EXPECT_EQ(QFile::permissions(QString::fromStdString(homeState)) & 0x0077, 0);
+}
+
 TEST(ProgramFilesTest, StartUpWritesTheLogoAndBothHelpPages) {
   const std::vector<ProgramFile> files = startupFiles();
   ASSERT_EQ(files.size(), 3u);
@@ -76,14 +131,16 @@ namespace {
 
 class CountingPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons buttons,
+                   PromptAnswer) override {
     asked.push_back(text);
-    return PromptAnswer::Ok;
+    return buttons == PromptButtons::YesNo ? yesNo : PromptAnswer::Ok;
   }
   std::vector<std::string> asked;
+  PromptAnswer yesNo = PromptAnswer::No;
 };
 
-// The whole start-up: files next to the program, the checks (a limited user is warned),
+// The whole start-up: the program's files, the checks (a limited user is warned),
 // detection done before the main window opens, the compliance table freed after it.
 TEST(CPalvoroAppTest, InitInstanceRunsStartUpThenTheMainWindowThenFreesTheComplianceTable) {
   sim::SimMachine machine = sim::builtinMachine("showcase");
@@ -97,15 +154,63 @@ TEST(CPalvoroAppTest, InitInstanceRunsStartUpThenTheMainWindowThenFreesTheCompli
     countSeenByMainWindow = ctx.driveTable().driveCount;
     tableLoadedDuringMainWindow = ctx.complianceTable().loaded();
   });
-  QFile::remove(QString::fromStdString(runningProgramDir() + "smart.htm"));
   EXPECT_FALSE(app.InitInstance());
-  EXPECT_EQ(context.startup().programDir, runningProgramDir());
-  EXPECT_TRUE(QFile::exists(QString::fromStdString(runningProgramDir() + "smart.htm")));
+  // The test main points XDG_STATE_HOME at a folder of its own. A full build lays out the
+  // data folder beside the programs' folders as an install does; a build of the tests
+  // alone has none, and the pages are written beside the result page.
+  const std::string state = std::string(std::getenv("XDG_STATE_HOME")) + "/palvoro/";
+  const std::string data = runningProgramDir() + "../share/palvoro/";
+  EXPECT_EQ(context.startup().resultsDir, state);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(state + "vhtlogo.gif")));
+  EXPECT_EQ(context.startup().helpDir, QFile::exists(QString::fromStdString(data + "help.htm")) ? data : state);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(context.startup().helpDir + "smart.htm")));
   EXPECT_EQ(context.startup().miniportMode, 1);
   EXPECT_EQ(prompter.asked, std::vector<std::string>{kNoAdministratorWarning});
   EXPECT_GT(countSeenByMainWindow, 0);
   EXPECT_TRUE(tableLoadedDuringMainWindow);
   EXPECT_FALSE(context.complianceTable().loaded());
+}
+
+// A user without rights is offered a start with them: the program that got them does the
+// work and this one ends; refused or failed, this one goes on without them.
+TEST(CPalvoroAppTest, TheNoRightsNoteOffersARestartWithRightsWherePkexecIs) {
+  struct Case {
+    bool offered;
+    PromptAnswer answer;
+    bool restarted;  // what the restart reports
+    int restarts;
+    bool mainWindow;
+  };
+  const Case cases[] = {
+      {false, PromptAnswer::Yes, true, 0, true},
+      {true, PromptAnswer::No, true, 0, true},
+      {true, PromptAnswer::Yes, true, 1, false},
+      {true, PromptAnswer::Yes, false, 1, true},
+  };
+  for (const Case& c : cases) {
+    sim::SimMachine machine = sim::builtinMachine("basic");
+    machine.administrator = false;
+    sim::SimPlatform platform(std::move(machine));
+    CountingPrompter prompter;
+    prompter.yesNo = c.answer;
+    AppContext context(platform, prompter);
+    bool mainWindowRan = false;
+    CPalvoroApp app(context, [&](AppContext&) { mainWindowRan = true; });
+    app.setNoRightsNote("No rights.");
+    int restarts = 0;
+    if (c.offered) {
+      app.setRestartWithRights([&] {
+        ++restarts;
+        return c.restarted;
+      });
+    }
+    app.InitInstance();
+    ASSERT_EQ(prompter.asked.size(), 2u);
+    EXPECT_EQ(prompter.asked[1], c.offered ? std::string("No rights.") + kRestartWithRightsQuestion : "No rights.");
+    EXPECT_EQ(restarts, c.restarts);
+    EXPECT_EQ(mainWindowRan, c.mainWindow);
+    EXPECT_FALSE(context.complianceTable().loaded());
+  }
 }
 
 }  // namespace

@@ -135,7 +135,7 @@ TEST_F(ViewDialogTest, ResultPageShowsInTheViewer) {
   sim::SimPlatform platform{sim::SimMachine{}};
   AppContext context(platform, prompter);
   diagtest::ManualClock clock;
-  context.startup().programDir = programDir;
+  context.startup().resultsDir = programDir;
   DriveRecord& d = context.driveTable().records[0];
   std::strcpy(d.model, "VARN 500 <b>");
   std::strcpy(d.serialNumber, "WX1234");
@@ -149,7 +149,7 @@ TEST_F(ViewDialogTest, ResultPageShowsInTheViewer) {
   context.testRun().testState = kTestStatePass;
   ASSERT_TRUE(
       appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime()));
-  ASSERT_TRUE(writeResultPage(context.platform(), context.startup().programDir, context.resultLines()));
+  ASSERT_TRUE(writeResultPage(context.platform(), context.startup().resultsDir, context.resultLines()));
 
   CViewDlg dlg(programDir);
   dlg.ViewerFile = kResultPageName;

@@ -125,7 +125,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   }
 
   if (kind == kTestKindViewResult) {
-    writeResultPage(m_context.platform(), m_context.startup().programDir, m_context.resultLines());
+    writeResultPage(m_context.platform(), m_context.startup().resultsDir, m_context.resultLines());
     ui.showResultPage(std::string("PALVORO - ") + testKindWord(kind));
     return StartEnd::ResultPageShown;
   }

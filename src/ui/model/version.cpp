@@ -11,4 +11,8 @@ std::string aboutVersionText(std::uint32_t fileVersionMS) {
   return text;
 }
 
+std::string programVersionText() {
+  return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." + std::to_string(kVersionPatch);
+}
+
 }  // namespace palvoro

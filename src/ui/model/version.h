@@ -19,4 +19,7 @@ inline constexpr std::uint32_t kFileVersionMS =
 // version's most significant half, then 0 (file version 2.5.3.1 shows "2.5.0").
 std::string aboutVersionText(std::uint32_t fileVersionMS = kFileVersionMS);
 
+// "major.minor.patch", as the programs' --version and the package give it.
+std::string programVersionText();
+
 }  // namespace palvoro

@@ -120,7 +120,7 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
     sheet.exec();
   }
   void openHelp(const std::string& file) override {
-    CViewDlg viewer(m_context.startup().programDir, m_window);
+    CViewDlg viewer(m_context.startup().helpDir, m_window);
     viewer.ViewerFile = file;
     viewer.ViewerTitle = "Help";
     viewer.exec();

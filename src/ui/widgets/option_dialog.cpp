@@ -174,7 +174,7 @@ void CDiskTestDlg::runProgress() {
 }
 
 void CDiskTestDlg::showResultPage(const std::string& title) {
-  CViewDlg viewer(m_context.startup().programDir, this);
+  CViewDlg viewer(m_context.startup().resultsDir, this);
   viewer.ViewerFile = kResultPageName;
   viewer.ViewerTitle = title;
   viewer.exec();

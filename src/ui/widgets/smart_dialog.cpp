@@ -127,7 +127,7 @@ void CDiskAttrDlg::showRows() {
 void CDiskAttrDlg::onMemberChanged(int index) { fillFrom(index); }
 
 void CDiskAttrDlg::onHelp() {
-  CViewDlg viewer(m_context.startup().programDir, this);
+  CViewDlg viewer(m_context.startup().helpDir, this);
   viewer.ViewerFile = kSmartHelpFile;
   viewer.ViewerTitle = kSmartHelpTitle;
   viewer.exec();
