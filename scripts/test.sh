@@ -23,6 +23,8 @@ phase "benchmarks"
 ./build/src/palvoro-bench-detection
 ./build/src/palvoro-bench-media-scan
 ./build/src/palvoro-bench-erase
+phase "install and package"
+bash scripts/check-install.sh build
 
 phase "AddressSanitizer and UndefinedBehaviorSanitizer build"
 # Only what the tests need, and minimal debug information (line tables, enough for a

@@ -3,7 +3,7 @@
 // unplugs the machine's drives; --print instead runs start-up and detection and prints the
 // drive table.
 //
-//   palvoro-lab [--machine FILE.json | --builtin NAME] [--print]
+//   palvoro-lab [--machine FILE.json | --builtin NAME] [--print] [--help] [--version]
 
 #include <QApplication>
 #include <QScreen>
@@ -17,10 +17,12 @@
 
 #include "app/app_context.h"
 #include "app/cli.h"
+#include "app/desktop_ids.h"
 #include "platform/sim/sim_platform.h"
 #include "app/lab_panel.h"
 #include "app/palvoro_app.h"
 #include "ui/widgets/main_window.h"
+#include "ui/model/version.h"
 #include "ui/widgets/qt_prompter.h"
 
 using namespace palvoro;
@@ -28,9 +30,22 @@ using namespace palvoro;
 namespace {
 
 int usage() {
-  std::fprintf(stderr, "usage: palvoro-lab [--machine FILE.json | --builtin NAME] [--print]\n");
+  std::fprintf(stderr, "usage: palvoro-lab [--machine FILE.json | --builtin NAME] [--print]\nTry palvoro-lab --help.\n");
   return 2;
 }
+
+constexpr const char* kHelp =
+    "Usage: palvoro-lab [--machine FILE.json | --builtin NAME] [--print]\n"
+    "PALVORO's windows on a simulated machine: every drive, test and erase works as on real\n"
+    "drives, and no real drive is touched. A lab window beside the main window plugs the\n"
+    "simulated drives in and out.\n"
+    "\n"
+    "Options:\n"
+    "  --builtin NAME     the built-in machine NAME: showcase (the default) or basic\n"
+    "  --machine FILE     the machine FILE describes (JSON)\n"
+    "  --print            print the drive table on the console instead of opening windows\n"
+    "  --help             print this help and exit\n"
+    "  --version          print the version and exit\n";
 
 bool isSet(const char* variable) {
   const char* value = std::getenv(variable);
@@ -55,6 +70,7 @@ int runWindows(sim::SimPlatform& platform, int argc, char** argv) {
     return 1;
   }
   QApplication application(argc, argv);
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kLabAppId));
   QtPrompter prompter;
   AppContext context(platform, prompter);
   CPalvoroApp app(context, [&platform](AppContext& ctx) {
@@ -90,6 +106,12 @@ int main(int argc, char** argv) {
       builtin = argv[++i];
     } else if (std::strcmp(argv[i], "--print") == 0) {
       print = true;
+    } else if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("palvoro-lab %s\n", programVersionText().c_str());
+      return 0;
     } else {
       return usage();
     }

@@ -2,23 +2,31 @@
 // out while it runs reach the main window as a device arrival or removal, as they would
 // on Windows.
 //
-//   palvoro
+//   palvoro [--elevate] [--help] [--version]
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/app_context.h"
+#include "app/desktop_ids.h"
 #include "app/device_change_debounce.h"
+#include "app/elevation.h"
 #include "app/palvoro_app.h"
 #include "app/startup.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/udev_monitor.h"
 #include "ui/widgets/main_window.h"
+#include "ui/model/version.h"
 #include "ui/widgets/qt_prompter.h"
 
 using namespace palvoro;
@@ -71,11 +79,68 @@ void runMainWindow(AppContext& context) {
   mainWindow.exec();
 }
 
+constexpr const char* kHelp =
+    "Usage: palvoro [OPTION]\n"
+    "Disk-drive diagnostics in windows, on this computer's drives: identity, SMART health,\n"
+    "the quick and the extended test, and the erase.\n"
+    "\n"
+    "Talking to drives takes administrator rights (root, or CAP_SYS_RAWIO and CAP_SYS_ADMIN).\n"
+    "Without them the drive list shows only what the system publishes, and the program offers\n"
+    "to start again through pkexec.\n"
+    "\n"
+    "Options:\n"
+    "  --elevate      start again through pkexec right away, with the display settings\n"
+    "                 (scaling, theme) carried across; without rights if they are not given\n"
+    "  --help         print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
+    "palvoro-cli does everything without windows; palvoro-lab runs the same windows on a\n"
+    "simulated machine, safe for trying everything.\n";
+
+struct Options {
+  bool elevate = false;
+  std::vector<std::string> userEnvironment;
+};
+
+// Returns -1 to go on, else the exit status.
+int parseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("palvoro %s\n", programVersionText().c_str());
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--elevate") == 0) {
+      options.elevate = true;
+    } else if (std::strcmp(argv[i], kUserEnvOption) == 0 && i + 1 < argc) {
+      options.userEnvironment.push_back(argv[++i]);
+    } else {
+      std::fprintf(stderr, "palvoro: unknown option %s\nTry palvoro --help.\n", argv[i]);
+      return 2;
+    }
+  }
+  return -1;
+}
+
+// Starting again through pkexec: the program with rights runs while this one waits.
+ElevatedRun restartWithRights(const std::string& pkexec) {
+  return runElevated(elevatedCommand(pkexec, runningProgramDir() + "palvoro", {},
+                                     [](const char* name) { return std::getenv(name); }));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    std::fprintf(stderr, "usage: palvoro\n(palvoro-cli works without windows; palvoro-lab on a simulated machine.)\n");
+  Options options;
+  const int parsed = parseOptions(argc, argv, options);
+  if (parsed >= 0) return parsed;
+  // Only a run pkexec started gets these; they are the user's own display settings.
+  const std::string refused = applyUserEnvironment(options.userEnvironment);
+  if (!refused.empty()) {
+    std::fprintf(stderr, "palvoro: %s is not a display setting this program carries across\n", refused.c_str());
     return 2;
   }
   if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM")) {
@@ -85,7 +150,14 @@ int main(int argc, char** argv) {
                  "installed polkit action allows it. Without windows, palvoro-cli list shows the drive table.\n");
     return 1;
   }
+  const bool root = geteuid() == 0;
+  const std::string pkexec = root ? std::string() : findPkexec();
+  if (options.elevate && !pkexec.empty()) {
+    const ElevatedRun run = restartWithRights(pkexec);
+    if (run.end == ElevatedRun::End::Ran) return run.status;
+  }
   QApplication application(argc, argv);
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
   const std::unique_ptr<Platform> platform = real::makeLinuxPlatform();
   QtPrompter prompter;
   AppContext context(*platform, prompter);
@@ -94,6 +166,20 @@ int main(int argc, char** argv) {
   context.startup().miniportSmart = 0;
   CPalvoroApp app(context, runMainWindow);
   app.setNoRightsNote(kNoRightsNoteWindows);
+  int status = 0;
+  if (!pkexec.empty()) {
+    app.setRestartWithRights([&] {
+      const ElevatedRun run = restartWithRights(pkexec);
+      if (run.end == ElevatedRun::End::Ran) {
+        status = run.status;
+        return true;
+      }
+      if (run.end != ElevatedRun::End::Dismissed) {
+        prompter.ask(kRightsNotGiven, kProductCaption, PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+      }
+      return false;
+    });
+  }
   app.InitInstance();
-  return 0;
+  return status;
 }

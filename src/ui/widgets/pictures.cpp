@@ -523,19 +523,20 @@ QImage driveImageStrip() { return paintStrip(kDriveImageCount, kDriveImageSize, 
 
 QList<QPixmap> driveImages() { return cutStrip(driveImageStrip(), kDriveImageSize); }
 
+QImage programIconImage(int size) {
+  return paintImage(QSize(size, size), [](QPainter& p) {
+    drawOpenDrive(p, QRectF(0.5, 0.5, 15, 15));
+    // A green pulse line across the drive: the drive's health being checked.
+    p.setPen(pen(QColor(40, 230, 80), 1.3));
+    p.setBrush(Qt::NoBrush);
+    p.drawPolyline(QPolygonF({QPointF(1.5, 11), QPointF(5, 11), QPointF(6.5, 7.5), QPointF(8.5, 14),
+                              QPointF(10, 9.5), QPointF(11, 11), QPointF(14.5, 11)}));
+  });
+}
+
 QIcon programIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48}) {
-    icon.addPixmap(paintPixmap(size, [](QPainter& p) {
-      drawOpenDrive(p, QRectF(0.5, 0.5, 15, 15));
-      // A green pulse line across the drive: the drive's health being checked.
-      p.setPen(pen(QColor(40, 230, 80), 1.3));
-      p.setBrush(Qt::NoBrush);
-      p.drawPolyline(QPolygonF({QPointF(1.5, 11), QPointF(5, 11), QPointF(6.5, 7.5),
-                                QPointF(8.5, 14), QPointF(10, 9.5), QPointF(11, 11),
-                                QPointF(14.5, 11)}));
-    }));
-  }
+  for (int size : {16, 32, 48}) icon.addPixmap(QPixmap::fromImage(programIconImage(size)));
   return icon;
 }
 

@@ -80,6 +80,8 @@ QList<QPixmap> driveImages();
 
 // The program icon (16, 32 and 48 pixels).
 QIcon programIcon();
+// The same drawing at any size: the desktop's icon theme gets it from 16 to 256 pixels.
+QImage programIconImage(int size);
 
 // Icons 135..138: the turning disk, frame 0..3.
 QPixmap activityIcon(int frame);
