@@ -36,13 +36,13 @@ asan=(env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stack
 
 # Under a sanitizer a process takes a tenth of a second and more to start: run one per test,
 # as ctest does, that would be most of a phase. So each test executable runs whole, two at a
-# time, and prints what failed; `specs` holds the executables, each with its arguments.
+# time, and prints what failed; `commands` holds the executables, each with its arguments.
 whole_tests() {  # the environment to run them in
-  local logs spec name rc n status=0 running=0
+  local logs command name rc n status=0 running=0
   local -a argv
   logs=$(mktemp -d)
-  for spec in "${specs[@]}"; do
-    read -r -a argv <<< "$spec"
+  for command in "${commands[@]}"; do
+    read -r -a argv <<< "$command"
     name=$(basename "${argv[0]}")
     ( QT_QPA_PLATFORM=offscreen timeout 1200 "$@" "${argv[@]}" --gtest_brief=1 > "$logs/$name.log" 2>&1
       echo $? > "$logs/$name.rc" ) &
@@ -53,8 +53,8 @@ whole_tests() {  # the environment to run them in
     fi
   done
   wait
-  for spec in "${specs[@]}"; do
-    read -r -a argv <<< "$spec"
+  for command in "${commands[@]}"; do
+    read -r -a argv <<< "$command"
     name=$(basename "${argv[0]}")
     rc=$(cat "$logs/$name.rc")
     n=$(grep -Eo '\[  PASSED  \] [0-9]+ test' "$logs/$name.log" | tail -1 | awk '{print $4}')
@@ -69,7 +69,7 @@ whole_tests() {  # the environment to run them in
   rm -rf "$logs"
   return "$status"
 }
-specs=(build-asan/test/*_tests)
+commands=(build-asan/test/*_tests)
 whole_tests "${asan[@]}"
 # The corpus replays are one process per target anyway.
 "${asan[@]}" ctest --test-dir build-asan --output-on-failure -j "$jobs" -L '^fuzz$' | tee -a "$summary"
@@ -79,8 +79,8 @@ whole_tests "${asan[@]}"
 # diagnostics tests that run the worker on a thread of its own while the test's thread
 # ticks the timers, and the command line's runs (its worker meets the console loop).
 repeats="${PALVORO_REPEATS:-2}"
-threaded_specs() {  # build directory
-  specs=("$1/test/gui_tests --gtest_repeat=$repeats"
+threaded_commands() {  # build directory
+  commands=("$1/test/gui_tests --gtest_repeat=$repeats"
          "$1/test/diagnostics_tests --gtest_filter=*WorkerThread* --gtest_repeat=$repeats"
          "$1/test/app_tests --gtest_filter=*CliRunTest*:*ConsoleLoopTest* --gtest_repeat=$repeats")
 }
@@ -93,7 +93,7 @@ threaded_specs() {  # build directory
 phase "ThreadSanitizer build and threaded tests"
 cmake -S . -B build-tsan -G Ninja "${debug_flags[@]}" -DPALVORO_TSAN=ON -DPALVORO_SANITIZE=OFF
 cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests app_tests
-threaded_specs build-tsan
+threaded_commands build-tsan
 whole_tests env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
 # Every parser of outside data, fuzzed briefly from its corpus: a finding fails the run and
 # prints its reproducer. Longer campaigns: scripts/fuzz.sh TARGET SECONDS.

@@ -94,8 +94,8 @@ void CDiskAttrDlg::setUpList() {
   m_list->setImageList(smartRowImageStrip(), QSize(kDriveImageSize, kDriveImageSize));
   const int clientWidth = m_list->width() - 2 * m_list->frameWidth();
   int column = 0;
-  for (const SmartListColumn& spec : m_model.columns(clientWidth)) {
-    m_list->insertColumn(column++, QString::fromStdString(spec.caption), spec.width, Qt::AlignHCenter);
+  for (const SmartListColumn& shape : m_model.columns(clientWidth)) {
+    m_list->insertColumn(column++, QString::fromStdString(shape.caption), shape.width, Qt::AlignHCenter);
   }
 }
 
