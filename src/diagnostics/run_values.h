@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "diagnostics/block_latency.h"
+
 namespace palvoro {
 
 // Which test the user chose (`TestKind`).
@@ -67,6 +69,9 @@ struct TestRunValues {
   std::atomic<uint64_t> badSectorCount{0};
   std::atomic<uint64_t> regionLength{0};
   std::atomic<uint64_t> lastShownSector{0};
+  // The block times of the last scan of the whole range or its two regions: written by the
+  // worker only, read once the run has ended.
+  BlockLatencyMap scanLatency;
 
   std::string lastErrorMessage() const {
     std::lock_guard lock(m_mutex);

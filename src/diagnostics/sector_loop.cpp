@@ -244,6 +244,12 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
   const uint64_t lastBlock =
       plan.placement == BlockPlacement::Random ? std::min<uint64_t>(plan.blocks, kRandomReadBlocks) : plan.blocks;
   int shownProgress = -1;
+  // The random reads are too few and too scattered to map; a scan or an erase walks the
+  // surface in order and is timed block by block.
+  const bool timed = plan.placement != BlockPlacement::Random;
+  BlockLatencyMap& latency = v.scanLatency;
+  if (timed) latency.begin(plan.first, plan.end);
+  Platform& platform = run.platform();
   for (uint64_t i = 0; i < lastBlock; ++i) {
     if (v.stopRequest.load() != 0 || v.badSectorCount.load() >= kBadSectorSlots) break;
     const uint64_t start = blockStart(plan, i, block);
@@ -261,8 +267,11 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
       break;
     }
     const auto bytes = static_cast<uint32_t>(count * sectorSize);
+    const uint64_t began = timed ? platform.monotonicMicroseconds() : 0;
     if (plan.type == kLoopWriteZeros) {
-      if (!drive.write(buffer.get(), bytes)) {
+      const bool written = drive.write(buffer.get(), bytes);
+      if (timed) latency.record(start, platform.monotonicMicroseconds() - began, written);
+      if (!written) {
         // A drive that is gone takes no more writes: asking to go on would ask once per
         // block left, for nothing.
         if (run.platform().lastError() == ERROR_DEVICE_NOT_CONNECTED) {
@@ -274,7 +283,9 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
       }
     } else {
       uint32_t got = 0;
-      if (!drive.read(buffer.get(), bytes, &got) || got != bytes) {
+      const bool read = drive.read(buffer.get(), bytes, &got) && got == bytes;
+      if (timed) latency.record(start, platform.monotonicMicroseconds() - began, read);
+      if (!read) {
         v.testError = kTestErrorRead;
         recordBadSectors(run, drive, start, count, true);
       }

@@ -8,6 +8,7 @@
 // plain file and reaches the real file system in every backend, because the result page
 // and the help pages are real files.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -72,6 +73,14 @@ class Platform {
   virtual bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) = 0;
   // Sleep. The simulated machine advances its clock instead of waiting.
   virtual void sleep(uint32_t milliseconds) = 0;
+  // A clock that only goes forward, in microseconds: how long a transfer took. The
+  // simulated machine answers with its own model of the drive's time, so that a test knows
+  // each block's time exactly.
+  virtual uint64_t monotonicMicroseconds() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+  }
   // EnumWindows: the desktop's top-level windows in the order the system lists them.
   virtual std::vector<TopLevelWindow> topLevelWindows() = 0;
 

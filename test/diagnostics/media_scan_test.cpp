@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/block_latency.h"
 #include "diagnostics/scan_test_support.h"
 
 namespace palvoro {
@@ -219,6 +220,34 @@ TEST_F(MediaScanTest, ExtendedScanReadsRandomBlocksThenEveryBlock) {
   EXPECT_EQ(view->texts(kCtlStatus), (Strings{"Running Random Read Test....", "Running Extended Test...",
                                               "Test completed successfully."}));
   EXPECT_EQ(values().testState.load(), kTestStatePass);
+}
+
+// The drive's slow regions show in the scan's block times: each block that touches one
+// took the region's time on the drive's clock, every other block none.
+TEST_F(MediaScanTest, ExtendedScanTimesEveryBlockIntoHistogramStripesAndSlowestList) {
+  loadDrive(100'000, kTestKindExtended);
+  media().markSlow(50'000, 50'511, 250'000);  // touched by the blocks at 49,920, 50,176 and 50,432
+  media().markSlow(80'000, 80'000, 700'000);  // the block at 79,872
+  mediaScan(*run, false);
+
+  const BlockLatencyMap& map = values().scanLatency;
+  ASSERT_EQ(values().testState.load(), kTestStatePass);
+  const std::array<uint64_t, kLatencyBuckets> histogram = {387, 0, 0, 0, 3, 1, 0};
+  EXPECT_EQ(map.histogram(), histogram);  // 391 blocks, the random reads not among them
+  ASSERT_EQ(map.stripes().size(), 1000u);  // 100 sectors each
+  EXPECT_EQ(map.stripes()[499].worstMicroseconds, 250'000u);
+  EXPECT_EQ(map.stripes()[501].worstMicroseconds, 250'000u);
+  EXPECT_EQ(map.stripes()[504].worstMicroseconds, 250'000u);
+  EXPECT_EQ(map.stripes()[798].worstMicroseconds, 700'000u);
+  EXPECT_EQ(map.stripes()[500].blocks, 0u);
+  EXPECT_EQ(map.stripes()[800].worstMicroseconds, 0u);
+  const std::vector<SlowBlock> slowest = map.slowest();
+  ASSERT_GE(slowest.size(), 4u);
+  EXPECT_EQ(slowest[0], (SlowBlock{79'872, 700'000}));
+  EXPECT_EQ(slowest[1], (SlowBlock{49'920, 250'000}));
+  EXPECT_EQ(slowest[2], (SlowBlock{50'176, 250'000}));
+  EXPECT_EQ(slowest[3], (SlowBlock{50'432, 250'000}));
+  EXPECT_EQ(slowest[4], (SlowBlock{0, 0}));
 }
 
 TEST_F(MediaScanTest, UnreadableRandomBlockEndsTheTestBeforeTheFullScan) {

@@ -176,6 +176,27 @@ void readSectorList(const Field& f, uint64_t sectors, SimMedia& media, SectorMar
   }
 }
 
+// Slow regions: {"first": F, "last": L, "milliseconds": M}, each transfer touching F..L
+// taking M milliseconds on the drive's clock. The ranges may be as long as the media:
+// they are kept as ranges, not sector by sector.
+void readSlowRegions(const Field& f, uint64_t sectors, SimMedia& media) {
+  const size_t n = f.arraySize();
+  if (n > kMaxSectorListEntries) {
+    f.refuse("lists of more than " + std::to_string(kMaxSectorListEntries) + " entries are not supported");
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const Field e = f.at(i);
+    e.expectObject({"first", "last", "milliseconds"});
+    if (!e.has("first") || !e.has("last") || !e.has("milliseconds")) e.refuse("first, last and milliseconds are required");
+    const uint64_t first = e["first"].number();
+    const uint64_t last = e["last"].number();
+    if (last < first) e.refuse("last is before first");
+    if (last >= sectors) e.refuse("beyond the unit's " + std::to_string(sectors) + " sectors");
+    // An hour per transfer is already a drive nobody waits for.
+    media.markSlow(first, last, e["milliseconds"].number(3'600'000) * 1000);
+  }
+}
+
 SimSmart readSmart(const Field& f) {
   f.expectObject({"enabled", "attributes", "reportExceeded"});
   SimSmart smart;
@@ -247,12 +268,13 @@ SimUnit readUnit(const Field& f) {
   if (f.has("unreadable")) readSectorList(f["unreadable"], mediaSectors, unit.media, SectorMark::Unreadable);
   if (f.has("unwritable")) readSectorList(f["unwritable"], mediaSectors, unit.media, SectorMark::Unwritable);
   if (f.has("lostWrites")) readSectorList(f["lostWrites"], mediaSectors, unit.media, SectorMark::LostWrite);
+  if (f.has("slowRegions")) readSlowRegions(f["slowRegions"], mediaSectors, unit.media);
   return unit;
 }
 
 #define PALVORO_UNIT_FIELDS                                                                                  \
   "identity", "identitySwitched", "sectorSize", "mediaSectors", "capabilities", "smart", "unreadable", "unwritable", \
-      "lostWrites", "selfTest", "offlineCapability", "pollMinutes"
+      "lostWrites", "slowRegions", "selfTest", "offlineCapability", "pollMinutes"
 
 // Bytes given as a hexadecimal string ("00 80 00 04 41 42 43 44", blanks allowed).
 std::vector<uint8_t> readHexBytes(const Field& f, size_t maxCharacters = 4096) {

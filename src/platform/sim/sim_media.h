@@ -63,6 +63,13 @@ class SimMedia {
   // write succeeds and the sector keeps what it held, a pending unreadable mark included.
   // TRIM and the block erase still clear the data, since neither goes through a write.
   void markLostWrites(uint64_t first, uint64_t last) { m_lostWrites.add(first, last); }
+  // A region the drive reads and writes slowly (it retries internally): a transfer that
+  // touches it takes `microseconds`; the slowest region it touches counts.
+  void markSlow(uint64_t first, uint64_t last, uint64_t microseconds) {
+    m_slow.push_back({first, last, microseconds});
+  }
+  // What a transfer of `count` sectors from `lba` takes on the drive's clock.
+  uint64_t transferMicroseconds(uint64_t lba, uint64_t count) const;
   std::set<uint64_t> lostWrites() const { return m_lostWrites.sectors(); }
   bool isUnreadable(uint64_t lba) const { return m_unreadable.contains(lba); }
   std::set<uint64_t> unreadable() const { return m_unreadable.sectors(); }
@@ -74,6 +81,10 @@ class SimMedia {
   bool anyData(uint64_t lba, uint64_t count) const;
 
  private:
+  struct SlowRegion {
+    uint64_t first, last, microseconds;
+  };
+  std::vector<SlowRegion> m_slow;
   uint64_t m_sectorCount = 0;
   uint32_t m_sectorSize = 512;
   std::map<uint64_t, std::vector<uint8_t>> m_sectors;

@@ -846,6 +846,9 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   if (lba > disk.sectorCount() || count > disk.sectorCount() - lba) {
     return finish(fail(ERROR_SECTOR_NOT_FOUND));
   }
+  // The time goes by whether the transfer succeeds or not: a drive that retries a weak
+  // sector takes its time before it gives up.
+  m_transferMicroseconds += disk.transferMicroseconds(lba, count);
   if (write) {
     if (writeBlockedByVolume(*d, lba, count)) return finish(fail(ERROR_ACCESS_DENIED));
     if (!disk.write(lba, count, static_cast<const uint8_t*>(from))) return finish(fail(ERROR_WRITE_FAULT));
@@ -890,6 +893,11 @@ bool SimPlatform::userIsAdministrator() {
 }
 
 void SimPlatform::sleep(uint32_t milliseconds) { advanceClock(milliseconds); }
+
+uint64_t SimPlatform::monotonicMicroseconds() {
+  if (m_followsWallClock.load()) return clockMs() * 1000 + m_transferMicroseconds.load();
+  return m_clockMs.load() * 1000 + m_transferMicroseconds.load();
+}
 
 std::vector<TopLevelWindow> SimPlatform::topLevelWindows() {
   std::lock_guard lock(m_mutex);
@@ -984,14 +992,15 @@ uint64_t SimPlatform::clockMs() const {
 }
 
 uint64_t SimPlatform::nowMs() const {
-  if (!m_wallStart) return m_clockMs;
+  if (!m_wallStart) return m_clockMs.load();
   const auto wall = std::chrono::steady_clock::now() - *m_wallStart;
-  return m_clockMs + static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(wall).count());
+  return m_clockMs.load() + static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(wall).count());
 }
 
 void SimPlatform::followWallClock() {
   std::lock_guard lock(m_mutex);
   if (!m_wallStart) m_wallStart = std::chrono::steady_clock::now();
+  m_followsWallClock = true;
 }
 
 void SimPlatform::advanceClock(uint64_t milliseconds) {

@@ -5,6 +5,7 @@
 // log of what it received, and lets a test inject faults. It never includes the command
 // layer, so a mistake there cannot be mirrored here.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -122,6 +123,9 @@ class SimPlatform : public Platform {
   // Simulated time in milliseconds; sleep() advances it.
   uint64_t clockMs() const;
   void advanceClock(uint64_t milliseconds);
+  // The drives' clock, in microseconds: the simulated time, plus what every transfer on a
+  // drive's media took (its slow regions).
+  uint64_t monotonicMicroseconds() override;
   // From now on the simulated time also moves with the wall clock, as it must for a
   // person watching a self-test run in a program; tests leave it still and move it by hand.
   void followWallClock();
@@ -196,7 +200,11 @@ class SimPlatform : public Platform {
   // Simulated now: what was added by hand, plus the wall time since followWallClock().
   uint64_t nowMs() const;
 
-  uint64_t m_clockMs = 0;
+  // Atomics, so that the scan's clock reads take no lock: the scan reads the clock twice a
+  // block, and a lock there would cost the scan its speed against a bare loop.
+  std::atomic<uint64_t> m_clockMs{0};
+  std::atomic<uint64_t> m_transferMicroseconds{0};
+  std::atomic<bool> m_followsWallClock{false};
   std::optional<std::chrono::steady_clock::time_point> m_wallStart;
   uint8_t m_pendingAtaError = 0;  // an armed AtaError fault for the request under way
   const SimFault* m_pendingRegisters = nullptr;  // an armed Registers fault
