@@ -26,6 +26,7 @@
 #include "app/program_files.h"
 #include "ui/model/help_pages.h"
 #include "app/startup.h"
+#include "diagnostics/block_latency.h"
 #include "diagnostics/erase.h"
 #include "diagnostics/erase_verify.h"
 #include "diagnostics/repair.h"
@@ -624,6 +625,53 @@ Json entryJson(const ResultEntry& e) {
                                                   {"text", e.verification->text}}}};
 }
 
+// The scan's block times: the histogram, the slowest blocks and the surface's stripes,
+// with the hints they suggest. null when the scan never ran.
+Json latencyJson(const BlockLatencyMap& map) {
+  if (map.blocks() == 0) return nullptr;
+  Json buckets = Json::array();
+  for (size_t i = 0; i < kLatencyBuckets; ++i) {
+    Json bucket = {{"label", latencyBucketLabel(i)}, {"blocks", map.histogram()[i]}};
+    bucket["below_microseconds"] = i < kLatencyBucketLimits.size() ? Json(kLatencyBucketLimits[i]) : Json(nullptr);
+    buckets.push_back(bucket);
+  }
+  Json slowest = Json::array();
+  for (const SlowBlock& b : map.slowest()) slowest.push_back({{"sector", b.firstSector}, {"microseconds", b.microseconds}});
+  Json stripes = Json::array();
+  for (const LatencyStripe& s : map.stripes()) {
+    stripes.push_back({{"first", s.firstSector},
+                       {"end", s.endSector},
+                       {"blocks", s.blocks},
+                       {"mean_microseconds", s.meanMicroseconds()},
+                       {"worst_microseconds", s.worstMicroseconds},
+                       {"unreadable", s.unreadable}});
+  }
+  return {{"blocks", map.blocks()},
+          {"histogram", buckets},
+          {"slowest", slowest},
+          {"stripes", stripes},
+          {"hints", latencyHints(map)}};
+}
+
+void printLatency(const BlockLatencyMap& map, std::ostream& out) {
+  if (map.blocks() == 0) return;
+  out << "  Block read times (" << map.blocks() << " blocks):";
+  for (size_t i = 0; i < kLatencyBuckets; ++i) {
+    out << (i == 0 ? " " : ", ") << latencyBucketLabel(i) << ": " << map.histogram()[i];
+  }
+  out << "\n";
+  const std::vector<SlowBlock> slowest = map.slowest();
+  constexpr size_t kShown = 10;
+  out << "  Slowest blocks:\n";
+  char line[96];
+  for (size_t i = 0; i < std::min(kShown, slowest.size()); ++i) {
+    std::snprintf(line, sizeof line, "    sector %" PRIu64 "  %" PRIu64 ".%03" PRIu64 " ms\n", slowest[i].firstSector,
+                  slowest[i].microseconds / 1000, slowest[i].microseconds % 1000);
+    out << line;
+  }
+  for (const std::string& hint : latencyHints(map)) out << "  " << hint << "\n";
+}
+
 void entryText(const ResultEntry& e, std::ostream& out) {
   out << e.testOption << ": " << e.testResult << "  (" << e.testTime << ")\n"
       << "  Model Number:       " << e.model << "\n"
@@ -792,6 +840,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
                        {"repair_offered", report.repairOffered},
                        {"repair_run", report.repairRun},
                        {"stopped_by_user", report.stoppedByUser}};
+      if (kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(values.scanLatency);
     } else {
       doc["result"] = nullptr;
     }
@@ -834,6 +883,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     }
   }
   if (report.stoppedByUser) out << "  Stopped by the user.\n";
+  if (kind == kTestKindExtended) printLatency(values.scanLatency, out);
   if (report.verification) {
     printVerification(*report.verification, out);
   } else if (!skipped.empty()) {

@@ -80,4 +80,25 @@ std::vector<SlowBlock> BlockLatencyMap::slowest() const {
   return sorted;
 }
 
+const char* latencyBucketLabel(size_t bucket) {
+  static constexpr const char* kLabels[kLatencyBuckets] = {"< 5 ms",   "< 20 ms",        "< 50 ms",   "< 150 ms",
+                                                           "< 500 ms", "500 ms or more", "unreadable"};
+  return bucket < kLatencyBuckets ? kLabels[bucket] : "";
+}
+
+std::vector<std::string> latencyHints(const BlockLatencyMap& map) {
+  std::vector<std::string> hints;
+  const auto blocks = [](uint64_t n) { return std::to_string(n) + (n == 1 ? " block" : " blocks"); };
+  const uint64_t verySlow = map.histogram()[5];
+  const uint64_t slow = map.histogram()[4];
+  if (verySlow > 0) {
+    hints.push_back(blocks(verySlow) + " took 500 ms or more to read: the drive is retrying; back up its data.");
+  }
+  if (slow > 0) {
+    hints.push_back(blocks(slow) + " took 150 to 500 ms to read: the drive may be starting to retry; test it "
+                    "again before long.");
+  }
+  return hints;
+}
+
 }  // namespace palvoro

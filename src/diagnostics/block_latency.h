@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace palvoro {
@@ -22,6 +23,9 @@ inline constexpr size_t kUnreadableBucket = kLatencyBuckets - 1;
 
 // The histogram bucket of a readable block that took `microseconds`.
 size_t latencyBucket(uint64_t microseconds);
+
+// The bucket's name as the program prints it: "< 5 ms" ... "500 ms or more", "unreadable".
+const char* latencyBucketLabel(size_t bucket);
 
 struct SlowBlock {
   uint64_t firstSector = 0;
@@ -71,5 +75,10 @@ class BlockLatencyMap {
   std::array<SlowBlock, kSlowestKept> m_slowest{};
   size_t m_slowestCount = 0;
 };
+
+// What the block times suggest, in words, beside the verdict (which they never change):
+// blocks of 500 ms or more mean the drive retries them; blocks of 150 to 500 ms that it
+// may be starting to. Empty when the times say nothing worth telling.
+std::vector<std::string> latencyHints(const BlockLatencyMap& map);
 
 }  // namespace palvoro

@@ -82,6 +82,8 @@ void TestRun::begin() {
   m_view.setText(kCtlSecondLine, "");
   v.setLastErrorMessage("");
   v.stopRequest = 0;
+  // A run that ends before its scan must not show the block times of the run before it.
+  v.scanLatency.begin(0, 0);
   sectorsPerBlock = kSectorsPerBlock;
   startTime = 0;
   currentSector = 0;

@@ -214,6 +214,48 @@ TEST_F(CliRunTest, FailingDriveListsItsBadSectorsAndItsError) {
   EXPECT_EQ(results.doc["entries"][0]["error"]["code"], 8);
 }
 
+// Slow blocks do not change the verdict; the run tells them beside it. (The Kestrel's bad
+// sectors are taken away: a random read that met them would end the test before its scan.)
+TEST_F(CliRunTest, ExtendedTestTellsTheBlockTimesBesideThePass) {
+  const auto withoutBadSectors = [](Json& m) {
+    for (Json& d : m["drives"]) {
+      if (d["number"] == 4) d.erase("unreadable");
+    }
+  };
+  auto platform = machine(smallShowcase(withoutBadSectors));
+  const Outcome o = run(*platform, {"--json", "--quiet", "test", "extended", "4"}, fastTerminal());
+  ASSERT_EQ(o.status, kCliOk) << o.err;
+  const Json& latency = o.doc["result"]["latency"];
+  ASSERT_TRUE(latency.is_object()) << o.doc.dump(2);
+  EXPECT_EQ(latency["blocks"], 1172);  // 300,000 sectors in blocks of 256
+  std::vector<uint64_t> histogram;
+  for (const Json& bucket : latency["histogram"]) histogram.push_back(bucket["blocks"]);
+  EXPECT_EQ(histogram, (std::vector<uint64_t>{1155, 0, 0, 0, 9, 8, 0}));
+  EXPECT_EQ(latency["histogram"][4]["below_microseconds"], 500000);
+  EXPECT_EQ(latency["histogram"][5]["below_microseconds"], nullptr);
+  EXPECT_EQ(latency["slowest"][0], (Json{{"sector", 122880}, {"microseconds", 620000}}));
+  EXPECT_EQ(latency["slowest"][7], (Json{{"sector", 124672}, {"microseconds", 620000}}));
+  ASSERT_EQ(latency["stripes"].size(), 1000u);  // 300 sectors each
+  EXPECT_EQ(latency["stripes"][409]["worst_microseconds"], 620000);
+  EXPECT_EQ(latency["stripes"][408]["worst_microseconds"], 0);
+  EXPECT_EQ(latency["stripes"][832]["worst_microseconds"], 180000);
+  EXPECT_EQ(latency["hints"],
+            Json::array({"8 blocks took 500 ms or more to read: the drive is retrying; back up its data.",
+                         "9 blocks took 150 to 500 ms to read: the drive may be starting to retry; test it again "
+                         "before long."}));
+
+  auto again = machine(smallShowcase(withoutBadSectors));
+  const Outcome text = run(*again, {"test", "extended", "4"}, fastTerminal());
+  EXPECT_EQ(text.status, kCliOk);
+  for (const char* line : {"EXTENDED TEST of drive 4, Kestrel KX1000 (serial KX10007731): PASS",
+                           "  Block read times (1172 blocks): < 5 ms: 1155, < 20 ms: 0, < 50 ms: 0, < 150 ms: 0, "
+                           "< 500 ms: 9, 500 ms or more: 8, unreadable: 0",
+                           "  Slowest blocks:\n    sector 122880  620.000 ms\n    sector 123136  620.000 ms",
+                           "  8 blocks took 500 ms or more to read: the drive is retrying; back up its data."}) {
+    EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
+  }
+}
+
 TEST_F(CliRunTest, EraseTouchesTheDriveOnlyWithItsOwnSerial) {
   auto platform = machine(smallShowcase());
   sim::SimMedia& media = platform->drive(4).disk();

@@ -77,5 +77,28 @@ TEST(BlockLatencyTest, BlocksLandInTheirStripeHistogramAndSlowestList) {
   EXPECT_EQ(slowest[99], (SlowBlock{1000 + 88 * 256, 1'000}));
 }
 
+TEST(BlockLatencyTest, HintsNameTheSlowBlocksOnlyWhenThereAreAny) {
+  struct Case {
+    uint64_t slow, verySlow;
+    std::vector<std::string> hints;
+  };
+  const Case cases[] = {
+      {0, 0, {}},
+      {0, 1, {"1 block took 500 ms or more to read: the drive is retrying; back up its data."}},
+      {2, 12,
+       {"12 blocks took 500 ms or more to read: the drive is retrying; back up its data.",
+        "2 blocks took 150 to 500 ms to read: the drive may be starting to retry; test it again before long."}},
+  };
+  for (const Case& c : cases) {
+    BlockLatencyMap map;
+    map.begin(0, 1'000'000);
+    for (uint64_t i = 0; i < c.slow; ++i) map.record(i * 256, 150'000, true);
+    for (uint64_t i = 0; i < c.verySlow; ++i) map.record(i * 256, 500'000, true);
+    map.record(999'936, 149'999, true);  // just short of slow: no hint
+    map.record(999'680, 0, false);       // unreadable: the verdict tells it
+    EXPECT_EQ(latencyHints(map), c.hints);
+  }
+}
+
 }  // namespace
 }  // namespace palvoro

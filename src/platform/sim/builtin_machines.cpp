@@ -115,6 +115,8 @@ constexpr const char* kShowcase = R"json({
       "identity": {"model": "Kestrel KX1000", "serial": "KX10007731", "firmware": "KX1R", "sectors": 1953525168,
                    "rotationRate": 5400},
       "unreadable": [[123456, 123459]],
+      "slowRegions": [{"first": 122880, "last": 124927, "milliseconds": 620},
+                      {"first": 250000, "last": 252047, "milliseconds": 180}],
       "smart": {"attributes": [
         {"id": 5, "flags": 51, "value": 98, "worst": 98, "threshold": 36, "raw": 24},
         {"id": 197, "flags": 18, "value": 100, "worst": 100, "raw": 4}

@@ -895,7 +895,8 @@ bool SimPlatform::userIsAdministrator() {
 void SimPlatform::sleep(uint32_t milliseconds) { advanceClock(milliseconds); }
 
 uint64_t SimPlatform::monotonicMicroseconds() {
-  if (m_followsWallClock.load()) return clockMs() * 1000 + m_transferMicroseconds.load();
+  // The wall time a machine someone watches also follows is left out: it is the host's
+  // time, not the drive's, and would blur the drive's slow regions with the host's noise.
   return m_clockMs.load() * 1000 + m_transferMicroseconds.load();
 }
 
@@ -1000,7 +1001,6 @@ uint64_t SimPlatform::nowMs() const {
 void SimPlatform::followWallClock() {
   std::lock_guard lock(m_mutex);
   if (!m_wallStart) m_wallStart = std::chrono::steady_clock::now();
-  m_followsWallClock = true;
 }
 
 void SimPlatform::advanceClock(uint64_t milliseconds) {

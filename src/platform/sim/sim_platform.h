@@ -123,8 +123,8 @@ class SimPlatform : public Platform {
   // Simulated time in milliseconds; sleep() advances it.
   uint64_t clockMs() const;
   void advanceClock(uint64_t milliseconds);
-  // The drives' clock, in microseconds: the simulated time, plus what every transfer on a
-  // drive's media took (its slow regions).
+  // The drives' clock, in microseconds: the time moved by hand, plus what every transfer
+  // on a drive's media took (its slow regions); never the wall time.
   uint64_t monotonicMicroseconds() override;
   // From now on the simulated time also moves with the wall clock, as it must for a
   // person watching a self-test run in a program; tests leave it still and move it by hand.
@@ -204,7 +204,6 @@ class SimPlatform : public Platform {
   // block, and a lock there would cost the scan its speed against a bare loop.
   std::atomic<uint64_t> m_clockMs{0};
   std::atomic<uint64_t> m_transferMicroseconds{0};
-  std::atomic<bool> m_followsWallClock{false};
   std::optional<std::chrono::steady_clock::time_point> m_wallStart;
   uint8_t m_pendingAtaError = 0;  // an armed AtaError fault for the request under way
   const SimFault* m_pendingRegisters = nullptr;  // an armed Registers fault
