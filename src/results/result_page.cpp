@@ -226,7 +226,7 @@ std::string escapeHtml(const std::string& text) {
 }
 
 bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time,
-                       const EraseVerification* verification) {
+                       const EraseVerification* verification, const std::vector<std::string>& extraRows) {
   const int32_t state = run.testState.load();
   const unsigned colour = (state == kTestStateFail || state == kTestStateAbort) ? kColourFailed : kColourPassed;
 
@@ -266,6 +266,7 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
                                    verification->passed() ? kColourPassed : kColourFailed),
                             verificationText(*verification), "</font></td></tr>\r\n"));
   }
+  block.insert(block.end(), extraRows.begin(), extraRows.end());
   block.push_back(
       format("<tr><td><font color=0000ff>Test Time:</font></td><td><font color=%06x>%s</font></td></tr>\r\n",
              kColourTime, testTime(time).c_str()));

@@ -27,8 +27,11 @@ inline constexpr const char* kMakerWebAddress = "https://www.example.com/varnhol
 // and LastErrorMessage of `run`, the tested drive's identity, and `time` (local time).
 // An erase that was read back afterwards gets an "Erase Verification" row with what
 // `verification` found. Returns false when the block did not fit and nothing was stored.
+// `extraRows` (whole rows of the block's table, such as the scan's block times) go before
+// "Test Time".
 bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time,
-                       const EraseVerification* verification = nullptr);
+                       const EraseVerification* verification = nullptr,
+                       const std::vector<std::string>& extraRows = {});
 
 // The text of the "Erase Verification" row: "PASS: N sectors read back, all zero", or
 // "FAIL: " with what went wrong, always naming the "N not zero" and "N unreadable" counts

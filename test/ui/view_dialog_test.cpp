@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <cstring>
@@ -21,6 +22,8 @@
 #include "ui/model/browser_html.h"
 #include "ui/model/gif_encoder.h"
 #include "ui/model/help_pages.h"
+#include "ui/model/latency_picture.h"
+#include "ui/screenshot.h"
 
 namespace palvoro {
 namespace {
@@ -169,6 +172,59 @@ TEST_F(ViewDialogTest, ResultPageShowsInTheViewer) {
   const QTextCursor result = dlg.browser()->document()->find("PASS", resultLabel);
   ASSERT_FALSE(result.isNull());
   EXPECT_EQ(result.charFormat().foreground().color(), QColor(0x00, 0x99, 0x33));
+}
+
+// An extended test's page carries its surface map inside itself: the viewer decodes the
+// picture from the page alone, each stripe in the colour of its slowest block.
+TEST_F(ViewDialogTest, ExtendedTestPageShowsTheSurfaceMapFromThePageItself) {
+  diagtest::RecordingPrompter prompter;
+  sim::SimPlatform platform{sim::SimMachine{}};
+  AppContext context(platform, prompter);
+  diagtest::ManualClock clock;
+  context.startup().resultsDir = programDir;
+  DriveRecord& d = context.driveTable().records[0];
+  std::strcpy(d.model, "VARN 500");
+  d.identifiedSectors = 1'000'000;
+  d.sectorSize = 512;
+  context.driveTable().driveCount = 1;
+  context.testRun().testKind = kTestKindExtended;
+  context.testRun().testState = kTestStatePass;
+  BlockLatencyMap& map = context.testRun().scanLatency;
+  map.begin(0, 1'000'000);  // 1,000 stripes of 1,000 sectors
+  for (uint64_t sector = 0; sector < 1'000'000; sector += 256) {
+    const bool unreadable = sector == 900'096;
+    map.record(sector, sector >= 500'000 && sector < 502'000 ? 700'000 : 1'000, !unreadable);
+  }
+  ASSERT_TRUE(appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime(),
+                                nullptr, latencyResultRows(map)));
+  ASSERT_TRUE(writeResultPage(context.platform(), context.startup().resultsDir, context.resultLines()));
+
+  CViewDlg dlg(programDir);
+  dlg.ViewerFile = kResultPageName;
+  dlg.ViewerTitle = "PALVORO - VIEW TEST RESULT";
+  dlg.show();
+  const QString text = dlg.browser()->toPlainText();
+  EXPECT_TRUE(text.contains("Block Read Times:\n< 5 ms: 3899, < 20 ms: 0, < 50 ms: 0, < 150 ms: 0, < 500 ms: 0, "
+                            "500 ms or more: 7, unreadable: 1\n"))
+      << text.toStdString();
+  QImage picture;
+  for (QTextBlock block = dlg.browser()->document()->begin(); block.isValid(); block = block.next()) {
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextImageFormat image = it.fragment().charFormat().toImageFormat();
+      if (!image.isValid() || !image.name().startsWith("data:")) continue;
+      const QVariant v = dlg.browser()->document()->resource(QTextDocument::ImageResource, QUrl(image.name()));
+      picture = v.userType() == QMetaType::QByteArray ? QImage::fromData(v.toByteArray()) : v.value<QImage>();
+      EXPECT_EQ(image.width(), 250);
+    }
+  }
+  // 250 columns of four stripes each, each column as its worst stripe.
+  ASSERT_EQ(picture.width(), 250);
+  EXPECT_EQ(picture.pixel(0, 0) & 0xFFFFFF, latencyColour(0));
+  EXPECT_EQ(picture.pixel(124, 0) & 0xFFFFFF, latencyColour(0));
+  EXPECT_EQ(picture.pixel(125, 0) & 0xFFFFFF, latencyColour(5));
+  EXPECT_EQ(picture.pixel(225, 0) & 0xFFFFFF, latencyColour(kUnreadableBucket));
+  EXPECT_EQ(picture.pixel(249, 0) & 0xFFFFFF, latencyColour(0));
+  test::saveScreenshot(dlg, QStringLiteral("result_page_map"));
 }
 
 TEST(BrowserHtml, BareHexColoursGetTheirHash) {

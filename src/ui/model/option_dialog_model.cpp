@@ -8,6 +8,7 @@
 #include "discovery/volumes.h"
 #include "resources/string_table.h"
 #include "results/result_page.h"
+#include "ui/model/latency_picture.h"
 #include "ui/model/open_program_check.h"
 
 namespace palvoro {
@@ -185,8 +186,12 @@ void OptionDialogModel::testRun(OptionDialogUi& ui) {
   ui.setDialogVisible(true);
   const int kind = run.testKind.load();
   if (isOptionRow(kind)) m_outcomes[static_cast<size_t>(kind)] = outcomeOf(run.testState.load());
+  // An extended test's page shows its scan's block times; a test that ended before its
+  // scan has none.
+  const std::vector<std::string> latencyRows =
+      kind == kTestKindExtended ? latencyResultRows(run.scanLatency) : std::vector<std::string>{};
   appendResultBlock(m_context.resultLines(), run, m_context.selectedRecord(), m_clock->localTime(),
-                    ui.eraseVerification());
+                    ui.eraseVerification(), latencyRows);
 }
 
 }  // namespace palvoro
