@@ -44,6 +44,7 @@ class RecordingOpener : public DialogOpener {
   void openProperties(int drive) override { note("properties", drive); }
   void openHelp(const std::string& file) override { log->push_back("help " + file); }
   void openAbout() override { log->push_back("about"); }
+  void openScanMap(int drive) override { note("scan map", drive); }
   void note(const char* what, int drive) { log->push_back(std::string(what) + " " + std::to_string(drive)); }
   std::vector<std::string>* log = nullptr;
   bool testRan = false;
@@ -314,6 +315,31 @@ TEST_F(MainWindowModelTest, LeftClicks) {
   model->onLeftClick(-1, 4);
   EXPECT_EQ(log, (std::vector<std::string>{"smart 0", "front", "properties 7"}));
   EXPECT_EQ(context.driveTable().selectedDrive, 3);
+}
+
+// A drive an extended test scanned offers its scan map, found again by model and serial
+// after a re-scan moved it to another row; no other drive does.
+TEST_F(MainWindowModelTest, ScanMapIsOfferedOnlyForADriveAnExtendedTestScanned) {
+  BlockLatencyMap map;
+  map.begin(0, 1000);
+  map.record(0, 10, true);
+  context.keepScanMap(record(3), map);
+  context.keepScanMap(record(4), BlockLatencyMap{});  // a scan that never ran keeps nothing
+  const auto texts = [&](int row) {
+    std::vector<std::string> out;
+    for (const MenuEntry& entry : model->contextMenu(row)) out.push_back(entry.text);
+    return out;
+  };
+  EXPECT_EQ(texts(3), (std::vector<std::string>{"Run Diagnostics", "Show SMART Drive Info", "Scan Map", "",
+                                                "Properties"}));
+  EXPECT_EQ(texts(4).size(), 4u);
+  std::swap(record(3), record(5));
+  EXPECT_EQ(texts(3).size(), texts(4).size());
+  EXPECT_EQ(texts(5)[2], "Scan Map");
+  log.clear();
+  model->runMenuCommand(MenuCommand::ScanMap, 5);
+  EXPECT_EQ(log, std::vector<std::string>{"scan map 5"});
+  EXPECT_EQ(context.driveTable().selectedDrive, 5);
 }
 
 TEST_F(MainWindowModelTest, ContextMenus) {

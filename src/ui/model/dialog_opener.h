@@ -20,6 +20,9 @@ class DialogOpener {
   virtual void openHelp(const std::string& file) = 0;
   // The About box, modal.
   virtual void openAbout() = 0;
+  // The scan map of table index `drive`'s last extended test, modal. Only offered when
+  // the session keeps one.
+  virtual void openScanMap(int /*drive*/) {}
 };
 
 }  // namespace palvoro

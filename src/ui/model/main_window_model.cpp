@@ -252,6 +252,8 @@ std::vector<MenuEntry> MainWindowModel::contextMenu(int row) {
   if (record.smartAvailable == 1) {
     menu.push_back({MenuCommand::ShowSmartDriveInfo, "Show SMART Drive Info"});
   }
+  // Only once an extended test of this program run has scanned the drive.
+  if (m_context.scanMapOf(record) != nullptr) menu.push_back({MenuCommand::ScanMap, "Scan Map"});
   menu.push_back({MenuCommand::Separator, ""});
   menu.push_back({MenuCommand::Properties, "Properties"});
   return menu;
@@ -262,6 +264,12 @@ void MainWindowModel::runMenuCommand(MenuCommand command, int row) {
     case MenuCommand::RunDiagnostics: onRunDiagnostics(row); break;
     case MenuCommand::ShowSmartDriveInfo: onShowSmartDriveInfo(row); break;
     case MenuCommand::Properties: onProperties(row); break;
+    case MenuCommand::ScanMap:
+      if (validRow(row)) {
+        m_context.driveTable().selectedDrive = row;
+        m_opener.openScanMap(row);
+      }
+      break;
     case MenuCommand::Separator: break;
   }
 }

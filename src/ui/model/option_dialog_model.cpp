@@ -190,6 +190,7 @@ void OptionDialogModel::testRun(OptionDialogUi& ui) {
   // scan has none.
   const std::vector<std::string> latencyRows =
       kind == kTestKindExtended ? latencyResultRows(run.scanLatency) : std::vector<std::string>{};
+  if (kind == kTestKindExtended) m_context.keepScanMap(m_context.selectedRecord(), run.scanLatency);
   appendResultBlock(m_context.resultLines(), run, m_context.selectedRecord(), m_clock->localTime(),
                     ui.eraseVerification(), latencyRows);
 }

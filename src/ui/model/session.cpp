@@ -1,5 +1,7 @@
 #include "ui/model/session.h"
 
+#include <cstring>
+
 #include "smart/smart_pages.h"
 
 namespace palvoro {
@@ -25,6 +27,31 @@ DriveRecord& Session::selectedRecord() {
   const int index = m_driveTable.selectedDrive;
   if (index < 0 || index >= kMaxDrives) return m_driveTable.records[0];
   return m_driveTable.records[index];
+}
+
+namespace {
+
+// A drive's model and serial number, without the blanks drives pad them with.
+std::string scanMapKey(const DriveRecord& record) {
+  const auto trimmed = [](const char* field, size_t size) {
+    std::string text(field, strnlen(field, size));
+    text.erase(0, text.find_first_not_of(' '));
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+  };
+  return trimmed(record.model, sizeof record.model) + '\n' +
+         trimmed(record.serialNumber, sizeof record.serialNumber);
+}
+
+}  // namespace
+
+void Session::keepScanMap(const DriveRecord& record, const BlockLatencyMap& map) {
+  if (map.blocks() > 0) m_scanMaps[scanMapKey(record)] = map;
+}
+
+const BlockLatencyMap* Session::scanMapOf(const DriveRecord& record) const {
+  const auto found = m_scanMaps.find(scanMapKey(record));
+  return found == m_scanMaps.end() ? nullptr : &found->second;
 }
 
 }  // namespace palvoro

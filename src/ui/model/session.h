@@ -7,6 +7,8 @@
 // need (probeEnvironment, testRunEnvironment) or the pieces themselves.
 
 #include <cstdint>
+#include <map>
+#include <string>
 
 #include "diagnostics/run_environment.h"
 #include "diagnostics/run_values.h"
@@ -46,6 +48,11 @@ class Session {
   TestRunValues& testRun() { return m_testRun; }
   // The result blocks of this program run, written into the result page on request.
   ResultLines& resultLines() { return m_resultLines; }
+  // The block times of each drive's last extended test in this program run, kept by the
+  // drive's model and serial number (a re-scan may give the drive another row).
+  void keepScanMap(const DriveRecord& record, const BlockLatencyMap& map);
+  // The map of the drive in `record`, or nullptr when none of its extended tests scanned.
+  const BlockLatencyMap* scanMapOf(const DriveRecord& record) const;
 
  private:
   Platform& m_platform;
@@ -56,6 +63,7 @@ class Session {
   uint8_t m_raidMemberSelect = 0xA0;
   TestRunValues m_testRun;
   ResultLines m_resultLines;
+  std::map<std::string, BlockLatencyMap> m_scanMaps;
 };
 
 }  // namespace palvoro

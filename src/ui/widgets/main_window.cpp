@@ -15,6 +15,7 @@
 
 #include "ui/widgets/about_dialog.h"
 #include "ui/widgets/detection_dialog.h"
+#include "ui/widgets/scan_map_dialog.h"
 #include "ui/widgets/dialog_units.h"
 #include "ui/widgets/option_dialog.h"
 #include "ui/widgets/pictures.h"
@@ -124,6 +125,12 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
     viewer.ViewerFile = file;
     viewer.ViewerTitle = "Help";
     viewer.exec();
+  }
+  void openScanMap(int drive) override {
+    const BlockLatencyMap* map = m_context.scanMapOf(m_context.driveTable().records[drive]);
+    if (map == nullptr) return;
+    CScanMapDlg window(ScanMapModel(*map, m_context.driveTable().records[drive], drive + 1), m_window);
+    window.exec();
   }
   void openAbout() override {
     CAboutDlg about(m_window);
