@@ -27,6 +27,7 @@ void BlockLatencyMap::begin(uint64_t first, uint64_t end) {
   m_end = std::max(first, end);
   m_histogram.fill(0);
   m_slowestCount = 0;
+  m_cursor = 0;
   const uint64_t span = m_end - m_first;
   const uint64_t count = std::min(span, kMaxStripes);
   m_stripes.assign(count, LatencyStripe{});
@@ -40,10 +41,17 @@ void BlockLatencyMap::begin(uint64_t first, uint64_t end) {
 void BlockLatencyMap::record(uint64_t firstSector, uint64_t microseconds, bool readable) noexcept {
   LatencyStripe* stripe = nullptr;
   if (!m_stripes.empty() && firstSector >= m_first && firstSector < m_end) {
-    const auto span = static_cast<Wide>(m_end - m_first);
-    size_t index = static_cast<size_t>(static_cast<Wide>(firstSector - m_first) * m_stripes.size() / span);
+    // A scan walks forward: the stripe is the last one or a later one, found without a
+    // division. Only a block behind it (the random reads are not timed; a caller going
+    // back) is placed by computing its share.
+    size_t index = m_cursor;
+    if (firstSector < m_stripes[index].firstSector) {
+      const auto span = static_cast<Wide>(m_end - m_first);
+      index = static_cast<size_t>(static_cast<Wide>(firstSector - m_first) * m_stripes.size() / span);
+    }
     // The shares are rounded down: a sector on a boundary can belong to the next stripe.
     while (index + 1 < m_stripes.size() && firstSector >= m_stripes[index].endSector) ++index;
+    m_cursor = index;
     stripe = &m_stripes[index];
   }
   if (!readable) {

@@ -74,6 +74,7 @@ class BlockLatencyMap {
   // A min-heap of the slowest blocks seen: its root is the one to drop for a slower one.
   std::array<SlowBlock, kSlowestKept> m_slowest{};
   size_t m_slowestCount = 0;
+  size_t m_cursor = 0;  // the stripe of the last block recorded
 };
 
 // What the block times suggest, in words, beside the verdict (which they never change):

@@ -125,7 +125,7 @@ void SimMedia::eraseAll() {
 
 uint64_t SimMedia::transferMicroseconds(uint64_t lba, uint64_t count) const {
   uint64_t slowest = 0;
-  if (count == 0) return 0;
+  if (count == 0 || m_slow.empty()) return 0;
   const uint64_t last = lba + count - 1;
   for (const SlowRegion& region : m_slow) {
     if (region.first <= last && lba <= region.last) slowest = std::max(slowest, region.microseconds);

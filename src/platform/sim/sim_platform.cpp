@@ -848,7 +848,7 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   }
   // The time goes by whether the transfer succeeds or not: a drive that retries a weak
   // sector takes its time before it gives up.
-  m_transferMicroseconds += disk.transferMicroseconds(lba, count);
+  if (const uint64_t took = disk.transferMicroseconds(lba, count); took != 0) m_transferMicroseconds += took;
   if (write) {
     if (writeBlockedByVolume(*d, lba, count)) return finish(fail(ERROR_ACCESS_DENIED));
     if (!disk.write(lba, count, static_cast<const uint8_t*>(from))) return finish(fail(ERROR_WRITE_FAULT));
