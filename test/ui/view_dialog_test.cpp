@@ -133,31 +133,48 @@ TEST_F(ViewDialogTest, EachOpeningNavigatesAfresh) {
   EXPECT_TRUE(dlg.browser()->toPlainText().contains("QUICK TEST again"));
 }
 
-TEST_F(ViewDialogTest, ResultPageShowsInTheViewer) {
+// A program run over one drive that passed a test of `kind`, its result page written into
+// `resultsDir` by the program's own code.
+struct OnePassedRun {
+  OnePassedRun(const std::string& resultsDir, const char* model, int32_t kind) {
+    context.startup().resultsDir = resultsDir;
+    DriveRecord& d = context.driveTable().records[0];
+    std::strcpy(d.model, model);
+    std::strcpy(d.serialNumber, "WX1234");
+    std::strcpy(d.firmwareRevision, "01.A01");
+    d.identifiedSectors = 976773168;
+    d.sectorSize = 512;
+    d.smartAvailable = 1;
+    d.smartHealthy = 1;
+    context.driveTable().driveCount = 1;
+    context.testRun().testKind = kind;
+    context.testRun().testState = kTestStatePass;
+  }
+  bool writePage(const std::vector<std::string>& extraRows = {}) {
+    return appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime(),
+                             nullptr, extraRows) &&
+           writeResultPage(context.platform(), context.startup().resultsDir, context.resultLines());
+  }
+
   diagtest::RecordingPrompter prompter;
   sim::SimPlatform platform{sim::SimMachine{}};
-  AppContext context(platform, prompter);
+  AppContext context{platform, prompter};
   diagtest::ManualClock clock;
-  context.startup().resultsDir = programDir;
-  DriveRecord& d = context.driveTable().records[0];
-  std::strcpy(d.model, "VARN 500 <b>");
-  std::strcpy(d.serialNumber, "WX1234");
-  std::strcpy(d.firmwareRevision, "01.A01");
-  d.identifiedSectors = 976773168;
-  d.sectorSize = 512;
-  d.smartAvailable = 1;
-  d.smartHealthy = 1;
-  context.driveTable().driveCount = 1;
-  context.testRun().testKind = kTestKindQuick;
-  context.testRun().testState = kTestStatePass;
-  ASSERT_TRUE(
-      appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime()));
-  ASSERT_TRUE(writeResultPage(context.platform(), context.startup().resultsDir, context.resultLines()));
+};
 
-  CViewDlg dlg(programDir);
+// The viewer on the result page of `resultsDir`.
+void openResultPage(CViewDlg& dlg) {
   dlg.ViewerFile = kResultPageName;
   dlg.ViewerTitle = "PALVORO - VIEW TEST RESULT";
   dlg.show();
+}
+
+TEST_F(ViewDialogTest, ResultPageShowsInTheViewer) {
+  OnePassedRun run(programDir, "VARN 500 <b>", kTestKindQuick);
+  ASSERT_TRUE(run.writePage());
+
+  CViewDlg dlg(programDir);
+  openResultPage(dlg);
   const QString text = dlg.browser()->toPlainText();
   EXPECT_TRUE(text.contains("Test Option:")) << text.toStdString();
   EXPECT_TRUE(text.contains("QUICK TEST"));
@@ -177,32 +194,17 @@ TEST_F(ViewDialogTest, ResultPageShowsInTheViewer) {
 // An extended test's page carries its surface map inside itself: the viewer decodes the
 // picture from the page alone, each stripe in the colour of its slowest block.
 TEST_F(ViewDialogTest, ExtendedTestPageShowsTheSurfaceMapFromThePageItself) {
-  diagtest::RecordingPrompter prompter;
-  sim::SimPlatform platform{sim::SimMachine{}};
-  AppContext context(platform, prompter);
-  diagtest::ManualClock clock;
-  context.startup().resultsDir = programDir;
-  DriveRecord& d = context.driveTable().records[0];
-  std::strcpy(d.model, "VARN 500");
-  d.identifiedSectors = 1'000'000;
-  d.sectorSize = 512;
-  context.driveTable().driveCount = 1;
-  context.testRun().testKind = kTestKindExtended;
-  context.testRun().testState = kTestStatePass;
-  BlockLatencyMap& map = context.testRun().scanLatency;
+  OnePassedRun run(programDir, "VARN 500", kTestKindExtended);
+  BlockLatencyMap& map = run.context.testRun().scanLatency;
   map.begin(0, 1'000'000);  // 1,000 stripes of 1,000 sectors
   for (uint64_t sector = 0; sector < 1'000'000; sector += 256) {
     const bool unreadable = sector == 900'096;
     map.record(sector, sector >= 500'000 && sector < 502'000 ? 700'000 : 1'000, !unreadable);
   }
-  ASSERT_TRUE(appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime(),
-                                nullptr, latencyResultRows(map)));
-  ASSERT_TRUE(writeResultPage(context.platform(), context.startup().resultsDir, context.resultLines()));
+  ASSERT_TRUE(run.writePage(latencyResultRows(map)));
 
   CViewDlg dlg(programDir);
-  dlg.ViewerFile = kResultPageName;
-  dlg.ViewerTitle = "PALVORO - VIEW TEST RESULT";
-  dlg.show();
+  openResultPage(dlg);
   const QString text = dlg.browser()->toPlainText();
   EXPECT_TRUE(text.contains("Block Read Times:\n< 5 ms: 3899, < 20 ms: 0, < 50 ms: 0, < 150 ms: 0, < 500 ms: 0, "
                             "500 ms or more: 7, unreadable: 1\n"))
