@@ -171,6 +171,20 @@ AtaCommand smartReturnStatusCommand(uint8_t unit) {
 // B0 D6 | count 01, LBA E0h (SCT command log)/4F/C2 | A0h; 512 out.
 AtaCommand smartWriteLogSctCommand() { return smartCommand(dataOut(kFlagsOut), 0xD6, 0x01, 0xE0, kDeviceBase); }
 
+// B0 D5 | count 01, LBA address/4F/C2 | A0h OR unit; 512 in. SMART READ LOG has no page
+// number: one page is page 0.
+AtaCommand smartReadLogCommand(uint8_t unit, uint8_t address) {
+  return smartCommand(dataIn(kFlagsIn), 0xD5, 0x01, address, static_cast<uint8_t>(kDeviceBase | unit));
+}
+
+// 2F 00 | count 01, LBA address / page 7:0 / 00 | A0h; prev LBA mid page 15:8; 48-bit.
+AtaCommand readLogExtCommand(uint8_t address, uint16_t page) {
+  AtaCommand c = dataIn(kFlagsIn48);
+  c.current = {0x00, 0x01, address, static_cast<uint8_t>(page & 0xFF), 0x00, kDeviceBase, 0x2F};
+  c.previous.lbaMid = static_cast<uint8_t>(page >> 8);
+  return c;
+}
+
 // 42 00 | count 7:0, LBA 7:0 / 15:8 / 23:16 | device 00; 48-bit, no data.
 // prev: count 15:8, LBA 31:24 / 00 / unit << 4. LBA bits 32 and up are not sent.
 AtaCommand readVerifySectorsExtCommand(uint8_t unit, uint64_t lba, uint16_t count) {
@@ -234,6 +248,23 @@ bool ataSmartReadThresholds(Platform& platform, Handle handle, uint8_t unit,
                             uint8_t (&page)[kSectorBytes]) {
   const AtaReply r = sendAtaCommand(platform, handle, smartReadThresholdsCommand(unit), nullptr, page);
   return r.requestOk && !r.errSet() && r.smartSignature();
+}
+
+bool ataSmartReadLog(Platform& platform, Handle handle, uint8_t unit, uint8_t address,
+                     uint8_t (&page)[kSectorBytes]) {
+  const AtaReply r = sendAtaCommand(platform, handle, smartReadLogCommand(unit, address), nullptr, page);
+  return r.requestOk && !r.errSet();
+}
+
+bool ataReadLogExt(Platform& platform, Handle handle, uint8_t address, uint16_t page,
+                   uint8_t (&out)[kSectorBytes]) {
+  const AtaReply r = sendAtaCommand(platform, handle, readLogExtCommand(address, page), nullptr, out);
+  return r.requestOk && !r.errSet();
+}
+
+bool ataSctCommand(Platform& platform, Handle handle, const uint8_t (&command)[kSectorBytes]) {
+  const AtaReply r = sendAtaCommand(platform, handle, smartWriteLogSctCommand(), command);
+  return r.requestOk && !r.errSet();
 }
 
 int ataSmartReturnStatusTri(Platform& platform, Handle handle, uint8_t unit) {

@@ -79,6 +79,8 @@ AtaCommand smartReadThresholdsCommand(uint8_t unit);
 AtaCommand smartEnableOperationsCommand(uint8_t unit);
 AtaCommand smartReturnStatusCommand(uint8_t unit);
 AtaCommand smartWriteLogSctCommand();
+AtaCommand smartReadLogCommand(uint8_t unit, uint8_t address);
+AtaCommand readLogExtCommand(uint8_t address, uint16_t page);
 AtaCommand readVerifySectorsExtCommand(uint8_t unit, uint64_t lba, uint16_t count);
 AtaCommand sanitizeBlockEraseExtCommand(uint8_t unit);
 AtaCommand sanitizeStatusExtCommand(uint8_t unit);
@@ -103,5 +105,13 @@ bool ataSmartReadThresholds(Platform& platform, Handle handle, uint8_t unit,
                             uint8_t (&page)[kSectorBytes]);
 // SMART RETURN STATUS through pass-through: 1 good, 0 threshold exceeded, -1 failed.
 int ataSmartReturnStatusTri(Platform& platform, Handle handle, uint8_t unit);
+// One page of a drive log: SMART READ LOG (page 0 of `address`) and READ LOG EXT (page
+// `page`), and SMART WRITE LOG of an SCT command to E0h. Each fails when the request fails
+// or the drive sets ERR, since a refused log would otherwise read as an empty one.
+bool ataSmartReadLog(Platform& platform, Handle handle, uint8_t unit, uint8_t address,
+                     uint8_t (&page)[kSectorBytes]);
+bool ataReadLogExt(Platform& platform, Handle handle, uint8_t address, uint16_t page,
+                   uint8_t (&out)[kSectorBytes]);
+bool ataSctCommand(Platform& platform, Handle handle, const uint8_t (&command)[kSectorBytes]);
 
 }  // namespace palvoro

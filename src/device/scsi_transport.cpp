@@ -25,6 +25,10 @@ static_assert(kSenseAt + 24 == kScsiSenseRequestHeader);
 constexpr uint8_t kSmartCommand = 0xB0;
 constexpr uint8_t kSmartEnableOperations = 0xD8;
 constexpr uint8_t kSmartExecuteOffline = 0xD4;
+constexpr uint8_t kSmartReadLog = 0xD5;
+constexpr uint8_t kSmartWriteLog = 0xD6;
+constexpr uint8_t kSctCommandLog = 0xE0;
+constexpr uint8_t kReadLogExt = 0x2F;
 constexpr uint8_t kSmartKeyMid = 0x4F;
 constexpr uint8_t kSmartKeyHigh = 0xC2;
 constexpr uint8_t kIdentifyDevice = 0xEC;
@@ -348,6 +352,10 @@ int satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& re
     protocolField = 11;  // UDMA data-out
     flags = 0x06;        // BYT_BLOK, T_LENGTH 2
     dataIn = SCSI_IOCTL_DATA_OUT;
+  } else if (protocol == Sat16Protocol::PioOut) {
+    protocolField = 5;   // PIO data-out
+    flags = 0x06;        // BYT_BLOK, T_LENGTH 2
+    dataIn = SCSI_IOCTL_DATA_OUT;
   } else {
     std::printf("PassThru_SAT_16: invalid protocol\n");
     std::fflush(stdout);
@@ -437,6 +445,37 @@ int carrierSmartExecuteOffline(Platform& platform, Handle handle, AtaCarrier car
                                uint8_t subcommand) {
   return carrierCommand(platform, handle, carrier, smartRegisters(kSmartExecuteOffline, 0, subcommand, device),
                         CarrierDirection::Out, nullptr);
+}
+
+// B0 | D5 | count 1, LBA address/4F/C2 | device; 512 in.
+int carrierSmartReadLog(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
+                        uint8_t (&out)[512]) {
+  return carrierCommand(platform, handle, carrier, smartRegisters(kSmartReadLog, 1, address, device),
+                        CarrierDirection::In, out);
+}
+
+// B0 | D6 | count 1, LBA E0h/4F/C2 | device; 512 out, 28-bit in the (16) block.
+int carrierSctCommand(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+                      const uint8_t (&command)[512]) {
+  if (carrier != kCarrierSat12) return 0;
+  uint8_t copy[512];
+  std::memcpy(copy, command, sizeof copy);
+  const AtaRegisters48 registers{.current = smartRegisters(kSmartWriteLog, 1, kSctCommandLog, device)};
+  return satPassThrough16(platform, handle, registers, Sat16Protocol::PioOut, 0, copy, sizeof copy);
+}
+
+// 2F | count 1, LBA address / page 7:0, previous LBA mid page 15:8 | device; 512 in.
+int carrierReadLogExt(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
+                      uint16_t page, uint8_t (&out)[512]) {
+  if (carrier != kCarrierSat12) return 0;
+  AtaRegisters48 registers{};
+  registers.current = {.count = 0x01,
+                       .lbaLow = address,
+                       .lbaMid = static_cast<uint8_t>(page & 0xFF),
+                       .device = device,
+                       .command = kReadLogExt};
+  registers.previous.lbaMid = static_cast<uint8_t>(page >> 8);
+  return satPassThrough16(platform, handle, registers, Sat16Protocol::PioIn, 1, out, sizeof out);
 }
 
 AtaCarrier probeCarrier(Platform& platform, Handle handle, uint8_t device, uint8_t (&identify)[512]) {

@@ -52,6 +52,7 @@ struct AtaRegisters48 {
 enum class Sat16Protocol : int {
   PioIn = 1,    // PIO data-in
   UdmaOut = 4,  // UDMA data-out
+  PioOut = 7,   // PIO data-out (an SCT command to the drive's command log)
 };
 
 // INQUIRY, 74 bytes of standard data.
@@ -88,6 +89,16 @@ int carrierSmartRead(Platform& platform, Handle handle, AtaCarrier carrier, uint
                      uint8_t (&out)[512]);
 int carrierSmartExecuteOffline(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
                                uint8_t subcommand);
+// The drive's logs over a carrier: SMART READ LOG of page 0 of `address` over either
+// carrier; SMART WRITE LOG of an SCT command to E0h and READ LOG EXT of one page over the
+// SAT carrier only, as ATA PASS-THROUGH (16) (the vendor block has no 48-bit command, and
+// neither it nor the (12) block is used for PIO data-out here). 1 on success, else 0.
+int carrierSmartReadLog(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
+                        uint8_t (&out)[512]);
+int carrierSctCommand(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+                      const uint8_t (&command)[512]);
+int carrierReadLogExt(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
+                      uint16_t page, uint8_t (&out)[512]);
 // Finds the carrier a bridge takes: kCarrierSat12 when IDENTIFY DEVICE passes over ATA
 // PASS-THROUGH (12) (SMART is then enabled the same way), kCarrierAtacb when it passes
 // over the vendor block, else kCarrierNone. `identify` receives the IDENTIFY data.

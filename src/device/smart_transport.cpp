@@ -225,6 +225,19 @@ bool smartReadThresholds(Platform& platform, Handle handle, bool miniportMode, i
   return ok;
 }
 
+bool smartReadLog(Platform& platform, Handle handle, bool miniportMode, uint8_t unit, uint8_t address,
+                  uint8_t (&out)[kSmartBufferSize]) {
+  std::memset(out, 0, sizeof out);
+  if (miniportMode) return false;
+  SmartOperation op = smartPageOperation(0xD5, unit, 0);
+  op.registers.bSectorNumberReg = address;
+  if (sendDriverRequest(platform, handle, op, out)) return true;
+  uint8_t page[kSectorBytes] = {};
+  const bool ok = ataSmartReadLog(platform, handle, unit, address, page);
+  placeBehindHeader(page, out);
+  return ok;
+}
+
 bool smartEnableOperations(Platform& platform, Handle handle, bool miniportMode, uint8_t unit) {
   const SmartOperation op = enableOperation(unit);
   if (miniportMode) return sendMiniportRequest(platform, handle, op, nullptr);

@@ -30,6 +30,10 @@ bool smartReadData(Platform& platform, Handle handle, bool miniportMode, int dri
 // whose device byte is A0h OR drive number; miniport path: device A0h OR unit.
 bool smartReadThresholds(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit,
                          uint8_t (&out)[kSmartBufferSize]);
+// SMART READ LOG of page 0 of log `address` on the driver path (device A0h OR unit), with
+// an ATA pass-through retry. The miniport has no log request: false without sending.
+bool smartReadLog(Platform& platform, Handle handle, bool miniportMode, uint8_t unit, uint8_t address,
+                  uint8_t (&out)[kSmartBufferSize]);
 // SMART ENABLE OPERATIONS; the request's own result.
 bool smartEnableOperations(Platform& platform, Handle handle, bool miniportMode, uint8_t unit);
 // SMART RETURN STATUS: 1 healthy, 0 threshold exceeded, -1 undetermined.

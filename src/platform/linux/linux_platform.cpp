@@ -684,7 +684,8 @@ bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const 
   // answers an opcode it does not have, and never sent.
   bool refusedOpcode = false;
   int fd = h.fd;
-  if (!emulate && !scsiCommandOnlyReads(spt.Cdb, spt.CdbLength)) {
+  const bool sctRead = dataOut && scsiSctCommandOnlyReads(spt.Cdb, spt.CdbLength, in + spt.DataBufferOffset, length);
+  if (!emulate && !sctRead && !scsiCommandOnlyReads(spt.Cdb, spt.CdbLength)) {
     if (scsiCommandWrites(spt.Cdb, spt.CdbLength)) {
       fd = writableFd(h, disk, 0, 0, scsiCommandErases(spt.Cdb, spt.CdbLength));
       if (fd < 0) return false;
@@ -775,7 +776,9 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
   const AtaRegisters current = readTaskFile(apt.CurrentTaskFile);
   const AtaRegisters previous = readTaskFile(apt.PreviousTaskFile);
   int fd = h.fd;
-  if (dataOut || !ataCommandOnlyReads(current)) {
+  const bool onlyReads = dataOut ? length > 0 && sctCommandOnlyReads(current, in + apt.DataBufferOffset, length)
+                                 : ataCommandOnlyReads(current);
+  if (!onlyReads) {
     fd = writableFd(h, disk, 0, 0, ataCommandErases(current));
     if (fd < 0) return false;
   }

@@ -141,6 +141,22 @@ bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length) {
   }
 }
 
+bool sctCommandOnlyReads(const AtaRegisters& r, const uint8_t* data, size_t length) {
+  if (r.command != 0xB0 || r.features != 0xD6 || r.count != 0x01 || r.lbaLow != 0xE0 || r.lbaMid != 0x4F ||
+      r.lbaHigh != 0xC2) {
+    return false;
+  }
+  if (data == nullptr || length != 512) return false;
+  const auto word = [data](size_t at) { return static_cast<uint16_t>(data[at] | (data[at + 1] << 8)); };
+  return word(0) == 0x0005 && word(2) == 0x0001 && word(4) == 0x0002;
+}
+
+bool scsiSctCommandOnlyReads(const uint8_t* cdb, size_t cdbLength, const uint8_t* data, size_t length) {
+  if (cdb == nullptr || cdbLength == 0 || (cdb[0] != kAtaPassThrough16 && cdb[0] != kAtaPassThrough12)) return false;
+  const std::optional<AtaRegisters> ata = passThroughRegisters(cdb, cdbLength);
+  return ata && sctCommandOnlyReads(*ata, data, length);
+}
+
 bool scsiCommandWrites(const uint8_t* cdb, size_t length) {
   if (cdb == nullptr || length == 0) return false;
   switch (cdb[0]) {

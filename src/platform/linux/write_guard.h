@@ -59,6 +59,13 @@ std::string refusalMessage(const std::string& device, WriteRefusal refusal, cons
 // Whether an ATA command only reads: identity, SMART reads and self-tests, power mode,
 // verifies, reads. Everything else is treated as a write.
 bool ataCommandOnlyReads(const AtaRegisters& registers);
+// Whether a SMART WRITE LOG carries an SCT command that only reads: the request for the
+// temperature history table (data table action 5, read function 1, table 2), which the
+// drive answers in log E1h. Every other SCT command (feature control, error recovery
+// times, the makers' own actions) can change the drive and stays a write.
+bool sctCommandOnlyReads(const AtaRegisters& registers, const uint8_t* data, size_t length);
+// The same judgement of an ATA PASS-THROUGH block and its data-out.
+bool scsiSctCommandOnlyReads(const uint8_t* cdb, size_t cdbLength, const uint8_t* data, size_t length);
 // Whether a SCSI command block only reads. The ATA PASS-THROUGH blocks are judged by the
 // ATA command inside them.
 bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length);

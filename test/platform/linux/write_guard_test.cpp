@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include "device/ata_command.h"
 #include "device/drive_requests.h"
@@ -134,6 +135,47 @@ TEST(LinuxWriteGuardTest, SanitizeStatusIsNotAWrite) {
   EXPECT_TRUE(sendAtaCommand(rig.platform, h, sanitizeStatusExtCommand(0)).requestOk);
   ASSERT_EQ(rig.sys.sgRequests.size(), 1u);
   EXPECT_EQ(rig.sys.sgRequests[0].cdb[14], 0xB4);
+}
+
+// The SCT request for the temperature history only reads, through either carrier of an
+// ATA command; any other SCT command written to E0h is a write, even with the same
+// action code.
+TEST(LinuxWriteGuardTest, OnlyTheTemperatureHistoryRequestOfSctPasses) {
+  struct Case {
+    const char* name;
+    uint8_t action, function, table;
+    bool passes;
+  };
+  const Case cases[] = {
+      {"HistoryTable", 5, 1, 2, true},
+      {"WriteTable", 5, 2, 2, false},
+      {"OtherTable", 5, 1, 3, false},
+      {"FeatureControl", 4, 1, 2, false},
+      {"ErrorRecovery", 3, 1, 2, false},
+  };
+  for (const bool sat : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (sat ? " over SAT" : " over ATA pass-through"));
+      Rig rig({"sata_ahci"});
+      rig.sys.addFile("/proc/self/mountinfo", "20 1 8:2 / / rw,relatime - ext4 /dev/sda2 rw\n");
+      const Handle h = rig.open(0);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      uint8_t request[512] = {c.action, 0, c.function, 0, c.table, 0};
+      const bool ok = sat ? carrierSctCommand(rig.platform, h, kCarrierSat12, 0xA0, request) != 0
+                          : ataSctCommand(rig.platform, h, request);
+      if (c.passes) {
+        ASSERT_EQ(rig.sys.sgRequests.size(), 1u);
+        EXPECT_EQ(rig.sys.sgRequests[0].cdb[0], 0x85);
+        EXPECT_TRUE(rig.platform.takeWriteRefusal().empty());
+      } else {
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(rig.sys.sgRequests.empty());
+        EXPECT_EQ(rig.platform.lastError(), ERROR_ACCESS_DENIED);
+      }
+      for (const auto& o : rig.sys.opens) EXPECT_EQ(o.flags & (O_RDWR | O_WRONLY), 0) << o.path;
+      rig.platform.closeHandle(h);
+    }
+  }
 }
 
 }  // namespace
