@@ -133,7 +133,7 @@ TEST(SimNvme, RefusesMalformedAndUnknownRequestsAsTheDriverDoes) {
       {"controller on the device", false, {{0, 50}}, ERROR_NOT_SUPPORTED},
       {"another namespace", false, {{0, 50}, {16, 0}, {20, 1}}, ERROR_NOT_SUPPORTED},
       {"log page on the device", false, {{0, 50}, {12, 2}, {16, 2}}, ERROR_NOT_SUPPORTED},
-      {"error log", false, {{12, 2}, {16, 1}}, ERROR_NOT_SUPPORTED},
+      {"firmware slot log", false, {{12, 2}, {16, 3}}, ERROR_NOT_SUPPORTED},
       {"log offset off a dword", false, {{12, 2}, {16, 2}, {20, 2}}, ERROR_INVALID_PARAMETER},
       {"log offset past the log", false, {{12, 2}, {16, 2}, {36, 1}}, ERROR_INVALID_PARAMETER},
       {"data type 3", false, {{12, 3}}, ERROR_NOT_SUPPORTED},

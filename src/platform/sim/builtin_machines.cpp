@@ -67,6 +67,12 @@ constexpr const char* kBasic = R"json({
 // the diagnostic signature. The drive table has eight slots, so a bridge carrying the
 // vendor command block has no place here: the tests of that block build their own
 // machines.
+// The drives keep logs that tell their stories: the maker's SATA drive is clean (two
+// passed self-tests, no errors, cool and steady); the Kestrel behind the SAT bridge failed
+// its last extended self-test at sector 123456, the first of its four unreadable sectors,
+// reported three uncorrectable reads there in its last fifty hours and once ran hot, and
+// its bridge will not carry device statistics; the NVMe drive's error log holds the two
+// harmless errors its health log counts last.
 constexpr const char* kShowcase = R"json({
   "name": "showcase",
   "os": {"major": 10, "minor": 0},
@@ -84,7 +90,19 @@ constexpr const char* kShowcase = R"json({
         {"id": 5, "flags": 51, "value": 100, "worst": 100, "threshold": 5},
         {"id": 9, "flags": 18, "value": 98, "worst": 98, "raw": 14230},
         {"id": 194, "flags": 2, "value": 200, "worst": 180, "raw": 34}
-      ]}
+      ]},
+      "logs": {
+        "selfTests": [{"test": 1, "status": 0, "hours": 13562}, {"test": 2, "status": 0, "hours": 14104}],
+        "statistics": {"powerOnResets": 388, "logicalSectorsWritten": 48213377024, "writeCommands": 402117335,
+                       "logicalSectorsRead": 91538221056, "readCommands": 688104517, "uncorrectableErrors": 0,
+                       "resetsDuringCommands": 0, "averageShortTermTemperature": 34, "averageLongTermTemperature": 33,
+                       "overTemperatureMinutes": 0, "underTemperatureMinutes": 0},
+        "temperature": {"current": 34, "min": 29, "max": 36, "lifetimeMin": 17, "lifetimeMax": 49,
+                        "limits": {"maxOperating": 60, "overLimit": 65, "minOperating": 0, "underLimit": -5},
+                        "samplingMinutes": 1, "intervalMinutes": 10,
+                        "history": [33, 33, 34, 34, 35, 35, 36, 35, 35, 34, 34, 34, 33, 33, 33, 34, 34, 34, 35, 35,
+                                    34, 34, 33, 34]}
+      }
     },
     {
       "number": 1,
@@ -119,8 +137,38 @@ constexpr const char* kShowcase = R"json({
                       {"first": 250000, "last": 252047, "milliseconds": 180}],
       "smart": {"attributes": [
         {"id": 5, "flags": 51, "value": 98, "worst": 98, "threshold": 36, "raw": 24},
+        {"id": 9, "flags": 18, "value": 84, "worst": 84, "raw": 14230},
         {"id": 197, "flags": 18, "value": 100, "worst": 100, "raw": 4}
-      ]}
+      ]},
+      "logs": {
+        "powerOnHours": 14230,
+        "selfTests": [{"test": 2, "status": 0, "hours": 12877}, {"test": 1, "status": 0, "hours": 13940},
+                      {"test": 2, "status": 7, "remaining": 90, "hours": 14187, "lba": 123456}],
+        "errors": [
+          {"hours": 14188, "error": "0x40", "status": "0x51", "lba": 123456, "count": 8, "state": 3, "commands": [
+            {"command": "0x25", "count": 256, "lba": 122880, "device": "0x40", "timestampMs": 3210400},
+            {"command": "0x25", "count": 256, "lba": 123136, "device": "0x40", "timestampMs": 3210655},
+            {"command": "0x25", "count": 8, "lba": 123456, "device": "0x40", "timestampMs": 3211282}]},
+          {"hours": 14201, "error": "0x40", "status": "0x41", "lba": 123457, "count": 16, "state": 3, "commands": [
+            {"command": "0x60", "features": 256, "count": 0, "lba": 122880, "device": "0x40", "timestampMs": 50120015},
+            {"command": "0x60", "features": 256, "count": 8, "lba": 123136, "device": "0x40", "timestampMs": 50120016},
+            {"command": "0x60", "features": 8, "count": 16, "lba": 123456, "device": "0x40", "timestampMs": 50120016}]},
+          {"hours": 14226, "error": "0x40", "status": "0x41", "lba": 123459, "count": 24, "state": 3, "commands": [
+            {"command": "0x60", "features": 64, "count": 8, "lba": 123392, "device": "0x40", "timestampMs": 9022781},
+            {"command": "0x60", "features": 64, "count": 24, "lba": 123456, "device": "0x40", "timestampMs": 9022781}]}
+        ],
+        "statistics": {"powerOnResets": 2104, "logicalSectorsWritten": 5302881024, "writeCommands": 40115007,
+                       "logicalSectorsRead": 12779400192, "readCommands": 101551243, "uncorrectableErrors": 3,
+                       "resetsDuringCommands": 1, "averageShortTermTemperature": 44, "averageLongTermTemperature": 40,
+                       "overTemperatureMinutes": 60, "underTemperatureMinutes": 0},
+        "temperature": {"current": 41, "min": 33, "max": 62, "lifetimeMin": 18, "lifetimeMax": 62, "overLimitCount": 1,
+                        "limits": {"maxOperating": 55, "overLimit": 60, "minOperating": 5, "underLimit": 0},
+                        "samplingMinutes": 1, "intervalMinutes": 10,
+                        "history": [36, 37, 38, 40, 42, 44, 46, 48, 50, 52, 54, 56, 58, 61, 62, 60, 57, 54, 51, 48,
+                                    46, 45, 44, 43, 42, 42, 41, 41, 40, 40, 41, 41, 42, 42, 41, 41, 40, 40, 41, 41,
+                                    41, 41, 42, 41, 41, 41, 41, 41]}
+      },
+      "refusedLogs": ["0x04"]
     },
     {"number": 5, "identity": {"model": "Virtual Disk", "sectors": 2097152}, "virtual": true},
     {
@@ -133,7 +181,11 @@ constexpr const char* kShowcase = R"json({
                    "hostWrites": 398221754, "busyMinutes": 1893, "powerCycles": 1187, "powerOnHours": 3412,
                    "unsafeShutdowns": 41, "errorLogEntries": 12, "sensors": [38, 45]},
         "selfTest": {"supported": true, "shortSeconds": 90, "extendedMinutes": 12},
-        "selfTestLog": [{"code": 1, "result": 0, "powerOnHours": 3320}]
+        "selfTestLog": [{"code": 1, "result": 0, "powerOnHours": 3320}],
+        "errorLog": [
+          {"errorCount": 12, "sqid": 0, "cid": 4113, "status": "0x109", "parameterErrorLocation": "0x28", "nsid": 0},
+          {"errorCount": 11, "sqid": 0, "cid": 4097, "status": "0x002", "parameterErrorLocation": "0x28", "nsid": 0}
+        ]
       }
     },
     {

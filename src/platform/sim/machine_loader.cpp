@@ -4,10 +4,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <limits>
 #include <set>
 #include <utility>
 
+#include "platform/sim/sim_logs.h"
 #include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_scsi.h"
 
@@ -81,6 +83,22 @@ class Field {
       refuse("expected a number");
     }
     if (v > max) refuse("value " + std::to_string(v) + " is above " + std::to_string(max));
+    return v;
+  }
+  // A signed number in [least, most], given as a JSON number.
+  int64_t integer(int64_t least, int64_t most) const {
+    int64_t v = 0;
+    if (m_value.is_number_unsigned()) {
+      const uint64_t u = m_value.get<uint64_t>();
+      if (u > static_cast<uint64_t>(most)) refuse("value " + std::to_string(u) + " is above " + std::to_string(most));
+      v = static_cast<int64_t>(u);
+    } else if (m_value.is_number_integer()) {
+      v = m_value.get<int64_t>();
+    } else {
+      refuse("expected a whole number");
+    }
+    if (v < least) refuse("value " + std::to_string(v) + " is below " + std::to_string(least));
+    if (v > most) refuse("value " + std::to_string(v) + " is above " + std::to_string(most));
     return v;
   }
   bool boolean() const {
@@ -224,10 +242,163 @@ SimSmart readSmart(const Field& f) {
   return smart;
 }
 
+// A temperature in degrees Celsius, as the drive's signed bytes hold it.
+int8_t celsius(const Field& f) { return static_cast<int8_t>(f.integer(-127, 127)); }
+
+SimSelfTestLogEntry readSelfTestEntry(const Field& e) {
+  e.expectObject({"test", "status", "hours", "lba", "remaining", "checkpoint"});
+  SimSelfTestLogEntry entry;
+  if (e.has("test")) entry.test = static_cast<uint8_t>(e["test"].number(255));
+  if (e.has("status")) entry.status = static_cast<uint8_t>(e["status"].number(15));
+  if (e.has("hours")) entry.hours = static_cast<uint16_t>(e["hours"].number(0xFFFF));
+  // The entry keeps 28 bits of the failing sector.
+  if (e.has("lba")) entry.failingLba = static_cast<uint32_t>(e["lba"].number(0x0FFFFFFF));
+  if (e.has("remaining")) {
+    const uint64_t percent = e["remaining"].number(90);
+    if (percent % 10 != 0) e["remaining"].refuse("the log keeps tens of percent: 0, 10, ... 90");
+    entry.remainingTenths = static_cast<uint8_t>(percent / 10);
+  }
+  if (e.has("checkpoint")) entry.checkpoint = static_cast<uint8_t>(e["checkpoint"].number(255));
+  return entry;
+}
+
+SimErrorEntry readErrorEntry(const Field& e) {
+  e.expectObject({"hours", "error", "status", "count", "lba", "device", "state", "commands"});
+  SimErrorEntry entry;
+  if (e.has("hours")) entry.hours = static_cast<uint16_t>(e["hours"].number(0xFFFF));
+  if (e.has("error")) entry.error = static_cast<uint8_t>(e["error"].number(255));
+  if (e.has("status")) entry.status = static_cast<uint8_t>(e["status"].number(255));
+  if (e.has("count")) entry.count = static_cast<uint16_t>(e["count"].number(0xFFFF));
+  if (e.has("lba")) entry.lba = e["lba"].number(0xFFFFFFFFFFFFull);
+  if (e.has("device")) entry.device = static_cast<uint8_t>(e["device"].number(255));
+  if (e.has("state")) entry.state = static_cast<uint8_t>(e["state"].number(255));
+  if (e.has("commands")) {
+    const Field list = e["commands"];
+    if (list.arraySize() > 5) list.refuse("an error log structure holds 5 commands");
+    for (size_t i = 0; i < list.arraySize(); ++i) {
+      const Field c = list.at(i);
+      c.expectObject({"command", "features", "count", "lba", "device", "deviceControl", "timestampMs"});
+      SimErrorCommand command;
+      if (!c.has("command")) c.refuse("command is required");
+      command.command = static_cast<uint8_t>(c["command"].number(255));
+      if (c.has("features")) command.features = static_cast<uint16_t>(c["features"].number(0xFFFF));
+      if (c.has("count")) command.count = static_cast<uint16_t>(c["count"].number(0xFFFF));
+      if (c.has("lba")) command.lba = c["lba"].number(0xFFFFFFFFFFFFull);
+      if (c.has("device")) command.device = static_cast<uint8_t>(c["device"].number(255));
+      if (c.has("deviceControl")) command.deviceControl = static_cast<uint8_t>(c["deviceControl"].number(255));
+      if (c.has("timestampMs")) command.timestampMs = static_cast<uint32_t>(c["timestampMs"].number(0xFFFFFFFF));
+      entry.commands.push_back(command);
+    }
+  }
+  return entry;
+}
+
+SimDeviceStatistics readStatistics(const Field& f) {
+  f.expectObject({"powerOnResets", "logicalSectorsWritten", "writeCommands", "logicalSectorsRead", "readCommands",
+                  "uncorrectableErrors", "resetsDuringCommands", "averageShortTermTemperature",
+                  "averageLongTermTemperature", "overTemperatureMinutes", "underTemperatureMinutes"});
+  SimDeviceStatistics s;
+  const std::pair<const char*, std::optional<uint64_t>*> counters[] = {
+      {"powerOnResets", &s.powerOnResets},
+      {"logicalSectorsWritten", &s.logicalSectorsWritten},
+      {"writeCommands", &s.writeCommands},
+      {"logicalSectorsRead", &s.logicalSectorsRead},
+      {"readCommands", &s.readCommands},
+      {"uncorrectableErrors", &s.uncorrectableErrors},
+      {"resetsDuringCommands", &s.resetsDuringCommands},
+      {"overTemperatureMinutes", &s.overTemperatureMinutes},
+      {"underTemperatureMinutes", &s.underTemperatureMinutes}};
+  for (const auto& [key, value] : counters) {
+    if (f.has(key)) *value = f[key].number(0xFFFFFFFFFFFFull);  // a statistic holds 48 bits
+  }
+  if (f.has("averageShortTermTemperature")) s.averageShortTermTemperature = celsius(f["averageShortTermTemperature"]);
+  if (f.has("averageLongTermTemperature")) s.averageLongTermTemperature = celsius(f["averageLongTermTemperature"]);
+  return s;
+}
+
+// The SCT temperature history table holds this many samples after its header.
+constexpr size_t kMostTemperatureSamples = 478;
+
+SimTemperature readTemperature(const Field& f) {
+  f.expectObject({"current", "min", "max", "lifetimeMin", "lifetimeMax", "overLimitCount", "underLimitCount",
+                  "limits", "samplingMinutes", "intervalMinutes", "history"});
+  SimTemperature t;
+  const std::pair<const char*, std::optional<int8_t>*> readings[] = {
+      {"current", &t.current}, {"min", &t.min}, {"max", &t.max}, {"lifetimeMin", &t.lifetimeMin},
+      {"lifetimeMax", &t.lifetimeMax}};
+  for (const auto& [key, value] : readings) {
+    if (f.has(key)) *value = celsius(f[key]);
+  }
+  if (f.has("overLimitCount")) t.overLimitCount = static_cast<uint32_t>(f["overLimitCount"].number(0xFFFFFFFF));
+  if (f.has("underLimitCount")) t.underLimitCount = static_cast<uint32_t>(f["underLimitCount"].number(0xFFFFFFFF));
+  if (f.has("limits")) {
+    const Field l = f["limits"];
+    l.expectObject({"maxOperating", "overLimit", "minOperating", "underLimit"});
+    if (l.has("maxOperating")) t.maxOperating = celsius(l["maxOperating"]);
+    if (l.has("overLimit")) t.overLimit = celsius(l["overLimit"]);
+    if (l.has("minOperating")) t.minOperating = celsius(l["minOperating"]);
+    if (l.has("underLimit")) t.underLimit = celsius(l["underLimit"]);
+    if (t.minOperating > t.maxOperating) l.refuse("minOperating is above maxOperating");
+  }
+  if (f.has("samplingMinutes")) t.samplingMinutes = static_cast<uint16_t>(f["samplingMinutes"].number(0xFFFF));
+  if (f.has("intervalMinutes")) t.intervalMinutes = static_cast<uint16_t>(f["intervalMinutes"].number(0xFFFF));
+  if (f.has("history")) {
+    const Field list = f["history"];
+    if (list.arraySize() > kMostTemperatureSamples) {
+      list.refuse("the temperature history holds " + std::to_string(kMostTemperatureSamples) + " samples");
+    }
+    for (size_t i = 0; i < list.arraySize(); ++i) t.history.push_back(celsius(list.at(i)));
+  }
+  return t;
+}
+
+// The self-test log keeps its newest 21 entries, the error logs their newest 64 errors.
+constexpr size_t kSelfTestRing = 21;
+constexpr size_t kErrorRing = 64;
+
+SimDriveLogs readLogs(const Field& f) {
+  // "gpl" and "sct" are IDENTIFY bits, which readUnit takes before it makes the words.
+  f.expectObject({"powerOnHours", "selfTests", "errors", "errorCount", "statistics", "temperature", "gpl", "sct"});
+  SimDriveLogs logs;
+  if (f.has("powerOnHours")) logs.powerOnHours = f["powerOnHours"].number(0xFFFFFFFF);
+  if (f.has("selfTests")) {
+    const Field list = f["selfTests"];
+    for (size_t i = 0; i < list.arraySize(); ++i) logSelfTest(logs, readSelfTestEntry(list.at(i)));
+  }
+  if (f.has("errors")) {
+    const Field list = f["errors"];
+    const size_t n = list.arraySize();
+    for (size_t i = 0; i < n; ++i) {
+      SimErrorEntry entry = readErrorEntry(list.at(i));
+      if (i + kErrorRing >= n) logs.errors.push_back(std::move(entry));
+    }
+    logs.errorCount = static_cast<uint32_t>(std::min<size_t>(n, 0xFFFFFFFF));
+  }
+  if (f.has("errorCount")) {
+    const uint64_t count = f["errorCount"].number(0xFFFFFFFF);
+    if (count < logs.errorCount) f["errorCount"].refuse("fewer than the errors listed");
+    logs.errorCount = static_cast<uint32_t>(count);
+  }
+  if (f.has("statistics")) logs.statistics = readStatistics(f["statistics"]);
+  if (f.has("temperature")) logs.temperature = readTemperature(f["temperature"]);
+  return logs;
+}
+
 SimUnit readUnit(const Field& f) {
   SimUnit unit;
   if (!f.has("identity")) f.refuse("identity is required");
-  const IdentityDescription identity = readIdentity(f["identity"]);
+  IdentityDescription identity = readIdentity(f["identity"]);
+  if (f.has("logs")) {
+    const Field logs = f["logs"];
+    if (!logs.raw().is_object()) logs.refuse("expected an object");
+    if (logs.has("gpl")) identity.gpl = logs["gpl"].boolean();
+    if (logs.has("sct")) {
+      if (f["identity"].has("sct")) logs.refuseAt("sct", "give sct in identity or in logs, not both");
+      identity.sct = logs["sct"].boolean();
+    }
+  }
+  // IDENTIFY's self-test bit says what the SMART data page's capability byte says.
+  if (f.has("offlineCapability")) identity.selfTestLog = (f["offlineCapability"].number(255) & 0x10) != 0;
   unit.identify = makeIdentify(identity);
   if (f.has("identitySwitched")) unit.identifySwitched = makeIdentify(readIdentity(f["identitySwitched"]));
   uint32_t sectorSize = 512;
@@ -248,7 +419,7 @@ SimUnit readUnit(const Field& f) {
   if (f.has("smart")) unit.smart = readSmart(f["smart"]);
   if (f.has("selfTest")) {
     const Field t = f["selfTest"];
-    t.expectObject({"shortSeconds", "extendedSeconds", "conveyanceSeconds", "result", "checkpoint"});
+    t.expectObject({"shortSeconds", "extendedSeconds", "conveyanceSeconds", "result", "checkpoint", "failingLba"});
     if (t.has("shortSeconds")) unit.selfTest.shortSeconds = static_cast<uint32_t>(t["shortSeconds"].number(86400));
     if (t.has("extendedSeconds")) unit.selfTest.extendedSeconds = static_cast<uint32_t>(t["extendedSeconds"].number(864000));
     if (t.has("conveyanceSeconds")) {
@@ -256,7 +427,14 @@ SimUnit readUnit(const Field& f) {
     }
     if (t.has("result")) unit.selfTest.result = static_cast<uint8_t>(t["result"].number(15));
     if (t.has("checkpoint")) unit.selfTest.checkpoint = static_cast<uint8_t>(t["checkpoint"].number(255));
+    if (t.has("failingLba")) {
+      unit.selfTest.failingLba = t["failingLba"].number();
+      if (*unit.selfTest.failingLba >= mediaSectors) {
+        t["failingLba"].refuse("beyond the unit's " + std::to_string(mediaSectors) + " sectors");
+      }
+    }
   }
+  if (f.has("logs")) unit.logs = readLogs(f["logs"]);
   if (f.has("offlineCapability")) unit.offlineCapability = static_cast<uint8_t>(f["offlineCapability"].number(255));
   if (f.has("pollMinutes")) {
     const Field p = f["pollMinutes"];
@@ -274,7 +452,7 @@ SimUnit readUnit(const Field& f) {
 
 #define PALVORO_UNIT_FIELDS                                                                                  \
   "identity", "identitySwitched", "sectorSize", "mediaSectors", "capabilities", "smart", "unreadable", "unwritable", \
-      "lostWrites", "slowRegions", "selfTest", "offlineCapability", "pollMinutes"
+      "lostWrites", "slowRegions", "selfTest", "offlineCapability", "pollMinutes", "logs"
 
 // Bytes given as a hexadecimal string ("00 80 00 04 41 42 43 44", blanks allowed).
 std::vector<uint8_t> readHexBytes(const Field& f, size_t maxCharacters = 4096) {
@@ -413,6 +591,39 @@ std::vector<SimNvmeSelfTestEntry> readNvmeSelfTestLog(const Field& f, uint64_t b
 
 // The controller of an NVMe drive: its texts and size come from `identity`, the rest from
 // the drive's "nvme" object.
+// The error information log, newest first: each entry's error count is its own and
+// below the one before it.
+std::vector<SimNvmeErrorEntry> readNvmeErrorLog(const Field& f, uint32_t diskNsid) {
+  const size_t n = f.arraySize();
+  if (n > 64) f.refuse("the error information log holds 64 entries");
+  std::vector<SimNvmeErrorEntry> log;
+  for (size_t i = 0; i < n; ++i) {
+    const Field e = f.at(i);
+    e.expectObject({"errorCount", "sqid", "cid", "status", "parameterErrorLocation", "lba", "nsid", "transportType",
+                    "commandSpecific"});
+    SimNvmeErrorEntry entry;
+    if (!e.has("errorCount")) e.refuse("errorCount is required");
+    entry.errorCount = e["errorCount"].number();
+    if (entry.errorCount == 0) e["errorCount"].refuse("an entry with error count 0 is an empty one");
+    if (!log.empty() && entry.errorCount >= log.back().errorCount) {
+      e["errorCount"].refuse("entries run newest first, each error count below the one before");
+    }
+    if (e.has("sqid")) entry.sqid = static_cast<uint16_t>(e["sqid"].number(0xFFFF));
+    if (e.has("cid")) entry.cid = static_cast<uint16_t>(e["cid"].number(0xFFFF));
+    // (type << 8) | code, the type in 3 bits.
+    if (e.has("status")) entry.status = static_cast<uint16_t>(e["status"].number(0x7FF));
+    if (e.has("parameterErrorLocation")) {
+      entry.parameterErrorLocation = static_cast<uint16_t>(e["parameterErrorLocation"].number(0xFFFF));
+    }
+    if (e.has("lba")) entry.lba = e["lba"].number();
+    entry.nsid = e.has("nsid") ? static_cast<uint32_t>(e["nsid"].number(0xFFFFFFFF)) : diskNsid;
+    if (e.has("transportType")) entry.transportType = static_cast<uint8_t>(e["transportType"].number(255));
+    if (e.has("commandSpecific")) entry.commandSpecific = e["commandSpecific"].number();
+    log.push_back(entry);
+  }
+  return log;
+}
+
 SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
   SimNvme nvme;
   nvme.model = identity.model;
@@ -421,7 +632,7 @@ SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
   if (!drive.has("nvme")) return nvme;
   const Field f = drive["nvme"];
   f.expectObject({"pciVendorId", "ieeeOui", "namespaces", "nsid", "warningTemperature", "criticalTemperature",
-                  "health", "selfTest", "selfTestLog", "pages"});
+                  "health", "selfTest", "selfTestLog", "errorLog", "pages"});
   if (f.has("pciVendorId")) nvme.pciVendorId = static_cast<uint16_t>(f["pciVendorId"].number(0xFFFF));
   if (f.has("ieeeOui")) nvme.ieeeOui = static_cast<uint32_t>(f["ieeeOui"].number(0xFFFFFF));
   if (f.has("namespaces")) {
@@ -437,6 +648,7 @@ SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
   if (f.has("health")) nvme.health = readNvmeHealth(f["health"]);
   if (f.has("selfTest")) nvme.selfTest = readNvmeSelfTest(f["selfTest"], identity.sectors);
   if (f.has("selfTestLog")) nvme.selfTest.log = readNvmeSelfTestLog(f["selfTestLog"], identity.sectors);
+  if (f.has("errorLog")) nvme.errorLog = readNvmeErrorLog(f["errorLog"], nvme.nsid);
   if (f.has("pages")) {
     const Field pages = f["pages"];
     pages.expectObject({"identifyController", "identifyNamespace", "health"});
@@ -452,7 +664,7 @@ SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
 void refuseAtaFields(const Field& f) {
   for (const char* key : {"identitySwitched", "capabilities", "smart", "selfTest", "offlineCapability",
                           "pollMinutes", "secondUnit", "mediaSectors", "bridgeSignature", "sctVendorSwitch",
-                          "dsmXl", "smartDriver", "sat12", "sat16", "atacb"}) {
+                          "dsmXl", "smartDriver", "sat12", "sat16", "atacb", "logs", "refusedLogs"}) {
     if (f.has(key)) f.refuseAt(key, "not a field of an NVMe drive");
   }
   const Field identity = f["identity"];
@@ -475,7 +687,7 @@ SimDrive readDrive(const Field& f) {
   f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
                   "readCapacity16Fails", "readCapacity16", "memberB", "virtual", "statusInterface", "nvme",
-                  PALVORO_UNIT_FIELDS});
+                  "refusedLogs", PALVORO_UNIT_FIELDS});
   SimDrive drive;
   if (!f.has("number")) f.refuse("number is required");
   drive.number = static_cast<int>(f["number"].number(255));
@@ -563,6 +775,15 @@ SimDrive readDrive(const Field& f) {
     if (a.has("signature")) {
       const uint64_t sig = a["signature"].number(0xFFFF);
       drive.scsi.atacbDriver.signature = {static_cast<uint8_t>(sig >> 8), static_cast<uint8_t>(sig & 0xFF)};
+    }
+  }
+  if (f.has("refusedLogs")) {
+    const Field list = f["refusedLogs"];
+    const bool bridge = drive.transport == Transport::UsbSat || drive.transport == Transport::UsbAtacb ||
+                        drive.transport == Transport::FireWire || drive.transport == Transport::Raid;
+    if (!bridge) list.refuse("only a bridge (usb-sat, usb-atacb, firewire, raid) refuses logs");
+    for (size_t i = 0; i < list.arraySize(); ++i) {
+      drive.scsi.refusedLogs.insert(static_cast<uint8_t>(list.at(i).number(255)));
     }
   }
   if (f.has("virtual")) drive.virtualDisk = f["virtual"].boolean();

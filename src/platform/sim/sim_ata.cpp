@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/sim/sim_logs.h"
+
 namespace palvoro::sim {
 namespace {
 
@@ -14,9 +16,20 @@ constexpr uint8_t kErrUncorrectable = 0x40;
 constexpr uint32_t kBlockEraseSignature = 0x426B4572;  // "BErK", required by BLOCK ERASE EXT
 
 // The SCT command a host writes to log E0h: the action code (16 bits) at byte 0, the
-// function code at byte 2.
+// function code at byte 2, and for a data table command the table at byte 4.
 constexpr size_t kSctActionCode = 0;
 constexpr size_t kSctFunctionCode = 2;
+constexpr size_t kSctTableId = 4;
+constexpr uint16_t kSctVendorSwitch = 0xC013;
+constexpr uint16_t kSctDataTable = 0x0005;
+constexpr uint16_t kSctReadTable = 0x0001;
+constexpr uint16_t kW206Sct = 0x0001;
+constexpr uint16_t kW206DataTables = 0x0020;
+
+// Self-test execution statuses the log records.
+constexpr uint8_t kSelfTestAbortedByHost = 1;
+constexpr uint8_t kSelfTestReadFailure = 7;
+constexpr uint32_t kLba28Max = 0x0FFFFFFF;
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint64_t le(const uint8_t* p, int bytes) {
@@ -129,6 +142,19 @@ AtaResult identify(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   return cmd.ok();
 }
 
+// Pages `first` .. `first + count - 1` of a log the drive keeps for `command`; a log it does
+// not keep, or pages beyond it, abort.
+AtaResult readLog(SimUnit& unit, const IdentifyWords& words, LogCommand command, uint8_t log, uint32_t first,
+                  uint32_t count, uint64_t nowMs, Command& cmd) {
+  const uint32_t pages = logPageCount(unit, words, command, log);
+  if (count == 0 || first >= pages || count > pages - first) return cmd.abort();
+  updateSelfTest(unit, nowMs);  // a test whose time is up is in the log
+  std::vector<uint8_t> data = readLogPages(unit, words, command, log, first, count, nowMs);
+  if (data.empty()) return cmd.abort();
+  cmd.result.inData = std::move(data);
+  return cmd.ok();
+}
+
 AtaResult readLogExt(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   SimUnit& unit = *unitFromDevice(drive, x.current.device);
   const IdentifyWords& words = currentIdentify(drive, unit);
@@ -136,9 +162,12 @@ AtaResult readLogExt(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   const uint8_t log = x.current.lbaLow;
   const uint32_t page = static_cast<uint32_t>(x.current.lbaMid | (x.previous.lbaMid << 8));
   const uint32_t pages = count16(x) == 0 ? 65536 : count16(x);
-  if (log != 0x30 || !unit.identifyLogPage3 || page != 3 || pages != 1) return cmd.abort();
-  cmd.result.inData.assign(unit.identifyLogPage3->begin(), unit.identifyLogPage3->end());
-  return cmd.ok();
+  if (log == kLogIdentifyData) {
+    if (!unit.identifyLogPage3 || page != 3 || pages != 1) return cmd.abort();
+    cmd.result.inData.assign(unit.identifyLogPage3->begin(), unit.identifyLogPage3->end());
+    return cmd.ok();
+  }
+  return readLog(unit, words, LogCommand::ReadLogExt, log, page, pages, x.nowMs, cmd);
 }
 
 AtaResult executeDiagnostic(SimAtaDrive& drive, Command& cmd) {
@@ -152,18 +181,60 @@ AtaResult executeDiagnostic(SimAtaDrive& drive, Command& cmd) {
   return cmd.ok();
 }
 
+// SMART WRITE LOG: only the SCT command log E0h is written, with the maker's switch
+// (action C013h) or a data table command asking for the temperature history, which the
+// next read of log E1h gives.
 AtaResult sctWriteLog(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
+  SimUnit& unit = *unitFromDevice(drive, x.current.device);
   const IdentifyWords& words = currentIdentify(drive, drive.units.at(0));
-  if ((words[206] & 0x0001) == 0 || x.current.lbaLow != 0xE0 || x.current.count != 1) {
+  if ((words[206] & kW206Sct) == 0 || x.current.lbaLow != kLogSctStatus || x.current.count != 1) {
     return cmd.abort();
   }
   const uint16_t action = le16(x.outData + kSctActionCode);
-  if (action != 0xC013 || !drive.sctVendorSwitch) return cmd.abort();
-  const uint8_t function = x.outData[kSctFunctionCode];
-  if (function > 1) return cmd.abort();
-  drive.switched = function == 1;
+  const uint16_t function = le16(x.outData + kSctFunctionCode);
+  if (action == kSctVendorSwitch && drive.sctVendorSwitch) {
+    // The maker's switch reads its function as one byte.
+    if (x.outData[kSctFunctionCode] > 1) return cmd.abort();
+    drive.switched = x.outData[kSctFunctionCode] == 1;
+  } else if (action == kSctDataTable) {
+    if ((words[206] & kW206DataTables) == 0 || function != kSctReadTable ||
+        le16(x.outData + kSctTableId) != kSctTemperatureHistory) {
+      return cmd.abort();
+    }
+    unit.logs.sctTable = kSctTemperatureHistory;
+  } else {
+    return cmd.abort();
+  }
+  unit.logs.sctAction = action;
+  unit.logs.sctFunction = function;
   return cmd.ok();
 }
+
+// The sector a failed self-test names in its log entry, in the entry's 28 bits.
+uint32_t selfTestFailingLba(const SimUnit& unit, uint8_t status) {
+  std::optional<uint64_t> lba = unit.selfTest.failingLba;
+  uint64_t bad = 0;
+  if (!lba && status == kSelfTestReadFailure && unit.media.findUnreadable(0, unit.media.sectorCount(), &bad)) {
+    lba = bad;
+  }
+  return static_cast<uint32_t>(std::min<uint64_t>(lba.value_or(0), kLba28Max));
+}
+
+// A self-test's entry in the unit's self-test log, written when it ends or is aborted.
+void logEndedSelfTest(SimUnit& unit, uint8_t test, uint8_t status, uint8_t remainingTenths, uint64_t atMs) {
+  SimSelfTestLogEntry e;
+  e.test = test;
+  e.status = status;
+  e.remainingTenths = remainingTenths;
+  e.hours = static_cast<uint16_t>(unitPowerOnHours(unit, atMs));  // the field wraps as a drive's does
+  if (status >= 3) {
+    e.checkpoint = unit.selfTest.checkpoint;
+    e.failingLba = selfTestFailingLba(unit, status);
+  }
+  logSelfTest(unit.logs, e);
+}
+
+uint8_t selfTestTenthsLeft(const SimSelfTest& t, uint64_t nowMs);
 
 // SMART EXECUTE OFF-LINE IMMEDIATE: the sub-command is in LBA low. Self-tests run in
 // the background over the machine's clock; captive ones (81h..83h) end at once.
@@ -187,7 +258,8 @@ AtaResult executeOffline(SimUnit& unit, const AtaExchange& x, Command& cmd) {
     case 0x7F:  // abort the running self-test
       if (t.running) {
         t.running = false;
-        t.lastStatus = 0x10;  // aborted by the host
+        t.lastStatus = kSelfTestAbortedByHost << 4;
+        logEndedSelfTest(unit, t.subcommand, kSelfTestAbortedByHost, selfTestTenthsLeft(t, x.nowMs), x.nowMs);
       }
       return cmd.ok();
     case 0x81:
@@ -195,6 +267,7 @@ AtaResult executeOffline(SimUnit& unit, const AtaExchange& x, Command& cmd) {
     case 0x83:
       if (!selfTests || (sub == 0x83 && !conveyance) || t.running) return cmd.abort();
       t.lastStatus = static_cast<uint8_t>(t.result << 4);
+      logEndedSelfTest(unit, sub, t.result, 0, x.nowMs);
       if (t.result != 0) return cmd.abort();
       return cmd.ok();
     default: return cmd.abort();
@@ -234,6 +307,8 @@ AtaResult smart(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
         cmd.result.current.lbaHigh = 0x2C;
       }
       return cmd.ok();
+    case 0xD5:  // SMART READ LOG: pages 0 .. count - 1 of the log in LBA low
+      return readLog(unit, words, LogCommand::SmartReadLog, x.current.lbaLow, 0, x.current.count, x.nowMs, cmd);
     case 0xD6: return sctWriteLog(drive, x, cmd);
     case 0xD4: return executeOffline(unit, x, cmd);
     default: return cmd.abort();
@@ -405,21 +480,26 @@ void updateSelfTest(SimUnit& unit, uint64_t nowMs) {
   if (nowMs - t.startedMs >= duration) {
     t.running = false;
     t.lastStatus = static_cast<uint8_t>(t.result << 4);
+    logEndedSelfTest(unit, t.subcommand, t.result, 0, t.startedMs + duration);
   }
 }
 
 namespace {
+// The tenths of the running test still to go, at most 9.
+uint8_t selfTestTenthsLeft(const SimSelfTest& t, uint64_t nowMs) {
+  const uint64_t duration = selfTestDurationMs(t);
+  const uint64_t elapsed = nowMs - t.startedMs;
+  const uint64_t left = duration > elapsed ? duration - elapsed : 0;
+  const uint64_t tenths = duration == 0 ? 0 : (left * 10 + duration - 1) / duration;
+  return static_cast<uint8_t>(std::min<uint64_t>(tenths, 9));
+}
+
 // Byte 363: high nibble the execution status (Fh while running), low nibble the tenths
 // still to go while running.
 uint8_t selfTestStatus(const SimUnit& unit, uint64_t nowMs) {
   const SimSelfTest& t = unit.selfTest;
   if (!t.running) return t.lastStatus;
-  const uint64_t duration = selfTestDurationMs(t);
-  const uint64_t elapsed = nowMs - t.startedMs;
-  const uint64_t left = duration > elapsed ? duration - elapsed : 0;
-  uint64_t tenths = duration == 0 ? 0 : (left * 10 + duration - 1) / duration;
-  if (tenths > 9) tenths = 9;
-  return static_cast<uint8_t>(0xF0 | tenths);
+  return static_cast<uint8_t>(0xF0 | selfTestTenthsLeft(t, nowMs));
 }
 }  // namespace
 

@@ -66,10 +66,15 @@ IdentifyWords makeIdentify(const IdentityDescription& identity) {
   w[80] = 0x07F0;  // ATA8-ACS and earlier
   w[82] = static_cast<uint16_t>(0x7468 | (identity.smart ? 0x0001 : 0));
   w[83] = static_cast<uint16_t>(0x4000 | (identity.lba48 ? 0x0400 : 0));
-  w[84] = 0x4000 | 0x0020;  // general purpose logging
+  // Word 84 (and 87, its enabled copy): bit 0 SMART error logging, bit 1 SMART self-test,
+  // bit 5 general purpose logging.
+  const auto logging = static_cast<uint16_t>(0x4000 | (identity.gpl ? 0x0020 : 0) |
+                                             (identity.smart && identity.errorLog ? 0x0001 : 0) |
+                                             (identity.smart && identity.selfTestLog ? 0x0002 : 0));
+  w[84] = logging;
   w[85] = static_cast<uint16_t>(0x7468 | (identity.smart ? 0x0001 : 0));
   w[86] = static_cast<uint16_t>(identity.lba48 ? 0x0400 : 0);
-  w[87] = 0x4000 | 0x0020;
+  w[87] = logging;
   if (identity.lba48) {
     for (int i = 0; i < 4; ++i) w[100 + i] = static_cast<uint16_t>(identity.sectors >> (16 * i));
   }

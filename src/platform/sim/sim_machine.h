@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,11 +48,98 @@ struct SimSelfTest {
   uint32_t conveyanceSeconds = 300;  // ... conveyance
   uint8_t result = 0;                // execution status when it ends: 0 passed, 3..8 failures
   uint8_t checkpoint = 0;            // byte 371 reported after a failure
+  // The sector a failed test names in its log entry; without it a read failure (status 7)
+  // names the media's first unreadable sector.
+  std::optional<uint64_t> failingLba;
   // Live state.
   bool running = false;
   uint8_t subcommand = 0;
   uint64_t startedMs = 0;
   uint8_t lastStatus = 0;            // byte 363 when no test runs
+};
+
+// One descriptor of the SMART self-test log.
+struct SimSelfTestLogEntry {
+  uint8_t test = 0x01;              // the sub-command that ran it (LBA low): 1 short, 2 extended, ...
+  uint8_t status = 0;               // execution status: 0 passed, 1 aborted by the host, 3..8 failures
+  uint8_t remainingTenths = 0;      // what was still to go when it ended
+  uint16_t hours = 0;               // the drive's power-on hours when it ended
+  uint8_t checkpoint = 0;
+  uint32_t failingLba = 0;          // 28 bits
+};
+
+// One command of an error log structure, with its 48-bit registers.
+struct SimErrorCommand {
+  uint8_t deviceControl = 0;
+  uint16_t features = 0;
+  uint16_t count = 0;
+  uint64_t lba = 0;
+  uint8_t device = 0x40;
+  uint8_t command = 0;
+  uint32_t timestampMs = 0;         // since power-on
+};
+
+// One error the drive reported, as both error logs keep it.
+struct SimErrorEntry {
+  uint16_t hours = 0;               // life timestamp
+  uint8_t error = 0;
+  uint8_t status = 0x51;
+  uint16_t count = 0;
+  uint64_t lba = 0;
+  uint8_t device = 0x40;
+  uint8_t state = 0;                // the drive's state then (3: active or idle)
+  std::vector<SimErrorCommand> commands;  // oldest first, the last the one that failed; at most 5
+};
+
+// Device statistics the description gives; an absent one is reported as not supported.
+struct SimDeviceStatistics {
+  std::optional<uint64_t> powerOnResets;          // page 1
+  std::optional<uint64_t> logicalSectorsWritten;
+  std::optional<uint64_t> writeCommands;
+  std::optional<uint64_t> logicalSectorsRead;
+  std::optional<uint64_t> readCommands;
+  std::optional<uint64_t> uncorrectableErrors;    // page 4: reported uncorrectable errors
+  std::optional<uint64_t> resetsDuringCommands;   // resets between command acceptance and completion
+  std::optional<int8_t> averageShortTermTemperature;  // page 5
+  std::optional<int8_t> averageLongTermTemperature;
+  std::optional<uint64_t> overTemperatureMinutes;
+  std::optional<uint64_t> underTemperatureMinutes;
+};
+
+// What the drive knows of its temperatures (degrees Celsius), for SCT and device statistics.
+// An absent reading is the current one; the current one defaults to attribute 194's.
+struct SimTemperature {
+  std::optional<int8_t> current;
+  std::optional<int8_t> min;          // this power cycle
+  std::optional<int8_t> max;
+  std::optional<int8_t> lifetimeMin;
+  std::optional<int8_t> lifetimeMax;
+  uint32_t overLimitCount = 0;
+  uint32_t underLimitCount = 0;
+  int8_t maxOperating = 60;
+  int8_t overLimit = 65;
+  int8_t minOperating = 0;
+  int8_t underLimit = -5;
+  uint16_t samplingMinutes = 1;
+  uint16_t intervalMinutes = 1;
+  std::vector<int8_t> history;        // oldest first, at most 478 samples
+};
+
+// The logs a unit keeps beside its SMART pages.
+struct SimDriveLogs {
+  // Power-on hours at the clock's zero (they move with it); absent: attribute 9's raw value.
+  std::optional<uint64_t> powerOnHours;
+  std::vector<SimSelfTestLogEntry> selfTests;  // oldest first, the newest 21
+  uint64_t selfTestsLogged = 0;     // every entry ever written: where the ring stands
+  std::vector<SimErrorEntry> errors;           // oldest first, the newest 64
+  uint32_t errorCount = 0;          // device error count, at least the entries
+  SimDeviceStatistics statistics;
+  SimTemperature temperature;
+  // Live state: the table the last SCT data table command asked for (log E1h), and that
+  // command's action and function codes, which SCT status reports.
+  std::optional<uint16_t> sctTable;
+  uint16_t sctAction = 0;
+  uint16_t sctFunction = 0;
 };
 
 // One addressable unit of a drive. Ordinary drives have unit 0 only; the maker's
@@ -69,6 +157,7 @@ struct SimUnit {
   uint8_t shortPollMinutes = 2;      // byte 372
   uint8_t extendedPollMinutes = 120; // byte 373
   uint8_t conveyancePollMinutes = 5; // byte 374
+  SimDriveLogs logs;
 };
 
 // How the operating system reaches a drive. Each sets the defaults of the fields below;
@@ -139,6 +228,9 @@ struct SimScsiTarget {
   // fuzz target's); empty: made from the media.
   std::vector<uint8_t> capacity10Reply;
   std::vector<uint8_t> capacity16Reply;
+  // Log addresses whose SMART READ LOG, SMART WRITE LOG and READ LOG EXT the bridge will
+  // not carry: it answers them as any command it does not pass.
+  std::set<uint8_t> refusedLogs;
 };
 
 // One entry of an NVMe controller's self-test log.
@@ -148,6 +240,19 @@ struct SimNvmeSelfTestEntry {
   uint8_t segment = 0;                  // the failing segment of result 7
   uint64_t powerOnHours = 0;
   std::optional<uint64_t> failingLba;   // with it the entry names the namespace and LBA
+};
+
+// One entry of an NVMe controller's error information log.
+struct SimNvmeErrorEntry {
+  uint64_t errorCount = 1;              // non-zero, unique
+  uint16_t sqid = 0;
+  uint16_t cid = 0;
+  uint16_t status = 0;                  // (type << 8) | code
+  uint16_t parameterErrorLocation = 0xFFFF;  // FFFFh: not a parameter error
+  uint64_t lba = 0;
+  uint32_t nsid = 0;
+  uint8_t transportType = 0;
+  uint64_t commandSpecific = 0;
 };
 
 // The controller's health values, as the SMART / Health Information log reports them.
@@ -202,6 +307,7 @@ struct SimNvme {
   uint16_t criticalTemperatureKelvin = 358;  // CCTEMP, 85 °C
   SimNvmeHealth health;
   SimNvmeSelfTest selfTest;
+  std::vector<SimNvmeErrorEntry> errorLog;  // newest first, at most 64 (ELPE + 1)
   // Raw pages in place of those made from the fields above (tests of odd layouts), padded
   // with zeros to the page's size.
   std::optional<std::vector<uint8_t>> identifyControllerPage;
@@ -297,6 +403,9 @@ struct IdentityDescription {
   bool trim = false;
   bool sanitize = false;            // sanitize with block erase (word 59 bits 12, 15)
   bool sct = true;                  // SCT command transport (word 206 bit 0)
+  bool gpl = true;                  // general purpose logging (words 84 and 87 bit 5)
+  bool selfTestLog = true;          // with SMART: the self-test log (words 84 and 87 bit 1)
+  bool errorLog = true;             // with SMART: the error logs (words 84 and 87 bit 0)
   uint16_t rotationRate = 7200;
   uint16_t word106 = 0x4000;        // valid, one 512-byte logical sector per physical
   uint32_t logicalSectorWords = 0;  // words 117..118

@@ -39,6 +39,7 @@ constexpr uint32_t kDataLogPage = 2;
 constexpr uint32_t kLeastDataLength = 512;  // the driver's floor for any transfer
 constexpr uint32_t kCnsNamespace = 0x00;
 constexpr uint32_t kCnsController = 0x01;
+constexpr uint32_t kLogError = 0x01;
 constexpr uint32_t kLogHealth = 0x02;
 constexpr uint32_t kLogSelfTest = 0x06;
 
@@ -88,6 +89,20 @@ constexpr uint16_t kSelfTestInProgress = 0x01D;
 constexpr size_t kIdentifyBytes = 4096;
 constexpr size_t kHealthBytes = 512;
 constexpr size_t kSelfTestLogBytes = 564;
+
+// Error information log: entries of 64 bytes, newest first, as many as ELPE + 1.
+constexpr size_t kErrorEntries = 64;
+constexpr size_t kErrorEntryBytes = 64;
+constexpr size_t kErrorLogBytes = kErrorEntries * kErrorEntryBytes;
+constexpr size_t kEeErrorCount = 0;
+constexpr size_t kEeSqid = 8;
+constexpr size_t kEeCid = 10;
+constexpr size_t kEeStatus = 12;      // phase tag bit 0, status code bits 8:1, type bits 11:9
+constexpr size_t kEeParameterLocation = 14;
+constexpr size_t kEeLba = 16;
+constexpr size_t kEeNsid = 24;
+constexpr size_t kEeTransportType = 29;
+constexpr size_t kEeCommandSpecific = 32;
 
 // Identify Controller.
 constexpr size_t kIcVid = 0;
@@ -207,7 +222,7 @@ NvmeOutcome refused(uint32_t error) { return {error, 0}; }
 // The page a query asks for, or the error a driver fails it with: an unknown request is
 // not supported (as every other property query the machine does not know), a malformed
 // one an invalid parameter.
-uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uint64_t nowMs,
+uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uint32_t dataLength, uint64_t nowMs,
                     std::vector<uint8_t>& page, uint64_t& offset) {
   SimNvme& nvme = *drive.nvme;
   const uint32_t type = rd32(data + kDataType);
@@ -232,12 +247,18 @@ uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uin
   } else if (value == kLogSelfTest) {
     updateNvmeSelfTest(nvme, nowMs);
     page = makeNvmeSelfTestLog(nvme, nowMs);
+  } else if (value == kLogError) {
+    // The error log is read in whole entries.
+    if (dataLength % kErrorEntryBytes != 0) return ERROR_INVALID_PARAMETER;
+    page = makeNvmeErrorLog(nvme);
   } else {
     return ERROR_NOT_SUPPORTED;
   }
   offset = uint64_t{sub} | (uint64_t{rd32(data + kRequestSubValue2)} << 32);
   // The offset counts bytes but must fall on a dword, inside the log.
   if (offset % 4 != 0 || offset >= page.size()) return ERROR_INVALID_PARAMETER;
+  // Past its last entry the error log reads as zeros, however much is asked for.
+  if (value == kLogError) page.resize(std::max<uint64_t>(page.size(), offset + dataLength), 0);
   return ERROR_SUCCESS;
 }
 
@@ -302,7 +323,7 @@ std::vector<uint8_t> makeNvmeIdentifyController(const SimNvme& nvme, const SimMe
   put(page, kIcVer, 0x00010400, 4);    // 1.4
   put(page, kIcOacs, nvme.selfTest.supported ? kOacsSelfTest : 0, 2);
   page[kIcLpa] = kLpaLogOffsets;
-  page[kIcElpe] = 63;                  // 64 error log entries
+  page[kIcElpe] = kErrorEntries - 1;   // 0's based: the entries the error log holds
   put(page, kIcWctemp, nvme.warningTemperatureKelvin, 2);
   put(page, kIcCctemp, nvme.criticalTemperatureKelvin, 2);
   put(page, kIcTnvmcap, disk.sectorCount() * disk.sectorSize(), 16);
@@ -391,6 +412,26 @@ std::vector<uint8_t> makeNvmeSelfTestLog(const SimNvme& nvme, uint64_t nowMs) {
   return page;
 }
 
+std::vector<uint8_t> makeNvmeErrorLog(const SimNvme& nvme) {
+  std::vector<uint8_t> page(kErrorLogBytes, 0);
+  for (size_t i = 0; i < nvme.errorLog.size() && i < kErrorEntries; ++i) {
+    const SimNvmeErrorEntry& e = nvme.errorLog[i];
+    const size_t at = i * kErrorEntryBytes;
+    const auto code = static_cast<uint16_t>(e.status & 0xFF);
+    const auto type = static_cast<uint16_t>((e.status >> 8) & 0x7);
+    put(page, at + kEeErrorCount, e.errorCount, 8);
+    put(page, at + kEeSqid, e.sqid, 2);
+    put(page, at + kEeCid, e.cid, 2);
+    put(page, at + kEeStatus, static_cast<uint16_t>((code << 1) | (type << 9)), 2);
+    put(page, at + kEeParameterLocation, e.parameterErrorLocation, 2);
+    put(page, at + kEeLba, e.lba, 8);
+    put(page, at + kEeNsid, e.nsid, 4);
+    page[at + kEeTransportType] = e.transportType;
+    put(page, at + kEeCommandSpecific, e.commandSpecific, 8);
+  }
+  return page;
+}
+
 NvmeOutcome nvmeQueryProperty(SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
                               uint64_t nowMs) {
   if (in.size() < kDescriptorBytes) return refused(ERROR_INVALID_PARAMETER);
@@ -407,7 +448,7 @@ NvmeOutcome nvmeQueryProperty(SimDrive& drive, const std::vector<uint8_t>& in, u
   if (end > outSize) return refused(ERROR_INSUFFICIENT_BUFFER);
   std::vector<uint8_t> page;
   uint64_t offset = 0;
-  const uint32_t error = selectPage(drive, property, data, nowMs, page, offset);
+  const uint32_t error = selectPage(drive, property, data, dataLength, nowMs, page, offset);
   if (error != ERROR_SUCCESS) return refused(error);
 
   // The reply: the descriptor, the request's protocol data with the data placed right

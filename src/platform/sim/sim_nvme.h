@@ -40,6 +40,7 @@ std::vector<uint8_t> makeNvmeIdentifyController(const SimNvme& nvme, const SimMe
 std::vector<uint8_t> makeNvmeIdentifyNamespace(const SimNvme& nvme, const SimMedia& disk);   // 4096 bytes
 std::vector<uint8_t> makeNvmeHealthLog(const SimNvme& nvme, uint64_t nowMs);                 // 512 bytes
 std::vector<uint8_t> makeNvmeSelfTestLog(const SimNvme& nvme, uint64_t nowMs);               // 564 bytes
+std::vector<uint8_t> makeNvmeErrorLog(const SimNvme& nvme);  // 64 entries of 64 bytes, newest first
 
 // Brings a running self-test up to `nowMs`: when its time is up its entry heads the log.
 void updateNvmeSelfTest(SimNvme& nvme, uint64_t nowMs);

@@ -1017,7 +1017,13 @@ namespace {
 
 // Which SMART sub-commands travel with which request, as the disk driver checks them.
 bool receiveFeature(uint8_t f) { return f == 0xD0 || f == 0xD1 || f == 0xD5; }
-bool sendFeature(uint8_t f) { return f == 0xD2 || f == 0xD3 || f == 0xD4 || f == 0xD8 || f == 0xD9 || f == 0xDA; }
+bool sendFeature(uint8_t f) {
+  return f == 0xD2 || f == 0xD3 || f == 0xD4 || f == 0xD6 || f == 0xD8 || f == 0xD9 || f == 0xDA;
+}
+// The disk driver sizes the data of SMART READ LOG and SMART WRITE LOG from the sector
+// count (a page each); every other data command moves one page.
+constexpr uint8_t kSmartReadLog = 0xD5;
+constexpr uint8_t kSmartWriteLog = 0xD6;
 }  // namespace
 
 bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::vector<uint8_t>& in, uint8_t* out,
@@ -1036,11 +1042,16 @@ bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::
   const bool receive = code == SMART_RCV_DRIVE_DATA;
   if (receive && drive.smartDriver.rejectsReceive) return fail(ERROR_INVALID_FUNCTION);
   if (command == 0xB0 && (regs.lbaMid != 0x4F || regs.lbaHigh != 0xC2)) return fail(ERROR_INVALID_PARAMETER);
+  const bool logPages = command == 0xB0 && (feature == kSmartReadLog || feature == kSmartWriteLog);
+  if (logPages && regs.count == 0) return fail(ERROR_INVALID_PARAMETER);
+  const uint32_t dataBytes = logPages ? regs.count * kBlockBytes : kBlockBytes;
+  const bool writesLog = !receive && feature == kSmartWriteLog;
   if (receive) {
     if (!(command == 0xEC || (command == 0xB0 && receiveFeature(feature)))) return fail(ERROR_INVALID_PARAMETER);
-    if (outSize < kSendCmdOutHeaderSize + kBlockBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
+    if (outSize < kSendCmdOutHeaderSize + dataBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
   } else {
     if (command != 0xB0 || !sendFeature(feature)) return fail(ERROR_INVALID_PARAMETER);
+    if (writesLog && in.size() < kSendCmdInSize + dataBytes) return fail(ERROR_INVALID_PARAMETER);
     if (outSize < kSendCmdOutHeaderSize + (feature == 0xDA ? 8u : 0u)) return fail(ERROR_INSUFFICIENT_BUFFER);
     if (feature == 0xDA && drive.smartDriver.failsReturnStatus) return fail(ERROR_INVALID_FUNCTION);
   }
@@ -1048,7 +1059,11 @@ bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::
   x.current = regs;
   x.nowMs = nowMs();
   x.dataIn = receive;
-  x.inCapacity = receive ? kBlockBytes : 0;
+  x.inCapacity = receive ? dataBytes : 0;
+  // The data written follows the registers and the reserved bytes, where bBuffer begins.
+  x.dataOut = writesLog;
+  x.outData = writesLog ? in.data() + kSendCmdInSize : nullptr;
+  x.outLength = writesLog ? dataBytes : 0;
   AtaResult r = executeAta(drive.ata, x, m_pendingAtaError);
   if (r.protocolError) return fail(ERROR_IO_DEVICE);
   if ((r.current.command & 0x01) != 0) return fail(ERROR_IO_DEVICE);  // the driver reports the drive's error
@@ -1059,11 +1074,11 @@ bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::
   std::memset(out, 0, kSendCmdOutHeaderSize);
   uint32_t returned = kSendCmdOutHeaderSize;
   if (receive) {
-    wr32(out + kSendCmdOutBufferSize, kBlockBytes);
-    const size_t n = std::min<size_t>(kBlockBytes, r.inData.size());
-    std::memset(out + kSendCmdOutHeaderSize, 0, kBlockBytes);
+    wr32(out + kSendCmdOutBufferSize, dataBytes);
+    const size_t n = std::min<size_t>(dataBytes, r.inData.size());
+    std::memset(out + kSendCmdOutHeaderSize, 0, dataBytes);
     if (n > 0) std::memcpy(out + kSendCmdOutHeaderSize, r.inData.data(), n);
-    returned += kBlockBytes;
+    returned += dataBytes;
   } else if (feature == 0xDA) {
     // RETURN STATUS hands back the registers the drive returned.
     wr32(out + kSendCmdOutBufferSize, kIdeRegsSize);

@@ -230,6 +230,19 @@ bool carriesAtacbSignature(const SimDrive& d, const uint8_t* cdb) {
   return d.scsi.atacb && cdb[kAtacbSignature] == signature[0] && cdb[kAtacbSignature + 1] == signature[1];
 }
 
+// ATA commands that read or write a log, whose log address is in LBA low: SMART READ LOG
+// and SMART WRITE LOG, READ LOG EXT, READ LOG DMA EXT, WRITE LOG EXT and WRITE LOG DMA EXT.
+bool logCommand(const TaskRegisters& r) {
+  if (r.command == 0xB0) return r.features == 0xD5 || r.features == 0xD6;
+  return r.command == 0x2F || r.command == 0x47 || r.command == 0x3F || r.command == 0x57;
+}
+
+// A bridge that will not carry a log's commands answers them as any command it does not
+// pass, before the drive sees them.
+bool refusesLog(const SimDrive& d, const TaskRegisters& r) {
+  return logCommand(r) && d.scsi.refusedLogs.count(r.lbaLow) != 0;
+}
+
 // ATA PASS-THROUGH (12) and (16) as a SAT bridge decodes them.
 ScsiReply satPassThrough(SimDrive& d, const ScsiCommand& c) {
   const uint8_t* cdb = c.cdb;
@@ -261,6 +274,7 @@ ScsiReply satPassThrough(SimDrive& d, const ScsiCommand& c) {
     std::copy(drive->lastReturn.begin(), drive->lastReturn.end(), reply.data.begin());
     return reply;
   }
+  if (refusesLog(d, x.current)) return invalidField();
 
   uint32_t length = 0;
   if (tLength != 0) {
@@ -311,6 +325,7 @@ ScsiReply atacb(SimDrive& d, const ScsiCommand& c) {
   AtaExchange x;
   x.nowMs = c.nowMs;
   x.current = readTaskFile(cdb + kAtacbTaskFile);
+  if (refusesLog(d, x.current)) return invalidField();
   const uint32_t length = cdb[kAtacbBlockCount] * kBlockBytes;
   const bool in = length > 0 && c.dataIn == kScsiDataIn;
   const bool out = length > 0 && c.dataIn == kScsiDataOut;
