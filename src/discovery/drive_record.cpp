@@ -9,4 +9,11 @@ static_assert(std::is_trivially_copyable_v<DriveTable>);
 
 void clearDriveTable(DriveTable& table) { std::memset(&table, 0, sizeof table); }
 
+std::string trimmedField(const char* field, size_t size) {
+  std::string text(field, strnlen(field, size));
+  text.erase(0, text.find_first_not_of(' '));
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
 }  // namespace palvoro

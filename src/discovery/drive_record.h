@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace palvoro {
 
@@ -106,5 +107,9 @@ void clearDriveTable(DriveTable& table);
 constexpr bool usableSectorSize(int32_t sectorSize) {
   return sectorSize >= 512 && sectorSize <= 65536 && (sectorSize & (sectorSize - 1)) == 0;
 }
+
+// A text field of the record (model, serial, firmware) up to its first NUL, without the
+// blanks drives pad it with.
+std::string trimmedField(const char* field, size_t size);
 
 }  // namespace palvoro

@@ -12,13 +12,6 @@ namespace palvoro {
 
 namespace {
 
-std::string trimmed(const char* field, size_t size) {
-  std::string text(field, strnlen(field, size));
-  text.erase(0, text.find_first_not_of(' '));
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
-
 std::string milliseconds(uint64_t microseconds) {
   char text[48];
   std::snprintf(text, sizeof text, "%" PRIu64 ".%03" PRIu64 " ms", microseconds / 1000, microseconds % 1000);
@@ -35,8 +28,8 @@ double scanMapHeight(uint64_t microseconds) {
 
 ScanMapModel::ScanMapModel(const BlockLatencyMap& map, const DriveRecord& record, int shownDriveNumber)
     : m_map(map),
-      m_model(trimmed(record.model, sizeof record.model)),
-      m_serial(trimmed(record.serialNumber, sizeof record.serialNumber)),
+      m_model(trimmedField(record.model, sizeof record.model)),
+      m_serial(trimmedField(record.serialNumber, sizeof record.serialNumber)),
       m_driveNumber(shownDriveNumber) {}
 
 std::string ScanMapModel::title() const { return "Scan Map - Physical Drive " + std::to_string(m_driveNumber); }

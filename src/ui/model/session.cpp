@@ -33,14 +33,8 @@ namespace {
 
 // A drive's model and serial number, without the blanks drives pad them with.
 std::string scanMapKey(const DriveRecord& record) {
-  const auto trimmed = [](const char* field, size_t size) {
-    std::string text(field, strnlen(field, size));
-    text.erase(0, text.find_first_not_of(' '));
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-  };
-  return trimmed(record.model, sizeof record.model) + '\n' +
-         trimmed(record.serialNumber, sizeof record.serialNumber);
+  return trimmedField(record.model, sizeof record.model) + '\n' +
+         trimmedField(record.serialNumber, sizeof record.serialNumber);
 }
 
 }  // namespace
