@@ -21,6 +21,8 @@
 #include <cerrno>
 
 #include "app/app_context.h"
+#include "app/cli_logs.h"
+#include "device/scsi_transport.h"
 #include "app/console_loop.h"
 #include "app/console_progress.h"
 #include "app/program_files.h"
@@ -63,6 +65,7 @@ struct CliOptions {
   std::string eraseMode;  // erase: "quick" or "full"
   bool repair = false;    // test: run the repair when bad sectors were found
   bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
+  bool logs = false;      // smart: the drive's own logs as well
   CliAnswers answers;
 
   // No simulated machine is named: the commands work on this computer's drives (or on the
@@ -175,12 +178,7 @@ void detect(AppContext& context) {
 }
 
 // A drive's serial number without the blanks drives pad it with.
-std::string trimmedSerial(const DriveRecord& r) {
-  std::string serial(r.serialNumber, strnlen(r.serialNumber, sizeof r.serialNumber));
-  serial.erase(0, serial.find_first_not_of(' '));
-  serial.erase(serial.find_last_not_of(' ') + 1);
-  return serial;
-}
+std::string trimmedSerial(const DriveRecord& r) { return trimmedField(r.serialNumber, sizeof r.serialNumber); }
 
 // The table index of the drive the options name, or nothing (with the reason).
 std::optional<int> selectDrive(AppContext& context, const CliOptions& options, std::string& message) {
@@ -332,14 +330,18 @@ int nvmeSmartCommand(SmartWindowModel& model, AppContext& context, const CliOpti
     return fail(options, out, err, kCliDriveFailed, "the health log of " + drive + " cannot be read");
   }
   const bool passing = model.verdict() && model.verdict()->passing;
+  std::optional<DriveLogs> logs;
+  if (options.logs) logs = readDriveLogs(context.platform(), model.record(), false, kRaidMemberA);
   if (options.json) {
     Json rows = Json::array();
     for (const SmartAttributeRow& row : model.rows()) {
       rows.push_back({{"name", row.cells.at(0)}, {"value", row.cells.at(1)}, {"failed", row.failed}});
     }
+    Json memberJson = {{"member", nullptr}, {"identity", model.identityLine()}, {"attributes", Json::array()},
+                       {"health", rows}};
+    if (logs) memberJson["logs"] = driveLogsJson(*logs);
     out << Json{{"schema_version", kCliSchemaVersion},
-                {"members", Json::array({{{"member", nullptr}, {"identity", model.identityLine()},
-                                          {"attributes", Json::array()}, {"health", rows}}})},
+                {"members", Json::array({memberJson})},
                 {"nvme_health", nvmeHealthJson(*model.nvmeHealth())},
                 {"passing", passing}}
                .dump(2)
@@ -353,6 +355,7 @@ int nvmeSmartCommand(SmartWindowModel& model, AppContext& context, const CliOpti
       out << line;
     }
     out << "SMART verdict: " << (passing ? "PASS" : "FAIL") << "\n";
+    if (logs) printDriveLogs(DriveLogsModel(*logs, model.record(), context.driveTable().selectedDrive + 1), out);
   }
   return passing ? kCliOk : kCliDriveFailed;
 }
@@ -373,15 +376,23 @@ int smartCommand(AppContext& context, const CliOptions& options, std::ostream& o
       return fail(options, out, err, kCliDriveFailed, "the SMART data of " + drive + " cannot be read");
     }
     passing = model.verdict() && model.verdict()->passing;
+    std::optional<DriveLogs> logs;
+    if (options.logs) {
+      logs = readDriveLogs(context.platform(), model.record(), context.startup().miniportMode != 0,
+                           member == 1 ? kRaidMemberB : kRaidMemberA);
+    }
     if (options.json) {
-      units.push_back({{"member", members == 2 ? Json(member == 0 ? "A" : "B") : Json(nullptr)},
-                       {"identity", model.identityLine()},
-                       {"attributes", smartRowsJson(model.rows())}});
+      Json unit = {{"member", members == 2 ? Json(member == 0 ? "A" : "B") : Json(nullptr)},
+                   {"identity", model.identityLine()},
+                   {"attributes", smartRowsJson(model.rows())}};
+      if (logs) unit["logs"] = driveLogsJson(*logs);
+      units.push_back(unit);
     } else {
       out << model.driveLabel() << " " << model.identityLine();
       if (members == 2) out << "  (" << kRaidMemberNames[member] << ")";
       out << "\n";
       smartRowsText(model.rows(), out);
+      if (logs) printDriveLogs(DriveLogsModel(*logs, model.record(), context.driveTable().selectedDrive + 1), out);
     }
   }
   if (options.json) {
@@ -1002,6 +1013,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   test->add_flag("--repair", options.repair, "Repair the bad sectors the scan found (asks first)");
   test->add_option("--confirm-repair", options.answers.confirmRepair,
                    "Answer the repair's question yes, if SERIAL is the drive's serial number")->type_name("SERIAL");
+  smart->add_flag("--logs", options.logs,
+                  "Also the drive's own logs: self-tests, errors, statistics and temperature history, with hints");
   erase->add_option("--mode", options.eraseMode, "quick or full")->required()->check(CLI::IsMember({"quick", "full"}));
   erase->add_option("--confirm-erase", options.answers.confirmErase,
                     "Answer the erase's questions yes, if SERIAL is the drive's serial number")->type_name("SERIAL");

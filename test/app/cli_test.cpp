@@ -158,6 +158,41 @@ TEST(CliTest, SmartOfAnNvmeDriveGivesItsHealthLog) {
   EXPECT_NE(text.out.find("SMART verdict: FAIL"), std::string::npos) << text.out;
 }
 
+// --logs: the drive's own logs beside the SMART data, in JSON and in text, for a drive on
+// the SMART driver path, one behind a bridge that refuses a log, and an NVMe drive.
+TEST(CliTest, SmartWithLogsAddsTheDrivesOwnLogsAndHints) {
+  struct Case {
+    const char* drive;
+    const char* key;            // a key the logs of this drive carry
+    Json notRead;
+    const char* textLine;
+  };
+  const Case cases[] = {
+      {"1", "statistics", Json::array(), "    Page "},
+      {"4", "comprehensive_errors", Json::array({"Device statistics"}),
+       "  Not handed over by the drive or its bridge: Device statistics."},
+      {"5", "error_information", Json::array(), "    Error Count  Queue"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.drive);
+    const CliRun run = cli({"--builtin", "showcase", "--json", "smart", c.drive, "--logs"});
+    ASSERT_EQ(run.status, kCliOk) << run.err;
+    const Json logs = json(run)["members"][0]["logs"];
+    EXPECT_FALSE(logs[c.key].is_null()) << logs.dump();
+    EXPECT_EQ(logs["not_read"], c.notRead);
+    EXPECT_TRUE(logs["hints"].is_array());
+    const CliRun text = cli({"--builtin", "showcase", "smart", c.drive, "--logs"});
+    EXPECT_NE(text.out.find(std::string("\n") + c.textLine), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Drive logs: "), std::string::npos);
+  }
+  const Json kestrel = json(cli({"--builtin", "showcase", "--json", "smart", "4", "--logs"}))["members"][0]["logs"];
+  EXPECT_EQ(kestrel["self_tests"]["entries"][0]["status"], 7);
+  EXPECT_EQ(kestrel["self_tests"]["entries"][0]["failing_lba"], 123456);
+  EXPECT_EQ(kestrel["comprehensive_errors"]["entries"][0]["error_bits"], "UNC");
+  // Without --logs nothing of them.
+  EXPECT_FALSE(json(cli({"--builtin", "showcase", "--json", "smart", "4"}))["members"][0].contains("logs"));
+}
+
 TEST(CliTest, EveryWayACommandLineGoesWrongHasItsStatus) {
   // A number no double holds: the description is refused, the program is not ended.
   const std::string hugeNumber = ::testing::TempDir() + "palvoro-huge-number.json";

@@ -1,0 +1,260 @@
+#include "smart/drive_logs.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device/ata_command.h"
+#include "device/drive_requests.h"
+#include "device/nvme_transport.h"
+#include "device/scsi_transport.h"
+#include "device/smart_transport.h"
+#include "platform/records.h"
+#include "platform/scoped_handle.h"
+#include "smart/nvme_health.h"
+#include "smart/smart_pages.h"
+
+namespace palvoro {
+namespace {
+
+constexpr uint8_t kLogDirectory = 0x00;
+constexpr uint8_t kPowerOnHoursAttribute = 9;
+constexpr size_t kMaxStatisticsPages = 8;
+constexpr size_t kElpeByte = 262;  // Identify Controller: error log page entries, zero-based
+
+// One way to a drive's ATA logs. Each call reads one 512-byte page or fails.
+class AtaLogPath {
+ public:
+  virtual ~AtaLogPath() = default;
+  virtual bool smartLog(uint8_t address, LogPage& page) = 0;
+  virtual bool extLog(uint8_t address, uint16_t pageNumber, LogPage& page) = 0;
+  virtual bool sctCommand(const LogPage& command) = 0;
+  virtual bool smartData(LogPage& page) = 0;
+};
+
+// The SMART driver, with ATA pass-through where the driver has no request of its own.
+class DriverPath final : public AtaLogPath {
+ public:
+  DriverPath(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit)
+      : m_platform(platform), m_handle(handle), m_miniport(miniportMode), m_driveNumber(driveNumber), m_unit(unit) {}
+  bool smartLog(uint8_t address, LogPage& page) override {
+    uint8_t buffer[kSmartBufferSize];
+    if (!smartReadLog(m_platform, m_handle, m_miniport, m_unit, address, buffer)) return false;
+    std::memcpy(page.data(), buffer + kDriverPageOffset, page.size());
+    return true;
+  }
+  bool extLog(uint8_t address, uint16_t pageNumber, LogPage& page) override {
+    if (m_miniport) return false;
+    uint8_t buffer[kSectorBytes];
+    if (!ataReadLogExt(m_platform, m_handle, address, pageNumber, buffer)) return false;
+    std::memcpy(page.data(), buffer, page.size());
+    return true;
+  }
+  bool sctCommand(const LogPage& command) override {
+    if (m_miniport) return false;
+    uint8_t buffer[kSectorBytes];
+    std::memcpy(buffer, command.data(), sizeof buffer);
+    return ataSctCommand(m_platform, m_handle, buffer);
+  }
+  bool smartData(LogPage& page) override {
+    uint8_t buffer[kSmartBufferSize];
+    if (!smartReadData(m_platform, m_handle, m_miniport, m_driveNumber, m_unit, buffer)) return false;
+    std::memcpy(page.data(), buffer + kDriverPageOffset, page.size());
+    return true;
+  }
+
+ private:
+  Platform& m_platform;
+  Handle m_handle;
+  bool m_miniport;
+  int m_driveNumber;
+  uint8_t m_unit;
+};
+
+// A bridge's carrier; the device byte picks the enclosure member.
+class CarrierPath final : public AtaLogPath {
+ public:
+  CarrierPath(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device)
+      : m_platform(platform), m_handle(handle), m_carrier(carrier), m_device(device) {}
+  bool smartLog(uint8_t address, LogPage& page) override {
+    uint8_t buffer[512];
+    if (carrierSmartReadLog(m_platform, m_handle, m_carrier, m_device, address, buffer) == 0) return false;
+    std::memcpy(page.data(), buffer, page.size());
+    return true;
+  }
+  bool extLog(uint8_t address, uint16_t pageNumber, LogPage& page) override {
+    uint8_t buffer[512];
+    if (carrierReadLogExt(m_platform, m_handle, m_carrier, m_device, address, pageNumber, buffer) == 0) return false;
+    std::memcpy(page.data(), buffer, page.size());
+    return true;
+  }
+  bool sctCommand(const LogPage& command) override {
+    uint8_t buffer[512];
+    std::memcpy(buffer, command.data(), sizeof buffer);
+    return carrierSctCommand(m_platform, m_handle, m_carrier, m_device, buffer) != 0;
+  }
+  bool smartData(LogPage& page) override {
+    uint8_t buffer[512];
+    if (carrierSmartRead(m_platform, m_handle, m_carrier, kSmartFeatureReadData, m_device, buffer) == 0) return false;
+    std::memcpy(page.data(), buffer, page.size());
+    return true;
+  }
+
+ private:
+  Platform& m_platform;
+  Handle m_handle;
+  AtaCarrier m_carrier;
+  uint8_t m_device;
+};
+
+uint16_t le16(const LogPage& page, size_t at) { return static_cast<uint16_t>(page[at] | (page[at + 1] << 8)); }
+
+// The raw value of attribute 9 in a SMART data page. Drives keep the hours in the low
+// four bytes; some put minutes or milliseconds above them.
+std::optional<uint64_t> attributeHours(const LogPage& page) {
+  const SmartPage data(page.data(), page.size());
+  for (int i = 0; i < kSmartEntryCount; ++i) {
+    const SmartAttribute attribute = smartAttribute(data, i);
+    if (attribute.id == kPowerOnHoursAttribute) return attribute.raw & 0xFFFFFFFFu;
+  }
+  return std::nullopt;
+}
+
+void readAtaLogs(AtaLogPath& path, DriveLogs& logs) {
+  LogPage page{};
+  if (path.smartLog(kSelfTestLogAddress, page)) {
+    logs.selfTests = decodeSelfTestLog(page);
+  } else {
+    logs.notRead.push_back(kSelfTestLogName);
+  }
+  if (path.smartLog(kSummaryErrorLogAddress, page)) {
+    logs.summaryErrors = decodeSummaryErrorLog(page);
+  } else {
+    logs.notRead.push_back(kSummaryErrorLogName);
+  }
+
+  // The general purpose log directory says how long the comprehensive log's ring is.
+  uint16_t errorPages = 0;
+  if (path.extLog(kLogDirectory, 0, page)) errorPages = le16(page, 2 * kExtComprehensiveErrorLogAddress);
+  if (errorPages > 0) {
+    logs.comprehensiveErrors = decodeExtComprehensiveErrorLog(
+        [&path](uint16_t number, LogPage& out) { return path.extLog(kExtComprehensiveErrorLogAddress, number, out); },
+        errorPages, kComprehensiveErrorEntries);
+  }
+  if (!logs.comprehensiveErrors) logs.notRead.push_back(kComprehensiveErrorLogName);
+
+  if (path.extLog(kDeviceStatisticsLogAddress, 0, page)) {
+    std::vector<DeviceStatistic> statistics;
+    size_t pagesRead = 0;
+    for (const uint8_t number : deviceStatisticsPageList(page)) {
+      if (number == 0 || pagesRead == kMaxStatisticsPages) continue;
+      LogPage statisticsPage{};
+      if (!path.extLog(kDeviceStatisticsLogAddress, number, statisticsPage)) continue;
+      ++pagesRead;
+      const std::vector<DeviceStatistic> found = decodeDeviceStatisticsPage(statisticsPage);
+      statistics.insert(statistics.end(), found.begin(), found.end());
+    }
+    logs.statistics = std::move(statistics);
+  } else {
+    logs.notRead.push_back(kDeviceStatisticsName);
+  }
+
+  if (path.smartLog(kSctCommandLogAddress, page)) logs.sctStatus = decodeSctStatus(page);
+  if (!logs.sctStatus) {
+    logs.notRead.push_back(kSctStatusName);
+  } else {
+    // The history is asked for with an SCT command and handed over in the data log.
+    if (path.sctCommand(sctTemperatureHistoryRequest()) && path.smartLog(kSctDataLogAddress, page)) {
+      logs.temperatureHistory = decodeSctTemperatureHistory(page);
+    }
+  }
+  if (!logs.temperatureHistory) logs.notRead.push_back(kTemperatureHistoryName);
+
+  if (logs.statistics) {
+    if (const std::optional<uint32_t> hours = powerOnHoursOf(*logs.statistics)) logs.powerOnHours = *hours;
+  }
+  if (!logs.powerOnHours && path.smartData(page)) logs.powerOnHours = attributeHours(page);
+}
+
+void readNvmeLogs(Platform& platform, Handle handle, DriveLogs& logs) {
+  std::vector<uint8_t> identify(4096, 0);
+  uint32_t entries = kNvmeErrorEntriesWanted;
+  if (nvmeIdentifyController(platform, handle, identify.data())) {
+    entries = std::min<uint32_t>(entries, static_cast<uint32_t>(identify[kElpeByte]) + 1);
+  }
+  // The driver takes no log shorter than 512 bytes; entries beyond what the controller
+  // keeps come back empty and are left out.
+  std::vector<uint8_t> errors(std::max<size_t>(entries * kNvmeErrorEntryBytes, 512), 0);
+  if (nvmeGetLogPage(platform, handle, kNvmeErrorInformationLogId, static_cast<uint32_t>(errors.size()),
+                     errors.data())) {
+    logs.nvmeErrors = decodeNvmeErrorLog(errors);
+  } else {
+    logs.notRead.push_back(kNvmeErrorLogName);
+  }
+  std::vector<uint8_t> selfTests(kNvmeSelfTestLogBytes, 0);
+  if (nvmeGetLogPage(platform, handle, kNvmeSelfTestLogId, kNvmeSelfTestLogBytes, selfTests.data())) {
+    logs.nvmeSelfTests = decodeNvmeSelfTestLog(selfTests);
+  }
+  if (!logs.nvmeSelfTests) logs.notRead.push_back(kSelfTestLogName);
+  if (const std::optional<NvmeHealth> health = readNvmeHealth(platform, handle)) {
+    if (health->powerOnHours.fits64()) logs.powerOnHours = health->powerOnHours.low;
+  }
+}
+
+bool usesCarrier(const DriveRecord& drive) { return drive.busType == kBusUsb || drive.busType == kBusFireWire; }
+
+}  // namespace
+
+bool DriveLogs::anyRead() const {
+  return selfTests || summaryErrors || comprehensiveErrors || statistics || sctStatus || temperatureHistory ||
+         nvmeErrors || nvmeSelfTests;
+}
+
+DriveLogs readDriveLogs(Platform& platform, const DriveRecord& drive, bool miniportMode, uint8_t raidMemberSelect) {
+  DriveLogs logs;
+  if (drive.driveClass == kDriveClassNvme) {
+    logs.nvme = true;
+    ScopedHandle handle(platform, openNvmeDrive(platform, drive.physicalDriveNumber));
+    if (!handle.valid()) return logs;
+    logs.opened = true;
+    readNvmeLogs(platform, handle.get(), logs);
+    return logs;
+  }
+  const bool carrier = usesCarrier(drive) && carrierOf(drive.ataTunnel) != kCarrierNone;
+  if (drive.driveClass != kDriveClassAta && !carrier) return logs;
+  ScopedHandle handle(platform, openSmartPath(platform, drive.physicalDriveNumber, miniportMode));
+  if (!handle.valid()) return logs;
+  logs.opened = true;
+  if (carrier) {
+    CarrierPath path(platform, handle.get(), carrierOf(drive.ataTunnel), raidMemberSelect);
+    readAtaLogs(path, logs);
+  } else {
+    DriverPath path(platform, handle.get(), miniportMode, drive.physicalDriveNumber,
+                    static_cast<uint8_t>(drive.primaryUnit));
+    readAtaLogs(path, logs);
+  }
+  return logs;
+}
+
+std::vector<std::string> driveLogHints(const DriveLogs& logs) {
+  std::vector<std::string> hints;
+  const auto add = [&hints](const std::vector<std::string>& more) { hints.insert(hints.end(), more.begin(), more.end()); };
+  if (logs.selfTests) add(selfTestHints(*logs.selfTests));
+  const std::optional<uint32_t> hours =
+      logs.powerOnHours ? std::optional<uint32_t>(static_cast<uint32_t>(*logs.powerOnHours)) : std::nullopt;
+  // The comprehensive log keeps more and wider entries; the summary is its first page's
+  // worth for drives without it.
+  if (logs.comprehensiveErrors) {
+    add(errorLogHints(*logs.comprehensiveErrors, hours));
+  } else if (logs.summaryErrors) {
+    add(errorLogHints(*logs.summaryErrors, hours));
+  }
+  if (logs.statistics) add(deviceStatisticsHints(*logs.statistics));
+  if (logs.sctStatus || logs.temperatureHistory) add(temperatureHints(logs.sctStatus, logs.temperatureHistory));
+  if (logs.nvme && (logs.nvmeErrors || logs.nvmeSelfTests)) {
+    add(nvmeLogHints(logs.nvmeErrors ? *logs.nvmeErrors : std::vector<NvmeErrorEntry>{}, logs.nvmeSelfTests,
+                     logs.powerOnHours));
+  }
+  return hints;
+}
+
+}  // namespace palvoro
