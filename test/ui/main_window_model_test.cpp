@@ -45,6 +45,7 @@ class RecordingOpener : public DialogOpener {
   void openHelp(const std::string& file) override { log->push_back("help " + file); }
   void openAbout() override { log->push_back("about"); }
   void openScanMap(int drive) override { note("scan map", drive); }
+  void openDriveLogs(int drive) override { note("drive logs", drive); }
   void note(const char* what, int drive) { log->push_back(std::string(what) + " " + std::to_string(drive)); }
   std::vector<std::string>* log = nullptr;
   bool testRan = false;
@@ -330,9 +331,9 @@ TEST_F(MainWindowModelTest, ScanMapIsOfferedOnlyForADriveAnExtendedTestScanned) 
     for (const MenuEntry& entry : model->contextMenu(row)) out.push_back(entry.text);
     return out;
   };
-  EXPECT_EQ(texts(3), (std::vector<std::string>{"Run Diagnostics", "Show SMART Drive Info", "Scan Map", "",
-                                                "Properties"}));
-  EXPECT_EQ(texts(4).size(), 4u);
+  EXPECT_EQ(texts(3), (std::vector<std::string>{"Run Diagnostics", "Show SMART Drive Info", "Scan Map", "Drive Logs",
+                                                "", "Properties"}));
+  EXPECT_EQ(texts(4).size(), 5u);
   std::swap(record(3), record(5));
   EXPECT_EQ(texts(3).size(), texts(4).size());
   EXPECT_EQ(texts(5)[2], "Scan Map");
@@ -344,11 +345,12 @@ TEST_F(MainWindowModelTest, ScanMapIsOfferedOnlyForADriveAnExtendedTestScanned) 
 
 TEST_F(MainWindowModelTest, ContextMenus) {
   std::vector<MenuEntry> menu = model->contextMenu(0);
-  ASSERT_EQ(menu.size(), 4u);
+  ASSERT_EQ(menu.size(), 5u);
   EXPECT_EQ(menu[0].text, "Run Diagnostics");
   EXPECT_EQ(menu[1].text, "Show SMART Drive Info");
-  EXPECT_EQ(menu[2].command, MenuCommand::Separator);
-  EXPECT_EQ(menu[3].text, "Properties");
+  EXPECT_EQ(menu[2].text, "Drive Logs");  // an ATA drive: its logs can be asked for
+  EXPECT_EQ(menu[3].command, MenuCommand::Separator);
+  EXPECT_EQ(menu[4].text, "Properties");
   menu = model->contextMenu(6);  // no SMART: no SMART entry
   ASSERT_EQ(menu.size(), 3u);
   EXPECT_EQ(menu[1].command, MenuCommand::Separator);
@@ -358,9 +360,10 @@ TEST_F(MainWindowModelTest, ContextMenus) {
   ASSERT_EQ(prompter.messages.size(), 1u);
   EXPECT_EQ(prompter.messages[0].icon, PromptIcon::Information);
   log.clear();
+  model->runMenuCommand(MenuCommand::DriveLogs, 3);
   model->runMenuCommand(MenuCommand::Properties, 4);
   model->runMenuCommand(MenuCommand::RunDiagnostics, 1);
-  EXPECT_EQ(log, (std::vector<std::string>{"properties 4", "options 1"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"drive logs 3", "properties 4", "options 1"}));
 }
 
 TEST_F(MainWindowModelTest, EnterOnPhysicalRowVersusElsewhere) {

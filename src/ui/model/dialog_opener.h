@@ -23,6 +23,8 @@ class DialogOpener {
   // The scan map of table index `drive`'s last extended test, modal. Only offered when
   // the session keeps one.
   virtual void openScanMap(int /*drive*/) {}
+  // The drive's own logs for table index `drive`, read when the window opens, modal.
+  virtual void openDriveLogs(int /*drive*/) {}
 };
 
 }  // namespace palvoro

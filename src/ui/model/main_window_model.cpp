@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "discovery/format_capacity.h"
+#include "ui/model/drive_logs_model.h"
 #include "platform/win_types.h"
 #include "resources/string_table.h"
 
@@ -254,6 +255,7 @@ std::vector<MenuEntry> MainWindowModel::contextMenu(int row) {
   }
   // Only once an extended test of this program run has scanned the drive.
   if (m_context.scanMapOf(record) != nullptr) menu.push_back({MenuCommand::ScanMap, "Scan Map"});
+  if (driveLogsOffered(record)) menu.push_back({MenuCommand::DriveLogs, "Drive Logs"});
   menu.push_back({MenuCommand::Separator, ""});
   menu.push_back({MenuCommand::Properties, "Properties"});
   return menu;
@@ -268,6 +270,12 @@ void MainWindowModel::runMenuCommand(MenuCommand command, int row) {
       if (validRow(row)) {
         m_context.driveTable().selectedDrive = row;
         m_opener.openScanMap(row);
+      }
+      break;
+    case MenuCommand::DriveLogs:
+      if (validRow(row)) {
+        m_context.driveTable().selectedDrive = row;
+        m_opener.openDriveLogs(row);
       }
       break;
     case MenuCommand::Separator: break;

@@ -87,7 +87,7 @@ std::vector<ListRow> fillPhysicalDriveRows(DriveTable& table);
 std::vector<ListRow> logicalDriveRows(Platform& platform);
 
 // The commands of the physical-drive list's context menu.
-enum class MenuCommand { RunDiagnostics, ShowSmartDriveInfo, ScanMap, Separator, Properties };
+enum class MenuCommand { RunDiagnostics, ShowSmartDriveInfo, ScanMap, DriveLogs, Separator, Properties };
 struct MenuEntry {
   MenuCommand command;
   std::string text;  // empty for the separator

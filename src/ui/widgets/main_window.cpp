@@ -16,6 +16,8 @@
 #include "ui/widgets/about_dialog.h"
 #include "ui/widgets/detection_dialog.h"
 #include "ui/widgets/scan_map_dialog.h"
+#include "ui/widgets/drive_logs_dialog.h"
+#include "device/scsi_transport.h"
 #include "ui/widgets/dialog_units.h"
 #include "ui/widgets/option_dialog.h"
 #include "ui/widgets/pictures.h"
@@ -130,6 +132,12 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
     const BlockLatencyMap* map = m_context.scanMapOf(m_context.driveTable().records[drive]);
     if (map == nullptr) return;
     CScanMapDlg window(ScanMapModel(*map, m_context.driveTable().records[drive], drive + 1), m_window);
+    window.exec();
+  }
+  void openDriveLogs(int drive) override {
+    const DriveRecord& record = m_context.driveTable().records[drive];
+    DriveLogs logs = readDriveLogs(m_context.platform(), record, m_context.startup().miniportMode != 0, kRaidMemberA);
+    CDriveLogsDlg window(DriveLogsModel(std::move(logs), record, drive + 1), m_window);
     window.exec();
   }
   void openAbout() override {
