@@ -351,6 +351,8 @@ def check_identity(t, boot):
         check_test_passed(t, boot, f"quick.{serial}", f"quick test {serial}")
     check_mounts_unchanged(t, boot, "quick", f"quick test {SATA_HDD}")
     check_quick_without_self_test(t, boot, NVME)
+    for serial in (SATA_HDD, SATA_SSD):
+        check_logs(t, boot, serial)
 
     # The namespace the backend asks Identify Namespace for, from the attribute its unit
     # tests' fixture (test/data/linux/nvme.txt) holds.
@@ -465,6 +467,48 @@ def check_smart_nvme(t, boot, serial, name, smart):
             detail = f"palvoro {raw!r} = smartctl {ref_key} {low} (after: {high})"
         t.check(f"smart {serial} {mine_key}", ok and typed,
                 detail + ("" if typed else "; not an integer (a decimal string only beyond 2^64 - 1)"))
+
+
+def check_logs(t, boot, serial):
+    """The self-test and error logs the program read equal smartctl's reading of them."""
+    doc = boot.doc(f"logs.{serial}")
+    ref = boot.doc(f"smartctl-logs.{serial}")
+    members = (doc or {}).get("members") or [{}] if isinstance(doc, dict) else [{}]
+    logs = members[0].get("logs") or {}
+    if not isinstance(ref, dict):
+        t.check(f"logs {serial}", False, "smartctl gave no JSON")
+        return
+    ours = [(e.get("test"), e.get("status"), e.get("lifetime_hours"), e.get("failing_lba"))
+            for e in ((logs.get("self_tests") or {}).get("entries") or [])]
+    theirs = []
+    for row in ((ref.get("ata_smart_self_test_log") or {}).get("standard") or {}).get("table") or []:
+        status = (row.get("status") or {}).get("value", 0)
+        theirs.append(((row.get("type") or {}).get("value"), status >> 4, row.get("lifetime_hours"), row.get("lba")))
+    t.check(f"self-test log {serial}", ours == theirs and len(ours) > 0,
+            f"program {ours} = smartctl {theirs} (at least the quick test's entry)")
+    summary = logs.get("summary_errors") or {}
+    ref_errors = (ref.get("ata_smart_error_log") or {}).get("summary") or {}
+    ours_e = (summary.get("device_error_count"), [(e.get("number"), e.get("lifetime_hours"), e.get("error"),
+                                                   e.get("status"), e.get("lba")) for e in summary.get("entries") or []])
+    theirs_e = (ref_errors.get("count"), [(r.get("error_number"), r.get("lifetime_hours"),
+                                          (r.get("completion_registers") or {}).get("error"),
+                                          (r.get("completion_registers") or {}).get("status"),
+                                          (r.get("completion_registers") or {}).get("lba"))
+                                         for r in ref_errors.get("table") or []])
+    t.check(f"error log {serial}", bool(summary) and ours_e == theirs_e,
+            f"program (count, entries) {ours_e} = smartctl {theirs_e}")
+
+
+def check_latency(t, doc, label):
+    """The scan's histogram adds up to the blocks it read, and its stripes cover the disk."""
+    latency = (((doc or {}).get("result") or {}).get("latency") or {}) if isinstance(doc, dict) else {}
+    blocks = latency.get("blocks")
+    histogram = sum(b.get("blocks", 0) for b in latency.get("histogram") or [])
+    stripes = latency.get("stripes") or []
+    striped = sum(s.get("blocks", 0) for s in stripes)
+    t.check(f"{label}: block times", bool(blocks) and histogram == blocks and striped == blocks,
+            f"histogram {histogram} = stripes {striped} = blocks read {blocks}"
+            + (f", sectors {stripes[0].get('first')} to {stripes[-1].get('end')}" if stripes else ""))
 
 
 def check_quick_without_self_test(t, boot, serial):
@@ -589,6 +633,7 @@ def check_scan_bad(t, boot, bad_sectors):
 
     # 6. The extended test on the disk whose ext4 is mounted.
     check_test_passed(t, boot, f"extended.{SATA_HDD}", f"extended test {SATA_HDD}")
+    check_latency(t, boot.doc(f"extended.{SATA_HDD}"), f"extended test {SATA_HDD}")
     check_mounts_unchanged(t, boot, "extended", f"extended test {SATA_HDD}")
     check_repair(t, boot, bad_sectors)
     # The NVMe disk had the same sectors made unreadable.
@@ -621,6 +666,7 @@ def check_scan_clean(t, boot, rate_serial):
     doc = boot.doc(name)
     result = (doc or {}).get("result") or {} if isinstance(doc, dict) else {}
     check_test_passed(t, boot, name, f"extended test {SATA_SSD} without bad sectors")
+    check_latency(t, doc, f"extended test {SATA_SSD} without bad sectors")
     t.check(f"extended test {SATA_SSD} without bad sectors: none listed", result.get("bad_sector_count") == 0,
             f"bad_sector_count {result.get('bad_sector_count')} = 0")
 

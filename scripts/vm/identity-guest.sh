@@ -66,6 +66,16 @@ capture quick.LABSATA0000002 palvoro test quick "${n:-0}"
 # QEMU's NVMe controller has no Device Self-test: the quick test scans instead, and says why.
 capture quick.LABNVME0000006 palvoro test quick "${nvme_n:-0}"
 
+# The drives' own logs after the quick tests gave them a self-test each, beside smartctl's
+# reading of the same logs.
+for serial in LABSATA0000001 LABSATA0000002; do
+    n=$(number_of "$serial")
+    dev=$(dev_of "$serial")
+    [ -n "$n" ] && [ -n "$dev" ] || continue
+    capture "logs.$serial" palvoro smart "$n" --logs
+    capture "smartctl-logs.$serial" smartctl --json -l selftest -l error "/dev/$dev"
+done
+
 # An ordinary user. Busybox here has su but no adduser, and the guest has no
 # /etc/passwd at all: the user is written in by hand.
 printf 'root:x:0:0:root:/root:/bin/sh\nlabuser:x:1000:1000:lab user:/tmp:/bin/sh\n' >/etc/passwd
