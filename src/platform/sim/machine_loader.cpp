@@ -352,8 +352,8 @@ SimTemperature readTemperature(const Field& f) {
   return t;
 }
 
-// The self-test log keeps its newest 21 entries, the error logs their newest 64 errors.
-constexpr size_t kSelfTestRing = 21;
+// The error logs keep their newest 64 errors (the self-test log's ring of 21 is the
+// page's own).
 constexpr size_t kErrorRing = 64;
 
 SimDriveLogs readLogs(const Field& f) {

@@ -12,7 +12,6 @@ constexpr uint64_t kMsPerHour = 3600000;
 // IDENTIFY bits that say which logs exist.
 constexpr uint16_t kW84ErrorLog = 0x0001;
 constexpr uint16_t kW84SelfTest = 0x0002;
-constexpr uint16_t kW84Gpl = 0x0020;
 constexpr uint16_t kW206Sct = 0x0001;
 constexpr uint16_t kW206DataTables = 0x0020;
 
