@@ -243,6 +243,14 @@ TEST_F(CliRunTest, ExtendedTestTellsTheBlockTimesBesideThePass) {
             Json::array({"8 blocks took 500 ms or more to read: the drive is retrying; back up its data.",
                          "9 blocks took 150 to 500 ms to read: the drive may be starting to retry; test it again "
                          "before long."}));
+  // The result page carries the same hints, and what the drive's own logs add to them.
+  std::ifstream pageFile(o.doc["result_page"].get<std::string>());
+  const std::string page((std::istreambuf_iterator<char>(pageFile)), std::istreambuf_iterator<char>());
+  EXPECT_NE(page.find("<td><font color=0000ff>Hints:</font></td><td>8 blocks took 500 ms or more to read"),
+            std::string::npos) << page;
+  EXPECT_NE(page.find("<br>The drive's own last failed self-test (extended offline, at 14187 power-on hours) found a "
+                      "read failure at sector 123456.<br>"),
+            std::string::npos) << page;
 
   auto again = machine(smallShowcase(withoutBadSectors));
   const Outcome text = run(*again, {"test", "extended", "4"}, fastTerminal());

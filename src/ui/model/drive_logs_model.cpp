@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "results/result_page.h"
+
 namespace palvoro {
 
 namespace {
@@ -35,6 +37,13 @@ std::string errorRegisterText(uint8_t error) {
 }
 
 }  // namespace
+
+std::vector<std::string> hintResultRows(const std::vector<std::string>& hints) {
+  if (hints.empty()) return {};
+  std::string row = "<tr><td><font color=0000ff>Hints:</font></td><td>";
+  for (size_t i = 0; i < hints.size(); ++i) row += (i == 0 ? "" : "<br>") + escapeHtml(hints[i]);
+  return {row + "</td></tr>\r\n"};
+}
 
 bool driveLogsOffered(const DriveRecord& record) {
   if (record.driveClass == kDriveClassAta || record.driveClass == kDriveClassNvme) return true;

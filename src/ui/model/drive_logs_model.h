@@ -55,6 +55,10 @@ class DriveLogsModel {
   int m_driveNumber;
 };
 
+// The result page's "Hints" row: what a test's scan and the drive's own logs suggest, a
+// line each, escaped for the page. None without a hint.
+std::vector<std::string> hintResultRows(const std::vector<std::string>& hints);
+
 // "Drive Logs" is offered for the drives whose logs can be asked for: ATA drives on the
 // SMART driver path, drives behind a bridge that carries ATA commands, NVMe drives.
 bool driveLogsOffered(const DriveRecord& record);

@@ -8,6 +8,7 @@
 #include "discovery/volumes.h"
 #include "resources/string_table.h"
 #include "results/result_page.h"
+#include "ui/model/drive_logs_model.h"
 #include "ui/model/latency_picture.h"
 #include "ui/model/open_program_check.h"
 
@@ -188,11 +189,21 @@ void OptionDialogModel::testRun(OptionDialogUi& ui) {
   if (isOptionRow(kind)) m_outcomes[static_cast<size_t>(kind)] = outcomeOf(run.testState.load());
   // An extended test's page shows its scan's block times; a test that ended before its
   // scan has none.
-  const std::vector<std::string> latencyRows =
+  std::vector<std::string> extraRows =
       kind == kTestKindExtended ? latencyResultRows(run.scanLatency) : std::vector<std::string>{};
+  std::vector<std::string> hints = kind == kTestKindExtended ? latencyHints(run.scanLatency) : std::vector<std::string>{};
   if (kind == kTestKindExtended) m_context.keepScanMap(m_context.selectedRecord(), run.scanLatency);
-  appendResultBlock(m_context.resultLines(), run, m_context.selectedRecord(), m_clock->localTime(),
-                    ui.eraseVerification(), latencyRows);
+  // After a test the drive's own logs have their say too, its last self-test among them;
+  // an erase leaves nothing of the drive's past worth reading.
+  const DriveRecord& record = m_context.selectedRecord();
+  if ((kind == kTestKindQuick || kind == kTestKindExtended) && driveLogsOffered(record)) {
+    const std::vector<std::string> logHints = driveLogHints(readDriveLogs(
+        m_context.platform(), record, m_context.startup().miniportMode != 0, m_context.raidMemberSelect()));
+    hints.insert(hints.end(), logHints.begin(), logHints.end());
+  }
+  const std::vector<std::string> hintRows = hintResultRows(hints);
+  extraRows.insert(extraRows.end(), hintRows.begin(), hintRows.end());
+  appendResultBlock(m_context.resultLines(), run, record, m_clock->localTime(), ui.eraseVerification(), extraRows);
 }
 
 }  // namespace palvoro
