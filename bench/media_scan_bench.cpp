@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 #include "app/app_context.h"
@@ -72,7 +74,10 @@ namespace {
 
 constexpr uint64_t kSectors = 134'217'728;  // 64 GiB of 512-byte sectors
 constexpr uint32_t kBlockBytes = 256 * 512;
-constexpr int kRounds = 15;                  // the best of each: neither pays the warm-up or a noisy neighbour
+// Each round times the bare loop and the scan back to back. The ratio is the median of the
+// rounds' own ratios: a neighbour that slows the machine for a while slows both halves of a
+// round alike, where the best of each could come from two different stretches.
+constexpr int kRounds = 15;
 
 sim::SimMachine machine() {
   sim::IdentityDescription identity;
@@ -157,13 +162,19 @@ int main() {
   auto* buffer = static_cast<uint8_t*>(std::aligned_alloc(4096, kBlockBytes));
   Figures bare;
   Figures scan;
+  std::vector<double> ratios;
   for (int round = 0; round < kRounds; ++round) {
     const Figures b = bareLoop(platform, buffer);
     const Figures s = extendedScan(context, run);
+    ratios.push_back(megabytesPerSecond(s) / megabytesPerSecond(b));
     if (round == 0 || b.seconds < bare.seconds) bare = b;
     if (round == 0 || s.seconds < scan.seconds) scan = s;
+    bare.ok = bare.ok && b.ok;
+    scan.ok = scan.ok && s.ok;
   }
   std::free(buffer);
+  std::sort(ratios.begin(), ratios.end());
+  const double ratio = ratios[ratios.size() / 2];
 
   const double bareRate = megabytesPerSecond(bare);
   const double scanRate = megabytesPerSecond(scan);
@@ -173,17 +184,19 @@ int main() {
   const double scanPerBlock = static_cast<double>(scan.allocations) / static_cast<double>(scan.blocks);
   const double ownAllocations = static_cast<double>(scan.allocations) - simulatorPerBlock * static_cast<double>(scan.blocks);
 
-  std::printf("extended media scan of a simulated 64 GiB drive (%llu sectors), best of %d\n",
+  std::printf("extended media scan of a simulated 64 GiB drive (%llu sectors), %d rounds, best of each\n",
               static_cast<unsigned long long>(kSectors), kRounds);
   std::printf("  bare loop : %8.3f s  %9.1f MB/s  %llu blocks  %.3f allocations per block%s\n", bare.seconds,
               bareRate, static_cast<unsigned long long>(bare.blocks), simulatorPerBlock, bare.ok ? "" : "  READ FAILED");
   std::printf("  media scan: %8.3f s  %9.1f MB/s  %llu blocks  %.3f allocations per block%s\n", scan.seconds,
               scanRate, static_cast<unsigned long long>(scan.blocks), scanPerBlock, scan.ok ? "" : "  SCAN FAILED");
-  std::printf("  throughput ratio scan / bare: %.1f%% (target at least 90%%)\n", 100.0 * scanRate / bareRate);
+  std::printf("  throughput ratio scan / bare: %.1f%% (median of the rounds, %.1f%% to %.1f%%; best against best "
+              "%.1f%%; target at least 90%%)\n",
+              100.0 * ratio, 100.0 * ratios.front(), 100.0 * ratios.back(), 100.0 * scanRate / bareRate);
   std::printf("  allocations of the scan beyond the simulator's: %.0f in all, %.6f per block (target 0 per block)\n",
               ownAllocations, ownAllocations / static_cast<double>(scan.blocks));
   // A regression shows as a failed step in the CI log, not only as a figure in it.
-  if (!bare.ok || !scan.ok || scanRate < 0.9 * bareRate) {
+  if (!bare.ok || !scan.ok || ratio < 0.9) {
     std::printf("TARGET MISSED\n");
     return 1;
   }
