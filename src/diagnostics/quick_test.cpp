@@ -10,6 +10,7 @@
 #include "discovery/nvme_identity.h"
 #include "platform/records.h"
 #include "resources/string_table.h"
+#include "smart/nvme_logs.h"
 #include "smart/smart_pages.h"
 
 namespace palvoro {
@@ -136,20 +137,8 @@ void nvmeQuickTestPoll(TestRun& run) {
 }  // namespace
 
 const char* nvmeSelfTestResultWord(int result) {
-  static constexpr const char* kWords[] = {
-      "Completed without error",
-      "Aborted by a Device Self-test command",
-      "Aborted by a Controller Level Reset",
-      "Aborted due to a removal of a namespace",
-      "Aborted due to the processing of a Format NVM command",
-      "Fatal or unknown test error",
-      "Completed with a failed segment of unknown number",
-      "Completed with one or more failed segments",
-      "Aborted for unknown reason",
-      "Aborted due to a sanitize operation",
-  };
-  if (result >= 0 && result < static_cast<int>(std::size(kWords))) return kWords[result];
-  return "Unknown";
+  const char* name = nvmeSelfTestResultName(result);
+  return name != nullptr ? name : "Unknown";
 }
 
 const char* nvmeSelfTestSegmentWord(int segment) {

@@ -200,9 +200,15 @@ void readNvmeLogs(Platform& platform, Handle handle, DriveLogs& logs) {
   }
 }
 
-bool usesCarrier(const DriveRecord& drive) { return drive.busType == kBusUsb || drive.busType == kBusFireWire; }
+bool usesCarrier(const DriveRecord& drive) {
+  return (drive.busType == kBusUsb || drive.busType == kBusFireWire) && carrierOf(drive.ataTunnel) != kCarrierNone;
+}
 
 }  // namespace
+
+bool driveLogsReachable(const DriveRecord& drive) {
+  return drive.driveClass == kDriveClassAta || drive.driveClass == kDriveClassNvme || usesCarrier(drive);
+}
 
 bool DriveLogs::anyRead() const {
   return selfTests || summaryErrors || comprehensiveErrors || statistics || sctStatus || temperatureHistory ||
@@ -219,8 +225,8 @@ DriveLogs readDriveLogs(Platform& platform, const DriveRecord& drive, bool minip
     readNvmeLogs(platform, handle.get(), logs);
     return logs;
   }
-  const bool carrier = usesCarrier(drive) && carrierOf(drive.ataTunnel) != kCarrierNone;
-  if (drive.driveClass != kDriveClassAta && !carrier) return logs;
+  if (!driveLogsReachable(drive)) return logs;
+  const bool carrier = usesCarrier(drive);
   ScopedHandle handle(platform, openSmartPath(platform, drive.physicalDriveNumber, miniportMode));
   if (!handle.valid()) return logs;
   logs.opened = true;

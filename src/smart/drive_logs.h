@@ -53,6 +53,10 @@ struct DriveLogs {
 // false.
 DriveLogs readDriveLogs(Platform& platform, const DriveRecord& drive, bool miniportMode, uint8_t raidMemberSelect);
 
+// Whether a drive's logs can be asked for at all: an ATA drive on the SMART driver path,
+// a drive behind a bridge that carries ATA commands, an NVMe drive.
+bool driveLogsReachable(const DriveRecord& drive);
+
 // Every hint the logs give, self-tests first, then errors, statistics and temperature.
 std::vector<std::string> driveLogHints(const DriveLogs& logs);
 

@@ -188,7 +188,7 @@ std::string nvmeSelfTestCodeText(uint8_t code) {
   }
 }
 
-std::string nvmeSelfTestResultText(uint8_t result) {
+const char* nvmeSelfTestResultName(int result) {
   static constexpr const char* kResults[] = {
       "Completed without error",
       "Aborted by a Device Self-test command",
@@ -201,7 +201,11 @@ std::string nvmeSelfTestResultText(uint8_t result) {
       "Aborted for unknown reason",
       "Aborted due to a sanitize operation",
   };
-  if (result < std::size(kResults)) return kResults[result];
+  return result >= 0 && result < static_cast<int>(std::size(kResults)) ? kResults[result] : nullptr;
+}
+
+std::string nvmeSelfTestResultText(uint8_t result) {
+  if (const char* name = nvmeSelfTestResultName(result)) return name;
   if (result == kResultUnused) return "Entry not used";
   return "Reserved (" + std::to_string(result) + ")";
 }

@@ -65,6 +65,8 @@ std::string nvmeSelfTestCodeText(uint8_t code);
 // "Completed without error", "Aborted by a Device Self-test command", ..., "Completed with one
 // or more failed segments" (7), "Entry not used" (Fh), "Reserved (N)".
 std::string nvmeSelfTestResultText(uint8_t result);
+// The words of results 0..9, the ones the NVMe command set names; null for any other.
+const char* nvmeSelfTestResultName(int result);
 // The same, but "Failed segment N" for result 7 when the entry names its segment.
 std::string nvmeSelfTestResultText(uint8_t result, uint8_t segment);
 

@@ -45,11 +45,6 @@ std::vector<std::string> hintResultRows(const std::vector<std::string>& hints) {
   return {row + "</td></tr>\r\n"};
 }
 
-bool driveLogsOffered(const DriveRecord& record) {
-  if (record.driveClass == kDriveClassAta || record.driveClass == kDriveClassNvme) return true;
-  return (record.busType == kBusUsb || record.busType == kBusFireWire) && record.ataTunnel != 0;
-}
-
 DriveLogsModel::DriveLogsModel(DriveLogs logs, const DriveRecord& record, int shownDriveNumber)
     : m_logs(std::move(logs)),
       m_model(trimmedField(record.model, sizeof record.model)),

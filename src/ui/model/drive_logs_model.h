@@ -59,8 +59,5 @@ class DriveLogsModel {
 // line each, escaped for the page. None without a hint.
 std::vector<std::string> hintResultRows(const std::vector<std::string>& hints);
 
-// "Drive Logs" is offered for the drives whose logs can be asked for: ATA drives on the
-// SMART driver path, drives behind a bridge that carries ATA commands, NVMe drives.
-bool driveLogsOffered(const DriveRecord& record);
 
 }  // namespace palvoro

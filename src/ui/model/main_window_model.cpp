@@ -255,7 +255,7 @@ std::vector<MenuEntry> MainWindowModel::contextMenu(int row) {
   }
   // Only once an extended test of this program run has scanned the drive.
   if (m_context.scanMapOf(record) != nullptr) menu.push_back({MenuCommand::ScanMap, "Scan Map"});
-  if (driveLogsOffered(record)) menu.push_back({MenuCommand::DriveLogs, "Drive Logs"});
+  if (driveLogsReachable(record)) menu.push_back({MenuCommand::DriveLogs, "Drive Logs"});
   menu.push_back({MenuCommand::Separator, ""});
   menu.push_back({MenuCommand::Properties, "Properties"});
   return menu;

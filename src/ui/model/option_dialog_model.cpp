@@ -196,7 +196,7 @@ void OptionDialogModel::testRun(OptionDialogUi& ui) {
   // After a test the drive's own logs have their say too, its last self-test among them;
   // an erase leaves nothing of the drive's past worth reading.
   const DriveRecord& record = m_context.selectedRecord();
-  if ((kind == kTestKindQuick || kind == kTestKindExtended) && driveLogsOffered(record)) {
+  if ((kind == kTestKindQuick || kind == kTestKindExtended) && driveLogsReachable(record)) {
     const std::vector<std::string> logHints = driveLogHints(readDriveLogs(
         m_context.platform(), record, m_context.startup().miniportMode != 0, m_context.raidMemberSelect()));
     hints.insert(hints.end(), logHints.begin(), logHints.end());
