@@ -20,7 +20,7 @@ static_assert(kQueryHeaderBytes == sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR));
 constexpr uint32_t kSelfTestTimeoutSeconds = 30;
 
 bool protocolQuery(Platform& platform, Handle handle, uint32_t propertyId, uint32_t dataType, uint32_t value,
-                   uint32_t subValue, uint32_t length, uint8_t* out) {
+                   uint32_t subValue, uint32_t subValue4, uint32_t length, uint8_t* out) {
   std::vector<uint8_t> buffer(kQueryHeaderBytes + length, 0);
   const uint32_t query[2] = {propertyId, PropertyStandardQuery};
   std::memcpy(buffer.data(), query, sizeof query);
@@ -31,6 +31,7 @@ bool protocolQuery(Platform& platform, Handle handle, uint32_t propertyId, uint3
   data.ProtocolDataRequestSubValue = subValue;
   data.ProtocolDataOffset = kQueryDataOffset;
   data.ProtocolDataLength = length;
+  data.ProtocolDataRequestSubValue4 = subValue4;
   std::memcpy(buffer.data() + kPropertyQueryParametersOffset, &data, sizeof data);
 
   uint32_t returned = 0;
@@ -66,20 +67,22 @@ bool NvmeCommandResult::succeeded() const { return delivered && status == STORAG
 
 bool nvmeIdentifyController(Platform& platform, Handle handle, uint8_t* out) {
   return protocolQuery(platform, handle, StorageAdapterProtocolSpecificProperty, NVMeDataTypeIdentify,
-                       kNvmeIdentifyCnsController, 0, kNvmeIdentifyBytes, out);
+                       kNvmeIdentifyCnsController, 0, 0, kNvmeIdentifyBytes, out);
 }
 
 bool nvmeIdentifyNamespace(Platform& platform, Handle handle, uint8_t* out) {
   // On the device property the driver addresses the namespace the disk is; 0 names no
   // other one.
   return protocolQuery(platform, handle, StorageDeviceProtocolSpecificProperty, NVMeDataTypeIdentify,
-                       kNvmeIdentifyCnsNamespace, 0, kNvmeIdentifyBytes, out);
+                       kNvmeIdentifyCnsNamespace, 0, 0, kNvmeIdentifyBytes, out);
 }
 
 bool nvmeGetLogPage(Platform& platform, Handle handle, uint8_t logId, uint32_t length, uint8_t* out) {
   if (length < 512) return false;
+  // Every log is read with its asynchronous events retained: a read that cleared them would
+  // take from a monitoring daemon the warning it waits for (health, self-test done, errors).
   return protocolQuery(platform, handle, StorageAdapterProtocolSpecificProperty, NVMeDataTypeLogPage, logId, 0,
-                       length, out);
+                       kLogPageRetainAsyncEvent, length, out);
 }
 
 NvmeCommandResult nvmeDeviceSelfTest(Platform& platform, Handle handle, uint32_t code) {

@@ -18,7 +18,8 @@ Handle openNvmeDrive(Platform& platform, int physicalDriveNumber);
 bool nvmeIdentifyController(Platform& platform, Handle handle, uint8_t* out);
 // Identify Namespace (CNS 00h) of the disk's own namespace: 4096 bytes into `out`.
 bool nvmeIdentifyNamespace(Platform& platform, Handle handle, uint8_t* out);
-// Get Log Page of the controller: `length` bytes (at least 512) of log `logId` into `out`.
+// Get Log Page of the controller: `length` bytes (at least 512) of log `logId` into `out`,
+// with Retain Asynchronous Event set, so that reading never clears a pending event.
 bool nvmeGetLogPage(Platform& platform, Handle handle, uint8_t logId, uint32_t length, uint8_t* out);
 
 // How a Device Self-test request ended.

@@ -270,6 +270,9 @@ static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataLength) == 20
 static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, FixedProtocolReturnData) == 24);
 static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestSubValue2) == 28);
 static_assert(offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestSubValue4) == 36);
+// ProtocolDataRequestSubValue4 of a log page: bit 0 retains the controller's pending
+// asynchronous events (a read without it clears them), bits 4:1 the log-specific field.
+inline constexpr uint32_t kLogPageRetainAsyncEvent = 0x1;
 
 // Where the protocol-specific data starts inside the query (FIELD_OFFSET of
 // AdditionalParameters), and the reply's header.
@@ -360,6 +363,8 @@ static_assert(offsetof(NVME_COMMAND, Cdw15) == 60);
 
 // Admin opcodes and values the program sends.
 inline constexpr uint8_t kNvmeAdminGetLogPage = 0x02;
+// Get Log Page CDW10 bit 15, Retain Asynchronous Event.
+inline constexpr uint32_t kNvmeGetLogPageRae = 0x8000;
 inline constexpr uint8_t kNvmeAdminIdentify = 0x06;
 inline constexpr uint8_t kNvmeAdminDeviceSelfTest = 0x14;
 inline constexpr uint32_t kNvmeIdentifyCnsNamespace = 0x00;

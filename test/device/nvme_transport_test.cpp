@@ -83,8 +83,9 @@ TEST_F(NvmeTransportTest, QueriesCarryThePropertyTheDataTypeAndTheValue) {
     ASSERT_TRUE(c.call(platform, handle, page.data()));
     const sim::SimRequest r = only(IOCTL_STORAGE_QUERY_PROPERTY);
     // PropertyId, QueryType, then the protocol-specific data: type NVMe, data type, value,
-    // sub value, data offset 40 and length, the return field and three more sub values.
-    Bytes header = dwords({c.property, 0, 3, c.dataType, c.value, 0, 40, c.length, 0, 0, 0, 0});
+    // sub value, data offset 40 and length, the return field and three more sub values, the
+    // last of a log page retaining asynchronous events.
+    Bytes header = dwords({c.property, 0, 3, c.dataType, c.value, 0, 40, c.length, 0, 0, 0, c.dataType == 2 ? 1u : 0u});
     EXPECT_EQ(r.inSize, 48 + c.length);
     EXPECT_EQ(r.outSize, 48 + c.length);
     ASSERT_EQ(r.input.size(), 48 + c.length);

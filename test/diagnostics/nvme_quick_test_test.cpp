@@ -5,15 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/app_context.h"
 #include "diagnostics/diagnostics_test_support.h"
 #include "diagnostics/quick_test.h"
+#include "device/scsi_transport.h"
 #include "discovery/detection.h"
 #include "platform/ioctl_codes.h"
 #include "platform/sim/sim_platform.h"
+#include "smart/drive_logs.h"
 
 namespace palvoro {
 namespace {
@@ -199,6 +202,31 @@ TEST_F(NvmeQuickTestTest, ControllerWithoutSelfTestGetsTheQuickScanAndSaysWhy) {
   size_t reads = 0;
   for (const sim::SimRequest& r : platform->log()) reads += r.kind == sim::SimRequest::Kind::Read;
   EXPECT_GT(reads, 0u);
+}
+
+// Detection, the drive's logs and a quick test read every log the program reads of a
+// controller; each read must keep the controller's pending asynchronous events.
+TEST_F(NvmeQuickTestTest, EveryLogReadRetainsTheControllersAsynchronousEvents) {
+  ASSERT_EQ(detectDrives(context->probeEnvironment(), context->driveTable()), 1);
+  context->driveTable().selectedDrive = 0;
+  const DriveLogs logs = readDriveLogs(*platform, context->selectedRecord(), false, kRaidMemberA);
+  EXPECT_TRUE(logs.nvmeErrors && logs.nvmeSelfTests && logs.powerOnHours);
+  ASSERT_EQ(nvmeQuickTestStart(*run), NvmeQuickStart::Started);
+  runFor(100);
+  quickTestPoll(*run);
+  EXPECT_EQ(values().testState.load(), kTestStatePass);
+
+  const auto dword = [](const std::vector<uint8_t>& b, size_t at) {
+    return static_cast<uint32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (b[at + 3] << 24));
+  };
+  std::set<uint32_t> logsRead;
+  for (const sim::SimRequest& r : platform->ioctls(IOCTL_STORAGE_QUERY_PROPERTY)) {
+    if (r.input.size() < 48 || dword(r.input, 12) != 2) continue;  // protocol data type 2: a log page
+    logsRead.insert(dword(r.input, 16));
+    EXPECT_TRUE(r.ok) << "log " << dword(r.input, 16);
+    EXPECT_EQ(dword(r.input, 44), 1u) << "log " << dword(r.input, 16) << ": retain asynchronous events, no LSP";
+  }
+  EXPECT_EQ(logsRead, (std::set<uint32_t>{0x01, 0x02, 0x06}));
 }
 
 TEST(NvmeSelfTestWords, NeverReadOutsideTheirTables) {

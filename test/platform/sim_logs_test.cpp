@@ -329,11 +329,12 @@ TEST(SimLogs, NvmeErrorLogHoldsTheDescribedEntriesNewestFirst) {
     "nvme": {"errorLog": [{"errorCount": 12, "sqid": 1, "cid": "0x1011", "status": "0x281", "lba": "0x0102030405",
                            "nsid": 1, "transportType": 3, "commandSpecific": 9},
                           {"errorCount": 11, "status": "0x109", "parameterErrorLocation": "0x28", "nsid": 0}]}}]})"));
-  // A Get Log Page query of log 01h: protocol data at 8 (NVMe, log page, identifier), data from 48.
+  // A Get Log Page query of log 01h: protocol data at 8 (NVMe, log page, identifier, events
+  // retained), data from 48.
   const auto ask = [&](uint32_t length) {
     std::vector<uint8_t> b(48 + length, 0xEE);
     std::fill(b.begin(), b.begin() + 48, 0);
-    const std::pair<size_t, uint32_t> fields[] = {{0, 49}, {8, 3}, {12, 2}, {16, 1}, {24, 40}, {28, length}};
+    const std::pair<size_t, uint32_t> fields[] = {{0, 49}, {8, 3}, {12, 2}, {16, 1}, {24, 40}, {28, length}, {44, 1}};
     for (const auto& [at, value] : fields) put32(b, at, value);
     uint32_t returned = 0;
     const auto size = static_cast<uint32_t>(b.size());

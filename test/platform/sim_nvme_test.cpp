@@ -45,7 +45,8 @@ uint64_t le(const std::vector<uint8_t>& b, size_t at, size_t bytes) {
 }
 
 // STORAGE_PROPERTY_QUERY with the protocol-specific data at 8: protocol type 3, data type,
-// request value, sub-values, data offset 40 and `length`, room for the data from 48.
+// request value, sub-values, data offset 40 and `length`, room for the data from 48; a log
+// page retains asynchronous events.
 std::vector<uint8_t> query(uint32_t property, uint32_t type, uint32_t value, uint32_t sub = 0,
                            uint32_t length = 4096, uint32_t sub2 = 0) {
   std::vector<uint8_t> b(48 + length, 0);
@@ -57,6 +58,7 @@ std::vector<uint8_t> query(uint32_t property, uint32_t type, uint32_t value, uin
   put32(b, 24, 40);
   put32(b, 28, length);
   put32(b, 36, sub2);
+  put32(b, 44, type == 2 ? 1 : 0);
   return b;
 }
 
@@ -136,6 +138,7 @@ TEST(SimNvme, RefusesMalformedAndUnknownRequestsAsTheDriverDoes) {
       {"firmware slot log", false, {{12, 2}, {16, 3}}, ERROR_NOT_SUPPORTED},
       {"log offset off a dword", false, {{12, 2}, {16, 2}, {20, 2}}, ERROR_INVALID_PARAMETER},
       {"log offset past the log", false, {{12, 2}, {16, 2}, {36, 1}}, ERROR_INVALID_PARAMETER},
+      {"log read clearing events", false, {{12, 2}, {16, 2}, {44, 0x2}}, ERROR_INVALID_PARAMETER},
       {"data type 3", false, {{12, 3}}, ERROR_NOT_SUPPORTED},
       {"not an NVMe drive", false, {}, ERROR_NOT_SUPPORTED, 0, 0, 1},
       {"read-only handle", true, {}, ERROR_ACCESS_DENIED, 0, 0, 0, GENERIC_READ},

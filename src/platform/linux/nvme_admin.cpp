@@ -100,15 +100,17 @@ uint32_t parseNvmeQuery(const uint8_t* in, uint32_t inSize, uint32_t outSize, Nv
         data.ProtocolDataRequestSubValue | (uint64_t{data.ProtocolDataRequestSubValue2} << 32);
     if (!controller || data.ProtocolDataRequestValue == 0 || data.ProtocolDataRequestValue > 0xFF ||
         data.ProtocolDataLength % 4 != 0 || offset % 4 != 0 || data.ProtocolDataRequestSubValue3 != 0 ||
-        data.ProtocolDataRequestSubValue4 != 0) {
+        (data.ProtocolDataRequestSubValue4 & ~kLogPageRetainAsyncEvent) != 0) {
       return ERROR_INVALID_PARAMETER;
     }
     // Number of dwords, zero-based: the lower half beside the log identifier, the upper
-    // half in CDW11; the offset in bytes in CDW12/13.
+    // half in CDW11; the offset in bytes in CDW12/13. Asynchronous events are retained
+    // whether or not the query asked: a read from here never takes from a monitoring
+    // daemon the event it waits for.
     const uint32_t dwords = data.ProtocolDataLength / 4 - 1;
     c.opcode = kNvmeAdminGetLogPage;
     c.nsid = kNvmeNamespaceAll;
-    c.cdw10 = ((dwords & 0xFFFF) << 16) | data.ProtocolDataRequestValue;
+    c.cdw10 = ((dwords & 0xFFFF) << 16) | kNvmeGetLogPageRae | data.ProtocolDataRequestValue;
     c.cdw11 = dwords >> 16;
     c.cdw12 = data.ProtocolDataRequestSubValue;
     c.cdw13 = data.ProtocolDataRequestSubValue2;

@@ -26,6 +26,8 @@ constexpr size_t kDataOffset = 16;       // from the start of this structure
 constexpr size_t kDataLength = 20;
 constexpr size_t kFixedReturnData = 24;
 constexpr size_t kRequestSubValue2 = 28;  // log page: offset, high dword
+constexpr size_t kRequestSubValue4 = 36;  // log page: bit 0 retain asynchronous event, bits 4:1 LSP
+constexpr uint32_t kRetainAsyncEvent = 0x1;
 constexpr uint32_t kProtocolDataSize = 40;
 // The reply, STORAGE_PROTOCOL_DATA_DESCRIPTOR: Version and Size (both its own size), then
 // the protocol-specific data again; the data follows it.
@@ -242,6 +244,10 @@ uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uin
     return ERROR_NOT_SUPPORTED;
   }
   if (type != kDataLogPage || property != kAdapterProtocolProperty) return ERROR_NOT_SUPPORTED;
+  if (value != kLogHealth && value != kLogSelfTest && value != kLogError) return ERROR_NOT_SUPPORTED;
+  // A read that would clear the controller's pending asynchronous events is refused: they
+  // belong to whatever monitors the drive, and this program must never take them.
+  if ((rd32(data + kRequestSubValue4) & kRetainAsyncEvent) == 0) return ERROR_INVALID_PARAMETER;
   if (value == kLogHealth) {
     page = makeNvmeHealthLog(nvme, nowMs);
   } else if (value == kLogSelfTest) {
@@ -251,8 +257,6 @@ uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uin
     // The error log is read in whole entries.
     if (dataLength % kErrorEntryBytes != 0) return ERROR_INVALID_PARAMETER;
     page = makeNvmeErrorLog(nvme);
-  } else {
-    return ERROR_NOT_SUPPORTED;
   }
   offset = uint64_t{sub} | (uint64_t{rd32(data + kRequestSubValue2)} << 32);
   // The offset counts bytes but must fall on a dword, inside the log.

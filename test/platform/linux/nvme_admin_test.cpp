@@ -100,7 +100,8 @@ TEST(LinuxNvmeTest, RequestsBecomeAdminCommands) {
   const uint32_t query = IOCTL_STORAGE_QUERY_PROPERTY, command = IOCTL_STORAGE_PROTOCOL_COMMAND;
   const uint32_t all = 0xFFFFFFFF;
   // NUMD is the length in dwords less one: 512 bytes 7Fh, 564 bytes 8Ch, 262148 bytes
-  // 10000h (NUMDL 0 beside the log id, NUMDU 1 in CDW11).
+  // 10000h (NUMDL 0 beside the log id, NUMDU 1 in CDW11); bit 15 of CDW10 retains
+  // asynchronous events on every log read.
   const Case cases[] = {
       {"IdentifyController", query, bytes(Query{}), 0, 0, {0x06, 0, 1, 0, 0, 0, 4096, 15000}, 4096},
       {"IdentifyNamespace", query, with<Query>([](Query& q) { q.property = 50, q.value = 0; }), 0, 0,
@@ -113,15 +114,18 @@ TEST(LinuxNvmeTest, RequestsBecomeAdminCommands) {
        {0x06, 0, 1, 0, 0, 0, 4096, 15000}, 512},
       {"DataAskedFurtherOnComesAt48", query, with<Query>([](Query& q) { q.offset = 64; }), 0, 0,
        {0x06, 0, 1, 0, 0, 0, 4096, 15000}, 4096},
-      {"HealthLog", query, with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 512; }), 0, 0xA5A5,
-       {0x02, all, 0x007F0002, 0, 0, 0, 512, 15000}, 512},
+      {"HealthLog", query, with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 512, q.sub4 = 1; }), 0,
+       0xA5A5, {0x02, all, 0x007F8002, 0, 0, 0, 512, 15000}, 512},
+      // A query that does not ask to retain asynchronous events still retains them.
+      {"LogAskedToClearEvents", query, with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 512; }), 0, 0,
+       {0x02, all, 0x007F8002, 0, 0, 0, 512, 15000}, 512},
       {"SelfTestLog", query, with<Query>([](Query& q) { q.type = 2, q.value = 6, q.length = 564; }), 0, 0,
-       {0x02, all, 0x008C0006, 0, 0, 0, 564, 15000}, 564},
+       {0x02, all, 0x008C8006, 0, 0, 0, 564, 15000}, 564},
       {"LogAtAnOffset", query,
        with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 512, q.sub = 0x200, q.sub2 = 1; }), 0, 0,
-       {0x02, all, 0x007F0002, 0, 0x200, 1, 512, 15000}, 512},
+       {0x02, all, 0x007F8002, 0, 0x200, 1, 512, 15000}, 512},
       {"LogBeyondSixtyFourKiDwords", query, with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 262148; }),
-       0, 0, {0x02, all, 0x00000002, 1, 0, 0, 262148, 15000}, 262148},
+       0, 0, {0x02, all, 0x00008002, 1, 0, 0, 262148, 15000}, 262148},
       {"SelfTestShort", command, bytes(Command{}), 0, 0x12345678, {0x14, all, 1, 0, 0, 0, 0, 30000}, 0},
       {"SelfTestAbort", command, with<Command>([](Command& c) { c.cdw10 = 0xF; }), 0, 0,
        {0x14, all, 0xF, 0, 0, 0, 0, 30000}, 0},
@@ -347,6 +351,7 @@ TEST(LinuxNvmeTest, TheCoresRequestsEndToEnd) {
   ASSERT_TRUE(nvmeIdentifyNamespace(rig.platform, h, page));
   ASSERT_TRUE(nvmeGetLogPage(rig.platform, h, 0x02, 512, page));
   EXPECT_EQ(Bytes(page, page + 512), pattern(512));
+  EXPECT_EQ(rig.sys.nvmeRequests.back().cdw10 & 0x8000, 0x8000u);
   EXPECT_TRUE(nvmeDeviceSelfTest(rig.platform, h, kNvmeSelfTestShort).succeeded());
   ASSERT_EQ(rig.sys.nvmeRequests.size(), 4u);
   EXPECT_EQ(rig.sys.nvmeRequests[1].nsid, 1u);
