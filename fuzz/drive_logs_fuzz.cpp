@@ -61,6 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::check(log->entries.size() <= maxEntries, "comprehensive entries");
         checkHints(errorLogHints(*log, hours));
       }
+      // The same pages as the extended self-test log, the other page-addressed log.
+      if (const std::optional<SelfTestLog> log = decodeExtSelfTestLog(readPage, pageCount)) {
+        fuzz::check(log->entries.size() <= kSelfTestLogEntries, "extended self-test entries");
+        for (const SelfTestLogEntry& e : log->entries) fuzz::check(e.failingLba <= kNoFailingLba, "48-bit sector");
+        checkHints(selfTestHints(*log));
+      }
       break;
     }
     case 3: {

@@ -24,7 +24,10 @@ Json selfTestsJson(const SelfTestLog& log) {
                        {"lifetime_hours", e.lifetimeHours},
                        {"failing_lba", e.hasFailingLba() ? Json(e.failingLba) : Json(nullptr)}});
   }
-  return {{"revision", log.revision}, {"checksum_valid", log.checksumValid}, {"entries", entries}};
+  return {{"revision", log.revision},
+          {"checksum_valid", log.checksumValid},
+          {"extended", log.extended},
+          {"entries", entries}};
 }
 
 Json errorsJson(const AtaErrorLog& log) {

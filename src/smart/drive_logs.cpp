@@ -121,20 +121,30 @@ std::optional<uint64_t> attributeHours(const LogPage& page) {
 
 void readAtaLogs(AtaLogPath& path, DriveLogs& logs) {
   LogPage page{};
-  if (path.smartLog(kSelfTestLogAddress, page)) {
-    logs.selfTests = decodeSelfTestLog(page);
-  } else {
-    logs.notRead.push_back(kSelfTestLogName);
+  // The general purpose log directory says which extended logs the drive keeps and how
+  // many pages each has; a path that cannot carry READ LOG EXT reads none of them.
+  uint16_t selfTestPages = 0;
+  uint16_t errorPages = 0;
+  if (path.extLog(kLogDirectory, 0, page)) {
+    selfTestPages = le16(page, 2 * kExtSelfTestLogAddress);
+    errorPages = le16(page, 2 * kExtComprehensiveErrorLogAddress);
   }
+
+  // The extended self-test log names failing sectors past the SMART log's 28 bits; the
+  // SMART log serves the drives and paths without it.
+  if (selfTestPages > 0) {
+    logs.selfTests = decodeExtSelfTestLog(
+        [&path](uint16_t number, LogPage& out) { return path.extLog(kExtSelfTestLogAddress, number, out); },
+        selfTestPages);
+  }
+  if (!logs.selfTests && path.smartLog(kSelfTestLogAddress, page)) logs.selfTests = decodeSelfTestLog(page);
+  if (!logs.selfTests) logs.notRead.push_back(kSelfTestLogName);
   if (path.smartLog(kSummaryErrorLogAddress, page)) {
     logs.summaryErrors = decodeSummaryErrorLog(page);
   } else {
     logs.notRead.push_back(kSummaryErrorLogName);
   }
 
-  // The general purpose log directory says how long the comprehensive log's ring is.
-  uint16_t errorPages = 0;
-  if (path.extLog(kLogDirectory, 0, page)) errorPages = le16(page, 2 * kExtComprehensiveErrorLogAddress);
   if (errorPages > 0) {
     logs.comprehensiveErrors = decodeExtComprehensiveErrorLog(
         [&path](uint16_t number, LogPage& out) { return path.extLog(kExtComprehensiveErrorLogAddress, number, out); },

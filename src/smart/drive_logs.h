@@ -28,7 +28,7 @@ struct DriveLogs {
   bool opened = false;  // the drive's command path opened at all
   bool nvme = false;
 
-  std::optional<SelfTestLog> selfTests;
+  std::optional<SelfTestLog> selfTests;  // the extended self-test log where the drive has it, else the SMART one
   std::optional<AtaErrorLog> summaryErrors;
   std::optional<AtaErrorLog> comprehensiveErrors;
   std::optional<std::vector<DeviceStatistic>> statistics;

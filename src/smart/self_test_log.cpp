@@ -1,19 +1,63 @@
 #include "smart/self_test_log.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 
 namespace palvoro {
 
 namespace {
 
+using Page = std::array<uint8_t, 512>;
+
+// The SMART log (06h).
 constexpr size_t kDescriptorBytes = 24;
+constexpr size_t kFirstDescriptor = 2;
 constexpr size_t kIndexOffset = 508;
+constexpr uint64_t kNoLba28 = 0x0FFFFFFF;
+// The extended log (07h).
+constexpr size_t kExtIndexOffset = 2;
+constexpr size_t kExtFirstDescriptor = 4;
+constexpr size_t kExtDescriptorBytes = 26;
+static_assert(kExtFirstDescriptor + kExtSelfTestDescriptorsPerPage * kExtDescriptorBytes <= 511);
+// Within a descriptor of either log.
+constexpr size_t kDTest = 0;
+constexpr size_t kDStatus = 1;
+constexpr size_t kDHours = 2;
+constexpr size_t kDCheckpoint = 4;
+constexpr size_t kDFailingLba = 5;  // 06h: 4 bytes, of which 28 bits; 07h: 6 bytes
 
 bool allZero(const uint8_t* bytes, size_t size) {
   for (size_t i = 0; i < size; ++i) {
     if (bytes[i] != 0) return false;
   }
   return true;
+}
+
+uint64_t little(const uint8_t* bytes, size_t count) {
+  uint64_t value = 0;
+  for (size_t i = count; i-- > 0;) value = (value << 8) | bytes[i];
+  return value;
+}
+
+bool checksumZero(const Page& page) {
+  uint8_t sum = 0;
+  for (const uint8_t byte : page) sum = static_cast<uint8_t>(sum + byte);
+  return sum == 0;
+}
+
+// A descriptor's common fields, its failing sector in `lbaBytes` bytes masked to `lbaMask`,
+// all ones of which name no sector.
+SelfTestLogEntry entryOf(const uint8_t* d, size_t lbaBytes, uint64_t lbaMask) {
+  SelfTestLogEntry entry;
+  entry.test = d[kDTest];
+  entry.status = static_cast<uint8_t>(d[kDStatus] >> 4);
+  entry.remainingPercent = static_cast<uint8_t>((d[kDStatus] & 0x0F) * 10);
+  entry.lifetimeHours = static_cast<uint16_t>(little(d + kDHours, 2));
+  entry.checkpoint = d[kDCheckpoint];
+  const uint64_t lba = little(d + kDFailingLba, lbaBytes) & lbaMask;
+  entry.failingLba = lba == lbaMask ? kNoFailingLba : lba;
+  return entry;
 }
 
 std::string lowerFirst(std::string text) {
@@ -25,26 +69,47 @@ std::string lowerFirst(std::string text) {
 
 SelfTestLog decodeSelfTestLog(const std::array<uint8_t, 512>& page) {
   SelfTestLog log;
-  log.revision = static_cast<uint16_t>(page[0] | (page[1] << 8));
-  uint8_t sum = 0;
-  for (const uint8_t byte : page) sum = static_cast<uint8_t>(sum + byte);
-  log.checksumValid = sum == 0;
+  log.revision = static_cast<uint16_t>(little(page.data(), 2));
+  log.checksumValid = checksumZero(page);
   const size_t index = page[kIndexOffset];
   if (index == 0 || index > kSelfTestLogEntries) return log;
   for (size_t back = 0; back < kSelfTestLogEntries; ++back) {
     const size_t slot = (index - 1 + kSelfTestLogEntries - back) % kSelfTestLogEntries;
-    const uint8_t* d = page.data() + 2 + slot * kDescriptorBytes;
+    const uint8_t* d = page.data() + kFirstDescriptor + slot * kDescriptorBytes;
     if (allZero(d, kDescriptorBytes)) break;
-    SelfTestLogEntry entry;
-    entry.test = d[0];
-    entry.status = static_cast<uint8_t>(d[1] >> 4);
-    entry.remainingPercent = static_cast<uint8_t>((d[1] & 0x0F) * 10);
-    entry.lifetimeHours = static_cast<uint16_t>(d[2] | (d[3] << 8));
-    entry.checkpoint = d[4];
-    entry.failingLba = (static_cast<uint32_t>(d[5]) | (static_cast<uint32_t>(d[6]) << 8) |
-                        (static_cast<uint32_t>(d[7]) << 16) | (static_cast<uint32_t>(d[8]) << 24)) &
-                       0x0FFFFFFF;
-    log.entries.push_back(entry);
+    log.entries.push_back(entryOf(d, 4, kNoLba28));
+  }
+  return log;
+}
+
+std::optional<SelfTestLog> decodeExtSelfTestLog(const std::function<bool(uint16_t, std::array<uint8_t, 512>&)>& readPage,
+                                                uint16_t pageCount) {
+  if (pageCount == 0) return std::nullopt;  // the directory lists no such log
+  std::map<uint16_t, Page> pages;
+  if (!readPage(0, pages[0])) return std::nullopt;
+  const Page& first = pages[0];
+  SelfTestLog log;
+  log.extended = true;
+  log.revision = first[0];
+  log.checksumValid = checksumZero(first);
+  const size_t ring = kExtSelfTestDescriptorsPerPage * pageCount;
+  const size_t index = little(first.data() + kExtIndexOffset, 2);
+  if (index == 0 || index > ring) return log;
+  const size_t walk = std::min(kSelfTestLogEntries, ring);
+  for (size_t back = 0; back < walk; ++back) {
+    const size_t slot = (index - 1 + ring - back) % ring;
+    const auto pageNumber = static_cast<uint16_t>(slot / kExtSelfTestDescriptorsPerPage);
+    auto found = pages.find(pageNumber);
+    if (found == pages.end()) {
+      Page page{};
+      if (!readPage(pageNumber, page)) break;
+      if (!checksumZero(page)) log.checksumValid = false;
+      found = pages.emplace(pageNumber, page).first;
+    }
+    const uint8_t* d =
+        found->second.data() + kExtFirstDescriptor + (slot % kExtSelfTestDescriptorsPerPage) * kExtDescriptorBytes;
+    if (allZero(d, kExtDescriptorBytes)) break;
+    log.entries.push_back(entryOf(d, 6, kNoFailingLba));
   }
   return log;
 }

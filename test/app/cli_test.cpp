@@ -188,6 +188,7 @@ TEST(CliTest, SmartWithLogsAddsTheDrivesOwnLogsAndHints) {
   const Json kestrel = json(cli({"--builtin", "showcase", "--json", "smart", "4", "--logs"}))["members"][0]["logs"];
   EXPECT_EQ(kestrel["self_tests"]["entries"][0]["status"], 7);
   EXPECT_EQ(kestrel["self_tests"]["entries"][0]["failing_lba"], 123456);
+  EXPECT_EQ(kestrel["self_tests"]["extended"], true);  // its bridge carries READ LOG EXT
   EXPECT_EQ(kestrel["comprehensive_errors"]["entries"][0]["error_bits"], "UNC");
   // Without --logs nothing of them.
   EXPECT_FALSE(json(cli({"--builtin", "showcase", "--json", "smart", "4"}))["members"][0].contains("logs"));

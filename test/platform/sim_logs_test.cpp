@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char* kLogs = R"("logs": {
     "selfTests": [{"test": 2, "status": 0, "hours": 900},
-                  {"test": 1, "status": 7, "hours": 950, "lba": 5000, "remaining": 30, "checkpoint": 2}],
+                  {"test": 1, "status": 7, "hours": 950, "lba": "0x1230001388", "remaining": 30, "checkpoint": 2}],
     "errors": [{"hours": 990, "error": "0x40", "status": "0x51", "lba": "0x123456789A", "count": 8, "state": 3,
                 "commands": [{"command": "0x25", "features": "0x0102", "count": "0x0304", "lba": "0xA1B2C3D4E5F6",
                               "deviceControl": 8, "timestampMs": "0x01020304"}]}],
@@ -161,7 +161,8 @@ std::vector<std::pair<size_t, uint8_t>> extendedPageOne() {
 const LogCase kLogCases[] = {
     {"SMART log directory", smartReadLog(0x00, 1), false,
      {{0, 1}, {2, 1}, {6, 0}, {8, 6}, {12, 1}, {96, 0}, {448, 1}, {450, 1}}},
-    {"GPL directory", readLogExt(0x00, 0, 1), false, {{0, 1}, {2, 0}, {6, 16}, {8, 6}, {12, 0}, {448, 1}, {450, 1}}},
+    {"GPL directory", readLogExt(0x00, 0, 1), false,
+     {{0, 1}, {2, 0}, {6, 16}, {8, 6}, {12, 0}, {14, 1}, {448, 1}, {450, 1}}},
     // Seven errors counted, one kept: the seventh, in ring slot 2 of five.
     {"summary error log", smartReadLog(0x01, 1), true,
      {{0, 1},     {1, 2},     {92, 0},     {140, 8},    {141, 0x02}, {142, 0x04}, {143, 0xF6}, {144, 0xE5},
@@ -170,9 +171,15 @@ const LogCase kLogCases[] = {
     {"extended error log, all 16 pages", readLogExt(0x03, 0, 16), true, extendedPageOne()},
     {"extended error log, page 1", readLogExt(0x03, 1, 1), true,
      {{0, 1}, {2, 7}, {343, 0x40}, {347, 0x34}, {500, 7}}},
+    // The failing sector 12_3000_1388h in its low 28 bits.
     {"self-test log", smartReadLog(0x06, 1), true,
      {{0, 1},   {2, 2},     {3, 0x00},  {4, 0x84}, {5, 0x03}, {26, 1}, {27, 0x73}, {28, 0xB6},
-      {29, 0x03}, {30, 2},  {31, 0x88}, {32, 0x13}, {33, 0},   {50, 0}, {508, 2}}},
+      {29, 0x03}, {30, 2},  {31, 0x88}, {32, 0x13}, {33, 0},   {34, 0}, {50, 0}, {508, 2}}},
+    // The same two tests in the extended log: 26-byte descriptors from byte 4, all 48 bits.
+    {"extended self-test log", readLogExt(0x07, 0, 1), true,
+     {{0, 1},    {2, 2},    {3, 0},    {4, 2},    {5, 0},    {6, 0x84}, {7, 0x03}, {30, 1},
+      {31, 0x73}, {32, 0xB6}, {33, 0x03}, {34, 2}, {35, 0x88}, {36, 0x13}, {37, 0}, {38, 0x30},
+      {39, 0x12}, {40, 0},  {56, 0},   {508, 0}}},
     // Pages 0..5; pages 2 and 3 are not kept.
     {"device statistics", smartReadLog(0x04, 6), false,
      {{0, 1},      {2, 0},      {8, 4},      {9, 0},      {10, 1},     {11, 4},     {12, 5},     {512, 1},
@@ -301,6 +308,8 @@ const Malformed kMalformed[] = {
     {"a log the drive does not keep", smartReadLog(0x80, 1), none},
     {"the extended error log by SMART READ LOG", smartReadLog(0x03, 1), none},
     {"the summary error log by READ LOG EXT", readLogExt(0x01, 0, 1), none},
+    {"the extended self-test log by SMART READ LOG", smartReadLog(0x07, 1), none},
+    {"a page past the extended self-test log", readLogExt(0x07, 1, 1), none},
     {"a page past the extended error log", readLogExt(0x03, 16, 1), none},
     {"pages running past it", readLogExt(0x03, 15, 2), none},
     {"READ LOG EXT without general purpose logging", readLogExt(0x04, 0, 1),
@@ -372,7 +381,8 @@ TEST(SimLogs, TheLoaderRefusesMalformedLogs) {
       {"status above 15", ataDrive(R"("logs": {"selfTests": [{"status": 16}]})"),
        "machine.drives[0].logs.selfTests[0].status: value 16 is above 15"},
       {"remaining not in tens", ataDrive(R"("logs": {"selfTests": [{"remaining": 35}]})"), "tens of percent"},
-      {"lba beyond 28 bits", ataDrive(R"("logs": {"selfTests": [{"lba": 268435456}]})"), "above 268435455"},
+      {"lba beyond 48 bits", ataDrive(R"("logs": {"selfTests": [{"lba": "0x1000000000000"}]})"),
+       "above 281474976710655"},
       {"fewer errors counted than listed", ataDrive(R"("logs": {"errors": [{}, {}], "errorCount": 1})"),
        "logs.errorCount: fewer than the errors listed"},
       {"six commands", ataDrive(R"("logs": {"errors": [{"commands": [{"command": 1}, {"command": 1}, {"command": 1},

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "discovery/compliance_table.h"
@@ -25,7 +26,7 @@ class QuietPrompter : public Prompter {
 };
 
 struct Showcase {
-  Showcase() : platform(sim::builtinMachine("showcase")) {
+  explicit Showcase(sim::SimMachine machine = sim::builtinMachine("showcase")) : platform(std::move(machine)) {
     EXPECT_TRUE(loadComplianceTable(compliance));
     ProbeEnvironment env{platform, prompter, false, &compliance, 0xA0, &smartAttributesPass};
     detectDrives(env, table);
@@ -91,6 +92,39 @@ TEST(DriveLogsTest, TheFailingDriveBehindItsBridgeTellsItsStory) {
   EXPECT_TRUE(hintHas(hints, "found a read failure at sector 123456")) << ::testing::PrintToString(hints);
   EXPECT_TRUE(hintHas(hints, "errors logged in the last 100 power-on hours")) << ::testing::PrintToString(hints);
   EXPECT_TRUE(logs.temperatureHistory);
+}
+
+// A read failure at sector 300,000,000, past 28 bits (its low 28: 31,564,544), on a drive
+// reached four ways: the extended log carries it whole wherever READ LOG EXT goes.
+TEST(DriveLogsTest, AFailingSectorPast28BitsArrivesWholeWhereTheExtendedLogIsRead) {
+  const auto drive = [](int number, const std::string& transport, const std::string& model, const std::string& more) {
+    return R"({"number": )" + std::to_string(number) + R"(, "transport": ")" + transport +
+           R"(", "identity": {"model": ")" + model + R"(", "serial": "S)" + std::to_string(number) +
+           R"(", "sectors": 976773168}, "logs": {"selfTests": [{"test": 1, "status": 0, "hours": 1100},
+             {"test": 2, "status": 7, "hours": 1200, "lba": 300000000}])" + more + "}}";
+  };
+  Showcase drives(sim::loadMachine(R"({"drives": [)" + drive(0, "ata", "ATA48", "") + ", " +
+                                   drive(1, "usb-sat", "SAT48", "") + ", " + drive(2, "firewire", "FW48", "") + ", " +
+                                   drive(3, "ata", "NOGPL48", R"(, "gpl": false)") + "]}"));
+  const struct {
+    const char* model;
+    bool extended;
+    uint64_t lba;
+  } cases[] = {
+      {"ATA48", true, 300000000},     // the driver path, READ LOG EXT by ATA pass-through
+      {"SAT48", true, 300000000},     // ATA PASS-THROUGH (16)
+      {"FW48", false, 31564544},      // (12) only: no READ LOG EXT, the SMART log
+      {"NOGPL48", false, 31564544},   // no general purpose logging: the SMART log
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.model);
+    const DriveLogs read = readDriveLogs(drives.platform, drives.drive(c.model), false, 0xA0);
+    ASSERT_TRUE(read.selfTests);
+    EXPECT_EQ(read.selfTests->extended, c.extended);
+    ASSERT_EQ(read.selfTests->entries.size(), 2u);
+    EXPECT_EQ(read.selfTests->entries[0].failingLba, c.lba);
+    EXPECT_TRUE(hintHas(driveLogHints(read), "found a read failure at sector " + std::to_string(c.lba) + "."));
+  }
 }
 
 }  // namespace

@@ -251,8 +251,8 @@ SimSelfTestLogEntry readSelfTestEntry(const Field& e) {
   if (e.has("test")) entry.test = static_cast<uint8_t>(e["test"].number(255));
   if (e.has("status")) entry.status = static_cast<uint8_t>(e["status"].number(15));
   if (e.has("hours")) entry.hours = static_cast<uint16_t>(e["hours"].number(0xFFFF));
-  // The entry keeps 28 bits of the failing sector.
-  if (e.has("lba")) entry.failingLba = static_cast<uint32_t>(e["lba"].number(0x0FFFFFFF));
+  // 48 bits of the failing sector; the SMART self-test log keeps the low 28 of them.
+  if (e.has("lba")) entry.failingLba = e["lba"].number(0xFFFFFFFFFFFFull);
   if (e.has("remaining")) {
     const uint64_t percent = e["remaining"].number(90);
     if (percent % 10 != 0) e["remaining"].refuse("the log keeps tens of percent: 0, 10, ... 90");

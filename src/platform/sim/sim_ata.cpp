@@ -29,7 +29,6 @@ constexpr uint16_t kW206DataTables = 0x0020;
 // Self-test execution statuses the log records.
 constexpr uint8_t kSelfTestAbortedByHost = 1;
 constexpr uint8_t kSelfTestReadFailure = 7;
-constexpr uint32_t kLba28Max = 0x0FFFFFFF;
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint64_t le(const uint8_t* p, int bytes) {
@@ -210,14 +209,14 @@ AtaResult sctWriteLog(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   return cmd.ok();
 }
 
-// The sector a failed self-test names in its log entry, in the entry's 28 bits.
-uint32_t selfTestFailingLba(const SimUnit& unit, uint8_t status) {
+// The sector a failed self-test names in its log entry.
+uint64_t selfTestFailingLba(const SimUnit& unit, uint8_t status) {
   std::optional<uint64_t> lba = unit.selfTest.failingLba;
   uint64_t bad = 0;
   if (!lba && status == kSelfTestReadFailure && unit.media.findUnreadable(0, unit.media.sectorCount(), &bad)) {
     lba = bad;
   }
-  return static_cast<uint32_t>(std::min<uint64_t>(lba.value_or(0), kLba28Max));
+  return lba.value_or(0);
 }
 
 // A self-test's entry in the unit's self-test log, written when it ends or is aborted.

@@ -30,6 +30,17 @@ constexpr size_t kSdStatus = 1;        // execution status << 4 | tenths remaini
 constexpr size_t kSdHours = 2;
 constexpr size_t kSdCheckpoint = 4;
 constexpr size_t kSdFailingLba = 5;    // 28 bits in 4 bytes
+constexpr uint64_t kLba28Mask = 0x0FFFFFFF;
+
+// The extended self-test log (READ LOG EXT only), one page as most drives keep it:
+// revision, the newest descriptor's index (1-based, 16 bits), 19 descriptors of 26 bytes
+// whose failing LBA has 48 bits in 6 bytes (the others as in the SMART log).
+constexpr uint32_t kExtendedSelfTestPages = 1;
+constexpr size_t kXsRevision = 0;
+constexpr size_t kXsIndex = 2;
+constexpr size_t kXsDescriptors = 4;
+constexpr size_t kXsDescriptorBytes = 26;
+constexpr size_t kXsPerPage = 19;
 
 // The summary error log: version, index of the newest structure (1..5), five structures of
 // 90 bytes, the device error count.
@@ -130,22 +141,47 @@ size_t ringSlot(uint64_t total, size_t n, size_t k, size_t ring) {
 }
 uint64_t ringIndex(uint64_t total, size_t n, size_t ring) { return n == 0 ? 0 : (total - 1) % ring + 1; }
 
+// The fields both self-test logs share; the failing LBA is each log's own.
+void selfTestDescriptor(uint8_t* d, const SimSelfTestLogEntry& e) {
+  d[kSdTest] = e.test;
+  d[kSdStatus] = static_cast<uint8_t>((e.status << 4) | (e.remainingTenths & 0x0F));
+  put(d + kSdHours, e.hours, 2);
+  d[kSdCheckpoint] = e.checkpoint;
+}
+
+// The SMART log keeps a failing sector's low 28 bits, as a drive's 28-bit log must.
 Bytes selfTestLog(const SimDriveLogs& logs) {
   Bytes page(kPageBytes, 0);
   put(&page[kStRevision], 1, 2);
   const size_t n = logs.selfTests.size();
-  for (size_t k = 0; k < n; ++k) {
+  for (size_t k = n > kStRing ? n - kStRing : 0; k < n; ++k) {
     const SimSelfTestLogEntry& e = logs.selfTests[k];
     uint8_t* d = &page[kStDescriptors + kStDescriptorBytes * ringSlot(logs.selfTestsLogged, n, k, kStRing)];
-    d[kSdTest] = e.test;
-    d[kSdStatus] = static_cast<uint8_t>((e.status << 4) | (e.remainingTenths & 0x0F));
-    put(d + kSdHours, e.hours, 2);
-    d[kSdCheckpoint] = e.checkpoint;
-    put(d + kSdFailingLba, e.failingLba, 4);
+    selfTestDescriptor(d, e);
+    put(d + kSdFailingLba, e.failingLba & kLba28Mask, 4);
   }
   page[kStIndex] = static_cast<uint8_t>(ringIndex(logs.selfTestsLogged, n, kStRing));
   finish(page.data());
   return page;
+}
+
+Bytes extendedSelfTestLog(const SimDriveLogs& logs, uint32_t first, uint32_t count) {
+  const size_t ring = kExtendedSelfTestPages * kXsPerPage;
+  Bytes all(kPageBytes * kExtendedSelfTestPages, 0);
+  const size_t n = logs.selfTests.size();
+  for (size_t k = n > ring ? n - ring : 0; k < n; ++k) {
+    const size_t slot = ringSlot(logs.selfTestsLogged, n, k, ring);
+    uint8_t* d = &all[kPageBytes * (slot / kXsPerPage) + kXsDescriptors + kXsDescriptorBytes * (slot % kXsPerPage)];
+    selfTestDescriptor(d, logs.selfTests[k]);
+    put(d + kSdFailingLba, logs.selfTests[k].failingLba, 6);
+  }
+  for (uint32_t p = 0; p < kExtendedSelfTestPages; ++p) {
+    uint8_t* page = &all[kPageBytes * p];
+    page[kXsRevision] = 1;
+    if (p == 0) put(page + kXsIndex, ringIndex(logs.selfTestsLogged, n, ring), 2);
+    finish(page);
+  }
+  return Bytes(all.begin() + kPageBytes * first, all.begin() + kPageBytes * (first + count));
 }
 
 // The commands of an error in the five slots, the failed one in the last.
@@ -365,6 +401,7 @@ uint32_t logPageCount(const SimUnit& unit, const IdentifyWords& words, LogComman
     case kLogExtendedError: return gpl && (words[84] & kW84ErrorLog) != 0 ? kExtendedErrorPages : 0;
     case kLogDeviceStatistics: return kStatisticsPages;
     case kLogSelfTest: return smart && (words[84] & kW84SelfTest) != 0 ? 1 : 0;
+    case kLogExtendedSelfTest: return gpl && (words[84] & kW84SelfTest) != 0 ? kExtendedSelfTestPages : 0;
     // Only page 3 of the IDENTIFY DEVICE data log is answered, and only by READ LOG EXT.
     case kLogIdentifyData: return gpl && unit.identifyLogPage3 ? 4 : 0;
     case kLogSctStatus: return sct ? 1 : 0;
@@ -388,6 +425,7 @@ std::vector<uint8_t> readLogPages(const SimUnit& unit, const IdentifyWords& word
       return pages;
     }
     case kLogSelfTest: return selfTestLog(unit.logs);
+    case kLogExtendedSelfTest: return extendedSelfTestLog(unit.logs, first, count);
     case kLogSctStatus: return sctStatus(unit);
     case kLogSctData:
       if (unit.logs.sctTable != kSctTemperatureHistory) return {};

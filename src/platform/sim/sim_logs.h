@@ -1,8 +1,8 @@
 #pragma once
 // The logs an emulated ATA drive keeps beside its SMART pages, as the 512-byte pages it
 // answers SMART READ LOG and READ LOG EXT with: the two log directories, the summary and
-// the extended comprehensive error logs, device statistics, the self-test log, SCT status
-// and the SCT temperature history. Laid out here with offsets of our own, from the ATA
+// the extended comprehensive error logs, device statistics, the SMART and the extended
+// self-test logs, SCT status and the SCT temperature history. Laid out here with offsets of our own, from the ATA
 // command set (T13 ACS-3/ACS-4); nothing of the command layer is used.
 
 #include <cstdint>
@@ -18,6 +18,7 @@ inline constexpr uint8_t kLogSummaryError = 0x01;
 inline constexpr uint8_t kLogExtendedError = 0x03;
 inline constexpr uint8_t kLogDeviceStatistics = 0x04;
 inline constexpr uint8_t kLogSelfTest = 0x06;
+inline constexpr uint8_t kLogExtendedSelfTest = 0x07;
 inline constexpr uint8_t kLogIdentifyData = 0x30;
 inline constexpr uint8_t kLogSctStatus = 0xE0;
 inline constexpr uint8_t kLogSctData = 0xE1;
@@ -41,7 +42,7 @@ std::vector<uint8_t> readLogPages(const SimUnit& unit, const IdentifyWords& word
 // moved on by the machine's clock.
 uint64_t unitPowerOnHours(const SimUnit& unit, uint64_t nowMs);
 
-// Writes a self-test's descriptor into the log's ring of 21.
+// Writes a self-test's descriptor into the logs' rings.
 void logSelfTest(SimDriveLogs& logs, const SimSelfTestLogEntry& entry);
 
 }  // namespace palvoro::sim

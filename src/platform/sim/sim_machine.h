@@ -58,14 +58,14 @@ struct SimSelfTest {
   uint8_t lastStatus = 0;            // byte 363 when no test runs
 };
 
-// One descriptor of the SMART self-test log.
+// One self-test as the drive logs it, in the SMART self-test log and the extended one.
 struct SimSelfTestLogEntry {
   uint8_t test = 0x01;              // the sub-command that ran it (LBA low): 1 short, 2 extended, ...
   uint8_t status = 0;               // execution status: 0 passed, 1 aborted by the host, 3..8 failures
   uint8_t remainingTenths = 0;      // what was still to go when it ended
   uint16_t hours = 0;               // the drive's power-on hours when it ended
   uint8_t checkpoint = 0;
-  uint32_t failingLba = 0;          // 28 bits
+  uint64_t failingLba = 0;          // 48 bits; the SMART log keeps the low 28 (all ones: none named)
 };
 
 // One command of an error log structure, with its 48-bit registers.
@@ -129,7 +129,7 @@ struct SimTemperature {
 struct SimDriveLogs {
   // Power-on hours at the clock's zero (they move with it); absent: attribute 9's raw value.
   std::optional<uint64_t> powerOnHours;
-  std::vector<SimSelfTestLogEntry> selfTests;  // oldest first, the newest 21
+  std::vector<SimSelfTestLogEntry> selfTests;  // oldest first, the newest 21 (both logs' rings)
   uint64_t selfTestsLogged = 0;     // every entry ever written: where the ring stands
   std::vector<SimErrorEntry> errors;           // oldest first, the newest 64
   uint32_t errorCount = 0;          // device error count, at least the entries
