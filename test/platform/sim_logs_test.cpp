@@ -160,7 +160,7 @@ std::vector<std::pair<size_t, uint8_t>> extendedPageOne() {
 
 const LogCase kLogCases[] = {
     {"SMART log directory", smartReadLog(0x00, 1), false,
-     {{0, 1}, {2, 1}, {6, 0}, {8, 6}, {12, 1}, {96, 0}, {448, 1}, {450, 1}}},
+     {{0, 1}, {2, 1}, {6, 0}, {8, 6}, {12, 1}, {14, 0}, {96, 0}, {448, 1}, {450, 1}}},
     {"GPL directory", readLogExt(0x00, 0, 1), false,
      {{0, 1}, {2, 0}, {6, 16}, {8, 6}, {12, 0}, {14, 1}, {448, 1}, {450, 1}}},
     // Seven errors counted, one kept: the seventh, in ring slot 2 of five.
