@@ -26,7 +26,8 @@ class NullView : public ProgressView {
 class FixedPrompter : public Prompter {
  public:
   explicit FixedPrompter(PromptAnswer answer) : m_answer(answer) {}
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
+                   PromptPurpose) override {
     return m_answer;
   }
 

@@ -17,7 +17,7 @@ namespace {
 class SilentPrompter : public palvoro::Prompter {
  public:
   palvoro::PromptAnswer ask(const std::string&, const std::string&, palvoro::PromptIcon, palvoro::PromptButtons,
-                            palvoro::PromptAnswer defaultAnswer) override {
+                            palvoro::PromptAnswer defaultAnswer, palvoro::PromptPurpose) override {
     return defaultAnswer;
   }
 };

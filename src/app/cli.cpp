@@ -22,6 +22,7 @@
 
 #include "app/app_context.h"
 #include "app/cli_logs.h"
+#include "app/drive_naming.h"
 #include "device/scsi_transport.h"
 #include "app/console_loop.h"
 #include "app/console_progress.h"
@@ -83,10 +84,7 @@ uint64_t capacityBytes(const DriveRecord& r) {
   return r.identifiedSectors * static_cast<uint64_t>(static_cast<uint32_t>(std::max(r.sectorSize, 0)));
 }
 
-std::string capacityText(const DriveRecord& r) {
-  const uint64_t megabytes = capacityBytes(r) / 1000000;
-  return FormatCapacity(megabytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(megabytes), 2);
-}
+std::string capacityText(const DriveRecord& r) { return driveCapacityText(r); }
 
 // The SMART column of the list: the enclosure's RAID state, the maker's SSD, or the verdict.
 std::string smartText(const DriveRecord& r) {
@@ -180,14 +178,18 @@ void detect(AppContext& context) {
 // A drive's serial number without the blanks drives pad it with.
 std::string trimmedSerial(const DriveRecord& r) { return trimmedField(r.serialNumber, sizeof r.serialNumber); }
 
-// The table index of the drive the options name, or nothing (with the reason).
-std::optional<int> selectDrive(AppContext& context, const CliOptions& options, std::string& message) {
+// The table index of the drive the options name, or nothing (with the reason and the
+// exit status).
+std::optional<int> selectDrive(AppContext& context, const CliOptions& options, std::string& message, int& status) {
   const DriveTable& table = context.driveTable();
+  status = kCliNotFound;
   if (!options.serial.empty()) {
-    for (int i = 0; i < table.driveCount; ++i) {
-      if (trimmedSerial(table.records[i]) == options.serial) return i;
-    }
-    message = "no drive has the serial number " + options.serial;
+    const NamedDrive named = driveBySerial(table, options.serial, options.eraseMode.empty() && options.repair
+                                                                       ? "--confirm-repair"
+                                                                       : "--confirm-erase");
+    if (named.outcome == NamedDrive::Outcome::Named) return named.index;
+    if (named.outcome == NamedDrive::Outcome::Ambiguous) status = kCliUsage;
+    message = named.message;
     return std::nullopt;
   }
   if (options.driveNumber < 1 || options.driveNumber > table.driveCount) {
@@ -196,6 +198,40 @@ std::optional<int> selectDrive(AppContext& context, const CliOptions& options, s
     return std::nullopt;
   }
   return options.driveNumber - 1;
+}
+
+// The command's confirm option (`option`, given as `text` when `given`) resolved on the
+// detected drives and bound to the drive it names as that drive is now; false with the
+// reason when the text cannot name one drive. A text that names another drive than the
+// selected one, or none, is refused at the first question that destroys data, as the
+// user who gives a wrong answer expects.
+bool resolveConfirmation(AppContext& context, int index, const std::string& option, bool given,
+                         const std::string& text, DriveConfirmation& confirmation, std::string& refusal) {
+  const DriveTable& table = context.driveTable();
+  confirmation.option = option;
+  confirmation.given = given;
+  confirmation.shownDrive = "drive " + std::to_string(index + 1);
+  if (!given) return true;
+  const NamedDrive named = driveByConfirmation(table, text, option);
+  if (named.outcome == NamedDrive::Outcome::Ambiguous) {
+    refusal = option + ": " + named.message;
+    return false;
+  }
+  if (named.outcome == NamedDrive::Outcome::Named) {
+    const DriveRecord& record = table.records[named.index];
+    confirmation.drive = record.physicalDriveNumber;
+    confirmation.instance = driveInstanceAt(context.platform(), record.physicalDriveNumber);
+  }
+  if (named.outcome == NamedDrive::Outcome::NoSuch && named.byNumber) {
+    confirmation.mismatch = named.message + "; nothing is done.";
+  } else if (named.byNumber) {
+    confirmation.mismatch = option + " \"" + text + "\" names drive " + std::to_string(named.index + 1) + ", not " +
+                            confirmation.shownDrive + "; nothing is done.";
+  } else {
+    confirmation.mismatch = option + " " + text + " does not match the drive's serial number \"" +
+                            trimmedSerial(table.records[index]) + "\"; nothing is done.";
+  }
+  return true;
 }
 
 int listCommand(AppContext& context, const CliOptions& options, std::ostream& out) {
@@ -452,7 +488,7 @@ class CliOptionUi : public OptionDialogUi {
       : m_context(context), m_loop(loop), m_screen(screen), m_clock(clock), m_options(options) {}
 
   PromptAnswer ask(const OptionPrompt& p) override {
-    return m_context.prompter().ask(p.text, p.caption, p.icon, p.buttons, p.defaultAnswer);
+    return m_context.prompter().ask(p.text, p.caption, p.icon, p.buttons, p.defaultAnswer, p.purpose);
   }
 
   bool chooseErase(bool quickOnly) override {
@@ -973,7 +1009,7 @@ CliTerminal processTerminal() {
 int printDriveList(Platform& platform, std::ostream& out, std::ostream& err) {
   ConsoleLoop loop;
   ConsoleProgress screen(err, ProgressStyle::Lines, 80, loop, kTestTimerMs, clockOf(CliTerminal{}));
-  ConsolePrompter prompter(CliAnswers{}, CliInput{}, screen, loop, [] { return std::string(); });
+  ConsolePrompter prompter(CliAnswers{}, CliInput{}, screen, loop);
   AppContext context(platform, prompter);
   detect(context);
   const int status = listCommand(context, CliOptions{}, out);
@@ -1011,13 +1047,19 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       ->required()
       ->check(CLI::IsMember({"quick", "extended"}));
   test->add_flag("--repair", options.repair, "Repair the bad sectors the scan found (asks first)");
-  test->add_option("--confirm-repair", options.answers.confirmRepair,
-                   "Answer the repair's question yes, if SERIAL is the drive's serial number")->type_name("SERIAL");
+  CLI::Option* confirmRepair =
+      test->add_option("--confirm-repair", options.answers.confirmRepair,
+                       "Answer the repair's question yes, if this names the drive: its serial number (no other drive "
+                       "may report it), or its number, model and capacity as listed, N:MODEL:CAPACITY")
+          ->type_name("SERIAL");
   smart->add_flag("--logs", options.logs,
                   "Also the drive's own logs: self-tests, errors, statistics and temperature history, with hints");
   erase->add_option("--mode", options.eraseMode, "quick or full")->required()->check(CLI::IsMember({"quick", "full"}));
-  erase->add_option("--confirm-erase", options.answers.confirmErase,
-                    "Answer the erase's questions yes, if SERIAL is the drive's serial number")->type_name("SERIAL");
+  CLI::Option* confirmErase =
+      erase->add_option("--confirm-erase", options.answers.confirmErase,
+                        "Answer the erase's questions yes, if this names the drive: its serial number (no other drive "
+                        "may report it), or its number, model and capacity as listed, N:MODEL:CAPACITY")
+          ->type_name("SERIAL");
   erase->add_flag("--verify", options.verify,
                   "After an erase that completed, read every erased sector back: exit status 1 when one is not zero "
                   "or cannot be read");
@@ -1062,11 +1104,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   ConsoleLoop loop;
   ConsoleProgress screen(err, styleOf(options, terminal), terminal.columns, loop, terminal.timerMilliseconds,
                          clockOf(terminal));
-  AppContext* session = nullptr;
-  ConsolePrompter prompter(options.answers, terminal.input, screen, loop,
-                           [&session] { return session ? trimmedSerial(session->selectedRecord()) : std::string(); });
+  ConsolePrompter prompter(options.answers, terminal.input, screen, loop);
   AppContext context(platform, prompter);
-  session = &context;
   // This computer's kernel answers SMART requests for administrators only.
   if (options.thisComputer()) context.startup().miniportSmart = 0;
   detect(context);
@@ -1079,11 +1118,25 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (list->parsed()) {
     status = listCommand(context, options, out);
   } else {
-    const std::optional<int> index = selectDrive(context, options, message);
+    int notSelected = kCliNotFound;
+    const std::optional<int> index = selectDrive(context, options, message, notSelected);
     if (!index) {
-      status = fail(options, out, err, kCliNotFound, message);
+      status = fail(options, out, err, notSelected, message);
     } else if (test->parsed() || erase->parsed()) {
-      status = runCommand(context, *index, options, loop, screen, prompter, out);
+      DriveConfirmation confirmation;
+      const bool erasing = erase->parsed();
+      if (!resolveConfirmation(context, *index, erasing ? "--confirm-erase" : "--confirm-repair",
+                               (erasing ? confirmErase : confirmRepair)->count() > 0,
+                               erasing ? options.answers.confirmErase : options.answers.confirmRepair, confirmation,
+                               message)) {
+        status = fail(options, out, err, kCliUsage, message);
+      } else {
+        // The run goes to the drive chosen here or to none: one plugged in at its number
+        // meanwhile is another drive.
+        context.bindRuns(driveInstanceAt(platform, context.driveTable().records[*index].physicalDriveNumber));
+        prompter.setConfirmation(std::move(confirmation), platform);
+        status = runCommand(context, *index, options, loop, screen, prompter, out);
+      }
     } else {
       context.driveTable().selectedDrive = *index;
       status = info->parsed() ? infoCommand(context, *index, options, out, err)

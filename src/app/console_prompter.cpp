@@ -6,10 +6,6 @@
 namespace palvoro {
 namespace {
 
-// The captions of the boxes whose yes destroys data.
-constexpr const char* kEraseCaption = "ERASE";
-constexpr const char* kRepairCaption = "REPAIR";
-
 std::string lowered(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   text.erase(0, text.find_first_not_of(" \t"));
@@ -30,18 +26,37 @@ const char* answerWord(PromptAnswer answer) {
 }
 
 ConsolePrompter::ConsolePrompter(const CliAnswers& answers, CliInput input, ConsoleProgress& screen,
-                                 ConsoleLoop& loop, std::function<std::string()> serial)
-    : m_answers(answers), m_input(std::move(input)), m_screen(screen), m_loop(loop), m_serial(std::move(serial)) {}
+                                 ConsoleLoop& loop)
+    : m_answers(answers), m_input(std::move(input)), m_screen(screen), m_loop(loop) {}
+
+void ConsolePrompter::setConfirmation(DriveConfirmation confirmation, Platform& platform) {
+  m_confirmation = std::move(confirmation);
+  m_platform = &platform;
+}
 
 PromptAnswer ConsolePrompter::ask(const std::string& text, const std::string& caption, PromptIcon,
-                                  PromptButtons buttons, PromptAnswer defaultAnswer) {
-  if (m_loop.onLoopThread()) return askHere(text, caption, buttons, defaultAnswer);
+                                  PromptButtons buttons, PromptAnswer defaultAnswer, PromptPurpose purpose) {
+  if (m_loop.onLoopThread()) return askHere(text, caption, buttons, defaultAnswer, purpose);
   // The safe answer stands if the loop is gone before it could ask.
-  PromptAnswer answer = buttons == PromptButtons::Ok ? PromptAnswer::Ok
-                        : buttons == PromptButtons::YesNo ? PromptAnswer::No
-                                                          : PromptAnswer::Cancel;
-  m_loop.call([&] { answer = askHere(text, caption, buttons, defaultAnswer); });
+  PromptAnswer answer = safeAnswer(buttons);
+  m_loop.call([&] { answer = askHere(text, caption, buttons, defaultAnswer, purpose); });
   return answer;
+}
+
+bool ConsolePrompter::confirmed(int drive) {
+  const DriveConfirmation& c = m_confirmation;
+  if (!c.given) return false;
+  if (drive < 0 || c.drive != drive) {
+    m_screen.say("palvoro-cli: " + c.mismatch);
+  } else if (!c.instance || m_platform == nullptr || driveInstanceAt(*m_platform, drive) != c.instance) {
+    // Another drive, or the same one plugged in again, has the number since the option
+    // named it: the user confirmed a drive that is no longer there.
+    m_screen.say("palvoro-cli: " + c.shownDrive + " is no longer the drive " + c.option +
+                 " named: it was pulled out or replaced since; nothing is done.");
+  } else {
+    return true;
+  }
+  return false;
 }
 
 void ConsolePrompter::record(const std::string& caption, const std::string& text, PromptAnswer answer,
@@ -59,7 +74,7 @@ void ConsolePrompter::record(const std::string& caption, const std::string& text
 }
 
 PromptAnswer ConsolePrompter::askHere(const std::string& text, const std::string& caption, PromptButtons buttons,
-                                      PromptAnswer defaultAnswer) {
+                                      PromptAnswer defaultAnswer, PromptPurpose purpose) {
   if (m_screen.style() != ProgressStyle::Json) m_screen.say("[" + caption + "] " + text);
   if (buttons == PromptButtons::Ok) {
     record(caption, text, PromptAnswer::Ok, "message");
@@ -68,22 +83,16 @@ PromptAnswer ConsolePrompter::askHere(const std::string& text, const std::string
   const bool yesNo = buttons != PromptButtons::OkCancel;
   const PromptAnswer positive = yesNo ? PromptAnswer::Yes : PromptAnswer::Ok;
   // Escape's answer: the one that leaves everything as it is.
-  const PromptAnswer safe = buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Cancel;
+  const PromptAnswer safe = safeAnswer(buttons);
   const PromptAnswer negative = yesNo ? PromptAnswer::No : PromptAnswer::Cancel;
 
-  const bool erase = caption == kEraseCaption;
-  const bool repair = caption == kRepairCaption;
-  if (erase || repair) {
-    const std::string& given = erase ? m_answers.confirmErase : m_answers.confirmRepair;
-    const std::string option = erase ? "--confirm-erase" : "--confirm-repair";
-    if (!given.empty()) {
-      const std::string serial = m_serial();
-      if (!serial.empty() && given == serial) {
-        record(caption, text, positive, option);
+  const bool destroys = purpose.destroysData();
+  if (destroys) {
+    if (m_confirmation.given) {
+      if (confirmed(purpose.drive)) {
+        record(caption, text, positive, m_confirmation.option);
         return positive;
       }
-      m_screen.say("palvoro-cli: " + option + " " + given + " does not match the drive's serial number \"" + serial +
-                   "\"; nothing is done.");
       m_refused = true;
       record(caption, text, safe, "refused");
       return safe;
@@ -94,15 +103,16 @@ PromptAnswer ConsolePrompter::askHere(const std::string& text, const std::string
   }
 
   if (!m_input.interactive || !m_input.readLine) {
-    m_screen.say(std::string("palvoro-cli: this question needs an answer and there is no terminal to ask on; ") +
-                 (erase    ? "--confirm-erase SERIAL answers it."
-                  : repair ? "--confirm-repair SERIAL answers it."
-                           : "--yes answers it."));
+    const std::string answersIt = !destroys                       ? "--yes answers it."
+                                  : m_confirmation.option.empty() ? "only a user at a terminal answers it."
+                                                                  : m_confirmation.option + " SERIAL answers it.";
+    m_screen.say("palvoro-cli: this question needs an answer and there is no terminal to ask on; " + answersIt);
     m_refused = true;
     record(caption, text, safe, "refused");
     return safe;
   }
-  const std::optional<bool> typed = askTerminal(text, caption, yesNo, defaultAnswer == positive);
+  const std::optional<bool> typed =
+      askTerminal(text, caption, yesNo, enterAnswer(purpose, buttons, defaultAnswer) == positive);
   if (!typed) {
     // Ctrl-C at a question is its Escape key, not the run's Cancel button.
     m_loop.forgetInterrupts();

@@ -1,10 +1,12 @@
 #pragma once
 // The message boxes on a terminal. A box with only OK is a message; a box with a choice is
 // a question, answered by the command line, or by the user at a terminal, or refused.
-// Nothing is ever answered yes for want of someone to ask:
-// - the questions of the erase (caption "ERASE") are answered yes only by
-//   --confirm-erase with the drive's own serial number, those of the repair (caption
-//   "REPAIR") only by --confirm-repair with it;
+// Who may answer is decided by the box's purpose alone, never by its caption or text, and
+// nothing is ever answered yes for want of someone to ask:
+// - a question whose yes destroys data on a drive is answered yes only by the confirm
+//   option of the command (--confirm-erase, --confirm-repair), and only when the option
+//   named that very drive and the drive at its number is still the one it named; Enter
+//   at the terminal answers it no;
 // - every other question is answered yes by --yes;
 // - a question left without an answer and without a terminal to ask on gets the box's
 //   safe button (No or Cancel), and the run counts as refused.
@@ -18,6 +20,8 @@
 
 #include "app/console_loop.h"
 #include "app/console_progress.h"
+#include "device/drive_requests.h"
+#include "platform/platform.h"
 #include "platform/prompter.h"
 
 namespace palvoro {
@@ -25,8 +29,20 @@ namespace palvoro {
 // What the command line answers in advance.
 struct CliAnswers {
   bool yes = false;
-  std::string confirmErase;   // a serial number, or empty
-  std::string confirmRepair;  // a serial number, or empty
+  std::string confirmErase;   // as given: a serial number, or N:MODEL:CAPACITY
+  std::string confirmRepair;  // the same
+};
+
+// What the command's confirm option answers: the questions that destroy data on one
+// drive, as that drive was when the option named it.
+struct DriveConfirmation {
+  std::string option;  // "--confirm-erase" or "--confirm-repair": the one this command takes
+  bool given = false;
+  int drive = -1;      // N of "\\.\PhysicalDriveN" it named; -1 none of this machine's drives
+  std::optional<DriveInstance> instance;  // that drive when it was named
+  std::string shownDrive;                 // "drive 4", as the user numbers it
+  // Said instead of an answer when the question is about a drive the option did not name.
+  std::string mismatch;
 };
 
 // The terminal the questions are asked on.
@@ -46,12 +62,15 @@ struct AskedBox {
 
 class ConsolePrompter : public Prompter {
  public:
-  // `serial` gives the selected drive's serial number (blanks trimmed) when asked.
-  ConsolePrompter(const CliAnswers& answers, CliInput input, ConsoleProgress& screen, ConsoleLoop& loop,
-                  std::function<std::string()> serial);
+  ConsolePrompter(const CliAnswers& answers, CliInput input, ConsoleProgress& screen, ConsoleLoop& loop);
 
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon, PromptButtons buttons,
-                   PromptAnswer defaultAnswer) override;
+                   PromptAnswer defaultAnswer, PromptPurpose purpose) override;
+
+  // The confirm option of the command, resolved on `platform`'s drives, which the
+  // prompter asks again, at each question that destroys data, which drive is at the
+  // number now.
+  void setConfirmation(DriveConfirmation confirmation, Platform& platform);
 
   // Whether a question got its safe answer because nobody could give another.
   bool refused() const { return m_refused; }
@@ -59,7 +78,10 @@ class ConsolePrompter : public Prompter {
 
  private:
   PromptAnswer askHere(const std::string& text, const std::string& caption, PromptButtons buttons,
-                       PromptAnswer defaultAnswer);
+                       PromptAnswer defaultAnswer, PromptPurpose purpose);
+  // Whether the confirm option answers a question that destroys data on `drive`; says why
+  // not when it was given and does not.
+  bool confirmed(int drive);
   // Asks at the terminal; nothing when the input ended or Ctrl-C interrupted.
   std::optional<bool> askTerminal(const std::string& text, const std::string& caption, bool yesNo,
                                   bool defaultPositive);
@@ -69,7 +91,8 @@ class ConsolePrompter : public Prompter {
   CliInput m_input;
   ConsoleProgress& m_screen;
   ConsoleLoop& m_loop;
-  std::function<std::string()> m_serial;
+  DriveConfirmation m_confirmation;
+  Platform* m_platform = nullptr;
   bool m_refused = false;
   std::vector<AskedBox> m_asked;
 };

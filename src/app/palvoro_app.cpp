@@ -36,14 +36,15 @@ bool CPalvoroApp::InitInstance() {
   if (startup.miniportMode == 1 && !m_noRightsNote.empty()) {
     if (m_restart) {
       const PromptAnswer answer = m_context.prompter().ask(m_noRightsNote + kRestartWithRightsQuestion, kProductCaption,
-                                                           PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+                                                           PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No,
+                                                           PromptPurpose::question());
       if (answer == PromptAnswer::Yes && m_restart()) {
         freeComplianceTable(m_context.complianceTable());
         return false;
       }
     } else {
       m_context.prompter().ask(m_noRightsNote, kProductCaption, PromptIcon::Information, PromptButtons::Ok,
-                               PromptAnswer::Ok);
+                               PromptAnswer::Ok, PromptPurpose::information());
     }
   }
   {

@@ -10,7 +10,7 @@ void runStartupChecks(AppContext& context) {
   startup.miniportMode = checkAdministrator(context.platform()) == 0 ? 1 : 0;
   if (startup.miniportMode == 1) {
     context.prompter().ask(kNoAdministratorWarning, kProductCaption, PromptIcon::Warning, PromptButtons::Ok,
-                           PromptAnswer::Ok);
+                           PromptAnswer::Ok, PromptPurpose::information());
   }
   // A table that cannot be loaded leaves none: no model matches it.
   loadComplianceTable(context.complianceTable());

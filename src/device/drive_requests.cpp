@@ -45,6 +45,27 @@ Handle openSmartPath(Platform& platform, int physicalDriveNumber, bool miniportM
                              0);
 }
 
+std::optional<DriveInstance> driveInstanceOf(Platform& platform, Handle handle) {
+  STORAGE_DEVICE_NUMBER_EX reply{};
+  uint32_t returned = 0;
+  if (!platform.deviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER_EX, nullptr, 0, &reply, sizeof reply,
+                                &returned) ||
+      returned < sizeof reply || reply.Size < sizeof reply) {
+    return std::nullopt;
+  }
+  DriveInstance instance;
+  instance.number = reply.DeviceNumber;
+  std::memcpy(instance.guid.data(), reply.DeviceGuid, instance.guid.size());
+  return instance;
+}
+
+std::optional<DriveInstance> driveInstanceAt(Platform& platform, int physicalDriveNumber) {
+  ScopedHandle drive(platform, platform.createFile(physicalDrivePath(physicalDriveNumber), 0, kShareAll,
+                                                   OPEN_EXISTING, 0));
+  if (!drive.valid()) return std::nullopt;
+  return driveInstanceOf(platform, drive.get());
+}
+
 bool deleteDriveLayout(Platform& platform, int physicalDriveNumber) {
   ScopedHandle drive(platform,
                      platform.createFile(physicalDrivePath(physicalDriveNumber), kReadWrite, kShareAll, OPEN_EXISTING,
@@ -60,7 +81,7 @@ int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDri
                                                    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING));
   if (!drive.valid()) {
     prompter.ask("Failed to update disk property!", kProductCaption, PromptIcon::None, PromptButtons::Ok,
-                 PromptAnswer::Ok);
+                 PromptAnswer::Ok, PromptPurpose::information());
     return 0;
   }
   std::array<uint8_t, 260> layout{};

@@ -3,7 +3,9 @@
 // table, disk properties, volume dismounts, the system drive's number, the maker's SCT
 // switch and TRIM.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -17,6 +19,22 @@ std::string smartPathName(int physicalDriveNumber, bool miniportMode);
 // Opens the SMART path as its commands do (read and write, share read and write, open
 // existing, no flags). INVALID_HANDLE_VALUE on failure.
 Handle openSmartPath(Platform& platform, int physicalDriveNumber, bool miniportMode);
+
+// What tells a drive from every other at its number, as IOCTL_STORAGE_GET_DEVICE_NUMBER_EX
+// reports it: the number and the device's GUID. A drive pulled and another put in at the
+// number (or the same one plugged in again, where the system cannot vouch for its
+// identity) has another GUID, so a question answered for one drive is never taken as
+// answered for the drive that came after it.
+struct DriveInstance {
+  uint32_t number = 0;
+  std::array<uint8_t, 16> guid{};
+  bool operator==(const DriveInstance&) const = default;
+};
+// The instance of the drive `handle` is open on; nothing when the system cannot tell.
+std::optional<DriveInstance> driveInstanceOf(Platform& platform, Handle handle);
+// The instance of the drive now at `physicalDriveNumber`, through a handle of its own that
+// asks for no access (no rights needed); nothing when no drive is there.
+std::optional<DriveInstance> driveInstanceAt(Platform& platform, int physicalDriveNumber);
 
 // Removes the drive's partition table (IOCTL_DISK_DELETE_DRIVE_LAYOUT). True on success.
 bool deleteDriveLayout(Platform& platform, int physicalDriveNumber);

@@ -6,12 +6,13 @@
 
 #include "device/drive_handle.h"
 #include "diagnostics/bad_sector_recorder.h"
+#include "diagnostics/run_drive_open.h"
+#include "diagnostics/run_messages.h"
 #include "resources/string_table.h"
 
 namespace palvoro {
 namespace {
 
-constexpr const char* kRepairBoxCaption = "REPAIR";
 constexpr const char* kRepairingText = "Repairing bad sectors...";
 constexpr const char* kRepairedText = "Bad sectors were repaired successfully.";
 constexpr const char* kContactSupport = "Please contact VH technical support for help";
@@ -69,9 +70,10 @@ void failRepair(TestRun& run, int reasonString, int error) {
 }  // namespace
 
 bool repairButton(TestRun& run) {
+  const PromptPurpose overwrites = PromptPurpose::destroysDataOn(run.drive().physicalDriveNumber);
   const PromptAnswer answer = run.prompter().ask(loadString(kStrRepairDataLossWarning), kRepairBoxCaption,
                                                            PromptIcon::Warning, PromptButtons::OkCancel,
-                                                           PromptAnswer::Cancel);
+                                                           PromptAnswer::Cancel, overwrites);
   if (answer != PromptAnswer::Ok) return false;
   run.view().showControl(kCtlRepair, false);
   repairRun(run);
@@ -99,9 +101,7 @@ void repairRun(TestRun& run) {
   RepairOutcome outcome;
   // A drive that no longer opens repairs nothing: the outcome is that of a sector that
   // still cannot be read. Nor is anything written with a sector size no scan could use.
-  if (usableSectorSize(run.drive().sectorSize) &&
-      drive.openShared(physicalDrivePath(run.drive().physicalDriveNumber), GENERIC_READ | GENERIC_WRITE,
-                       FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING, OPEN_EXISTING)) {
+  if (usableSectorSize(run.drive().sectorSize) && openDriveUnbuffered(run, drive)) {
     outcome = repairLoop(run, drive);
     // A sector read back from the drive's cache proves nothing until the cache is stored.
     if (outcome.allReadBack && !drive.flush()) outcome.allReadBack = false;

@@ -168,7 +168,7 @@ void TestRun::runWorker() {
       // 108 + TestKind names no running text here, so the line keeps the cable test's.
       // The run has nothing to wait for: it ends as failed so that Close can end it.
       m_env.prompter.ask(kInvalidTestSelection, kProductCaption, PromptIcon::Stop, PromptButtons::Ok,
-                               PromptAnswer::Ok);
+                               PromptAnswer::Ok, PromptPurpose::information());
       endFailed();
       return;
   }
@@ -241,7 +241,7 @@ bool TestRun::onCancel() {
     if (v.testError.load() != kTestErrorNone) v.testState = kTestStateFail;
     if (repairInProgress.load()) {
       m_env.prompter.ask(kStopRepairing, kRepairCaption, PromptIcon::Warning, PromptButtons::Ok,
-                               PromptAnswer::Ok);
+                               PromptAnswer::Ok, PromptPurpose::information());
     }
     m_view.closeView(kCloseResult);
     return true;
@@ -261,7 +261,8 @@ bool TestRun::stopped() {
 
 void TestRun::tellWriteRefusal() {
   const std::string why = platform().takeWriteRefusal();
-  if (!why.empty()) m_env.prompter.ask(why, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok);
+  if (!why.empty()) m_env.prompter.ask(why, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok,
+                                       PromptPurpose::information());
 }
 
 void TestRun::showTestError(int code, const std::string& prefix) {
@@ -269,7 +270,8 @@ void TestRun::showTestError(int code, const std::string& prefix) {
   tellWriteRefusal();
   const std::string text = formatTestError(code, prefix, shownDriveNumber());
   values().setLastErrorMessage(text);
-  m_env.prompter.ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok);
+  m_env.prompter.ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok,
+                     PromptPurpose::information());
 }
 
 std::string TestRun::kindPrefix() const {

@@ -79,6 +79,7 @@ class TestRun {
   TestClock& clock() { return m_clock; }
   TestRunValues& values() { return m_env.values; }
   DriveRecord& drive() { return m_env.drive; }
+  const DriveInstance* boundDrive() const { return m_env.boundDrive; }
   // The drive's number as the user sees it: its table index plus one.
   int shownDriveNumber() const { return m_env.driveIndex + 1; }
 

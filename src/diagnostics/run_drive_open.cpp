@@ -11,13 +11,19 @@ TestVolumeHandles closedVolumeHandles() {
   return volumes;
 }
 
+bool openOnBoundDrive(TestRun& run, DriveHandle& drive) {
+  const DriveInstance* bound = run.boundDrive();
+  return bound == nullptr || driveInstanceOf(run.platform(), drive.handle()) == *bound;
+}
+
 int openDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes) {
   const DriveRecord& record = run.drive();
   const LockedDrive target{record.physicalDriveNumber, record.volumeCount,
                            std::string_view(record.volumeLetters, strnlen(record.volumeLetters,
                                                                           sizeof record.volumeLetters))};
-  const int code = openDriveLocked(drive, target, volumes);
-  if (code == 0) return 0;
+  int code = openDriveLocked(drive, target, volumes);
+  if (code == 0 && openOnBoundDrive(run, drive)) return 0;
+  if (code == 0) code = kTestErrorNoDrive;
   // Too many volumes leaves the drive itself open; the step that asked gives up at once.
   closeDriveForTest(run, drive, volumes);
   run.values().testError = code;
@@ -26,8 +32,13 @@ int openDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volume
 }
 
 bool openDriveUnbuffered(TestRun& run, DriveHandle& drive) {
-  return drive.openShared(physicalDrivePath(run.drive().physicalDriveNumber), GENERIC_READ | GENERIC_WRITE,
-                          FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING, OPEN_EXISTING);
+  if (!drive.openShared(physicalDrivePath(run.drive().physicalDriveNumber), GENERIC_READ | GENERIC_WRITE,
+                        FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING, OPEN_EXISTING)) {
+    return false;
+  }
+  if (openOnBoundDrive(run, drive)) return true;
+  drive.close();
+  return false;
 }
 
 int openDriveForStep(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes) {

@@ -17,6 +17,12 @@ using TestVolumeHandles = std::array<Handle, kTestVolumeSlots>;
 // An array with every entry closed, as the locking open expects it.
 TestVolumeHandles closedVolumeHandles();
 
+// Whether `drive` is open on the drive the run is bound to (always true for a run bound to
+// none). A drive pulled and another, or the same one, plugged in at its number since is
+// not the drive the user chose: every open below closes it again and fails as a drive
+// that does not open.
+bool openOnBoundDrive(TestRun& run, DriveHandle& drive);
+
 // The volume-locking open of the selected drive. Returns 0; 4 when the drive does not
 // open, 2 when it has more volumes than `volumes` has room for. On failure TestError is
 // set, its message shown with the kind prefix, and nothing is left open.

@@ -26,6 +26,10 @@ inline constexpr const char* kDriveLineFormat = "Physical Drive %d:";
 inline constexpr const char* kInvalidTestSelection = "Invalid test selection!";
 inline constexpr const char* kStopRepairing = "Stop repairing bad sectors!";
 inline constexpr const char* kRepairCaption = "Repair";
+// The captions of the boxes whose positive answer destroys data. Only the user reads
+// them: what a box is for travels with it as its PromptPurpose.
+inline constexpr const char* kEraseBoxCaption = "ERASE";
+inline constexpr const char* kRepairBoxCaption = "REPAIR";
 inline constexpr const char* kCloseLabel = "Close";
 inline constexpr const char* kCableTestPrefix = "Cable Test::";
 

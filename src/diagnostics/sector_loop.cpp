@@ -14,6 +14,7 @@
 #include "diagnostics/bad_sector_recorder.h"
 #include "diagnostics/random_read.h"
 #include "diagnostics/run_drive_open.h"
+#include "diagnostics/run_messages.h"
 #include "resources/string_table.h"
 
 namespace palvoro {
@@ -65,8 +66,9 @@ bool continueAfterEraseError(TestRun& run, uint64_t start, uint64_t count) {
   std::snprintf(text, sizeof text, "Sector #%" PRIu64 "-%" PRIu64 "::Erase error!", start, start + count - 1);
   run.values().setLastErrorMessage(text);
   run.tellWriteRefusal();
-  const PromptAnswer answer = run.prompter().ask(std::string(text) + " Continue?", "ERASE",
-                                                           PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No);
+  const PromptPurpose erases = PromptPurpose::destroysDataOn(run.drive().physicalDriveNumber);
+  const PromptAnswer answer = run.prompter().ask(std::string(text) + " Continue?", kEraseBoxCaption,
+                                                 PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No, erases);
   run.values().testError = kTestErrorWrite;
   return answer == PromptAnswer::Yes;
 }

@@ -104,7 +104,7 @@ std::optional<PropertyPage> openPropertyPage(Platform& platform, Prompter& promp
     // to the file system at all.
     if (path.empty() || !status.openShared(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING)) {
       prompter.ask(loadString(kStrRaidStatusUnavailable), kProductCaption, PromptIcon::Warning, PromptButtons::Ok,
-                   PromptAnswer::Ok);
+                   PromptAnswer::Ok, PromptPurpose::information());
       record.raidState = kRaidStatusUnknown;
     } else {
       readRaidStatus(platform, status.handle(), record);

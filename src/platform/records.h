@@ -62,6 +62,26 @@ static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12);
 static_assert(offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber) == 4);
 static_assert(offsetof(STORAGE_DEVICE_NUMBER, PartitionNumber) == 8);
 
+// Reply of IOCTL_STORAGE_GET_DEVICE_NUMBER_EX. DeviceGuid tells the device from every
+// other: a drive pulled and another put in its place at DeviceNumber gets another one.
+struct STORAGE_DEVICE_NUMBER_EX {
+  uint32_t Version;  // sizeof(STORAGE_DEVICE_NUMBER_EX)
+  uint32_t Size;     // sizeof(STORAGE_DEVICE_NUMBER_EX)
+  uint32_t Flags;    // STORAGE_DEVICE_FLAGS_*
+  uint32_t DeviceType;
+  uint32_t DeviceNumber;
+  uint8_t DeviceGuid[16];
+  uint32_t PartitionNumber;
+};
+static_assert(sizeof(STORAGE_DEVICE_NUMBER_EX) == 40);
+static_assert(offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceNumber) == 16);
+static_assert(offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceGuid) == 20);
+static_assert(offsetof(STORAGE_DEVICE_NUMBER_EX, PartitionNumber) == 36);
+// The GUID was made up because the device reports no identity of its own, or one that
+// another device reports too.
+inline constexpr uint32_t STORAGE_DEVICE_FLAGS_RANDOM_DEVICEGUID_REASON_CONFLICT = 0x1;
+inline constexpr uint32_t STORAGE_DEVICE_FLAGS_RANDOM_DEVICEGUID_REASON_NOHWID = 0x2;
+
 // One entry of the reply of IOCTL_DISK_GET_DRIVE_LAYOUT (LARGE_INTEGERs align it to 8).
 struct PARTITION_INFORMATION {
   int64_t StartingOffset;

@@ -296,6 +296,99 @@ TEST_F(CliRunTest, EraseTouchesTheDriveOnlyWithItsOwnSerial) {
   EXPECT_EQ(by, (std::vector<std::string>{"--confirm-erase", "--confirm-erase"}));
 }
 
+// Drive 0 of the showcase, its Kestrel as drive 4, and the Kestrel's twin as drive 5: two
+// cheap enclosures that report one serial number, "0000000000", for the same model and
+// size. Listed as drives 1, 2 and 3; a program is open, so every run asks about it first.
+std::string twinMachine() {
+  Json m = Json::parse(sim::builtinMachineDescription("showcase"));
+  Json drives = Json::array();
+  for (Json d : m["drives"]) {
+    if (d["number"] == 0) drives.push_back(d);
+    if (d["number"] != 4) continue;
+    d["identity"]["sectors"] = kKestrelSectors;
+    d["identity"]["serial"] = "0000000000";
+    drives.push_back(d);
+    d["number"] = 5;
+    drives.push_back(d);
+  }
+  m["drives"] = drives;
+  Json volumes = Json::array();
+  for (const Json& v : m["volumes"]) {
+    if (v.value("drive", -1) == 0) volumes.push_back(v);
+  }
+  m["volumes"] = volumes;
+  m["windows"] = {{{"title", "Notepad"}, {"visible", true}, {"style", "0x14CF0000"}}};
+  return m.dump();
+}
+
+TEST_F(CliRunTest, TwinSerialNumbersNameNoDriveAndTheConfirmationIsBoundToTheDriveOpened) {
+  const std::string twin = "3:Kestrel KX1000:153 MB";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    bool kestrelErased;  // physical drive 4, listed as 2
+    bool twinErased;     // physical drive 5, listed as 3
+    std::vector<std::string> told;  // on standard error
+    bool replugAtFirstQuestion = false;
+  };
+  const Case cases[] = {
+      {"SerialNamesNoDrive", {"info", "--serial", "0000000000"}, kCliUsage, false, false,
+       {"the serial number \"0000000000\" does not name one drive: 2 drives report it (drive 2 (Kestrel KX1000, "
+        "153 MB), drive 3 (Kestrel KX1000, 153 MB)). Name the drive by its number N instead",
+        "--confirm-erase \"3:Kestrel KX1000:153 MB\""}},
+      {"SerialErasesNothing", {"erase", "--serial", "0000000000", "--mode", "quick", "--confirm-erase", "0000000000",
+       "--yes"}, kCliUsage, false, false, {"drive 2 (Kestrel KX1000, 153 MB), drive 3"}},
+      {"ConfirmationBySerialErasesNothing", {"erase", "3", "--mode", "quick", "--confirm-erase", "0000000000",
+       "--yes"}, kCliUsage, false, false, {"--confirm-erase: the serial number \"0000000000\" does not name one"}},
+      {"BlankConfirmationErasesNothing", {"erase", "3", "--mode", "quick", "--confirm-erase", "   ", "--yes"},
+       kCliUsage, false, false, {"the serial number \"\" does not name one drive: it is empty."}},
+      {"OneCharacterSerialNamesNoDrive", {"info", "--serial", "  7777  "}, kCliUsage, false, false,
+       {"it is one character repeated."}},
+      {"ConfirmationOfTheTwinErasesNothing", {"erase", "3", "--mode", "quick", "--confirm-erase",
+       "2:Kestrel KX1000:153 MB", "--yes"}, kCliRefused, false, false,
+       {"--confirm-erase \"2:Kestrel KX1000:153 MB\" names drive 2, not drive 3; nothing is done."}},
+      {"ConfirmationOfAnotherSizeErasesNothing", {"erase", "3", "--mode", "quick", "--confirm-erase",
+       "3:Kestrel KX1000:1,000.20 GB", "--yes"}, kCliRefused, false, false,
+       {"does not describe drive 3, which is Kestrel KX1000 with 153 MB; nothing is done."}},
+      {"NumberModelAndCapacityEraseThatDriveOnly", {"erase", "3", "--mode", "quick", "--confirm-erase", twin, "--yes"},
+       kCliOk, false, true, {}},
+      {"ADriveRepluggedAfterTheChoiceIsNotErased", {"erase", "3", "--mode", "quick", "--confirm-erase", twin},
+       kCliRefused, false, false,
+       {"drive 3 is no longer the drive --confirm-erase named: it was pulled out or replaced since"},
+       true},
+  };
+  const std::vector<uint8_t> data(512, 0x5A);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto platform = machine(twinMachine());
+    for (const int drive : {4, 5}) {
+      for (const uint64_t sector : {uint64_t{1000}, kKestrelSectors - 1}) {
+        ASSERT_TRUE(platform->drive(drive).disk().write(sector, 1, data.data()));
+      }
+    }
+    CliTerminal terminal = fastTerminal();
+    if (c.replugAtFirstQuestion) {
+      // The user pulls the twin out and puts it back while the program asks about the
+      // open programs, then answers OK.
+      terminal.input.interactive = true;
+      terminal.input.readLine = [&platform]() -> std::optional<std::string> {
+        platform->machine().plug(5, false);
+        platform->machine().plug(5, true);
+        return "ok";
+      };
+    }
+    const Outcome o = run(*platform, c.args, terminal);
+    EXPECT_EQ(o.status, c.status) << o.err;
+    for (const std::string& told : c.told) EXPECT_NE(o.err.find(told), std::string::npos) << told << "\n" << o.err;
+    for (const int drive : {4, 5}) {
+      const bool erased = drive == 4 ? c.kestrelErased : c.twinErased;
+      EXPECT_EQ(platform->drive(drive).disk().anyData(1000, 1), !erased) << drive;
+      EXPECT_EQ(platform->drive(drive).disk().anyData(kKestrelSectors - 1, 1), !erased) << drive;
+    }
+  }
+}
+
 // --verify reads back what an erase that completed zeroed: a drive that acknowledges writes
 // it never stores passes the erase and fails the run with its sectors named. Nothing is
 // read back after an erase that did not run or did not complete, and the output says why.

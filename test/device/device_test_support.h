@@ -158,7 +158,7 @@ struct Prompt {
 class RecordingPrompter : public Prompter {
  public:
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                   PromptButtons buttons, PromptAnswer) override {
+                   PromptButtons buttons, PromptAnswer, PromptPurpose) override {
     prompts.push_back({text, caption, icon, buttons});
     if (answers.empty()) return PromptAnswer::Ok;
     const PromptAnswer a = answers.front();

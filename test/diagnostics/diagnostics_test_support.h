@@ -200,21 +200,23 @@ struct Prompt {
   PromptIcon icon = PromptIcon::None;
   PromptButtons buttons = PromptButtons::Ok;
   PromptAnswer defaultAnswer = PromptAnswer::Ok;  // the button Enter presses
+  PromptPurpose purpose = PromptPurpose::information();
 
   bool operator==(const Prompt&) const = default;
 };
 
 inline void PrintTo(const Prompt& p, std::ostream* os) {
   *os << "{\"" << p.text << "\", \"" << p.caption << "\", icon " << static_cast<int>(p.icon) << ", buttons "
-      << static_cast<int>(p.buttons) << ", default " << static_cast<int>(p.defaultAnswer) << "}";
+      << static_cast<int>(p.buttons) << ", default " << static_cast<int>(p.defaultAnswer) << ", purpose "
+      << static_cast<int>(p.purpose.kind) << " drive " << p.purpose.drive << "}";
 }
 
 class RecordingPrompter : public Prompter {
  public:
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                   PromptButtons buttons, PromptAnswer defaultAnswer) override {
+                   PromptButtons buttons, PromptAnswer defaultAnswer, PromptPurpose purpose) override {
     std::lock_guard lock(m_mutex);
-    m_prompts.push_back({text, caption, icon, buttons, defaultAnswer});
+    m_prompts.push_back({text, caption, icon, buttons, defaultAnswer, purpose});
     if (m_answers.empty()) return fallback;
     const PromptAnswer a = m_answers.front();
     m_answers.erase(m_answers.begin());

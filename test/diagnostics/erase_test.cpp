@@ -353,6 +353,31 @@ TEST_F(EraseTest, FullEraseOfAMarkedDriveTrimsBeforeAndAfterTheZeros) {
   EXPECT_EQ(values().testState.load(), kTestStateComplete);
 }
 
+// A run bound to the drive the user chose erases it, and nothing of a drive plugged in at
+// its number since, even the same one again: that is not the drive the user confirmed.
+TEST_F(EraseTest, ABoundEraseWritesNothingOnADrivePluggedInAtItsNumberSince) {
+  for (const bool replugged : {false, true}) {
+    SCOPED_TRACE(replugged ? "replugged" : "the same");
+    loadDrive(2000, 1, {0, 1999});
+    context->bindRuns(driveInstanceAt(*platform, 0));
+    run = std::make_unique<TestRun>(context->testRunEnvironment(), view, clock);
+    run->begin();
+    if (replugged) {
+      platform->machine().plug(0, false);
+      platform->machine().plug(0, true);
+    }
+    platform->clearLog();
+
+    writeZerosErase(*run);
+
+    EXPECT_EQ(covered(platform->writes), (replugged ? std::vector<Span>{} : std::vector<Span>{{0, 2000}}));
+    EXPECT_EQ(holdsData(0), replugged);
+    EXPECT_EQ(holdsData(1999), replugged);
+    EXPECT_EQ(values().testError.load(), replugged ? kTestErrorNoDrive : kTestErrorNone);
+    EXPECT_EQ(values().testState.load(), replugged ? kTestStateFail : kTestStateComplete);
+  }
+}
+
 // A stop during the zero pass still sends the closing TRIM: the first one released the
 // whole range and the zeros rewrote only part of it.
 TEST_F(EraseTest, AStoppedFullEraseOfAMarkedDriveStillTrimsAfterTheZeros) {
@@ -462,7 +487,7 @@ TEST_F(EraseTest, FailedSecondUnitEndsWithCode17BeforeTheFirstUnit) {
   EXPECT_EQ(covered(platform->writes), (std::vector<Span>{{3000, 3128}}));
   EXPECT_EQ(prompter.prompts(),
             (std::vector<Prompt>{{"Sector #3096-3127::Erase error! Continue?", "ERASE", PromptIcon::Warning,
-                                  PromptButtons::YesNo, PromptAnswer::No},
+                                  PromptButtons::YesNo, PromptAnswer::No, PromptPurpose::destroysDataOn(0)},
                                  {"Erase::Erase error!", "PALVORO for Windows", PromptIcon::Stop, PromptButtons::Ok}}));
   EXPECT_EQ(values().testError.load(), kTestErrorErase);
   EXPECT_EQ(values().testState.load(), kTestStateFail);

@@ -60,7 +60,8 @@ TEST_F(RepairTest, ThreeSectorsRewrittenAndReadBackPass) {
   EXPECT_EQ(prompter.prompts(),
             (std::vector<Prompt>{{"Data stored in the bad sectors will be lost. It's recommended that you backup the "
                                   "drive before proceeding with the Repair function.\n     ",
-                                  "REPAIR", PromptIcon::Warning, PromptButtons::OkCancel, PromptAnswer::Cancel}}));
+                                  "REPAIR", PromptIcon::Warning, PromptButtons::OkCancel, PromptAnswer::Cancel,
+                                  PromptPurpose::destroysDataOn(0)}}));
   EXPECT_EQ(view->visibility(kCtlRepair), std::vector<bool>{false});
   EXPECT_EQ(writtenBytes(), (std::vector<Transfer>{{100 * 512, 512}, {5000 * 512, 512}, {9999 * 512, 512}}));
   EXPECT_TRUE(media().unreadable().empty());

@@ -97,7 +97,8 @@ TEST_P(EraseErrorTest, FailedWriteAsksWhetherToContinue) {
 
   EXPECT_EQ(sectorLoop(*run, linearPlan(kLoopWriteZeros, 8, 2000)), kTestErrorWrite);
   EXPECT_EQ(prompter.prompts(), (std::vector<Prompt>{{"Sector #256-511::Erase error! Continue?", "ERASE",
-                                                      PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No}}));
+                                                      PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No,
+                                                      PromptPurpose::destroysDataOn(0)}}));
   EXPECT_EQ(values().lastErrorMessage(), "Sector #256-511::Erase error!");
   EXPECT_EQ(transfers(kWrite).size(), GetParam().writes);
   EXPECT_EQ(platform->openHandleCount(), 0u);

@@ -19,7 +19,8 @@ namespace {
 
 class SilentPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
+                   PromptPurpose) override {
     texts.push_back(text);
     return PromptAnswer::Ok;
   }

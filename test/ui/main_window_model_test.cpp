@@ -27,7 +27,7 @@ struct Message {
 class RecordingPrompter : public Prompter {
  public:
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                   PromptButtons, PromptAnswer) override {
+                   PromptButtons, PromptAnswer, PromptPurpose) override {
     messages.push_back({text, caption, icon});
     if (log != nullptr) log->push_back("message " + text.substr(0, 20));
     return PromptAnswer::Ok;

@@ -24,7 +24,8 @@ namespace {
 
 class Recorder : public Prompter, public DialogOpener {
  public:
-  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+  PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
+                   PromptPurpose) override {
     log.push_back("message " + text);
     return PromptAnswer::Ok;
   }

@@ -68,6 +68,7 @@ class RecordingUi : public OptionDialogUi {
   PromptAnswer ask(const OptionPrompt& p) override {
     log.push_back(p.caption + ": " + p.text);
     defaults.push_back(p.defaultAnswer);
+    purposes.push_back(p.purpose);
     if (answers.empty()) return p.buttons == PromptButtons::YesNo ? PromptAnswer::Yes : PromptAnswer::Ok;
     const PromptAnswer a = answers.front();
     answers.pop_front();
@@ -83,6 +84,7 @@ class RecordingUi : public OptionDialogUi {
 
   std::vector<std::string> log;
   std::vector<PromptAnswer> defaults;
+  std::vector<PromptPurpose> purposes;
   std::deque<PromptAnswer> answers;
   bool chooseOk = true;
 };
@@ -175,6 +177,9 @@ TEST_F(OptionDialogTest, EraseAsksEveryConfirmationInOrderAndEachNoStops) {
   expected.insert(expected.end(), {"hide", "progress", "show"});
   EXPECT_EQ(full.log, expected);
   EXPECT_EQ(full.defaults, (std::vector<PromptAnswer>{PromptAnswer::Cancel, PromptAnswer::No, PromptAnswer::No}));
+  // The two questions before the data goes say so, with the drive they are about.
+  const PromptPurpose erases = PromptPurpose::destroysDataOn(context->selectedRecord().physicalDriveNumber);
+  EXPECT_EQ(full.purposes, (std::vector<PromptPurpose>{PromptPurpose::question(), erases, erases}));
   EXPECT_EQ(model.partitionCheckResult(), kPartitionsMayExist);
   EXPECT_TRUE(model.testRan());
 

@@ -132,7 +132,7 @@ namespace {
 class CountingPrompter : public Prompter {
  public:
   PromptAnswer ask(const std::string& text, const std::string&, PromptIcon, PromptButtons buttons,
-                   PromptAnswer) override {
+                   PromptAnswer, PromptPurpose) override {
     asked.push_back(text);
     return buttons == PromptButtons::YesNo ? yesNo : PromptAnswer::Ok;
   }

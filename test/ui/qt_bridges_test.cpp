@@ -90,7 +90,8 @@ TEST(QtPrompterTest, AskFromAWorkerShowsTheBoxOnTheGuiThreadAndBlocksUntilAnswer
     BoxAnswerer answerer;
     answerer.arm(c.click, &returned);
     std::thread worker([&] {
-      answer = prompter.ask("Proceed?", "PALVORO for Windows", c.icon, c.buttons, c.defaultAnswer);
+      answer = prompter.ask("Proceed?", "PALVORO for Windows", c.icon, c.buttons, c.defaultAnswer,
+                            PromptPurpose::question());
       returned = true;
     });
     EXPECT_TRUE(processUntil([&] { return returned.load(); }));
@@ -104,23 +105,31 @@ TEST(QtPrompterTest, AskFromAWorkerShowsTheBoxOnTheGuiThreadAndBlocksUntilAnswer
   }
 }
 
-// Enter presses the button the caller named, never the one Qt would pick (Yes or OK):
-// the questions before an erase goes on or a repair overwrites sectors default to the
-// answer that stops.
-TEST(QtPrompterTest, EnterPressesTheDefaultTheCallerNamed) {
+// Enter presses the button the caller named, never the one Qt would pick (Yes or OK); a
+// box that destroys data defaults to the answer that stops whatever the caller named, so
+// that Enter alone never erases or repairs.
+TEST(QtPrompterTest, EnterPressesTheDefaultTheCallerNamedUnlessTheBoxDestroysData) {
   QtPrompter prompter;
+  constexpr PromptPurpose kQuestion = PromptPurpose::question();
+  constexpr PromptPurpose kDestroys = PromptPurpose::destroysDataOn(1);
   struct Case {
     PromptButtons buttons;
     PromptAnswer defaultAnswer;
+    PromptPurpose purpose;
     QMessageBox::StandardButton expectedDefault;
+    PromptAnswer expectedAnswer;
   };
   const Case cases[] = {
-      {PromptButtons::YesNo, PromptAnswer::No, QMessageBox::No},
-      {PromptButtons::YesNo, PromptAnswer::Yes, QMessageBox::Yes},
-      {PromptButtons::OkCancel, PromptAnswer::Cancel, QMessageBox::Cancel},
-      {PromptButtons::OkCancel, PromptAnswer::Ok, QMessageBox::Ok},
-      {PromptButtons::YesNoCancel, PromptAnswer::Cancel, QMessageBox::Cancel},
-      {PromptButtons::Ok, PromptAnswer::Ok, QMessageBox::Ok},
+      {PromptButtons::YesNo, PromptAnswer::No, kQuestion, QMessageBox::No, PromptAnswer::No},
+      {PromptButtons::YesNo, PromptAnswer::Yes, kQuestion, QMessageBox::Yes, PromptAnswer::Yes},
+      {PromptButtons::OkCancel, PromptAnswer::Cancel, kQuestion, QMessageBox::Cancel, PromptAnswer::Cancel},
+      {PromptButtons::OkCancel, PromptAnswer::Ok, kQuestion, QMessageBox::Ok, PromptAnswer::Ok},
+      {PromptButtons::YesNoCancel, PromptAnswer::Cancel, kQuestion, QMessageBox::Cancel, PromptAnswer::Cancel},
+      {PromptButtons::Ok, PromptAnswer::Ok, PromptPurpose::information(), QMessageBox::Ok, PromptAnswer::Ok},
+      {PromptButtons::YesNo, PromptAnswer::No, kDestroys, QMessageBox::No, PromptAnswer::No},
+      {PromptButtons::YesNo, PromptAnswer::Yes, kDestroys, QMessageBox::No, PromptAnswer::No},
+      {PromptButtons::OkCancel, PromptAnswer::Ok, kDestroys, QMessageBox::Cancel, PromptAnswer::Cancel},
+      {PromptButtons::YesNoCancel, PromptAnswer::Yes, kDestroys, QMessageBox::Cancel, PromptAnswer::Cancel},
   };
   for (const Case& c : cases) {
     std::atomic<bool> returned{false};
@@ -129,13 +138,13 @@ TEST(QtPrompterTest, EnterPressesTheDefaultTheCallerNamed) {
     answerer.arm(QMessageBox::NoButton, &returned);
     std::thread worker([&] {
       answer = prompter.ask("Sector #0-255::Erase error! Continue?", "ERASE", PromptIcon::Warning, c.buttons,
-                            c.defaultAnswer);
+                            c.defaultAnswer, c.purpose);
       returned = true;
     });
     EXPECT_TRUE(processUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_EQ(answerer.defaultButton, c.expectedDefault);
-    EXPECT_EQ(answer, c.defaultAnswer);
+    EXPECT_EQ(answer, c.expectedAnswer);
   }
 }
 
@@ -143,7 +152,8 @@ TEST(QtPrompterTest, AskOnTheGuiThreadShowsTheBoxDirectly) {
   QtPrompter prompter;
   BoxAnswerer answerer;
   answerer.arm(QMessageBox::Yes, nullptr);
-  EXPECT_EQ(prompter.ask("Again?", "Caption", PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No),
+  EXPECT_EQ(prompter.ask("Again?", "Caption", PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No,
+                         PromptPurpose::question()),
             PromptAnswer::Yes);
   EXPECT_EQ(answerer.title, "Caption");
 }

@@ -34,7 +34,7 @@ struct Message {
 class RecordingPrompter : public Prompter {
  public:
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon, PromptButtons,
-                   PromptAnswer) override {
+                   PromptAnswer, PromptPurpose) override {
     messages.push_back({text, caption, icon});
     return PromptAnswer::Ok;
   }

@@ -209,11 +209,13 @@ std::vector<BlockDisk> scanBlockDisks(SysCalls& sys, const std::string& root) {
     if (disk.bus == DiskBus::Usb) readUsb(sys, root, disk);
     readPartitions(sys, root, disk);
     if (auto holders = sys.listDirectory(base + "/holders")) disk.holders = *holders;
-    // Without a sequence number (kernels before 5.15) the name, the device numbers and
-    // the identity together stand in for it.
+    // Without a sequence number (kernels before 5.15) the name, the device numbers, the
+    // attachment path and the identity together stand in for it: twin drives with one
+    // serial number plugged in turn at one name differ at least in their USB or SCSI host.
     disk.key = disk.diskseq != 0 ? "seq:" + std::to_string(disk.diskseq)
                                  : "dev:" + name + ":" + std::to_string(disk.major) + ":" +
-                                       std::to_string(disk.minor) + ":" + disk.model + ":" + disk.serial;
+                                       std::to_string(disk.minor) + ":" + disk.devicePath + ":" + disk.model + ":" +
+                                       disk.serial;
     disks.push_back(std::move(disk));
   }
   return disks;

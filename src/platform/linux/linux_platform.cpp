@@ -496,6 +496,29 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
       wr32(out + 8, 0);
       *returned = sizeof(STORAGE_DEVICE_NUMBER);
       return true;
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER_EX: {
+      // The GUID is the disk's sequence number, which the kernel gives anew at every
+      // arrival of a disk. Kernels before 5.15 have none: then a hash of what the disk is
+      // numbered by (its name, device numbers, attachment path and identity) stands in,
+      // which a disk plugged in again on another USB or SCSI host also changes.
+      if (outSize < sizeof(STORAGE_DEVICE_NUMBER_EX)) return fail(ERROR_INSUFFICIENT_BUFFER);
+      std::memset(out, 0, sizeof(STORAGE_DEVICE_NUMBER_EX));
+      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Version), sizeof(STORAGE_DEVICE_NUMBER_EX));
+      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Size), sizeof(STORAGE_DEVICE_NUMBER_EX));
+      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Flags), STORAGE_DEVICE_FLAGS_RANDOM_DEVICEGUID_REASON_NOHWID);
+      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceType), kFileDeviceDisk);
+      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceNumber), static_cast<uint32_t>(h.number));
+      uint8_t* guid = out + offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceGuid);
+      if (disk.diskseq != 0) {
+        wr64(guid, disk.diskseq);
+      } else {
+        uint64_t hash = 0xCBF29CE484222325u;  // FNV-1a
+        for (const char c : disk.key) hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001B3u;
+        wr64(guid + 8, hash);
+      }
+      *returned = sizeof(STORAGE_DEVICE_NUMBER_EX);
+      return true;
+    }
     case IOCTL_STORAGE_QUERY_PROPERTY: {
       if (inSize < sizeof(STORAGE_PROPERTY_QUERY)) return fail(ERROR_INVALID_PARAMETER);
       if (rd32(in) == StorageAdapterProtocolSpecificProperty || rd32(in) == StorageDeviceProtocolSpecificProperty) {

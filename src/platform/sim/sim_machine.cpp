@@ -11,6 +11,13 @@ SimDrive* SimMachine::findDrive(int number) {
   return nullptr;
 }
 
+void SimMachine::plug(int number, bool present) {
+  SimDrive* d = findDrive(number);
+  if (d == nullptr || d->present == present) return;
+  d->present = present;
+  if (present) d->arrival = ++arrivals;
+}
+
 std::string SimMachine::diskInterfacePath(const SimDrive& drive) {
   const std::string device = drive.virtualDisk ? "scsi#disk&ven_acronis&prod_acronisvbus#" : "scsi#disk&ven_sim&prod_disk#";
   return "\\\\?\\" + device + std::to_string(drive.number) + "&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";

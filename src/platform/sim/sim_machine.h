@@ -319,6 +319,9 @@ struct SimDrive {
   int number = 0;                   // N of "\\.\PhysicalDriveN"
   Transport transport = Transport::Ata;
   bool present = true;              // false once the drive has vanished
+  // Which arrival of the drive this is: every time it is plugged in (SimMachine::plug) it
+  // gets a new one, and the handles opened on the one before stop working.
+  uint64_t arrival = 0;
   int busType = 11;                 // adapter bus type of the storage property query
   bool ataPassThrough = true;       // IOCTL_ATA_PASS_THROUGH reaches the drive
   SimSmartDriver smartDriver;
@@ -361,7 +364,11 @@ struct SimMachine {
   std::vector<SimVolume> volumes;
   std::vector<TopLevelWindow> windows;  // the other programs' open top-level windows
 
+  uint64_t arrivals = 0;                // the last arrival number given out
+
   SimDrive* findDrive(int number);
+  // Pulls drive `number` out, or plugs it in again; plugged in, it is a new arrival.
+  void plug(int number, bool present);
   // Device interface path of a drive's disk interface, and of a RAID enclosure's status
   // interface.
   static std::string diskInterfacePath(const SimDrive& drive);

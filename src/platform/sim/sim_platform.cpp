@@ -89,6 +89,16 @@ constexpr size_t kDeviceNumberType = 0;
 constexpr size_t kDeviceNumberDevice = 4;
 constexpr size_t kDeviceNumberPartition = 8;
 
+// STORAGE_DEVICE_NUMBER_EX.
+constexpr uint32_t kDeviceNumberExSize = 40;
+constexpr size_t kDeviceNumberExVersion = 0;
+constexpr size_t kDeviceNumberExSizeField = 4;
+constexpr size_t kDeviceNumberExFlags = 8;
+constexpr size_t kDeviceNumberExType = 12;
+constexpr size_t kDeviceNumberExDevice = 16;
+constexpr size_t kDeviceNumberExGuid = 20;
+constexpr uint32_t kRandomGuidNoHardwareId = 0x2;
+
 // DRIVE_LAYOUT_INFORMATION: PartitionCount and Signature, then PARTITION_INFORMATION
 // entries of 32 bytes.
 constexpr uint32_t kLayoutHeaderSize = 8;
@@ -186,6 +196,8 @@ uint8_t partitionType(const std::string& fileSystem) {
 
 SimPlatform::SimPlatform(SimMachine machine) : m_machine(std::move(machine)) {
   for (SimDrive& drive : m_machine.drives) {
+    // Drives copied from one another in a description or a test are still told apart.
+    drive.arrival = ++m_machine.arrivals;
     const bool hasVolumes = std::any_of(m_machine.volumes.begin(), m_machine.volumes.end(),
                                         [&](const SimVolume& v) { return v.drive == drive.number; });
     if (hasVolumes && drive.ata.units.count(0) != 0) writePartitionTable(drive);
@@ -196,6 +208,11 @@ SimPlatform::~SimPlatform() {
   for (auto& [handle, entry] : m_handles) {
     if (entry.kind == OpenHandle::Kind::File) HostFiles::close(entry.fd);
   }
+}
+
+SimDrive* SimPlatform::liveDrive(const OpenHandle& h) {
+  SimDrive* d = m_machine.findDrive(h.drive);
+  return d != nullptr && d->present && d->arrival == h.arrival ? d : nullptr;
 }
 
 SimDrive& SimPlatform::drive(int number) {
@@ -298,6 +315,7 @@ Handle SimPlatform::createFile(const std::string& path, uint32_t access, uint32_
     if ((access & (GENERIC_READ | GENERIC_WRITE)) != 0 && !m_machine.administrator) return refuse(ERROR_ACCESS_DENIED);
     entry.kind = OpenHandle::Kind::Drive;
     entry.drive = target->number;
+    entry.arrival = target->arrival;
     if (!sharingAllows(entry)) return refuse(ERROR_SHARING_VIOLATION);
   } else if (path.compare(0, 4, "\\\\.\\") == 0) {
     const int number = physicalDriveNumberOf(path);
@@ -322,6 +340,7 @@ Handle SimPlatform::createFile(const std::string& path, uint32_t access, uint32_
       if (d == nullptr || !d->present) return refuse(ERROR_FILE_NOT_FOUND);
       entry.kind = OpenHandle::Kind::Drive;
       entry.drive = number;
+      entry.arrival = d->arrival;
     } else if (letter != 0) {
       SimVolume* v = m_machine.findVolume(letter);
       if (v == nullptr || v->removed) return refuse(ERROR_FILE_NOT_FOUND);
@@ -455,8 +474,8 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
     return finish(miniportControl(*h, input, static_cast<uint8_t*>(out), outSize, bytesReturned));
   }
 
-  SimDrive* d = m_machine.findDrive(h->drive);
-  if (d == nullptr || !d->present) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
+  SimDrive* d = liveDrive(*h);
+  if (d == nullptr) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
   int ataCommand = -1;
   int ataFeatures = -1;
   const auto matchAta = [&](const TaskRegisters& registers) {
@@ -645,6 +664,19 @@ bool SimPlatform::diskControl(OpenHandle& h, SimDrive& drive, uint32_t code, uin
       putDeviceNumber(out, static_cast<uint32_t>(drive.number), 0);
       if (bytesReturned != nullptr) *bytesReturned = kDeviceNumberSize;
       return true;
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER_EX:
+      // The arrival stands for the GUID: what a system makes up for a drive whose identity
+      // it cannot trust, new each time the drive is plugged in.
+      if (outSize < kDeviceNumberExSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+      std::memset(out, 0, kDeviceNumberExSize);
+      wr32(out + kDeviceNumberExVersion, kDeviceNumberExSize);
+      wr32(out + kDeviceNumberExSizeField, kDeviceNumberExSize);
+      wr32(out + kDeviceNumberExFlags, kRandomGuidNoHardwareId);
+      wr32(out + kDeviceNumberExType, FILE_DEVICE_DISK);
+      wr32(out + kDeviceNumberExDevice, static_cast<uint32_t>(drive.number));
+      wr64(out + kDeviceNumberExGuid, drive.arrival);
+      if (bytesReturned != nullptr) *bytesReturned = kDeviceNumberExSize;
+      return true;
     case IOCTL_DISK_GET_DRIVE_LAYOUT: {
       if ((h.access & GENERIC_READ) == 0) return fail(ERROR_ACCESS_DENIED);
       constexpr uint32_t kEntries = 4;  // an MBR disk always reports its four slots
@@ -743,8 +775,8 @@ uint32_t SimPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t
     uint32_t error = 0;
     if (!HostFiles::seek(h->fd, distance, moveMethod, position, error)) return refuse(error);
   } else if (h->kind == OpenHandle::Kind::Drive) {
-    SimDrive* d = m_machine.findDrive(h->drive);
-    if (d == nullptr || !d->present) return refuse(ERROR_DEVICE_NOT_CONNECTED);
+    SimDrive* d = liveDrive(*h);
+    if (d == nullptr) return refuse(ERROR_DEVICE_NOT_CONNECTED);
     const uint32_t error =
         movePosition(h->position, distance, moveMethod, d->disk().sectorCount() * d->disk().sectorSize());
     if (error != ERROR_SUCCESS) return refuse(error);
@@ -787,8 +819,8 @@ bool SimPlatform::flushFileBuffers(Handle handle) {
   if (h->kind == OpenHandle::Kind::Drive) {
     // The simulated media stores each write at once: only a drive that is gone, or one
     // whose cache a test made lose the writes, fails to confirm them.
-    const SimDrive* d = m_machine.findDrive(h->drive);
-    if (d == nullptr || !d->present) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    const SimDrive* d = liveDrive(*h);
+    if (d == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
     for (SimFault& f : m_faults) {
       if (!f.onFlush || f.remaining == 0 || f.drive != d->number) continue;
       if (f.remaining > 0) --f.remaining;
@@ -831,8 +863,8 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   }
   if (h->kind != OpenHandle::Kind::Drive) return finish(fail(ERROR_INVALID_FUNCTION));
   if ((h->access & (write ? GENERIC_WRITE : GENERIC_READ)) == 0) return finish(fail(ERROR_ACCESS_DENIED));
-  SimDrive* d = m_machine.findDrive(h->drive);
-  if (d == nullptr || !d->present) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
+  SimDrive* d = liveDrive(*h);
+  if (d == nullptr) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
   req.position = h->position;
   if (const SimFault* f = matchFault(d->number, 0, -1, -1, !write, write, QueryKey{})) {
     if (f->kind == SimFault::Kind::Vanish) d->present = false;

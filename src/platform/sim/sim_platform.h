@@ -142,6 +142,7 @@ class SimPlatform : public Platform {
     uint32_t shareMode = 0;
     uint32_t flags = 0;
     int drive = -1;           // Drive
+    uint64_t arrival = 0;     // Drive: the arrival of the drive it was opened on
     char letter = 0;          // Volume
     int fd = -1;              // File
     int port = -1;            // Port: N of "\\.\ScsiN:"
@@ -150,6 +151,9 @@ class SimPlatform : public Platform {
   };
 
   OpenHandle* find(Handle handle);
+  // The drive a drive handle was opened on, while it is still plugged in: nullptr once it
+  // was pulled, even if it (or another) has been plugged in again since.
+  SimDrive* liveDrive(const OpenHandle& h);
   Handle addHandle(OpenHandle entry);
   bool fail(uint32_t error);
   void record(const SimRequest& request);

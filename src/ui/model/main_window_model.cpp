@@ -202,7 +202,8 @@ void MainWindowModel::showMessage(int stringId, PromptIcon icon) {
 }
 
 void MainWindowModel::showMessage(const std::string& text, PromptIcon icon) {
-  m_context.prompter().ask(text, kProductCaption, icon, PromptButtons::Ok, PromptAnswer::Ok);
+  m_context.prompter().ask(text, kProductCaption, icon, PromptButtons::Ok, PromptAnswer::Ok,
+                           PromptPurpose::information());
 }
 
 void MainWindowModel::onRunTestsIcon(bool physicalHasFocus, int firstSelected) {

@@ -26,7 +26,6 @@ constexpr const char* kEraseDataLoss =
 constexpr const char* kEraseNotSupported =
     "Erase is not supported on this system with TOVRIN. Use DOS utility BRENEK, v5.22 or later, "
     "to erase the drive.";
-constexpr const char* kEraseCaption = "ERASE";
 
 bool isOptionRow(int row) { return row >= 0 && row < kOptionRowCount; }
 
@@ -105,7 +104,8 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   const bool smartUnreachable = m_context.startup().miniportSmart == 0;
   if ((kind == kTestKindExtended || kind == kTestKindErase || (kind == kTestKindQuick && smartUnreachable)) &&
       miniportMode) {
-    ui.ask({kAdministratorRequired, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+    ui.ask({kAdministratorRequired, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+            PromptPurpose::information()});
     return StartEnd::AdministratorRefused;
   }
 
@@ -116,7 +116,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
     mapVolumes(m_context.platform(), m_context.driveTable());
     if (m_otherProgramsOpen != 0) {
       const PromptAnswer answer = ui.ask({closeProgramsQuestion(record), kProductCaption, PromptIcon::Warning,
-                                          PromptButtons::OkCancel, PromptAnswer::Cancel});
+                                          PromptButtons::OkCancel, PromptAnswer::Cancel, PromptPurpose::question()});
       if (answer == PromptAnswer::Cancel) return StartEnd::ProgramsOpenCancelled;
     }
   }
@@ -143,19 +143,20 @@ bool OptionDialogModel::eraseChecks(OptionDialogUi& ui, StartEnd& end) {
 
   m_partitionCheck = partitionCheck(platform, record);
   if (m_partitionCheck == kSystemDrive) {
-    ui.ask({kSystemDriveRefused, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+    ui.ask({kSystemDriveRefused, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+            PromptPurpose::information()});
     end = StartEnd::SystemDriveRefused;
     return false;
   }
   if (m_partitionCheck == kPartitionsMayExist &&
-      ui.ask({kPartitionsQuestion, kEraseCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No}) !=
-          PromptAnswer::Yes) {
+      ui.ask({kPartitionsQuestion, kEraseBoxCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No,
+              PromptPurpose::destroysDataOn(record.physicalDriveNumber)}) != PromptAnswer::Yes) {
     end = StartEnd::PartitionsDeclined;
     return false;
   }
   // Enter on the last question before the data goes must not be the answer that erases.
-  if (ui.ask({kEraseDataLoss, kEraseCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No}) !=
-      PromptAnswer::Yes) {
+  if (ui.ask({kEraseDataLoss, kEraseBoxCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No,
+              PromptPurpose::destroysDataOn(record.physicalDriveNumber)}) != PromptAnswer::Yes) {
     end = StartEnd::EraseDeclined;
     return false;
   }
@@ -167,7 +168,8 @@ bool OptionDialogModel::eraseChecks(OptionDialogUi& ui, StartEnd& end) {
     return false;
   }
   if (record.hiddenSectors != 0 && !prepareSecondUnitErase(platform, record, miniportMode)) {
-    ui.ask({kEraseNotSupported, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+    ui.ask({kEraseNotSupported, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+            PromptPurpose::information()});
     end = StartEnd::SctRefused;
     return false;
   }

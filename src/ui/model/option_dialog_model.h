@@ -25,6 +25,7 @@ struct OptionPrompt {
   PromptIcon icon = PromptIcon::Warning;
   PromptButtons buttons = PromptButtons::Ok;
   PromptAnswer defaultAnswer = PromptAnswer::Ok;  // the button Enter presses
+  PromptPurpose purpose;                          // what decides who may answer it
 };
 
 // What the dialog does for the Start sequence.

@@ -19,8 +19,8 @@ ProbeEnvironment Session::probeEnvironment() {
 
 TestRunEnvironment Session::testRunEnvironment() {
   const int index = m_driveTable.selectedDrive;
-  return TestRunEnvironment{m_platform, m_prompter, m_startup, m_raidMemberSelect, selectedRecord(), index,
-                            m_testRun};
+  return TestRunEnvironment{m_platform, m_prompter, m_startup, m_raidMemberSelect,
+                            selectedRecord(), index, m_testRun, m_boundDrive ? &*m_boundDrive : nullptr};
 }
 
 DriveRecord& Session::selectedRecord() {

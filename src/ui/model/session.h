@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "diagnostics/run_environment.h"
@@ -44,6 +45,10 @@ class Session {
   ProbeEnvironment probeEnvironment();
   // What a test run on the selected drive works with.
   TestRunEnvironment testRunEnvironment();
+  // Binds the runs that follow to one drive as it is now: a run whose drive at the
+  // selected number is another by then goes no further than its first open. Nothing
+  // unbinds them.
+  void bindRuns(std::optional<DriveInstance> drive) { m_boundDrive = drive; }
   // The values the running test shares between its worker and the dialog.
   TestRunValues& testRun() { return m_testRun; }
   // The result blocks of this program run, written into the result page on request.
@@ -64,6 +69,7 @@ class Session {
   TestRunValues m_testRun;
   ResultLines m_resultLines;
   std::map<std::string, BlockLatencyMap> m_scanMaps;
+  std::optional<DriveInstance> m_boundDrive;
 };
 
 }  // namespace palvoro

@@ -142,7 +142,8 @@ std::optional<ListCell> smartVerdictCell(const SmartVerdict& verdict) {
 SmartWindowModel::SmartWindowModel(Session& context) : m_context(context) {}
 
 void SmartWindowModel::tell(const char* message) {
-  m_context.prompter().ask(message, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok);
+  m_context.prompter().ask(message, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+                           PromptPurpose::information());
 }
 
 SmartFillOutcome SmartWindowModel::fillNvme(DriveRecord& drive) {

@@ -150,7 +150,7 @@ void CDiskTestDlg::setProgressTiming(int timerMilliseconds, TestClock* clock) {
 
 PromptAnswer CDiskTestDlg::ask(const OptionPrompt& prompt) {
   return QtPrompter::showBox(prompt.text, prompt.caption, prompt.icon, prompt.buttons, prompt.defaultAnswer,
-                             isVisible() ? this : parentWidget());
+                             prompt.purpose, isVisible() ? this : parentWidget());
 }
 
 bool CDiskTestDlg::chooseErase(bool quickOnly) {

@@ -7,25 +7,15 @@
 
 namespace palvoro {
 
-namespace {
-
-// What a box answers when it is closed without a button.
-PromptAnswer escapeAnswer(PromptButtons buttons) {
-  return buttons == PromptButtons::Ok ? PromptAnswer::Ok
-         : buttons == PromptButtons::YesNo ? PromptAnswer::No
-                                            : PromptAnswer::Cancel;
-}
-
-}  // namespace
-
 QtPrompter::QtPrompter(QObject* parent) : QObject(parent) {}
 
 PromptAnswer QtPrompter::showBox(const std::string& text, const std::string& caption, PromptIcon icon,
-                                 PromptButtons buttons, PromptAnswer defaultAnswer, QWidget* parent) {
+                                 PromptButtons buttons, PromptAnswer defaultAnswer, PromptPurpose purpose,
+                                 QWidget* parent) {
   QMessageBox box(boxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   boxButtons(buttons), parent != nullptr ? parent : QApplication::activeWindow());
   // Qt would otherwise make the first accepting button (Yes, OK) the default.
-  box.setDefaultButton(boxButton(defaultAnswer));
+  box.setDefaultButton(boxButton(enterAnswer(purpose, buttons, defaultAnswer)));
   switch (box.exec()) {
     case QMessageBox::Yes: return PromptAnswer::Yes;
     case QMessageBox::No: return PromptAnswer::No;
@@ -34,17 +24,17 @@ PromptAnswer QtPrompter::showBox(const std::string& text, const std::string& cap
     default: break;
   }
   // Closed by Escape or the title bar.
-  return escapeAnswer(buttons);
+  return safeAnswer(buttons);
 }
 
 PromptAnswer QtPrompter::ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                             PromptButtons buttons, PromptAnswer defaultAnswer) {
+                             PromptButtons buttons, PromptAnswer defaultAnswer, PromptPurpose purpose) {
   // On the GUI thread the box is shown at once; a worker waits for it. The call is dropped
   // only when the prompter goes first: the worker then gets the box's escape answer, the
   // answer that stops rather than proceeds.
   PromptAnswer answer = PromptAnswer::Cancel;
-  if (!m_queue.call([&] { answer = showBox(text, caption, icon, buttons, defaultAnswer); })) {
-    return escapeAnswer(buttons);
+  if (!m_queue.call([&] { answer = showBox(text, caption, icon, buttons, defaultAnswer, purpose); })) {
+    return safeAnswer(buttons);
   }
   return answer;
 }

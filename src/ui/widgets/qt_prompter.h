@@ -19,13 +19,15 @@ class QtPrompter : public QObject, public Prompter {
   explicit QtPrompter(QObject* parent = nullptr);
 
   PromptAnswer ask(const std::string& text, const std::string& caption, PromptIcon icon,
-                   PromptButtons buttons, PromptAnswer defaultAnswer) override;
+                   PromptButtons buttons, PromptAnswer defaultAnswer, PromptPurpose purpose) override;
 
   // Shows the box on the calling (GUI) thread and returns the answer: every message box
-  // of the program is shown here, with `defaultAnswer` on the button Enter presses.
-  // Without a parent it sits over the active window.
+  // of the program is shown here, with `defaultAnswer` on the button Enter presses, or
+  // the safe answer when the box destroys data. Without a parent it sits over the active
+  // window.
   static PromptAnswer showBox(const std::string& text, const std::string& caption, PromptIcon icon,
-                              PromptButtons buttons, PromptAnswer defaultAnswer, QWidget* parent = nullptr);
+                              PromptButtons buttons, PromptAnswer defaultAnswer, PromptPurpose purpose,
+                              QWidget* parent = nullptr);
 
  private:
   GuiCallQueue m_queue;

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "linux_rig.h"
 #include "platform/ioctl_codes.h"
+#include "platform/records.h"
 
 namespace palvoro::real::test {
 namespace {
@@ -133,7 +135,8 @@ TEST(LinuxBlockDevicesTest, PataPortByItsDriverName) {
 }
 
 // sda is drive 0 and the USB disk sdd drive 1. The USB disk is pulled and a new one
-// plugged in under the same name: it is another disk, with a number of its own.
+// plugged in under the same name: it is another disk, with a number and a GUID (its
+// sequence number) of its own.
 TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
   Rig rig({"sata_ahci", "usb_storage"});
   const Handle before = rig.open(1);
@@ -141,6 +144,13 @@ TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
   uint8_t* sector = static_cast<uint8_t*>(std::aligned_alloc(4096, 4096));
   uint32_t n = 0;
   ASSERT_TRUE(rig.platform.readFile(before, sector, 512, &n));
+  STORAGE_DEVICE_NUMBER_EX first{};
+  uint32_t returned = 0;
+  ASSERT_TRUE(rig.platform.deviceIoControl(before, IOCTL_STORAGE_GET_DEVICE_NUMBER_EX, nullptr, 0, &first,
+                                           sizeof first, &returned));
+  EXPECT_EQ(returned, sizeof first);
+  EXPECT_EQ(first.Size, sizeof first);
+  EXPECT_EQ(first.DeviceNumber, 1u);
 
   // Every path here is a node of the fake tree, under FakeSysCalls' root.
   rig.sys.remove("/sys/block/sdd");
@@ -154,7 +164,6 @@ TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
 
   EXPECT_FALSE(rig.platform.readFile(before, sector, 512, &n));
   EXPECT_EQ(rig.platform.lastError(), ERROR_DEVICE_NOT_CONNECTED);
-  uint32_t returned = 0;
   uint8_t number[12] = {};
   EXPECT_FALSE(rig.platform.deviceIoControl(before, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number,
                                             sizeof number, &returned));
@@ -163,6 +172,13 @@ TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
   const Handle after = rig.open(2);
   ASSERT_NE(after, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(rig.platform.readFile(after, sector, 512, &n));
+  STORAGE_DEVICE_NUMBER_EX second{};
+  ASSERT_TRUE(rig.platform.deviceIoControl(after, IOCTL_STORAGE_GET_DEVICE_NUMBER_EX, nullptr, 0, &second,
+                                           sizeof second, &returned));
+  uint64_t sequence = 0;
+  std::memcpy(&sequence, second.DeviceGuid, sizeof sequence);
+  EXPECT_EQ(sequence, 10u);
+  EXPECT_NE(std::memcmp(first.DeviceGuid, second.DeviceGuid, sizeof first.DeviceGuid), 0);
   EXPECT_NE(rig.open(0), INVALID_HANDLE_VALUE) << "the disk that stayed keeps its number";
   std::free(sector);
 }

@@ -344,7 +344,8 @@ TEST(LinuxNoSgIoTest, IdentityAndCapacityFromSysfs) {
 
 class SilentPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
+                   PromptPurpose) override {
     return PromptAnswer::Ok;
   }
 };
