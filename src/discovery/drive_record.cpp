@@ -16,4 +16,11 @@ std::string trimmedField(const char* field, size_t size) {
   return text;
 }
 
+void keepPrintable(char* field, size_t size) {
+  for (size_t i = 0; i < size && field[i] != '\0'; ++i) {
+    const auto byte = static_cast<unsigned char>(field[i]);
+    if (byte < 0x20 || byte > 0x7E) field[i] = kUnprintableDriveChar;
+  }
+}
+
 }  // namespace palvoro

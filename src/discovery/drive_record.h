@@ -112,4 +112,16 @@ constexpr bool usableSectorSize(int32_t sectorSize) {
 // blanks drives pad it with.
 std::string trimmedField(const char* field, size_t size);
 
+// What a byte of a drive's text that is not printable ASCII becomes.
+inline constexpr char kUnprintableDriveChar = '?';
+
+// Makes the text in `field` (up to its first NUL, never past `size`) printable ASCII: every
+// other byte becomes kUnprintableDriveChar. Every text a device reports (model, serial,
+// firmware, vendor, product, revision, member serials) passes through here as it is
+// stored, so nothing past discovery meets a control character or a byte that is not UTF-8.
+// The fields are ASCII by their standards (ATA, SCSI, NVMe); a byte outside that is
+// marked rather than dropped, so the text keeps its length and two serials that differ
+// only there stay different.
+void keepPrintable(char* field, size_t size);
+
 }  // namespace palvoro

@@ -184,6 +184,7 @@ void storeReplyText(const uint8_t* source, size_t length, size_t maxChars, TextT
 
   const size_t count = std::min(end - begin, fieldSize - 1);
   std::memcpy(field, text + begin, count);
+  keepPrintable(field, fieldSize);
 }
 
 void swapIdentifyStrings(uint8_t (&reply)[kIdentifyBytes]) {

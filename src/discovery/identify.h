@@ -48,8 +48,9 @@ enum class TextTrim {
 // byte ends it early, white space is trimmed as `trim` says, and the result goes into
 // `field` (`fieldSize` bytes, cut to fieldSize - 1 characters, the rest zeroed) so the
 // field is always zero-terminated. White space is what the C locale calls space: blank,
-// tab, line feed, vertical tab, form feed, carriage return. Any other byte, control
-// characters and bytes of 80h and above included, is kept as it came.
+// tab, line feed, vertical tab, form feed, carriage return. What is left is made printable
+// (keepPrintable): a control character or a byte of 80h and above inside the text becomes
+// '?'.
 void storeReplyText(const uint8_t* source, size_t length, size_t maxChars, TextTrim trim,
                     char* field, size_t fieldSize);
 

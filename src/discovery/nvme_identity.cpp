@@ -34,6 +34,7 @@ void copyPadded(char (&field)[N], NvmeIdentifyPage page, size_t offset, size_t l
   // The fields are padded with spaces at the end; leading spaces are the drive's own.
   while (n > 0 && field[n - 1] == ' ') --n;
   field[n] = '\0';
+  keepPrintable(field, N);
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ void memberSerial(const ProbeEnvironment& env, Handle handle, uint8_t page, char
   field[0] = '\0';
   if (!scsiInquiryVpd(env.platform, handle, page, sizeof reply, reply)) return;
   copyText(field, sizeof field, reply + 5, 20);
+  keepPrintable(field, sizeof field);
 }
 
 bool raidEnclosurePages(const ProbeEnvironment& env, Handle handle, uint8_t (&page)[11]) {
@@ -128,17 +129,21 @@ ProbeOutcome otherBridgePath(const ProbeEnvironment& env, Handle handle, DriveRe
   return ProbeOutcome::Accepted;
 }
 
+// The texts the maker's bridges keep in their INQUIRY data: trimmed of white space, then
+// made printable as every drive text is.
 void trimBoth(char* text) {
   size_t start = 0;
   while (text[start] != '\0' && std::strchr(" \t\r\n\v\f", text[start]) != nullptr) ++start;
   if (start > 0) std::memmove(text, text + start, std::strlen(text + start) + 1);
   size_t n = std::strlen(text);
   while (n > 0 && std::strchr(" \t\r\n\v\f", text[n - 1]) != nullptr) text[--n] = '\0';
+  keepPrintable(text, n);
 }
 
 void trimEnd(char* text) {
   size_t n = std::strlen(text);
   while (n > 0 && std::strchr(" \t\r\n\v\f", text[n - 1]) != nullptr) text[--n] = '\0';
+  keepPrintable(text, n);
 }
 
 ProbeOutcome scsiPath(const ProbeEnvironment& env, Handle handle, DriveRecord& r) {

@@ -19,14 +19,15 @@ void text(Page& p, size_t at, size_t width, const std::string& value) {
   std::memcpy(p.data() + at, value.data(), std::min(width, value.size()));
 }
 
-TEST(NvmeIdentity, ControllerTextsKeepTheirBytesAndLoseOnlyTheEndPadding) {
+// The fields are ASCII: any other byte is marked '?' in place, and a cut keeps the rest.
+TEST(NvmeIdentity, ControllerTextsLoseTheEndPaddingAndMarkEveryByteOutsideAscii) {
   const struct {
     std::string model, serial, firmware;
     const char *wantModel, *wantSerial, *wantFirmware;
   } cases[] = {
       {"Sabik NV2 1TB", "SBK0000123", "1.0", "Sabik NV2 1TB", "SBK0000123", "1.0"},
       {"  Two  Spaces ", " S N ", "FW 1", "  Two  Spaces", " S N", "FW 1"},
-      {"Caf\xE9 \xFF" "Drive", "\xC3\xA9t\xC3\xA9", "12345678", "Caf\xE9 \xFF" "Drive", "\xC3\xA9t\xC3\xA9", "12345678"},
+      {"Caf\xE9 \xFF" "Drive", "\xC3\xA9t\xC3\xA9", "1\x1B[2J\a\r", "Caf? ?Drive", "??t??", "1?[2J??"},
       {std::string(40, 'M'), std::string(20, 'S'), std::string(8, 'F'), nullptr, nullptr, nullptr},
       {std::string("Cut\0Here", 8), "", "", "Cut", "", ""},
   };
