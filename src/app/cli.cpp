@@ -26,6 +26,7 @@
 #include "device/scsi_transport.h"
 #include "app/console_loop.h"
 #include "app/console_progress.h"
+#include "app/console_text.h"
 #include "app/program_files.h"
 #include "ui/model/help_pages.h"
 #include "app/startup.h"
@@ -132,7 +133,7 @@ Json driveJson(int index, const DriveRecord& r) {
 int fail(const CliOptions& options, std::ostream& out, std::ostream& err, int status, const std::string& message) {
   err << "palvoro-cli: " << message << "\n";
   if (options.json) {
-    out << Json{{"schema_version", kCliSchemaVersion}, {"error", {{"status", status}, {"message", message}}}}.dump(2)
+    out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"error", {{"status", status}, {"message", message}}}}, 2)
         << "\n";
   }
   return status;
@@ -239,7 +240,7 @@ int listCommand(AppContext& context, const CliOptions& options, std::ostream& ou
   if (options.json) {
     Json drives = Json::array();
     for (int i = 0; i < table.driveCount; ++i) drives.push_back(driveJson(i, table.records[i]));
-    out << Json{{"schema_version", kCliSchemaVersion}, {"drives", drives}}.dump(2) << "\n";
+    out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"drives", drives}}, 2) << "\n";
     return kCliOk;
   }
   char line[512];
@@ -275,7 +276,7 @@ int infoCommand(AppContext& context, int index, const CliOptions& options, std::
       doc["raid_setting"] = page->raidSetting;
       doc["member_serials"] = {page->memberSerialA, page->memberSerialB};
     }
-    out << doc.dump(2) << "\n";
+    out << jsonText(doc, 2) << "\n";
     return kCliOk;
   }
   out << page->sheetTitle << "\n"
@@ -376,11 +377,11 @@ int nvmeSmartCommand(SmartWindowModel& model, AppContext& context, const CliOpti
     Json memberJson = {{"member", nullptr}, {"identity", model.identityLine()}, {"attributes", Json::array()},
                        {"health", rows}};
     if (logs) memberJson["logs"] = driveLogsJson(*logs);
-    out << Json{{"schema_version", kCliSchemaVersion},
-                {"members", Json::array({memberJson})},
-                {"nvme_health", nvmeHealthJson(*model.nvmeHealth())},
-                {"passing", passing}}
-               .dump(2)
+    out << jsonText(Json{{"schema_version", kCliSchemaVersion},
+                         {"members", Json::array({memberJson})},
+                         {"nvme_health", nvmeHealthJson(*model.nvmeHealth())},
+                         {"passing", passing}},
+                    2)
         << "\n";
   } else {
     out << model.driveLabel() << " " << model.identityLine() << "\n";
@@ -432,7 +433,7 @@ int smartCommand(AppContext& context, const CliOptions& options, std::ostream& o
     }
   }
   if (options.json) {
-    out << Json{{"schema_version", kCliSchemaVersion}, {"members", units}, {"passing", passing}}.dump(2) << "\n";
+    out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"members", units}, {"passing", passing}}, 2) << "\n";
   } else {
     out << "SMART verdict: " << (passing ? "PASS" : "FAIL") << "\n";
   }
@@ -904,7 +905,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     }
     doc["questions"] = asked;
     doc["status"] = status;
-    out << doc.dump(2) << "\n";
+    out << jsonText(doc, 2) << "\n";
     return status;
   }
 
@@ -950,9 +951,9 @@ int resultsCommand(const CliOptions& options, std::ostream& out) {
   if (options.json) {
     Json list = Json::array();
     for (const ResultEntry& e : entries) list.push_back(entryJson(e));
-    out << Json{{"schema_version", kCliSchemaVersion}, {"result_page", path}, {"exists", static_cast<bool>(in)},
-                {"entries", list}}
-               .dump(2)
+    out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"result_page", path}, {"exists", static_cast<bool>(in)},
+                         {"entries", list}},
+                    2)
         << "\n";
     return kCliOk;
   }
@@ -1006,7 +1007,8 @@ CliTerminal processTerminal() {
   return terminal;
 }
 
-int printDriveList(Platform& platform, std::ostream& out, std::ostream& err) {
+int printDriveList(Platform& platform, std::ostream& terminalOut, std::ostream& err) {
+  PrintableStream out(terminalOut);
   ConsoleLoop loop;
   ConsoleProgress screen(err, ProgressStyle::Lines, 80, loop, kTestTimerMs, clockOf(CliTerminal{}));
   ConsolePrompter prompter(CliAnswers{}, CliInput{}, screen, loop);
@@ -1017,8 +1019,12 @@ int printDriveList(Platform& platform, std::ostream& out, std::ostream& err) {
   return status;
 }
 
-int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliTerminal& terminal,
-           Platform* machine) {
+int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std::ostream& terminalErr,
+           const CliTerminal& terminal, Platform* machine) {
+  // Everything written below reaches the terminal printable; the progress view, which
+  // draws its bar with the terminal's own controls, filters its texts itself.
+  PrintableStream out(terminalOut);
+  PrintableStream err(terminalErr);
   CliOptions options;
   CLI::App app{"palvoro-cli: drive diagnostics without windows.\n\n"
                "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
@@ -1102,7 +1108,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   Platform& platform = machine != nullptr ? *machine : *opened;
 
   ConsoleLoop loop;
-  ConsoleProgress screen(err, styleOf(options, terminal), terminal.columns, loop, terminal.timerMilliseconds,
+  ConsoleProgress screen(terminalErr, styleOf(options, terminal), terminal.columns, loop, terminal.timerMilliseconds,
                          clockOf(terminal));
   ConsolePrompter prompter(options.answers, terminal.input, screen, loop);
   AppContext context(platform, prompter);

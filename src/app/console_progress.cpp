@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/console_text.h"
+
 namespace palvoro {
 namespace {
 
@@ -91,13 +93,13 @@ void ConsoleProgress::say(const std::string& line) {
   }
   const bool barWasShown = m_barShown;
   clearBar();
-  m_err << line << "\n";
+  m_err << printableText(line) << "\n";
   if (barWasShown) update(true);
   m_err.flush();
 }
 
 void ConsoleProgress::sayEvent(const Json& event) {
-  m_err << event.dump() << "\n";
+  m_err << jsonText(event) << "\n";
   m_err.flush();
 }
 
@@ -126,6 +128,7 @@ std::string ConsoleProgress::barLine() const {
   } else if (!estimate.empty()) {
     rest += "  " + estimate;
   }
+  rest = printableText(rest);
   // The line must never wrap, or the next redraw starts on a line of its own.
   const int room = m_columns - 1;
   const int width = std::clamp(room - static_cast<int>(rest.size()) - 3, 10, 40);
@@ -144,7 +147,7 @@ std::string ConsoleProgress::figuresLine() const {
     const std::string t = text(id);
     if (!t.empty()) line += "  " + t;
   }
-  return line;
+  return printableText(line);
 }
 
 ConsoleProgress::Json ConsoleProgress::progressEvent() const {
