@@ -108,7 +108,10 @@ void TemperaturePlot::paintEvent(QPaintEvent*) {
 CDriveLogsDlg::CDriveLogsDlg(const DriveLogsModel& model, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromStdString(model.title()));
   auto* layout = new QVBoxLayout(this);
+  // The heading leads with the drive's model and serial, the summary and the notes carry
+  // the drive's own numbers: none of it is ever markup.
   m_heading = new QLabel(QString::fromStdString(model.heading()), this);
+  m_heading->setTextFormat(Qt::PlainText);
   layout->addWidget(m_heading);
   m_pages = new QTabWidget(this);
 
@@ -124,6 +127,7 @@ CDriveLogsDlg::CDriveLogsDlg(const DriveLogsModel& model, QWidget* parent) : QDi
   lines << QString()
         << QStringLiteral("These hints come from the drive's own records. They do not change the test verdicts.");
   m_summary = new QLabel(lines.join(QStringLiteral("\n")));
+  m_summary->setTextFormat(Qt::PlainText);
   m_summary->setWordWrap(true);
   m_summary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -141,6 +145,7 @@ CDriveLogsDlg::CDriveLogsDlg(const DriveLogsModel& model, QWidget* parent) : QDi
     }
     pageLayout->addWidget(tableOf(log, page), 1);
     auto* note = new QLabel(QString::fromStdString(log.note), page);
+    note->setTextFormat(Qt::PlainText);
     note->setWordWrap(true);
     pageLayout->addWidget(note);
     m_pages->addTab(page, QString::fromStdString(log.title));

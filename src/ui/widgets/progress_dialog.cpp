@@ -47,6 +47,8 @@ CScanDiskDlg::~CScanDiskDlg() {
 void CScanDiskDlg::buildControls() {
   auto label = [this](int id) {
     auto* l = new QLabel(this);
+    // A run's texts may quote a drive's model or a volume's label: shown as typed.
+    l->setTextFormat(Qt::PlainText);
     m_controls[id] = l;
     return l;
   };

@@ -14,6 +14,8 @@ PromptAnswer QtPrompter::showBox(const std::string& text, const std::string& cap
                                  QWidget* parent) {
   QMessageBox box(boxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   boxButtons(buttons), parent != nullptr ? parent : QApplication::activeWindow());
+  // A message may quote a drive's model or a volume's label: never markup.
+  box.setTextFormat(Qt::PlainText);
   // Qt would otherwise make the first accepting button (Yes, OK) the default.
   box.setDefaultButton(boxButton(enterAnswer(purpose, buttons, defaultAnswer)));
   switch (box.exec()) {

@@ -101,7 +101,9 @@ void ScanMapHistogram::paintEvent(QPaintEvent*) {
 CScanMapDlg::CScanMapDlg(const ScanMapModel& model, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromStdString(model.title()));
   auto* layout = new QVBoxLayout(this);
+  // The heading leads with the drive's model and serial: never markup.
   m_heading = new QLabel(QString::fromStdString(model.heading()), this);
+  m_heading->setTextFormat(Qt::PlainText);
   layout->addWidget(m_heading);
   auto* row = new QHBoxLayout;
   m_plot = new ScanMapPlot(model.bars(), this);
@@ -115,6 +117,7 @@ CScanMapDlg::CScanMapDlg(const ScanMapModel& model, QWidget* parent) : QDialog(p
     for (const std::string& line : slowest) details.push_back("    " + line);
   }
   m_details = new QLabel(joined(details), this);
+  m_details->setTextFormat(Qt::PlainText);
   m_details->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(m_details);
   auto* buttons = new QHBoxLayout;
