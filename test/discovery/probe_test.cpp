@@ -225,6 +225,26 @@ TEST(Probe, RaidEnclosureTakesItsIdentityFromTheEnclosure) {
   EXPECT_EQ(r.totalSectors, 3907029168ull);
 }
 
+// Texts an enclosure and its members report with control characters and bytes outside
+// ASCII: each such byte is stored as '?', in place; the blanks around a text still go.
+TEST(Probe, EnclosureTextsKeepOnlyPrintableAscii) {
+  const Detected d = detect(R"({"drives": [{"number": 0, "transport": "raid",
+      "identity": {"model": "VHT VH7K2", "serial": "MEMBERA01", "firmware": "A1", "sectors": 3907029168},
+      "memberB": {"identity": {"model": "VHT VH7K2", "serial": "MEMBERB02", "firmware": "A1", "sectors": 3907029168}},
+      "inquiry": {"vendor": "VH", "product": "Duo\u001b[2J<b>", "revision": "02\u0007\r",
+                  "text": {"40": "ENC\u001b]0;x\u0007"}},
+      "vpd": {"0x01": {"hex": "00 01 00 10 00 20 4D 1B FF 07 C3 41 0D 20 20"},
+              "0x02": {"hex": "00 02 00 10 00 42 7F 80 9B 00 58"}},
+      "diagnostic": {"0x82": {"hex": "82 00 00 04 40 00 00 00"}}}]})");
+  ASSERT_EQ(d.table.driveCount, 1);
+  const DriveRecord& r = d.table.records[0];
+  EXPECT_STREQ(r.model, "VH Duo?[2J<b>");
+  EXPECT_STREQ(r.serialNumber, "ENC?]0;x?");
+  EXPECT_STREQ(r.firmwareRevision, "02?");
+  EXPECT_STREQ(r.memberSerialA, " M????A?  ");
+  EXPECT_STREQ(r.memberSerialB, "B???");
+}
+
 // A device that fails READ CAPACITY is still listed, with the message, one sector and
 // 512-byte sectors: never a sector size of 0 that would show a zero capacity and make
 // every later transfer move nothing.
