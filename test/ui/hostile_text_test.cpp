@@ -42,7 +42,8 @@ const QString kSerialMarkup = QStringLiteral("<b>HEAVY</b>");
 
 class OkPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
+                   PromptPurpose) override {
     return PromptAnswer::Ok;
   }
 };
@@ -163,7 +164,7 @@ TEST_F(HostileTextTest, EveryWindowShowsMarkupInDriveTextAsText) {
     box->button(QMessageBox::Ok)->click();
   });
   QtPrompter::showBox(std::string("Drive 1 ") + kModel + " failed.", "PALVORO", PromptIcon::Stop, PromptButtons::Ok,
-                      PromptAnswer::Ok);
+                      PromptAnswer::Ok, PromptPurpose::information());
   EXPECT_TRUE(boxText.contains(kMarkup));
   EXPECT_EQ(boxFormat, Qt::PlainText);
 
