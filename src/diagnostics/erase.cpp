@@ -103,13 +103,10 @@ int zeroSecondUnit(TestRun& run) {
         ceilDiv(quickRegionLength(h, kQuickEraseRegionLimit), kSecondUnitBlock) * kSecondUnitBlock +
         kSecondUnitRegionPad;
     v.regionLength = region;
-    plan.end = h;
-    plan.placement = BlockPlacement::TwoRegions;
-    plan.regionLength = region;
-    // A unit shorter than its padded region has no second region: the first one runs
-    // to its end.
-    plan.secondStart = h > region ? h - region : 0;
-    plan.blocks = ceilDiv(2 * region, kSecondUnitBlock);
+    // The placement every quick loop shares: a unit shorter than its two regions is
+    // zeroed whole.
+    plan = twoRegionPlan(kLoopWriteZeros, TestRange{0, h}, region, kSecondUnitBlock);
+    plan.show = false;
   }
   return sectorLoop(run, plan);
 }
@@ -153,16 +150,7 @@ std::vector<SectorSpan> erasedSpans(const DriveRecord& record, int32_t eraseMode
   const TestRange& range = pass.range;
   if (range.first >= range.end) return {};
   if (pass.kind != ErasePass::Kind::ZerosTwoRegions) return {{range.first, range.end}};
-  // The sector loop takes a block size outside 1..256 as 256, and writes the first region
-  // in whole blocks from S; the second region runs from E - region to E.
-  const uint64_t block = blockSectors < 1 || blockSectors > kSectorsPerBlock ? kSectorsPerBlock : blockSectors;
-  const uint64_t region = pass.regionLength;
-  const uint64_t rounded = ceilDiv(region, block) * block;
-  const uint64_t firstEnd = rounded >= range.end - range.first ? range.end : range.first + rounded;
-  const uint64_t secondStart = range.end - region;
-  // A short range: the first region's blocks reach into the second.
-  if (secondStart <= firstEnd) return {{range.first, range.end}};
-  return {{range.first, firstEnd}, {secondStart, range.end}};
+  return planSpans(twoRegionPlan(kLoopWriteZeros, range, pass.regionLength, blockSectors));
 }
 
 bool prepareSecondUnitErase(Platform& platform, DriveRecord& record, bool miniportMode) {

@@ -35,13 +35,6 @@ struct ErasePass {
 };
 ErasePass erasePass(const DriveRecord& record, int32_t eraseMode);
 
-// Sectors [first, end).
-struct SectorSpan {
-  uint64_t first = 0;
-  uint64_t end = 0;
-  bool operator==(const SectorSpan&) const = default;
-};
-
 // The sectors of the tested unit that an erase which ended COMPLETE has zeroed (written
 // with zeros or trimmed), in order and without overlap. The quick erase's first region
 // is rounded up to the whole blocks of `blockSectors` that the sector loop writes. A

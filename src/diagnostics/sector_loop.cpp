@@ -37,11 +37,17 @@ TransferBuffer allocateTransferBuffer(size_t bytes) {
   return TransferBuffer(new (kTransferAlignment, std::nothrow) uint8_t[bytes]);
 }
 
-// The plan's sectors per block, within what the transfer buffer was made for.
-uint64_t blockSectors(const SectorPlan& plan) {
-  if (plan.blockSectors < 1 || plan.blockSectors > kSectorsPerBlock) return kSectorsPerBlock;
-  return plan.blockSectors;
+// Sectors per block within what the transfer buffer was made for.
+uint64_t usableBlock(uint64_t blockSectors) {
+  return blockSectors < 1 || blockSectors > kSectorsPerBlock ? kSectorsPerBlock : blockSectors;
 }
+uint64_t blockSectors(const SectorPlan& plan) { return usableBlock(plan.blockSectors); }
+
+uint64_t ceilDiv(uint64_t n, uint64_t d) { return n / d + (n % d != 0 ? 1 : 0); }
+
+// The blocks of a two-region plan that belong to its first region: the region rounded up
+// to whole blocks. Every block after them belongs to the second.
+uint64_t firstRegionBlocks(const SectorPlan& plan, uint64_t block) { return ceilDiv(plan.regionLength, block); }
 
 std::string zeroRemainingTime() {
   char line[64];
@@ -147,13 +153,12 @@ uint64_t blockStart(const SectorPlan& plan, uint64_t i, uint64_t block) {
     case BlockPlacement::Random:
       return randomBlockStart(plan.first, plan.blocks, plan.end, block);
     case BlockPlacement::TwoRegions:
-      // The first region is its blocks, rounded up; every block after them belongs to the
-      // second. Deciding by the sector reached instead gave a region of a whole number of
-      // blocks (or one sector short of one) an extra block and left the second region's
-      // first block untouched: an erase that said COMPLETE over 256 sectors of old data.
-      {
-        const uint64_t firstRegionBlocks = (plan.regionLength + block - 1) / block;
-        if (i >= firstRegionBlocks) return plan.secondStart + (i - firstRegionBlocks) * block;
+      // Deciding by the sector reached instead of by the block count gave a region of a
+      // whole number of blocks (or one sector short of one) an extra block and left the
+      // second region's first block untouched: an erase that said COMPLETE over 256
+      // sectors of old data.
+      if (const uint64_t front = firstRegionBlocks(plan, block); i >= front) {
+        return plan.secondStart + (i - front) * block;
       }
       break;
     case BlockPlacement::Linear:
@@ -201,24 +206,63 @@ uint64_t quickRegionLength(uint64_t rangeSectors, uint64_t limit) {
   return region == 0 && rangeSectors > 0 ? 1 : region;
 }
 
-SectorPlan rangePlan(const TestRun& run, int type, const TestRange& range) {
+namespace {
+
+SectorPlan linearPlan(int type, const TestRange& range, uint64_t blockSectors) {
   SectorPlan plan;
   plan.type = type;
   plan.first = range.first;
   plan.end = range.end;
-  plan.blocks = blocksFor(range.end - range.first);
-  plan.blockSectors = static_cast<uint64_t>(run.sectorsPerBlock);
+  plan.blockSectors = usableBlock(blockSectors);
+  plan.blocks = range.end > range.first ? ceilDiv(range.end - range.first, plan.blockSectors) : 0;
+  return plan;
+}
+
+}  // namespace
+
+SectorPlan rangePlan(const TestRun& run, int type, const TestRange& range) {
+  return linearPlan(type, range, static_cast<uint64_t>(run.sectorsPerBlock));
+}
+
+SectorPlan twoRegionPlan(int type, const TestRange& range, uint64_t region, uint64_t blockSectors) {
+  SectorPlan plan = linearPlan(type, range, blockSectors);
+  const uint64_t length = range.end > range.first ? range.end - range.first : 0;
+  const uint64_t block = plan.blockSectors;
+  // Each region gets as many blocks as it needs: counting the blocks of both regions
+  // together left the second one a block short whenever a region ended inside a block.
+  const uint64_t front = ceilDiv(region, block);
+  if (region >= length || front > (length - region) / block) return plan;
+  plan.placement = BlockPlacement::TwoRegions;
+  plan.regionLength = region;
+  plan.secondStart = range.end - region;
+  plan.blocks = 2 * front;
   return plan;
 }
 
 SectorPlan twoRegionPlan(const TestRun& run, int type, const TestRange& range, uint64_t region) {
-  SectorPlan plan = rangePlan(run, type, range);
-  plan.placement = BlockPlacement::TwoRegions;
-  plan.regionLength = region;
-  plan.secondStart = range.end - region;
-  const uint64_t block = std::max<uint64_t>(plan.blockSectors, 1);
-  plan.blocks = 2 * ((region + block - 1) / block);
-  return plan;
+  return twoRegionPlan(type, range, region, static_cast<uint64_t>(run.sectorsPerBlock));
+}
+
+std::vector<SectorSpan> planSpans(const SectorPlan& plan) {
+  if (plan.first >= plan.end || plan.blocks == 0) return {};
+  const uint64_t block = blockSectors(plan);
+  const auto reach = [&](uint64_t from, uint64_t blocks) {
+    return blocks > (plan.end - from) / block ? plan.end : from + blocks * block;
+  };
+  switch (plan.placement) {
+    case BlockPlacement::Random:
+      return {};
+    case BlockPlacement::Linear:
+      return {{plan.first, reach(plan.first, plan.blocks)}};
+    case BlockPlacement::TwoRegions:
+      break;
+  }
+  const uint64_t front = std::min(firstRegionBlocks(plan, block), plan.blocks);
+  const SectorSpan first{plan.first, reach(plan.first, front)};
+  if (front == plan.blocks || plan.secondStart >= plan.end) return {first};
+  const SectorSpan second{plan.secondStart, reach(plan.secondStart, plan.blocks - front)};
+  if (second.first <= first.end) return {{first.first, std::max(first.end, second.end)}};
+  return {first, second};
 }
 
 int sectorLoop(TestRun& run, const SectorPlan& plan) {

@@ -4,6 +4,7 @@
 // unreadable sectors, keeps the "Current Sector" line and stops on Cancel.
 
 #include <cstdint>
+#include <vector>
 
 #include "diagnostics/run.h"
 #include "discovery/drive_record.h"
@@ -70,8 +71,26 @@ uint64_t blocksFor(uint64_t sectors);
 
 // The whole of `range`, block after block, in the dialog's block size.
 SectorPlan rangePlan(const TestRun& run, int type, const TestRange& range);
-// The two regions of `region` sectors at the ends of `range`: from S, then from E - region.
+
+// The one placement of every two-region walk (the quick scan, the quick erase and the
+// quick zeros of a second unit that lies first): the first `region` sectors of `range` in
+// whole blocks from S, then the last `region` sectors from E - region to E, each region
+// covered whole. A range whose first region's blocks would reach the second is walked
+// whole, once. `blockSectors` outside 1..256 is taken as 256, as the loop takes it.
+SectorPlan twoRegionPlan(int type, const TestRange& range, uint64_t region, uint64_t blockSectors);
+// The same in the dialog's block size.
 SectorPlan twoRegionPlan(const TestRun& run, int type, const TestRange& range, uint64_t region);
+
+// Sectors [first, end).
+struct SectorSpan {
+  uint64_t first = 0;
+  uint64_t end = 0;
+  bool operator==(const SectorSpan&) const = default;
+};
+
+// The sectors a linear or two-region plan's blocks reach when every block is done, in
+// order and without overlap (nothing for a random plan).
+std::vector<SectorSpan> planSpans(const SectorPlan& plan);
 
 // Reads or writes the plan's blocks, recording unreadable sectors, keeping the "Current
 // Sector" line and stopping on Cancel. Returns TestError: 0; 4 or 2 when the drive does not

@@ -1,5 +1,6 @@
-// The sector loop's erase forms (zeros, TRIM, TRIM XL) and its seek failure, on the
-// simulated machine. The read forms are covered through the media scan and random read.
+// The sector loop's erase forms (zeros, TRIM, TRIM XL), its seek failure and the two-region
+// placement of every quick loop, on the simulated machine. The read forms are covered
+// through the media scan and random read.
 
 #include "diagnostics/sector_loop.h"
 
@@ -10,6 +11,8 @@
 #include <tuple>
 #include <vector>
 
+#include "diagnostics/erase.h"
+#include "diagnostics/media_scan.h"
 #include "diagnostics/scan_test_support.h"
 #include "platform/ioctl_codes.h"
 
@@ -69,19 +72,102 @@ TEST_F(SectorLoopTest, FullWriteOfZerosCoversTheRangeThroughTheLockedVolume) {
   EXPECT_EQ(view->lastText(kCtlCurrentSector), "1999 of 1999 (100.00%)");
 }
 
-TEST_F(SectorLoopTest, QuickWriteOfZerosCoversBothRegionsWholeWhenTheFirstIsOneSectorShortOfBlocks) {
-  loadErase(0);
-  SectorPlan plan = linearPlan(kLoopWriteZeros, 4, 2000);
-  plan.placement = BlockPlacement::TwoRegions;
-  plan.regionLength = 511;
-  plan.secondStart = 1489;
-  // The second block ends exactly at sector 511: the first region's two blocks are done,
-  // and the second region starts at its first sector, not a block later.
-  EXPECT_EQ(sectorLoop(*run, plan), 0);
-  EXPECT_EQ(transfers(kWrite), (std::vector<Transfer>{{0, 256}, {256, 256}, {1489, 256}, {1745, 255}}));
-  EXPECT_TRUE(media().anyData(1000, 1));
-  EXPECT_FALSE(media().anyData(1999, 1));
+// Every quick loop covers each of its regions whole, on the media: the first and the last
+// sector of every region are read (scan) or zeroed (erase, and the zeros of a second unit
+// that lies in front of the tested one), and a sector between the regions is not.
+enum class QuickLoop { Scan, Erase, FrontUnitErase };
+
+struct QuickLoopCase {
+  const char* name;
+  QuickLoop loop;
+  uint64_t sectors;                // the tested unit, or the second unit in front of it
+  std::vector<SectorSpan> regions;  // every region of the run, on the disk
+  std::vector<uint64_t> untouched;  // not read, or keeping its data
+};
+
+void PrintTo(const QuickLoopCase& c, std::ostream* out) { *out << c.name; }
+
+// Behind a front unit: 2,000 sectors tested, whose regions are 400 sectors.
+constexpr uint64_t kBehindFront = 2000;
+
+const QuickLoopCase kQuickLoops[] = {
+    {"ScanMillion", QuickLoop::Scan, 1'000'000, {{0, 200'000}, {800'000, 1'000'000}}, {799'999}},
+    {"ScanWholeBlocks", QuickLoop::Scan, 1'280'000, {{0, 256'000}, {1'024'000, 1'280'000}}, {1'023'999}},
+    {"ScanAtTheLimit", QuickLoop::Scan, 12'000'001, {{0, 2'000'000}, {10'000'001, 12'000'001}}, {10'000'000}},
+    {"ScanTiny", QuickLoop::Scan, 7, {{0, 1}, {6, 7}}, {}},
+    {"EraseMillion", QuickLoop::Erase, 1'000'000, {{0, 200'000}, {800'000, 1'000'000}}, {200'192, 799'999}},
+    {"EraseWholeBlocks", QuickLoop::Erase, 1'280'000, {{0, 256'000}, {1'024'000, 1'280'000}}, {256'000, 1'023'999}},
+    // Regions one sector short of two blocks.
+    {"EraseRegionOneShortOfBlocks", QuickLoop::Erase, 2555, {{0, 511}, {2044, 2555}}, {512, 2043}},
+    {"EraseAtTheLimit", QuickLoop::Erase, 5'000'003, {{0, 1'000'000}, {4'000'003, 5'000'003}}, {4'000'002}},
+    // The second unit's regions are a fifth rounded up to 32 sectors, plus 16.
+    {"FrontUnitMillion", QuickLoop::FrontUnitErase, 1'000'000,
+     {{0, 200'016}, {799'984, 1'000'000}, {1'000'000, 1'000'400}, {1'001'600, 1'002'000}},
+     {799'983, 1'001'000}},
+    {"FrontUnitOddSize", QuickLoop::FrontUnitErase, 1'000'003,
+     {{0, 200'016}, {799'987, 1'000'003}, {1'000'003, 1'000'403}, {1'001'603, 1'002'003}},
+     {799'986, 1'001'003}},
+    {"FrontUnitAtTheLimit", QuickLoop::FrontUnitErase, 6'000'000,
+     {{0, 1'000'016}, {4'999'984, 6'000'000}, {6'000'000, 6'000'400}, {6'001'600, 6'002'000}},
+     {4'999'983, 6'001'000}},
+    // Regions of 48 that meet: the unit is zeroed whole.
+    {"FrontUnitTiny", QuickLoop::FrontUnitErase, 100, {{0, 48}, {52, 100}, {100, 500}, {1700, 2100}}, {1100}},
+};
+
+class QuickLoopTest : public scantest::ScanTest, public ::testing::WithParamInterface<QuickLoopCase> {
+ protected:
+  bool wasRead(uint64_t sector) const {
+    for (const Transfer& t : transfers()) {
+      if (sector >= t.first && sector < t.first + t.sectors) return true;
+    }
+    return false;
+  }
+};
+
+TEST_P(QuickLoopTest, CoversTheFirstAndLastSectorOfEveryRegion) {
+  const QuickLoopCase& c = GetParam();
+  const bool front = c.loop == QuickLoop::FrontUnitErase;
+  const uint64_t disk = front ? c.sectors + kBehindFront : c.sectors;
+  sim::SimMachine machine = scantest::oneDrive(disk);
+  DriveRecord record = scantest::driveRecord(front ? kBehindFront : c.sectors);
+  if (front) {
+    record.primaryUnit = 2;
+    record.secondaryUnit = 0;
+    record.hiddenSectors = c.sectors;
+    // No sanitize and no TRIM: whatever the front unit loses, the zeros took.
+    machine.drives[0].ata.units[0].identify[169] &= 0xFFFE;
+    sim::setIdentifyChecksum(machine.drives[0].ata.units[0].identify);
+  }
+  load(std::move(machine), record, c.loop == QuickLoop::Scan ? kTestKindQuick : kTestKindErase);
+  values().eraseMode = kQuickErase;
+  std::vector<uint64_t> edges;
+  for (const SectorSpan& r : c.regions) edges.insert(edges.end(), {r.first, r.end - 1});
+  const std::vector<uint8_t> pattern(512, 0xA5);
+  if (c.loop != QuickLoop::Scan) {
+    for (uint64_t s : edges) media().write(s, 1, pattern.data());
+    for (uint64_t s : c.untouched) media().write(s, 1, pattern.data());
+    // The log would keep every block's zeros.
+    platform->setLogging(false);
+  }
+
+  if (c.loop == QuickLoop::Scan) {
+    mediaScan(*run, true);
+    EXPECT_EQ(values().testState.load(), kTestStatePass);
+  } else {
+    eraseBranch(*run);
+    EXPECT_EQ(values().testState.load(), kTestStateComplete);
+  }
+
+  for (uint64_t s : edges) {
+    EXPECT_TRUE(c.loop == QuickLoop::Scan ? wasRead(s) : !media().anyData(s, 1)) << "sector " << s << " missed";
+  }
+  for (uint64_t s : c.untouched) {
+    EXPECT_TRUE(c.loop == QuickLoop::Scan ? !wasRead(s) : media().anyData(s, 1)) << "sector " << s << " touched";
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Loops, QuickLoopTest, ::testing::ValuesIn(kQuickLoops),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 struct EraseErrorCase {
   PromptAnswer answer;
