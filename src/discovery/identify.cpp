@@ -31,10 +31,13 @@ constexpr int kWordDataSetManagement = 169;
 constexpr int kWordRotationRate = 217;
 
 constexpr uint16_t kLba48Enabled = 1u << 10;  // word 86
-// Word 106 bits 15..12 = 0111b: the word is valid (14 set, 15 clear), the logical sector is
-// longer than 256 words (12) and there are several logical sectors per physical one (13).
-constexpr uint16_t kLayoutMask = 0xF000;
-constexpr uint16_t kLayoutLongSectors = 0x7000;
+// Word 106: valid when bit 14 is set and bit 15 clear; bit 12, the logical sector is longer
+// than 256 words (its length in words 117..118); bit 13, several logical sectors per
+// physical one (2^bits 0..2 of them).
+constexpr uint16_t kLayoutValidMask = 0xC000;
+constexpr uint16_t kLayoutValid = 0x4000;
+constexpr uint16_t kLayoutLongLogical = 1u << 12;
+constexpr uint16_t kLayoutSeveralPerPhysical = 1u << 13;
 // Word 59 bit 12: sanitize feature set; bit 14: its OVERWRITE EXT command.
 constexpr uint16_t kSanitizeOverwrite = (1u << 12) | (1u << 14);
 
@@ -54,13 +57,16 @@ bool isTextSpace(char c) {
   }
 }
 
-// Word 106 and words 117..118 as the system reads them: 2^(word 106 bits 0..2) times the
-// logical sector length in words times two. Computed modulo 2^32 like the 32-bit field it
-// lands in, so a nonsense reply gives a nonsense size but no undefined behaviour.
+// Word 106 and words 117..118: the logical sector length in words times two, whenever bit
+// 12 says the length is there. A 4Kn drive (5000h, one 4096-byte logical sector per
+// physical) leaves bit 13 clear; requiring it read such a drive as 512-byte sectors and
+// listed an eighth of its capacity. With bit 13 set as well the size stays, as it always
+// was here, 2^(bits 0..2) times that. Computed modulo 2^32 like the 32-bit field it lands in, so a nonsense
+// reply gives a nonsense size but no undefined behaviour.
 int32_t sectorSizeFrom(const uint8_t (&reply)[kIdentifyBytes]) {
   const uint16_t layout = identifyWord(reply, kWordSectorLayout);
-  if ((layout & kLayoutMask) != kLayoutLongSectors) return 512;
-  const uint32_t perPhysical = 1u << (layout & 0x7);
+  if ((layout & kLayoutValidMask) != kLayoutValid || (layout & kLayoutLongLogical) == 0) return 512;
+  const uint32_t perPhysical = (layout & kLayoutSeveralPerPhysical) != 0 ? 1u << (layout & 0x7) : 1u;
   const uint32_t size = perPhysical * identifyDword(reply, kWordLogicalSectorWords) * 2u;
   return static_cast<int32_t>(size);
 }

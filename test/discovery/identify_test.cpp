@@ -182,6 +182,18 @@ INSTANTIATE_TEST_SUITE_P(
         WordsCase{"Word118IsHigh", {{106, 0x7000}, {118, 1}}, 0, 131072},
         WordsCase{"Bit15SetInvalid", {{106, 0xF003}, {117, 256}}, 0, 512},
         WordsCase{"Bit13Clear", {{106, 0x5003}, {117, 256}}, 0, 512},
+        // A 10 TB 4Kn drive: 2,441,609,216 sectors of 4096 bytes, one logical per physical.
+        WordsCase{"FourKn",
+                  {{86, 0x0400}, {101, 0x9188}, {106, 0x5000}, {117, 2048}},
+                  2441609216ull,
+                  4096},
+        // Bits 0..2 count only with bit 13.
+        WordsCase{"FourKnBits0To2WithoutBit13", {{106, 0x5003}, {117, 2048}}, 0, 4096},
+        WordsCase{"Layout7000Words2048", {{106, 0x7000}, {117, 2048}}, 0, 4096},
+        WordsCase{"Bit12ClearIgnoresTheLength", {{106, 0x4000}, {117, 2048}}, 0, 512},
+        WordsCase{"Layout6000IgnoresTheLength", {{106, 0x6000}, {117, 2048}}, 0, 512},
+        WordsCase{"Bit15SetWithFourKnLength", {{106, 0xD000}, {117, 2048}}, 0, 512},
+        WordsCase{"Bit14ClearWithFourKnLength", {{106, 0x1000}, {117, 2048}}, 0, 512},
         WordsCase{"Bit14Clear", {{106, 0x3003}, {117, 256}}, 0, 512},
         WordsCase{"NoLength", {{106, 0x7003}}, 0, 0},
         // 128 x FFFFFFFFh x 2 wraps to FFFFFF00h in the 32-bit field.
