@@ -60,6 +60,8 @@ struct AtaReply {
   AtaRegisters previous;
   bool errSet() const { return (current.command & 0x01) != 0; }
   bool smartSignature() const { return current.lbaMid == 0x4F && current.lbaHigh == 0xC2; }
+  // SMART RETURN STATUS's answer when the drive says a threshold is exceeded.
+  bool smartThresholdExceeded() const { return current.lbaMid == 0xF4 && current.lbaHigh == 0x2C; }
 };
 
 // Fills a zeroed record from `command` (and the data area for data-out commands).

@@ -262,9 +262,13 @@ int smartReturnStatusTri(Platform& platform, Handle handle, bool miniportMode, i
     if (mid == kSmartKeyMid && high == kSmartKeyHigh) return 1;
     if (mid == kExceededMid && high == kExceededHigh) return 0;
   }
-  // The driver failed or returned registers that say nothing: ask the drive directly.
+  // The driver failed or returned registers that say nothing: ask the drive directly. Its
+  // F4h/2Ch is its own verdict here as well; taken as no answer, it let the attributes
+  // pass a drive that says it is failing.
   const AtaReply r = sendAtaCommand(platform, handle, smartReturnStatusCommand(unit));
-  return r.requestOk && !r.errSet() && r.smartSignature() ? 1 : -1;
+  if (!r.requestOk || r.errSet()) return -1;
+  if (r.smartSignature()) return 1;
+  return r.smartThresholdExceeded() ? 0 : -1;
 }
 
 bool smartExecuteOffline(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit,

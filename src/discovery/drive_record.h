@@ -61,6 +61,8 @@ struct DriveRecord {
   uint64_t hiddenSectors;       // sectors beyond totalSectors
   uint8_t primaryUnit;          // unit selector (0 or 2) of the first unit
   uint8_t secondaryUnit;        // unit selector (0 or 2) of the second unit
+  uint8_t smartStatus;          // SmartStatus: the drive's own answer (every unit's; member A's)
+  uint8_t memberBSmartStatus;   // SmartStatus: RAID enclosure, member B's own answer
   int32_t smartAvailable;       // 1 when SMART is usable
   int32_t smartHealthy;         // 1 good, 0 failing
   int32_t raidMemberBHealthy;   // RAID enclosure: verdict of drive B
@@ -80,6 +82,8 @@ static_assert(offsetof(DriveRecord, serialNumber) == 114);
 static_assert(offsetof(DriveRecord, firmwareRevision) == 179);
 static_assert(offsetof(DriveRecord, totalSectors) == 192);
 static_assert(offsetof(DriveRecord, primaryUnit) == 216);
+static_assert(offsetof(DriveRecord, smartStatus) == 218);
+static_assert(offsetof(DriveRecord, memberBSmartStatus) == 219);
 static_assert(offsetof(DriveRecord, smartAvailable) == 220);
 static_assert(offsetof(DriveRecord, hybridFlags) == 236);
 static_assert(offsetof(DriveRecord, memberSerialA) == 244);

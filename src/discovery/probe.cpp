@@ -12,6 +12,7 @@
 #include "discovery/inquiry_identity.h"
 #include "discovery/nvme_identity.h"
 #include "discovery/raid_status.h"
+#include "discovery/smart_verdict.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
 
@@ -48,10 +49,10 @@ bool raidEnclosurePages(const ProbeEnvironment& env, Handle handle, uint8_t (&pa
   return scsiInquiryVpd(env.platform, handle, 0x00, sizeof page, page);
 }
 
-bool attributesPass(const ProbeEnvironment& env, int driveNumber, Handle handle, int carrier, uint8_t unit) {
-  return env.smartAttributesPass != nullptr &&
-         env.smartAttributesPass(env.platform, driveNumber, handle, carrier, unit, env.miniportMode,
-                                 env.raidMemberSelect);
+AttributeVerdict judgeAttributes(const ProbeEnvironment& env, int driveNumber, Handle handle, int carrier,
+                                 uint8_t unit) {
+  if (env.judgeAttributes == nullptr) return AttributeVerdict::NotJudged;
+  return env.judgeAttributes(env.platform, driveNumber, handle, carrier, unit, env.miniportMode, env.raidMemberSelect);
 }
 
 ProbeOutcome ataPath(const ProbeEnvironment& env, Handle handle, int driveNumber, DriveRecord& r,
@@ -235,26 +236,34 @@ bool deviceSignatureIsBridge(Platform& platform, Handle handle, DiagnosticCarrie
 void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&identify)[512], DriveRecord& r) {
   r.vendorWord = identifyWord(identify, 133);
   r.smartAvailable = 0;
+  r.smartStatus = kSmartStatusNone;
   if (!identifySmartSupported(identify)) return;
   if (r.driveClass == kDriveClassAta) {
-    const auto verdict = [&](uint8_t unit) {
-      const int tri = smartReturnStatusTri(env.platform, handle, env.miniportMode, r.physicalDriveNumber, unit);
-      if (tri >= 0) return tri;
-      return attributesPass(env, r.physicalDriveNumber, handle, -1, unit) ? 1 : 0;
+    // The unit's own status, then its attributes: the list says what the SMART window
+    // will, and an attribute at its threshold fails a drive that calls itself healthy.
+    const auto verdict = [&](uint8_t unit, SmartStatus& status) {
+      status = smartStatusOfTri(
+          smartReturnStatusTri(env.platform, handle, env.miniportMode, r.physicalDriveNumber, unit));
+      return smartHealthyOf(status, judgeAttributes(env, r.physicalDriveNumber, handle, -1, unit));
     };
     if (!smartEnableOperations(env.platform, handle, env.miniportMode, r.primaryUnit)) return;
     r.smartAvailable = 1;
-    r.smartHealthy = verdict(r.primaryUnit);
+    SmartStatus first = kSmartStatusNone;
+    r.smartHealthy = verdict(r.primaryUnit, first);
+    r.smartStatus = first;
     if (r.primaryUnit == 2 && r.smartHealthy == 1 &&
         smartEnableOperations(env.platform, handle, env.miniportMode, r.secondaryUnit)) {
-      r.smartHealthy = verdict(r.secondaryUnit);
+      SmartStatus second = kSmartStatusNone;
+      r.smartHealthy = verdict(r.secondaryUnit, second);
+      r.smartStatus = combinedSmartStatus(first, second);
     }
     return;
   }
   if ((r.busType == kBusUsb || r.busType == kBusFireWire) &&
       carrierSmartEnable(env.platform, handle, carrierOf(r.ataTunnel), env.raidMemberSelect) != 0) {
     r.smartAvailable = 1;
-    r.smartHealthy = attributesPass(env, r.physicalDriveNumber, handle, r.ataTunnel, r.primaryUnit) ? 1 : 0;
+    r.smartHealthy =
+        smartHealthyOf(kSmartStatusNone, judgeAttributes(env, r.physicalDriveNumber, handle, r.ataTunnel, r.primaryUnit));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "discovery/drive_record.h"
+#include "discovery/smart_verdict.h"
 #include "platform/platform.h"
 #include "platform/prompter.h"
 
@@ -14,13 +15,13 @@ namespace palvoro {
 class ComplianceTable;
 
 // What the probe needs of the program run.
-// Whether no pre-failure SMART attribute of the drive (or its `unit`) has reached its
-// threshold, read over the SMART driver (carrier -1) or a SCSI carrier. Detection falls back
-// on it when RETURN STATUS cannot tell, and bridges answer only through it. The SMART
-// layer sits above this one, so whoever runs detection hands it in
-// (smart/smartAttributesPass).
-using SmartAttributesPass = bool (*)(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
-                                     bool miniportMode, uint8_t raidMemberSelect);
+// How the pre-failure SMART attributes of the drive (or its `unit`) stand against their
+// thresholds, read over the SMART driver (carrier -1) or a SCSI carrier. Detection judges a
+// drive by them together with its own SMART RETURN STATUS (smartHealthyOf), and bridges
+// answer only through them. The SMART layer sits above this one, so whoever runs detection
+// hands it in (smart/judgeSmartAttributes).
+using SmartAttributeJudge = AttributeVerdict (*)(Platform& platform, int driveNumber, Handle handle, int carrier,
+                                                 uint8_t unit, bool miniportMode, uint8_t raidMemberSelect);
 
 struct ProbeEnvironment {
   Platform& platform;
@@ -28,9 +29,9 @@ struct ProbeEnvironment {
   bool miniportMode = false;                // the user is not an administrator
   const ComplianceTable* compliance = nullptr;
   uint8_t raidMemberSelect = 0xA0;          // device byte of carrier commands
-  // Without one no drive is judged healthy by its attributes: a verdict that could not
-  // be made is never a PASS.
-  SmartAttributesPass smartAttributesPass;
+  // Without one no attribute is judged: a drive without a status of its own is then never
+  // a PASS.
+  SmartAttributeJudge judgeAttributes;
 };
 
 enum class ProbeOutcome { Accepted, Rejected, Skipped };

@@ -42,6 +42,8 @@ constexpr size_t kVpdSerialTextAt = 4;
 constexpr uint8_t kSmartReturnStatus = 0xDA;
 constexpr uint8_t kSmartKeyMid = 0x4F;
 constexpr uint8_t kSmartKeyHigh = 0xC2;
+constexpr uint8_t kExceededMid = 0xF4;
+constexpr uint8_t kExceededHigh = 0x2C;
 constexpr uint8_t kSmartCommand = 0xB0;
 // Non-data: the SCSI data direction "unspecified".
 constexpr CarrierDirection kNoData = CarrierDirection::Unspecified;
@@ -115,9 +117,11 @@ void scanRaidInterfaces(Platform& platform, DriveTable& table) {
   }
 }
 
-bool memberResultHealthy(const uint8_t (&block)[512]) {
-  return block[kResultLbaMid] == kSmartKeyMid && block[kResultLbaHigh] == kSmartKeyHigh &&
-         (block[kResultStatus] & kStatusErr) == 0;
+SmartStatus memberResultStatus(const uint8_t (&block)[512]) {
+  if ((block[kResultStatus] & kStatusErr) != 0) return kSmartStatusNone;
+  if (block[kResultLbaMid] == kSmartKeyMid && block[kResultLbaHigh] == kSmartKeyHigh) return kSmartStatusHealthy;
+  if (block[kResultLbaMid] == kExceededMid && block[kResultLbaHigh] == kExceededHigh) return kSmartStatusExceeded;
+  return kSmartStatusNone;
 }
 
 void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
@@ -129,7 +133,8 @@ void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
   }
   uint8_t block[512] = {};
   satMemberProbe(platform, handle, 0, block);
-  record.smartHealthy = memberResultHealthy(block) ? 1 : 0;
+  record.smartStatus = memberResultStatus(block);
+  record.smartHealthy = smartHealthyOf(static_cast<SmartStatus>(record.smartStatus), AttributeVerdict::NotJudged);
 
   // Member B's command goes with count 1 and its outcome is left unchecked: a failure
   // shows in member B's result block, whose ERR bit or changed key makes the verdict 0.
@@ -138,7 +143,9 @@ void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
   satPassThrough12(platform, handle, statusOfB, kNoData, nullptr);
   std::memset(block, 0, sizeof block);
   satMemberProbe(platform, handle, 1, block);
-  record.raidMemberBHealthy = memberResultHealthy(block) ? 1 : 0;
+  record.memberBSmartStatus = memberResultStatus(block);
+  record.raidMemberBHealthy =
+      smartHealthyOf(static_cast<SmartStatus>(record.memberBSmartStatus), AttributeVerdict::NotJudged);
 
   record.smartAvailable = 1;
 }

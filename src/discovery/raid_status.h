@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "discovery/drive_record.h"
+#include "discovery/smart_verdict.h"
 #include "platform/platform.h"
 
 namespace palvoro {
@@ -53,15 +54,16 @@ int readRaidStatus(Platform& platform, Handle handle, DriveRecord& record);
 // Interfaces that do not open, do not report a serial, or match no record are passed over.
 void scanRaidInterfaces(Platform& platform, DriveTable& table);
 
-// Whether a member's result block shows a SMART RETURN STATUS that found no threshold
-// exceeded: LBA mid 4Fh and LBA high C2h, with the ERR bit of the status clear. The block
-// holds the member's last returned registers from byte 0: error, count, LBA low, LBA mid,
-// LBA high, device, status.
-bool memberResultHealthy(const uint8_t (&block)[512]);
+// The SMART RETURN STATUS a member's result block shows, with the ERR bit of the status
+// clear: LBA mid 4Fh and LBA high C2h healthy, F4h and 2Ch threshold exceeded; anything
+// else no verdict. The block holds the member's last returned registers from byte 0:
+// error, count, LBA low, LBA mid, LBA high, device, status.
+SmartStatus memberResultStatus(const uint8_t (&block)[512]);
 
 // Asks both members for SMART RETURN STATUS through the enclosure (`handle` open for
-// reading and writing) and sets smartHealthy (drive A), raidMemberBHealthy (drive B) and
-// smartAvailable. When the command to drive A fails, only smartAvailable := 0 is set.
+// reading and writing) and sets smartStatus and smartHealthy (drive A), memberBSmartStatus
+// and raidMemberBHealthy (drive B) and smartAvailable. A member without a verdict counts
+// as failing. When the command to drive A fails, only smartAvailable := 0 is set.
 void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record);
 
 }  // namespace palvoro

@@ -111,10 +111,16 @@ int firstFailedAttribute(SmartPage data, SmartPage thresholds) {
   return -1;
 }
 
-bool smartAttributesPass(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
-                         bool miniportMode, uint8_t raidMemberSelect) {
-  return checkSmartAttributes(platform, driveNumber, handle, carrier, unit, miniportMode, raidMemberSelect) ==
-         kSmartCheckPassed;
+AttributeVerdict judgeSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
+                                      bool miniportMode, uint8_t raidMemberSelect) {
+  switch (checkSmartAttributes(platform, driveNumber, handle, carrier, unit, miniportMode, raidMemberSelect)) {
+    case kSmartCheckPassed:
+      return AttributeVerdict::Passed;
+    case kSmartCheckFailed:
+      return AttributeVerdict::Failed;
+    default:
+      return AttributeVerdict::NotJudged;
+  }
 }
 
 int checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
@@ -193,11 +199,17 @@ SmartVerdict smartDialogVerdict(const DriveRecord& record, const SmartPages& pag
   if (pages.secondUnitRead && !verdict.anyFailed) {
     verdict.anyFailed = listedEntryFailed(pages.secondDataPage(), pages.secondThresholdPage());
   }
-  const int32_t unitVerdict = verdict.anyFailed ? 0 : 1;
+  const bool enclosure = record.driveClass == kDriveClassRaid;
+  // The shown unit's or member's own answer at detection stands: the attributes the window
+  // read can fail the drive, never pass one that said it is failing.
+  const auto ownStatus = static_cast<SmartStatus>(enclosure && raidMemberSelect == kRaidMemberB
+                                                      ? record.memberBSmartStatus
+                                                      : record.smartStatus);
+  const int32_t unitVerdict =
+      smartHealthyOf(ownStatus, verdict.anyFailed ? AttributeVerdict::Failed : AttributeVerdict::Passed);
 
   verdict.smartHealthy = record.smartHealthy;
   verdict.raidMemberBHealthy = record.raidMemberBHealthy;
-  const bool enclosure = record.driveClass == kDriveClassRaid;
   if (enclosure) {
     if (raidMemberSelect == kRaidMemberB) {
       verdict.raidMemberBHealthy = unitVerdict;

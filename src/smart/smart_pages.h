@@ -11,6 +11,7 @@
 
 #include "device/smart_transport.h"
 #include "discovery/drive_record.h"
+#include "discovery/smart_verdict.h"
 #include "platform/platform.h"
 
 namespace palvoro {
@@ -80,9 +81,10 @@ enum SmartCheckResult : int {
 // for only after the data page arrived.
 int checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
                          bool miniportMode, uint8_t raidMemberSelect);
-// checkSmartAttributes as detection asks it: true only for kSmartCheckPassed.
-bool smartAttributesPass(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
-                         bool miniportMode, uint8_t raidMemberSelect);
+// checkSmartAttributes as detection asks it: Passed, Failed, or NotJudged for pages that
+// could not be read.
+AttributeVerdict judgeSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
+                                      bool miniportMode, uint8_t raidMemberSelect);
 
 // The pages the SMART window lists: the drive's first unit and, for a dual-unit drive,
 // its second unit.
@@ -153,7 +155,9 @@ struct SmartVerdict {
 };
 
 // Judges the listed entries (ID not 0) of the pages the window read, the second unit's
-// too when it was read. An enclosure (driveClass 6) gives the verdict to the member
+// too when it was read, together with the drive's own SMART RETURN STATUS kept at
+// detection (smartHealthyOf): a drive, or member, that said a threshold is exceeded fails
+// however its attributes stand. An enclosure (driveClass 6) gives the verdict to the member
 // `raidMemberSelect` names (A0h member A, B0h member B) and passes only when both members
 // do; any other drive gives it to smartHealthy. A failing enclosure leaves the list row
 // alone unless its raidState is 0 or 6.

@@ -12,10 +12,23 @@
 #include <string>
 #include <vector>
 
+#include "app/app_context.h"
+#include "discovery/detection.h"
+#include "platform/sim/sim_platform.h"
+#include "ui/model/main_window_model.h"
+#include "ui/model/smart_window_model.h"
+
 namespace palvoro {
 namespace {
 
 using Json = nlohmann::json;
+
+class QuietPrompter : public Prompter {
+ public:
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+    return PromptAnswer::Ok;
+  }
+};
 
 struct CliRun {
   int status = -1;
@@ -118,6 +131,75 @@ TEST(CliTest, SmartListsTheAttributesAndTheVerdict) {
   EXPECT_EQ(members[0]["member"], "A");
   EXPECT_EQ(members[1]["member"], "B");
 }
+
+// The drive's own SMART RETURN STATUS and its attributes decide one verdict, which every
+// view tells in its own words: the list and `smart` PASS or FAIL (and the exit status), the
+// property page Good or Warning, the SMART window's verdict, the main list cell it writes
+// and the record it writes back. A drive that says it is failing is never shown passing.
+struct VerdictCase {
+  const char* name;
+  bool driveSaysExceeded;
+  bool attributeAtThreshold;
+  bool passing;
+};
+
+class SmartVerdictViewsTest : public testing::TestWithParam<VerdictCase> {};
+
+TEST_P(SmartVerdictViewsTest, EveryViewSaysTheSame) {
+  const VerdictCase& c = GetParam();
+  const std::string description =
+      std::string(R"({"drives": [{"number": 0, "identity": {"model": "VERDICT", "serial": "V1", "firmware": "F1",
+      "sectors": 100000}, "smart": {"reportExceeded": )") +
+      (c.driveSaysExceeded ? "true" : "false") +
+      R"(, "attributes": [{"id": 5, "flags": 51, "value": 100, "threshold": 45, "worst": )" +
+      (c.attributeAtThreshold ? "45" : "46") + "}]}}]}";
+  const std::string machine = ::testing::TempDir() + "palvoro-verdict-" + c.name + ".json";
+  std::ofstream(machine) << description;
+  const std::string word = c.passing ? "PASS" : "FAIL";
+  const int status = c.passing ? kCliOk : kCliDriveFailed;
+
+  const CliRun list = cli({"--machine", machine, "list"});
+  EXPECT_NE(list.out.find(" " + word + "\n1 drive(s) found."), std::string::npos) << list.out;
+  const Json listed = json(cli({"--machine", machine, "--json", "list"}))["drives"][0]["smart"];
+  EXPECT_EQ(listed["healthy"], c.passing);
+  EXPECT_EQ(listed["text"], word);
+
+  const CliRun info = cli({"--machine", machine, "info", "1"});
+  EXPECT_NE(info.out.find(std::string("Health Status:     ") + (c.passing ? "Good" : "Warning") + "\n"),
+            std::string::npos)
+      << info.out;
+  EXPECT_EQ(json(cli({"--machine", machine, "--json", "info", "1"}))["health_status"], c.passing ? "Good" : "Warning");
+
+  const CliRun smart = cli({"--machine", machine, "smart", "1"});
+  EXPECT_EQ(smart.status, status);
+  EXPECT_NE(smart.out.find("SMART verdict: " + word + "\n"), std::string::npos) << smart.out;
+  const CliRun smartJson = cli({"--machine", machine, "--json", "smart", "1"});
+  EXPECT_EQ(smartJson.status, status);
+  EXPECT_EQ(json(smartJson)["passing"], c.passing);
+
+  // The SMART window, through its view model, on a detection of the same machine.
+  sim::SimPlatform platform(sim::loadMachine(description));
+  QuietPrompter prompter;
+  AppContext context(platform, prompter);
+  detectDrives(context.probeEnvironment(), context.driveTable());
+  ASSERT_EQ(context.driveTable().driveCount, 1);
+  EXPECT_EQ(smartStatusCell(context.selectedRecord()).text, " " + word);
+  SmartWindowModel window(context);
+  ASSERT_EQ(window.fill(0), SmartFillOutcome::Filled);
+  ASSERT_TRUE(window.verdict().has_value());
+  EXPECT_EQ(window.verdict()->passing, c.passing);
+  ASSERT_TRUE(window.mainListCell().has_value());
+  EXPECT_EQ(window.mainListCell()->text, " " + word);
+  EXPECT_EQ(context.selectedRecord().smartHealthy, c.passing ? 1 : 0);
+  EXPECT_EQ(smartStatusCell(context.selectedRecord()).text, " " + word);
+}
+
+INSTANTIATE_TEST_SUITE_P(StatusAndAttributes, SmartVerdictViewsTest,
+                         testing::Values(VerdictCase{"Healthy", false, false, true},
+                                         VerdictCase{"AttributeAtThreshold", false, true, false},
+                                         VerdictCase{"DriveSaysExceeded", true, false, false},
+                                         VerdictCase{"Both", true, true, false}),
+                         [](const testing::TestParamInfo<VerdictCase>& p) { return std::string(p.param.name); });
 
 // An NVMe drive's health log: the showcase's healthy one, and a raw log with a critical
 // warning and a counter beyond 64 bits, in JSON and as text.

@@ -358,8 +358,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // F4h/2Ch is an answer: no retry.
                       StatusCase{"ThresholdExceeded", true, false, true, -1, -1, 0, 0},
                       StatusCase{"DriverFailsDriveHealthy", false, true, true, -1, -1, 1, 1},
-                      // On the retry only 4Fh/C2h counts; F4h/2Ch there is undetermined.
-                      StatusCase{"DriverFailsDriveExceeded", true, true, true, -1, -1, -1, 1},
+                      // The drive's own F4h/2Ch counts on the retry too.
+                      StatusCase{"DriverFailsDriveExceeded", true, true, true, -1, -1, 0, 1},
                       StatusCase{"DriverFailsNoPassThrough", false, true, false, -1, -1, -1, 1},
                       StatusCase{"OtherRegistersRetried", false, false, true, 0x12, 0x34, 1, 1},
                       StatusCase{"HalfKeyRetried", false, false, true, 0x4F, 0x2C, 1, 1},

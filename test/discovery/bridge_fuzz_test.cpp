@@ -53,7 +53,7 @@ TEST(BridgeFuzz, ArbitraryBridgeAndEnclosureAnswers) {
     d.scsi.diagnostic[0x82] = randomBytes(rng, 12);
     m.drives.push_back(d);
     sim::SimPlatform platform(std::move(m));
-    ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
+    ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &judgeSmartAttributes};
     DriveTable table{};
     detectDrives(env, table);
     for (const DriveRecord& r : table.records) {
@@ -79,7 +79,7 @@ TEST(BridgeFuzz, ArbitraryMemberResultBlocks) {
       block[3] = 0x4F;
       block[4] = 0xC2;
     }
-    healthy += memberResultHealthy(block) ? 1 : 0;
+    healthy += memberResultStatus(block) == kSmartStatusHealthy ? 1 : 0;
   }
   EXPECT_GT(healthy, 0);
 }

@@ -34,10 +34,10 @@ struct Detected {
 };
 
 Detected detect(const std::string& json, bool miniport = false,
-                SmartAttributesPass attributesPass = &smartAttributesPass) {
+                SmartAttributeJudge judge = &judgeSmartAttributes) {
   sim::SimPlatform platform(sim::loadMachine(json));
   SilentPrompter prompter;
-  ProbeEnvironment env{platform, prompter, miniport, nullptr, 0xA0, attributesPass};
+  ProbeEnvironment env{platform, prompter, miniport, nullptr, 0xA0, judge};
   Detected d;
   d.lastAccepted = detectDrives(env, d.table);
   d.messages = prompter.texts;
@@ -95,11 +95,13 @@ const BranchCase kBranches[] = {
     {"NoSmartFeatureSet",
      R"({"number": 0, "identity": {"model": "PLAIN", "serial": "P", "firmware": "F", "sectors": 1000, "smart": false}})",
      {1, 11, 0, "PLAIN", "P", "F", 1000, 1000, 0, 512, 0, 0, 0, 0}},
+    // Only the pass-through's answer can fail it: its attributes pass.
     {"StatusFallsBackToPassThrough",
      R"({"number": 0, "identity": {"model": "QUIRKY", "serial": "Q", "firmware": "F", "sectors": 1000},
          "smartDriver": {"failsReturnStatus": true},
-         "smart": {"attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 45, "threshold": 45}]}})",
-     {1, 11, 0, "QUIRKY", "Q", "F", 1000, 1000, 0, 512, 1, 1, 0, 0}},
+         "smart": {"reportExceeded": true,
+                   "attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 46, "threshold": 45}]}})",
+     {1, 11, 0, "QUIRKY", "Q", "F", 1000, 1000, 0, 512, 1, 0, 0, 0}},
     {"OtherUsbBridge",
      R"({"number": 0, "transport": "usb-sat", "identity": {"model": "INNER DRIVE", "serial": "IN1", "firmware": "I1",
          "sectors": 1953525168}})",
@@ -191,7 +193,7 @@ TEST(Probe, NvmeDriveWhosePagesDoNotArrive) {
     fault.nvmeValue = c.value;
     platform.injectFault(fault);
     SilentPrompter prompter;
-    ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
+    ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &judgeSmartAttributes};
     DriveTable table{};
     detectDrives(env, table);
     ASSERT_EQ(table.driveCount, 1);
@@ -339,7 +341,7 @@ TEST(Detection, ARescanStartsFromNothing) {
       {"number": 0, "identity": {"sectors": 1000, "model": "ZERO"}},
       {"number": 1, "identity": {"sectors": 1000, "model": "ONE", "serial": "S1"}}]})"));
   SilentPrompter prompter;
-  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
+  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &judgeSmartAttributes};
   DriveTable table{};
   detectDrives(env, table);
   ASSERT_EQ(table.driveCount, 2);
@@ -396,24 +398,69 @@ TEST(Detection, AdministratorCheckFollowsTheToken) {
   EXPECT_EQ(checkAdministrator(user), 0);
 }
 
-TEST(Probe, UndeterminedStatusFallsBackToTheAttributeCheck) {
+// The verdict at detection from the drive's own SMART RETURN STATUS and its attributes:
+// a status of threshold exceeded fails whatever the attributes show, an attribute at its
+// threshold fails a drive that calls itself healthy, and a drive without a status passes
+// only on attributes that were read and passed.
+enum class StatusAnswer { Healthy, Exceeded, None };
+enum class Attributes { Pass, AtThreshold, Unreadable };
+
+struct VerdictCase {
+  const char* name;
+  StatusAnswer status;
+  Attributes attributes;
+  int32_t healthy;
+  uint8_t smartStatus;
+};
+
+const VerdictCase kVerdicts[] = {
+    {"HealthyPassing", StatusAnswer::Healthy, Attributes::Pass, 1, kSmartStatusHealthy},
+    {"HealthyWithAttributeAtThreshold", StatusAnswer::Healthy, Attributes::AtThreshold, 0, kSmartStatusHealthy},
+    {"HealthyUnreadableAttributes", StatusAnswer::Healthy, Attributes::Unreadable, 1, kSmartStatusHealthy},
+    {"ExceededPassingAttributes", StatusAnswer::Exceeded, Attributes::Pass, 0, kSmartStatusExceeded},
+    {"ExceededWithAttributeAtThreshold", StatusAnswer::Exceeded, Attributes::AtThreshold, 0, kSmartStatusExceeded},
+    {"ExceededUnreadableAttributes", StatusAnswer::Exceeded, Attributes::Unreadable, 0, kSmartStatusExceeded},
+    {"NoStatusPassingAttributes", StatusAnswer::None, Attributes::Pass, 1, kSmartStatusNone},
+    {"NoStatusAttributeAtThreshold", StatusAnswer::None, Attributes::AtThreshold, 0, kSmartStatusNone},
+    {"NoStatusUnreadableAttributes", StatusAnswer::None, Attributes::Unreadable, 0, kSmartStatusNone},
+};
+
+class DetectionVerdict : public testing::TestWithParam<VerdictCase> {};
+
+TEST_P(DetectionVerdict, DecidesFromTheStatusAndTheAttributes) {
+  const VerdictCase& c = GetParam();
+  const std::string worst = c.attributes == Attributes::AtThreshold ? "45" : "46";
+  const std::string exceeded = c.status == StatusAnswer::Exceeded ? "true" : "false";
   sim::SimPlatform platform(sim::loadMachine(R"({"drives": [
       {"number": 0, "identity": {"sectors": 1000, "model": "Q"}, "smartDriver": {"failsReturnStatus": true},
-       "smart": {"attributes": [{"id": 5, "flags": 51, "value": 100, "worst": 45, "threshold": 45}]}}]})"));
-  sim::SimFault noPassThroughStatus;
-  noPassThroughStatus.kind = sim::SimFault::Kind::FailRequest;
-  noPassThroughStatus.ioctl = 0x0004D02C;
-  noPassThroughStatus.command = 0xB0;
-  noPassThroughStatus.features = 0xDA;
-  platform.injectFault(noPassThroughStatus);
+       "smart": {"reportExceeded": )" + exceeded + R"(, "attributes": [{"id": 5, "flags": 51, "value": 100,
+       "worst": )" + worst + R"(, "threshold": 45}]}}]})"));
+  if (c.status == StatusAnswer::None) {
+    sim::SimFault noPassThroughStatus;
+    noPassThroughStatus.kind = sim::SimFault::Kind::FailRequest;
+    noPassThroughStatus.ioctl = 0x0004D02C;
+    noPassThroughStatus.command = 0xB0;
+    noPassThroughStatus.features = 0xDA;
+    platform.injectFault(noPassThroughStatus);
+  }
+  if (c.attributes == Attributes::Unreadable) {
+    sim::SimFault noData;
+    noData.command = 0xB0;
+    noData.features = 0xD0;
+    platform.injectFault(noData);
+  }
   SilentPrompter prompter;
-  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
+  ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &judgeSmartAttributes};
   DriveTable table{};
   detectDrives(env, table);
   ASSERT_EQ(table.driveCount, 1);
   EXPECT_EQ(table.records[0].smartAvailable, 1);
-  EXPECT_EQ(table.records[0].smartHealthy, 0);  // worst value reached the threshold
+  EXPECT_EQ(table.records[0].smartHealthy, c.healthy);
+  EXPECT_EQ(table.records[0].smartStatus, c.smartStatus);
 }
+
+INSTANTIATE_TEST_SUITE_P(StatusAndAttributes, DetectionVerdict, testing::ValuesIn(kVerdicts),
+                         [](const testing::TestParamInfo<VerdictCase>& param) { return std::string(param.param.name); });
 
 TEST(Probe, IdemaRule) {
   EXPECT_EQ(idemaHiddenSectors(97696368ull), 0u);
@@ -435,7 +482,7 @@ TEST(Showcase, EveryProbePathComesOutAsDescribed) {
   SilentPrompter prompter;
   ComplianceTable compliance;
   ASSERT_TRUE(loadComplianceTable(compliance));
-  ProbeEnvironment env{platform, prompter, false, &compliance, 0xA0, &smartAttributesPass};
+  ProbeEnvironment env{platform, prompter, false, &compliance, 0xA0, &judgeSmartAttributes};
   DriveTable table{};
   detectDrives(env, table);
   ASSERT_EQ(table.driveCount, 8);

@@ -318,24 +318,25 @@ TEST(ScanRaidInterfaces, RecordsBeyondTheCountAreNotCompared) {
 
 // ---- readMemberSmart ----
 
-TEST(MemberResultBlock, TheKeyInLbaMidAndHighWithoutErrMeansHealthy) {
+TEST(MemberResultBlock, TheKeyOrTheExceededAnswerWithoutErrIsTheMembersVerdict) {
   struct Case {
     const char* name;
     std::vector<uint8_t> head;  // bytes 0..6: error, count, LBA low, mid, high, device, status
-    bool healthy;
+    SmartStatus status;
   };
   const Case cases[] = {
-      {"key returned, status 50h", {0x00, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0x50}, true},
-      {"key returned with count 1 (member B)", {0x00, 0x01, 0x00, 0x4F, 0xC2, 0xA0, 0x50}, true},
-      {"threshold exceeded: F4h 2Ch", {0x00, 0x00, 0x00, 0xF4, 0x2C, 0xA0, 0x50}, false},
-      {"aborted: ERR with the key still in place", {0x04, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0x51}, false},
-      {"4Fh in byte 1 and C2h in byte 3 is not the key", {0x00, 0x4F, 0x00, 0xC2, 0x00, 0xA0, 0x50}, false},
-      {"an empty block", {0, 0, 0, 0, 0, 0, 0}, false},
+      {"key returned, status 50h", {0x00, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0x50}, kSmartStatusHealthy},
+      {"key returned with count 1 (member B)", {0x00, 0x01, 0x00, 0x4F, 0xC2, 0xA0, 0x50}, kSmartStatusHealthy},
+      {"threshold exceeded: F4h 2Ch", {0x00, 0x00, 0x00, 0xF4, 0x2C, 0xA0, 0x50}, kSmartStatusExceeded},
+      {"aborted: ERR with the key still in place", {0x04, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0x51}, kSmartStatusNone},
+      {"aborted: ERR with F4h 2Ch", {0x04, 0x00, 0x00, 0xF4, 0x2C, 0xA0, 0x51}, kSmartStatusNone},
+      {"4Fh in byte 1 and C2h in byte 3 is not the key", {0x00, 0x4F, 0x00, 0xC2, 0x00, 0xA0, 0x50}, kSmartStatusNone},
+      {"an empty block", {0, 0, 0, 0, 0, 0, 0}, kSmartStatusNone},
   };
   for (const Case& c : cases) {
     uint8_t block[512] = {};
     std::memcpy(block, c.head.data(), c.head.size());
-    EXPECT_EQ(memberResultHealthy(block), c.healthy) << c.name;
+    EXPECT_EQ(memberResultStatus(block), c.status) << c.name;
   }
 }
 

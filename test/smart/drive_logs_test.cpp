@@ -29,7 +29,7 @@ class QuietPrompter : public Prompter {
 struct Showcase {
   explicit Showcase(sim::SimMachine machine = sim::builtinMachine("showcase")) : platform(std::move(machine)) {
     EXPECT_TRUE(loadComplianceTable(compliance));
-    ProbeEnvironment env{platform, prompter, false, &compliance, 0xA0, &smartAttributesPass};
+    ProbeEnvironment env{platform, prompter, false, &compliance, 0xA0, &judgeSmartAttributes};
     detectDrives(env, table);
   }
   ~Showcase() { freeComplianceTable(compliance); }

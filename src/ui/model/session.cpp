@@ -14,7 +14,7 @@ ProbeEnvironment Session::probeEnvironment() {
   return ProbeEnvironment{m_platform,       m_prompter,
                           m_startup.miniportMode != 0,
                           m_complianceTable.loaded() ? &m_complianceTable : nullptr,
-                          m_raidMemberSelect, &smartAttributesPass};
+                          m_raidMemberSelect, &judgeSmartAttributes};
 }
 
 TestRunEnvironment Session::testRunEnvironment() {

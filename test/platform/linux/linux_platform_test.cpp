@@ -372,7 +372,7 @@ TEST(LinuxDetectionTest, DisksWithoutACommandChannelAreListed) {
     Rig rig({c.fixture});
     if (c.deniedDisk != nullptr) rig.sys.failOpen(fakeNode(c.deniedDisk), -EPERM);
     SilentPrompter prompter;
-    ProbeEnvironment env{rig.platform, prompter, false, nullptr, 0xA0, &smartAttributesPass};
+    ProbeEnvironment env{rig.platform, prompter, false, nullptr, 0xA0, &judgeSmartAttributes};
     DriveTable table{};
     detectDrives(env, table);
     ASSERT_EQ(table.driveCount, 1);
