@@ -45,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   uint8_t block[512] = {};
   std::memcpy(block, data + pageBytes, std::min(size - pageBytes, sizeof block));
-  (void)memberResultHealthy(block);
+  const SmartStatus status = memberResultStatus(block);
+  fuzz::check(status == kSmartStatusNone || status == kSmartStatusHealthy || status == kSmartStatusExceeded,
+              "a member's answer is healthy, exceeded or none");
   return 0;
 }
