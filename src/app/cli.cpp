@@ -850,10 +850,11 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
           : std::string();
 
   std::string pagePath;
+  std::string pageRefusal;
   std::optional<ResultEntry> entry;
   if (end == StartEnd::TestRun) {
     const std::string dir = resultsDirOf(options);
-    if (writeResultPage(context.platform(), dir, context.resultLines())) {
+    if (writeResultPage(dir, context.resultLines(), &pageRefusal)) {
       pagePath = dir + kResultPageName;
       extractProgramFiles(dir, {{kLogoName, logoGif()}});  // the page shows it
     }
@@ -899,6 +900,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     }
     doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
     doc["result_page"] = pagePath.empty() ? Json(nullptr) : Json(pagePath);
+    doc["result_page_refused"] = pageRefusal.empty() ? Json(nullptr) : Json(pageRefusal);
     Json asked = Json::array();
     for (const AskedBox& box : prompter.asked()) {
       asked.push_back({{"caption", box.caption}, {"text", box.text}, {"answer", box.answer}, {"answered_by", box.by}});
@@ -938,6 +940,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     out << "  Verification: not run: " << skipped << ".\n";
   }
   if (!pagePath.empty()) out << "  Result page: " << pagePath << "\n";
+  if (!pageRefusal.empty()) out << "  Result page: not written. " << pageRefusal << "\n";
   return status;
 }
 
@@ -1042,7 +1045,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   app.add_flag("--json", options.json,
                "One JSON document on standard output; progress as JSON lines on standard error");
   app.add_flag("--quiet", options.quiet, "No progress output");
-  app.add_option("--results-dir", options.resultsDir, "Where the result page is kept (default: ~/.local/state/palvoro, as the windows keep it)");
+  app.add_option("--results-dir", options.resultsDir, "Where the result page is kept (default: ~/.local/state/palvoro, as the windows keep it; for root /var/lib/palvoro)");
   CLI::App* list = app.add_subcommand("list", "The drive table");
   CLI::App* info = app.add_subcommand("info", "A drive's identity, property page and volumes");
   CLI::App* smart = app.add_subcommand("smart", "A drive's SMART attributes and verdict");

@@ -7,6 +7,8 @@
 // DATA_DIR receives help.htm, smart.htm and vhtlogo.gif; ICON_DIR (a hicolor theme
 // folder) receives NxN/apps/<app id>.png for each size the desktop asks for.
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -42,7 +44,12 @@ int main(int argc, char** argv) {
   for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
     const QString folder = QStringLiteral("%1/%2x%2/apps").arg(iconDir).arg(size);
     const QString path = QStringLiteral("%1/%2.png").arg(folder, QString::fromLatin1(kAppId));
-    if (!QDir().mkpath(folder) || !programIconImage(size).save(path, "PNG")) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    const bool drawn = buffer.open(QIODevice::WriteOnly) && programIconImage(size).save(&buffer, "PNG");
+    const std::string name = std::string(kAppId) + ".png";
+    if (!QDir().mkpath(folder) || !drawn ||
+        extractProgramFiles(folder.toStdString() + "/", {{name, std::vector<uint8_t>(png.begin(), png.end())}}) != 1) {
       std::fprintf(stderr, "palvoro-make-data: cannot write %s\n", path.toLocal8Bit().constData());
       return 1;
     }

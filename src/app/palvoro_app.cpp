@@ -22,15 +22,19 @@ CPalvoroApp::CPalvoroApp(AppContext& context, MainWindowRunner runMainWindow)
 
 bool CPalvoroApp::InitInstance() {
   StartupState& startup = m_context.startup();
-  const ProgramFolders folders = findProgramFolders();
+  const ProgramFolders folders = m_folders ? *m_folders : findProgramFolders();
   startup.helpDir = folders.helpDir;
   startup.resultsDir = folders.resultsDir;
   // Installed, the help pages are read where they lie and only the result page's logo is
   // written; otherwise (a program copied on its own) every page comes out of the program.
+  std::string refusal;
   if (folders.helpInstalled) {
-    extractProgramFiles(startup.resultsDir, {{kLogoName, logoGif()}});
+    extractProgramFiles(startup.resultsDir, {{kLogoName, logoGif()}}, &refusal);
   } else {
-    extractProgramFiles(startup.resultsDir, startupFiles());
+    extractProgramFiles(startup.resultsDir, startupFiles(), &refusal);
+  }
+  if (!refusal.empty()) {
+    m_context.prompter().ask(refusal, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok);
   }
   runStartupChecks(m_context);
   if (startup.miniportMode == 1 && !m_noRightsNote.empty()) {

@@ -4,6 +4,7 @@
 // freeing of the compliance table at exit.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ class CPalvoroApp {
   // ends without detecting anything), false when it goes on without them.
   void setRestartWithRights(std::function<bool()> restart) { m_restart = std::move(restart); }
 
+  // The folders to use instead of those findProgramFolders() gives this process (a test's
+  // own, whoever runs it).
+  void setProgramFolders(ProgramFolders folders) { m_folders = std::move(folders); }
+
   // Runs the whole program: the program's folders and files, start-up checks, the detection dialog,
   // the main window, then frees the compliance table. Returns false, as the program ends
   // once the main window has closed.
@@ -42,6 +47,7 @@ class CPalvoroApp {
   MainWindowRunner m_runMainWindow;
   std::string m_noRightsNote;
   std::function<bool()> m_restart;
+  std::optional<ProgramFolders> m_folders;
 };
 
 }  // namespace palvoro

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
 namespace palvoro {
@@ -66,7 +65,8 @@ std::string runningProgramDir() {
   }
 }
 
-ProgramFolders findProgramFolders(const std::string& programDir, const Environment& environment) {
+ProgramFolders findProgramFolders(const std::string& programDir, const Environment& environment,
+                                  const FileUser& user, const std::string& rootResultsDir) {
   ProgramFolders folders;
   if (!programDir.empty()) {
     const std::string data = withSeparator(programDir + kDataFromBin) + "palvoro/";
@@ -74,6 +74,14 @@ ProgramFolders findProgramFolders(const std::string& programDir, const Environme
       folders.helpDir = data;
       folders.helpInstalled = true;
     }
+  }
+  if (user.root()) {
+    // Root's folder is made by root, outside every home: nothing root leaves can be
+    // changed by a user, and no user's folder fills with files the user cannot remove.
+    const std::string rootDir = withSeparator(rootResultsDir);
+    if (!rootDir.empty() && makeFolders(rootDir)) folders.resultsDir = rootDir;
+    if (!folders.helpInstalled) folders.helpDir = folders.resultsDir;
+    return folders;
   }
   const std::string state = userStateDir(environment);
   if (!state.empty() && makeFolders(state) && access(state.c_str(), W_OK | X_OK) == 0) {
@@ -86,17 +94,21 @@ ProgramFolders findProgramFolders(const std::string& programDir, const Environme
 }
 
 ProgramFolders findProgramFolders() {
-  return findProgramFolders(runningProgramDir(), [](const char* name) { return std::getenv(name); });
+  return findProgramFolders(runningProgramDir(), [](const char* name) { return std::getenv(name); },
+                            FileUser::current());
 }
 
-int extractProgramFiles(const std::string& dir, const std::vector<ProgramFile>& files) {
-  int written = 0;
+int extractProgramFiles(const std::string& dir, const std::vector<ProgramFile>& files, std::string* refusal) {
+  if (refusal != nullptr) refusal->clear();
   if (dir.empty()) return 0;
+  const WriteFolder folder = WriteFolder::open(dir);
+  if (!folder.usable()) {
+    if (refusal != nullptr) *refusal = folder.refusal();
+    return 0;
+  }
+  int written = 0;
   for (const ProgramFile& file : files) {
-    std::FILE* out = std::fopen((dir + file.name).c_str(), "wb");
-    if (out == nullptr) continue;
-    const bool complete = std::fwrite(file.bytes.data(), 1, file.bytes.size(), out) == file.bytes.size();
-    if (std::fclose(out) == 0 && complete) ++written;
+    if (folder.writeFile(file.name, file.bytes.data(), file.bytes.size()) == FileWrite::Written) ++written;
   }
   return written;
 }

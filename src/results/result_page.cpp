@@ -12,7 +12,7 @@
 #include <sstream>
 #include <vector>
 
-#include "device/drive_handle.h"
+#include "platform/write_folder.h"
 #include "diagnostics/run_messages.h"
 #include "resources/string_table.h"
 
@@ -277,29 +277,31 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
   return lines.appendBlock(block);
 }
 
-bool writeResultPage(Platform& platform, const std::string& programDir, const ResultLines& lines) {
+bool writeResultPage(const std::string& resultsDir, const ResultLines& lines, std::string* refusal) {
+  if (refusal != nullptr) refusal->clear();
   // Without a folder the page would land wherever the program was started from.
-  if (lines.count() == 0 || programDir.empty()) return false;
+  if (lines.count() == 0 || resultsDir.empty()) return false;
 
-  const std::string path = programDir + kResultPageName;
-  // The page is opened open-always, which keeps an existing file's length: without the
-  // delete a shorter page would leave the tail of a longer one behind it.
-  std::remove(path.c_str());
-  DriveHandle file(platform);
-  if (!file.openExclusive(path, GENERIC_READ | GENERIC_WRITE, 0)) return false;
-
+  // Every line is followed by CR LF, so a line that already ends in one gets a second.
+  std::string page;
+  const auto line = [&page](const std::string& text) { page.append(text).append("\r\n"); };
   const std::string logo = std::string("<a href='") + kMakerWebAddress +
                            "'><img src='vhtlogo.gif' border = 0 alt='Varnholt Logo'></a></p>\r\n";
-  bool ok = file.writeLine("<html><body>\r\n") &&
-            file.writeLine("<table cellspacing=0 cellpadding=0 width='100%' bgcolor=#336699><tr><td><p align=right>") &&
-            file.writeLine(logo) && file.writeLine("</td></tr></table>\n");
-  for (const std::string& line : lines.lines()) {
-    if (!ok) break;
-    ok = file.writeLine(line);
+  line("<html><body>\r\n");
+  line("<table cellspacing=0 cellpadding=0 width='100%' bgcolor=#336699><tr><td><p align=right>");
+  line(logo);
+  line("</td></tr></table>\n");
+  for (const std::string& text : lines.lines()) line(text);
+  line("</body></html>\r\n");
+
+  // A new file takes the page's name whole: a shorter page never keeps the tail of a
+  // longer one, and a link planted at the name is replaced, not written through.
+  const WriteFolder folder = WriteFolder::open(resultsDir);
+  if (!folder.usable()) {
+    if (refusal != nullptr) *refusal = folder.refusal();
+    return false;
   }
-  ok = ok && file.writeLine("</body></html>\r\n");
-  file.close();
-  return ok;
+  return folder.writeFile(kResultPageName, page.data(), page.size()) == FileWrite::Written;
 }
 
 }  // namespace palvoro

@@ -12,7 +12,6 @@
 #include "diagnostics/erase_verify.h"
 #include "diagnostics/run_values.h"
 #include "discovery/drive_record.h"
-#include "platform/platform.h"
 #include "results/result_lines.h"
 
 namespace palvoro {
@@ -46,9 +45,12 @@ struct ResultVerification {
   std::string text;  // the row as the page shows it
 };
 
-// Writes every stored block as the result page in `programDir`. Before any block was
-// appended the file is left alone. Returns true when the whole page was written.
-bool writeResultPage(Platform& platform, const std::string& programDir, const ResultLines& lines);
+// Writes every stored block as the result page in `resultsDir`, through a checked
+// WriteFolder: the page replaces the old one whole, and a folder that is not the user's
+// alone (or, for root, not root's all the way down) is refused, with its sentence in
+// `refusal` when given. Before any block was appended the file is left alone. Returns true
+// when the whole page was written.
+bool writeResultPage(const std::string& resultsDir, const ResultLines& lines, std::string* refusal = nullptr);
 
 // One run as the result page shows it, read back from its rows.
 struct ResultEntry {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "app/app_context.h"
@@ -21,7 +22,7 @@ bool appendBlock(AppContext& context, TestClock& clock) {
 }
 // Every stored block, written into the context's program folder.
 bool writePage(AppContext& context) {
-  return writeResultPage(context.platform(), context.startup().resultsDir, context.resultLines());
+  return writeResultPage(context.startup().resultsDir, context.resultLines());
 }
 
 class ResultPageTest : public ::testing::Test {
@@ -166,10 +167,45 @@ TEST_F(ResultPageTest, FullStoreDropsTheWholeBlock) {
   EXPECT_EQ(context.resultLines().lines().back(), "</table><p>");
 }
 
-TEST_F(ResultPageTest, UncreatablePageWritesNothing) {
+// The page goes only where the user alone can change names, and replaces what is at its
+// name without writing through it: a link planted there leaves its target as it was.
+TEST_F(ResultPageTest, ThePageIsWrittenOnlyIntoTheUsersOwnFolderAndNeverThroughALink) {
   finishRun(kTestKindQuick, kTestStatePass);
-  context.startup().resultsDir = (dir / "missing").string() + "/";
-  EXPECT_FALSE(writePage(context));
+  const std::filesystem::path victim = dir / "victim";
+  struct Case {
+    const char* name;
+    std::string folder;
+    std::filesystem::perms mode;
+    bool written;
+    const char* refusal;  // a piece of the sentence, empty when none is given
+  };
+  const Case cases[] = {
+      {"a link at the page's name", (dir / "own").string(), std::filesystem::perms::owner_all, true, ""},
+      {"a folder anyone can change", (dir / "shared").string(), std::filesystem::perms::all, false,
+       "other users can create, replace or remove files in it (mode 0777)"},
+      {"a missing folder is not made", (dir / "missing").string(), std::filesystem::perms::none, false,
+       "No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(victim, std::ios::binary) << "not a page";
+    if (c.mode != std::filesystem::perms::none) {
+      std::filesystem::create_directory(c.folder);
+      std::filesystem::permissions(c.folder, c.mode);
+      std::filesystem::create_symlink(victim, std::filesystem::path(c.folder) / kResultPageName);
+    }
+    std::string refusal;
+    EXPECT_EQ(writeResultPage(c.folder + "/", context.resultLines(), &refusal), c.written);
+    EXPECT_NE(refusal.find(c.refusal), std::string::npos) << refusal;
+    EXPECT_EQ(refusal.empty(), c.written);
+    std::ifstream in(victim, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a page");
+    if (c.written) {
+      EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::path(c.folder) / kResultPageName));
+      std::ifstream page(std::filesystem::path(c.folder) / kResultPageName, std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(page), {}).rfind(kHead, 0), 0u);
+    }
+  }
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 

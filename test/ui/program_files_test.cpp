@@ -50,18 +50,32 @@ TEST(ProgramFilesTest, ExtractionOverwritesExistingFilesAndSkipsAnUnwritableFold
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("an older and longer help page");
   }
+  // A link where the logo goes: the logo replaces the link, its target keeps its text.
+  QTemporaryDir other;
+  ASSERT_TRUE(other.isValid());
+  {
+    QFile victim(other.filePath("victim"));
+    ASSERT_TRUE(victim.open(QIODevice::WriteOnly));
+    victim.write("the victim's own text");
+  }
+  ASSERT_TRUE(QFile::link(other.filePath("victim"), dir.filePath("vhtlogo.gif")));
   const std::vector<ProgramFile> files = {{"help.htm", {'n', 'e', 'w'}}, {"vhtlogo.gif", {'G', 'I', 'F', 0, 1}}};
   EXPECT_EQ(extractProgramFiles(folder, files), 2);
   EXPECT_EQ(contents(dir.filePath("help.htm")), "new");
   EXPECT_EQ(contents(dir.filePath("vhtlogo.gif")), std::string("GIF\0\1", 5));
+  EXPECT_EQ(contents(other.filePath("victim")), "the victim's own text");
 
-  EXPECT_EQ(extractProgramFiles(folder + "no-such-folder/", files), 0);
+  std::string refusal;
+  EXPECT_EQ(extractProgramFiles(folder + "no-such-folder/", files, &refusal), 0);
   EXPECT_FALSE(QDir(dir.filePath("no-such-folder")).exists());
+  EXPECT_NE(refusal.find("no-such-folder"), std::string::npos) << refusal;
 }
 
 // Where the help pages are read from and where the result page goes, for a program in a
 // build tree, installed under a prefix, or copied on its own, with the environments a
-// session, a bare service or pkexec give it.
+// session, a bare service or pkexec give it, run by a user or by root (who never takes a
+// folder from the environment, as `sudo -E` passes the user's, nor writes beside the
+// program).
 TEST(ProgramFilesTest, FoldersFollowTheInstallLayoutAndTheUsersStateFolder) {
   QTemporaryDir root;
   ASSERT_TRUE(root.isValid());
@@ -76,6 +90,9 @@ TEST(ProgramFilesTest, FoldersFollowTheInstallLayoutAndTheUsersStateFolder) {
   ASSERT_EQ(extractProgramFiles(base + "blocked/", {{".local", {'x'}}}), 1);
   const std::string installedHelp = base + "prefix/bin/../share/palvoro/";
   const std::string homeState = base + "home/.local/state/palvoro/";
+  const std::string rootState = base + "var/lib/palvoro/";
+  const FileUser user{1000, 1000};
+  const FileUser rootUser{0, 0};
 
   struct Case {
     const char* name;
@@ -83,17 +100,22 @@ TEST(ProgramFilesTest, FoldersFollowTheInstallLayoutAndTheUsersStateFolder) {
     const char* xdgState;
     const char* home;
     std::string help, results;
+    FileUser who;
   };
   const std::string xdg = base + "xdg";
   const Case cases[] = {
-      {"installed, state folder made under HOME", base + "prefix/bin/", nullptr, "home", installedHelp, homeState},
-      {"XDG_STATE_HOME wins", base + "prefix/bin/", "xdg", "home", installedHelp, xdg + "/palvoro/"},
+      {"installed, state folder made under HOME", base + "prefix/bin/", nullptr, "home", installedHelp, homeState, user},
+      {"XDG_STATE_HOME wins", base + "prefix/bin/", "xdg", "home", installedHelp, xdg + "/palvoro/", user},
       {"a relative XDG_STATE_HOME is ignored", base + "prefix/bin/", "relative/state", "home", installedHelp,
-       homeState},
-      {"copied on its own: pages beside the result page", base + "lonely/", nullptr, "home", homeState, homeState},
-      {"no HOME: the program's own folder", base + "lonely/", nullptr, nullptr, base + "lonely/", base + "lonely/"},
-      {"no HOME, no program folder: nowhere", base + "gone/", nullptr, nullptr, "", ""},
-      {"state folder cannot be made", base + "lonely/", nullptr, "blocked", base + "lonely/", base + "lonely/"},
+       homeState, user},
+      {"copied on its own: pages beside the result page", base + "lonely/", nullptr, "home", homeState, homeState,
+       user},
+      {"no HOME: the program's own folder", base + "lonely/", nullptr, nullptr, base + "lonely/", base + "lonely/",
+       user},
+      {"no HOME, no program folder: nowhere", base + "gone/", nullptr, nullptr, "", "", user},
+      {"state folder cannot be made", base + "lonely/", nullptr, "blocked", base + "lonely/", base + "lonely/", user},
+      {"root ignores XDG_STATE_HOME and HOME", base + "prefix/bin/", "xdg", "home", installedHelp, rootState, rootUser},
+      {"root never writes beside the program", base + "lonely/", nullptr, nullptr, rootState, rootState, rootUser},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -101,17 +123,21 @@ TEST(ProgramFilesTest, FoldersFollowTheInstallLayoutAndTheUsersStateFolder) {
                                  : c.xdgState[0] == 'r' ? std::string(c.xdgState)
                                                         : base + c.xdgState;
     const std::string homeValue = c.home == nullptr ? std::string() : base + c.home;
-    const ProgramFolders folders = findProgramFolders(c.programDir, [&](const char* name) -> const char* {
-      if (std::string(name) == "XDG_STATE_HOME") return c.xdgState == nullptr ? nullptr : xdgValue.c_str();
-      if (std::string(name) == "HOME") return c.home == nullptr ? nullptr : homeValue.c_str();
-      return nullptr;
-    });
+    const ProgramFolders folders = findProgramFolders(
+        c.programDir,
+        [&](const char* name) -> const char* {
+          if (std::string(name) == "XDG_STATE_HOME") return c.xdgState == nullptr ? nullptr : xdgValue.c_str();
+          if (std::string(name) == "HOME") return c.home == nullptr ? nullptr : homeValue.c_str();
+          return nullptr;
+        },
+        c.who, rootState);
     EXPECT_EQ(folders.helpDir, c.help);
     EXPECT_EQ(folders.resultsDir, c.results);
     EXPECT_EQ(folders.helpInstalled, c.help == installedHelp);
   }
   // Made for the user alone: the page names the drives tested and what was found.
   EXPECT_EQ(QFile::permissions(QString::fromStdString(homeState)) & 0x0077, 0);
+  EXPECT_EQ(QFile::permissions(QString::fromStdString(rootState)) & 0x0077, 0);
 }
 
 TEST(ProgramFilesTest, StartUpWritesTheLogoAndBothHelpPages) {
@@ -154,10 +180,13 @@ TEST(CPalvoroAppTest, InitInstanceRunsStartUpThenTheMainWindowThenFreesTheCompli
     countSeenByMainWindow = ctx.driveTable().driveCount;
     tableLoadedDuringMainWindow = ctx.complianceTable().loaded();
   });
+  // The test main points XDG_STATE_HOME at a folder of its own; the folders are found as a
+  // user's (not root's) run finds them, whoever runs the test. A full build lays out the data folder
+  // beside the programs' folders as an install does; a build of the tests alone has none,
+  // and the pages are written beside the result page.
+  app.setProgramFolders(findProgramFolders(runningProgramDir(), [](const char* name) { return std::getenv(name); },
+                                           FileUser{1000, 1000}));
   EXPECT_FALSE(app.InitInstance());
-  // The test main points XDG_STATE_HOME at a folder of its own. A full build lays out the
-  // data folder beside the programs' folders as an install does; a build of the tests
-  // alone has none, and the pages are written beside the result page.
   const std::string state = std::string(std::getenv("XDG_STATE_HOME")) + "/palvoro/";
   const std::string data = runningProgramDir() + "../share/palvoro/";
   EXPECT_EQ(context.startup().resultsDir, state);

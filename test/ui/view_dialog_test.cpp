@@ -153,7 +153,7 @@ struct OnePassedRun {
   bool writePage(const std::vector<std::string>& extraRows = {}) {
     return appendResultBlock(context.resultLines(), context.testRun(), context.selectedRecord(), clock.localTime(),
                              nullptr, extraRows) &&
-           writeResultPage(context.platform(), context.startup().resultsDir, context.resultLines());
+           writeResultPage(context.startup().resultsDir, context.resultLines());
   }
 
   diagtest::RecordingPrompter prompter;

@@ -127,7 +127,10 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   }
 
   if (kind == kTestKindViewResult) {
-    writeResultPage(m_context.platform(), m_context.startup().resultsDir, m_context.resultLines());
+    std::string refusal;
+    if (!writeResultPage(m_context.startup().resultsDir, m_context.resultLines(), &refusal) && !refusal.empty()) {
+      ui.ask({refusal, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+    }
     ui.showResultPage(std::string("PALVORO - ") + testKindWord(kind));
     return StartEnd::ResultPageShown;
   }
