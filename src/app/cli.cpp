@@ -101,9 +101,32 @@ std::string letters(const DriveRecord& r) {
   return std::string(r.volumeLetters, strnlen(r.volumeLetters, sizeof r.volumeLetters));
 }
 
-Json driveJson(int index, const DriveRecord& r) {
+// A drive's volumes as the user knows them: the letters on the simulated machine ("C"),
+// the mount points on this computer's drives ("/", "/home").
+std::vector<std::string> volumeNames(Platform& platform, const DriveRecord& r) {
+  std::vector<std::string> names;
+  for (const char letter : letters(r)) {
+    const VolumeName name = platform.volumeName(letter);
+    names.push_back(name.mountPoint ? name.name : std::string(1, letter));
+  }
+  return names;
+}
+
+// The list's column: letters side by side ("CD"), mount points between commas.
+std::string volumesText(const std::vector<std::string>& names) {
+  const bool letterForm =
+      std::all_of(names.begin(), names.end(), [](const std::string& name) { return name.size() == 1 && name != "/"; });
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty() && !letterForm) text += ',';
+    text += name;
+  }
+  return text;
+}
+
+Json driveJson(Platform& platform, int index, const DriveRecord& r) {
   Json volumes = Json::array();
-  for (char letter : letters(r)) volumes.push_back(std::string(1, letter));
+  for (const std::string& name : volumeNames(platform, r)) volumes.push_back(name);
   Json drive = {
       {"number", index + 1},
       {"model", r.model},
@@ -239,7 +262,7 @@ int listCommand(AppContext& context, const CliOptions& options, std::ostream& ou
   const DriveTable& table = context.driveTable();
   if (options.json) {
     Json drives = Json::array();
-    for (int i = 0; i < table.driveCount; ++i) drives.push_back(driveJson(i, table.records[i]));
+    for (int i = 0; i < table.driveCount; ++i) drives.push_back(driveJson(context.platform(), i, table.records[i]));
     out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"drives", drives}}, 2) << "\n";
     return kCliOk;
   }
@@ -249,9 +272,9 @@ int listCommand(AppContext& context, const CliOptions& options, std::ostream& ou
   out << line;
   for (int i = 0; i < table.driveCount; ++i) {
     const DriveRecord& r = table.records[i];
-    std::snprintf(line, sizeof line, "%-3d %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", i + 1, r.model,
-                  r.serialNumber, r.firmwareRevision, capacityText(r).c_str(), busTypeName(r.busType),
-                  reachedAs(r.driveClass), letters(r).c_str(), smartText(r).c_str());
+    std::snprintf(line, sizeof line, "%-3d %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", i + 1, r.model, r.serialNumber,
+                  r.firmwareRevision, capacityText(r).c_str(), busTypeName(r.busType), reachedAs(r.driveClass),
+                  volumesText(volumeNames(context.platform(), r)).c_str(), smartText(r).c_str());
     out << line;
   }
   out << table.driveCount << " drive(s) found.\n";
@@ -267,7 +290,7 @@ int infoCommand(AppContext& context, int index, const CliOptions& options, std::
     Json volumes = Json::array();
     for (const VolumeRow& v : page->volumes) volumes.push_back({{"volume", v.text}, {"capacity_text", v.capacity}});
     Json doc = {{"schema_version", kCliSchemaVersion},
-                {"drive", driveJson(index, r)},
+                {"drive", driveJson(context.platform(), index, r)},
                 {"device_type", page->deviceType},
                 {"capacity_text", page->capacity},
                 {"health_status", page->healthStatus},
@@ -877,7 +900,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
                 {"command", erase ? "erase" : "test"},
                 {"test_option", testKindWord(kind)},
                 {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
-                {"drive", driveJson(index, record)},
+                {"drive", driveJson(context.platform(), index, record)},
                 {"outcome", startEndText(end).key}};
     if (end == StartEnd::TestRun) {
       Json sectors = Json::array();

@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
         return true;
       }
       if (run.end != ElevatedRun::End::Dismissed) {
-        prompter.ask(kRightsNotGiven, kProductCaption, PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok,
+        prompter.ask(kRightsNotGiven, platform->productTitle(), PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok,
                      PromptPurpose::information());
       }
       return false;

@@ -34,12 +34,13 @@ bool CPalvoroApp::InitInstance() {
     extractProgramFiles(startup.resultsDir, startupFiles(), &refusal);
   }
   if (!refusal.empty()) {
-    m_context.prompter().ask(refusal, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok);
+    m_context.prompter().ask(refusal, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok,
+                             PromptAnswer::Ok);
   }
   runStartupChecks(m_context);
   if (startup.miniportMode == 1 && !m_noRightsNote.empty()) {
     if (m_restart) {
-      const PromptAnswer answer = m_context.prompter().ask(m_noRightsNote + kRestartWithRightsQuestion, kProductCaption,
+      const PromptAnswer answer = m_context.prompter().ask(m_noRightsNote + kRestartWithRightsQuestion, m_context.platform().productTitle(),
                                                            PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No,
                                                            PromptPurpose::question());
       if (answer == PromptAnswer::Yes && m_restart()) {
@@ -47,7 +48,7 @@ bool CPalvoroApp::InitInstance() {
         return false;
       }
     } else {
-      m_context.prompter().ask(m_noRightsNote, kProductCaption, PromptIcon::Information, PromptButtons::Ok,
+      m_context.prompter().ask(m_noRightsNote, m_context.platform().productTitle(), PromptIcon::Information, PromptButtons::Ok,
                                PromptAnswer::Ok, PromptPurpose::information());
     }
   }

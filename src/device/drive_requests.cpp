@@ -80,7 +80,7 @@ int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDri
                                                    kShareAll, OPEN_EXISTING,
                                                    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING));
   if (!drive.valid()) {
-    prompter.ask("Failed to update disk property!", kProductCaption, PromptIcon::None, PromptButtons::Ok,
+    prompter.ask("Failed to update disk property!", platform.productTitle(), PromptIcon::None, PromptButtons::Ok,
                  PromptAnswer::Ok, PromptPurpose::information());
     return 0;
   }

@@ -167,7 +167,7 @@ void TestRun::runWorker() {
     default:
       // 108 + TestKind names no running text here, so the line keeps the cable test's.
       // The run has nothing to wait for: it ends as failed so that Close can end it.
-      m_env.prompter.ask(kInvalidTestSelection, kProductCaption, PromptIcon::Stop, PromptButtons::Ok,
+      m_env.prompter.ask(kInvalidTestSelection, platform().productTitle(), PromptIcon::Stop, PromptButtons::Ok,
                                PromptAnswer::Ok, PromptPurpose::information());
       endFailed();
       return;
@@ -261,7 +261,7 @@ bool TestRun::stopped() {
 
 void TestRun::tellWriteRefusal() {
   const std::string why = platform().takeWriteRefusal();
-  if (!why.empty()) m_env.prompter.ask(why, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok,
+  if (!why.empty()) m_env.prompter.ask(why, platform().productTitle(), PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok,
                                        PromptPurpose::information());
 }
 
@@ -270,7 +270,7 @@ void TestRun::showTestError(int code, const std::string& prefix) {
   tellWriteRefusal();
   const std::string text = formatTestError(code, prefix, shownDriveNumber());
   values().setLastErrorMessage(text);
-  m_env.prompter.ask(text, kProductCaption, PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok,
+  m_env.prompter.ask(text, platform().productTitle(), PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok,
                      PromptPurpose::information());
 }
 

@@ -131,7 +131,7 @@ void readCapacity(Platform& platform, Prompter& prompter, Handle handle, DriveRe
   uint32_t lastLba10 = 0;
   uint32_t blockLength = 0;
   if (!scsiReadCapacity10(platform, handle, &lastLba10, &blockLength)) {
-    prompter.ask("ReadCapacity failed!", kProductCaption, PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok,
+    prompter.ask("ReadCapacity failed!", platform.productTitle(), PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok,
                  PromptPurpose::information());
     lastLba10 = 0;
     blockLength = 0;
@@ -143,7 +143,7 @@ void readCapacity(Platform& platform, Prompter& prompter, Handle handle, DriveRe
     // An all-ones last LBA would make a drive of no sectors once counted: a device that
     // answers it has not told its capacity.
     if (!scsiReadCapacity16(platform, handle, &lastLba16) || lastLba16 == UINT64_MAX) {
-      prompter.ask("ReadCapacity16 failed!", kProductCaption, PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok,
+      prompter.ask("ReadCapacity16 failed!", platform.productTitle(), PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok,
                    PromptPurpose::information());
       lastLba16 = 0;
     }

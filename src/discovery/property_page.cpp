@@ -103,7 +103,7 @@ std::optional<PropertyPage> openPropertyPage(Platform& platform, Prompter& promp
     // No interface was found at detection: an empty path cannot open, and is not handed
     // to the file system at all.
     if (path.empty() || !status.openShared(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING)) {
-      prompter.ask(loadString(kStrRaidStatusUnavailable), kProductCaption, PromptIcon::Warning, PromptButtons::Ok,
+      prompter.ask(loadString(kStrRaidStatusUnavailable), platform.productTitle(), PromptIcon::Warning, PromptButtons::Ok,
                    PromptAnswer::Ok, PromptPurpose::information());
       record.raidState = kRaidStatusUnknown;
     } else {

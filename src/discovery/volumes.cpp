@@ -115,7 +115,7 @@ std::vector<VolumeRow> volumeRows(Platform& platform, const DriveRecord& record)
     std::string fileSystem;
     if (!platform.volumeInformation(root, &label, &fileSystem)) continue;
     VolumeRow row;
-    row.text = label + " (" + root + ")";
+    row.text = label + " (" + platform.volumeName(letter).name + ")";
     uint64_t total = 0;
     uint64_t free = 0;
     if (platform.diskSpace(root, &total, &free)) {

@@ -33,7 +33,7 @@ int partitionCheck(Platform& platform, const DriveRecord& record);
 
 // One row of the property page's volume list.
 struct VolumeRow {
-  std::string text;      // "label (C:\)"
+  std::string text;      // "label (C:\)"; "label (/home)" where volumes are known by mount point
   std::string capacity;  // "%0.2f GB" in 2^30-byte units; empty when the size is unknown
 };
 

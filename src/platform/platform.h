@@ -13,9 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/prompter.h"
 #include "platform/win_types.h"
 
 namespace palvoro {
+
+// How the user knows a volume: letters are the program's keys for volumes, but only the
+// Windows-shaped machine shows them.
+struct VolumeName {
+  std::string name;         // "C:\" on the Windows-shaped machine; the mount point ("/home") on Linux
+  std::string fileSystem;   // "NTFS"; the kernel's name on Linux ("ext4", "vfat"); empty when unknown
+  bool mountPoint = false;  // `name` is a mount point, and the letter means nothing to the user
+};
 
 // One top-level window of the desktop, as EnumWindows lists it.
 struct TopLevelWindow {
@@ -69,6 +78,13 @@ class Platform {
   virtual std::vector<std::string> deviceInterfaces(const std::string& classGuid) = 0;
   // GetVolumeInformationA for a root such as "C:": the label and the file system name.
   virtual bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) = 0;
+  // The name and file system the user knows the volume behind `letter` by. This answer is
+  // the Windows one: the letter's root, and the file system GetVolumeInformationA names.
+  virtual VolumeName volumeName(char letter);
+  // The title of the program's windows and boxes: kProductCaption on the Windows-shaped
+  // machine; a backend for another system answers kProgramTitle, since the program does
+  // not run on Windows there.
+  virtual std::string productTitle() const { return kProductCaption; }
   // GetDiskFreeSpaceExA for a root: total and free bytes.
   virtual bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) = 0;
   // Sleep. The simulated machine advances its clock instead of waiting.

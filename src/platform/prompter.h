@@ -45,8 +45,12 @@ constexpr PromptAnswer enterAnswer(PromptPurpose purpose, PromptButtons buttons,
   return purpose.destroysData() ? safeAnswer(buttons) : defaultAnswer;
 }
 
-// The caption of every box unless the caller names another.
+// The caption of every box unless the caller names another: the product's title on the
+// Windows-shaped machine. Callers take it from Platform::productTitle(), which gives
+// kProgramTitle on a system that is not Windows.
 inline constexpr const char* kProductCaption = "PALVORO for Windows";
+// The program's own name, the title on this computer's drives (Linux).
+inline constexpr const char* kProgramTitle = "PALVORO";
 
 class Prompter {
  public:

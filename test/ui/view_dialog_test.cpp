@@ -245,11 +245,11 @@ TEST(BrowserHtml, BareHexColoursGetTheirHash) {
 
 TEST(HelpPages, HelpPageDescribesEveryOption) {
   const std::string page = helpPageHtml();
-  for (const char* section : {"QUICK TEST", "EXTENDED TEST", "Repair", "ERASE", "QUICK ERASE", "FULL ERASE",
-                              "Warning", "VIEW TEST RESULT", "administrator", "img src='vhtlogo.gif'",
+  for (const char* section : {"QUICK TEST", "EXTENDED TEST", "Repair", "ERASE", "QUICK ERASE", "FULL ERASE", "Warning",
+                              "VIEW TEST RESULT", "administrator", "img src='vhtlogo.gif'",
                               // About has no button: the page says where its menu is.
                               "right-click the banner at the top of the main window, or the logo beside it, "
-                              "and choose <b>About PALVORO for Windows</b>"}) {
+                              "and choose <b>About PALVORO</b>"}) {
     EXPECT_NE(page.find(section), std::string::npos) << section;
   }
 }

@@ -111,6 +111,31 @@ std::string windowsFileSystem(const std::string& type) {
   return type;
 }
 
+// A mount point as a screen may show it: a stick's label becomes part of its mount point
+// under /media, and a control character or a broken UTF-8 sequence there must not reach a
+// terminal or a JSON document. Each such byte becomes '?'.
+std::string shownMountPoint(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80             ? 1
+                    : (lead & 0xE0) == 0xC0 ? 2
+                    : (lead & 0xF0) == 0xE0 ? 3
+                    : (lead & 0xF8) == 0xF0 ? 4
+                                            : 0;
+    bool whole = length != 0 && i + length <= text.size() && !(length == 2 && lead < 0xC2);
+    for (size_t k = 1; whole && k < length; ++k) whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (!whole || (length == 1 && (lead < 0x20 || lead == 0x7F))) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    out.append(text, i, length);
+    i += length;
+  }
+  return out;
+}
+
 std::string padded(const std::string& text, size_t width) {
   std::string out = text.substr(0, std::min(text.size(), width));
   out.resize(width, ' ');
@@ -1300,6 +1325,22 @@ bool LinuxPlatform::volumeInformation(const std::string& root, std::string* labe
   }
   setLastError(ERROR_SUCCESS);
   return true;
+}
+
+VolumeName LinuxPlatform::volumeName(char letter) {
+  std::lock_guard lock(m_mutex);
+  rescan();
+  VolumeName name;
+  name.mountPoint = true;
+  if (const std::optional<Volume> v = volumeOf(letter)) {
+    name.name = shownMountPoint(v->mountPoint);
+    name.fileSystem = shownMountPoint(v->fsType);
+  } else {
+    // Gone since the letter was listed: its root is all there is to show.
+    name.name = std::string(1, letter) + ":\\";
+    name.mountPoint = false;
+  }
+  return name;
 }
 
 bool LinuxPlatform::diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) {

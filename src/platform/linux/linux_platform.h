@@ -44,6 +44,9 @@ class LinuxPlatform : public Platform {
   bool userIsAdministrator() override;
   std::vector<std::string> deviceInterfaces(const std::string& classGuid) override;
   bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) override;
+  // A Linux user knows a volume by its mount point and the kernel's file system name.
+  VolumeName volumeName(char letter) override;
+  std::string productTitle() const override { return kProgramTitle; }
   bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) override;
   void sleep(uint32_t milliseconds) override;
   std::vector<TopLevelWindow> topLevelWindows() override;

@@ -11,10 +11,12 @@ namespace palvoro {
 namespace {
 
 // The banner both pages open with: the maker's blue band with the logo on the right, as
-// the result page has it, so the three pages look like one set.
+// the result page has it, so the three pages look like one set. The pages name the program
+// alone: one installed copy serves the windows on this computer's drives and those on the
+// simulated machine.
 const char* const kBanner =
     "<table cellspacing=0 cellpadding=4 width='100%' bgcolor=#336699><tr>"
-    "<td><font color=#ffffff size=+2><b>PALVORO for Windows</b></font></td>"
+    "<td><font color=#ffffff size=+2><b>PALVORO</b></font></td>"
     "<td align=right><a href='https://www.example.com/varnholt/'>"
     "<img src='vhtlogo.gif' border=0 alt='Varnholt Logo'></a></td></tr></table>\r\n";
 
@@ -121,11 +123,10 @@ bool onLetter(double x, double y) {
 
 // Long on purpose: the help page's text, paragraph after paragraph.
 std::string helpPageHtml() {
-  std::string page =
-      "<html><head><title>PALVORO for Windows Help</title></head><body>\r\n";
+  std::string page = "<html><head><title>PALVORO Help</title></head><body>\r\n";
   page += kBanner;
   page +=
-      "<h1>PALVORO for Windows Help</h1>\r\n"
+      "<h1>PALVORO Help</h1>\r\n"
       "<p><a href='#about'>What PALVORO does</a> | <a href='#start'>Before you start</a> | "
       "<a href='#main'>The main window</a> | <a href='#quick'>QUICK TEST</a> | "
       "<a href='#extended'>EXTENDED TEST</a> | <a href='#erase'>ERASE</a> | "
@@ -170,7 +171,7 @@ std::string helpPageHtml() {
       "to look for drives again; PALVORO also does this by itself when a drive is plugged in or "
       "removed and after a test.</p>\r\n"
       "<p>To see which version of PALVORO you have, right-click the banner at the top of the "
-      "main window, or the logo beside it, and choose <b>About PALVORO for Windows</b>.</p>\r\n"
+      "main window, or the logo beside it, and choose <b>About PALVORO</b>.</p>\r\n"
       "<p>The SMART Status column reads <b>PASS</b> when the drive reports good health and no "
       "attribute has reached its threshold, <b>FAIL</b> when one has, and <b>Not Available</b> "
       "when SMART is switched off or cannot be reached through the drive's connection (many USB, "

@@ -165,14 +165,15 @@ std::vector<ListRow> logicalDriveRows(Platform& platform) {
   const uint32_t present = platform.logicalDrives();
   for (int bit = 0; bit < 26; ++bit) {
     if ((present & (1u << bit)) == 0) continue;
-    const std::string root = std::string(1, static_cast<char>('A' + bit)) + ":\\";
+    const char letter = static_cast<char>('A' + bit);
+    const std::string root = std::string(1, letter) + ":\\";
     if (platform.driveType(root) != DRIVE_FIXED) continue;
+    // The letter is the key; the row shows what the system calls the volume ("C:\" and
+    // "NTFS" on the Windows-shaped machine, "/home" and "ext4" on Linux).
+    const VolumeName name = platform.volumeName(letter);
     ListRow row(4);
-    row[0] = {" " + root, kVolumeImageFixed, std::nullopt, kTipVolumeName};
-    std::string fileSystem;
-    if (platform.volumeInformation(root, nullptr, &fileSystem)) {
-      row[1] = {fileSystem, -1, std::nullopt, kTipFileSystem};
-    }
+    row[0] = {" " + name.name, kVolumeImageFixed, std::nullopt, kTipVolumeName};
+    if (!name.fileSystem.empty()) row[1] = {name.fileSystem, -1, std::nullopt, kTipFileSystem};
     uint64_t total = 0;
     uint64_t free = 0;
     if (platform.diskSpace(root, &total, &free)) {
@@ -182,6 +183,11 @@ std::vector<ListRow> logicalDriveRows(Platform& platform) {
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+TitleTexts titleTexts(const std::string& productTitle) {
+  return {"Varnholt Steadwell Diagnostics - " + productTitle, "&About " + productTitle + "...",
+          "Right-click for About " + productTitle, "About " + productTitle, productTitle + " version:"};
 }
 
 MainWindowModel::MainWindowModel(Session& context, DialogOpener& opener, Hooks hooks)
@@ -202,7 +208,7 @@ void MainWindowModel::showMessage(int stringId, PromptIcon icon) {
 }
 
 void MainWindowModel::showMessage(const std::string& text, PromptIcon icon) {
-  m_context.prompter().ask(text, kProductCaption, icon, PromptButtons::Ok, PromptAnswer::Ok,
+  m_context.prompter().ask(text, m_context.platform().productTitle(), icon, PromptButtons::Ok, PromptAnswer::Ok,
                            PromptPurpose::information());
 }
 

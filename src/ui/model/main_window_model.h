@@ -83,8 +83,20 @@ ListRow physicalDriveRow(const DriveRecord& record, int displayNumber);
 // Fills the physical-drive rows from the table: recounts driveCount, stops at the first
 // empty entry, and copies a RAID enclosure's composed model text into its entry.
 std::vector<ListRow> fillPhysicalDriveRows(DriveTable& table);
-// The rows of the fixed volumes, letters A to Z in order.
+// The rows of the fixed volumes, letters A to Z in order, each named as the platform names
+// it ("C:\" and "NTFS"; on Linux the mount point and the kernel's file system).
 std::vector<ListRow> logicalDriveRows(Platform& platform);
+
+// The texts of the main window and its About box that carry the product's title
+// (Platform::productTitle): "PALVORO for Windows" on the Windows-shaped machine.
+struct TitleTexts {
+  std::string windowTitle;   // "Varnholt Steadwell Diagnostics - " and the title
+  std::string aboutItem;     // "&About " and the title, "..."
+  std::string aboutTip;      // "Right-click for About " and the title
+  std::string aboutTitle;    // "About " and the title
+  std::string versionLabel;  // the title and " version:"
+};
+TitleTexts titleTexts(const std::string& productTitle);
 
 // The commands of the physical-drive list's context menu.
 enum class MenuCommand { RunDiagnostics, ShowSmartDriveInfo, ScanMap, DriveLogs, Separator, Properties };

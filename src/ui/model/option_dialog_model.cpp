@@ -60,20 +60,20 @@ OptionOutcome outcomeOf(int testState) {
   return outcome;
 }
 
-std::string driveLettersText(const DriveRecord& record) {
+std::string driveLettersText(Platform& platform, const DriveRecord& record) {
   if (record.volumeLetters[0] == '\0') return "";
   std::string text = " (";
   for (int i = 0; i < kMaxVolumeLetters && record.volumeLetters[i] != '\0'; ++i) {
+    const VolumeName name = platform.volumeName(record.volumeLetters[i]);
     text += ' ';
-    text += record.volumeLetters[i];
-    text += ':';
+    text += name.mountPoint ? name.name : std::string(1, record.volumeLetters[i]) + ":";
   }
   return text + " )";
 }
 
-std::string closeProgramsQuestion(const DriveRecord& record) {
+std::string closeProgramsQuestion(Platform& platform, const DriveRecord& record) {
   const std::string format = loadString(kStrCloseOtherPrograms);
-  const std::string letters = driveLettersText(record);
+  const std::string letters = driveLettersText(platform, record);
   const size_t at = format.find("%s");
   if (at == std::string::npos) return format;
   return format.substr(0, at) + letters + format.substr(at + 2);
@@ -104,7 +104,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   const bool smartUnreachable = m_context.startup().miniportSmart == 0;
   if ((kind == kTestKindExtended || kind == kTestKindErase || (kind == kTestKindQuick && smartUnreachable)) &&
       miniportMode) {
-    ui.ask({kAdministratorRequired, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+    ui.ask({kAdministratorRequired, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
             PromptPurpose::information()});
     return StartEnd::AdministratorRefused;
   }
@@ -115,7 +115,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
     // the letters must be known whether or not anyone is asked about open files.
     mapVolumes(m_context.platform(), m_context.driveTable());
     if (m_otherProgramsOpen != 0) {
-      const PromptAnswer answer = ui.ask({closeProgramsQuestion(record), kProductCaption, PromptIcon::Warning,
+      const PromptAnswer answer = ui.ask({closeProgramsQuestion(m_context.platform(), record), m_context.platform().productTitle(), PromptIcon::Warning,
                                           PromptButtons::OkCancel, PromptAnswer::Cancel, PromptPurpose::question()});
       if (answer == PromptAnswer::Cancel) return StartEnd::ProgramsOpenCancelled;
     }
@@ -129,7 +129,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   if (kind == kTestKindViewResult) {
     std::string refusal;
     if (!writeResultPage(m_context.startup().resultsDir, m_context.resultLines(), &refusal) && !refusal.empty()) {
-      ui.ask({refusal, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+      ui.ask({refusal, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
     }
     ui.showResultPage(std::string("PALVORO - ") + testKindWord(kind));
     return StartEnd::ResultPageShown;
@@ -146,7 +146,7 @@ bool OptionDialogModel::eraseChecks(OptionDialogUi& ui, StartEnd& end) {
 
   m_partitionCheck = partitionCheck(platform, record);
   if (m_partitionCheck == kSystemDrive) {
-    ui.ask({kSystemDriveRefused, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+    ui.ask({kSystemDriveRefused, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
             PromptPurpose::information()});
     end = StartEnd::SystemDriveRefused;
     return false;
@@ -171,7 +171,7 @@ bool OptionDialogModel::eraseChecks(OptionDialogUi& ui, StartEnd& end) {
     return false;
   }
   if (record.hiddenSectors != 0 && !prepareSecondUnitErase(platform, record, miniportMode)) {
-    ui.ask({kEraseNotSupported, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+    ui.ask({kEraseNotSupported, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
             PromptPurpose::information()});
     end = StartEnd::SctRefused;
     return false;

@@ -80,10 +80,10 @@ std::string serialNumberLine(const DriveRecord& record);
 // The result word (string 113 + state) and image 4 + state of a finished run.
 OptionOutcome outcomeOf(int testState);
 // The drive's letters for string 226: " (", then " X:" for each letter, then " )"; "" when
-// the drive has no letter.
-std::string driveLettersText(const DriveRecord& record);
+// the drive has no letter. Where the system names volumes by mount point, each is " /home".
+std::string driveLettersText(Platform& platform, const DriveRecord& record);
 // String 226 with the drive's letters.
-std::string closeProgramsQuestion(const DriveRecord& record);
+std::string closeProgramsQuestion(Platform& platform, const DriveRecord& record);
 
 class OptionDialogModel {
  public:

@@ -142,7 +142,7 @@ std::optional<ListCell> smartVerdictCell(const SmartVerdict& verdict) {
 SmartWindowModel::SmartWindowModel(Session& context) : m_context(context) {}
 
 void SmartWindowModel::tell(const char* message) {
-  m_context.prompter().ask(message, kProductCaption, PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+  m_context.prompter().ask(message, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
                            PromptPurpose::information());
 }
 

@@ -127,7 +127,7 @@ class SmartWindowModel {
   // sets raidMemberSelect, opens the SMART handle, sets the identity line, reads the
   // pages (an NVMe drive: its health log), replaces the rows, and writes the verdict into
   // the drive table. A failure is
-  // told through the context's prompter ("PALVORO for Windows", exclamation icon).
+  // told through the context's prompter (the platform's product title, exclamation icon).
   SmartFillOutcome fill(int memberIndex);
 
   const std::string& identityLine() const { return m_identityLine; }

@@ -10,17 +10,16 @@
 #include "ui/widgets/pictures.h"
 
 namespace palvoro {
-CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
-  setWindowTitle(QStringLiteral("About PALVORO for Windows"));
+CAboutDlg::CAboutDlg(QWidget* parent, const TitleTexts& texts)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+  setWindowTitle(QString::fromStdString(texts.aboutTitle));
   setModal(true);
 
   auto* icon = new QLabel(this);
   icon->setPixmap(programIcon().pixmap(32, 32));
   icon->setGeometry(duX(11), duY(17), 32, 32);
 
-  auto* title = new QLabel(QStringLiteral("PALVORO for Windows version:"), this);
+  auto* title = new QLabel(QString::fromStdString(texts.versionLabel), this);
   title->move(duX(40), duY(15));
   title->resize(std::max(duX(100), title->sizeHint().width()), duY(14));
   title->setAlignment(Qt::AlignLeft | Qt::AlignTop);

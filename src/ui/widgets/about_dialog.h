@@ -4,6 +4,9 @@
 
 #include <QDialog>
 
+#include "platform/prompter.h"
+#include "ui/model/main_window_model.h"
+
 class QLabel;
 class QPushButton;
 
@@ -12,7 +15,8 @@ namespace palvoro {
 class CAboutDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CAboutDlg(QWidget* parent = nullptr);
+  // `texts` carry the product's title (the Windows-shaped machine's by default).
+  explicit CAboutDlg(QWidget* parent = nullptr, const TitleTexts& texts = titleTexts(kProductCaption));
 
   QLabel* versionField() const { return m_version; }
   QPushButton* okButton() const { return m_ok; }

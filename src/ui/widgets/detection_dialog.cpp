@@ -14,7 +14,7 @@ namespace palvoro {
 
 DetectionDialog::DetectionDialog(Session& context, Mode mode, QWidget* parent, int tickMilliseconds)
     : QDialog(parent), m_context(context), m_mode(mode), m_tickMilliseconds(tickMilliseconds) {
-  setWindowTitle(QString::fromUtf8(kProductCaption));
+  setWindowTitle(QString::fromStdString(context.platform().productTitle()));
   setWindowIcon(programIcon());  // icon 128, the program's own
   m_text = new QLabel(QStringLiteral("Detecting drives..."), this);
   m_progress = new QProgressBar(this);

@@ -30,11 +30,6 @@
 namespace palvoro {
 namespace {
 
-constexpr const char* kTitle = "Varnholt Steadwell Diagnostics - PALVORO for Windows";
-constexpr const char* kAboutItem = "&About PALVORO for Windows...";
-// The About item lives only on the banner's and the logo's right-click menu, which
-// nothing else on the window hints at.
-constexpr const char* kAboutTip = "Right-click for About PALVORO for Windows";
 constexpr int kSmartStatusColumn = 4;  // the physical list's "SMART Status" column
 constexpr int kHoverMargin = 4;  // the pictures react 4 pixels outside their edges
 
@@ -141,7 +136,7 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
     window.exec();
   }
   void openAbout() override {
-    CAboutDlg about(m_window);
+    CAboutDlg about(m_window, titleTexts(m_context.platform().productTitle()));
     about.exec();
   }
 
@@ -173,7 +168,8 @@ CPalvoroDlg::CPalvoroDlg(Session& context, DialogOpener* opener, QWidget* parent
                                raise();
                                activateWindow();
                              }});
-  setWindowTitle(kTitle);
+  const TitleTexts texts = titleTexts(context.platform().productTitle());
+  setWindowTitle(QString::fromStdString(texts.windowTitle));
   setWindowIcon(programIcon());
   createControls();
   setUpColumns();
@@ -200,8 +196,11 @@ void CPalvoroDlg::createControls() {
   m_logo->setGeometry(du(368, 16, 32, 30));
   m_logo->setPixmap(logoPicture(std::min(m_logo->width(), m_logo->height())));
   m_logo->setAlignment(Qt::AlignCenter);
-  m_banner->setToolTip(kAboutTip);
-  m_logo->setToolTip(kAboutTip);
+  // The About item lives only on the banner's and the logo's right-click menu, which
+  // nothing else on the window hints at.
+  const QString aboutTip = QString::fromStdString(titleTexts(m_context.platform().productTitle()).aboutTip);
+  m_banner->setToolTip(aboutTip);
+  m_logo->setToolTip(aboutTip);
 
   m_close = new QPushButton("&Close", this);
   m_close->setGeometry(du(355, 51, 50, 14));
@@ -341,7 +340,8 @@ bool CPalvoroDlg::physicalHasFocus() const { return focusWidget() == m_physical;
 
 void CPalvoroDlg::showAboutMenu(const QPoint& globalPos) {
   QMenu menu(this);
-  connect(menu.addAction(kAboutItem), &QAction::triggered, this, [this] { m_model->onAbout(); });
+  const std::string item = titleTexts(m_context.platform().productTitle()).aboutItem;
+  connect(menu.addAction(QString::fromStdString(item)), &QAction::triggered, this, [this] { m_model->onAbout(); });
   menu.exec(globalPos);
 }
 

@@ -69,6 +69,34 @@ TEST(LinuxVolumesTest, RootIsCAndLettersAreKeptForTheProcess) {
   EXPECT_EQ(rig.platform.logicalDrives(), bit('C') | bit('D') | bit('E') | bit('F'));
 }
 
+// A Linux user knows a volume by its mount point and the kernel's file system name; the
+// letter stays the program's key. A stick's label in its mount point reaches no screen raw.
+TEST(LinuxVolumesTest, VolumesAreNamedByMountPointAndKernelFileSystem) {
+  Rig rig({"sata_ahci", "usb_storage"});
+  rig.sys.addFile("/proc/self/mountinfo",
+                  lines({kRoot, kOthers, "22 20 8:49 / /media/ada/\033]0;x\007\303 rw - vfat /dev/sdd1 rw\n"}));
+  struct Case {
+    char letter;
+    const char* name;
+    const char* fileSystem;
+    bool mountPoint;
+  };
+  const Case cases[] = {
+      {'C', "/", "ext4", true},
+      {'D', "/mnt/data", "ext4", true},
+      {'E', "/media/ada/?]0;x??", "vfat", true},  // ESC, BEL and a cut UTF-8 sequence
+      {'Q', "Q:\\", "", false},                   // no such volume: its root, no file system
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.letter);
+    const VolumeName name = rig.platform.volumeName(c.letter);
+    EXPECT_EQ(name.name, c.name);
+    EXPECT_EQ(name.fileSystem, c.fileSystem);
+    EXPECT_EQ(name.mountPoint, c.mountPoint);
+  }
+  EXPECT_EQ(rig.platform.productTitle(), "PALVORO");
+}
+
 TEST(LinuxVolumesTest, LockAndDismountNeverUnmount) {
   Rig rig({"sata_ahci", "usb_storage"});
   rig.sys.addFile("/proc/self/mountinfo", lines({kRoot, kOthers, kUsb}));
