@@ -37,8 +37,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::vector<ProgramFile> files = startupFiles();
-  if (extractProgramFiles(QDir(dataDir).absolutePath().toStdString() + "/", files) != static_cast<int>(files.size())) {
-    std::fprintf(stderr, "palvoro-make-data: cannot write into %s\n", argv[1]);
+  std::string refusal;
+  if (extractProgramFiles(QDir(dataDir).absolutePath().toStdString() + "/", files, &refusal) !=
+      static_cast<int>(files.size())) {
+    // A build run as root in a user's tree is refused too: root leaves no files there.
+    std::fprintf(stderr, "palvoro-make-data: cannot write into %s%s%s\n", argv[1], refusal.empty() ? "" : ": ",
+                 refusal.c_str());
     return 1;
   }
   for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {

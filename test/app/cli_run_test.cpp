@@ -166,6 +166,7 @@ TEST_F(CliRunTest, EachWayARunEndsHasItsStatusOutcomeAndAnswers) {
       EXPECT_EQ(o.doc["result"]["test_state"], c.state);
       EXPECT_EQ(o.doc["result_entry"]["test_result"], c.state);
       EXPECT_EQ(o.doc["result_page"], (dir / "Tovrin.htm").string());
+      EXPECT_TRUE(o.doc["result_page_refused"].is_null());
     }
     const Json& questions = o.doc["questions"];
     if (*c.answeredBy == '\0') {
@@ -175,6 +176,18 @@ TEST_F(CliRunTest, EachWayARunEndsHasItsStatusOutcomeAndAnswers) {
       EXPECT_EQ(questions.back()["answered_by"], c.answeredBy);
     }
   }
+}
+
+// A results folder others can change gets no page, and the answer says why.
+TEST_F(CliRunTest, AFolderOthersCanChangeGetsNoPageAndTheReasonIsTold) {
+  std::filesystem::permissions(dir, std::filesystem::perms::all);
+  auto platform = machine(smallShowcase());
+  const Outcome o = run(*platform, {"--json", "--quiet", "test", "quick", "3"}, fastTerminal());
+  EXPECT_EQ(o.status, kCliOk) << o.err;
+  EXPECT_TRUE(o.doc["result_page"].is_null());
+  EXPECT_EQ(o.doc["result_page_refused"], "Files are not written into " + dir.string() +
+                                              "/: other users can create, replace or remove files in it (mode 0777).");
+  EXPECT_FALSE(std::filesystem::exists(dir / "Tovrin.htm"));
 }
 
 TEST_F(CliRunTest, FailingDriveListsItsBadSectorsAndItsError) {
