@@ -35,7 +35,7 @@ bool CPalvoroApp::InitInstance() {
   }
   if (!refusal.empty()) {
     m_context.prompter().ask(refusal, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok,
-                             PromptAnswer::Ok);
+                             PromptAnswer::Ok, PromptPurpose::information());
   }
   runStartupChecks(m_context);
   if (startup.miniportMode == 1 && !m_noRightsNote.empty()) {

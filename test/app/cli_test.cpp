@@ -25,7 +25,8 @@ using Json = nlohmann::json;
 
 class QuietPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer) override {
+  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
+                   PromptPurpose) override {
     return PromptAnswer::Ok;
   }
 };

@@ -181,7 +181,7 @@ TEST_F(HostileTextTest, EveryWindowShowsMarkupInDriveTextAsText) {
   when.tm_year = 126;
   when.tm_mday = 1;
   ASSERT_TRUE(appendResultBlock(lines, run, record(), when));
-  ASSERT_TRUE(writeResultPage(platform, programDir, lines));
+  ASSERT_TRUE(writeResultPage(programDir, lines));
   CViewDlg viewer(programDir);
   viewer.ViewerFile = kResultPageName;
   viewer.resize(720, 560);

@@ -17,7 +17,8 @@ namespace {
 
 class OkPrompter : public Prompter {
  public:
-  PromptAnswer ask(const std::string&, const std::string& caption, PromptIcon, PromptButtons, PromptAnswer) override {
+  PromptAnswer ask(const std::string&, const std::string& caption, PromptIcon, PromptButtons, PromptAnswer,
+                   PromptPurpose) override {
     captions.push_back(caption);
     return PromptAnswer::Ok;
   }

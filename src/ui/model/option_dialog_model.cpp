@@ -129,7 +129,8 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   if (kind == kTestKindViewResult) {
     std::string refusal;
     if (!writeResultPage(m_context.startup().resultsDir, m_context.resultLines(), &refusal) && !refusal.empty()) {
-      ui.ask({refusal, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok});
+      ui.ask({refusal, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+              PromptPurpose::information()});
     }
     ui.showResultPage(std::string("PALVORO - ") + testKindWord(kind));
     return StartEnd::ResultPageShown;
