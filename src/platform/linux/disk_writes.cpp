@@ -99,10 +99,15 @@ std::vector<MountEntry> LinuxPlatform::mountsOn(const BlockDisk& disk) {
   std::vector<MountEntry> found;
   const auto text = m_sys.readText(path("/proc/self/mountinfo"));
   if (!text) return found;
-  for (MountEntry& m : parseMountinfo(*text)) {
-    bool here = m.major == disk.major && m.minor == disk.minor;
-    for (const Partition& p : disk.partitions) here = here || (m.major == p.major && m.minor == p.minor);
-    if (here) found.push_back(std::move(m));
+  const std::vector<MountEntry> mounts = parseMountinfo(*text);
+  for (const MountEntry& m : mounts) {
+    // btrfs and overlay mounts by the devices behind them.
+    bool here = false;
+    for (const DeviceNumber& d : mountDevices(m, mounts)) {
+      here = here || d == DeviceNumber{disk.major, disk.minor};
+      for (const Partition& p : disk.partitions) here = here || d == DeviceNumber{p.major, p.minor};
+    }
+    if (here) found.push_back(m);
   }
   return found;
 }

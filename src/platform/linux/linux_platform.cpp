@@ -1123,7 +1123,9 @@ std::vector<LinuxPlatform::Volume> LinuxPlatform::volumes() {
     else ordered.push_back(&m);
   }
   for (const MountEntry* m : ordered) {
-    if (m->major == 0) continue;  // no block device under it
+    // btrfs and ZFS have no device number of their own and count by the devices behind
+    // them; an overlay is a view of other volumes, not one itself.
+    if (m->major == 0 && m->fsType != "btrfs" && m->fsType != "zfs") continue;
     const bool seen = std::any_of(result.begin(), result.end(),
                                   [&](const Volume& v) { return v.major == m->major && v.minor == m->minor; });
     if (seen) continue;  // a bind mount or a subvolume of a volume already listed
@@ -1133,7 +1135,18 @@ std::vector<LinuxPlatform::Volume> LinuxPlatform::volumes() {
     v.mountPoint = m->mountPoint;
     v.fsType = m->fsType;
     v.source = m->source;
-    v.disks = disksUnder(m->major, m->minor, &v.partition);
+    if (m->major != 0) {
+      v.disks = disksUnder(m->major, m->minor, &v.partition);
+    } else {
+      const std::vector<DeviceNumber> devices = mountDevices(*m, mounts);
+      for (const DeviceNumber& d : devices) {
+        uint32_t partition = 0;
+        for (int number : disksUnder(d.first, d.second, &partition)) {
+          if (std::find(v.disks.begin(), v.disks.end(), number) == v.disks.end()) v.disks.push_back(number);
+        }
+        if (devices.size() == 1) v.partition = partition;
+      }
+    }
     if (v.disks.empty()) continue;
     for (size_t i = 0; i < m_disks.size(); ++i) {
       if (m_diskNumbers[i] == v.disks.front()) v.removable = m_disks[i].removable;
@@ -1211,40 +1224,40 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
     if (!facts.holders) facts.holder = p.holders.front() + " on " + p.name;
     facts.holders = true;
   }
-  const auto rangeOf = [&](uint32_t partition) -> std::pair<uint64_t, uint64_t> {
-    for (const Partition& p : disk.partitions) {
-      if (p.number == partition) return {p.start * 512, (p.start + p.size) * 512};
-    }
-    return {0, UINT64_MAX};  // the whole disk, or a stacked volume over it
-  };
-  // The program's own file, and every mount on this disk.
+  // A ZFS pool holds its members open without a holder link.
+  std::vector<std::pair<DeviceNumber, std::string>> nodes = {{{disk.major, disk.minor}, disk.name}};
+  for (const Partition& p : disk.partitions) nodes.push_back({{p.major, p.minor}, p.name});
+  for (const auto& [device, name] : nodes) {
+    const auto pool = zfsPoolOf(device);
+    if (!pool || pool->empty() || !m_sys.listDirectory(path("/proc/spl/kstat/zfs/" + *pool))) continue;
+    if (!facts.holders) facts.holder = "ZFS pool " + *pool + " on " + name;
+    facts.holders = true;
+  }
+  // Every mount, not only the first of each device: "/" may be one subvolume of many; and
+  // those without a device of their own (btrfs, ZFS, overlay) by the devices behind them.
+  const auto text = m_sys.readText(path("/proc/self/mountinfo"));
+  const std::vector<MountEntry> mounts = text ? parseMountinfo(*text) : std::vector<MountEntry>();
   const auto exe = m_sys.readlink(path("/proc/self/exe"));
-  const std::vector<Volume> mounted = volumes();
-  size_t exeMountLength = 0;
-  bool exeOnDisk = false;
-  for (const Volume& v : mounted) {
-    const bool onDisk = std::find(v.disks.begin(), v.disks.end(), number) != v.disks.end();
-    if (exe && exe->rfind(v.mountPoint, 0) == 0 && v.mountPoint.size() >= exeMountLength) {
-      exeMountLength = v.mountPoint.size();
-      exeOnDisk = onDisk;
+  const MountEntry* exeMount = exe ? mountHolding(*exe, mounts) : nullptr;
+  for (const MountEntry& m : mounts) {
+    bool onDisk = false;
+    for (const DeviceNumber& d : mountDevices(m, mounts)) {
+      const std::vector<int> under = guardDisksUnder(d, mounts);
+      if (std::find(under.begin(), under.end(), number) == under.end()) continue;
+      onDisk = true;
+      facts.mountedRanges.push_back(byteRangeOf(disk, d.first, d.second));
+      facts.mountedPoints.push_back(m.mountPoint);
     }
     if (!onDisk) continue;
-    facts.mountedRanges.push_back(rangeOf(v.partition));
-    facts.mountedPoints.push_back(v.mountPoint);
-  }
-  // Every mount, not only the first of each device: "/" may be one subvolume of many.
-  if (const auto text = m_sys.readText(path("/proc/self/mountinfo"))) {
-    for (const MountEntry& m : parseMountinfo(*text)) {
-      if (m.major == 0 || !systemMountPoint(m.mountPoint)) continue;
-      const std::vector<int> under = disksUnder(m.major, m.minor, nullptr);
-      if (std::find(under.begin(), under.end(), number) != under.end() && !facts.systemMount) {
-        facts.systemMount = true;
-        facts.systemMountPoint = m.mountPoint;
-      }
+    if (systemMountPoint(m.mountPoint) && !facts.systemMount) {
+      facts.systemMount = true;
+      facts.systemMountPoint = m.mountPoint;
+    }
+    if (&m == exeMount) {
+      facts.runningProgram = true;
+      facts.programPath = *exe;
     }
   }
-  facts.runningProgram = exeOnDisk;
-  if (exeOnDisk) facts.programPath = *exe;
   // Active swap: /proc/swaps names the device of each area in use.
   if (const auto swaps = m_sys.readText(path("/proc/swaps"))) {
     size_t at = swaps->find('\n');
@@ -1270,10 +1283,18 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
           }
         }
         if (facts.activeSwap && !before) facts.swapArea = device;
+      } else if (!device.empty() && device[0] == '/' && !facts.activeSwap) {
+        // A swap file: the disks its file system lives on.
+        const std::vector<int> under = disksOfFile(unescapeMountField(device), mounts);
+        if (std::find(under.begin(), under.end(), number) != under.end()) {
+          facts.activeSwap = true;
+          facts.swapArea = unescapeMountField(device);
+        }
       }
       at = end;
     }
   }
+  facts.users = diskUsers(disk, number, mounts);
   return facts;
 }
 

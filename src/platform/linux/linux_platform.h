@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/block_devices.h"
@@ -20,6 +21,9 @@
 #include "platform/platform.h"
 
 namespace palvoro::real {
+
+// A block device's major and minor numbers.
+using DeviceNumber = std::pair<unsigned, unsigned>;
 
 class LinuxPlatform : public Platform {
  public:
@@ -139,6 +143,20 @@ class LinuxPlatform : public Platform {
   // What the guard's rules look at; whether O_EXCL holds is learnt by the open itself.
   WriteGuardFacts guardFacts(const BlockDisk& disk);
   std::vector<int> disksUnder(unsigned major, unsigned minor, uint32_t* partition, int depth = 0);
+  // The block devices a mounted file system lives on: its own device, or for one without
+  // a device number of its own (btrfs, ZFS, overlay) the devices found behind it.
+  std::vector<DeviceNumber> mountDevices(const MountEntry& m, const std::vector<MountEntry>& mounts, int depth = 0);
+  std::vector<DeviceNumber> btrfsDevices(const MountEntry& m);
+  std::vector<DeviceNumber> zfsDevices(const std::string& pool);
+  // The pool a device is a member of, as udev's record of its label says.
+  std::optional<std::string> zfsPoolOf(DeviceNumber device);
+  // The disks under a device as the guard sees them: disksUnder, with loop devices
+  // followed to what they read and a file system's anonymous device to its devices.
+  std::vector<int> guardDisksUnder(DeviceNumber device, const std::vector<MountEntry>& mounts, int depth = 0);
+  // The disks a file lies on (a device node: the disks under it).
+  std::vector<int> disksOfFile(const std::string& file, const std::vector<MountEntry>& mounts, int depth = 0);
+  // Loop devices and programs using `disk` (drive `number`) that no holder link shows.
+  std::vector<DiskUser> diskUsers(const BlockDisk& disk, int number, const std::vector<MountEntry>& mounts);
 
   SysCalls& m_sys;
   const std::string m_root;

@@ -84,4 +84,43 @@ std::vector<MountEntry> parseMountinfo(std::string_view text) {
   return entries;
 }
 
+const MountEntry* mountHolding(std::string_view path, const std::vector<MountEntry>& mounts) {
+  if (path.empty() || path[0] != '/') return nullptr;
+  const MountEntry* found = nullptr;
+  for (const MountEntry& m : mounts) {
+    const std::string_view point = m.mountPoint;
+    const bool under = point == "/" || path == point ||
+                       (path.size() > point.size() && path.substr(0, point.size()) == point && path[point.size()] == '/');
+    if (under && (found == nullptr || point.size() >= found->mountPoint.size())) found = &m;
+  }
+  return found;
+}
+
+std::vector<std::string> overlayFolders(std::string_view superOptions) {
+  std::vector<std::string> folders;
+  size_t at = 0;
+  while (at <= superOptions.size()) {
+    const size_t comma = superOptions.find(',', at);
+    const std::string_view option = superOptions.substr(at, comma == std::string_view::npos ? std::string_view::npos : comma - at);
+    const size_t eq = option.find('=');
+    const std::string_view key = option.substr(0, eq);
+    if (eq != std::string_view::npos &&
+        (key == "lowerdir" || key == "lowerdir+" || key == "datadir+" || key == "upperdir" || key == "workdir")) {
+      // Layers are separated by ':' ("::" before the data-only ones).
+      const std::string_view list = option.substr(eq + 1);
+      size_t from = 0;
+      while (from <= list.size()) {
+        const size_t colon = list.find(':', from);
+        const std::string_view one = list.substr(from, colon == std::string_view::npos ? std::string_view::npos : colon - from);
+        if (!one.empty()) folders.push_back(unescapeMountField(one));
+        if (colon == std::string_view::npos) break;
+        from = colon + 1;
+      }
+    }
+    if (comma == std::string_view::npos) break;
+    at = comma + 1;
+  }
+  return folders;
+}
+
 }  // namespace palvoro::real

@@ -25,6 +25,12 @@ struct MountEntry {
 std::optional<MountEntry> parseMountinfoLine(std::string_view line);
 // Every well-formed line of the file; malformed ones are skipped.
 std::vector<MountEntry> parseMountinfo(std::string_view text);
+// The mount a path lies under: the one with the longest mount point that is a folder of
+// the path, the last mounted of equals (it covers the others). Nothing for a relative path.
+const MountEntry* mountHolding(std::string_view path, const std::vector<MountEntry>& mounts);
+// The folders an overlay mount is made of, from its super options: every lower layer
+// (lowerdir, lowerdir+, datadir+), the upper layer and the work folder.
+std::vector<std::string> overlayFolders(std::string_view superOptions);
 // The kernel writes space, tab, newline and backslash in paths as \ooo octal escapes.
 std::string unescapeMountField(std::string_view field);
 

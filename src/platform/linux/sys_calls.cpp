@@ -108,6 +108,11 @@ int RealSysCalls::statvfs(const std::string& path, struct statvfs* into) {
   return result(::statvfs(path.c_str(), into));
 }
 
+int RealSysCalls::stat(const std::string& path, struct stat* into) {
+  ErrnoKeeper keep;
+  return result(::stat(path.c_str(), into));
+}
+
 int64_t RealSysCalls::effectiveCapabilities() {
   ErrnoKeeper keep;
   __user_cap_header_struct header{};

@@ -4,6 +4,7 @@
 // Calls return what the system call returns, or -errno on failure; none of them touches
 // the caller's errno.
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
 
@@ -29,6 +30,9 @@ class SysCalls {
                     unsigned long flags, const std::string& data) = 0;
   virtual int fdatasync(int fd) = 0;
   virtual int statvfs(const std::string& path, struct statvfs* into) = 0;
+  // stat(2), links followed: what a path is, the device its file system lives on
+  // (st_dev) and, for a device node, the device it stands for (st_rdev).
+  virtual int stat(const std::string& path, struct stat* into) = 0;
   // The effective capability set's low word (capget), or -errno.
   virtual int64_t effectiveCapabilities() = 0;
   virtual uid_t effectiveUid() = 0;
@@ -56,6 +60,7 @@ class RealSysCalls : public SysCalls {
             const std::string& data) override;
   int fdatasync(int fd) override;
   int statvfs(const std::string& path, struct statvfs* into) override;
+  int stat(const std::string& path, struct stat* into) override;
   int64_t effectiveCapabilities() override;
   uid_t effectiveUid() override;
   std::optional<std::string> readlink(const std::string& path) override;

@@ -32,6 +32,7 @@ WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t 
   if (facts.activeSwap) return refuse(WriteRefusal::ActiveSwap, facts.swapArea);
   if (facts.runningProgram) return refuse(WriteRefusal::RunningProgram, facts.programPath);
   if (facts.holders) return refuse(WriteRefusal::Holders, facts.holder);
+  if (!facts.users.empty()) return refuse(WriteRefusal::InUse, describeUser(facts.users.front()));
   if (facts.exclusiveOpenFailed) return refuse(WriteRefusal::Busy, "");
   const uint64_t end = length == 0 || offset + length < offset ? UINT64_MAX : offset + length;
   const uint64_t start = length == 0 ? 0 : offset;
@@ -58,6 +59,7 @@ std::string refusalMessage(const std::string& device, WriteRefusal refusal, cons
     case WriteRefusal::Holders:
       why = named("a volume manager, RAID or encrypted volume uses the disk", " (", ")");
       break;
+    case WriteRefusal::InUse: why = detail.empty() ? "something else uses the disk" : detail; break;
     case WriteRefusal::Busy:
       why = detail.empty() ? "another program holds the disk open exclusively"
                            : "the file system mounted at " + detail + " holds the disk";
@@ -70,6 +72,15 @@ std::string refusalMessage(const std::string& device, WriteRefusal refusal, cons
       break;
   }
   return "Writing to " + device + " was refused: " + why + ".";
+}
+
+std::string describeUser(const DiskUser& user) {
+  const std::string what = user.uses.empty() ? "it" : user.file ? user.uses + ", a file on it" : user.uses;
+  if (user.kind == DiskUser::Kind::Program) {
+    return "the program " + user.name + " (pid " + std::to_string(user.pid) + ") has " + what + " open";
+  }
+  return "the loop device " + user.name + " reads " + what +
+         (user.mountPoint.empty() ? "" : " (mounted at " + user.mountPoint + ")");
 }
 
 bool ataCommandOnlyReads(const AtaRegisters& r) {

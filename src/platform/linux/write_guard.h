@@ -17,6 +17,18 @@ enum class Privilege {
   None,           // anyone else, the disk group included: the kernel refuses it pass-through
 };
 
+// Something that reads or writes the disk, or one of its partitions, without the kernel
+// listing it as a holder or minding the exclusive open: a loop device over it, or a
+// program with its node open (a virtual machine, an NBD server, a plain `cat`).
+struct DiskUser {
+  enum class Kind { Loop, Program } kind = Kind::Loop;
+  std::string name;   // "/dev/loop0", or the program's command name
+  int pid = 0;        // the program's
+  std::string uses;   // what it reads: "" for the disk's own node, "/dev/sdb1", a file's path
+  bool file = false;  // `uses` is a file on one of the disk's file systems
+  std::string mountPoint;  // where the loop device's own file system is mounted, if it is
+};
+
 // What the backend knows about a disk when a write is asked for.
 // Each rule carries the name a refusal shows: the mount point, the swap area, the
 // program's path, the holder.
@@ -27,6 +39,7 @@ struct WriteGuardFacts {
   bool runningProgram = false;   // the running program's own file lives on the disk
   bool holders = false;          // LVM, RAID or an encrypted volume is stacked on it
   bool exclusiveOpenFailed = false;  // O_EXCL was refused: someone else holds it
+  std::vector<DiskUser> users;       // what uses the disk unseen by holders and O_EXCL
   std::vector<std::pair<uint64_t, uint64_t>> mountedRanges;  // [first, end) bytes of mounted partitions
   std::vector<std::string> mountedPoints;                    // parallel to mountedRanges
   std::string systemMountPoint;
@@ -42,6 +55,7 @@ enum class WriteRefusal {
   ActiveSwap,
   RunningProgram,
   Holders,
+  InUse,  // a loop device or a program uses the disk
   Busy,
   MountedRange,
   UnmountFailed,  // the user released a file system, but it could not be unmounted
@@ -55,6 +69,9 @@ WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t 
 // Why, in words a user can act on: "Writing to /dev/sdb was refused: the disk holds the
 // running system (mounted at /)."
 std::string refusalMessage(const std::string& device, WriteRefusal refusal, const std::string& detail);
+// A user in the words the refusal shows: "the loop device /dev/loop0 reads it (mounted at
+// /mnt/x)", "the program qemu-system-x86 (pid 812) has /dev/sdb1 open".
+std::string describeUser(const DiskUser& user);
 
 // Whether an ATA command only reads: identity, SMART reads and self-tests, power mode,
 // verifies, reads. Everything else is treated as a write.

@@ -5,9 +5,12 @@
 #include <linux/fs.h>
 #include <linux/nvme_ioctl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -65,6 +68,11 @@ void FakeSysCalls::addFile(const std::string& path, const std::string& contents)
 
 void FakeSysCalls::addLink(const std::string& path, const std::string& target) {
   m_nodes[m_root + path] = Node{Kind::Link, target};
+}
+
+void FakeSysCalls::addFileOn(const std::string& path, unsigned major, unsigned minor, const std::string& contents) {
+  addFile(path, contents);
+  m_fileDevices[m_root + path] = makedev(major, minor);
 }
 
 void FakeSysCalls::addFolder(const std::string& path) { m_nodes[m_root + path] = Node{Kind::Folder, {}}; }
@@ -483,16 +491,7 @@ int FakeSysCalls::mount(const std::string& source, const std::string& target, co
   char hexFlags[24];
   std::snprintf(hexFlags, sizeof hexFlags, "0x%lx", flags);
   calls.push_back("mount " + source + " " + target + " " + fsType + " " + hexFlags + " " + data);
-  const std::string name = source.substr(source.find_last_of('/') + 1);
-  // The device's numbers, wherever sysfs keeps its folder.
-  std::optional<std::string> dev;
-  for (const auto& [node, entry] : m_nodes) {
-    const std::string tail = "/" + name + "/dev";
-    if (entry.kind == Kind::File && node.find("/block/") != std::string::npos && node.size() > tail.size() &&
-        node.compare(node.size() - tail.size(), tail.size(), tail) == 0) {
-      dev = entry.value;
-    }
-  }
+  const std::optional<std::string> dev = sysfsDev(source.substr(source.find_last_of('/') + 1));
   if (!dev) return -ENOENT;
   std::string numbers = *dev;
   while (!numbers.empty() && (numbers.back() == '\n' || numbers.back() == ' ')) numbers.pop_back();
@@ -501,6 +500,53 @@ int FakeSysCalls::mount(const std::string& source, const std::string& target, co
                            (data.empty() ? "" : "," + data) + "\n";
   addFile("/proc/self/mountinfo", readText(m_root + "/proc/self/mountinfo").value_or("") + line);
   return 0;
+}
+
+std::optional<std::string> FakeSysCalls::sysfsDev(const std::string& name) const {
+  const std::string tail = "/" + name + "/dev";
+  for (const auto& [node, entry] : m_nodes) {
+    if (entry.kind == Kind::File && node.find("/block/") != std::string::npos && node.size() > tail.size() &&
+        node.compare(node.size() - tail.size(), tail.size(), tail) == 0) {
+      return entry.value;
+    }
+  }
+  return std::nullopt;
+}
+
+int FakeSysCalls::stat(const std::string& path, struct stat* into) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    // Device nodes live beside the tree: /dev needs no folder of its own.
+    const bool node = at.rfind(m_root + "/dev/", 0) == 0 && at.find('/', m_root.size() + 5) == std::string::npos;
+    const auto parent = node ? std::optional<std::string>(parentOf(at)) : resolve(parentOf(at), true);
+    if (!parent) return -ENOENT;
+    const std::string full = *parent + at.substr(at.find_last_of('/'));
+    auto it = m_nodes.find(full);
+    if (it != m_nodes.end() && it->second.kind == Kind::Link) {
+      const std::string& target = it->second.value;
+      at = !target.empty() && target[0] == '/' ? m_root + target : parentOf(full) + "/" + target;
+      continue;
+    }
+    *into = {};
+    if (it == m_nodes.end() && full.rfind(m_root + "/dev/", 0) == 0) {
+      const auto dev = sysfsDev(full.substr(full.find_last_of('/') + 1));
+      unsigned high = 0, low = 0;
+      if (!dev || std::sscanf(dev->c_str(), "%u:%u", &high, &low) != 2) return -ENOENT;
+      into->st_mode = S_IFBLK | 0660;
+      into->st_rdev = makedev(high, low);
+      return 0;
+    }
+    if (it == m_nodes.end() && !isFolder(full)) return -ENOENT;
+    if (it == m_nodes.end() || it->second.kind == Kind::Folder) {
+      into->st_mode = S_IFDIR | 0755;
+      return 0;
+    }
+    into->st_mode = S_IFREG | 0644;
+    auto device = m_fileDevices.find(full);
+    if (device != m_fileDevices.end()) into->st_dev = device->second;
+    return 0;
+  }
+  return -ELOOP;
 }
 
 int FakeSysCalls::statvfs(const std::string&, struct statvfs*) { return -ENOENT; }

@@ -89,6 +89,9 @@ class FakeSysCalls : public SysCalls {
   void addFile(const std::string& path, const std::string& contents);
   void addLink(const std::string& path, const std::string& target);
   void addFolder(const std::string& path);
+  // A regular file whose file system lives on the device major:minor (stat's st_dev). A
+  // node under /dev stats as the block device its sysfs folder names.
+  void addFileOn(const std::string& path, unsigned major, unsigned minor, const std::string& contents = "");
   // Removes a node and everything below it.
   void remove(const std::string& path);
   void addDevice(const std::string& path, DeviceNode node);
@@ -155,6 +158,7 @@ class FakeSysCalls : public SysCalls {
             const std::string& data) override;
   int fdatasync(int fd) override;
   int statvfs(const std::string& path, struct statvfs* into) override;
+  int stat(const std::string& path, struct stat* into) override;
   int64_t effectiveCapabilities() override { return capabilities; }
   uid_t effectiveUid() override { return uid; }
   std::optional<std::string> readlink(const std::string& path) override;
@@ -181,9 +185,12 @@ class FakeSysCalls : public SysCalls {
   // component is missing.
   std::optional<std::string> resolve(const std::string& path, bool followLast) const;
   bool isFolder(const std::string& canonical) const;
+  // "8:1" of the device called `name`, wherever sysfs keeps its folder.
+  std::optional<std::string> sysfsDev(const std::string& name) const;
 
   std::string m_root;
   std::map<std::string, Node> m_nodes;  // by full path, root prefix included
+  std::map<std::string, dev_t> m_fileDevices;  // st_dev of the files added with addFileOn
   // The device a descriptor was opened on, or nothing once it is gone.
   const DeviceNode* deviceOf(int fd, std::string* path = nullptr) const;
 

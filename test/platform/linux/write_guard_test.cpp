@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "device/ata_command.h"
 #include "device/drive_requests.h"
@@ -39,6 +40,8 @@ TEST(LinuxWriteGuardTest, EveryRule) {
       {"ActiveSwap", [](auto& f) { f.activeSwap = true; }, 0, 512, WriteRefusal::ActiveSwap},
       {"RunningProgram", [](auto& f) { f.runningProgram = true; }, 0, 512, WriteRefusal::RunningProgram},
       {"Holders", [](auto& f) { f.holders = true; }, 0, 512, WriteRefusal::Holders},
+      {"UserBeforeBusy", [](auto& f) { f.users.push_back({}); f.exclusiveOpenFailed = true; }, 0, 512,
+       WriteRefusal::InUse},
       {"ExclusiveOpenBusy", [](auto& f) { f.exclusiveOpenFailed = true; }, 0, 512, WriteRefusal::Busy},
       {"EndsOnTheFirstByte", [](auto&) {}, kFirst - 512, 513, WriteRefusal::MountedRange},
       {"EndsJustBefore", [](auto&) {}, kFirst - 512, 512, WriteRefusal::None},
@@ -57,6 +60,117 @@ TEST(LinuxWriteGuardTest, EveryRule) {
     facts.mountedRanges = {{kFirst, kEnd}};
     c.facts(facts);
     EXPECT_EQ(checkWrite(facts, c.offset, c.length), c.expected) << c.name;
+  }
+}
+
+// Users of a disk that no holder link shows, and file systems without a device number of
+// their own, on the lab's SATA disk sda (drive 0: sda1 8:1, sda2 8:2) and USB disk sdd
+// (drive 1: sdd1 8:49); each case writes 4 KiB at 1 MiB of the drive.
+TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
+  const std::string sda2 = "/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda2";
+  const std::string sdd1 = "/sys/devices/pci0000:00/0000:00:01.0/usb2/2-1/2-1:1.0/host7/target7:0:0/7:0:0:0/block/sdd/sdd1";
+  const auto mount = [](FakeSysCalls& s, const std::string& line) {
+    s.addFile("/proc/self/mountinfo", s.readText(s.root() + "/proc/self/mountinfo").value_or("") + line + "\n");
+  };
+  const auto loop = [](FakeSysCalls& s, const std::string& name, const std::string& dev, const std::string& backing) {
+    const std::string folder = "/sys/devices/virtual/block/" + name;
+    s.addLink("/sys/block/" + name, "../devices/virtual/block/" + name);
+    s.addLink("/sys/dev/block/" + dev, "../../devices/virtual/block/" + name);
+    s.addFile(folder + "/dev", dev + "\n");
+    s.addFile(folder + "/loop/backing_file", backing + "\n");
+  };
+  const auto btrfs = [](FakeSysCalls& s, const std::vector<std::string>& members) {
+    for (const std::string& m : members) {
+      s.addLink("/sys/fs/btrfs/5d6e8a0c-7f1e-4c2b-9a53-1c0f2e9b7d41/devices/" + m.substr(m.rfind('/') + 1), m);
+    }
+  };
+  const auto program = [](FakeSysCalls& s, const std::string& pid, const std::string& comm, const std::string& node) {
+    s.addFile("/proc/" + pid + "/comm", comm + "\n");
+    s.addLink("/proc/" + pid + "/fd/0", "socket:[81234]");
+    s.addLink("/proc/" + pid + "/fd/1", "/dev/null");
+    s.addLink("/proc/" + pid + "/fd/5", node);
+  };
+  const auto zfsMember = [](FakeSysCalls& s, const std::string& dev, const std::string& pool) {
+    s.addFile("/run/udev/data/b" + dev, "S:disk/by-label/" + pool + "\nE:ID_FS_TYPE=zfs_member\nE:ID_FS_LABEL=" + pool + "\n");
+    s.addFile("/proc/spl/kstat/zfs/" + pool + "/state", "ONLINE\n");
+  };
+  struct Case {
+    const char* name;
+    std::function<void(FakeSysCalls&)> setup;
+    int drive;
+    std::string refusal;  // empty: the write goes through
+  };
+  const Case cases[] = {
+      {"LoopOverTheDisk",
+       [&](auto& s) { loop(s, "loop0", "7:0", "/dev/sda"); mount(s, "40 1 7:0 / /mnt/x rw - ext4 /dev/loop0 rw"); }, 0,
+       "Writing to /dev/sda was refused: the loop device /dev/loop0 reads it (mounted at /mnt/x)."},
+      {"LoopOverAPartition", [&](auto& s) { loop(s, "loop1", "7:1", "/dev/sda1"); }, 0,
+       "Writing to /dev/sda was refused: the loop device /dev/loop1 reads /dev/sda1."},
+      {"LoopOverAFileOnTheDisk",
+       [&](auto& s) {
+         mount(s, "28 1 8:1 / /mnt/data rw - ext4 /dev/sda1 rw");
+         s.addFileOn("/mnt/data/disk.img", 8, 1);
+         loop(s, "loop2", "7:2", "/mnt/data/disk.img");
+       },
+       0, "Writing to /dev/sda was refused: the loop device /dev/loop2 reads /mnt/data/disk.img, a file on it."},
+      {"ProgramWithAPartitionOpen", [&](auto& s) { program(s, "812", "qemu-system-x86", "/dev/sda1"); }, 0,
+       "Writing to /dev/sda was refused: the program qemu-system-x86 (pid 812) has /dev/sda1 open."},
+      {"BtrfsRootOverTwoDisks",
+       [&](auto& s) {
+         btrfs(s, {sda2, sdd1});
+         mount(s, "30 1 0:31 /@ / rw - btrfs /dev/sda2 rw,subvolid=256,subvol=/@");
+       },
+       1, "Writing to /dev/sdd was refused: the disk holds the running system (mounted at /)."},
+      {"BtrfsDataVolume",
+       [&](auto& s) { btrfs(s, {sdd1}); mount(s, "30 1 0:31 / /srv rw - btrfs /dev/sdd1 rw,subvolid=5,subvol=/"); }, 1,
+       "Writing to /dev/sdd was refused: the sectors belong to a mounted file system (mounted at /srv)."},
+      {"OverlayUpperOnTheDisk",
+       [&](auto& s) {
+         mount(s, "28 1 8:1 / /cow rw - ext4 /dev/sda1 rw");
+         mount(s, "31 1 0:32 / / rw - overlay overlay rw,lowerdir=/rofs,upperdir=/cow/upper,workdir=/cow/work");
+       },
+       0, "Writing to /dev/sda was refused: the disk holds the running system (mounted at /)."},
+      {"ZfsRootOnAVdev",
+       [&](auto& s) { zfsMember(s, "8:2", "rpool"); mount(s, "32 1 0:40 / / rw - zfs rpool/ROOT/debian rw,xattr"); }, 0,
+       "Writing to /dev/sda was refused: the disk holds the running system (mounted at /)."},
+      {"ZfsPoolWithNothingMounted", [&](auto& s) { zfsMember(s, "8:49", "tank"); }, 1,
+       "Writing to /dev/sdd was refused: a volume manager, RAID or encrypted volume uses the disk (ZFS pool tank on sdd1)."},
+      {"LoopsOverOtherThings",
+       [&](auto& s) {
+         mount(s, "25 1 0:22 / /tmp rw - tmpfs tmpfs rw");
+         s.addFileOn("/tmp/other.img", 0, 22);
+         loop(s, "loop0", "7:0", "/tmp/other.img");
+         loop(s, "loop1", "7:1", "/dev/sdd");
+       },
+       0, ""},
+      {"ProgramWithAnotherDiskOpen", [&](auto& s) { program(s, "900", "dd", "/dev/sdd1"); }, 0, ""},
+      {"BtrfsOnAnotherDisk",
+       [&](auto& s) { btrfs(s, {sdd1}); mount(s, "30 1 0:31 / / rw - btrfs /dev/sdd1 rw,subvolid=5,subvol=/"); }, 0, ""},
+      {"OurOwnDescriptors",
+       [&](auto& s) {
+         const std::string table = *s.readText(s.root() + "/proc/self/mountinfo");
+         s.remove("/proc/self");
+         s.addLink("/proc/self", "4242");
+         s.addFile("/proc/4242/mountinfo", table);
+         program(s, "4242", "palvoro-cli", "/dev/sda");
+       },
+       0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig({"sata_ahci", "usb_storage"});
+    rig.sys.addFile("/proc/self/mountinfo", "1 1 0:2 / / rw - rootfs rootfs rw\n");
+    c.setup(rig.sys);
+    const Handle h = rig.open(c.drive);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    int32_t high = 0;
+    rig.platform.setFilePointer(h, 1 << 20, &high, 0);
+    uint8_t block[4096] = {};
+    uint32_t written = 0;
+    EXPECT_EQ(rig.platform.writeFile(h, block, sizeof block, &written), c.refusal.empty());
+    EXPECT_EQ(rig.platform.takeWriteRefusal(), c.refusal);
+    EXPECT_EQ(rig.sys.pwrites == 0, !c.refusal.empty());
+    rig.platform.closeHandle(h);
   }
 }
 
