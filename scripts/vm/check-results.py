@@ -18,7 +18,9 @@ import sys
 SATA_HDD = "LABSATA0000001"  # the ext4 on its first partition is mounted in the guest
 SATA_SSD = "LABSATA0000002"  # never mounted: the scans and the bad sectors go here
 NVME = "LABNVME0000006"  # QEMU's NVMe controller, one namespace; no Device Self-test
-SERIALS = [SATA_HDD, SATA_SSD, "LABSCSI0000005", "LABUSB000003", "LABUAS0000004", NVME]
+USB = "LABUSB000003"  # MBR, an ext4 on its first partition, not mounted by the lab
+SCSI = "LABSCSI0000005"
+SERIALS = [SATA_HDD, SATA_SSD, SCSI, USB, "LABUAS0000004", NVME]
 
 # What `list` must say of each lab disk: (bus, reached_as, where its identity is checked).
 # bus is the adapter's bus as the property page names it; reached_as how detection took it:
@@ -921,6 +923,45 @@ def check_write(t, boot, rate_serial):
             f"md5 of {sorted(before)} after = before")
 
 
+def check_users(t, boot):
+    devices = check_devices_found(t, boot)
+    usb = devices.get(USB, ("?",))[0]
+    magic = {f[0]: " ".join(f[1:]) for f in boot.facts("magic")}
+    loop = next(iter(boot.facts("loop")), ["?"])
+    t.check("loop device over the USB disk's ext4 partition", len(loop) == 4 and loop[1] == f"/dev/{usb}"
+            and loop[3] == f"/dev/{usb}", f"loop facts {loop}")
+    # 1. The loop device, mounted.
+    check_refused(t, boot, "erase.loop", f"erase {USB} under a mounted loop device refused",
+                  f"Writing to /dev/{usb} was refused: the loop device {loop[0]} reads it (mounted at /mnt/x).")
+    t.check(f"erase {USB} under a loop device: superblock kept",
+            magic.get("loop.before") == "53 ef" and magic.get("loop.after") == "53 ef",
+            f"ext4 magic {magic.get('loop.before')} before, {magic.get('loop.after')} after")
+    t.check(f"erase {USB} under a loop device: e2fsck -n clean", boot.status("fsck.loop") == 0,
+            f"e2fsck status {boot.status('fsck.loop')}: {short(boot.text('fsck.loop.out'))}")
+    canary = " ".join(next(iter(boot.facts("canary")), []))
+    t.check(f"erase {USB} under a loop device: the file written before reads back",
+            canary == "loop written before the erase", f"read {canary!r}")
+    # 2. A program with the partition's node open.
+    holder = next(iter(boot.facts("holder")), ["?", "?", "?"])
+    check_refused(t, boot, "erase.held", f"erase {USB} with {holder[2]} open in a program refused",
+                  f"Writing to /dev/{usb} was refused: the program sleep (pid {holder[1]}) has /dev/{usb}1 open.")
+    t.check(f"erase {USB} held by a program: superblock kept", magic.get("held.after") == "53 ef",
+            f"ext4 magic {magic.get('held.after')}")
+    # 3. btrfs over two disks, mounted.
+    btrfs = next(iter(boot.facts("btrfs")), ["none"])
+    if btrfs[0] == "none":
+        print(f"SKIP  btrfs over two disks: no btrfs in the guest ({' '.join(btrfs[1:])})", flush=True)
+    else:
+        check_refused(t, boot, "erase.btrfs", f"erase {SCSI} under a mounted two-disk btrfs refused",
+                      "the sectors belong to a mounted file system (mounted at /mnt/b)")
+        file = " ".join(next(iter(boot.facts("btrfs.file")), []))
+        t.check(f"erase {SCSI} under btrfs: its file reads back", file == "on btrfs", f"read {file!r}")
+    # 4. Nothing uses the disk: the erase runs.
+    check_completed(t, boot, "erase.free", f"quick erase {USB} with nothing using it")
+    t.check(f"quick erase {USB}: the superblock is gone", magic.get("free.after") == "00 00",
+            f"ext4 magic {magic.get('free.after')}")
+
+
 def check_repair(t, boot, bad_sectors):
     """The repair on the disk with unreadable sectors: the lab's sectors stay unreadable,
     so it must say so, and no sector but those may change (they read as zeros in the map:
@@ -976,7 +1017,7 @@ def check_bad_sector_plan(t, bad_sectors, sectors=524288, block=256, draws=4000)
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "write"])
+    parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "write", "users"])
     parser.add_argument("output", nargs="?")
     parser.add_argument("--bad-sectors", default="")
     parser.add_argument("--rate-serial", default="LABSATA0000007")
@@ -993,6 +1034,8 @@ def main():
         check_scan_bad(t, boot, [int(s) for s in args.bad_sectors.split()])
     elif args.boot == "scan-clean":
         check_scan_clean(t, boot, args.rate_serial)
+    elif args.boot == "users":
+        check_users(t, boot)
     else:
         check_write(t, boot, args.rate_serial)
     check_stdout_is_json(t, boot)
