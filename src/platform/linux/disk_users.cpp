@@ -9,8 +9,10 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 #include "platform/linux/linux_platform.h"
 
@@ -232,11 +234,66 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
     }
   }
 
+  // The kernel's own exporters open what they export without a holder link and, but for
+  // the SCSI target's block backstore, without an exclusive claim.
+  const auto exported = [&](const std::string& file, const std::string& name) {
+    if (file.empty()) return;
+    struct stat st {};
+    const bool node = m_sys.stat(path(file), &st) == 0 && S_ISBLK(st.st_mode);
+    const auto direct = node ? nodes.find({major(st.st_rdev), minor(st.st_rdev)}) : nodes.end();
+    DiskUser user;
+    user.kind = DiskUser::Kind::Export;
+    user.name = name;
+    if (direct != nodes.end()) {
+      user.uses = direct->second;
+    } else if (contains(disksOfFile(file, mounts), number)) {
+      user.uses = file;
+      user.file = !node;
+    } else {
+      return;
+    }
+    users.push_back(std::move(user));
+  };
+  const auto list = [&](const std::string& folder) {
+    return m_sys.listDirectory(path(folder)).value_or(std::vector<std::string>());
+  };
+  const auto attribute = [&](const std::string& file) { return trimmed(m_sys.readText(path(file)).value_or("")); };
+  const std::string scsiTarget = "/sys/kernel/config/target/core";
+  for (const std::string& hba : list(scsiTarget)) {
+    for (const std::string& device : list(scsiTarget + "/" + hba)) {
+      exported(attribute(scsiTarget + "/" + hba + "/" + device + "/udev_path"),
+               "the SCSI target's backstore " + hba + "/" + device);
+    }
+  }
+  const std::string nvmet = "/sys/kernel/config/nvmet/subsystems";
+  for (const std::string& subsystem : list(nvmet)) {
+    for (const std::string& nsid : list(nvmet + "/" + subsystem + "/namespaces")) {
+      const std::string ns = nvmet + "/" + subsystem + "/namespaces/" + nsid;
+      if (attribute(ns + "/enable") != "1") continue;
+      exported(attribute(ns + "/device_path"), "the NVMe target's namespace " + subsystem + "/" + nsid);
+    }
+  }
+  const std::string gadgets = "/sys/kernel/config/usb_gadget";
+  for (const std::string& gadget : list(gadgets)) {
+    for (const std::string& function : list(gadgets + "/" + gadget + "/functions")) {
+      if (function.rfind("mass_storage.", 0) != 0) continue;
+      const std::string folder = gadgets + "/" + gadget + "/functions/" + function;
+      for (const std::string& lun : list(folder)) {
+        if (lun.rfind("lun.", 0) == 0) {
+          exported(attribute(folder + "/" + lun + "/file"), "the USB gadget " + gadget + "'s " + function + " " + lun);
+        }
+      }
+    }
+  }
+
   // Programs with the disk's or a partition's node open: a virtual machine given the raw
   // disk, an NBD server exporting it, a backup tool reading it. Our own descriptors are
   // the guard's business, not a user's.
   const auto self = m_sys.readlink(path("/proc/self"));
-  if (const auto entries = m_sys.listDirectory(path("/proc"))) {
+  const auto programs = [&] {
+    std::vector<DiskUser> found;
+    const auto entries = m_sys.listDirectory(path("/proc"));
+    if (!entries) return found;
     for (const std::string& pid : *entries) {
       if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
       if (self && *self == pid) continue;
@@ -256,11 +313,24 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
         user.name = trimmed(m_sys.readText(path("/proc/" + pid + "/comm")).value_or("?"));
         user.pid = std::atoi(pid.c_str());
         user.uses = node->second;
-        users.push_back(std::move(user));
+        found.push_back(std::move(user));
         break;
       }
     }
+    return found;
+  };
+  // A probe holds a node for a moment: udev's blkid after every close of a writer (ours
+  // too), a desktop's disk monitor. A program counts when it still holds the disk half a
+  // second on.
+  std::vector<DiskUser> holding = programs();
+  for (int look = 0; look < 5 && !holding.empty(); ++look) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<DiskUser> again = programs();
+    std::erase_if(holding, [&again](const DiskUser& u) {
+      return std::none_of(again.begin(), again.end(), [&u](const DiskUser& a) { return a.pid == u.pid; });
+    });
   }
+  users.insert(users.end(), holding.begin(), holding.end());
   return users;
 }
 

@@ -79,6 +79,7 @@ std::string describeUser(const DiskUser& user) {
   if (user.kind == DiskUser::Kind::Program) {
     return "the program " + user.name + " (pid " + std::to_string(user.pid) + ") has " + what + " open";
   }
+  if (user.kind == DiskUser::Kind::Export) return user.name + " exports " + what;
   return "the loop device " + user.name + " reads " + what +
          (user.mountPoint.empty() ? "" : " (mounted at " + user.mountPoint + ")");
 }

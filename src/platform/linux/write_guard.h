@@ -18,11 +18,14 @@ enum class Privilege {
 };
 
 // Something that reads or writes the disk, or one of its partitions, without the kernel
-// listing it as a holder or minding the exclusive open: a loop device over it, or a
-// program with its node open (a virtual machine, an NBD server, a plain `cat`).
+// listing it as a holder or minding the exclusive open: a loop device over it, a program
+// with its node open (a virtual machine, an NBD server, a plain `cat`), or a target of the
+// kernel's own exporting it to another machine (SCSI target, NVMe target, USB gadget).
 struct DiskUser {
-  enum class Kind { Loop, Program } kind = Kind::Loop;
-  std::string name;   // "/dev/loop0", or the program's command name
+  enum class Kind { Loop, Program, Export } kind = Kind::Loop;
+  // "/dev/loop0", the program's command name, or the export ("the NVMe target's
+  // namespace nqn.x/1")
+  std::string name;
   int pid = 0;        // the program's
   std::string uses;   // what it reads: "" for the disk's own node, "/dev/sdb1", a file's path
   bool file = false;  // `uses` is a file on one of the disk's file systems

@@ -115,6 +115,15 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
        0, "Writing to /dev/sda was refused: the loop device /dev/loop2 reads /mnt/data/disk.img, a file on it."},
       {"ProgramWithAPartitionOpen", [&](auto& s) { program(s, "812", "qemu-system-x86", "/dev/sda1"); }, 0,
        "Writing to /dev/sda was refused: the program qemu-system-x86 (pid 812) has /dev/sda1 open."},
+      {"ExportedByTheNvmeTarget",
+       [&](auto& s) {
+         const std::string ns = "/sys/kernel/config/nvmet/subsystems/nqn.2014-08.org.example:lab/namespaces/";
+         s.addFile(ns + "1/device_path", "/dev/sda\n");
+         s.addFile(ns + "1/enable", "1\n");
+         s.addFile(ns + "2/device_path", "/dev/sdd1\n");  // another disk's
+         s.addFile(ns + "2/enable", "1\n");
+       },
+       0, "Writing to /dev/sda was refused: the NVMe target's namespace nqn.2014-08.org.example:lab/1 exports it."},
       {"BtrfsRootOverTwoDisks",
        [&](auto& s) {
          btrfs(s, {sda2, sdd1});
