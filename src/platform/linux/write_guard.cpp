@@ -71,6 +71,11 @@ std::string refusalMessage(const std::string& device, WriteRefusal refusal, cons
       why = named("a file system of the disk could not be unmounted", " (", ")");
       break;
   }
+  // Names come from mount points, file names and command names, which users choose: no
+  // control character of theirs reaches a terminal.
+  for (char& c : why) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
   return "Writing to " + device + " was refused: " + why + ".";
 }
 

@@ -152,6 +152,8 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
          loop(s, "loop1", "7:1", "/dev/sdd");
        },
        0, ""},
+      {"ProgramNamedWithControlCharacters", [&](auto& s) { program(s, "813", "\x1b]0;ok\x07", "/dev/sda"); }, 0,
+       "Writing to /dev/sda was refused: the program ?]0;ok? (pid 813) has it open."},
       {"ProgramWithAnotherDiskOpen", [&](auto& s) { program(s, "900", "dd", "/dev/sdd1"); }, 0, ""},
       {"BtrfsOnAnotherDisk",
        [&](auto& s) { btrfs(s, {sdd1}); mount(s, "30 1 0:31 / / rw - btrfs /dev/sdd1 rw,subvolid=5,subvol=/"); }, 0, ""},
