@@ -85,11 +85,17 @@ std::vector<DeviceNumber> LinuxPlatform::mountDevices(const MountEntry& m, const
 
 // mountinfo gives a btrfs mount its anonymous device and, as source, one member device
 // by path; /sys/fs/btrfs/<fsid>/devices/ lists every member of each file system. The
-// file system whose members include the source's device is the mount's.
+// file system whose members include the source's device is the mount's. A source that
+// is no node here (another mount namespace's /dev) is looked for by its kernel name.
 std::vector<DeviceNumber> LinuxPlatform::btrfsDevices(const MountEntry& m) {
   struct stat source {};
-  if (m_sys.stat(path(m.source), &source) != 0 || !S_ISBLK(source.st_mode)) return {};
-  const DeviceNumber wanted{major(source.st_rdev), minor(source.st_rdev)};
+  std::optional<DeviceNumber> wanted;
+  if (m_sys.stat(path(m.source), &source) == 0 && S_ISBLK(source.st_mode)) {
+    wanted = DeviceNumber{major(source.st_rdev), minor(source.st_rdev)};
+  } else if (m.source.rfind("/dev/", 0) == 0) {
+    wanted = deviceNumber(m_sys.readText(path("/sys/class/block/" + m.source.substr(m.source.rfind('/') + 1) + "/dev")));
+  }
+  if (!wanted) return {};
   const auto fsids = m_sys.listDirectory(path("/sys/fs/btrfs"));
   if (!fsids) return {};
   for (const std::string& fsid : *fsids) {
@@ -100,7 +106,7 @@ std::vector<DeviceNumber> LinuxPlatform::btrfsDevices(const MountEntry& m) {
     for (const std::string& name : *names) {
       if (const auto d = deviceNumber(m_sys.readText(folder + "/" + name + "/dev"))) members.push_back(*d);
     }
-    if (std::find(members.begin(), members.end(), wanted) != members.end()) return members;
+    if (std::find(members.begin(), members.end(), *wanted) != members.end()) return members;
   }
   return {};
 }
