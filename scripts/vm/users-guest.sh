@@ -45,7 +45,8 @@ mount -t ext4 -o ro "/dev/${usb}1" /mnt/x
 kv "canary loop $(cat /mnt/x/canary)"
 umount /mnt/x
 
-# 2. A program reading the partition's node.
+# 2. A program holding the partition's node open (as its standard input, unread).
+# shellcheck disable=SC2217
 sleep 1000 <"/dev/${usb}1" &
 holder=$!
 kv "holder sleep $holder /dev/${usb}1"
