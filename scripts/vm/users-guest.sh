@@ -62,7 +62,7 @@ if [ -x /extra/mkfs.btrfs ] && /extra/mkfs.btrfs -q -f -d single -m single "/dev
     mkdir -p /mnt/b && mount -t btrfs "/dev/$uas" /mnt/b; then
     echo "on btrfs" >/mnt/b/file
     sync
-    kv "btrfs /dev/$uas /dev/$scsi $(ls /sys/fs/btrfs | grep -v features | tr '\n' ' ')"
+    kv "btrfs /dev/$uas /dev/$scsi $(for f in /sys/fs/btrfs/*/devices; do printf '%s ' "$(basename "$(dirname "$f")")"; done)"
     capture erase.btrfs palvoro erase --serial LABSCSI0000005 --mode quick --confirm-erase LABSCSI0000005 --yes
     kv "btrfs.file $(cat /mnt/b/file)"
     umount /mnt/b
