@@ -35,6 +35,8 @@ constexpr uint16_t kKnownAtaFlags = ATA_FLAGS_DRDY_REQUIRED | ATA_FLAGS_DATA_IN 
                                     ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA | ATA_FLAGS_NO_MULTIPLE;
 constexpr uint32_t kSmartCapabilities = 0x7;  // ATA IDENTIFY, ATAPI IDENTIFY and SMART commands
 constexpr uint8_t kStatusError = 0x01;
+constexpr uint8_t kStatusReady = 0x50;  // DRDY and DSC
+constexpr uint8_t kErrorAbort = 0x04;
 constexpr uint32_t kAtaTimeoutCapSeconds = 60;
 
 // Windows storage bus types.
@@ -235,12 +237,6 @@ EmulatedReply emulateScsi(const BlockDisk& disk, const uint8_t* cdb, uint8_t cdb
 }
 
 constexpr uint8_t kExecuteDeviceDiagnostic = 0x90;
-
-bool carriesDeviceDiagnostic(const uint8_t* cdb, uint8_t length) {
-  if (cdb[0] == kAtaPassThrough16) return length >= 16 && cdb[14] == kExecuteDeviceDiagnostic;
-  if (cdb[0] == kAtaPassThrough12) return length >= 12 && cdb[9] == kExecuteDeviceDiagnostic;
-  return false;
-}
 
 // The 256 words of /sys/class/ata_device/devN.M/id ("%04x" each, eight to a line) as the
 // 512 bytes IDENTIFY DEVICE returns.
@@ -728,22 +724,25 @@ bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const 
   // disk's identity comes from sysfs.
   bool emulate = !disk.scsiCommands || h.fd < 0;
   // Only a command that reaches the disk passes the guard; the answers from sysfs change
-  // nothing. A command neither known to read nor known to write is answered as a disk
-  // answers an opcode it does not have, and never sent.
+  // nothing. A command neither known to read nor known to write (EXECUTE DEVICE
+  // DIAGNOSTIC among them, which resets the drive under the kernel's feet) is answered as
+  // a disk answers an opcode it does not have, and never sent.
   bool refusedOpcode = false;
   int fd = h.fd;
-  const bool sctRead = dataOut && scsiSctCommandOnlyReads(spt.Cdb, spt.CdbLength, in + spt.DataBufferOffset, length);
-  if (!emulate && !sctRead && !scsiCommandOnlyReads(spt.Cdb, spt.CdbLength)) {
-    if (scsiCommandWrites(spt.Cdb, spt.CdbLength)) {
-      fd = writableFd(h, disk, 0, 0, scsiCommandErases(spt.Cdb, spt.CdbLength));
-      if (fd < 0) return false;
-    } else {
-      refusedOpcode = true;
+  if (!emulate) {
+    switch (judgeScsiCommand(spt.Cdb, spt.CdbLength, dataOut ? in + spt.DataBufferOffset : nullptr,
+                             dataOut ? length : 0)) {
+      case CommandKind::Reads:
+        break;
+      case CommandKind::Writes:
+        fd = writableFd(h, disk, 0, 0, scsiCommandErases(spt.Cdb, spt.CdbLength));
+        if (fd < 0) return false;
+        break;
+      case CommandKind::Refused:
+        refusedOpcode = true;
+        break;
     }
   }
-  // EXECUTE DEVICE DIAGNOSTIC resets the drive under the kernel's feet (a second one
-  // hangs the port until the error handler resets it): it is never passed through.
-  if (!emulate && carriesDeviceDiagnostic(spt.Cdb, spt.CdbLength)) refusedOpcode = true;
   if (refusedOpcode) {
     status = 0x02;
     sense = fixedSense(kIllegalRequest, 0x20, 0x00);
@@ -823,13 +822,6 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
   }
   const AtaRegisters current = readTaskFile(apt.CurrentTaskFile);
   const AtaRegisters previous = readTaskFile(apt.PreviousTaskFile);
-  int fd = h.fd;
-  const bool onlyReads = dataOut ? length > 0 && sctCommandOnlyReads(current, in + apt.DataBufferOffset, length)
-                                 : ataCommandOnlyReads(current);
-  if (!onlyReads) {
-    fd = writableFd(h, disk, 0, 0, ataCommandErases(current));
-    if (fd < 0) return false;
-  }
   if (current.command == kExecuteDeviceDiagnostic) {
     // Never sent (it resets the drive under the kernel's feet). libata ran the reset and
     // read the signature when it found the drive, and found an ATA device there: that is
@@ -839,6 +831,28 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
     writeTaskFile(back->CurrentTaskFile, AtaRegisters{0x01, 0x01, 0x01, 0x00, 0x00, current.device, 0x50});
     *returned = kAtaHeaderSize;
     return true;
+  }
+  int fd = h.fd;
+  switch (judgeAtaCommand(current, dataOut && length > 0 ? in + apt.DataBufferOffset : nullptr,
+                          dataOut ? length : 0)) {
+    case CommandKind::Reads:
+      break;
+    case CommandKind::Writes:
+      fd = writableFd(h, disk, 0, 0, ataCommandErases(current));
+      if (fd < 0) return false;
+      break;
+    case CommandKind::Refused: {
+      // Never sent: answered as a drive answers a command it does not have, aborted (ERR
+      // in the status, ABRT in the error register).
+      std::memcpy(out, in, kAtaHeaderSize);
+      auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
+      AtaRegisters aborted = current;
+      aborted.features = kErrorAbort;
+      aborted.command = kStatusReady | kStatusError;
+      writeTaskFile(back->CurrentTaskFile, aborted);
+      *returned = kAtaHeaderSize;
+      return true;
+    }
   }
   AtaTransfer transfer = AtaTransfer::None;
   if (length > 0 && dataIn) transfer = dma ? AtaTransfer::DmaIn : AtaTransfer::PioIn;
@@ -882,9 +896,16 @@ bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t c
   if (receive && outSize < kSendCmdOutHeaderSize + kBlockBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
   if (!receive && outSize < kSendCmdOutHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
   int fd = h.fd;
-  if (!ataCommandOnlyReads(regs)) {
-    fd = writableFd(h, disk, 0, 0, ataCommandErases(regs));
-    if (fd < 0) return false;
+  switch (judgeAtaCommand(regs, nullptr, 0)) {
+    case CommandKind::Reads:
+      break;
+    case CommandKind::Writes:
+      fd = writableFd(h, disk, 0, 0, ataCommandErases(regs));
+      if (fd < 0) return false;
+      break;
+    case CommandKind::Refused:
+      // Never sent: the driver's answer to a drive that aborts it.
+      return fail(ERROR_IO_DEVICE);
   }
   uint8_t data[kBlockBytes] = {};
   const AtaOutcome r = ataCommand(m_sys, fd, regs, nullptr, receive ? AtaTransfer::PioIn : AtaTransfer::None, data,

@@ -89,13 +89,65 @@ std::string describeUser(const DiskUser& user) {
          (user.mountPoint.empty() ? "" : " (mounted at " + user.mountPoint + ")");
 }
 
-bool ataCommandOnlyReads(const AtaRegisters& r) {
+namespace {
+
+constexpr uint8_t kSmart = 0xB0;
+constexpr uint8_t kSmartExecuteOffline = 0xD4;
+constexpr uint8_t kSmartWriteLog = 0xD6;
+constexpr uint8_t kSctCommandLog = 0xE0;
+constexpr uint8_t kSanitize = 0xB4;
+constexpr uint8_t kTrim = 0x01;  // DATA SET MANAGEMENT features bit 0
+
+// What an SCT request written to the command log asks for, by its 512 bytes.
+CommandKind sctKind(const uint8_t* data, size_t length) {
+  if (data == nullptr || length != 512) return CommandKind::Refused;
+  const auto word = [data](size_t at) { return static_cast<uint16_t>(data[at] | (data[at + 1] << 8)); };
+  // Data table, read, the temperature history table: the drive answers in log E1h.
+  if (word(0) == 0x0005 && word(2) == 0x0001 && word(4) == 0x0002) return CommandKind::Reads;
+  // The maker's switch of what a dual-unit drive reports, exactly as this program sends it.
+  if (word(0) == 0xC013 && data[2] <= 1) {
+    for (size_t i = 3; i < length; ++i) {
+      if (data[i] != 0) return CommandKind::Refused;
+    }
+    return CommandKind::Writes;
+  }
+  return CommandKind::Refused;
+}
+
+CommandKind smartKind(const AtaRegisters& r) {
+  // Without its key a SMART command is no SMART command; the drive would abort it anyway.
+  if (r.lbaMid != 0x4F || r.lbaHigh != 0xC2) return CommandKind::Refused;
+  switch (r.features) {
+    case 0xD0:  // READ DATA
+    case 0xD1:  // READ THRESHOLDS
+    case 0xD5:  // READ LOG
+    case 0xDA:  // RETURN STATUS
+    // ENABLE OPERATIONS: detection sends it before reading a drive that has SMART off;
+    // it touches no data, and the drive only starts keeping its counters.
+    case 0xD8:
+      return CommandKind::Reads;
+    case kSmartExecuteOffline:
+      // The off-line collection, the short, extended, conveyance and selective self-tests
+      // and the abort, all in the background. The captive forms (81h-84h) hold the drive
+      // for the whole test under the kernel's feet; the other codes are the makers' own.
+      switch (r.lbaLow) {
+        case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x7F:
+          return CommandKind::Reads;
+        default:
+          return CommandKind::Refused;
+      }
+    default:  // DISABLE OPERATIONS, attribute autosave, save attributes, auto off-line, ...
+      return CommandKind::Refused;
+  }
+}
+
+// The ATA command alone, before the data it carries is looked at.
+CommandKind ataKind(const AtaRegisters& r) {
   switch (r.command) {
-    case 0x00:  // NOP
+    case 0x00:  // NOP: the drive aborts it whatever the sub-command
     case 0xEC:  // IDENTIFY DEVICE
     case 0xA1:  // IDENTIFY PACKET DEVICE
     case 0xE5:  // CHECK POWER MODE
-    case 0x90:  // EXECUTE DEVICE DIAGNOSTIC
     case 0x40:  // READ VERIFY SECTOR(S)
     case 0x42:  // READ VERIFY SECTOR(S) EXT
     case 0x20:  // READ SECTOR(S)
@@ -107,23 +159,38 @@ bool ataCommandOnlyReads(const AtaRegisters& r) {
     case 0x47:  // READ LOG DMA EXT
     case 0xF8:  // READ NATIVE MAX ADDRESS
     case 0x27:  // READ NATIVE MAX ADDRESS EXT
-      return true;
-    case 0xB4:  // SANITIZE: its status only
-      return r.features == 0x00;
-    case 0xB0:  // SMART: the reads, the switches and the self-tests, never WRITE LOG
+      return CommandKind::Reads;
+    case 0x30:  // WRITE SECTOR(S)
+    case 0x34:  // WRITE SECTOR(S) EXT
+    case 0x3C:  // WRITE VERIFY
+    case 0xC5:  // WRITE MULTIPLE
+    case 0x39:  // WRITE MULTIPLE EXT
+    case 0xCE:  // WRITE MULTIPLE FUA EXT
+    case 0xCA:  // WRITE DMA
+    case 0x35:  // WRITE DMA EXT
+    case 0x3D:  // WRITE DMA FUA EXT
+    case 0x61:  // WRITE FPDMA QUEUED
+      return CommandKind::Writes;
+    case 0x06:  // DATA SET MANAGEMENT
+    case 0x07:  // DATA SET MANAGEMENT XL
+      return r.features == kTrim ? CommandKind::Writes : CommandKind::Refused;
+    case kSanitize:
       switch (r.features) {
-        case 0xD0: case 0xD1: case 0xD2: case 0xD3: case 0xD4: case 0xD5: case 0xD8: case 0xD9: case 0xDA:
-          return true;
-        default:
-          return false;
+        case 0x00: return CommandKind::Reads;   // SANITIZE STATUS EXT
+        case 0x11:                              // CRYPTO SCRAMBLE EXT
+        case 0x12:                              // BLOCK ERASE EXT
+        case 0x14: return CommandKind::Writes;  // OVERWRITE EXT
+        default: return CommandKind::Refused;   // the freeze locks and the rest
       }
+    case kSmart:
+      return smartKind(r);
     default:
-      return false;
+      return CommandKind::Refused;
   }
 }
 
-bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length) {
-  if (cdb == nullptr || length == 0) return false;
+// The SCSI command alone, an ATA PASS-THROUGH block aside.
+CommandKind scsiKind(const uint8_t* cdb, size_t length) {
   switch (cdb[0]) {
     case 0x00:  // TEST UNIT READY
     case 0x03:  // REQUEST SENSE
@@ -141,68 +208,69 @@ bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length) {
     case 0x8F:  // VERIFY (16)
     case 0x4D:  // LOG SENSE
     case 0xA0:  // REPORT LUNS
-      return true;
+      return CommandKind::Reads;
     case 0x9E:  // SERVICE ACTION IN: READ CAPACITY (16) only
-      return length >= 2 && (cdb[1] & 0x1F) == 0x10;
+      return length >= 2 && (cdb[1] & 0x1F) == 0x10 ? CommandKind::Reads : CommandKind::Refused;
     case 0x1D:  // SEND DIAGNOSTIC: the self-tests, never a parameter list
-      return length >= 5 && cdb[3] == 0 && cdb[4] == 0;
-    case kAtaPassThrough16:
-    case kAtaPassThrough12: {
-      const std::optional<AtaRegisters> ata = passThroughRegisters(cdb, length);
-      if (!ata) return false;
-      if (((cdb[1] >> 1) & 0x0F) == kReturnResponseInformation) return true;
-      return ataCommandOnlyReads(*ata);
-    }
-    default:
-      return false;
-  }
-}
-
-bool sctCommandOnlyReads(const AtaRegisters& r, const uint8_t* data, size_t length) {
-  if (r.command != 0xB0 || r.features != 0xD6 || r.count != 0x01 || r.lbaLow != 0xE0 || r.lbaMid != 0x4F ||
-      r.lbaHigh != 0xC2) {
-    return false;
-  }
-  if (data == nullptr || length != 512) return false;
-  const auto word = [data](size_t at) { return static_cast<uint16_t>(data[at] | (data[at + 1] << 8)); };
-  return word(0) == 0x0005 && word(2) == 0x0001 && word(4) == 0x0002;
-}
-
-bool scsiSctCommandOnlyReads(const uint8_t* cdb, size_t cdbLength, const uint8_t* data, size_t length) {
-  if (cdb == nullptr || cdbLength == 0 || (cdb[0] != kAtaPassThrough16 && cdb[0] != kAtaPassThrough12)) return false;
-  const std::optional<AtaRegisters> ata = passThroughRegisters(cdb, cdbLength);
-  return ata && sctCommandOnlyReads(*ata, data, length);
-}
-
-bool scsiCommandWrites(const uint8_t* cdb, size_t length) {
-  if (cdb == nullptr || length == 0) return false;
-  switch (cdb[0]) {
-    case 0x04:  // FORMAT UNIT
-    case 0x07:  // REASSIGN BLOCKS
+      return length >= 5 && cdb[3] == 0 && cdb[4] == 0 ? CommandKind::Reads : CommandKind::Refused;
     case 0x0A:  // WRITE (6)
-    case 0x15:  // MODE SELECT (6)
     case 0x2A:  // WRITE (10)
-    case 0x2E:  // WRITE AND VERIFY (10)
-    case 0x3B:  // WRITE BUFFER
-    case 0x3F:  // WRITE LONG (10)
-    case 0x41:  // WRITE SAME (10)
-    case 0x42:  // UNMAP
-    case 0x48:  // SANITIZE
-    case 0x55:  // MODE SELECT (10)
-    case 0x89:  // COMPARE AND WRITE
-    case 0x8A:  // WRITE (16)
-    case 0x8E:  // WRITE AND VERIFY (16)
-    case 0x93:  // WRITE SAME (16)
-    case 0x9F:  // WRITE LONG (16)
     case 0xAA:  // WRITE (12)
+    case 0x8A:  // WRITE (16)
+    case 0x2E:  // WRITE AND VERIFY (10)
     case 0xAE:  // WRITE AND VERIFY (12)
-    case 0xB5:  // SECURITY PROTOCOL OUT
-      return true;
-    case kAtaPassThrough16:
-    case kAtaPassThrough12:
-      return !scsiCommandOnlyReads(cdb, length);
+    case 0x8E:  // WRITE AND VERIFY (16)
+    case 0x41:  // WRITE SAME (10)
+    case 0x93:  // WRITE SAME (16)
+    case 0x42:  // UNMAP
+      return CommandKind::Writes;
+    case 0x48:  // SANITIZE: overwrite, block erase, cryptographic erase; not the exit
+      return length >= 2 && (cdb[1] & 0x1F) >= 1 && (cdb[1] & 0x1F) <= 3 ? CommandKind::Writes
+                                                                        : CommandKind::Refused;
+    // FORMAT UNIT, MODE SELECT, WRITE BUFFER (the firmware), SECURITY PROTOCOL OUT,
+    // REASSIGN BLOCKS, WRITE LONG and every vendor opcode: never sent.
     default:
-      return false;
+      return CommandKind::Refused;
+  }
+}
+
+bool carriesData(const uint8_t* data, size_t length) { return data != nullptr && length > 0; }
+
+}  // namespace
+
+CommandKind judgeAtaCommand(const AtaRegisters& r, const uint8_t* dataOut, size_t length) {
+  if (r.command == kSmart && r.features == kSmartWriteLog) {
+    const bool sctLog = r.count == 0x01 && r.lbaLow == kSctCommandLog && r.lbaMid == 0x4F && r.lbaHigh == 0xC2;
+    return sctLog ? sctKind(dataOut, length) : CommandKind::Refused;
+  }
+  const CommandKind kind = ataKind(r);
+  return kind == CommandKind::Reads && carriesData(dataOut, length) ? CommandKind::Refused : kind;
+}
+
+CommandKind judgeScsiCommand(const uint8_t* cdb, size_t cdbLength, const uint8_t* dataOut, size_t length) {
+  if (cdb == nullptr || cdbLength == 0) return CommandKind::Refused;
+  if (cdb[0] != kAtaPassThrough16 && cdb[0] != kAtaPassThrough12) {
+    const CommandKind kind = scsiKind(cdb, cdbLength);
+    return kind == CommandKind::Reads && carriesData(dataOut, length) ? CommandKind::Refused : kind;
+  }
+  const std::optional<AtaRegisters> ata = passThroughRegisters(cdb, cdbLength);
+  if (!ata) return CommandKind::Refused;
+  const CommandKind kind = judgeAtaCommand(*ata, dataOut, length);
+  switch ((cdb[1] >> 1) & 0x0F) {
+    case 3:   // non-data
+    case 4:   // PIO data-in
+    case 5:   // PIO data-out
+    case 6:   // DMA
+    case 10:  // UDMA data-in
+    case 11:  // UDMA data-out
+    case 12:  // NCQ (FPDMA)
+      return kind;
+    case kReturnResponseInformation:
+      // Sends nothing to a translation that knows it; one that does not would send what
+      // the block carries.
+      return kind == CommandKind::Reads ? CommandKind::Reads : CommandKind::Refused;
+    default:  // the resets (0, 1, 9), EXECUTE DEVICE DIAGNOSTIC (8), DMA queued, reserved
+      return CommandKind::Refused;
   }
 }
 
@@ -210,10 +278,8 @@ bool ataCommandErases(const AtaRegisters& r) {
   switch (r.command) {
     case 0x06:  // DATA SET MANAGEMENT (TRIM)
     case 0x07:  // DATA SET MANAGEMENT XL
-    case 0xF4:  // SECURITY ERASE UNIT
-    case 0x03:  // CFA ERASE SECTORS
       return true;
-    case 0xB4:  // SANITIZE, other than its status
+    case kSanitize:  // other than its status
       return r.features != 0x00;
     default:
       return false;
@@ -223,7 +289,6 @@ bool ataCommandErases(const AtaRegisters& r) {
 bool scsiCommandErases(const uint8_t* cdb, size_t length) {
   if (cdb == nullptr || length == 0) return false;
   switch (cdb[0]) {
-    case 0x04:  // FORMAT UNIT
     case 0x41:  // WRITE SAME (10)
     case 0x42:  // UNMAP
     case 0x48:  // SANITIZE

@@ -76,26 +76,33 @@ std::string refusalMessage(const std::string& device, WriteRefusal refusal, cons
 // /mnt/x)", "the program qemu-system-x86 (pid 812) has /dev/sdb1 open".
 std::string describeUser(const DiskUser& user);
 
-// Whether an ATA command only reads: identity, SMART reads and self-tests, power mode,
-// verifies, reads. Everything else is treated as a write.
-bool ataCommandOnlyReads(const AtaRegisters& registers);
-// Whether a SMART WRITE LOG carries an SCT command that only reads: the request for the
-// temperature history table (data table action 5, read function 1, table 2), which the
-// drive answers in log E1h. Every other SCT command (feature control, error recovery
-// times, the makers' own actions) can change the drive and stays a write.
-bool sctCommandOnlyReads(const AtaRegisters& registers, const uint8_t* data, size_t length);
-// The same judgement of an ATA PASS-THROUGH block and its data-out.
-bool scsiSctCommandOnlyReads(const uint8_t* cdb, size_t cdbLength, const uint8_t* data, size_t length);
-// Whether a SCSI command block only reads. The ATA PASS-THROUGH blocks are judged by the
-// ATA command inside them.
-bool scsiCommandOnlyReads(const uint8_t* cdb, size_t length);
-// Whether a SCSI command block is one of those known to change a disk (writes, format,
-// sanitize, unmap, mode select, an ATA PASS-THROUGH of a command that is not a read).
-// A block that neither only reads nor is known is never sent: a vendor's opcode means
-// something else to every other device.
-bool scsiCommandWrites(const uint8_t* cdb, size_t length);
-// Whether a command that writes leaves data behind no more: TRIM, SANITIZE, the security
-// erase, UNMAP, FORMAT, WRITE SAME. After one of them nothing on the disk is mounted again.
+// What the guard does with a command on its way to a disk. Both lists are closed: a
+// command is judged by what it is (opcode, sub-command, and for an ATA PASS-THROUGH block
+// its protocol), never by what it is not.
+enum class CommandKind {
+  Reads,    // leaves the data and the drive's settings alone: sent as it is
+  Writes,   // one of the writes this program makes: sent only once checkWrite lets it
+  Refused,  // anything else: never sent, answered as a device answers a command it lacks
+};
+
+// An ATA command and the data it carries to the drive (`dataOut` nullptr or `length` 0
+// for none). Reads: identity, power mode, reads and verifies, the logs, the SMART reads,
+// SMART ENABLE OPERATIONS and the standard self-tests, SANITIZE STATUS, and one SCT
+// request, the temperature history table (action 5, read function 1, table 2). Writes:
+// the sector writes, TRIM, the SANITIZE erases and the maker's SCT switch of a dual-unit
+// drive (action C013h, function 0 or 1). A read never carries data to the drive.
+// Everything else is refused: the security set, SET MAX, DOWNLOAD MICROCODE, SET
+// FEATURES, SMART DISABLE and attribute autosave, other SCT commands and log writes,
+// vendor opcodes, and EXECUTE DEVICE DIAGNOSTIC, which resets the drive under the
+// kernel's feet.
+CommandKind judgeAtaCommand(const AtaRegisters& registers, const uint8_t* dataOut, size_t length);
+// A SCSI command block and its data-out. An ATA PASS-THROUGH (12) or (16) block is judged
+// by the ATA command it carries, and by its protocol: the resets, EXECUTE DEVICE
+// DIAGNOSTIC and the reserved protocols are refused, and "return response information"
+// (which sends nothing) passes only carrying a read.
+CommandKind judgeScsiCommand(const uint8_t* cdb, size_t cdbLength, const uint8_t* dataOut, size_t length);
+// Whether a command that writes leaves data behind no more: TRIM, SANITIZE, UNMAP, WRITE
+// SAME. After one of them nothing on the disk is mounted again.
 bool ataCommandErases(const AtaRegisters& registers);
 bool scsiCommandErases(const uint8_t* cdb, size_t length);
 

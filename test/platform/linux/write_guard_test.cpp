@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <functional>
 #include <string>
 #include <vector>
@@ -211,8 +213,9 @@ TEST(LinuxWriteGuardTest, NothingThatWritesReachesTheDisk) {
          return p.deviceIoControl(h, IOCTL_DISK_DELETE_DRIVE_LAYOUT, nullptr, 0, nullptr, 0, &n);
        }},
       {"AtaWriteSectors", ataOut(0x30, 0x00)},
-      {"AtaSmartWriteLog", [&](Platform& p, Handle h) {
-         return sendAtaCommand(p, h, smartWriteLogSctCommand(), block).requestOk; }},
+      {"AtaSctVendorSwitch", [&](Platform& p, Handle h) {
+         uint8_t request[512] = {0x13, 0xC0, 0x01};
+         return sendAtaCommand(p, h, smartWriteLogSctCommand(), request).requestOk; }},
       {"AtaDataSetManagement", [&](Platform& p, Handle h) {
          return sendAtaCommand(p, h, dataSetManagementCommand(kDsmTrim, 0), block).requestOk; }},
       {"AtaSanitizeBlockErase",
@@ -253,52 +256,186 @@ TEST(LinuxWriteGuardTest, NothingThatWritesReachesTheDisk) {
   }
 }
 
-// The guard judges commands, not opcodes: SANITIZE STATUS only reads and goes through.
-TEST(LinuxWriteGuardTest, SanitizeStatusIsNotAWrite) {
-  Rig rig({"sata_ahci"});
-  const Handle h = rig.open(0);
-  EXPECT_TRUE(sendAtaCommand(rig.platform, h, sanitizeStatusExtCommand(0)).requestOk);
-  ASSERT_EQ(rig.sys.sgRequests.size(), 1u);
-  EXPECT_EQ(rig.sys.sgRequests[0].cdb[14], 0xB4);
+Bytes satBlock(size_t length, uint8_t protocol, const palvoro::AtaRegisters& r) {
+  Bytes cdb(length, 0);
+  cdb[1] = static_cast<uint8_t>(protocol << 1);
+  if (length == 12) {
+    cdb[0] = 0xA1;
+    const uint8_t registers[7] = {r.features, r.count, r.lbaLow, r.lbaMid, r.lbaHigh, r.device, r.command};
+    std::memcpy(cdb.data() + 3, registers, sizeof registers);
+  } else {
+    cdb[0] = 0x85;
+    cdb[4] = r.features;
+    cdb[6] = r.count;
+    cdb[8] = r.lbaLow;
+    cdb[10] = r.lbaMid;
+    cdb[12] = r.lbaHigh;
+    cdb[13] = r.device;
+    cdb[14] = r.command;
+  }
+  return cdb;
 }
 
-// The SCT request for the temperature history only reads, through either carrier of an
-// ATA command; any other SCT command written to E0h is a write, even with the same
-// action code.
-TEST(LinuxWriteGuardTest, OnlyTheTemperatureHistoryRequestOfSctPasses) {
+// SCSI pass-through of `cdb` with `out` as its data-out; the status and the sense back.
+bool sendScsi(Platform& p, Handle h, const Bytes& cdb, const Bytes& out, uint8_t* status, Bytes* sense) {
+  constexpr uint32_t kSenseAt = sizeof(SCSI_PASS_THROUGH);
+  constexpr uint32_t kDataAt = kSenseAt + 32;
+  Bytes request(kDataAt + out.size(), 0);
+  SCSI_PASS_THROUGH spt{};
+  spt.Length = sizeof spt;
+  spt.CdbLength = static_cast<uint8_t>(cdb.size());
+  spt.SenseInfoLength = 32;
+  spt.SenseInfoOffset = kSenseAt;
+  spt.DataIn = out.empty() ? SCSI_IOCTL_DATA_UNSPECIFIED : SCSI_IOCTL_DATA_OUT;
+  spt.DataTransferLength = static_cast<uint32_t>(out.size());
+  spt.DataBufferOffset = kDataAt;
+  spt.TimeOutValue = 20;
+  std::memcpy(spt.Cdb, cdb.data(), cdb.size());
+  std::memcpy(request.data(), &spt, sizeof spt);
+  if (!out.empty()) std::memcpy(request.data() + kDataAt, out.data(), out.size());
+  uint32_t n = 0;
+  if (!p.deviceIoControl(h, IOCTL_SCSI_PASS_THROUGH, request.data(), static_cast<uint32_t>(request.size()),
+                         request.data(), static_cast<uint32_t>(request.size()), &n)) {
+    return false;
+  }
+  std::memcpy(&spt, request.data(), sizeof spt);
+  *status = spt.ScsiStatus;
+  sense->assign(request.begin() + kSenseAt, request.begin() + kSenseAt + spt.SenseInfoLength);
+  return true;
+}
+
+// Each ATA command the guard knows, and a sample of those it must not, over the three ways
+// one reaches a disk: the ATA pass-through request and ATA PASS-THROUGH (12) and (16)
+// blocks. A read is sent to any disk. A write is sent to a free disk, through the held
+// writable descriptor, and refused by the guard on the disk holding "/". Anything else is
+// never sent to either, and comes back as the device answers a command it does not have.
+TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
+  enum class Kind { Read, Write, Refused };
   struct Case {
     const char* name;
-    uint8_t action, function, table;
-    bool passes;
+    palvoro::AtaRegisters registers;  // features, count, LBA low/mid/high, device, command
+    Bytes out;                        // data-out, 512 bytes or none
+    Kind expected;
+    int protocol = -1;  // a SAT protocol, for the blocks only; else 3 or, with data-out, 5
   };
+  const auto sct = [](std::initializer_list<uint8_t> head) {
+    Bytes b(512, 0);
+    std::copy(head.begin(), head.end(), b.begin());
+    return b;
+  };
+  const Bytes none;
+  const Bytes zeros(512, 0);
   const Case cases[] = {
-      {"HistoryTable", 5, 1, 2, true},
-      {"WriteTable", 5, 2, 2, false},
-      {"OtherTable", 5, 1, 3, false},
-      {"FeatureControl", 4, 1, 2, false},
-      {"ErrorRecovery", 3, 1, 2, false},
+      {"IdentifyDevice", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC}, none, Kind::Read},
+      {"SmartReadData", {0xD0, 0x01, 0x01, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Read},
+      {"SmartReturnStatus", {0xDA, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Read},
+      {"SmartEnableOperations", {0xD8, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Read},
+      {"SmartShortSelfTest", {0xD4, 0x01, 0x01, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Read},
+      {"SmartAbortSelfTest", {0xD4, 0x7F, 0x7F, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Read},
+      {"SmartReadLog", {0xD5, 0x01, 0x06, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Read},
+      {"ReadLogExt", {0x00, 0x01, 0x30, 0x03, 0x00, 0xA0, 0x2F}, none, Kind::Read},
+      {"ReadVerifyExt", {0x00, 0x08, 0x00, 0x10, 0x00, 0x40, 0x42}, none, Kind::Read},
+      {"SanitizeStatus", {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xB4}, none, Kind::Read},
+      {"SctTemperatureHistory", {0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0}, sct({5, 0, 1, 0, 2, 0}), Kind::Read},
+      {"WriteSectors", {0x00, 0x01, 0x00, 0x00, 0x00, 0xE0, 0x30}, zeros, Kind::Write},
+      {"WriteDmaExt", {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x35}, zeros, Kind::Write},
+      {"Trim", {0x01, 0x01, 0x00, 0x00, 0x00, 0x40, 0x06}, zeros, Kind::Write},
+      {"SanitizeBlockErase", {0x12, 0x00, 0x72, 0x45, 0x6B, 0x40, 0xB4}, none, Kind::Write},
+      {"SctVendorSwitch", {0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0}, sct({0x13, 0xC0, 0x01}), Kind::Write},
+      {"SecuritySetPassword", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xF1}, zeros, Kind::Refused},
+      {"SecurityEraseUnit", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xF4}, zeros, Kind::Refused},
+      {"SetMaxAddress", {0x00, 0x00, 0x00, 0x10, 0x00, 0x40, 0xF9}, none, Kind::Refused},
+      {"SetMaxAddressExt", {0x00, 0x00, 0x00, 0x10, 0x00, 0x40, 0x37}, none, Kind::Refused},
+      {"DownloadMicrocode", {0x07, 0x01, 0x00, 0x00, 0x00, 0xA0, 0x92}, zeros, Kind::Refused},
+      {"SetFeatures", {0x82, 0x00, 0x00, 0x00, 0x00, 0xA0, 0xEF}, none, Kind::Refused},
+      {"VendorOpcode", {0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0x80}, none, Kind::Refused},
+      {"SmartDisableOperations", {0xD9, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Refused},
+      {"SmartAttributeAutosave", {0xD2, 0xF1, 0x00, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Refused},
+      {"SmartCaptiveSelfTest", {0xD4, 0x82, 0x82, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Refused},
+      {"SmartMakersOfflineCode", {0xD4, 0x40, 0x40, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Refused},
+      {"SmartReadWithoutKey", {0xD0, 0x01, 0x01, 0x00, 0x00, 0xA0, 0xB0}, none, Kind::Refused},
+      {"SmartWriteLogNotSct", {0xD6, 0x01, 0x09, 0x4F, 0xC2, 0xA0, 0xB0}, zeros, Kind::Refused},
+      {"SctFeatureControl", {0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0}, sct({4, 0, 1, 0, 3, 0}), Kind::Refused},
+      {"SctOtherTable", {0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0}, sct({5, 0, 1, 0, 3, 0}), Kind::Refused},
+      {"SctVendorOtherFunction", {0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0}, sct({0x13, 0xC0, 0x02}), Kind::Refused},
+      {"SctWithoutData", {0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0}, none, Kind::Refused},
+      {"SanitizeFreezeLock", {0x20, 0x00, 0x72, 0x45, 0x6B, 0x40, 0xB4}, none, Kind::Refused},
+      {"DsmWithoutTrim", {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x06}, zeros, Kind::Refused},
+      {"ReadCarryingDataOut", {0x00, 0x01, 0x00, 0x00, 0x00, 0xE0, 0x20}, zeros, Kind::Refused},
+      // The blocks' protocols. Detection sends EXECUTE DEVICE DIAGNOSTIC as non-data; the
+      // request on the ATA path is answered without it (another test).
+      {"ExecuteDeviceDiagnostic", {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x90}, none, Kind::Refused, 3},
+      {"HardReset", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC}, none, Kind::Refused, 0},
+      {"SoftReset", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC}, none, Kind::Refused, 1},
+      {"DiagnosticProtocol", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC}, none, Kind::Refused, 8},
+      {"DeviceReset", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC}, none, Kind::Refused, 9},
+      {"DmaQueued", {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x25}, none, Kind::Refused, 7},
+      {"UdmaIn", {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x25}, none, Kind::Read, 10},
+      {"FpdmaWrite", {0x08, 0x00, 0x00, 0x00, 0x00, 0x40, 0x61}, zeros, Kind::Write, 12},
+      // The RAID enclosure's member probe carries nothing.
+      {"ResponseInformation", {0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0x00}, none, Kind::Read, 15},
+      {"ResponseInformationCarryingAWrite", {0x00, 0x01, 0x00, 0x00, 0x00, 0xE0, 0x30}, zeros, Kind::Refused, 15},
+      {"ResponseInformationCarryingSetMax", {0x00, 0x00, 0x00, 0x10, 0x00, 0x40, 0xF9}, none, Kind::Refused, 15},
   };
-  for (const bool sat : {false, true}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.name) + (sat ? " over SAT" : " over ATA pass-through"));
-      Rig rig({"sata_ahci"});
-      rig.sys.addFile("/proc/self/mountinfo", "20 1 8:2 / / rw,relatime - ext4 /dev/sda2 rw\n");
-      const Handle h = rig.open(0);
-      ASSERT_NE(h, INVALID_HANDLE_VALUE);
-      uint8_t request[512] = {c.action, 0, c.function, 0, c.table, 0};
-      const bool ok = sat ? carrierSctCommand(rig.platform, h, kCarrierSat12, 0xA0, request) != 0
-                          : ataSctCommand(rig.platform, h, request);
-      if (c.passes) {
-        ASSERT_EQ(rig.sys.sgRequests.size(), 1u);
-        EXPECT_EQ(rig.sys.sgRequests[0].cdb[0], 0x85);
-        EXPECT_TRUE(rig.platform.takeWriteRefusal().empty());
-      } else {
-        EXPECT_FALSE(ok);
-        EXPECT_TRUE(rig.sys.sgRequests.empty());
-        EXPECT_EQ(rig.platform.lastError(), ERROR_ACCESS_DENIED);
+  enum class Carrier { Ata, Sat12, Sat16 };
+  for (const Case& c : cases) {
+    for (const Carrier carrier : {Carrier::Ata, Carrier::Sat12, Carrier::Sat16}) {
+      if (carrier == Carrier::Ata && c.protocol >= 0) continue;
+      for (const bool rootDisk : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + (carrier == Carrier::Ata ? " over ATA pass-through" :
+                                            carrier == Carrier::Sat12 ? " in ATA PASS-THROUGH (12)" :
+                                                                        " in ATA PASS-THROUGH (16)") +
+                     (rootDisk ? " on the disk holding /" : " on a free disk"));
+        Rig rig({"sata_ahci"});
+        rig.sys.addFile("/proc/self/mountinfo", rootDisk ? "20 1 8:2 / / rw,relatime - ext4 /dev/sda2 rw\n"
+                                                         : "1 1 0:2 / / rw - rootfs rootfs rw\n");
+        const Handle h = rig.open(0);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        bool ok = false;
+        bool refusedAsUnknown = false;
+        if (carrier == Carrier::Ata) {
+          AtaCommand command;
+          command.current = c.registers;
+          if (!c.out.empty()) {
+            command.flags |= ATA_FLAGS_DATA_OUT;
+            command.direction = AtaDirection::Out;
+            command.inSize = sizeof(AtaCommandRecord);
+          }
+          const AtaReply reply = sendAtaCommand(rig.platform, h, command, c.out.empty() ? nullptr : c.out.data());
+          ok = reply.requestOk;
+          refusedAsUnknown = ok && reply.current.command == 0x51 && reply.current.features == 0x04;
+        } else {
+          const uint8_t protocol = static_cast<uint8_t>(c.protocol >= 0 ? c.protocol : c.out.empty() ? 3 : 5);
+          uint8_t status = 0;
+          Bytes sense;
+          ok = sendScsi(rig.platform, h, satBlock(carrier == Carrier::Sat12 ? 12 : 16, protocol, c.registers), c.out,
+                        &status, &sense);
+          refusedAsUnknown = ok && status == 0x02 && sense.size() >= 14 && (sense[2] & 0x0F) == 0x05 &&
+                             sense[12] == 0x20 && sense[13] == 0x00;
+        }
+        const bool held = std::find(rig.sys.calls.begin(), rig.sys.calls.end(), "flock /dev/sda") != rig.sys.calls.end();
+        const std::string refusal = rig.platform.takeWriteRefusal();
+        if (c.expected == Kind::Read || (c.expected == Kind::Write && !rootDisk)) {
+          EXPECT_TRUE(ok);
+          EXPECT_EQ(rig.sys.sgRequests.size(), 1u);
+          EXPECT_EQ(held, c.expected == Kind::Write);
+          EXPECT_EQ(refusal, "");
+        } else if (c.expected == Kind::Write) {
+          EXPECT_FALSE(ok);
+          EXPECT_EQ(rig.platform.lastError(), ERROR_ACCESS_DENIED);
+          EXPECT_EQ(refusal, "Writing to /dev/sda was refused: the disk holds the running system (mounted at /).");
+        } else {
+          EXPECT_TRUE(refusedAsUnknown);
+          EXPECT_EQ(refusal, "");
+        }
+        if (c.expected != Kind::Read) {
+          EXPECT_EQ(rig.sys.sgRequests.size(), c.expected == Kind::Write && !rootDisk ? 1u : 0u);
+        }
+        if (c.expected != Kind::Write || rootDisk) {
+          for (const auto& o : rig.sys.opens) EXPECT_EQ(o.flags & (O_RDWR | O_WRONLY), 0) << o.path;
+        }
+        rig.platform.closeHandle(h);
       }
-      for (const auto& o : rig.sys.opens) EXPECT_EQ(o.flags & (O_RDWR | O_WRONLY), 0) << o.path;
-      rig.platform.closeHandle(h);
     }
   }
 }
