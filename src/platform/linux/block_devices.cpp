@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <regex>
+#include <string_view>
 
 namespace palvoro::real {
 namespace {
@@ -35,6 +37,25 @@ void parseDevNumbers(const std::string& text, unsigned& major, unsigned& minor) 
   if (colon == std::string::npos) return;
   parseNumber(t.substr(0, colon), major);
   parseNumber(t.substr(colon + 1), minor);
+}
+
+// The SCSI peripheral device type of a disk's device, as the kernel writes it ("%d\n"):
+// -1 without the attribute (NVMe, virtio-blk and mmc disks have no SCSI device), nothing
+// for text no kernel writes. Signs, blanks, other bases and trailing bytes are refused
+// rather than read past: "-16" must not pass for a type that is not one of the disks'.
+std::optional<int> scsiTypeAttribute(SysCalls& sys, const std::string& path) {
+  const std::optional<std::string> text = sys.readText(path);
+  if (!text) return -1;
+  std::string_view digits = *text;
+  if (!digits.empty() && digits.back() == '\n') digits.remove_suffix(1);
+  // The type is five bits; three digits hold every value the attribute can have.
+  if (digits.empty() || digits.size() > 3) return std::nullopt;
+  int type = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    type = type * 10 + (c - '0');
+  }
+  return type;
 }
 
 bool leftOutByName(const std::string& name) {
@@ -177,10 +198,12 @@ std::vector<BlockDisk> scanBlockDisks(SysCalls& sys, const std::string& root) {
     BlockDisk disk;
     disk.name = name;
     disk.devicePath = device->compare(0, root.size(), root) == 0 ? device->substr(root.size()) : *device;
-    disk.scsiType = numberAttribute<int>(sys, base + "/device/type", -1);
-    // Only disks (0) and reduced-command disks (0Eh) are drives; optical drives, tapes
-    // and enclosures never get a command.
-    if (disk.scsiType >= 0 && disk.scsiType != 0 && disk.scsiType != 0x0E) continue;
+    // Only disks (0), reduced-command disks (0Eh) and disks without a SCSI device are
+    // drives; optical drives, tapes, enclosures and a type that does not read never get a
+    // command.
+    const std::optional<int> type = scsiTypeAttribute(sys, base + "/device/type");
+    if (!type || (*type != -1 && *type != 0 && *type != 0x0E)) continue;
+    disk.scsiType = *type;
     disk.diskseq = numberAttribute<uint64_t>(sys, base + "/diskseq", 0);
     if (auto dev = sys.readText(base + "/dev")) parseDevNumbers(*dev, disk.major, disk.minor);
     disk.removable = numberAttribute<int>(sys, base + "/removable", 0) != 0;

@@ -128,6 +128,40 @@ TEST(LinuxBlockDevicesTest, BusFromTheDevicePath) {
   for (const Case& c : cases) EXPECT_EQ(busFromDevicePath(c.path, c.pata), c.bus) << c.path;
 }
 
+// The SCSI disk's type attribute, as the kernel writes it and as it could read: only a
+// disk or a reduced-command disk, in plain decimal, makes a drive; without the attribute
+// the disk is one that takes no SCSI commands.
+TEST(LinuxBlockDevicesTest, OnlyTheDisksTypesMakeDrives) {
+  struct Case {
+    const char* type;  // nullptr: no attribute
+    int expected;      // the disk's scsiType; -2: no drive
+  };
+  const Case cases[] = {
+      {"0\n", 0},  {"14\n", 14}, {"0", 0},    {nullptr, -1},  {"5\n", -2},    {"1\n", -2},   {"-16\n", -2},
+      {"-1\n", -2}, {"", -2},     {"\n", -2},  {"0x", -2},     {"0x0e\n", -2}, {"12abc", -2}, {"14abc\n", -2},
+      {" 0\n", -2}, {"+0\n", -2}, {"0\n\n", -2}, {"0 \n", -2}, {"0000\n", -2}, {"270\n", -2},
+  };
+  const std::string typePath = "/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/type";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type == nullptr ? "no attribute" : "\"" + std::string(c.type) + "\"");
+    FakeSysCalls sys;
+    sys.loadFixture("sata_ahci");
+    if (c.type == nullptr) {
+      sys.remove(typePath);
+    } else {
+      sys.addFile(typePath, c.type);
+    }
+    const std::vector<BlockDisk> disks = scanBlockDisks(sys, sys.root());
+    if (c.expected == -2) {
+      EXPECT_TRUE(disks.empty());
+      continue;
+    }
+    ASSERT_EQ(disks.size(), 1u);
+    EXPECT_EQ(disks[0].scsiType, c.expected);
+    EXPECT_EQ(disks[0].scsiCommands, c.expected >= 0);
+  }
+}
+
 TEST(LinuxBlockDevicesTest, PataPortByItsDriverName) {
   Rig rig({"sata_ahci"});
   rig.sys.addFile("/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/scsi_host/host0/proc_name", "ata_piix\n");
