@@ -7,6 +7,7 @@ namespace {
 
 std::vector<std::string_view> splitFields(std::string_view line) {
   std::vector<std::string_view> fields;
+  fields.reserve(12);  // a line has ten fields and an optional one or two
   size_t at = 0;
   while (at < line.size()) {
     while (at < line.size() && line[at] == ' ') ++at;

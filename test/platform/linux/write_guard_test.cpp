@@ -306,7 +306,7 @@ bool sendScsi(Platform& p, Handle h, const Bytes& cdb, const Bytes& out, uint8_t
 
 // Each ATA command the guard knows, and a sample of those it must not, over the three ways
 // one reaches a disk: the ATA pass-through request and ATA PASS-THROUGH (12) and (16)
-// blocks. A read is sent to any disk. A write is sent to a free disk, through the held
+// blocks; then the SCSI commands that write. A read is sent to any disk. A write is sent to a free disk, through the held
 // writable descriptor, and refused by the guard on the disk holding "/". Anything else is
 // never sent to either, and comes back as the device answers a command it does not have.
 TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
@@ -317,6 +317,7 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
     Bytes out;                        // data-out, 512 bytes or none
     Kind expected;
     int protocol = -1;  // a SAT protocol, for the blocks only; else 3 or, with data-out, 5
+    Bytes cdb = {};     // a SCSI command of its own instead
   };
   const auto sct = [](std::initializer_list<uint8_t> head) {
     Bytes b(512, 0);
@@ -376,13 +377,25 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
       {"ResponseInformation", {0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0x00}, none, Kind::Read, 15},
       {"ResponseInformationCarryingAWrite", {0x00, 0x01, 0x00, 0x00, 0x00, 0xE0, 0x30}, zeros, Kind::Refused, 15},
       {"ResponseInformationCarryingSetMax", {0x00, 0x00, 0x00, 0x10, 0x00, 0x40, 0xF9}, none, Kind::Refused, 15},
+      // The SCSI commands that write: the same two lists.
+      {"ScsiWrite10", {}, zeros, Kind::Write, -1, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}},
+      {"ScsiUnmap", {}, zeros, Kind::Write, -1, {0x42, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0}},
+      {"ScsiSanitizeBlockErase", {}, none, Kind::Write, -1, {0x48, 0x02, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"ScsiSanitizeExitFailureMode", {}, none, Kind::Refused, -1, {0x48, 0x1F, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"ScsiWriteBuffer", {}, zeros, Kind::Refused, -1, {0x3B, 0x05, 0, 0, 0, 0, 0, 0x02, 0x00, 0}},
+      {"ScsiModeSelect", {}, zeros, Kind::Refused, -1, {0x55, 0x10, 0, 0, 0, 0, 0, 0x02, 0x00, 0}},
+      {"ScsiFormatUnit", {}, none, Kind::Refused, -1, {0x04, 0, 0, 0, 0, 0}},
+      {"ScsiSecurityProtocolOut", {}, zeros, Kind::Refused, -1, {0xB5, 0xEF, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0}},
+      {"ScsiVendorOpcode", {}, none, Kind::Refused, -1, {0xC0, 0, 0, 0, 0, 0}},
+      {"ScsiInquiryCarryingDataOut", {}, zeros, Kind::Refused, -1, {0x12, 0, 0, 0x02, 0x00, 0}},
   };
   enum class Carrier { Ata, Sat12, Sat16 };
   for (const Case& c : cases) {
     for (const Carrier carrier : {Carrier::Ata, Carrier::Sat12, Carrier::Sat16}) {
-      if (carrier == Carrier::Ata && c.protocol >= 0) continue;
+      if ((carrier == Carrier::Ata && c.protocol >= 0) || (!c.cdb.empty() && carrier != Carrier::Sat16)) continue;
       for (const bool rootDisk : {false, true}) {
-        SCOPED_TRACE(std::string(c.name) + (carrier == Carrier::Ata ? " over ATA pass-through" :
+        SCOPED_TRACE(std::string(c.name) + (!c.cdb.empty()            ? "" :
+                                            carrier == Carrier::Ata ? " over ATA pass-through" :
                                             carrier == Carrier::Sat12 ? " in ATA PASS-THROUGH (12)" :
                                                                         " in ATA PASS-THROUGH (16)") +
                      (rootDisk ? " on the disk holding /" : " on a free disk"));
@@ -408,8 +421,9 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
           const uint8_t protocol = static_cast<uint8_t>(c.protocol >= 0 ? c.protocol : c.out.empty() ? 3 : 5);
           uint8_t status = 0;
           Bytes sense;
-          ok = sendScsi(rig.platform, h, satBlock(carrier == Carrier::Sat12 ? 12 : 16, protocol, c.registers), c.out,
-                        &status, &sense);
+          const Bytes block =
+              !c.cdb.empty() ? c.cdb : satBlock(carrier == Carrier::Sat12 ? 12 : 16, protocol, c.registers);
+          ok = sendScsi(rig.platform, h, block, c.out, &status, &sense);
           refusedAsUnknown = ok && status == 0x02 && sense.size() >= 14 && (sense[2] & 0x0F) == 0x05 &&
                              sense[12] == 0x20 && sense[13] == 0x00;
         }
