@@ -80,15 +80,15 @@ std::string describeUser(const DiskUser& user);
 // command is judged by what it is (opcode, sub-command, and for an ATA PASS-THROUGH block
 // its protocol), never by what it is not.
 enum class CommandKind {
-  Reads,    // leaves the data and the drive's settings alone: sent as it is
+  Reads,    // leaves the data alone: sent as it is
   Writes,   // one of the writes this program makes: sent only once checkWrite lets it
   Refused,  // anything else: never sent, answered as a device answers a command it lacks
 };
 
 // An ATA command and the data it carries to the drive (`dataOut` nullptr or `length` 0
-// for none). Reads: identity, power mode, reads and verifies, the logs, the SMART reads,
-// SMART ENABLE OPERATIONS and the standard self-tests, SANITIZE STATUS, and one SCT
-// request, the temperature history table (action 5, read function 1, table 2). Writes:
+// for none). Reads: NOP, identity, power mode, the native max address, reads and
+// verifies, the logs, the SMART reads, SMART ENABLE OPERATIONS (detection turns SMART on
+// to read it) and the standard self-tests, SANITIZE STATUS, and one SCT request, the temperature history table (action 5, read function 1, table 2). Writes:
 // the sector writes, TRIM, the SANITIZE erases and the maker's SCT switch of a dual-unit
 // drive (action C013h, function 0 or 1). A read never carries data to the drive.
 // Everything else is refused: the security set, SET MAX, DOWNLOAD MICROCODE, SET
@@ -96,10 +96,13 @@ enum class CommandKind {
 // vendor opcodes, and EXECUTE DEVICE DIAGNOSTIC, which resets the drive under the
 // kernel's feet.
 CommandKind judgeAtaCommand(const AtaRegisters& registers, const uint8_t* dataOut, size_t length);
-// A SCSI command block and its data-out. An ATA PASS-THROUGH (12) or (16) block is judged
-// by the ATA command it carries, and by its protocol: the resets, EXECUTE DEVICE
-// DIAGNOSTIC and the reserved protocols are refused, and "return response information"
-// (which sends nothing) passes only carrying a read.
+// A SCSI command block and its data-out. Reads: identity, capacity, reads and verifies,
+// mode and log sense, the self-tests. Writes: the sector writes, WRITE SAME, UNMAP and
+// the SANITIZE erases. FORMAT UNIT, MODE SELECT, WRITE BUFFER, SECURITY PROTOCOL OUT and
+// the rest are refused. An ATA PASS-THROUGH (12) or (16) block is judged by the ATA
+// command it carries, and by its protocol: the resets, EXECUTE DEVICE DIAGNOSTIC and the
+// reserved protocols are refused, and "return response information" (which sends
+// nothing) passes only carrying a read.
 CommandKind judgeScsiCommand(const uint8_t* cdb, size_t cdbLength, const uint8_t* dataOut, size_t length);
 // Whether a command that writes leaves data behind no more: TRIM, SANITIZE, UNMAP, WRITE
 // SAME. After one of them nothing on the disk is mounted again.
