@@ -304,9 +304,9 @@ bool sendScsi(Platform& p, Handle h, const Bytes& cdb, const Bytes& out, uint8_t
   return true;
 }
 
-// Each ATA command the guard knows, and a sample of those it must not, over the three ways
-// one reaches a disk: the ATA pass-through request and ATA PASS-THROUGH (12) and (16)
-// blocks; then the SCSI commands that write. A read is sent to any disk. A write is sent to a free disk, through the held
+// Each ATA command the guard knows, and a sample of those it must not, over the ways one
+// reaches a disk: the ATA pass-through request, the SMART driver's request and ATA
+// PASS-THROUGH (12) and (16) blocks; then the SCSI commands that write. A read is sent to any disk. A write is sent to a free disk, through the held
 // writable descriptor, and refused by the guard on the disk holding "/". Anything else is
 // never sent to either, and comes back as the device answers a command it does not have.
 TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
@@ -389,13 +389,20 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
       {"ScsiVendorOpcode", {}, none, Kind::Refused, -1, {0xC0, 0, 0, 0, 0, 0}},
       {"ScsiInquiryCarryingDataOut", {}, zeros, Kind::Refused, -1, {0x12, 0, 0, 0x02, 0x00, 0}},
   };
-  enum class Carrier { Ata, Sat12, Sat16 };
+  enum class Carrier { Ata, SmartDriver, Sat12, Sat16 };
   for (const Case& c : cases) {
-    for (const Carrier carrier : {Carrier::Ata, Carrier::Sat12, Carrier::Sat16}) {
+    for (const Carrier carrier : {Carrier::Ata, Carrier::SmartDriver, Carrier::Sat12, Carrier::Sat16}) {
       if ((carrier == Carrier::Ata && c.protocol >= 0) || (!c.cdb.empty() && carrier != Carrier::Sat16)) continue;
+      // The SMART driver takes SMART commands without data out; RETURN STATUS wants
+      // registers back that the fake device does not give.
+      if (carrier == Carrier::SmartDriver && (c.protocol >= 0 || !c.out.empty() || c.registers.command != 0xB0 ||
+                                              c.registers.features == 0xDA)) {
+        continue;
+      }
       for (const bool rootDisk : {false, true}) {
         SCOPED_TRACE(std::string(c.name) + (!c.cdb.empty()            ? "" :
                                             carrier == Carrier::Ata ? " over ATA pass-through" :
+                                            carrier == Carrier::SmartDriver ? " to the SMART driver" :
                                             carrier == Carrier::Sat12 ? " in ATA PASS-THROUGH (12)" :
                                                                         " in ATA PASS-THROUGH (16)") +
                      (rootDisk ? " on the disk holding /" : " on a free disk"));
@@ -417,6 +424,15 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
           const AtaReply reply = sendAtaCommand(rig.platform, h, command, c.out.empty() ? nullptr : c.out.data());
           ok = reply.requestOk;
           refusedAsUnknown = ok && reply.current.command == 0x51 && reply.current.features == 0x04;
+        } else if (carrier == Carrier::SmartDriver) {
+          SENDCMDINPARAMS in{};
+          in.irDriveRegs = {c.registers.features, c.registers.count, c.registers.lbaLow, c.registers.lbaMid,
+                            c.registers.lbaHigh, c.registers.device, c.registers.command, 0};
+          uint8_t out[16 + 512] = {};
+          uint32_t n = 0;
+          ok = rig.platform.deviceIoControl(h, SMART_SEND_DRIVE_COMMAND, &in, sizeof in, out, sizeof out, &n);
+          // The driver fails a command the drive aborts.
+          refusedAsUnknown = !ok && rig.platform.lastError() == ERROR_IO_DEVICE;
         } else {
           const uint8_t protocol = static_cast<uint8_t>(c.protocol >= 0 ? c.protocol : c.out.empty() ? 3 : 5);
           uint8_t status = 0;
