@@ -30,8 +30,17 @@ expected_files() {  # prefix, without its leading slash
 # program that found no data folder would write the help pages too.
 check_finds_data() {  # staged bin folder
   local state="$work/state-$RANDOM" pid waited=0
+  local -a as_user=()
   mkdir -p "$state"
-  XDG_STATE_HOME="$state" QT_QPA_PLATFORM=offscreen "$1/palvoro-lab" >/dev/null 2>&1 &
+  # Root keeps its results in /var/lib/palvoro and never takes a folder from the
+  # environment: the user's case is what is checked here, so as root the program runs as
+  # nobody, in a state folder of nobody's own.
+  if [ "$(id -u)" = 0 ]; then
+    chmod 755 "$work"
+    chown 65534:65534 "$state"
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  fi
+  XDG_STATE_HOME="$state" QT_QPA_PLATFORM=offscreen "${as_user[@]}" "$1/palvoro-lab" >/dev/null 2>&1 &
   pid=$!
   # Start-up writes its files before the first window: wait for the logo, a little longer
   # for anything after it, then close the program.
