@@ -190,7 +190,7 @@ std::vector<int> LinuxPlatform::disksOfFile(const std::string& file, const std::
 }
 
 std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number,
-                                               const std::vector<MountEntry>& mounts) {
+                                               const std::vector<MountEntry>& mounts, std::string* unknown) {
   std::vector<DiskUser> users;
   // The disk's own node and its partitions', by device number, with the name a refusal
   // gives each ("" for the disk itself).
@@ -294,18 +294,35 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
 
   // Programs with the disk's or a partition's node open: a virtual machine given the raw
   // disk, an NBD server exporting it, a backup tool reading it. Our own descriptors are
-  // the guard's business, not a user's.
+  // the guard's business, not a user's. A process whose files cannot be looked at may be
+  // the one using the disk: the guard cannot tell, and says so rather than let it pass.
   const auto self = m_sys.readlink(path("/proc/self"));
+  std::string hidden;
   const auto programs = [&] {
     std::vector<DiskUser> found;
     const auto entries = m_sys.listDirectory(path("/proc"));
-    if (!entries) return found;
+    if (!entries) {
+      hidden = "the processes (/proc) cannot be listed";
+      return found;
+    }
+    // With /proc mounted hidepid, one that is not root sees only its own user's
+    // processes; the first process is there to be seen by anyone who sees them all.
+    if (m_sys.effectiveUid() != 0 && std::find(entries->begin(), entries->end(), "1") == entries->end()) {
+      hidden = "the processes of other users are hidden from this program, which does not run as root";
+      return found;
+    }
     for (const std::string& pid : *entries) {
       if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
       if (self && *self == pid) continue;
       const std::string fdFolder = path("/proc/" + pid + "/fd");
       const auto fds = m_sys.listDirectory(fdFolder);
-      if (!fds) continue;  // gone, or not ours to look at
+      if (!fds) {
+        // Gone meanwhile, or closed to this program (which then is not root).
+        if (const auto comm = m_sys.readText(path("/proc/" + pid + "/comm")); comm && hidden.empty()) {
+          hidden = "the program " + trimmed(*comm) + " (pid " + pid + ") does not show its open files to this one";
+        }
+        continue;
+      }
       for (const std::string& fd : *fds) {
         // Sockets, pipes and anonymous inodes are not paths; only a path can be a node.
         const auto target = m_sys.readlink(fdFolder + "/" + fd);
@@ -337,6 +354,7 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
     });
   }
   users.insert(users.end(), holding.begin(), holding.end());
+  if (unknown != nullptr && !hidden.empty()) *unknown = hidden;
   return users;
 }
 

@@ -1258,6 +1258,8 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
   // those without a device of their own (btrfs, ZFS, overlay) by the devices behind them.
   const auto text = m_sys.readText(path("/proc/self/mountinfo"));
   const std::vector<MountEntry> mounts = text ? parseMountinfo(*text) : std::vector<MountEntry>();
+  // Without the mount table no rule about file systems can be judged.
+  if (!text) facts.unknown = "the mount table (/proc/self/mountinfo) cannot be read";
   const auto exe = m_sys.readlink(path("/proc/self/exe"));
   const MountEntry* exeMount = exe ? mountHolding(*exe, mounts) : nullptr;
   for (const MountEntry& m : mounts) {
@@ -1315,7 +1317,7 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
       at = end;
     }
   }
-  facts.users = diskUsers(disk, number, mounts);
+  facts.users = diskUsers(disk, number, mounts, facts.unknown.empty() ? &facts.unknown : nullptr);
   return facts;
 }
 

@@ -156,7 +156,10 @@ class LinuxPlatform : public Platform {
   // The disks a file lies on (a device node: the disks under it).
   std::vector<int> disksOfFile(const std::string& file, const std::vector<MountEntry>& mounts, int depth = 0);
   // Loop devices and programs using `disk` (drive `number`) that no holder link shows.
-  std::vector<DiskUser> diskUsers(const BlockDisk& disk, int number, const std::vector<MountEntry>& mounts);
+  // `unknown` gets what could not be looked at (the processes hidden or closed to this
+  // one), when it is given.
+  std::vector<DiskUser> diskUsers(const BlockDisk& disk, int number, const std::vector<MountEntry>& mounts,
+                                  std::string* unknown = nullptr);
 
   SysCalls& m_sys;
   const std::string m_root;

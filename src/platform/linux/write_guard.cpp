@@ -33,6 +33,7 @@ WriteRefusal checkWrite(const WriteGuardFacts& facts, uint64_t offset, uint64_t 
   if (facts.runningProgram) return refuse(WriteRefusal::RunningProgram, facts.programPath);
   if (facts.holders) return refuse(WriteRefusal::Holders, facts.holder);
   if (!facts.users.empty()) return refuse(WriteRefusal::InUse, describeUser(facts.users.front()));
+  if (!facts.unknown.empty()) return refuse(WriteRefusal::CannotTell, facts.unknown);
   if (facts.exclusiveOpenFailed) return refuse(WriteRefusal::Busy, "");
   const uint64_t end = length == 0 || offset + length < offset ? UINT64_MAX : offset + length;
   const uint64_t start = length == 0 ? 0 : offset;
@@ -60,6 +61,7 @@ std::string refusalMessage(const std::string& device, WriteRefusal refusal, cons
       why = named("a volume manager, RAID or encrypted volume uses the disk", " (", ")");
       break;
     case WriteRefusal::InUse: why = detail.empty() ? "something else uses the disk" : detail; break;
+    case WriteRefusal::CannotTell: why = named("what else uses the disk cannot be seen", ": ", ""); break;
     case WriteRefusal::Busy:
       why = detail.empty() ? "another program holds the disk open exclusively"
                            : "the file system mounted at " + detail + " holds the disk";
@@ -189,6 +191,22 @@ CommandKind ataKind(const AtaRegisters& r) {
   }
 }
 
+// SEND DIAGNOSTIC: the default self-test and the background short and extended self-tests
+// and their abort, without a parameter list. UNITOFFL and DEVOFFL give the device leave to
+// write to the medium while it tests, and the foreground self-tests hold the disk under
+// the kernel's feet as the captive ATA ones do.
+CommandKind sendDiagnosticKind(const uint8_t* cdb, size_t length) {
+  if (length < 6 || cdb[3] != 0 || cdb[4] != 0 || (cdb[1] & 0x03) != 0) return CommandKind::Refused;
+  const bool selfTest = (cdb[1] & 0x04) != 0;
+  switch (cdb[1] >> 5) {
+    case 0: return selfTest ? CommandKind::Reads : CommandKind::Refused;  // the default self-test
+    case 1:                                                                // background short
+    case 2:                                                                // background extended
+    case 4: return selfTest ? CommandKind::Refused : CommandKind::Reads;   // abort the background one
+    default: return CommandKind::Refused;
+  }
+}
+
 // The SCSI command alone, an ATA PASS-THROUGH block aside.
 CommandKind scsiKind(const uint8_t* cdb, size_t length) {
   switch (cdb[0]) {
@@ -211,8 +229,8 @@ CommandKind scsiKind(const uint8_t* cdb, size_t length) {
       return CommandKind::Reads;
     case 0x9E:  // SERVICE ACTION IN: READ CAPACITY (16) only
       return length >= 2 && (cdb[1] & 0x1F) == 0x10 ? CommandKind::Reads : CommandKind::Refused;
-    case 0x1D:  // SEND DIAGNOSTIC: the self-tests, never a parameter list
-      return length >= 5 && cdb[3] == 0 && cdb[4] == 0 ? CommandKind::Reads : CommandKind::Refused;
+    case 0x1D:  // SEND DIAGNOSTIC
+      return sendDiagnosticKind(cdb, length);
     case 0x0A:  // WRITE (6)
     case 0x2A:  // WRITE (10)
     case 0xAA:  // WRITE (12)

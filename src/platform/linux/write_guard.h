@@ -43,6 +43,9 @@ struct WriteGuardFacts {
   bool holders = false;          // LVM, RAID or an encrypted volume is stacked on it
   bool exclusiveOpenFailed = false;  // O_EXCL was refused: someone else holds it
   std::vector<DiskUser> users;       // what uses the disk unseen by holders and O_EXCL
+  // What the guard could not look at (the mount table, the processes): when it is not
+  // empty nobody can say the disk is unused, and the write is refused.
+  std::string unknown;
   std::vector<std::pair<uint64_t, uint64_t>> mountedRanges;  // [first, end) bytes of mounted partitions
   std::vector<std::string> mountedPoints;                    // parallel to mountedRanges
   std::string systemMountPoint;
@@ -59,6 +62,7 @@ enum class WriteRefusal {
   RunningProgram,
   Holders,
   InUse,  // a loop device or a program uses the disk
+  CannotTell,  // what uses the disk could not be looked at
   Busy,
   MountedRange,
   UnmountFailed,  // the user released a file system, but it could not be unmounted
@@ -97,7 +101,8 @@ enum class CommandKind {
 // kernel's feet.
 CommandKind judgeAtaCommand(const AtaRegisters& registers, const uint8_t* dataOut, size_t length);
 // A SCSI command block and its data-out. Reads: identity, capacity, reads and verifies,
-// mode and log sense, the self-tests. Writes: the sector writes, WRITE SAME, UNMAP and
+// mode and log sense, the default and background self-tests (never with leave to write the
+// medium). Writes: the sector writes, WRITE SAME, UNMAP and
 // the SANITIZE erases. FORMAT UNIT, MODE SELECT, WRITE BUFFER, SECURITY PROTOCOL OUT and
 // the rest are refused. An ATA PASS-THROUGH (12) or (16) block is judged by the ATA
 // command it carries, and by its protocol: the resets, EXECUTE DEVICE DIAGNOSTIC and the

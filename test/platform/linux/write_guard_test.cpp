@@ -159,6 +159,17 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
       {"ProgramWithAnotherDiskOpen", [&](auto& s) { program(s, "900", "dd", "/dev/sdd1"); }, 0, ""},
       {"BtrfsOnAnotherDisk",
        [&](auto& s) { btrfs(s, {sdd1}); mount(s, "30 1 0:31 / / rw - btrfs /dev/sdd1 rw,subvolid=5,subvol=/"); }, 0, ""},
+      // What the guard cannot look at refuses as a user does.
+      {"NoMountTable", [&](auto& s) { s.remove("/proc/self/mountinfo"); s.addFile("/proc/self/status", ""); }, 0,
+       "Writing to /dev/sda was refused: what else uses the disk cannot be seen: the mount table "
+       "(/proc/self/mountinfo) cannot be read."},
+      {"ProgramWhoseFilesAreClosed", [&](auto& s) { s.addFile("/proc/1/comm", "systemd\n"); }, 0,
+       "Writing to /dev/sda was refused: what else uses the disk cannot be seen: the program systemd (pid 1) does not "
+       "show its open files to this one."},
+      {"ProcessesHiddenFromAUser",
+       [&](auto& s) { s.uid = 1000; s.capabilities = (int64_t{1} << 17) | (int64_t{1} << 21); }, 0,
+       "Writing to /dev/sda was refused: what else uses the disk cannot be seen: the processes of other users are "
+       "hidden from this program, which does not run as root."},
       {"OurOwnDescriptors",
        [&](auto& s) {
          const std::string table = *s.readText(s.root() + "/proc/self/mountinfo");
@@ -388,6 +399,12 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
       {"ScsiSecurityProtocolOut", {}, zeros, Kind::Refused, -1, {0xB5, 0xEF, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0}},
       {"ScsiVendorOpcode", {}, none, Kind::Refused, -1, {0xC0, 0, 0, 0, 0, 0}},
       {"ScsiInquiryCarryingDataOut", {}, zeros, Kind::Refused, -1, {0x12, 0, 0, 0x02, 0x00, 0}},
+      // SEND DIAGNOSTIC: the default and background self-tests only.
+      {"ScsiDefaultSelfTest", {}, none, Kind::Read, -1, {0x1D, 0x04, 0, 0, 0, 0}},
+      {"ScsiBackgroundShortSelfTest", {}, none, Kind::Read, -1, {0x1D, 0x20, 0, 0, 0, 0}},
+      {"ScsiSelfTestMayWriteTheMedium", {}, none, Kind::Refused, -1, {0x1D, 0x05, 0, 0, 0, 0}},
+      {"ScsiForegroundExtendedSelfTest", {}, none, Kind::Refused, -1, {0x1D, 0xC0, 0, 0, 0, 0}},
+      {"ScsiDiagnosticParameterList", {}, zeros, Kind::Refused, -1, {0x1D, 0x10, 0, 0x02, 0x00, 0}},
   };
   enum class Carrier { Ata, SmartDriver, Sat12, Sat16 };
   for (const Case& c : cases) {
