@@ -111,6 +111,9 @@ PromptAnswer ConsolePrompter::askHere(const std::string& text, const std::string
     record(caption, text, safe, "refused");
     return safe;
   }
+  // Whoever answers reads the question first, in a JSON run too, where it is otherwise
+  // told only with its answer.
+  if (m_screen.style() == ProgressStyle::Json) m_screen.say("[" + caption + "] " + text);
   const std::optional<bool> typed =
       askTerminal(text, caption, yesNo, enterAnswer(purpose, buttons, defaultAnswer) == positive);
   if (!typed) {

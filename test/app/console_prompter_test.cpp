@@ -67,6 +67,8 @@ TEST(ConsolePrompterTest, OnlyTheConfirmOptionOfTheNamedDriveAsItStillIsAnswersA
       {"EnterTakesTheQuestionsDefault", question, OkCancel, Ok, false, Confirm::None, Input::Enter, Lines, Ok,
        "terminal"},
       {"TheUserMayDestroy", destroysNamed, YesNo, No, false, Confirm::None, Input::Typed, Lines, Yes, "terminal"},
+      {"TheUserReadsWhatIsAskedInJson", destroysNamed, YesNo, No, false, Confirm::None, Input::Typed, Json, Yes,
+       "terminal"},
       {"ConfirmAnswersItsDrive", destroysNamed, YesNo, No, false, Confirm::Named, Input::None, Json, Yes,
        "--confirm-erase"},
       {"ConfirmOutranksTheTerminal", destroysNamed, OkCancel, Cancel, false, Confirm::Named, Input::Typed, Lines, Ok,
@@ -110,6 +112,11 @@ TEST(ConsolePrompterTest, OnlyTheConfirmOptionOfTheNamedDriveAsItStillIsAnswersA
     ASSERT_EQ(prompter.asked().size(), 1u);
     EXPECT_EQ(prompter.asked()[0].by, c.by);
     EXPECT_EQ(prompter.refused(), std::string(c.by) == "refused");
+    // Whoever answers at the terminal has read the question first.
+    if (std::string(c.by) == "terminal") {
+      const std::string shown = err.str();
+      EXPECT_LT(shown.find("Erase?"), shown.find(" or ")) << shown;
+    }
   }
 }
 
