@@ -292,6 +292,24 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
     }
   }
 
+  // The disk's character nodes carry commands to it as its block node does: a virtual
+  // machine given the disk through SCSI pass-through holds its sg node, not /dev/sdX.
+  std::map<DeviceNumber, std::string> commandNodes;
+  for (const std::string kind : {"scsi_generic", "bsg"}) {
+    const std::string folder = path("/sys/block/" + disk.name + "/device/" + kind);
+    for (const std::string& name : m_sys.listDirectory(folder).value_or(std::vector<std::string>())) {
+      if (const auto d = deviceNumber(m_sys.readText(folder + "/" + name + "/dev"))) {
+        commandNodes[*d] = (kind == "bsg" ? "/dev/bsg/" : "/dev/") + name;
+      }
+    }
+  }
+  if (disk.name.rfind("nvme", 0) == 0) {
+    const std::string generic = "ng" + disk.name.substr(4);
+    if (const auto d = deviceNumber(m_sys.readText(path("/sys/class/nvme-generic/" + generic + "/dev")))) {
+      commandNodes[*d] = "/dev/" + generic;
+    }
+  }
+
   // Programs with the disk's or a partition's node open: a virtual machine given the raw
   // disk, an NBD server exporting it, a backup tool reading it. Our own descriptors are
   // the guard's business, not a user's. A process whose files cannot be looked at may be
@@ -328,9 +346,10 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
         const auto target = m_sys.readlink(fdFolder + "/" + fd);
         if (!target || target->empty() || (*target)[0] != '/') continue;
         struct stat st {};
-        if (m_sys.stat(fdFolder + "/" + fd, &st) != 0 || !S_ISBLK(st.st_mode)) continue;
-        const auto node = nodes.find({major(st.st_rdev), minor(st.st_rdev)});
-        if (node == nodes.end()) continue;
+        if (m_sys.stat(fdFolder + "/" + fd, &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) continue;
+        const auto& named = S_ISBLK(st.st_mode) ? nodes : commandNodes;
+        const auto node = named.find({major(st.st_rdev), minor(st.st_rdev)});
+        if (node == named.end()) continue;
         DiskUser user;
         user.kind = DiskUser::Kind::Program;
         user.name = trimmed(m_sys.readText(path("/proc/" + pid + "/comm")).value_or("?"));

@@ -502,13 +502,18 @@ int FakeSysCalls::mount(const std::string& source, const std::string& target, co
   return 0;
 }
 
-std::optional<std::string> FakeSysCalls::sysfsDev(const std::string& name) const {
+std::optional<std::string> FakeSysCalls::sysfsDev(const std::string& name, bool* character) const {
   const std::string tail = "/" + name + "/dev";
   for (const auto& [node, entry] : m_nodes) {
-    if (entry.kind == Kind::File && node.find("/block/") != std::string::npos && node.size() > tail.size() &&
-        node.compare(node.size() - tail.size(), tail.size(), tail) == 0) {
-      return entry.value;
+    if (entry.kind != Kind::File || node.size() <= tail.size() ||
+        node.compare(node.size() - tail.size(), tail.size(), tail) != 0) {
+      continue;
     }
+    // A disk's SCSI generic node and its NVMe namespace's generic node are character devices.
+    const bool commands = node.find("/scsi_generic/") != std::string::npos || node.find("/nvme-generic/") != std::string::npos;
+    if (node.find("/block/") == std::string::npos && !commands) continue;
+    if (character != nullptr) *character = commands;
+    return entry.value;
   }
   return std::nullopt;
 }
@@ -529,10 +534,11 @@ int FakeSysCalls::stat(const std::string& path, struct stat* into) {
     }
     *into = {};
     if (it == m_nodes.end() && full.rfind(m_root + "/dev/", 0) == 0) {
-      const auto dev = sysfsDev(full.substr(full.find_last_of('/') + 1));
+      bool character = false;
+      const auto dev = sysfsDev(full.substr(full.find_last_of('/') + 1), &character);
       unsigned high = 0, low = 0;
       if (!dev || std::sscanf(dev->c_str(), "%u:%u", &high, &low) != 2) return -ENOENT;
-      into->st_mode = S_IFBLK | 0660;
+      into->st_mode = (character ? S_IFCHR : S_IFBLK) | 0660;
       into->st_rdev = makedev(high, low);
       return 0;
     }

@@ -90,7 +90,8 @@ class FakeSysCalls : public SysCalls {
   void addLink(const std::string& path, const std::string& target);
   void addFolder(const std::string& path);
   // A regular file whose file system lives on the device major:minor (stat's st_dev). A
-  // node under /dev stats as the block device its sysfs folder names.
+  // node under /dev stats as the block device its sysfs folder names, or as a character
+  // device when that folder is a scsi_generic or nvme-generic one.
   void addFileOn(const std::string& path, unsigned major, unsigned minor, const std::string& contents = "");
   // Removes a node and everything below it.
   void remove(const std::string& path);
@@ -185,8 +186,9 @@ class FakeSysCalls : public SysCalls {
   // component is missing.
   std::optional<std::string> resolve(const std::string& path, bool followLast) const;
   bool isFolder(const std::string& canonical) const;
-  // "8:1" of the device called `name`, wherever sysfs keeps its folder.
-  std::optional<std::string> sysfsDev(const std::string& name) const;
+  // "8:1" of the device called `name`, wherever sysfs keeps its folder; `character` tells
+  // a disk's command node (SCSI generic, NVMe generic) from a block device.
+  std::optional<std::string> sysfsDev(const std::string& name, bool* character = nullptr) const;
 
   std::string m_root;
   std::map<std::string, Node> m_nodes;  // by full path, root prefix included

@@ -156,6 +156,12 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
        0, ""},
       {"ProgramNamedWithControlCharacters", [&](auto& s) { program(s, "813", "\x1b]0;ok\x07", "/dev/sda"); }, 0,
        "Writing to /dev/sda was refused: the program ?]0;ok? (pid 813) has it open."},
+      {"VirtualMachineWithTheDisksSgNode",
+       [&](auto& s) {
+         s.addFile("/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/scsi_generic/sg0/dev", "21:0\n");
+         program(s, "814", "qemu-system-x86", "/dev/sg0");
+       },
+       0, "Writing to /dev/sda was refused: the program qemu-system-x86 (pid 814) has /dev/sg0 open."},
       {"ProgramWithAnotherDiskOpen", [&](auto& s) { program(s, "900", "dd", "/dev/sdd1"); }, 0, ""},
       {"BtrfsOnAnotherDisk",
        [&](auto& s) { btrfs(s, {sdd1}); mount(s, "30 1 0:31 / / rw - btrfs /dev/sdd1 rw,subvolid=5,subvol=/"); }, 0, ""},
