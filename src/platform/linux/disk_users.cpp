@@ -329,6 +329,19 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
       hidden = "the processes of other users are hidden from this program, which does not run as root";
       return found;
     }
+    // In a PID namespace of its own (a container) the processes outside it are not listed:
+    // its NSpid line then gives more than one number.
+    if (const auto status = m_sys.readText(path("/proc/self/status"))) {
+      const size_t at = status->find("\nNSpid:");
+      if (at != std::string::npos) {
+        const size_t end = status->find('\n', at + 1);
+        const std::string numbers = trimmed(status->substr(at + 7, end == std::string::npos ? end : end - at - 7));
+        if (numbers.find_first_of(" \t") != std::string::npos) {
+          hidden = "this program runs in a container of its own, which hides the processes outside it";
+          return found;
+        }
+      }
+    }
     for (const std::string& pid : *entries) {
       if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
       if (self && *self == pid) continue;

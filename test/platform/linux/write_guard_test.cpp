@@ -176,6 +176,10 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
        [&](auto& s) { s.uid = 1000; s.capabilities = (int64_t{1} << 17) | (int64_t{1} << 21); }, 0,
        "Writing to /dev/sda was refused: what else uses the disk cannot be seen: the processes of other users are "
        "hidden from this program, which does not run as root."},
+      {"ProcessesOutsideOurContainer",
+       [&](auto& s) { s.addFile("/proc/self/status", "Name:\tpalvoro-cli\nNSpid:\t81234\t7\nNStgid:\t81234\t7\n"); }, 0,
+       "Writing to /dev/sda was refused: what else uses the disk cannot be seen: this program runs in a container of "
+       "its own, which hides the processes outside it."},
       {"OurOwnDescriptors",
        [&](auto& s) {
          const std::string table = *s.readText(s.root() + "/proc/self/mountinfo");
