@@ -6,26 +6,18 @@
 #include "device/ata_command.h"
 #include "device/drive_requests.h"
 #include "device/smart_transport.h"
+#include "discovery/idema_capacity.h"
 #include "platform/scoped_handle.h"
 
 namespace palvoro {
 namespace {
 
-// The IDEMA capacity rule: 97,696,368 sectors for 50 GB and 1,953,504 for each further GB.
-constexpr uint64_t kIdemaBaseSectors = 97'696'368;
-constexpr uint64_t kIdemaSectorsPerGb = 1'953'504;
 // 2048 sectors of 512 bytes: 1 MiB.
 constexpr uint64_t kAlignmentMask = 2048 - 1;
 
 constexpr uint8_t kIdentifyDevice = 0xEC;
 constexpr uint8_t kSwitchOn = 1;
 constexpr uint8_t kSwitchOff = 0;
-
-// Whether `sectors` is exactly a capacity of the IDEMA rule. Counts below the 50 GB base
-// are never one: the rule does not reach below it.
-bool isIdemaCapacity(uint64_t sectors) {
-  return sectors >= kIdemaBaseSectors && (sectors - kIdemaBaseSectors) % kIdemaSectorsPerGb == 0;
-}
 
 std::string_view modelOf(const DriveRecord& record) {
   const void* end = std::memchr(record.model, 0, sizeof record.model);
@@ -149,8 +141,8 @@ void adjustForSecondUnit(DriveRecord& record, uint64_t secondUnitSectors) {
   }
 
   // A first unit that reports exactly a standard capacity already leaves the second unit
-  // out.
-  if (isIdemaCapacity(total)) return;
+  // out. Counts below the 50 GB base are never one: the rule does not reach below it.
+  if (isIdemaCapacity(total, record.sectorSize)) return;
   record.totalSectors = total - secondUnitSectors;
 }
 

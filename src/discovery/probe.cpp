@@ -8,6 +8,7 @@
 #include "device/scsi_transport.h"
 #include "device/smart_transport.h"
 #include "discovery/dual_unit.h"
+#include "discovery/idema_capacity.h"
 #include "discovery/identify.h"
 #include "discovery/inquiry_identity.h"
 #include "discovery/nvme_identity.h"
@@ -19,8 +20,6 @@
 namespace palvoro {
 namespace {
 
-constexpr uint64_t kIdemaBase = 97696368;    // sectors of a 50 GB drive
-constexpr uint64_t kIdemaPerGb = 1953504;    // sectors per further GB
 constexpr uint32_t kWwnMakerNaaOui = 0x5000CCA;  // NAA 5, organisation identifier 000CCAh
 
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
@@ -63,7 +62,10 @@ ProbeOutcome ataPath(const ProbeEnvironment& env, Handle handle, int driveNumber
   r.identifiedSectors = r.totalSectors;
   if (deviceSignatureIsBridge(env.platform, handle, DiagnosticCarrier::Ata)) return ProbeOutcome::Skipped;
   r.isMakerSsd = rotation == 1 && contains(r.model, "VHT VHS") ? 1 : 0;
-  r.hiddenSectors = idemaHiddenSectors(r.totalSectors);
+  // The rule measures bytes and the excess comes back in the drive's own sectors: a 4Kn
+  // count taken as 512-byte units gave an excess the drive does not have, which the tests
+  // then took for a second unit to verify and erase.
+  r.hiddenSectors = idemaExcessSectors(r.totalSectors, r.sectorSize);
   dualUnitCheck(env.platform, handle, driveNumber, r, identifyCopy, rotation, env.compliance, env.miniportMode);
   // The world wide name leads with NAA 5 and the maker's organisation identifier.
   if (identifyWwnNaaAndOui(identifyCopy) == kWwnMakerNaaOui) r.originMark = 3;
@@ -206,11 +208,6 @@ ProbeOutcome nvmePath(const ProbeEnvironment& env, Handle handle, int driveNumbe
 }
 
 }  // namespace
-
-uint64_t idemaHiddenSectors(uint64_t totalSectors) {
-  if (totalSectors < kIdemaBase) return 0;
-  return (totalSectors - kIdemaBase) % kIdemaPerGb;
-}
 
 int adapterBusType(Platform& platform, Handle handle) {
   STORAGE_PROPERTY_QUERY query{};

@@ -51,8 +51,4 @@ ProbeOutcome probeDrive(const ProbeEnvironment& env, Handle handle, int driveNum
 // the drive's IDENTIFY reply.
 void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&identify)[512], DriveRecord& record);
 
-// Sectors above the IDEMA capacity rule (97,696,368 sectors for 50 GB, 1,953,504 per
-// further GB); a drive below the rule's base has none.
-uint64_t idemaHiddenSectors(uint64_t totalSectors);
-
 }  // namespace palvoro

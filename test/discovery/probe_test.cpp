@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "discovery/compliance_table.h"
 #include "discovery/detection.h"
+#include "discovery/idema_capacity.h"
 #include "discovery/probe.h"
 #include "platform/ioctl_codes.h"
 #include "platform/sim/sim_platform.h"
@@ -205,6 +207,40 @@ TEST(Probe, NvmeDriveWhosePagesDoNotArrive) {
     EXPECT_EQ(r.sectorSize, 512);
     EXPECT_EQ(r.smartAvailable, c.smartAvailable);
     EXPECT_TRUE(prompter.texts.empty());
+  }
+}
+
+// A drive that does not answer IDENTIFY for unit 2 keeps the IDEMA excess, which the tests
+// take for a second unit: the 10 TB drive's, in its own sectors, whichever their size.
+TEST(Probe, TheExcessLeftByAFailedUnit2IdentifyIsInTheDrivesOwnSectors) {
+  const struct {
+    const char* name;
+    const char* identity;
+    uint64_t sectors;
+    int sectorSize;
+    uint64_t hidden;
+  } cases[] = {
+      {"FourKn", R"("sectors": 2441609216, "word106": "0x5000", "logicalSectorWords": 2048)", 2'441'609'216, 4096,
+       214'946},
+      {"FiveTwelveE", R"("sectors": 19532873728, "word106": "0x6003")", 19'532'873'728, 512, 1'719'568},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimPlatform platform(sim::loadMachine(
+        std::string(R"({"drives": [{"number": 0, "identity": {"model": "Kestrel KH10T", "serial": "KH1", )") +
+        R"("firmware": "F1", )" + c.identity + "}}]}"));
+    sim::SimFault fault;
+    fault.ioctl = IOCTL_ATA_PASS_THROUGH;
+    fault.command = 0xEC;
+    platform.injectFault(fault);
+    SilentPrompter prompter;
+    ProbeEnvironment env{platform, prompter, false, nullptr, 0xA0, &judgeSmartAttributes};
+    DriveTable table{};
+    detectDrives(env, table);
+    ASSERT_EQ(table.driveCount, 1);
+    EXPECT_EQ(table.records[0].totalSectors, c.sectors);
+    EXPECT_EQ(table.records[0].sectorSize, c.sectorSize);
+    EXPECT_EQ(table.records[0].hiddenSectors, c.hidden);
   }
 }
 
@@ -462,11 +498,40 @@ TEST_P(DetectionVerdict, DecidesFromTheStatusAndTheAttributes) {
 INSTANTIATE_TEST_SUITE_P(StatusAndAttributes, DetectionVerdict, testing::ValuesIn(kVerdicts),
                          [](const testing::TestParamInfo<VerdictCase>& param) { return std::string(param.param.name); });
 
-TEST(Probe, IdemaRule) {
-  EXPECT_EQ(idemaHiddenSectors(97696368ull), 0u);
-  EXPECT_EQ(idemaHiddenSectors(97696368ull + 1953504ull * 3 + 17), 17u);
-  EXPECT_EQ(idemaHiddenSectors(97696367ull), 0u);
-  EXPECT_EQ(idemaHiddenSectors(0), 0u);
+// The excess is measured in bytes and given in the drive's own sectors. The 10 TB drive
+// holds 19,532,873,728 units of 512 bytes: under the 10,000 GB figure (19,535,061,168) and
+// the 9,999 GB one, 1,719,568 units (880,418,816 bytes) over 9,998 GB, in 512-byte and in
+// 4096-byte sectors alike; taken as 512-byte units its 4Kn count gave 1,661,552.
+TEST(Probe, IdemaRuleMeasuresBytes) {
+  struct Case {
+    const char* name;
+    int32_t sectorSize;
+    uint64_t totalSectors;
+    uint64_t excess;
+    bool standard;
+  };
+  const Case cases[] = {
+      {"FiftyGigabyteBase", 512, 97'696'368, 0, true},
+      {"ThreeGigabytesAnd17Over", 512, 97'696'368 + 1'953'504 * 3 + 17, 17, false},
+      {"BelowTheBase", 512, 97'696'367, 0, false},
+      {"Empty", 512, 0, 0, false},
+      {"TenTerabyte512e", 512, 19'532'873'728, 1'719'568, false},
+      {"TenTerabyte4Kn", 4096, 2'441'609'216, 214'946, false},
+      {"Terabyte4KnExactly", 4096, 244'190'646, 0, true},
+      {"Terabyte4KnAndOneSector", 4096, 244'190'647, 1, false},
+      {"BelowTheBase4Kn", 4096, 12'212'045, 0, false},
+      // 1,583,312 units over: 49,478 and a half sectors, and half a sector is not one.
+      {"PartSectorRoundsDown", 16384, 1'000'000'000, 49'478, false},
+      {"BytesPastTwoTo64DoNotWrap", 4096, UINT64_MAX, 41'469, false},
+      {"UnreportedSizeIs512", 0, 97'696'368 + 1'953'504 * 3 + 17, 17, false},
+      {"SizeNotIn512ByteUnits", 520, 19'532'873'728, 0, false},
+      {"SizeNotIn512ByteUnitsIsNeverStandard", 520, 97'696'368, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(idemaExcessSectors(c.totalSectors, c.sectorSize), c.excess);
+    EXPECT_EQ(isIdemaCapacity(c.totalSectors, c.sectorSize), c.standard);
+  }
 }
 
 }  // namespace
