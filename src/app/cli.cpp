@@ -926,7 +926,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     doc["result_page_refused"] = pageRefusal.empty() ? Json(nullptr) : Json(pageRefusal);
     Json asked = Json::array();
     for (const AskedBox& box : prompter.asked()) {
-      asked.push_back({{"caption", box.caption}, {"text", box.text}, {"answer", box.answer}, {"answered_by", box.by}});
+      asked.push_back(askedBoxJson(box));
     }
     doc["questions"] = asked;
     doc["status"] = status;
@@ -1138,6 +1138,15 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
                          clockOf(terminal));
   ConsolePrompter prompter(options.answers, terminal.input, screen, loop);
   AppContext context(platform, prompter);
+  // A question that destroys data is reported with its drive as the list numbers it,
+  // looked up when it is asked.
+  prompter.setDriveNumbering([&context](int physicalDrive) -> std::optional<int> {
+    const DriveTable& table = context.driveTable();
+    for (int i = 0; i < table.driveCount; ++i) {
+      if (table.records[i].physicalDriveNumber == physicalDrive) return i + 1;
+    }
+    return std::nullopt;
+  });
   // This computer's kernel answers SMART requests for administrators only.
   if (options.thisComputer()) context.startup().miniportSmart = 0;
   detect(context);

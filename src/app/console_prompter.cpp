@@ -13,7 +13,25 @@ std::string lowered(std::string text) {
   return text;
 }
 
+const char* purposeWord(PromptPurpose::Kind kind) {
+  switch (kind) {
+    case PromptPurpose::Kind::Information: return "information";
+    case PromptPurpose::Kind::Question: return "question";
+    case PromptPurpose::Kind::DestroysData: return "destroys_data";
+  }
+  return "";
+}
+
 }  // namespace
+
+nlohmann::ordered_json askedBoxJson(const AskedBox& box) {
+  return {{"caption", box.caption},
+          {"text", box.text},
+          {"purpose", purposeWord(box.purpose.kind)},
+          {"drive", box.drive ? nlohmann::ordered_json(*box.drive) : nlohmann::ordered_json(nullptr)},
+          {"answer", box.answer},
+          {"answered_by", box.by}};
+}
 
 const char* answerWord(PromptAnswer answer) {
   switch (answer) {
@@ -43,6 +61,10 @@ PromptAnswer ConsolePrompter::ask(const std::string& text, const std::string& ca
   return answer;
 }
 
+void ConsolePrompter::setDriveNumbering(std::function<std::optional<int>(int)> numberOf) {
+  m_numberOf = std::move(numberOf);
+}
+
 bool ConsolePrompter::confirmed(int drive) {
   const DriveConfirmation& c = m_confirmation;
   if (!c.given) return false;
@@ -59,15 +81,15 @@ bool ConsolePrompter::confirmed(int drive) {
   return false;
 }
 
-void ConsolePrompter::record(const std::string& caption, const std::string& text, PromptAnswer answer,
-                             const std::string& by) {
-  m_asked.push_back({caption, text, answerWord(answer), by});
+void ConsolePrompter::record(const std::string& caption, const std::string& text, PromptPurpose purpose,
+                             PromptAnswer answer, const std::string& by) {
+  std::optional<int> drive;
+  if (purpose.destroysData() && m_numberOf) drive = m_numberOf(purpose.drive);
+  m_asked.push_back({caption, text, purpose, drive, answerWord(answer), by});
   if (m_screen.style() == ProgressStyle::Json) {
-    m_screen.sayEvent({{"event", by == "message" ? "message" : "question"},
-                       {"caption", caption},
-                       {"text", text},
-                       {"answer", answerWord(answer)},
-                       {"answered_by", by}});
+    nlohmann::ordered_json event = {{"event", by == "message" ? "message" : "question"}};
+    event.update(askedBoxJson(m_asked.back()));
+    m_screen.sayEvent(event);
   } else if (by != "message" && by != "terminal") {
     m_screen.say("  -> " + std::string(answerWord(answer)) + " (" + by + ")");
   }
@@ -77,7 +99,7 @@ PromptAnswer ConsolePrompter::askHere(const std::string& text, const std::string
                                       PromptAnswer defaultAnswer, PromptPurpose purpose) {
   if (m_screen.style() != ProgressStyle::Json) m_screen.say("[" + caption + "] " + text);
   if (buttons == PromptButtons::Ok) {
-    record(caption, text, PromptAnswer::Ok, "message");
+    record(caption, text, purpose, PromptAnswer::Ok, "message");
     return PromptAnswer::Ok;
   }
   const bool yesNo = buttons != PromptButtons::OkCancel;
@@ -90,15 +112,15 @@ PromptAnswer ConsolePrompter::askHere(const std::string& text, const std::string
   if (destroys) {
     if (m_confirmation.given) {
       if (confirmed(purpose.drive)) {
-        record(caption, text, positive, m_confirmation.option);
+        record(caption, text, purpose, positive, m_confirmation.option);
         return positive;
       }
       m_refused = true;
-      record(caption, text, safe, "refused");
+      record(caption, text, purpose, safe, "refused");
       return safe;
     }
   } else if (m_answers.yes) {
-    record(caption, text, positive, "--yes");
+    record(caption, text, purpose, positive, "--yes");
     return positive;
   }
 
@@ -108,7 +130,7 @@ PromptAnswer ConsolePrompter::askHere(const std::string& text, const std::string
                                                                   : m_confirmation.option + " SERIAL answers it.";
     m_screen.say("palvoro-cli: this question needs an answer and there is no terminal to ask on; " + answersIt);
     m_refused = true;
-    record(caption, text, safe, "refused");
+    record(caption, text, purpose, safe, "refused");
     return safe;
   }
   // Whoever answers reads the question first, in a JSON run too, where it is otherwise
@@ -120,11 +142,11 @@ PromptAnswer ConsolePrompter::askHere(const std::string& text, const std::string
     // Ctrl-C at a question is its Escape key, not the run's Cancel button.
     m_loop.forgetInterrupts();
     m_screen.say("");
-    record(caption, text, safe, "terminal");
+    record(caption, text, purpose, safe, "terminal");
     return safe;
   }
   const PromptAnswer answer = *typed ? positive : negative;
-  record(caption, text, answer, "terminal");
+  record(caption, text, purpose, answer, "terminal");
   return answer;
 }
 

@@ -14,6 +14,7 @@
 // is shown on the GUI thread.
 
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,9 +57,17 @@ struct CliInput {
 struct AskedBox {
   std::string caption;
   std::string text;
-  std::string answer;  // "OK", "Cancel", "Yes", "No"
-  std::string by;      // "message", "--yes", "--confirm-erase", "--confirm-repair", "terminal", "refused"
+  PromptPurpose purpose;      // what the box was for, as the code that showed it said
+  std::optional<int> drive;   // a box that destroys data: its drive as the command numbers
+                              // drives; none when no listed drive is at its number
+  std::string answer;         // "OK", "Cancel", "Yes", "No"
+  std::string by;             // "message", "--yes", "--confirm-erase", "--confirm-repair", "terminal", "refused"
 };
+
+// The box in the command's JSON, as the question event and the report's "questions" give
+// it: caption, text, purpose ("information", "question", "destroys_data"), drive (a
+// number for a box that destroys data, else null), answer and answered_by.
+nlohmann::ordered_json askedBoxJson(const AskedBox& box);
 
 class ConsolePrompter : public Prompter {
  public:
@@ -71,6 +80,10 @@ class ConsolePrompter : public Prompter {
   // prompter asks again, at each question that destroys data, which drive is at the
   // number now.
   void setConfirmation(DriveConfirmation confirmation, Platform& platform);
+
+  // How the command numbers the drive at "\\.\PhysicalDriveN" (its number in `list`),
+  // for the report of a box that destroys data; none when no listed drive is there.
+  void setDriveNumbering(std::function<std::optional<int>(int physicalDrive)> numberOf);
 
   // Whether a question got its safe answer because nobody could give another.
   bool refused() const { return m_refused; }
@@ -85,7 +98,8 @@ class ConsolePrompter : public Prompter {
   // Asks at the terminal; nothing when the input ended or Ctrl-C interrupted.
   std::optional<bool> askTerminal(const std::string& text, const std::string& caption, bool yesNo,
                                   bool defaultPositive);
-  void record(const std::string& caption, const std::string& text, PromptAnswer answer, const std::string& by);
+  void record(const std::string& caption, const std::string& text, PromptPurpose purpose, PromptAnswer answer,
+              const std::string& by);
 
   CliAnswers m_answers;
   CliInput m_input;
@@ -93,6 +107,7 @@ class ConsolePrompter : public Prompter {
   ConsoleLoop& m_loop;
   DriveConfirmation m_confirmation;
   Platform* m_platform = nullptr;
+  std::function<std::optional<int>(int)> m_numberOf;
   bool m_refused = false;
   std::vector<AskedBox> m_asked;
 };

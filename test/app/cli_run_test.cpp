@@ -303,10 +303,13 @@ TEST_F(CliRunTest, EraseTouchesTheDriveOnlyWithItsOwnSerial) {
   EXPECT_EQ(erased.doc["erase_mode"], "quick");
   EXPECT_FALSE(media.anyData(0, kKestrelSectors / 5));
   EXPECT_FALSE(media.anyData(kKestrelSectors - kKestrelSectors / 5, kKestrelSectors / 5));
-  // Both erase questions went to the serial given, none to a default.
+  // Both erase questions went to the serial given, none to a default, and each says that
+  // its yes destroyed the data of drive 4.
   std::vector<std::string> by;
-  for (const Json& q : erased.doc["questions"]) by.push_back(q["answered_by"]);
-  EXPECT_EQ(by, (std::vector<std::string>{"--confirm-erase", "--confirm-erase"}));
+  for (const Json& q : erased.doc["questions"]) {
+    by.push_back(q["answered_by"].get<std::string>() + " " + q["purpose"].get<std::string>() + " " + q["drive"].dump());
+  }
+  EXPECT_EQ(by, (std::vector<std::string>{"--confirm-erase destroys_data 4", "--confirm-erase destroys_data 4"}));
 }
 
 // Drive 0 of the showcase, its Kestrel as drive 4, and the Kestrel's twin as drive 5: two
