@@ -104,9 +104,9 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
   };
   const Case cases[] = {
       {"LoopOverTheDisk",
-       [&](auto& s) { loop(s, "loop0", "7:0", "/dev/sda"); mount(s, "40 1 7:0 / /mnt/x rw - ext4 /dev/loop0 rw"); }, 0,
+       [&](auto& s) { loop(s, "loop0", "7:0", fakeNode("sda")); mount(s, "40 1 7:0 / /mnt/x rw - ext4 /dev/loop0 rw"); }, 0,
        "Writing to /dev/sda was refused: the loop device /dev/loop0 reads it (mounted at /mnt/x)."},
-      {"LoopOverAPartition", [&](auto& s) { loop(s, "loop1", "7:1", "/dev/sda1"); }, 0,
+      {"LoopOverAPartition", [&](auto& s) { loop(s, "loop1", "7:1", fakeNode("sda1")); }, 0,
        "Writing to /dev/sda was refused: the loop device /dev/loop1 reads /dev/sda1."},
       {"LoopOverAFileOnTheDisk",
        [&](auto& s) {
@@ -115,14 +115,14 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
          loop(s, "loop2", "7:2", "/mnt/data/disk.img");
        },
        0, "Writing to /dev/sda was refused: the loop device /dev/loop2 reads /mnt/data/disk.img, a file on it."},
-      {"ProgramWithAPartitionOpen", [&](auto& s) { program(s, "812", "qemu-system-x86", "/dev/sda1"); }, 0,
+      {"ProgramWithAPartitionOpen", [&](auto& s) { program(s, "812", "qemu-system-x86", fakeNode("sda1")); }, 0,
        "Writing to /dev/sda was refused: the program qemu-system-x86 (pid 812) has /dev/sda1 open."},
       {"ExportedByTheNvmeTarget",
        [&](auto& s) {
          const std::string ns = "/sys/kernel/config/nvmet/subsystems/nqn.2014-08.org.example:lab/namespaces/";
-         s.addFile(ns + "1/device_path", "/dev/sda\n");
+         s.addFile(ns + "1/device_path", fakeNode("sda") + "\n");
          s.addFile(ns + "1/enable", "1\n");
-         s.addFile(ns + "2/device_path", "/dev/sdd1\n");  // another disk's
+         s.addFile(ns + "2/device_path", fakeNode("sdd1") + "\n");  // another disk's
          s.addFile(ns + "2/enable", "1\n");
        },
        0, "Writing to /dev/sda was refused: the NVMe target's namespace nqn.2014-08.org.example:lab/1 exports it."},
@@ -151,18 +151,18 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
          mount(s, "25 1 0:22 / /tmp rw - tmpfs tmpfs rw");
          s.addFileOn("/tmp/other.img", 0, 22);
          loop(s, "loop0", "7:0", "/tmp/other.img");
-         loop(s, "loop1", "7:1", "/dev/sdd");
+         loop(s, "loop1", "7:1", fakeNode("sdd"));
        },
        0, ""},
-      {"ProgramNamedWithControlCharacters", [&](auto& s) { program(s, "813", "\x1b]0;ok\x07", "/dev/sda"); }, 0,
+      {"ProgramNamedWithControlCharacters", [&](auto& s) { program(s, "813", "\x1b]0;ok\x07", fakeNode("sda")); }, 0,
        "Writing to /dev/sda was refused: the program ?]0;ok? (pid 813) has it open."},
       {"VirtualMachineWithTheDisksSgNode",
        [&](auto& s) {
          s.addFile("/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/scsi_generic/sg0/dev", "21:0\n");
-         program(s, "814", "qemu-system-x86", "/dev/sg0");
+         program(s, "814", "qemu-system-x86", fakeNode("sg0"));
        },
        0, "Writing to /dev/sda was refused: the program qemu-system-x86 (pid 814) has /dev/sg0 open."},
-      {"ProgramWithAnotherDiskOpen", [&](auto& s) { program(s, "900", "dd", "/dev/sdd1"); }, 0, ""},
+      {"ProgramWithAnotherDiskOpen", [&](auto& s) { program(s, "900", "dd", fakeNode("sdd1")); }, 0, ""},
       {"BtrfsOnAnotherDisk",
        [&](auto& s) { btrfs(s, {sdd1}); mount(s, "30 1 0:31 / / rw - btrfs /dev/sdd1 rw,subvolid=5,subvol=/"); }, 0, ""},
       // What the guard cannot look at refuses as a user does.
@@ -186,7 +186,7 @@ TEST(LinuxWriteGuardTest, UsersTheKernelDoesNotList) {
          s.remove("/proc/self");
          s.addLink("/proc/self", "4242");
          s.addFile("/proc/4242/mountinfo", table);
-         program(s, "4242", "palvoro-cli", "/dev/sda");
+         program(s, "4242", "palvoro-cli", fakeNode("sda"));
        },
        0, ""},
   };
