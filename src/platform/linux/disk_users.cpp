@@ -197,6 +197,22 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
   std::map<DeviceNumber, std::string> nodes = {{{disk.major, disk.minor}, ""}};
   for (const Partition& p : disk.partitions) nodes[{p.major, p.minor}] = "/dev/" + p.name;
 
+  // Whether what a loop or an exporter reads (a node, or a file) lies on this disk: a
+  // node by its device number, a file by the file system it is on. Fills `user.uses`.
+  const auto reaches = [&](const std::string& file, DiskUser& user) {
+    struct stat st {};
+    const bool node = m_sys.stat(path(file), &st) == 0 && S_ISBLK(st.st_mode);
+    const auto direct = node ? nodes.find({major(st.st_rdev), minor(st.st_rdev)}) : nodes.end();
+    if (direct != nodes.end()) {
+      user.uses = direct->second;
+      return true;
+    }
+    if (!contains(disksOfFile(file, mounts), number)) return false;
+    user.uses = file;
+    user.file = !node;
+    return true;
+  };
+
   // Loop devices: any loop over the disk, a partition or a file on it refuses the whole
   // disk, whatever its offset.
   if (const auto names = m_sys.listDirectory(path("/sys/block"))) {
@@ -207,18 +223,7 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
       DiskUser user;
       user.kind = DiskUser::Kind::Loop;
       user.name = "/dev/" + name;
-      const std::string file = trimmed(*backing);
-      struct stat st {};
-      const bool node = m_sys.stat(path(file), &st) == 0 && S_ISBLK(st.st_mode);
-      const auto direct = node ? nodes.find({major(st.st_rdev), minor(st.st_rdev)}) : nodes.end();
-      if (direct != nodes.end()) {
-        user.uses = direct->second;
-      } else if (contains(disksOfFile(file, mounts), number)) {
-        user.uses = file;
-        user.file = !node;
-      } else {
-        continue;
-      }
+      if (!reaches(trimmed(*backing), user)) continue;
       // Where the loop's own file system, or one on a partition of it, is mounted.
       std::vector<DeviceNumber> loopNodes;
       if (const auto d = deviceNumber(m_sys.readText(path("/sys/block/" + name + "/dev")))) loopNodes.push_back(*d);
@@ -244,21 +249,10 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
   // the SCSI target's block backstore, without an exclusive claim.
   const auto exported = [&](const std::string& file, const std::string& name) {
     if (file.empty()) return;
-    struct stat st {};
-    const bool node = m_sys.stat(path(file), &st) == 0 && S_ISBLK(st.st_mode);
-    const auto direct = node ? nodes.find({major(st.st_rdev), minor(st.st_rdev)}) : nodes.end();
     DiskUser user;
     user.kind = DiskUser::Kind::Export;
     user.name = name;
-    if (direct != nodes.end()) {
-      user.uses = direct->second;
-    } else if (contains(disksOfFile(file, mounts), number)) {
-      user.uses = file;
-      user.file = !node;
-    } else {
-      return;
-    }
-    users.push_back(std::move(user));
+    if (reaches(file, user)) users.push_back(std::move(user));
   };
   const auto list = [&](const std::string& folder) {
     return m_sys.listDirectory(path(folder)).value_or(std::vector<std::string>());
