@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Fails when a file under src/ includes a layer above its own. Layers, bottom up (a layer
 # may include itself and those listed before it):
-#   platform  resources  device  discovery  smart  diagnostics  results  ui/model  ui/widgets  app
+#   platform  resources  device  discovery  smart  diagnostics  results  service  ui/model  ui/widgets  app
 # The platform backends sit beside the seam: platform/sim and platform/linux include only
 # platform/ and themselves, and nothing outside app/ includes a backend.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
-order=(platform resources device discovery smart diagnostics results ui/model ui/widgets app)
+order=(platform resources device discovery smart diagnostics results service ui/model ui/widgets app)
 rank() {
   local i
   for i in "${!order[@]}"; do

@@ -3,7 +3,7 @@
 // start-up sequence and the platform to it. Everything below app/ sees only the Session
 // it is, or the environments it hands out.
 
-#include "ui/model/session.h"
+#include "service/session.h"
 
 namespace palvoro {
 

@@ -28,7 +28,7 @@
 #include "app/console_progress.h"
 #include "app/console_text.h"
 #include "app/program_files.h"
-#include "ui/model/help_pages.h"
+#include "results/help_pages.h"
 #include "app/startup.h"
 #include "diagnostics/block_latency.h"
 #include "diagnostics/erase.h"
@@ -45,9 +45,9 @@
 #include "platform/sim/sim_platform.h"
 #include "resources/string_table.h"
 #include "results/result_page.h"
-#include "ui/model/option_dialog_model.h"
+#include "service/run_service.h"
 #include "ui/model/smart_window_model.h"
-#include "ui/model/version.h"
+#include "resources/version.h"
 
 namespace palvoro {
 namespace {
@@ -486,52 +486,37 @@ StartEndText startEndText(StartEnd end) {
     case StartEnd::SctRefused: return {"sct_refused", "the erase is not possible on this system"};
     case StartEnd::TestRun: return {"test_run", "the run took place"};
     case StartEnd::ResultPageShown: return {"result_page_shown", "the result page was shown"};
+    case StartEnd::NoSuchDrive: return {"no_such_drive", "no such drive"};
   }
   return {"", ""};
 }
 
-// What one run left beside the run values: the bad sectors the scan recorded and what
-// became of the repair.
-struct RunReport {
-  uint64_t badSectorCount = 0;
-  std::vector<BadSector> badSectors;
-  bool repairOffered = false;
-  bool repairRun = false;
-  bool stoppedByUser = false;
-  // --verify: what the read-back found and the sectors it covered; none when it did not run.
-  std::optional<EraseVerification> verification;
-  std::vector<SectorSpan> verifiedSpans;
-};
-
-// The option dialog's side of a Start on the terminal: its boxes become questions, the
-// erase choice comes from --mode, and the progress dialog is the console view on a loop.
-class CliOptionUi : public OptionDialogUi {
+// The service's front end on the terminal: its boxes become questions, the erase choice
+// comes from --mode, and the run and the read-back are shown by the console view on a loop.
+class CliFrontEnd : public RunFrontEnd {
  public:
-  CliOptionUi(AppContext& context, ConsoleLoop& loop, ConsoleProgress& screen, TestClock& clock,
-              const CliOptions& options)
-      : m_context(context), m_loop(loop), m_screen(screen), m_clock(clock), m_options(options) {}
+  CliFrontEnd(AppContext& context, ConsoleLoop& loop, ConsoleProgress& screen, TestClock& clock)
+      : m_context(context), m_loop(loop), m_screen(screen), m_clock(clock) {}
 
-  PromptAnswer ask(const OptionPrompt& p) override {
+  PromptAnswer ask(const RunPrompt& p) override {
     return m_context.prompter().ask(p.text, p.caption, p.icon, p.buttons, p.defaultAnswer, p.purpose);
   }
 
-  bool chooseErase(bool quickOnly) override {
-    const int mode = m_options.eraseMode == "full" ? 1 : 0;
-    if (quickOnly && mode == 1) {
-      m_screen.say("palvoro-cli: drive " + std::to_string(m_context.driveTable().selectedDrive + 1) +
+  // The mode always comes with the request; a drive that offers the quick erase only
+  // refuses a full one here.
+  std::optional<int32_t> chooseErase(bool quickOnly) override {
+    if (quickOnly) {
+      m_screen.say("palvoro-cli: drive " + std::to_string(m_driveNumber) +
                    " offers the quick erase only: use --mode quick.");
-      return false;
     }
-    m_context.testRun().eraseMode = mode;
-    return true;
+    return std::nullopt;
   }
+  void setDriveNumber(int shown) { m_driveNumber = shown; }
 
-  void setDialogVisible(bool) override {}
-  void showResultPage(const std::string&) override {}
-
-  void runProgress() override {
+  RunSighting watchRun(const RunRequest& request, const TestRunEnvironment& environment) override {
+    RunSighting seen;
     LoopProgressView view(m_loop, m_screen);
-    TestRun run(m_context.testRunEnvironment(), view, m_clock);
+    TestRun run(environment, view, m_clock);
     m_screen.setNumbers([&run, this] {
       ProgressNumbers numbers;
       numbers.currentSector = run.currentSector.load();
@@ -545,7 +530,7 @@ class CliOptionUi : public OptionDialogUi {
     m_loop.onTimer([&run](int id) { run.onTimer(id); });
     m_loop.onInterrupt([&](int count) {
       if (count == 1) {
-        m_report.stoppedByUser = true;
+        seen.stoppedByUser = true;
         m_screen.say("palvoro-cli: stopping the run; the drive ends its current command first.");
         run.onCancel();
       } else {
@@ -567,9 +552,9 @@ class CliOptionUi : public OptionDialogUi {
       if (run.cancelReadsClose()) {
         // The run has ended and waits for Close. The Repair button is pressed for the
         // user who asked for it; its own question still has to be answered.
-        if (m_options.repair && m_screen.repairOffered() && !repairTried && !run.stopped()) {
+        if (request.repair && m_screen.repairOffered() && !repairTried && !run.stopped()) {
           repairTried = true;
-          m_report.repairRun = repairButton(run);
+          seen.repairRun = repairButton(run);
           return false;
         }
         run.onCancel();
@@ -587,41 +572,25 @@ class CliOptionUi : public OptionDialogUi {
     m_screen.finish();
     m_screen.setNumbers(nullptr);
 
-    m_report.repairOffered = m_screen.repairOffered() || m_report.repairRun;
-    m_report.badSectorCount = m_context.testRun().badSectorCount.load();
-    const size_t listed = std::min<uint64_t>(m_report.badSectorCount, run.badSectors.size());
-    m_report.badSectors.assign(run.badSectors.begin(), run.badSectors.begin() + static_cast<long>(listed));
-
-    // Only an erase that says it zeroed everything is worth proving; a user who pressed
-    // Ctrl-C wants the program to end, not to start reading the drive.
-    const TestRunValues& values = m_context.testRun();
-    if (m_options.verify && values.testKind.load() == kTestKindErase &&
-        values.testState.load() == kTestStateComplete && !m_report.stoppedByUser) {
-      readBackErase();
-    }
+    seen.repairOffered = m_screen.repairOffered() || seen.repairRun;
+    const uint64_t count = environment.values.badSectorCount.load();
+    const size_t listed = static_cast<size_t>(std::min<uint64_t>(count, run.badSectors.size()));
+    seen.badSectors.assign(run.badSectors.begin(), run.badSectors.begin() + static_cast<long>(listed));
+    return seen;
   }
 
-  const RunReport& report() const { return m_report; }
-  const EraseVerification* eraseVerification() const override {
-    return m_report.verification ? &*m_report.verification : nullptr;
-  }
-
- private:
   // The read-back on a worker of its own, while this thread keeps the progress on the
   // screen and takes Ctrl-C as its stop.
-  void readBackErase() {
-    const DriveRecord record = m_context.selectedRecord();
-    const int32_t mode = m_context.testRun().eraseMode.load();
-    m_report.verifiedSpans = erasedSpans(record, mode);
-    const uint64_t lastSector = m_report.verifiedSpans.empty() ? 0 : m_report.verifiedSpans.back().end - 1;
+  EraseVerification watchReadBack(const ReadBackJob& job) override {
+    const uint64_t lastSector = job.spans.empty() ? 0 : job.spans.back().end - 1;
     uint64_t total = 0;
-    for (const SectorSpan& span : m_report.verifiedSpans) total += span.end - span.first;
+    for (const SectorSpan& span : job.spans) total += span.end - span.first;
 
     // The erase's figures would stand beside the read-back's on the bar.
     for (const int id : {kCtlCurrentSector, kCtlElapsed, kCtlEstimate}) m_screen.setText(id, "");
     m_screen.setProgress(0);
     m_screen.setText(kCtlStatus, "Verifying the erase: reading back " + std::to_string(total) + " sectors...");
-    std::atomic<uint64_t> current{m_report.verifiedSpans.empty() ? 0 : m_report.verifiedSpans.front().first};
+    std::atomic<uint64_t> current{job.spans.empty() ? 0 : job.spans.front().first};
     const int64_t start = m_clock.nowSeconds();
     m_screen.setNumbers([&] {
       ProgressNumbers numbers;
@@ -643,7 +612,7 @@ class CliOptionUi : public OptionDialogUi {
     bool workerDone = false;
     std::thread worker([&] {
       int shownPercent = -1;
-      found = palvoro::verifyErase(m_context.platform(), record, mode, stop, [&](const VerifyProgress& p) {
+      found = job.read(stop, [&](const VerifyProgress& p) {
         current = p.lastSector;
         const int percent = p.sectorsTotal == 0 ? 100 : static_cast<int>(p.sectorsDone * 100 / p.sectorsTotal);
         if (percent == shownPercent) return;
@@ -661,15 +630,15 @@ class CliOptionUi : public OptionDialogUi {
     m_loop.onInterrupt(nullptr);
     m_screen.finish();
     m_screen.setNumbers(nullptr);
-    m_report.verification = std::move(found);
+    return found;
   }
 
+ private:
   AppContext& m_context;
   ConsoleLoop& m_loop;
   ConsoleProgress& m_screen;
   TestClock& m_clock;
-  const CliOptions& m_options;
-  RunReport m_report;
+  int m_driveNumber = 0;
 };
 
 // A TestError code as the result page prints it: "%02d".
@@ -831,17 +800,18 @@ void printVerification(const EraseVerification& v, std::ostream& out) {
 }
 
 // The exit status of a Start: how the run ended, or why it did not take place.
-int startStatus(StartEnd end, const TestRunValues& values) {
+int startStatus(StartEnd end, const RunOutcome& result) {
   if (end == StartEnd::AdministratorRefused) return kCliNoPrivilege;
+  if (end == StartEnd::NoSuchDrive) return kCliNotFound;
   if (end != StartEnd::TestRun) return kCliRefused;
-  switch (values.testState.load()) {
+  switch (result.state) {
     case kTestStatePass:
     case kTestStateComplete:
       return kCliOk;
     case kTestStateAbort:
       return kCliRefused;
     default:
-      return values.testError.load() == kTestErrorNoDrive ? kCliNotFound : kCliDriveFailed;
+      return result.error == kTestErrorNoDrive ? kCliNotFound : kCliDriveFailed;
   }
 }
 
@@ -851,26 +821,31 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
                ConsoleProgress& screen, ConsolePrompter& prompter, std::ostream& out) {
   const bool erase = !options.eraseMode.empty();
   const int kind = erase ? kTestKindErase : options.testKind == "extended" ? kTestKindExtended : kTestKindQuick;
-  context.driveTable().selectedDrive = index;
   SystemTestClock clock;
-  OptionDialogModel model(context, clock);
-  model.open();
-  model.clickRow(kind);
-  CliOptionUi ui(context, loop, screen, clock, options);
+  CliFrontEnd frontEnd(context, loop, screen, clock);
+  frontEnd.setDriveNumber(index + 1);
+  RunRequest request;
+  request.driveIndex = index;
+  // The run goes to the drive chosen here or to none: one plugged in at its number
+  // meanwhile is another drive.
+  request.identity = driveInstanceAt(context.platform(), context.driveTable().records[index].physicalDriveNumber);
+  request.kind = kind;
+  if (erase) request.eraseMode = options.eraseMode == "full" ? 1 : 0;
+  request.repair = options.repair;
+  request.verify = options.verify;
 
   // From here Ctrl-C is the Cancel of whatever is shown: a question or the run.
   InterruptGuard interrupts;
   loop.forgetInterrupts();
-  const StartEnd end = model.start(kind, ui);
-  const TestRunValues& values = context.testRun();
+  RunService service(context, clock);
+  const RunOutcome result = service.run(request, frontEnd);
+  const StartEnd end = result.end;
   const DriveRecord& record = context.driveTable().records[index];
-  const RunReport& report = ui.report();
-  const int status = report.verification ? verifiedStatus(*report.verification) : startStatus(end, values);
+  const RunSighting& report = result.seen;
+  const int status = result.verification ? verifiedStatus(*result.verification) : startStatus(end, result);
   const bool verifyAsked = erase && options.verify;
   const std::string skipped =
-      verifyAsked && !report.verification
-          ? verificationSkipped(end, values.testState.load(), report.stoppedByUser)
-          : std::string();
+      verifyAsked && !result.verification ? verificationSkipped(end, result.state, report.stoppedByUser) : std::string();
 
   std::string pagePath;
   std::string pageRefusal;
@@ -886,14 +861,12 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     const std::vector<ResultEntry> entries = readResultEntries(kept);
     if (!entries.empty()) entry = entries.back();
   }
-  const int32_t state = values.testState.load();
-  const int32_t error = values.testError.load();
+  const int32_t state = result.state;
+  const int32_t error = result.error;
   const bool failed = end == StartEnd::TestRun && state == kTestStateFail;
   // A failure the run told on the screen rather than in a box left no message of its
-  // own (bad sectors that may be repairable): its code's message stands in.
-  const std::string errorMessage = !values.lastErrorMessage().empty()
-                                       ? values.lastErrorMessage()
-                                       : formatTestError(error, testKindPrefix(kind), index + 1);
+  // own (bad sectors that may be repairable): the service gives its code's message.
+  const std::string& errorMessage = result.errorMessage;
 
   if (options.json) {
     Json doc = {{"schema_version", kCliSchemaVersion},
@@ -907,18 +880,18 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
       for (const BadSector& b : report.badSectors) sectors.push_back({{"sector", b.sector}, {"error", b.error}});
       doc["result"] = {{"test_state", stateWord(state)},
                        {"error", failed ? Json{{"code", error}, {"message", errorMessage}} : Json(nullptr)},
-                       {"bad_sector_count", report.badSectorCount},
+                       {"bad_sector_count", result.badSectorCount},
                        {"bad_sectors", sectors},
                        {"repair_offered", report.repairOffered},
                        {"repair_run", report.repairRun},
                        {"stopped_by_user", report.stoppedByUser}};
-      if (kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(values.scanLatency);
+      if (kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
     } else {
       doc["result"] = nullptr;
     }
     if (erase) {
       doc["verification"] =
-          report.verification ? verificationJson(*report.verification, report.verifiedSpans) : Json(nullptr);
+          result.verification ? verificationJson(*result.verification, result.verifiedSpans) : Json(nullptr);
       doc["verification_skipped"] = skipped.empty() ? Json(nullptr) : Json(skipped);
     }
     doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
@@ -945,9 +918,9 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
   if (failed) {
     out << "  Test Error Code: " << twoDigitCode(error) << "-" << errorMessage << "\n";
   }
-  if (report.badSectorCount != 0) {
+  if (result.badSectorCount != 0) {
     const bool repaired = report.repairRun && state == kTestStatePass;
-    out << "  Bad sectors: " << report.badSectorCount << (repaired ? " (repaired)" : "") << "\n";
+    out << "  Bad sectors: " << result.badSectorCount << (repaired ? " (repaired)" : "") << "\n";
     for (const BadSector& b : report.badSectors) out << "    " << b.sector << "  (error " << b.error << ")\n";
     if (report.repairOffered && !report.repairRun) {
       out << (options.repair ? "  The repair did not run: its question was not answered yes.\n"
@@ -956,9 +929,9 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
     }
   }
   if (report.stoppedByUser) out << "  Stopped by the user.\n";
-  if (kind == kTestKindExtended) printLatency(values.scanLatency, out);
-  if (report.verification) {
-    printVerification(*report.verification, out);
+  if (kind == kTestKindExtended) printLatency(result.latency, out);
+  if (result.verification) {
+    printVerification(*result.verification, out);
   } else if (!skipped.empty()) {
     out << "  Verification: not run: " << skipped << ".\n";
   }
@@ -1172,9 +1145,6 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
                                message)) {
         status = fail(options, out, err, kCliUsage, message);
       } else {
-        // The run goes to the drive chosen here or to none: one plugged in at its number
-        // meanwhile is another drive.
-        context.bindRuns(driveInstanceAt(platform, context.driveTable().records[*index].physicalDriveNumber));
         prompter.setConfirmation(std::move(confirmation), platform);
         status = runCommand(context, *index, options, loop, screen, prompter, out);
       }

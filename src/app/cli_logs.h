@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "ui/model/drive_logs_model.h"
+#include "service/drive_logs_model.h"
 
 namespace palvoro {
 

@@ -22,7 +22,7 @@
 #include "app/lab_panel.h"
 #include "app/palvoro_app.h"
 #include "ui/widgets/main_window.h"
-#include "ui/model/version.h"
+#include "resources/version.h"
 #include "ui/widgets/qt_prompter.h"
 
 using namespace palvoro;

@@ -26,7 +26,7 @@
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/udev_monitor.h"
 #include "ui/widgets/main_window.h"
-#include "ui/model/version.h"
+#include "resources/version.h"
 #include "ui/widgets/qt_prompter.h"
 
 using namespace palvoro;

@@ -2,7 +2,7 @@
 
 #include "app/startup.h"
 #include "discovery/compliance_table.h"
-#include "ui/model/help_pages.h"
+#include "results/help_pages.h"
 #include "ui/widgets/detection_dialog.h"
 
 namespace palvoro {

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/model/version.h"
+#include "resources/version.h"
 #include "ui/widgets/about_dialog.h"
 
 namespace palvoro {

@@ -74,12 +74,15 @@ class RecordingUi : public OptionDialogUi {
     answers.pop_front();
     return a;
   }
-  bool chooseErase(bool quickOnly) override {
+  std::optional<int32_t> chooseErase(bool quickOnly) override {
     log.push_back(quickOnly ? "quick erase dialog" : "erase dialog");
-    return chooseOk;
+    return chooseOk ? std::optional<int32_t>(0) : std::nullopt;
   }
   void setDialogVisible(bool visible) override { log.push_back(visible ? "show" : "hide"); }
-  void runProgress() override { log.push_back("progress"); }
+  RunSighting runProgress(const TestRunEnvironment&) override {
+    log.push_back("progress");
+    return {};
+  }
   void showResultPage(const std::string& title) override { log.push_back("viewer " + title); }
 
   std::vector<std::string> log;

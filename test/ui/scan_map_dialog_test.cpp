@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <cstring>
 
-#include "ui/model/latency_picture.h"
+#include "results/latency_picture.h"
 #include "ui/screenshot.h"
 
 namespace palvoro {

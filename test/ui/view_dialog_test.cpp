@@ -20,9 +20,9 @@
 #include "results/result_page.h"
 #include "smart/attribute_names.h"
 #include "ui/model/browser_html.h"
-#include "ui/model/gif_encoder.h"
-#include "ui/model/help_pages.h"
-#include "ui/model/latency_picture.h"
+#include "results/gif_encoder.h"
+#include "results/help_pages.h"
+#include "results/latency_picture.h"
 #include "ui/screenshot.h"
 
 namespace palvoro {

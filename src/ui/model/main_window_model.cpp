@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "discovery/format_capacity.h"
-#include "ui/model/drive_logs_model.h"
+#include "service/drive_logs_model.h"
 #include "platform/win_types.h"
 #include "resources/string_table.h"
 

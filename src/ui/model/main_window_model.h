@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/model/session.h"
+#include "service/session.h"
 #include "ui/model/dialog_opener.h"
 
 namespace palvoro {

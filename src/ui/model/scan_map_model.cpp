@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ui/model/latency_picture.h"
+#include "results/latency_picture.h"
 
 namespace palvoro {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/model/session.h"
+#include "service/session.h"
 #include "smart/nvme_health.h"
 #include "smart/smart_pages.h"
 #include "ui/model/main_window_model.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ui/model/version.h"
+#include "resources/version.h"
 #include "ui/widgets/dialog_units.h"
 #include "ui/widgets/pictures.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // CAboutDlg: the modal About box with the program icon, the product title and the
-// program's version ("%d.%d.%d" from the compiled-in version, ui/model/version.h).
+// program's version ("%d.%d.%d" from the compiled-in version, resources/version.h).
 
 #include <QDialog>
 

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "ui/model/session.h"
+#include "service/session.h"
 #include "ui/widgets/gui_call_queue.h"
 #include "ui/model/detection_ticker.h"
 

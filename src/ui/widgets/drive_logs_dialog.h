@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <QWidget>
 
-#include "ui/model/drive_logs_model.h"
+#include "service/drive_logs_model.h"
 
 class QLabel;
 class QPushButton;

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "ui/model/session.h"
+#include "service/session.h"
 #include "diagnostics/run_clock.h"
 #include "ui/model/dialog_opener.h"
 #include "ui/model/main_window_model.h"

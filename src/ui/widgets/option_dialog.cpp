@@ -153,13 +153,19 @@ PromptAnswer CDiskTestDlg::ask(const OptionPrompt& prompt) {
                              prompt.purpose, isVisible() ? this : parentWidget());
 }
 
-bool CDiskTestDlg::chooseErase(bool quickOnly) {
+std::optional<int32_t> CDiskTestDlg::chooseErase(bool quickOnly) {
+  // The choice starts from the mode of the dialog's last erase, and is kept for the next.
+  std::atomic<int32_t>& mode = m_context.testRun().eraseMode;
+  bool accepted = false;
   if (quickOnly) {
-    CQuickEraseDLg dialog(m_context.testRun().eraseMode, this);
-    return dialog.exec() == QDialog::Accepted;
+    CQuickEraseDLg dialog(mode, this);
+    accepted = dialog.exec() == QDialog::Accepted;
+  } else {
+    CEraseDLg dialog(mode, this);
+    accepted = dialog.exec() == QDialog::Accepted;
   }
-  CEraseDLg dialog(m_context.testRun().eraseMode, this);
-  return dialog.exec() == QDialog::Accepted;
+  if (!accepted) return std::nullopt;
+  return mode.load();
 }
 
 void CDiskTestDlg::setDialogVisible(bool visible) {
@@ -168,9 +174,10 @@ void CDiskTestDlg::setDialogVisible(bool visible) {
   QWidget::setVisible(visible);
 }
 
-void CDiskTestDlg::runProgress() {
-  CScanDiskDlg progress(m_context, parentWidget(), m_timerMilliseconds, m_clock);
+RunSighting CDiskTestDlg::runProgress(const TestRunEnvironment& environment) {
+  CScanDiskDlg progress(environment, parentWidget(), m_timerMilliseconds, m_clock);
   progress.runTest();
+  return progress.sighting();
 }
 
 void CDiskTestDlg::showResultPage(const std::string& title) {

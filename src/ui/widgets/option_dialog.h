@@ -9,7 +9,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "ui/model/session.h"
+#include "service/session.h"
 #include "diagnostics/run_clock.h"
 #include "ui/model/option_dialog_model.h"
 
@@ -54,9 +54,9 @@ class CDiskTestDlg : public QDialog, private OptionDialogUi {
  private:
   // OptionDialogUi.
   PromptAnswer ask(const OptionPrompt& prompt) override;
-  bool chooseErase(bool quickOnly) override;
+  std::optional<int32_t> chooseErase(bool quickOnly) override;
   void setDialogVisible(bool visible) override;
-  void runProgress() override;
+  RunSighting runProgress(const TestRunEnvironment& environment) override;
   void showResultPage(const std::string& title) override;
 
   void buildControls();

@@ -1,5 +1,7 @@
 #include "ui/widgets/progress_dialog.h"
 
+#include <algorithm>
+
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -26,15 +28,29 @@ constexpr int kIconPixels = 32;
 }  // namespace
 
 CScanDiskDlg::CScanDiskDlg(Session& context, QWidget* parent, int timerMilliseconds, TestClock* clock)
-    : QDialog(parent), m_context(context), m_timerMilliseconds(timerMilliseconds) {
+    : CScanDiskDlg(context.testRunEnvironment(), parent, timerMilliseconds, clock) {}
+
+CScanDiskDlg::CScanDiskDlg(const TestRunEnvironment& environment, QWidget* parent, int timerMilliseconds,
+                           TestClock* clock)
+    : QDialog(parent), m_timerMilliseconds(timerMilliseconds) {
   if (clock == nullptr) {
     m_ownClock = std::make_unique<SystemTestClock>();
     clock = m_ownClock.get();
   }
   m_queued = std::make_unique<QtProgressView>(static_cast<ProgressView&>(*this));
-  m_run = std::make_unique<TestRun>(context.testRunEnvironment(), *m_queued, *clock);
+  m_run = std::make_unique<TestRun>(environment, *m_queued, *clock);
   setWindowIcon(programIcon());
   buildControls();
+}
+
+RunSighting CScanDiskDlg::sighting() const {
+  RunSighting seen;
+  const uint64_t count = m_run->values().badSectorCount.load();
+  const size_t listed = static_cast<size_t>(std::min<uint64_t>(count, m_run->badSectors.size()));
+  seen.badSectors.assign(m_run->badSectors.begin(), m_run->badSectors.begin() + static_cast<long>(listed));
+  seen.repairOffered = m_repairOffered;
+  seen.repairRun = m_repairRun;
+  return seen;
 }
 
 CScanDiskDlg::~CScanDiskDlg() {
@@ -171,6 +187,7 @@ void CScanDiskDlg::setText(int controlId, const std::string& text) {
 void CScanDiskDlg::setProgress(int percent) { m_progress->setValue(percent); }
 
 void CScanDiskDlg::showControl(int controlId, bool visible) {
+  if (controlId == kCtlRepair && visible) m_repairOffered = true;
   if (QWidget* w = control(controlId)) w->setVisible(visible);
 }
 
@@ -205,7 +222,7 @@ void CScanDiskDlg::closeView(int result) { done(result); }
 void CScanDiskDlg::onRepair() {
   // Runs here, on the dialog's thread; the read-back of each sector lets pending events
   // run, so Cancel still reaches reject().
-  repairButton(*m_run);
+  m_repairRun = repairButton(*m_run) || m_repairRun;
 }
 
 }  // namespace palvoro

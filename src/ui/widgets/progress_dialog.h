@@ -11,7 +11,8 @@
 #include <memory>
 #include <thread>
 
-#include "ui/model/session.h"
+#include "service/run_service.h"
+#include "service/session.h"
 #include "diagnostics/progress_view.h"
 #include "diagnostics/run_clock.h"
 #include "diagnostics/run.h"
@@ -36,7 +37,12 @@ class CScanDiskDlg : public QDialog, private ProgressView {
   // clock (the system's when null); tests shorten the one and move the other by hand.
   CScanDiskDlg(Session& context, QWidget* parent = nullptr, int timerMilliseconds = kTimerPeriodMs,
                TestClock* clock = nullptr);
+  // The dialog of one run on an explicit drive, as the run service hands it over.
+  CScanDiskDlg(const TestRunEnvironment& environment, QWidget* parent = nullptr,
+               int timerMilliseconds = kTimerPeriodMs, TestClock* clock = nullptr);
   ~CScanDiskDlg() override;
+  // What the run left beside its values, once it has closed.
+  RunSighting sighting() const;
 
   // Runs one test modally. The caller has set TestKind, EraseMode, TestState 4 and
   // TestError 0. Returns the close result (2 when Cancel/Close or a stop closed it).
@@ -76,7 +82,6 @@ class CScanDiskDlg : public QDialog, private ProgressView {
   void onRepair();
   void waitForWorker();
 
-  Session& m_context;
   int m_timerMilliseconds;
   std::unique_ptr<TestClock> m_ownClock;
   std::unique_ptr<QtProgressView> m_queued;  // what the run talks to
@@ -87,6 +92,8 @@ class CScanDiskDlg : public QDialog, private ProgressView {
   QProgressBar* m_progress = nullptr;
   std::thread m_worker;
   std::atomic<bool> m_workerRunning{false};
+  bool m_repairOffered = false;  // the Repair button was shown
+  bool m_repairRun = false;
 };
 
 }  // namespace palvoro

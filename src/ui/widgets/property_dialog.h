@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <array>
 
-#include "ui/model/session.h"
+#include "service/session.h"
 #include "discovery/property_page.h"
 
 class QLabel;

@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <optional>
 
-#include "ui/model/session.h"
+#include "service/session.h"
 #include "ui/model/smart_window_model.h"
 
 class QComboBox;

@@ -1,11 +1,11 @@
-#include "ui/model/help_pages.h"
+#include "results/help_pages.h"
 
 #include <array>
 #include <cmath>
 #include <cstdio>
 
 #include "smart/attribute_names.h"
-#include "ui/model/gif_encoder.h"
+#include "results/gif_encoder.h"
 
 namespace palvoro {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/model/version.h"
+#include "resources/version.h"
 
 #include <cstdio>
 

@@ -1,7 +1,8 @@
-#include "ui/model/session.h"
+#include "service/session.h"
 
 #include <cstring>
 
+#include "results/result_page.h"
 #include "smart/smart_pages.h"
 
 namespace palvoro {
@@ -39,11 +40,23 @@ std::string scanMapKey(const DriveRecord& record) {
 
 }  // namespace
 
+std::vector<std::string> Session::appendResult(const TestRunValues& run, const DriveRecord& drive, const std::tm& time,
+                                               const EraseVerification* verification,
+                                               const std::vector<std::string>& extraRows) {
+  std::lock_guard lock(m_resultMutex);
+  const size_t before = m_resultLines.count();
+  if (!appendResultBlock(m_resultLines, run, drive, time, verification, extraRows)) return {};
+  const std::vector<std::string>& lines = m_resultLines.lines();
+  return {lines.begin() + static_cast<long>(before), lines.end()};
+}
+
 void Session::keepScanMap(const DriveRecord& record, const BlockLatencyMap& map) {
+  std::lock_guard lock(m_resultMutex);
   if (map.blocks() > 0) m_scanMaps[scanMapKey(record)] = map;
 }
 
 const BlockLatencyMap* Session::scanMapOf(const DriveRecord& record) const {
+  std::lock_guard lock(m_resultMutex);
   const auto found = m_scanMaps.find(scanMapKey(record));
   return found == m_scanMaps.end() ? nullptr : &found->second;
 }

@@ -1,4 +1,4 @@
-#include "ui/model/drive_logs_model.h"
+#include "service/drive_logs_model.h"
 
 #include <cinttypes>
 #include <cstdio>

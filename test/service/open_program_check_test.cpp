@@ -1,7 +1,7 @@
 // OpenProgramCheck over the windows a simulated machine lists: the style mask, visibility
 // and the title exclusions.
 
-#include "ui/model/open_program_check.h"
+#include "service/open_program_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/model/gif_encoder.h"
+#include "results/gif_encoder.h"
 
 #include <stdexcept>
 #include <unordered_map>

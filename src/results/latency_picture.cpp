@@ -1,4 +1,4 @@
-#include "ui/model/latency_picture.h"
+#include "results/latency_picture.h"
 
 #include <algorithm>
 

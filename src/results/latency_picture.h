@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "diagnostics/block_latency.h"
-#include "ui/model/gif_encoder.h"
+#include "results/gif_encoder.h"
 
 namespace palvoro {
 

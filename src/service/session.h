@@ -7,7 +7,9 @@
 // need (probeEnvironment, testRunEnvironment) or the pieces themselves.
 
 #include <cstdint>
+#include <ctime>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -19,6 +21,7 @@
 #include "discovery/startup_state.h"
 #include "platform/platform.h"
 #include "platform/prompter.h"
+#include "diagnostics/erase_verify.h"
 #include "results/result_lines.h"
 
 namespace palvoro {
@@ -53,6 +56,14 @@ class Session {
   TestRunValues& testRun() { return m_testRun; }
   // The result blocks of this program run, written into the result page on request.
   ResultLines& resultLines() { return m_resultLines; }
+  // Appends a run's result block, whole or not at all, and returns its lines (none when
+  // it did not fit). Runs on several drives may end at once.
+  std::vector<std::string> appendResult(const TestRunValues& run, const DriveRecord& drive, const std::tm& time,
+                                        const EraseVerification* verification,
+                                        const std::vector<std::string>& extraRows);
+  // Held while the drive table is read or changed by a run's checks, so runs on several
+  // drives can check at once.
+  std::mutex& tableMutex() { return m_tableMutex; }
   // The block times of each drive's last extended test in this program run, kept by the
   // drive's model and serial number (a re-scan may give the drive another row).
   void keepScanMap(const DriveRecord& record, const BlockLatencyMap& map);
@@ -69,6 +80,8 @@ class Session {
   TestRunValues m_testRun;
   ResultLines m_resultLines;
   std::map<std::string, BlockLatencyMap> m_scanMaps;
+  mutable std::mutex m_resultMutex;  // the result lines and scan maps
+  std::mutex m_tableMutex;
   std::optional<DriveInstance> m_boundDrive;
 };
 

@@ -1,4 +1,4 @@
-#include "ui/model/open_program_check.h"
+#include "service/open_program_check.h"
 
 #include <string>
 

@@ -1,0 +1,233 @@
+#include "service/run_service.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "diagnostics/erase.h"
+#include "diagnostics/run_messages.h"
+#include "discovery/volumes.h"
+#include "resources/string_table.h"
+#include "results/latency_picture.h"
+#include "results/result_page.h"
+#include "service/drive_logs_model.h"
+#include "service/open_program_check.h"
+#include "smart/drive_logs.h"
+
+namespace palvoro {
+namespace {
+
+constexpr const char* kAdministratorRequired = "Administrator privilege is required to run this test !";
+constexpr const char* kSystemDriveRefused =
+    "The selected drive is your Windows system drive and must not be erased!";
+constexpr const char* kPartitionsQuestion =
+    "One or more partitions may exist in the drive, do you really want to erase them?";
+constexpr const char* kEraseDataLoss =
+    "Erasing the drive will render existing data on the selected device inaccessible. Backup all "
+    "data to other media before proceeding. Are you sure you wish to proceed?";
+constexpr const char* kEraseNotSupported =
+    "Erase is not supported on this system with TOVRIN. Use DOS utility BRENEK, v5.22 or later, "
+    "to erase the drive.";
+
+RunPrompt information(Platform& platform, std::string text) {
+  return {std::move(text), platform.productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
+          PromptPurpose::information()};
+}
+
+}  // namespace
+
+std::string driveLettersText(Platform& platform, const DriveRecord& record) {
+  if (record.volumeLetters[0] == '\0') return "";
+  std::string text = " (";
+  for (int i = 0; i < kMaxVolumeLetters && record.volumeLetters[i] != '\0'; ++i) {
+    const VolumeName name = platform.volumeName(record.volumeLetters[i]);
+    text += ' ';
+    text += name.mountPoint ? name.name : std::string(1, record.volumeLetters[i]) + ":";
+  }
+  return text + " )";
+}
+
+std::string closeProgramsQuestion(Platform& platform, const DriveRecord& record) {
+  const std::string format = loadString(kStrCloseOtherPrograms);
+  const std::string letters = driveLettersText(platform, record);
+  const size_t at = format.find("%s");
+  if (at == std::string::npos) return format;
+  return format.substr(0, at) + letters + format.substr(at + 2);
+}
+
+EraseVerification RunFrontEnd::watchReadBack(const ReadBackJob& job) {
+  std::atomic<bool> stop{false};
+  return job.read(stop, {});
+}
+
+RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
+  RunOutcome outcome;
+  outcome.kind = request.kind;
+  {
+    std::lock_guard lock(m_session.tableMutex());
+    const DriveTable& table = m_session.driveTable();
+    if (request.driveIndex < 0 || request.driveIndex >= table.driveCount) return outcome;
+    // The run works on its own copy: a detection meanwhile rewrites the table, never the run's drive.
+    outcome.drive = table.records[request.driveIndex];
+  }
+  if (!startChecks(request, frontEnd, outcome)) return outcome;
+  if (request.kind == kTestKindErase && !eraseChecks(request, frontEnd, outcome)) return outcome;
+
+  TestRunValues values;
+  values.testKind = request.kind;
+  values.eraseMode = outcome.eraseMode;
+  values.testError = kTestErrorNone;
+  values.testState = kTestStateRunning;
+  frontEnd.runStarts();
+  if (request.kind == kTestKindErase && outcome.partitionCheck != kNoPartitions) {
+    dismountVolumesBeforeErase(m_session.platform(), outcome.drive);
+  }
+  // The member select as it is now: the SMART window may change the session's meanwhile.
+  const uint8_t memberSelect = m_session.raidMemberSelect();
+  const TestRunEnvironment environment{m_session.platform(),  m_session.prompter(), m_session.startup(),
+                                       memberSelect,          outcome.drive,        request.driveIndex,
+                                       values, request.identity ? &*request.identity : nullptr};
+  outcome.seen = frontEnd.watchRun(request, environment);
+  outcome.end = StartEnd::TestRun;
+  frontEnd.runEnded();
+  afterRun(request, frontEnd, values, outcome);
+  return outcome;
+}
+
+bool RunService::startChecks(const RunRequest& request, RunFrontEnd& frontEnd, RunOutcome& outcome) {
+  Platform& platform = m_session.platform();
+  const int32_t kind = request.kind;
+  const StartupState& startup = m_session.startup();
+  const bool smartUnreachable = startup.miniportSmart == 0;
+  if ((kind == kTestKindExtended || kind == kTestKindErase || (kind == kTestKindQuick && smartUnreachable)) &&
+      startup.miniportMode != 0) {
+    (void)frontEnd.ask(information(platform, kAdministratorRequired));  // a notice: any answer ends here
+    outcome.end = StartEnd::AdministratorRefused;
+    return false;
+  }
+  // Only the kinds that reach the drive ask about open programs; another kind goes
+  // straight to the run, whose worker names it invalid.
+  if (kind != kTestKindQuick && kind != kTestKindExtended && kind != kTestKindErase) return true;
+  outcome.otherProgramsOpen = openProgramCheck(platform);
+  {
+    // Every run locks the drive's volumes, and an erase dismounts them: the letters must
+    // be known whether or not anyone is asked about open files.
+    std::lock_guard lock(m_session.tableMutex());
+    mapVolumes(platform, m_session.driveTable());
+    const DriveTable& table = m_session.driveTable();
+    if (request.driveIndex < table.driveCount) {
+      std::memcpy(outcome.drive.volumeLetters, table.records[request.driveIndex].volumeLetters,
+                  sizeof outcome.drive.volumeLetters);
+      outcome.drive.volumeCount = table.records[request.driveIndex].volumeCount;
+    }
+  }
+  if (outcome.otherProgramsOpen != 0 &&
+      frontEnd.ask({closeProgramsQuestion(platform, outcome.drive), platform.productTitle(), PromptIcon::Warning,
+                    PromptButtons::OkCancel, PromptAnswer::Cancel, PromptPurpose::question()}) == PromptAnswer::Cancel) {
+    outcome.end = StartEnd::ProgramsOpenCancelled;
+    return false;
+  }
+  return true;
+}
+
+bool RunService::eraseChecks(const RunRequest& request, RunFrontEnd& frontEnd, RunOutcome& outcome) {
+  Platform& platform = m_session.platform();
+  DriveRecord& record = outcome.drive;
+  const bool miniportMode = m_session.startup().miniportMode != 0;
+  const PromptPurpose destroys = PromptPurpose::destroysDataOn(record.physicalDriveNumber);
+
+  outcome.partitionCheck = partitionCheck(platform, record);
+  if (outcome.partitionCheck == kSystemDrive) {
+    (void)frontEnd.ask(information(platform, kSystemDriveRefused));  // a notice: any answer ends here
+    outcome.end = StartEnd::SystemDriveRefused;
+    return false;
+  }
+  if (outcome.partitionCheck == kPartitionsMayExist &&
+      frontEnd.ask({kPartitionsQuestion, kEraseBoxCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No,
+                    destroys}) != PromptAnswer::Yes) {
+    outcome.end = StartEnd::PartitionsDeclined;
+    return false;
+  }
+  // Enter on the last question before the data goes must not be the answer that erases.
+  if (frontEnd.ask({kEraseDataLoss, kEraseBoxCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No,
+                    destroys}) != PromptAnswer::Yes) {
+    outcome.end = StartEnd::EraseDeclined;
+    return false;
+  }
+  // Drives that can erase their sanitize-ready way, and all others, get the full choice;
+  // the remaining hybrid kinds are offered the quick erase only.
+  const bool fullChoice = record.hybridFlags == 0 || (record.hybridFlags & kHybridSanitizeReady) != 0;
+  // A mode the caller named is taken when the drive offers it; otherwise the choice is
+  // the front end's.
+  std::optional<int32_t> mode = request.eraseMode;
+  if (!mode || (*mode != 0 && !fullChoice)) mode = frontEnd.chooseErase(!fullChoice);
+  if (!mode || (*mode != 0 && !fullChoice)) {
+    outcome.end = StartEnd::EraseChoiceCancelled;
+    return false;
+  }
+  outcome.eraseMode = *mode;
+  if (record.hiddenSectors != 0) {
+    if (!prepareSecondUnitErase(platform, record, miniportMode)) {
+      (void)frontEnd.ask(information(platform, kEraseNotSupported));  // a notice: any answer ends here
+      outcome.end = StartEnd::SctRefused;
+      return false;
+    }
+    // The switch changed what the drive reports: the table shows the drive as it now is.
+    std::lock_guard lock(m_session.tableMutex());
+    DriveTable& table = m_session.driveTable();
+    if (request.driveIndex < table.driveCount &&
+        table.records[request.driveIndex].physicalDriveNumber == record.physicalDriveNumber) {
+      table.records[request.driveIndex].totalSectors = record.totalSectors;
+      table.records[request.driveIndex].identifiedSectors = record.identifiedSectors;
+    }
+  }
+  return true;
+}
+
+void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, TestRunValues& values,
+                          RunOutcome& outcome) {
+  const int32_t kind = request.kind;
+  const DriveRecord& record = outcome.drive;
+  // Only an erase that says it zeroed everything is worth proving; a user who stopped the
+  // run wants it to end, not to start reading the drive.
+  if (request.verify && kind == kTestKindErase && values.testState.load() == kTestStateComplete &&
+      !outcome.seen.stoppedByUser) {
+    outcome.verifiedSpans = erasedSpans(record, outcome.eraseMode);
+    Platform& platform = m_session.platform();
+    const int32_t mode = outcome.eraseMode;
+    ReadBackJob job{outcome.verifiedSpans, [&platform, &record, mode](std::atomic<bool>& stop,
+                                                                     const std::function<void(const VerifyProgress&)>& progress) {
+                      return verifyErase(platform, record, mode, stop, progress);
+                    }};
+    outcome.verification = frontEnd.watchReadBack(job);
+  }
+
+  outcome.state = values.testState.load();
+  outcome.error = values.testError.load();
+  outcome.badSectorCount = values.badSectorCount.load();
+  outcome.errorMessage = !values.lastErrorMessage().empty()
+                             ? values.lastErrorMessage()
+                             : formatTestError(outcome.error, testKindPrefix(kind), request.driveIndex + 1);
+  // An extended test's page shows its scan's block times; a test that ended before its
+  // scan has none.
+  std::vector<std::string> extraRows;
+  std::vector<std::string> hints;
+  if (kind == kTestKindExtended) {
+    outcome.latency = values.scanLatency;
+    extraRows = latencyResultRows(values.scanLatency);
+    hints = latencyHints(values.scanLatency);
+    m_session.keepScanMap(record, values.scanLatency);
+  }
+  // After a test the drive's own logs have their say too, its last self-test among them;
+  // an erase leaves nothing of the drive's past worth reading.
+  if ((kind == kTestKindQuick || kind == kTestKindExtended) && driveLogsReachable(record)) {
+    const std::vector<std::string> logHints = driveLogHints(readDriveLogs(
+        m_session.platform(), record, m_session.startup().miniportMode != 0, m_session.raidMemberSelect()));
+    hints.insert(hints.end(), logHints.begin(), logHints.end());
+  }
+  const std::vector<std::string> hintRows = hintResultRows(hints);
+  extraRows.insert(extraRows.end(), hintRows.begin(), hintRows.end());
+  outcome.resultBlock = m_session.appendResult(values, record, m_clock.localTime(),
+                                               outcome.verification ? &*outcome.verification : nullptr, extraRows);
+}
+
+}  // namespace palvoro

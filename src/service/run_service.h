@@ -1,0 +1,147 @@
+#pragma once
+// A run as a request on an explicit drive. The service owns what happens around a test or
+// an erase: the checks and questions in the order the option dialog asks them, the run
+// itself (shown by whoever called), the read-back of an erase, the drive's own logs read
+// after a test, the scan map kept and the result block appended. The option dialog and
+// palvoro-cli both come here; each supplies a RunFrontEnd for what only it can do (show a
+// box, offer the erase choice, show the run while it goes).
+//
+// A run has its own values: two runs on two drives of one session go on at once, and a
+// run changes nothing that another run or the windows read, beyond the result block and
+// scan map it leaves in the session.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/drive_requests.h"
+#include "diagnostics/block_latency.h"
+#include "diagnostics/erase_verify.h"
+#include "diagnostics/run.h"
+#include "diagnostics/run_clock.h"
+#include "diagnostics/run_environment.h"
+#include "diagnostics/sector_loop.h"
+#include "platform/prompter.h"
+#include "service/session.h"
+
+namespace palvoro {
+
+// What the caller asks for.
+struct RunRequest {
+  // The drive's row in the session's table when it was chosen, and what it was then: a
+  // run whose drive at that number is another by the time it opens goes no further.
+  int driveIndex = -1;
+  std::optional<DriveInstance> identity;
+  int32_t kind = kTestKindQuick;       // quick, extended or erase
+  // The erase's mode (0 quick, 1 full) when the caller already knows it; otherwise the
+  // front end's erase choice is offered.
+  std::optional<int32_t> eraseMode;
+  bool repair = false;                 // press Repair when the run offers it
+  bool verify = false;                 // read an erase back once it completed
+};
+
+// A box the checks show.
+struct RunPrompt {
+  std::string text;
+  std::string caption;
+  PromptIcon icon = PromptIcon::Warning;
+  PromptButtons buttons = PromptButtons::Ok;
+  PromptAnswer defaultAnswer = PromptAnswer::Ok;  // the button Enter presses
+  PromptPurpose purpose;                          // what decides who may answer it
+};
+
+// Where a request ended.
+enum class StartEnd {
+  AdministratorRefused,   // extended test or erase without administrator rights
+  ProgramsOpenCancelled,  // Cancel on the close-other-programs question
+  SystemDriveRefused,     // erase of the drive holding the system
+  PartitionsDeclined,     // No on "partitions may exist"
+  EraseDeclined,          // No on the data-loss confirmation
+  EraseChoiceCancelled,   // Cancel in the erase choice
+  SctRefused,             // the maker's SCT switch failed: erase not possible here
+  TestRun,                // the run took place
+  ResultPageShown,        // VIEW TEST RESULT (the option dialog's own row, never a request)
+  NoSuchDrive,            // the request named no drive of the table
+};
+
+// What the front end saw of the run beside its values.
+struct RunSighting {
+  std::vector<BadSector> badSectors;  // as recorded, at most the run's slots
+  bool repairOffered = false;
+  bool repairRun = false;
+  bool stoppedByUser = false;
+};
+
+// The read-back of an erase, handed to the front end to carry out where it can show it.
+struct ReadBackJob {
+  std::vector<SectorSpan> spans;  // what the erase left zero
+  // Reads them back; `stop` ends it early, `progress` is called from the thread running it.
+  std::function<EraseVerification(std::atomic<bool>& stop, const std::function<void(const VerifyProgress&)>& progress)> read;
+};
+
+class RunFrontEnd {
+ public:
+  virtual ~RunFrontEnd() = default;
+  // Shows a box and returns the answer (Escape gives Cancel, or No for Yes/No).
+  virtual PromptAnswer ask(const RunPrompt& prompt) = 0;
+  // The erase choice: quick or full, or the quick erase only when `quickOnly`. The mode
+  // chosen, or none when cancelled.
+  virtual std::optional<int32_t> chooseErase(bool quickOnly) = 0;
+  // The run is about to start / has ended (a dialog steps aside meanwhile).
+  virtual void runStarts() {}
+  virtual void runEnded() {}
+  // Shows the run on `environment` until it closes, and says what it saw.
+  virtual RunSighting watchRun(const RunRequest& request, const TestRunEnvironment& environment) = 0;
+  // Carries out the read-back; by default here and now, without showing anything.
+  virtual EraseVerification watchReadBack(const ReadBackJob& job);
+};
+
+// What a request came to.
+struct RunOutcome {
+  StartEnd end = StartEnd::NoSuchDrive;
+  int32_t kind = kTestKindQuick;
+  int32_t eraseMode = 0;
+  int32_t state = kTestStatePass;
+  int32_t error = kTestErrorNone;
+  // The message the run told, or when it told none (bad sectors shown on the screen) the
+  // message of its code.
+  std::string errorMessage;
+  uint64_t badSectorCount = 0;
+  RunSighting seen;
+  BlockLatencyMap latency;                       // the scan's block times; empty when none ran
+  std::optional<EraseVerification> verification;  // when an erase was read back
+  std::vector<SectorSpan> verifiedSpans;
+  std::vector<std::string> resultBlock;          // the lines appended to the result page
+  int partitionCheck = 0;                        // what the partition check gave (erase)
+  int otherProgramsOpen = 0;                     // what the open-program check gave
+  DriveRecord drive{};                           // the drive as the run knew it
+};
+
+// The drive's letters for the close-programs question: " (", then " X:" for each letter,
+// then " )"; "" when the drive has no letter. Where the system names volumes by mount
+// point, each is " /home".
+std::string driveLettersText(Platform& platform, const DriveRecord& record);
+// String 226 with the drive's letters.
+std::string closeProgramsQuestion(Platform& platform, const DriveRecord& record);
+
+class RunService {
+ public:
+  RunService(Session& session, TestClock& clock) : m_session(session), m_clock(clock) {}
+
+  // The checks, the questions, the run and what follows it, for the drive the request
+  // names. Safe to call from several threads at once for different drives.
+  [[nodiscard]] RunOutcome run(const RunRequest& request, RunFrontEnd& frontEnd);
+
+ private:
+  [[nodiscard]] bool startChecks(const RunRequest& request, RunFrontEnd& frontEnd, RunOutcome& outcome);
+  [[nodiscard]] bool eraseChecks(const RunRequest& request, RunFrontEnd& frontEnd, RunOutcome& outcome);
+  void afterRun(const RunRequest& request, RunFrontEnd& frontEnd, TestRunValues& values, RunOutcome& outcome);
+
+  Session& m_session;
+  TestClock& m_clock;
+};
+
+}  // namespace palvoro
