@@ -54,5 +54,13 @@ while IFS= read -r file; do
   done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
 done < <(find . -name '*.h' -o -name '*.cpp' | sed 's|^\./||' | sort)
 
+# palvoro-cli is a front end of the run service like the windows, not a user of them.
+for file in app/cli*.cpp app/cli*.h app/console_*.cpp app/console_*.h app/drive_naming.* app/app_context.h app/main_cli.cpp; do
+  if grep -q '^[[:space:]]*#[[:space:]]*include[[:space:]]*"ui/' "$file"; then
+    echo "layer rule broken: $file (palvoro-cli) includes ui/"
+    bad=1
+  fi
+done
+
 if [ "$bad" -ne 0 ]; then exit 1; fi
 echo "layers: every include points down"

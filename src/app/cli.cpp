@@ -46,7 +46,7 @@
 #include "resources/string_table.h"
 #include "results/result_page.h"
 #include "service/run_service.h"
-#include "ui/model/smart_window_model.h"
+#include "service/smart_window_model.h"
 #include "resources/version.h"
 
 namespace palvoro {

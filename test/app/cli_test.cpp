@@ -16,7 +16,7 @@
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/model/main_window_model.h"
-#include "ui/model/smart_window_model.h"
+#include "service/smart_window_model.h"
 
 namespace palvoro {
 namespace {

@@ -10,22 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "service/list_cell.h"
 #include "service/session.h"
 #include "ui/model/dialog_opener.h"
 
 namespace palvoro {
-
-// Images of DriveImageStrip (16 images of 16 x 16) that the physical-drive list uses.
-enum DriveImage : int {
-  kImageGenericDrive = 1,  // column 0, bus other than SCSI, FireWire, USB
-  kImagePass = 5,          // green check mark
-  kImageFail = 6,          // red cross
-  kImageQuestion = 8,      // grey question mark: Not Supported, Not Available
-  kImageFireWire = 9,      // column 0, busType 4
-  kImageUsb = 10,          // column 0, busType 7
-  kImageScsi = 11,         // column 0, busType 1
-  kImageWarning = 12,      // yellow warning triangle: a RAID state word
-};
 
 // Image of a fixed volume in the logical-drive list's own image list.
 inline constexpr int kVolumeImageFixed = 0;
@@ -33,24 +22,6 @@ inline constexpr int kVolumeImageFixed = 0;
 // Device-change events that re-scan the drives.
 inline constexpr uint32_t kDeviceArrival = 0x8000;
 inline constexpr uint32_t kDeviceRemoveComplete = 0x8004;
-
-// A text colour; no value means the list's default.
-struct CellColour {
-  uint8_t red = 0;
-  uint8_t green = 0;
-  uint8_t blue = 0;
-  bool operator==(const CellColour&) const = default;
-};
-inline constexpr CellColour kColourBlue{0, 0, 255};
-inline constexpr CellColour kColourRed{255, 0, 0};
-
-struct ListCell {
-  std::string text;
-  int image = -1;                   // index into the list's image list; -1 none
-  std::optional<CellColour> colour; // text colour; none: the list default
-  std::string tooltip;              // the column's tooltip
-};
-using ListRow = std::vector<ListCell>;
 
 enum class ColumnAlignment { Left, Centre };
 

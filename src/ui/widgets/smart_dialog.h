@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "service/session.h"
-#include "ui/model/smart_window_model.h"
+#include "service/smart_window_model.h"
 
 class QComboBox;
 class QLabel;

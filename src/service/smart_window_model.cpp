@@ -1,4 +1,4 @@
-#include "ui/model/smart_window_model.h"
+#include "service/smart_window_model.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -13,7 +13,7 @@
 #include "service/session.h"
 #include "smart/nvme_health.h"
 #include "smart/smart_pages.h"
-#include "ui/model/main_window_model.h"
+#include "service/list_cell.h"
 
 namespace palvoro {
 
