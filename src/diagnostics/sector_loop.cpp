@@ -148,10 +148,10 @@ int endLoop(TestRun& run, std::string& line, uint64_t end) {
 }
 
 // Where block i of the plan begins.
-uint64_t blockStart(const SectorPlan& plan, uint64_t i, uint64_t block) {
+uint64_t blockStart(const SectorPlan& plan, uint64_t i, uint64_t block, RandomDraws& draws) {
   switch (plan.placement) {
     case BlockPlacement::Random:
-      return randomBlockStart(plan.first, plan.blocks, plan.end, block);
+      return randomBlockStart(draws, plan.first, plan.blocks, plan.end, block);
     case BlockPlacement::TwoRegions:
       // Deciding by the sector reached instead of by the block count gave a region of a
       // whole number of blocks (or one sector short of one) an extra block and left the
@@ -296,9 +296,10 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
   BlockLatencyMap& latency = v.scanLatency;
   if (timed) latency.begin(plan.first, plan.end);
   Platform& platform = run.platform();
+  RandomDraws draws;
   for (uint64_t i = 0; i < lastBlock; ++i) {
     if (v.stopRequest.load() != 0 || v.badSectorCount.load() >= kBadSectorSlots) break;
-    const uint64_t start = blockStart(plan, i, block);
+    const uint64_t start = blockStart(plan, i, block, draws);
     if (start >= plan.end) break;
     const uint64_t count = std::min(plan.end - start, block);
 
