@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/scsi_transport.h"
 #include "results/result_page.h"
 
 namespace palvoro {
@@ -217,6 +218,18 @@ std::string DriveLogsModel::notReadLine() const {
   std::string line = "Not handed over by the drive or its bridge: ";
   for (size_t i = 0; i < m_logs.notRead.size(); ++i) line += (i == 0 ? "" : ", ") + m_logs.notRead[i];
   return line + ".";
+}
+
+std::optional<DriveLogsModel> readDriveLogsOf(Session& session, int driveIndex) {
+  DriveRecord record{};
+  {
+    std::lock_guard lock(session.tableMutex());
+    const DriveTable& table = session.driveTable();
+    if (driveIndex < 0 || driveIndex >= table.driveCount) return std::nullopt;
+    record = table.records[driveIndex];
+  }
+  DriveLogs logs = readDriveLogs(session.platform(), record, session.startup().miniportMode != 0, kRaidMemberA);
+  return DriveLogsModel(std::move(logs), record, driveIndex + 1);
 }
 
 }  // namespace palvoro

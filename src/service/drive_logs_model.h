@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "discovery/drive_record.h"
+#include "service/session.h"
 #include "smart/drive_logs.h"
 
 namespace palvoro {
@@ -58,6 +59,10 @@ class DriveLogsModel {
 // The result page's "Hints" row: what a test's scan and the drive's own logs suggest, a
 // line each, escaped for the page. None without a hint.
 std::vector<std::string> hintResultRows(const std::vector<std::string>& hints);
+
+// Reads the logs of the drive at row `driveIndex` of the session's table, as it is now;
+// none when the row holds no drive. It talks to the drive: call it off the GUI thread.
+std::optional<DriveLogsModel> readDriveLogsOf(Session& session, int driveIndex);
 
 
 }  // namespace palvoro
