@@ -120,7 +120,7 @@ TEST_F(HostileTextTest, EveryWindowShowsMarkupInDriveTextAsText) {
   QApplication::processEvents();
   EXPECT_GE(checkLabels(properties, "properties"), 1);
 
-  CDiskTestDlg options(context);
+  CDiskTestDlg options(context, context.driveTable().selectedDrive);
   options.show();
   QApplication::processEvents();
   EXPECT_GE(checkLabels(options, "option dialog"), 1);

@@ -132,7 +132,7 @@ std::string closePrograms(const std::string& letters) {
 
 TEST_F(OptionDialogTest, SystemDriveIsRefusedBeforeAnyOtherQuestion) {
   load(true, "", 0);
-  OptionDialogModel model(*context, clock);
+  OptionDialogModel model(*context, context->driveTable().selectedDrive, clock);
   RecordingUi ui;
   EXPECT_EQ(model.start(kTestKindErase, ui), StartEnd::SystemDriveRefused);
   EXPECT_EQ(ui.log, std::vector<std::string>{kSystemDriveMessage});
@@ -142,7 +142,7 @@ TEST_F(OptionDialogTest, SystemDriveIsRefusedBeforeAnyOtherQuestion) {
 
 TEST_F(OptionDialogTest, WithoutAdministratorRightsExtendedTestAndEraseAreRefused) {
   load(false, kNotepad, 1);
-  OptionDialogModel model(*context, clock);
+  OptionDialogModel model(*context, context->driveTable().selectedDrive, clock);
   for (int row : {kTestKindExtended, kTestKindErase}) {
     RecordingUi ui;
     EXPECT_EQ(model.start(row, ui), StartEnd::AdministratorRefused);
@@ -156,7 +156,7 @@ TEST_F(OptionDialogTest, WithoutAdministratorRightsExtendedTestAndEraseAreRefuse
 
 TEST_F(OptionDialogTest, OpenProgramsAskWithTheDriveLettersAndCancelStops) {
   load(true, kNotepad, 0);
-  OptionDialogModel model(*context, clock);
+  OptionDialogModel model(*context, context->driveTable().selectedDrive, clock);
   RecordingUi ui;
   ui.answers = {PromptAnswer::Cancel};
   EXPECT_EQ(model.start(kTestKindQuick, ui), StartEnd::ProgramsOpenCancelled);
@@ -172,7 +172,7 @@ TEST_F(OptionDialogTest, OpenProgramsAskWithTheDriveLettersAndCancelStops) {
 
 TEST_F(OptionDialogTest, EraseAsksEveryConfirmationInOrderAndEachNoStops) {
   load(true, kNotepad, 1);
-  OptionDialogModel model(*context, clock);
+  OptionDialogModel model(*context, context->driveTable().selectedDrive, clock);
   const std::vector<std::string> all = {closePrograms(" ( E: )"), kPartitions, kDataLoss, "erase dialog"};
   RecordingUi full;
   EXPECT_EQ(model.start(kTestKindErase, full), StartEnd::TestRun);
@@ -245,7 +245,7 @@ TEST_F(OptionDialogTest, EraseOfADriveWithHiddenSectorsGoesThroughTheSctSwitch) 
     record.hiddenSectors = 1000;
     record.totalSectors = record.identifiedSectors = 2'999'000;  // stale until read afresh
     platform->clearLog();
-    OptionDialogModel model(*context, clock);
+    OptionDialogModel model(*context, context->driveTable().selectedDrive, clock);
     RecordingUi ui;
     EXPECT_EQ(model.start(kTestKindErase, ui), c.end) << c.vendorSwitch;
     EXPECT_EQ(ui.log, c.log) << c.vendorSwitch;
@@ -257,7 +257,7 @@ TEST_F(OptionDialogTest, EraseOfADriveWithHiddenSectorsGoesThroughTheSctSwitch) 
 
 TEST_F(OptionDialogTest, StartWithoutARowRunsTheTestRunAndMarksNoRow) {
   load(true, kNotepad, 1);
-  OptionDialogModel model(*context, clock);
+  OptionDialogModel model(*context, context->driveTable().selectedDrive, clock);
   RecordingUi ui;
   // No open-program question and no erase checks: straight to the run, whose worker then
   // answers "Invalid test selection!".
@@ -270,7 +270,7 @@ TEST_F(OptionDialogTest, StartWithoutARowRunsTheTestRunAndMarksNoRow) {
 TEST_F(OptionDialogTest, ARotatingDriveWithTrimIsOfferedTheQuickEraseOnly) {
   load(true, "", 1);
   context->selectedRecord().hybridFlags = kHybridTrimRotating;
-  OptionDialogModel model(*context, clock);
+  OptionDialogModel model(*context, context->driveTable().selectedDrive, clock);
   RecordingUi ui;
   ui.chooseOk = false;
   EXPECT_EQ(model.start(kTestKindErase, ui), StartEnd::EraseChoiceCancelled);
@@ -285,7 +285,7 @@ TEST_F(OptionDialogTest, ARotatingDriveWithTrimIsOfferedTheQuickEraseOnly) {
 TEST_F(OptionDialogTest, ARowClickSelectsAndAMissKeepsTheSelection) {
   load(true, "", 1);
   context->testRun().testKind = kTestKindExtended;
-  CDiskTestDlg dialog(*context);
+  CDiskTestDlg dialog(*context, context->driveTable().selectedDrive);
   CXListCtrl* list = dialog.optionList();
   auto* description = qobject_cast<QLabel*>(dialog.control(CDiskTestDlg::kIdDescription));
   EXPECT_EQ(dialog.windowTitle(), "PALVORO - Select An Option");
@@ -312,7 +312,7 @@ TEST_F(OptionDialogTest, ARowClickSelectsAndAMissKeepsTheSelection) {
 TEST_F(OptionDialogTest, ViewTestResultBeforeAnyRunLeavesThePageAlone) {
   load(true, "", 1);
   context->testRun().testKind = kTestKindViewResult;
-  CDiskTestDlg dialog(*context);
+  CDiskTestDlg dialog(*context, context->driveTable().selectedDrive);
   dialog.show();
   QString title;
   QTimer::singleShot(0, [&] {
@@ -434,7 +434,7 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
   context->testRun().testKind = kTestKindErase;
   context->testRun().eraseMode = 1;  // the last choice was a full erase
 
-  CDiskTestDlg dialog(*context);
+  CDiskTestDlg dialog(*context, context->driveTable().selectedDrive);
   dialog.setProgressTiming(10, nullptr);
   dialog.show();
   bool quickWasOffered = false;
@@ -478,7 +478,7 @@ TEST_F(OptionDialogTest, WithoutOtherProgramsTheErasedDrivesVolumesAreLockedAndD
   load(true, "", 1);
   ASSERT_EQ(context->driveTable().records[1].volumeLetters[0], '\0');  // detection maps no letters
   context->testRun().testKind = kTestKindErase;
-  CDiskTestDlg dialog(*context);
+  CDiskTestDlg dialog(*context, context->driveTable().selectedDrive);
   dialog.setProgressTiming(10, nullptr);
   dialog.show();
   ModalScript script({pressBox(QMessageBox::Yes), pressBox(QMessageBox::Yes), [&](QWidget* w) {
@@ -527,7 +527,7 @@ TEST_F(OptionDialogTest, DriveTextsAreShownAsPlainTextInEveryWindow) {
     }
     EXPECT_GT(shown, 0) << name;
   };
-  CDiskTestDlg options(*context);
+  CDiskTestDlg options(*context, context->driveTable().selectedDrive);
   check(options, "option dialog");
   CDiskAttrDlg smart(*context);
   check(smart, "SMART window");
@@ -550,7 +550,7 @@ TEST_F(OptionDialogTest, RefusalsComeAsRealBoxesAndNoRunStarts) {
   for (const Case& c : cases) {
     load(c.administrator, "", c.drive);
     context->testRun().testKind = c.row;
-    CDiskTestDlg dialog(*context);
+    CDiskTestDlg dialog(*context, context->driveTable().selectedDrive);
     dialog.show();
     ModalScript script({pressBox(QMessageBox::Ok)});
     qobject_cast<QPushButton*>(dialog.control(CDiskTestDlg::kIdStart))->click();

@@ -40,8 +40,14 @@ OptionOutcome outcomeOf(int testState) {
   return outcome;
 }
 
-OptionDialogModel::OptionDialogModel(Session& context, TestClock& clock)
-    : m_context(context), m_clock(&clock) {}
+OptionDialogModel::OptionDialogModel(Session& context, int driveIndex, TestClock& clock)
+    : m_context(context), m_driveIndex(driveIndex), m_clock(&clock) {}
+
+DriveRecord OptionDialogModel::drive() const {
+  const DriveTable& table = m_context.driveTable();
+  if (m_driveIndex < 0 || m_driveIndex >= table.driveCount) return DriveRecord{};
+  return table.records[m_driveIndex];
+}
 
 void OptionDialogModel::open() {
   m_context.testRun().testError = kTestErrorNone;
@@ -70,7 +76,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   }
 
   RunRequest request;
-  request.driveIndex = m_context.driveTable().selectedDrive;
+  request.driveIndex = m_driveIndex;
   request.kind = kind;
   if (request.driveIndex >= 0 && request.driveIndex < m_context.driveTable().driveCount) {
     // The run goes to the drive the dialog was opened for, or to none.

@@ -59,7 +59,11 @@ OptionOutcome outcomeOf(int testState);
 
 class OptionDialogModel {
  public:
-  OptionDialogModel(Session& context, TestClock& clock);
+  // The dialog of the drive at row `driveIndex` of the table.
+  OptionDialogModel(Session& context, int driveIndex, TestClock& clock);
+  int driveIndex() const { return m_driveIndex; }
+  // The drive as the table has it now; all zero when the row holds none.
+  DriveRecord drive() const;
   // The clock whose local time the result block records.
   void setClock(TestClock& clock) { m_clock = &clock; }
 
@@ -86,6 +90,7 @@ class OptionDialogModel {
 
  private:
   Session& m_context;
+  int m_driveIndex;
   TestClock* m_clock;
   std::array<OptionOutcome, kOptionRowCount> m_outcomes{};
   RunOutcome m_last;

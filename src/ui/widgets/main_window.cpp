@@ -105,8 +105,8 @@ void layOutCaptionLine(const std::vector<QLabel*>& items, int rightEdge) {
 class CPalvoroDlg::DefaultOpener : public DialogOpener {
  public:
   DefaultOpener(Session& context, CPalvoroDlg* window) : m_context(context), m_window(window) {}
-  bool openTestOptions(int) override {
-    CDiskTestDlg options(m_context, m_window);
+  bool openTestOptions(int drive) override {
+    CDiskTestDlg options(m_context, drive, m_window);
     options.setProgressTiming(m_window->m_testTimerMilliseconds, m_window->m_testClock);
     options.exec();
     return options.testRan();

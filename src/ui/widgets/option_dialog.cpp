@@ -17,8 +17,8 @@
 #include "ui/widgets/xlist_ctrl.h"
 
 namespace palvoro {
-CDiskTestDlg::CDiskTestDlg(Session& context, QWidget* parent)
-    : QDialog(parent), m_context(context), m_model(context, m_systemClock) {
+CDiskTestDlg::CDiskTestDlg(Session& context, int driveIndex, QWidget* parent)
+    : QDialog(parent), m_context(context), m_model(context, driveIndex, m_systemClock) {
   setWindowTitle("PALVORO - Select An Option");
   setModal(true);
   const QRect size = dluRect(*this, 0, 0, 263, 191);
@@ -28,9 +28,8 @@ CDiskTestDlg::CDiskTestDlg(Session& context, QWidget* parent)
   // Opening.
   m_model.open();
   fillList();
-  const DriveTable& table = m_context.driveTable();
-  const DriveRecord& record = m_context.selectedRecord();
-  m_group->setTitle(QString::fromStdString(physicalDriveTitle(table.selectedDrive)));
+  const DriveRecord record = m_model.drive();
+  m_group->setTitle(QString::fromStdString(physicalDriveTitle(m_model.driveIndex())));
   m_modelLine->setText(QString::fromStdString(modelNumberLine(record)));
   m_serialLine->setText(QString::fromStdString(serialNumberLine(record)));
   showOption(m_model.currentRow());

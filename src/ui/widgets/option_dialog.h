@@ -37,7 +37,8 @@ class CDiskTestDlg : public QDialog, private OptionDialogUi {
     kIdPicture = 1063,
   };
 
-  explicit CDiskTestDlg(Session& context, QWidget* parent = nullptr);
+  // The dialog of the drive at row `driveIndex` of the table.
+  CDiskTestDlg(Session& context, int driveIndex, QWidget* parent = nullptr);
   ~CDiskTestDlg() override;
 
   // True once a test run was started while the dialog was open.
