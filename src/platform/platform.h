@@ -60,6 +60,7 @@ class Platform {
   virtual bool flushFileBuffers(Handle handle) = 0;
   // Why the system last refused a write, a layout deletion or a destructive command, in
   // a sentence the user can act on; empty when nothing was refused. Reading it clears it.
+  // Like the last error, it is the calling thread's own.
   virtual std::string takeWriteRefusal() { return {}; }
 
   // GetLogicalDrives: bit 0 is A:, bit 2 is C:, ...

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "platform/host_files.h"
 #include "platform/linux/linux_platform.h"
@@ -87,11 +88,16 @@ std::string mountData(const std::string& superOptions) {
 
 std::string LinuxPlatform::takeWriteRefusal() {
   std::lock_guard lock(m_mutex);
-  return std::exchange(m_refusal, std::string());
+  const auto kept = m_refusals.find(std::this_thread::get_id());
+  if (kept == m_refusals.end()) return {};
+  std::string why = std::move(kept->second);
+  m_refusals.erase(kept);
+  return why;
 }
 
 bool LinuxPlatform::refuseWrite(const BlockDisk& disk, WriteRefusal refusal, const std::string& detail) {
-  m_refusal = refusalMessage("/dev/" + disk.name, refusal, detail);
+  std::lock_guard lock(m_mutex);
+  m_refusals[std::this_thread::get_id()] = refusalMessage("/dev/" + disk.name, refusal, detail);
   return fail(ERROR_ACCESS_DENIED);
 }
 
@@ -302,7 +308,7 @@ bool LinuxPlatform::deleteLayout(OpenHandle& h, const BlockDisk& disk, int fd) {
   }
   rescan(true);
   if (r < 0) {
-    m_refusal = "The kernel kept the old partitions of /dev/" + disk.name +
+    m_refusals[std::this_thread::get_id()] = "The kernel kept the old partitions of /dev/" + disk.name +
                 (r == -EBUSY ? ": a partition is still in use." : ": " + std::string(std::strerror(-r)) + ".");
     return fail(r == -EBUSY ? ERROR_SHARING_VIOLATION : errorFromDeviceErrno(-r));
   }

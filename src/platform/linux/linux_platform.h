@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <set>
 #include <string>
@@ -174,7 +175,9 @@ class LinuxPlatform : public Platform {
   std::map<std::string, WriteSession> m_sessions;  // by disk key
   std::set<std::string> m_dismountAsked;  // "major:minor" of volumes the user released for writing
   std::set<std::string> m_written;        // keys of the disks written by this process
-  std::string m_refusal;
+  // The sentence of each thread's last refused write, as its last error is the thread's
+  // own: runs on two disks at once must each tell their own refusal.
+  std::map<std::thread::id, std::string> m_refusals;
 };
 
 // A platform on this computer's kernel.
