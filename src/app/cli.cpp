@@ -817,6 +817,142 @@ int startStatus(StartEnd end, const RunOutcome& result) {
 
 // test quick|extended and erase: the option dialog's Start, from its checks to the run's
 // result block, and the result page written so that the run outlives the program.
+// A run as palvoro-cli reports it.
+struct ReportedRun {
+  const RunOutcome& result;
+  int kind;
+  bool erase;
+  int index;
+  const DriveRecord& record;
+  int status;
+  std::string skipped;  // why --verify read nothing back; empty when it ran or was not asked
+  struct Page {
+    std::string path;
+    std::string refusal;
+    std::optional<ResultEntry> entry;  // the run's own block, read back
+  } page;
+};
+
+// The result page written so that the run outlives the program, and the run's own block
+// read back from what the service appended.
+ReportedRun::Page keepResultPage(AppContext& context, const CliOptions& options, const RunOutcome& result) {
+  ReportedRun::Page page;
+  if (result.end != StartEnd::TestRun) return page;
+  const std::string dir = resultsDirOf(options);
+  if (writeResultPage(dir, context.resultLines(), &page.refusal)) {
+    page.path = dir + kResultPageName;
+    extractProgramFiles(dir, {{kLogoName, logoGif()}});  // the page shows it
+  }
+  std::string kept;
+  for (const std::string& line : result.resultBlock) kept += line;
+  const std::vector<ResultEntry> entries = readResultEntries(kept);
+  if (!entries.empty()) page.entry = entries.back();
+  return page;
+}
+
+void reportRunJson(const ReportedRun& run, AppContext& context, const CliOptions& options,
+                   const ConsolePrompter& prompter, std::ostream& out) {
+  const RunOutcome& result = run.result;
+  const RunSighting& report = result.seen;
+  const StartEnd end = result.end;
+  const int kind = run.kind;
+  const bool erase = run.erase;
+  const int index = run.index;
+  const DriveRecord& record = run.record;
+  const int32_t state = result.state;
+  const int32_t error = result.error;
+  const bool failed = end == StartEnd::TestRun && state == kTestStateFail;
+  const std::string& errorMessage = result.errorMessage;
+  const std::string& skipped = run.skipped;
+  const int status = run.status;
+  const std::string& pagePath = run.page.path;
+  const std::string& pageRefusal = run.page.refusal;
+  const std::optional<ResultEntry>& entry = run.page.entry;
+  Json doc = {{"schema_version", kCliSchemaVersion},
+              {"command", erase ? "erase" : "test"},
+              {"test_option", testKindWord(kind)},
+              {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
+              {"drive", driveJson(context.platform(), index, record)},
+              {"outcome", startEndText(end).key}};
+  if (end == StartEnd::TestRun) {
+    Json sectors = Json::array();
+    for (const BadSector& b : report.badSectors) sectors.push_back({{"sector", b.sector}, {"error", b.error}});
+    doc["result"] = {{"test_state", stateWord(state)},
+                     {"error", failed ? Json{{"code", error}, {"message", errorMessage}} : Json(nullptr)},
+                     {"bad_sector_count", result.badSectorCount},
+                     {"bad_sectors", sectors},
+                     {"repair_offered", report.repairOffered},
+                     {"repair_run", report.repairRun},
+                     {"stopped_by_user", report.stoppedByUser}};
+    if (kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
+  } else {
+    doc["result"] = nullptr;
+  }
+  if (erase) {
+    doc["verification"] =
+        result.verification ? verificationJson(*result.verification, result.verifiedSpans) : Json(nullptr);
+    doc["verification_skipped"] = skipped.empty() ? Json(nullptr) : Json(skipped);
+  }
+  doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
+  doc["result_page"] = pagePath.empty() ? Json(nullptr) : Json(pagePath);
+  doc["result_page_refused"] = pageRefusal.empty() ? Json(nullptr) : Json(pageRefusal);
+  Json asked = Json::array();
+  for (const AskedBox& box : prompter.asked()) {
+    asked.push_back(askedBoxJson(box));
+  }
+  doc["questions"] = asked;
+  doc["status"] = status;
+  out << jsonText(doc, 2) << "\n";
+}
+
+void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostream& out) {
+  const RunOutcome& result = run.result;
+  const RunSighting& report = result.seen;
+  const StartEnd end = result.end;
+  const int kind = run.kind;
+  const int index = run.index;
+  const DriveRecord& record = run.record;
+  const int32_t state = result.state;
+  const int32_t error = result.error;
+  const bool failed = end == StartEnd::TestRun && state == kTestStateFail;
+  // A failure the run told on the screen rather than in a box left no message of its
+  // own (bad sectors that may be repairable): the service gives its code's message.
+  const std::string& errorMessage = result.errorMessage;
+  const std::string& skipped = run.skipped;
+  const std::string& pagePath = run.page.path;
+  const std::string& pageRefusal = run.page.refusal;
+  out << testKindWord(kind) << " of drive " << index + 1 << ", " << record.model << " (serial "
+      << trimmedSerial(record) << "): ";
+  if (end != StartEnd::TestRun) {
+    out << "not started: " << startEndText(end).text << ".\n";
+    if (!skipped.empty()) out << "  Verification: not run: " << skipped << ".\n";
+    return;
+  }
+  out << stateWord(state) << "\n";
+  if (failed) {
+    out << "  Test Error Code: " << twoDigitCode(error) << "-" << errorMessage << "\n";
+  }
+  if (result.badSectorCount != 0) {
+    const bool repaired = report.repairRun && state == kTestStatePass;
+    out << "  Bad sectors: " << result.badSectorCount << (repaired ? " (repaired)" : "") << "\n";
+    for (const BadSector& b : report.badSectors) out << "    " << b.sector << "  (error " << b.error << ")\n";
+    if (report.repairOffered && !report.repairRun) {
+      out << (options.repair ? "  The repair did not run: its question was not answered yes.\n"
+                             : "  Repair is offered for them: run the test again with --repair to overwrite them with "
+                               "zeros.\n");
+    }
+  }
+  if (report.stoppedByUser) out << "  Stopped by the user.\n";
+  if (kind == kTestKindExtended) printLatency(result.latency, out);
+  if (result.verification) {
+    printVerification(*result.verification, out);
+  } else if (!skipped.empty()) {
+    out << "  Verification: not run: " << skipped << ".\n";
+  }
+  if (!pagePath.empty()) out << "  Result page: " << pagePath << "\n";
+  if (!pageRefusal.empty()) out << "  Result page: not written. " << pageRefusal << "\n";
+  }
+
 int runCommand(AppContext& context, int index, const CliOptions& options, ConsoleLoop& loop,
                ConsoleProgress& screen, ConsolePrompter& prompter, std::ostream& out) {
   const bool erase = !options.eraseMode.empty();
@@ -847,96 +983,12 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
   const std::string skipped =
       verifyAsked && !result.verification ? verificationSkipped(end, result.state, report.stoppedByUser) : std::string();
 
-  std::string pagePath;
-  std::string pageRefusal;
-  std::optional<ResultEntry> entry;
-  if (end == StartEnd::TestRun) {
-    const std::string dir = resultsDirOf(options);
-    if (writeResultPage(dir, context.resultLines(), &pageRefusal)) {
-      pagePath = dir + kResultPageName;
-      extractProgramFiles(dir, {{kLogoName, logoGif()}});  // the page shows it
-    }
-    std::string kept;
-    for (const std::string& line : context.resultLines().lines()) kept += line;
-    const std::vector<ResultEntry> entries = readResultEntries(kept);
-    if (!entries.empty()) entry = entries.back();
-  }
-  const int32_t state = result.state;
-  const int32_t error = result.error;
-  const bool failed = end == StartEnd::TestRun && state == kTestStateFail;
-  // A failure the run told on the screen rather than in a box left no message of its
-  // own (bad sectors that may be repairable): the service gives its code's message.
-  const std::string& errorMessage = result.errorMessage;
-
+  const ReportedRun reported{result, kind, erase, index, record, status, skipped, keepResultPage(context, options, result)};
   if (options.json) {
-    Json doc = {{"schema_version", kCliSchemaVersion},
-                {"command", erase ? "erase" : "test"},
-                {"test_option", testKindWord(kind)},
-                {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
-                {"drive", driveJson(context.platform(), index, record)},
-                {"outcome", startEndText(end).key}};
-    if (end == StartEnd::TestRun) {
-      Json sectors = Json::array();
-      for (const BadSector& b : report.badSectors) sectors.push_back({{"sector", b.sector}, {"error", b.error}});
-      doc["result"] = {{"test_state", stateWord(state)},
-                       {"error", failed ? Json{{"code", error}, {"message", errorMessage}} : Json(nullptr)},
-                       {"bad_sector_count", result.badSectorCount},
-                       {"bad_sectors", sectors},
-                       {"repair_offered", report.repairOffered},
-                       {"repair_run", report.repairRun},
-                       {"stopped_by_user", report.stoppedByUser}};
-      if (kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
-    } else {
-      doc["result"] = nullptr;
-    }
-    if (erase) {
-      doc["verification"] =
-          result.verification ? verificationJson(*result.verification, result.verifiedSpans) : Json(nullptr);
-      doc["verification_skipped"] = skipped.empty() ? Json(nullptr) : Json(skipped);
-    }
-    doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
-    doc["result_page"] = pagePath.empty() ? Json(nullptr) : Json(pagePath);
-    doc["result_page_refused"] = pageRefusal.empty() ? Json(nullptr) : Json(pageRefusal);
-    Json asked = Json::array();
-    for (const AskedBox& box : prompter.asked()) {
-      asked.push_back(askedBoxJson(box));
-    }
-    doc["questions"] = asked;
-    doc["status"] = status;
-    out << jsonText(doc, 2) << "\n";
-    return status;
+    reportRunJson(reported, context, options, prompter, out);
+  } else {
+    reportRunText(reported, options, out);
   }
-
-  out << testKindWord(kind) << " of drive " << index + 1 << ", " << record.model << " (serial "
-      << trimmedSerial(record) << "): ";
-  if (end != StartEnd::TestRun) {
-    out << "not started: " << startEndText(end).text << ".\n";
-    if (!skipped.empty()) out << "  Verification: not run: " << skipped << ".\n";
-    return status;
-  }
-  out << stateWord(state) << "\n";
-  if (failed) {
-    out << "  Test Error Code: " << twoDigitCode(error) << "-" << errorMessage << "\n";
-  }
-  if (result.badSectorCount != 0) {
-    const bool repaired = report.repairRun && state == kTestStatePass;
-    out << "  Bad sectors: " << result.badSectorCount << (repaired ? " (repaired)" : "") << "\n";
-    for (const BadSector& b : report.badSectors) out << "    " << b.sector << "  (error " << b.error << ")\n";
-    if (report.repairOffered && !report.repairRun) {
-      out << (options.repair ? "  The repair did not run: its question was not answered yes.\n"
-                             : "  Repair is offered for them: run the test again with --repair to overwrite them with "
-                               "zeros.\n");
-    }
-  }
-  if (report.stoppedByUser) out << "  Stopped by the user.\n";
-  if (kind == kTestKindExtended) printLatency(result.latency, out);
-  if (result.verification) {
-    printVerification(*result.verification, out);
-  } else if (!skipped.empty()) {
-    out << "  Verification: not run: " << skipped << ".\n";
-  }
-  if (!pagePath.empty()) out << "  Result page: " << pagePath << "\n";
-  if (!pageRefusal.empty()) out << "  Result page: not written. " << pageRefusal << "\n";
   return status;
 }
 
@@ -1018,18 +1070,19 @@ int printDriveList(Platform& platform, std::ostream& terminalOut, std::ostream& 
   return status;
 }
 
-int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std::ostream& terminalErr,
-           const CliTerminal& terminal, Platform* machine) {
-  // Everything written below reaches the terminal printable; the progress view, which
-  // draws its bar with the terminal's own controls, filters its texts itself.
-  PrintableStream out(terminalOut);
-  PrintableStream err(terminalErr);
-  CliOptions options;
-  CLI::App app{"palvoro-cli: drive diagnostics without windows.\n\n"
-               "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
-               "3 refused (a question answered no, a safety rule, an answer nobody could give) or stopped by "
-               "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.",
-               "palvoro-cli"};
+// The commands and their options, bound to `options`.
+struct CliCommands {
+  CLI::App* list;
+  CLI::App* info;
+  CLI::App* smart;
+  CLI::App* test;
+  CLI::App* erase;
+  CLI::App* results;
+  CLI::Option* confirmRepair;
+  CLI::Option* confirmErase;
+};
+
+CliCommands defineCommands(CLI::App& app, CliOptions& options) {
   app.require_subcommand(1);
   app.fallthrough();
   app.set_version_flag("--version", std::string("palvoro-cli ") + programVersionText());
@@ -1076,6 +1129,60 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     CLI::Option* serial = command->add_option("--serial", options.serial, "The drive with this serial number");
     number->excludes(serial);
   }
+  return {list, info, smart, test, erase, results, confirmRepair, confirmErase};
+}
+
+// The command that works on the detected drives.
+int dispatchCommand(const CliCommands& commands, AppContext& context, const CliOptions& options, ConsoleLoop& loop,
+                    ConsoleProgress& screen, ConsolePrompter& prompter, std::ostream& out, std::ostream& err) {
+  int status = kCliOk;
+  std::string message;
+  if (commands.list->parsed()) {
+    status = listCommand(context, options, out);
+  } else {
+    int notSelected = kCliNotFound;
+    const std::optional<int> index = selectDrive(context, options, message, notSelected);
+    if (!index) {
+      status = fail(options, out, err, notSelected, message);
+    } else if (commands.test->parsed() || commands.erase->parsed()) {
+      DriveConfirmation confirmation;
+      const bool erasing = commands.erase->parsed();
+      if (!resolveConfirmation(context, *index, erasing ? "--confirm-erase" : "--confirm-repair",
+                               (erasing ? commands.confirmErase : commands.confirmRepair)->count() > 0,
+                               erasing ? options.answers.confirmErase : options.answers.confirmRepair, confirmation,
+                               message)) {
+        status = fail(options, out, err, kCliUsage, message);
+      } else {
+        prompter.setConfirmation(std::move(confirmation), context.platform());
+        status = runCommand(context, *index, options, loop, screen, prompter, out);
+      }
+    } else {
+      context.driveTable().selectedDrive = *index;
+      status = commands.info->parsed() ? infoCommand(context, *index, options, out, err)
+                              : smartCommand(context, options, out, err);
+    }
+  }
+  return status;
+}
+
+int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std::ostream& terminalErr,
+           const CliTerminal& terminal, Platform* machine) {
+  // Everything written below reaches the terminal printable; the progress view, which
+  // draws its bar with the terminal's own controls, filters its texts itself.
+  PrintableStream out(terminalOut);
+  PrintableStream err(terminalErr);
+  CliOptions options;
+  CLI::App app{"palvoro-cli: drive diagnostics without windows.\n\n"
+               "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
+               "3 refused (a question answered no, a safety rule, an answer nobody could give) or stopped by "
+               "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.",
+               "palvoro-cli"};
+  const CliCommands commands = defineCommands(app, options);
+  CLI::App* const info = commands.info;
+  CLI::App* const smart = commands.smart;
+  CLI::App* const test = commands.test;
+  CLI::App* const erase = commands.erase;
+  CLI::App* const results = commands.results;
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -1129,31 +1236,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     screen.say(std::string("palvoro-cli: ") + kNoRightsNoteCli);
   }
 
-  if (list->parsed()) {
-    status = listCommand(context, options, out);
-  } else {
-    int notSelected = kCliNotFound;
-    const std::optional<int> index = selectDrive(context, options, message, notSelected);
-    if (!index) {
-      status = fail(options, out, err, notSelected, message);
-    } else if (test->parsed() || erase->parsed()) {
-      DriveConfirmation confirmation;
-      const bool erasing = erase->parsed();
-      if (!resolveConfirmation(context, *index, erasing ? "--confirm-erase" : "--confirm-repair",
-                               (erasing ? confirmErase : confirmRepair)->count() > 0,
-                               erasing ? options.answers.confirmErase : options.answers.confirmRepair, confirmation,
-                               message)) {
-        status = fail(options, out, err, kCliUsage, message);
-      } else {
-        prompter.setConfirmation(std::move(confirmation), platform);
-        status = runCommand(context, *index, options, loop, screen, prompter, out);
-      }
-    } else {
-      context.driveTable().selectedDrive = *index;
-      status = info->parsed() ? infoCommand(context, *index, options, out, err)
-                              : smartCommand(context, options, out, err);
-    }
-  }
+  status = dispatchCommand(commands, context, options, loop, screen, prompter, out, err);
   freeComplianceTable(context.complianceTable());
   return status;
 }
