@@ -381,10 +381,10 @@ Json nvmeHealthJson(const NvmeHealth& h) {
           {"temperature_sensors_celsius", sensors}};
 }
 
-int nvmeSmartCommand(SmartWindowModel& model, AppContext& context, const CliOptions& options, std::ostream& out,
+int nvmeSmartCommand(SmartWindowModel& model, int index, AppContext& context, const CliOptions& options, std::ostream& out,
                      std::ostream& err) {
   const SmartFillOutcome filled = model.fill(0);
-  const std::string drive = "drive " + std::to_string(context.driveTable().selectedDrive + 1);
+  const std::string drive = "drive " + std::to_string(index + 1);
   if (filled == SmartFillOutcome::DriverNotOpened) return fail(options, out, err, kCliNotFound, drive + " does not open");
   if (filled == SmartFillOutcome::PagesNotRead || !model.nvmeHealth()) {
     return fail(options, out, err, kCliDriveFailed, "the health log of " + drive + " cannot be read");
@@ -415,20 +415,20 @@ int nvmeSmartCommand(SmartWindowModel& model, AppContext& context, const CliOpti
       out << line;
     }
     out << "SMART verdict: " << (passing ? "PASS" : "FAIL") << "\n";
-    if (logs) printDriveLogs(DriveLogsModel(*logs, model.record(), context.driveTable().selectedDrive + 1), out);
+    if (logs) printDriveLogs(DriveLogsModel(*logs, model.record(), index + 1), out);
   }
   return passing ? kCliOk : kCliDriveFailed;
 }
 
-int smartCommand(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err) {
-  SmartWindowModel model(context);
-  if (smartWindowShowsNvmeHealth(model.record())) return nvmeSmartCommand(model, context, options, out, err);
+int smartCommand(AppContext& context, int index, const CliOptions& options, std::ostream& out, std::ostream& err) {
+  SmartWindowModel model(context, index);
+  if (smartWindowShowsNvmeHealth(model.record())) return nvmeSmartCommand(model, index, context, options, out, err);
   const int members = model.memberBoxShown() ? 2 : 1;
   Json units = Json::array();
   bool passing = true;
   for (int member = 0; member < members; ++member) {
     const SmartFillOutcome filled = model.fill(member);
-    const std::string drive = "drive " + std::to_string(context.driveTable().selectedDrive + 1);
+    const std::string drive = "drive " + std::to_string(index + 1);
     if (filled == SmartFillOutcome::DriverNotOpened) {
       return fail(options, out, err, kCliNotFound, "the SMART interface of " + drive + " does not open");
     }
@@ -452,7 +452,7 @@ int smartCommand(AppContext& context, const CliOptions& options, std::ostream& o
       if (members == 2) out << "  (" << kRaidMemberNames[member] << ")";
       out << "\n";
       smartRowsText(model.rows(), out);
-      if (logs) printDriveLogs(DriveLogsModel(*logs, model.record(), context.driveTable().selectedDrive + 1), out);
+      if (logs) printDriveLogs(DriveLogsModel(*logs, model.record(), index + 1), out);
     }
   }
   if (options.json) {
@@ -1157,9 +1157,8 @@ int dispatchCommand(const CliCommands& commands, AppContext& context, const CliO
         status = runCommand(context, *index, options, loop, screen, prompter, out);
       }
     } else {
-      context.driveTable().selectedDrive = *index;
       status = commands.info->parsed() ? infoCommand(context, *index, options, out, err)
-                              : smartCommand(context, options, out, err);
+                              : smartCommand(context, *index, options, out, err);
     }
   }
   return status;

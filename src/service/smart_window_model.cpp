@@ -139,7 +139,7 @@ std::optional<ListCell> smartVerdictCell(const SmartVerdict& verdict) {
   return std::nullopt;
 }
 
-SmartWindowModel::SmartWindowModel(Session& context) : m_context(context) {}
+SmartWindowModel::SmartWindowModel(Session& context, int driveIndex) : m_context(context), m_driveIndex(driveIndex) {}
 
 void SmartWindowModel::tell(const char* message) {
   m_context.prompter().ask(message, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,

@@ -113,9 +113,10 @@ enum class SmartFillOutcome {
 // The window's state over one application context, for its selected drive.
 class SmartWindowModel {
  public:
-  explicit SmartWindowModel(Session& context);
+  // The window of the drive at row `driveIndex` of the table.
+  SmartWindowModel(Session& context, int driveIndex);
 
-  DriveRecord& record() { return m_context.selectedRecord(); }
+  DriveRecord& record() { return m_context.driveTable().records[m_driveIndex]; }
   std::string driveLabel() { return smartDriveLabel(record()); }
   std::vector<SmartListColumn> columns(int clientWidth) {
     return smartWindowShowsNvmeHealth(record()) ? nvmeHealthColumns(clientWidth) : smartListColumns(clientWidth);
@@ -148,6 +149,7 @@ class SmartWindowModel {
   SmartFillOutcome fillNvme(DriveRecord& drive);
 
   Session& m_context;
+  int m_driveIndex;
   std::string m_identityLine;
   std::vector<SmartAttributeRow> m_rows;
   std::optional<SmartVerdict> m_verdict;

@@ -185,7 +185,7 @@ TEST_P(SmartVerdictViewsTest, EveryViewSaysTheSame) {
   detectDrives(context.probeEnvironment(), context.driveTable());
   ASSERT_EQ(context.driveTable().driveCount, 1);
   EXPECT_EQ(smartStatusCell(context.selectedRecord()).text, " " + word);
-  SmartWindowModel window(context);
+  SmartWindowModel window(context, context.driveTable().selectedDrive);
   ASSERT_EQ(window.fill(0), SmartFillOutcome::Filled);
   ASSERT_TRUE(window.verdict().has_value());
   EXPECT_EQ(window.verdict()->passing, c.passing);

@@ -109,7 +109,7 @@ TEST_F(HostileTextTest, EveryWindowShowsMarkupInDriveTextAsText) {
   EXPECT_TRUE(listed);  // a list cell is drawn as plain text: the model is there as typed
   test::saveScreenshot(mainWindow, QStringLiteral("hostile_main_window"));
 
-  CDiskAttrDlg smart(context);
+  CDiskAttrDlg smart(context, context.driveTable().selectedDrive);
   smart.show();
   QApplication::processEvents();
   EXPECT_GE(checkLabels(smart, "SMART window"), 1);

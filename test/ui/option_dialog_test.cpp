@@ -529,7 +529,7 @@ TEST_F(OptionDialogTest, DriveTextsAreShownAsPlainTextInEveryWindow) {
   };
   CDiskTestDlg options(*context, context->driveTable().selectedDrive);
   check(options, "option dialog");
-  CDiskAttrDlg smart(*context);
+  CDiskAttrDlg smart(*context, context->driveTable().selectedDrive);
   check(smart, "SMART window");
   CPropertySheet sheet(*context, 1);
   check(sheet, "property page");

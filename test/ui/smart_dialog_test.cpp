@@ -67,7 +67,7 @@ class SmartDialogTest : public testing::Test {
   }
   std::unique_ptr<CDiskAttrDlg> open(int number) {
     context.driveTable().selectedDrive = indexOf(number);
-    return std::make_unique<CDiskAttrDlg>(context);
+    return std::make_unique<CDiskAttrDlg>(context, context.driveTable().selectedDrive);
   }
   static std::vector<std::string> column(CXListCtrl* list, int col) {
     std::vector<std::string> texts;

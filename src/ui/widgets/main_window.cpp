@@ -112,7 +112,7 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
     return options.testRan();
   }
   void openSmartWindow(int drive) override {
-    CDiskAttrDlg smart(m_context, m_window);
+    CDiskAttrDlg smart(m_context, drive, m_window);
     smart.exec();
     // The verdict the window judged replaces the row's SMART Status cell.
     if (const std::optional<ListCell> cell = smart.mainListCell()) m_window->showSmartCell(drive, *cell);

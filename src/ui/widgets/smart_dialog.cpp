@@ -22,10 +22,10 @@ QColor toQColor(const std::optional<CellColour>& colour) {
 
 }  // namespace
 
-CDiskAttrDlg::CDiskAttrDlg(Session& context, QWidget* parent)
+CDiskAttrDlg::CDiskAttrDlg(Session& context, int driveIndex, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_context(context),
-      m_model(context) {
+      m_model(context, driveIndex) {
   setWindowTitle(QStringLiteral("SMART Drive Information"));
   setModal(true);
   createControls();

@@ -32,7 +32,8 @@ class CDiskAttrDlg : public QDialog {
   Q_OBJECT
  public:
   // Reads the context's selected drive as it is built (the first fill).
-  explicit CDiskAttrDlg(Session& context, QWidget* parent = nullptr);
+  // The window of the drive at row `driveIndex` of the table.
+  CDiskAttrDlg(Session& context, int driveIndex, QWidget* parent = nullptr);
   ~CDiskAttrDlg() override;
 
   // The verdict of the last fill that read the drive; none when no fill did.
