@@ -63,6 +63,11 @@ class Platform {
   // Like the last error, it is the calling thread's own.
   virtual std::string takeWriteRefusal() { return {}; }
 
+  // The numbers N of the "\\.\PhysicalDriveN" devices present now, ascending. Numbers
+  // may be sparse and large (a disk that went away keeps its number unused), so detection
+  // probes these rather than counting up from 0.
+  virtual std::vector<int> physicalDriveNumbers() = 0;
+
   // GetLogicalDrives: bit 0 is A:, bit 2 is C:, ...
   virtual uint32_t logicalDrives() = 0;
   // GetDriveTypeA for a root such as "C:\".

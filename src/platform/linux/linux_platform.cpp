@@ -1321,6 +1321,14 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
   return facts;
 }
 
+std::vector<int> LinuxPlatform::physicalDriveNumbers() {
+  std::lock_guard lock(m_mutex);
+  rescan();
+  std::vector<int> numbers = m_diskNumbers;
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
 uint32_t LinuxPlatform::logicalDrives() {
   std::lock_guard lock(m_mutex);
   rescan();

@@ -42,6 +42,9 @@ class LinuxPlatform : public Platform {
   bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
   bool flushFileBuffers(Handle handle) override;
   std::string takeWriteRefusal() override;
+  // The numbers the disks were given: in order of first appearance in this process, so a
+  // disk that went away leaves its number unused and the numbers grow past any count.
+  std::vector<int> physicalDriveNumbers() override;
   uint32_t logicalDrives() override;
   uint32_t driveType(const std::string& root) override;
   std::string windowsDirectory() override;

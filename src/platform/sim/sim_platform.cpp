@@ -892,6 +892,16 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   return finish(true);
 }
 
+std::vector<int> SimPlatform::physicalDriveNumbers() {
+  std::lock_guard lock(m_mutex);
+  std::vector<int> numbers;
+  for (const SimDrive& d : m_machine.drives) {
+    if (d.present) numbers.push_back(d.number);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
 uint32_t SimPlatform::logicalDrives() {
   std::lock_guard lock(m_mutex);
   uint32_t mask = 0;

@@ -92,6 +92,8 @@ class SimPlatform : public Platform {
   bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
   bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
   bool flushFileBuffers(Handle handle) override;
+  // The present drives' numbers: what the machine holds, pulled drives left out.
+  std::vector<int> physicalDriveNumbers() override;
   uint32_t logicalDrives() override;
   uint32_t driveType(const std::string& root) override;
   std::string windowsDirectory() override;
