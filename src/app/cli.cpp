@@ -216,8 +216,8 @@ std::optional<int> selectDrive(AppContext& context, const CliOptions& options, s
     message = named.message;
     return std::nullopt;
   }
-  if (options.driveNumber < 1 || options.driveNumber > table.driveCount) {
-    message = "there is no drive " + std::to_string(options.driveNumber) + " (" + std::to_string(table.driveCount) +
+  if (options.driveNumber < 1 || options.driveNumber > table.driveCount()) {
+    message = "there is no drive " + std::to_string(options.driveNumber) + " (" + std::to_string(table.driveCount()) +
               " drive(s) found)";
     return std::nullopt;
   }
@@ -262,7 +262,7 @@ int listCommand(AppContext& context, const CliOptions& options, std::ostream& ou
   const DriveTable& table = context.driveTable();
   if (options.json) {
     Json drives = Json::array();
-    for (int i = 0; i < table.driveCount; ++i) drives.push_back(driveJson(context.platform(), i, table.records[i]));
+    for (int i = 0; i < table.driveCount(); ++i) drives.push_back(driveJson(context.platform(), i, table.records[i]));
     out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"drives", drives}}, 2) << "\n";
     return kCliOk;
   }
@@ -270,14 +270,14 @@ int listCommand(AppContext& context, const CliOptions& options, std::ostream& ou
   std::snprintf(line, sizeof line, "%-3s %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", "#", "Model", "Serial",
                 "Firmware", "Capacity", "Bus", "Reached as", "Volumes", "SMART");
   out << line;
-  for (int i = 0; i < table.driveCount; ++i) {
+  for (int i = 0; i < table.driveCount(); ++i) {
     const DriveRecord& r = table.records[i];
     std::snprintf(line, sizeof line, "%-3d %-26s %-20s %-9s %-11s %-9s %-14s %-7s %s\n", i + 1, r.model, r.serialNumber,
                   r.firmwareRevision, capacityText(r).c_str(), busTypeName(r.busType), reachedAs(r.driveClass),
                   volumesText(volumeNames(context.platform(), r)).c_str(), smartText(r).c_str());
     out << line;
   }
-  out << table.driveCount << " drive(s) found.\n";
+  out << table.driveCount() << " drive(s) found.\n";
   return kCliOk;
 }
 
@@ -1221,7 +1221,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   // looked up when it is asked.
   prompter.setDriveNumbering([&context](int physicalDrive) -> std::optional<int> {
     const DriveTable& table = context.driveTable();
-    for (int i = 0; i < table.driveCount; ++i) {
+    for (int i = 0; i < table.driveCount(); ++i) {
       if (table.records[i].physicalDriveNumber == physicalDrive) return i + 1;
     }
     return std::nullopt;

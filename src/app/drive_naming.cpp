@@ -32,7 +32,7 @@ std::string described(const DriveTable& table, int index) {
 
 std::vector<int> drivesReporting(const DriveTable& table, const std::string& serial) {
   std::vector<int> found;
-  for (int i = 0; i < table.driveCount; ++i) {
+  for (int i = 0; i < table.driveCount(); ++i) {
     if (serialOf(table.records[i]) == serial) found.push_back(i);
   }
   return found;
@@ -93,7 +93,7 @@ NamedDrive driveByConfirmation(const DriveTable& table, const std::string& given
   if (!numberForm) return driveBySerial(table, given, option);
 
   const int index = std::stoi(number) - 1;
-  if (index < 0 || index >= table.driveCount) {
+  if (index < 0 || index >= table.driveCount()) {
     return {NamedDrive::Outcome::NoSuch, -1, option + " \"" + given + "\" names no drive: there is no drive " + number,
             true};
   }

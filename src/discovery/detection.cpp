@@ -1,6 +1,7 @@
 #include "discovery/detection.h"
 
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "device/drive_requests.h"
@@ -20,18 +21,18 @@ void markVirtualDisks(Platform& platform, DriveTable& table) {
     if (h == INVALID_HANDLE_VALUE) continue;
     STORAGE_DEVICE_NUMBER number{};
     uint32_t returned = 0;
+    // A number no drive can carry (beyond int) marks nothing.
     if (platform.deviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &returned) &&
-        number.DeviceNumber < static_cast<uint32_t>(kProbeLimit)) {
-      table.virtualDisk[number.DeviceNumber] = 1;
+        number.DeviceNumber <= static_cast<uint32_t>(std::numeric_limits<int>::max())) {
+      table.virtualDisks.insert(static_cast<int>(number.DeviceNumber));
     }
     platform.closeHandle(h);
   }
 }
 
 namespace {
-bool alreadyListed(const DriveTable& table, int slots, const DriveRecord& record) {
-  for (int i = 0; i < slots; ++i) {
-    const DriveRecord& other = table.records[i];
+bool alreadyListed(const DriveTable& table, const DriveRecord& record) {
+  for (const DriveRecord& other : table.records) {
     if (std::strcmp(other.model, record.model) == 0 && std::strcmp(other.serialNumber, record.serialNumber) == 0) {
       return true;
     }
@@ -47,10 +48,9 @@ std::string detectionDeviceName(int driveNumber, bool miniportMode) {
 int detectDrives(const ProbeEnvironment& env, DriveTable& table) {
   clearDriveTable(table);
   markVirtualDisks(env.platform, table);
-  int slot = 0;
   int lastAccepted = 0;
-  for (int n = 0; n < kProbeLimit && slot < kMaxDrives; ++n) {
-    if (table.virtualDisk[n] == 1) continue;
+  for (const int n : env.platform.physicalDriveNumbers()) {
+    if (table.virtualDisks.count(n) != 0) continue;
     const Handle h = env.platform.createFile(detectionDeviceName(n, env.miniportMode), GENERIC_READ | GENERIC_WRITE,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
     if (h == INVALID_HANDLE_VALUE) continue;
@@ -60,17 +60,16 @@ int detectDrives(const ProbeEnvironment& env, DriveTable& table) {
     const ProbeOutcome outcome = probeDrive(env, h, n, record);
     env.platform.closeHandle(h);
     lastAccepted = outcome == ProbeOutcome::Accepted ? 1 : 0;
-    if (lastAccepted == 1 && env.miniportMode && alreadyListed(table, slot, record)) {
+    if (lastAccepted == 1 && env.miniportMode && alreadyListed(table, record)) {
       // Through the miniport two drive numbers open the same SCSI port and reach the same
       // target; the drive is listed once.
       continue;
     }
     if (lastAccepted == 1) {
       record.physicalDriveNumber = n;
-      table.records[slot++] = record;
+      table.records.push_back(record);
     }
   }
-  table.driveCount = slot;
   // Every run reads the enclosures' status, whichever drive number happened to be
   // probed last: otherwise an enclosure listed before an ordinary drive would show no
   // state and claim its driver is missing.

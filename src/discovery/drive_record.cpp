@@ -5,9 +5,9 @@
 
 namespace palvoro {
 
-static_assert(std::is_trivially_copyable_v<DriveTable>);
+static_assert(std::is_trivially_copyable_v<DriveRecord>);
 
-void clearDriveTable(DriveTable& table) { std::memset(&table, 0, sizeof table); }
+void clearDriveTable(DriveTable& table) { table = DriveTable{}; }
 
 std::string trimmedField(const char* field, size_t size) {
   std::string text(field, strnlen(field, size));

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace palvoro {
 
@@ -92,17 +94,18 @@ static_assert(offsetof(DriveRecord, devicePath) == 318);
 static_assert(offsetof(DriveRecord, sectorSize) == 576);
 static_assert(sizeof(DriveRecord) == 584);
 
-inline constexpr int kMaxDrives = 8;        // record slots of the table
-inline constexpr int kProbeLimit = 32;      // physical drive numbers probed
-
+// The drives detection listed, as many as the machine has: a server or a test bench holds
+// dozens. Records stay the fixed 584-byte layout above; only the table grows.
 struct DriveTable {
-  DriveRecord records[kMaxDrives];  // 0 .. driveCount-1 valid, the rest all zero
-  int32_t driveCount;               // valid records
-  int32_t selectedDrive;            // index of the record the user acted on
-  uint8_t virtualDisk[kProbeLimit]; // 1 marks a virtual disk that detection skips
+  std::vector<DriveRecord> records;  // one per listed drive, in ascending drive number
+  int32_t selectedDrive = 0;         // index of the record the user acted on
+  std::set<int> virtualDisks;        // drive numbers of virtual disks, which detection skips
+
+  // How many drives are listed (the display numbers run 1 .. driveCount()).
+  int driveCount() const { return static_cast<int>(records.size()); }
 };
 
-// Zeroes every byte of the table, as each detection run starts.
+// Empties the table and its marks, as each detection run starts.
 void clearDriveTable(DriveTable& table);
 
 // Whether a reported sector size is one transfers can be built on: a power of two from

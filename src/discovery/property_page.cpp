@@ -43,7 +43,7 @@ std::string capacityText(const DriveRecord& record) {
 }
 
 bool validIndex(const DriveTable& table, int index) {
-  return index >= 0 && index < kMaxDrives && index < table.driveCount;
+  return index >= 0 && index < table.driveCount();
 }
 
 }  // namespace

@@ -90,9 +90,6 @@ int readRaidStatus(Platform& platform, Handle handle, DriveRecord& record) {
 }
 
 void scanRaidInterfaces(Platform& platform, DriveTable& table) {
-  int count = table.driveCount;
-  if (count < 0) count = 0;
-  if (count > kMaxDrives) count = kMaxDrives;
   for (const std::string& path : platform.deviceInterfaces(GUID_RAID_STATUS_INTERFACE)) {
     DriveHandle status(platform);
     if (!status.openShared(path, kReadWrite, 0, OPEN_EXISTING)) continue;
@@ -106,8 +103,7 @@ void scanRaidInterfaces(Platform& platform, DriveTable& table) {
                    serial, sizeof serial);
     // A blank serial would match the first record without one, which may be any drive.
     if (serial[0] == '\0') continue;
-    for (int i = 0; i < count; ++i) {
-      DriveRecord& record = table.records[i];
+    for (DriveRecord& record : table.records) {
       if (!equalsIgnoringCase(serial, record.serialNumber, sizeof record.serialNumber)) continue;
       std::memset(record.devicePath, 0, sizeof record.devicePath);
       std::memcpy(record.devicePath, path.data(), std::min(path.size(), sizeof record.devicePath - 1));

@@ -50,12 +50,9 @@ uint32_t sectorReadSize(int32_t sectorSize) {
 }  // namespace
 
 void mapVolumes(Platform& platform, DriveTable& table) {
-  int count = table.driveCount;
-  if (count < 0) count = 0;
-  if (count > kMaxDrives) count = kMaxDrives;
-  for (int i = 0; i < count; ++i) {
-    table.records[i].volumeCount = 0;
-    std::memset(table.records[i].volumeLetters, 0, sizeof table.records[i].volumeLetters);
+  for (DriveRecord& record : table.records) {
+    record.volumeCount = 0;
+    std::memset(record.volumeLetters, 0, sizeof record.volumeLetters);
   }
 
   const uint32_t present = platform.logicalDrives();
@@ -65,8 +62,7 @@ void mapVolumes(Platform& platform, DriveTable& table) {
     if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE) continue;
     const int64_t deviceNumber = volumeDeviceNumber(platform, letter);
     if (deviceNumber < 0) continue;
-    for (int i = 0; i < count; ++i) {
-      DriveRecord& record = table.records[i];
+    for (DriveRecord& record : table.records) {
       if (record.physicalDriveNumber != deviceNumber) continue;
       // C..Z are 24 letters, so this never fills; the check keeps the terminator safe
       // whatever count a record was left with.

@@ -14,7 +14,7 @@ namespace palvoro {
 // The most letters a record can hold: volumeLetters keeps a terminator after them.
 inline constexpr int kMaxVolumeLetters = static_cast<int>(sizeof(DriveRecord::volumeLetters)) - 1;
 
-// Refills volumeLetters and volumeCount of records 0 .. driveCount - 1 from the present
+// Refills volumeLetters and volumeCount of every listed record from the present
 // fixed and removable volumes C: to Z:, in letter order. A letter whose volume does not
 // open or does not tell its device number, or whose device number matches no record,
 // belongs to no drive.

@@ -1,6 +1,8 @@
 #include "service/session.h"
 
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "results/result_page.h"
 #include "smart/smart_pages.h"
@@ -25,9 +27,14 @@ TestRunEnvironment Session::testRunEnvironment() {
 }
 
 DriveRecord& Session::selectedRecord() {
+  // Acting on another drive than the one asked for could erase the wrong disk: a bad
+  // index is the caller's mistake and stops here.
   const int index = m_driveTable.selectedDrive;
-  if (index < 0 || index >= kMaxDrives) return m_driveTable.records[0];
-  return m_driveTable.records[index];
+  if (index < 0 || index >= m_driveTable.driveCount()) {
+    throw std::out_of_range("no drive at index " + std::to_string(index) + " of " +
+                            std::to_string(m_driveTable.driveCount()));
+  }
+  return m_driveTable.records[static_cast<size_t>(index)];
 }
 
 namespace {

@@ -36,7 +36,8 @@ class Session {
   Prompter& prompter() { return m_prompter; }
   StartupState& startup() { return m_startup; }
   DriveTable& driveTable() { return m_driveTable; }
-  // The record the user selected; the table's first record when the index is out of range.
+  // The record the user selected. Throws std::out_of_range when selectedDrive names no
+  // listed drive, rather than acting on another one.
   DriveRecord& selectedRecord();
   // The hybrid-drive compliance table, loaded at start-up and freed at exit.
   ComplianceTable& complianceTable() { return m_complianceTable; }

@@ -183,7 +183,7 @@ TEST_P(SmartVerdictViewsTest, EveryViewSaysTheSame) {
   QuietPrompter prompter;
   AppContext context(platform, prompter);
   detectDrives(context.probeEnvironment(), context.driveTable());
-  ASSERT_EQ(context.driveTable().driveCount, 1);
+  ASSERT_EQ(context.driveTable().driveCount(), 1);
   EXPECT_EQ(smartStatusCell(context.selectedRecord()).text, " " + word);
   SmartWindowModel window(context, context.driveTable().selectedDrive);
   ASSERT_EQ(window.fill(0), SmartFillOutcome::Filled);

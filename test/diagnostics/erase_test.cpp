@@ -89,8 +89,7 @@ class EraseTest : public ::testing::Test {
     platform->setLogging(logging);
     context = std::make_unique<AppContext>(*platform, prompter);
     context->startup().osIsVistaOrLater = 1;
-    context->driveTable().records[0] = record;
-    context->driveTable().driveCount = 1;
+    context->driveTable().records = {record};
     context->driveTable().selectedDrive = 0;
     values().testKind = kTestKindErase;
     values().testState = kTestStateRunning;

@@ -46,7 +46,7 @@ class NvmeQuickTestTest : public ::testing::Test {
     platform = std::make_unique<sim::SimPlatform>(sim::loadMachine(machine(selfTest)));
     context = std::make_unique<AppContext>(*platform, prompter);
     detectDrives(context->probeEnvironment(), context->driveTable());
-    ASSERT_EQ(context->driveTable().driveCount, 1);
+    ASSERT_EQ(context->driveTable().driveCount(), 1);
     context->driveTable().selectedDrive = 0;
     ASSERT_EQ(context->selectedRecord().driveClass, kDriveClassNvme);
     context->testRun().testKind = kTestKindQuick;

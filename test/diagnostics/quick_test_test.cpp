@@ -44,7 +44,7 @@ class QuickTestTest : public ::testing::Test {
     platform = std::make_unique<sim::SimPlatform>(sim::loadMachine(machine(transport)));
     context = std::make_unique<AppContext>(*platform, prompter);
     detectDrives(context->probeEnvironment(), context->driveTable());
-    ASSERT_EQ(context->driveTable().driveCount, 1);
+    ASSERT_EQ(context->driveTable().driveCount(), 1);
     context->driveTable().selectedDrive = 0;
     ASSERT_EQ(record().smartAvailable, 1);
     context->testRun().testKind = kTestKindQuick;

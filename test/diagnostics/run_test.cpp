@@ -128,7 +128,7 @@ class TestRunTest : public ::testing::Test {
     context = std::make_unique<AppContext>(*platform, prompter);
     context->startup().osIsVistaOrLater = 1;
     detectDrives(context->probeEnvironment(), context->driveTable());
-    ASSERT_EQ(context->driveTable().driveCount, 1);
+    ASSERT_EQ(context->driveTable().driveCount(), 1);
     context->driveTable().selectedDrive = 0;
     start(kTestKindQuick);
   }
@@ -161,7 +161,7 @@ class TestRunTest : public ::testing::Test {
 };
 
 TEST_F(TestRunTest, BeginShowsTheKindAndDriveAndHidesTheLaterControls) {
-  context->driveTable().driveCount = 2;
+  context->driveTable().records.resize(2);
   context->driveTable().selectedDrive = 1;
   // A run works on the drive selected when it is made.
   run = std::make_unique<TestRun>(context->testRunEnvironment(), view, clock);

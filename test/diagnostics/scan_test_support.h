@@ -84,8 +84,7 @@ class ScanTest : public ::testing::Test {
     platform = std::make_unique<sim::SimPlatform>(std::move(machine));
     context = std::make_unique<AppContext>(*platform, prompter);
     context->startup().osIsVistaOrLater = 1;
-    context->driveTable().records[0] = record;
-    context->driveTable().driveCount = 1;
+    context->driveTable().records = {record};
     context->driveTable().selectedDrive = 0;
     values().testKind = kind;
     values().testState = kTestStateRunning;

@@ -62,7 +62,7 @@ sim::SimMachine machine(const std::string& statusPage, bool statusInterface) {
 // The table as detection leaves it: letters not mapped yet, then the status scan.
 DriveTable detectedTable(sim::SimPlatform& p) {
   DriveTable t;
-  clearDriveTable(t);
+  t.records.resize(3);
   DriveRecord& sata = t.records[0];
   sata = devtest::makeRecord(0);
   sata.busType = kBusSata;
@@ -89,7 +89,6 @@ DriveTable detectedTable(sim::SimPlatform& p) {
   usb.busType = kBusUsb;
   usb.identifiedSectors = 400000;
   put(usb.serialNumber, "U1");
-  t.driveCount = 3;
   scanRaidInterfaces(p, t);
   return t;
 }

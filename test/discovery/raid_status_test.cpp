@@ -172,10 +172,9 @@ TEST(ScanRaidInterfaces, MatchesTheInterfaceSerialIgnoringCaseAndReadsTheStatus)
   e.statusPage = "82 00 00 04 46 11 00 00";
   sim::SimPlatform p(machineOf({e}));
   DriveTable t;
-  clearDriveTable(t);
+  t.records.resize(2);
   t.records[0] = sataRecord("WD-123");
   t.records[1] = enclosureRecord(1, "NDK0001");
-  t.driveCount = 2;
   scanRaidInterfaces(p, t);
   EXPECT_EQ(pathOf(t.records[1]), "\\\\?\\usb#vid_2e0a&pid_5200#raid1#{57edcd85-0281-4893-a224-6719f892b1a4}");
   EXPECT_EQ(t.records[1].raidState, 6);
@@ -189,9 +188,8 @@ TEST(ScanRaidInterfaces, MatchesTheInterfaceSerialIgnoringCaseAndReadsTheStatus)
 TEST(ScanRaidInterfaces, AsksTheInterfaceForVpd80hWithTwentyBytes) {
   sim::SimPlatform p(machineOf({Enclosure{}}));
   DriveTable t;
-  clearDriveTable(t);
+  t.records.resize(1);
   t.records[0] = enclosureRecord(1, "NDK0001");
-  t.driveCount = 1;
   scanRaidInterfaces(p, t);
   const std::vector<Bytes> cdbs = cdbsOf(p, 6);
   ASSERT_EQ(cdbs.size(), 2u);
@@ -246,11 +244,10 @@ TEST_P(ScanRaidInterfacesCases, StoresThePathOfTheMatchingRecord) {
   const ScanCase& c = GetParam();
   sim::SimPlatform p(machineOf(c.enclosures));
   DriveTable t;
-  clearDriveTable(t);
+  t.records.resize(c.recordSerials.size());
   for (size_t i = 0; i < c.recordSerials.size(); ++i) {
     t.records[i] = i == 0 ? sataRecord(c.recordSerials[i]) : enclosureRecord(static_cast<int>(i), c.recordSerials[i]);
   }
-  t.driveCount = static_cast<int32_t>(c.recordSerials.size());
   scanRaidInterfaces(p, t);
   for (size_t i = 0; i < c.paths.size(); ++i) EXPECT_EQ(pathOf(t.records[i]), c.paths[i]) << i;
   EXPECT_EQ(p.openHandleCount(), 0u);
@@ -265,10 +262,9 @@ TEST(ScanRaidInterfaces, AnInterfaceWithoutASerialMatchesNoBlankRecord) {
   e.serial = "    ";
   sim::SimPlatform p(machineOf({e}));
   DriveTable t;
-  clearDriveTable(t);
+  t.records.resize(2);
   t.records[0] = sataRecord("");
   t.records[1] = enclosureRecord(1, "");
-  t.driveCount = 2;
   scanRaidInterfaces(p, t);
   EXPECT_EQ(pathOf(t.records[0]), "");
   EXPECT_EQ(pathOf(t.records[1]), "");
@@ -281,9 +277,8 @@ TEST(ScanRaidInterfaces, ASerialPageWithAnotherPageCodeIsNotRead) {
   m.findDrive(1)->scsi.vpd[0x80] = {0x00, 0x81, 0x00, 0x07, 'N', 'D', 'K', '0', '0', '0', '1'};
   sim::SimPlatform p(std::move(m));
   DriveTable t;
-  clearDriveTable(t);
+  t.records.resize(1);
   t.records[0] = enclosureRecord(1, "NDK0001");
-  t.driveCount = 1;
   scanRaidInterfaces(p, t);
   EXPECT_EQ(pathOf(t.records[0]), "");
 }
@@ -294,26 +289,14 @@ TEST(ScanRaidInterfaces, AnInterfaceThatDoesNotOpenIsPassedOver) {
   const Handle held = p.createFile(physicalDrivePath(1), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   DriveTable t;
-  clearDriveTable(t);
+  t.records.resize(2);
   t.records[0] = enclosureRecord(1, "NDK0001");
   t.records[1] = enclosureRecord(2, "NDK0002");
-  t.driveCount = 2;
   scanRaidInterfaces(p, t);
   EXPECT_EQ(pathOf(t.records[0]), "");
   EXPECT_EQ(pathOf(t.records[1]), kPath2);
   p.closeHandle(held);
   EXPECT_EQ(p.openHandleCount(), 0u);
-}
-
-TEST(ScanRaidInterfaces, RecordsBeyondTheCountAreNotCompared) {
-  sim::SimPlatform p(machineOf({Enclosure{}}));
-  DriveTable t;
-  clearDriveTable(t);
-  t.records[0] = sataRecord("WD-123");
-  t.records[1] = enclosureRecord(1, "NDK0001");
-  t.driveCount = 1;
-  scanRaidInterfaces(p, t);
-  EXPECT_EQ(pathOf(t.records[1]), "");
 }
 
 // ---- readMemberSmart ----

@@ -35,6 +35,7 @@ class ResultPageTest : public ::testing::Test {
     std::filesystem::create_directories(dir);
     context.startup().resultsDir = dir.string() + "/";
 
+    context.driveTable().records.resize(1);
     DriveRecord& d = context.driveTable().records[0];
     std::strcpy(d.model, "VARN 500 <b>&");
     std::strcpy(d.serialNumber, "WX12\"34");
@@ -43,7 +44,6 @@ class ResultPageTest : public ::testing::Test {
     d.sectorSize = 512;
     d.smartAvailable = 1;
     d.smartHealthy = 1;
-    context.driveTable().driveCount = 1;
   }
   ~ResultPageTest() override {
     std::error_code ignored;

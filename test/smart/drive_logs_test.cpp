@@ -34,7 +34,7 @@ struct Showcase {
   }
   ~Showcase() { freeComplianceTable(compliance); }
   const DriveRecord& drive(const char* model) const {
-    for (int i = 0; i < table.driveCount; ++i) {
+    for (int i = 0; i < table.driveCount(); ++i) {
       if (std::string(table.records[i].model) == model) return table.records[i];
     }
     ADD_FAILURE() << model;

@@ -65,7 +65,7 @@ int showcaseDriveCount() {
   OkPrompter prompter;
   AppContext context(platform, prompter);
   detectDrives(context.probeEnvironment(), context.driveTable());
-  return context.driveTable().driveCount;
+  return context.driveTable().driveCount();
 }
 
 TEST(DetectionDialogTest, FinishedDetectionClosesWithOkAtFullBarStartingMinimised) {
@@ -80,8 +80,8 @@ TEST(DetectionDialogTest, FinishedDetectionClosesWithOkAtFullBarStartingMinimise
   EXPECT_TRUE(minimisedAtStart);
   EXPECT_EQ(dialog.progressBar()->value(), 100);
   EXPECT_EQ(dialog.windowTitle(), "PALVORO for Windows");
-  EXPECT_EQ(context.driveTable().driveCount, showcaseDriveCount());
-  EXPECT_GT(context.driveTable().driveCount, 0);
+  EXPECT_EQ(context.driveTable().driveCount(), showcaseDriveCount());
+  EXPECT_GT(context.driveTable().driveCount(), 0);
 }
 
 // The wait gives up at the 21st tick, yet run() returns only once the worker has ended:
@@ -102,7 +102,7 @@ TEST(DetectionDialogTest, CancelAfter21TicksStillWaitsForTheWorkerBeforeReturnin
     platform.open();
   });
   const int result = dialog.run();
-  const int countSeenAtReturn = context.driveTable().driveCount;
+  const int countSeenAtReturn = context.driveTable().driveCount();
   const bool busyAtReturn = dialog.ticker().busy();
   opener.join();
   EXPECT_EQ(result, QDialog::Rejected);

@@ -91,7 +91,7 @@ class HostileTextTest : public testing::Test {
 };
 
 TEST_F(HostileTextTest, EveryWindowShowsMarkupInDriveTextAsText) {
-  ASSERT_EQ(context.driveTable().driveCount, 1);
+  ASSERT_EQ(context.driveTable().driveCount(), 1);
   ASSERT_STREQ(record().model, kModel);
 
   CPalvoroDlg mainWindow(context);

@@ -41,7 +41,7 @@ TEST(LinuxMainWindowTest, VolumesAreMountPointsAndTheTitleNamesTheProgram) {
   OkPrompter prompter;
   AppContext context(platform, prompter);
   detectDrives(context.probeEnvironment(), context.driveTable());
-  ASSERT_EQ(context.driveTable().driveCount, 2);
+  ASSERT_EQ(context.driveTable().driveCount(), 2);
 
   CPalvoroDlg window(context);
   EXPECT_EQ(window.windowTitle(), "Varnholt Steadwell Diagnostics - PALVORO");

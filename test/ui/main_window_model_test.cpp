@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,7 @@ class MainWindowModelTest : public testing::Test {
 
 TEST_F(MainWindowModelTest, ShowcaseRows) {
   ASSERT_EQ(model->physicalRows().size(), 8u);
-  EXPECT_EQ(context.driveTable().driveCount, 8);
+  EXPECT_EQ(context.driveTable().driveCount(), 8);
   struct Expected {
     const char* number;
     int image;
@@ -161,6 +162,7 @@ TEST(MainWindowCells, SmartRules) {
 
 TEST(MainWindowCells, ModelAndCapacity) {
   DriveTable table{};
+  table.records.resize(4);
   DriveRecord& raid = table.records[0];
   raid.driveClass = kDriveClassRaid;
   std::strcpy(raid.model, "Nodrik");
@@ -173,10 +175,10 @@ TEST(MainWindowCells, ModelAndCapacity) {
   std::strcpy(ata.model, "X");
   ata.sectorSize = 512;
   ata.identifiedSectors = 1953125;  // exactly 1000 MB
-  table.records[3].driveClass = kDriveClassAta;  // after a gap: not listed
+  table.records[3].driveClass = kDriveClassAta;  // after an empty entry: not listed, dropped
   std::vector<ListRow> rows = fillPhysicalDriveRows(table);
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(table.driveCount, 2);
+  EXPECT_EQ(table.driveCount(), 2);
   EXPECT_EQ(rows[0][1].text, "Nodrik (RAID 1)");
   EXPECT_STREQ(raid.model, "Nodrik (RAID 1)");
   EXPECT_EQ(rows[0][3].text, "998 MB");
@@ -394,16 +396,21 @@ TEST_F(MainWindowModelTest, RescanOnceWithArrivalsAbsorbed) {
 TEST_F(MainWindowModelTest, RescanDropsARemovedDrive) {
   platform.machine().findDrive(4)->present = false;
   model->rescanDrives();
-  EXPECT_EQ(context.driveTable().driveCount, 7);
+  EXPECT_EQ(context.driveTable().driveCount(), 7);
   EXPECT_EQ(model->physicalRows()[3][1].text, "Sabik NV2 1TB (NVMe)");
+  // The last row of before names no drive now: nothing may act on another one instead.
+  context.driveTable().selectedDrive = 7;
+  EXPECT_THROW(context.selectedRecord(), std::out_of_range);
+  context.driveTable().selectedDrive = -1;
+  EXPECT_THROW(context.selectedRecord(), std::out_of_range);
 }
 
 TEST_F(MainWindowModelTest, EmptyTable) {
   clearDriveTable(context.driveTable());
-  context.driveTable().driveCount = 3;  // stale: recounted by the fill
+  context.driveTable().records.resize(3);  // empty entries: dropped by the fill
   model->fillDriveLists();
   EXPECT_TRUE(model->physicalRows().empty());
-  EXPECT_EQ(context.driveTable().driveCount, 0);
+  EXPECT_EQ(context.driveTable().driveCount(), 0);
   model->onRunTestsIcon(true, 0);
   EXPECT_EQ(prompter.messages.size(), 1u);
   EXPECT_TRUE(model->contextMenu(0).empty());

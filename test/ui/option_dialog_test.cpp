@@ -104,7 +104,7 @@ class OptionDialogTest : public testing::Test {
     context->startup().osIsVistaOrLater = 1;
     context->startup().resultsDir = dir.path().toStdString() + "/";
     detectDrives(context->probeEnvironment(), context->driveTable());
-    ASSERT_EQ(context->driveTable().driveCount, 2);
+    ASSERT_EQ(context->driveTable().driveCount(), 2);
     context->startup().miniportMode = administrator ? 0 : 1;
     context->driveTable().selectedDrive = selected;
   }

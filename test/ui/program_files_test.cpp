@@ -177,7 +177,7 @@ TEST(CPalvoroAppTest, InitInstanceRunsStartUpThenTheMainWindowThenFreesTheCompli
   int countSeenByMainWindow = -1;
   bool tableLoadedDuringMainWindow = false;
   CPalvoroApp app(context, [&](AppContext& ctx) {
-    countSeenByMainWindow = ctx.driveTable().driveCount;
+    countSeenByMainWindow = ctx.driveTable().driveCount();
     tableLoadedDuringMainWindow = ctx.complianceTable().loaded();
   });
   // The test main points XDG_STATE_HOME at a folder of its own; the folders are found as a

@@ -50,7 +50,7 @@ class ProgressDialogTest : public ::testing::Test {
     context = std::make_unique<AppContext>(*platform, prompter);
     context->startup().osIsVistaOrLater = 1;
     detectDrives(context->probeEnvironment(), context->driveTable());
-    ASSERT_EQ(context->driveTable().driveCount, 1);
+    ASSERT_EQ(context->driveTable().driveCount(), 1);
     context->driveTable().selectedDrive = 0;
     // As the option dialog leaves them before it opens the progress dialog.
     values().testKind = kind;

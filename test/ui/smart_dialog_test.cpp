@@ -59,7 +59,7 @@ class SmartDialogTest : public testing::Test {
   void detect() { detectDrives(context.probeEnvironment(), context.driveTable()); }
   // Table index of the drive with physical number `number`.
   int indexOf(int number) {
-    for (int i = 0; i < context.driveTable().driveCount; ++i) {
+    for (int i = 0; i < context.driveTable().driveCount(); ++i) {
       if (context.driveTable().records[i].physicalDriveNumber == number) return i;
     }
     ADD_FAILURE() << "drive " << number << " not detected";

@@ -138,6 +138,7 @@ TEST_F(ViewDialogTest, EachOpeningNavigatesAfresh) {
 struct OnePassedRun {
   OnePassedRun(const std::string& resultsDir, const char* model, int32_t kind) {
     context.startup().resultsDir = resultsDir;
+    context.driveTable().records.resize(1);
     DriveRecord& d = context.driveTable().records[0];
     std::strcpy(d.model, model);
     std::strcpy(d.serialNumber, "WX1234");
@@ -146,7 +147,6 @@ struct OnePassedRun {
     d.sectorSize = 512;
     d.smartAvailable = 1;
     d.smartHealthy = 1;
-    context.driveTable().driveCount = 1;
     context.testRun().testKind = kind;
     context.testRun().testState = kTestStatePass;
   }

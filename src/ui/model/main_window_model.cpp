@@ -1,5 +1,6 @@
 #include "ui/model/main_window_model.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -144,12 +145,12 @@ ListRow physicalDriveRow(const DriveRecord& record, int displayNumber) {
 
 std::vector<ListRow> fillPhysicalDriveRows(DriveTable& table) {
   std::vector<ListRow> rows;
-  table.driveCount = 0;
-  for (int i = 0; i < kMaxDrives; ++i) {
-    DriveRecord& record = table.records[i];
-    if (record.driveClass == kDriveClassNone) break;
-    ++table.driveCount;
-    rows.push_back(physicalDriveRow(record, table.driveCount));
+  // An empty entry ends the list: what follows it is no drive anybody can pick.
+  const auto firstEmpty = std::find_if(table.records.begin(), table.records.end(),
+                                       [](const DriveRecord& r) { return r.driveClass == kDriveClassNone; });
+  table.records.erase(firstEmpty, table.records.end());
+  for (DriveRecord& record : table.records) {
+    rows.push_back(physicalDriveRow(record, static_cast<int>(rows.size()) + 1));
     // The enclosure's composed name becomes its model for the dialogs and the result page.
     const std::string& model = rows.back()[1].text;
     if (record.driveClass == kDriveClassRaid && model.size() < 41) {
@@ -200,7 +201,7 @@ void MainWindowModel::fillDriveLists() {
 }
 
 bool MainWindowModel::validRow(int row) const {
-  return row >= 0 && row < m_context.driveTable().driveCount;
+  return row >= 0 && row < m_context.driveTable().driveCount();
 }
 
 void MainWindowModel::showMessage(int stringId, PromptIcon icon) {

@@ -51,8 +51,9 @@ ListCell smartStatusCell(const DriveRecord& record);
 // The row of a table entry shown as number `displayNumber` (1-based).
 ListRow physicalDriveRow(const DriveRecord& record, int displayNumber);
 
-// Fills the physical-drive rows from the table: recounts driveCount, stops at the first
-// empty entry, and copies a RAID enclosure's composed model text into its entry.
+// Fills the physical-drive rows from the table, one per record: an empty entry ends the
+// table (it and the records after it are dropped), and a RAID enclosure's composed model
+// text is copied into its entry.
 std::vector<ListRow> fillPhysicalDriveRows(DriveTable& table);
 // The rows of the fixed volumes, letters A to Z in order, each named as the platform names
 // it ("C:\" and "NTFS"; on Linux the mount point and the kernel's file system).

@@ -425,7 +425,7 @@ bool CPalvoroDlg::eventFilter(QObject* watched, QEvent* event) {
     const bool runKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
                         key->key() == Qt::Key_Space;
     const int row = m_physical->selectedRow();
-    if (runKey && row >= 0 && row < m_context.driveTable().driveCount) {
+    if (runKey && row >= 0 && row < m_context.driveTable().driveCount()) {
       // The list sees the key first (without passing it on to the window, where Enter
       // would press Close); then the flow runs and the key is consumed.
       QKeyEvent copy(key->type(), key->key(), key->modifiers(), key->text());

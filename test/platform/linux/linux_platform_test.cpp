@@ -375,7 +375,7 @@ TEST(LinuxDetectionTest, DisksWithoutACommandChannelAreListed) {
     ProbeEnvironment env{rig.platform, prompter, false, nullptr, 0xA0, &judgeSmartAttributes};
     DriveTable table{};
     detectDrives(env, table);
-    ASSERT_EQ(table.driveCount, 1);
+    ASSERT_EQ(table.driveCount(), 1);
     const DriveRecord& r = table.records[0];
     EXPECT_STREQ(r.model, c.model);
     EXPECT_STREQ(r.serialNumber, c.serial);
