@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "linux_rig.h"
 #include "platform/ioctl_codes.h"
@@ -173,6 +174,7 @@ TEST(LinuxBlockDevicesTest, PataPortByItsDriverName) {
 // sequence number) of its own.
 TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
   Rig rig({"sata_ahci", "usb_storage"});
+  EXPECT_EQ(rig.platform.physicalDriveNumbers(), (std::vector<int>{0, 1}));
   const Handle before = rig.open(1);
   ASSERT_NE(before, INVALID_HANDLE_VALUE);
   uint8_t* sector = static_cast<uint8_t*>(std::aligned_alloc(4096, 4096));
@@ -191,6 +193,7 @@ TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
   rig.sys.remove("/sys/devices/pci0000:00/0000:00:01.0/usb2/2-1");
   rig.sys.remove(fakeNode("sdd"));
   ASSERT_EQ(rig.platform.disks().size(), 1u);
+  EXPECT_EQ(rig.platform.physicalDriveNumbers(), (std::vector<int>{0}));
   rig.sys.loadFixture("usb_storage");
   rig.sys.addFile("/sys/devices/pci0000:00/0000:00:01.0/usb2/2-1/2-1:1.0/host7/target7:0:0/7:0:0:0/block/sdd/diskseq",
                   "10\n");
@@ -203,6 +206,8 @@ TEST(LinuxBlockDevicesTest, ReplugUnderAnOldNameGetsANewNumber) {
                                             sizeof number, &returned));
   EXPECT_EQ(rig.platform.lastError(), ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_EQ(rig.open(1), INVALID_HANDLE_VALUE) << "an old number is never reused";
+  // Detection probes what is listed, so the gap costs nothing and drive 2 is found.
+  EXPECT_EQ(rig.platform.physicalDriveNumbers(), (std::vector<int>{0, 2}));
   const Handle after = rig.open(2);
   ASSERT_NE(after, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(rig.platform.readFile(after, sector, 512, &n));
