@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -74,15 +75,24 @@ LabPanel::LabPanel(sim::SimPlatform& platform, std::function<void()> deviceChang
   setWindowTitle(QStringLiteral("PALVORO lab - %1").arg(QString::fromStdString(platform.machine().name)));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("Plugged-in drives (clear a box to pull the drive out):"), this));
+  // A bench of twenty drives would make the panel taller than the screen: the boxes scroll.
+  auto* boxes = new QWidget;
+  auto* boxLayout = new QVBoxLayout(boxes);
+  boxLayout->setContentsMargins(0, 0, 0, 0);
   for (const sim::SimDrive& drive : platform.machine().drives) {
-    auto* box = new QCheckBox(QString::fromStdString(labDriveLabel(platform, drive.number)), this);
+    auto* box = new QCheckBox(QString::fromStdString(labDriveLabel(platform, drive.number)), boxes);
     box->setObjectName(QStringLiteral("drive%1").arg(drive.number));
     box->setChecked(drive.present);
     const int number = drive.number;
     connect(box, &QCheckBox::toggled, this, [this, number](bool checked) { setDrivePresent(number, checked); });
-    layout->addWidget(box);
+    boxLayout->addWidget(box);
   }
-  layout->addStretch();
+  boxLayout->addStretch();
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidget(boxes);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  layout->addWidget(scroll);
 }
 
 void LabPanel::setDrivePresent(int number, bool present) {
