@@ -1089,7 +1089,7 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
   CLI::Option* machineFile =
       app.add_option("--machine", options.machineFile, "Work on the simulated machine this file describes");
   CLI::Option* builtin =
-      app.add_option("--builtin", options.builtin, "Work on a built-in simulated machine (basic, showcase)");
+      app.add_option("--builtin", options.builtin, "Work on a built-in simulated machine (basic, bench, showcase)");
   machineFile->excludes(builtin);
   app.add_flag("--json", options.json,
                "One JSON document on standard output; progress as JSON lines on standard error");

@@ -41,7 +41,7 @@ constexpr const char* kHelp =
     "simulated drives in and out.\n"
     "\n"
     "Options:\n"
-    "  --builtin NAME     the built-in machine NAME: showcase (the default) or basic\n"
+    "  --builtin NAME     the built-in machine NAME: showcase (the default), basic or bench\n"
     "  --machine FILE     the machine FILE describes (JSON)\n"
     "  --print            print the drive table on the console instead of opening windows\n"
     "  --help             print this help and exit\n"

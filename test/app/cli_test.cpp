@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -92,6 +93,30 @@ TEST(CliTest, ListAsTextHasAHeaderARowEachAndTheCount) {
   EXPECT_EQ(all[0].rfind("#   Model", 0), 0u);
   EXPECT_EQ(all[4].rfind("4   Kestrel KX1000", 0), 0u);
   EXPECT_EQ(all[9], "8 drive(s) found.");
+}
+
+// A bench holds more drives than a desktop: every one is listed and numbered, and each
+// number names its own drive.
+TEST(CliTest, EveryDriveOfABenchOfTwentyIsListedAndNamedByItsNumber) {
+  const Json drives = json(cli({"--builtin", "bench", "--json", "list"}))["drives"];
+  ASSERT_EQ(drives.size(), 20u);
+  std::set<std::string> serials;
+  std::set<std::string> buses;
+  for (size_t i = 0; i < drives.size(); ++i) {
+    EXPECT_EQ(drives[i]["number"], i + 1);
+    serials.insert(drives[i]["serial"].get<std::string>());
+    buses.insert(drives[i]["bus"].get<std::string>());
+  }
+  EXPECT_EQ(serials.size(), 20u);
+  EXPECT_EQ(buses, (std::set<std::string>{"NVMe", "SATA", "SCSI", "USB"}));
+  const CliRun text = cli({"--builtin", "bench", "list"});
+  EXPECT_NE(text.out.find("\n20  Sabik NV3 2TB "), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\n20 drive(s) found.\n"), std::string::npos);
+  const Json last = json(cli({"--builtin", "bench", "--json", "info", "20"}));
+  EXPECT_EQ(last["drive"]["serial"], drives[19]["serial"]);
+  const CliRun past = cli({"--builtin", "bench", "info", "21"});
+  EXPECT_EQ(past.status, kCliNotFound);
+  EXPECT_NE(past.err.find("there is no drive 21 (20 drive(s) found)"), std::string::npos) << past.err;
 }
 
 TEST(CliTest, InfoNamesTheDriveByNumberOrBySerial) {

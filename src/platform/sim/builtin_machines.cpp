@@ -64,9 +64,8 @@ constexpr const char* kBasic = R"json({
 // a dual-unit hybrid drive, the maker's SSD, a USB drive behind a SAT bridge, another
 // maker's NVMe drive, the maker's FireWire enclosure, a SCSI drive above 2 TB and the
 // RAID enclosure. Left out: an optical drive, a virtual disk and a bridge that answers
-// the diagnostic signature. The drive table has eight slots, so a bridge carrying the
-// vendor command block has no place here: the tests of that block build their own
-// machines.
+// the diagnostic signature. A bridge carrying the vendor command block is not here: the
+// tests of that block build their own machines, and the bench machine holds many drives.
 // The drives keep logs that tell their stories: the maker's SATA drive is clean (two
 // passed self-tests, no errors, cool and steady); the Kestrel behind the SAT bridge failed
 // its last extended self-test at sector 123456, the first of its four unreadable sectors,
@@ -230,8 +229,46 @@ constexpr const char* kShowcase = R"json({
   ]
 })json";
 
+// A test bench of twenty drives, more than a desktop holds, in four kinds taken in turn:
+// SATA drives on the controller, USB drives behind SAT bridges, SCSI disks and NVMe
+// drives, every one with a serial number of its own. The system lies on drive 0.
+constexpr const char* kBench = R"json({
+  "name": "bench",
+  "os": {"major": 10, "minor": 0},
+  "administrator": true,
+  "windowsDirectory": "C:\\Windows",
+  "drives": [
+    {"number": 0, "identity": {"model": "VHT VH7SAB400", "serial": "VH7B40000000", "firmware": "A5C0", "sectors": 7814037168}},
+    {"number": 1, "transport": "usb-sat", "identity": {"model": "Kestrel KX2000", "serial": "KX20B0000001", "firmware": "KX2R", "sectors": 3907029168}},
+    {"number": 2, "transport": "scsi", "identity": {"model": "HS1200", "serial": "HRW00000002", "firmware": "H100", "sectors": 2344225968}, "inquiry": {"vendor": "HARROW", "product": "HS1200"}},
+    {"number": 3, "transport": "nvme", "identity": {"model": "Sabik NV3 2TB", "serial": "SBK3N0000003", "firmware": "S30R0100", "sectors": 3907029168}},
+    {"number": 4, "identity": {"model": "VHT VH7SAB200", "serial": "VH7B20000004", "firmware": "A5C0", "sectors": 3907029168}},
+    {"number": 5, "transport": "usb-sat", "identity": {"model": "Kestrel KX1000", "serial": "KX10B0000005", "firmware": "KX1R", "sectors": 1953525168}},
+    {"number": 6, "transport": "scsi", "identity": {"model": "HS600", "serial": "HRW00000006", "firmware": "H100", "sectors": 1172123568}, "inquiry": {"vendor": "HARROW", "product": "HS600"}},
+    {"number": 7, "transport": "nvme", "identity": {"model": "Sabik NV3 1TB", "serial": "SBK3N0000007", "firmware": "S30R0100", "sectors": 1953525168}},
+    {"number": 8, "identity": {"model": "Kestrel KS500 512GB", "serial": "KS5B00000008", "firmware": "KS50R1", "sectors": 1000215216, "rotationRate": 1, "trim": true}},
+    {"number": 9, "transport": "usb-sat", "identity": {"model": "VHT VH5K500", "serial": "VH5B50000009", "firmware": "B2A1", "sectors": 976773168}},
+    {"number": 10, "transport": "scsi", "identity": {"model": "HS300", "serial": "HRW00000010", "firmware": "H090", "sectors": 585937500}, "inquiry": {"vendor": "HARROW", "product": "HS300"}},
+    {"number": 11, "transport": "nvme", "identity": {"model": "Sabik NV2 512GB", "serial": "SBK2N0000011", "firmware": "S21R0512", "sectors": 1000215216}},
+    {"number": 12, "identity": {"model": "VHT VH7SAB100", "serial": "VH7B10000012", "firmware": "A5B9", "sectors": 1953525168}},
+    {"number": 13, "transport": "usb-sat", "identity": {"model": "Kestrel KX500", "serial": "KX05B0000013", "firmware": "KX1R", "sectors": 976773168}},
+    {"number": 14, "transport": "scsi", "identity": {"model": "HS1200", "serial": "HRW00000014", "firmware": "H100", "sectors": 2344225968}, "inquiry": {"vendor": "HARROW", "product": "HS1200"}},
+    {"number": 15, "transport": "nvme", "identity": {"model": "Sabik NV3 4TB", "serial": "SBK3N0000015", "firmware": "S30R0100", "sectors": 7814037168}},
+    {"number": 16, "identity": {"model": "VHT VH7SAB400", "serial": "VH7B40000016", "firmware": "A5C0", "sectors": 7814037168}},
+    {"number": 17, "transport": "usb-sat", "identity": {"model": "Kestrel KX2000", "serial": "KX20B0000017", "firmware": "KX2R", "sectors": 3907029168}},
+    {"number": 18, "transport": "scsi", "identity": {"model": "HS600", "serial": "HRW00000018", "firmware": "H100", "sectors": 1172123568}, "inquiry": {"vendor": "HARROW", "product": "HS600"}},
+    {"number": 19, "transport": "nvme", "identity": {"model": "Sabik NV3 2TB", "serial": "SBK3N0000019", "firmware": "S30R0100", "sectors": 3907029168}}
+  ],
+  "volumes": [
+    {"letter": "C", "drive": 0, "partition": 1, "start": 2048, "sectors": 1048576000, "fileSystem": "NTFS", "label": "System",
+     "freeBytes": 312000000000},
+    {"letter": "D", "drive": 4, "partition": 1, "start": 2048, "sectors": 3907026944, "fileSystem": "NTFS", "label": "Bench",
+     "freeBytes": 1500000000000}
+  ]
+})json";
+
 const std::map<std::string, const char*>& machines() {
-  static const std::map<std::string, const char*> all = {{"basic", kBasic}, {"showcase", kShowcase}};
+  static const std::map<std::string, const char*> all = {{"basic", kBasic}, {"bench", kBench}, {"showcase", kShowcase}};
   return all;
 }
 
