@@ -1,4 +1,4 @@
-// Screenshots of the windows on the showcase machine, written into the build tree.
+// Screenshots of the windows on the showcase and bench machines, written into the build tree.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include "app/app_context.h"
@@ -15,6 +16,7 @@
 #include "discovery/detection.h"
 #include "ui/widgets/detection_dialog.h"
 #include "ui/widgets/main_window.h"
+#include "ui/widgets/xlist_ctrl.h"
 #include "app/palvoro_app.h"
 #include "ui/widgets/view_dialog.h"
 
@@ -84,6 +86,32 @@ TEST(ScreenshotTest, MainWindow) {
   const QString path = saveScreenshot(window, "main_window");
   ASSERT_FALSE(path.isEmpty());
   EXPECT_GE(QImage(path).width(), 600);
+}
+
+// A bench of twenty drives: every one is a row, and the list scrolls to the last.
+TEST(ScreenshotTest, MainWindowListsAndScrollsToEveryDriveOfABench) {
+  sim::SimPlatform platform(sim::builtinMachine("bench"));
+  OkPrompter prompter;
+  AppContext context(platform, prompter);
+  detectDrives(context.probeEnvironment(), context.driveTable());
+  CPalvoroDlg window(context);
+  const QString top = saveScreenshot(window, "main_window_bench_20");
+  ASSERT_FALSE(top.isEmpty());
+  CXListCtrl* list = window.physicalList();
+  ASSERT_EQ(list->itemCount(), 20);
+  EXPECT_EQ(list->itemText(19, 0), " 20");
+  EXPECT_EQ(list->itemText(19, 2), "SBK3N0000019");
+  ASSERT_TRUE(list->verticalScrollBar()->isVisible());
+  const auto shown = [list](int row) {
+    return list->viewport()->rect().intersects(list->visualItemRect(list->topLevelItem(row)));
+  };
+  EXPECT_TRUE(shown(0));
+  EXPECT_FALSE(shown(19));
+  list->setSelectedRow(19);
+  list->scrollToItem(list->topLevelItem(19));
+  EXPECT_FALSE(saveScreenshot(window, "main_window_bench_20_scrolled").isEmpty());
+  EXPECT_TRUE(shown(19));
+  EXPECT_FALSE(shown(0));
 }
 
 // The main window as a user with a 13-point desktop font on a screen scaled to 200% sees
