@@ -40,6 +40,7 @@ class FixedPrompter : public Prompter {
 // is told it runs on Vista or later.
 inline void useOneSataDrive(AppContext& context, uint64_t sectors) {
   context.startup().osIsVistaOrLater = 1;
+  context.driveTable().records.assign(1, DriveRecord{});
   DriveRecord& record = context.driveTable().records[0];
   record.physicalDriveNumber = 0;
   record.driveClass = kDriveClassAta;
@@ -47,7 +48,6 @@ inline void useOneSataDrive(AppContext& context, uint64_t sectors) {
   record.totalSectors = sectors;
   record.identifiedSectors = sectors;
   record.sectorSize = 512;
-  context.driveTable().driveCount = 1;
   context.driveTable().selectedDrive = 0;
 }
 

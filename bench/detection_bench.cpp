@@ -41,7 +41,7 @@ int main() {
     AppContext context(platform, prompter);
     runStartupChecks(context);
     detectDrives(context.probeEnvironment(), context.driveTable());
-    drives = context.driveTable().driveCount;
+    drives = context.driveTable().driveCount();
     requests = platform.log().size();
   }
   const double perRun = (cpuSeconds() - start) / kRuns;
