@@ -231,12 +231,10 @@ constexpr const char* kShowcase = R"json({
 
 // A test bench of twenty drives, more than a desktop holds, in four kinds taken in turn:
 // SATA drives on the controller, USB drives behind SAT bridges, SCSI disks and NVMe
-// drives, every one with a serial number of its own. The system lies on drive 0.
+// drives, every one with a serial number of its own. The system lies on drive 0; the
+// operating system, the rights and the Windows folder are the defaults.
 constexpr const char* kBench = R"json({
   "name": "bench",
-  "os": {"major": 10, "minor": 0},
-  "administrator": true,
-  "windowsDirectory": "C:\\Windows",
   "drives": [
     {"number": 0, "identity": {"model": "VHT VH7SAB400", "serial": "VH7B40000000", "firmware": "A5C0", "sectors": 7814037168}},
     {"number": 1, "transport": "usb-sat", "identity": {"model": "Kestrel KX2000", "serial": "KX20B0000001", "firmware": "KX2R", "sectors": 3907029168}},
