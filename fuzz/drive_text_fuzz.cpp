@@ -19,11 +19,11 @@
 #include "fuzz_check.h"
 #include "results/result_lines.h"
 #include "results/result_page.h"
-#include "ui/model/drive_logs_model.h"
+#include "service/drive_logs_model.h"
 #include "ui/model/main_window_model.h"
 #include "ui/model/option_dialog_model.h"
 #include "ui/model/scan_map_model.h"
-#include "ui/model/smart_window_model.h"
+#include "service/smart_window_model.h"
 
 namespace {
 

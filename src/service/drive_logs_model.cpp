@@ -225,7 +225,7 @@ std::optional<DriveLogsModel> readDriveLogsOf(Session& session, int driveIndex) 
   {
     std::lock_guard lock(session.tableMutex());
     const DriveTable& table = session.driveTable();
-    if (driveIndex < 0 || driveIndex >= table.driveCount) return std::nullopt;
+    if (driveIndex < 0 || driveIndex >= table.driveCount()) return std::nullopt;
     record = table.records[driveIndex];
   }
   DriveLogs logs = readDriveLogs(session.platform(), record, session.startup().miniportMode != 0, kRaidMemberA);

@@ -65,7 +65,7 @@ RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
   {
     std::lock_guard lock(m_session.tableMutex());
     const DriveTable& table = m_session.driveTable();
-    if (request.driveIndex < 0 || request.driveIndex >= table.driveCount) return outcome;
+    if (request.driveIndex < 0 || request.driveIndex >= table.driveCount()) return outcome;
     // The run works on its own copy: a detection meanwhile rewrites the table, never the run's drive.
     outcome.drive = table.records[request.driveIndex];
   }
@@ -114,7 +114,7 @@ bool RunService::startChecks(const RunRequest& request, RunFrontEnd& frontEnd, R
     std::lock_guard lock(m_session.tableMutex());
     mapVolumes(platform, m_session.driveTable());
     const DriveTable& table = m_session.driveTable();
-    if (request.driveIndex < table.driveCount) {
+    if (request.driveIndex < table.driveCount()) {
       std::memcpy(outcome.drive.volumeLetters, table.records[request.driveIndex].volumeLetters,
                   sizeof outcome.drive.volumeLetters);
       outcome.drive.volumeCount = table.records[request.driveIndex].volumeCount;
@@ -174,7 +174,7 @@ bool RunService::eraseChecks(const RunRequest& request, RunFrontEnd& frontEnd, R
     // The switch changed what the drive reports: the table shows the drive as it now is.
     std::lock_guard lock(m_session.tableMutex());
     DriveTable& table = m_session.driveTable();
-    if (request.driveIndex < table.driveCount &&
+    if (request.driveIndex < table.driveCount() &&
         table.records[request.driveIndex].physicalDriveNumber == record.physicalDriveNumber) {
       table.records[request.driveIndex].totalSectors = record.totalSectors;
       table.records[request.driveIndex].identifiedSectors = record.identifiedSectors;

@@ -103,7 +103,7 @@ class RunServiceTest : public testing::Test {
 };
 
 TEST_F(RunServiceTest, TwoDrivesRunAtOnceEachWithItsOwnOutcome) {
-  ASSERT_EQ(session.driveTable().driveCount, 2);
+  ASSERT_EQ(session.driveTable().driveCount(), 2);
   StartLine line(2);
   HeadlessFrontEnd first(&line);
   HeadlessFrontEnd second(&line);

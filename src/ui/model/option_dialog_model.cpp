@@ -45,7 +45,7 @@ OptionDialogModel::OptionDialogModel(Session& context, int driveIndex, TestClock
 
 DriveRecord OptionDialogModel::drive() const {
   const DriveTable& table = m_context.driveTable();
-  if (m_driveIndex < 0 || m_driveIndex >= table.driveCount) return DriveRecord{};
+  if (m_driveIndex < 0 || m_driveIndex >= table.driveCount()) return DriveRecord{};
   return table.records[m_driveIndex];
 }
 
@@ -78,7 +78,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
   RunRequest request;
   request.driveIndex = m_driveIndex;
   request.kind = kind;
-  if (request.driveIndex >= 0 && request.driveIndex < m_context.driveTable().driveCount) {
+  if (request.driveIndex >= 0 && request.driveIndex < m_context.driveTable().driveCount()) {
     // The run goes to the drive the dialog was opened for, or to none.
     request.identity = driveInstanceAt(m_context.platform(),
                                        m_context.driveTable().records[request.driveIndex].physicalDriveNumber);
