@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "fuzz_check.h"
-#include "platform/linux/scsi_ata.h"
+#include "protocol/sense.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace palvoro;
@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t n = 0; n <= longest; ++n) {
     std::unique_ptr<uint8_t[]> exact(new uint8_t[n == 0 ? 1 : n]);
     if (n > 0) std::memcpy(exact.get(), data, n);
-    const real::Sense s = real::decodeSense(n == 0 ? nullptr : exact.get(), n);
+    const Sense s = decodeSense(n == 0 ? nullptr : exact.get(), n);
     fuzz::check(!s.hasRegisters || s.present, "registers only from known sense");
     fuzz::check(!s.extended || s.hasRegisters, "extended only with registers");
     fuzz::check(s.key <= 0x0F, "sense key within four bits");

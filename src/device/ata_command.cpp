@@ -12,32 +12,6 @@ constexpr uint32_t kRecord = sizeof(AtaCommandRecord);
 
 constexpr uint8_t kDeviceBase = 0xA0;  // obsolete bits 7 and 5 set, as the drives expect
 
-}  // namespace
-
-void putRegisters(uint8_t* taskFile, const AtaRegisters& r) {
-  taskFile[kTaskFeatures] = r.features;
-  taskFile[kTaskCount] = r.count;
-  taskFile[kTaskLbaLow] = r.lbaLow;
-  taskFile[kTaskLbaMid] = r.lbaMid;
-  taskFile[kTaskLbaHigh] = r.lbaHigh;
-  taskFile[kTaskDevice] = r.device;
-  taskFile[kTaskCommand] = r.command;
-}
-
-AtaRegisters takeRegisters(const uint8_t* taskFile) {
-  AtaRegisters r;
-  r.features = taskFile[kTaskFeatures];
-  r.count = taskFile[kTaskCount];
-  r.lbaLow = taskFile[kTaskLbaLow];
-  r.lbaMid = taskFile[kTaskLbaMid];
-  r.lbaHigh = taskFile[kTaskLbaHigh];
-  r.device = taskFile[kTaskDevice];
-  r.command = taskFile[kTaskCommand];
-  return r;
-}
-
-namespace {
-
 // A command without data: 40 bytes in, 40 out.
 AtaCommand nonData(uint16_t flags) {
   AtaCommand c;

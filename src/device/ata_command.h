@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/records.h"
+#include "protocol/ata_registers.h"
 
 namespace palvoro {
 
@@ -22,22 +23,6 @@ struct AtaCommandRecord {
 };
 static_assert(sizeof(AtaCommandRecord) == 552);
 static_assert(offsetof(AtaCommandRecord, data) == 40);
-
-// The task-file registers in their pass-through order.
-struct AtaRegisters {
-  uint8_t features = 0;
-  uint8_t count = 0;
-  uint8_t lbaLow = 0;
-  uint8_t lbaMid = 0;
-  uint8_t lbaHigh = 0;
-  uint8_t device = 0;
-  uint8_t command = 0;
-};
-
-// The seven registers at `taskFile` in the IDE order (TaskFileIndex), the order of
-// ATA_PASS_THROUGH_EX's task files and of both SCSI carriers' blocks.
-void putRegisters(uint8_t* taskFile, const AtaRegisters& registers);
-AtaRegisters takeRegisters(const uint8_t* taskFile);
 
 enum class AtaDirection { None, In, Out };
 

@@ -6,6 +6,7 @@
 #include "device/drive_requests.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro {
 namespace {

@@ -8,6 +8,8 @@
 
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/byte_order.h"
+#include "protocol/scsi_cdb.h"
 
 namespace palvoro {
 namespace {
@@ -40,18 +42,6 @@ constexpr uint8_t kDefaultAtacbSignature = 0x24;
 constexpr uint32_t kAtacbCapabilityWordAt = 16;
 constexpr uint32_t kAtacbCapabilityBit = 0x40000;  // bit 18: carries the ATA command block
 constexpr uint32_t kBridgeCapabilitiesSize = 512;
-
-void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t getLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-uint32_t getBe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-         static_cast<uint32_t>(p[3]);
-}
 
 void reportIoctlError(Platform& platform) {
   std::printf("error sending IOCTL (%d)\n", static_cast<int>(platform.lastError()));
@@ -87,13 +77,13 @@ class SenseRequest {
     putPassThroughHeader(m_bytes.data(), static_cast<uint8_t>(N), kSenseLength, dataIn, dataLength,
                          kScsiSenseRequestHeader, kSenseAt);
     std::memcpy(m_bytes.data() + offsetof(SCSI_PASS_THROUGH, Cdb), cdb.data(), N);
-    putLe32(m_bytes.data() + kAllocationSizeAt, size());
+    storeLe32(m_bytes.data() + kAllocationSizeAt, size());
   }
   uint8_t* data() { return m_bytes.data() + kScsiSenseRequestHeader; }
   uint32_t size() const { return static_cast<uint32_t>(m_bytes.size()); }
   uint8_t scsiStatus() const { return m_bytes[offsetof(SCSI_PASS_THROUGH, ScsiStatus)]; }
   uint32_t returnedTransferLength() const {
-    return getLe32(m_bytes.data() + offsetof(SCSI_PASS_THROUGH, DataTransferLength));
+    return loadLe32(m_bytes.data() + offsetof(SCSI_PASS_THROUGH, DataTransferLength));
   }
   const uint8_t* cdb() const { return m_bytes.data() + offsetof(SCSI_PASS_THROUGH, Cdb); }
 
@@ -120,105 +110,35 @@ bool scsiDataIn(Platform& platform, Handle handle, const std::array<uint8_t, N>&
   return true;
 }
 
-// ---- SCSI command blocks (SPC / SBC) ----
-
-// INQUIRY: 12 | 00 (standard data) | 00 | 00 | allocation length 4Ah (74) | 00.
-std::array<uint8_t, 6> inquiryCdb() { return {0x12, 0x00, 0x00, 0x00, 74, 0x00}; }
-
-// INQUIRY of a VPD page: 12 | 01 (EVPD) | page | 00 | allocation length | 00.
-std::array<uint8_t, 6> inquiryVpdCdb(uint8_t page, uint8_t length) {
-  return {0x12, 0x01, page, 0x00, length, 0x00};
-}
-
-// RECEIVE DIAGNOSTIC RESULTS: 1C | 01 (PCV: page code valid) | page | allocation length
-// 15:8 | 7:0 | 00 (control).
-std::array<uint8_t, 6> receiveDiagnosticCdb(uint8_t page, uint16_t length) {
-  return {0x1C, 0x01, page, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF), 0x00};
-}
-
-// READ CAPACITY (10): 25 and nine zero bytes (no PMI, LBA 0).
-std::array<uint8_t, 10> readCapacity10Cdb() { return {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }
-
-// READ CAPACITY (16), a SERVICE ACTION IN (16): 9E | service action 10h | LBA (bytes 2-9)
-// 0 | allocation length (bytes 10-13) 0000000Ch | 00 | 00.
-std::array<uint8_t, 16> readCapacity16Cdb() {
-  return {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x00};
-}
-
 // ---- ATA carriers ----
 
-// Where each ATA block holds its seven task-file registers, in the IDE order.
-constexpr size_t kSat12RegistersAt = 3;
+// Where the vendor block holds its seven task-file registers, in the IDE order.
 constexpr size_t kAtacbRegistersAt = 6;
 
 // The PROTOCOL field of ATA PASS-THROUGH (12): non-data without data, else by direction.
-uint8_t sat12Protocol(CarrierDirection direction, bool withData) {
-  if (!withData) return 3;  // non-data
+SatProtocol sat12Protocol(CarrierDirection direction, bool withData) {
+  if (!withData) return SatProtocol::NonData;
   switch (direction) {
     case CarrierDirection::In:
     case CarrierDirection::Unspecified:
-      return 4;  // PIO data-in
+      return SatProtocol::PioIn;
     case CarrierDirection::Out:
-      return 5;  // PIO data-out
+      return SatProtocol::PioOut;
     case CarrierDirection::DmaOut:
-      return 6;  // DMA
+      return SatProtocol::Dma;
   }
-  return 3;
+  return SatProtocol::NonData;
 }
 
-// SAT ATA PASS-THROUGH (12):
-//   byte 0      A1h
-//   byte 1      MULTIPLE_COUNT (7:5) 0 | PROTOCOL (4:1) | reserved (0) 0
-//   byte 2      OFF_LINE (7:6) 0 | CK_COND (5) 0 | reserved (4) 0 | T_DIR (3) set for data-in |
-//               BYT_BLOK (2) set but for the unspecified direction | T_LENGTH (1:0) 2, the
-//               sector count, with data, else 0
-//   bytes 3-9   features, count, LBA low, LBA mid, LBA high, device, command
-//   byte 10     reserved 0
-//   byte 11     control 0
+// ATA PASS-THROUGH (12) of a carrier command: T_DIR set for data-in, BYT_BLOK set but for
+// the unspecified direction, T_LENGTH 2 (the sector count) with data, else 0.
 std::array<uint8_t, 12> satPassThrough12Cdb(const AtaRegisters& registers, CarrierDirection direction,
                                             bool withData) {
-  std::array<uint8_t, 12> cdb{};
-  cdb[0] = 0xA1;
-  cdb[1] = static_cast<uint8_t>(sat12Protocol(direction, withData) << 1);
-  if (direction == CarrierDirection::In) cdb[2] |= 0x08;
-  if (direction != CarrierDirection::Unspecified) cdb[2] |= 0x04;
-  if (withData) cdb[2] |= 0x02;
-  putRegisters(cdb.data() + kSat12RegistersAt, registers);
-  return cdb;
-}
-
-// SAT ATA PASS-THROUGH (16):
-//   byte 0   85h
-//   byte 1   MULTIPLE_COUNT (7:5) 0 | PROTOCOL (4:1) | EXTEND (0)
-//   byte 2   OFF_LINE 0 | CK_COND 0 | T_DIR | BYT_BLOK | T_LENGTH (`flags`: 0Eh PIO in, 06h UDMA out)
-//   byte 3   features 15:8     byte 4   features 7:0
-//   byte 5   count 15:8        byte 6   count 7:0
-//   byte 7   LBA 31:24         byte 8   LBA 7:0
-//   byte 9   LBA 39:32         byte 10  LBA 15:8
-//   byte 11  LBA 47:40         byte 12  LBA 23:16
-//   byte 13  device            byte 14  command
-//   byte 15  control 0
-std::array<uint8_t, 16> satPassThrough16Cdb(const AtaRegisters48& registers, uint8_t protocol, uint8_t flags,
-                                            int extend) {
-  const AtaRegisters& low = registers.current;
-  const AtaRegisters& high = registers.previous;
-  std::array<uint8_t, 16> cdb{};
-  cdb[0] = 0x85;
-  cdb[1] = static_cast<uint8_t>((protocol << 1) | (extend & 1));
-  cdb[2] = flags;
-  cdb[3] = high.features;
-  cdb[4] = low.features;
-  cdb[5] = high.count;
-  cdb[6] = low.count;
-  cdb[7] = high.lbaLow;
-  cdb[8] = low.lbaLow;
-  cdb[9] = high.lbaMid;
-  cdb[10] = low.lbaMid;
-  cdb[11] = high.lbaHigh;
-  cdb[12] = low.lbaHigh;
-  cdb[13] = low.device;
-  cdb[14] = low.command;
-  return cdb;
+  uint8_t flags = 0;
+  if (direction == CarrierDirection::In) flags |= kSatFromDevice;
+  if (direction != CarrierDirection::Unspecified) flags |= kSatLengthInBlocks;
+  if (withData) flags |= kSatLengthInCount;
+  return ataPassThrough12Cdb(registers, sat12Protocol(direction, withData), flags);
 }
 
 // The bridge vendor ATA command block:
@@ -239,20 +159,12 @@ std::array<uint8_t, 16> atacbCdb(const uint8_t (&signature)[2], const AtaRegiste
   return cdb;
 }
 
-// The result block of a RAID enclosure member, an ATA PASS-THROUGH (12):
-//   byte 0      A1h
-//   byte 1      1Eh: PROTOCOL 15, the response of the addressed drive's last command
-//   byte 2      0Eh: T_DIR, BYT_BLOK, T_LENGTH 2
-//   bytes 3-7   0: features, count, LBA low, LBA mid, LBA high
-//   byte 8      device: A0h member A, B0h member B
-//   bytes 9-11  0: command, reserved, control
+// The result block of a RAID enclosure member, an ATA PASS-THROUGH (12) with PROTOCOL 15
+// (the response of the addressed drive's last command), T_DIR, BYT_BLOK and T_LENGTH 2,
+// every register 0 but the device: A0h member A, B0h member B.
 std::array<uint8_t, 12> memberProbeCdb(uint8_t device) {
-  std::array<uint8_t, 12> cdb{};
-  cdb[0] = 0xA1;
-  cdb[1] = 15 << 1;
-  cdb[2] = 0x0E;
-  cdb[8] = device;
-  return cdb;
+  return ataPassThrough12Cdb({.device = device}, SatProtocol::ReturnResponse,
+                             kSatFromDevice | kSatLengthInBlocks | kSatLengthInCount);
 }
 
 // The two signature bytes of the vendor block, after the capability check. False when
@@ -266,7 +178,7 @@ bool atacbSignature(Platform& platform, Handle handle, uint8_t (&signature)[2]) 
                                               sizeof capabilities, &returned);
   // A bridge driver that does not answer is still tried with the default signature.
   if (!asked || returned == 0) return true;
-  if ((getLe32(capabilities + kAtacbCapabilityWordAt) & kAtacbCapabilityBit) == 0) {
+  if ((loadLe32(capabilities + kAtacbCapabilityWordAt) & kAtacbCapabilityBit) == 0) {
     std::printf("  TPP device does not support ATACB\n");
     std::fflush(stdout);
     return false;
@@ -293,7 +205,7 @@ AtaRegisters smartRegisters(uint8_t feature, uint8_t count, uint8_t lbaLow, uint
 }  // namespace
 
 bool scsiInquiry(Platform& platform, Handle handle, uint8_t (&out)[74]) {
-  return scsiDataIn(platform, handle, inquiryCdb(), sizeof out, out);
+  return scsiDataIn(platform, handle, inquiryCdb(sizeof out), sizeof out, out);
 }
 
 bool scsiInquiryVpd(Platform& platform, Handle handle, uint8_t page, uint8_t length, uint8_t* out) {
@@ -308,15 +220,15 @@ bool scsiReadCapacity10(Platform& platform, Handle handle, uint32_t* lastLba, ui
   uint8_t reply[8] = {};
   if (!scsiDataIn(platform, handle, readCapacity10Cdb(), sizeof reply, reply)) return false;
   // Both fields come big-endian.
-  if (lastLba != nullptr) *lastLba = getBe32(reply);
-  if (blockLength != nullptr) *blockLength = getBe32(reply + 4);
+  if (lastLba != nullptr) *lastLba = loadBe32(reply);
+  if (blockLength != nullptr) *blockLength = loadBe32(reply + 4);
   return true;
 }
 
 bool scsiReadCapacity16(Platform& platform, Handle handle, uint64_t* lastLba) {
   uint8_t reply[12] = {};
   if (!scsiDataIn(platform, handle, readCapacity16Cdb(), sizeof reply, reply)) return false;
-  if (lastLba != nullptr) *lastLba = static_cast<uint64_t>(getBe32(reply)) << 32 | getBe32(reply + 4);
+  if (lastLba != nullptr) *lastLba = loadBe64(reply);
   return true;
 }
 
@@ -341,20 +253,20 @@ int satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& regi
 
 int satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers, Sat16Protocol protocol,
                      int extend, uint8_t* data, uint32_t length) {
-  uint8_t protocolField = 0;
+  SatProtocol protocolField = SatProtocol::NonData;
   uint8_t flags = 0;
   uint8_t dataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
   if (protocol == Sat16Protocol::PioIn) {
-    protocolField = 4;   // PIO data-in
-    flags = 0x0E;        // T_DIR, BYT_BLOK, T_LENGTH 2
+    protocolField = SatProtocol::PioIn;
+    flags = kSatFromDevice | kSatLengthInBlocks | kSatLengthInCount;
     dataIn = SCSI_IOCTL_DATA_IN;
   } else if (protocol == Sat16Protocol::UdmaOut) {
-    protocolField = 11;  // UDMA data-out
-    flags = 0x06;        // BYT_BLOK, T_LENGTH 2
+    protocolField = SatProtocol::UdmaOut;
+    flags = kSatLengthInBlocks | kSatLengthInCount;
     dataIn = SCSI_IOCTL_DATA_OUT;
   } else if (protocol == Sat16Protocol::PioOut) {
-    protocolField = 5;   // PIO data-out
-    flags = 0x06;        // BYT_BLOK, T_LENGTH 2
+    protocolField = SatProtocol::PioOut;
+    flags = kSatLengthInBlocks | kSatLengthInCount;
     dataIn = SCSI_IOCTL_DATA_OUT;
   } else {
     std::printf("PassThru_SAT_16: invalid protocol\n");
@@ -368,7 +280,7 @@ int satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& re
   // No sense area here: the data follows the 44-byte structure directly.
   std::vector<uint8_t> request(kSptSize + length, 0);
   putPassThroughHeader(request.data(), 16, 0, dataIn, length, kSptSize, 0);
-  const std::array<uint8_t, 16> cdb = satPassThrough16Cdb(registers, protocolField, flags, extend);
+  const std::array<uint8_t, 16> cdb = ataPassThrough16Cdb(registers, protocolField, flags, (extend & 1) != 0);
   std::memcpy(request.data() + offsetof(SCSI_PASS_THROUGH, Cdb), cdb.data(), cdb.size());
   if (out) std::memcpy(request.data() + kSptSize, data, length);
 

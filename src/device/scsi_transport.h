@@ -40,14 +40,6 @@ enum class CarrierDirection : uint8_t {
   DmaOut = 6,       // DMA data-out
 };
 
-// The registers of a 48-bit command for ATA PASS-THROUGH (16): `previous` holds the
-// high-order bytes (features 15:8, count 15:8, LBA 31:24, 39:32 and 47:40); its device and
-// command are not sent.
-struct AtaRegisters48 {
-  AtaRegisters current{};
-  AtaRegisters previous{};
-};
-
 // The transfers ATA PASS-THROUGH (16) is used for; the numbers are the system's own.
 enum class Sat16Protocol : int {
   PioIn = 1,    // PIO data-in

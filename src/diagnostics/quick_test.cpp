@@ -12,6 +12,7 @@
 #include "resources/string_table.h"
 #include "smart/nvme_logs.h"
 #include "smart/smart_pages.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro {
 namespace {

@@ -16,6 +16,7 @@
 #include "discovery/smart_verdict.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro {
 namespace {

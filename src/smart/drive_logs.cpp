@@ -12,6 +12,7 @@
 #include "platform/scoped_handle.h"
 #include "smart/nvme_health.h"
 #include "smart/smart_pages.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro {
 namespace {

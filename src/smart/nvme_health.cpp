@@ -6,6 +6,7 @@
 
 #include "device/nvme_transport.h"
 #include "platform/records.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro {
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/records.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro {
 

@@ -15,6 +15,10 @@
 #include "platform/linux/nvme_admin.h"
 #include "platform/linux/sg_io.h"
 #include "platform/records.h"
+#include "protocol/ata_registers.h"
+#include "protocol/byte_order.h"
+#include "protocol/scsi_cdb.h"
+#include "protocol/sense.h"
 
 #ifndef BLKGETDISKSEQ
 #define BLKGETDISKSEQ _IOR(0x12, 128, __u64)
@@ -34,9 +38,6 @@ constexpr uint32_t kFileDeviceDisk = 0x07;
 constexpr uint16_t kKnownAtaFlags = ATA_FLAGS_DRDY_REQUIRED | ATA_FLAGS_DATA_IN | ATA_FLAGS_DATA_OUT |
                                     ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA | ATA_FLAGS_NO_MULTIPLE;
 constexpr uint32_t kSmartCapabilities = 0x7;  // ATA IDENTIFY, ATAPI IDENTIFY and SMART commands
-constexpr uint8_t kStatusError = 0x01;
-constexpr uint8_t kStatusReady = 0x50;  // DRDY and DSC
-constexpr uint8_t kErrorAbort = 0x04;
 constexpr uint32_t kAtaTimeoutCapSeconds = 60;
 
 // Windows storage bus types.
@@ -56,38 +57,6 @@ uint8_t windowsBusType(DiskBus bus) {
     case DiskBus::Unknown: return 0x00;
   }
   return 0x00;
-}
-
-uint32_t rd32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void wr32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void wr64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void be32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-void be64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
-}
-
-AtaRegisters readTaskFile(const uint8_t* t) {
-  return AtaRegisters{t[kTaskFeatures], t[kTaskCount], t[kTaskLbaLow], t[kTaskLbaMid],
-                      t[kTaskLbaHigh],  t[kTaskDevice], t[kTaskCommand]};
-}
-void writeTaskFile(uint8_t* t, const AtaRegisters& r) {
-  t[kTaskFeatures] = r.features;
-  t[kTaskCount] = r.count;
-  t[kTaskLbaLow] = r.lbaLow;
-  t[kTaskLbaMid] = r.lbaMid;
-  t[kTaskLbaHigh] = r.lbaHigh;
-  t[kTaskDevice] = r.device;
-  t[kTaskCommand] = r.command;
-  t[kTaskReserved] = 0;
 }
 
 char rootLetter(const std::string& root) {
@@ -175,7 +144,7 @@ EmulatedReply emulateScsi(const BlockDisk& disk, const uint8_t* cdb, uint8_t cdb
   switch (cdb[0]) {
     case 0x00:  // TEST UNIT READY
       return reply;
-    case 0x12: {  // INQUIRY
+    case kScsiInquiry: {
       if (cdbLength < 6) return illegal(0x24);
       const bool vital = (cdb[1] & 0x01) != 0;
       if (!vital) {
@@ -219,17 +188,17 @@ EmulatedReply emulateScsi(const BlockDisk& disk, const uint8_t* cdb, uint8_t cdb
       }
       return illegal(0x24);
     }
-    case 0x25: {  // READ CAPACITY (10)
+    case kScsiReadCapacity10: {
       reply.data.assign(8, 0);
-      be32(reply.data.data(), blocks == 0 ? 0 : static_cast<uint32_t>(std::min<uint64_t>(blocks - 1, 0xFFFFFFFFu)));
-      be32(reply.data.data() + 4, disk.logicalBlockSize);
+      storeBe32(reply.data.data(), blocks == 0 ? 0 : static_cast<uint32_t>(std::min<uint64_t>(blocks - 1, 0xFFFFFFFFu)));
+      storeBe32(reply.data.data() + 4, disk.logicalBlockSize);
       return reply;
     }
-    case 0x9E:  // READ CAPACITY (16)
-      if (cdbLength < 16 || (cdb[1] & 0x1F) != 0x10) return illegal(0x20);
+    case kScsiServiceActionIn16:  // READ CAPACITY (16)
+      if (cdbLength < 16 || (cdb[1] & 0x1F) != kScsiReadCapacity16Action) return illegal(0x20);
       reply.data.assign(32, 0);
-      be64(reply.data.data(), blocks == 0 ? 0 : blocks - 1);
-      be32(reply.data.data() + 8, disk.logicalBlockSize);
+      storeBe64(reply.data.data(), blocks == 0 ? 0 : blocks - 1);
+      storeBe32(reply.data.data() + 8, disk.logicalBlockSize);
       return reply;
     default:
       return illegal(0x20);
@@ -512,9 +481,9 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
   switch (code) {
     case IOCTL_STORAGE_GET_DEVICE_NUMBER:
       if (outSize < sizeof(STORAGE_DEVICE_NUMBER)) return fail(ERROR_INSUFFICIENT_BUFFER);
-      wr32(out, kFileDeviceDisk);
-      wr32(out + 4, static_cast<uint32_t>(h.number));
-      wr32(out + 8, 0);
+      storeLe32(out, kFileDeviceDisk);
+      storeLe32(out + 4, static_cast<uint32_t>(h.number));
+      storeLe32(out + 8, 0);
       *returned = sizeof(STORAGE_DEVICE_NUMBER);
       return true;
     case IOCTL_STORAGE_GET_DEVICE_NUMBER_EX: {
@@ -524,37 +493,37 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
       // which a disk plugged in again on another USB or SCSI host also changes.
       if (outSize < sizeof(STORAGE_DEVICE_NUMBER_EX)) return fail(ERROR_INSUFFICIENT_BUFFER);
       std::memset(out, 0, sizeof(STORAGE_DEVICE_NUMBER_EX));
-      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Version), sizeof(STORAGE_DEVICE_NUMBER_EX));
-      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Size), sizeof(STORAGE_DEVICE_NUMBER_EX));
-      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Flags), STORAGE_DEVICE_FLAGS_RANDOM_DEVICEGUID_REASON_NOHWID);
-      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceType), kFileDeviceDisk);
-      wr32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceNumber), static_cast<uint32_t>(h.number));
+      storeLe32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Version), sizeof(STORAGE_DEVICE_NUMBER_EX));
+      storeLe32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Size), sizeof(STORAGE_DEVICE_NUMBER_EX));
+      storeLe32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, Flags), STORAGE_DEVICE_FLAGS_RANDOM_DEVICEGUID_REASON_NOHWID);
+      storeLe32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceType), kFileDeviceDisk);
+      storeLe32(out + offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceNumber), static_cast<uint32_t>(h.number));
       uint8_t* guid = out + offsetof(STORAGE_DEVICE_NUMBER_EX, DeviceGuid);
       if (disk.diskseq != 0) {
-        wr64(guid, disk.diskseq);
+        storeLe64(guid, disk.diskseq);
       } else {
         uint64_t hash = 0xCBF29CE484222325u;  // FNV-1a
         for (const char c : disk.key) hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001B3u;
-        wr64(guid + 8, hash);
+        storeLe64(guid + 8, hash);
       }
       *returned = sizeof(STORAGE_DEVICE_NUMBER_EX);
       return true;
     }
     case IOCTL_STORAGE_QUERY_PROPERTY: {
       if (inSize < sizeof(STORAGE_PROPERTY_QUERY)) return fail(ERROR_INVALID_PARAMETER);
-      if (rd32(in) == StorageAdapterProtocolSpecificProperty || rd32(in) == StorageDeviceProtocolSpecificProperty) {
+      if (loadLe32(in) == StorageAdapterProtocolSpecificProperty || loadLe32(in) == StorageDeviceProtocolSpecificProperty) {
         if (disk.bus != DiskBus::Nvme) return fail(ERROR_NOT_SUPPORTED);
         return nvmeQuery(h, disk, in, inSize, out, outSize, returned);
       }
-      if (rd32(in) != StorageAdapterProperty || rd32(in + 4) != PropertyStandardQuery) {
+      if (loadLe32(in) != StorageAdapterProperty || loadLe32(in + 4) != PropertyStandardQuery) {
         return fail(ERROR_NOT_SUPPORTED);
       }
       if (outSize < kAdapterHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
       uint8_t descriptor[kAdapterDescriptorSize] = {};
-      wr32(descriptor, kAdapterDescriptorSize);
-      wr32(descriptor + 4, kAdapterDescriptorSize);
-      wr32(descriptor + 8, 128 * 1024);
-      wr32(descriptor + 12, 33);
+      storeLe32(descriptor, kAdapterDescriptorSize);
+      storeLe32(descriptor + 4, kAdapterDescriptorSize);
+      storeLe32(descriptor + 8, 128 * 1024);
+      storeLe32(descriptor + 12, 33);
       descriptor[kAdapterDescriptorBusTypeOffset] = windowsBusType(disk.bus);
       const uint32_t n = std::min<uint32_t>(outSize, sizeof descriptor);
       std::memcpy(out, descriptor, n);
@@ -670,17 +639,17 @@ bool LinuxPlatform::driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, u
   if (n != static_cast<ssize_t>(sector.size())) return fail(n < 0 ? errorFromDeviceErrno(static_cast<int>(-n)) : ERROR_CRC);
   std::memset(out, 0, kNeeded);
   const bool valid = sector[510] == 0x55 && sector[511] == 0xAA;
-  wr32(out, valid ? kEntries : 0);
-  wr32(out + 4, valid ? rd32(sector.data() + 440) : 0);
+  storeLe32(out, valid ? kEntries : 0);
+  storeLe32(out + 4, valid ? loadLe32(sector.data() + 440) : 0);
   for (uint32_t i = 0; valid && i < kEntries; ++i) {
     const uint8_t* e = sector.data() + 446 + 16 * i;
     uint8_t* p = out + kDriveLayoutEntryOffset + kEntrySize * i;
-    const uint32_t start = rd32(e + 8);
-    const uint32_t size = rd32(e + 12);
-    wr64(p, static_cast<uint64_t>(start) * h.blockSize);
-    wr64(p + 8, static_cast<uint64_t>(size) * h.blockSize);
-    wr32(p + 16, start);
-    wr32(p + 20, e[4] != 0 ? i + 1 : 0);
+    const uint32_t start = loadLe32(e + 8);
+    const uint32_t size = loadLe32(e + 12);
+    storeLe64(p, static_cast<uint64_t>(start) * h.blockSize);
+    storeLe64(p + 8, static_cast<uint64_t>(size) * h.blockSize);
+    storeLe32(p + 16, start);
+    storeLe32(p + 20, e[4] != 0 ? i + 1 : 0);
     p[24] = e[4];
     p[25] = e[0] == 0x80 ? 1 : 0;
     p[26] = e[4] != 0 ? 1 : 0;
@@ -820,15 +789,15 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
     if (dataIn && end > outSize) return fail(ERROR_INVALID_PARAMETER);
     if (dataOut && end > inSize) return fail(ERROR_INVALID_PARAMETER);
   }
-  const AtaRegisters current = readTaskFile(apt.CurrentTaskFile);
-  const AtaRegisters previous = readTaskFile(apt.PreviousTaskFile);
+  const AtaRegisters current = takeRegisters(apt.CurrentTaskFile);
+  const AtaRegisters previous = takeRegisters(apt.PreviousTaskFile);
   if (current.command == kExecuteDeviceDiagnostic) {
     // Never sent (it resets the drive under the kernel's feet). libata ran the reset and
     // read the signature when it found the drive, and found an ATA device there: that is
     // the answer, device 0 passed and the ATA signature.
     std::memcpy(out, in, kAtaHeaderSize);
     auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
-    writeTaskFile(back->CurrentTaskFile, AtaRegisters{0x01, 0x01, 0x01, 0x00, 0x00, current.device, 0x50});
+    putTaskFile(back->CurrentTaskFile, AtaRegisters{0x01, 0x01, 0x01, 0x00, 0x00, current.device, 0x50});
     *returned = kAtaHeaderSize;
     return true;
   }
@@ -847,9 +816,9 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
       std::memcpy(out, in, kAtaHeaderSize);
       auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
       AtaRegisters aborted = current;
-      aborted.features = kErrorAbort;
-      aborted.command = kStatusReady | kStatusError;
-      writeTaskFile(back->CurrentTaskFile, aborted);
+      aborted.features = kAtaErrorAbort;
+      aborted.command = kAtaStatusReady | kAtaStatusError;
+      putTaskFile(back->CurrentTaskFile, aborted);
       *returned = kAtaHeaderSize;
       return true;
     }
@@ -864,8 +833,8 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
   if (!r.reached) return fail(r.error);
   std::memcpy(out, in, kAtaHeaderSize);
   auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
-  writeTaskFile(back->CurrentTaskFile, r.current);
-  if (is48Bit) writeTaskFile(back->PreviousTaskFile, r.previous);
+  putTaskFile(back->CurrentTaskFile, r.current);
+  if (is48Bit) putTaskFile(back->PreviousTaskFile, r.previous);
   uint32_t size = kAtaHeaderSize;
   if (dataIn && length > 0) {
     std::memcpy(out + apt.DataBufferOffset, data.data(), length);
@@ -883,7 +852,7 @@ bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t c
     out[0] = 1;
     out[1] = 1;
     out[3] = 0x01;  // one device, the disk itself
-    wr32(out + 4, kSmartCapabilities);
+    storeLe32(out + 4, kSmartCapabilities);
     *returned = kVersionSize;
     return true;
   }
@@ -891,7 +860,7 @@ bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t c
     return fail(ERROR_ACCESS_DENIED);
   }
   if (inSize < kSendCmdInSize) return fail(ERROR_INVALID_PARAMETER);
-  const AtaRegisters regs = readTaskFile(in + offsetof(SENDCMDINPARAMS, irDriveRegs));
+  const AtaRegisters regs = takeRegisters(in + offsetof(SENDCMDINPARAMS, irDriveRegs));
   const bool receive = code == SMART_RCV_DRIVE_DATA;
   if (receive && outSize < kSendCmdOutHeaderSize + kBlockBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
   if (!receive && outSize < kSendCmdOutHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
@@ -912,19 +881,19 @@ bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t c
                                   receive ? kBlockBytes : 0, 10000);
   if (!r.reached) return fail(r.error);
   // The driver reports the drive's error as its own failure.
-  if ((r.current.command & kStatusError) != 0) return fail(ERROR_IO_DEVICE);
+  if ((r.current.command & kAtaStatusError) != 0) return fail(ERROR_IO_DEVICE);
   std::memset(out, 0, kSendCmdOutHeaderSize);
   uint32_t size = kSendCmdOutHeaderSize;
   if (receive) {
-    wr32(out, kBlockBytes);
+    storeLe32(out, kBlockBytes);
     std::memcpy(out + kSendCmdOutHeaderSize, data, kBlockBytes);
     size += kBlockBytes;
   } else if (regs.command == 0xB0 && regs.features == 0xDA) {
     // RETURN STATUS hands back the registers, which only a CK_COND answer carries.
     if (!r.registersKnown) return fail(ERROR_IO_DEVICE);
     if (outSize < kSendCmdOutHeaderSize + sizeof(IDEREGS)) return fail(ERROR_INSUFFICIENT_BUFFER);
-    wr32(out, sizeof(IDEREGS));
-    writeTaskFile(out + kSendCmdOutHeaderSize, r.current);
+    storeLe32(out, sizeof(IDEREGS));
+    putTaskFile(out + kSendCmdOutHeaderSize, r.current);
     size += sizeof(IDEREGS);
   }
   *returned = size;
@@ -933,11 +902,11 @@ bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t c
 
 bool LinuxPlatform::portControl(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
                                 uint32_t* returned) {
-  if (inSize < kSrbSize || rd32(in) != kSrbSize || std::memcmp(in + 4, "SCSIDISK", 8) != 0) {
+  if (inSize < kSrbSize || loadLe32(in) != kSrbSize || std::memcmp(in + 4, "SCSIDISK", 8) != 0) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  const uint32_t control = rd32(in + offsetof(SRB_IO_CONTROL, ControlCode));
-  const uint32_t length = rd32(in + offsetof(SRB_IO_CONTROL, Length));
+  const uint32_t control = loadLe32(in + offsetof(SRB_IO_CONTROL, ControlCode));
+  const uint32_t length = loadLe32(in + offsetof(SRB_IO_CONTROL, Length));
   if (static_cast<uint64_t>(kSrbSize) + length > std::max(inSize, outSize)) return fail(ERROR_INVALID_PARAMETER);
   rescan();
   std::vector<const BlockDisk*> targets;
@@ -959,8 +928,8 @@ bool LinuxPlatform::portControl(OpenHandle& h, const uint8_t* in, uint32_t inSiz
     uint8_t map = 0;
     for (size_t i = 0; i < targets.size() && i < 8; ++i) map = static_cast<uint8_t>(map | (1u << i));
     version[3] = map;
-    wr32(version + 4, kSmartCapabilities);
-    wr32(out + offsetof(SRB_IO_CONTROL, ReturnCode), 0);
+    storeLe32(version + 4, kSmartCapabilities);
+    storeLe32(out + offsetof(SRB_IO_CONTROL, ReturnCode), 0);
     *returned = kSrbSize + kVersionSize;
     return true;
   }
@@ -974,12 +943,12 @@ bool LinuxPlatform::portControl(OpenHandle& h, const uint8_t* in, uint32_t inSiz
   if (outSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
   const uint8_t target = params[offsetof(SENDCMDINPARAMS, bDriveNumber)];
   std::memcpy(out, in, kSrbSize);
-  wr32(out + offsetof(SRB_IO_CONTROL, ReturnCode), 0);
+  storeLe32(out + offsetof(SRB_IO_CONTROL, ReturnCode), 0);
   std::memset(out + kSrbSize, 0, needed - kSrbSize);
   if (target < targets.size()) {
     const auto text = m_sys.readText(path(targets[target]->ataIdentifyPath));
     if (!text || !identifyFromText(*text, out + kSrbSize + kSendCmdOutHeaderSize)) return fail(ERROR_ACCESS_DENIED);
-    wr32(out + kSrbSize, kBlockBytes);
+    storeLe32(out + kSrbSize, kBlockBytes);
   }
   *returned = std::min<uint32_t>(outSize, kSrbSize + length);
   return true;
@@ -1222,9 +1191,9 @@ bool LinuxPlatform::volumeControl(OpenHandle& h, uint32_t code, uint8_t* out, ui
       // A volume spread over several disks has no one device number, as on Windows.
       if (v->disks.size() != 1) return fail(ERROR_INVALID_FUNCTION);
       if (outSize < sizeof(STORAGE_DEVICE_NUMBER)) return fail(ERROR_INSUFFICIENT_BUFFER);
-      wr32(out, kFileDeviceDisk);
-      wr32(out + 4, static_cast<uint32_t>(v->disks.front()));
-      wr32(out + 8, v->partition);
+      storeLe32(out, kFileDeviceDisk);
+      storeLe32(out + 4, static_cast<uint32_t>(v->disks.front()));
+      storeLe32(out + 8, v->partition);
       *returned = sizeof(STORAGE_DEVICE_NUMBER);
       return true;
     default: return fail(ERROR_INVALID_FUNCTION);

@@ -10,6 +10,7 @@
 #include "platform/linux/block_devices.h"
 #include "platform/records.h"
 #include "platform/win_types.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro::real {
 namespace {

@@ -4,129 +4,21 @@ namespace palvoro::real {
 
 std::array<uint8_t, 16> ataPassThrough16(const AtaRegisters& current, const AtaRegisters* previous,
                                          AtaTransfer transfer, bool checkCondition) {
-  // SAT protocols: 3 non-data, 4 PIO data-in, 5 PIO data-out, 6 DMA.
-  uint8_t protocol = 3;
-  // T_DIR (from the device), BYT_BLOK (counted in blocks), T_LENGTH 2 (in the count
-  // register): how every data command here states its length.
-  constexpr uint8_t kFromDevice = 0x08;
-  constexpr uint8_t kLengthInBlocksOfCount = 0x04 | 0x02;
-  uint8_t flags = checkCondition ? 0x20 : 0x00;
+  // Every data command here states its length in blocks of the count register (BYT_BLOK,
+  // T_LENGTH 2); T_DIR marks data from the device.
+  constexpr uint8_t kBlocksOfCount = kSatLengthInBlocks | kSatLengthInCount;
+  SatProtocol protocol = SatProtocol::NonData;
+  uint8_t flags = checkCondition ? kSatCheckCondition : 0x00;
   switch (transfer) {
-    case AtaTransfer::PioIn: protocol = 4; flags |= kFromDevice | kLengthInBlocksOfCount; break;
-    case AtaTransfer::PioOut: protocol = 5; flags |= kLengthInBlocksOfCount; break;
-    case AtaTransfer::DmaIn: protocol = 6; flags |= kFromDevice | kLengthInBlocksOfCount; break;
-    case AtaTransfer::DmaOut: protocol = 6; flags |= kLengthInBlocksOfCount; break;
+    case AtaTransfer::PioIn: protocol = SatProtocol::PioIn; flags |= kSatFromDevice | kBlocksOfCount; break;
+    case AtaTransfer::PioOut: protocol = SatProtocol::PioOut; flags |= kBlocksOfCount; break;
+    case AtaTransfer::DmaIn: protocol = SatProtocol::Dma; flags |= kSatFromDevice | kBlocksOfCount; break;
+    case AtaTransfer::DmaOut: protocol = SatProtocol::Dma; flags |= kBlocksOfCount; break;
     case AtaTransfer::None: break;
   }
-  std::array<uint8_t, 16> cdb{};
-  cdb[0] = kAtaPassThrough16;
-  cdb[1] = static_cast<uint8_t>((protocol << 1) | (previous != nullptr ? 1 : 0));
-  cdb[2] = flags;
-  if (previous != nullptr) {
-    cdb[3] = previous->features;
-    cdb[5] = previous->count;
-    cdb[7] = previous->lbaLow;
-    cdb[9] = previous->lbaMid;
-    cdb[11] = previous->lbaHigh;
-  }
-  cdb[4] = current.features;
-  cdb[6] = current.count;
-  cdb[8] = current.lbaLow;
-  cdb[10] = current.lbaMid;
-  cdb[12] = current.lbaHigh;
-  cdb[13] = current.device;
-  cdb[14] = current.command;
-  return cdb;
-}
-
-namespace {
-
-constexpr uint8_t kAtaStatusReturnDescriptor = 0x09;
-constexpr uint8_t kStatusBusy = 0x80;
-
-void decodeDescriptors(const uint8_t* data, size_t length, Sense& s) {
-  // Descriptors start at byte 8; byte 7 says how many bytes follow it.
-  size_t end = 8 + data[7];
-  if (end > length) end = length;
-  size_t at = 8;
-  while (at + 2 <= end) {
-    const uint8_t type = data[at];
-    const size_t size = 2 + data[at + 1];
-    if (at + size > end) break;
-    if (type == kAtaStatusReturnDescriptor && size >= 14) {
-      const uint8_t* d = data + at;
-      s.hasRegisters = true;
-      s.extended = (d[2] & 0x01) != 0;
-      s.registers.features = d[3];
-      s.upper.count = d[4];
-      s.registers.count = d[5];
-      s.upper.lbaLow = d[6];
-      s.registers.lbaLow = d[7];
-      s.upper.lbaMid = d[8];
-      s.registers.lbaMid = d[9];
-      s.upper.lbaHigh = d[10];
-      s.registers.lbaHigh = d[11];
-      s.registers.device = d[12];
-      s.registers.command = d[13];
-    }
-    at += size;
-  }
-}
-
-uint8_t byteAt(const uint8_t* data, size_t length, size_t index) { return index < length ? data[index] : 0; }
-
-void decodeFixed(const uint8_t* data, size_t length, Sense& s) {
-  s.key = byteAt(data, length, 2) & 0x0F;
-  s.asc = byteAt(data, length, 12);
-  s.ascq = byteAt(data, length, 13);
-  // Which fixed layout: a status register never reads zero from a drive that answered
-  // (DRDY at least), and each layout leaves the other's status byte zero.
-  const uint8_t satStatus = byteAt(data, length, 4);
-  const uint8_t libataStatus = byteAt(data, length, 9);
-  if (satStatus != 0 && (satStatus & kStatusBusy) == 0) {
-    s.hasRegisters = true;
-    s.registers.features = byteAt(data, length, 3);
-    s.registers.command = satStatus;
-    s.registers.device = byteAt(data, length, 5);
-    s.registers.count = byteAt(data, length, 6);
-    const uint8_t flags = byteAt(data, length, 8);
-    s.extended = (flags & 0x80) != 0;
-    s.registers.lbaLow = byteAt(data, length, 9);
-    s.registers.lbaMid = byteAt(data, length, 10);
-    s.registers.lbaHigh = byteAt(data, length, 11);
-  } else if (libataStatus != 0 && (libataStatus & kStatusBusy) == 0) {
-    s.hasRegisters = true;
-    s.registers.features = byteAt(data, length, 8);
-    s.registers.command = libataStatus;
-    s.registers.device = byteAt(data, length, 10);
-    s.registers.count = byteAt(data, length, 11);
-    s.extended = (byteAt(data, length, 16) & 0x80) != 0;
-    // Only what the kernel actually wrote counts; mid and high fall past an 18-byte sense.
-    s.registers.lbaLow = byteAt(data, length, 17);
-    s.registers.lbaMid = byteAt(data, length, 18);
-    s.registers.lbaHigh = byteAt(data, length, 19);
-  }
-}
-
-}  // namespace
-
-Sense decodeSense(const uint8_t* data, size_t length) {
-  Sense s;
-  if (data == nullptr || length < 2) return s;
-  const uint8_t code = data[0] & 0x7F;
-  if (code == 0x72 || code == 0x73) {
-    if (length < 8) return s;
-    s.present = true;
-    s.descriptor = true;
-    s.key = data[1] & 0x0F;
-    s.asc = data[2];
-    s.ascq = data[3];
-    decodeDescriptors(data, length, s);
-  } else if (code == 0x70 || code == 0x71) {
-    s.present = true;
-    decodeFixed(data, length, s);
-  }
-  return s;
+  AtaRegisters48 registers{.current = current};
+  if (previous != nullptr) registers.previous = *previous;
+  return ataPassThrough16Cdb(registers, protocol, flags, previous != nullptr);
 }
 
 }  // namespace palvoro::real

@@ -13,9 +13,6 @@ namespace {
 constexpr uint8_t kCheckCondition = 0x02;
 constexpr uint16_t kDidNoConnect = 0x01;
 constexpr uint16_t kDriverSense = 0x08;
-constexpr uint8_t kStatusError = 0x01;
-constexpr uint8_t kStatusReady = 0x50;  // DRDY and DSC: a command ended without error
-constexpr uint8_t kErrorAbort = 0x04;
 
 }  // namespace
 
@@ -124,14 +121,14 @@ AtaOutcome ataCommand(SysCalls& sys, int fd, const AtaRegisters& current, const 
       outcome.previous = AtaRegisters{};
     }
     outcome.current.features = 0;
-    outcome.current.command = kStatusReady;
+    outcome.current.command = kAtaStatusReady;
     return outcome;
   }
   if (s.present && (s.key == kIllegalRequest || s.key == kAbortedCommand || s.key == kMediumError)) {
     // Refused or failed without registers: the drive (or the translation for it) aborted
     // the command.
-    outcome.current.features = kErrorAbort;
-    outcome.current.command = kStatusReady | kStatusError;
+    outcome.current.features = kAtaErrorAbort;
+    outcome.current.command = kAtaStatusReady | kAtaStatusError;
     return outcome;
   }
   outcome.reached = false;

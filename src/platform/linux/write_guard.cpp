@@ -3,20 +3,18 @@
 #include <optional>
 
 #include "platform/records.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro::real {
 namespace {
-// The ATA PASS-THROUGH protocol that runs no command: it only hands back the registers.
-constexpr uint8_t kReturnResponseInformation = 15;
-
 // The ATA command inside an ATA PASS-THROUGH (12) or (16) block, or nothing for another
 // block or one too short to hold it.
 std::optional<AtaRegisters> passThroughRegisters(const uint8_t* cdb, size_t length) {
   if (cdb[0] == kAtaPassThrough16 && length >= 16) {
-    return AtaRegisters{cdb[4], cdb[6], cdb[8], cdb[10], cdb[12], cdb[13], cdb[14]};
+    return registersOfPassThrough16(cdb).current;
   }
   if (cdb[0] == kAtaPassThrough12 && length >= 12) {
-    return AtaRegisters{cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9]};
+    return registersOfPassThrough12(cdb);
   }
   return std::nullopt;
 }
@@ -283,7 +281,7 @@ CommandKind judgeScsiCommand(const uint8_t* cdb, size_t cdbLength, const uint8_t
     case 11:  // UDMA data-out
     case 12:  // NCQ (FPDMA)
       return kind;
-    case kReturnResponseInformation:
+    case static_cast<uint8_t>(SatProtocol::ReturnResponse):
       // Sends nothing to a translation that knows it; one that does not would send what
       // the block carries.
       return kind == CommandKind::Reads ? CommandKind::Reads : CommandKind::Refused;

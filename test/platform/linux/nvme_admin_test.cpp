@@ -13,6 +13,7 @@
 #include "linux_rig.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro::real::test {
 namespace {

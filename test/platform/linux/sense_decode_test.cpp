@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "linux_rig.h"
-#include "platform/linux/scsi_ata.h"
+#include "protocol/sense.h"
 
 namespace palvoro::real::test {
 namespace {
