@@ -9,16 +9,13 @@
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
 #include "platform/scoped_handle.h"
+#include "protocol/byte_order.h"
 
 namespace palvoro {
 namespace {
 
 constexpr uint32_t kReadWrite = GENERIC_READ | GENERIC_WRITE;
 constexpr uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // USB drives take the block over SAT ATA PASS-THROUGH (16); every other drive over ATA
 // pass-through.
@@ -135,11 +132,8 @@ int trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint
     // Entry: 48-bit starting LBA (bytes 0-5, least significant first), then the
     // 16-bit sector count (bytes 6-7).
     uint8_t* e = block.data() + 8 * entries;
-    put32(e, static_cast<uint32_t>(lba & 0xFFFFFFFFu));
-    e[4] = static_cast<uint8_t>(lba >> 32);
-    e[5] = static_cast<uint8_t>(lba >> 40);
-    e[6] = static_cast<uint8_t>(n & 0xFF);
-    e[7] = static_cast<uint8_t>(n >> 8);
+    storeLe48(e, lba);
+    storeLe16(e + 6, static_cast<uint16_t>(n));
     lba += n;
     left -= n;
     if (++entries == kTrimEntriesPerBlock) {
@@ -155,13 +149,10 @@ int trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint
 int trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count) {
   ScopedHandle drive(platform, openSmartPath(platform, target.physicalDriveNumber, target.miniportMode));
   if (!drive.valid() || count == 0) return 4;
-  // One 16-byte entry: 64-bit starting LBA, then the 64-bit sector count, each as two
-  // 32-bit words, low first.
+  // One 16-byte entry: 64-bit starting LBA, then the 64-bit sector count, little-endian.
   std::array<uint8_t, kSectorBytes> block{};
-  put32(block.data() + 0, static_cast<uint32_t>(start & 0xFFFFFFFFu));
-  put32(block.data() + 4, static_cast<uint32_t>(start >> 32));
-  put32(block.data() + 8, static_cast<uint32_t>(count & 0xFFFFFFFFu));
-  put32(block.data() + 12, static_cast<uint32_t>(count >> 32));
+  storeLe64(block.data() + 0, start);
+  storeLe64(block.data() + 8, count);
   return sendDsmBlock(platform, drive.get(), target, kDsmXl, block) ? 0 : 21;
 }
 

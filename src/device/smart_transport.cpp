@@ -6,6 +6,7 @@
 #include "device/drive_requests.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/byte_order.h"
 
 namespace palvoro {
 namespace {
@@ -35,10 +36,6 @@ constexpr uint32_t kMiniportNoDataLength = kOutHeader + 1;              // 17
 constexpr uint32_t kMiniportVersionLength = sizeof(GETVERSIONINPARAMS);  // 24
 constexpr uint32_t kMiniportTimeoutSeconds = 10000;
 constexpr char kMiniportSignature[8] = {'S', 'C', 'S', 'I', 'D', 'I', 'S', 'K'};
-
-void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // What one SMART operation puts into the driver and the miniport request.
 struct SmartOperation {
@@ -133,7 +130,7 @@ SmartOperation executeOfflineOperation(uint8_t unit, uint8_t subcommand, int dri
 // registers, bDriveNumber; the reserved fields stay zero.
 void buildSendCmdIn(const SmartOperation& op, uint8_t driveNumber, uint8_t* in) {
   std::memset(in, 0, kSendCmdInSize);
-  putLe32(in + offsetof(SENDCMDINPARAMS, cBufferSize), op.dataIn ? kSectorBytes : 0);
+  storeLe32(in + offsetof(SENDCMDINPARAMS, cBufferSize), op.dataIn ? kSectorBytes : 0);
   std::memcpy(in + offsetof(SENDCMDINPARAMS, irDriveRegs), &op.registers, sizeof(IDEREGS));
   in[offsetof(SENDCMDINPARAMS, bDriveNumber)] = driveNumber;
 }
@@ -142,12 +139,12 @@ void buildSendCmdIn(const SmartOperation& op, uint8_t driveNumber, uint8_t* in) 
 // operation's control code, ReturnCode 0, Length of what follows.
 void buildSrbHeader(uint32_t controlCode, uint32_t length, uint8_t* header) {
   std::memset(header, 0, kSrbHeader);
-  putLe32(header + offsetof(SRB_IO_CONTROL, HeaderLength), kSrbHeader);
+  storeLe32(header + offsetof(SRB_IO_CONTROL, HeaderLength), kSrbHeader);
   std::memcpy(header + offsetof(SRB_IO_CONTROL, Signature), kMiniportSignature, sizeof kMiniportSignature);
-  putLe32(header + offsetof(SRB_IO_CONTROL, Timeout), kMiniportTimeoutSeconds);
-  putLe32(header + offsetof(SRB_IO_CONTROL, ControlCode), controlCode);
-  putLe32(header + offsetof(SRB_IO_CONTROL, ReturnCode), 0);
-  putLe32(header + offsetof(SRB_IO_CONTROL, Length), length);
+  storeLe32(header + offsetof(SRB_IO_CONTROL, Timeout), kMiniportTimeoutSeconds);
+  storeLe32(header + offsetof(SRB_IO_CONTROL, ControlCode), controlCode);
+  storeLe32(header + offsetof(SRB_IO_CONTROL, ReturnCode), 0);
+  storeLe32(header + offsetof(SRB_IO_CONTROL, Length), length);
 }
 
 // The SMART driver request. `out` has room for op.driverOutSize bytes.

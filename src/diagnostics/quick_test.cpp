@@ -9,10 +9,11 @@
 #include "device/nvme_transport.h"
 #include "discovery/nvme_identity.h"
 #include "platform/records.h"
+#include "protocol/byte_order.h"
+#include "protocol/nvme_command.h"
 #include "resources/string_table.h"
 #include "smart/nvme_logs.h"
 #include "smart/smart_pages.h"
-#include "protocol/nvme_command.h"
 
 namespace palvoro {
 namespace {
@@ -121,8 +122,7 @@ void nvmeQuickTestPoll(TestRun& run) {
                               result == kResultUnused ? "No result recorded" : nvmeSelfTestResultWord(result),
                               segment, nvmeSelfTestSegmentWord(segment));
         if ((entry[kEntryValidInfo] & 0x02) != 0 && n > 0 && static_cast<size_t>(n) < sizeof prefix) {
-          uint64_t lba = 0;
-          for (int i = 7; i >= 0; --i) lba = (lba << 8) | entry[kEntryFailingLba + static_cast<size_t>(i)];
+          const uint64_t lba = loadLe64(entry + kEntryFailingLba);
           std::snprintf(prefix + n, sizeof prefix - static_cast<size_t>(n), "Failing LBA = %llu\n",
                         static_cast<unsigned long long>(lba));
         }

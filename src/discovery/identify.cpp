@@ -5,6 +5,7 @@
 
 #include "device/ata_command.h"
 #include "device/scsi_transport.h"
+#include "protocol/byte_order.h"
 
 namespace palvoro {
 namespace {
@@ -126,7 +127,7 @@ uint16_t parseWith(uint8_t (&reply)[kIdentifyBytes], DriveRecord& record, LogQue
 uint16_t identifyWord(const uint8_t (&reply)[kIdentifyBytes], int n) {
   if (n < 0 || n >= kIdentifyWordCount) return 0;
   const size_t at = static_cast<size_t>(n) * 2;
-  return static_cast<uint16_t>(reply[at] | (reply[at + 1] << 8));
+  return loadLe16(reply + at);
 }
 
 uint32_t identifyDword(const uint8_t (&reply)[kIdentifyBytes], int n) {
@@ -212,9 +213,7 @@ bool identifyLogCapability(const uint8_t (&page)[kIdentifyBytes]) {
   // Header QWORD: revision in bytes 0..1, page number in byte 2, bit 63 in byte 7.
   const bool headerValid = (page[0] & 0x01) != 0 || (page[2] & 0x03) != 0 || (page[7] & 0x80) != 0;
   if (!headerValid) return false;
-  const uint32_t capabilities =
-      static_cast<uint32_t>(page[12]) | (static_cast<uint32_t>(page[13]) << 8) |
-      (static_cast<uint32_t>(page[14]) << 16) | (static_cast<uint32_t>(page[15]) << 24);
+  const uint32_t capabilities = loadLe32(page + 12);
   return (capabilities & (1u << 18)) != 0;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "protocol/byte_order.h"
+
 namespace palvoro {
 namespace {
 
@@ -20,10 +22,6 @@ constexpr size_t kFlbasOffset = 26;
 constexpr size_t kLbafOffset = 128, kLbafBytes = 4;
 constexpr int kLbafCount = 64;  // formats 16..63 follow the first 16 since NVMe 2.0
 
-uint16_t le16(NvmeIdentifyPage p, size_t at) { return static_cast<uint16_t>(p[at] | (p[at + 1] << 8)); }
-uint32_t le32(NvmeIdentifyPage p, size_t at) { return le16(p, at) | (static_cast<uint32_t>(le16(p, at + 2)) << 16); }
-uint64_t le64(NvmeIdentifyPage p, size_t at) { return le32(p, at) | (static_cast<uint64_t>(le32(p, at + 4)) << 32); }
-
 template <size_t N>
 void copyPadded(char (&field)[N], NvmeIdentifyPage page, size_t offset, size_t length) {
   size_t n = 0;
@@ -41,10 +39,10 @@ void copyPadded(char (&field)[N], NvmeIdentifyPage page, size_t offset, size_t l
 
 NvmeControllerIdentity nvmeControllerFields(NvmeIdentifyPage page) {
   NvmeControllerIdentity id;
-  id.vendorId = le16(page, kVidOffset);
-  id.optionalAdminCommands = le16(page, kOacsOffset);
-  id.extendedSelfTestMinutes = le16(page, kEdsttOffset);
-  id.namespaceCount = le32(page, kNnOffset);
+  id.vendorId = loadLe16(page.data() + kVidOffset);
+  id.optionalAdminCommands = loadLe16(page.data() + kOacsOffset);
+  id.extendedSelfTestMinutes = loadLe16(page.data() + kEdsttOffset);
+  id.namespaceCount = loadLe32(page.data() + kNnOffset);
   return id;
 }
 
@@ -57,7 +55,7 @@ NvmeControllerIdentity nvmeControllerIdentity(NvmeIdentifyPage page, DriveRecord
 
 NvmeNamespaceFormat nvmeNamespaceFormat(NvmeIdentifyPage page) {
   NvmeNamespaceFormat format;
-  format.sectors = le64(page, kNszeOffset);
+  format.sectors = loadLe64(page.data() + kNszeOffset);
   // FLBAS bits 3:0 name the format, bits 6:5 its upper two bits; NLBAF is zero-based.
   const uint8_t flbas = page[kFlbasOffset];
   const int index = (flbas & 0x0F) | ((flbas & 0x60) >> 1);

@@ -16,6 +16,7 @@
 #include "discovery/smart_verdict.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/byte_order.h"
 #include "protocol/nvme_command.h"
 
 namespace palvoro {
@@ -104,7 +105,7 @@ ProbeOutcome makerBridgePath(const ProbeEnvironment& env, Handle handle, DriveRe
   parseIdentify(env.platform, handle, identify, r);
   detectionSmart(env, handle, kept, r);
   uint8_t page[96] = {};
-  if (scsiInquiryVpd(env.platform, handle, 0xC3, sizeof page, page) && ((page[10] << 8) | page[11]) == 0x25F3) {
+  if (scsiInquiryVpd(env.platform, handle, 0xC3, sizeof page, page) && loadBe16(page + 10) == 0x25F3) {
     r.originMark = 2;
   }
   uint8_t inquiry[kInquiryBytes] = {};

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "protocol/byte_order.h"
+
 namespace palvoro {
 
 namespace {
@@ -107,7 +109,7 @@ std::vector<uint8_t> deviceStatisticsPageList(const LogPage& page0) {
 }
 
 std::vector<DeviceStatistic> decodeDeviceStatisticsPage(const LogPage& page) {
-  const uint16_t revision = static_cast<uint16_t>(page[0] | (page[1] << 8));
+  const uint16_t revision = loadLe16(page.data());
   const uint8_t number = page[2];
   if (revision == 0 || number == 0) return {};
   std::vector<DeviceStatistic> statistics;
@@ -125,9 +127,7 @@ std::vector<DeviceStatistic> decodeDeviceStatisticsPage(const LogPage& page) {
       s.value = static_cast<int8_t>(q[0]);
       if (q[0] == kNoTemperature) s.valid = false;
     } else {
-      uint64_t value = 0;
-      for (int i = 5; i >= 0; --i) value = (value << 8) | q[i];
-      s.value = static_cast<int64_t>(value);
+      s.value = static_cast<int64_t>(loadLe48(q));
     }
     if (known) {
       s.name = known->name;

@@ -10,9 +10,10 @@
 #include "device/smart_transport.h"
 #include "platform/records.h"
 #include "platform/scoped_handle.h"
+#include "protocol/byte_order.h"
+#include "protocol/nvme_command.h"
 #include "smart/nvme_health.h"
 #include "smart/smart_pages.h"
-#include "protocol/nvme_command.h"
 
 namespace palvoro {
 namespace {
@@ -107,8 +108,6 @@ class CarrierPath final : public AtaLogPath {
   uint8_t m_device;
 };
 
-uint16_t le16(const LogPage& page, size_t at) { return static_cast<uint16_t>(page[at] | (page[at + 1] << 8)); }
-
 // The raw value of attribute 9 in a SMART data page. Drives keep the hours in the low
 // four bytes; some put minutes or milliseconds above them.
 std::optional<uint64_t> attributeHours(const LogPage& page) {
@@ -127,8 +126,8 @@ void readAtaLogs(AtaLogPath& path, DriveLogs& logs) {
   uint16_t selfTestPages = 0;
   uint16_t errorPages = 0;
   if (path.extLog(kLogDirectory, 0, page)) {
-    selfTestPages = le16(page, 2 * kExtSelfTestLogAddress);
-    errorPages = le16(page, 2 * kExtComprehensiveErrorLogAddress);
+    selfTestPages = loadLe16(page.data() + 2 * kExtSelfTestLogAddress);
+    errorPages = loadLe16(page.data() + 2 * kExtComprehensiveErrorLogAddress);
   }
 
   // The extended self-test log names failing sectors past the SMART log's 28 bits; the

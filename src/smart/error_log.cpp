@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <map>
 
+#include "protocol/byte_order.h"
+
 namespace palvoro {
 
 namespace {
@@ -30,12 +32,6 @@ constexpr size_t kExtCommandBytes = 18;
 constexpr size_t kExtErrorOffset = 90;
 
 constexpr size_t kCommandsPerStructure = 5;
-
-uint16_t word(const uint8_t* b) { return static_cast<uint16_t>(b[0] | (b[1] << 8)); }
-uint32_t dword(const uint8_t* b) {
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-         (static_cast<uint32_t>(b[3]) << 24);
-}
 
 bool allZero(const uint8_t* bytes, size_t size) {
   return std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; });
@@ -75,7 +71,7 @@ AtaErrorCommand summaryCommand(const uint8_t* c) {
   command.lba = lba28(c[3], c[4], c[5], c[6]);
   command.device = c[6];
   command.command = c[7];
-  command.timestampMs = dword(c + 8);
+  command.timestampMs = loadLe32(c + 8);
   return command;
 }
 
@@ -94,7 +90,7 @@ AtaErrorEntry summaryEntry(const uint8_t* s) {
   entry.device = e[6];
   entry.status = e[7];
   entry.state = static_cast<uint8_t>(e[27] & 0x0F);  // the upper nibble is the vendor's
-  entry.lifetimeHours = word(e + 28);
+  entry.lifetimeHours = loadLe16(e + 28);
   return entry;
 }
 
@@ -103,12 +99,12 @@ AtaErrorEntry summaryEntry(const uint8_t* s) {
 AtaErrorCommand extCommand(const uint8_t* c) {
   AtaErrorCommand command;
   command.deviceControl = c[0];
-  command.features = word(c + 1);
-  command.count = word(c + 3);
+  command.features = loadLe16(c + 1);
+  command.count = loadLe16(c + 3);
   command.lba = lba48(c + 5);
   command.device = c[11];
   command.command = c[12];
-  command.timestampMs = dword(c + 14);
+  command.timestampMs = loadLe32(c + 14);
   return command;
 }
 
@@ -122,12 +118,12 @@ AtaErrorEntry extEntry(const uint8_t* s) {
   }
   const uint8_t* e = s + kExtErrorOffset;
   entry.error = e[1];
-  entry.count = word(e + 2);
+  entry.count = loadLe16(e + 2);
   entry.lba = lba48(e + 4);
   entry.device = e[10];
   entry.status = e[11];
   entry.state = static_cast<uint8_t>(e[31] & 0x0F);
-  entry.lifetimeHours = word(e + 32);
+  entry.lifetimeHours = loadLe16(e + 32);
   return entry;
 }
 
@@ -184,7 +180,7 @@ AtaErrorLog decodeSummaryErrorLog(const LogPage& page) {
   AtaErrorLog log;
   log.version = page[0];
   log.checksumValid = checksumZero(page);
-  log.deviceErrorCount = word(page.data() + kSummaryCountOffset);
+  log.deviceErrorCount = loadLe16(page.data() + kSummaryCountOffset);
   const size_t index = page[1];
   if (index == 0 || index > kSummaryStructures) return log;
   for (size_t back = 0; back < kSummaryStructures; ++back) {
@@ -208,9 +204,9 @@ std::optional<AtaErrorLog> decodeExtComprehensiveErrorLog(const std::function<bo
   log.extended = true;
   log.version = first[0];
   log.checksumValid = checksumZero(first);
-  log.deviceErrorCount = word(first.data() + kExtCountOffset);
+  log.deviceErrorCount = loadLe16(first.data() + kExtCountOffset);
   const size_t ring = kExtStructuresPerPage * pageCount;
-  const size_t index = word(first.data() + 2);
+  const size_t index = loadLe16(first.data() + 2);
   if (index == 0 || index > ring) return log;
   const size_t walk = std::min(maxEntries, ring);
   for (size_t back = 0; back < walk; ++back) {

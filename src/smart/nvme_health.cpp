@@ -6,6 +6,7 @@
 
 #include "device/nvme_transport.h"
 #include "platform/records.h"
+#include "protocol/byte_order.h"
 #include "protocol/nvme_command.h"
 
 namespace palvoro {
@@ -22,15 +23,9 @@ constexpr size_t kWarningTemperatureTime = 192;
 constexpr size_t kCriticalTemperatureTime = 196;
 constexpr size_t kSensors = 200;
 
-uint64_t le(NvmeHealthPage p, size_t at, size_t bytes) {
-  uint64_t value = 0;
-  for (size_t i = bytes; i-- > 0;) value = (value << 8) | p[at + i];
-  return value;
-}
-
 NvmeCounter counter(NvmeHealthPage p, int index) {
   const size_t at = kDataUnitsRead + kCounterBytes * static_cast<size_t>(index);
-  return {le(p, at, 8), le(p, at + 8, 8)};
+  return {loadLe(p.data() + at, 8), loadLe(p.data() + at + 8, 8)};
 }
 
 std::string grouped(const std::string& digits) {
@@ -92,7 +87,7 @@ std::string NvmeCounter::decimal() const {
 NvmeHealth parseNvmeHealth(NvmeHealthPage page) {
   NvmeHealth h;
   h.criticalWarning = page[kCriticalWarning];
-  h.temperatureKelvin = static_cast<uint16_t>(le(page, kCompositeTemperature, 2));
+  h.temperatureKelvin = static_cast<uint16_t>(loadLe(page.data() + kCompositeTemperature, 2));
   h.availableSpare = page[kAvailableSpare];
   h.availableSpareThreshold = page[kAvailableSpareThreshold];
   h.percentageUsed = page[kPercentageUsed];
@@ -100,10 +95,10 @@ NvmeHealth parseNvmeHealth(NvmeHealthPage page) {
                              &h.controllerBusyMinutes, &h.powerCycles, &h.powerOnHours, &h.unsafeShutdowns,
                              &h.mediaErrors,     &h.errorLogEntries};
   for (size_t i = 0; i < std::size(counters); ++i) *counters[i] = counter(page, static_cast<int>(i));
-  h.warningTemperatureMinutes = static_cast<uint32_t>(le(page, kWarningTemperatureTime, 4));
-  h.criticalTemperatureMinutes = static_cast<uint32_t>(le(page, kCriticalTemperatureTime, 4));
+  h.warningTemperatureMinutes = static_cast<uint32_t>(loadLe(page.data() + kWarningTemperatureTime, 4));
+  h.criticalTemperatureMinutes = static_cast<uint32_t>(loadLe(page.data() + kCriticalTemperatureTime, 4));
   for (size_t i = 0; i < std::size(h.sensorKelvin); ++i) {
-    h.sensorKelvin[i] = static_cast<uint16_t>(le(page, kSensors + 2 * i, 2));
+    h.sensorKelvin[i] = static_cast<uint16_t>(loadLe(page.data() + kSensors + 2 * i, 2));
   }
   return h;
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "protocol/byte_order.h"
+
 namespace palvoro {
 
 namespace {
@@ -16,12 +18,6 @@ constexpr size_t kSelfTestEntries = 20;
 constexpr uint8_t kResultUnused = 0x0F;
 
 constexpr uint16_t kStatusTypeMedia = 2;
-
-uint64_t little(const uint8_t* b, size_t bytes) {
-  uint64_t value = 0;
-  for (size_t i = bytes; i-- > 0;) value = (value << 8) | b[i];
-  return value;
-}
 
 uint16_t statusType(uint16_t status) { return static_cast<uint16_t>((status >> 8) & 0x7); }
 
@@ -120,17 +116,17 @@ std::vector<NvmeErrorEntry> decodeNvmeErrorLog(std::span<const uint8_t> bytes) {
   for (size_t at = 0; at + kNvmeErrorEntryBytes <= bytes.size(); at += kNvmeErrorEntryBytes) {
     const uint8_t* e = bytes.data() + at;
     NvmeErrorEntry entry;
-    entry.errorCount = little(e, 8);
+    entry.errorCount = loadLe(e, 8);
     if (entry.errorCount == 0) continue;
-    entry.submissionQueue = static_cast<uint16_t>(little(e + 8, 2));
-    entry.commandId = static_cast<uint16_t>(little(e + 10, 2));
-    entry.status = static_cast<uint16_t>(little(e + 12, 2) >> 1);  // bit 0 is the phase tag
-    entry.parameterErrorLocation = static_cast<uint16_t>(little(e + 14, 2));
-    entry.lba = little(e + 16, 8);
-    entry.nsid = static_cast<uint32_t>(little(e + 24, 4));
+    entry.submissionQueue = static_cast<uint16_t>(loadLe(e + 8, 2));
+    entry.commandId = static_cast<uint16_t>(loadLe(e + 10, 2));
+    entry.status = static_cast<uint16_t>(loadLe(e + 12, 2) >> 1);  // bit 0 is the phase tag
+    entry.parameterErrorLocation = static_cast<uint16_t>(loadLe(e + 14, 2));
+    entry.lba = loadLe(e + 16, 8);
+    entry.nsid = static_cast<uint32_t>(loadLe(e + 24, 4));
     entry.vendorSpecific = e[28];
     entry.transportType = e[29];
-    entry.commandSpecific = little(e + 32, 8);
+    entry.commandSpecific = loadLe(e + 32, 8);
     entries.push_back(entry);
   }
   return entries;
@@ -165,10 +161,10 @@ std::optional<NvmeSelfTestLog> decodeNvmeSelfTestLog(std::span<const uint8_t> by
     // (all zero) is no "completed without error" either.
     if (entry.result == kResultUnused || entry.code == 0) continue;
     entry.segment = r[1];
-    entry.powerOnHours = little(r + 4, 8);
+    entry.powerOnHours = loadLe(r + 4, 8);
     const uint8_t valid = r[2];
-    if (valid & 0x01) entry.nsid = static_cast<uint32_t>(little(r + 12, 4));
-    if (valid & 0x02) entry.failingLba = little(r + 16, 8);
+    if (valid & 0x01) entry.nsid = static_cast<uint32_t>(loadLe(r + 12, 4));
+    if (valid & 0x02) entry.failingLba = loadLe(r + 16, 8);
     if (valid & 0x0C) {
       const uint16_t type = (valid & 0x04) ? (r[24] & 0x07) : 0;
       const uint16_t code = (valid & 0x08) ? r[25] : 0;

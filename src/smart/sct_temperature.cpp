@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "protocol/byte_order.h"
+
 namespace palvoro {
 
 namespace {
@@ -22,12 +24,6 @@ constexpr size_t kHistorySamples = 34;
 // A drive near its maximum is worth a word before it gets there.
 constexpr int kNearMaximumCelsius = 10;
 
-uint16_t word(const uint8_t* b) { return static_cast<uint16_t>(b[0] | (b[1] << 8)); }
-uint32_t dword(const uint8_t* b) {
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-         (static_cast<uint32_t>(b[3]) << 24);
-}
-
 std::optional<int> celsius(uint8_t byte) {
   if (byte == kNoTemperature) return std::nullopt;
   return static_cast<int8_t>(byte);
@@ -39,17 +35,17 @@ std::string degrees(int value) { return std::to_string(value) + " °C"; }
 
 std::optional<SctStatus> decodeSctStatus(const LogPage& page) {
   SctStatus status;
-  status.formatVersion = word(page.data());
+  status.formatVersion = loadLe16(page.data());
   if (status.formatVersion != 2 && status.formatVersion != 3) return std::nullopt;
-  status.sctVersion = word(page.data() + 2);
+  status.sctVersion = loadLe16(page.data() + 2);
   const uint8_t* t = page.data() + kStatusTemperatures;
   status.currentCelsius = celsius(t[0]);
   status.minCelsius = celsius(t[1]);
   status.maxCelsius = celsius(t[2]);
   status.lifetimeMinCelsius = celsius(t[3]);
   status.lifetimeMaxCelsius = celsius(t[4]);
-  status.overLimitCount = dword(page.data() + kStatusOverLimit);
-  status.underLimitCount = dword(page.data() + kStatusUnderLimit);
+  status.overLimitCount = loadLe32(page.data() + kStatusOverLimit);
+  status.underLimitCount = loadLe32(page.data() + kStatusUnderLimit);
   return status;
 }
 
@@ -65,13 +61,13 @@ LogPage sctTemperatureHistoryRequest() {
 
 std::optional<SctTemperatureHistory> decodeSctTemperatureHistory(const LogPage& page) {
   SctTemperatureHistory history;
-  history.formatVersion = word(page.data());
+  history.formatVersion = loadLe16(page.data());
   if (history.formatVersion != 2) return std::nullopt;
-  const size_t size = word(page.data() + kHistoryRingSize);
-  const size_t newest = word(page.data() + kHistoryRingIndex);
+  const size_t size = loadLe16(page.data() + kHistoryRingSize);
+  const size_t newest = loadLe16(page.data() + kHistoryRingIndex);
   if (size == 0 || size > page.size() - kHistorySamples || newest >= size) return std::nullopt;
-  history.samplingPeriodMinutes = word(page.data() + 2);
-  history.intervalMinutes = word(page.data() + 4);
+  history.samplingPeriodMinutes = loadLe16(page.data() + 2);
+  history.intervalMinutes = loadLe16(page.data() + 4);
   const uint8_t* limits = page.data() + kHistoryLimits;
   history.maxOperating = celsius(limits[0]);
   history.overLimit = celsius(limits[1]);

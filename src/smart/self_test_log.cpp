@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <map>
 
+#include "protocol/byte_order.h"
+
 namespace palvoro {
 
 namespace {
@@ -34,12 +36,6 @@ bool allZero(const uint8_t* bytes, size_t size) {
   return true;
 }
 
-uint64_t little(const uint8_t* bytes, size_t count) {
-  uint64_t value = 0;
-  for (size_t i = count; i-- > 0;) value = (value << 8) | bytes[i];
-  return value;
-}
-
 bool checksumZero(const Page& page) {
   uint8_t sum = 0;
   for (const uint8_t byte : page) sum = static_cast<uint8_t>(sum + byte);
@@ -53,9 +49,9 @@ SelfTestLogEntry entryOf(const uint8_t* d, size_t lbaBytes, uint64_t lbaMask) {
   entry.test = d[kDTest];
   entry.status = static_cast<uint8_t>(d[kDStatus] >> 4);
   entry.remainingPercent = static_cast<uint8_t>((d[kDStatus] & 0x0F) * 10);
-  entry.lifetimeHours = static_cast<uint16_t>(little(d + kDHours, 2));
+  entry.lifetimeHours = static_cast<uint16_t>(loadLe(d + kDHours, 2));
   entry.checkpoint = d[kDCheckpoint];
-  const uint64_t lba = little(d + kDFailingLba, lbaBytes) & lbaMask;
+  const uint64_t lba = loadLe(d + kDFailingLba, lbaBytes) & lbaMask;
   entry.failingLba = lba == lbaMask ? kNoFailingLba : lba;
   return entry;
 }
@@ -69,7 +65,7 @@ std::string lowerFirst(std::string text) {
 
 SelfTestLog decodeSelfTestLog(const std::array<uint8_t, 512>& page) {
   SelfTestLog log;
-  log.revision = static_cast<uint16_t>(little(page.data(), 2));
+  log.revision = static_cast<uint16_t>(loadLe(page.data(), 2));
   log.checksumValid = checksumZero(page);
   const size_t index = page[kIndexOffset];
   if (index == 0 || index > kSelfTestLogEntries) return log;
@@ -93,7 +89,7 @@ std::optional<SelfTestLog> decodeExtSelfTestLog(const std::function<bool(uint16_
   log.revision = first[0];
   log.checksumValid = checksumZero(first);
   const size_t ring = kExtSelfTestDescriptorsPerPage * pageCount;
-  const size_t index = little(first.data() + kExtIndexOffset, 2);
+  const size_t index = loadLe(first.data() + kExtIndexOffset, 2);
   if (index == 0 || index > ring) return log;
   const size_t walk = std::min(kSelfTestLogEntries, ring);
   for (size_t back = 0; back < walk; ++back) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/scsi_transport.h"
+#include "protocol/byte_order.h"
 
 namespace palvoro {
 namespace {
@@ -61,7 +62,6 @@ bool listedEntryFailed(SmartPage data, SmartPage thresholds) {
   return false;
 }
 
-
 // RAID states in which a failing enclosure still marks its row: 0 and 6 (rebuilding).
 // In the other states the row keeps what the RAID status put there.
 bool raidStateShowsSmart(int32_t raidState) { return raidState == 0 || raidState == 6; }
@@ -73,12 +73,10 @@ SmartAttribute smartAttribute(SmartPage page, int index) {
   if (!validIndex(index)) return attribute;
   const size_t at = entryOffset(index);
   attribute.id = page[at + kEntryId];
-  attribute.flags = static_cast<uint16_t>(page[at + kEntryFlags] | (page[at + kEntryFlags + 1] << 8));
+  attribute.flags = loadLe16(page.data() + at + kEntryFlags);
   attribute.current = page[at + kEntryCurrent];
   attribute.worst = page[at + kEntryWorst];
-  for (size_t b = 0; b < kEntryRawBytes; ++b) {
-    attribute.raw |= static_cast<uint64_t>(page[at + kEntryRaw + b]) << (8 * b);
-  }
+  attribute.raw = loadLe(page.data() + at + kEntryRaw, kEntryRawBytes);
   return attribute;
 }
 

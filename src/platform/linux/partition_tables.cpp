@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "protocol/byte_order.h"
+
 namespace palvoro::real {
 namespace {
 
@@ -11,12 +13,6 @@ constexpr uint32_t kEntryMinimumSize = 128;
 // No partitioning tool writes an entry array this large; a header claiming one is not
 // taken at its word, as its numbers would reach far into the data.
 constexpr uint64_t kEntryArrayLimit = 1u << 20;
-
-uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t le64(const uint8_t* p) { return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32); }
 
 struct Header {
   uint64_t alternate = 0;
@@ -28,13 +24,13 @@ bool readHeader(const SectorReader& read, uint32_t sectorSize, uint64_t sectorCo
   std::vector<uint8_t> sector(sectorSize);
   if (lba >= sectorCount || !read(lba, sector.data())) return false;
   if (std::memcmp(sector.data(), "EFI PART", 8) != 0) return false;
-  const uint32_t headerSize = le32(sector.data() + 12);
+  const uint32_t headerSize = loadLe32(sector.data() + 12);
   if (headerSize < kHeaderMinimumSize || headerSize > sectorSize) return false;
-  if (le64(sector.data() + 24) != lba) return false;  // a header names where it lies
-  out->alternate = le64(sector.data() + 32);
-  out->entriesLba = le64(sector.data() + 72);
-  const uint64_t count = le32(sector.data() + 80);
-  const uint64_t size = le32(sector.data() + 84);
+  if (loadLe64(sector.data() + 24) != lba) return false;  // a header names where it lies
+  out->alternate = loadLe64(sector.data() + 32);
+  out->entriesLba = loadLe64(sector.data() + 72);
+  const uint64_t count = loadLe32(sector.data() + 80);
+  const uint64_t size = loadLe32(sector.data() + 84);
   out->entriesBytes = size >= kEntryMinimumSize && size % kEntryMinimumSize == 0 ? count * size : 0;
   if (out->entriesBytes > kEntryArrayLimit) out->entriesBytes = 0;
   return true;

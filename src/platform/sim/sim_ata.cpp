@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/sim/sim_logs.h"
+#include "protocol/byte_order.h"
 
 namespace palvoro::sim {
 namespace {
@@ -29,13 +30,6 @@ constexpr uint16_t kW206DataTables = 0x0020;
 // Self-test execution statuses the log records.
 constexpr uint8_t kSelfTestAbortedByHost = 1;
 constexpr uint8_t kSelfTestReadFailure = 7;
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint64_t le(const uint8_t* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
 
 struct Command {
   AtaResult result;
@@ -189,15 +183,15 @@ AtaResult sctWriteLog(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   if ((words[206] & kW206Sct) == 0 || x.current.lbaLow != kLogSctStatus || x.current.count != 1) {
     return cmd.abort();
   }
-  const uint16_t action = le16(x.outData + kSctActionCode);
-  const uint16_t function = le16(x.outData + kSctFunctionCode);
+  const uint16_t action = loadLe16(x.outData + kSctActionCode);
+  const uint16_t function = loadLe16(x.outData + kSctFunctionCode);
   if (action == kSctVendorSwitch && drive.sctVendorSwitch) {
     // The maker's switch reads its function as one byte.
     if (x.outData[kSctFunctionCode] > 1) return cmd.abort();
     drive.switched = x.outData[kSctFunctionCode] == 1;
   } else if (action == kSctDataTable) {
     if ((words[206] & kW206DataTables) == 0 || function != kSctReadTable ||
-        le16(x.outData + kSctTableId) != kSctTemperatureHistory) {
+        loadLe16(x.outData + kSctTableId) != kSctTemperatureHistory) {
       return cmd.abort();
     }
     unit.logs.sctTable = kSctTemperatureHistory;
@@ -395,7 +389,7 @@ AtaResult dataSetManagement(SimAtaDrive& drive, const AtaExchange& x, Command& c
     // A TRIM entry is a 48-bit LBA and a 16-bit count, an XL entry a 64-bit LBA and a
     // 64-bit count, each little-endian.
     const uint8_t* e = x.outData + off;
-    Range r{xl ? le(e, 8) : le(e, 6), xl ? le(e + 8, 8) : le16(e + 6)};
+    Range r{xl ? loadLe(e, 8) : loadLe(e, 6), xl ? loadLe(e + 8, 8) : loadLe16(e + 6)};
     if (r.count == 0) continue;  // empty entries are ignored
     if (r.lba >= unit->media.sectorCount() || r.count > unit->media.sectorCount() - r.lba) {
       return cmd.abort(kErrIdNotFound | kErrAbort);

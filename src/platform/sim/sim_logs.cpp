@@ -1,4 +1,5 @@
 #include "platform/sim/sim_logs.h"
+#include "protocol/byte_order.h"
 
 #include <algorithm>
 
@@ -103,10 +104,6 @@ constexpr uint8_t kThNoSample = 0x80;
 
 using Bytes = std::vector<uint8_t>;
 
-void put(uint8_t* at, uint64_t value, size_t bytes) {
-  for (size_t i = 0; i < bytes; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 void finish(uint8_t* page) {
   uint8_t sum = 0;
   for (size_t i = 0; i < kChecksum; ++i) sum = static_cast<uint8_t>(sum + page[i]);
@@ -145,20 +142,20 @@ uint64_t ringIndex(uint64_t total, size_t n, size_t ring) { return n == 0 ? 0 : 
 void selfTestDescriptor(uint8_t* d, const SimSelfTestLogEntry& e) {
   d[kSdTest] = e.test;
   d[kSdStatus] = static_cast<uint8_t>((e.status << 4) | (e.remainingTenths & 0x0F));
-  put(d + kSdHours, e.hours, 2);
+  storeLe(d + kSdHours, e.hours, 2);
   d[kSdCheckpoint] = e.checkpoint;
 }
 
 // The SMART log keeps a failing sector's low 28 bits, as a drive's 28-bit log must.
 Bytes selfTestLog(const SimDriveLogs& logs) {
   Bytes page(kPageBytes, 0);
-  put(&page[kStRevision], 1, 2);
+  storeLe(&page[kStRevision], 1, 2);
   const size_t n = logs.selfTests.size();
   for (size_t k = n > kStRing ? n - kStRing : 0; k < n; ++k) {
     const SimSelfTestLogEntry& e = logs.selfTests[k];
     uint8_t* d = &page[kStDescriptors + kStDescriptorBytes * ringSlot(logs.selfTestsLogged, n, k, kStRing)];
     selfTestDescriptor(d, e);
-    put(d + kSdFailingLba, e.failingLba & kLba28Mask, 4);
+    storeLe(d + kSdFailingLba, e.failingLba & kLba28Mask, 4);
   }
   page[kStIndex] = static_cast<uint8_t>(ringIndex(logs.selfTestsLogged, n, kStRing));
   finish(page.data());
@@ -173,12 +170,12 @@ Bytes extendedSelfTestLog(const SimDriveLogs& logs, uint32_t first, uint32_t cou
     const size_t slot = ringSlot(logs.selfTestsLogged, n, k, ring);
     uint8_t* d = &all[kPageBytes * (slot / kXsPerPage) + kXsDescriptors + kXsDescriptorBytes * (slot % kXsPerPage)];
     selfTestDescriptor(d, logs.selfTests[k]);
-    put(d + kSdFailingLba, logs.selfTests[k].failingLba, 6);
+    storeLe(d + kSdFailingLba, logs.selfTests[k].failingLba, 6);
   }
   for (uint32_t p = 0; p < kExtendedSelfTestPages; ++p) {
     uint8_t* page = &all[kPageBytes * p];
     page[kXsRevision] = 1;
-    if (p == 0) put(page + kXsIndex, ringIndex(logs.selfTestsLogged, n, ring), 2);
+    if (p == 0) storeLe(page + kXsIndex, ringIndex(logs.selfTestsLogged, n, ring), 2);
     finish(page);
   }
   return Bytes(all.begin() + kPageBytes * first, all.begin() + kPageBytes * (first + count));
@@ -204,19 +201,19 @@ void summaryStructure(uint8_t* s, const SimErrorEntry& e) {
     d[0] = c->deviceControl;
     d[1] = static_cast<uint8_t>(c->features);
     d[2] = static_cast<uint8_t>(c->count);
-    put(d + 3, c->lba, 3);
+    storeLe(d + 3, c->lba, 3);
     d[6] = c->device;
     d[7] = c->command;
-    put(d + 8, c->timestampMs, 4);
+    storeLe(d + 8, c->timestampMs, 4);
   }
   uint8_t* err = s + kSeError;
   err[1] = e.error;
   err[2] = static_cast<uint8_t>(e.count);
-  put(err + 3, e.lba, 3);
+  storeLe(err + 3, e.lba, 3);
   err[6] = e.device;
   err[7] = e.status;
   err[27] = e.state;
-  put(err + 28, e.hours, 2);
+  storeLe(err + 28, e.hours, 2);
 }
 
 Bytes summaryErrorLog(const SimDriveLogs& logs) {
@@ -228,7 +225,7 @@ Bytes summaryErrorLog(const SimDriveLogs& logs) {
                      logs.errors[k]);
   }
   page[kSeIndex] = static_cast<uint8_t>(ringIndex(logs.errorCount, n, kSeRing));
-  put(&page[kSeDeviceErrorCount], deviceErrorCount(logs), 2);
+  storeLe(&page[kSeDeviceErrorCount], deviceErrorCount(logs), 2);
   finish(page.data());
   return page;
 }
@@ -246,21 +243,21 @@ void extendedStructure(uint8_t* s, const SimErrorEntry& e) {
     if (c == nullptr) continue;
     uint8_t* d = s + kXeCommandBytes * slot;
     d[0] = c->deviceControl;
-    put(d + 1, c->features, 2);
-    put(d + 3, c->count, 2);
+    storeLe(d + 1, c->features, 2);
+    storeLe(d + 3, c->count, 2);
     putExtendedLba(d + 5, c->lba);
     d[11] = c->device;
     d[12] = c->command;
-    put(d + 14, c->timestampMs, 4);
+    storeLe(d + 14, c->timestampMs, 4);
   }
   uint8_t* err = s + kXeError;
   err[1] = e.error;
-  put(err + 2, e.count, 2);
+  storeLe(err + 2, e.count, 2);
   putExtendedLba(err + 4, e.lba);
   err[10] = e.device;
   err[11] = e.status;
   err[31] = e.state;
-  put(err + 32, e.hours, 2);
+  storeLe(err + 32, e.hours, 2);
 }
 
 Bytes extendedErrorLog(const SimDriveLogs& logs, uint32_t first, uint32_t count) {
@@ -275,8 +272,8 @@ Bytes extendedErrorLog(const SimDriveLogs& logs, uint32_t first, uint32_t count)
   for (uint32_t p = 0; p < kExtendedErrorPages; ++p) {
     uint8_t* page = &all[kPageBytes * p];
     page[kXeVersion] = 1;
-    put(page + kXeIndex, ringIndex(logs.errorCount, n, ring), 2);
-    put(page + kXeDeviceErrorCount, deviceErrorCount(logs), 2);
+    storeLe(page + kXeIndex, ringIndex(logs.errorCount, n, ring), 2);
+    storeLe(page + kXeDeviceErrorCount, deviceErrorCount(logs), 2);
     finish(page);
   }
   return Bytes(all.begin() + kPageBytes * first, all.begin() + kPageBytes * (first + count));
@@ -293,9 +290,9 @@ Bytes statisticsPage(const SimUnit& unit, uint8_t number, uint64_t nowMs) {
   Bytes page(kPageBytes, 0);
   const bool kept = std::find(std::begin(kDsPages), std::end(kDsPages), number) != std::end(kDsPages);
   if (!kept) return page;
-  put(&page[0], 0x0001 | (uint64_t{number} << 16), 8);
+  storeLe(&page[0], 0x0001 | (uint64_t{number} << 16), 8);
   const SimDeviceStatistics& s = unit.logs.statistics;
-  const auto at = [&](size_t offset, uint64_t qword) { put(&page[offset], qword, 8); };
+  const auto at = [&](size_t offset, uint64_t qword) { storeLe(&page[offset], qword, 8); };
   switch (number) {
     case 0x00:
       page[kDsListCount] = static_cast<uint8_t>(std::size(kDsPages));
@@ -335,18 +332,18 @@ Bytes sctStatus(const SimUnit& unit) {
   Bytes page(kPageBytes, 0);
   const Temperatures t = temperatures(unit);
   const SimDriveLogs& logs = unit.logs;
-  put(&page[kSsFormatVersion], 3, 2);
-  put(&page[kSsSctVersion], 3, 2);
-  put(&page[kSsSctLevel], 1, 2);
-  put(&page[kSsActionCode], logs.sctAction, 2);
-  put(&page[kSsFunctionCode], logs.sctFunction, 2);
+  storeLe(&page[kSsFormatVersion], 3, 2);
+  storeLe(&page[kSsSctVersion], 3, 2);
+  storeLe(&page[kSsSctLevel], 1, 2);
+  storeLe(&page[kSsActionCode], logs.sctAction, 2);
+  storeLe(&page[kSsFunctionCode], logs.sctFunction, 2);
   page[kSsCurrent] = byteOf(t.current);
   page[kSsMin] = byteOf(t.min);
   page[kSsMax] = byteOf(t.max);
   page[kSsLifetimeMin] = byteOf(t.lifetimeMin);
   page[kSsLifetimeMax] = byteOf(t.lifetimeMax);
-  put(&page[kSsOverLimitCount], logs.temperature.overLimitCount, 4);
-  put(&page[kSsUnderLimitCount], logs.temperature.underLimitCount, 4);
+  storeLe(&page[kSsOverLimitCount], logs.temperature.overLimitCount, 4);
+  storeLe(&page[kSsUnderLimitCount], logs.temperature.underLimitCount, 4);
   return page;
 }
 
@@ -354,15 +351,15 @@ Bytes sctStatus(const SimUnit& unit) {
 Bytes temperatureHistory(const SimTemperature& t) {
   Bytes page(kPageBytes, 0);
   const size_t size = std::max(kThLeastBuffer, t.history.size());
-  put(&page[kThFormatVersion], 2, 2);
-  put(&page[kThSampling], t.samplingMinutes, 2);
-  put(&page[kThInterval], t.intervalMinutes, 2);
+  storeLe(&page[kThFormatVersion], 2, 2);
+  storeLe(&page[kThSampling], t.samplingMinutes, 2);
+  storeLe(&page[kThInterval], t.intervalMinutes, 2);
   page[kThMaxOperating] = byteOf(t.maxOperating);
   page[kThOverLimit] = byteOf(t.overLimit);
   page[kThMinOperating] = byteOf(t.minOperating);
   page[kThUnderLimit] = byteOf(t.underLimit);
-  put(&page[kThBufferSize], size, 2);
-  put(&page[kThBufferIndex], t.history.empty() ? 0 : t.history.size() - 1, 2);
+  storeLe(&page[kThBufferSize], size, 2);
+  storeLe(&page[kThBufferIndex], t.history.empty() ? 0 : t.history.size() - 1, 2);
   for (size_t i = 0; i < size && kThSamples + i < kPageBytes; ++i) {
     page[kThSamples + i] = i < t.history.size() ? byteOf(t.history[i]) : kThNoSample;
   }
@@ -371,9 +368,9 @@ Bytes temperatureHistory(const SimTemperature& t) {
 
 Bytes directory(const SimUnit& unit, const IdentifyWords& words, LogCommand command) {
   Bytes page(kPageBytes, 0);
-  put(&page[0], 1, 2);  // logging version: multi-page logs
+  storeLe(&page[0], 1, 2);  // logging version: multi-page logs
   for (uint32_t log = 1; log < 256; ++log) {
-    put(&page[2 * log], logPageCount(unit, words, command, static_cast<uint8_t>(log)), 2);
+    storeLe(&page[2 * log], logPageCount(unit, words, command, static_cast<uint8_t>(log)), 2);
   }
   return page;
 }

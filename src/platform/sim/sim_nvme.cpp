@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/win_types.h"
+#include "protocol/byte_order.h"
 
 namespace palvoro::sim {
 namespace {
@@ -188,16 +189,6 @@ constexpr uint8_t kUnrecoveredReadError = 0x81;
 
 constexpr uint64_t kMsPerHour = 3600000;
 
-uint32_t rd32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void put(std::vector<uint8_t>& page, size_t at, uint64_t value, size_t bytes) {
-  for (size_t i = 0; i < bytes; ++i) page[at + i] = static_cast<uint8_t>(i < 8 ? value >> (8 * i) : 0);
-}
-void wr32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 // NVMe text fields hold the description's bytes as they are, padded with spaces.
 void putText(std::vector<uint8_t>& page, size_t at, size_t width, const std::string& text) {
   for (size_t i = 0; i < width; ++i) page[at + i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
@@ -227,9 +218,9 @@ NvmeOutcome refused(uint32_t error) { return {error, 0}; }
 uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uint32_t dataLength, uint64_t nowMs,
                     std::vector<uint8_t>& page, uint64_t& offset) {
   SimNvme& nvme = *drive.nvme;
-  const uint32_t type = rd32(data + kDataType);
-  const uint32_t value = rd32(data + kRequestValue);
-  const uint32_t sub = rd32(data + kRequestSubValue);
+  const uint32_t type = loadLe32(data + kDataType);
+  const uint32_t value = loadLe32(data + kRequestValue);
+  const uint32_t sub = loadLe32(data + kRequestSubValue);
   offset = 0;
   if (type == kDataIdentify) {
     if (property == kAdapterProtocolProperty && value == kCnsController && sub == 0) {
@@ -247,7 +238,7 @@ uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uin
   if (value != kLogHealth && value != kLogSelfTest && value != kLogError) return ERROR_NOT_SUPPORTED;
   // A read that would clear the controller's pending asynchronous events is refused: they
   // belong to whatever monitors the drive, and this program must never take them.
-  if ((rd32(data + kRequestSubValue4) & kRetainAsyncEvent) == 0) return ERROR_INVALID_PARAMETER;
+  if ((loadLe32(data + kRequestSubValue4) & kRetainAsyncEvent) == 0) return ERROR_INVALID_PARAMETER;
   if (value == kLogHealth) {
     page = makeNvmeHealthLog(nvme, nowMs);
   } else if (value == kLogSelfTest) {
@@ -258,7 +249,7 @@ uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uin
     if (dataLength % kErrorEntryBytes != 0) return ERROR_INVALID_PARAMETER;
     page = makeNvmeErrorLog(nvme);
   }
-  offset = uint64_t{sub} | (uint64_t{rd32(data + kRequestSubValue2)} << 32);
+  offset = uint64_t{sub} | (uint64_t{loadLe32(data + kRequestSubValue2)} << 32);
   // The offset counts bytes but must fall on a dword, inside the log.
   if (offset % 4 != 0 || offset >= page.size()) return ERROR_INVALID_PARAMETER;
   // Past its last entry the error log reads as zeros, however much is asked for.
@@ -317,25 +308,25 @@ void updateNvmeSelfTest(SimNvme& nvme, uint64_t nowMs) {
 std::vector<uint8_t> makeNvmeIdentifyController(const SimNvme& nvme, const SimMedia& disk) {
   if (nvme.identifyControllerPage) return padded(*nvme.identifyControllerPage, kIdentifyBytes);
   std::vector<uint8_t> page(kIdentifyBytes, 0);
-  put(page, kIcVid, nvme.pciVendorId, 2);
-  put(page, kIcSsvid, nvme.pciVendorId, 2);
+  storeLe(&page[kIcVid], nvme.pciVendorId, 2);
+  storeLe(&page[kIcSsvid], nvme.pciVendorId, 2);
   putText(page, kIcSn, 20, nvme.serial);
   putText(page, kIcMn, 40, nvme.model);
   putText(page, kIcFr, 8, nvme.firmware);
-  put(page, kIcIeee, nvme.ieeeOui, 3);
+  storeLe(&page[kIcIeee], nvme.ieeeOui, 3);
   page[kIcMdts] = 5;                   // 128 KiB transfers with 4 KiB pages
-  put(page, kIcVer, 0x00010400, 4);    // 1.4
-  put(page, kIcOacs, nvme.selfTest.supported ? kOacsSelfTest : 0, 2);
+  storeLe(&page[kIcVer], 0x00010400, 4);    // 1.4
+  storeLe(&page[kIcOacs], nvme.selfTest.supported ? kOacsSelfTest : 0, 2);
   page[kIcLpa] = kLpaLogOffsets;
   page[kIcElpe] = kErrorEntries - 1;   // 0's based: the entries the error log holds
-  put(page, kIcWctemp, nvme.warningTemperatureKelvin, 2);
-  put(page, kIcCctemp, nvme.criticalTemperatureKelvin, 2);
-  put(page, kIcTnvmcap, disk.sectorCount() * disk.sectorSize(), 16);
-  put(page, kIcEdstt, nvme.selfTest.extendedMinutes, 2);
+  storeLe(&page[kIcWctemp], nvme.warningTemperatureKelvin, 2);
+  storeLe(&page[kIcCctemp], nvme.criticalTemperatureKelvin, 2);
+  storeLe(&page[kIcTnvmcap], disk.sectorCount() * disk.sectorSize(), 8);  // of 16 bytes, the upper half 0
+  storeLe(&page[kIcEdstt], nvme.selfTest.extendedMinutes, 2);
   page[kIcDsto] = kDstoOneAtATime;
   page[kIcSqes] = 0x66;                // 64-byte submission entries
   page[kIcCqes] = 0x44;                // 16-byte completion entries
-  put(page, kIcNn, nvme.namespaces, 4);
+  storeLe(&page[kIcNn], nvme.namespaces, 4);
   return page;
 }
 
@@ -343,9 +334,9 @@ std::vector<uint8_t> makeNvmeIdentifyNamespace(const SimNvme& nvme, const SimMed
   if (nvme.identifyNamespacePage) return padded(*nvme.identifyNamespacePage, kIdentifyBytes);
   std::vector<uint8_t> page(kIdentifyBytes, 0);
   const uint64_t blocks = disk.sectorCount();
-  put(page, kInsNsze, blocks, 8);
-  put(page, kInsNcap, blocks, 8);
-  put(page, kInsNuse, blocks, 8);
+  storeLe(&page[kInsNsze], blocks, 8);
+  storeLe(&page[kInsNcap], blocks, 8);
+  storeLe(&page[kInsNuse], blocks, 8);
   // Two formats, 512 and 4096 bytes; FLBAS names the one the namespace is formatted with
   // (a sector size of another power of two takes the second slot).
   uint8_t lbads = 0;
@@ -364,24 +355,25 @@ std::vector<uint8_t> makeNvmeHealthLog(const SimNvme& nvme, uint64_t nowMs) {
   const SimNvmeHealth& h = nvme.health;
   std::vector<uint8_t> page(kHealthBytes, 0);
   page[kHlCriticalWarning] = h.criticalWarning;
-  put(page, kHlTemperature, h.temperatureKelvin, 2);
+  storeLe(&page[kHlTemperature], h.temperatureKelvin, 2);
   page[kHlSpare] = h.availableSpare;
   page[kHlSpareThreshold] = h.spareThreshold;
   page[kHlPercentageUsed] = h.percentageUsed;
-  put(page, kHlDataUnitsRead, h.dataUnitsRead, 16);
-  put(page, kHlDataUnitsWritten, h.dataUnitsWritten, 16);
-  put(page, kHlHostReads, h.hostReads, 16);
-  put(page, kHlHostWrites, h.hostWrites, 16);
-  put(page, kHlBusyTime, h.busyMinutes, 16);
-  put(page, kHlPowerCycles, h.powerCycles, 16);
-  put(page, kHlPowerOnHours, powerOnHours(nvme, nowMs), 16);
-  put(page, kHlUnsafeShutdowns, h.unsafeShutdowns, 16);
-  put(page, kHlMediaErrors, h.mediaErrors, 16);
-  put(page, kHlErrorLogEntries, h.errorLogEntries, 16);
-  put(page, kHlWarningTempTime, h.warningTemperatureMinutes, 4);
-  put(page, kHlCriticalTempTime, h.criticalTemperatureMinutes, 4);
+  // Each 16-byte counter holds a 64-bit value; its upper half stays zero.
+  storeLe(&page[kHlDataUnitsRead], h.dataUnitsRead, 8);
+  storeLe(&page[kHlDataUnitsWritten], h.dataUnitsWritten, 8);
+  storeLe(&page[kHlHostReads], h.hostReads, 8);
+  storeLe(&page[kHlHostWrites], h.hostWrites, 8);
+  storeLe(&page[kHlBusyTime], h.busyMinutes, 8);
+  storeLe(&page[kHlPowerCycles], h.powerCycles, 8);
+  storeLe(&page[kHlPowerOnHours], powerOnHours(nvme, nowMs), 8);
+  storeLe(&page[kHlUnsafeShutdowns], h.unsafeShutdowns, 8);
+  storeLe(&page[kHlMediaErrors], h.mediaErrors, 8);
+  storeLe(&page[kHlErrorLogEntries], h.errorLogEntries, 8);
+  storeLe(&page[kHlWarningTempTime], h.warningTemperatureMinutes, 4);
+  storeLe(&page[kHlCriticalTempTime], h.criticalTemperatureMinutes, 4);
   for (size_t i = 0; i < h.sensorsKelvin.size() && i < kSensorCount; ++i) {
-    put(page, kHlSensors + 2 * i, h.sensorsKelvin[i], 2);
+    storeLe(&page[kHlSensors + 2 * i], h.sensorsKelvin[i], 2);
   }
   return page;
 }
@@ -404,11 +396,11 @@ std::vector<uint8_t> makeNvmeSelfTestLog(const SimNvme& nvme, uint64_t nowMs) {
     const SimNvmeSelfTestEntry& e = t.log[i];
     page[at + kSeStatus] = static_cast<uint8_t>((e.code << 4) | (e.result & 0x0F));
     page[at + kSeSegment] = e.segment;
-    put(page, at + kSePowerOnHours, e.powerOnHours, 8);
+    storeLe(&page[at + kSePowerOnHours], e.powerOnHours, 8);
     if (e.failingLba) {
       page[at + kSeValid] = 0x0F;
-      put(page, at + kSeNsid, nvme.nsid, 4);
-      put(page, at + kSeFailingLba, *e.failingLba, 8);
+      storeLe(&page[at + kSeNsid], nvme.nsid, 4);
+      storeLe(&page[at + kSeFailingLba], *e.failingLba, 8);
       page[at + kSeStatusCodeType] = kMediaErrorType;
       page[at + kSeStatusCode] = kUnrecoveredReadError;
     }
@@ -423,15 +415,15 @@ std::vector<uint8_t> makeNvmeErrorLog(const SimNvme& nvme) {
     const size_t at = i * kErrorEntryBytes;
     const auto code = static_cast<uint16_t>(e.status & 0xFF);
     const auto type = static_cast<uint16_t>((e.status >> 8) & 0x7);
-    put(page, at + kEeErrorCount, e.errorCount, 8);
-    put(page, at + kEeSqid, e.sqid, 2);
-    put(page, at + kEeCid, e.cid, 2);
-    put(page, at + kEeStatus, static_cast<uint16_t>((code << 1) | (type << 9)), 2);
-    put(page, at + kEeParameterLocation, e.parameterErrorLocation, 2);
-    put(page, at + kEeLba, e.lba, 8);
-    put(page, at + kEeNsid, e.nsid, 4);
+    storeLe(&page[at + kEeErrorCount], e.errorCount, 8);
+    storeLe(&page[at + kEeSqid], e.sqid, 2);
+    storeLe(&page[at + kEeCid], e.cid, 2);
+    storeLe(&page[at + kEeStatus], static_cast<uint16_t>((code << 1) | (type << 9)), 2);
+    storeLe(&page[at + kEeParameterLocation], e.parameterErrorLocation, 2);
+    storeLe(&page[at + kEeLba], e.lba, 8);
+    storeLe(&page[at + kEeNsid], e.nsid, 4);
     page[at + kEeTransportType] = e.transportType;
-    put(page, at + kEeCommandSpecific, e.commandSpecific, 8);
+    storeLe(&page[at + kEeCommandSpecific], e.commandSpecific, 8);
   }
   return page;
 }
@@ -439,12 +431,12 @@ std::vector<uint8_t> makeNvmeErrorLog(const SimNvme& nvme) {
 NvmeOutcome nvmeQueryProperty(SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
                               uint64_t nowMs) {
   if (in.size() < kDescriptorBytes) return refused(ERROR_INVALID_PARAMETER);
-  const uint32_t property = rd32(in.data() + kQueryPropertyId);
-  if (rd32(in.data() + kQueryType) != 0) return refused(ERROR_NOT_SUPPORTED);  // standard queries only
+  const uint32_t property = loadLe32(in.data() + kQueryPropertyId);
+  if (loadLe32(in.data() + kQueryType) != 0) return refused(ERROR_NOT_SUPPORTED);  // standard queries only
   const uint8_t* data = in.data() + kQueryParameters;
-  const uint32_t dataOffset = rd32(data + kDataOffset);
-  const uint32_t dataLength = rd32(data + kDataLength);
-  if (rd32(data + kProtocolType) != kProtocolNvme || dataOffset < kProtocolDataSize || dataLength < kLeastDataLength) {
+  const uint32_t dataOffset = loadLe32(data + kDataOffset);
+  const uint32_t dataLength = loadLe32(data + kDataLength);
+  if (loadLe32(data + kProtocolType) != kProtocolNvme || dataOffset < kProtocolDataSize || dataLength < kLeastDataLength) {
     return refused(ERROR_INVALID_PARAMETER);
   }
   const uint64_t end = uint64_t{kQueryParameters} + dataOffset + dataLength;
@@ -459,13 +451,13 @@ NvmeOutcome nvmeQueryProperty(SimDrive& drive, const std::vector<uint8_t>& in, u
   // after it, then as much of the page as was asked for.
   const auto n = static_cast<uint32_t>(std::min<uint64_t>(dataLength, page.size() - offset));
   std::memset(out, 0, kDescriptorBytes + n);
-  wr32(out + kDescriptorVersion, kDescriptorBytes);
-  wr32(out + kDescriptorSize, kDescriptorBytes);
+  storeLe32(out + kDescriptorVersion, kDescriptorBytes);
+  storeLe32(out + kDescriptorSize, kDescriptorBytes);
   uint8_t* replyData = out + kQueryParameters;
   std::memcpy(replyData, data, kProtocolDataSize);
-  wr32(replyData + kDataOffset, kProtocolDataSize);
-  wr32(replyData + kDataLength, n);
-  wr32(replyData + kFixedReturnData, 0);
+  storeLe32(replyData + kDataOffset, kProtocolDataSize);
+  storeLe32(replyData + kDataLength, n);
+  storeLe32(replyData + kFixedReturnData, 0);
   std::memcpy(out + kDescriptorBytes, page.data() + offset, n);
   return {ERROR_SUCCESS, kDescriptorBytes + n};
 }
@@ -480,15 +472,15 @@ NvmeOutcome nvmeProtocolCommand(SimDrive& drive, uint32_t access, const std::vec
   if (in.size() < kCmdLeast) return refused(ERROR_INVALID_PARAMETER);
   if (outSize < kCmdLeast) return refused(ERROR_INSUFFICIENT_BUFFER);
   const uint8_t* r = in.data();
-  if (rd32(r + kCmdVersion) != kCmdVersionOne || rd32(r + kCmdLength) != kCmdStructureLength ||
-      rd32(r + kCmdProtocolType) != kProtocolNvme || rd32(r + kCmdCommandLength) != kEntryBytes ||
-      rd32(r + kCmdCommandSpecific) != kCmdAdmin) {
+  if (loadLe32(r + kCmdVersion) != kCmdVersionOne || loadLe32(r + kCmdLength) != kCmdStructureLength ||
+      loadLe32(r + kCmdProtocolType) != kProtocolNvme || loadLe32(r + kCmdCommandLength) != kEntryBytes ||
+      loadLe32(r + kCmdCommandSpecific) != kCmdAdmin) {
     return refused(ERROR_INVALID_PARAMETER);
   }
   // Each area a length names lies after the command and inside the buffer it travels in.
   const auto inside = [&](size_t offsetField, size_t lengthField, uint64_t limit) {
-    const uint32_t length = rd32(r + lengthField);
-    const uint32_t offset = rd32(r + offsetField);
+    const uint32_t length = loadLe32(r + lengthField);
+    const uint32_t offset = loadLe32(r + offsetField);
     return length == 0 || (offset >= kCmdLeast && uint64_t{offset} + length <= limit);
   };
   if (!inside(kCmdErrorInfoOffset, kCmdErrorInfoLength, outSize) ||
@@ -502,19 +494,19 @@ NvmeOutcome nvmeProtocolCommand(SimDrive& drive, uint32_t access, const std::vec
   if (entry[kEntryOpcode] != kOpcodeDeviceSelfTest) return refused(ERROR_NOT_SUPPORTED);
 
   const uint16_t status = injectedStatus ? *injectedStatus
-                                         : deviceSelfTest(*drive.nvme, rd32(entry + kEntryNsid),
-                                                          rd32(entry + kEntryCdw10), nowMs);
+                                         : deviceSelfTest(*drive.nvme, loadLe32(entry + kEntryNsid),
+                                                          loadLe32(entry + kEntryCdw10), nowMs);
   // The request comes back through the buffer with the completion filled in; a command
   // the controller failed is still a completed request.
   const size_t copied = std::min<size_t>(in.size(), outSize);
   std::memcpy(out, r, copied);
   if (outSize > copied) std::memset(out + copied, 0, outSize - copied);
-  wr32(out + kCmdReturnStatus, status == 0 ? kStatusSuccess : kStatusError);
-  wr32(out + kCmdErrorCode, status);
-  wr32(out + kCmdFixedReturnData, 0);
-  wr32(out + kCmdFixedReturnData2, 0);
-  const uint32_t errorInfoLength = rd32(r + kCmdErrorInfoLength);
-  if (errorInfoLength > 0) std::memset(out + rd32(r + kCmdErrorInfoOffset), 0, errorInfoLength);
+  storeLe32(out + kCmdReturnStatus, status == 0 ? kStatusSuccess : kStatusError);
+  storeLe32(out + kCmdErrorCode, status);
+  storeLe32(out + kCmdFixedReturnData, 0);
+  storeLe32(out + kCmdFixedReturnData2, 0);
+  const uint32_t errorInfoLength = loadLe32(r + kCmdErrorInfoLength);
+  if (errorInfoLength > 0) std::memset(out + loadLe32(r + kCmdErrorInfoOffset), 0, errorInfoLength);
   return {ERROR_SUCCESS, outSize};
 }
 

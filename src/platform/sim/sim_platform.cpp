@@ -11,6 +11,7 @@
 #include "platform/sim/sim_ata.h"
 #include "platform/sim/sim_nvme.h"
 #include "platform/sim/sim_scsi.h"
+#include "protocol/byte_order.h"
 
 namespace palvoro::sim {
 namespace {
@@ -150,18 +151,6 @@ constexpr uint8_t kMbrActive = 0x80;
 
 constexpr uint32_t kBlockBytes = 512;  // one IDENTIFY or SMART page
 
-uint16_t rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t rd32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void wr32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void wr64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // The entry of partition `number` (1 to 4) in a master boot record.
 uint8_t* mbrEntry(std::vector<uint8_t>& mbr, uint32_t number) {
   return mbr.data() + kMbrPartitionTable + kMbrEntrySize * (number - 1);
@@ -171,9 +160,9 @@ bool hasBootSignature(const std::vector<uint8_t>& mbr) {
 }
 
 void putDeviceNumber(uint8_t* out, uint32_t drive, uint32_t partition) {
-  wr32(out + kDeviceNumberType, FILE_DEVICE_DISK);
-  wr32(out + kDeviceNumberDevice, drive);
-  wr32(out + kDeviceNumberPartition, partition);
+  storeLe32(out + kDeviceNumberType, FILE_DEVICE_DISK);
+  storeLe32(out + kDeviceNumberDevice, drive);
+  storeLe32(out + kDeviceNumberPartition, partition);
 }
 
 // Version 1.1 with the SMART capabilities; `deviceMap` has a bit for each drive served.
@@ -182,7 +171,7 @@ void putVersion(uint8_t* out, uint8_t deviceMap) {
   out[kVersionVersion] = 1;
   out[kVersionRevision] = 1;
   out[kVersionDeviceMap] = deviceMap;
-  wr32(out + kVersionCapabilities, kSmartCapabilities);
+  storeLe32(out + kVersionCapabilities, kSmartCapabilities);
 }
 
 uint8_t partitionType(const std::string& fileSystem) {
@@ -496,10 +485,10 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
   }
   QueryKey query;
   if (code == IOCTL_STORAGE_QUERY_PROPERTY && input.size() >= 4) {
-    query.property = rd32(input.data());
+    query.property = loadLe32(input.data());
     if (input.size() >= kQueryNvmeValue + 4) {
-      query.nvmeDataType = rd32(input.data() + kQueryNvmeDataType);
-      query.nvmeValue = rd32(input.data() + kQueryNvmeValue);
+      query.nvmeDataType = loadLe32(input.data() + kQueryNvmeDataType);
+      query.nvmeValue = loadLe32(input.data() + kQueryNvmeValue);
     }
   }
   std::optional<uint32_t> replyBytes;
@@ -569,11 +558,11 @@ bool SimPlatform::ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vect
   if (in.size() < kAtaHeaderSize) return fail(ERROR_INVALID_PARAMETER);
   if (outSize < kAtaHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
   const uint8_t* hdr = in.data();
-  const uint16_t length = rd16(hdr + kAtaLength);
-  const uint16_t flags = rd16(hdr + kAtaFlags);
-  const uint32_t transferLength = rd32(hdr + kAtaTransferLength);
-  const uint32_t timeout = rd32(hdr + kAtaTimeOut);
-  const uint32_t dataOffset = rd32(hdr + kAtaDataOffset);
+  const uint16_t length = loadLe16(hdr + kAtaLength);
+  const uint16_t flags = loadLe16(hdr + kAtaFlags);
+  const uint32_t transferLength = loadLe32(hdr + kAtaTransferLength);
+  const uint32_t timeout = loadLe32(hdr + kAtaTimeOut);
+  const uint32_t dataOffset = loadLe32(hdr + kAtaDataOffset);
   if (length != kAtaHeaderSize) return fail(ERROR_INVALID_PARAMETER);
   if ((flags & ~kKnownAtaFlags) != 0) return fail(ERROR_INVALID_PARAMETER);
   const bool dataIn = (flags & kAtaFlagDataIn) != 0;
@@ -669,12 +658,12 @@ bool SimPlatform::diskControl(OpenHandle& h, SimDrive& drive, uint32_t code, uin
       // it cannot trust, new each time the drive is plugged in.
       if (outSize < kDeviceNumberExSize) return fail(ERROR_INSUFFICIENT_BUFFER);
       std::memset(out, 0, kDeviceNumberExSize);
-      wr32(out + kDeviceNumberExVersion, kDeviceNumberExSize);
-      wr32(out + kDeviceNumberExSizeField, kDeviceNumberExSize);
-      wr32(out + kDeviceNumberExFlags, kRandomGuidNoHardwareId);
-      wr32(out + kDeviceNumberExType, FILE_DEVICE_DISK);
-      wr32(out + kDeviceNumberExDevice, static_cast<uint32_t>(drive.number));
-      wr64(out + kDeviceNumberExGuid, drive.arrival);
+      storeLe32(out + kDeviceNumberExVersion, kDeviceNumberExSize);
+      storeLe32(out + kDeviceNumberExSizeField, kDeviceNumberExSize);
+      storeLe32(out + kDeviceNumberExFlags, kRandomGuidNoHardwareId);
+      storeLe32(out + kDeviceNumberExType, FILE_DEVICE_DISK);
+      storeLe32(out + kDeviceNumberExDevice, static_cast<uint32_t>(drive.number));
+      storeLe64(out + kDeviceNumberExGuid, drive.arrival);
       if (bytesReturned != nullptr) *bytesReturned = kDeviceNumberExSize;
       return true;
     case IOCTL_DISK_GET_DRIVE_LAYOUT: {
@@ -686,19 +675,19 @@ bool SimPlatform::diskControl(OpenHandle& h, SimDrive& drive, uint32_t code, uin
       if (!drive.disk().read(0, 1, mbr.data())) return fail(ERROR_CRC);
       std::memset(out, 0, kNeeded);
       const bool valid = hasBootSignature(mbr);
-      wr32(out + kLayoutCount, valid ? kEntries : 0);
-      wr32(out + kLayoutSignature, valid ? rd32(mbr.data() + kMbrDiskSignature) : 0);
+      storeLe32(out + kLayoutCount, valid ? kEntries : 0);
+      storeLe32(out + kLayoutSignature, valid ? loadLe32(mbr.data() + kMbrDiskSignature) : 0);
       for (uint32_t i = 0; valid && i < kEntries; ++i) {
         const uint8_t* e = mbrEntry(mbr, i + 1);
         uint8_t* p = out + kLayoutHeaderSize + kLayoutEntrySize * i;
-        const uint32_t start = rd32(e + kMbrEntryStart);
-        const uint32_t size = rd32(e + kMbrEntrySectors);
+        const uint32_t start = loadLe32(e + kMbrEntryStart);
+        const uint32_t size = loadLe32(e + kMbrEntrySectors);
         const uint8_t type = e[kMbrEntryType];
         const uint64_t ss = drive.disk().sectorSize();
-        wr64(p + kEntryStartingOffset, start * ss);
-        wr64(p + kEntryLength, size * ss);
-        wr32(p + kEntryHiddenSectors, start);
-        wr32(p + kEntryNumber, type != 0 ? i + 1 : 0);
+        storeLe64(p + kEntryStartingOffset, start * ss);
+        storeLe64(p + kEntryLength, size * ss);
+        storeLe32(p + kEntryHiddenSectors, start);
+        storeLe32(p + kEntryNumber, type != 0 ? i + 1 : 0);
         p[kEntryType] = type;
         p[kEntryBootIndicator] = e[kMbrEntryBoot] == kMbrActive ? 1 : 0;
         p[kEntryRecognized] = type != 0 ? 1 : 0;
@@ -727,14 +716,14 @@ void SimPlatform::writePartitionTable(SimDrive& drive) {
   SimMedia& disk = drive.disk();
   std::vector<uint8_t> mbr(disk.sectorSize(), 0);
   disk.read(0, 1, mbr.data());
-  wr32(mbr.data() + kMbrDiskSignature, 0x5A5A0000u + static_cast<uint32_t>(drive.number));
+  storeLe32(mbr.data() + kMbrDiskSignature, 0x5A5A0000u + static_cast<uint32_t>(drive.number));
   for (const SimVolume& v : m_machine.volumes) {
     if (v.drive != drive.number || v.partitionNumber < 1 || v.partitionNumber > 4) continue;
     uint8_t* e = mbrEntry(mbr, v.partitionNumber);
     e[kMbrEntryBoot] = v.partitionNumber == 1 ? kMbrActive : 0x00;
     e[kMbrEntryType] = partitionType(v.fileSystem);
-    wr32(e + kMbrEntryStart, static_cast<uint32_t>(v.startSector));
-    wr32(e + kMbrEntrySectors, static_cast<uint32_t>(v.sectorCount));
+    storeLe32(e + kMbrEntryStart, static_cast<uint32_t>(v.startSector));
+    storeLe32(e + kMbrEntrySectors, static_cast<uint32_t>(v.sectorCount));
   }
   mbr[kMbrBootSignature] = 0x55;
   mbr[kMbrBootSignature + 1] = 0xAA;
@@ -1116,14 +1105,14 @@ bool SimPlatform::smartDriverControl(SimDrive& drive, uint32_t code, const std::
   std::memset(out, 0, kSendCmdOutHeaderSize);
   uint32_t returned = kSendCmdOutHeaderSize;
   if (receive) {
-    wr32(out + kSendCmdOutBufferSize, dataBytes);
+    storeLe32(out + kSendCmdOutBufferSize, dataBytes);
     const size_t n = std::min<size_t>(dataBytes, r.inData.size());
     std::memset(out + kSendCmdOutHeaderSize, 0, dataBytes);
     if (n > 0) std::memcpy(out + kSendCmdOutHeaderSize, r.inData.data(), n);
     returned += dataBytes;
   } else if (feature == 0xDA) {
     // RETURN STATUS hands back the registers the drive returned.
-    wr32(out + kSendCmdOutBufferSize, kIdeRegsSize);
+    storeLe32(out + kSendCmdOutBufferSize, kIdeRegsSize);
     writeTaskFile(out + kSendCmdOutHeaderSize, r.current);
     out[kSendCmdOutHeaderSize + kIdeRegsReserved] = 0;
     returned += kIdeRegsSize;
@@ -1148,10 +1137,10 @@ std::vector<SimDrive*> SimPlatform::portTargets(int port) {
 bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
                                   uint32_t* bytesReturned) {
   if (in.size() < kSrbSize) return fail(ERROR_INVALID_PARAMETER);
-  if (rd32(in.data() + kSrbHeaderLength) != kSrbSize) return fail(ERROR_INVALID_PARAMETER);
+  if (loadLe32(in.data() + kSrbHeaderLength) != kSrbSize) return fail(ERROR_INVALID_PARAMETER);
   if (std::memcmp(in.data() + kSrbSignature, "SCSIDISK", 8) != 0) return fail(ERROR_INVALID_PARAMETER);
-  const uint32_t control = rd32(in.data() + kSrbControlCode);
-  const uint32_t length = rd32(in.data() + kSrbLength);
+  const uint32_t control = loadLe32(in.data() + kSrbControlCode);
+  const uint32_t length = loadLe32(in.data() + kSrbLength);
   // The port driver copies header plus Length bytes through one system buffer as large
   // as the larger of the two buffers.
   if (static_cast<uint64_t>(kSrbSize) + length > std::max<size_t>(in.size(), outSize)) {
@@ -1164,7 +1153,7 @@ bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in,
     uint8_t map = 0;
     for (size_t i = 0; i < targets.size() && i < 8; ++i) map = static_cast<uint8_t>(map | (1u << i));
     putVersion(out + kSrbSize, map);
-    wr32(out + kSrbReturnCode, 0);
+    storeLe32(out + kSrbReturnCode, 0);
     if (bytesReturned != nullptr) *bytesReturned = kSrbSize + kVersionSize;
     return true;
   }
@@ -1202,7 +1191,7 @@ bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in,
   const uint32_t needed = kSrbSize + kSendCmdOutHeaderSize + (op->data ? kBlockBytes : 0u);
   if (outSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(out, in.data(), kSrbSize);
-  wr32(out + kSrbReturnCode, 0);
+  storeLe32(out + kSrbReturnCode, 0);
   std::memset(out + kSrbSize, 0, needed - kSrbSize);
   if (target >= targets.size()) {
     // No device at that target: the miniport answers IDENTIFY with empty data.
@@ -1220,7 +1209,7 @@ bool SimPlatform::miniportControl(OpenHandle& h, const std::vector<uint8_t>& in,
   if (r.protocolError || (r.current.command & 0x01) != 0) return fail(ERROR_IO_DEVICE);
   if (op->data) {
     uint8_t* sendCmdOut = out + kSrbSize;
-    wr32(sendCmdOut + kSendCmdOutBufferSize, kBlockBytes);
+    storeLe32(sendCmdOut + kSendCmdOutBufferSize, kBlockBytes);
     if (!r.inData.empty()) {
       std::memcpy(sendCmdOut + kSendCmdOutHeaderSize, r.inData.data(), std::min<size_t>(kBlockBytes, r.inData.size()));
     }
@@ -1242,14 +1231,14 @@ bool SimPlatform::scsiPassThrough(OpenHandle& h, SimDrive& drive, const std::vec
   if (outSize < kSptSize) return fail(ERROR_INSUFFICIENT_BUFFER);
   if (!drive.scsi.present) return fail(ERROR_INVALID_FUNCTION);
   const uint8_t* hdr = in.data();
-  const uint16_t length = rd16(hdr + kSptLength);
+  const uint16_t length = loadLe16(hdr + kSptLength);
   const uint8_t cdbLength = hdr[kSptCdbLength];
   const uint8_t senseLength = hdr[kSptSenseInfoLength];
   const uint8_t dataIn = hdr[kSptDataIn];
-  const uint32_t transferLength = rd32(hdr + kSptDataTransferLength);
-  const uint32_t timeout = rd32(hdr + kSptTimeOut);
-  const uint32_t dataOffset = rd32(hdr + kSptDataBufferOffset);
-  const uint32_t senseOffset = rd32(hdr + kSptSenseInfoOffset);
+  const uint32_t transferLength = loadLe32(hdr + kSptDataTransferLength);
+  const uint32_t timeout = loadLe32(hdr + kSptTimeOut);
+  const uint32_t dataOffset = loadLe32(hdr + kSptDataBufferOffset);
+  const uint32_t senseOffset = loadLe32(hdr + kSptSenseInfoOffset);
   if (length != kSptSize || cdbLength == 0 || cdbLength > kSptMaxCdbLength || dataIn > kScsiDataUnspecified ||
       timeout == 0) {
     return fail(ERROR_INVALID_PARAMETER);
@@ -1282,7 +1271,7 @@ bool SimPlatform::scsiPassThrough(OpenHandle& h, SimDrive& drive, const std::vec
   out[kSptScsiStatus] = reply.status;
   const uint32_t moved =
       dataIn == kScsiDataIn ? static_cast<uint32_t>(reply.data.size()) : (reply.status == 0 ? transferLength : 0);
-  wr32(out + kSptDataTransferLength, moved);
+  storeLe32(out + kSptDataTransferLength, moved);
   uint32_t returned = kSptSize;
   if (dataIn == kScsiDataIn && !reply.data.empty()) {
     std::memcpy(out + dataOffset, reply.data.data(), reply.data.size());
@@ -1316,7 +1305,7 @@ bool SimPlatform::bridgeControl(SimDrive& drive, uint32_t code, uint8_t* out, ui
       std::memcpy(out, bridge.capabilityAnswer.data(),
                   std::min<size_t>(kBridgeCapabilitiesSize, bridge.capabilityAnswer.size()));
     } else {
-      wr32(out + kBridgeCapabilityWord, bridge.supported ? kBridgeCarriesAtacb : 0u);
+      storeLe32(out + kBridgeCapabilityWord, bridge.supported ? kBridgeCarriesAtacb : 0u);
     }
     if (bytesReturned != nullptr) *bytesReturned = kBridgeCapabilitiesSize;
     return true;
@@ -1332,8 +1321,8 @@ bool SimPlatform::bridgeControl(SimDrive& drive, uint32_t code, uint8_t* out, ui
 bool SimPlatform::queryProperty(SimDrive& drive, const std::vector<uint8_t>& in, uint8_t* out, uint32_t outSize,
                                 uint32_t* bytesReturned) {
   if (in.size() < kPropertyQuerySize) return fail(ERROR_INVALID_PARAMETER);
-  const uint32_t property = rd32(in.data() + kQueryPropertyId);
-  const uint32_t query = rd32(in.data() + kQueryType);
+  const uint32_t property = loadLe32(in.data() + kQueryPropertyId);
+  const uint32_t query = loadLe32(in.data() + kQueryType);
   if (drive.nvme && (property == kAdapterProtocolProperty || property == kDeviceProtocolProperty)) {
     const NvmeOutcome outcome = nvmeQueryProperty(drive, in, out, outSize, nowMs());
     if (outcome.error != ERROR_SUCCESS) return fail(outcome.error);
@@ -1343,10 +1332,10 @@ bool SimPlatform::queryProperty(SimDrive& drive, const std::vector<uint8_t>& in,
   if (query != 0 || property != 1) return fail(ERROR_NOT_SUPPORTED);  // only the adapter's standard query
   // The adapter: version and size, transfer limits (128 KiB, 33 pages), the bus type.
   uint8_t descriptor[kAdapterDescriptorSize] = {};
-  wr32(descriptor + kAdapterVersion, kAdapterDescriptorSize);
-  wr32(descriptor + kAdapterSize, kAdapterDescriptorSize);
-  wr32(descriptor + kAdapterMaximumTransferLength, 128 * 1024);
-  wr32(descriptor + kAdapterMaximumPhysicalPages, 33);
+  storeLe32(descriptor + kAdapterVersion, kAdapterDescriptorSize);
+  storeLe32(descriptor + kAdapterSize, kAdapterDescriptorSize);
+  storeLe32(descriptor + kAdapterMaximumTransferLength, 128 * 1024);
+  storeLe32(descriptor + kAdapterMaximumPhysicalPages, 33);
   descriptor[kAdapterBusType] = static_cast<uint8_t>(drive.busType);
   if (outSize < kAdapterHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
   const uint32_t n = std::min<uint32_t>(outSize, sizeof descriptor);

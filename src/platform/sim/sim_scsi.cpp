@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "platform/sim/sim_ata.h"
+#include "protocol/byte_order.h"
 
 namespace palvoro::sim {
 namespace {
@@ -115,21 +116,13 @@ ScsiReply dataReply(std::vector<uint8_t> bytes, uint32_t allocation, const ScsiC
   return r;
 }
 
-void putBe(std::vector<uint8_t>& v, size_t at, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) v[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
-}
-uint32_t getBe(const uint8_t* p, int bytes) {
-  uint32_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
-  return v;
-}
 bool pageValid(const uint8_t* cdb) { return (cdb[kPageValid] & 0x01) != 0; }
 
 uint8_t peripheral(const SimDrive& d) { return d.scsi.inquiry.empty() ? 0 : static_cast<uint8_t>(d.scsi.inquiry[0] & 0x1F); }
 
 ScsiReply inquiry(SimDrive& d, const ScsiCommand& c) {
   const uint8_t* cdb = c.cdb;
-  const uint32_t allocation = getBe(cdb + kAllocationLength16, 2);
+  const uint32_t allocation = loadBe16(cdb + kAllocationLength16);
   if (!pageValid(cdb)) {
     if (cdb[kPageCode] != 0) return invalidField();
     return dataReply(d.scsi.inquiry, allocation, c);
@@ -159,8 +152,8 @@ ScsiReply readCapacity10(SimDrive& d, const ScsiCommand& c) {
   const SimMedia& m = d.disk();
   std::vector<uint8_t> data(8, 0);
   const uint64_t last = m.sectorCount() - 1;
-  putBe(data, 0, last > 0xFFFFFFFFull ? 0xFFFFFFFFull : last, 4);
-  putBe(data, 4, m.sectorSize(), 4);
+  storeBe(&data[0], last > 0xFFFFFFFFull ? 0xFFFFFFFFull : last, 4);
+  storeBe(&data[4], m.sectorSize(), 4);
   return dataReply(data, 8, c);
 }
 
@@ -168,18 +161,18 @@ ScsiReply readCapacity16(SimDrive& d, const ScsiCommand& c) {
   if ((c.cdb[kServiceAction] & 0x1F) != kReadCapacity16Action) return invalidField();
   if (!d.scsi.readCapacity16) return invalidOpcode();
   if (d.scsi.readCapacity16Fails) return check(kNotReady, 0x3A);
-  const uint32_t allocation = getBe(c.cdb + kAllocationLength32, 4);
+  const uint32_t allocation = loadBe32(c.cdb + kAllocationLength32);
   if (!d.scsi.capacity16Reply.empty()) return dataReply(d.scsi.capacity16Reply, allocation, c);
   const SimMedia& m = d.disk();
   std::vector<uint8_t> data(32, 0);
-  putBe(data, 0, m.sectorCount() - 1, 8);
-  putBe(data, 8, m.sectorSize(), 4);
+  storeBe(&data[0], m.sectorCount() - 1, 8);
+  storeBe(&data[8], m.sectorSize(), 4);
   return dataReply(data, allocation, c);
 }
 
 ScsiReply receiveDiagnostic(SimDrive& d, const ScsiCommand& c) {
   if (!pageValid(c.cdb)) return invalidField();
-  const uint32_t allocation = getBe(c.cdb + kAllocationLength16, 2);
+  const uint32_t allocation = loadBe16(c.cdb + kAllocationLength16);
   const auto it = d.scsi.diagnostic.find(c.cdb[kPageCode]);
   if (it == d.scsi.diagnostic.end()) return invalidField();
   return dataReply(it->second, allocation, c);
