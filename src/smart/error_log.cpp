@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 #include "protocol/byte_order.h"
 
@@ -33,15 +32,8 @@ constexpr size_t kExtErrorOffset = 90;
 
 constexpr size_t kCommandsPerStructure = 5;
 
-bool allZero(const uint8_t* bytes, size_t size) {
-  return std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; });
-}
-
-bool checksumZero(const LogPage& page) {
-  uint8_t sum = 0;
-  for (const uint8_t byte : page) sum = static_cast<uint8_t>(sum + byte);
-  return sum == 0;
-}
+constexpr LogRing kSummaryRing{kSummaryFirstStructure, kSummaryStructureBytes, kSummaryStructures};
+constexpr LogRing kExtRing{kExtFirstStructure, kExtStructureBytes, kExtStructuresPerPage};
 
 // A 28-bit address: LBA low, mid, high and the device register's low nibble (bits 27:24).
 uint64_t lba28(uint8_t low, uint8_t mid, uint8_t high, uint8_t device) {
@@ -75,14 +67,23 @@ AtaErrorCommand summaryCommand(const uint8_t* c) {
   return command;
 }
 
+// The command structures in front of an error structure, oldest first; the slots of a
+// drive that ran fewer commands before the error stay zero and are left out.
+std::vector<AtaErrorCommand> commandsOf(const uint8_t* s, size_t commandBytes,
+                                        AtaErrorCommand (*decode)(const uint8_t*)) {
+  std::vector<AtaErrorCommand> commands;
+  for (size_t i = 0; i < kCommandsPerStructure; ++i) {
+    const uint8_t* c = s + i * commandBytes;
+    if (!allZero(c, commandBytes)) commands.push_back(decode(c));
+  }
+  return commands;
+}
+
 // Summary error structure: reserved, error, count, LBA low, mid, high, device, status,
 // 19 bytes of extended error information, state, life timestamp (2 bytes, hours).
 AtaErrorEntry summaryEntry(const uint8_t* s) {
   AtaErrorEntry entry;
-  for (size_t i = 0; i < kCommandsPerStructure; ++i) {
-    const uint8_t* c = s + i * kSummaryCommandBytes;
-    if (!allZero(c, kSummaryCommandBytes)) entry.commands.push_back(summaryCommand(c));
-  }
+  entry.commands = commandsOf(s, kSummaryCommandBytes, summaryCommand);
   const uint8_t* e = s + kSummaryErrorOffset;
   entry.error = e[1];
   entry.count = e[2];
@@ -112,10 +113,7 @@ AtaErrorCommand extCommand(const uint8_t* c) {
 // device, status, 19 bytes of extended error information, state, life timestamp (hours).
 AtaErrorEntry extEntry(const uint8_t* s) {
   AtaErrorEntry entry;
-  for (size_t i = 0; i < kCommandsPerStructure; ++i) {
-    const uint8_t* c = s + i * kExtCommandBytes;
-    if (!allZero(c, kExtCommandBytes)) entry.commands.push_back(extCommand(c));
-  }
+  entry.commands = commandsOf(s, kExtCommandBytes, extCommand);
   const uint8_t* e = s + kExtErrorOffset;
   entry.error = e[1];
   entry.count = loadLe16(e + 2);
@@ -181,51 +179,31 @@ AtaErrorLog decodeSummaryErrorLog(const LogPage& page) {
   log.version = page[0];
   log.checksumValid = checksumZero(page);
   log.deviceErrorCount = loadLe16(page.data() + kSummaryCountOffset);
-  const size_t index = page[1];
-  if (index == 0 || index > kSummaryStructures) return log;
-  for (size_t back = 0; back < kSummaryStructures; ++back) {
-    const size_t slot = (index - 1 + kSummaryStructures - back) % kSummaryStructures;
-    const uint8_t* s = page.data() + kSummaryFirstStructure + slot * kSummaryStructureBytes;
-    if (allZero(s, kSummaryStructureBytes)) break;
-    AtaErrorEntry entry = summaryEntry(s);
-    entry.number = numberBack(log.deviceErrorCount, back);
-    log.entries.push_back(std::move(entry));
-  }
+  walkLogRing(kSummaryRing, page, 1, page[1], kSummaryStructures, nullptr, log.checksumValid,
+              [&log](const uint8_t* structure, size_t back) {
+                AtaErrorEntry entry = summaryEntry(structure);
+                entry.number = numberBack(log.deviceErrorCount, back);
+                log.entries.push_back(std::move(entry));
+              });
   return log;
 }
 
 std::optional<AtaErrorLog> decodeExtComprehensiveErrorLog(const std::function<bool(uint16_t, LogPage&)>& readPage,
                                                           uint16_t pageCount, size_t maxEntries) {
   if (pageCount == 0) return std::nullopt;  // the directory lists no such log
-  std::map<uint16_t, LogPage> pages;
-  if (!readPage(0, pages[0])) return std::nullopt;
-  const LogPage& first = pages[0];
+  LogPage first{};
+  if (!readPage(0, first)) return std::nullopt;
   AtaErrorLog log;
   log.extended = true;
   log.version = first[0];
   log.checksumValid = checksumZero(first);
   log.deviceErrorCount = loadLe16(first.data() + kExtCountOffset);
-  const size_t ring = kExtStructuresPerPage * pageCount;
-  const size_t index = loadLe16(first.data() + 2);
-  if (index == 0 || index > ring) return log;
-  const size_t walk = std::min(maxEntries, ring);
-  for (size_t back = 0; back < walk; ++back) {
-    const size_t slot = (index - 1 + ring - back) % ring;
-    const auto pageNumber = static_cast<uint16_t>(slot / kExtStructuresPerPage);
-    auto found = pages.find(pageNumber);
-    if (found == pages.end()) {
-      LogPage page{};
-      if (!readPage(pageNumber, page)) break;
-      if (!checksumZero(page)) log.checksumValid = false;
-      found = pages.emplace(pageNumber, page).first;
-    }
-    const uint8_t* s =
-        found->second.data() + kExtFirstStructure + (slot % kExtStructuresPerPage) * kExtStructureBytes;
-    if (allZero(s, kExtStructureBytes)) break;
-    AtaErrorEntry entry = extEntry(s);
-    entry.number = numberBack(log.deviceErrorCount, back);
-    log.entries.push_back(std::move(entry));
-  }
+  walkLogRing(kExtRing, first, pageCount, loadLe16(first.data() + 2), maxEntries, readPage, log.checksumValid,
+              [&log](const uint8_t* structure, size_t back) {
+                AtaErrorEntry entry = extEntry(structure);
+                entry.number = numberBack(log.deviceErrorCount, back);
+                log.entries.push_back(std::move(entry));
+              });
   return log;
 }
 

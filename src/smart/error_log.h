@@ -12,13 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "smart/log_ring.h"
+
 namespace palvoro {
 
 inline constexpr uint8_t kSummaryErrorLogAddress = 0x01;          // SMART READ LOG, 1 page
 inline constexpr uint8_t kExtComprehensiveErrorLogAddress = 0x03;  // READ LOG EXT, page-addressed
-
-// One 512-byte page of a drive log, as READ LOG EXT or SMART READ LOG returns it.
-using LogPage = std::array<uint8_t, 512>;
 
 // One command the drive ran up to the error, oldest first.
 struct AtaErrorCommand {

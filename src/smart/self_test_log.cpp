@@ -2,15 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 #include "protocol/byte_order.h"
+#include "smart/log_ring.h"
 
 namespace palvoro {
 
 namespace {
-
-using Page = std::array<uint8_t, 512>;
 
 // The SMART log (06h).
 constexpr size_t kDescriptorBytes = 24;
@@ -29,18 +27,8 @@ constexpr size_t kDHours = 2;
 constexpr size_t kDCheckpoint = 4;
 constexpr size_t kDFailingLba = 5;  // 06h: 4 bytes, of which 28 bits; 07h: 6 bytes
 
-bool allZero(const uint8_t* bytes, size_t size) {
-  for (size_t i = 0; i < size; ++i) {
-    if (bytes[i] != 0) return false;
-  }
-  return true;
-}
-
-bool checksumZero(const Page& page) {
-  uint8_t sum = 0;
-  for (const uint8_t byte : page) sum = static_cast<uint8_t>(sum + byte);
-  return sum == 0;
-}
+constexpr LogRing kRing{kFirstDescriptor, kDescriptorBytes, kSelfTestLogEntries};
+constexpr LogRing kExtRing{kExtFirstDescriptor, kExtDescriptorBytes, kExtSelfTestDescriptorsPerPage};
 
 // A descriptor's common fields, its failing sector in `lbaBytes` bytes masked to `lbaMask`,
 // all ones of which name no sector.
@@ -67,46 +55,23 @@ SelfTestLog decodeSelfTestLog(const std::array<uint8_t, 512>& page) {
   SelfTestLog log;
   log.revision = static_cast<uint16_t>(loadLe(page.data(), 2));
   log.checksumValid = checksumZero(page);
-  const size_t index = page[kIndexOffset];
-  if (index == 0 || index > kSelfTestLogEntries) return log;
-  for (size_t back = 0; back < kSelfTestLogEntries; ++back) {
-    const size_t slot = (index - 1 + kSelfTestLogEntries - back) % kSelfTestLogEntries;
-    const uint8_t* d = page.data() + kFirstDescriptor + slot * kDescriptorBytes;
-    if (allZero(d, kDescriptorBytes)) break;
-    log.entries.push_back(entryOf(d, 4, kNoLba28));
-  }
+  walkLogRing(kRing, page, 1, page[kIndexOffset], kSelfTestLogEntries, nullptr, log.checksumValid,
+              [&log](const uint8_t* d, size_t) { log.entries.push_back(entryOf(d, 4, kNoLba28)); });
   return log;
 }
 
 std::optional<SelfTestLog> decodeExtSelfTestLog(const std::function<bool(uint16_t, std::array<uint8_t, 512>&)>& readPage,
                                                 uint16_t pageCount) {
   if (pageCount == 0) return std::nullopt;  // the directory lists no such log
-  std::map<uint16_t, Page> pages;
-  if (!readPage(0, pages[0])) return std::nullopt;
-  const Page& first = pages[0];
+  LogPage first{};
+  if (!readPage(0, first)) return std::nullopt;
   SelfTestLog log;
   log.extended = true;
   log.revision = first[0];
   log.checksumValid = checksumZero(first);
-  const size_t ring = kExtSelfTestDescriptorsPerPage * pageCount;
-  const size_t index = loadLe(first.data() + kExtIndexOffset, 2);
-  if (index == 0 || index > ring) return log;
-  const size_t walk = std::min(kSelfTestLogEntries, ring);
-  for (size_t back = 0; back < walk; ++back) {
-    const size_t slot = (index - 1 + ring - back) % ring;
-    const auto pageNumber = static_cast<uint16_t>(slot / kExtSelfTestDescriptorsPerPage);
-    auto found = pages.find(pageNumber);
-    if (found == pages.end()) {
-      Page page{};
-      if (!readPage(pageNumber, page)) break;
-      if (!checksumZero(page)) log.checksumValid = false;
-      found = pages.emplace(pageNumber, page).first;
-    }
-    const uint8_t* d =
-        found->second.data() + kExtFirstDescriptor + (slot % kExtSelfTestDescriptorsPerPage) * kExtDescriptorBytes;
-    if (allZero(d, kExtDescriptorBytes)) break;
-    log.entries.push_back(entryOf(d, 6, kNoFailingLba));
-  }
+  walkLogRing(kExtRing, first, pageCount, loadLe(first.data() + kExtIndexOffset, 2), kSelfTestLogEntries, readPage,
+              log.checksumValid,
+              [&log](const uint8_t* d, size_t) { log.entries.push_back(entryOf(d, 6, kNoFailingLba)); });
   return log;
 }
 
