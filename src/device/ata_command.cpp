@@ -12,30 +12,19 @@ constexpr uint32_t kRecord = sizeof(AtaCommandRecord);
 
 constexpr uint8_t kDeviceBase = 0xA0;  // obsolete bits 7 and 5 set, as the drives expect
 
-// A command without data: 40 bytes in, 40 out.
-AtaCommand nonData(uint16_t flags) {
+// A command and the record sizes its direction takes: without data 40 bytes in and 40
+// out; data-in 40 in and 552 out, the 512 bytes behind the header; data-out 552 in, 40 out.
+AtaCommand moving(AtaDirection direction, uint16_t flags) {
   AtaCommand c;
   c.flags = flags;
+  c.direction = direction;
+  if (direction == AtaDirection::In) c.outSize = kRecord;
+  if (direction == AtaDirection::Out) c.inSize = kRecord;
   return c;
 }
-
-// A data-in command: 40 in, 552 out, 512 bytes behind the header.
-AtaCommand dataIn(uint16_t flags) {
-  AtaCommand c;
-  c.flags = flags;
-  c.direction = AtaDirection::In;
-  c.outSize = kRecord;
-  return c;
-}
-
-// A data-out command: 552 in, 40 out.
-AtaCommand dataOut(uint16_t flags) {
-  AtaCommand c;
-  c.flags = flags;
-  c.direction = AtaDirection::Out;
-  c.inSize = kRecord;
-  return c;
-}
+AtaCommand nonData(uint16_t flags) { return moving(AtaDirection::None, flags); }
+AtaCommand dataIn(uint16_t flags) { return moving(AtaDirection::In, flags); }
+AtaCommand dataOut(uint16_t flags) { return moving(AtaDirection::Out, flags); }
 
 constexpr uint16_t kFlagsNoData = ATA_FLAGS_DRDY_REQUIRED;                                         // 1
 constexpr uint16_t kFlagsIn = ATA_FLAGS_DRDY_REQUIRED | ATA_FLAGS_DATA_IN;                         // 3

@@ -46,17 +46,11 @@ struct SmartOperation {
   uint8_t driveNumber = 0;       // bDriveNumber of the driver request
 };
 
-IDEREGS registers(uint8_t features, uint8_t count, uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh,
-                  uint8_t device, uint8_t command) {
-  IDEREGS r{};
-  r.bFeaturesReg = features;
-  r.bSectorCountReg = count;
-  r.bSectorNumberReg = lbaLow;
-  r.bCylLowReg = lbaMid;
-  r.bCylHighReg = lbaHigh;
-  r.bDriveHeadReg = device;
-  r.bCommandReg = command;
-  return r;
+// IDEREGS is the IDE task file: the seven registers in their order, then a reserved zero.
+IDEREGS registers(const AtaRegisters& r) {
+  IDEREGS out{};
+  putTaskFile(reinterpret_cast<uint8_t*>(&out), r);
+  return out;
 }
 
 uint8_t deviceOf(uint8_t selector) { return static_cast<uint8_t>(kDeviceBase | selector); }
@@ -65,7 +59,7 @@ uint8_t deviceOf(uint8_t selector) { return static_cast<uint8_t>(kDeviceBase | s
 // device A0h OR unit. 512 bytes in; miniport 1B0501h.
 SmartOperation identifyOperation(uint8_t command, uint8_t unit) {
   SmartOperation op;
-  op.registers = registers(0x00, 0x01, 0x01, 0x00, 0x00, deviceOf(unit), command);
+  op.registers = registers({0x00, 0x01, 0x01, 0x00, 0x00, deviceOf(unit), command});
   op.dataIn = true;
   op.miniportCode = IOCTL_SCSI_MINIPORT_IDENTIFY;
   op.driverOutSize = kDataOutSize;
@@ -76,7 +70,7 @@ SmartOperation identifyOperation(uint8_t command, uint8_t unit) {
 // device A0h OR `selector`.
 SmartOperation smartPageOperation(uint8_t feature, uint8_t selector, uint32_t miniportCode) {
   SmartOperation op;
-  op.registers = registers(feature, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kSmartCommand);
+  op.registers = registers({feature, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kSmartCommand});
   op.dataIn = true;
   op.miniportCode = miniportCode;
   op.driverOutSize = kDataOutSize;
@@ -98,7 +92,7 @@ SmartOperation readThresholdsOperation(uint8_t unit) {
 // 1B0504h.
 SmartOperation enableOperation(uint8_t unit) {
   SmartOperation op;
-  op.registers = registers(0xD8, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kSmartCommand);
+  op.registers = registers({0xD8, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kSmartCommand});
   op.miniportCode = IOCTL_SCSI_MINIPORT_ENABLE_SMART;
   return op;
 }
@@ -108,7 +102,7 @@ SmartOperation enableOperation(uint8_t unit) {
 // IDEREGS back behind the header, 24 bytes in all; 1B0506h.
 SmartOperation returnStatusOperation(uint8_t selector) {
   SmartOperation op;
-  op.registers = registers(0xDA, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kSmartCommand);
+  op.registers = registers({0xDA, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kSmartCommand});
   op.miniportCode = IOCTL_SCSI_MINIPORT_RETURN_STATUS;
   op.driverOutSize = kStatusOutSize;
   return op;
@@ -120,7 +114,7 @@ SmartOperation returnStatusOperation(uint8_t selector) {
 SmartOperation executeOfflineOperation(uint8_t unit, uint8_t subcommand, int driveNumber) {
   SmartOperation op;
   op.registers =
-      registers(0xD4, subcommand, subcommand, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kSmartCommand);
+      registers({0xD4, subcommand, subcommand, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kSmartCommand});
   op.miniportCode = IOCTL_SCSI_MINIPORT_EXECUTE_OFFLINE_DIAGS;
   op.driveNumber = static_cast<uint8_t>(driveNumber & 0xFF);
   return op;
