@@ -12,16 +12,14 @@
 
 namespace palvoro {
 
-// Operation codes (byte 0) of the blocks built here.
-enum ScsiOpcode : uint8_t {
-  kScsiInquiry = 0x12,
-  kScsiReceiveDiagnostic = 0x1C,
-  kScsiReadCapacity10 = 0x25,
-  kAtaPassThrough16 = 0x85,
-  kScsiServiceActionIn16 = 0x9E,  // READ CAPACITY (16) is its service action 10h
-  kAtaPassThrough12 = 0xA1,
-};
-inline constexpr uint8_t kScsiReadCapacity16Action = 0x10;  // byte 1 of SERVICE ACTION IN (16)
+// Operation codes.
+inline constexpr uint8_t kScsiInquiry = 0x12;
+inline constexpr uint8_t kScsiReceiveDiagnostic = 0x1C;
+inline constexpr uint8_t kScsiReadCapacity10 = 0x25;
+inline constexpr uint8_t kScsiServiceActionIn16 = 0x9E;
+inline constexpr uint8_t kScsiReadCapacity16Action = 0x10;  // SERVICE ACTION IN (16) byte 1
+inline constexpr uint8_t kAtaPassThrough12 = 0xA1;
+inline constexpr uint8_t kAtaPassThrough16 = 0x85;
 
 // The PROTOCOL field of both SAT blocks (byte 1, bits 4:1).
 enum class SatProtocol : uint8_t {
