@@ -286,11 +286,17 @@ Privilege LinuxPlatform::privilege() {
 
 bool LinuxPlatform::userIsAdministrator() { return privilege() == Privilege::Administrator; }
 
-Handle LinuxPlatform::add(OpenHandle entry) {
+Handle LinuxPlatform::opened(OpenHandle entry) {
   const Handle handle = m_nextHandle;
   m_nextHandle += 4;
   m_handles.emplace(handle, std::move(entry));
+  setLastError(ERROR_SUCCESS);
   return handle;
+}
+
+Handle LinuxPlatform::refuseOpen(uint32_t error) {
+  setLastError(error);
+  return INVALID_HANDLE_VALUE;
 }
 
 LinuxPlatform::OpenHandle* LinuxPlatform::find(Handle handle) {
@@ -302,8 +308,7 @@ Handle LinuxPlatform::openDisk(OpenHandle entry, int number) {
   rescan();
   const BlockDisk* disk = diskByNumber(number);
   if (disk == nullptr) {
-    setLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
+    return refuseOpen(ERROR_FILE_NOT_FOUND);
   }
   entry.kind = OpenHandle::Kind::Disk;
   entry.number = number;
@@ -314,29 +319,24 @@ Handle LinuxPlatform::openDisk(OpenHandle entry, int number) {
     // Reading or writing a raw disk takes an administrator, as on Windows; the kernel
     // would let the disk group read, but never pass commands through for it.
     if (privilege() != Privilege::Administrator) {
-      setLastError(ERROR_ACCESS_DENIED);
-      return INVALID_HANDLE_VALUE;
+      return refuseOpen(ERROR_ACCESS_DENIED);
     }
     // Read-only always: closing a writable descriptor makes udev read the disk again.
     const int fd = m_sys.open(path("/dev/" + disk->name), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd == -EPERM || fd == -EACCES) {
       // A container or a security module keeps the device node shut even to root: the
       // disk still answers for its identity from sysfs, and nothing else.
-      const Handle handle = add(std::move(entry));
-      setLastError(ERROR_SUCCESS);
-      return handle;
+      return opened(std::move(entry));
     }
     if (fd < 0) {
-      setLastError(errorFromDeviceErrno(-fd) == ERROR_DEVICE_NOT_CONNECTED ? ERROR_FILE_NOT_FOUND
-                                                                           : errorFromDeviceErrno(-fd));
-      return INVALID_HANDLE_VALUE;
+      const uint32_t error = errorFromDeviceErrno(-fd);
+      return refuseOpen(error == ERROR_DEVICE_NOT_CONNECTED ? ERROR_FILE_NOT_FOUND : error);
     }
     // The name may have passed to another disk between the scan and the open.
     uint64_t sequence = 0;
     if (disk->diskseq != 0 && m_sys.ioctl(fd, BLKGETDISKSEQ, &sequence) == 0 && sequence != disk->diskseq) {
       m_sys.close(fd);
-      setLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
+      return refuseOpen(ERROR_FILE_NOT_FOUND);
     }
     uint64_t bytes = 0;
     if (m_sys.ioctl(fd, BLKGETSIZE64, &bytes) == 0) entry.sizeBytes = bytes;
@@ -346,9 +346,7 @@ Handle LinuxPlatform::openDisk(OpenHandle entry, int number) {
     }
     entry.fd = fd;
   }
-  const Handle handle = add(std::move(entry));
-  setLastError(ERROR_SUCCESS);
-  return handle;
+  return opened(std::move(entry));
 }
 
 Handle LinuxPlatform::createFile(const std::string& name, uint32_t access, uint32_t shareMode, uint32_t disposition,
@@ -361,23 +359,18 @@ Handle LinuxPlatform::createFile(const std::string& name, uint32_t access, uint3
   (void)flags;
   if (name.compare(0, 4, "\\\\.\\") != 0) {
     if (name.compare(0, 4, "\\\\?\\") == 0) {
-      setLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
+      return refuseOpen(ERROR_FILE_NOT_FOUND);
     }
     uint32_t error = 0;
     entry.kind = OpenHandle::Kind::File;
     entry.fd = HostFiles::open(name, access, disposition, error);
     if (entry.fd < 0) {
-      setLastError(error);
-      return INVALID_HANDLE_VALUE;
+      return refuseOpen(error);
     }
-    const Handle handle = add(std::move(entry));
-    setLastError(ERROR_SUCCESS);
-    return handle;
+    return opened(std::move(entry));
   }
   if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
-    setLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
+    return refuseOpen(ERROR_INVALID_PARAMETER);
   }
   const int number = physicalDriveNumberOf(name);
   if (number >= 0) return openDisk(std::move(entry), number);
@@ -391,34 +384,26 @@ Handle LinuxPlatform::createFile(const std::string& name, uint32_t access, uint3
       any = any || (m_disks[i].libata && !m_disks[i].ataIdentifyPath.empty() && ((m_diskNumbers[i] >> 1) & 1) == port);
     }
     if (!any) {
-      setLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
+      return refuseOpen(ERROR_FILE_NOT_FOUND);
     }
     entry.kind = OpenHandle::Kind::Port;
     entry.port = port;
-    const Handle handle = add(std::move(entry));
-    setLastError(ERROR_SUCCESS);
-    return handle;
+    return opened(std::move(entry));
   }
   const char letter = volumeLetterOf(name);
   if (letter != 0) {
     rescan();
     if (!volumeOf(letter)) {
-      setLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
+      return refuseOpen(ERROR_FILE_NOT_FOUND);
     }
     if ((access & (GENERIC_READ | GENERIC_WRITE)) != 0 && privilege() != Privilege::Administrator) {
-      setLastError(ERROR_ACCESS_DENIED);
-      return INVALID_HANDLE_VALUE;
+      return refuseOpen(ERROR_ACCESS_DENIED);
     }
     entry.kind = OpenHandle::Kind::Volume;
     entry.letter = letter;
-    const Handle handle = add(std::move(entry));
-    setLastError(ERROR_SUCCESS);
-    return handle;
+    return opened(std::move(entry));
   }
-  setLastError(ERROR_FILE_NOT_FOUND);
-  return INVALID_HANDLE_VALUE;
+  return refuseOpen(ERROR_FILE_NOT_FOUND);
 }
 
 bool LinuxPlatform::closeHandle(Handle handle) {

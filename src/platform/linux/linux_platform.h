@@ -106,7 +106,10 @@ class LinuxPlatform : public Platform {
   const BlockDisk* diskOf(const OpenHandle& h) const;
   std::string path(const std::string& absolute) const { return m_root + absolute; }
   bool fail(uint32_t error) const;
-  Handle add(OpenHandle entry);
+  // The end of every open: `entry` kept as a new handle with success, or `error` as the
+  // last error and no handle.
+  Handle opened(OpenHandle entry);
+  Handle refuseOpen(uint32_t error);
   OpenHandle* find(Handle handle);
   Handle openDisk(OpenHandle entry, int number);
   bool diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
