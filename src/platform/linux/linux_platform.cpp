@@ -576,7 +576,7 @@ bool LinuxPlatform::nvmeQuery(OpenHandle& h, const BlockDisk& disk, const uint8_
     const uint32_t nsid = nvmeNamespaceOf(m_sys, path("/sys/block/" + disk.name), h.fd);
     if (nsid == 0) return fail(ERROR_NOT_SUPPORTED);
     if (query.namedNamespace != 0 && query.namedNamespace != nsid) return fail(ERROR_INVALID_PARAMETER);
-    query.command.nsid = nsid;
+    query.command.entry.Nsid = nsid;
   }
   std::vector<uint8_t> data(query.command.dataLength, 0);
   const NvmeAdminOutcome r = nvmeAdminCommand(m_sys, h.fd, query.command, data.data());
@@ -597,7 +597,7 @@ bool LinuxPlatform::nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32
   if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE) || h.fd < 0) {
     return fail(ERROR_ACCESS_DENIED);
   }
-  if (!nvmeAdminCommandAllowed(command.opcode, command.cdw10)) {
+  if (!nvmeAdminCommandAllowed(command.entry.Opcode, command.entry.Cdw10)) {
     // The NVMe driver's answer for a command it does not pass: the request fails as not
     // supported, and its status says the same.
     writeNvmeProtocolReply(in, size, STORAGE_PROTOCOL_STATUS_NOT_SUPPORTED, 0, 0, out);

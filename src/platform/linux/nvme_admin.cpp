@@ -31,16 +31,19 @@ constexpr uint32_t kCommandTimeoutCapSeconds = 60;
 
 NvmeAdminOutcome nvmeAdminCommand(SysCalls& sys, int fd, const NvmeAdminCommand& command, uint8_t* data) {
   nvme_admin_cmd cmd{};
-  cmd.opcode = command.opcode;
-  cmd.nsid = command.nsid;
+  // The entry's other fields (fused operation, data pointers, metadata) are the kernel's
+  // to fill: none of them goes from here.
+  const NVME_COMMAND& e = command.entry;
+  cmd.opcode = e.Opcode;
+  cmd.nsid = e.Nsid;
   cmd.addr = command.dataLength == 0 ? 0 : reinterpret_cast<uintptr_t>(data);
   cmd.data_len = command.dataLength;
-  cmd.cdw10 = command.cdw10;
-  cmd.cdw11 = command.cdw11;
-  cmd.cdw12 = command.cdw12;
-  cmd.cdw13 = command.cdw13;
-  cmd.cdw14 = command.cdw14;
-  cmd.cdw15 = command.cdw15;
+  cmd.cdw10 = e.Cdw10;
+  cmd.cdw11 = e.Cdw11;
+  cmd.cdw12 = e.Cdw12;
+  cmd.cdw13 = e.Cdw13;
+  cmd.cdw14 = e.Cdw14;
+  cmd.cdw15 = e.Cdw15;
   cmd.timeout_ms = command.timeoutMs;
   NvmeAdminOutcome outcome;
   outcome.result = sys.ioctl(fd, NVME_IOCTL_ADMIN_CMD, &cmd);
@@ -86,8 +89,8 @@ uint32_t parseNvmeQuery(const uint8_t* in, uint32_t inSize, uint32_t outSize, Nv
       return ERROR_INVALID_PARAMETER;
     }
     if (!controller && data.ProtocolDataRequestValue != kNvmeIdentifyCnsNamespace) return ERROR_INVALID_PARAMETER;
-    c.opcode = kNvmeAdminIdentify;
-    c.cdw10 = data.ProtocolDataRequestValue;
+    c.entry.Opcode = kNvmeAdminIdentify;
+    c.entry.Cdw10 = data.ProtocolDataRequestValue;
     // The controller always sends the whole 4096 bytes: a shorter buffer would take them
     // all the same.
     c.dataLength = kNvmeIdentifyBytes;
@@ -109,12 +112,12 @@ uint32_t parseNvmeQuery(const uint8_t* in, uint32_t inSize, uint32_t outSize, Nv
     // whether or not the query asked: a read from here never takes from a monitoring
     // daemon the event it waits for.
     const uint32_t dwords = data.ProtocolDataLength / 4 - 1;
-    c.opcode = kNvmeAdminGetLogPage;
-    c.nsid = kNvmeNamespaceAll;
-    c.cdw10 = ((dwords & 0xFFFF) << 16) | kNvmeGetLogPageRae | data.ProtocolDataRequestValue;
-    c.cdw11 = dwords >> 16;
-    c.cdw12 = data.ProtocolDataRequestSubValue;
-    c.cdw13 = data.ProtocolDataRequestSubValue2;
+    c.entry.Opcode = kNvmeAdminGetLogPage;
+    c.entry.Nsid = kNvmeNamespaceAll;
+    c.entry.Cdw10 = ((dwords & 0xFFFF) << 16) | kNvmeGetLogPageRae | data.ProtocolDataRequestValue;
+    c.entry.Cdw11 = dwords >> 16;
+    c.entry.Cdw12 = data.ProtocolDataRequestSubValue;
+    c.entry.Cdw13 = data.ProtocolDataRequestSubValue2;
     c.dataLength = data.ProtocolDataLength;
     q.replyLength = data.ProtocolDataLength;
   } else {
@@ -163,14 +166,7 @@ uint32_t parseNvmeProtocolCommand(const uint8_t* in, uint32_t inSize, uint32_t o
     size = static_cast<uint32_t>(end);
   }
   NvmeAdminCommand c;
-  c.opcode = entry.Opcode;
-  c.nsid = entry.Nsid;
-  c.cdw10 = entry.Cdw10;
-  c.cdw11 = entry.Cdw11;
-  c.cdw12 = entry.Cdw12;
-  c.cdw13 = entry.Cdw13;
-  c.cdw14 = entry.Cdw14;
-  c.cdw15 = entry.Cdw15;
+  c.entry = entry;
   c.timeoutMs = std::min(r.TimeOutValue, kCommandTimeoutCapSeconds) * 1000;
   *command = c;
   *replySize = size;

@@ -9,20 +9,15 @@
 #include <string>
 
 #include "platform/linux/sys_calls.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro::real {
 
-// One admin command as struct nvme_admin_cmd carries it. Data only ever flows from the
+// One admin command as struct nvme_admin_cmd carries it: the submission entry's opcode,
+// NSID and CDW10-15, the data length and the timeout. Data only ever flows from the
 // controller: no command this backend sends writes anything to it.
 struct NvmeAdminCommand {
-  uint8_t opcode = 0;
-  uint32_t nsid = 0;
-  uint32_t cdw10 = 0;
-  uint32_t cdw11 = 0;
-  uint32_t cdw12 = 0;
-  uint32_t cdw13 = 0;
-  uint32_t cdw14 = 0;
-  uint32_t cdw15 = 0;
+  NVME_COMMAND entry{};
   uint32_t dataLength = 0;
   uint32_t timeoutMs = 0;
 };
