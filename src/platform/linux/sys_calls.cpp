@@ -34,15 +34,22 @@ class ErrnoKeeper {
   int m_saved;
 };
 
+// A call that an interrupting signal may cut short, made again until it is not, its result
+// as `result` gives it.
+template <typename Call>
+auto restarted(Call call) {
+  ErrnoKeeper keep;
+  decltype(call()) r;
+  do {
+    r = call();
+  } while (r < 0 && errno == EINTR);
+  return result(r);
+}
+
 }  // namespace
 
 int RealSysCalls::open(const std::string& path, int flags) {
-  ErrnoKeeper keep;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return result(fd);
+  return restarted([&] { return ::open(path.c_str(), flags | O_CLOEXEC); });
 }
 
 int RealSysCalls::close(int fd) {
@@ -51,30 +58,15 @@ int RealSysCalls::close(int fd) {
 }
 
 int RealSysCalls::ioctl(int fd, unsigned long request, void* argument) {
-  ErrnoKeeper keep;
-  int r;
-  do {
-    r = ::ioctl(fd, request, argument);
-  } while (r < 0 && errno == EINTR);
-  return result(r);
+  return restarted([&] { return ::ioctl(fd, request, argument); });
 }
 
 ssize_t RealSysCalls::pread(int fd, void* buffer, size_t size, off_t offset) {
-  ErrnoKeeper keep;
-  ssize_t r;
-  do {
-    r = ::pread(fd, buffer, size, offset);
-  } while (r < 0 && errno == EINTR);
-  return result(r);
+  return restarted([&] { return ::pread(fd, buffer, size, offset); });
 }
 
 ssize_t RealSysCalls::pwrite(int fd, const void* buffer, size_t size, off_t offset) {
-  ErrnoKeeper keep;
-  ssize_t r;
-  do {
-    r = ::pwrite(fd, buffer, size, offset);
-  } while (r < 0 && errno == EINTR);
-  return result(r);
+  return restarted([&] { return ::pwrite(fd, buffer, size, offset); });
 }
 
 int RealSysCalls::flock(int fd, int operation) {
@@ -95,12 +87,7 @@ int RealSysCalls::mount(const std::string& source, const std::string& target, co
 }
 
 int RealSysCalls::fdatasync(int fd) {
-  ErrnoKeeper keep;
-  int r;
-  do {
-    r = ::fdatasync(fd);
-  } while (r < 0 && errno == EINTR);
-  return result(r);
+  return restarted([&] { return ::fdatasync(fd); });
 }
 
 int RealSysCalls::statvfs(const std::string& path, struct statvfs* into) {
