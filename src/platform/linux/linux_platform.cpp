@@ -190,7 +190,8 @@ EmulatedReply emulateScsi(const BlockDisk& disk, const uint8_t* cdb, uint8_t cdb
     }
     case kScsiReadCapacity10: {
       reply.data.assign(8, 0);
-      storeBe32(reply.data.data(), blocks == 0 ? 0 : static_cast<uint32_t>(std::min<uint64_t>(blocks - 1, 0xFFFFFFFFu)));
+      const uint64_t last = blocks == 0 ? 0 : blocks - 1;
+      storeBe32(reply.data.data(), static_cast<uint32_t>(std::min<uint64_t>(last, 0xFFFFFFFFu)));
       storeBe32(reply.data.data() + 4, disk.logicalBlockSize);
       return reply;
     }
@@ -496,11 +497,12 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
     }
     case IOCTL_STORAGE_QUERY_PROPERTY: {
       if (inSize < sizeof(STORAGE_PROPERTY_QUERY)) return fail(ERROR_INVALID_PARAMETER);
-      if (loadLe32(in) == StorageAdapterProtocolSpecificProperty || loadLe32(in) == StorageDeviceProtocolSpecificProperty) {
+      const uint32_t property = loadLe32(in);
+      if (property == StorageAdapterProtocolSpecificProperty || property == StorageDeviceProtocolSpecificProperty) {
         if (disk.bus != DiskBus::Nvme) return fail(ERROR_NOT_SUPPORTED);
         return nvmeQuery(h, disk, in, inSize, out, outSize, returned);
       }
-      if (loadLe32(in) != StorageAdapterProperty || loadLe32(in + 4) != PropertyStandardQuery) {
+      if (property != StorageAdapterProperty || loadLe32(in + 4) != PropertyStandardQuery) {
         return fail(ERROR_NOT_SUPPORTED);
       }
       if (outSize < kAdapterHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);

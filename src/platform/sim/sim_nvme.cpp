@@ -436,7 +436,8 @@ NvmeOutcome nvmeQueryProperty(SimDrive& drive, const std::vector<uint8_t>& in, u
   const uint8_t* data = in.data() + kQueryParameters;
   const uint32_t dataOffset = loadLe32(data + kDataOffset);
   const uint32_t dataLength = loadLe32(data + kDataLength);
-  if (loadLe32(data + kProtocolType) != kProtocolNvme || dataOffset < kProtocolDataSize || dataLength < kLeastDataLength) {
+  if (loadLe32(data + kProtocolType) != kProtocolNvme || dataOffset < kProtocolDataSize ||
+      dataLength < kLeastDataLength) {
     return refused(ERROR_INVALID_PARAMETER);
   }
   const uint64_t end = uint64_t{kQueryParameters} + dataOffset + dataLength;
