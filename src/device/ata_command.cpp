@@ -10,8 +10,6 @@ namespace {
 constexpr uint32_t kHeader = sizeof(ATA_PASS_THROUGH_EX);
 constexpr uint32_t kRecord = sizeof(AtaCommandRecord);
 
-constexpr uint8_t kDeviceBase = 0xA0;  // obsolete bits 7 and 5 set, as the drives expect
-
 // A command and the record sizes its direction takes: without data 40 bytes in and 40
 // out; data-in 40 in and 552 out, the 512 bytes behind the header; data-out 552 in, 40 out.
 AtaCommand moving(AtaDirection direction, uint16_t flags) {
@@ -38,13 +36,7 @@ static_assert(kFlagsNoData == 1 && kFlagsIn == 3 && kFlagsOut == 5 && kFlagsNoDa
 
 // SMART commands carry the key 4Fh/C2h in LBA mid/high.
 AtaCommand smartCommand(AtaCommand c, uint8_t feature, uint8_t count, uint8_t lbaLow, uint8_t device) {
-  c.current.command = 0xB0;
-  c.current.features = feature;
-  c.current.count = count;
-  c.current.lbaLow = lbaLow;
-  c.current.lbaMid = 0x4F;
-  c.current.lbaHigh = 0xC2;
-  c.current.device = device;
+  c.current = {feature, count, lbaLow, kSmartKeyMid, kSmartKeyHigh, device, kAtaSmart};
   return c;
 }
 
@@ -85,7 +77,7 @@ AtaReply sendAtaCommand(Platform& platform, Handle handle, const AtaCommand& com
 // EC 00 | count 01, LBA 01/00/00 | device A0h OR unit; 512 in.
 AtaCommand identifyDeviceCommand(uint8_t unit) {
   AtaCommand c = dataIn(kFlagsIn);
-  c.current = {0x00, 0x01, 0x01, 0x00, 0x00, static_cast<uint8_t>(kDeviceBase | unit), 0xEC};
+  c.current = {0x00, 0x01, 0x01, 0x00, 0x00, static_cast<uint8_t>(kAtaDeviceBase | unit), 0xEC};
   return c;
 }
 
@@ -95,7 +87,7 @@ AtaCommand identifyDeviceUnit2Command() { return identifyDeviceCommand(2); }
 // 2F 00 | count 01, LBA 30h (IDENTIFY DEVICE data log) / 03h (page) / 00 | A0h; 48-bit.
 AtaCommand readLogExtIdentifyPage3Command() {
   AtaCommand c = dataIn(kFlagsIn48);
-  c.current = {0x00, 0x01, 0x30, 0x03, 0x00, kDeviceBase, 0x2F};
+  c.current = {0x00, 0x01, 0x30, 0x03, 0x00, kAtaDeviceBase, 0x2F};
   return c;
 }
 
@@ -104,7 +96,7 @@ AtaCommand readLogExtIdentifyPage3Command() {
 AtaCommand executeDeviceDiagnosticCommand(uint8_t unit) {
   AtaCommand c = nonData(kFlagsNoData);
   c.current.command = 0x90;
-  c.current.device = static_cast<uint8_t>(kDeviceBase | unit);
+  c.current.device = static_cast<uint8_t>(kAtaDeviceBase | unit);
   c.dataBufferOffset = 0;
   c.outSize = kRecord;
   return c;
@@ -112,38 +104,38 @@ AtaCommand executeDeviceDiagnosticCommand(uint8_t unit) {
 
 // B0 D0 | count 01, LBA 01/4F/C2 | A0h OR unit; 512 in.
 AtaCommand smartReadDataCommand(uint8_t unit) {
-  return smartCommand(dataIn(kFlagsIn), 0xD0, 0x01, 0x01, static_cast<uint8_t>(kDeviceBase | unit));
+  return smartCommand(dataIn(kFlagsIn), 0xD0, 0x01, 0x01, static_cast<uint8_t>(kAtaDeviceBase | unit));
 }
 
 // B0 D1 | count 01, LBA 01/4F/C2 | A0h OR unit; 512 in.
 AtaCommand smartReadThresholdsCommand(uint8_t unit) {
-  return smartCommand(dataIn(kFlagsIn), 0xD1, 0x01, 0x01, static_cast<uint8_t>(kDeviceBase | unit));
+  return smartCommand(dataIn(kFlagsIn), 0xD1, 0x01, 0x01, static_cast<uint8_t>(kAtaDeviceBase | unit));
 }
 
 // B0 D8 | count 00, LBA 00/4F/C2 | A0h OR unit; no data.
 AtaCommand smartEnableOperationsCommand(uint8_t unit) {
-  return smartCommand(nonData(kFlagsNoData), 0xD8, 0x00, 0x00, static_cast<uint8_t>(kDeviceBase | unit));
+  return smartCommand(nonData(kFlagsNoData), 0xD8, 0x00, 0x00, static_cast<uint8_t>(kAtaDeviceBase | unit));
 }
 
 // B0 DA | count 00, LBA 00/4F/C2 | A0h OR unit; no data. The drive answers F4h/2Ch in
 // LBA mid/high when a threshold is exceeded.
 AtaCommand smartReturnStatusCommand(uint8_t unit) {
-  return smartCommand(nonData(kFlagsNoData), 0xDA, 0x00, 0x00, static_cast<uint8_t>(kDeviceBase | unit));
+  return smartCommand(nonData(kFlagsNoData), 0xDA, 0x00, 0x00, static_cast<uint8_t>(kAtaDeviceBase | unit));
 }
 
 // B0 D6 | count 01, LBA E0h (SCT command log)/4F/C2 | A0h; 512 out.
-AtaCommand smartWriteLogSctCommand() { return smartCommand(dataOut(kFlagsOut), 0xD6, 0x01, 0xE0, kDeviceBase); }
+AtaCommand smartWriteLogSctCommand() { return smartCommand(dataOut(kFlagsOut), 0xD6, 0x01, 0xE0, kAtaDeviceBase); }
 
 // B0 D5 | count 01, LBA address/4F/C2 | A0h OR unit; 512 in. SMART READ LOG has no page
 // number: one page is page 0.
 AtaCommand smartReadLogCommand(uint8_t unit, uint8_t address) {
-  return smartCommand(dataIn(kFlagsIn), 0xD5, 0x01, address, static_cast<uint8_t>(kDeviceBase | unit));
+  return smartCommand(dataIn(kFlagsIn), 0xD5, 0x01, address, static_cast<uint8_t>(kAtaDeviceBase | unit));
 }
 
 // 2F 00 | count 01, LBA address / page 7:0 / 00 | A0h; prev LBA mid page 15:8; 48-bit.
 AtaCommand readLogExtCommand(uint8_t address, uint16_t page) {
   AtaCommand c = dataIn(kFlagsIn48);
-  c.current = {0x00, 0x01, address, static_cast<uint8_t>(page & 0xFF), 0x00, kDeviceBase, 0x2F};
+  c.current = {0x00, 0x01, address, static_cast<uint8_t>(page & 0xFF), 0x00, kAtaDeviceBase, 0x2F};
   c.previous.lbaMid = static_cast<uint8_t>(page >> 8);
   return c;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/records.h"
+#include "protocol/ata_commands.h"
 #include "protocol/ata_registers.h"
 
 namespace palvoro {
@@ -44,9 +45,11 @@ struct AtaReply {
   AtaRegisters current;
   AtaRegisters previous;
   bool errSet() const { return (current.command & 0x01) != 0; }
-  bool smartSignature() const { return current.lbaMid == 0x4F && current.lbaHigh == 0xC2; }
+  bool smartSignature() const { return current.lbaMid == kSmartKeyMid && current.lbaHigh == kSmartKeyHigh; }
   // SMART RETURN STATUS's answer when the drive says a threshold is exceeded.
-  bool smartThresholdExceeded() const { return current.lbaMid == 0xF4 && current.lbaHigh == 0x2C; }
+  bool smartThresholdExceeded() const {
+    return current.lbaMid == kSmartExceededMid && current.lbaHigh == kSmartExceededHigh;
+  }
 };
 
 // Fills a zeroed record from `command` (and the data area for data-out commands).

@@ -8,6 +8,7 @@
 
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/ata_commands.h"
 #include "protocol/byte_order.h"
 #include "protocol/scsi_cdb.h"
 
@@ -24,16 +25,6 @@ static_assert(kSenseAt + 24 == kScsiSenseRequestHeader);
 
 // SMART (T13 ACS): command B0h, the sub-command in features, the key 4Fh/C2h in LBA
 // mid/high.
-constexpr uint8_t kSmartCommand = 0xB0;
-constexpr uint8_t kSmartEnableOperations = 0xD8;
-constexpr uint8_t kSmartExecuteOffline = 0xD4;
-constexpr uint8_t kSmartReadLog = 0xD5;
-constexpr uint8_t kSmartWriteLog = 0xD6;
-constexpr uint8_t kSctCommandLog = 0xE0;
-constexpr uint8_t kReadLogExt = 0x2F;
-constexpr uint8_t kSmartKeyMid = 0x4F;
-constexpr uint8_t kSmartKeyHigh = 0xC2;
-constexpr uint8_t kIdentifyDevice = 0xEC;
 // The device byte a vendor-block bridge answers for the drive behind it.
 constexpr uint8_t kBridgedDevice = 0xA0;
 
@@ -199,7 +190,7 @@ AtaRegisters smartRegisters(uint8_t feature, uint8_t count, uint8_t lbaLow, uint
           .lbaMid = kSmartKeyMid,
           .lbaHigh = kSmartKeyHigh,
           .device = device,
-          .command = kSmartCommand};
+          .command = kAtaSmart};
 }
 
 }  // namespace
@@ -314,7 +305,7 @@ int atacbCommand(Platform& platform, Handle handle, const AtaRegisters& register
   if (returned == 0 || request.scsiStatus() != 0) return 0;
   // A SMART command only counts when the bridge hands the key back in LBA mid/high.
   const AtaRegisters returnedRegisters = takeRegisters(request.cdb() + kAtacbRegistersAt);
-  if (registers.command == kSmartCommand &&
+  if (registers.command == kAtaSmart &&
       (returnedRegisters.lbaMid != kSmartKeyMid || returnedRegisters.lbaHigh != kSmartKeyHigh)) {
     return 0;
   }
@@ -385,21 +376,21 @@ int carrierReadLogExt(Platform& platform, Handle handle, AtaCarrier carrier, uin
                        .lbaLow = address,
                        .lbaMid = static_cast<uint8_t>(page & 0xFF),
                        .device = device,
-                       .command = kReadLogExt};
+                       .command = kAtaReadLogExt};
   registers.previous.lbaMid = static_cast<uint8_t>(page >> 8);
   return satPassThrough16(platform, handle, registers, Sat16Protocol::PioIn, 1, out, sizeof out);
 }
 
 AtaCarrier probeCarrier(Platform& platform, Handle handle, uint8_t device, uint8_t (&identify)[512]) {
   // IDENTIFY DEVICE: EC | 00 | count 1, LBA 0 | device; 512 bytes in.
-  const AtaRegisters identifyDevice{.count = 1, .device = device, .command = kIdentifyDevice};
+  const AtaRegisters identifyDevice{.count = 1, .device = device, .command = kAtaIdentifyDevice};
   if (satPassThrough12(platform, handle, identifyDevice, CarrierDirection::In, identify) != 0) {
     satPassThrough12(platform, handle, smartRegisters(kSmartEnableOperations, 0, 0, device), CarrierDirection::In,
                      nullptr);
     return kCarrierSat12;
   }
   // Bridges with the vendor block answer for the drive behind them as device A0h.
-  const AtaRegisters identifyBridged{.count = 1, .device = kBridgedDevice, .command = kIdentifyDevice};
+  const AtaRegisters identifyBridged{.count = 1, .device = kBridgedDevice, .command = kAtaIdentifyDevice};
   if (atacbCommand(platform, handle, identifyBridged, CarrierDirection::In, identify) != 0) {
     return kCarrierAtacb;
   }

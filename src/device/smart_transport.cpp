@@ -6,17 +6,12 @@
 #include "device/drive_requests.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/ata_commands.h"
 #include "protocol/byte_order.h"
 
 namespace palvoro {
 namespace {
 
-constexpr uint8_t kDeviceBase = 0xA0;   // obsolete bits 7 and 5 set, as the drives expect
-constexpr uint8_t kSmartCommand = 0xB0;
-constexpr uint8_t kSmartKeyMid = 0x4F;  // LBA mid/high key every SMART command carries
-constexpr uint8_t kSmartKeyHigh = 0xC2;
-constexpr uint8_t kExceededMid = 0xF4;  // RETURN STATUS answer when a threshold is exceeded
-constexpr uint8_t kExceededHigh = 0x2C;
 
 // Offsets inside the 16-byte SENDCMDOUTPARAMS header's payload.
 constexpr uint32_t kOutHeader = kSendCmdOutHeaderSize;               // 16
@@ -53,7 +48,7 @@ IDEREGS registers(const AtaRegisters& r) {
   return out;
 }
 
-uint8_t deviceOf(uint8_t selector) { return static_cast<uint8_t>(kDeviceBase | selector); }
+uint8_t deviceOf(uint8_t selector) { return static_cast<uint8_t>(kAtaDeviceBase | selector); }
 
 // IDENTIFY: command (ECh from detection) | features 00 | count 01, LBA 01/00/00 |
 // device A0h OR unit. 512 bytes in; miniport 1B0501h.
@@ -70,7 +65,7 @@ SmartOperation identifyOperation(uint8_t command, uint8_t unit) {
 // device A0h OR `selector`.
 SmartOperation smartPageOperation(uint8_t feature, uint8_t selector, uint32_t miniportCode) {
   SmartOperation op;
-  op.registers = registers({feature, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kSmartCommand});
+  op.registers = registers({feature, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kAtaSmart});
   op.dataIn = true;
   op.miniportCode = miniportCode;
   op.driverOutSize = kDataOutSize;
@@ -92,7 +87,7 @@ SmartOperation readThresholdsOperation(uint8_t unit) {
 // 1B0504h.
 SmartOperation enableOperation(uint8_t unit) {
   SmartOperation op;
-  op.registers = registers({0xD8, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kSmartCommand});
+  op.registers = registers({0xD8, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kAtaSmart});
   op.miniportCode = IOCTL_SCSI_MINIPORT_ENABLE_SMART;
   return op;
 }
@@ -102,7 +97,7 @@ SmartOperation enableOperation(uint8_t unit) {
 // IDEREGS back behind the header, 24 bytes in all; 1B0506h.
 SmartOperation returnStatusOperation(uint8_t selector) {
   SmartOperation op;
-  op.registers = registers({0xDA, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kSmartCommand});
+  op.registers = registers({0xDA, 0x01, 0x01, kSmartKeyMid, kSmartKeyHigh, deviceOf(selector), kAtaSmart});
   op.miniportCode = IOCTL_SCSI_MINIPORT_RETURN_STATUS;
   op.driverOutSize = kStatusOutSize;
   return op;
@@ -114,7 +109,7 @@ SmartOperation returnStatusOperation(uint8_t selector) {
 SmartOperation executeOfflineOperation(uint8_t unit, uint8_t subcommand, int driveNumber) {
   SmartOperation op;
   op.registers =
-      registers({0xD4, subcommand, subcommand, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kSmartCommand});
+      registers({0xD4, subcommand, subcommand, kSmartKeyMid, kSmartKeyHigh, deviceOf(unit), kAtaSmart});
   op.miniportCode = IOCTL_SCSI_MINIPORT_EXECUTE_OFFLINE_DIAGS;
   op.driveNumber = static_cast<uint8_t>(driveNumber & 0xFF);
   return op;
@@ -251,7 +246,7 @@ int smartReturnStatusTri(Platform& platform, Handle handle, bool miniportMode, i
     const uint8_t mid = returnedRegs[offsetof(IDEREGS, bCylLowReg)];
     const uint8_t high = returnedRegs[offsetof(IDEREGS, bCylHighReg)];
     if (mid == kSmartKeyMid && high == kSmartKeyHigh) return 1;
-    if (mid == kExceededMid && high == kExceededHigh) return 0;
+    if (mid == kSmartExceededMid && high == kSmartExceededHigh) return 0;
   }
   // The driver failed or returned registers that say nothing: ask the drive directly. Its
   // F4h/2Ch is its own verdict here as well; taken as no answer, it let the attributes

@@ -8,6 +8,7 @@
 #include "device/smart_transport.h"
 #include "discovery/idema_capacity.h"
 #include "platform/scoped_handle.h"
+#include "protocol/ata_commands.h"
 
 namespace palvoro {
 namespace {
@@ -15,7 +16,6 @@ namespace {
 // 2048 sectors of 512 bytes: 1 MiB.
 constexpr uint64_t kAlignmentMask = 2048 - 1;
 
-constexpr uint8_t kIdentifyDevice = 0xEC;
 constexpr uint8_t kSwitchOn = 1;
 constexpr uint8_t kSwitchOff = 0;
 
@@ -34,7 +34,7 @@ bool smartIdentifyUnit0(Platform& platform, int driveNumber, bool miniportMode,
   ScopedHandle smartPath(platform, openSmartPath(platform, driveNumber, miniportMode));
   if (!smartPath.valid()) return false;
   uint8_t buffer[kSmartBufferSize];
-  if (!smartIdentify(platform, smartPath.get(), miniportMode, kIdentifyDevice, 0, buffer)) return false;
+  if (!smartIdentify(platform, smartPath.get(), miniportMode, kAtaIdentifyDevice, 0, buffer)) return false;
   std::memcpy(reply, buffer + kSendCmdOutHeaderSize, kIdentifyBytes);
   return true;
 }

@@ -8,6 +8,7 @@
 #include "device/drive_handle.h"
 #include "device/scsi_transport.h"
 #include "discovery/identify.h"
+#include "protocol/ata_commands.h"
 
 namespace palvoro {
 namespace {
@@ -39,12 +40,6 @@ constexpr size_t kVpdSerialTextAt = 4;
 
 // SMART RETURN STATUS (T13 ACS): feature DAh, the key 4Fh/C2h in LBA mid/high, command B0h.
 // A drive whose thresholds hold returns the key unchanged; F4h/2Ch means exceeded.
-constexpr uint8_t kSmartReturnStatus = 0xDA;
-constexpr uint8_t kSmartKeyMid = 0x4F;
-constexpr uint8_t kSmartKeyHigh = 0xC2;
-constexpr uint8_t kExceededMid = 0xF4;
-constexpr uint8_t kExceededHigh = 0x2C;
-constexpr uint8_t kSmartCommand = 0xB0;
 // Non-data: the SCSI data direction "unspecified".
 constexpr CarrierDirection kNoData = CarrierDirection::Unspecified;
 
@@ -116,13 +111,13 @@ void scanRaidInterfaces(Platform& platform, DriveTable& table) {
 SmartStatus memberResultStatus(const uint8_t (&block)[512]) {
   if ((block[kResultStatus] & kStatusErr) != 0) return kSmartStatusNone;
   if (block[kResultLbaMid] == kSmartKeyMid && block[kResultLbaHigh] == kSmartKeyHigh) return kSmartStatusHealthy;
-  if (block[kResultLbaMid] == kExceededMid && block[kResultLbaHigh] == kExceededHigh) return kSmartStatusExceeded;
+  if (block[kResultLbaMid] == kSmartExceededMid && block[kResultLbaHigh] == kSmartExceededHigh) return kSmartStatusExceeded;
   return kSmartStatusNone;
 }
 
 void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
   const AtaRegisters statusOfA{.features = kSmartReturnStatus, .lbaMid = kSmartKeyMid, .lbaHigh = kSmartKeyHigh,
-                               .device = kRaidMemberA, .command = kSmartCommand};
+                               .device = kRaidMemberA, .command = kAtaSmart};
   if (satPassThrough12(platform, handle, statusOfA, kNoData, nullptr) == 0) {
     record.smartAvailable = 0;
     return;
@@ -135,7 +130,7 @@ void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
   // Member B's command goes with count 1 and its outcome is left unchecked: a failure
   // shows in member B's result block, whose ERR bit or changed key makes the verdict 0.
   const AtaRegisters statusOfB{.features = kSmartReturnStatus, .count = 1, .lbaMid = kSmartKeyMid,
-                               .lbaHigh = kSmartKeyHigh, .device = kRaidMemberB, .command = kSmartCommand};
+                               .lbaHigh = kSmartKeyHigh, .device = kRaidMemberB, .command = kAtaSmart};
   satPassThrough12(platform, handle, statusOfB, kNoData, nullptr);
   std::memset(block, 0, sizeof block);
   satMemberProbe(platform, handle, 1, block);

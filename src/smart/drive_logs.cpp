@@ -10,6 +10,7 @@
 #include "device/smart_transport.h"
 #include "platform/records.h"
 #include "platform/scoped_handle.h"
+#include "protocol/ata_commands.h"
 #include "protocol/byte_order.h"
 #include "protocol/nvme_command.h"
 #include "smart/nvme_health.h"
@@ -96,7 +97,7 @@ class CarrierPath final : public AtaLogPath {
   }
   bool smartData(LogPage& page) override {
     uint8_t buffer[512];
-    if (carrierSmartRead(m_platform, m_handle, m_carrier, kSmartFeatureReadData, m_device, buffer) == 0) return false;
+    if (carrierSmartRead(m_platform, m_handle, m_carrier, kSmartReadData, m_device, buffer) == 0) return false;
     std::memcpy(page.data(), buffer, page.size());
     return true;
   }
@@ -168,7 +169,7 @@ void readAtaLogs(AtaLogPath& path, DriveLogs& logs) {
     logs.notRead.push_back(kDeviceStatisticsName);
   }
 
-  if (path.smartLog(kSctCommandLogAddress, page)) logs.sctStatus = decodeSctStatus(page);
+  if (path.smartLog(kSctCommandLog, page)) logs.sctStatus = decodeSctStatus(page);
   if (!logs.sctStatus) {
     logs.notRead.push_back(kSctStatusName);
   } else {

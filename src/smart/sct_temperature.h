@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "protocol/ata_commands.h"
 #include "smart/error_log.h"
 
 namespace palvoro {
 
-inline constexpr uint8_t kSctCommandLogAddress = 0xE0;  // SCT status when read, SCT command when written
 inline constexpr uint8_t kSctDataLogAddress = 0xE1;
 
 struct SctStatus {

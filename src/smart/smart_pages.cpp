@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/scsi_transport.h"
+#include "protocol/ata_commands.h"
 #include "protocol/byte_order.h"
 
 namespace palvoro {
@@ -37,10 +38,10 @@ bool usesCarrier(const DriveRecord& record) {
 bool readCarrierPages(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
                       uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
   uint8_t page[kSmartPageBytes] = {};
-  if (carrierSmartRead(platform, handle, carrier, kSmartFeatureReadData, device, page) == 0) return false;
+  if (carrierSmartRead(platform, handle, carrier, kSmartReadData, device, page) == 0) return false;
   std::memcpy(data + kCarrierPageOffset, page, sizeof page);
   std::memset(page, 0, sizeof page);
-  if (carrierSmartRead(platform, handle, carrier, kSmartFeatureReadThresholds, device, page) == 0) return false;
+  if (carrierSmartRead(platform, handle, carrier, kSmartReadThresholds, device, page) == 0) return false;
   std::memcpy(thresholds + kCarrierPageOffset, page, sizeof page);
   return true;
 }
@@ -173,7 +174,7 @@ int readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& r
   // page is moved behind a header-sized gap.
   uint8_t page[kSmartPageBytes] = {};
   const AtaCarrier carrier = carrierOf(record.ataTunnel);
-  if (carrierSmartRead(platform, handle, carrier, kSmartFeatureReadData, raidMemberSelect, page) == 0) {
+  if (carrierSmartRead(platform, handle, carrier, kSmartReadData, raidMemberSelect, page) == 0) {
     return 0;
   }
   std::memcpy(buffer + kDriverPageOffset, page, sizeof page);

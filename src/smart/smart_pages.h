@@ -26,10 +26,6 @@ inline constexpr size_t kSmartFirstEntryOffset = 2;    // behind the 2-byte revi
 inline constexpr uint32_t kDriverPageOffset = 16;
 inline constexpr uint32_t kCarrierPageOffset = 0;
 
-// Features of SMART READ DATA and SMART READ THRESHOLDS, as the carriers want them.
-inline constexpr uint8_t kSmartFeatureReadData = 0xD0;
-inline constexpr uint8_t kSmartFeatureReadThresholds = 0xD1;
-
 // Flags bit 0: the attribute is pre-failure (warranty); no other flag bit is used.
 inline constexpr uint16_t kSmartFlagPreFailure = 0x0001;
 

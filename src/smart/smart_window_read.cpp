@@ -4,11 +4,11 @@
 #include "device/scsi_transport.h"
 #include "discovery/identify.h"
 #include "platform/scoped_handle.h"
+#include "protocol/ata_commands.h"
 
 namespace palvoro {
 namespace {
 
-constexpr uint8_t kAtaIdentifyDevice = 0xEC;
 
 // The member's IDENTIFY DEVICE through the enclosure's carrier.
 void readMemberIdentity(Platform& platform, Handle handle, const DriveRecord& drive, uint8_t device,

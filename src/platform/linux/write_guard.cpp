@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/records.h"
+#include "protocol/ata_commands.h"
 #include "protocol/nvme_command.h"
 
 namespace palvoro::real {
@@ -91,11 +92,6 @@ std::string describeUser(const DiskUser& user) {
 
 namespace {
 
-constexpr uint8_t kSmart = 0xB0;
-constexpr uint8_t kSmartExecuteOffline = 0xD4;
-constexpr uint8_t kSmartWriteLog = 0xD6;
-constexpr uint8_t kSctCommandLog = 0xE0;
-constexpr uint8_t kSanitize = 0xB4;
 constexpr uint8_t kTrim = 0x01;  // DATA SET MANAGEMENT features bit 0
 
 // What an SCT request written to the command log asks for, by its 512 bytes.
@@ -174,7 +170,7 @@ CommandKind ataKind(const AtaRegisters& r) {
     case 0x06:  // DATA SET MANAGEMENT
     case 0x07:  // DATA SET MANAGEMENT XL
       return r.features == kTrim ? CommandKind::Writes : CommandKind::Refused;
-    case kSanitize:
+    case kAtaSanitize:
       switch (r.features) {
         case 0x00: return CommandKind::Reads;   // SANITIZE STATUS EXT
         case 0x11:                              // CRYPTO SCRAMBLE EXT
@@ -182,7 +178,7 @@ CommandKind ataKind(const AtaRegisters& r) {
         case 0x14: return CommandKind::Writes;  // OVERWRITE EXT
         default: return CommandKind::Refused;   // the freeze locks and the rest
       }
-    case kSmart:
+    case kAtaSmart:
       return smartKind(r);
     default:
       return CommandKind::Refused;
@@ -255,7 +251,7 @@ bool carriesData(const uint8_t* data, size_t length) { return data != nullptr &&
 }  // namespace
 
 CommandKind judgeAtaCommand(const AtaRegisters& r, const uint8_t* dataOut, size_t length) {
-  if (r.command == kSmart && r.features == kSmartWriteLog) {
+  if (r.command == kAtaSmart && r.features == kSmartWriteLog) {
     const bool sctLog = r.count == 0x01 && r.lbaLow == kSctCommandLog && r.lbaMid == 0x4F && r.lbaHigh == 0xC2;
     return sctLog ? sctKind(dataOut, length) : CommandKind::Refused;
   }
@@ -295,7 +291,7 @@ bool ataCommandErases(const AtaRegisters& r) {
     case 0x06:  // DATA SET MANAGEMENT (TRIM)
     case 0x07:  // DATA SET MANAGEMENT XL
       return true;
-    case kSanitize:  // other than its status
+    case kAtaSanitize:  // other than its status
       return r.features != 0x00;
     default:
       return false;
