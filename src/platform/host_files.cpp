@@ -73,42 +73,43 @@ bool HostFiles::flush(int fd, uint32_t& error) {
   return false;
 }
 
-bool HostFiles::read(int fd, void* buffer, uint32_t size, uint32_t* bytesRead, uint32_t& error) {
+namespace {
+
+// Moves `size` bytes a call at a time: `step(done)` moves what it can of the rest and
+// answers the count or -1 with errno. An interrupting signal makes it try again; a read
+// that moves nothing has met the end of the file, success with fewer bytes as ReadFile
+// gives it. `moved` gets the count, failure or not.
+template <typename Step>
+bool moveAll(Step step, uint32_t size, bool zeroEnds, uint32_t* moved, uint32_t& error) {
   uint32_t done = 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
   while (done < size) {
-    const ssize_t got = ::read(fd, bytes + done, size - done);
-    if (got < 0) {
+    const ssize_t n = step(done);
+    if (n < 0) {
       if (errno == EINTR) continue;
-      error = errorFromErrno(errno);
-      if (bytesRead != nullptr) *bytesRead = done;
+      error = HostFiles::errorFromErrno(errno);
+      if (moved != nullptr) *moved = done;
       return false;
     }
-    if (got == 0) break;  // end of file: success with fewer bytes, as ReadFile does
-    done += static_cast<uint32_t>(got);
+    if (n == 0 && zeroEnds) break;
+    done += static_cast<uint32_t>(n);
   }
-  if (bytesRead != nullptr) *bytesRead = done;
+  if (moved != nullptr) *moved = done;
   error = ERROR_SUCCESS;
   return true;
 }
 
+}  // namespace
+
+bool HostFiles::read(int fd, void* buffer, uint32_t size, uint32_t* bytesRead, uint32_t& error) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  return moveAll([&](uint32_t done) { return ::read(fd, bytes + done, size - done); }, size, true, bytesRead, error);
+}
+
 bool HostFiles::write(int fd, const void* buffer, uint32_t size, uint32_t* bytesWritten,
                       uint32_t& error) {
-  uint32_t done = 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
-  while (done < size) {
-    const ssize_t put = ::write(fd, bytes + done, size - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      error = errorFromErrno(errno);
-      if (bytesWritten != nullptr) *bytesWritten = done;
-      return false;
-    }
-    done += static_cast<uint32_t>(put);
-  }
-  if (bytesWritten != nullptr) *bytesWritten = done;
-  error = ERROR_SUCCESS;
-  return true;
+  return moveAll([&](uint32_t done) { return ::write(fd, bytes + done, size - done); }, size, false, bytesWritten,
+                 error);
 }
 
 bool HostFiles::seek(int fd, int64_t distance, uint32_t moveMethod, uint64_t& newPosition,
