@@ -831,6 +831,7 @@ struct ReportedRun {
     std::string refusal;
     std::optional<ResultEntry> entry;  // the run's own block, read back
   } page;
+  bool failed() const { return result.end == StartEnd::TestRun && result.state == kTestStateFail; }
 };
 
 // The result page written so that the run outlives the program, and the run's own block
@@ -854,84 +855,61 @@ void reportRunJson(const ReportedRun& run, AppContext& context, const CliOptions
                    const ConsolePrompter& prompter, std::ostream& out) {
   const RunOutcome& result = run.result;
   const RunSighting& report = result.seen;
-  const StartEnd end = result.end;
-  const int kind = run.kind;
   const bool erase = run.erase;
-  const int index = run.index;
-  const DriveRecord& record = run.record;
-  const int32_t state = result.state;
-  const int32_t error = result.error;
-  const bool failed = end == StartEnd::TestRun && state == kTestStateFail;
-  const std::string& errorMessage = result.errorMessage;
-  const std::string& skipped = run.skipped;
-  const int status = run.status;
-  const std::string& pagePath = run.page.path;
-  const std::string& pageRefusal = run.page.refusal;
   const std::optional<ResultEntry>& entry = run.page.entry;
   Json doc = {{"schema_version", kCliSchemaVersion},
               {"command", erase ? "erase" : "test"},
-              {"test_option", testKindWord(kind)},
+              {"test_option", testKindWord(run.kind)},
               {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
-              {"drive", driveJson(context.platform(), index, record)},
-              {"outcome", startEndText(end).key}};
-  if (end == StartEnd::TestRun) {
+              {"drive", driveJson(context.platform(), run.index, run.record)},
+              {"outcome", startEndText(result.end).key}};
+  if (result.end == StartEnd::TestRun) {
     Json sectors = Json::array();
     for (const BadSector& b : report.badSectors) sectors.push_back({{"sector", b.sector}, {"error", b.error}});
-    doc["result"] = {{"test_state", stateWord(state)},
-                     {"error", failed ? Json{{"code", error}, {"message", errorMessage}} : Json(nullptr)},
+    doc["result"] = {{"test_state", stateWord(result.state)},
+                     {"error", run.failed() ? Json{{"code", result.error}, {"message", result.errorMessage}} : Json(nullptr)},
                      {"bad_sector_count", result.badSectorCount},
                      {"bad_sectors", sectors},
                      {"repair_offered", report.repairOffered},
                      {"repair_run", report.repairRun},
                      {"stopped_by_user", report.stoppedByUser}};
-    if (kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
+    if (run.kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
   } else {
     doc["result"] = nullptr;
   }
   if (erase) {
     doc["verification"] =
         result.verification ? verificationJson(*result.verification, result.verifiedSpans) : Json(nullptr);
-    doc["verification_skipped"] = skipped.empty() ? Json(nullptr) : Json(skipped);
+    doc["verification_skipped"] = run.skipped.empty() ? Json(nullptr) : Json(run.skipped);
   }
   doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
-  doc["result_page"] = pagePath.empty() ? Json(nullptr) : Json(pagePath);
-  doc["result_page_refused"] = pageRefusal.empty() ? Json(nullptr) : Json(pageRefusal);
+  doc["result_page"] = run.page.path.empty() ? Json(nullptr) : Json(run.page.path);
+  doc["result_page_refused"] = run.page.refusal.empty() ? Json(nullptr) : Json(run.page.refusal);
   Json asked = Json::array();
   for (const AskedBox& box : prompter.asked()) {
     asked.push_back(askedBoxJson(box));
   }
   doc["questions"] = asked;
-  doc["status"] = status;
+  doc["status"] = run.status;
   out << jsonText(doc, 2) << "\n";
 }
 
 void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostream& out) {
   const RunOutcome& result = run.result;
   const RunSighting& report = result.seen;
-  const StartEnd end = result.end;
-  const int kind = run.kind;
-  const int index = run.index;
-  const DriveRecord& record = run.record;
   const int32_t state = result.state;
-  const int32_t error = result.error;
-  const bool failed = end == StartEnd::TestRun && state == kTestStateFail;
-  // A failure the run told on the screen rather than in a box left no message of its
-  // own (bad sectors that may be repairable): the service gives its code's message.
-  const std::string& errorMessage = result.errorMessage;
+  out << testKindWord(run.kind) << " of drive " << run.index + 1 << ", " << run.record.model << " (serial "
+      << trimmedSerial(run.record) << "): ";
   const std::string& skipped = run.skipped;
-  const std::string& pagePath = run.page.path;
-  const std::string& pageRefusal = run.page.refusal;
-  out << testKindWord(kind) << " of drive " << index + 1 << ", " << record.model << " (serial "
-      << trimmedSerial(record) << "): ";
-  if (end != StartEnd::TestRun) {
-    out << "not started: " << startEndText(end).text << ".\n";
+  if (result.end != StartEnd::TestRun) {
+    out << "not started: " << startEndText(result.end).text << ".\n";
     if (!skipped.empty()) out << "  Verification: not run: " << skipped << ".\n";
     return;
   }
   out << stateWord(state) << "\n";
-  if (failed) {
-    out << "  Test Error Code: " << twoDigitCode(error) << "-" << errorMessage << "\n";
-  }
+  // A failure the run told on the screen rather than in a box left no message of its
+  // own (bad sectors that may be repairable): the service gives its code's message.
+  if (run.failed()) out << "  Test Error Code: " << twoDigitCode(result.error) << "-" << result.errorMessage << "\n";
   if (result.badSectorCount != 0) {
     const bool repaired = report.repairRun && state == kTestStatePass;
     out << "  Bad sectors: " << result.badSectorCount << (repaired ? " (repaired)" : "") << "\n";
@@ -943,14 +921,14 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
     }
   }
   if (report.stoppedByUser) out << "  Stopped by the user.\n";
-  if (kind == kTestKindExtended) printLatency(result.latency, out);
+  if (run.kind == kTestKindExtended) printLatency(result.latency, out);
   if (result.verification) {
     printVerification(*result.verification, out);
   } else if (!skipped.empty()) {
     out << "  Verification: not run: " << skipped << ".\n";
   }
-  if (!pagePath.empty()) out << "  Result page: " << pagePath << "\n";
-  if (!pageRefusal.empty()) out << "  Result page: not written. " << pageRefusal << "\n";
+  if (!run.page.path.empty()) out << "  Result page: " << run.page.path << "\n";
+  if (!run.page.refusal.empty()) out << "  Result page: not written. " << run.page.refusal << "\n";
   }
 
 int runCommand(AppContext& context, int index, const CliOptions& options, ConsoleLoop& loop,
