@@ -13,7 +13,7 @@ void runStartupChecks(AppContext& context) {
                            PromptAnswer::Ok, PromptPurpose::information());
   }
   // A table that cannot be loaded leaves none: no model matches it.
-  loadComplianceTable(context.complianceTable());
+  (void)loadComplianceTable(context.complianceTable());
 }
 
 }  // namespace palvoro

@@ -222,10 +222,10 @@ bool ataSctCommand(Platform& platform, Handle handle, const uint8_t (&command)[k
   return r.requestOk && !r.errSet();
 }
 
-int ataSmartReturnStatusTri(Platform& platform, Handle handle, uint8_t unit) {
+SmartReturnStatus ataSmartReturnStatusTri(Platform& platform, Handle handle, uint8_t unit) {
   const AtaReply r = sendAtaCommand(platform, handle, smartReturnStatusCommand(unit));
-  if (!r.requestOk || r.errSet()) return -1;
-  return r.smartSignature() ? 1 : 0;
+  if (!r.requestOk || r.errSet()) return SmartReturnStatus::Undetermined;
+  return r.smartSignature() ? SmartReturnStatus::Healthy : SmartReturnStatus::ThresholdExceeded;
 }
 
 }  // namespace palvoro

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/device_status.h"
 #include "platform/platform.h"
 #include "platform/records.h"
 #include "protocol/ata_commands.h"
@@ -56,7 +57,7 @@ struct AtaReply {
 void buildAtaRecord(const AtaCommand& command, const uint8_t* dataOut, AtaCommandRecord& record);
 // Sends one command with IOCTL_ATA_PASS_THROUGH; data-in commands copy the 512 data bytes
 // to `dataIn`.
-AtaReply sendAtaCommand(Platform& platform, Handle handle, const AtaCommand& command,
+[[nodiscard]] AtaReply sendAtaCommand(Platform& platform, Handle handle, const AtaCommand& command,
                         const uint8_t* dataOut = nullptr, uint8_t* dataIn = nullptr);
 
 // Builders, one per command (registers in hexadecimal as ACS and the maker define them).
@@ -80,28 +81,28 @@ inline constexpr uint8_t kDsmTrim = 0x06;    // DATA SET MANAGEMENT, 8-byte rang
 inline constexpr uint8_t kDsmXl = 0x07;      // DATA SET MANAGEMENT XL, 16-byte range entries
 
 // IDENTIFY DEVICE of `unit` through ATA pass-through; request only.
-bool ataIdentify(Platform& platform, Handle handle, uint8_t unit, uint8_t (&reply)[kSectorBytes]);
+[[nodiscard]] bool ataIdentify(Platform& platform, Handle handle, uint8_t unit, uint8_t (&reply)[kSectorBytes]);
 // IDENTIFY DEVICE with device register A2h (the second unit of a dual-unit drive).
 // Fails only when the request itself fails.
-bool ataIdentifyUnit2(Platform& platform, Handle handle, uint8_t (&reply)[kSectorBytes]);
+[[nodiscard]] bool ataIdentifyUnit2(Platform& platform, Handle handle, uint8_t (&reply)[kSectorBytes]);
 // READ LOG EXT of the IDENTIFY DEVICE data log, page 3. Fails only when the request fails.
-bool ataReadIdentifyDataLog(Platform& platform, Handle handle, uint8_t (&page)[kSectorBytes]);
+[[nodiscard]] bool ataReadIdentifyDataLog(Platform& platform, Handle handle, uint8_t (&page)[kSectorBytes]);
 // EXECUTE DEVICE DIAGNOSTIC: true when the request succeeds and LBA mid/high come back
 // CDh/ABh, the answer of a bridge rather than a drive.
-bool ataDiagnosticSignatureIsBridge(Platform& platform, Handle handle, uint8_t unit);
+[[nodiscard]] bool ataDiagnosticSignatureIsBridge(Platform& platform, Handle handle, uint8_t unit);
 // SMART READ DATA (ERR checked) and READ THRESHOLDS (ERR and signature checked).
-bool ataSmartReadData(Platform& platform, Handle handle, uint8_t unit, uint8_t (&page)[kSectorBytes]);
-bool ataSmartReadThresholds(Platform& platform, Handle handle, uint8_t unit,
+[[nodiscard]] bool ataSmartReadData(Platform& platform, Handle handle, uint8_t unit, uint8_t (&page)[kSectorBytes]);
+[[nodiscard]] bool ataSmartReadThresholds(Platform& platform, Handle handle, uint8_t unit,
                             uint8_t (&page)[kSectorBytes]);
-// SMART RETURN STATUS through pass-through: 1 good, 0 threshold exceeded, -1 failed.
-int ataSmartReturnStatusTri(Platform& platform, Handle handle, uint8_t unit);
+// SMART RETURN STATUS through pass-through: Undetermined when the request fails or ERR is set.
+[[nodiscard]] SmartReturnStatus ataSmartReturnStatusTri(Platform& platform, Handle handle, uint8_t unit);
 // One page of a drive log: SMART READ LOG (page 0 of `address`) and READ LOG EXT (page
 // `page`), and SMART WRITE LOG of an SCT command to E0h. Each fails when the request fails
 // or the drive sets ERR, since a refused log would otherwise read as an empty one.
-bool ataSmartReadLog(Platform& platform, Handle handle, uint8_t unit, uint8_t address,
+[[nodiscard]] bool ataSmartReadLog(Platform& platform, Handle handle, uint8_t unit, uint8_t address,
                      uint8_t (&page)[kSectorBytes]);
-bool ataReadLogExt(Platform& platform, Handle handle, uint8_t address, uint16_t page,
+[[nodiscard]] bool ataReadLogExt(Platform& platform, Handle handle, uint8_t address, uint16_t page,
                    uint8_t (&out)[kSectorBytes]);
-bool ataSctCommand(Platform& platform, Handle handle, const uint8_t (&command)[kSectorBytes]);
+[[nodiscard]] bool ataSctCommand(Platform& platform, Handle handle, const uint8_t (&command)[kSectorBytes]);
 
 }  // namespace palvoro

@@ -70,42 +70,43 @@ bool DriveHandle::writeLine(const std::string& text) {
   return write(line.data(), static_cast<uint32_t>(line.size()));
 }
 
-int DriveHandle::smartEnable(uint8_t unit) {
+AtaStatus DriveHandle::smartEnable(uint8_t unit) {
   const AtaReply r = sendAtaCommand(m_platform, m_handle, smartEnableOperationsCommand(unit));
-  return r.requestOk && !r.errSet() && r.smartSignature() ? 0 : 1;
+  return r.requestOk && !r.errSet() && r.smartSignature() ? AtaStatus::Success : AtaStatus::Failure;
 }
 
-int DriveHandle::smartReturnStatus(uint8_t unit) {
+AtaStatus DriveHandle::smartReturnStatus(uint8_t unit) {
   const AtaReply r = sendAtaCommand(m_platform, m_handle, smartReturnStatusCommand(unit));
-  return r.requestOk && !r.errSet() && r.smartSignature() ? 0 : 1;
+  return r.requestOk && !r.errSet() && r.smartSignature() ? AtaStatus::Success : AtaStatus::Failure;
 }
 
-int DriveHandle::readVerifyExt(uint8_t unit, uint64_t lba, uint32_t count) {
+AtaStatus DriveHandle::readVerifyExt(uint8_t unit, uint64_t lba, uint32_t count) {
   // The count register holds 1..65536 (0 meaning 65536); anything else cannot be sent
   // as asked, and sending less would verify less than the caller believes.
-  if (count == 0 || count > 65536) return 1;
+  if (count == 0 || count > 65536) return AtaStatus::Failure;
   const AtaReply r =
       sendAtaCommand(m_platform, m_handle, readVerifySectorsExtCommand(unit, lba, static_cast<uint16_t>(count & 0xFFFF)));
-  return r.requestOk && !r.errSet() ? 0 : 1;
+  return r.requestOk && !r.errSet() ? AtaStatus::Success : AtaStatus::Failure;
 }
 
-int DriveHandle::sanitizeBlockErase(uint8_t unit) {
+AtaStatus DriveHandle::sanitizeBlockErase(uint8_t unit) {
   const AtaReply erase = sendAtaCommand(m_platform, m_handle, sanitizeBlockEraseExtCommand(unit));
-  if (!erase.requestOk || erase.errSet()) return 1;
+  if (!erase.requestOk || erase.errSet()) return AtaStatus::Failure;
   const AtaReply status = sendAtaCommand(m_platform, m_handle, sanitizeStatusExtCommand(unit));
-  return status.requestOk && !status.errSet() ? 0 : 1;
+  return status.requestOk && !status.errSet() ? AtaStatus::Success : AtaStatus::Failure;
 }
 
 std::string physicalDrivePath(int driveNumber) { return "\\\\.\\PhysicalDrive" + std::to_string(driveNumber); }
 
-int openDriveLocked(DriveHandle& drive, const LockedDrive& target, std::span<Handle> volumes, int* openedVolumes) {
+DriveRequestError openDriveLocked(DriveHandle& drive, const LockedDrive& target, std::span<Handle> volumes,
+                                  int* openedVolumes) {
   if (openedVolumes != nullptr) *openedVolumes = 0;
   if (!drive.openShared(physicalDrivePath(target.physicalDriveNumber), GENERIC_READ | GENERIC_WRITE, 0,
                         OPEN_EXISTING)) {
-    return 4;
+    return DriveRequestError::NoDrive;
   }
   const int volumeCount = std::max(target.volumeCount, 0);
-  if (static_cast<size_t>(volumeCount) > volumes.size()) return 2;
+  if (static_cast<size_t>(volumeCount) > volumes.size()) return DriveRequestError::TooManyVolumes;
   // Never read past the letters, whatever the count claims.
   const size_t letters = target.volumeLetters.size();
   Platform& platform = drive.platform();
@@ -120,11 +121,13 @@ int openDriveLocked(DriveHandle& drive, const LockedDrive& target, std::span<Han
     volumes[static_cast<size_t>(i)] = h;
     ++opened;
     uint32_t returned = 0;
-    platform.deviceIoControl(h, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned);
-    platform.deviceIoControl(h, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned);
+    // Best effort: a volume that stays mounted makes the system refuse the writes into it,
+    // and the test reports those.
+    (void)platform.deviceIoControl(h, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned);
+    (void)platform.deviceIoControl(h, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned);
   }
   if (openedVolumes != nullptr) *openedVolumes = opened;
-  return 0;
+  return DriveRequestError::None;
 }
 
 }  // namespace palvoro

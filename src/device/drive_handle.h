@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "device/device_status.h"
 #include "platform/platform.h"
 
 namespace palvoro {
@@ -33,32 +34,32 @@ class DriveHandle {
   // closes each of the first `volumeCount` entries that is not -1 and sets it to -1.
   void close(std::span<Handle> volumes = {}, int volumeCount = 0);
   // Opens with share mode read and write; closes first.
-  bool openShared(const std::string& path, uint32_t access, uint32_t flags, uint32_t disposition);
+  [[nodiscard]] bool openShared(const std::string& path, uint32_t access, uint32_t flags, uint32_t disposition);
   // Opens with share mode 0 and the open-always disposition; closes first.
-  bool openExclusive(const std::string& path, uint32_t access, uint32_t flags);
+  [[nodiscard]] bool openExclusive(const std::string& path, uint32_t access, uint32_t flags);
   // Sets the position from the beginning. Returns the low part of the new position or
   // INVALID_SET_FILE_POINTER; that value means failure only with a non-zero last error.
   uint32_t seek(uint32_t offsetLow, int32_t* offsetHigh);
   // The same for a 64-bit byte offset; true on success.
-  bool seekTo(uint64_t byteOffset);
-  bool read(void* buffer, uint32_t length, uint32_t* bytesRead);
+  [[nodiscard]] bool seekTo(uint64_t byteOffset);
+  [[nodiscard]] bool read(void* buffer, uint32_t length, uint32_t* bytesRead);
   // Succeeds only when every byte was written.
-  bool write(const void* buffer, uint32_t length);
+  [[nodiscard]] bool write(const void* buffer, uint32_t length);
   // Until the drive confirms it stored what was written, the writes are not proven.
-  bool flush();
+  [[nodiscard]] bool flush();
   // Writes `text` followed by CR LF; succeeds only when the whole line was written. A
   // line longer than the usual 512-byte line buffer is written whole, never cut.
-  bool writeLine(const std::string& text);
+  [[nodiscard]] bool writeLine(const std::string& text);
 
-  // The ATA commands the tests send through the open handle: 0 success, 1 any failure.
-  int smartEnable(uint8_t unit);
+  // The ATA commands the tests send through the open handle.
+  [[nodiscard]] AtaStatus smartEnable(uint8_t unit);
   // 1 also when the drive reports a threshold exceeded (any answer but 4Fh/C2h).
-  int smartReturnStatus(uint8_t unit);
+  [[nodiscard]] AtaStatus smartReturnStatus(uint8_t unit);
   // READ VERIFY SECTORS EXT of `count` sectors (1..65536); only the low 32 bits of the
   // LBA reach the drive.
-  int readVerifyExt(uint8_t unit, uint64_t lba, uint32_t count);
+  [[nodiscard]] AtaStatus readVerifyExt(uint8_t unit, uint64_t lba, uint32_t count);
   // SANITIZE BLOCK ERASE EXT followed by SANITIZE STATUS EXT.
-  int sanitizeBlockErase(uint8_t unit);
+  [[nodiscard]] AtaStatus sanitizeBlockErase(uint8_t unit);
 
  private:
   Platform& m_platform;
@@ -77,10 +78,10 @@ struct LockedDrive {
 };
 
 // Opens the drive for a write test and locks and dismounts each of its volumes, keeping
-// their handles in `volumes` (unopened entries are -1). Returns 0, 4 when the drive does
-// not open, or 2 when the drive has more volumes than `volumes` has room for (then no
+// their handles in `volumes` (unopened entries are -1). Returns None, NoDrive when the
+// drive does not open, or TooManyVolumes when the drive has more volumes than `volumes` has room for (then no
 // volume is opened and the drive stays open). `openedVolumes` receives how many opened.
-int openDriveLocked(DriveHandle& drive, const LockedDrive& target, std::span<Handle> volumes,
-                    int* openedVolumes = nullptr);
+[[nodiscard]] DriveRequestError openDriveLocked(DriveHandle& drive, const LockedDrive& target,
+                                                std::span<Handle> volumes, int* openedVolumes = nullptr);
 
 }  // namespace palvoro

@@ -19,12 +19,12 @@ constexpr uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // USB drives take the block over SAT ATA PASS-THROUGH (16); every other drive over ATA
 // pass-through.
-bool sendDsmBlock(Platform& platform, Handle handle, const TrimTarget& target, uint8_t opcode,
+[[nodiscard]] bool sendDsmBlock(Platform& platform, Handle handle, const TrimTarget& target, uint8_t opcode,
                   const std::array<uint8_t, kSectorBytes>& block) {
   if (target.usbBridge) {
     uint8_t bytes[kSectorBytes];
     std::memcpy(bytes, block.data(), kSectorBytes);
-    return satDataSetManagement(platform, handle, opcode, bytes) == 0;
+    return satDataSetManagement(platform, handle, opcode, bytes) == DriveRequestError::None;
   }
   const AtaReply r = sendAtaCommand(platform, handle, dataSetManagementCommand(opcode, target.unit), block.data());
   return r.requestOk && !r.errSet();
@@ -72,25 +72,26 @@ bool deleteDriveLayout(Platform& platform, int physicalDriveNumber) {
   return platform.deviceIoControl(drive.get(), IOCTL_DISK_DELETE_DRIVE_LAYOUT, nullptr, 0, nullptr, 0, &returned);
 }
 
-int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber, bool miniportMode) {
+bool updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber, bool miniportMode) {
   ScopedHandle drive(platform, platform.createFile(smartPathName(physicalDriveNumber, miniportMode), kReadWrite,
                                                    kShareAll, OPEN_EXISTING,
                                                    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING));
   if (!drive.valid()) {
     prompter.ask("Failed to update disk property!", platform.productTitle(), PromptIcon::None, PromptButtons::Ok,
                  PromptAnswer::Ok, PromptPurpose::information());
-    return 0;
+    return false;
   }
   std::array<uint8_t, 260> layout{};
   uint32_t returned = 0;
-  platform.deviceIoControl(drive.get(), IOCTL_DISK_GET_DRIVE_LAYOUT, nullptr, 0, layout.data(),
+  // The layout is read only to make the disk stack look at the drive; what it says is not used.
+  (void)platform.deviceIoControl(drive.get(), IOCTL_DISK_GET_DRIVE_LAYOUT, nullptr, 0, layout.data(),
                            static_cast<uint32_t>(layout.size()), &returned);
   const bool updated =
       platform.deviceIoControl(drive.get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
   // Let go of the drive before waiting: the disk stack re-reads it in the background.
   drive.close();
   platform.sleep(1000);
-  return updated ? 1 : 0;
+  return updated;
 }
 
 int systemDriveNumber(Platform& platform) {
@@ -108,21 +109,21 @@ int systemDriveNumber(Platform& platform) {
   return static_cast<int>(number.DeviceNumber);
 }
 
-int sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function) {
+DriveRequestError sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function) {
   ScopedHandle drive(platform, openSmartPath(platform, physicalDriveNumber, miniportMode));
-  if (!drive.valid()) return 4;
+  if (!drive.valid()) return DriveRequestError::NoDrive;
   // SCT command: action code C013h (little-endian 13 C0), then the function byte.
   std::array<uint8_t, kSectorBytes> data{};
   data[0] = 0x13;
   data[1] = 0xC0;
   data[2] = function;
   const AtaReply r = sendAtaCommand(platform, drive.get(), smartWriteLogSctCommand(), data.data());
-  return r.requestOk && !r.errSet() ? 0 : 4;
+  return r.requestOk && !r.errSet() ? DriveRequestError::None : DriveRequestError::NoDrive;
 }
 
-int trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count) {
+DriveRequestError trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count) {
   ScopedHandle drive(platform, openSmartPath(platform, target.physicalDriveNumber, target.miniportMode));
-  if (!drive.valid() || count == 0) return 4;
+  if (!drive.valid() || count == 0) return DriveRequestError::NoDrive;
   std::array<uint8_t, kSectorBytes> block{};
   int entries = 0;
   uint64_t lba = start;
@@ -137,23 +138,23 @@ int trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint
     lba += n;
     left -= n;
     if (++entries == kTrimEntriesPerBlock) {
-      if (!sendDsmBlock(platform, drive.get(), target, kDsmTrim, block)) return 21;
+      if (!sendDsmBlock(platform, drive.get(), target, kDsmTrim, block)) return DriveRequestError::Trim;
       block.fill(0);
       entries = 0;
     }
   }
-  if (entries > 0 && !sendDsmBlock(platform, drive.get(), target, kDsmTrim, block)) return 21;
-  return 0;
+  if (entries > 0 && !sendDsmBlock(platform, drive.get(), target, kDsmTrim, block)) return DriveRequestError::Trim;
+  return DriveRequestError::None;
 }
 
-int trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count) {
+DriveRequestError trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count) {
   ScopedHandle drive(platform, openSmartPath(platform, target.physicalDriveNumber, target.miniportMode));
-  if (!drive.valid() || count == 0) return 4;
+  if (!drive.valid() || count == 0) return DriveRequestError::NoDrive;
   // One 16-byte entry: 64-bit starting LBA, then the 64-bit sector count, little-endian.
   std::array<uint8_t, kSectorBytes> block{};
   storeLe64(block.data() + 0, start);
   storeLe64(block.data() + 8, count);
-  return sendDsmBlock(platform, drive.get(), target, kDsmXl, block) ? 0 : 21;
+  return sendDsmBlock(platform, drive.get(), target, kDsmXl, block) ? DriveRequestError::None : DriveRequestError::Trim;
 }
 
 }  // namespace palvoro

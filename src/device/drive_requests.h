@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "device/device_status.h"
 #include "platform/platform.h"
 #include "platform/prompter.h"
 
@@ -18,7 +19,7 @@ namespace palvoro {
 std::string smartPathName(int physicalDriveNumber, bool miniportMode);
 // Opens the SMART path as its commands do (read and write, share read and write, open
 // existing, no flags). INVALID_HANDLE_VALUE on failure.
-Handle openSmartPath(Platform& platform, int physicalDriveNumber, bool miniportMode);
+[[nodiscard]] Handle openSmartPath(Platform& platform, int physicalDriveNumber, bool miniportMode);
 
 // What tells a drive from every other at its number, as IOCTL_STORAGE_GET_DEVICE_NUMBER_EX
 // reports it: the number and the device's GUID. A drive pulled and another put in at the
@@ -31,26 +32,26 @@ struct DriveInstance {
   bool operator==(const DriveInstance&) const = default;
 };
 // The instance of the drive `handle` is open on; nothing when the system cannot tell.
-std::optional<DriveInstance> driveInstanceOf(Platform& platform, Handle handle);
+[[nodiscard]] std::optional<DriveInstance> driveInstanceOf(Platform& platform, Handle handle);
 // The instance of the drive now at `physicalDriveNumber`, through a handle of its own that
 // asks for no access (no rights needed); nothing when no drive is there.
-std::optional<DriveInstance> driveInstanceAt(Platform& platform, int physicalDriveNumber);
+[[nodiscard]] std::optional<DriveInstance> driveInstanceAt(Platform& platform, int physicalDriveNumber);
 
 // Removes the drive's partition table (IOCTL_DISK_DELETE_DRIVE_LAYOUT). True on success.
-bool deleteDriveLayout(Platform& platform, int physicalDriveNumber);
-// Makes the system re-read the drive after its layout changed. Returns the result of
-// IOCTL_DISK_UPDATE_PROPERTIES (non-zero success), or 0 after telling the user
+[[nodiscard]] bool deleteDriveLayout(Platform& platform, int physicalDriveNumber);
+// Makes the system re-read the drive after its layout changed. Returns whether
+// IOCTL_DISK_UPDATE_PROPERTIES succeeded; false also after telling the user
 // "Failed to update disk property!" when the drive does not open.
-int updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber, bool miniportMode);
+[[nodiscard]] bool updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber, bool miniportMode);
 // Device number of the drive holding the Windows directory, or -1.
-int systemDriveNumber(Platform& platform);
+[[nodiscard]] int systemDriveNumber(Platform& platform);
 
 // The maker's SCT command (action C013h) that switches what a dual-unit drive reports:
-// function 1 on, 0 off. Returns 0, or 4 when the drive does not open, the request fails
-// or the drive answers ERR.
+// function 1 on, 0 off. NoDrive when the drive does not open, the request fails or the
+// drive answers ERR.
 inline constexpr uint8_t kSctSwitchOn = 1;
 inline constexpr uint8_t kSctSwitchOff = 0;
-int sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function);
+[[nodiscard]] DriveRequestError sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function);
 
 // Where a DATA SET MANAGEMENT command goes: the drive, how its SMART path is reached,
 // the unit, and whether it sits behind a USB bridge (the command then travels in SAT ATA
@@ -63,11 +64,11 @@ struct TrimTarget {
 };
 
 // TRIM (DATA SET MANAGEMENT 06h) of `count` sectors from `start`, cut into entries of
-// 61440 sectors, 64 entries a block. Returns 0; 4 when the drive does not open or there
-// is nothing to trim; 21 at the first block the drive refuses.
-int trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count);
+// 61440 sectors, 64 entries a block. NoDrive when the drive does not open or there is
+// nothing to trim; Trim at the first block the drive refuses.
+[[nodiscard]] DriveRequestError trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count);
 // The same with DATA SET MANAGEMENT XL (07h): one block holding one 16-byte entry.
-int trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count);
+[[nodiscard]] DriveRequestError trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count);
 
 inline constexpr uint32_t kTrimEntrySectors = 61440;  // F000h: the largest multiple of 4 KiB in 16 bits
 inline constexpr int kTrimEntriesPerBlock = 64;       // 8-byte entries in one 512-byte block

@@ -20,7 +20,7 @@ static_assert(kQueryHeaderBytes == sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR));
 // A self-test is acknowledged at once; the driver's own limit is enough.
 constexpr uint32_t kSelfTestTimeoutSeconds = 30;
 
-bool protocolQuery(Platform& platform, Handle handle, uint32_t propertyId, uint32_t dataType, uint32_t value,
+[[nodiscard]] bool protocolQuery(Platform& platform, Handle handle, uint32_t propertyId, uint32_t dataType, uint32_t value,
                    uint32_t subValue, uint32_t subValue4, uint32_t length, uint8_t* out) {
   std::vector<uint8_t> buffer(kQueryHeaderBytes + length, 0);
   const uint32_t query[2] = {propertyId, PropertyStandardQuery};

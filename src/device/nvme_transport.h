@@ -15,22 +15,22 @@ namespace palvoro {
 Handle openNvmeDrive(Platform& platform, int physicalDriveNumber);
 
 // Identify Controller (CNS 01h): 4096 bytes into `out`.
-bool nvmeIdentifyController(Platform& platform, Handle handle, uint8_t* out);
+[[nodiscard]] bool nvmeIdentifyController(Platform& platform, Handle handle, uint8_t* out);
 // Identify Namespace (CNS 00h) of the disk's own namespace: 4096 bytes into `out`.
-bool nvmeIdentifyNamespace(Platform& platform, Handle handle, uint8_t* out);
+[[nodiscard]] bool nvmeIdentifyNamespace(Platform& platform, Handle handle, uint8_t* out);
 // Get Log Page of the controller: `length` bytes (at least 512) of log `logId` into `out`,
 // with Retain Asynchronous Event set, so that reading never clears a pending event.
-bool nvmeGetLogPage(Platform& platform, Handle handle, uint8_t logId, uint32_t length, uint8_t* out);
+[[nodiscard]] bool nvmeGetLogPage(Platform& platform, Handle handle, uint8_t logId, uint32_t length, uint8_t* out);
 
 // How a Device Self-test request ended.
 struct NvmeCommandResult {
   bool delivered = false;  // the request reached the controller and came back
   uint32_t status = 0;     // STORAGE_PROTOCOL_STATUS_*
   uint32_t nvmeStatus = 0; // (status code type << 8) | status code, when it failed
-  bool succeeded() const;
+  [[nodiscard]] bool succeeded() const;
 };
 // Device Self-test (14h) for every namespace with self-test code `code` (short, extended,
 // abort).
-NvmeCommandResult nvmeDeviceSelfTest(Platform& platform, Handle handle, uint32_t code);
+[[nodiscard]] NvmeCommandResult nvmeDeviceSelfTest(Platform& platform, Handle handle, uint32_t code);
 
 }  // namespace palvoro

@@ -92,7 +92,7 @@ class SenseRequest {
 // Sends a SCSI command that reads `length` bytes, and copies them to `out` on success
 // (platform call succeeded, ScsiStatus GOOD).
 template <size_t N>
-bool scsiDataIn(Platform& platform, Handle handle, const std::array<uint8_t, N>& cdb, uint32_t length, uint8_t* out) {
+[[nodiscard]] bool scsiDataIn(Platform& platform, Handle handle, const std::array<uint8_t, N>& cdb, uint32_t length, uint8_t* out) {
   SenseRequest request(length);
   request.setCdb(cdb, SCSI_IOCTL_DATA_IN, length);
   uint32_t returned = 0;
@@ -160,7 +160,7 @@ std::array<uint8_t, 12> memberProbeCdb(uint8_t device) {
 
 // The two signature bytes of the vendor block, after the capability check. False when
 // the bridge says it cannot carry the block.
-bool atacbSignature(Platform& platform, Handle handle, uint8_t (&signature)[2]) {
+[[nodiscard]] bool atacbSignature(Platform& platform, Handle handle, uint8_t (&signature)[2]) {
   signature[0] = kDefaultAtacbSignature;
   signature[1] = kDefaultAtacbSignature;
   uint8_t capabilities[kBridgeCapabilitiesSize] = {};
@@ -223,7 +223,7 @@ bool scsiReadCapacity16(Platform& platform, Handle handle, uint64_t* lastLba) {
   return true;
 }
 
-int satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
+bool satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
                      uint8_t* data) {
   const bool withData = data != nullptr;
   const uint32_t length = withData ? registers.count * kBlockBytes : 0;
@@ -234,16 +234,16 @@ int satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& regi
   request.setCdb(satPassThrough12Cdb(registers, direction, withData), dataIn, length);
   if (direction == CarrierDirection::DmaOut && length != 0) std::memcpy(request.data(), data, length);
   uint32_t returned = 0;
-  if (!request.send(platform, handle, &returned) || request.scsiStatus() != 0) return 0;
+  if (!request.send(platform, handle, &returned) || request.scsiStatus() != 0) return false;
   // The count includes the 72-byte header, so a data command must bring back more than
   // its sectors' worth.
-  if (returned <= static_cast<uint32_t>(registers.count) * kBlockBytes) return 0;
+  if (returned <= static_cast<uint32_t>(registers.count) * kBlockBytes) return false;
   if (length != 0) std::memcpy(data, request.data(), length);
-  return 1;
+  return true;
 }
 
-int satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers, Sat16Protocol protocol,
-                     int extend, uint8_t* data, uint32_t length) {
+bool satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers, Sat16Protocol protocol,
+                      int extend, uint8_t* data, uint32_t length) {
   SatProtocol protocolField = SatProtocol::NonData;
   uint8_t flags = 0;
   uint8_t dataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
@@ -262,7 +262,7 @@ int satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& re
   } else {
     std::printf("PassThru_SAT_16: invalid protocol\n");
     std::fflush(stdout);
-    return 0;
+    return false;
   }
   if (data == nullptr) length = 0;
   const bool in = length != 0 && dataIn == SCSI_IOCTL_DATA_IN;
@@ -281,17 +281,17 @@ int satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& re
   if (!platform.deviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH, request.data(), inSize, request.data(), outSize,
                                 &returned)) {
     reportIoctlError(platform);
-    return 0;
+    return false;
   }
-  if (request[offsetof(SCSI_PASS_THROUGH, ScsiStatus)] != 0) return 0;
+  if (request[offsetof(SCSI_PASS_THROUGH, ScsiStatus)] != 0) return false;
   if (in) std::memcpy(data, request.data() + kSptSize, length);
-  return 1;
+  return true;
 }
 
-int atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
-                 uint8_t* data) {
+bool atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
+                  uint8_t* data) {
   uint8_t signature[2];
-  if (!atacbSignature(platform, handle, signature)) return 0;
+  if (!atacbSignature(platform, handle, signature)) return false;
   const uint32_t length = data != nullptr ? registers.count * kBlockBytes : 0;
   // The direction goes as it is, DMA out included.
   const uint8_t dataIn = static_cast<uint8_t>(direction);
@@ -300,67 +300,67 @@ int atacbCommand(Platform& platform, Handle handle, const AtaRegisters& register
   uint32_t returned = 0;
   if (!request.send(platform, handle, &returned)) {
     reportIoctlError(platform);
-    return 0;
+    return false;
   }
-  if (returned == 0 || request.scsiStatus() != 0) return 0;
+  if (returned == 0 || request.scsiStatus() != 0) return false;
   // A SMART command only counts when the bridge hands the key back in LBA mid/high.
   const AtaRegisters returnedRegisters = takeRegisters(request.cdb() + kAtacbRegistersAt);
   if (registers.command == kAtaSmart &&
       (returnedRegisters.lbaMid != kSmartKeyMid || returnedRegisters.lbaHigh != kSmartKeyHigh)) {
-    return 0;
+    return false;
   }
   if (registers.count != 0) {
-    if (data == nullptr) return 0;
+    if (data == nullptr) return false;
     // The bridge may report fewer bytes than asked for, never more than the area holds.
     uint32_t copy = request.returnedTransferLength();
     if (copy > length) copy = length;
     std::memcpy(data, request.data(), copy);
   }
-  return 1;
+  return true;
 }
 
-int carrierCommand(Platform& platform, Handle handle, AtaCarrier carrier, const AtaRegisters& registers,
-                   CarrierDirection direction, uint8_t* data) {
+bool carrierCommand(Platform& platform, Handle handle, AtaCarrier carrier, const AtaRegisters& registers,
+                    CarrierDirection direction, uint8_t* data) {
   switch (carrier) {
     case kCarrierAtacb:
       return atacbCommand(platform, handle, registers, direction, data);
     case kCarrierSat12:
       return satPassThrough12(platform, handle, registers, direction, data);
     default:
-      return 0;
+      return false;
   }
 }
 
 // B0 | D8 | count 0, LBA 00/4F/C2 | device; no data.
-int carrierSmartEnable(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device) {
+bool carrierSmartEnable(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device) {
   return carrierCommand(platform, handle, carrier, smartRegisters(kSmartEnableOperations, 0, 0, device),
                         CarrierDirection::In, nullptr);
 }
 
 // B0 | D0 (data) or D1 (thresholds) | count 1, LBA 00/4F/C2 | device; 512 bytes in.
-int carrierSmartRead(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t feature, uint8_t device,
-                     uint8_t (&out)[512]) {
+bool carrierSmartRead(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t feature, uint8_t device,
+                      uint8_t (&out)[512]) {
   return carrierCommand(platform, handle, carrier, smartRegisters(feature, 1, 0, device), CarrierDirection::In, out);
 }
 
 // B0 | D4 | count 0, LBA sub-command/4F/C2 | device; no data.
-int carrierSmartExecuteOffline(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
-                               uint8_t subcommand) {
+bool carrierSmartExecuteOffline(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+                                uint8_t subcommand) {
   return carrierCommand(platform, handle, carrier, smartRegisters(kSmartExecuteOffline, 0, subcommand, device),
                         CarrierDirection::Out, nullptr);
 }
 
 // B0 | D5 | count 1, LBA address/4F/C2 | device; 512 in.
-int carrierSmartReadLog(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
-                        uint8_t (&out)[512]) {
+bool carrierSmartReadLog(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
+                         uint8_t (&out)[512]) {
   return carrierCommand(platform, handle, carrier, smartRegisters(kSmartReadLog, 1, address, device),
                         CarrierDirection::In, out);
 }
 
 // B0 | D6 | count 1, LBA E0h/4F/C2 | device; 512 out, 28-bit in the (16) block.
-int carrierSctCommand(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
-                      const uint8_t (&command)[512]) {
-  if (carrier != kCarrierSat12) return 0;
+bool carrierSctCommand(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+                       const uint8_t (&command)[512]) {
+  if (carrier != kCarrierSat12) return false;
   uint8_t copy[512];
   std::memcpy(copy, command, sizeof copy);
   const AtaRegisters48 registers{.current = smartRegisters(kSmartWriteLog, 1, kSctCommandLog, device)};
@@ -368,9 +368,9 @@ int carrierSctCommand(Platform& platform, Handle handle, AtaCarrier carrier, uin
 }
 
 // 2F | count 1, LBA address / page 7:0, previous LBA mid page 15:8 | device; 512 in.
-int carrierReadLogExt(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
-                      uint16_t page, uint8_t (&out)[512]) {
-  if (carrier != kCarrierSat12) return 0;
+bool carrierReadLogExt(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
+                       uint16_t page, uint8_t (&out)[512]) {
+  if (carrier != kCarrierSat12) return false;
   AtaRegisters48 registers{};
   registers.current = {.count = 0x01,
                        .lbaLow = address,
@@ -384,14 +384,16 @@ int carrierReadLogExt(Platform& platform, Handle handle, AtaCarrier carrier, uin
 AtaCarrier probeCarrier(Platform& platform, Handle handle, uint8_t device, uint8_t (&identify)[512]) {
   // IDENTIFY DEVICE: EC | 00 | count 1, LBA 0 | device; 512 bytes in.
   const AtaRegisters identifyDevice{.count = 1, .device = device, .command = kAtaIdentifyDevice};
-  if (satPassThrough12(platform, handle, identifyDevice, CarrierDirection::In, identify) != 0) {
-    satPassThrough12(platform, handle, smartRegisters(kSmartEnableOperations, 0, 0, device), CarrierDirection::In,
-                     nullptr);
+  if (satPassThrough12(platform, handle, identifyDevice, CarrierDirection::In, identify)) {
+    // The bridge passed IDENTIFY, so it is the carrier whatever SMART ENABLE answers; a
+    // drive that refuses it shows that when its SMART data is read.
+    (void)satPassThrough12(platform, handle, smartRegisters(kSmartEnableOperations, 0, 0, device),
+                           CarrierDirection::In, nullptr);
     return kCarrierSat12;
   }
   // Bridges with the vendor block answer for the drive behind them as device A0h.
   const AtaRegisters identifyBridged{.count = 1, .device = kBridgedDevice, .command = kAtaIdentifyDevice};
-  if (atacbCommand(platform, handle, identifyBridged, CarrierDirection::In, identify) != 0) {
+  if (atacbCommand(platform, handle, identifyBridged, CarrierDirection::In, identify)) {
     return kCarrierAtacb;
   }
   return kCarrierNone;
@@ -414,17 +416,18 @@ bool satReadIdentifyDataLog(Platform& platform, Handle handle, uint8_t (&page)[5
   // READ LOG EXT: count 1, LBA 7:0 30h (IDENTIFY DEVICE data log), LBA 15:8 03h (page 3),
   // command 2Fh; device 0.
   const AtaRegisters48 registers{.current = {.count = 0x01, .lbaLow = 0x30, .lbaMid = 0x03, .command = 0x2F}};
-  return satPassThrough16(platform, handle, registers, Sat16Protocol::PioIn, 1, page, sizeof page) != 0;
+  return satPassThrough16(platform, handle, registers, Sat16Protocol::PioIn, 1, page, sizeof page);
 }
 
-int satDataSetManagement(Platform& platform, Handle handle, uint8_t opcode, const uint8_t (&block)[512]) {
+DriveRequestError satDataSetManagement(Platform& platform, Handle handle, uint8_t opcode, const uint8_t (&block)[512]) {
   // DATA SET MANAGEMENT: features 7:0 01h (TRIM), count 1 (one block of ranges), command
   // 06h or 07h (XL); device 0.
   const AtaRegisters48 registers{.current = {.features = 0x01, .count = 0x01, .command = opcode}};
   // The data-out path only reads the block; the copy keeps the caller's array const.
   uint8_t copy[512];
   std::memcpy(copy, block, sizeof copy);
-  return satPassThrough16(platform, handle, registers, Sat16Protocol::UdmaOut, 1, copy, sizeof copy) != 0 ? 0 : 21;
+  return satPassThrough16(platform, handle, registers, Sat16Protocol::UdmaOut, 1, copy, sizeof copy) ? DriveRequestError::None
+                                                                                      : DriveRequestError::Trim;
 }
 
 }  // namespace palvoro

@@ -137,7 +137,7 @@ void buildSrbHeader(uint32_t controlCode, uint32_t length, uint8_t* header) {
 }
 
 // The SMART driver request. `out` has room for op.driverOutSize bytes.
-bool sendDriverRequest(Platform& platform, Handle handle, const SmartOperation& op, uint8_t* out) {
+[[nodiscard]] bool sendDriverRequest(Platform& platform, Handle handle, const SmartOperation& op, uint8_t* out) {
   uint8_t in[kSendCmdInSize];
   buildSendCmdIn(op, op.driveNumber, in);
   const uint32_t code = op.dataIn ? SMART_RCV_DRIVE_DATA : SMART_SEND_DRIVE_COMMAND;
@@ -147,7 +147,7 @@ bool sendDriverRequest(Platform& platform, Handle handle, const SmartOperation& 
 
 // The miniport request. For data commands the 528 bytes behind the output header go to
 // `data` whatever the result, so callers see the driver path's layout.
-bool sendMiniportRequest(Platform& platform, Handle handle, const SmartOperation& op,
+[[nodiscard]] bool sendMiniportRequest(Platform& platform, Handle handle, const SmartOperation& op,
                          uint8_t (*data)[kSmartBufferSize]) {
   const uint32_t length = op.dataIn ? kMiniportDataLength : kMiniportNoDataLength;
   uint8_t in[kMiniportInSize];
@@ -231,30 +231,31 @@ bool smartEnableOperations(Platform& platform, Handle handle, bool miniportMode,
   return sendDriverRequest(platform, handle, op, out);
 }
 
-int smartReturnStatusTri(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit) {
+SmartReturnStatus smartReturnStatusTri(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit) {
   if (miniportMode) {
     // The miniport tells a threshold exceeded only by failing without an error code.
     platform.setLastError(ERROR_SUCCESS);
     if (sendMiniportRequest(platform, handle, returnStatusOperation(static_cast<uint8_t>(driveNumber)), nullptr)) {
-      return 1;
+      return SmartReturnStatus::Healthy;
     }
-    return platform.lastError() == ERROR_SUCCESS ? 0 : -1;
+    return platform.lastError() == ERROR_SUCCESS ? SmartReturnStatus::ThresholdExceeded
+                                                 : SmartReturnStatus::Undetermined;
   }
   uint8_t out[kStatusOutSize] = {};
   if (sendDriverRequest(platform, handle, returnStatusOperation(unit), out)) {
     const uint8_t* returnedRegs = out + kOutHeader;
     const uint8_t mid = returnedRegs[offsetof(IDEREGS, bCylLowReg)];
     const uint8_t high = returnedRegs[offsetof(IDEREGS, bCylHighReg)];
-    if (mid == kSmartKeyMid && high == kSmartKeyHigh) return 1;
-    if (mid == kSmartExceededMid && high == kSmartExceededHigh) return 0;
+    if (mid == kSmartKeyMid && high == kSmartKeyHigh) return SmartReturnStatus::Healthy;
+    if (mid == kSmartExceededMid && high == kSmartExceededHigh) return SmartReturnStatus::ThresholdExceeded;
   }
   // The driver failed or returned registers that say nothing: ask the drive directly. Its
   // F4h/2Ch is its own verdict here as well; taken as no answer, it let the attributes
   // pass a drive that says it is failing.
   const AtaReply r = sendAtaCommand(platform, handle, smartReturnStatusCommand(unit));
-  if (!r.requestOk || r.errSet()) return -1;
-  if (r.smartSignature()) return 1;
-  return r.smartThresholdExceeded() ? 0 : -1;
+  if (!r.requestOk || r.errSet()) return SmartReturnStatus::Undetermined;
+  if (r.smartSignature()) return SmartReturnStatus::Healthy;
+  return r.smartThresholdExceeded() ? SmartReturnStatus::ThresholdExceeded : SmartReturnStatus::Undetermined;
 }
 
 bool smartExecuteOffline(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit,
@@ -275,12 +276,13 @@ int smartVersion(Platform& platform, int driveNumber, bool miniportMode) {
     buildSrbHeader(IOCTL_SCSI_MINIPORT_SMART_VERSION, kMiniportVersionLength, in);
     uint8_t out[kSrbHeader + kMiniportVersionLength] = {};
     buildSrbHeader(IOCTL_SCSI_MINIPORT_SMART_VERSION, kMiniportVersionLength, out);
-    platform.deviceIoControl(handle, IOCTL_SCSI_MINIPORT, in, kSrbHeader, out, sizeof out, &returned);
+    // A refused request leaves the map zeroed, as on the driver path.
+    (void)platform.deviceIoControl(handle, IOCTL_SCSI_MINIPORT, in, kSrbHeader, out, sizeof out, &returned);
     map = out[kSrbHeader + offsetof(GETVERSIONINPARAMS, bIDEDeviceMap)];
   } else {
     // Zeroed first: a refused request reports an empty device map.
     uint8_t out[sizeof(GETVERSIONINPARAMS)] = {};
-    platform.deviceIoControl(handle, SMART_GET_VERSION, nullptr, 0, out, sizeof out, &returned);
+    (void)platform.deviceIoControl(handle, SMART_GET_VERSION, nullptr, 0, out, sizeof out, &returned);
     map = out[offsetof(GETVERSIONINPARAMS, bIDEDeviceMap)];
   }
   platform.closeHandle(handle);

@@ -70,9 +70,9 @@ void trimTestRange(TestRun& run, uint64_t first, uint64_t end) {
   const DriveRecord& record = run.drive();
   const TrimTarget target = trimTargetOf(run, record.primaryUnit);
   if ((record.hybridFlags & kHybridLogCapability) != 0) {
-    trimRangeXl(run.platform(), target, first, end - first);
+    (void)trimRangeXl(run.platform(), target, first, end - first);
   } else if ((record.hybridFlags & kHybridTrimRotating) != 0) {
-    trimRange(run.platform(), target, first, end - first);
+    (void)trimRange(run.platform(), target, first, end - first);
   }
 }
 
@@ -154,8 +154,12 @@ std::vector<SectorSpan> erasedSpans(const DriveRecord& record, int32_t eraseMode
 }
 
 bool prepareSecondUnitErase(Platform& platform, DriveRecord& record, bool miniportMode) {
-  if (sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOn) != 0) return false;
-  sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOff);
+  if (sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOn) != DriveRequestError::None) {
+    return false;
+  }
+  // Switching back only makes the units report their own sizes again; the capacity read
+  // next shows whatever the drive now reports.
+  (void)sctVendorSwitch(platform, record.physicalDriveNumber, miniportMode, kSctSwitchOff);
   refreshCapacity(platform, record, miniportMode);
   return true;
 }
@@ -175,7 +179,8 @@ void dismountVolumesBeforeErase(Platform& platform, const DriveRecord& record) {
                                                       OPEN_EXISTING, 0));
     if (!volume.valid()) continue;
     uint32_t returned = 0;
-    platform.deviceIoControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned);
+    // Best effort: the step's outcome is whether the layout itself can be deleted.
+    (void)platform.deviceIoControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned);
   }
 }
 
@@ -221,7 +226,7 @@ int secondUnitErase(TestRun& run) {
 
   view.armTimer(kTimerSecondUnitErase, kTestTimerMs);
   view.setText(kCtlEstimate, estimatedMinutes(kSanitizeMinutes));
-  if (drive.sanitizeBlockErase(record.secondaryUnit) != 0) v.testError = zeroSecondUnit(run);
+  if (drive.sanitizeBlockErase(record.secondaryUnit) != AtaStatus::Success) v.testError = zeroSecondUnit(run);
   closeDriveForTest(run, drive, volumes);
 
   // Stopped: the timer's stop path closes the dialog.
@@ -289,8 +294,8 @@ void writeZerosErase(TestRun& run) {
       // outcome.
       Platform& platform = run.platform();
       const bool miniport = run.startup().miniportMode != 0;
-      sctVendorSwitch(platform, record.physicalDriveNumber, miniport, kSctSwitchOn);
-      trimRange(platform, trimTargetOf(run, record.secondaryUnit), 0, record.hiddenSectors);
+      (void)sctVendorSwitch(platform, record.physicalDriveNumber, miniport, kSctSwitchOn);
+      (void)trimRange(platform, trimTargetOf(run, record.secondaryUnit), 0, record.hiddenSectors);
     }
     run.showCompleted(kTestStateComplete);
   }
@@ -299,8 +304,9 @@ void writeZerosErase(TestRun& run) {
   view.disarmTimer(kTimerErase);
   if (record.hiddenSectors != 0) view.disarmTimer(kTimerSecondUnitErase);
   // The system reads the emptied drive again; always "\\.\PhysicalDriveN", as the erase
-  // itself needs administrator rights.
-  updateDiskProperties(run.platform(), run.prompter(), record.physicalDriveNumber, false);
+  // itself needs administrator rights. The erase is done either way, and a drive that does
+  // not open has already been reported to the user by the request itself.
+  (void)updateDiskProperties(run.platform(), run.prompter(), record.physicalDriveNumber, false);
 }
 
 void eraseBranch(TestRun& run) {

@@ -40,12 +40,12 @@ void openSmart(TestRun& run, DriveHandle& handle) {
 
 bool readData(TestRun& run, DriveHandle& handle, uint8_t (&buffer)[kSmartBufferSize]) {
   return readSmartDataForTest(run.platform(), handle.handle(), run.drive(), run.startup().miniportMode != 0,
-                              run.raidMemberSelect(), buffer, run.driveNumber, run.drive().primaryUnit) != 0;
+                              run.raidMemberSelect(), buffer, run.driveNumber, run.drive().primaryUnit);
 }
 
 bool sendSelfTest(TestRun& run, DriveHandle& handle, uint8_t subcommand) {
   return startSelfTest(run.platform(), handle.handle(), run.drive(), run.startup().miniportMode != 0,
-                       run.raidMemberSelect(), run.drive().primaryUnit, subcommand) != 0;
+                       run.raidMemberSelect(), run.drive().primaryUnit, subcommand);
 }
 
 // The start's failure path: the code's message without a prefix, and the run ends failed.

@@ -21,9 +21,10 @@ int openDriveForTest(TestRun& run, DriveHandle& drive, TestVolumeHandles& volume
   const LockedDrive target{record.physicalDriveNumber, record.volumeCount,
                            std::string_view(record.volumeLetters, strnlen(record.volumeLetters,
                                                                           sizeof record.volumeLetters))};
-  int code = openDriveLocked(drive, target, volumes);
-  if (code == 0 && openOnBoundDrive(run, drive)) return 0;
-  if (code == 0) code = kTestErrorNoDrive;
+  int code = testErrorOf(openDriveLocked(drive, target, volumes));
+  if (code == kTestErrorNone && openOnBoundDrive(run, drive)) return kTestErrorNone;
+  // Another drive now at the number is not the drive the user chose.
+  if (code == kTestErrorNone) code = kTestErrorNoDrive;
   // Too many volumes leaves the drive itself open; the step that asked gives up at once.
   closeDriveForTest(run, drive, volumes);
   run.values().testError = code;

@@ -7,6 +7,7 @@
 
 #include "device/drive_handle.h"
 #include "device/drive_requests.h"
+#include "diagnostics/device_errors.h"
 #include "diagnostics/run.h"
 
 namespace palvoro {

@@ -64,8 +64,8 @@ int secondUnitVerify(TestRun& run, bool quick) {
     run.finishWithFailure();
     return code;
   };
-  if (drive.smartEnable(unit) != 0) return fail(kTestErrorSmartEnable);
-  if (drive.smartReturnStatus(unit) != 0) return fail(kTestErrorSmartStatus);
+  if (drive.smartEnable(unit) != AtaStatus::Success) return fail(kTestErrorSmartEnable);
+  if (drive.smartReturnStatus(unit) != AtaStatus::Success) return fail(kTestErrorSmartStatus);
 
   const uint64_t h = record.hiddenSectors;
   VerifyPass passes[2] = {{0, h}, {0, 0}};
@@ -85,7 +85,7 @@ int secondUnitVerify(TestRun& run, bool quick) {
     uint64_t left = passes[p].count;
     while (left > 0 && !run.stopped()) {
       if (chunk > left) chunk = static_cast<uint32_t>(left);
-      if (drive.readVerifyExt(unit, lba, chunk) != 0) {
+      if (drive.readVerifyExt(unit, lba, chunk) != AtaStatus::Success) {
         v.testError = kTestErrorReadVerify;
         run.finishWithFailure();
         break;

@@ -362,11 +362,11 @@ int trimLoop(TestRun& run, int type, uint64_t first, uint64_t end, bool show) {
   std::string line;
   if (run.values().stopRequest.load() == 0) {
     const TrimTarget target = trimTargetOf(run, run.drive().primaryUnit);
-    const int result = type == kLoopTrimXl ? trimRangeXl(run.platform(), target, first, end - first)
-                                           : trimRange(run.platform(), target, first, end - first);
+    const DriveRequestError result = type == kLoopTrimXl ? trimRangeXl(run.platform(), target, first, end - first)
+                                                         : trimRange(run.platform(), target, first, end - first);
     // The question names the first block of the range, as a transfer would.
     const uint64_t count = std::min<uint64_t>(end - first, kSectorsPerBlock);
-    if (result == 0 || continueAfterEraseError(run, first, count)) advanceTo(run, line, first + count - 1, end);
+    if (result == DriveRequestError::None || continueAfterEraseError(run, first, count)) advanceTo(run, line, first + count - 1, end);
   }
 
   closeDriveForTest(run, drive, volumes);

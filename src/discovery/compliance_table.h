@@ -34,16 +34,16 @@ class ComplianceTable {
   // Parses `size` bytes of a document when no table is loaded; a table already loaded is
   // kept. A document that does not parse leaves no table. Returns whether a table is
   // loaded afterwards.
-  bool loadFromBytes(const uint8_t* data, size_t size);
+  [[nodiscard]] bool loadFromBytes(const uint8_t* data, size_t size);
   // The same with the embedded document.
-  bool loadEmbedded();
+  [[nodiscard]] bool loadEmbedded();
   // Releases the table; afterwards nothing matches.
   void clear();
   bool loaded() const { return m_document != nullptr; }
 
   // Whether `model` (a drive's model text) matches the ModelMatch pattern of any Model
   // row, after the "VHT " rule of modelForCompliance.
-  bool matches(std::string_view model) const;
+  [[nodiscard]] bool matches(std::string_view model) const;
 
  private:
   // The parser works in place, so it gets a writable copy that lives as long as the tree.
@@ -53,10 +53,10 @@ class ComplianceTable {
 
 // Start-up and exit: load the embedded document into `table` (when it holds none yet) and
 // release it again.
-bool loadComplianceTable(ComplianceTable& table);
+[[nodiscard]] bool loadComplianceTable(ComplianceTable& table);
 void freeComplianceTable(ComplianceTable& table);
 // Whether `model` matches a row of `table`; false when there is no table.
-bool complianceMatch(const ComplianceTable* table, std::string_view model);
+[[nodiscard]] bool complianceMatch(const ComplianceTable* table, std::string_view model);
 
 // The maker reports its drives as "VHT " followed by the model number the patterns
 // describe: a model holding "VHT " anywhere loses its first four characters.
@@ -64,6 +64,6 @@ std::string_view modelForCompliance(std::string_view model);
 // The pattern rule: model and pattern are walked together; the walk ends with a match
 // when the model ends, the pattern ends or the pattern holds '*'. '%' matches any one
 // character, any other pattern character only itself (case matters).
-bool modelMatchesPattern(std::string_view model, std::string_view pattern);
+[[nodiscard]] bool modelMatchesPattern(std::string_view model, std::string_view pattern);
 
 }  // namespace palvoro

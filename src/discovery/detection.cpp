@@ -31,7 +31,7 @@ void markVirtualDisks(Platform& platform, DriveTable& table) {
 }
 
 namespace {
-bool alreadyListed(const DriveTable& table, const DriveRecord& record) {
+[[nodiscard]] bool alreadyListed(const DriveTable& table, const DriveRecord& record) {
   for (const DriveRecord& other : table.records) {
     if (std::strcmp(other.model, record.model) == 0 && std::strcmp(other.serialNumber, record.serialNumber) == 0) {
       return true;

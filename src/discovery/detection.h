@@ -8,7 +8,7 @@
 namespace palvoro {
 
 // 1 when the process token lists the built-in Administrators group, else 0.
-int checkAdministrator(Platform& platform);
+[[nodiscard]] int checkAdministrator(Platform& platform);
 // Adds to table.virtualDisks the number of every disk whose device interface path names
 // "acronisvbus".
 void markVirtualDisks(Platform& platform, DriveTable& table);

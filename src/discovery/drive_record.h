@@ -111,7 +111,7 @@ void clearDriveTable(DriveTable& table);
 // Whether a reported sector size is one transfers can be built on: a power of two from
 // 512 to 65,536 bytes. Anything else (0, 520, 16 MiB) would make byte lengths wrap or
 // round to nothing.
-constexpr bool usableSectorSize(int32_t sectorSize) {
+[[nodiscard]] constexpr bool usableSectorSize(int32_t sectorSize) {
   return sectorSize >= 512 && sectorSize <= 65536 && (sectorSize & (sectorSize - 1)) == 0;
 }
 

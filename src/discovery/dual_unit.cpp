@@ -29,7 +29,7 @@ std::string_view modelOf(const DriveRecord& record) {
 // IDENTIFY DEVICE of unit 0 through the SMART driver interface (the miniport path for a
 // user without rights), the way the probe first read it. The 512 data bytes follow the
 // 16-byte output header.
-bool smartIdentifyUnit0(Platform& platform, int driveNumber, bool miniportMode,
+[[nodiscard]] bool smartIdentifyUnit0(Platform& platform, int driveNumber, bool miniportMode,
                         uint8_t (&reply)[kIdentifyBytes]) {
   ScopedHandle smartPath(platform, openSmartPath(platform, driveNumber, miniportMode));
   if (!smartPath.valid()) return false;
@@ -51,7 +51,7 @@ void splitSolidStateFirst(Platform& platform, Handle handle, int driveNumber, Dr
     // Both units report the same count while the drive hides its real split; with the
     // maker's SCT switch on they report their own sizes. The switch is turned off again
     // whatever the reads gave, and a read that fails leaves what the first reads gave.
-    sctVendorSwitch(platform, driveNumber, miniportMode, kSwitchOn);
+    (void)sctVendorSwitch(platform, driveNumber, miniportMode, kSwitchOn);
 
     uint8_t first[kIdentifyBytes] = {};
     if (smartIdentifyUnit0(platform, driveNumber, miniportMode, first)) {
@@ -72,7 +72,7 @@ void splitSolidStateFirst(Platform& platform, Handle handle, int driveNumber, Dr
       secondSectors = unit2.totalSectors;
     }
 
-    sctVendorSwitch(platform, driveNumber, miniportMode, kSwitchOff);
+    (void)sctVendorSwitch(platform, driveNumber, miniportMode, kSwitchOff);
   }
 
   // The tests start at sector hiddenSectors when unit 2 comes first. A first unit that

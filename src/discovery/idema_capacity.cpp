@@ -17,7 +17,7 @@ uint64_t unitsPerSector(int32_t sectorSize) {
 
 // Whether totalSectors x perSector units fall short of the 50 GB base; the product itself
 // can pass 2^64 for a nonsense count.
-bool belowBase(uint64_t totalSectors, uint64_t perSector) {
+[[nodiscard]] bool belowBase(uint64_t totalSectors, uint64_t perSector) {
   return totalSectors < (kBaseUnits + perSector - 1) / perSector;
 }
 

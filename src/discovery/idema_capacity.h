@@ -18,6 +18,6 @@ uint64_t idemaExcessSectors(uint64_t totalSectors, int32_t sectorSize);
 
 // Whether the drive holds exactly a standard capacity (sizes as above; one that cannot be
 // measured never does).
-bool isIdemaCapacity(uint64_t totalSectors, int32_t sectorSize);
+[[nodiscard]] bool isIdemaCapacity(uint64_t totalSectors, int32_t sectorSize);
 
 }  // namespace palvoro

@@ -44,7 +44,7 @@ constexpr uint16_t kSanitizeOverwrite = (1u << 12) | (1u << 14);
 
 // The C locale's isspace, without depending on the process locale: a drive's 0xA0 must not
 // turn into white space on a machine whose locale happens to be Latin-1.
-bool isTextSpace(char c) {
+[[nodiscard]] bool isTextSpace(char c) {
   switch (c) {
     case ' ':
     case '\t':
@@ -85,7 +85,7 @@ uint32_t hybridFlagsFrom(const uint8_t (&reply)[kIdentifyBytes], bool logCapabil
 
 // The capability of the drive's IDENTIFY DEVICE data log, asked over the route its bus
 // allows.
-bool readLogCapability(Platform& platform, Handle handle, const DriveRecord& record) {
+[[nodiscard]] bool readLogCapability(Platform& platform, Handle handle, const DriveRecord& record) {
   // Zeroed first: a request that succeeds without delivering data leaves an invalid header.
   uint8_t page[kSectorBytes] = {};
   // USB bridges do not pass ATA pass-through; their drives take the SAT (16) block.

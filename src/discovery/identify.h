@@ -27,16 +27,16 @@ uint64_t identifyWorldWideName(const uint8_t (&reply)[kIdentifyBytes]);
 // The upper 28 bits of words 108..109: NAA and organisation identifier (5000CCAh for the maker).
 uint32_t identifyWwnNaaAndOui(const uint8_t (&reply)[kIdentifyBytes]);
 // Word 82 bit 0: the SMART feature set is supported.
-bool identifySmartSupported(const uint8_t (&reply)[kIdentifyBytes]);
+[[nodiscard]] bool identifySmartSupported(const uint8_t (&reply)[kIdentifyBytes]);
 // Word 133, kept as `vendorWord`.
 uint16_t identifyVendorWord(const uint8_t (&reply)[kIdentifyBytes]);
 // Word 169 bit 0: DATA SET MANAGEMENT with TRIM is supported.
-bool identifyTrimSupported(const uint8_t (&reply)[kIdentifyBytes]);
+[[nodiscard]] bool identifyTrimSupported(const uint8_t (&reply)[kIdentifyBytes]);
 // Word 217: nominal media rotation rate (1 non-rotating, 0401h..FFFEh rpm).
 uint16_t identifyRotationRate(const uint8_t (&reply)[kIdentifyBytes]);
 // A rotation rate that names a spinning drive: 0401h..FFFEh. 0 (not reported), 1 (solid
 // state), the reserved 0002h..0400h and FFFFh do not.
-bool isRotatingRate(uint16_t rotationRate);
+[[nodiscard]] bool isRotatingRate(uint16_t rotationRate);
 
 // How a reply text is cut down.
 enum class TextTrim {
@@ -61,7 +61,7 @@ void swapIdentifyStrings(uint8_t (&reply)[kIdentifyBytes]);
 // Page 3 of the IDENTIFY DEVICE data log: true when its header is taken as valid (bit 0 of
 // the revision word, either low bit of the page number byte, or header bit 63) and
 // capability bit 50 (bit 18 of the little-endian 32-bit value at bytes 12..15) is set.
-bool identifyLogCapability(const uint8_t (&page)[kIdentifyBytes]);
+[[nodiscard]] bool identifyLogCapability(const uint8_t (&page)[kIdentifyBytes]);
 
 // Fills `model`, `serialNumber`, `firmwareRevision`, `totalSectors`, `sectorSize` and, for a
 // rotating drive, `hybridFlags` from an IDENTIFY DEVICE reply and returns the rotation rate

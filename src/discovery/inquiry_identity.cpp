@@ -82,7 +82,7 @@ void storeVpdSerial(const uint8_t* page, DriveRecord& record) {
   setField(record.serialNumber, text, kSerialMaxChars);
 }
 
-bool bytesAre(const uint8_t (&inquiry)[kInquiryBytes], size_t offset, const char* text) {
+[[nodiscard]] bool bytesAre(const uint8_t (&inquiry)[kInquiryBytes], size_t offset, const char* text) {
   return std::memcmp(inquiry + offset, text, std::strlen(text)) == 0;
 }
 

@@ -45,7 +45,7 @@ void memberSerial(const ProbeEnvironment& env, Handle handle, uint8_t page, char
   keepPrintable(field, sizeof field);
 }
 
-bool raidEnclosurePages(const ProbeEnvironment& env, Handle handle, uint8_t (&page)[11]) {
+[[nodiscard]] bool raidEnclosurePages(const ProbeEnvironment& env, Handle handle, uint8_t (&page)[11]) {
   std::memset(page, 0, sizeof page);
   return scsiInquiryVpd(env.platform, handle, 0x00, sizeof page, page);
 }
@@ -81,10 +81,13 @@ ProbeOutcome ataPath(const ProbeEnvironment& env, Handle handle, int driveNumber
 
 ProbeOutcome raidPath(const ProbeEnvironment& env, Handle handle, DriveRecord& r) {
   uint8_t pages[11];
-  raidEnclosurePages(env, handle, pages);
+  // Read again for this path's own copy; a read that fails now leaves the page zeroed,
+  // which is the enclosure's own peripheral type.
+  (void)raidEnclosurePages(env, handle, pages);
   if ((pages[0] & 0x1F) != 0) return ProbeOutcome::Rejected;
   uint8_t inquiry[kInquiryBytes] = {};
-  scsiInquiry(env.platform, handle, inquiry);
+  // A failed INQUIRY leaves the zeros, which the identity reads as blank texts.
+  (void)scsiInquiry(env.platform, handle, inquiry);
   r.busType = adapterBusType(env.platform, handle);
   r.driveClass = kDriveClassRaid;
   r.ataTunnel = kCarrierSat12;
@@ -109,7 +112,8 @@ ProbeOutcome makerBridgePath(const ProbeEnvironment& env, Handle handle, DriveRe
     r.originMark = 2;
   }
   uint8_t inquiry[kInquiryBytes] = {};
-  scsiInquiry(env.platform, handle, inquiry);
+  // A failed INQUIRY leaves the zeros, which the identity reads as blank texts.
+  (void)scsiInquiry(env.platform, handle, inquiry);
   r.busType = adapterBusType(env.platform, handle);
   // The carrier stays the one the bridge answered IDENTIFY on: a bridge that only takes
   // the vendor command block would fail every later ATA PASS-THROUGH (12).
@@ -241,7 +245,7 @@ void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&
     // The unit's own status, then its attributes: the list says what the SMART window
     // will, and an attribute at its threshold fails a drive that calls itself healthy.
     const auto verdict = [&](uint8_t unit, SmartStatus& status) {
-      status = smartStatusOfTri(
+      status = smartStatusOf(
           smartReturnStatusTri(env.platform, handle, env.miniportMode, r.physicalDriveNumber, unit));
       return smartHealthyOf(status, judgeAttributes(env, r.physicalDriveNumber, handle, -1, unit));
     };
@@ -278,7 +282,8 @@ ProbeOutcome probeDrive(const ProbeEnvironment& env, Handle handle, int driveNum
     }
   }
   uint8_t inquiry[kInquiryBytes] = {};
-  scsiInquiry(env.platform, handle, inquiry);
+  // A failed INQUIRY leaves the zeros, which the identity reads as blank texts.
+  (void)scsiInquiry(env.platform, handle, inquiry);
   char vendor[8];
   std::memcpy(vendor, inquiry + 8, sizeof vendor);
 

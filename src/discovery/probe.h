@@ -40,10 +40,10 @@ enum class ProbeOutcome { Accepted, Rejected, Skipped };
 enum class DiagnosticCarrier { Ata, Sat };
 
 // The adapter's bus type byte from the storage property query, or -1.
-int adapterBusType(Platform& platform, Handle handle);
+[[nodiscard]] int adapterBusType(Platform& platform, Handle handle);
 // True when the device answers EXECUTE DEVICE DIAGNOSTIC with the CDh/ABh signature of a
 // bridge: such a device is not a drive.
-bool deviceSignatureIsBridge(Platform& platform, Handle handle, DiagnosticCarrier carrier);
+[[nodiscard]] bool deviceSignatureIsBridge(Platform& platform, Handle handle, DiagnosticCarrier carrier);
 // Classifies and identifies the drive behind `handle` into `record` (all zero on entry).
 // `driveNumber` is N of "\\.\PhysicalDriveN".
 ProbeOutcome probeDrive(const ProbeEnvironment& env, Handle handle, int driveNumber, DriveRecord& record);

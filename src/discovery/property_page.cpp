@@ -21,7 +21,7 @@ std::string fieldText(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
-bool isEnclosure(const DriveRecord& record) { return record.driveClass == kDriveClassRaid; }
+[[nodiscard]] bool isEnclosure(const DriveRecord& record) { return record.driveClass == kDriveClassRaid; }
 
 std::string healthText(const DriveRecord& record) {
   if (!isEnclosure(record)) return record.smartHealthy == 1 ? "Good" : "Warning";
@@ -42,7 +42,7 @@ std::string capacityText(const DriveRecord& record) {
   return text;
 }
 
-bool validIndex(const DriveTable& table, int index) {
+[[nodiscard]] bool validIndex(const DriveTable& table, int index) {
   return index >= 0 && index < table.driveCount();
 }
 
@@ -107,7 +107,8 @@ std::optional<PropertyPage> openPropertyPage(Platform& platform, Prompter& promp
                    PromptAnswer::Ok, PromptPurpose::information());
       record.raidState = kRaidStatusUnknown;
     } else {
-      readRaidStatus(platform, status.handle(), record);
+      // A page that does not come back leaves the status detection found.
+      (void)readRaidStatus(platform, status.handle(), record);
     }
   }
   mapVolumes(platform, table);

@@ -44,12 +44,12 @@ std::string memberSerialText(const char (&serial)[21]);
 
 // The page's texts for record `index` as the table holds it now, volume rows included.
 // Does not talk to any drive. Nothing for an index outside the table.
-std::optional<PropertyPage> propertyPageFields(Platform& platform, const DriveTable& table, int index);
+[[nodiscard]] std::optional<PropertyPage> propertyPageFields(Platform& platform, const DriveTable& table, int index);
 
 // Opens the page for record `index`: for the RAID enclosure, reads its status through
 // devicePath (when that does not open, tells the user string 124 and sets raidState to 8),
 // then maps every drive's volumes and returns the page's texts. Nothing for an index
 // outside the table.
-std::optional<PropertyPage> openPropertyPage(Platform& platform, Prompter& prompter, DriveTable& table, int index);
+[[nodiscard]] std::optional<PropertyPage> openPropertyPage(Platform& platform, Prompter& prompter, DriveTable& table, int index);
 
 }  // namespace palvoro

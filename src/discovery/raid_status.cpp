@@ -51,7 +51,7 @@ constexpr size_t kResultLbaHigh = 4;
 constexpr size_t kResultStatus = 6;
 constexpr uint8_t kStatusErr = 0x01;
 
-bool equalsIgnoringCase(const char* a, const char* b, size_t bSize) {
+[[nodiscard]] bool equalsIgnoringCase(const char* a, const char* b, size_t bSize) {
   const size_t bLength = strnlen(b, bSize);
   if (std::strlen(a) != bLength) return false;
   for (size_t i = 0; i < bLength; ++i) {
@@ -74,14 +74,14 @@ const char* raidLevelName(int32_t level) {
   return level >= 0 && level < kCount ? kLevelNames[level] : kUnnamed;
 }
 
-int readRaidStatus(Platform& platform, Handle handle, DriveRecord& record) {
+bool readRaidStatus(Platform& platform, Handle handle, DriveRecord& record) {
   uint8_t page[kRaidStatusBytes] = {};
-  if (!scsiReceiveDiagnostic(platform, handle, kRaidStatusPage, kRaidStatusBytes, page)) return 0;
-  if (page[0] != kRaidStatusPage) return 0;
+  if (!scsiReceiveDiagnostic(platform, handle, kRaidStatusPage, kRaidStatusBytes, page)) return false;
+  if (page[0] != kRaidStatusPage) return false;
   record.raidState = page[kStatusByte] & 0x0F;
   record.raidLevel = static_cast<uint16_t>(((page[kStatusByte] >> 6) & 0x03) + 1);
   record.raidRebuildPercent = page[kRebuildByte];
-  return 1;
+  return true;
 }
 
 void scanRaidInterfaces(Platform& platform, DriveTable& table) {
@@ -102,7 +102,8 @@ void scanRaidInterfaces(Platform& platform, DriveTable& table) {
       if (!equalsIgnoringCase(serial, record.serialNumber, sizeof record.serialNumber)) continue;
       std::memset(record.devicePath, 0, sizeof record.devicePath);
       std::memcpy(record.devicePath, path.data(), std::min(path.size(), sizeof record.devicePath - 1));
-      readRaidStatus(platform, status.handle(), record);
+      // A page that does not come back leaves the status detection found.
+      (void)readRaidStatus(platform, status.handle(), record);
       break;
     }
   }
@@ -118,12 +119,13 @@ SmartStatus memberResultStatus(const uint8_t (&block)[512]) {
 void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
   const AtaRegisters statusOfA{.features = kSmartReturnStatus, .lbaMid = kSmartKeyMid, .lbaHigh = kSmartKeyHigh,
                                .device = kRaidMemberA, .command = kAtaSmart};
-  if (satPassThrough12(platform, handle, statusOfA, kNoData, nullptr) == 0) {
+  if (!satPassThrough12(platform, handle, statusOfA, kNoData, nullptr)) {
     record.smartAvailable = 0;
     return;
   }
+  // A probe that fails leaves the block zeroed, which reads as no verdict.
   uint8_t block[512] = {};
-  satMemberProbe(platform, handle, 0, block);
+  (void)satMemberProbe(platform, handle, 0, block);
   record.smartStatus = memberResultStatus(block);
   record.smartHealthy = smartHealthyOf(static_cast<SmartStatus>(record.smartStatus), AttributeVerdict::NotJudged);
 
@@ -131,9 +133,9 @@ void readMemberSmart(Platform& platform, Handle handle, DriveRecord& record) {
   // shows in member B's result block, whose ERR bit or changed key makes the verdict 0.
   const AtaRegisters statusOfB{.features = kSmartReturnStatus, .count = 1, .lbaMid = kSmartKeyMid,
                                .lbaHigh = kSmartKeyHigh, .device = kRaidMemberB, .command = kAtaSmart};
-  satPassThrough12(platform, handle, statusOfB, kNoData, nullptr);
+  (void)satPassThrough12(platform, handle, statusOfB, kNoData, nullptr);
   std::memset(block, 0, sizeof block);
-  satMemberProbe(platform, handle, 1, block);
+  (void)satMemberProbe(platform, handle, 1, block);
   record.memberBSmartStatus = memberResultStatus(block);
   record.raidMemberBHealthy =
       smartHealthyOf(static_cast<SmartStatus>(record.memberBSmartStatus), AttributeVerdict::NotJudged);

@@ -44,9 +44,9 @@ const char* raidStateName(int32_t state);
 const char* raidLevelName(int32_t level);
 
 // Reads the status page through `handle` (the status interface). When the page comes back
-// with page code 82h, fills raidState, raidLevel and raidRebuildPercent and returns 1;
-// otherwise returns 0 and leaves the record as it was.
-int readRaidStatus(Platform& platform, Handle handle, DriveRecord& record);
+// with page code 82h, fills raidState, raidLevel and raidRebuildPercent and returns true;
+// otherwise returns false and leaves the record as it was.
+[[nodiscard]] bool readRaidStatus(Platform& platform, Handle handle, DriveRecord& record);
 
 // Finds each published status interface's enclosure in the table by the serial number
 // the interface reports (VPD 80h, compared ignoring case with serialNumber, first match in

@@ -2,9 +2,15 @@
 
 namespace palvoro {
 
-SmartStatus smartStatusOfTri(int tri) {
-  if (tri == 1) return kSmartStatusHealthy;
-  if (tri == 0) return kSmartStatusExceeded;
+SmartStatus smartStatusOf(SmartReturnStatus answer) {
+  switch (answer) {
+    case SmartReturnStatus::Healthy:
+      return kSmartStatusHealthy;
+    case SmartReturnStatus::ThresholdExceeded:
+      return kSmartStatusExceeded;
+    case SmartReturnStatus::Undetermined:
+      return kSmartStatusNone;
+  }
   return kSmartStatusNone;
 }
 

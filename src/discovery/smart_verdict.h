@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "device/device_status.h"
+
 namespace palvoro {
 
 // SMART RETURN STATUS as a drive answered it (DriveRecord::smartStatus and
@@ -17,8 +19,9 @@ enum SmartStatus : uint8_t {
   kSmartStatusExceeded = 2,  // F4h/2Ch: the drive says a threshold is exceeded
 };
 
-// The status of a tri-state answer: 1 healthy, 0 threshold exceeded, anything else none.
-SmartStatus smartStatusOfTri(int tri);
+// The status a drive record keeps for the device layer's answer: the one place the two
+// numberings meet (the answer's 0 is the record's 2).
+[[nodiscard]] SmartStatus smartStatusOf(SmartReturnStatus answer);
 
 // The status of a drive whose units answered `a` and `b`: exceeded when either unit says
 // so, healthy only when both do.

@@ -29,7 +29,7 @@ enum PartitionCheck : int {
 
 // Whether `record`'s drive holds the Windows directory, else whether its sector 0 looks
 // like a partition table.
-int partitionCheck(Platform& platform, const DriveRecord& record);
+[[nodiscard]] int partitionCheck(Platform& platform, const DriveRecord& record);
 
 // One row of the property page's volume list.
 struct VolumeRow {

@@ -7,13 +7,13 @@
 
 namespace palvoro {
 
-bool startsWithNoCase(const std::string& text, const std::string& prefix);
-bool equalsNoCase(const std::string& a, const std::string& b);
+[[nodiscard]] bool startsWithNoCase(const std::string& text, const std::string& prefix);
+[[nodiscard]] bool equalsNoCase(const std::string& a, const std::string& b);
 
 // "\\.\PhysicalDriveN" -> N (at most three digits), or -1.
-int physicalDriveNumberOf(const std::string& path);
+[[nodiscard]] int physicalDriveNumberOf(const std::string& path);
 // "\\.\ScsiN:" -> N (at most three digits), or -1.
-int scsiPortNumberOf(const std::string& path);
+[[nodiscard]] int scsiPortNumberOf(const std::string& path);
 // "\\.\C:" -> 'C', or 0.
 char volumeLetterOf(const std::string& path);
 

@@ -11,15 +11,16 @@ namespace palvoro {
 class HostFiles {
  public:
   // Opens `path` as createFile would. Returns a descriptor, or -1 with `error` set.
-  static int open(const std::string& path, uint32_t access, uint32_t disposition, uint32_t& error);
+  [[nodiscard]] static int open(const std::string& path, uint32_t access, uint32_t disposition, uint32_t& error);
+  // As closeHandle: the descriptor is released whatever the answer.
   static bool close(int fd);
-  static bool read(int fd, void* buffer, uint32_t size, uint32_t* bytesRead, uint32_t& error);
-  static bool write(int fd, const void* buffer, uint32_t size, uint32_t* bytesWritten,
+  [[nodiscard]] static bool read(int fd, void* buffer, uint32_t size, uint32_t* bytesRead, uint32_t& error);
+  [[nodiscard]] static bool write(int fd, const void* buffer, uint32_t size, uint32_t* bytesWritten,
                     uint32_t& error);
   // What was written reaches the storage (fsync).
-  static bool flush(int fd, uint32_t& error);
+  [[nodiscard]] static bool flush(int fd, uint32_t& error);
   // Moves the position; `newPosition` receives the position after the move.
-  static bool seek(int fd, int64_t distance, uint32_t moveMethod, uint64_t& newPosition,
+  [[nodiscard]] static bool seek(int fd, int64_t distance, uint32_t moveMethod, uint64_t& newPosition,
                    uint32_t& error);
 
   // The one place where an errno becomes a last-error value.

@@ -38,12 +38,13 @@ class Platform {
   virtual ~Platform() = default;
 
   // CreateFileA. Returns INVALID_HANDLE_VALUE and sets the last error on failure.
-  virtual Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode,
-                            uint32_t disposition, uint32_t flags) = 0;
-  // CloseHandle.
+  [[nodiscard]] virtual Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode,
+                                          uint32_t disposition, uint32_t flags) = 0;
+  // CloseHandle. Not [[nodiscard]]: the handle is gone whatever the answer, and no caller
+  // has anything to undo when the close itself reports a failure.
   virtual bool closeHandle(Handle handle) = 0;
   // DeviceIoControl. `in` and `out` may be the same buffer, as the ATA command record is.
-  virtual bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+  [[nodiscard]] virtual bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
                                void* out, uint32_t outSize, uint32_t* bytesReturned) = 0;
   // SetFilePointer: a 64-bit distance as low part and optional high part. Returns the low
   // part of the new position (the high part goes back through distanceHigh), or
@@ -52,12 +53,12 @@ class Platform {
   virtual uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
                                   uint32_t moveMethod) = 0;
   // ReadFile / WriteFile, synchronous.
-  virtual bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
-  virtual bool writeFile(Handle handle, const void* buffer, uint32_t size,
+  [[nodiscard]] virtual bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
+  [[nodiscard]] virtual bool writeFile(Handle handle, const void* buffer, uint32_t size,
                          uint32_t* bytesWritten) = 0;
   // FlushFileBuffers: what the handle wrote reaches the media. False when the device did
   // not confirm it stored the data, which makes the writes before it unproven.
-  virtual bool flushFileBuffers(Handle handle) = 0;
+  [[nodiscard]] virtual bool flushFileBuffers(Handle handle) = 0;
   // Why the system last refused a write, a layout deletion or a destructive command, in
   // a sentence the user can act on; empty when nothing was refused. Reading it clears it.
   // Like the last error, it is the calling thread's own.
@@ -78,12 +79,12 @@ class Platform {
   virtual uint32_t version() = 0;
   // Whether the process token lists the built-in Administrators group (S-1-5-32-544),
   // enabled or not.
-  virtual bool userIsAdministrator() = 0;
+  [[nodiscard]] virtual bool userIsAdministrator() = 0;
   // The device paths of the present interfaces of a device interface class, given as
   // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}". A path opens with createFile.
   virtual std::vector<std::string> deviceInterfaces(const std::string& classGuid) = 0;
   // GetVolumeInformationA for a root such as "C:": the label and the file system name.
-  virtual bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) = 0;
+  [[nodiscard]] virtual bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) = 0;
   // The name and file system the user knows the volume behind `letter` by. This answer is
   // the Windows one: the letter's root, and the file system GetVolumeInformationA names.
   virtual VolumeName volumeName(char letter);
@@ -92,7 +93,7 @@ class Platform {
   // not run on Windows there.
   virtual std::string productTitle() const { return kProductCaption; }
   // GetDiskFreeSpaceExA for a root: total and free bytes.
-  virtual bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) = 0;
+  [[nodiscard]] virtual bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) = 0;
   // Sleep. The simulated machine advances its clock instead of waiting.
   virtual void sleep(uint32_t milliseconds) = 0;
   // A clock that only goes forward, in microseconds: how long a transfer took. The

@@ -38,7 +38,7 @@ std::string modeText(mode_t mode) {
 // Whether someone other than the owner may create, replace or remove names in a folder.
 // The sticky bit keeps each name to its owner; a group-writable folder is still the user's
 // own when the group is the user's (the private group most systems give each user).
-bool openToOthers(const struct stat& info, const FileUser& user) {
+[[nodiscard]] bool openToOthers(const struct stat& info, const FileUser& user) {
   if ((info.st_mode & S_ISVTX) != 0) return false;
   if ((info.st_mode & S_IWOTH) != 0) return true;
   return (info.st_mode & S_IWGRP) != 0 && info.st_gid != user.gid;
@@ -83,7 +83,7 @@ std::string temporaryName(const std::string& name, unsigned attempt) {
   return "." + name + suffix;
 }
 
-bool writeAll(int fd, const unsigned char* bytes, size_t size) {
+[[nodiscard]] bool writeAll(int fd, const unsigned char* bytes, size_t size) {
   size_t done = 0;
   while (done < size) {
     const ssize_t put = ::write(fd, bytes + done, size - done);

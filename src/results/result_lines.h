@@ -16,7 +16,7 @@ class ResultLines {
   size_t count() const { return m_lines.size(); }
   // Appends a whole block, or nothing when it does not fit in the slots left: a page
   // never shows part of a block. Returns whether it was stored.
-  bool appendBlock(const std::vector<std::string>& block);
+  [[nodiscard]] bool appendBlock(const std::vector<std::string>& block);
   void clear() { m_lines.clear(); }
 
  private:

@@ -94,7 +94,7 @@ std::string cellText(const std::string& html) {
 
 // The two cells of a row "<tr><td>label</td><td>value</td></tr>", from `at`; false when
 // the row is not of that shape.
-bool rowCells(const std::string& page, size_t at, size_t end, std::string& label, std::string& value) {
+[[nodiscard]] bool rowCells(const std::string& page, size_t at, size_t end, std::string& label, std::string& value) {
   const size_t firstOpen = page.find("<td>", at);
   const size_t firstClose = page.find("</td>", firstOpen == std::string::npos ? at : firstOpen);
   if (firstOpen == std::string::npos || firstClose == std::string::npos || firstClose > end) return false;

@@ -45,6 +45,6 @@ std::string deviceStatisticsPageName(uint8_t page);
 std::vector<std::string> deviceStatisticsHints(const std::vector<DeviceStatistic>& statistics);
 
 // The valid "Power-on Hours" statistic (page 1, offset 10h), if any.
-std::optional<uint32_t> powerOnHoursOf(const std::vector<DeviceStatistic>& statistics);
+[[nodiscard]] std::optional<uint32_t> powerOnHoursOf(const std::vector<DeviceStatistic>& statistics);
 
 }  // namespace palvoro

@@ -111,7 +111,7 @@ class CarrierPath final : public AtaLogPath {
 
 // The raw value of attribute 9 in a SMART data page. Drives keep the hours in the low
 // four bytes; some put minutes or milliseconds above them.
-std::optional<uint64_t> attributeHours(const LogPage& page) {
+[[nodiscard]] std::optional<uint64_t> attributeHours(const LogPage& page) {
   const SmartPage data(page.data(), page.size());
   for (int i = 0; i < kSmartEntryCount; ++i) {
     const SmartAttribute attribute = smartAttribute(data, i);
@@ -211,7 +211,7 @@ void readNvmeLogs(Platform& platform, Handle handle, DriveLogs& logs) {
   }
 }
 
-bool usesCarrier(const DriveRecord& drive) {
+[[nodiscard]] bool usesCarrier(const DriveRecord& drive) {
   return (drive.busType == kBusUsb || drive.busType == kBusFireWire) && carrierOf(drive.ataTunnel) != kCarrierNone;
 }
 

@@ -44,7 +44,7 @@ struct DriveLogs {
   // The logs asked for that did not arrive, by their shown names, in the order asked.
   std::vector<std::string> notRead;
 
-  bool anyRead() const;
+  [[nodiscard]] bool anyRead() const;
 };
 
 // Reads every log the drive's kind has. ATA drives on the SMART driver path take unit
@@ -55,7 +55,7 @@ DriveLogs readDriveLogs(Platform& platform, const DriveRecord& drive, bool minip
 
 // Whether a drive's logs can be asked for at all: an ATA drive on the SMART driver path,
 // a drive behind a bridge that carries ATA commands, an NVMe drive.
-bool driveLogsReachable(const DriveRecord& drive);
+[[nodiscard]] bool driveLogsReachable(const DriveRecord& drive);
 
 // Every hint the logs give, self-tests first, then errors, statistics and temperature.
 std::vector<std::string> driveLogHints(const DriveLogs& logs);

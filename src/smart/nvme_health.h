@@ -75,6 +75,6 @@ SmartVerdict nvmeHealthVerdict(const NvmeHealth& health);
 
 // The health log of the drive behind `handle`: read, or nothing when the controller does
 // not hand it over.
-std::optional<NvmeHealth> readNvmeHealth(Platform& platform, Handle handle);
+[[nodiscard]] std::optional<NvmeHealth> readNvmeHealth(Platform& platform, Handle handle);
 
 }  // namespace palvoro

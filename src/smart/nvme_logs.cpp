@@ -107,7 +107,7 @@ std::string failureWords(const NvmeSelfTestEntry& entry) {
   return words;
 }
 
-bool failed(const NvmeSelfTestEntry& entry) { return entry.result >= 5 && entry.result <= 7; }
+[[nodiscard]] bool failed(const NvmeSelfTestEntry& entry) { return entry.result >= 5 && entry.result <= 7; }
 
 }  // namespace
 

@@ -26,7 +26,7 @@ struct SctStatus {
 // The SCT status page (read from E0h): format version 0..1 (must be 2 or 3 else nullopt), SCT
 // version 2..3, temperatures at 200..204 (signed), over-limit count 206..209, under-limit
 // 210..213.
-std::optional<SctStatus> decodeSctStatus(const LogPage& page);
+[[nodiscard]] std::optional<SctStatus> decodeSctStatus(const LogPage& page);
 
 // The 512-byte SCT command that asks for the temperature history table: action code 5 (data
 // table), function code 1 (read table), table ID 2 (temperature history), all little-endian
@@ -44,7 +44,7 @@ struct SctTemperatureHistory {
 // The table read from E1h after that request: limits at 6..9, ring size at 30..31, index of
 // the newest at 32..33, samples from 34. nullopt when the format version is not 2 or the sizes
 // are impossible (an empty ring, one larger than the page, an index outside it).
-std::optional<SctTemperatureHistory> decodeSctTemperatureHistory(const LogPage& page);
+[[nodiscard]] std::optional<SctTemperatureHistory> decodeSctTemperatureHistory(const LogPage& page);
 
 // What the temperatures suggest: a recorded or lifetime peak above the drive's maximum
 // operating temperature, the drive now above or near it (within 10 °C) or below its minimum,

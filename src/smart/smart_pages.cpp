@@ -25,17 +25,17 @@ size_t entryOffset(int index) {
   return kSmartFirstEntryOffset + static_cast<size_t>(index) * kSmartEntryBytes;
 }
 
-bool validIndex(int index) { return index >= 0 && index < kSmartEntryCount; }
+[[nodiscard]] bool validIndex(int index) { return index >= 0 && index < kSmartEntryCount; }
 
 // The carriers only exist on the USB and FireWire buses; everything else is reached
 // through the SMART driver.
-bool usesCarrier(const DriveRecord& record) {
+[[nodiscard]] bool usesCarrier(const DriveRecord& record) {
   return record.busType == kBusUsb || record.busType == kBusFireWire;
 }
 
 // SMART READ DATA then READ THRESHOLDS over a carrier, each page at byte 0 of its
 // buffer. The thresholds are asked for only when the data arrived.
-bool readCarrierPages(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+[[nodiscard]] bool readCarrierPages(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
                       uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
   uint8_t page[kSmartPageBytes] = {};
   if (carrierSmartRead(platform, handle, carrier, kSmartReadData, device, page) == 0) return false;
@@ -47,14 +47,14 @@ bool readCarrierPages(Platform& platform, Handle handle, AtaCarrier carrier, uin
 }
 
 // The same over the SMART driver or miniport path, each page behind the 16-byte header.
-bool readDriverPages(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit,
+[[nodiscard]] bool readDriverPages(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit,
                      uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
   if (!smartReadData(platform, handle, miniportMode, driveNumber, unit, data)) return false;
   return smartReadThresholds(platform, handle, miniportMode, driveNumber, unit, thresholds);
 }
 
 // True when an entry that the window lists (ID not 0) has failed.
-bool listedEntryFailed(SmartPage data, SmartPage thresholds) {
+[[nodiscard]] bool listedEntryFailed(SmartPage data, SmartPage thresholds) {
   for (int i = 0; i < kSmartEntryCount; ++i) {
     const SmartAttribute attribute = smartAttribute(data, i);
     if (attribute.id == 0) continue;
@@ -65,7 +65,7 @@ bool listedEntryFailed(SmartPage data, SmartPage thresholds) {
 
 // RAID states in which a failing enclosure still marks its row: 0 and 6 (rebuilding).
 // In the other states the row keeps what the RAID status put there.
-bool raidStateShowsSmart(int32_t raidState) { return raidState == 0 || raidState == 6; }
+[[nodiscard]] bool raidStateShowsSmart(int32_t raidState) { return raidState == 0 || raidState == 6; }
 
 }  // namespace
 
@@ -122,7 +122,7 @@ AttributeVerdict judgeSmartAttributes(Platform& platform, int driveNumber, Handl
   }
 }
 
-int checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
+SmartCheckResult checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
                          bool miniportMode, uint8_t raidMemberSelect) {
   uint8_t data[kSmartBufferSize] = {};
   uint8_t thresholds[kSmartBufferSize] = {};
@@ -163,33 +163,31 @@ bool readSmartPages(Platform& platform, Handle handle, DriveRecord& record, bool
   return firstRead;
 }
 
-int readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
+bool readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
                          uint8_t raidMemberSelect, uint8_t (&buffer)[kSmartBufferSize], int driveNumber,
                          uint8_t unit) {
   if (record.driveClass == kDriveClassAta) {
-    return smartReadData(platform, handle, miniportMode, driveNumber, unit, buffer) ? 1 : 0;
+    return smartReadData(platform, handle, miniportMode, driveNumber, unit, buffer);
   }
-  if (record.busType != kBusUsb) return 0;
+  if (record.busType != kBusUsb) return false;
   // The self-test poll reads its fields at the driver path's offsets, so the carrier's
   // page is moved behind a header-sized gap.
   uint8_t page[kSmartPageBytes] = {};
   const AtaCarrier carrier = carrierOf(record.ataTunnel);
-  if (carrierSmartRead(platform, handle, carrier, kSmartReadData, raidMemberSelect, page) == 0) {
-    return 0;
-  }
+  if (!carrierSmartRead(platform, handle, carrier, kSmartReadData, raidMemberSelect, page)) return false;
   std::memcpy(buffer + kDriverPageOffset, page, sizeof page);
-  return 1;
+  return true;
 }
 
-int startSelfTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
+bool startSelfTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
                   uint8_t raidMemberSelect, uint8_t unit, uint8_t subcommand) {
   if (record.driveClass == kDriveClassAta) {
     const int driveNumber = handle == INVALID_HANDLE_VALUE ? 0 : record.physicalDriveNumber;
-    return smartExecuteOffline(platform, handle, miniportMode, driveNumber, unit, subcommand) ? 1 : 0;
+    return smartExecuteOffline(platform, handle, miniportMode, driveNumber, unit, subcommand);
   }
-  if (record.busType != kBusUsb) return 0;
+  if (record.busType != kBusUsb) return false;
   const AtaCarrier carrier = carrierOf(record.ataTunnel);
-  return carrierSmartExecuteOffline(platform, handle, carrier, raidMemberSelect, subcommand) != 0 ? 1 : 0;
+  return carrierSmartExecuteOffline(platform, handle, carrier, raidMemberSelect, subcommand);
 }
 
 SmartVerdict smartDialogVerdict(const DriveRecord& record, const SmartPages& pages, uint8_t raidMemberSelect) {

@@ -58,11 +58,11 @@ SmartPage smartPageAt(const uint8_t (&buffer)[kSmartBufferSize], uint32_t offset
 // its current value or at or above its worst value, so one whose worst value ever
 // reached the threshold fails even after the current value recovered. Advisory
 // attributes never fail; the ID is not looked at.
-bool attributeFailed(const SmartAttribute& attribute, const SmartThreshold& threshold);
+[[nodiscard]] bool attributeFailed(const SmartAttribute& attribute, const SmartThreshold& threshold);
 
 // Entries are paired by position (data entry i with threshold entry i; the threshold's
 // ID is not compared). Returns the index of the first failed entry, or -1.
-int firstFailedAttribute(SmartPage data, SmartPage thresholds);
+[[nodiscard]] int firstFailedAttribute(SmartPage data, SmartPage thresholds);
 
 // Results of checkSmartAttributes, each with one meaning.
 enum SmartCheckResult : int {
@@ -75,8 +75,8 @@ enum SmartCheckResult : int {
 // (or, with miniportMode, miniport) path with `driveNumber`; 0 or more the SCSI carrier
 // of that number, with `raidMemberSelect` as device byte. The threshold page is asked
 // for only after the data page arrived.
-int checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
-                         bool miniportMode, uint8_t raidMemberSelect);
+[[nodiscard]] SmartCheckResult checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier,
+                                                   uint8_t unit, bool miniportMode, uint8_t raidMemberSelect);
 // checkSmartAttributes as detection asks it: Passed, Failed, or NotJudged for pages that
 // could not be read.
 AttributeVerdict judgeSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
@@ -104,20 +104,19 @@ struct SmartPages {
 // whose primaryUnit is 2 also has its secondaryUnit read; when both of those pages
 // arrive, originMark becomes 1 and `pages.secondUnitRead` is set. True when the first
 // unit's pages were read.
-bool readSmartPages(Platform& platform, Handle handle, DriveRecord& record, bool miniportMode,
+[[nodiscard]] bool readSmartPages(Platform& platform, Handle handle, DriveRecord& record, bool miniportMode,
                     uint8_t raidMemberSelect, SmartPages& pages);
 
 // SMART READ DATA for following a running self-test, with the page at byte 16 of
 // `buffer` on every path. ATA drives (driveClass 1) use the SMART driver path; USB
-// drives (busType 7) their carrier; for any other drive nothing is sent. 1 on success,
-// else 0.
-int readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
+// drives (busType 7) their carrier; for any other drive nothing is sent. True on success.
+[[nodiscard]] bool readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
                          uint8_t raidMemberSelect, uint8_t (&buffer)[kSmartBufferSize], int driveNumber,
                          uint8_t unit);
 
 // SMART EXECUTE OFF-LINE IMMEDIATE with `subcommand` (a self-test, or 7Fh to abort one),
-// by the same choice of path as readSmartDataForTest. 1 on success, else 0.
-int startSelfTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
+// by the same choice of path as readSmartDataForTest. True on success.
+[[nodiscard]] bool startSelfTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
                   uint8_t raidMemberSelect, uint8_t unit, uint8_t subcommand);
 
 // A colour as the main list draws text.

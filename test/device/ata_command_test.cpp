@@ -66,7 +66,7 @@ const RecordCase kRecordCases[] = {
     {"IdentifyDeviceUnit2",
      [](Rig& r) {
        uint8_t reply[512];
-       ataIdentifyUnit2(r.platform, r.drive.handle(), reply);
+       (void)ataIdentifyUnit2(r.platform, r.drive.handle(), reply);
      },
      1, 0,
      {0x28, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -78,7 +78,7 @@ const RecordCase kRecordCases[] = {
     {"ReadLogExtIdentifyPage3",
      [](Rig& r) {
        uint8_t page[512];
-       ataReadIdentifyDataLog(r.platform, r.drive.handle(), page);
+       (void)ataReadIdentifyDataLog(r.platform, r.drive.handle(), page);
      },
      1, 0,
      {0x28, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -88,7 +88,7 @@ const RecordCase kRecordCases[] = {
       0x00, 0x01, 0x30, 0x03, 0x00, 0xA0, 0x2F, 0x00},
      40, 552, {}},
     {"ExecuteDeviceDiagnosticUnit0",
-     [](Rig& r) { ataDiagnosticSignatureIsBridge(r.platform, r.drive.handle(), 0); },
+     [](Rig& r) { (void)ataDiagnosticSignatureIsBridge(r.platform, r.drive.handle(), 0); },
      1, 0,
      {0x28, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -97,7 +97,7 @@ const RecordCase kRecordCases[] = {
       0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0x90, 0x00},
      40, 552, {}},
     {"ExecuteDeviceDiagnosticUnit2",
-     [](Rig& r) { ataDiagnosticSignatureIsBridge(r.platform, r.drive.handle(), 2); },
+     [](Rig& r) { (void)ataDiagnosticSignatureIsBridge(r.platform, r.drive.handle(), 2); },
      1, 0,
      {0x28, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -108,7 +108,7 @@ const RecordCase kRecordCases[] = {
     {"SmartReadDataUnit0",
      [](Rig& r) {
        uint8_t page[512];
-       ataSmartReadData(r.platform, r.drive.handle(), 0, page);
+       (void)ataSmartReadData(r.platform, r.drive.handle(), 0, page);
      },
      1, 0,
      {0x28, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -120,7 +120,7 @@ const RecordCase kRecordCases[] = {
     {"SmartReadThresholdsUnit2",
      [](Rig& r) {
        uint8_t page[512];
-       ataSmartReadThresholds(r.platform, r.drive.handle(), 2, page);
+       (void)ataSmartReadThresholds(r.platform, r.drive.handle(), 2, page);
      },
      1, 0,
      {0x28, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -130,7 +130,7 @@ const RecordCase kRecordCases[] = {
       0xD1, 0x01, 0x01, 0x4F, 0xC2, 0xA2, 0xB0, 0x00},
      40, 552, {}},
     {"SmartEnableOperationsUnit0",
-     [](Rig& r) { r.drive.smartEnable(0); },
+     [](Rig& r) { (void)r.drive.smartEnable(0); },
      1, 0,
      {0x28, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -139,7 +139,7 @@ const RecordCase kRecordCases[] = {
       0xD8, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00},
      40, 40, {}},
     {"SmartEnableOperationsUnit2",
-     [](Rig& r) { r.drive.smartEnable(2); },
+     [](Rig& r) { (void)r.drive.smartEnable(2); },
      1, 0,
      {0x28, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -148,7 +148,7 @@ const RecordCase kRecordCases[] = {
       0xD8, 0x00, 0x00, 0x4F, 0xC2, 0xA2, 0xB0, 0x00},
      40, 40, {}},
     {"SmartReturnStatusUnit0",
-     [](Rig& r) { r.drive.smartReturnStatus(0); },
+     [](Rig& r) { (void)r.drive.smartReturnStatus(0); },
      1, 0,
      {0x28, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -157,7 +157,7 @@ const RecordCase kRecordCases[] = {
       0xDA, 0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0, 0x00},
      40, 40, {}},
     {"SmartReturnStatusUnit2",
-     [](Rig& r) { r.drive.smartReturnStatus(2); },
+     [](Rig& r) { (void)r.drive.smartReturnStatus(2); },
      1, 0,
      {0x28, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -166,7 +166,7 @@ const RecordCase kRecordCases[] = {
       0xDA, 0x00, 0x00, 0x4F, 0xC2, 0xA2, 0xB0, 0x00},
      40, 40, {}},
     {"SmartWriteLogSctSwitchOn",
-     [](Rig& r) { sctVendorSwitch(r.platform, 0, false, 1); },
+     [](Rig& r) { (void)sctVendorSwitch(r.platform, 0, false, 1); },
      1, 0,
      {0x28, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x02, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -175,7 +175,7 @@ const RecordCase kRecordCases[] = {
       0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0, 0x00},
      552, 40, {0x13, 0xC0, 0x01}},
     {"SmartWriteLogSctSwitchOff",
-     [](Rig& r) { sctVendorSwitch(r.platform, 0, false, 0); },
+     [](Rig& r) { (void)sctVendorSwitch(r.platform, 0, false, 0); },
      1, 0,
      {0x28, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x02, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -184,7 +184,7 @@ const RecordCase kRecordCases[] = {
       0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0, 0x00},
      552, 40, {0x13, 0xC0, 0x00}},
     {"ReadVerifyExtOneSector",
-     [](Rig& r) { r.drive.readVerifyExt(0, 0x12345678, 1); },
+     [](Rig& r) { (void)r.drive.readVerifyExt(0, 0x12345678, 1); },
      1, 0,
      {0x28, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -193,7 +193,7 @@ const RecordCase kRecordCases[] = {
       0x00, 0x01, 0x78, 0x56, 0x34, 0x00, 0x42, 0x00},
      40, 40, {}},
     {"ReadVerifyExt256Sectors",
-     [](Rig& r) { r.drive.readVerifyExt(0, 0x00ABCDEF, 256); },
+     [](Rig& r) { (void)r.drive.readVerifyExt(0, 0x00ABCDEF, 256); },
      1, 0,
      {0x28, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -203,7 +203,7 @@ const RecordCase kRecordCases[] = {
      40, 40, {}},
     // Bit 32 of the LBA is dropped; the unit goes into the high nibble of prev LBA high.
     {"ReadVerifyExt65536SectorsUnit2AboveFourGiB",
-     [](Rig& r) { r.drive.readVerifyExt(2, 0x1'2345'6789ull, 65536); },
+     [](Rig& r) { (void)r.drive.readVerifyExt(2, 0x1'2345'6789ull, 65536); },
      1, 0,
      {0x28, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -213,7 +213,7 @@ const RecordCase kRecordCases[] = {
      40, 40, {}},
     // Every bit above 31 is dropped, however many are set.
     {"ReadVerifyExtHighBitsNeverSent",
-     [](Rig& r) { r.drive.readVerifyExt(0, 0x7F00'DEAD'BEEFull, 2); },
+     [](Rig& r) { (void)r.drive.readVerifyExt(0, 0x7F00'DEAD'BEEFull, 2); },
      1, 0,
      {0x28, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -222,7 +222,7 @@ const RecordCase kRecordCases[] = {
       0x00, 0x02, 0xEF, 0xBE, 0xAD, 0x00, 0x42, 0x00},
      40, 40, {}},
     {"SanitizeBlockEraseExtUnit0",
-     [](Rig& r) { r.drive.sanitizeBlockErase(0); },
+     [](Rig& r) { (void)r.drive.sanitizeBlockErase(0); },
      2, 0,
      {0x28, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -231,7 +231,7 @@ const RecordCase kRecordCases[] = {
       0x12, 0x00, 0x72, 0x45, 0x6B, 0x00, 0xB4, 0x00},
      40, 40, {}},
     {"SanitizeStatusExtUnit0",
-     [](Rig& r) { r.drive.sanitizeBlockErase(0); },
+     [](Rig& r) { (void)r.drive.sanitizeBlockErase(0); },
      2, 1,
      {0x28, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -240,7 +240,7 @@ const RecordCase kRecordCases[] = {
       0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xB4, 0x00},
      40, 40, {}},
     {"SanitizeBlockEraseExtUnit2",
-     [](Rig& r) { r.drive.sanitizeBlockErase(2); },
+     [](Rig& r) { (void)r.drive.sanitizeBlockErase(2); },
      2, 0,
      {0x28, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -250,7 +250,7 @@ const RecordCase kRecordCases[] = {
      40, 40, {}},
     // The status request carries the bare unit in the device register, without A0h.
     {"SanitizeStatusExtUnit2",
-     [](Rig& r) { r.drive.sanitizeBlockErase(2); },
+     [](Rig& r) { (void)r.drive.sanitizeBlockErase(2); },
      2, 1,
      {0x28, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -259,7 +259,7 @@ const RecordCase kRecordCases[] = {
       0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0xB4, 0x00},
      40, 40, {}},
     {"DataSetManagementTrimUnit0",
-     [](Rig& r) { trimRange(r.platform, makeTrimTarget(0, false, 0), 0x10, 8); },
+     [](Rig& r) { (void)trimRange(r.platform, makeTrimTarget(0, false, 0), 0x10, 8); },
      1, 0,
      {0x28, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x02, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -268,7 +268,7 @@ const RecordCase kRecordCases[] = {
       0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00},
      552, 40, {0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00}},
     {"DataSetManagementTrimUnit2",
-     [](Rig& r) { trimRange(r.platform, makeTrimTarget(0, false, 2), 0x10, 8); },
+     [](Rig& r) { (void)trimRange(r.platform, makeTrimTarget(0, false, 2), 0x10, 8); },
      1, 0,
      {0x28, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x02, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -277,7 +277,7 @@ const RecordCase kRecordCases[] = {
       0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00},
      552, 40, {0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00}},
     {"DataSetManagementXlUnit0",
-     [](Rig& r) { trimRangeXl(r.platform, makeTrimTarget(0, false, 0), 0x10, 8); },
+     [](Rig& r) { (void)trimRangeXl(r.platform, makeTrimTarget(0, false, 0), 0x10, 8); },
      1, 0,
      {0x28, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x00,
       0x00, 0x02, 0x00, 0x00, 0x1E, 0x00, 0x00, 0x00,
@@ -295,7 +295,7 @@ TEST(AtaRecordTest, ReadVerifyCountOutsideRegisterRangeSendsNothing) {
   for (uint32_t count : {0u, 65537u, 0xFFFFFFFFu}) {
     Rig rig(recordMachine());
     ASSERT_TRUE(rig.openDrive());
-    EXPECT_EQ(rig.drive.readVerifyExt(0, 0, count), 1) << count;
+    EXPECT_EQ(rig.drive.readVerifyExt(0, 0, count), AtaStatus::Failure) << count;
     EXPECT_TRUE(rig.ata().empty()) << count;
   }
 }
@@ -384,15 +384,15 @@ int smartThresholds(Rig& r) {
   uint8_t page[512];
   return ataSmartReadThresholds(r.platform, r.drive.handle(), 0, page) ? 1 : 0;
 }
-int smartEnable(Rig& r) { return r.drive.smartEnable(0); }
-int smartStatus(Rig& r) { return r.drive.smartReturnStatus(0); }
-int smartStatusTri(Rig& r) { return ataSmartReturnStatusTri(r.platform, r.drive.handle(), 0); }
+int smartEnable(Rig& r) { return static_cast<int>(r.drive.smartEnable(0)); }
+int smartStatus(Rig& r) { return static_cast<int>(r.drive.smartReturnStatus(0)); }
+int smartStatusTri(Rig& r) { return static_cast<int>(ataSmartReturnStatusTri(r.platform, r.drive.handle(), 0)); }
 int diagnosticIsBridge(Rig& r) { return ataDiagnosticSignatureIsBridge(r.platform, r.drive.handle(), 0) ? 1 : 0; }
-int readVerify(Rig& r) { return r.drive.readVerifyExt(0, 100, 8); }
-int sanitize(Rig& r) { return r.drive.sanitizeBlockErase(0); }
-int sctOn(Rig& r) { return sctVendorSwitch(r.platform, 0, false, 1); }
-int trim(Rig& r) { return trimRange(r.platform, makeTrimTarget(0, false, 0), 100, 8); }
-int trimXl(Rig& r) { return trimRangeXl(r.platform, makeTrimTarget(0, false, 0), 100, 8); }
+int readVerify(Rig& r) { return static_cast<int>(r.drive.readVerifyExt(0, 100, 8)); }
+int sanitize(Rig& r) { return static_cast<int>(r.drive.sanitizeBlockErase(0)); }
+int sctOn(Rig& r) { return static_cast<int>(sctVendorSwitch(r.platform, 0, false, 1)); }
+int trim(Rig& r) { return static_cast<int>(trimRange(r.platform, makeTrimTarget(0, false, 0), 100, 8)); }
+int trimXl(Rig& r) { return static_cast<int>(trimRangeXl(r.platform, makeTrimTarget(0, false, 0), 100, 8)); }
 
 void withLogPage(sim::SimMachine& m) { m.drives[0].ata.units[0].identifyLogPage3 = sim::makeCapabilitiesPage(0); }
 void bridge(sim::SimMachine& m) { m.drives[0].ata.bridgeSignature = true; }
@@ -494,9 +494,9 @@ TEST(AtaResultRuleTest, SmartDisabledFailsUntilEnabled) {
   m.drives[0].ata.units[0].smart.enabled = false;
   Rig rig(std::move(m));
   ASSERT_TRUE(rig.openDrive());
-  EXPECT_EQ(rig.drive.smartReturnStatus(0), 1);
-  EXPECT_EQ(rig.drive.smartEnable(0), 0);
-  EXPECT_EQ(rig.drive.smartReturnStatus(0), 0);
+  EXPECT_EQ(rig.drive.smartReturnStatus(0), AtaStatus::Failure);
+  EXPECT_EQ(rig.drive.smartEnable(0), AtaStatus::Success);
+  EXPECT_EQ(rig.drive.smartReturnStatus(0), AtaStatus::Success);
 }
 
 }  // namespace

@@ -276,7 +276,7 @@ TEST_P(MountedVolumeWriteTest, WriteIntoVolume) {
   Rig rig(twoVolumeMachine(c.osMajor));
   std::vector<Handle> volumes = freshVolumeSlots();
   if (c.lockFirst) {
-    ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes), 0);
+    ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes), DriveRequestError::None);
   } else {
     ASSERT_TRUE(rig.openDrive());
   }
@@ -369,7 +369,7 @@ TEST_P(ReadVerifyTest, VerifiesTheRangeTheDriveSees) {
   m.drives[0].disk().markUnreadable(5000);
   Rig rig(std::move(m));
   ASSERT_TRUE(rig.openDrive());
-  EXPECT_EQ(rig.drive.readVerifyExt(0, c.lba, c.count), c.expected);
+  EXPECT_EQ(static_cast<int>(rig.drive.readVerifyExt(0, c.lba, c.count)), c.expected);
   EXPECT_EQ(rig.ata().size(), c.sent ? 1u : 0u);
 }
 
@@ -393,10 +393,10 @@ TEST(ReadVerifyTest, UnitSelectsTheMediaOfADualUnitDrive) {
   m.drives[0].ata.units[2].media.markUnreadable(77);
   Rig rig(std::move(m));
   ASSERT_TRUE(rig.openDrive());
-  EXPECT_EQ(rig.drive.readVerifyExt(2, 77, 1), 1);
-  EXPECT_EQ(rig.drive.readVerifyExt(0, 77, 1), 0);
-  EXPECT_EQ(rig.drive.readVerifyExt(2, 1'500'000, 1), 1);  // beyond unit 2 only
-  EXPECT_EQ(rig.drive.readVerifyExt(0, 1'500'000, 1), 0);
+  EXPECT_EQ(rig.drive.readVerifyExt(2, 77, 1), AtaStatus::Failure);
+  EXPECT_EQ(rig.drive.readVerifyExt(0, 77, 1), AtaStatus::Success);
+  EXPECT_EQ(rig.drive.readVerifyExt(2, 1'500'000, 1), AtaStatus::Failure);  // beyond unit 2 only
+  EXPECT_EQ(rig.drive.readVerifyExt(0, 1'500'000, 1), AtaStatus::Success);
 }
 
 TEST(SanitizeTest, BlockEraseWipesTheUnit) {
@@ -406,7 +406,7 @@ TEST(SanitizeTest, BlockEraseWipesTheUnit) {
   putSector(disk, 999'999, 0x22);
   disk.markUnreadable(42);
   ASSERT_TRUE(rig.openDrive());
-  EXPECT_EQ(rig.drive.sanitizeBlockErase(0), 0);
+  EXPECT_EQ(rig.drive.sanitizeBlockErase(0), AtaStatus::Success);
   EXPECT_EQ(disk.storedSectors(), 0u);
   EXPECT_TRUE(disk.unreadable().empty());
   EXPECT_EQ(rig.ata().size(), 2u);
@@ -417,7 +417,7 @@ TEST(SanitizeTest, SecondUnitEraseLeavesTheFirst) {
   putSector(rig.platform.drive(0).ata.units[0].media, 5, 0x11);
   putSector(rig.platform.drive(0).ata.units[2].media, 5, 0x22);
   ASSERT_TRUE(rig.openDrive());
-  EXPECT_EQ(rig.drive.sanitizeBlockErase(2), 0);
+  EXPECT_EQ(rig.drive.sanitizeBlockErase(2), AtaStatus::Success);
   EXPECT_EQ(rig.platform.drive(0).ata.units[2].media.storedSectors(), 0u);
   EXPECT_EQ(sectorOf(rig.platform.drive(0).ata.units[0].media, 5), Bytes(512, 0x11));
 }
@@ -426,7 +426,7 @@ TEST(SanitizeTest, DriveWithoutSanitizeFailsAndKeepsData) {
   Rig rig(machineWith({makeDrive({.sanitize = false})}));
   putSector(rig.platform.drive(0).disk(), 9, 0x33);
   ASSERT_TRUE(rig.openDrive());
-  EXPECT_EQ(rig.drive.sanitizeBlockErase(0), 1);
+  EXPECT_EQ(rig.drive.sanitizeBlockErase(0), AtaStatus::Failure);
   EXPECT_EQ(rig.ata().size(), 1u);  // no status request after a refused erase
   EXPECT_EQ(sectorOf(rig.platform.drive(0).disk(), 9), Bytes(512, 0x33));
 }
@@ -439,7 +439,7 @@ TEST(SanitizeTest, FailingStatusRequestFails) {
   f.command = 0xB4;
   f.features = 0x00;  // SANITIZE STATUS EXT only
   rig.platform.injectFault(f);
-  EXPECT_EQ(rig.drive.sanitizeBlockErase(0), 1);
+  EXPECT_EQ(rig.drive.sanitizeBlockErase(0), AtaStatus::Failure);
   const std::vector<SimRequest> ata = rig.ata();
   ASSERT_EQ(ata.size(), 2u);
   EXPECT_TRUE(ata[0].ok);
@@ -453,7 +453,7 @@ TEST(OpenDriveLockedTest, LocksThenDismountsEachVolumeInOrder) {
   Rig rig(twoVolumeMachine());
   std::vector<Handle> volumes = freshVolumeSlots();
   int opened = -1;
-  ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), 0);
+  ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), DriveRequestError::None);
   EXPECT_EQ(opened, 2);
   EXPECT_TRUE(rig.drive.isOpen());
 
@@ -499,7 +499,7 @@ TEST(OpenDriveLockedTest, MoreVolumesThanSlotsOpensNoVolume) {
   Rig rig(twoVolumeMachine());
   std::vector<Handle> volumes = freshVolumeSlots(1);
   int opened = -1;
-  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), 2);
+  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), DriveRequestError::TooManyVolumes);
   EXPECT_EQ(opened, 0);
   EXPECT_TRUE(rig.drive.isOpen());
   EXPECT_EQ(volumes[0], -1);
@@ -513,7 +513,7 @@ TEST(OpenDriveLockedTest, MoreVolumesThanSlotsOpensNoVolume) {
 TEST(OpenDriveLockedTest, DriveThatDoesNotOpenIsError4) {
   Rig rig(twoVolumeMachine());
   std::vector<Handle> volumes = freshVolumeSlots();
-  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(6, "DE"), volumes), 4);
+  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(6, "DE"), volumes), DriveRequestError::NoDrive);
   EXPECT_FALSE(rig.drive.isOpen());
   const std::vector<SimRequest> opens = rig.ofKind(Kind::Open);
   ASSERT_EQ(opens.size(), 1u);
@@ -524,7 +524,7 @@ TEST(OpenDriveLockedTest, DriveThatDoesNotOpenIsError4) {
 TEST(OpenDriveLockedTest, DriveWithoutVolumesOpensTheDriveAlone) {
   Rig rig(twoVolumeMachine());
   std::vector<Handle> volumes = freshVolumeSlots();
-  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, ""), volumes), 0);
+  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, ""), volumes), DriveRequestError::None);
   EXPECT_TRUE(rig.drive.isOpen());
   EXPECT_EQ(rig.platform.log().size(), 1u);
 }
@@ -547,7 +547,7 @@ TEST_P(OpenDriveLockedVolumeTest, CountsOnlyVolumesThatOpened) {
   rig.platform.clearLog();
   std::vector<Handle> volumes = freshVolumeSlots();
   int opened = -1;
-  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), 0);
+  EXPECT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes, &opened), DriveRequestError::None);
   EXPECT_EQ(opened, c.opened);
   EXPECT_NE(volumes[0], -1);
   EXPECT_EQ(volumes[1] != -1, c.secondHandle);
@@ -576,7 +576,7 @@ TEST(OpenDriveLockedTest, VolumeInUseStaysUnlockedButDismounted) {
   Rig rig(twoVolumeMachine());
   rig.platform.volume('E').openFiles = 1;
   std::vector<Handle> volumes = freshVolumeSlots();
-  ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes), 0);
+  ASSERT_EQ(openDriveLocked(rig.drive, makeLockTarget(0, "DE"), volumes), DriveRequestError::None);
   const std::vector<SimRequest> locks = rig.platform.ioctls(FSCTL_LOCK_VOLUME);
   ASSERT_EQ(locks.size(), 2u);
   EXPECT_TRUE(locks[0].ok);

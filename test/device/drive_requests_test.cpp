@@ -59,7 +59,7 @@ sim::SimMachine layoutMachine() {
 TEST(UpdateDiskPropertiesTest, ReadsLayoutThenUpdatesAndWaits) {
   Rig rig(layoutMachine());
   RecordingPrompter prompter;
-  EXPECT_NE(updateDiskProperties(rig.platform, prompter, 0, false), 0);
+  EXPECT_TRUE(updateDiskProperties(rig.platform, prompter, 0, false));
   EXPECT_TRUE(prompter.prompts.empty());
   EXPECT_EQ(rig.platform.clockMs(), 1000u);
   EXPECT_EQ(rig.platform.openHandleCount(), 0u);
@@ -89,7 +89,7 @@ TEST(UpdateDiskPropertiesTest, LayoutFailureIsIgnoredUpdateFailureIsReturned) {
     f.ioctl = IOCTL_DISK_GET_DRIVE_LAYOUT;
     rig.platform.injectFault(f);
     RecordingPrompter prompter;
-    EXPECT_NE(updateDiskProperties(rig.platform, prompter, 0, false), 0);
+    EXPECT_TRUE(updateDiskProperties(rig.platform, prompter, 0, false));
     EXPECT_EQ(rig.platform.ioctls(IOCTL_DISK_UPDATE_PROPERTIES).size(), 1u);
   }
   {
@@ -98,7 +98,7 @@ TEST(UpdateDiskPropertiesTest, LayoutFailureIsIgnoredUpdateFailureIsReturned) {
     f.ioctl = IOCTL_DISK_UPDATE_PROPERTIES;
     rig.platform.injectFault(f);
     RecordingPrompter prompter;
-    EXPECT_EQ(updateDiskProperties(rig.platform, prompter, 0, false), 0);
+    EXPECT_FALSE(updateDiskProperties(rig.platform, prompter, 0, false));
     EXPECT_TRUE(prompter.prompts.empty());
     EXPECT_EQ(rig.platform.openHandleCount(), 0u);
   }
@@ -117,7 +117,7 @@ TEST_P(UpdateDiskPropertiesOpenFailureTest, TellsTheUserAndReturnsZero) {
   const OpenFailureCase& c = GetParam();
   Rig rig(layoutMachine());
   RecordingPrompter prompter;
-  EXPECT_EQ(updateDiskProperties(rig.platform, prompter, c.drive, c.miniport), 0);
+  EXPECT_FALSE(updateDiskProperties(rig.platform, prompter, c.drive, c.miniport));
   ASSERT_EQ(prompter.prompts.size(), 1u);
   EXPECT_EQ(prompter.prompts[0].text, "Failed to update disk property!");
   EXPECT_EQ(prompter.prompts[0].caption, "PALVORO for Windows");
@@ -159,7 +159,7 @@ TEST(DeleteDriveLayoutTest, RemovesThePartitionTableAndItsVolumes) {
   EXPECT_EQ(log[2].kind, Kind::Close);
 
   RecordingPrompter prompter;
-  EXPECT_NE(updateDiskProperties(rig.platform, prompter, 0, false), 0);
+  EXPECT_TRUE(updateDiskProperties(rig.platform, prompter, 0, false));
   EXPECT_EQ(rig.platform.logicalDrives(), 1u << 2);  // C: alone remains
   EXPECT_TRUE(rig.platform.volume('D').removed);
   EXPECT_TRUE(rig.platform.volume('E').removed);
@@ -265,7 +265,7 @@ TEST_P(SctVendorSwitchTest, SwitchesAndReportsAsTheDriveAnswers) {
     f.ioctl = IOCTL_ATA_PASS_THROUGH;
     rig.platform.injectFault(f);
   }
-  EXPECT_EQ(sctVendorSwitch(rig.platform, c.drive, false, c.function), c.expected);
+  EXPECT_EQ(static_cast<int>(sctVendorSwitch(rig.platform, c.drive, false, c.function)), c.expected);
   EXPECT_EQ(rig.platform.drive(0).ata.switched, c.switchedAfter);
   EXPECT_EQ(rig.platform.openHandleCount(), 0u);
   const std::vector<SimRequest> opens = rig.ofKind(Kind::Open);

@@ -286,7 +286,7 @@ TEST_P(Sat12FlagsTest, Bytes1And2BitByBit) {
   const Sat12FlagsCase& c = GetParam();
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   const AtaRegisters identify{.count = static_cast<uint8_t>(c.data ? 1 : 0), .device = 0xA0, .command = 0xEC};
-  satPassThrough12(rig.platform, rig.handle, identify, c.direction, c.data ? g_buffer : nullptr);
+  (void)satPassThrough12(rig.platform, rig.handle, identify, c.direction, c.data ? g_buffer : nullptr);
   const std::vector<SimRequest> sent = rig.scsi();
   ASSERT_EQ(sent.size(), 1u);
   const uint8_t b1 = sent[0].input[28 + 1];
@@ -319,7 +319,7 @@ TEST(Sat12Test, DmaOutCopiesTheCallersDataIntoTheRequest) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   uint8_t block[512];
   for (int i = 0; i < 512; ++i) block[i] = static_cast<uint8_t>(i * 3 + 1);
-  satPassThrough12(rig.platform, rig.handle, {.features = 0x01, .count = 1, .command = 0x06}, CarrierDirection::DmaOut,
+  (void)satPassThrough12(rig.platform, rig.handle, {.features = 0x01, .count = 1, .command = 0x06}, CarrierDirection::DmaOut,
                    block);
   const std::vector<SimRequest> sent = rig.scsi();
   ASSERT_EQ(sent.size(), 1u);
@@ -329,7 +329,7 @@ TEST(Sat12Test, DmaOutCopiesTheCallersDataIntoTheRequest) {
 TEST(Sat12Test, IdentifyDataArrives) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   uint8_t reply[512] = {};
-  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, reply), 1);
+  ASSERT_TRUE(satPassThrough12(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, reply));
   EXPECT_EQ(Bytes(reply, reply + 512), identifyBytes(rig.drive().ata.units.at(0).identify));
 }
 
@@ -341,11 +341,11 @@ TEST(Sat12Test, ReturnedCountMustExceedTheSectorBytes) {
   // structure comes back.
   const AtaRegisters enableCount1{.features = 0xD8, .count = 1, .lbaLow = 1, .lbaMid = 0x4F, .lbaHigh = 0xC2,
                                   .device = 0xA0, .command = 0xB0};
-  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, enableCount1, CarrierDirection::In, nullptr), 0);
+  EXPECT_FALSE(satPassThrough12(rig.platform, rig.handle, enableCount1, CarrierDirection::In, nullptr));
   ASSERT_EQ(rig.scsi().size(), 1u);
   EXPECT_TRUE(rig.scsi()[0].ok);
   const AtaRegisters enable{.features = 0xD8, .lbaMid = 0x4F, .lbaHigh = 0xC2, .device = 0xA0, .command = 0xB0};
-  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, enable, CarrierDirection::In, nullptr), 1);
+  EXPECT_TRUE(satPassThrough12(rig.platform, rig.handle, enable, CarrierDirection::In, nullptr));
 }
 
 TEST(Sat12Test, CheckConditionFails) {
@@ -354,7 +354,7 @@ TEST(Sat12Test, CheckConditionFails) {
   uint8_t page[512];
   const AtaRegisters readData{.features = 0xD0, .count = 1, .lbaMid = 0x4F, .lbaHigh = 0xC2, .device = 0xA0,
                               .command = 0xB0};
-  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, readData, CarrierDirection::In, page), 0);
+  EXPECT_FALSE(satPassThrough12(rig.platform, rig.handle, readData, CarrierDirection::In, page));
 }
 
 TEST(Sat12Test, FailedCallFails) {
@@ -363,7 +363,7 @@ TEST(Sat12Test, FailedCallFails) {
   f.ioctl = kScsiPassThrough;
   rig.platform.injectFault(f);
   uint8_t page[512];
-  EXPECT_EQ(satPassThrough12(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, page), 0);
+  EXPECT_FALSE(satPassThrough12(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, page));
 }
 
 // ---------------------------------------------------------------------------------
@@ -488,14 +488,14 @@ INSTANTIATE_TEST_SUITE_P(
         Sat16Case{"DataSetManagementTrim",
                   [](Platform& p, Handle h) {
                     uint8_t block[512] = {};
-                    return satDataSetManagement(p, h, 0x06, block);
+                    return static_cast<int>(satDataSetManagement(p, h, 0x06, block));
                   },
                   {0x85, 0x17, 0x06, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00},
                   0, 512, 556, 44},
         Sat16Case{"DataSetManagementXl",
                   [](Platform& p, Handle h) {
                     uint8_t block[512] = {};
-                    return satDataSetManagement(p, h, 0x07, block);
+                    return static_cast<int>(satDataSetManagement(p, h, 0x07, block));
                   },
                   {0x85, 0x17, 0x06, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00},
                   0, 512, 556, 44},
@@ -537,7 +537,7 @@ class Sat16FlagsTest : public ::testing::TestWithParam<Sat16FlagsCase> {};
 TEST_P(Sat16FlagsTest, Bytes1And2BitByBit) {
   const Sat16FlagsCase& c = GetParam();
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
-  satPassThrough16(rig.platform, rig.handle, AtaRegisters48{}, c.selector, c.extend, g_buffer, 512);
+  (void)satPassThrough16(rig.platform, rig.handle, AtaRegisters48{}, c.selector, c.extend, g_buffer, 512);
   const std::vector<SimRequest> sent = rig.scsi();
   ASSERT_EQ(sent.size(), 1u);
   const uint8_t b1 = sent[0].input[28 + 1];
@@ -603,7 +603,7 @@ TEST(Sat16Test, FailedCallIsReported) {
   EXPECT_EQ(GetCapturedStdout(), "error sending IOCTL (1117)\n");
   uint8_t block[512] = {};
   CaptureStdout();
-  EXPECT_EQ(satDataSetManagement(rig.platform, rig.handle, 0x06, block), 21);
+  EXPECT_EQ(satDataSetManagement(rig.platform, rig.handle, 0x06, block), DriveRequestError::Trim);
   EXPECT_EQ(GetCapturedStdout(), "error sending IOCTL (1117)\n");
 }
 
@@ -617,7 +617,7 @@ TEST(Sat16Test, DataSetManagementTrimsTheRanges) {
   block[0] = 0x34;
   block[1] = 0x12;
   block[6] = 0x01;
-  EXPECT_EQ(satDataSetManagement(rig.platform, rig.handle, 0x06, block), 0);
+  EXPECT_EQ(satDataSetManagement(rig.platform, rig.handle, 0x06, block), DriveRequestError::None);
   EXPECT_EQ(slice(rig.scsi().at(0).input, 44, 512), Bytes(block, block + 512));
   EXPECT_EQ(sectorOf(media, 0x1234), Bytes(512, 0x00));
   EXPECT_EQ(sectorOf(media, 0x1235), Bytes(512, 0x5A));
@@ -630,7 +630,7 @@ TEST(Sat16Test, DriveRefusingTrimGives21) {
   ScsiRig rig(machineWith({d}));
   uint8_t block[512] = {};
   block[6] = 0x01;
-  EXPECT_EQ(satDataSetManagement(rig.platform, rig.handle, 0x06, block), 21);
+  EXPECT_EQ(satDataSetManagement(rig.platform, rig.handle, 0x06, block), DriveRequestError::Trim);
 }
 
 // TRIM of a USB drive goes over ATA PASS-THROUGH (16), never over ATA pass-through.
@@ -639,7 +639,7 @@ TEST(Sat16Test, TrimRangeOfAUsbDriveUsesTheSixteenByteBlock) {
   m.drives[0].ata.dsmXl = true;
   sim::SimPlatform platform(std::move(m));
   const TrimTarget target = makeTrimTarget(1, false, 0, true);
-  EXPECT_EQ(trimRange(platform, target, 0x1000, 65ull * 61440), 0);
+  EXPECT_EQ(trimRange(platform, target, 0x1000, 65ull * 61440), DriveRequestError::None);
   const std::vector<SimRequest> sent = platform.ioctls(kScsiPassThrough);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].input[28], 0x85);
@@ -650,7 +650,7 @@ TEST(Sat16Test, TrimRangeOfAUsbDriveUsesTheSixteenByteBlock) {
   EXPECT_TRUE(platform.ioctls(0x0004D02C).empty());
   EXPECT_EQ(platform.openHandleCount(), 0u);
 
-  EXPECT_EQ(trimRangeXl(platform, target, 0x10, 0x20), 0);
+  EXPECT_EQ(trimRangeXl(platform, target, 0x10, 0x20), DriveRequestError::None);
   const std::vector<SimRequest> xl = platform.ioctls(kScsiPassThrough);
   ASSERT_EQ(xl.size(), 3u);
   EXPECT_EQ(xl[2].input[28 + 14], 0x07);
@@ -664,7 +664,7 @@ TEST(Sat16Test, TrimRangeOfAUsbDriveReports21OnRefusal) {
   f.ioctl = kScsiPassThrough;
   platform.injectFault(f);
   CaptureStdout();
-  EXPECT_EQ(trimRange(platform, makeTrimTarget(0, false, 0, true), 0, 8), 21);
+  EXPECT_EQ(trimRange(platform, makeTrimTarget(0, false, 0, true), 0, 8), DriveRequestError::Trim);
   GetCapturedStdout();
 }
 
@@ -817,20 +817,20 @@ TEST(AtacbTest, DataArrives) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbAtacb)}));
   rig.drive().ata.units.at(0).smart.dataPage = patternPage(0x70);
   uint8_t page[512] = {};
-  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, kCarrierAtacb, 0xD0, 0xA0, page), 1);
+  ASSERT_TRUE(carrierSmartRead(rig.platform, rig.handle, kCarrierAtacb, 0xD0, 0xA0, page));
   EXPECT_EQ(Bytes(page, page + 512), bytesOf(patternPage(0x70)));
 }
 
 TEST(AtacbTest, CountWithoutBufferFails) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbAtacb)}));
-  EXPECT_EQ(atacbCommand(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, nullptr), 0);
+  EXPECT_FALSE(atacbCommand(rig.platform, rig.handle, kIdentifyA0, CarrierDirection::In, nullptr));
 }
 
 TEST(AtacbTest, DriveErrorFails) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbAtacb)}));
   rig.drive().ata.units.at(0).smart.enabled = false;
   uint8_t page[512];
-  EXPECT_EQ(carrierSmartRead(rig.platform, rig.handle, kCarrierAtacb, 0xD0, 0xA0, page), 0);
+  EXPECT_FALSE(carrierSmartRead(rig.platform, rig.handle, kCarrierAtacb, 0xD0, 0xA0, page));
 }
 
 TEST(AtacbTest, FailedCallIsReported) {
@@ -840,7 +840,7 @@ TEST(AtacbTest, FailedCallIsReported) {
   f.error = 31;
   rig.platform.injectFault(f);
   CaptureStdout();
-  EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, kCarrierAtacb, 0xA0), 0);
+  EXPECT_FALSE(carrierSmartEnable(rig.platform, rig.handle, kCarrierAtacb, 0xA0));
   EXPECT_EQ(GetCapturedStdout(), "error sending IOCTL (31)\n");
 }
 
@@ -852,10 +852,10 @@ TEST(CarrierCommandTest, UnknownCarrierSendsNothing) {
   uint8_t page[512];
   for (int number : {0, 3, -1, 7}) {
     const AtaCarrier carrier = carrierOf(number);
-    EXPECT_EQ(carrierCommand(rig.platform, rig.handle, carrier, kIdentifyA0, CarrierDirection::In, page), 0) << carrier;
-    EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, carrier, 0xA0), 0) << carrier;
-    EXPECT_EQ(carrierSmartRead(rig.platform, rig.handle, carrier, 0xD0, 0xA0, page), 0) << carrier;
-    EXPECT_EQ(carrierSmartExecuteOffline(rig.platform, rig.handle, carrier, 0xA0, 0x01), 0) << carrier;
+    EXPECT_FALSE(carrierCommand(rig.platform, rig.handle, carrier, kIdentifyA0, CarrierDirection::In, page)) << carrier;
+    EXPECT_FALSE(carrierSmartEnable(rig.platform, rig.handle, carrier, 0xA0)) << carrier;
+    EXPECT_FALSE(carrierSmartRead(rig.platform, rig.handle, carrier, 0xD0, 0xA0, page)) << carrier;
+    EXPECT_FALSE(carrierSmartExecuteOffline(rig.platform, rig.handle, carrier, 0xA0, 0x01)) << carrier;
   }
   EXPECT_TRUE(rig.requests().empty());
 }
@@ -863,13 +863,13 @@ TEST(CarrierCommandTest, UnknownCarrierSendsNothing) {
 TEST(CarrierCommandTest, CarrierPicksTheBlock) {
   {
     ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
-    EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, kCarrierSat12, 0xA0), 1);
+    EXPECT_TRUE(carrierSmartEnable(rig.platform, rig.handle, kCarrierSat12, 0xA0));
     ASSERT_EQ(rig.requests().size(), 1u);
     EXPECT_EQ(rig.scsi().at(0).input[28], 0xA1);
   }
   {
     ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbAtacb)}));
-    EXPECT_EQ(carrierSmartEnable(rig.platform, rig.handle, kCarrierAtacb, 0xA0), 1);
+    EXPECT_TRUE(carrierSmartEnable(rig.platform, rig.handle, kCarrierAtacb, 0xA0));
     EXPECT_EQ(rig.scsi().size(), 1u);
     EXPECT_EQ(rig.platform.ioctls(kBridgeCapabilities).size(), 1u);
   }
@@ -924,12 +924,12 @@ TEST(CarrierSmartTest, MemberSelectReachesEachMember) {
   rig.drive().ata.units.at(0).smart.dataPage = patternPage(0x01);
   rig.drive().memberB->units.at(0).smart.dataPage = patternPage(0x02);
   uint8_t page[512] = {};
-  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, kCarrierSat12, 0xD0, kRaidMemberB, page), 1);
+  ASSERT_TRUE(carrierSmartRead(rig.platform, rig.handle, kCarrierSat12, 0xD0, kRaidMemberB, page));
   EXPECT_EQ(Bytes(page, page + 512), bytesOf(patternPage(0x02)));
-  ASSERT_EQ(carrierSmartRead(rig.platform, rig.handle, kCarrierSat12, 0xD0, kRaidMemberA, page), 1);
+  ASSERT_TRUE(carrierSmartRead(rig.platform, rig.handle, kCarrierSat12, 0xD0, kRaidMemberA, page));
   EXPECT_EQ(Bytes(page, page + 512), bytesOf(patternPage(0x01)));
 
-  EXPECT_EQ(carrierSmartExecuteOffline(rig.platform, rig.handle, kCarrierSat12, kRaidMemberB, 0x01), 1);
+  EXPECT_TRUE(carrierSmartExecuteOffline(rig.platform, rig.handle, kCarrierSat12, kRaidMemberB, 0x01));
   EXPECT_TRUE(rig.drive().memberB->units.at(0).selfTest.running);
   EXPECT_FALSE(rig.drive().ata.units.at(0).selfTest.running);
 }
@@ -1017,9 +1017,9 @@ TEST(SatMemberProbeTest, ReturnsTheRegistersOfTheMembersLastCommand) {
   rig.drive().memberB->units.at(0).smart.reportExceeded = true;
   // SMART RETURN STATUS to each member, then each member's result block.
   AtaRegisters status{.features = 0xDA, .lbaMid = 0x4F, .lbaHigh = 0xC2, .device = kRaidMemberA, .command = 0xB0};
-  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, status, CarrierDirection::In, nullptr), 1);
+  ASSERT_TRUE(satPassThrough12(rig.platform, rig.handle, status, CarrierDirection::In, nullptr));
   status.device = kRaidMemberB;
-  ASSERT_EQ(satPassThrough12(rig.platform, rig.handle, status, CarrierDirection::In, nullptr), 1);
+  ASSERT_TRUE(satPassThrough12(rig.platform, rig.handle, status, CarrierDirection::In, nullptr));
   uint8_t a[512] = {};
   uint8_t b[512] = {};
   ASSERT_TRUE(satMemberProbe(rig.platform, rig.handle, 0, a));

@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         // Header plus the 8 returned IDEREGS.
         DriverCase{"ReturnStatus",
-                   [](Platform& p, Handle h) { return smartReturnStatusTri(p, h, false, 3, 2) == 1; }, kSend,
+                   [](Platform& p, Handle h) { return smartReturnStatusTri(p, h, false, 3, 2) == SmartReturnStatus::Healthy; }, kSend,
                    cat({kNoData, {0xDA, 0x01, 0x01, 0x4F, 0xC2, 0xA2, 0xB0, 0x00}, {0x00}, kReserved19}), 24, true},
         // The sub-command goes into count and LBA low; the drive number into bDriveNumber.
         DriverCase{"ExecuteOffline",
@@ -341,7 +341,7 @@ TEST_P(SmartReturnStatusDriverTest, ResultAndRetry) {
     f.lbaHigh = static_cast<uint8_t>(c.forcedHigh);
     rig.platform.injectFault(f);
   }
-  EXPECT_EQ(smartReturnStatusTri(rig.platform, rig.handle, false, 0, 2), c.result);
+  EXPECT_EQ(static_cast<int>(smartReturnStatusTri(rig.platform, rig.handle, false, 0, 2)), c.result);
   const std::vector<SimRequest> retry = rig.platform.ioctls(kAtaPassThrough);
   ASSERT_EQ(retry.size(), c.passThroughRequests);
   if (!retry.empty()) {
@@ -438,7 +438,7 @@ INSTANTIATE_TEST_SUITE_P(
                           kReserved19}),
                      44},
         MiniportCase{"ReturnStatus",
-                     [](Platform& p, Handle h) { return smartReturnStatusTri(p, h, true, 3, 2) == 1; },
+                     [](Platform& p, Handle h) { return smartReturnStatusTri(p, h, true, 3, 2) == SmartReturnStatus::Healthy; },
                      cat({srbHeader(0x06, 17), kNoData, {0xDA, 0x01, 0x01, 0x4F, 0xC2, 0xA3, 0xB0, 0x00}, {0x00},
                           kReserved19}),
                      44},
@@ -529,7 +529,7 @@ TEST_P(SmartReturnStatusMiniportTest, ResultFromTheRequestAndTheLastError) {
   m.drives[0].ata.units.at(0).smart.enabled = c.smartEnabled;
   SmartRig rig(std::move(m), 0, true);
   rig.platform.setLastError(ERROR_ACCESS_DENIED);  // left over from something earlier
-  EXPECT_EQ(smartReturnStatusTri(rig.platform, rig.handle, true, 0, 0), c.result);
+  EXPECT_EQ(static_cast<int>(smartReturnStatusTri(rig.platform, rig.handle, true, 0, 0)), c.result);
   EXPECT_EQ(rig.ioctls().size(), 1u) << "the miniport path has no fallback";
 }
 

@@ -48,7 +48,7 @@ class TrimSplitTest : public ::testing::TestWithParam<SplitCase> {};
 TEST_P(TrimSplitTest, RangeBecomesEntriesAndBlocks) {
   const SplitCase& c = GetParam();
   Rig rig(machineWith({makeDrive({.sectors = 0x2000'0000'0000ull})}));
-  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), c.start, c.count), 0);
+  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), c.start, c.count), DriveRequestError::None);
   const std::vector<Bytes> blocks = blocksSent(rig);
   ASSERT_EQ(blocks.size(), c.blocks);
   EXPECT_EQ(hex(entry(blocks.front(), 0)), hex(c.firstEntry));
@@ -93,25 +93,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TrimTest, ZeroSectorsSendNothingAndReturn4) {
   Rig rig(machineWith({makeDrive({})}));
-  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), 100, 0), 4);
-  EXPECT_EQ(trimRangeXl(rig.platform, makeTrimTarget(0, false, 0), 100, 0), 4);
+  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), 100, 0), DriveRequestError::NoDrive);
+  EXPECT_EQ(trimRangeXl(rig.platform, makeTrimTarget(0, false, 0), 100, 0), DriveRequestError::NoDrive);
   EXPECT_TRUE(rig.ata().empty());
   EXPECT_EQ(rig.platform.openHandleCount(), 0u);
 }
 
 TEST(TrimTest, DriveThatDoesNotOpenReturns4) {
   Rig rig(machineWith({makeDrive({})}));
-  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(3, false, 0), 0, 8), 4);
-  EXPECT_EQ(trimRangeXl(rig.platform, makeTrimTarget(3, false, 0), 0, 8), 4);
+  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(3, false, 0), 0, 8), DriveRequestError::NoDrive);
+  EXPECT_EQ(trimRangeXl(rig.platform, makeTrimTarget(3, false, 0), 0, 8), DriveRequestError::NoDrive);
   // Without administrator rights the SMART path is the SCSI port; drive 2's port has no
   // drive behind it.
-  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(2, true, 0), 0, 8), 4);
+  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(2, true, 0), 0, 8), DriveRequestError::NoDrive);
   EXPECT_TRUE(rig.ata().empty());
 }
 
 TEST(TrimTest, OwnHandleOpenedAndClosed) {
   Rig rig(machineWith({makeDrive({})}));
-  ASSERT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), 0, 8), 0);
+  ASSERT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), 0, 8), DriveRequestError::None);
   const std::vector<SimRequest> log = rig.platform.log();
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[0].kind, SimRequest::Kind::Open);
@@ -130,7 +130,7 @@ TEST(TrimTest, FirstRefusedBlockEndsTheWalkWith21) {
   Rig rig(machineWith({makeDrive({.sectors = kBlock + 10})}));
   sim::SimMedia& disk = rig.platform.drive(0).disk();
   putSector(disk, 5, 0x5A);
-  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), 0, 2 * kBlock + 7), 21);
+  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), 0, 2 * kBlock + 7), DriveRequestError::Trim);
   const std::vector<SimRequest> ata = rig.ata();
   ASSERT_EQ(ata.size(), 2u);
   EXPECT_TRUE(ata[0].ok);
@@ -143,7 +143,7 @@ TEST(TrimTest, FailingRequestEndsTheWalkWith21) {
   sim::SimFault f;
   f.ioctl = IOCTL_ATA_PASS_THROUGH;
   rig.platform.injectFault(f);
-  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), 0, 3ull * 64 * 61440), 21);
+  EXPECT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), 0, 3ull * 64 * 61440), DriveRequestError::Trim);
   EXPECT_EQ(rig.ata().size(), 1u);
 }
 
@@ -160,7 +160,7 @@ TEST(TrimTest, TrimmedSectorsReadZeroAndNeighboursKeepTheirData) {
   putSector(disk, kStart - 1, 0x11);
   putSector(disk, kStart + kCount, 0x22);
 
-  ASSERT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), kStart, kCount), 0);
+  ASSERT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 0), kStart, kCount), DriveRequestError::None);
 
   for (uint64_t lba : inside) EXPECT_EQ(sectorOf(disk, lba), Bytes(512, 0)) << lba;
   EXPECT_EQ(sectorOf(disk, kStart - 1), Bytes(512, 0x11));
@@ -173,7 +173,7 @@ TEST(TrimTest, UnitSelectsTheMediaOfADualUnitDrive) {
   sim::SimMedia& second = rig.platform.drive(0).ata.units[2].media;
   putSector(first, 50, 0x01);
   putSector(second, 50, 0x02);
-  ASSERT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 2), 0, 100), 0);
+  ASSERT_EQ(trimRange(rig.platform, makeTrimTarget(0, false, 2), 0, 100), DriveRequestError::None);
   EXPECT_FALSE(second.anyData(50, 1));
   EXPECT_EQ(sectorOf(first, 50), Bytes(512, 0x01));
 }
@@ -193,7 +193,7 @@ class TrimXlTest : public ::testing::TestWithParam<XlCase> {};
 TEST_P(TrimXlTest, OneSixteenByteEntry) {
   const XlCase& c = GetParam();
   Rig rig(machineWith({makeDrive({.sectors = 0x2000'0000'0000ull, .dsmXl = true})}));
-  EXPECT_EQ(trimRangeXl(rig.platform, makeTrimTarget(0, false, 0), c.start, c.count), 0);
+  EXPECT_EQ(trimRangeXl(rig.platform, makeTrimTarget(0, false, 0), c.start, c.count), DriveRequestError::None);
   const std::vector<Bytes> blocks = blocksSent(rig);
   ASSERT_EQ(blocks.size(), 1u);
   EXPECT_EQ(hex(slice(blocks[0], 0, 16)), hex(c.entry));
@@ -219,7 +219,7 @@ TEST(TrimXlTest, TrimsTheRangeOnTheMedia) {
   putSector(disk, 100, 0x77);
   putSector(disk, 199'999 + 100, 0x77);
   putSector(disk, 200'000 + 100, 0x22);
-  ASSERT_EQ(trimRangeXl(rig.platform, makeTrimTarget(0, false, 0), 100, 200'000), 0);
+  ASSERT_EQ(trimRangeXl(rig.platform, makeTrimTarget(0, false, 0), 100, 200'000), DriveRequestError::None);
   EXPECT_FALSE(disk.anyData(100, 200'000));
   EXPECT_EQ(sectorOf(disk, 99), Bytes(512, 0x11));
   EXPECT_EQ(sectorOf(disk, 200'100), Bytes(512, 0x22));
@@ -227,7 +227,7 @@ TEST(TrimXlTest, TrimsTheRangeOnTheMedia) {
 
 TEST(TrimXlTest, DriveWithoutXlRefusesWith21) {
   Rig rig(machineWith({makeDrive({})}));
-  EXPECT_EQ(trimRangeXl(rig.platform, makeTrimTarget(0, false, 0), 0, 8), 21);
+  EXPECT_EQ(trimRangeXl(rig.platform, makeTrimTarget(0, false, 0), 0, 8), DriveRequestError::Trim);
   EXPECT_EQ(rig.ata().size(), 1u);
 }
 

@@ -259,7 +259,7 @@ TEST(EnclosurePageRefresh, TheStatusInterfaceIsOpenedSharedForReadingAndWriting)
   DriveTable t = detectedTable(p);
   p.clearLog();
   RecordingPrompter prompter;
-  openPropertyPage(p, prompter, t, 1);
+  (void)openPropertyPage(p, prompter, t, 1);
   const std::vector<sim::SimRequest> log = p.log();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log[0].kind, sim::SimRequest::Kind::Open);

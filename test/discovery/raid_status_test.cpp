@@ -156,7 +156,7 @@ TEST(ReadRaidStatusRequest, AsksForPage82hWithEightBytes) {
   sim::SimPlatform p(machineOf({Enclosure{}}));
   DriveRecord r = enclosureRecord(1, "NDK0001");
   const Handle h = openStatus(p, 1);
-  readRaidStatus(p, h, r);
+  (void)readRaidStatus(p, h, r);
   p.closeHandle(h);
   const std::vector<Bytes> cdbs = cdbsOf(p, 6);
   ASSERT_EQ(cdbs.size(), 1u);

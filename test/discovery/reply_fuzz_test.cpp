@@ -125,7 +125,7 @@ TEST(ReplyFuzz, InquiryRepliesFromTheDevice) {
                                          OPEN_EXISTING, 0);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     uint8_t inquiry[kInquiryBytes] = {};
-    scsiInquiry(platform, h, inquiry);
+    (void)scsiInquiry(platform, h, inquiry);
     DriveRecord r = garbageRecord(random);
     r.busType = (random() & 1) != 0 ? kBusFireWire : kBusScsi;
     inquiryIdentity(platform, h, inquiry, InquiryForm::GenericScsi, r);

@@ -467,7 +467,7 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
   test::saveScreenshot(dialog, "option_dialog");
 
   // The run's block is on the page now.
-  writeResultPage(context->startup().resultsDir, context->resultLines());
+  ASSERT_TRUE(writeResultPage(context->startup().resultsDir, context->resultLines()));
   EXPECT_TRUE(QFileInfo::exists(dir.filePath(kResultPageName)));
 }
 

@@ -9,10 +9,10 @@
 namespace palvoro::real {
 namespace {
 
-bool startsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
+[[nodiscard]] bool startsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
 
 template <typename T>
-bool parseNumber(const std::string& text, T& value, int base = 10) {
+[[nodiscard]] bool parseNumber(const std::string& text, T& value, int base = 10) {
   const std::string t = trimmed(text);
   if (t.empty()) return false;
   const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value, base);
@@ -35,15 +35,19 @@ void parseDevNumbers(const std::string& text, unsigned& major, unsigned& minor) 
   const std::string t = trimmed(text);
   const size_t colon = t.find(':');
   if (colon == std::string::npos) return;
-  parseNumber(t.substr(0, colon), major);
-  parseNumber(t.substr(colon + 1), minor);
+  // Both or neither: half a device number would name another device.
+  unsigned parsedMajor = 0;
+  unsigned parsedMinor = 0;
+  if (!parseNumber(t.substr(0, colon), parsedMajor) || !parseNumber(t.substr(colon + 1), parsedMinor)) return;
+  major = parsedMajor;
+  minor = parsedMinor;
 }
 
 // The SCSI peripheral device type of a disk's device, as the kernel writes it ("%d\n"):
 // -1 without the attribute (NVMe, virtio-blk and mmc disks have no SCSI device), nothing
 // for text no kernel writes. Signs, blanks, other bases and trailing bytes are refused
 // rather than read past: "-16" must not pass for a type that is not one of the disks'.
-std::optional<int> scsiTypeAttribute(SysCalls& sys, const std::string& path) {
+[[nodiscard]] std::optional<int> scsiTypeAttribute(SysCalls& sys, const std::string& path) {
   const std::optional<std::string> text = sys.readText(path);
   if (!text) return -1;
   std::string_view digits = *text;
@@ -58,7 +62,7 @@ std::optional<int> scsiTypeAttribute(SysCalls& sys, const std::string& path) {
   return type;
 }
 
-bool leftOutByName(const std::string& name) {
+[[nodiscard]] bool leftOutByName(const std::string& name) {
   for (const char* prefix : {"loop", "ram", "zram", "dm-", "md", "nbd", "sr", "fd"}) {
     if (startsWith(name, prefix)) return true;
   }
@@ -115,7 +119,7 @@ void readAtaDevice(SysCalls& sys, const std::string& root, BlockDisk& disk) {
   }
 }
 
-bool pataPort(SysCalls& sys, const std::string& root, const std::string& devicePath) {
+[[nodiscard]] bool pataPort(SysCalls& sys, const std::string& root, const std::string& devicePath) {
   static const std::regex host(R"(^(.*/host\d+)/)");
   std::smatch m;
   if (!std::regex_search(devicePath, m, host)) return false;

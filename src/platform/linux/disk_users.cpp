@@ -23,7 +23,7 @@ namespace {
 // them does not.
 constexpr int kMaxDepth = 8;
 
-std::optional<DeviceNumber> deviceNumber(const std::optional<std::string>& text) {
+[[nodiscard]] std::optional<DeviceNumber> deviceNumber(const std::optional<std::string>& text) {
   if (!text) return std::nullopt;
   const std::string t = trimmed(*text);
   const size_t colon = t.find(':');
@@ -49,7 +49,7 @@ bool contains(const std::vector<int>& numbers, int number) {
 }
 
 // A line "E:KEY=value" of a udev record.
-std::optional<std::string> udevProperty(const std::string& record, const std::string& key) {
+[[nodiscard]] std::optional<std::string> udevProperty(const std::string& record, const std::string& key) {
   const std::string wanted = "E:" + key + "=";
   size_t at = 0;
   while (at < record.size()) {

@@ -47,7 +47,7 @@ int refused(bool) { return -1; }
 
 std::string deviceKey(unsigned major, unsigned minor) { return std::to_string(major) + ":" + std::to_string(minor); }
 
-bool fuseMount(const std::string& fsType) { return fsType == "fuse" || fsType.rfind("fuse.", 0) == 0 || fsType == "fuseblk"; }
+[[nodiscard]] bool fuseMount(const std::string& fsType) { return fsType == "fuse" || fsType.rfind("fuse.", 0) == 0 || fsType == "fuseblk"; }
 
 std::vector<std::string> commaFields(const std::string& text) {
   std::vector<std::string> fields;
@@ -211,7 +211,8 @@ void LinuxPlatform::remount(const std::vector<MountEntry>& unmounted) {
       const std::string data = mountData(m.superOptions);
       int r = m_sys.mount(m.source, m.mountPoint, m.fsType, flags, data);
       // An option the file system shows but does not take back: its defaults will do.
-      if (r == -EINVAL && !data.empty()) m_sys.mount(m.source, m.mountPoint, m.fsType, flags, "");
+      // Best effort, as the remount as a whole: a file system left unmounted stays safe.
+      if (r == -EINVAL && !data.empty()) (void)m_sys.mount(m.source, m.mountPoint, m.fsType, flags, "");
       continue;
     }
     // A folder of the file system bound elsewhere comes back from a mount of the whole.
@@ -219,7 +220,8 @@ void LinuxPlatform::remount(const std::vector<MountEntry>& unmounted) {
       const MountEntry& whole = unmounted[j];
       if (whole.major != m.major || whole.minor != m.minor || whole.root != "/") continue;
       if (m_sys.mount(whole.mountPoint + m.root, m.mountPoint, "", MS_BIND, "") == 0 && flags != 0) {
-        m_sys.mount("", m.mountPoint, "", MS_REMOUNT | MS_BIND | flags, "");
+        // The folder is back; only its own flags may stay the defaults.
+        (void)m_sys.mount("", m.mountPoint, "", MS_REMOUNT | MS_BIND | flags, "");
       }
       break;
     }
@@ -231,9 +233,11 @@ void LinuxPlatform::endWriteSession(const std::string& key) {
   if (it == m_sessions.end()) return;
   WriteSession session = std::move(it->second);
   m_sessions.erase(it);
-  m_sys.fdatasync(session.fd);
+  // Nothing is left to report a failure to: a run that needs its writes proven flushes
+  // them itself (flushFileBuffers) before the session ends.
+  (void)m_sys.fdatasync(session.fd);
   // Buffered readers (udev's probe, a later mount) must see what is on the disk now.
-  m_sys.ioctl(session.fd, BLKFLSBUF, nullptr);
+  (void)m_sys.ioctl(session.fd, BLKFLSBUF, nullptr);
   m_sys.close(session.fd);
   // A repair leaves the file systems as it found them; an erased disk has none left.
   if (!session.erased) remount(session.unmounted);

@@ -67,7 +67,7 @@ char rootLetter(const std::string& root) {
 }
 
 // Mount points whose loss would take the running system with it.
-bool systemMountPoint(const std::string& mountPoint) {
+[[nodiscard]] bool systemMountPoint(const std::string& mountPoint) {
   for (const char* system : {"/", "/usr", "/boot", "/boot/efi", "/var", "/home", "/etc", "/opt"}) {
     if (mountPoint == system) return true;
   }
@@ -210,7 +210,7 @@ constexpr uint8_t kExecuteDeviceDiagnostic = 0x90;
 
 // The 256 words of /sys/class/ata_device/devN.M/id ("%04x" each, eight to a line) as the
 // 512 bytes IDENTIFY DEVICE returns.
-bool identifyFromText(const std::string& text, uint8_t* out) {
+[[nodiscard]] bool identifyFromText(const std::string& text, uint8_t* out) {
   size_t word = 0;
   size_t at = 0;
   while (at < text.size() && word < 256) {

@@ -35,12 +35,12 @@ class LinuxPlatform : public Platform {
   Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
                     uint32_t flags) override;
   bool closeHandle(Handle handle) override;
-  bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+  [[nodiscard]] bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                        uint32_t* bytesReturned) override;
   uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh, uint32_t moveMethod) override;
-  bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
-  bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
-  bool flushFileBuffers(Handle handle) override;
+  [[nodiscard]] bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
+  [[nodiscard]] bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
+  [[nodiscard]] bool flushFileBuffers(Handle handle) override;
   std::string takeWriteRefusal() override;
   // The numbers the disks were given: in order of first appearance in this process, so a
   // disk that went away leaves its number unused and the numbers grow past any count.
@@ -49,13 +49,13 @@ class LinuxPlatform : public Platform {
   uint32_t driveType(const std::string& root) override;
   std::string windowsDirectory() override;
   uint32_t version() override;
-  bool userIsAdministrator() override;
+  [[nodiscard]] bool userIsAdministrator() override;
   std::vector<std::string> deviceInterfaces(const std::string& classGuid) override;
-  bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) override;
+  [[nodiscard]] bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) override;
   // A Linux user knows a volume by its mount point and the kernel's file system name.
   VolumeName volumeName(char letter) override;
   std::string productTitle() const override { return kProgramTitle; }
-  bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) override;
+  [[nodiscard]] bool diskSpace(const std::string& root, uint64_t* totalBytes, uint64_t* freeBytes) override;
   void sleep(uint32_t milliseconds) override;
   std::vector<TopLevelWindow> topLevelWindows() override;
 
@@ -112,41 +112,41 @@ class LinuxPlatform : public Platform {
   Handle refuseOpen(uint32_t error);
   OpenHandle* find(Handle handle);
   Handle openDisk(OpenHandle entry, int number);
-  bool diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
+  [[nodiscard]] bool diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
                    uint8_t* out, uint32_t outSize, uint32_t* returned);
   bool volumeControl(OpenHandle& h, uint32_t code, uint8_t* out, uint32_t outSize, uint32_t* returned);
-  bool portControl(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
+  [[nodiscard]] bool portControl(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
                    uint32_t* returned);
-  bool scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
+  [[nodiscard]] bool scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
                        uint32_t outSize, uint32_t* returned);
-  bool ataPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
+  [[nodiscard]] bool ataPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
                       uint32_t outSize, uint32_t* returned);
-  bool smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
+  [[nodiscard]] bool smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
                    uint8_t* out, uint32_t outSize, uint32_t* returned);
   // NVMe: Identify and Get Log Page as property queries 49/50, Device Self-test as a
   // protocol command, both as NVME_IOCTL_ADMIN_CMD on the disk's descriptor.
-  bool nvmeQuery(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
+  [[nodiscard]] bool nvmeQuery(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
                  uint32_t outSize, uint32_t* returned);
-  bool nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
+  [[nodiscard]] bool nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
                            uint32_t* returned);
   // The Windows error for a failed admin ioctl (-errno).
   uint32_t nvmeError(const OpenHandle& h, int result);
   bool driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned);
-  bool transfer(Handle handle, bool write, void* into, const void* from, uint32_t size, uint32_t* moved);
+  [[nodiscard]] bool transfer(Handle handle, bool write, void* into, const void* from, uint32_t size, uint32_t* moved);
   // The descriptor a write, layout deletion or destructive command on `disk` goes through,
   // after every rule of the guard and the unmounting the user agreed to; -1 with the last
   // error set (and the refusal's sentence kept) when it may not. `length` 0 is the whole
   // disk.
   int writableFd(OpenHandle& h, const BlockDisk& disk, uint64_t offset, uint64_t length, bool erases);
-  bool refuseWrite(const BlockDisk& disk, WriteRefusal refusal, const std::string& detail);
+  [[nodiscard]] bool refuseWrite(const BlockDisk& disk, WriteRefusal refusal, const std::string& detail);
   std::vector<MountEntry> mountsOn(const BlockDisk& disk);
   std::pair<uint64_t, uint64_t> byteRangeOf(const BlockDisk& disk, unsigned major, unsigned minor) const;
   void remount(const std::vector<MountEntry>& unmounted);
   void endWriteSession(const std::string& key);
-  bool deleteLayout(OpenHandle& h, const BlockDisk& disk, int fd);
-  bool updateProperties(OpenHandle& h, const BlockDisk& disk);
+  [[nodiscard]] bool deleteLayout(OpenHandle& h, const BlockDisk& disk, int fd);
+  [[nodiscard]] bool updateProperties(OpenHandle& h, const BlockDisk& disk);
   std::vector<Volume> volumes();
-  std::optional<Volume> volumeOf(char letter);
+  [[nodiscard]] std::optional<Volume> volumeOf(char letter);
   // What the guard's rules look at; whether O_EXCL holds is learnt by the open itself.
   WriteGuardFacts guardFacts(const BlockDisk& disk);
   std::vector<int> disksUnder(unsigned major, unsigned minor, uint32_t* partition, int depth = 0);
@@ -156,7 +156,7 @@ class LinuxPlatform : public Platform {
   std::vector<DeviceNumber> btrfsDevices(const MountEntry& m);
   std::vector<DeviceNumber> zfsDevices(const std::string& pool);
   // The pool a device is a member of, as udev's record of its label says.
-  std::optional<std::string> zfsPoolOf(DeviceNumber device);
+  [[nodiscard]] std::optional<std::string> zfsPoolOf(DeviceNumber device);
   // The disks under a device as the guard sees them: disksUnder, with loop devices
   // followed to what they read and a file system's anonymous device to its devices.
   std::vector<int> guardDisksUnder(DeviceNumber device, const std::vector<MountEntry>& mounts, int depth = 0);

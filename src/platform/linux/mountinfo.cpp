@@ -21,13 +21,13 @@ std::vector<std::string_view> splitFields(std::string_view line) {
 }
 
 template <typename T>
-bool number(std::string_view text, T& value) {
+[[nodiscard]] bool number(std::string_view text, T& value) {
   if (text.empty()) return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() && end == text.data() + text.size();
 }
 
-bool isOctal(char c) { return c >= '0' && c <= '7'; }
+[[nodiscard]] bool isOctal(char c) { return c >= '0' && c <= '7'; }
 
 }  // namespace
 

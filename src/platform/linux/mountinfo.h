@@ -22,7 +22,7 @@ struct MountEntry {
 };
 
 // One line; nothing when it is not a well-formed mountinfo line.
-std::optional<MountEntry> parseMountinfoLine(std::string_view line);
+[[nodiscard]] std::optional<MountEntry> parseMountinfoLine(std::string_view line);
 // Every well-formed line of the file; malformed ones are skipped.
 std::vector<MountEntry> parseMountinfo(std::string_view text);
 // The mount a path lies under: the one with the longest mount point that is a folder of

@@ -15,7 +15,7 @@ namespace palvoro::real {
 // "change" is sent whenever a descriptor opened for writing is closed (udev re-reads the
 // disk), so the program's own test and erase runs would otherwise re-scan themselves.
 // (Inline, so it is checked without a udev to talk to.)
-inline bool isDiskArrivalOrRemoval(std::string_view action, std::string_view devtype) {
+[[nodiscard]] inline bool isDiskArrivalOrRemoval(std::string_view action, std::string_view devtype) {
   return devtype == "disk" && (action == "add" || action == "remove");
 }
 
@@ -33,7 +33,7 @@ class UdevMonitor {
   int fd() const { return m_fd; }
   // Reads every pending event without blocking; true when one of them was a whole disk
   // arriving or leaving.
-  bool drainDiskEvents();
+  [[nodiscard]] bool drainDiskEvents();
 
  private:
   ::udev* m_udev = nullptr;

@@ -10,7 +10,7 @@ namespace palvoro::real {
 namespace {
 // The ATA command inside an ATA PASS-THROUGH (12) or (16) block, or nothing for another
 // block or one too short to hold it.
-std::optional<AtaRegisters> passThroughRegisters(const uint8_t* cdb, size_t length) {
+[[nodiscard]] std::optional<AtaRegisters> passThroughRegisters(const uint8_t* cdb, size_t length) {
   if (cdb[0] == kAtaPassThrough16 && length >= 16) {
     return registersOfPassThrough16(cdb).current;
   }
@@ -246,7 +246,7 @@ CommandKind scsiKind(const uint8_t* cdb, size_t length) {
   }
 }
 
-bool carriesData(const uint8_t* data, size_t length) { return data != nullptr && length > 0; }
+[[nodiscard]] bool carriesData(const uint8_t* data, size_t length) { return data != nullptr && length > 0; }
 
 }  // namespace
 

@@ -111,8 +111,8 @@ CommandKind judgeAtaCommand(const AtaRegisters& registers, const uint8_t* dataOu
 CommandKind judgeScsiCommand(const uint8_t* cdb, size_t cdbLength, const uint8_t* dataOut, size_t length);
 // Whether a command that writes leaves data behind no more: TRIM, SANITIZE, UNMAP, WRITE
 // SAME. After one of them nothing on the disk is mounted again.
-bool ataCommandErases(const AtaRegisters& registers);
-bool scsiCommandErases(const uint8_t* cdb, size_t length);
+[[nodiscard]] bool ataCommandErases(const AtaRegisters& registers);
+[[nodiscard]] bool scsiCommandErases(const uint8_t* cdb, size_t length);
 
 // Whether an NVMe admin command carried by a protocol command may be sent: Device
 // Self-test (14h) with a short (1h), extended (2h) or abort (Fh) code, which leaves user
@@ -120,6 +120,6 @@ bool scsiCommandErases(const uint8_t* cdb, size_t length);
 // which only read, and never come here. Any other command is answered as the NVMe driver
 // answers one it does not pass (NOT_SUPPORTED) and never sent: an admin command that is
 // not known to leave the data alone may format, sanitize or replace the firmware.
-bool nvmeAdminCommandAllowed(uint8_t opcode, uint32_t cdw10);
+[[nodiscard]] bool nvmeAdminCommandAllowed(uint8_t opcode, uint32_t cdw10);
 
 }  // namespace palvoro::real

@@ -45,45 +45,45 @@ uint8_t g_buffer[kSmartBufferSize];
 
 const CommandCase kCommands[] = {
     {"IdentifyThroughTheSmartDriver",
-     [](Platform& p, Handle h) { smartIdentify(p, h, false, 0xEC, 0, g_buffer); },
+     [](Platform& p, Handle h) { (void)smartIdentify(p, h, false, 0xEC, 0, g_buffer); },
      {0x85, 0x08, 0x0E, 0, 0x00, 0, 0x01, 0, 0x01, 0, 0x00, 0, 0x00, 0xA0, 0xEC, 0}, SG_DXFER_FROM_DEV, 512, 10000},
     {"IdentifyThroughAtaPassThrough",
      [](Platform& p, Handle h) {
        uint8_t page[512];
-       ataIdentify(p, h, 0, page);
+       (void)ataIdentify(p, h, 0, page);
      },
      {0x85, 0x08, 0x0E, 0, 0x00, 0, 0x01, 0, 0x01, 0, 0x00, 0, 0x00, 0xA0, 0xEC, 0}, SG_DXFER_FROM_DEV, 512, 30000},
     {"SmartReadData",
      [](Platform& p, Handle h) {
        uint8_t page[512];
-       ataSmartReadData(p, h, 0, page);
+       (void)ataSmartReadData(p, h, 0, page);
      },
      {0x85, 0x08, 0x0E, 0, 0xD0, 0, 0x01, 0, 0x01, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0, 0}, SG_DXFER_FROM_DEV, 512, 30000},
     // Non-data with CK_COND: the registers are the answer.
-    {"SmartReturnStatus", [](Platform& p, Handle h) { smartReturnStatusTri(p, h, false, 0, 0); },
+    {"SmartReturnStatus", [](Platform& p, Handle h) { (void)smartReturnStatusTri(p, h, false, 0, 0); },
      {0x85, 0x06, 0x20, 0, 0xDA, 0, 0x01, 0, 0x01, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0, 0}, SG_DXFER_NONE, 0, 10000},
     // LBA 12345678h, count 0102h: EXTEND, and each upper byte beside its lower one.
     {"ReadVerifyExt48Bit",
-     [](Platform& p, Handle h) { sendAtaCommand(p, h, readVerifySectorsExtCommand(0, 0x12345678, 0x0102)); },
+     [](Platform& p, Handle h) { (void)sendAtaCommand(p, h, readVerifySectorsExtCommand(0, 0x12345678, 0x0102)); },
      {0x85, 0x07, 0x20, 0x00, 0x00, 0x01, 0x02, 0x12, 0x78, 0x00, 0x56, 0x00, 0x34, 0x00, 0x42, 0}, SG_DXFER_NONE, 0,
      30000},
     {"ScsiInquiryUnchanged",
      [](Platform& p, Handle h) {
        uint8_t out[74];
-       scsiInquiry(p, h, out);
+       (void)scsiInquiry(p, h, out);
      },
      {0x12, 0x00, 0x00, 0x00, 0x4A, 0x00}, SG_DXFER_FROM_DEV, 74, 20000},
     {"ReadCapacity16Unchanged",
      [](Platform& p, Handle h) {
        uint64_t last = 0;
-       scsiReadCapacity16(p, h, &last);
+       (void)scsiReadCapacity16(p, h, &last);
      },
      {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x00}, SG_DXFER_FROM_DEV, 12, 20000},
     {"Sat12IdentifyUnchanged",
      [](Platform& p, Handle h) {
        uint8_t data[512];
-       satPassThrough12(p, h, palvoro::AtaRegisters{0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC}, CarrierDirection::In,
-                        data);
+       (void)satPassThrough12(p, h, palvoro::AtaRegisters{0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC},
+                              CarrierDirection::In, data);
      },
      {0xA1, 0x08, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00}, SG_DXFER_FROM_DEV, 512, 20000},
     // Timeouts arrive in seconds and are capped at a minute: a cheap bridge may never answer.
@@ -93,7 +93,7 @@ const CommandCase kCommands[] = {
        buildAtaRecord(identifyDeviceCommand(0), nullptr, record);
        record.header.TimeOutValue = 3600;
        uint32_t n = 0;
-       p.deviceIoControl(h, IOCTL_ATA_PASS_THROUGH, &record, sizeof record.header, &record, sizeof record, &n);
+       (void)p.deviceIoControl(h, IOCTL_ATA_PASS_THROUGH, &record, sizeof record.header, &record, sizeof record, &n);
      },
      {0x85, 0x08, 0x0E, 0, 0x00, 0, 0x01, 0, 0x01, 0, 0x00, 0, 0x00, 0xA0, 0xEC, 0}, SG_DXFER_FROM_DEV, 512, 60000},
 };
@@ -129,12 +129,12 @@ TEST(LinuxCommandBlockTest, ReturnStatusFromTheRegisters) {
   struct Case {
     const char* name;
     SgAnswer answer;
-    int verdict;
+    SmartReturnStatus verdict;
   };
   const Case cases[] = {
-      {"Good", checkCondition(kLabReturnStatusGood), 1},
-      {"ThresholdExceeded", checkCondition(exceeded), 0},
-      {"GoodWithoutRegisters", SgAnswer{}, -1},
+      {"Good", checkCondition(kLabReturnStatusGood), SmartReturnStatus::Healthy},
+      {"ThresholdExceeded", checkCondition(exceeded), SmartReturnStatus::ThresholdExceeded},
+      {"GoodWithoutRegisters", SgAnswer{}, SmartReturnStatus::Undetermined},
   };
   for (const Case& c : cases) {
     Rig rig({"sata_ahci"});
@@ -436,7 +436,7 @@ TEST(LinuxPrivilegeTest, MiniportAnswersOnlyIdentify) {
       {"Enable", [&](Platform& p) { return smartEnableOperations(p, port, true, 0); }},
       {"ExecuteOffline", [&](Platform& p) { return smartExecuteOffline(p, port, true, 0, 0, 0x01); }},
       // Last error 0 would read as "threshold exceeded".
-      {"ReturnStatus", [&](Platform& p) { return smartReturnStatusTri(p, port, true, 0, 0) != -1; }},
+      {"ReturnStatus", [&](Platform& p) { return smartReturnStatusTri(p, port, true, 0, 0) != SmartReturnStatus::Undetermined; }},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(c.send(rig.platform)) << c.name;
