@@ -62,6 +62,193 @@ bool contains(const std::vector<int>& numbers, int number) {
   return std::nullopt;
 }
 
+// Device nodes by device number, with the name a refusal gives each.
+using NodeNames = std::map<DeviceNumber, std::string>;
+
+[[nodiscard]] std::vector<std::string> listOf(SysCalls& sys, const std::string& folder) {
+  return sys.listDirectory(folder).value_or(std::vector<std::string>());
+}
+
+[[nodiscard]] std::string attributeOf(SysCalls& sys, const std::string& file) {
+  return trimmed(sys.readText(file).value_or(""));
+}
+
+// The loop devices bound to something, each with its backing file or node in `uses`
+// (the caller decides whether that lies on the disk). `root` prefixes every path.
+std::vector<DiskUser> boundLoops(SysCalls& sys, const std::string& root) {
+  std::vector<DiskUser> loops;
+  for (const std::string& name : listOf(sys, root + "/sys/block")) {
+    if (name.rfind("loop", 0) != 0) continue;
+    const auto backing = sys.readText(root + "/sys/block/" + name + "/loop/backing_file");
+    if (!backing) continue;  // not bound to anything
+    DiskUser user;
+    user.kind = DiskUser::Kind::Loop;
+    user.name = "/dev/" + name;
+    user.uses = trimmed(*backing);
+    loops.push_back(std::move(user));
+  }
+  return loops;
+}
+
+// Where the loop device `name`'s own file system, or one on a partition of it, is mounted;
+// "" when nowhere.
+std::string loopMountPoint(SysCalls& sys, const std::string& root, const std::string& name,
+                           const std::vector<MountEntry>& mounts) {
+  std::vector<DeviceNumber> loopNodes;
+  if (const auto d = deviceNumber(sys.readText(root + "/sys/block/" + name + "/dev"))) loopNodes.push_back(*d);
+  for (const std::string& part : listOf(sys, root + "/sys/block/" + name)) {
+    if (part.rfind(name + "p", 0) != 0) continue;
+    if (const auto d = deviceNumber(sys.readText(root + "/sys/block/" + name + "/" + part + "/dev"))) {
+      loopNodes.push_back(*d);
+    }
+  }
+  for (const MountEntry& m : mounts) {
+    if (std::find(loopNodes.begin(), loopNodes.end(), DeviceNumber{m.major, m.minor}) != loopNodes.end()) {
+      return m.mountPoint;
+    }
+  }
+  return "";
+}
+
+// What the SCSI target, the NVMe target and the USB gadgets export, each with the file or
+// node it reads in `uses`.
+std::vector<DiskUser> kernelExporters(SysCalls& sys, const std::string& root) {
+  std::vector<DiskUser> exporters;
+  const auto exported = [&](const std::string& file, const std::string& name) {
+    if (file.empty()) return;
+    DiskUser user;
+    user.kind = DiskUser::Kind::Export;
+    user.name = name;
+    user.uses = file;
+    exporters.push_back(std::move(user));
+  };
+  const std::string scsiTarget = root + "/sys/kernel/config/target/core";
+  for (const std::string& hba : listOf(sys, scsiTarget)) {
+    for (const std::string& device : listOf(sys, scsiTarget + "/" + hba)) {
+      exported(attributeOf(sys, scsiTarget + "/" + hba + "/" + device + "/udev_path"),
+               "the SCSI target's backstore " + hba + "/" + device);
+    }
+  }
+  const std::string nvmet = root + "/sys/kernel/config/nvmet/subsystems";
+  for (const std::string& subsystem : listOf(sys, nvmet)) {
+    for (const std::string& nsid : listOf(sys, nvmet + "/" + subsystem + "/namespaces")) {
+      const std::string ns = nvmet + "/" + subsystem + "/namespaces/" + nsid;
+      if (attributeOf(sys, ns + "/enable") != "1") continue;
+      exported(attributeOf(sys, ns + "/device_path"), "the NVMe target's namespace " + subsystem + "/" + nsid);
+    }
+  }
+  const std::string gadgets = root + "/sys/kernel/config/usb_gadget";
+  for (const std::string& gadget : listOf(sys, gadgets)) {
+    for (const std::string& function : listOf(sys, gadgets + "/" + gadget + "/functions")) {
+      if (function.rfind("mass_storage.", 0) != 0) continue;
+      const std::string folder = gadgets + "/" + gadget + "/functions/" + function;
+      for (const std::string& lun : listOf(sys, folder)) {
+        if (lun.rfind("lun.", 0) == 0) {
+          exported(attributeOf(sys, folder + "/" + lun + "/file"),
+                   "the USB gadget " + gadget + "'s " + function + " " + lun);
+        }
+      }
+    }
+  }
+  return exporters;
+}
+
+// The disk's character nodes carry commands to it as its block node does: a virtual
+// machine given the disk through SCSI pass-through holds its sg node, not /dev/sdX.
+NodeNames commandNodesOf(SysCalls& sys, const std::string& root, const BlockDisk& disk) {
+  NodeNames commandNodes;
+  for (const std::string kind : {"scsi_generic", "bsg"}) {
+    const std::string folder = root + "/sys/block/" + disk.name + "/device/" + kind;
+    for (const std::string& name : listOf(sys, folder)) {
+      if (const auto d = deviceNumber(sys.readText(folder + "/" + name + "/dev"))) {
+        commandNodes[*d] = (kind == "bsg" ? "/dev/bsg/" : "/dev/") + name;
+      }
+    }
+  }
+  if (disk.name.rfind("nvme", 0) == 0) {
+    const std::string generic = "ng" + disk.name.substr(4);
+    if (const auto d = deviceNumber(sys.readText(root + "/sys/class/nvme-generic/" + generic + "/dev"))) {
+      commandNodes[*d] = "/dev/" + generic;
+    }
+  }
+  return commandNodes;
+}
+
+// The programs found holding one of the nodes, and why some may have been missed.
+struct ProgramScan {
+  std::vector<DiskUser> found;
+  std::string hidden;  // "" when every process could be looked at
+};
+
+// Why this program cannot see every process, or "" when it can: /proc not listed, /proc
+// mounted hidepid for a user that is not root, or a PID namespace of its own.
+std::string processesHidden(SysCalls& sys, const std::string& root, const std::optional<std::vector<std::string>>& entries) {
+  if (!entries) return "the processes (/proc) cannot be listed";
+  // With /proc mounted hidepid, one that is not root sees only its own user's
+  // processes; the first process is there to be seen by anyone who sees them all.
+  if (sys.effectiveUid() != 0 && std::find(entries->begin(), entries->end(), "1") == entries->end()) {
+    return "the processes of other users are hidden from this program, which does not run as root";
+  }
+  // In a PID namespace of its own (a container) the processes outside it are not listed:
+  // its NSpid line then gives more than one number.
+  if (const auto status = sys.readText(root + "/proc/self/status")) {
+    const size_t at = status->find("\nNSpid:");
+    if (at != std::string::npos) {
+      const size_t end = status->find('\n', at + 1);
+      const std::string numbers = trimmed(status->substr(at + 7, end == std::string::npos ? end : end - at - 7));
+      if (numbers.find_first_of(" \t") != std::string::npos) {
+        return "this program runs in a container of its own, which hides the processes outside it";
+      }
+    }
+  }
+  return "";
+}
+
+// Programs with the disk's or a partition's node open (`nodes`), or one of its command
+// nodes: a virtual machine given the raw disk, an NBD server exporting it, a backup tool
+// reading it. Our own descriptors are the guard's business, not a user's. A process whose
+// files cannot be looked at may be the one using the disk: the guard cannot tell, and
+// says so rather than let it pass.
+ProgramScan programsHolding(SysCalls& sys, const std::string& root, const NodeNames& nodes,
+                            const NodeNames& commandNodes) {
+  ProgramScan scan;
+  const auto self = sys.readlink(root + "/proc/self");
+  const auto entries = sys.listDirectory(root + "/proc");
+  scan.hidden = processesHidden(sys, root, entries);
+  if (!scan.hidden.empty()) return scan;
+  for (const std::string& pid : *entries) {
+    if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
+    if (self && *self == pid) continue;
+    const std::string fdFolder = root + "/proc/" + pid + "/fd";
+    const auto fds = sys.listDirectory(fdFolder);
+    if (!fds) {
+      // Gone meanwhile, or closed to this program (which then is not root).
+      if (const auto comm = sys.readText(root + "/proc/" + pid + "/comm"); comm && scan.hidden.empty()) {
+        scan.hidden = "the program " + trimmed(*comm) + " (pid " + pid + ") does not show its open files to this one";
+      }
+      continue;
+    }
+    for (const std::string& fd : *fds) {
+      // Sockets, pipes and anonymous inodes are not paths; only a path can be a node.
+      const auto target = sys.readlink(fdFolder + "/" + fd);
+      if (!target || target->empty() || (*target)[0] != '/') continue;
+      struct stat st {};
+      if (sys.stat(fdFolder + "/" + fd, &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) continue;
+      const NodeNames& named = S_ISBLK(st.st_mode) ? nodes : commandNodes;
+      const auto node = named.find({major(st.st_rdev), minor(st.st_rdev)});
+      if (node == named.end()) continue;
+      DiskUser user;
+      user.kind = DiskUser::Kind::Program;
+      user.name = trimmed(sys.readText(root + "/proc/" + pid + "/comm").value_or("?"));
+      user.pid = std::atoi(pid.c_str());
+      user.uses = node->second;
+      scan.found.push_back(std::move(user));
+      break;
+    }
+  }
+  return scan;
+}
+
 }  // namespace
 
 std::vector<DeviceNumber> LinuxPlatform::mountDevices(const MountEntry& m, const std::vector<MountEntry>& mounts,
@@ -194,7 +381,7 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
   std::vector<DiskUser> users;
   // The disk's own node and its partitions', by device number, with the name a refusal
   // gives each ("" for the disk itself).
-  std::map<DeviceNumber, std::string> nodes = {{{disk.major, disk.minor}, ""}};
+  NodeNames nodes = {{{disk.major, disk.minor}, ""}};
   for (const Partition& p : disk.partitions) nodes[{p.major, p.minor}] = "/dev/" + p.name;
 
   // Whether what a loop or an exporter reads (a node, or a file) lies on this disk: a
@@ -215,172 +402,35 @@ std::vector<DiskUser> LinuxPlatform::diskUsers(const BlockDisk& disk, int number
 
   // Loop devices: any loop over the disk, a partition or a file on it refuses the whole
   // disk, whatever its offset.
-  if (const auto names = m_sys.listDirectory(path("/sys/block"))) {
-    for (const std::string& name : *names) {
-      if (name.rfind("loop", 0) != 0) continue;
-      const auto backing = m_sys.readText(path("/sys/block/" + name + "/loop/backing_file"));
-      if (!backing) continue;  // not bound to anything
-      DiskUser user;
-      user.kind = DiskUser::Kind::Loop;
-      user.name = "/dev/" + name;
-      if (!reaches(trimmed(*backing), user)) continue;
-      // Where the loop's own file system, or one on a partition of it, is mounted.
-      std::vector<DeviceNumber> loopNodes;
-      if (const auto d = deviceNumber(m_sys.readText(path("/sys/block/" + name + "/dev")))) loopNodes.push_back(*d);
-      if (const auto parts = m_sys.listDirectory(path("/sys/block/" + name))) {
-        for (const std::string& part : *parts) {
-          if (part.rfind(name + "p", 0) != 0) continue;
-          if (const auto d = deviceNumber(m_sys.readText(path("/sys/block/" + name + "/" + part + "/dev")))) {
-            loopNodes.push_back(*d);
-          }
-        }
-      }
-      for (const MountEntry& m : mounts) {
-        if (std::find(loopNodes.begin(), loopNodes.end(), DeviceNumber{m.major, m.minor}) != loopNodes.end()) {
-          user.mountPoint = m.mountPoint;
-          break;
-        }
-      }
-      users.push_back(std::move(user));
-    }
+  for (DiskUser& loop : boundLoops(m_sys, m_root)) {
+    const std::string backing = loop.uses;
+    if (!reaches(backing, loop)) continue;
+    loop.mountPoint = loopMountPoint(m_sys, m_root, loop.name.substr(5), mounts);
+    users.push_back(std::move(loop));
   }
-
   // The kernel's own exporters open what they export without a holder link and, but for
   // the SCSI target's block backstore, without an exclusive claim.
-  const auto exported = [&](const std::string& file, const std::string& name) {
-    if (file.empty()) return;
-    DiskUser user;
-    user.kind = DiskUser::Kind::Export;
-    user.name = name;
-    if (reaches(file, user)) users.push_back(std::move(user));
-  };
-  const auto list = [&](const std::string& folder) {
-    return m_sys.listDirectory(path(folder)).value_or(std::vector<std::string>());
-  };
-  const auto attribute = [&](const std::string& file) { return trimmed(m_sys.readText(path(file)).value_or("")); };
-  const std::string scsiTarget = "/sys/kernel/config/target/core";
-  for (const std::string& hba : list(scsiTarget)) {
-    for (const std::string& device : list(scsiTarget + "/" + hba)) {
-      exported(attribute(scsiTarget + "/" + hba + "/" + device + "/udev_path"),
-               "the SCSI target's backstore " + hba + "/" + device);
-    }
-  }
-  const std::string nvmet = "/sys/kernel/config/nvmet/subsystems";
-  for (const std::string& subsystem : list(nvmet)) {
-    for (const std::string& nsid : list(nvmet + "/" + subsystem + "/namespaces")) {
-      const std::string ns = nvmet + "/" + subsystem + "/namespaces/" + nsid;
-      if (attribute(ns + "/enable") != "1") continue;
-      exported(attribute(ns + "/device_path"), "the NVMe target's namespace " + subsystem + "/" + nsid);
-    }
-  }
-  const std::string gadgets = "/sys/kernel/config/usb_gadget";
-  for (const std::string& gadget : list(gadgets)) {
-    for (const std::string& function : list(gadgets + "/" + gadget + "/functions")) {
-      if (function.rfind("mass_storage.", 0) != 0) continue;
-      const std::string folder = gadgets + "/" + gadget + "/functions/" + function;
-      for (const std::string& lun : list(folder)) {
-        if (lun.rfind("lun.", 0) == 0) {
-          exported(attribute(folder + "/" + lun + "/file"), "the USB gadget " + gadget + "'s " + function + " " + lun);
-        }
-      }
-    }
+  for (DiskUser& exporter : kernelExporters(m_sys, m_root)) {
+    const std::string exported = exporter.uses;
+    if (reaches(exported, exporter)) users.push_back(std::move(exporter));
   }
 
-  // The disk's character nodes carry commands to it as its block node does: a virtual
-  // machine given the disk through SCSI pass-through holds its sg node, not /dev/sdX.
-  std::map<DeviceNumber, std::string> commandNodes;
-  for (const std::string kind : {"scsi_generic", "bsg"}) {
-    const std::string folder = path("/sys/block/" + disk.name + "/device/" + kind);
-    for (const std::string& name : m_sys.listDirectory(folder).value_or(std::vector<std::string>())) {
-      if (const auto d = deviceNumber(m_sys.readText(folder + "/" + name + "/dev"))) {
-        commandNodes[*d] = (kind == "bsg" ? "/dev/bsg/" : "/dev/") + name;
-      }
-    }
-  }
-  if (disk.name.rfind("nvme", 0) == 0) {
-    const std::string generic = "ng" + disk.name.substr(4);
-    if (const auto d = deviceNumber(m_sys.readText(path("/sys/class/nvme-generic/" + generic + "/dev")))) {
-      commandNodes[*d] = "/dev/" + generic;
-    }
-  }
-
-  // Programs with the disk's or a partition's node open: a virtual machine given the raw
-  // disk, an NBD server exporting it, a backup tool reading it. Our own descriptors are
-  // the guard's business, not a user's. A process whose files cannot be looked at may be
-  // the one using the disk: the guard cannot tell, and says so rather than let it pass.
-  const auto self = m_sys.readlink(path("/proc/self"));
-  std::string hidden;
-  const auto programs = [&] {
-    std::vector<DiskUser> found;
-    const auto entries = m_sys.listDirectory(path("/proc"));
-    if (!entries) {
-      hidden = "the processes (/proc) cannot be listed";
-      return found;
-    }
-    // With /proc mounted hidepid, one that is not root sees only its own user's
-    // processes; the first process is there to be seen by anyone who sees them all.
-    if (m_sys.effectiveUid() != 0 && std::find(entries->begin(), entries->end(), "1") == entries->end()) {
-      hidden = "the processes of other users are hidden from this program, which does not run as root";
-      return found;
-    }
-    // In a PID namespace of its own (a container) the processes outside it are not listed:
-    // its NSpid line then gives more than one number.
-    if (const auto status = m_sys.readText(path("/proc/self/status"))) {
-      const size_t at = status->find("\nNSpid:");
-      if (at != std::string::npos) {
-        const size_t end = status->find('\n', at + 1);
-        const std::string numbers = trimmed(status->substr(at + 7, end == std::string::npos ? end : end - at - 7));
-        if (numbers.find_first_of(" \t") != std::string::npos) {
-          hidden = "this program runs in a container of its own, which hides the processes outside it";
-          return found;
-        }
-      }
-    }
-    for (const std::string& pid : *entries) {
-      if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
-      if (self && *self == pid) continue;
-      const std::string fdFolder = path("/proc/" + pid + "/fd");
-      const auto fds = m_sys.listDirectory(fdFolder);
-      if (!fds) {
-        // Gone meanwhile, or closed to this program (which then is not root).
-        if (const auto comm = m_sys.readText(path("/proc/" + pid + "/comm")); comm && hidden.empty()) {
-          hidden = "the program " + trimmed(*comm) + " (pid " + pid + ") does not show its open files to this one";
-        }
-        continue;
-      }
-      for (const std::string& fd : *fds) {
-        // Sockets, pipes and anonymous inodes are not paths; only a path can be a node.
-        const auto target = m_sys.readlink(fdFolder + "/" + fd);
-        if (!target || target->empty() || (*target)[0] != '/') continue;
-        struct stat st {};
-        if (m_sys.stat(fdFolder + "/" + fd, &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) continue;
-        const auto& named = S_ISBLK(st.st_mode) ? nodes : commandNodes;
-        const auto node = named.find({major(st.st_rdev), minor(st.st_rdev)});
-        if (node == named.end()) continue;
-        DiskUser user;
-        user.kind = DiskUser::Kind::Program;
-        user.name = trimmed(m_sys.readText(path("/proc/" + pid + "/comm")).value_or("?"));
-        user.pid = std::atoi(pid.c_str());
-        user.uses = node->second;
-        found.push_back(std::move(user));
-        break;
-      }
-    }
-    return found;
-  };
   // A probe holds a node for a moment: udev's blkid after every close of a writer (ours
   // too), a desktop's disk monitor. A program counts when it still holds the disk half a
   // second on.
-  std::vector<DiskUser> holding = programs();
-  for (int look = 0; look < 5 && !holding.empty(); ++look) {
+  const NodeNames commandNodes = commandNodesOf(m_sys, m_root, disk);
+  ProgramScan scan = programsHolding(m_sys, m_root, nodes, commandNodes);
+  for (int look = 0; look < 5 && !scan.found.empty(); ++look) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const std::vector<DiskUser> again = programs();
-    std::erase_if(holding, [&again](const DiskUser& u) {
+    const ProgramScan next = programsHolding(m_sys, m_root, nodes, commandNodes);
+    if (scan.hidden.empty()) scan.hidden = next.hidden;
+    const std::vector<DiskUser>& again = next.found;
+    std::erase_if(scan.found, [&again](const DiskUser& u) {
       return std::none_of(again.begin(), again.end(), [&u](const DiskUser& a) { return a.pid == u.pid; });
     });
   }
-  users.insert(users.end(), holding.begin(), holding.end());
-  if (unknown != nullptr && !hidden.empty()) *unknown = hidden;
+  users.insert(users.end(), scan.found.begin(), scan.found.end());
+  if (unknown != nullptr && !scan.hidden.empty()) *unknown = scan.hidden;
   return users;
 }
 
