@@ -265,6 +265,9 @@ std::vector<SectorSpan> planSpans(const SectorPlan& plan) {
   return {first, second};
 }
 
+// Long on purpose: the loop's steps per block (stop check, position, transfer, the bad
+// sector's question, timing, progress) run in the order the tests fix, with the flush that
+// proves an erase after them; split, the order would be spread over several functions.
 int sectorLoop(TestRun& run, const SectorPlan& plan) {
   if (const int code = beginLoop(run, plan.first, plan.end, plan.show); code != 0) return code;
   TestRunValues& v = run.values();

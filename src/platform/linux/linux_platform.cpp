@@ -462,6 +462,8 @@ bool LinuxPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in
   return ok;
 }
 
+// Long on purpose: the dispatch over the disk control codes this backend answers, each case
+// short, so the set of codes a real disk takes stays in one place.
 bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in,
                                 uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned) {
   switch (code) {
@@ -645,6 +647,9 @@ bool LinuxPlatform::driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, u
   return true;
 }
 
+// Long on purpose: one request from the SCSI_PASS_THROUGH record in to the record out, in
+// the driver's order (check the record, answer from sysfs or pass the guard, send, copy back
+// status, sense and data); each step reads what the ones before it decided.
 bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize,
                                     uint8_t* out, uint32_t outSize, uint32_t* returned) {
   if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE)) return fail(ERROR_ACCESS_DENIED);
@@ -1187,6 +1192,8 @@ bool LinuxPlatform::volumeControl(OpenHandle& h, uint32_t code, uint8_t* out, ui
   }
 }
 
+// Long on purpose: every fact the write guard's rule takes (holders, ZFS members, each
+// mount, each swap area) gathered in one pass, so what the rule sees is found in one place.
 WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
   WriteGuardFacts facts;
   facts.privileged = privilege() == Privilege::Administrator;

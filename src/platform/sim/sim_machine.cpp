@@ -145,6 +145,8 @@ void refreshRaidMemberPages(SimDrive& drive) {
   if (drive.memberB) drive.scsi.vpd[0x02] = memberPage(0x02, serialOf(*drive.memberB));
 }
 
+// Long on purpose: one case per transport, each saying how that stack describes a disk,
+// so what a drive reports by its transport is read in one place.
 void applyTransportDefaults(SimDrive& drive) {
   std::string model;
   std::string serial;
