@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+#include "ui/widgets/dialog_parts.h"
+
 namespace palvoro {
 
 namespace {
@@ -110,8 +112,7 @@ CDriveLogsDlg::CDriveLogsDlg(const DriveLogsModel& model, QWidget* parent) : QDi
   auto* layout = new QVBoxLayout(this);
   // The heading leads with the drive's model and serial, the summary and the notes carry
   // the drive's own numbers: none of it is ever markup.
-  m_heading = new QLabel(QString::fromStdString(model.heading()), this);
-  m_heading->setTextFormat(Qt::PlainText);
+  m_heading = plainTextLabel(QString::fromStdString(model.heading()), this);
   layout->addWidget(m_heading);
   m_pages = new QTabWidget(this);
 
@@ -126,8 +127,7 @@ CDriveLogsDlg::CDriveLogsDlg(const DriveLogsModel& model, QWidget* parent) : QDi
   if (!notRead.empty()) lines << QString() << QString::fromStdString(notRead);
   lines << QString()
         << QStringLiteral("These hints come from the drive's own records. They do not change the test verdicts.");
-  m_summary = new QLabel(lines.join(QStringLiteral("\n")));
-  m_summary->setTextFormat(Qt::PlainText);
+  m_summary = plainTextLabel(lines.join(QStringLiteral("\n")), nullptr);
   m_summary->setWordWrap(true);
   m_summary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -144,21 +144,14 @@ CDriveLogsDlg::CDriveLogsDlg(const DriveLogsModel& model, QWidget* parent) : QDi
       }
     }
     pageLayout->addWidget(tableOf(log, page), 1);
-    auto* note = new QLabel(QString::fromStdString(log.note), page);
-    note->setTextFormat(Qt::PlainText);
+    QLabel* note = plainTextLabel(QString::fromStdString(log.note), page);
     note->setWordWrap(true);
     pageLayout->addWidget(note);
     m_pages->addTab(page, QString::fromStdString(log.title));
   }
   layout->addWidget(m_pages, 1);
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  m_close = new QPushButton(QStringLiteral("&Close"), this);
-  m_close->setDefault(true);
-  connect(m_close, &QPushButton::clicked, this, &QDialog::accept);
-  buttons->addWidget(m_close);
-  layout->addLayout(buttons);
+  m_close = addCloseRow(*this, *layout);
   resize(780, 480);
 }
 

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/widgets/dialog_parts.h"
+
 namespace palvoro {
 
 namespace {
@@ -102,8 +104,7 @@ CScanMapDlg::CScanMapDlg(const ScanMapModel& model, QWidget* parent) : QDialog(p
   setWindowTitle(QString::fromStdString(model.title()));
   auto* layout = new QVBoxLayout(this);
   // The heading leads with the drive's model and serial: never markup.
-  m_heading = new QLabel(QString::fromStdString(model.heading()), this);
-  m_heading->setTextFormat(Qt::PlainText);
+  m_heading = plainTextLabel(QString::fromStdString(model.heading()), this);
   layout->addWidget(m_heading);
   auto* row = new QHBoxLayout;
   m_plot = new ScanMapPlot(model.bars(), this);
@@ -116,17 +117,10 @@ CScanMapDlg::CScanMapDlg(const ScanMapModel& model, QWidget* parent) : QDialog(p
     details.push_back("Slowest blocks:");
     for (const std::string& line : slowest) details.push_back("    " + line);
   }
-  m_details = new QLabel(joined(details), this);
-  m_details->setTextFormat(Qt::PlainText);
+  m_details = plainTextLabel(joined(details), this);
   m_details->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(m_details);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  m_close = new QPushButton(QStringLiteral("&Close"), this);
-  m_close->setDefault(true);
-  connect(m_close, &QPushButton::clicked, this, &QDialog::accept);
-  buttons->addWidget(m_close);
-  layout->addLayout(buttons);
+  m_close = addCloseRow(*this, *layout);
   resize(780, 440);
 }
 

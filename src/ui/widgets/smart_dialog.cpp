@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/widgets/dialog_parts.h"
 #include "ui/widgets/dialog_units.h"
 #include "ui/widgets/pictures.h"
 #include "ui/widgets/view_dialog.h"
@@ -60,12 +61,10 @@ void CDiskAttrDlg::createControls() {
   intro->setGeometry(duX(35), duY(4), duX(282), duY(38));
 
   // Drive-reported text is shown as it came, never as markup.
-  m_driveLabel = new QLabel(this);
-  m_driveLabel->setTextFormat(Qt::PlainText);
+  m_driveLabel = plainTextLabel(QString(), this);
   m_driveLabel->setGeometry(duX(7), duY(46), duX(55), duY(10));
 
-  m_identity = new QLabel(this);
-  m_identity->setTextFormat(Qt::PlainText);
+  m_identity = plainTextLabel(QString(), this);
   m_identity->setGeometry(duX(65), duY(46), duX(165), duY(10));
 
   m_memberBox = new QComboBox(this);
