@@ -58,7 +58,7 @@ void buildAtaRecord(const AtaCommand& command, const uint8_t* dataOut, AtaComman
 // Sends one command with IOCTL_ATA_PASS_THROUGH; data-in commands copy the 512 data bytes
 // to `dataIn`.
 [[nodiscard]] AtaReply sendAtaCommand(Platform& platform, Handle handle, const AtaCommand& command,
-                        const uint8_t* dataOut = nullptr, uint8_t* dataIn = nullptr);
+                                      const uint8_t* dataOut = nullptr, uint8_t* dataIn = nullptr);
 
 // Builders, one per command (registers in hexadecimal as ACS and the maker define them).
 AtaCommand identifyDeviceCommand(uint8_t unit);
@@ -93,16 +93,16 @@ inline constexpr uint8_t kDsmXl = 0x07;      // DATA SET MANAGEMENT XL, 16-byte 
 // SMART READ DATA (ERR checked) and READ THRESHOLDS (ERR and signature checked).
 [[nodiscard]] bool ataSmartReadData(Platform& platform, Handle handle, uint8_t unit, uint8_t (&page)[kSectorBytes]);
 [[nodiscard]] bool ataSmartReadThresholds(Platform& platform, Handle handle, uint8_t unit,
-                            uint8_t (&page)[kSectorBytes]);
+                                          uint8_t (&page)[kSectorBytes]);
 // SMART RETURN STATUS through pass-through: Undetermined when the request fails or ERR is set.
 [[nodiscard]] SmartReturnStatus ataSmartReturnStatusTri(Platform& platform, Handle handle, uint8_t unit);
 // One page of a drive log: SMART READ LOG (page 0 of `address`) and READ LOG EXT (page
 // `page`), and SMART WRITE LOG of an SCT command to E0h. Each fails when the request fails
 // or the drive sets ERR, since a refused log would otherwise read as an empty one.
 [[nodiscard]] bool ataSmartReadLog(Platform& platform, Handle handle, uint8_t unit, uint8_t address,
-                     uint8_t (&page)[kSectorBytes]);
+                                   uint8_t (&page)[kSectorBytes]);
 [[nodiscard]] bool ataReadLogExt(Platform& platform, Handle handle, uint8_t address, uint16_t page,
-                   uint8_t (&out)[kSectorBytes]);
+                                 uint8_t (&out)[kSectorBytes]);
 [[nodiscard]] bool ataSctCommand(Platform& platform, Handle handle, const uint8_t (&command)[kSectorBytes]);
 
 }  // namespace palvoro

@@ -20,7 +20,7 @@ constexpr uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // USB drives take the block over SAT ATA PASS-THROUGH (16); every other drive over ATA
 // pass-through.
 [[nodiscard]] bool sendDsmBlock(Platform& platform, Handle handle, const TrimTarget& target, uint8_t opcode,
-                  const std::array<uint8_t, kSectorBytes>& block) {
+                                const std::array<uint8_t, kSectorBytes>& block) {
   if (target.usbBridge) {
     uint8_t bytes[kSectorBytes];
     std::memcpy(bytes, block.data(), kSectorBytes);
@@ -85,7 +85,7 @@ bool updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDr
   uint32_t returned = 0;
   // The layout is read only to make the disk stack look at the drive; what it says is not used.
   (void)platform.deviceIoControl(drive.get(), IOCTL_DISK_GET_DRIVE_LAYOUT, nullptr, 0, layout.data(),
-                           static_cast<uint32_t>(layout.size()), &returned);
+                                 static_cast<uint32_t>(layout.size()), &returned);
   const bool updated =
       platform.deviceIoControl(drive.get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
   // Let go of the drive before waiting: the disk stack re-reads it in the background.

@@ -42,7 +42,8 @@ struct DriveInstance {
 // Makes the system re-read the drive after its layout changed. Returns whether
 // IOCTL_DISK_UPDATE_PROPERTIES succeeded; false also after telling the user
 // "Failed to update disk property!" when the drive does not open.
-[[nodiscard]] bool updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber, bool miniportMode);
+[[nodiscard]] bool updateDiskProperties(Platform& platform, Prompter& prompter, int physicalDriveNumber,
+                                        bool miniportMode);
 // Device number of the drive holding the Windows directory, or -1.
 [[nodiscard]] int systemDriveNumber(Platform& platform);
 
@@ -51,7 +52,8 @@ struct DriveInstance {
 // drive answers ERR.
 inline constexpr uint8_t kSctSwitchOn = 1;
 inline constexpr uint8_t kSctSwitchOff = 0;
-[[nodiscard]] DriveRequestError sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode, uint8_t function);
+[[nodiscard]] DriveRequestError sctVendorSwitch(Platform& platform, int physicalDriveNumber, bool miniportMode,
+                                                uint8_t function);
 
 // Where a DATA SET MANAGEMENT command goes: the drive, how its SMART path is reached,
 // the unit, and whether it sits behind a USB bridge (the command then travels in SAT ATA
@@ -68,7 +70,8 @@ struct TrimTarget {
 // nothing to trim; Trim at the first block the drive refuses.
 [[nodiscard]] DriveRequestError trimRange(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count);
 // The same with DATA SET MANAGEMENT XL (07h): one block holding one 16-byte entry.
-[[nodiscard]] DriveRequestError trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start, uint64_t count);
+[[nodiscard]] DriveRequestError trimRangeXl(Platform& platform, const TrimTarget& target, uint64_t start,
+                                            uint64_t count);
 
 inline constexpr uint32_t kTrimEntrySectors = 61440;  // F000h: the largest multiple of 4 KiB in 16 bits
 inline constexpr int kTrimEntriesPerBlock = 64;       // 8-byte entries in one 512-byte block

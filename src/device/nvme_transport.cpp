@@ -20,8 +20,8 @@ static_assert(kQueryHeaderBytes == sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR));
 // A self-test is acknowledged at once; the driver's own limit is enough.
 constexpr uint32_t kSelfTestTimeoutSeconds = 30;
 
-[[nodiscard]] bool protocolQuery(Platform& platform, Handle handle, uint32_t propertyId, uint32_t dataType, uint32_t value,
-                   uint32_t subValue, uint32_t subValue4, uint32_t length, uint8_t* out) {
+[[nodiscard]] bool protocolQuery(Platform& platform, Handle handle, uint32_t propertyId, uint32_t dataType,
+                                 uint32_t value, uint32_t subValue, uint32_t subValue4, uint32_t length, uint8_t* out) {
   std::vector<uint8_t> buffer(kQueryHeaderBytes + length, 0);
   const uint32_t query[2] = {propertyId, PropertyStandardQuery};
   std::memcpy(buffer.data(), query, sizeof query);

@@ -92,7 +92,8 @@ class SenseRequest {
 // Sends a SCSI command that reads `length` bytes, and copies them to `out` on success
 // (platform call succeeded, ScsiStatus GOOD).
 template <size_t N>
-[[nodiscard]] bool scsiDataIn(Platform& platform, Handle handle, const std::array<uint8_t, N>& cdb, uint32_t length, uint8_t* out) {
+[[nodiscard]] bool scsiDataIn(Platform& platform, Handle handle, const std::array<uint8_t, N>& cdb, uint32_t length,
+                              uint8_t* out) {
   SenseRequest request(length);
   request.setCdb(cdb, SCSI_IOCTL_DATA_IN, length);
   uint32_t returned = 0;
@@ -224,7 +225,7 @@ bool scsiReadCapacity16(Platform& platform, Handle handle, uint64_t* lastLba) {
 }
 
 bool satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
-                     uint8_t* data) {
+                      uint8_t* data) {
   const bool withData = data != nullptr;
   const uint32_t length = withData ? registers.count * kBlockBytes : 0;
   // DMA out travels as SCSI data-out; the other directions are the SCSI values themselves.
@@ -387,8 +388,8 @@ AtaCarrier probeCarrier(Platform& platform, Handle handle, uint8_t device, uint8
   if (satPassThrough12(platform, handle, identifyDevice, CarrierDirection::In, identify)) {
     // The bridge passed IDENTIFY, so it is the carrier whatever SMART ENABLE answers; a
     // drive that refuses it shows that when its SMART data is read.
-    (void)satPassThrough12(platform, handle, smartRegisters(kSmartEnableOperations, 0, 0, device),
-                           CarrierDirection::In, nullptr);
+    (void)satPassThrough12(platform, handle, smartRegisters(kSmartEnableOperations, 0, 0, device), CarrierDirection::In,
+                           nullptr);
     return kCarrierSat12;
   }
   // Bridges with the vendor block answer for the drive behind them as device A0h.
@@ -426,8 +427,9 @@ DriveRequestError satDataSetManagement(Platform& platform, Handle handle, uint8_
   // The data-out path only reads the block; the copy keeps the caller's array const.
   uint8_t copy[512];
   std::memcpy(copy, block, sizeof copy);
-  return satPassThrough16(platform, handle, registers, Sat16Protocol::UdmaOut, 1, copy, sizeof copy) ? DriveRequestError::None
-                                                                                      : DriveRequestError::Trim;
+  return satPassThrough16(platform, handle, registers, Sat16Protocol::UdmaOut, 1, copy, sizeof copy)
+             ? DriveRequestError::None
+             : DriveRequestError::Trim;
 }
 
 }  // namespace palvoro

@@ -54,7 +54,8 @@ enum class Sat16Protocol : int {
 [[nodiscard]] bool scsiInquiryVpd(Platform& platform, Handle handle, uint8_t page, uint8_t length, uint8_t* out);
 // RECEIVE DIAGNOSTIC RESULTS of `page` (page code valid); `out` has `length` bytes, the
 // allocation length asked for.
-[[nodiscard]] bool scsiReceiveDiagnostic(Platform& platform, Handle handle, uint8_t page, uint16_t length, uint8_t* out);
+[[nodiscard]] bool scsiReceiveDiagnostic(Platform& platform, Handle handle, uint8_t page, uint16_t length,
+                                         uint8_t* out);
 // READ CAPACITY (10): last LBA and block length in host order.
 [[nodiscard]] bool scsiReadCapacity10(Platform& platform, Handle handle, uint32_t* lastLba, uint32_t* blockLength);
 // READ CAPACITY (16): the 64-bit last LBA in host order.
@@ -62,36 +63,36 @@ enum class Sat16Protocol : int {
 
 // ATA PASS-THROUGH (12). With `data`, count x 512 bytes move in `direction`; without,
 // the command is non-data. True on success.
-[[nodiscard]] bool satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
-                     uint8_t* data);
+[[nodiscard]] bool satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers,
+                                    CarrierDirection direction, uint8_t* data);
 // ATA PASS-THROUGH (16) of `registers`, EXTEND set when `extend` is odd. A protocol other
 // than the two named is refused without sending. True on success.
-[[nodiscard]] bool satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers, Sat16Protocol protocol,
-                     int extend, uint8_t* data, uint32_t length);
+[[nodiscard]] bool satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers,
+                                    Sat16Protocol protocol, int extend, uint8_t* data, uint32_t length);
 // The bridge vendor ATA command block. True on success.
-[[nodiscard]] bool atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
-                 uint8_t* data);
+[[nodiscard]] bool atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registers,
+                                CarrierDirection direction, uint8_t* data);
 // One ATA command over the drive's carrier; kCarrierNone and numbers no carrier has fail
 // without sending. True on success.
 [[nodiscard]] bool carrierCommand(Platform& platform, Handle handle, AtaCarrier carrier, const AtaRegisters& registers,
-                   CarrierDirection direction, uint8_t* data);
+                                  CarrierDirection direction, uint8_t* data);
 // SMART over a carrier; `device` is the RAID member select byte (A0h or B0h), `feature`
 // of the read D0h (attribute data) or D1h (thresholds). True on success.
 [[nodiscard]] bool carrierSmartEnable(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device);
-[[nodiscard]] bool carrierSmartRead(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t feature, uint8_t device,
-                     uint8_t (&out)[512]);
+[[nodiscard]] bool carrierSmartRead(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t feature,
+                                    uint8_t device, uint8_t (&out)[512]);
 [[nodiscard]] bool carrierSmartExecuteOffline(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
-                               uint8_t subcommand);
+                                              uint8_t subcommand);
 // The drive's logs over a carrier: SMART READ LOG of page 0 of `address` over either
 // carrier; SMART WRITE LOG of an SCT command to E0h and READ LOG EXT of one page over the
 // SAT carrier only, as ATA PASS-THROUGH (16) (the vendor block has no 48-bit command, and
 // neither it nor the (12) block is used for PIO data-out here). True on success.
-[[nodiscard]] bool carrierSmartReadLog(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
-                        uint8_t (&out)[512]);
+[[nodiscard]] bool carrierSmartReadLog(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+                                       uint8_t address, uint8_t (&out)[512]);
 [[nodiscard]] bool carrierSctCommand(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
-                      const uint8_t (&command)[512]);
-[[nodiscard]] bool carrierReadLogExt(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device, uint8_t address,
-                      uint16_t page, uint8_t (&out)[512]);
+                                     const uint8_t (&command)[512]);
+[[nodiscard]] bool carrierReadLogExt(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
+                                     uint8_t address, uint16_t page, uint8_t (&out)[512]);
 // Finds the carrier a bridge takes: kCarrierSat12 when IDENTIFY DEVICE passes over ATA
 // PASS-THROUGH (12) (SMART is then enabled the same way), kCarrierAtacb when it passes
 // over the vendor block, else kCarrierNone. `identify` receives the IDENTIFY data.
@@ -105,6 +106,7 @@ enum class Sat16Protocol : int {
 [[nodiscard]] bool satReadIdentifyDataLog(Platform& platform, Handle handle, uint8_t (&page)[512]);
 // DATA SET MANAGEMENT (06h TRIM or 07h XL) of one 512-byte block over ATA
 // PASS-THROUGH (16): None, or Trim when the bridge or the drive refuses it.
-[[nodiscard]] DriveRequestError satDataSetManagement(Platform& platform, Handle handle, uint8_t opcode, const uint8_t (&block)[512]);
+[[nodiscard]] DriveRequestError satDataSetManagement(Platform& platform, Handle handle, uint8_t opcode,
+                                                     const uint8_t (&block)[512]);
 
 }  // namespace palvoro

@@ -148,7 +148,7 @@ void buildSrbHeader(uint32_t controlCode, uint32_t length, uint8_t* header) {
 // The miniport request. For data commands the 528 bytes behind the output header go to
 // `data` whatever the result, so callers see the driver path's layout.
 [[nodiscard]] bool sendMiniportRequest(Platform& platform, Handle handle, const SmartOperation& op,
-                         uint8_t (*data)[kSmartBufferSize]) {
+                                       uint8_t (*data)[kSmartBufferSize]) {
   const uint32_t length = op.dataIn ? kMiniportDataLength : kMiniportNoDataLength;
   uint8_t in[kMiniportInSize];
   buildSrbHeader(op.miniportCode, length, in);
@@ -231,7 +231,8 @@ bool smartEnableOperations(Platform& platform, Handle handle, bool miniportMode,
   return sendDriverRequest(platform, handle, op, out);
 }
 
-SmartReturnStatus smartReturnStatusTri(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit) {
+SmartReturnStatus smartReturnStatusTri(Platform& platform, Handle handle, bool miniportMode, int driveNumber,
+                                       uint8_t unit) {
   if (miniportMode) {
     // The miniport tells a threshold exceeded only by failing without an error code.
     platform.setLastError(ERROR_SUCCESS);

@@ -369,7 +369,8 @@ int trimLoop(TestRun& run, int type, uint64_t first, uint64_t end, bool show) {
                                                          : trimRange(run.platform(), target, first, end - first);
     // The question names the first block of the range, as a transfer would.
     const uint64_t count = std::min<uint64_t>(end - first, kSectorsPerBlock);
-    if (result == DriveRequestError::None || continueAfterEraseError(run, first, count)) advanceTo(run, line, first + count - 1, end);
+    if (result == DriveRequestError::None || continueAfterEraseError(run, first, count))
+      advanceTo(run, line, first + count - 1, end);
   }
 
   closeDriveForTest(run, drive, volumes);

@@ -30,7 +30,7 @@ std::string_view modelOf(const DriveRecord& record) {
 // user without rights), the way the probe first read it. The 512 data bytes follow the
 // 16-byte output header.
 [[nodiscard]] bool smartIdentifyUnit0(Platform& platform, int driveNumber, bool miniportMode,
-                        uint8_t (&reply)[kIdentifyBytes]) {
+                                      uint8_t (&reply)[kIdentifyBytes]) {
   ScopedHandle smartPath(platform, openSmartPath(platform, driveNumber, miniportMode));
   if (!smartPath.valid()) return false;
   uint8_t buffer[kSmartBufferSize];

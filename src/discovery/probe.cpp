@@ -245,8 +245,7 @@ void detectionSmart(const ProbeEnvironment& env, Handle handle, const uint8_t (&
     // The unit's own status, then its attributes: the list says what the SMART window
     // will, and an attribute at its threshold fails a drive that calls itself healthy.
     const auto verdict = [&](uint8_t unit, SmartStatus& status) {
-      status = smartStatusOf(
-          smartReturnStatusTri(env.platform, handle, env.miniportMode, r.physicalDriveNumber, unit));
+      status = smartStatusOf(smartReturnStatusTri(env.platform, handle, env.miniportMode, r.physicalDriveNumber, unit));
       return smartHealthyOf(status, judgeAttributes(env, r.physicalDriveNumber, handle, -1, unit));
     };
     if (!smartEnableOperations(env.platform, handle, env.miniportMode, r.primaryUnit)) return;

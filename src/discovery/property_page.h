@@ -50,6 +50,7 @@ std::string memberSerialText(const char (&serial)[21]);
 // devicePath (when that does not open, tells the user string 124 and sets raidState to 8),
 // then maps every drive's volumes and returns the page's texts. Nothing for an index
 // outside the table.
-[[nodiscard]] std::optional<PropertyPage> openPropertyPage(Platform& platform, Prompter& prompter, DriveTable& table, int index);
+[[nodiscard]] std::optional<PropertyPage> openPropertyPage(Platform& platform, Prompter& prompter, DriveTable& table,
+                                                           int index);
 
 }  // namespace palvoro

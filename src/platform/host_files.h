@@ -15,13 +15,11 @@ class HostFiles {
   // As closeHandle: the descriptor is released whatever the answer.
   static bool close(int fd);
   [[nodiscard]] static bool read(int fd, void* buffer, uint32_t size, uint32_t* bytesRead, uint32_t& error);
-  [[nodiscard]] static bool write(int fd, const void* buffer, uint32_t size, uint32_t* bytesWritten,
-                    uint32_t& error);
+  [[nodiscard]] static bool write(int fd, const void* buffer, uint32_t size, uint32_t* bytesWritten, uint32_t& error);
   // What was written reaches the storage (fsync).
   [[nodiscard]] static bool flush(int fd, uint32_t& error);
   // Moves the position; `newPosition` receives the position after the move.
-  [[nodiscard]] static bool seek(int fd, int64_t distance, uint32_t moveMethod, uint64_t& newPosition,
-                   uint32_t& error);
+  [[nodiscard]] static bool seek(int fd, int64_t distance, uint32_t moveMethod, uint64_t& newPosition, uint32_t& error);
 
   // The one place where an errno becomes a last-error value.
   static uint32_t errorFromErrno(int err);

@@ -44,8 +44,8 @@ class Platform {
   // has anything to undo when the close itself reports a failure.
   virtual bool closeHandle(Handle handle) = 0;
   // DeviceIoControl. `in` and `out` may be the same buffer, as the ATA command record is.
-  [[nodiscard]] virtual bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
-                               void* out, uint32_t outSize, uint32_t* bytesReturned) = 0;
+  [[nodiscard]] virtual bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                                             uint32_t outSize, uint32_t* bytesReturned) = 0;
   // SetFilePointer: a 64-bit distance as low part and optional high part. Returns the low
   // part of the new position (the high part goes back through distanceHigh), or
   // INVALID_SET_FILE_POINTER with a non-zero last error on failure; on success the last
@@ -54,8 +54,7 @@ class Platform {
                                   uint32_t moveMethod) = 0;
   // ReadFile / WriteFile, synchronous.
   [[nodiscard]] virtual bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
-  [[nodiscard]] virtual bool writeFile(Handle handle, const void* buffer, uint32_t size,
-                         uint32_t* bytesWritten) = 0;
+  [[nodiscard]] virtual bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) = 0;
   // FlushFileBuffers: what the handle wrote reaches the media. False when the device did
   // not confirm it stored the data, which makes the writes before it unproven.
   [[nodiscard]] virtual bool flushFileBuffers(Handle handle) = 0;
@@ -84,7 +83,8 @@ class Platform {
   // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}". A path opens with createFile.
   virtual std::vector<std::string> deviceInterfaces(const std::string& classGuid) = 0;
   // GetVolumeInformationA for a root such as "C:": the label and the file system name.
-  [[nodiscard]] virtual bool volumeInformation(const std::string& root, std::string* label, std::string* fileSystem) = 0;
+  [[nodiscard]] virtual bool volumeInformation(const std::string& root, std::string* label,
+                                               std::string* fileSystem) = 0;
   // The name and file system the user knows the volume behind `letter` by. This answer is
   // the Windows one: the letter's root, and the file system GetVolumeInformationA names.
   virtual VolumeName volumeName(char letter);

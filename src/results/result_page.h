@@ -28,9 +28,9 @@ inline constexpr const char* kMakerWebAddress = "https://www.example.com/varnhol
 // `verification` found. Returns false when the block did not fit and nothing was stored.
 // `extraRows` (whole rows of the block's table, such as the scan's block times) go before
 // "Test Time".
-[[nodiscard]] bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive, const std::tm& time,
-                       const EraseVerification* verification = nullptr,
-                       const std::vector<std::string>& extraRows = {});
+[[nodiscard]] bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const DriveRecord& drive,
+                                     const std::tm& time, const EraseVerification* verification = nullptr,
+                                     const std::vector<std::string>& extraRows = {});
 
 // The text of the "Erase Verification" row: "PASS: N sectors read back, all zero", or
 // "FAIL: " with what went wrong, always naming the "N not zero" and "N unreadable" counts
@@ -50,7 +50,8 @@ struct ResultVerification {
 // alone (or, for root, not root's all the way down) is refused, with its sentence in
 // `refusal` when given. Before any block was appended the file is left alone. Returns true
 // when the whole page was written.
-[[nodiscard]] bool writeResultPage(const std::string& resultsDir, const ResultLines& lines, std::string* refusal = nullptr);
+[[nodiscard]] bool writeResultPage(const std::string& resultsDir, const ResultLines& lines,
+                                   std::string* refusal = nullptr);
 
 // One run as the result page shows it, read back from its rows.
 struct ResultEntry {

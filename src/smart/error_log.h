@@ -65,8 +65,8 @@ AtaErrorLog decodeSummaryErrorLog(const LogPage& page);
 // ring holds 4*pageCount structures). At most `maxEntries` newest entries, walking back around
 // the ring; a page that cannot be read ends the walk. Page 0 is read first for the index.
 // nullopt when page 0 cannot be read.
-[[nodiscard]] std::optional<AtaErrorLog> decodeExtComprehensiveErrorLog(const std::function<bool(uint16_t, LogPage&)>& readPage,
-                                                          uint16_t pageCount, size_t maxEntries);
+[[nodiscard]] std::optional<AtaErrorLog> decodeExtComprehensiveErrorLog(
+    const std::function<bool(uint16_t, LogPage&)>& readPage, uint16_t pageCount, size_t maxEntries);
 
 // "READ FPDMA QUEUED", "WRITE DMA EXT", "SMART", "IDENTIFY DEVICE", ... for a command opcode;
 // "Command 0xNN" otherwise.

@@ -59,7 +59,8 @@ struct NvmeSelfTestLog {
   std::vector<NvmeSelfTestEntry> entries;
 };
 
-[[nodiscard]] std::optional<NvmeSelfTestLog> decodeNvmeSelfTestLog(std::span<const uint8_t> bytes);  // nullopt below 564 bytes
+[[nodiscard]] std::optional<NvmeSelfTestLog> decodeNvmeSelfTestLog(
+    std::span<const uint8_t> bytes);  // nullopt below 564 bytes
 
 // "Short", "Extended", "Vendor specific", "Reserved (N)" for a self-test code.
 std::string nvmeSelfTestCodeText(uint8_t code);

@@ -53,8 +53,8 @@ SelfTestLog decodeSelfTestLog(const std::array<uint8_t, 512>& page);
 // The newest kSelfTestLogEntries are walked back around the ring; an index beyond the ring
 // yields none, and an all-zero descriptor or a page that cannot be read ends the walk.
 // nullopt when the directory lists no pages or page 0 cannot be read.
-[[nodiscard]] std::optional<SelfTestLog> decodeExtSelfTestLog(const std::function<bool(uint16_t, std::array<uint8_t, 512>&)>& readPage,
-                                                uint16_t pageCount);
+[[nodiscard]] std::optional<SelfTestLog> decodeExtSelfTestLog(
+    const std::function<bool(uint16_t, std::array<uint8_t, 512>&)>& readPage, uint16_t pageCount);
 
 // "Short offline", "Extended offline", ... as the log names a test; "Vendor (NNh)" for the
 // vendor's own numbers.

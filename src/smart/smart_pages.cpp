@@ -36,7 +36,7 @@ size_t entryOffset(int index) {
 // SMART READ DATA then READ THRESHOLDS over a carrier, each page at byte 0 of its
 // buffer. The thresholds are asked for only when the data arrived.
 [[nodiscard]] bool readCarrierPages(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device,
-                      uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
+                                    uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
   uint8_t page[kSmartPageBytes] = {};
   if (carrierSmartRead(platform, handle, carrier, kSmartReadData, device, page) == 0) return false;
   std::memcpy(data + kCarrierPageOffset, page, sizeof page);
@@ -48,7 +48,7 @@ size_t entryOffset(int index) {
 
 // The same over the SMART driver or miniport path, each page behind the 16-byte header.
 [[nodiscard]] bool readDriverPages(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit,
-                     uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
+                                   uint8_t (&data)[kSmartBufferSize], uint8_t (&thresholds)[kSmartBufferSize]) {
   if (!smartReadData(platform, handle, miniportMode, driveNumber, unit, data)) return false;
   return smartReadThresholds(platform, handle, miniportMode, driveNumber, unit, thresholds);
 }
@@ -123,7 +123,7 @@ AttributeVerdict judgeSmartAttributes(Platform& platform, int driveNumber, Handl
 }
 
 SmartCheckResult checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
-                         bool miniportMode, uint8_t raidMemberSelect) {
+                                      bool miniportMode, uint8_t raidMemberSelect) {
   uint8_t data[kSmartBufferSize] = {};
   uint8_t thresholds[kSmartBufferSize] = {};
   uint32_t offset = kDriverPageOffset;
@@ -164,8 +164,8 @@ bool readSmartPages(Platform& platform, Handle handle, DriveRecord& record, bool
 }
 
 bool readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
-                         uint8_t raidMemberSelect, uint8_t (&buffer)[kSmartBufferSize], int driveNumber,
-                         uint8_t unit) {
+                          uint8_t raidMemberSelect, uint8_t (&buffer)[kSmartBufferSize], int driveNumber,
+                          uint8_t unit) {
   if (record.driveClass == kDriveClassAta) {
     return smartReadData(platform, handle, miniportMode, driveNumber, unit, buffer);
   }
@@ -180,7 +180,7 @@ bool readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& 
 }
 
 bool startSelfTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
-                  uint8_t raidMemberSelect, uint8_t unit, uint8_t subcommand) {
+                   uint8_t raidMemberSelect, uint8_t unit, uint8_t subcommand) {
   if (record.driveClass == kDriveClassAta) {
     const int driveNumber = handle == INVALID_HANDLE_VALUE ? 0 : record.physicalDriveNumber;
     return smartExecuteOffline(platform, handle, miniportMode, driveNumber, unit, subcommand);

@@ -76,7 +76,7 @@ enum SmartCheckResult : int {
 // of that number, with `raidMemberSelect` as device byte. The threshold page is asked
 // for only after the data page arrived.
 [[nodiscard]] SmartCheckResult checkSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier,
-                                                   uint8_t unit, bool miniportMode, uint8_t raidMemberSelect);
+                                                    uint8_t unit, bool miniportMode, uint8_t raidMemberSelect);
 // checkSmartAttributes as detection asks it: Passed, Failed, or NotJudged for pages that
 // could not be read.
 AttributeVerdict judgeSmartAttributes(Platform& platform, int driveNumber, Handle handle, int carrier, uint8_t unit,
@@ -105,19 +105,19 @@ struct SmartPages {
 // arrive, originMark becomes 1 and `pages.secondUnitRead` is set. True when the first
 // unit's pages were read.
 [[nodiscard]] bool readSmartPages(Platform& platform, Handle handle, DriveRecord& record, bool miniportMode,
-                    uint8_t raidMemberSelect, SmartPages& pages);
+                                  uint8_t raidMemberSelect, SmartPages& pages);
 
 // SMART READ DATA for following a running self-test, with the page at byte 16 of
 // `buffer` on every path. ATA drives (driveClass 1) use the SMART driver path; USB
 // drives (busType 7) their carrier; for any other drive nothing is sent. True on success.
 [[nodiscard]] bool readSmartDataForTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
-                         uint8_t raidMemberSelect, uint8_t (&buffer)[kSmartBufferSize], int driveNumber,
-                         uint8_t unit);
+                                        uint8_t raidMemberSelect, uint8_t (&buffer)[kSmartBufferSize], int driveNumber,
+                                        uint8_t unit);
 
 // SMART EXECUTE OFF-LINE IMMEDIATE with `subcommand` (a self-test, or 7Fh to abort one),
 // by the same choice of path as readSmartDataForTest. True on success.
 [[nodiscard]] bool startSelfTest(Platform& platform, Handle handle, const DriveRecord& record, bool miniportMode,
-                  uint8_t raidMemberSelect, uint8_t unit, uint8_t subcommand);
+                                 uint8_t raidMemberSelect, uint8_t unit, uint8_t subcommand);
 
 // A colour as the main list draws text.
 struct RgbColour {

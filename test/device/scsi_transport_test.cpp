@@ -319,8 +319,8 @@ TEST(Sat12Test, DmaOutCopiesTheCallersDataIntoTheRequest) {
   ScsiRig rig(machineWith({bridgeDrive(sim::Transport::UsbSat)}));
   uint8_t block[512];
   for (int i = 0; i < 512; ++i) block[i] = static_cast<uint8_t>(i * 3 + 1);
-  (void)satPassThrough12(rig.platform, rig.handle, {.features = 0x01, .count = 1, .command = 0x06}, CarrierDirection::DmaOut,
-                   block);
+  (void)satPassThrough12(rig.platform, rig.handle, {.features = 0x01, .count = 1, .command = 0x06},
+                         CarrierDirection::DmaOut, block);
   const std::vector<SimRequest> sent = rig.scsi();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(slice(sent[0].input, 72, 512), Bytes(block, block + 512));

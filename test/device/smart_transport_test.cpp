@@ -154,7 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         // Header plus the 8 returned IDEREGS.
         DriverCase{"ReturnStatus",
-                   [](Platform& p, Handle h) { return smartReturnStatusTri(p, h, false, 3, 2) == SmartReturnStatus::Healthy; }, kSend,
+                   [](Platform& p, Handle h) {
+                     return smartReturnStatusTri(p, h, false, 3, 2) == SmartReturnStatus::Healthy;
+                   },
+                   kSend,
                    cat({kNoData, {0xDA, 0x01, 0x01, 0x4F, 0xC2, 0xA2, 0xB0, 0x00}, {0x00}, kReserved19}), 24, true},
         // The sub-command goes into count and LBA low; the drive number into bDriveNumber.
         DriverCase{"ExecuteOffline",
@@ -438,7 +441,9 @@ INSTANTIATE_TEST_SUITE_P(
                           kReserved19}),
                      44},
         MiniportCase{"ReturnStatus",
-                     [](Platform& p, Handle h) { return smartReturnStatusTri(p, h, true, 3, 2) == SmartReturnStatus::Healthy; },
+                     [](Platform& p, Handle h) {
+                       return smartReturnStatusTri(p, h, true, 3, 2) == SmartReturnStatus::Healthy;
+                     },
                      cat({srbHeader(0x06, 17), kNoData, {0xDA, 0x01, 0x01, 0x4F, 0xC2, 0xA3, 0xB0, 0x00}, {0x00},
                           kReserved19}),
                      44},

@@ -182,7 +182,8 @@ struct ProgramScan {
 
 // Why this program cannot see every process, or "" when it can: /proc not listed, /proc
 // mounted hidepid for a user that is not root, or a PID namespace of its own.
-std::string processesHidden(SysCalls& sys, const std::string& root, const std::optional<std::vector<std::string>>& entries) {
+std::string processesHidden(SysCalls& sys, const std::string& root,
+                            const std::optional<std::vector<std::string>>& entries) {
   if (!entries) return "the processes (/proc) cannot be listed";
   // With /proc mounted hidepid, one that is not root sees only its own user's
   // processes; the first process is there to be seen by anyone who sees them all.

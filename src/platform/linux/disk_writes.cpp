@@ -47,7 +47,9 @@ int refused(bool) { return -1; }
 
 std::string deviceKey(unsigned major, unsigned minor) { return std::to_string(major) + ":" + std::to_string(minor); }
 
-[[nodiscard]] bool fuseMount(const std::string& fsType) { return fsType == "fuse" || fsType.rfind("fuse.", 0) == 0 || fsType == "fuseblk"; }
+[[nodiscard]] bool fuseMount(const std::string& fsType) {
+  return fsType == "fuse" || fsType.rfind("fuse.", 0) == 0 || fsType == "fuseblk";
+}
 
 std::vector<std::string> commaFields(const std::string& text) {
   std::vector<std::string> fields;

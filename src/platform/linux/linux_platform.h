@@ -35,8 +35,8 @@ class LinuxPlatform : public Platform {
   Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
                     uint32_t flags) override;
   bool closeHandle(Handle handle) override;
-  [[nodiscard]] bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-                       uint32_t* bytesReturned) override;
+  [[nodiscard]] bool deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                                     uint32_t outSize, uint32_t* bytesReturned) override;
   uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh, uint32_t moveMethod) override;
   [[nodiscard]] bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
   [[nodiscard]] bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
@@ -112,23 +112,23 @@ class LinuxPlatform : public Platform {
   Handle refuseOpen(uint32_t error);
   OpenHandle* find(Handle handle);
   Handle openDisk(OpenHandle entry, int number);
-  [[nodiscard]] bool diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
-                   uint8_t* out, uint32_t outSize, uint32_t* returned);
+  [[nodiscard]] bool diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in,
+                                 uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned);
   bool volumeControl(OpenHandle& h, uint32_t code, uint8_t* out, uint32_t outSize, uint32_t* returned);
   [[nodiscard]] bool portControl(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
-                   uint32_t* returned);
-  [[nodiscard]] bool scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
-                       uint32_t outSize, uint32_t* returned);
-  [[nodiscard]] bool ataPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
-                      uint32_t outSize, uint32_t* returned);
-  [[nodiscard]] bool smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in, uint32_t inSize,
-                   uint8_t* out, uint32_t outSize, uint32_t* returned);
+                                 uint32_t* returned);
+  [[nodiscard]] bool scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize,
+                                     uint8_t* out, uint32_t outSize, uint32_t* returned);
+  [[nodiscard]] bool ataPassThrough(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize,
+                                    uint8_t* out, uint32_t outSize, uint32_t* returned);
+  [[nodiscard]] bool smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in,
+                                 uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned);
   // NVMe: Identify and Get Log Page as property queries 49/50, Device Self-test as a
   // protocol command, both as NVME_IOCTL_ADMIN_CMD on the disk's descriptor.
   [[nodiscard]] bool nvmeQuery(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
-                 uint32_t outSize, uint32_t* returned);
-  [[nodiscard]] bool nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
-                           uint32_t* returned);
+                               uint32_t outSize, uint32_t* returned);
+  [[nodiscard]] bool nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                                         uint32_t outSize, uint32_t* returned);
   // The Windows error for a failed admin ioctl (-errno).
   uint32_t nvmeError(const OpenHandle& h, int result);
   bool driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned);

@@ -20,7 +20,8 @@ struct Header {
   uint64_t entriesBytes = 0;
 };
 
-[[nodiscard]] bool readHeader(const SectorReader& read, uint32_t sectorSize, uint64_t sectorCount, uint64_t lba, Header* out) {
+[[nodiscard]] bool readHeader(const SectorReader& read, uint32_t sectorSize, uint64_t sectorCount, uint64_t lba,
+                              Header* out) {
   std::vector<uint8_t> sector(sectorSize);
   if (lba >= sectorCount || !read(lba, sector.data())) return false;
   if (std::memcmp(sector.data(), "EFI PART", 8) != 0) return false;

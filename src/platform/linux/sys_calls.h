@@ -27,7 +27,7 @@ class SysCalls {
   [[nodiscard]] virtual int flock(int fd, int operation) = 0;
   [[nodiscard]] virtual int umount2(const std::string& target, int flags) = 0;
   [[nodiscard]] virtual int mount(const std::string& source, const std::string& target, const std::string& fsType,
-                    unsigned long flags, const std::string& data) = 0;
+                                  unsigned long flags, const std::string& data) = 0;
   [[nodiscard]] virtual int fdatasync(int fd) = 0;
   [[nodiscard]] virtual int statvfs(const std::string& path, struct statvfs* into) = 0;
   // stat(2), links followed: what a path is, the device its file system lives on
@@ -56,8 +56,8 @@ class RealSysCalls : public SysCalls {
   [[nodiscard]] ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) override;
   [[nodiscard]] int flock(int fd, int operation) override;
   [[nodiscard]] int umount2(const std::string& target, int flags) override;
-  [[nodiscard]] int mount(const std::string& source, const std::string& target, const std::string& fsType, unsigned long flags,
-            const std::string& data) override;
+  [[nodiscard]] int mount(const std::string& source, const std::string& target, const std::string& fsType,
+                          unsigned long flags, const std::string& data) override;
   [[nodiscard]] int fdatasync(int fd) override;
   [[nodiscard]] int statvfs(const std::string& path, struct statvfs* into) override;
   [[nodiscard]] int stat(const std::string& path, struct stat* into) override;

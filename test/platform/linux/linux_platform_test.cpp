@@ -436,7 +436,8 @@ TEST(LinuxPrivilegeTest, MiniportAnswersOnlyIdentify) {
       {"Enable", [&](Platform& p) { return smartEnableOperations(p, port, true, 0); }},
       {"ExecuteOffline", [&](Platform& p) { return smartExecuteOffline(p, port, true, 0, 0, 0x01); }},
       // Last error 0 would read as "threshold exceeded".
-      {"ReturnStatus", [&](Platform& p) { return smartReturnStatusTri(p, port, true, 0, 0) != SmartReturnStatus::Undetermined; }},
+      {"ReturnStatus",
+       [&](Platform& p) { return smartReturnStatusTri(p, port, true, 0, 0) != SmartReturnStatus::Undetermined; }},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(c.send(rig.platform)) << c.name;

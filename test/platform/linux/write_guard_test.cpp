@@ -241,7 +241,8 @@ TEST(LinuxWriteGuardTest, NothingThatWritesReachesTheDisk) {
          return sendAtaCommand(p, h, dataSetManagementCommand(kDsmTrim, 0), block).requestOk; }},
       {"AtaSanitizeBlockErase",
        [](Platform& p, Handle h) { return sendAtaCommand(p, h, sanitizeBlockEraseExtCommand(0)).requestOk; }},
-      {"SatDsmInScsiPassThrough", [&](Platform& p, Handle h) { return satDataSetManagement(p, h, kDsmTrim, block) == DriveRequestError::None; }},
+      {"SatDsmInScsiPassThrough",
+       [&](Platform& p, Handle h) { return satDataSetManagement(p, h, kDsmTrim, block) == DriveRequestError::None; }},
       {"ScsiWrite10",
        [&](Platform& p, Handle h) {
          uint8_t request[sizeof(SCSI_PASS_THROUGH) + 512] = {};
