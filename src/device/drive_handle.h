@@ -39,7 +39,7 @@ class DriveHandle {
   [[nodiscard]] bool openExclusive(const std::string& path, uint32_t access, uint32_t flags);
   // Sets the position from the beginning. Returns the low part of the new position or
   // INVALID_SET_FILE_POINTER; that value means failure only with a non-zero last error.
-  uint32_t seek(uint32_t offsetLow, int32_t* offsetHigh);
+  [[nodiscard]] uint32_t seek(uint32_t offsetLow, int32_t* offsetHigh);
   // The same for a 64-bit byte offset; true on success.
   [[nodiscard]] bool seekTo(uint64_t byteOffset);
   [[nodiscard]] bool read(void* buffer, uint32_t length, uint32_t* bytesRead);

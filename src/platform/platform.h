@@ -50,8 +50,8 @@ class Platform {
   // part of the new position (the high part goes back through distanceHigh), or
   // INVALID_SET_FILE_POINTER with a non-zero last error on failure; on success the last
   // error is 0, so a position whose low part happens to be FFFFFFFFh can be told apart.
-  virtual uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
-                                  uint32_t moveMethod) = 0;
+  [[nodiscard]] virtual uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                                                uint32_t moveMethod) = 0;
   // ReadFile / WriteFile, synchronous.
   [[nodiscard]] virtual bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
   [[nodiscard]] virtual bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) = 0;

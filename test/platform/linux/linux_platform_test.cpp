@@ -201,7 +201,8 @@ TEST(LinuxTransferTest, KernelFailuresBecomeTheCoresErrors) {
     return [=](Platform& p, Handle h) {
       static uint8_t* const buffer = static_cast<uint8_t*>(std::aligned_alloc(4096, 3 * 4096));
       int32_t high = static_cast<int32_t>(at >> 32);
-      p.setFilePointer(h, static_cast<int32_t>(at & 0xFFFFFFFF), &high, FILE_BEGIN);
+      // A refused position shows in the read that follows it.
+      (void)p.setFilePointer(h, static_cast<int32_t>(at & 0xFFFFFFFF), &high, FILE_BEGIN);
       uint32_t n = 0;
       const bool ok = p.readFile(h, buffer + misalign, size, &n);
       return ok && n == size && buffer[misalign + 1] == 0x5A;
