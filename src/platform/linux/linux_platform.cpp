@@ -1192,8 +1192,50 @@ bool LinuxPlatform::volumeControl(OpenHandle& h, uint32_t code, uint8_t* out, ui
   }
 }
 
-// Long on purpose: every fact the write guard's rule takes (holders, ZFS members, each
-// mount, each swap area) gathered in one pass, so what the rule sees is found in one place.
+// Active swap: /proc/swaps names the device of each area in use; a swap partition counts
+// when it is the disk, one of its partitions or stacked on it, a swap file when its file
+// system lives on the disk. Sets activeSwap and swapArea in `facts`.
+void LinuxPlatform::swapFacts(const BlockDisk& disk, int number, const std::vector<MountEntry>& mounts,
+                              WriteGuardFacts& facts) {
+  if (const auto swaps = m_sys.readText(path("/proc/swaps"))) {
+    size_t at = swaps->find('\n');
+    while (at != std::string::npos && at + 1 < swaps->size()) {
+      const size_t end = swaps->find('\n', at + 1);
+      const std::string line = swaps->substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+      const std::string device = line.substr(0, line.find_first_of(" \t"));
+      const std::string name = device.substr(device.find_last_of('/') + 1);
+      if (!name.empty() && device.rfind("/dev/", 0) == 0) {
+        const bool before = facts.activeSwap;
+        if (name == disk.name) facts.activeSwap = true;
+        for (const Partition& p : disk.partitions) {
+          if (p.name == name) facts.activeSwap = true;
+        }
+        if (const auto dev = m_sys.readText(path("/sys/class/block/" + name + "/dev"))) {
+          const std::string t = trimmed(*dev);
+          const size_t colon = t.find(':');
+          if (colon != std::string::npos) {
+            const auto under =
+                disksUnder(static_cast<unsigned>(std::strtoul(t.substr(0, colon).c_str(), nullptr, 10)),
+                           static_cast<unsigned>(std::strtoul(t.substr(colon + 1).c_str(), nullptr, 10)), nullptr);
+            if (std::find(under.begin(), under.end(), number) != under.end()) facts.activeSwap = true;
+          }
+        }
+        if (facts.activeSwap && !before) facts.swapArea = device;
+      } else if (!device.empty() && device[0] == '/' && !facts.activeSwap) {
+        // A swap file: the disks its file system lives on.
+        const std::vector<int> under = disksOfFile(unescapeMountField(device), mounts);
+        if (std::find(under.begin(), under.end(), number) != under.end()) {
+          facts.activeSwap = true;
+          facts.swapArea = unescapeMountField(device);
+        }
+      }
+      at = end;
+    }
+  }
+}
+
+// What the write guard judges `disk` by: holders, ZFS pools, mounts, swap areas and the
+// disk's other users.
 WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
   WriteGuardFacts facts;
   facts.privileged = privilege() == Privilege::Administrator;
@@ -1244,42 +1286,7 @@ WriteGuardFacts LinuxPlatform::guardFacts(const BlockDisk& disk) {
       facts.programPath = *exe;
     }
   }
-  // Active swap: /proc/swaps names the device of each area in use.
-  if (const auto swaps = m_sys.readText(path("/proc/swaps"))) {
-    size_t at = swaps->find('\n');
-    while (at != std::string::npos && at + 1 < swaps->size()) {
-      const size_t end = swaps->find('\n', at + 1);
-      const std::string line = swaps->substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
-      const std::string device = line.substr(0, line.find_first_of(" \t"));
-      const std::string name = device.substr(device.find_last_of('/') + 1);
-      if (!name.empty() && device.rfind("/dev/", 0) == 0) {
-        const bool before = facts.activeSwap;
-        if (name == disk.name) facts.activeSwap = true;
-        for (const Partition& p : disk.partitions) {
-          if (p.name == name) facts.activeSwap = true;
-        }
-        if (const auto dev = m_sys.readText(path("/sys/class/block/" + name + "/dev"))) {
-          const std::string t = trimmed(*dev);
-          const size_t colon = t.find(':');
-          if (colon != std::string::npos) {
-            const auto under = disksUnder(static_cast<unsigned>(std::strtoul(t.substr(0, colon).c_str(), nullptr, 10)),
-                                          static_cast<unsigned>(std::strtoul(t.substr(colon + 1).c_str(), nullptr, 10)),
-                                          nullptr);
-            if (std::find(under.begin(), under.end(), number) != under.end()) facts.activeSwap = true;
-          }
-        }
-        if (facts.activeSwap && !before) facts.swapArea = device;
-      } else if (!device.empty() && device[0] == '/' && !facts.activeSwap) {
-        // A swap file: the disks its file system lives on.
-        const std::vector<int> under = disksOfFile(unescapeMountField(device), mounts);
-        if (std::find(under.begin(), under.end(), number) != under.end()) {
-          facts.activeSwap = true;
-          facts.swapArea = unescapeMountField(device);
-        }
-      }
-      at = end;
-    }
-  }
+  swapFacts(disk, number, mounts, facts);
   facts.users = diskUsers(disk, number, mounts, facts.unknown.empty() ? &facts.unknown : nullptr);
   return facts;
 }

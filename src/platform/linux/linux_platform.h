@@ -149,6 +149,7 @@ class LinuxPlatform : public Platform {
   [[nodiscard]] std::optional<Volume> volumeOf(char letter);
   // What the guard's rules look at; whether O_EXCL holds is learnt by the open itself.
   WriteGuardFacts guardFacts(const BlockDisk& disk);
+  void swapFacts(const BlockDisk& disk, int number, const std::vector<MountEntry>& mounts, WriteGuardFacts& facts);
   std::vector<int> disksUnder(unsigned major, unsigned minor, uint32_t* partition, int depth = 0);
   // The block devices a mounted file system lives on: its own device, or for one without
   // a device number of its own (btrfs, ZFS, overlay) the devices found behind it.
