@@ -516,18 +516,7 @@ class CliFrontEnd : public RunFrontEnd {
   RunSighting watchRun(const RunRequest& request, const TestRunEnvironment& environment) override {
     RunSighting seen;
     LoopProgressView view(m_loop, m_screen);
-    TestRun run(environment, view, m_clock);
-    m_screen.setNumbers([&run, this] {
-      ProgressNumbers numbers;
-      numbers.currentSector = run.currentSector.load();
-      const uint64_t end = run.endSector.load();
-      numbers.lastSector = end == 0 ? 0 : end - 1;
-      // Before the run has started there is no start time: nothing has elapsed yet.
-      const int64_t start = run.startTime.load();
-      numbers.elapsedSeconds = start == 0 ? 0 : std::max<int64_t>(0, m_clock.nowSeconds() - start);
-      return numbers;
-    });
-    m_loop.onTimer([&run](int id) { run.onTimer(id); });
+    TestRun run(environment, view, m_clock, m_screen.runTickPeriod());
     m_loop.onInterrupt([&](int count) {
       if (count == 1) {
         seen.stoppedByUser = true;
@@ -539,15 +528,21 @@ class CliFrontEnd : public RunFrontEnd {
     });
 
     run.begin();
+    // Both threads' last words go through the loop, so they arrive after everything the
+    // run showed.
     bool workerDone = false;
+    bool tickerDone = false;
     std::thread worker([&] {
       run.runWorker();
-      // Through the loop, so it arrives after everything the run showed.
       m_loop.post([&workerDone] { workerDone = true; });
+    });
+    std::thread ticker([&] {
+      run.runTicker();
+      m_loop.post([&tickerDone] { tickerDone = true; });
     });
     bool repairTried = false;
     m_loop.runUntil([&] {
-      if (m_screen.closed()) return true;
+      if (m_screen.runClosed()) return true;
       if (!workerDone) return false;
       if (run.cancelReadsClose()) {
         // The run has ended and waits for Close. The Repair button is pressed for the
@@ -558,19 +553,19 @@ class CliFrontEnd : public RunFrontEnd {
           return false;
         }
         run.onCancel();
-        return m_screen.closed();
+        return m_screen.runClosed();
       }
       // No worker and no timer: nothing is left that could end the run.
-      return !m_loop.anyTimerArmed();
+      return run.schedule().idle();
     });
-    // A run the timers closed may still have its worker finishing a step, or waiting for
-    // an answer only this thread can give.
-    m_loop.runUntil([&] { return workerDone; });
+    // A run its timers closed may still have its worker finishing a step, or either thread
+    // waiting for an answer only this thread can give.
+    run.stopTicker();
+    m_loop.runUntil([&] { return workerDone && tickerDone; });
     worker.join();
-    m_loop.onTimer(nullptr);
+    ticker.join();
     m_loop.onInterrupt(nullptr);
     m_screen.finish();
-    m_screen.setNumbers(nullptr);
 
     seen.repairOffered = m_screen.repairOffered() || seen.repairRun;
     const uint64_t count = environment.values.badSectorCount.load();
@@ -587,18 +582,11 @@ class CliFrontEnd : public RunFrontEnd {
     for (const SectorSpan& span : job.spans) total += span.end - span.first;
 
     // The erase's figures would stand beside the read-back's on the bar.
-    for (const int id : {kCtlCurrentSector, kCtlElapsed, kCtlEstimate}) m_screen.setText(id, "");
-    m_screen.setProgress(0);
-    m_screen.setText(kCtlStatus, "Verifying the erase: reading back " + std::to_string(total) + " sectors...");
-    std::atomic<uint64_t> current{job.spans.empty() ? 0 : job.spans.front().first};
+    m_screen.clearFigures();
+    const uint64_t first = job.spans.empty() ? 0 : job.spans.front().first;
     const int64_t start = m_clock.nowSeconds();
-    m_screen.setNumbers([&] {
-      ProgressNumbers numbers;
-      numbers.currentSector = current.load();
-      numbers.lastSector = lastSector;
-      numbers.elapsedSeconds = std::max<int64_t>(0, m_clock.nowSeconds() - start);
-      return numbers;
-    });
+    m_screen.showReadBack(0, SectorPosition{first, lastSector}, 0);
+    m_screen.stage(RunStage{"Verifying the erase: reading back " + std::to_string(total) + " sectors...", {}});
     std::atomic<bool> stop{false};
     m_loop.onInterrupt([&](int count) {
       if (!stop.exchange(true)) {
@@ -613,15 +601,12 @@ class CliFrontEnd : public RunFrontEnd {
     std::thread worker([&] {
       int shownPercent = -1;
       found = job.read(stop, [&](const VerifyProgress& p) {
-        current = p.lastSector;
         const int percent = p.sectorsTotal == 0 ? 100 : static_cast<int>(p.sectorsDone * 100 / p.sectorsTotal);
         if (percent == shownPercent) return;
         shownPercent = percent;
-        const std::string sector = std::to_string(p.lastSector) + " of " + std::to_string(lastSector);
-        m_loop.post([this, percent, sector] {
-          m_screen.setProgress(percent);
-          m_screen.setText(kCtlCurrentSector, sector);
-        });
+        const SectorPosition position{p.lastSector, lastSector};
+        const int64_t elapsed = std::max<int64_t>(0, m_clock.nowSeconds() - start);
+        m_loop.post([this, percent, position, elapsed] { m_screen.showReadBack(percent, position, elapsed); });
       });
       m_loop.post([&workerDone] { workerDone = true; });
     });
@@ -629,7 +614,6 @@ class CliFrontEnd : public RunFrontEnd {
     worker.join();
     m_loop.onInterrupt(nullptr);
     m_screen.finish();
-    m_screen.setNumbers(nullptr);
     return found;
   }
 
@@ -1039,7 +1023,7 @@ CliTerminal processTerminal() {
 int printDriveList(Platform& platform, std::ostream& terminalOut, std::ostream& err) {
   PrintableStream out(terminalOut);
   ConsoleLoop loop;
-  ConsoleProgress screen(err, ProgressStyle::Lines, 80, loop, kTestTimerMs, clockOf(CliTerminal{}));
+  ConsoleProgress screen(err, ProgressStyle::Lines, 80, loop, CliTerminal{}.timerMilliseconds, clockOf(CliTerminal{}));
   ConsolePrompter prompter(CliAnswers{}, CliInput{}, screen, loop);
   AppContext context(platform, prompter);
   detect(context);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/console_prompter.h"
-#include "diagnostics/progress_view.h"
+#include "diagnostics/run_schedule.h"
 
 namespace palvoro {
 
@@ -34,7 +34,7 @@ struct CliTerminal {
   CliInput input;                          // questions are read from here
   bool errorIsTerminal = false;            // standard error shows a bar redrawn in place
   int columns = 80;                        // the width the bar must not pass
-  int timerMilliseconds = kTestTimerMs;    // the period of the run's timers
+  int timerMilliseconds = static_cast<int>(kTestTimerPeriod.count());  // the period of the run's timers
   std::function<double()> now;             // monotonic seconds; the steady clock when empty
 };
 

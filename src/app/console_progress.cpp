@@ -4,26 +4,14 @@
 #include <cstdio>
 
 #include "app/console_text.h"
+#include "diagnostics/run_event_texts.h"
 
 namespace palvoro {
 namespace {
 
 constexpr const char* kClearLine = "\r\x1b[K";
-constexpr const char* kRemainingLabel = "Estimated Time Remaining";
-
-// Controls whose texts are lines of their own rather than figures of the bar.
-bool isLineControl(int controlId) {
-  return controlId == kCtlStatus || controlId == kCtlDriveLine || controlId == kCtlSecondLine;
-}
 
 }  // namespace
-
-std::string valueAfterLabel(const std::string& text) {
-  const size_t colon = text.find(':');
-  if (colon == std::string::npos) return text;
-  const size_t value = text.find_first_not_of(' ', colon + 1);
-  return value == std::string::npos ? std::string() : text.substr(value);
-}
 
 ConsoleProgress::ConsoleProgress(std::ostream& err, ProgressStyle style, int columns, ConsoleLoop& loop,
                                  int timerMilliseconds, std::function<double()> now)
@@ -34,55 +22,105 @@ ConsoleProgress::ConsoleProgress(std::ostream& err, ProgressStyle style, int col
       m_timerMilliseconds(timerMilliseconds),
       m_now(std::move(now)) {}
 
-std::string ConsoleProgress::text(int controlId) const {
-  const auto it = m_texts.find(controlId);
-  return it == m_texts.end() ? std::string() : it->second;
-}
-
-void ConsoleProgress::setTitle(const std::string& title) {
+void ConsoleProgress::statusLine(const std::string& text, const char* event) {
+  if (text.empty()) return;
   if (m_style == ProgressStyle::Json) {
-    sayEvent({{"event", "title"}, {"text", title}});
+    sayEvent({{"event", event}, {"text", text}});
   } else if (m_style != ProgressStyle::Quiet) {
-    say(title);
+    say(text);
   }
 }
 
-void ConsoleProgress::setText(int controlId, const std::string& value) {
-  if (controlId == kCtlCancel) return;  // Cancel or Close: the terminal has Ctrl-C
-  std::string& kept = m_texts[controlId];
-  if (kept == value) return;
-  kept = value;
-  if (isLineControl(controlId)) {
-    if (value.empty()) return;
-    if (m_style == ProgressStyle::Json) {
-      sayEvent({{"event", "status"}, {"text", value}});
-    } else if (m_style != ProgressStyle::Quiet) {
-      say(value);
-    }
-    return;
-  }
-  m_unreported = true;
-  update(false);
+void ConsoleProgress::started(const RunStarted& start) {
+  clearFigures();
+  m_percent = 0;
+  m_lastStatus.clear();
+  m_lastDetail.clear();
+  m_repairOffered = false;
+  m_closed = false;
+  statusLine(runTitleText(start.kind), "title");
+  statusLine(driveLineText(start.driveNumber), "status");
 }
 
-void ConsoleProgress::setProgress(int percent) {
-  if (percent == m_percent) return;
+void ConsoleProgress::stage(const RunStage& stage) {
+  if (stage.line != m_lastStatus) {
+    m_lastStatus = stage.line;
+    statusLine(stage.line, "status");
+  }
+  // Why a cable test or a repair failed: a line of its own, where the window puts it in
+  // place of the times.
+  if (stage.detail && *stage.detail != m_lastDetail) {
+    m_lastDetail = *stage.detail;
+    statusLine(*stage.detail, "status");
+  }
+}
+
+void ConsoleProgress::progress(const RunProgress& p) {
+  bool moved = false;
+  if (p.percent && *p.percent != m_percent) {
+    m_percent = *p.percent;
+    moved = true;
+  }
+  if (p.sector) {
+    m_sector = *p.sector;
+    m_sectorText = sectorLineText(*p.sector);
+    moved = true;
+  }
+  if (p.elapsedSeconds) {
+    m_elapsedShown = true;
+    m_elapsedSeconds = *p.elapsedSeconds;
+    moved = true;
+  }
+  if (p.remainingSeconds) {
+    m_remainingSeconds = *p.remainingSeconds;
+    m_estimatedMinutes.reset();
+    moved = true;
+  }
+  if (p.estimatedMinutes) {
+    m_estimatedMinutes = *p.estimatedMinutes;
+    m_remainingSeconds.reset();
+    moved = true;
+  }
+  if (moved) changed();
+}
+
+void ConsoleProgress::scanStarted() {
+  m_remainingSeconds = 0;
+  m_estimatedMinutes.reset();
+  m_elapsedShown = true;
+  m_elapsedSeconds.reset();
+  changed();
+}
+
+void ConsoleProgress::repairStarted() {
+  clearFigures();
+  changed();
+}
+
+void ConsoleProgress::clearFigures() {
+  m_sector.reset();
+  m_sectorText.clear();
+  m_elapsedShown = false;
+  m_elapsedSeconds.reset();
+  m_remainingSeconds.reset();
+  m_estimatedMinutes.reset();
+}
+
+void ConsoleProgress::showReadBack(int percent, const SectorPosition& position, int64_t elapsedSeconds) {
   m_percent = percent;
+  m_sector = position;
+  m_sectorText = std::to_string(position.current) + " of " + std::to_string(position.last);
+  m_elapsedShown = true;
+  m_elapsedSeconds = elapsedSeconds;
+  changed();
+}
+
+void ConsoleProgress::changed() {
   m_unreported = true;
   update(false);
 }
 
-void ConsoleProgress::showControl(int controlId, bool visible) {
-  if (controlId == kCtlRepair) m_repairOffered = visible;
-}
-
-void ConsoleProgress::armTimer(int timerId, int) { m_loop.armTimer(timerId, m_timerMilliseconds); }
-
-void ConsoleProgress::disarmTimer(int timerId) { m_loop.disarmTimer(timerId); }
-
-void ConsoleProgress::closeView(int) { m_closed = true; }
-
-void ConsoleProgress::dispatchPendingMessages() {
+void ConsoleProgress::keepResponsive() {
   if (m_loop.onLoopThread()) m_loop.dispatchPending();
 }
 
@@ -115,18 +153,26 @@ std::string ConsoleProgress::percentText() const {
   return percent;
 }
 
+std::string ConsoleProgress::elapsedLine() const {
+  if (!m_elapsedShown) return {};
+  return elapsedText(m_elapsedSeconds);
+}
+
+std::string ConsoleProgress::estimateLine() const {
+  if (m_remainingSeconds) return remainingText(*m_remainingSeconds);
+  if (m_estimatedMinutes) return estimatedMinutesText(*m_estimatedMinutes);
+  return {};
+}
+
 std::string ConsoleProgress::barLine() const {
   std::string rest = percentText();
-  const std::string sector = text(kCtlCurrentSector);
-  if (!sector.empty()) rest += "  sector " + sector;
-  // "Elapsed Time:" alone until the first tick: no time to show yet.
-  const std::string elapsed = valueAfterLabel(text(kCtlElapsed));
-  if (!elapsed.empty()) rest += "  elapsed " + elapsed;
-  const std::string estimate = text(kCtlEstimate);
-  if (estimate.rfind(kRemainingLabel, 0) == 0) {
-    rest += "  remaining " + valueAfterLabel(estimate);
-  } else if (!estimate.empty()) {
-    rest += "  " + estimate;
+  if (!m_sectorText.empty()) rest += "  sector " + m_sectorText;
+  // Nothing until the first tick: no time to show yet.
+  if (m_elapsedSeconds) rest += "  elapsed " + elapsedClock(*m_elapsedSeconds);
+  if (m_remainingSeconds) {
+    rest += "  remaining " + remainingClock(*m_remainingSeconds);
+  } else if (m_estimatedMinutes) {
+    rest += "  " + estimatedMinutesText(*m_estimatedMinutes);
   }
   rest = printableText(rest);
   // The line must never wrap, or the next redraw starts on a line of its own.
@@ -141,25 +187,23 @@ std::string ConsoleProgress::barLine() const {
 
 std::string ConsoleProgress::figuresLine() const {
   std::string line = percentText();
-  const std::string sector = text(kCtlCurrentSector);
-  if (!sector.empty()) line += "  Current Sector: " + sector;
-  for (const int id : {kCtlElapsed, kCtlEstimate}) {
-    const std::string t = text(id);
+  if (!m_sectorText.empty()) line += "  Current Sector: " + m_sectorText;
+  for (const std::string& t : {elapsedLine(), estimateLine()}) {
     if (!t.empty()) line += "  " + t;
   }
   return printableText(line);
 }
 
 ConsoleProgress::Json ConsoleProgress::progressEvent() const {
-  const ProgressNumbers numbers = m_numbers ? m_numbers() : ProgressNumbers{};
   return {{"event", "progress"},
           {"percent", m_percent},
-          {"current_sector", numbers.currentSector},
-          {"last_sector", numbers.lastSector},
-          {"elapsed_seconds", numbers.elapsedSeconds},
-          {"sector_text", text(kCtlCurrentSector)},
-          {"elapsed", text(kCtlElapsed)},
-          {"estimate", text(kCtlEstimate)}};
+          {"current_sector", m_sector ? m_sector->current : 0},
+          {"last_sector", m_sector ? m_sector->last : 0},
+          {"elapsed_seconds", m_elapsedSeconds.value_or(0)},
+          {"remaining_seconds", m_remainingSeconds ? Json(*m_remainingSeconds) : Json(nullptr)},
+          {"sector_text", m_sectorText},
+          {"elapsed", elapsedLine()},
+          {"estimate", estimateLine()}};
 }
 
 void ConsoleProgress::update(bool force) {
@@ -202,8 +246,8 @@ void LoopProgressView::post(Call call) {
   m_loop.post([this, call = std::move(call)] { call(target()); });
 }
 
-void LoopProgressView::dispatchPendingMessages() {
-  if (m_loop.onLoopThread()) target().dispatchPendingMessages();
+void LoopProgressView::keepResponsive() {
+  if (m_loop.onLoopThread()) target().keepResponsive();
 }
 
 }  // namespace palvoro

@@ -33,11 +33,13 @@ int recordBadSectors(TestRun& run, DriveHandle& drive, uint64_t first, uint64_t 
                     got == sectorSize;
     if (!ok && record) {
       const uint64_t counted = v.badSectorCount.load();
-      if (counted < kBadSectorSlots) run.badSectors[counted] = BadSector{s, platform.lastError()};
+      const BadSector bad{s, platform.lastError()};
+      if (counted < kBadSectorSlots) run.badSectors[counted] = bad;
       v.badSectorCount = counted + 1;
+      run.events().badSectorFound(bad);
     }
     lastReadOk = ok ? 1 : 0;
-    run.view().dispatchPendingMessages();
+    run.events().keepResponsive();
   }
   return lastReadOk;
 }

@@ -33,10 +33,6 @@ constexpr uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 uint64_t ceilDiv(uint64_t n, uint64_t d) { return n / d + (n % d != 0 ? 1 : 0); }
 
-std::string estimatedMinutes(int minutes) {
-  return "Estimated Time: " + std::to_string(minutes) + " minute(s)";
-}
-
 // The zero pass over a second unit that lies behind the first takes about this long,
 // by its size (second units of about 16, 24 and 32 GB and above).
 int secondUnitMinutes(uint64_t hiddenSectors) {
@@ -89,13 +85,13 @@ int zeroSecondUnit(TestRun& run) {
   if (record.secondaryUnit == 2) {
     // The second unit lies behind the first: zeroed whole, block after block, whatever
     // the user chose for the first unit.
-    run.view().setText(kCtlEstimate, estimatedMinutes(secondUnitMinutes(h)));
+    run.showEstimatedMinutes(secondUnitMinutes(h));
     v.regionLength = h;
     plan.first = record.totalSectors;
     plan.end = record.totalSectors + h;
     plan.blocks = ceilDiv(h, kSecondUnitBlock);
   } else if (v.eraseMode.load() == kFullErase) {
-    run.view().setText(kCtlEstimate, estimatedMinutes(kFrontUnitFullMinutes));
+    run.showEstimatedMinutes(kFrontUnitFullMinutes);
     plan.end = h;
     plan.blocks = ceilDiv(h, kSecondUnitBlock);
   } else {
@@ -207,7 +203,6 @@ int deleteDriveLayoutStep(TestRun& run) {
 
 int secondUnitErase(TestRun& run) {
   TestRunValues& v = run.values();
-  ProgressView& view = run.view();
   const DriveRecord& record = run.drive();
   run.beginTimedStep();
   DriveHandle drive(run.platform());
@@ -224,14 +219,14 @@ int secondUnitErase(TestRun& run) {
     return kTestErrorNoDrive;
   }
 
-  view.armTimer(kTimerSecondUnitErase, kTestTimerMs);
-  view.setText(kCtlEstimate, estimatedMinutes(kSanitizeMinutes));
+  run.schedule().arm(kTimerSecondUnitErase);
+  run.showEstimatedMinutes(kSanitizeMinutes);
   if (drive.sanitizeBlockErase(record.secondaryUnit) != AtaStatus::Success) v.testError = zeroSecondUnit(run);
   closeDriveForTest(run, drive, volumes);
 
   // Stopped: the timer's stop path closes the dialog.
   if (v.testError.load() == kTestErrorStopped) return kTestErrorStopped;
-  view.disarmTimer(kTimerSecondUnitErase);
+  run.schedule().disarm(kTimerSecondUnitErase);
   if (v.testError.load() != kTestErrorNone) {
     v.testError = kTestErrorErase;
     run.finishWithFailure();
@@ -241,7 +236,6 @@ int secondUnitErase(TestRun& run) {
 
 void writeZerosErase(TestRun& run) {
   TestRunValues& v = run.values();
-  ProgressView& view = run.view();
   const DriveRecord& record = run.drive();
   const ErasePass pass = erasePass(record, v.eraseMode.load());
   const TestRange& range = pass.range;
@@ -249,12 +243,12 @@ void writeZerosErase(TestRun& run) {
   run.endSector = range.end;
   run.currentSector = range.first;
   run.startTime = run.clock().nowSeconds();
-  view.armTimer(kTimerErase, kTestTimerMs);
+  run.schedule().arm(kTimerErase);
 
   int result = 0;
   switch (pass.kind) {
     case ErasePass::Kind::Zeros:
-      view.setText(kCtlStatus, loadString(kStrRunningFullErase));
+      run.showStage(loadString(kStrRunningFullErase));
       result = deleteDriveLayoutStep(run);
       if (result == 0) {
         trimTestRange(run, range.first, range.end);
@@ -266,14 +260,14 @@ void writeZerosErase(TestRun& run) {
       break;
     case ErasePass::Kind::Trim:
     case ErasePass::Kind::TrimXl:
-      view.setText(kCtlStatus, loadString(kStrRunningQuickErase));
+      run.showStage(loadString(kStrRunningQuickErase));
       v.regionLength = range.end;
       result = trimLoop(run, pass.kind == ErasePass::Kind::TrimXl ? kLoopTrimXl : kLoopTrim, range.first, range.end,
                         true);
       break;
     case ErasePass::Kind::ZerosTwoRegions:
       v.regionLength = pass.regionLength;
-      view.setText(kCtlStatus, loadString(kStrRunningQuickErase));
+      run.showStage(loadString(kStrRunningQuickErase));
       result = deleteDriveLayoutStep(run);
       if (result == 0) result = sectorLoop(run, twoRegionPlan(run, kLoopWriteZeros, range, pass.regionLength));
       break;
@@ -285,9 +279,9 @@ void writeZerosErase(TestRun& run) {
   if (result != 0) {
     // The failure was told where it happened (the Continue question, the open, the seek,
     // the layout deletion).
-    view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
+    run.showStage(loadString(kStrTestStoppedWithErrors));
     v.testState = kTestStateFail;
-    view.setIcon(kCtlActivityIcon, kIconFailure);
+    run.events().activity(RunActivity::Failure);
   } else {
     if (record.hiddenSectors != 0) {
       // The second unit is switched back on and its blocks released; neither decides the
@@ -301,8 +295,8 @@ void writeZerosErase(TestRun& run) {
   }
 
   run.relabelClose();
-  view.disarmTimer(kTimerErase);
-  if (record.hiddenSectors != 0) view.disarmTimer(kTimerSecondUnitErase);
+  run.schedule().disarm(kTimerErase);
+  if (record.hiddenSectors != 0) run.schedule().disarm(kTimerSecondUnitErase);
   // The system reads the emptied drive again; always "\\.\PhysicalDriveN", as the erase
   // itself needs administrator rights. The erase is done either way, and a drive that does
   // not open has already been reported to the user by the request itself.

@@ -8,24 +8,23 @@ namespace palvoro {
 
 void mediaScan(TestRun& run, bool quick, const char* quickStatus) {
   TestRunValues& v = run.values();
-  ProgressView& view = run.view();
   const TestRange range = testRange(run.drive());
   run.firstSector = range.first;
   run.endSector = range.end;
   run.currentSector = range.first;
   run.startTime = run.clock().nowSeconds();
-  view.armTimer(kTimerMediaScan, kTestTimerMs);
-  view.setText(kCtlStatus, loadString(kStrRunningRandomRead));
+  run.schedule().arm(kTimerMediaScan);
+  run.showStage(loadString(kStrRunningRandomRead));
 
   int result = 0;
   if (!quick) {
     result = randomReadTest(run);
     if (result == 0) {
-      view.setText(kCtlStatus, loadString(kStrRunningExtendedTest));
+      run.showStage(loadString(kStrRunningExtendedTest));
       result = sectorLoop(run, rangePlan(run, kLoopReadScan, range));
     }
   } else {
-    view.setText(kCtlStatus, quickStatus != nullptr ? quickStatus : loadString(kStrRunningQuickMediaScan));
+    run.showStage(quickStatus != nullptr ? quickStatus : loadString(kStrRunningQuickMediaScan));
     const uint64_t region = quickRegionLength(range.end - range.first, kQuickScanRegionLimit);
     v.regionLength = region;
     result = sectorLoop(run, twoRegionPlan(run, kLoopReadScan, range, region));
@@ -38,20 +37,20 @@ void mediaScan(TestRun& run, bool quick, const char* quickStatus) {
   if (result != 0) {
     const uint64_t bad = v.badSectorCount.load();
     if (bad >= 1 && bad < kBadSectorSlots) {
-      view.showControl(kCtlRepair, true);
-      view.setText(kCtlStatus, loadString(kStrBadSectorsRepairable));
+      run.events().repairOffered(true);
+      run.showStage(loadString(kStrBadSectorsRepairable));
     } else {
       v.testState = kTestStateFail;
       v.testError = kTestErrorTooManyBadSectors;
       run.showTestError(kTestErrorTooManyBadSectors);
-      view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
+      run.showStage(loadString(kStrTestStoppedWithErrors));
     }
-    view.setIcon(kCtlActivityIcon, kIconFailure);
+    run.events().activity(RunActivity::Failure);
   } else {
     run.showCompleted(kTestStatePass);
   }
   run.relabelClose();
-  view.disarmTimer(kTimerMediaScan);
+  run.schedule().disarm(kTimerMediaScan);
 }
 
 }  // namespace palvoro

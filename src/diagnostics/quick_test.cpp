@@ -58,21 +58,19 @@ void failStart(TestRun& run, int code) {
 
 // The end of a self-test that passed (failure 0) or failed with that TestError code.
 void finishSelfTest(TestRun& run, int failure) {
-  ProgressView& view = run.view();
   if (failure != 0) {
-    view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
+    run.showStage(loadString(kStrTestStoppedWithErrors));
     run.values().testError = failure;
     run.values().testState = kTestStateFail;
-    view.setIcon(kCtlActivityIcon, kIconFailure);
+    run.events().activity(RunActivity::Failure);
   } else {
-    view.setText(kCtlStatus, loadString(kStrTestCompleted));
+    run.showStage(loadString(kStrTestCompleted));
     run.values().testState = kTestStatePass;
-    view.setIcon(kCtlActivityIcon, kIconSuccess);
+    run.events().activity(RunActivity::Success);
   }
-  view.disarmTimer(kTimerSelfTest);
-  if (run.drive().hiddenSectors != 0) view.disarmTimer(kTimerSecondUnitVerify);
+  run.schedule().disarm(kTimerSelfTest);
+  if (run.drive().hiddenSectors != 0) run.schedule().disarm(kTimerSecondUnitVerify);
   run.relabelClose();
-  run.resetActivityIcon();
 }
 
 // The self-test log (06h): the operation in progress and its completion, then the
@@ -174,10 +172,8 @@ NvmeQuickStart nvmeQuickTestStart(TestRun& run) {
     failStart(run, kTestErrorSelfTestStart);
     return NvmeQuickStart::Failed;
   }
-  run.view().armTimer(kTimerSelfTest, 1000);
-  char line[64];
-  std::snprintf(line, sizeof line, "Estimated Time: %d minute(s)", kNvmeShortTestMinutes);
-  run.view().setText(kCtlEstimate, line);
+  run.schedule().arm(kTimerSelfTest);
+  run.showEstimatedMinutes(kNvmeShortTestMinutes);
   return NvmeQuickStart::Started;
 }
 
@@ -239,11 +235,8 @@ int quickTestProbeAndStart(TestRun& run, uint8_t subcommand) {
       started = sendSelfTest(run, handle, used);
     }
     if (started) {
-      run.view().armTimer(kTimerSelfTest, 1000);
-      char line[64];
-      std::snprintf(line, sizeof line, "Estimated Time: %d minute(s)",
-                    pageByte(buffer, std::min<size_t>(kPollingMinutesBase + used, kSmartPageBytes - 1)));
-      run.view().setText(kCtlEstimate, line);
+      run.schedule().arm(kTimerSelfTest);
+      run.showEstimatedMinutes(pageByte(buffer, std::min<size_t>(kPollingMinutesBase + used, kSmartPageBytes - 1)));
     } else {
       result = kTestErrorSelfTestStart;
     }
@@ -315,7 +308,7 @@ void quickTestAbort(TestRun& run) {
     const bool stopped =
         handle.isOpen() && nvmeDeviceSelfTest(run.platform(), handle.handle(), kNvmeSelfTestAbort).succeeded();
     handle.close();
-    run.view().setText(kCtlStatus, stopped ? "Test suspended!\n" : "Failed to stop test!\n");
+    run.showStage(stopped ? "Test suspended!\n" : "Failed to stop test!\n");
     return;
   }
   if (drive.smartAvailable == 0 || !selfTestRuns) return;
@@ -324,7 +317,7 @@ void quickTestAbort(TestRun& run) {
   openSmart(run, handle);
   const bool stopped = handle.isOpen() && sendSelfTest(run, handle, kSelfTestAbort);
   handle.close();
-  run.view().setText(kCtlStatus, stopped ? "Test suspended!\n" : "Failed to stop test!\n");
+  run.showStage(stopped ? "Test suspended!\n" : "Failed to stop test!\n");
 }
 
 }  // namespace palvoro

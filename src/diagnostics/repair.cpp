@@ -58,13 +58,11 @@ RepairOutcome repairLoop(TestRun& run, DriveHandle& drive) {
 // Ends the repair as failed: the reason, the support line, the error's box and the
 // failure icon.
 void failRepair(TestRun& run, int reasonString, int error) {
-  ProgressView& view = run.view();
-  view.setText(kCtlStatus, loadString(reasonString));
-  view.setText(kCtlElapsed, kContactSupport);
+  run.showStage(loadString(reasonString), std::string(kContactSupport));
   run.values().testError = error;
   run.values().testState = kTestStateFail;
   run.showTestError(error);
-  view.setIcon(kCtlActivityIcon, kIconFailure);
+  run.events().activity(RunActivity::Failure);
 }
 
 }  // namespace
@@ -75,18 +73,14 @@ bool repairButton(TestRun& run) {
                                                            PromptIcon::Warning, PromptButtons::OkCancel,
                                                            PromptAnswer::Cancel, overwrites);
   if (answer != PromptAnswer::Ok) return false;
-  run.view().showControl(kCtlRepair, false);
+  run.events().repairOffered(false);
   repairRun(run);
   return true;
 }
 
 void repairRun(TestRun& run) {
-  ProgressView& view = run.view();
   TestRunValues& v = run.values();
-  view.setText(kCtlEstimate, "");
-  view.setText(kCtlElapsed, "");
-  view.setText(kCtlCurrentSectorLabel, "");
-  view.setText(kCtlCurrentSector, "");
+  run.events().repairStarted();
   run.setProgress(0);
 
   if (v.badSectorCount.load() > kBadSectorSlots) {
@@ -94,8 +88,8 @@ void repairRun(TestRun& run) {
     return;
   }
 
-  view.setIcon(kCtlActivityIcon, kIconActivityFirst);
-  view.setText(kCtlStatus, kRepairingText);
+  run.events().activity(RunActivity::Running);
+  run.showStage(kRepairingText);
 
   DriveHandle drive(run.platform());
   RepairOutcome outcome;
@@ -118,10 +112,10 @@ void repairRun(TestRun& run) {
     failRepair(run, kStrUnableToRepair, kTestErrorRepairFailed);
     return;
   }
-  view.setText(kCtlStatus, kRepairedText);
+  run.showStage(kRepairedText);
   if (v.testState.load() != kTestStateAbort) v.testState = kTestStatePass;
   v.testError = kTestErrorNone;
-  view.setIcon(kCtlActivityIcon, kIconSuccess);
+  run.events().activity(RunActivity::Success);
 }
 
 }  // namespace palvoro

@@ -1,6 +1,6 @@
 #include "diagnostics/run.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -17,8 +17,6 @@ namespace palvoro {
 namespace {
 
 constexpr int kTicksPerPoll = 9;  // the self-test is asked about every ninth tick
-// The close result the stop path and Cancel give the dialog.
-constexpr int kCloseResult = 2;
 // Timer 5 carries no test of its own; a stop request during it always closes.
 constexpr int kTimerStopOnly = 5;
 constexpr int kFirstTestTimer = 1;
@@ -31,18 +29,6 @@ constexpr uint16_t kNoSelfTestVendor = 0x5E;
 // A remaining time beyond this many seconds is shown as this; a stalled scan must not
 // overflow the conversion.
 constexpr double kLongestEstimate = 359'999'999.0;
-
-std::string twoDigitTime(const char* format, int64_t hours, int64_t minutes, int64_t seconds) {
-  char line[96];
-  std::snprintf(line, sizeof line, format, static_cast<int>(hours), static_cast<int>(minutes),
-                static_cast<int>(seconds));
-  return line;
-}
-
-std::string elapsedLine(int64_t seconds) {
-  if (seconds < 0) seconds = 0;
-  return twoDigitTime("Elapsed Time: %02d:%02d:%02d", (seconds / 3600) % 24, (seconds / 60) % 60, seconds % 60);
-}
 
 // Sectors of the running step still to go and already done, or nothing while no sector
 // is done yet (the estimate would divide by zero).
@@ -72,14 +58,15 @@ std::optional<Work> workOf(bool twoRegions, uint64_t current, uint64_t first, ui
 
 }  // namespace
 
-TestRun::TestRun(const TestRunEnvironment& environment, ProgressView& view, TestClock& clock)
-    : m_env(environment), m_view(view), m_clock(clock) {}
+TestRun::TestRun(const TestRunEnvironment& environment, RunEvents& events, TestClock& clock,
+                 std::chrono::milliseconds tickPeriod)
+    : m_env(environment), m_events(events), m_clock(clock), m_schedule(tickPeriod) {}
 
 void TestRun::begin() {
   TestRunValues& v = values();
-  m_view.setTitle(std::string("PALVORO - ") + testKindWord(v.testKind.load()));
-  m_view.setText(kCtlDriveLine, "Physical Drive " + std::to_string(shownDriveNumber()) + ":");
-  m_view.setText(kCtlSecondLine, "");
+  // Timers left from an earlier run must not tick into this one.
+  m_schedule.reset();
+  m_events.started(RunStarted{v.testKind.load(), shownDriveNumber()});
   v.setLastErrorMessage("");
   v.stopRequest = 0;
   // A run that ends before its scan must not show the block times of the run before it.
@@ -95,20 +82,16 @@ void TestRun::begin() {
   m_cancelIsClose = false;
   m_progress = 0;
   m_tickCounter = 0;
-  m_iconFrame = kIconActivityFirst;
-  m_view.showControl(kCtlCurrentSectorLabel, false);
-  m_view.showControl(kCtlRepair, false);
 }
 
 void TestRun::runWorker() {
   TestRunValues& v = values();
-  m_view.setText(kCtlStatus, loadString(kStrRunningCableTest));
+  showStage(loadString(kStrRunningCableTest));
   setProgress(1);
 
   if (cableTest(*this) == 0) {
-    m_view.setIcon(kCtlActivityIcon, kIconFailure);
-    m_view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
-    m_view.setText(kCtlElapsed, loadString(kStrCableTestFailed));
+    m_events.activity(RunActivity::Failure);
+    showStage(loadString(kStrTestStoppedWithErrors), loadString(kStrCableTestFailed));
     v.testError = kTestErrorCable;
     v.testState = kTestStateFail;
     relabelClose();
@@ -127,7 +110,7 @@ void TestRun::runWorker() {
   }
   switch (kind) {
     case kTestKindQuick: {
-      m_view.setText(kCtlStatus, loadString(kStrRunningQuickSmartTest));
+      showStage(loadString(kStrRunningQuickSmartTest));
       if (record.hiddenSectors != 0) {
         secondUnitVerify(*this, true);
         if (v.testError.load() != kTestErrorNone || stopped()) return;
@@ -153,7 +136,7 @@ void TestRun::runWorker() {
       return;
     }
     case kTestKindExtended:
-      m_view.setText(kCtlStatus, loadString(kStrRunningExtendedTest));
+      showStage(loadString(kStrRunningExtendedTest));
       if (record.hiddenSectors != 0) {
         secondUnitVerify(*this, false);
         if (v.testError.load() != kTestErrorNone || stopped()) return;
@@ -161,7 +144,7 @@ void TestRun::runWorker() {
       mediaScan(*this, false);
       return;
     case kTestKindErase:
-      m_view.setText(kCtlStatus, loadString(kStrWritingZeros));
+      showStage(loadString(kStrWritingZeros));
       eraseBranch(*this);
       return;
     default:
@@ -174,10 +157,17 @@ void TestRun::runWorker() {
   }
 }
 
+void TestRun::runTicker(const std::function<void(int)>& afterTick) {
+  m_schedule.run([&](int timerId) {
+    onTimer(timerId);
+    if (afterTick) afterTick(timerId);
+  });
+}
+
 void TestRun::onTimer(int timerId) {
   if (timerId < kFirstTestTimer || timerId > kLastTestTimer) return;
   TestRunValues& v = values();
-  m_view.disarmTimer(timerId);
+  m_schedule.disarm(timerId);
 
   if (v.stopRequest.load() != 0) {
     bool closeNow = timerId == kTimerStopOnly;
@@ -193,19 +183,19 @@ void TestRun::onTimer(int timerId) {
       // second-unit verify) sees one or the other and stops.
       v.testState = kTestStateAbort;
       if (clearRequest) v.stopRequest = 0;
-      m_view.closeView(kCloseResult);
+      m_events.closed();
       return;
     }
     // Otherwise the running loop sees the request itself and stops before its next block.
   }
 
-  if (m_iconFrame.load() > kIconActivityLast) m_iconFrame = kIconActivityFirst;
-  m_view.setIcon(kCtlActivityIcon, m_iconFrame.load());
+  m_events.activity(RunActivity::Running);
   const int tick = m_tickCounter.load();
   m_tickCounter = (tick + 1) % kTicksPerPoll;
 
-  const int64_t elapsed = m_clock.nowSeconds() - startTime.load();
-  m_view.setText(kCtlElapsed, elapsedLine(elapsed));
+  const int64_t elapsed = std::max<int64_t>(0, m_clock.nowSeconds() - startTime.load());
+  RunProgress times;
+  times.elapsedSeconds = elapsed;
 
   const int32_t kind = v.testKind.load();
   const bool scanEstimate = timerId == kTimerMediaScan && (kind == kTestKindQuick || kind == kTestKindExtended);
@@ -215,22 +205,20 @@ void TestRun::onTimer(int timerId) {
     const std::optional<Work> work =
         workOf(twoRegions, currentSector.load(), firstSector.load(), endSector.load(), v.regionLength.load());
     if (work) {
-      double remaining = static_cast<double>(elapsed < 0 ? 0 : elapsed) * (work->total / work->done - 1);
+      double remaining = static_cast<double>(elapsed) * (work->total / work->done - 1);
       if (remaining < 0) remaining = 0;
       if (remaining > kLongestEstimate) remaining = kLongestEstimate;
-      const auto seconds = static_cast<int64_t>(remaining);  // truncated, as shown
-      m_view.setText(kCtlEstimate, twoDigitTime(loadString(kStrEstimatedTimeRemaining), seconds / 3600,
-                                                (seconds / 60) % 60, seconds % 60));
+      times.remainingSeconds = static_cast<int64_t>(remaining);  // truncated, as shown
     }
   }
+  m_events.progress(times);
 
   if (timerId == kTimerSelfTest && tick == kTicksPerPoll - 1) quickTestPoll(*this);
 
   // A step that ended relabelled Cancel; a tick still queued behind its end must not
   // start the timer again.
   if (cancelReadsClose()) return;
-  m_iconFrame = m_iconFrame.load() + 1;
-  m_view.armTimer(timerId, kTestTimerMs);
+  m_schedule.arm(timerId);
 }
 
 bool TestRun::onCancel() {
@@ -243,14 +231,14 @@ bool TestRun::onCancel() {
       m_env.prompter.ask(kStopRepairing, kRepairCaption, PromptIcon::Warning, PromptButtons::Ok,
                                PromptAnswer::Ok, PromptPurpose::information());
     }
-    m_view.closeView(kCloseResult);
+    m_events.closed();
     return true;
   }
   if (v.testState.load() == kTestStateRunning) {
     v.stopRequest = 1;
     return false;
   }
-  m_view.closeView(kCloseResult);
+  m_events.closed();
   return true;
 }
 
@@ -284,17 +272,27 @@ void TestRun::finishWithFailure() {
 }
 
 void TestRun::endFailed() {
-  m_view.setText(kCtlStatus, loadString(kStrTestStoppedWithErrors));
+  showStage(loadString(kStrTestStoppedWithErrors));
   values().testState = kTestStateFail;
   relabelClose();
-  m_view.setIcon(kCtlActivityIcon, kIconFailure);
+  m_events.activity(RunActivity::Failure);
 }
 
 void TestRun::showCompleted(int32_t state) {
-  m_view.setText(kCtlStatus, loadString(kStrTestCompleted));
+  showStage(loadString(kStrTestCompleted));
   values().testState = state;
   setProgress(100);
-  m_view.setIcon(kCtlActivityIcon, kIconSuccess);
+  m_events.activity(RunActivity::Success);
+}
+
+void TestRun::showStage(const std::string& line, std::optional<std::string> detail) {
+  m_events.stage(RunStage{line, std::move(detail)});
+}
+
+void TestRun::showEstimatedMinutes(int minutes) {
+  RunProgress estimate;
+  estimate.estimatedMinutes = minutes;
+  m_events.progress(estimate);
 }
 
 void TestRun::beginTimedStep() {
@@ -303,13 +301,16 @@ void TestRun::beginTimedStep() {
 }
 
 void TestRun::relabelClose() {
-  m_view.setText(kCtlCancel, kCloseLabel);
+  // Set before the event: a front end that sees it may already press Close.
   m_cancelIsClose = true;
+  m_events.ended(RunEnd{values().testState.load(), values().testError.load()});
 }
 
 void TestRun::setProgress(int percent) {
   m_progress = percent;
-  m_view.setProgress(percent);
+  RunProgress bar;
+  bar.percent = percent;
+  m_events.progress(bar);
 }
 
 }  // namespace palvoro

@@ -41,7 +41,6 @@ struct VerifyPass {
 
 int secondUnitVerify(TestRun& run, bool quick) {
   TestRunValues& v = run.values();
-  ProgressView& view = run.view();
   const DriveRecord& record = run.drive();
   run.beginTimedStep();
   DriveHandle drive(run.platform());
@@ -52,14 +51,14 @@ int secondUnitVerify(TestRun& run, bool quick) {
     return kTestErrorNoDrive;
   }
 
-  view.armTimer(kTimerSecondUnitVerify, kTestTimerMs);
+  run.schedule().arm(kTimerSecondUnitVerify);
   const VerifyEstimate estimate = estimateFor(record);
-  view.setText(kCtlEstimate, "Estimated Time: " + std::to_string(estimate.minutes) + " minute(s)");
+  run.showEstimatedMinutes(estimate.minutes);
 
   const uint8_t unit = record.secondaryUnit;
   const auto fail = [&](int code) {
     closeDriveForTest(run, drive, volumes);
-    view.disarmTimer(kTimerSecondUnitVerify);
+    run.schedule().disarm(kTimerSecondUnitVerify);
     v.testError = code;
     run.finishWithFailure();
     return code;
@@ -99,7 +98,7 @@ int secondUnitVerify(TestRun& run, bool quick) {
   }
 
   closeDriveForTest(run, drive, volumes);
-  view.disarmTimer(kTimerSecondUnitVerify);
+  run.schedule().disarm(kTimerSecondUnitVerify);
   // The timer's stop path has closed the dialog (or will at its next tick).
   if (v.testError.load() == kTestErrorNone && run.stopped()) v.testError = kTestErrorStopped;
   return v.testError.load();

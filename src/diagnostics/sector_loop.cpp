@@ -49,20 +49,13 @@ uint64_t ceilDiv(uint64_t n, uint64_t d) { return n / d + (n % d != 0 ? 1 : 0); 
 // to whole blocks. Every block after them belongs to the second.
 uint64_t firstRegionBlocks(const SectorPlan& plan, uint64_t block) { return ceilDiv(plan.regionLength, block); }
 
-std::string zeroRemainingTime() {
-  char line[64];
-  std::snprintf(line, sizeof line, loadString(kStrEstimatedTimeRemaining), 0, 0, 0);
-  return line;
-}
-
-// "%I64u of %I64u (%5.2f%%)": the current sector against the range's last one. `line`
-// keeps its capacity from one refresh to the next.
-void formatCurrentSector(std::string& line, uint64_t current, uint64_t end) {
-  const uint64_t last = end - 1;
-  const double percent = last == 0 ? 100.0 : static_cast<double>(current) * 100.0 / static_cast<double>(last);
-  char text[80];
-  const int n = std::snprintf(text, sizeof text, "%" PRIu64 " of %" PRIu64 " (%5.2f%%)", current, last, percent);
-  line.assign(text, n > 0 ? static_cast<size_t>(n) : 0);
+// Where a loop stands: its sector against the range's last one (the range ends before `end`).
+void showSector(TestRun& run, uint64_t current, uint64_t end, bool atEnd) {
+  RunProgress position;
+  position.sector = SectorPosition{current, end - 1};
+  // The loop's end shows no time left, whatever the last tick estimated.
+  if (atEnd) position.remainingSeconds = 0;
+  run.events().progress(position);
 }
 
 // A block the drive would not write or trim: the user decides whether the erase goes on.
@@ -86,7 +79,6 @@ bool continueAfterEraseError(TestRun& run, uint64_t start, uint64_t count) {
 // never moves bytes on one.
 int beginLoop(TestRun& run, uint64_t first, uint64_t end, bool show) {
   TestRunValues& v = run.values();
-  ProgressView& view = run.view();
   v.testError = kTestErrorNone;
   const int32_t sectorSize = run.drive().sectorSize;
   if (!usableSectorSize(sectorSize) || first >= end) {
@@ -100,9 +92,7 @@ int beginLoop(TestRun& run, uint64_t first, uint64_t end, bool show) {
   run.endSector = end;
   v.lastShownSector = 0;
   if (show && v.stopRequest.load() == 0) {
-    view.setText(kCtlEstimate, zeroRemainingTime());
-    view.setText(kCtlElapsed, "Elapsed Time:");
-    view.showControl(kCtlCurrentSectorLabel, true);
+    run.events().scanStarted();
   }
   v.badSectorCount = 0;
   run.badSectors.fill(BadSector{});
@@ -123,23 +113,20 @@ int openForLoop(TestRun& run, DriveHandle& drive, TestVolumeHandles& volumes, bo
 }
 
 // The block's last sector becomes the current one; the line follows every 4096 sectors.
-void advanceTo(TestRun& run, std::string& line, uint64_t current, uint64_t end) {
+void advanceTo(TestRun& run, uint64_t current, uint64_t end) {
   TestRunValues& v = run.values();
   run.currentSector = current;
   if (current >= v.lastShownSector.load() + kLineRefreshSectors && v.stopRequest.load() == 0) {
-    formatCurrentSector(line, current, end);
-    run.view().setText(kCtlCurrentSector, line);
+    showSector(run, current, end, false);
     v.lastShownSector = current;
   }
 }
 
 // What both loops do last: the final line and a zero estimate, or a stop's outcome.
-int endLoop(TestRun& run, std::string& line, uint64_t end) {
+int endLoop(TestRun& run, uint64_t end) {
   TestRunValues& v = run.values();
   if (v.stopRequest.load() == 0) {
-    formatCurrentSector(line, run.currentSector.load(), end);
-    run.view().setText(kCtlCurrentSector, line);
-    run.view().setText(kCtlEstimate, zeroRemainingTime());
+    showSector(run, run.currentSector.load(), end, true);
   } else {
     if (v.badSectorCount.load() == 0) v.testError = kTestErrorStopped;
     v.testState = kTestStateAbort;
@@ -287,9 +274,6 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
   TestVolumeHandles volumes = closedVolumeHandles();
   if (const int code = openForLoop(run, drive, volumes, true); code != 0) return code;
 
-  // Reserved once so that refreshing the line never allocates inside the loop.
-  std::string line;
-  line.reserve(80);
   const uint64_t lastBlock =
       plan.placement == BlockPlacement::Random ? std::min<uint64_t>(plan.blocks, kRandomReadBlocks) : plan.blocks;
   int shownProgress = -1;
@@ -340,7 +324,7 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
         recordBadSectors(run, drive, start, count, true);
       }
     }
-    advanceTo(run, line, start + count - 1, plan.end);
+    advanceTo(run, start + count - 1, plan.end);
   }
   // The zeros count once the drive says it stored them: a write cache that loses them
   // must not leave the erase saying COMPLETE.
@@ -353,7 +337,7 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
   }
 
   closeDriveForTest(run, drive, volumes);
-  return endLoop(run, line, plan.end);
+  return endLoop(run, plan.end);
 }
 
 int trimLoop(TestRun& run, int type, uint64_t first, uint64_t end, bool show) {
@@ -362,19 +346,17 @@ int trimLoop(TestRun& run, int type, uint64_t first, uint64_t end, bool show) {
   TestVolumeHandles volumes = closedVolumeHandles();
   if (const int code = openForLoop(run, drive, volumes, false); code != 0) return code;
 
-  std::string line;
   if (run.values().stopRequest.load() == 0) {
     const TrimTarget target = trimTargetOf(run, run.drive().primaryUnit);
     const DriveRequestError result = type == kLoopTrimXl ? trimRangeXl(run.platform(), target, first, end - first)
                                                          : trimRange(run.platform(), target, first, end - first);
     // The question names the first block of the range, as a transfer would.
     const uint64_t count = std::min<uint64_t>(end - first, kSectorsPerBlock);
-    if (result == DriveRequestError::None || continueAfterEraseError(run, first, count))
-      advanceTo(run, line, first + count - 1, end);
+    if (result == DriveRequestError::None || continueAfterEraseError(run, first, count)) advanceTo(run, first + count - 1, end);
   }
 
   closeDriveForTest(run, drive, volumes);
-  return endLoop(run, line, end);
+  return endLoop(run, end);
 }
 
 }  // namespace palvoro

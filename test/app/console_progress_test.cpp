@@ -1,17 +1,37 @@
-// The console's progress dialog: what each style writes and when, against a clock the
-// test moves; and the loop that carries a worker's calls and fires the run's timers.
+// A run on the console: what each style writes of the run's events and when, against a
+// clock the test moves; and the loop that carries the run's threads' calls.
 
 #include "app/console_progress.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "diagnostics/run_values.h"
+
 namespace palvoro {
 namespace {
+
+RunProgress percent(int p) {
+  RunProgress out;
+  out.percent = p;
+  return out;
+}
+RunProgress sector(uint64_t current, uint64_t last) {
+  RunProgress out;
+  out.sector = SectorPosition{current, last};
+  return out;
+}
+RunProgress times(int64_t elapsed, std::optional<int64_t> remaining) {
+  RunProgress out;
+  out.elapsedSeconds = elapsed;
+  out.remainingSeconds = remaining;
+  return out;
+}
 
 struct Screen {
   explicit Screen(ProgressStyle style, int columns = 60)
@@ -29,16 +49,15 @@ struct Screen {
 
 TEST(ConsoleProgressTest, BarIsRedrawnInPlaceWithinTheTerminalAndStepsAsideForLines) {
   Screen s(ProgressStyle::Bar, 100);
-  s.progress.setText(kCtlStatus, "Running Extended Test...");
+  s.progress.stage(RunStage{"Running Extended Test...", {}});
   EXPECT_EQ(s.take(), "Running Extended Test...\n");
 
-  s.progress.setText(kCtlCurrentSector, "1000 of 9999 (10.00%)");
+  s.progress.progress(sector(1000, 9999));
   EXPECT_EQ(s.take().substr(0, 2), "\r[");
-  s.progress.setProgress(10);  // within a tenth of a second of the last drawing: not drawn
+  s.progress.progress(percent(10));  // within a tenth of a second of the last drawing: not drawn
   EXPECT_EQ(s.take(), "");
-  s.progress.setText(kCtlEstimate, "Estimated Time Remaining: 00:00:45");
   s.now = 0.5;
-  s.progress.setText(kCtlElapsed, "Elapsed Time: 00:00:05");
+  s.progress.progress(times(5, 45));
   const std::string bar = s.progress.barLine();
   EXPECT_EQ(bar.substr(0, 1), "[");
   EXPECT_NE(bar.find("]  10%  sector 1000 of 9999 (10.00%)  elapsed 00:00:05  remaining 00:00:45"), std::string::npos)
@@ -53,38 +72,38 @@ TEST(ConsoleProgressTest, BarIsRedrawnInPlaceWithinTheTerminalAndStepsAsideForLi
 
   // A narrow terminal cuts the figures rather than wrapping them.
   Screen narrow(ProgressStyle::Bar, 30);
-  narrow.progress.setText(kCtlCurrentSector, "1000 of 9999 (10.00%)");
+  narrow.progress.progress(sector(1000, 9999));
   EXPECT_EQ(narrow.progress.barLine().size(), 29u);
 }
 
 TEST(ConsoleProgressTest, PipeGetsALineEveryFewSecondsAndTheLastFiguresAtTheEnd) {
   Screen s(ProgressStyle::Lines);
-  s.progress.setProgress(5);
+  s.progress.progress(percent(5));
   EXPECT_EQ(s.take(), "  5%\n");
   s.now = 1;
-  s.progress.setProgress(6);
-  s.progress.setText(kCtlCurrentSector, "60 of 999 ( 6.01%)");
+  s.progress.progress(percent(6));
+  s.progress.progress(sector(60, 999));
   EXPECT_EQ(s.take(), "");
   s.now = 1 + kPipeLineSeconds;
-  s.progress.setText(kCtlElapsed, "Elapsed Time: 00:00:06");
+  s.progress.progress(times(6, std::nullopt));
   EXPECT_EQ(s.take(), "  6%  Current Sector: 60 of 999 ( 6.01%)  Elapsed Time: 00:00:06\n");
   s.progress.finish();
   EXPECT_EQ(s.take(), "");  // nothing new since the last line
-  s.progress.setProgress(100);
+  s.progress.progress(percent(100));
   s.progress.finish();
   EXPECT_EQ(s.take(), "100%  Current Sector: 60 of 999 ( 6.01%)  Elapsed Time: 00:00:06\n");
 }
 
 TEST(ConsoleProgressTest, JsonLinesCarryTheFiguresAtMostOnceASecond) {
   Screen s(ProgressStyle::Json);
-  s.progress.setNumbers([] { return ProgressNumbers{600, 999, 6}; });
-  s.progress.setTitle("PALVORO - EXTENDED TEST");
-  s.progress.setText(kCtlStatus, "Running Extended Test...");
-  s.progress.setProgress(5);
+  s.progress.started(RunStarted{kTestKindExtended, 2});
+  s.progress.stage(RunStage{"Running Extended Test...", {}});
+  s.progress.progress(percent(5));
   s.now = 0.5;
-  s.progress.setProgress(6);
+  s.progress.progress(percent(6));
+  s.progress.progress(sector(600, 999));
   s.now = 1.5;
-  s.progress.setText(kCtlEstimate, "Estimated Time Remaining: 00:01:00");
+  s.progress.progress(times(6, 60));
   s.progress.say("palvoro-cli: stopping the run");
 
   std::vector<nlohmann::json> events;
@@ -93,26 +112,26 @@ TEST(ConsoleProgressTest, JsonLinesCarryTheFiguresAtMostOnceASecond) {
     events.push_back(nlohmann::json::parse(line, nullptr, false));
     ASSERT_FALSE(events.back().is_discarded()) << line;
   }
-  ASSERT_EQ(events.size(), 5u);
-  EXPECT_EQ(events[0]["event"], "title");
-  EXPECT_EQ(events[1], (nlohmann::json{{"event", "status"}, {"text", "Running Extended Test..."}}));
-  EXPECT_EQ(events[2]["percent"], 5);
-  EXPECT_EQ(events[3]["event"], "progress");
-  EXPECT_EQ(events[3]["percent"], 6);
-  EXPECT_EQ(events[3]["current_sector"], 600);
-  EXPECT_EQ(events[3]["last_sector"], 999);
-  EXPECT_EQ(events[3]["elapsed_seconds"], 6);
-  EXPECT_EQ(events[3]["estimate"], "Estimated Time Remaining: 00:01:00");
-  EXPECT_EQ(events[4], (nlohmann::json{{"event", "message"}, {"text", "palvoro-cli: stopping the run"}}));
+  ASSERT_EQ(events.size(), 6u);
+  EXPECT_EQ(events[0], (nlohmann::json{{"event", "title"}, {"text", "PALVORO - EXTENDED TEST"}}));
+  EXPECT_EQ(events[1], (nlohmann::json{{"event", "status"}, {"text", "Physical Drive 2:"}}));
+  EXPECT_EQ(events[2], (nlohmann::json{{"event", "status"}, {"text", "Running Extended Test..."}}));
+  EXPECT_EQ(events[3]["percent"], 5);
+  EXPECT_EQ(events[4], (nlohmann::json{{"event", "progress"},
+                                         {"percent", 6},
+                                         {"current_sector", 600},
+                                         {"last_sector", 999},
+                                         {"elapsed_seconds", 6},
+                                         {"remaining_seconds", 60},
+                                         {"sector_text", "600 of 999 (60.06%)"},
+                                         {"elapsed", "Elapsed Time: 00:00:06"},
+                                         {"estimate", "Estimated Time Remaining: 00:01:00"}}));
+  EXPECT_EQ(events[5], (nlohmann::json{{"event", "message"}, {"text", "palvoro-cli: stopping the run"}}));
 }
 
-TEST(ConsoleLoopTest, AWorkersCallsRunInOrderOnTheLoopThreadBesideTheTimers) {
+TEST(ConsoleLoopTest, AWorkersCallsRunInOrderOnTheLoopThread) {
   ConsoleLoop loop;
   std::vector<int> seen;
-  std::vector<int> fired;
-  loop.onTimer([&](int id) { fired.push_back(id); });
-  loop.armTimer(2, 5);
-  loop.armTimer(1, 1);
   bool done = false;
   bool askedOnLoop = false;
   std::thread worker([&] {
@@ -121,13 +140,11 @@ TEST(ConsoleLoopTest, AWorkersCallsRunInOrderOnTheLoopThreadBesideTheTimers) {
     EXPECT_TRUE(loop.call([&] { askedOnLoop = loop.onLoopThread(); }));
     loop.post([&] { done = true; });
   });
-  loop.runUntil([&] { return done && !loop.anyTimerArmed(); });
+  loop.runUntil([&] { return done; });
   worker.join();
   ASSERT_EQ(seen.size(), 100u);
   for (int i = 0; i < 100; ++i) EXPECT_EQ(seen[static_cast<size_t>(i)], i);
   EXPECT_TRUE(askedOnLoop);
-  EXPECT_EQ(fired, (std::vector<int>{1, 2}));
-
 }
 
 }  // namespace

@@ -1,160 +1,174 @@
 #pragma once
-// Fakes shared by the diagnostics tests: a progress view that records every call in
-// order, a clock moved by hand, and a prompter with scripted answers. All three may be
-// called from a worker thread and the test's thread at once, so each keeps its record
-// behind a lock and hands out copies.
+// Fakes shared by the diagnostics tests: run events recorded in order, a clock moved by
+// hand, and a prompter with scripted answers. All three may be called from a worker
+// thread and the test's thread at once, so each keeps its record behind a lock and hands
+// out copies.
 
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "diagnostics/progress_view.h"
 #include "diagnostics/run_clock.h"
+#include "diagnostics/run_event_texts.h"
+#include "diagnostics/run_events.h"
 #include "platform/prompter.h"
 
 namespace palvoro::diagtest {
 
-// One call on the progress view. Only the fields of its kind are meaningful: `control`
-// for Text/Show/Icon, `text` for Title/Text, `value` for Progress (percent), Show (1 shown,
-// 0 hidden), Icon (icon id), StartTimer (milliseconds) and Close (result), `timer` for
-// StartTimer/KillTimer.
-struct ViewCall {
-  enum class Kind { Title, Text, Progress, Show, Icon, StartTimer, KillTimer, Close, Dispatch };
-  Kind kind = Kind::Text;
-  int control = 0;
-  std::string text;
-  int value = 0;
-  int timer = 0;
-
-  bool operator==(const ViewCall&) const = default;
+// One event of the run. Only the field of its kind is meaningful.
+struct EventCall {
+  enum class Kind { Started, Stage, Progress, ScanStarted, RepairStarted, BadSector, RepairOffered, Activity, Ended, Closed };
+  Kind kind = Kind::Stage;
+  RunStarted start;
+  RunStage stage;
+  RunProgress progress;
+  BadSector bad;
+  bool offered = false;
+  RunActivity activity = RunActivity::Running;
+  RunEnd end;
 };
 
-// How a failed expectation shows a call.
-inline void PrintTo(const ViewCall& c, std::ostream* os) {
-  static constexpr const char* kKinds[] = {"title", "text", "progress", "show", "icon",
-                                           "armTimer", "disarmTimer", "closeView", "dispatch"};
-  *os << kKinds[static_cast<int>(c.kind)] << "{control " << c.control << ", \"" << c.text << "\", value "
-      << c.value << ", timer " << c.timer << "}";
-}
+// The lines of words a run's events put before the user, as every front end words them.
+enum class Shown { Status, Estimate, Elapsed, Sector };
 
-class RecordingProgressView : public ProgressView {
+class RecordingRunEvents : public RunEvents {
  public:
-  using Kind = ViewCall::Kind;
+  using Kind = EventCall::Kind;
 
-  void setTitle(const std::string& title) override { add({Kind::Title, 0, title, 0, 0}); }
-  void setText(int controlId, const std::string& text) override { add({Kind::Text, controlId, text, 0, 0}); }
-  void setProgress(int percent) override { add({Kind::Progress, kCtlProgress, {}, percent, 0}); }
-  void showControl(int controlId, bool visible) override {
-    add({Kind::Show, controlId, {}, visible ? 1 : 0, 0});
+  void started(const RunStarted& start) override { add(call(Kind::Started, [&](EventCall& c) { c.start = start; })); }
+  void stage(const RunStage& stage) override { add(call(Kind::Stage, [&](EventCall& c) { c.stage = stage; })); }
+  void progress(const RunProgress& progress) override {
+    add(call(Kind::Progress, [&](EventCall& c) { c.progress = progress; }));
   }
-  void setIcon(int controlId, int iconId) override { add({Kind::Icon, controlId, {}, iconId, 0}); }
-  void armTimer(int timerId, int milliseconds) override {
-    add({Kind::StartTimer, 0, {}, milliseconds, timerId});
+  void scanStarted() override { add(call(Kind::ScanStarted, [](EventCall&) {})); }
+  void repairStarted() override { add(call(Kind::RepairStarted, [](EventCall&) {})); }
+  void badSectorFound(const BadSector& bad) override { add(call(Kind::BadSector, [&](EventCall& c) { c.bad = bad; })); }
+  void repairOffered(bool offered) override {
+    add(call(Kind::RepairOffered, [&](EventCall& c) { c.offered = offered; }));
   }
-  void disarmTimer(int timerId) override { add({Kind::KillTimer, 0, {}, 0, timerId}); }
-  void closeView(int result) override { add({Kind::Close, 0, {}, result, 0}); }
-  void dispatchPendingMessages() override {
-    if (recordDispatch) add({Kind::Dispatch, 0, {}, 0, 0});
-    ++m_dispatches;
+  void activity(RunActivity activity) override {
+    add(call(Kind::Activity, [&](EventCall& c) { c.activity = activity; }));
   }
+  void ended(const RunEnd& end) override { add(call(Kind::Ended, [&](EventCall& c) { c.end = end; })); }
+  void closed() override { add(call(Kind::Closed, [](EventCall&) {})); }
+  void keepResponsive() override { ++m_responsive; }
 
-  // Every call so far, oldest first.
-  std::vector<ViewCall> calls() const {
+  // Every event so far, oldest first.
+  std::vector<EventCall> calls() const {
     std::lock_guard lock(m_mutex);
     return m_calls;
   }
-  // Every call of one kind, oldest first.
-  std::vector<ViewCall> callsOf(Kind kind) const {
-    std::vector<ViewCall> out;
-    for (const ViewCall& c : calls()) {
+  // Every event of one kind, oldest first.
+  std::vector<EventCall> callsOf(Kind kind) const {
+    std::vector<EventCall> out;
+    for (const EventCall& c : calls()) {
       if (c.kind == kind) out.push_back(c);
     }
     return out;
   }
-  // The texts one control received, oldest first.
-  std::vector<std::string> texts(int controlId) const {
+  // What one line showed, oldest first, in the words of run_event_texts.h.
+  std::vector<std::string> texts(Shown line) const {
     std::vector<std::string> out;
-    for (const ViewCall& c : calls()) {
-      if (c.kind == Kind::Text && c.control == controlId) out.push_back(c.text);
+    for (const EventCall& c : calls()) {
+      const std::optional<std::string> t = textOf(c, line);
+      if (t) out.push_back(*t);
     }
     return out;
   }
-  // The text a control shows now ("" when it never received one).
-  std::string lastText(int controlId) const {
-    const std::vector<std::string> all = texts(controlId);
+  // What one line shows now ("" when nothing was put there).
+  std::string lastText(Shown line) const {
+    const std::vector<std::string> all = texts(line);
     return all.empty() ? std::string() : all.back();
   }
-  // The icons one control received, oldest first.
-  std::vector<int> icons(int controlId) const {
+  std::vector<RunActivity> activities() const {
+    std::vector<RunActivity> out;
+    for (const EventCall& c : callsOf(Kind::Activity)) out.push_back(c.activity);
+    return out;
+  }
+  // The bar's positions, oldest first.
+  std::vector<int> percents() const {
     std::vector<int> out;
-    for (const ViewCall& c : calls()) {
-      if (c.kind == Kind::Icon && c.control == controlId) out.push_back(c.value);
+    for (const EventCall& c : callsOf(Kind::Progress)) {
+      if (c.progress.percent) out.push_back(*c.progress.percent);
     }
     return out;
   }
-  // The progress positions, oldest first.
-  std::vector<int> progress() const {
-    std::vector<int> out;
-    for (const ViewCall& c : calls()) {
-      if (c.kind == Kind::Progress) out.push_back(c.value);
-    }
+  size_t closes() const { return callsOf(Kind::Closed).size(); }
+  std::vector<RunEnd> ends() const {
+    std::vector<RunEnd> out;
+    for (const EventCall& c : callsOf(Kind::Ended)) out.push_back(c.end);
     return out;
   }
-  // The timers started (`start` true) or killed, oldest first.
-  std::vector<int> timers(bool start) const {
-    std::vector<int> out;
-    for (const ViewCall& c : calls()) {
-      if (c.kind == (start ? Kind::StartTimer : Kind::KillTimer)) out.push_back(c.timer);
-    }
-    return out;
-  }
-  // The results the dialog was closed with, oldest first.
-  std::vector<int> closes() const {
-    std::vector<int> out;
-    for (const ViewCall& c : calls()) {
-      if (c.kind == Kind::Close) out.push_back(c.value);
-    }
-    return out;
-  }
-  // The visibility one control was given, oldest first (true shown).
-  std::vector<bool> visibility(int controlId) const {
+  std::vector<bool> repairOffers() const {
     std::vector<bool> out;
-    for (const ViewCall& c : calls()) {
-      if (c.kind == Kind::Show && c.control == controlId) out.push_back(c.value != 0);
-    }
+    for (const EventCall& c : callsOf(Kind::RepairOffered)) out.push_back(c.offered);
     return out;
   }
-  int dispatchCount() const { return m_dispatches.load(); }
+  std::vector<BadSector> badSectors() const {
+    std::vector<BadSector> out;
+    for (const EventCall& c : callsOf(Kind::BadSector)) out.push_back(c.bad);
+    return out;
+  }
+  int responsiveCount() const { return m_responsive.load(); }
   void clear() {
     std::lock_guard lock(m_mutex);
     m_calls.clear();
   }
 
-  // dispatchPendingMessages() comes once per sector; it is only counted unless a test
-  // wants to see where it falls among the other calls.
-  bool recordDispatch = false;
-  // Runs on the calling thread after each call is recorded, outside the lock: a test can
-  // hold the worker at a chosen point (say, a progress position) or react as a dialog
-  // would. Set it before the worker starts.
-  std::function<void(const ViewCall&)> onCall;
+  // Runs on the raising thread after each event is recorded, outside the lock: a test can
+  // hold the worker at a chosen point (say, a bar position) or react as a front end would.
+  // Set it before the worker starts.
+  std::function<void(const EventCall&)> onCall;
 
  private:
-  void add(ViewCall call) {
+  template <typename Fill>
+  static EventCall call(Kind kind, Fill fill) {
+    EventCall c;
+    c.kind = kind;
+    fill(c);
+    return c;
+  }
+  static std::optional<std::string> textOf(const EventCall& c, Shown line) {
+    const RunProgress& p = c.progress;
+    switch (c.kind) {
+      case Kind::Stage:
+        if (line == Shown::Status) return c.stage.line;
+        if (line == Shown::Elapsed && c.stage.detail) return *c.stage.detail;
+        return std::nullopt;
+      case Kind::Progress:
+        if (line == Shown::Sector && p.sector) return sectorLineText(*p.sector);
+        if (line == Shown::Elapsed && p.elapsedSeconds) return elapsedText(*p.elapsedSeconds);
+        if (line == Shown::Estimate && p.remainingSeconds) return remainingText(*p.remainingSeconds);
+        if (line == Shown::Estimate && p.estimatedMinutes) return estimatedMinutesText(*p.estimatedMinutes);
+        return std::nullopt;
+      case Kind::ScanStarted:
+        if (line == Shown::Estimate) return remainingText(0);
+        if (line == Shown::Elapsed) return elapsedText(std::nullopt);
+        return std::nullopt;
+      case Kind::RepairStarted:
+        if (line != Shown::Status) return std::string();
+        return std::nullopt;
+      default:
+        return std::nullopt;
+    }
+  }
+  void add(EventCall c) {
     {
       std::lock_guard lock(m_mutex);
-      m_calls.push_back(call);
+      m_calls.push_back(c);
     }
-    if (onCall) onCall(call);
+    if (onCall) onCall(c);
   }
   mutable std::mutex m_mutex;
-  std::vector<ViewCall> m_calls;
-  std::atomic<int> m_dispatches{0};
+  std::vector<EventCall> m_calls;
+  std::atomic<int> m_responsive{0};
 };
 
 // Seconds set and moved by the test; the local time is a fixed calendar time the test

@@ -157,7 +157,7 @@ class EraseTest : public ::testing::Test {
   }
 
   diagtest::RecordingPrompter prompter;
-  diagtest::RecordingProgressView view;
+  diagtest::RecordingRunEvents view;
   diagtest::ManualClock clock;
   std::unique_ptr<WriteTracingPlatform> platform;
   std::unique_ptr<AppContext> context;
@@ -259,12 +259,11 @@ TEST_P(FullEraseTest, ZeroesTheWholeTestRangeAndNothingOutside) {
   EXPECT_TRUE(platform->volume('D').removed) << "partition table still there";
   EXPECT_EQ(values().testState.load(), kTestStateComplete);
   EXPECT_EQ(values().testError.load(), kTestErrorNone);
-  EXPECT_EQ(view.texts(kCtlStatus), (Strings{"Running Full Erase...", "Test completed successfully."}));
-  EXPECT_EQ(view.icons(kCtlActivityIcon).back(), kIconSuccess);
-  EXPECT_EQ(view.progress().back(), 100);
-  EXPECT_EQ(view.texts(kCtlCancel), Strings{"Close"});
-  EXPECT_EQ(view.timers(true), std::vector<int>{kTimerErase});
-  EXPECT_EQ(view.timers(false).front(), kTimerErase);
+  EXPECT_EQ(view.texts(diagtest::Shown::Status), (Strings{"Running Full Erase...", "Test completed successfully."}));
+  EXPECT_EQ(view.activities().back(), RunActivity::Success);
+  EXPECT_EQ(view.percents().back(), 100);
+  EXPECT_EQ(view.ends().size(), 1u);
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_EQ(platform->ioctls(IOCTL_DISK_UPDATE_PROPERTIES).size(), 1u);
   EXPECT_TRUE(prompter.prompts().empty());
   EXPECT_EQ(platform->openHandleCount(), 0u);
@@ -384,8 +383,8 @@ TEST_F(EraseTest, AStoppedFullEraseOfAMarkedDriveStillTrimsAfterTheZeros) {
   record.hybridFlags = kHybridLogCapability;
   load(scantest::oneDrive(2000), record, 1);
   platform->drive(0).ata.dsmXl = true;
-  view.onCall = [&](const diagtest::ViewCall& c) {
-    if (c.kind == diagtest::ViewCall::Kind::Progress && c.value > 30) values().stopRequest = 1;
+  view.onCall = [&](const diagtest::EventCall& c) {
+    if (c.progress.percent.value_or(0) > 30) values().stopRequest = 1;
   };
 
   writeZerosErase(*run);
@@ -451,13 +450,12 @@ TEST_P(DualUnitEraseTest, StepsComeInTheFixedOrder) {
   EXPECT_FALSE(media(2).anyData(0, kSecond)) << "second unit neither sanitized nor trimmed";
   EXPECT_TRUE(platform->drive(0).ata.switched);
   // A sanitize is announced as a minute; zeros behind the first unit, under 16 GB, as five.
-  const Strings estimates = view.texts(kCtlEstimate);
+  const Strings estimates = view.texts(diagtest::Shown::Estimate);
   ASSERT_GE(estimates.size(), 2u);
   EXPECT_EQ(estimates[0], "Estimated Time: 1 minute(s)");
   EXPECT_EQ(estimates[1], c.sanitizes ? "Estimated Time Remaining: 00:00:00" : "Estimated Time: 5 minute(s)");
   EXPECT_EQ(values().testState.load(), kTestStateComplete);
-  EXPECT_EQ(view.timers(true), (std::vector<int>{kTimerSecondUnitErase, kTimerErase}));
-  EXPECT_EQ(view.timers(false), (std::vector<int>{kTimerSecondUnitErase, kTimerErase, kTimerSecondUnitErase}));
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_EQ(run->sectorsPerBlock, kSectorsPerBlock);
   EXPECT_EQ(values().eraseMode.load(), c.eraseMode);
   EXPECT_TRUE(prompter.prompts().empty());
@@ -490,8 +488,8 @@ TEST_F(EraseTest, FailedSecondUnitEndsWithCode17BeforeTheFirstUnit) {
                                  {"Erase::Erase error!", "PALVORO for Windows", PromptIcon::Stop, PromptButtons::Ok}}));
   EXPECT_EQ(values().testError.load(), kTestErrorErase);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
-  EXPECT_EQ(view.lastText(kCtlStatus), "Test stopped with error(s).");
-  EXPECT_EQ(view.texts(kCtlCancel), Strings{"Close"});
+  EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Test stopped with error(s).");
+  EXPECT_EQ(view.ends().size(), 1u);
   EXPECT_TRUE(platform->ioctls(IOCTL_DISK_UPDATE_PROPERTIES).empty());
 }
 
@@ -521,9 +519,9 @@ TEST_P(EraseWriteErrorTest, AsksAndEndsAsFailWithCode9) {
   EXPECT_EQ(values().testError.load(), kTestErrorWrite);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
   EXPECT_EQ(values().lastErrorMessage(), "Sector #256-511::Erase error!");
-  EXPECT_EQ(view.lastText(kCtlStatus), "Test stopped with error(s).");
-  EXPECT_EQ(view.icons(kCtlActivityIcon).back(), kIconFailure);
-  EXPECT_EQ(view.texts(kCtlCancel), Strings{"Close"});
+  EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Test stopped with error(s).");
+  EXPECT_EQ(view.activities().back(), RunActivity::Failure);
+  EXPECT_EQ(view.ends().size(), 1u);
   EXPECT_EQ(platform->ioctls(IOCTL_DISK_UPDATE_PROPERTIES).size(), 1u);
 }
 
@@ -549,7 +547,7 @@ TEST_F(EraseTest, WritesTheDriveDoesNotConfirmFailTheErase) {
   EXPECT_EQ(values().testError.load(), kTestErrorWrite);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
   EXPECT_EQ(values().lastErrorMessage(), "Sector #0-1999::Erase error!");
-  EXPECT_EQ(view.lastText(kCtlStatus), "Test stopped with error(s).");
+  EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Test stopped with error(s).");
 }
 
 // A drive that leaves in the middle ends the erase at once as gone, not with a question
@@ -590,8 +588,8 @@ TEST_F(EraseTest, StopLeavesTheClosingToTheTimer) {
   writeZerosErase(*run);
   EXPECT_TRUE(platform->writes.empty());
   EXPECT_EQ(values().testState.load(), kTestStateAbort);
-  EXPECT_TRUE(view.texts(kCtlCancel).empty());
-  EXPECT_TRUE(view.timers(false).empty());
+  EXPECT_TRUE(view.ends().empty());
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerErase});  // its stop path closes the run
   EXPECT_TRUE(platform->ioctls(IOCTL_DISK_UPDATE_PROPERTIES).empty());
 }
 

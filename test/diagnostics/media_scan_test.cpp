@@ -45,17 +45,16 @@ TEST_F(MediaScanTest, QuickScanOfAMillionSectorsReadsTheFirstAndLastFifth) {
   EXPECT_EQ(transfers(), expected);
   EXPECT_EQ(values().regionLength.load(), 200'000u);
 
-  EXPECT_EQ(view->texts(kCtlStatus), (Strings{"Running Random Read Test....", "Running Quick Media Scan Test...",
+  EXPECT_EQ(view->texts(diagtest::Shown::Status), (Strings{"Running Random Read Test....", "Running Quick Media Scan Test...",
                                               "Test completed successfully."}));
-  EXPECT_EQ(view->lastText(kCtlCurrentSector), "999999 of 999999 (100.00%)");
-  EXPECT_EQ(view->lastText(kCtlEstimate), "Estimated Time Remaining: 00:00:00");
-  EXPECT_EQ(view->texts(kCtlElapsed), Strings{"Elapsed Time:"});
-  EXPECT_EQ(view->visibility(kCtlCurrentSectorLabel), std::vector<bool>{true});
-  EXPECT_EQ(view->progress().back(), 100);
-  EXPECT_EQ(view->icons(kCtlActivityIcon), std::vector<int>{kIconSuccess});
-  EXPECT_EQ(view->texts(kCtlCancel), Strings{"Close"});
-  EXPECT_EQ(view->timers(true), std::vector<int>{kTimerMediaScan});
-  EXPECT_EQ(view->timers(false), std::vector<int>{kTimerMediaScan});
+  EXPECT_EQ(view->lastText(diagtest::Shown::Sector), "999999 of 999999 (100.00%)");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Estimate), "Estimated Time Remaining: 00:00:00");
+  EXPECT_EQ(view->texts(diagtest::Shown::Elapsed), Strings{"Elapsed Time:"});
+  EXPECT_EQ(view->callsOf(diagtest::EventCall::Kind::ScanStarted).size(), 1u);
+  EXPECT_EQ(view->percents().back(), 100);
+  EXPECT_EQ(view->activities(), std::vector<RunActivity>{RunActivity::Success});
+  EXPECT_EQ(view->ends().size(), 1u);
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_EQ(values().testState.load(), kTestStatePass);
   EXPECT_EQ(values().testError.load(), kTestErrorNone);
   EXPECT_TRUE(prompter.prompts().empty());
@@ -65,7 +64,7 @@ TEST_F(MediaScanTest, QuickScanOfAMillionSectorsReadsTheFirstAndLastFifth) {
 TEST_F(MediaScanTest, CurrentSectorLineFollowsEvery4096Sectors) {
   loadDrive(1'000'000);
   mediaScan(*run, true);
-  const Strings lines = view->texts(kCtlCurrentSector);
+  const Strings lines = view->texts(diagtest::Shown::Sector);
   ASSERT_GE(lines.size(), 3u);
   // Blocks end at 255, 511, ...: the first line comes with the block ending at 4351.
   EXPECT_EQ(lines[0], "4351 of 999999 ( 0.44%)");
@@ -98,10 +97,10 @@ TEST_F(MediaScanTest, HundredFiftyUnreadableSectorsOfferTheRepair) {
   EXPECT_EQ(run->badSectors[149].sector, 1149u);
   EXPECT_EQ(run->badSectors[150].sector, 0u);
   EXPECT_EQ(values().testError.load(), kTestErrorRead);
-  EXPECT_EQ(view->visibility(kCtlRepair), std::vector<bool>{true});
-  EXPECT_EQ(view->lastText(kCtlStatus), "Test found bad sectors that may be repairable.");
-  EXPECT_EQ(view->icons(kCtlActivityIcon), std::vector<int>{kIconFailure});
-  EXPECT_EQ(view->texts(kCtlCancel), Strings{"Close"});
+  EXPECT_EQ(view->repairOffers(), std::vector<bool>{true});
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Test found bad sectors that may be repairable.");
+  EXPECT_EQ(view->activities(), std::vector<RunActivity>{RunActivity::Failure});
+  EXPECT_EQ(view->ends().size(), 1u);
   EXPECT_TRUE(prompter.prompts().empty());
   // The scan went on to the end of the second region.
   EXPECT_EQ(blocks().back(), (Transfer{99'968, 32}));
@@ -116,11 +115,11 @@ TEST_F(MediaScanTest, TwoHundredUnreadableSectorsStopTheScan) {
   EXPECT_EQ(values().badSectorCount.load(), 200u);
   EXPECT_EQ(run->badSectors[199].sector, 1199u);
   EXPECT_EQ(prompter.prompts(), std::vector<Prompt>{kTooManyBadSectors});
-  EXPECT_EQ(view->lastText(kCtlStatus), "Test stopped with error(s).");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Test stopped with error(s).");
   EXPECT_EQ(values().testError.load(), kTestErrorTooManyBadSectors);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
-  EXPECT_TRUE(view->visibility(kCtlRepair).empty());
-  EXPECT_EQ(view->icons(kCtlActivityIcon), std::vector<int>{kIconFailure});
+  EXPECT_TRUE(view->repairOffers().empty());
+  EXPECT_EQ(view->activities(), std::vector<RunActivity>{RunActivity::Failure});
 }
 
 TEST_F(MediaScanTest, BlockThatFailsWhileEachSectorReadsEndsWithCode12) {
@@ -138,20 +137,20 @@ TEST_F(MediaScanTest, BlockThatFailsWhileEachSectorReadsEndsWithCode12) {
   EXPECT_EQ(reads[4], (Transfer{768, 1}));
   EXPECT_EQ(reads[259], (Transfer{1023, 1}));
   EXPECT_EQ(reads[260], (Transfer{1024, 256}));
-  EXPECT_EQ(view->dispatchCount(), 256);
+  EXPECT_EQ(view->responsiveCount(), 256);
   EXPECT_EQ(values().badSectorCount.load(), 0u);
   EXPECT_EQ(prompter.prompts(), std::vector<Prompt>{kTooManyBadSectors});
-  EXPECT_EQ(view->lastText(kCtlStatus), "Test stopped with error(s).");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Test stopped with error(s).");
   EXPECT_EQ(values().testError.load(), kTestErrorTooManyBadSectors);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
 }
 
 // A view on which Cancel is pressed as soon as the "Current Sector" line first moves.
-class CancellingView : public diagtest::RecordingProgressView {
+class CancellingView : public diagtest::RecordingRunEvents {
  public:
-  void setText(int controlId, const std::string& text) override {
-    RecordingProgressView::setText(controlId, text);
-    if (controlId == kCtlCurrentSector && run != nullptr && !pressed) {
+  void progress(const RunProgress& p) override {
+    RecordingRunEvents::progress(p);
+    if (p.sector && run != nullptr && !pressed) {
       pressed = true;
       EXPECT_FALSE(run->onCancel());
     }
@@ -174,14 +173,14 @@ TEST_F(MediaScanTest, CancelStopsBeforeTheNextBlockWithCode14) {
   EXPECT_EQ(values().testError.load(), kTestErrorStopped);
   EXPECT_EQ(values().testState.load(), kTestStateAbort);
   // Nothing more: the timer's stop path closes the dialog.
-  EXPECT_EQ(view->lastText(kCtlStatus), "Running Quick Media Scan Test...");
-  EXPECT_TRUE(view->texts(kCtlCancel).empty());
-  EXPECT_TRUE(view->timers(false).empty());
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Running Quick Media Scan Test...");
+  EXPECT_TRUE(view->ends().empty());
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerMediaScan});
   EXPECT_TRUE(prompter.prompts().empty());
   EXPECT_EQ(platform->openHandleCount(), 0u);
 
   run->onTimer(kTimerMediaScan);
-  EXPECT_EQ(view->closes(), std::vector<int>{2});
+  EXPECT_EQ(view->closes(), 1u);
 }
 
 TEST_F(MediaScanTest, DriveThatVanishesEndsTheScanAsTooManyBadSectors) {
@@ -199,8 +198,8 @@ TEST_F(MediaScanTest, DriveThatVanishesEndsTheScanAsTooManyBadSectors) {
   EXPECT_EQ(run->badSectors[0].error, 1167u);  // ERROR_DEVICE_NOT_CONNECTED
   EXPECT_EQ(run->badSectors[199].sector, 2759u);
   EXPECT_EQ(prompter.prompts(), std::vector<Prompt>{kTooManyBadSectors});
-  EXPECT_EQ(view->lastText(kCtlStatus), "Test stopped with error(s).");
-  EXPECT_EQ(view->texts(kCtlCancel), Strings{"Close"});
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Test stopped with error(s).");
+  EXPECT_EQ(view->ends().size(), 1u);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
   EXPECT_EQ(platform->openHandleCount(), 0u);
 }
@@ -217,7 +216,7 @@ TEST_F(MediaScanTest, ExtendedScanReadsRandomBlocksThenEveryBlock) {
   for (uint64_t first = 0; first < 9'984; first += 256) expected.push_back({first, 256});
   expected.push_back({9'984, 16});
   EXPECT_EQ(ordered, expected);
-  EXPECT_EQ(view->texts(kCtlStatus), (Strings{"Running Random Read Test....", "Running Extended Test...",
+  EXPECT_EQ(view->texts(diagtest::Shown::Status), (Strings{"Running Random Read Test....", "Running Extended Test...",
                                               "Test completed successfully."}));
   EXPECT_EQ(values().testState.load(), kTestStatePass);
 }
@@ -259,9 +258,9 @@ TEST_F(MediaScanTest, UnreadableRandomBlockEndsTheTestBeforeTheFullScan) {
   EXPECT_EQ(blocks(), (std::vector<Transfer>{{0, 256}, {0, 256}}));
   // Each random block that fails counts its sectors again.
   EXPECT_EQ(values().badSectorCount.load(), 2u);
-  EXPECT_EQ(view->texts(kCtlStatus),
+  EXPECT_EQ(view->texts(diagtest::Shown::Status),
             (Strings{"Running Random Read Test....", "Test found bad sectors that may be repairable."}));
-  EXPECT_EQ(view->visibility(kCtlRepair), std::vector<bool>{true});
+  EXPECT_EQ(view->repairOffers(), std::vector<bool>{true});
 }
 
 }  // namespace

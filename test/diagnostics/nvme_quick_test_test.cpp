@@ -22,7 +22,7 @@ namespace palvoro {
 namespace {
 
 using diagtest::ManualClock;
-using diagtest::RecordingProgressView;
+using diagtest::RecordingRunEvents;
 using diagtest::RecordingPrompter;
 
 constexpr int kDrive = 3;
@@ -72,13 +72,13 @@ class NvmeQuickTestTest : public ::testing::Test {
     EXPECT_EQ(values().testError.load(), code);
     EXPECT_EQ(values().testState.load(), kTestStateFail);
     EXPECT_EQ(prompter.texts(), std::vector<std::string>{message});
-    EXPECT_EQ(view.lastText(kCtlStatus), "Test stopped with error(s).");
+    EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Test stopped with error(s).");
     EXPECT_TRUE(run->cancelReadsClose());
     EXPECT_EQ(platform->openHandleCount(), 0u);
   }
 
   RecordingPrompter prompter;
-  RecordingProgressView view;
+  RecordingRunEvents view;
   ManualClock clock;
   std::unique_ptr<sim::SimPlatform> platform;
   std::unique_ptr<AppContext> context;
@@ -88,22 +88,22 @@ class NvmeQuickTestTest : public ::testing::Test {
 TEST_F(NvmeQuickTestTest, ShortSelfTestRunsAndTheBarFollowsTheLogUntilItPasses) {
   ASSERT_EQ(nvmeQuickTestStart(*run), NvmeQuickStart::Started);
   EXPECT_EQ(codesSent(), std::vector<uint32_t>{1});
-  EXPECT_EQ(view.lastText(kCtlEstimate), "Estimated Time: 2 minute(s)");
-  EXPECT_EQ(view.timers(true), std::vector<int>{kTimerSelfTest});
+  EXPECT_EQ(view.lastText(diagtest::Shown::Estimate), "Estimated Time: 2 minute(s)");
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerSelfTest});
   EXPECT_EQ(platform->openHandleCount(), 0u);
 
   // Driven as the dialog drives it: every ninth tick of timer 1 reads the log.
   runFor(40);
   for (int tick = 1; tick <= 9; ++tick) run->onTimer(kTimerSelfTest);
-  EXPECT_EQ(view.progress().back(), 40);
+  EXPECT_EQ(view.percents().back(), 40);
   EXPECT_FALSE(run->cancelReadsClose());
 
   runFor(60);
   quickTestPoll(*run);
-  EXPECT_EQ(view.progress().back(), 100);
-  EXPECT_EQ(view.lastText(kCtlStatus), "Test completed successfully.");
+  EXPECT_EQ(view.percents().back(), 100);
+  EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Test completed successfully.");
   EXPECT_EQ(values().testState.load(), kTestStatePass);
-  EXPECT_EQ(view.timers(false).back(), kTimerSelfTest);
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_TRUE(run->cancelReadsClose());
   EXPECT_TRUE(prompter.texts().empty());
   EXPECT_EQ(platform->openHandleCount(), 0u);
@@ -135,7 +135,7 @@ TEST_F(NvmeQuickTestTest, AFailedSelfTestNamesItsResultAndSegment) {
     runFor(100);
     quickTestPoll(*run);
     expectFailed(6, c.message);
-    EXPECT_EQ(view.progress().back(), 0);
+    EXPECT_EQ(view.percents().back(), 0);
   }
 }
 
@@ -173,7 +173,7 @@ TEST_F(NvmeQuickTestTest, StartThatCannotGoAheadEndsTheRun) {
     c.arrange(*platform);
     EXPECT_EQ(nvmeQuickTestStart(*run), NvmeQuickStart::Failed);
     expectFailed(c.code, c.message);
-    EXPECT_TRUE(view.timers(true).empty());
+    EXPECT_TRUE(run->schedule().armedTimers().empty());
   }
 }
 
@@ -183,7 +183,7 @@ TEST_F(NvmeQuickTestTest, CancelAbortsTheSelfTestOnTheController) {
   values().stopRequest = 1;
   run->onTimer(kTimerSelfTest);
   EXPECT_EQ(codesSent(), (std::vector<uint32_t>{1, 0xF}));
-  EXPECT_EQ(view.texts(kCtlStatus).back(), "Test suspended!\n");
+  EXPECT_EQ(view.texts(diagtest::Shown::Status).back(), "Test suspended!\n");
   EXPECT_FALSE(nvme().selfTest.running);
   ASSERT_FALSE(nvme().selfTest.log.empty());
   EXPECT_EQ(nvme().selfTest.log.front().result, 1);
@@ -195,7 +195,7 @@ TEST_F(NvmeQuickTestTest, ControllerWithoutSelfTestGetsTheQuickScanAndSaysWhy) {
   load(false);
   run->runWorker();
   EXPECT_TRUE(codesSent().empty());
-  const auto statuses = view.texts(kCtlStatus);
+  const auto statuses = view.texts(diagtest::Shown::Status);
   EXPECT_NE(std::find(statuses.begin(), statuses.end(), kNvmeNoSelfTestStatus), statuses.end());
   EXPECT_EQ(values().testState.load(), kTestStatePass);
   EXPECT_FALSE(platform->log().empty());

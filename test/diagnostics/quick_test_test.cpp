@@ -20,7 +20,7 @@ namespace palvoro {
 namespace {
 
 using diagtest::ManualClock;
-using diagtest::RecordingProgressView;
+using diagtest::RecordingRunEvents;
 using diagtest::RecordingPrompter;
 
 // One drive at physical number 2, so it is table entry 0: messages name "drive 1".
@@ -94,15 +94,15 @@ class QuickTestTest : public ::testing::Test {
     EXPECT_EQ(values().testError.load(), code);
     EXPECT_EQ(values().testState.load(), kTestStateFail);
     EXPECT_EQ(prompter.texts(), std::vector<std::string>{message});
-    EXPECT_EQ(view.lastText(kCtlStatus), "Test stopped with error(s).");
-    EXPECT_EQ(view.icons(kCtlActivityIcon).back(), kIconFailure);
-    EXPECT_EQ(view.progress(), barReset ? std::vector<int>{0} : std::vector<int>{});
+    EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Test stopped with error(s).");
+    EXPECT_EQ(view.activities().back(), RunActivity::Failure);
+    EXPECT_EQ(view.percents(), barReset ? std::vector<int>{0} : std::vector<int>{});
     EXPECT_TRUE(run->cancelReadsClose());
     EXPECT_EQ(platform->openHandleCount(), 0u);
   }
 
   RecordingPrompter prompter;
-  RecordingProgressView view;
+  RecordingRunEvents view;
   ManualClock clock;
   std::unique_ptr<sim::SimPlatform> platform;
   std::unique_ptr<AppContext> context;
@@ -115,7 +115,7 @@ TEST_F(QuickTestTest, ProbeReturnsTheCapabilityByteAndStartsNothing) {
   EXPECT_EQ(run->startTime.load(), 5000);
   EXPECT_EQ(run->driveNumber.load(), kDrive);
   EXPECT_TRUE(subcommandsSent().empty());
-  EXPECT_TRUE(view.timers(true).empty());
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_FALSE(run->cancelReadsClose());
   EXPECT_EQ(platform->openHandleCount(), 0u);
 }
@@ -137,8 +137,8 @@ TEST_F(QuickTestTest, ConveyanceSelfTestIsPreferredWhenOffered) {
   unit().offlineCapability = 0x7B;
   EXPECT_EQ(quickTestProbeAndStart(*run, kSelfTestShort), 0);
   EXPECT_EQ(subcommandsSent(), std::vector<int>{3});
-  EXPECT_EQ(view.lastText(kCtlEstimate), "Estimated Time: 7 minute(s)");
-  EXPECT_EQ(view.timers(true), std::vector<int>{kTimerSelfTest});
+  EXPECT_EQ(view.lastText(diagtest::Shown::Estimate), "Estimated Time: 7 minute(s)");
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerSelfTest});
   EXPECT_TRUE(unit().selfTest.running);
   EXPECT_EQ(platform->openHandleCount(), 0u);
 }
@@ -148,8 +148,8 @@ TEST_F(QuickTestTest, RefusedConveyanceSelfTestFallsBackToTheShortOne) {
   refuseSelfTests(1);
   EXPECT_EQ(quickTestProbeAndStart(*run, kSelfTestShort), 0);
   EXPECT_EQ(subcommandsSent(), (std::vector<int>{3, 1}));
-  EXPECT_EQ(view.lastText(kCtlEstimate), "Estimated Time: 2 minute(s)");
-  EXPECT_EQ(view.timers(true), std::vector<int>{kTimerSelfTest});
+  EXPECT_EQ(view.lastText(diagtest::Shown::Estimate), "Estimated Time: 2 minute(s)");
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerSelfTest});
   EXPECT_TRUE(prompter.texts().empty());
 }
 
@@ -157,7 +157,7 @@ TEST_F(QuickTestTest, RefusedShortSelfTestEndsWithCode7) {
   refuseSelfTests(-1);
   EXPECT_EQ(quickTestProbeAndStart(*run, kSelfTestShort), 7);
   EXPECT_EQ(subcommandsSent(), std::vector<int>{1});
-  EXPECT_TRUE(view.timers(true).empty());
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   expectFailed(7, " SMART Offline Immediate command error on drive 1!");
 }
 
@@ -178,18 +178,18 @@ TEST_P(QuickTestTransportTest, BarFollowsTheSelfTestUntilItPasses) {
 
   runFor(70);  // 30 of 100 seconds to go: status F3h
   quickTestPoll(*run);
-  EXPECT_EQ(view.progress().back(), 70);
+  EXPECT_EQ(view.percents().back(), 70);
   EXPECT_FALSE(run->cancelReadsClose());
-  EXPECT_TRUE(view.timers(false).empty());
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerSelfTest});
 
   runFor(30);
   quickTestPoll(*run);
-  EXPECT_EQ(view.progress().back(), 100);
-  EXPECT_EQ(view.lastText(kCtlStatus), "Test completed successfully.");
-  EXPECT_EQ(view.icons(kCtlActivityIcon).back(), kIconSuccess);
+  EXPECT_EQ(view.percents().back(), 100);
+  EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Test completed successfully.");
+  EXPECT_EQ(view.activities().back(), RunActivity::Success);
   EXPECT_EQ(values().testState.load(), kTestStatePass);
   EXPECT_EQ(values().testError.load(), 0);
-  EXPECT_EQ(view.timers(false), std::vector<int>{kTimerSelfTest});
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_TRUE(run->cancelReadsClose());
   EXPECT_TRUE(prompter.texts().empty());
   EXPECT_EQ(platform->openHandleCount(), 0u);
@@ -226,7 +226,7 @@ TEST_F(QuickTestTest, SelfTestEndingInFailureEndsWithCode6) {
     runFor(100);
     quickTestPoll(*run);
     expectFailed(6, c.message);
-    EXPECT_EQ(view.timers(false), std::vector<int>{kTimerSelfTest});
+    EXPECT_TRUE(run->schedule().armedTimers().empty());
   }
 }
 
@@ -250,13 +250,13 @@ TEST_F(QuickTestTest, DriveVanishingDuringTheSelfTestEndsTheRunAtTheNextPoll) {
     view.clear();
     record().hiddenSectors = 8;  // a dual-unit drive: its verify timer goes too
     ASSERT_EQ(quickTestProbeAndStart(*run, kSelfTestShort), 0);
+    run->schedule().arm(kTimerSecondUnitVerify);
     for (int tick = 1; tick <= 8; ++tick) run->onTimer(kTimerSelfTest);
-    EXPECT_EQ(view.timers(true).size(), 9u);
+    EXPECT_EQ(run->schedule().armedTimers(), (std::vector<int>{kTimerSelfTest, kTimerSecondUnitVerify}));
     c.unplugged ? unplug() : vanishAtNextCommand();
     run->onTimer(kTimerSelfTest);
     expectFailed(c.code, c.message, c.barReset);
-    EXPECT_EQ(view.timers(true).size(), 9u);
-    EXPECT_EQ(view.timers(false).back(), kTimerSecondUnitVerify);
+    EXPECT_TRUE(run->schedule().armedTimers().empty());
   }
 }
 
@@ -266,8 +266,8 @@ TEST_F(QuickTestTest, AbortStopsTheSelfTestOnTheDrive) {
   quickTestPoll(*run);
   quickTestAbort(*run);
   EXPECT_EQ(subcommandsSent(), (std::vector<int>{1, 0x7F}));
-  EXPECT_EQ(view.lastText(kCtlStatus), "Test suspended!\n");
-  EXPECT_EQ(view.progress().back(), 0);
+  EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Test suspended!\n");
+  EXPECT_EQ(view.percents().back(), 0);
   EXPECT_FALSE(unit().selfTest.running);
   EXPECT_EQ(platform->openHandleCount(), 0u);
 }
@@ -276,7 +276,7 @@ TEST_F(QuickTestTest, RefusedAbortSaysSo) {
   ASSERT_EQ(quickTestProbeAndStart(*run, kSelfTestShort), 0);
   refuseSelfTests(-1);
   quickTestAbort(*run);
-  EXPECT_EQ(view.lastText(kCtlStatus), "Failed to stop test!\n");
+  EXPECT_EQ(view.lastText(diagtest::Shown::Status), "Failed to stop test!\n");
   EXPECT_TRUE(unit().selfTest.running);
 }
 
@@ -287,8 +287,8 @@ TEST_F(QuickTestTest, AbortSendsNothingWhenNoSelfTestCanRun) {
   record().smartAvailable = 1;
   quickTestAbort(*run);
   EXPECT_TRUE(subcommandsSent().empty());
-  EXPECT_TRUE(view.texts(kCtlStatus).empty());
-  EXPECT_EQ(view.progress(), (std::vector<int>{0, 0}));
+  EXPECT_TRUE(view.texts(diagtest::Shown::Status).empty());
+  EXPECT_EQ(view.percents(), (std::vector<int>{0, 0}));
 }
 
 TEST(SelfTestWords, NeverReadOutsideTheirTables) {

@@ -42,7 +42,7 @@ TEST_F(RandomReadTest, ReadsAtMost500WholeBlocksInsideTheRange) {
     EXPECT_LE(t.first + t.sectors, 1'000'000u) << t;
   }
   // The bar follows the block index over all 3,907 blocks of the drive.
-  EXPECT_EQ(view->progress().back(), 500 * 100 / 3907 + 1);
+  EXPECT_EQ(view->percents().back(), 500 * 100 / 3907 + 1);
 }
 
 TEST_F(RandomReadTest, LastBlockIsReadFrom512SectorsBeforeTheEnd) {

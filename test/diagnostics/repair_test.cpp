@@ -62,12 +62,12 @@ TEST_F(RepairTest, ThreeSectorsRewrittenAndReadBackPass) {
                                   "drive before proceeding with the Repair function.\n     ",
                                   "REPAIR", PromptIcon::Warning, PromptButtons::OkCancel, PromptAnswer::Cancel,
                                   PromptPurpose::destroysDataOn(0)}}));
-  EXPECT_EQ(view->visibility(kCtlRepair), std::vector<bool>{false});
+  EXPECT_EQ(view->repairOffers(), std::vector<bool>{false});
   EXPECT_EQ(writtenBytes(), (std::vector<Transfer>{{100 * 512, 512}, {5000 * 512, 512}, {9999 * 512, 512}}));
   EXPECT_TRUE(media().unreadable().empty());
-  EXPECT_EQ(view->progress(), (std::vector<int>{0, 33, 66, 100}));
-  EXPECT_EQ(view->texts(kCtlStatus), (Strings{"Repairing bad sectors...", "Bad sectors were repaired successfully."}));
-  EXPECT_EQ(view->icons(kCtlActivityIcon), (std::vector<int>{kIconActivityFirst, kIconSuccess}));
+  EXPECT_EQ(view->percents(), (std::vector<int>{0, 33, 66, 100}));
+  EXPECT_EQ(view->texts(diagtest::Shown::Status), (Strings{"Repairing bad sectors...", "Bad sectors were repaired successfully."}));
+  EXPECT_EQ(view->activities(), (std::vector<RunActivity>{RunActivity::Running, RunActivity::Success}));
   EXPECT_EQ(values().testState.load(), kTestStatePass);
   EXPECT_EQ(values().testError.load(), kTestErrorNone);
   EXPECT_FALSE(run->repairInProgress.load());
@@ -79,7 +79,7 @@ TEST_F(RepairTest, CancelInTheConfirmationWritesNothing) {
   prompter.script({PromptAnswer::Cancel});
   EXPECT_FALSE(repairButton(*run));
   EXPECT_TRUE(writtenBytes().empty());
-  EXPECT_TRUE(view->visibility(kCtlRepair).empty());
+  EXPECT_TRUE(view->repairOffers().empty());
   EXPECT_TRUE(media().isUnreadable(100));
 }
 
@@ -88,7 +88,7 @@ TEST_F(RepairTest, WholeSectorOfA4096ByteDriveIsWrittenAndReadsBack) {
   repairRun(*run);
   EXPECT_EQ(writtenBytes(), (std::vector<Transfer>{{7 * 4096, 4096}}));
   EXPECT_FALSE(media().isUnreadable(7));
-  EXPECT_EQ(view->lastText(kCtlStatus), "Bad sectors were repaired successfully.");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Bad sectors were repaired successfully.");
   EXPECT_EQ(values().testState.load(), kTestStatePass);
 }
 
@@ -105,9 +105,9 @@ TEST_F(RepairTest, LastSectorStillUnreadableGivesCode13) {
   EXPECT_EQ(writtenBytes().size(), 3u);
   EXPECT_EQ(prompter.prompts(), (std::vector<Prompt>{{"Unable to repair bad sectors.", "PALVORO for Windows",
                                                       PromptIcon::Stop, PromptButtons::Ok}}));
-  EXPECT_EQ(view->lastText(kCtlStatus), "Unable to repair bad sectors.");
-  EXPECT_EQ(view->lastText(kCtlElapsed), kContact);
-  EXPECT_EQ(view->icons(kCtlActivityIcon).back(), kIconFailure);
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Unable to repair bad sectors.");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Elapsed), kContact);
+  EXPECT_EQ(view->activities().back(), RunActivity::Failure);
   EXPECT_EQ(values().testError.load(), kTestErrorRepairFailed);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
   EXPECT_EQ(values().lastErrorMessage(), "Unable to repair bad sectors.");
@@ -121,18 +121,18 @@ TEST_F(RepairTest, MoreThan200BadSectorsAreTooMany) {
 
   EXPECT_TRUE(writtenBytes().empty());
   EXPECT_EQ(prompter.texts(), Strings{"Too many bad sectors detected."});
-  EXPECT_EQ(view->lastText(kCtlStatus), "Too many bad sectors detected.");
-  EXPECT_EQ(view->lastText(kCtlElapsed), kContact);
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Too many bad sectors detected.");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Elapsed), kContact);
   EXPECT_EQ(values().testError.load(), kTestErrorTooManyBadSectors);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
 }
 
 // The user presses the button (now "Close") while the read-back dispatches messages.
-class CancellingView : public diagtest::RecordingProgressView {
+class CancellingView : public diagtest::RecordingRunEvents {
  public:
-  void dispatchPendingMessages() override {
-    RecordingProgressView::dispatchPendingMessages();
-    if (run != nullptr && closes().empty()) run->onCancel();
+  void keepResponsive() override {
+    RecordingRunEvents::keepResponsive();
+    if (run != nullptr && closes() == 0) run->onCancel();
   }
   TestRun* run = nullptr;
 };
@@ -150,7 +150,7 @@ TEST_F(RepairTest, CancelDuringRepairStopsWithoutMessageOrSuccess) {
   // The Cancel handler's box, and no outcome box after it.
   EXPECT_EQ(prompter.prompts(),
             (std::vector<Prompt>{{"Stop repairing bad sectors!", "Repair", PromptIcon::Warning, PromptButtons::Ok}}));
-  EXPECT_EQ(view->texts(kCtlStatus), Strings{"Repairing bad sectors..."});
+  EXPECT_EQ(view->texts(diagtest::Shown::Status), Strings{"Repairing bad sectors..."});
   EXPECT_EQ(values().testState.load(), kTestStateFail);
   EXPECT_FALSE(run->repairInProgress.load());
   EXPECT_EQ(platform->openHandleCount(), 0u);
@@ -166,14 +166,14 @@ struct OutcomeCase {
   int state;
   int error;
   Strings boxes;
-  int icon;
+  RunActivity icon;
 };
 
 // Cancel pressed while the read-back of entry `stopAt` dispatches messages.
-class CancelAtEntryView : public diagtest::RecordingProgressView {
+class CancelAtEntryView : public diagtest::RecordingRunEvents {
  public:
-  void dispatchPendingMessages() override {
-    RecordingProgressView::dispatchPendingMessages();
+  void keepResponsive() override {
+    RecordingRunEvents::keepResponsive();
     if (run != nullptr && reads++ == stopAt) run->onCancel();
   }
   TestRun* run = nullptr;
@@ -205,23 +205,23 @@ TEST_P(RepairOutcomeTest, EveryReadBackCounts) {
   EXPECT_EQ(values().testState.load(), c.state);
   EXPECT_EQ(values().testError.load(), c.error);
   EXPECT_EQ(prompter.texts(), c.boxes);
-  EXPECT_EQ(view->icons(kCtlActivityIcon).back(), c.icon);
+  EXPECT_EQ(view->activities().back(), c.icon);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, RepairOutcomeTest,
     ::testing::Values(
-        OutcomeCase{"AllRepaired", -1, -1, kTestStatePass, kTestErrorNone, {}, kIconSuccess},
+        OutcomeCase{"AllRepaired", -1, -1, kTestStatePass, kTestErrorNone, {}, RunActivity::Success},
         OutcomeCase{"FirstStillFailsLastReadsBack", 0, -1, kTestStateFail, kTestErrorRepairFailed,
-                    {"Unable to repair bad sectors."}, kIconFailure},
+                    {"Unable to repair bad sectors."}, RunActivity::Failure},
         OutcomeCase{"MiddleStillFails", 1, -1, kTestStateFail, kTestErrorRepairFailed,
-                    {"Unable to repair bad sectors."}, kIconFailure},
+                    {"Unable to repair bad sectors."}, RunActivity::Failure},
         OutcomeCase{"StopOnTheLastEntryWhoseReadBackFails", 2, 2, kTestStateFail, kTestErrorRead,
-                    {"Stop repairing bad sectors!"}, kIconActivityFirst},
+                    {"Stop repairing bad sectors!"}, RunActivity::Running},
         OutcomeCase{"StopOnTheLastEntryAfterEveryRepair", -1, 2, kTestStatePass, kTestErrorNone,
-                    {"Stop repairing bad sectors!"}, kIconSuccess},
+                    {"Stop repairing bad sectors!"}, RunActivity::Success},
         OutcomeCase{"StopBeforeTheLastEntry", -1, 0, kTestStateFail, kTestErrorRead, {"Stop repairing bad sectors!"},
-                    kIconActivityFirst}),
+                    RunActivity::Running}),
     [](const ::testing::TestParamInfo<OutcomeCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

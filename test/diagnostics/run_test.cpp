@@ -31,9 +31,9 @@ namespace {
 
 using diagtest::ManualClock;
 using diagtest::Prompt;
-using diagtest::RecordingProgressView;
+using diagtest::RecordingRunEvents;
 using diagtest::RecordingPrompter;
-using diagtest::ViewCall;
+using diagtest::EventCall;
 using Strings = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------------------
@@ -153,7 +153,7 @@ class TestRunTest : public ::testing::Test {
   }
 
   RecordingPrompter prompter;
-  RecordingProgressView view;
+  RecordingRunEvents view;
   ManualClock clock{50'000};
   std::unique_ptr<sim::SimPlatform> platform;
   std::unique_ptr<AppContext> context;
@@ -171,15 +171,11 @@ TEST_F(TestRunTest, BeginShowsTheKindAndDriveAndHidesTheLaterControls) {
   values().testKind = kTestKindExtended;
   run->begin();
 
-  EXPECT_EQ(view.callsOf(ViewCall::Kind::Title).at(0).text, "PALVORO - EXTENDED TEST");
-  EXPECT_EQ(view.texts(kCtlDriveLine), Strings{"Physical Drive 2:"});
-  EXPECT_EQ(view.texts(kCtlSecondLine), Strings{""});
-  EXPECT_EQ(view.visibility(kCtlCurrentSectorLabel), std::vector<bool>{false});
-  EXPECT_EQ(view.visibility(kCtlRepair), std::vector<bool>{false});
+  EXPECT_EQ(view.callsOf(EventCall::Kind::Started).at(0).start, (RunStarted{kTestKindExtended, 2}));
   EXPECT_EQ(values().stopRequest.load(), 0);
   EXPECT_EQ(values().lastErrorMessage(), "");
   EXPECT_EQ(run->sectorsPerBlock, 256);
-  EXPECT_TRUE(view.timers(true).empty());
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
 }
 
 TEST_F(TestRunTest, TitleOfEveryKindAndOfACorruptedOne) {
@@ -190,7 +186,7 @@ TEST_F(TestRunTest, TitleOfEveryKindAndOfACorruptedOne) {
     view.clear();
     values().testKind = kind;
     run->begin();
-    EXPECT_EQ(view.callsOf(ViewCall::Kind::Title).at(0).text, title) << kind;
+    EXPECT_EQ(runTitleText(view.callsOf(EventCall::Kind::Started).at(0).start.kind), title) << kind;
   }
 }
 
@@ -216,12 +212,12 @@ TEST_F(TestRunTest, FailedCableTestShowsTheCableTextAndRunsNoTest) {
 
   run->runWorker();
 
-  EXPECT_EQ(view.texts(kCtlStatus), (Strings{"Running Cable Test...", "Test stopped with error(s)."}));
-  EXPECT_EQ(view.texts(kCtlElapsed), Strings{"Cable test failed! Please check the drive's cables/connections."});
-  EXPECT_EQ(view.texts(kCtlCancel), Strings{"Close"});
-  EXPECT_EQ(view.icons(kCtlActivityIcon), std::vector<int>{kIconFailure});
-  EXPECT_EQ(view.progress(), (std::vector<int>{1, 0}));
-  EXPECT_TRUE(view.timers(true).empty());
+  EXPECT_EQ(view.texts(diagtest::Shown::Status), (Strings{"Running Cable Test...", "Test stopped with error(s)."}));
+  EXPECT_EQ(view.texts(diagtest::Shown::Elapsed), Strings{"Cable test failed! Please check the drive's cables/connections."});
+  EXPECT_EQ(view.ends().size(), 1u);
+  EXPECT_EQ(view.activities(), std::vector<RunActivity>{RunActivity::Failure});
+  EXPECT_EQ(view.percents(), (std::vector<int>{1, 0}));
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_EQ(values().testError.load(), kTestErrorCable);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
   EXPECT_EQ(reads(), 0u);
@@ -231,13 +227,13 @@ TEST_F(TestRunTest, FailedCableTestShowsTheCableTextAndRunsNoTest) {
   // Close keeps the failure.
   EXPECT_TRUE(run->onCancel());
   EXPECT_EQ(values().testState.load(), kTestStateFail);
-  EXPECT_EQ(view.closes(), std::vector<int>{2});
+  EXPECT_EQ(view.closes(), 1u);
 }
 
 TEST_F(TestRunTest, QuickTestStartsTheSelfTestWhenTheDriveOffersIt) {
   run->runWorker();
-  EXPECT_EQ(view.texts(kCtlStatus), (Strings{"Running Cable Test...", "Running Quick SMART Test..."}));
-  EXPECT_EQ(view.timers(true), std::vector<int>{kTimerSelfTest});
+  EXPECT_EQ(view.texts(diagtest::Shown::Status), (Strings{"Running Cable Test...", "Running Quick SMART Test..."}));
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerSelfTest});
   EXPECT_EQ(reads(), 0u);
   EXPECT_TRUE(platform->drive(0).ata.units.at(0).selfTest.running);
   EXPECT_FALSE(run->cancelReadsClose());
@@ -252,10 +248,10 @@ TEST_F(TestRunTest, CancelDuringTheSelfTestAbortsItOnTheDriveAndClosesWithAbort)
   // SMART EXECUTE OFF-LINE IMMEDIATE with sub-command 7Fh reached the drive.
   EXPECT_FALSE(platform->drive(0).ata.units.at(0).selfTest.running);
   EXPECT_EQ(platform->drive(0).ata.units.at(0).selfTest.lastStatus, 0x10);
-  EXPECT_EQ(view.texts(kCtlStatus).back(), "Test suspended!\n");
+  EXPECT_EQ(view.texts(diagtest::Shown::Status).back(), "Test suspended!\n");
   EXPECT_EQ(values().testState.load(), kTestStateAbort);
   EXPECT_EQ(values().stopRequest.load(), 0);
-  EXPECT_EQ(view.closes(), std::vector<int>{2});
+  EXPECT_EQ(view.closes(), 1u);
   EXPECT_TRUE(prompter.prompts().empty());
 }
 
@@ -276,11 +272,10 @@ TEST_F(TestRunTest, QuickTestScansWhenSelfTestsAreNotTheWay) {
     load(c.json);
     ASSERT_EQ(context->selectedRecord().smartAvailable, c.smartAvailable);
     run->runWorker();
-    const Strings status = view.texts(kCtlStatus);
+    const Strings status = view.texts(diagtest::Shown::Status);
     ASSERT_GE(status.size(), 2u);
     EXPECT_EQ(status[1], "Running Quick SMART Test...");
     EXPECT_NE(std::find(status.begin(), status.end(), "Running Quick Media Scan Test..."), status.end());
-    EXPECT_EQ(view.timers(true).at(0), kTimerMediaScan);
     EXPECT_FALSE(platform->drive(0).ata.units.at(0).selfTest.running);
     EXPECT_GT(reads(), 0u);
   }
@@ -294,9 +289,9 @@ TEST_F(TestRunTest, AnyOtherKindIsAnInvalidSelection) {
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.prompts()[0].text, "Invalid test selection!");
     EXPECT_EQ(prompter.prompts()[0].caption, "PALVORO for Windows");
-    EXPECT_EQ(view.texts(kCtlStatus), (Strings{"Running Cable Test...", "Test stopped with error(s)."}));
+    EXPECT_EQ(view.texts(diagtest::Shown::Status), (Strings{"Running Cable Test...", "Test stopped with error(s)."}));
     EXPECT_EQ(reads(), 0u);
-    EXPECT_TRUE(view.timers(true).empty());
+    EXPECT_TRUE(run->schedule().armedTimers().empty());
     // Nothing runs that could end the run, so Close must be there to end it.
     EXPECT_TRUE(run->cancelReadsClose());
   }
@@ -338,7 +333,7 @@ TEST_P(CancelTest, FollowsTheButtonAndTheState) {
   run->repairInProgress = c.repairing;
 
   EXPECT_EQ(run->onCancel(), c.closes);
-  EXPECT_EQ(view.closes(), c.closes ? std::vector<int>{2} : std::vector<int>{});
+  EXPECT_EQ(view.closes(), c.closes ? 1u : 0u);
   EXPECT_EQ(values().testState.load(), c.stateAfter);
   EXPECT_EQ(values().stopRequest.load(), c.stopAfter);
   EXPECT_TRUE(run->stopRepair.load());
@@ -381,24 +376,22 @@ TEST_P(StopTickTest, ClosesOrLetsTheLoopStop) {
 
   run->onTimer(c.timer);
 
-  ASSERT_FALSE(view.calls().empty());
-  EXPECT_EQ(view.calls().front(), (ViewCall{ViewCall::Kind::KillTimer, 0, {}, 0, c.timer}));
   if (c.closes) {
-    EXPECT_EQ(view.closes(), std::vector<int>{2});
+    EXPECT_EQ(view.closes(), 1u);
     EXPECT_EQ(values().testState.load(), kTestStateAbort);
-    EXPECT_TRUE(view.timers(true).empty());
-    EXPECT_TRUE(view.texts(kCtlElapsed).empty());
+    EXPECT_TRUE(run->schedule().armedTimers().empty());
+    EXPECT_TRUE(view.texts(diagtest::Shown::Elapsed).empty());
     // The self-test timers abort it (the bar goes to 0) and take the request back.
     const bool selfTest = c.timer == kTimerSelfTest || c.timer == kTimerSecondUnitVerify;
-    EXPECT_EQ(view.progress(), selfTest ? std::vector<int>{0} : std::vector<int>{});
+    EXPECT_EQ(view.percents(), selfTest ? std::vector<int>{0} : std::vector<int>{});
     EXPECT_EQ(values().stopRequest.load(), c.timer == 5 ? 1 : 0);
   } else {
-    EXPECT_TRUE(view.closes().empty());
+    EXPECT_TRUE(view.closes() == 0);
     EXPECT_EQ(values().testState.load(), kTestStateRunning);
     EXPECT_EQ(values().stopRequest.load(), 1);
-    EXPECT_EQ(view.timers(true), std::vector<int>{c.timer});
+    EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{c.timer});
   }
-  EXPECT_EQ(view.texts(kCtlCancel), Strings{});
+  EXPECT_EQ(view.ends().size(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Timers, StopTickTest, ::testing::ValuesIn(kStopCases),
@@ -406,25 +399,17 @@ INSTANTIATE_TEST_SUITE_P(Timers, StopTickTest, ::testing::ValuesIn(kStopCases),
                            return "Timer" + std::to_string(p.param.timer) + "State" + std::to_string(p.param.state);
                          });
 
-TEST_F(TestRunTest, ActivityIconTurnsWithEachRearmedTick) {
+TEST_F(TestRunTest, EachTickTurnsTheActivityAndRearmsUntilTheRunHasEnded) {
   start(kTestKindExtended);
-  for (int i = 0; i < 6; ++i) run->onTimer(kTimerSecondUnitVerify);
-  EXPECT_EQ(view.icons(kCtlActivityIcon), (std::vector<int>{135, 136, 137, 138, 135, 136}));
-  EXPECT_EQ(view.timers(true), std::vector<int>(6, kTimerSecondUnitVerify));
-  EXPECT_EQ(view.timers(false), std::vector<int>(6, kTimerSecondUnitVerify));
+  for (int i = 0; i < 3; ++i) run->onTimer(kTimerSecondUnitVerify);
+  EXPECT_EQ(view.activities(), std::vector<RunActivity>(3, RunActivity::Running));
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerSecondUnitVerify});
 
-  // A tick behind the step's end shows its frame but neither re-arms nor advances.
+  // A tick behind the step's end still shows, but arms nothing again.
   run->relabelClose();
-  view.clear();
   run->onTimer(kTimerSecondUnitVerify);
-  run->onTimer(kTimerSecondUnitVerify);
-  EXPECT_EQ(view.icons(kCtlActivityIcon), (std::vector<int>{137, 137}));
-  EXPECT_TRUE(view.timers(true).empty());
-
-  run->resetActivityIcon();
-  view.clear();
-  run->onTimer(kTimerSecondUnitVerify);
-  EXPECT_EQ(view.icons(kCtlActivityIcon), std::vector<int>{135});
+  EXPECT_EQ(view.activities().size(), 4u);
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
 }
 
 TEST_F(TestRunTest, TimerIdsOutsideTheTestTimersAreNotTheRunsToHandle) {
@@ -449,7 +434,7 @@ TEST_F(TestRunTest, ElapsedTimeShowsHoursWithinTheDay) {
   for (const ElapsedCase& c : cases) {
     clock.set(1'000'000 + c.seconds);
     run->onTimer(kTimerSecondUnitErase);
-    EXPECT_EQ(view.lastText(kCtlElapsed), c.line) << c.seconds;
+    EXPECT_EQ(view.lastText(diagtest::Shown::Elapsed), c.line) << c.seconds;
   }
 }
 
@@ -516,8 +501,8 @@ TEST_P(EstimateTest, RemainingTime) {
 
   run->onTimer(c.timer);
 
-  EXPECT_EQ(view.texts(kCtlEstimate), c.line != nullptr ? Strings{c.line} : Strings{});
-  EXPECT_EQ(view.timers(true), std::vector<int>{c.timer});
+  EXPECT_EQ(view.texts(diagtest::Shown::Estimate), c.line != nullptr ? Strings{c.line} : Strings{});
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{c.timer});
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, EstimateTest, ::testing::ValuesIn(kEstimates),
@@ -534,7 +519,7 @@ TEST_F(TestRunTest, SelfTestIsPolledEveryNinthTick) {
     if (platform->ioctls(SMART_RCV_DRIVE_DATA).size() > before) pollTicks.push_back(tick);
   }
   EXPECT_EQ(pollTicks, (std::vector<int>{9, 18, 27}));
-  EXPECT_EQ(view.timers(true).size(), 1u + 27u);  // the start, then every tick re-armed
+  EXPECT_EQ(run->schedule().armedTimers(), std::vector<int>{kTimerSelfTest});  // every tick re-armed it
 }
 
 TEST_F(TestRunTest, TickCounterIsSharedByTheTestTimers) {
@@ -548,52 +533,39 @@ TEST_F(TestRunTest, TickCounterIsSharedByTheTestTimers) {
 TEST_F(TestRunTest, SetProgressKeepsThePositionForThePoll) {
   run->setProgress(40);
   EXPECT_EQ(run->progressPosition(), 40);
-  EXPECT_EQ(view.progress(), std::vector<int>{40});
+  EXPECT_EQ(view.percents(), std::vector<int>{40});
 }
 
 // ---------------------------------------------------------------------------------------
 // The worker on its own thread
 
-// A quick media scan on a drive without SMART, cancelled half-way: the worker runs on a
-// thread of its own while this thread, as the dialog's, delivers ticks of timer 2 and
+// A quick media scan on a drive without SMART, cancelled half-way: the worker and the
+// run's own ticker run on threads of their own while this thread, as a front end's,
 // presses Cancel. The run must end ABORT through the tick that follows the loop's stop.
 TEST_F(TestRunTest, CancelDuringAScanOnTheWorkerThreadAborts) {
   load(machineJson(false));
+  run = std::make_unique<TestRun>(context->testRunEnvironment(), view, clock, std::chrono::milliseconds(1));
 
   std::mutex mutex;
   std::condition_variable changed;
   bool held = false;
   bool released = false;
   // Hold the worker once the bar passes half-way, until Cancel has been pressed.
-  view.onCall = [&](const ViewCall& call) {
-    if (call.kind != ViewCall::Kind::Progress || call.value < 50) return;
+  view.onCall = [&](const EventCall& call) {
+    if (call.progress.percent.value_or(0) < 50) return;
     std::unique_lock lock(mutex);
     if (held) return;
     held = true;
     changed.notify_all();
     changed.wait(lock, [&] { return released; });
   };
-  const auto armed = [&](int timer) {
-    bool on = false;
-    for (const ViewCall& c : view.calls()) {
-      if (c.timer != timer) continue;
-      if (c.kind == ViewCall::Kind::StartTimer) on = true;
-      if (c.kind == ViewCall::Kind::KillTimer) on = false;
-    }
-    return on;
-  };
 
-  std::atomic<bool> workerDone{false};
-  std::thread worker([&] {
-    run->runWorker();
-    workerDone = true;
-  });
+  std::thread worker([&] { run->runWorker(); });
+  std::thread ticker([&] { run->runTicker([&](int) { clock.advance(1); }); });
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   bool cancelled = false;
-  while (view.closes().empty() && std::chrono::steady_clock::now() < deadline) {
-    // A run that ended without the tick to close it fails below instead of waiting.
-    if (workerDone && !armed(kTimerMediaScan)) break;
+  while (view.closes() == 0 && std::chrono::steady_clock::now() < deadline) {
     if (!cancelled) {
       bool atHalf = false;
       {
@@ -608,12 +580,9 @@ TEST_F(TestRunTest, CancelDuringAScanOnTheWorkerThreadAborts) {
         changed.notify_all();
       }
     }
-    if (armed(kTimerMediaScan)) {
-      clock.advance(1);
-      run->onTimer(kTimerMediaScan);
-    }
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
+  run->stopTicker();
   {
     // Never leave the worker waiting, whatever went wrong above.
     std::lock_guard lock(mutex);
@@ -621,15 +590,16 @@ TEST_F(TestRunTest, CancelDuringAScanOnTheWorkerThreadAborts) {
     changed.notify_all();
   }
   worker.join();
+  ticker.join();
 
   EXPECT_TRUE(cancelled);
-  EXPECT_EQ(view.closes(), std::vector<int>{2});
+  EXPECT_EQ(view.closes(), 1u);
   EXPECT_EQ(values().testState.load(), kTestStateAbort);
   EXPECT_EQ(values().testError.load(), kTestErrorStopped);
   EXPECT_EQ(values().stopRequest.load(), 0);
   EXPECT_FALSE(run->cancelReadsClose());
-  EXPECT_LT(view.progress().back(), 100);
-  EXPECT_FALSE(view.texts(kCtlElapsed).empty());
+  EXPECT_LT(view.percents().back(), 100);
+  EXPECT_FALSE(view.texts(diagtest::Shown::Elapsed).empty());
   EXPECT_EQ(platform->openHandleCount(), 0u);
 }
 

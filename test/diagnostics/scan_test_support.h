@@ -116,7 +116,7 @@ class ScanTest : public ::testing::Test {
   }
 
   diagtest::RecordingPrompter prompter;
-  std::unique_ptr<diagtest::RecordingProgressView> view = std::make_unique<diagtest::RecordingProgressView>();
+  std::unique_ptr<diagtest::RecordingRunEvents> view = std::make_unique<diagtest::RecordingRunEvents>();
   diagtest::ManualClock clock;
   std::unique_ptr<sim::SimPlatform> platform;
   std::unique_ptr<AppContext> context;

@@ -89,10 +89,9 @@ TEST_F(SecondUnitVerifyTest, QuickFormOfAFirstLyingUnitChecksItsTwoEnds) {
   EXPECT_EQ(smart[0].input[37], 0xA0);
   EXPECT_EQ(smart[1].input[37], 0xA0);
 
-  EXPECT_EQ(view->texts(kCtlEstimate), Strings{"Estimated Time: 1 minute(s)"});
-  EXPECT_EQ(view->timers(true), std::vector<int>{kTimerSecondUnitVerify});
-  EXPECT_EQ(view->timers(false), std::vector<int>{kTimerSecondUnitVerify});
-  EXPECT_EQ(view->progress().back(), 43 / 5);
+  EXPECT_EQ(view->texts(diagtest::Shown::Estimate), Strings{"Estimated Time: 1 minute(s)"});
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
+  EXPECT_EQ(view->percents().back(), 43 / 5);
   EXPECT_EQ(platform->openHandleCount(), 0u);
   EXPECT_TRUE(prompter.prompts().empty());
 }
@@ -101,13 +100,13 @@ TEST_F(SecondUnitVerifyTest, LargeSecondUnitAfterTheFirstIsVerifiedWholeWithAnEi
   loadDualUnit(70'000'000, 2, kTestKindQuick);
   EXPECT_EQ(secondUnitVerify(*run, true), 0);
 
-  EXPECT_EQ(view->texts(kCtlEstimate), Strings{"Estimated Time: 8 minute(s)"});
+  EXPECT_EQ(view->texts(diagtest::Shown::Estimate), Strings{"Estimated Time: 8 minute(s)"});
   const std::vector<Verify> all = verifies();
   ASSERT_EQ(all.size(), 1167u);
   EXPECT_EQ(all.front(), (Verify{0, 60'000, 0x20}));
   EXPECT_EQ(all.back(), (Verify{69'960'000, 40'000, 0x20}));
   // 1,167 chunks over a divisor of 20.
-  EXPECT_EQ(view->progress().back(), 58);
+  EXPECT_EQ(view->percents().back(), 58);
   EXPECT_EQ(ataCommands(0xB0).at(0).input[37], 0xA2);
 }
 
@@ -120,8 +119,8 @@ TEST_P(VerifyCancelTest, EndsTheRunAsAbortWithNothingSentAfterTheAbort) {
   loadDualUnit(20'000'000, 2, GetParam());
   size_t logAtClose = 0;
   bool cancelled = false;
-  view->onCall = [&](const diagtest::ViewCall& c) {
-    if (cancelled || c.kind != diagtest::ViewCall::Kind::Progress || verifies().empty()) return;
+  view->onCall = [&](const diagtest::EventCall& c) {
+    if (cancelled || !c.progress.percent || verifies().empty()) return;
     cancelled = true;
     EXPECT_FALSE(run->onCancel());
     run->onTimer(kTimerSecondUnitVerify);
@@ -132,7 +131,7 @@ TEST_P(VerifyCancelTest, EndsTheRunAsAbortWithNothingSentAfterTheAbort) {
   ASSERT_TRUE(cancelled);
   EXPECT_EQ(values().testState.load(), kTestStateAbort);
   EXPECT_EQ(values().testError.load(), kTestErrorStopped);
-  EXPECT_EQ(view->closes(), std::vector<int>{2});
+  EXPECT_EQ(view->closes(), 1u);
   EXPECT_EQ(verifies().size(), 1u);
   EXPECT_FALSE(platform->drive(0).ata.units.at(0).selfTest.running);
   const std::vector<sim::SimRequest> log = platform->log();
@@ -176,9 +175,9 @@ TEST_P(VerifyFailureTest, EndsTheRunWithItsCode) {
   EXPECT_EQ(values().testError.load(), GetParam().code);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
   EXPECT_EQ(prompter.texts(), Strings{GetParam().message});
-  EXPECT_EQ(view->lastText(kCtlStatus), "Test stopped with error(s).");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Test stopped with error(s).");
   EXPECT_EQ(verifies().size(), GetParam().verifies);
-  EXPECT_EQ(view->timers(false), std::vector<int>{kTimerSecondUnitVerify});
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_EQ(platform->openHandleCount(), 0u);
 }
 
@@ -205,7 +204,7 @@ TEST_F(SecondUnitVerifyTest, DriveThatDoesNotOpenIsCode4) {
   // The locking open says so, then the failure finisher.
   EXPECT_EQ(prompter.texts(), (Strings{"Quick Test::Cannot communicate with drive 1! Check device connection.",
                                        "Quick Test::Cannot communicate with drive 1! Check device connection."}));
-  EXPECT_TRUE(view->timers(true).empty());
+  EXPECT_TRUE(run->schedule().armedTimers().empty());
   EXPECT_EQ(values().testState.load(), kTestStateFail);
 }
 

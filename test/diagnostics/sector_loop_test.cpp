@@ -69,7 +69,7 @@ TEST_F(SectorLoopTest, FullWriteOfZerosCoversTheRangeThroughTheLockedVolume) {
   EXPECT_EQ(platform->ioctls(FSCTL_LOCK_VOLUME).size(), 1u);
   EXPECT_TRUE(prompter.prompts().empty());
   EXPECT_EQ(platform->openHandleCount(), 0u);
-  EXPECT_EQ(view->lastText(kCtlCurrentSector), "1999 of 1999 (100.00%)");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Sector), "1999 of 1999 (100.00%)");
 }
 
 // Every quick loop covers each of its regions whole, on the media: the first and the last
@@ -223,11 +223,11 @@ TEST_F(SectorLoopTest, RefusedTrimAsksAndNoStopsWithCode9) {
 }
 
 // A view that pulls the drive out when the "Current Sector" line first moves.
-class UnpluggingView : public diagtest::RecordingProgressView {
+class UnpluggingView : public diagtest::RecordingRunEvents {
  public:
-  void setText(int controlId, const std::string& text) override {
-    RecordingProgressView::setText(controlId, text);
-    if (controlId == kCtlCurrentSector && platform != nullptr) platform->drive(0).present = false;
+  void progress(const RunProgress& p) override {
+    RecordingRunEvents::progress(p);
+    if (p.sector && platform != nullptr) platform->drive(0).present = false;
   }
   sim::SimPlatform* platform = nullptr;
 };
@@ -305,8 +305,8 @@ TEST_P(UntestableDriveTest, IsRefusedBeforeAnySectorMoves) {
   EXPECT_EQ(values().testError.load(), c.code);
   EXPECT_EQ(values().testState.load(), kTestStateFail);
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(r.prefix) + c.message});
-  EXPECT_EQ(view->lastText(kCtlStatus), "Test stopped with error(s).");
-  EXPECT_EQ(view->lastText(kCtlCancel), "Close");
+  EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Test stopped with error(s).");
+  EXPECT_EQ(view->ends().size(), 1u);
   EXPECT_TRUE(transfers(sim::SimRequest::Kind::Read).empty());
   EXPECT_TRUE(transfers(kWrite).empty());
   EXPECT_TRUE(platform->ioctls(IOCTL_DISK_DELETE_DRIVE_LAYOUT).empty());

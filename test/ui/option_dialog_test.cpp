@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "diagnostics/progress_view.h"
 #include "discovery/detection.h"
 #include "discovery/volumes.h"
 #include "platform/ioctl_codes.h"

@@ -23,6 +23,7 @@
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/screenshot.h"
+#include "ui/widgets/pictures.h"
 #include "ui/widgets/qt_prompter.h"
 
 namespace palvoro {

@@ -1,4 +1,4 @@
-// The prompter and the progress view carry a worker's calls onto the GUI thread.
+// The prompter and the run's event queue carry a worker's calls onto the GUI thread.
 
 #include <gtest/gtest.h>
 
@@ -158,17 +158,19 @@ TEST(QtPrompterTest, AskOnTheGuiThreadShowsTheBoxDirectly) {
   EXPECT_EQ(answerer.title, "Caption");
 }
 
-// Notes each call with the thread it arrived on.
-class RecordingTarget : public ProgressView {
+// Notes each event with the thread it arrived on.
+class RecordingTarget : public RunEvents {
  public:
-  void setTitle(const std::string& title) override { note("title " + title); }
-  void setText(int id, const std::string& text) override { note("text " + std::to_string(id) + " " + text); }
-  void setProgress(int percent) override { note("progress " + std::to_string(percent)); }
-  void showControl(int id, bool visible) override { note("show " + std::to_string(id) + (visible ? " 1" : " 0")); }
-  void setIcon(int id, int icon) override { note("icon " + std::to_string(id) + " " + std::to_string(icon)); }
-  void armTimer(int id, int ms) override { note("start " + std::to_string(id) + " " + std::to_string(ms)); }
-  void disarmTimer(int id) override { note("kill " + std::to_string(id)); }
-  void closeView(int result) override { note("close " + std::to_string(result)); }
+  void started(const RunStarted& start) override { note("started " + std::to_string(start.driveNumber)); }
+  void stage(const RunStage& stage) override { note("stage " + stage.line); }
+  void progress(const RunProgress& p) override { note("progress " + std::to_string(p.percent.value_or(-1))); }
+  void scanStarted() override { note("scan"); }
+  void repairStarted() override { note("repair"); }
+  void badSectorFound(const BadSector& bad) override { note("bad " + std::to_string(bad.sector)); }
+  void repairOffered(bool offered) override { note(offered ? "offered" : "withdrawn"); }
+  void activity(RunActivity a) override { note("activity " + std::to_string(static_cast<int>(a))); }
+  void ended(const RunEnd& end) override { note("ended " + std::to_string(end.state)); }
+  void closed() override { note("closed"); }
   std::vector<std::string> calls;
   bool allOnGuiThread = true;
 
@@ -179,30 +181,31 @@ class RecordingTarget : public ProgressView {
   }
 };
 
-TEST(QtProgressViewTest, WorkerCallsArriveOnTheGuiThreadInOrder) {
+TEST(QtProgressViewTest, WorkerEventsArriveOnTheGuiThreadInOrder) {
   RecordingTarget target;
   QtProgressView view(target);
   std::thread worker([&] {
-    view.setTitle("Quick Test");
-    view.setText(kCtlStatus, "Running");
-    view.setProgress(40);
-    view.showControl(kCtlRepair, true);
-    view.setIcon(kCtlActivityIcon, kIconSuccess);
-    view.armTimer(kTimerSelfTest, 1000);
-    view.disarmTimer(kTimerSelfTest);
-    view.dispatchPendingMessages();
-    view.closeView(2);
+    RunProgress bar;
+    bar.percent = 40;
+    view.started(RunStarted{0, 3});
+    view.stage(RunStage{"Running", {}});
+    view.progress(bar);
+    view.badSectorFound(BadSector{77, 23});
+    view.repairOffered(true);
+    view.activity(RunActivity::Failure);
+    view.ended(RunEnd{1, 8});
+    view.keepResponsive();
+    view.closed();
   });
   worker.join();
   EXPECT_TRUE(target.calls.empty());  // nothing touched the target from the worker
   EXPECT_TRUE(processUntil([&] { return target.calls.size() == 8; }));
-  EXPECT_EQ(target.calls, (std::vector<std::string>{"title Quick Test", "text 1016 Running", "progress 40",
-                                                    "show 1042 1", "icon 1024 147", "start 1 1000", "kill 1",
-                                                    "close 2"}));
+  EXPECT_EQ(target.calls, (std::vector<std::string>{"started 3", "stage Running", "progress 40", "bad 77", "offered",
+                                                    "activity 2", "ended 1", "closed"}));
   EXPECT_TRUE(target.allOnGuiThread);
 
-  view.setProgress(7);  // on the GUI thread: at once
-  EXPECT_EQ(target.calls.back(), "progress 7");
+  view.scanStarted();  // on the GUI thread: at once
+  EXPECT_EQ(target.calls.back(), "scan");
 }
 
 // A worker blocked in call() while the queue's owner closes: it must be released with

@@ -10,8 +10,6 @@
 #include <QPixmap>
 #include <QSize>
 
-#include "diagnostics/progress_view.h"  // icons 147 and 148: kIconSuccess, kIconFailure
-
 namespace palvoro {
 
 // Numbered picture resources.
@@ -21,6 +19,8 @@ enum PictureId : int {
   kIconActivity2 = 136,
   kIconActivity3 = 137,
   kIconActivity4 = 138,
+  kIconSuccess = 147,           // the progress dialog's outcomes
+  kIconFailure = 148,
   kBitmapOptionImages = 159,   // option list images (32 px strip)
   kBitmapOptionPicture = 196,  // the option dialog's drive picture
 };

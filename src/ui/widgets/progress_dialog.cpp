@@ -9,10 +9,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "diagnostics/repair.h"
+#include "diagnostics/run_event_texts.h"
 #include "ui/widgets/pictures.h"
 #include "ui/widgets/qt_progress_view.h"
 
@@ -24,6 +24,10 @@ constexpr int kWidthDlu = 236;
 constexpr int kHeightDlu = 84;
 // The pictures of the dialog: the activity icon and the drive picture are 32 x 32.
 constexpr int kIconPixels = 32;
+// The close result of Cancel, Close and a stop.
+constexpr int kCloseResult = 2;
+// The turning disk's frames, shown one per tick while the run runs.
+constexpr int kActivityFrames = kIconActivity4 - kIconActivity1 + 1;
 
 }  // namespace
 
@@ -32,13 +36,13 @@ CScanDiskDlg::CScanDiskDlg(Session& context, QWidget* parent, int timerMilliseco
 
 CScanDiskDlg::CScanDiskDlg(const TestRunEnvironment& environment, QWidget* parent, int timerMilliseconds,
                            TestClock* clock)
-    : QDialog(parent), m_timerMilliseconds(timerMilliseconds) {
+    : QDialog(parent) {
   if (clock == nullptr) {
     m_ownClock = std::make_unique<SystemTestClock>();
     clock = m_ownClock.get();
   }
-  m_queued = std::make_unique<QtProgressView>(static_cast<ProgressView&>(*this));
-  m_run = std::make_unique<TestRun>(environment, *m_queued, *clock);
+  m_queued = std::make_unique<QtProgressView>(static_cast<RunEvents&>(*this));
+  m_run = std::make_unique<TestRun>(environment, *m_queued, *clock, std::chrono::milliseconds(timerMilliseconds));
   setWindowIcon(programIcon());
   buildControls();
 }
@@ -54,7 +58,7 @@ RunSighting CScanDiskDlg::sighting() const {
 }
 
 CScanDiskDlg::~CScanDiskDlg() {
-  waitForWorker();
+  waitForThreads();
   // Calls the worker queued and nobody handled are dropped with the view, before the
   // widgets they would touch go.
   m_queued.reset();
@@ -75,8 +79,8 @@ void CScanDiskDlg::buildControls() {
   QLabel* driveLine = label(kCtlDriveLine);
   QLabel* activity = label(kCtlActivityIcon);
   activity->setFixedSize(kIconPixels, kIconPixels);
-  activity->setPixmap(iconResource(kIconActivityFirst));
-  m_icons[kCtlActivityIcon] = kIconActivityFirst;
+  activity->setPixmap(iconResource(kIconActivity1));
+  m_icons[kCtlActivityIcon] = kIconActivity1;
   QLabel* status = label(kCtlStatus);
   QLabel* estimate = label(kCtlEstimate);
   QLabel* elapsed = label(kCtlElapsed);
@@ -132,32 +136,45 @@ void CScanDiskDlg::buildControls() {
 }
 
 int CScanDiskDlg::runTest() {
-  // Timers left from an earlier run of this dialog must not tick into this one.
-  for (auto& [id, t] : m_timers) t->stop();
   m_run->begin();
   m_workerRunning = true;
-  m_worker = std::thread([this] {
+  m_threadsRunning = 2;
+  // Both threads end by posting through the run's own queue, so their last word arrives
+  // after everything the run showed.
+  const GuiCallQueue::Sender gui = m_queued->queue().sender();
+  m_worker = std::thread([this, gui] {
     m_run->runWorker();
     m_workerRunning = false;
-    // Through the run's own queue, so it arrives after everything the run showed.
-    m_queued->queue().post([this] { emit workerFinished(); });
+    --m_threadsRunning;
+    gui.post([this] { emit workerFinished(); });
+  });
+  m_ticker = std::thread([this, gui] {
+    // The ticker waits for each tick's signal: a test that moves the clocks between ticks
+    // has done so before the next one.
+    m_run->runTicker([this, gui](int timerId) { gui.call([this, timerId] { emit timerTicked(timerId); }); });
+    --m_threadsRunning;
+    gui.post([this] { emit tickerFinished(); });
   });
   const int result = exec();
-  for (auto& [id, t] : m_timers) t->stop();
-  waitForWorker();
+  waitForThreads();
   return result;
 }
 
-void CScanDiskDlg::waitForWorker() {
-  if (!m_worker.joinable()) return;
-  if (m_workerRunning.load()) {
-    // The worker may still be finishing a step, or waiting for a message box that only
-    // this thread can show: keep its events running until it says it has ended.
+void CScanDiskDlg::waitForThreads() {
+  m_run->stopTicker();
+  if (m_threadsRunning.load() > 0) {
+    // The worker may still be finishing a step, or either thread waiting for a message
+    // box that only this thread can show: keep its events running until both have ended.
     QEventLoop loop;
-    connect(this, &CScanDiskDlg::workerFinished, &loop, &QEventLoop::quit);
-    if (m_workerRunning.load()) loop.exec();
+    const auto quitWhenDone = [this, &loop] {
+      if (m_threadsRunning.load() == 0) loop.quit();
+    };
+    connect(this, &CScanDiskDlg::workerFinished, &loop, quitWhenDone);
+    connect(this, &CScanDiskDlg::tickerFinished, &loop, quitWhenDone);
+    if (m_threadsRunning.load() > 0) loop.exec();
   }
-  m_worker.join();
+  if (m_worker.joinable()) m_worker.join();
+  if (m_ticker.joinable()) m_ticker.join();
 }
 
 QWidget* CScanDiskDlg::control(int controlId) const {
@@ -176,19 +193,10 @@ void CScanDiskDlg::reject() {
   m_run->onCancel();
 }
 
-void CScanDiskDlg::setTitle(const std::string& title) { setWindowTitle(QString::fromStdString(title)); }
-
 void CScanDiskDlg::setText(int controlId, const std::string& text) {
   QWidget* w = control(controlId);
   if (auto* l = qobject_cast<QLabel*>(w)) l->setText(QString::fromStdString(text));
   if (auto* b = qobject_cast<QPushButton*>(w)) b->setText(QString::fromStdString(text));
-}
-
-void CScanDiskDlg::setProgress(int percent) { m_progress->setValue(percent); }
-
-void CScanDiskDlg::showControl(int controlId, bool visible) {
-  if (controlId == kCtlRepair && visible) m_repairOffered = true;
-  if (QWidget* w = control(controlId)) w->setVisible(visible);
 }
 
 void CScanDiskDlg::setIcon(int controlId, int iconId) {
@@ -198,26 +206,63 @@ void CScanDiskDlg::setIcon(int controlId, int iconId) {
   m_icons[controlId] = iconId;
 }
 
-QTimer* CScanDiskDlg::timer(int timerId) {
-  QTimer*& t = m_timers[timerId];
-  if (t == nullptr) {
-    t = new QTimer(this);
-    t->setSingleShot(true);  // the run's handler kills and re-arms it on every tick
-    connect(t, &QTimer::timeout, this, [this, timerId] {
-      m_run->onTimer(timerId);
-      emit timerTicked(timerId);
-    });
+void CScanDiskDlg::started(const RunStarted& start) {
+  setWindowTitle(QString::fromStdString(runTitleText(start.kind)));
+  setText(kCtlDriveLine, driveLineText(start.driveNumber));
+  setText(kCtlSecondLine, "");
+  control(kCtlCurrentSectorLabel)->setVisible(false);
+  control(kCtlRepair)->setVisible(false);
+  m_activityFrame = 0;
+}
+
+void CScanDiskDlg::stage(const RunStage& stage) {
+  setText(kCtlStatus, stage.line);
+  if (stage.detail) setText(kCtlElapsed, *stage.detail);
+}
+
+void CScanDiskDlg::progress(const RunProgress& p) {
+  if (p.percent) m_progress->setValue(*p.percent);
+  if (p.sector) setText(kCtlCurrentSector, sectorLineText(*p.sector));
+  if (p.elapsedSeconds) setText(kCtlElapsed, elapsedText(*p.elapsedSeconds));
+  if (p.remainingSeconds) setText(kCtlEstimate, remainingText(*p.remainingSeconds));
+  if (p.estimatedMinutes) setText(kCtlEstimate, estimatedMinutesText(*p.estimatedMinutes));
+}
+
+void CScanDiskDlg::scanStarted() {
+  setText(kCtlEstimate, remainingText(0));
+  setText(kCtlElapsed, elapsedText(std::nullopt));
+  control(kCtlCurrentSectorLabel)->setVisible(true);
+}
+
+void CScanDiskDlg::repairStarted() {
+  for (const int id : {kCtlEstimate, kCtlElapsed, kCtlCurrentSectorLabel, kCtlCurrentSector}) setText(id, "");
+}
+
+void CScanDiskDlg::repairOffered(bool offered) {
+  if (offered) m_repairOffered = true;
+  control(kCtlRepair)->setVisible(offered);
+}
+
+void CScanDiskDlg::activity(RunActivity activity) {
+  switch (activity) {
+    case RunActivity::Running:
+      // One frame further at every tick; an outcome starts the turning over.
+      setIcon(kCtlActivityIcon, kIconActivity1 + m_activityFrame);
+      m_activityFrame = (m_activityFrame + 1) % kActivityFrames;
+      return;
+    case RunActivity::Success:
+      setIcon(kCtlActivityIcon, kIconSuccess);
+      break;
+    case RunActivity::Failure:
+      setIcon(kCtlActivityIcon, kIconFailure);
+      break;
   }
-  return t;
+  m_activityFrame = 0;
 }
 
-void CScanDiskDlg::armTimer(int timerId, int /*milliseconds: this dialog's period*/) {
-  timer(timerId)->start(m_timerMilliseconds);
-}
+void CScanDiskDlg::ended(const RunEnd&) { setText(kCtlCancel, closeLabelText()); }
 
-void CScanDiskDlg::disarmTimer(int timerId) { timer(timerId)->stop(); }
-
-void CScanDiskDlg::closeView(int result) { done(result); }
+void CScanDiskDlg::closed() { done(kCloseResult); }
 
 void CScanDiskDlg::onRepair() {
   // Runs here, on the dialog's thread; the read-back of each sector lets pending events

@@ -10,7 +10,7 @@ void QtProgressView::post(Call call) {
   m_queue.post([this, call = std::move(call)] { call(target()); });
 }
 
-void QtProgressView::dispatchPendingMessages() {
+void QtProgressView::keepResponsive() {
   if (!m_queue.onGuiThread()) return;
   m_queue.drain();
   QCoreApplication::processEvents();

@@ -1,25 +1,25 @@
 #pragma once
-// The progress view the test worker talks to: every call is carried onto the GUI thread
-// and handed there to the dialog's own view, which alone touches widgets. Calls from the
-// GUI thread go straight through; calls from a worker are queued in order.
+// The run events the test's threads raise: every event is carried onto the GUI thread and
+// handed there to the dialog, which alone touches widgets. Events raised on the GUI thread
+// go straight through; those of the worker and the ticker are queued in order.
 
-#include "diagnostics/queued_progress_view.h"
+#include "diagnostics/queued_run_events.h"
 #include "ui/widgets/gui_call_queue.h"
 
 namespace palvoro {
 
-class QtProgressView : public QueuedProgressView {
+class QtProgressView : public QueuedRunEvents {
  public:
   // `target` is called on the GUI thread only. Create this object on the GUI thread and
-  // destroy it before `target` (queued calls still pending are then dropped).
-  explicit QtProgressView(ProgressView& target) : QueuedProgressView(target) {}
+  // destroy it before `target` (queued events still pending are then dropped).
+  explicit QtProgressView(RunEvents& target) : QueuedRunEvents(target) {}
 
-  // On the GUI thread runs the queued calls and its pending events; a worker has nothing
+  // On the GUI thread runs the queued events and its pending input; a worker has nothing
   // to do (the GUI thread keeps its own loop running).
-  void dispatchPendingMessages() override;
+  void keepResponsive() override;
 
-  // The queue the calls travel by; the dialog posts its own last word from the worker here
-  // too, so that it arrives after every call of the run.
+  // The queue the events travel by; the dialog posts its threads' last words here too, so
+  // that they arrive after every event of the run.
   GuiCallQueue& queue() { return m_queue; }
 
  protected:
