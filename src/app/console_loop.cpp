@@ -2,9 +2,7 @@
 
 #include <signal.h>
 
-#include <algorithm>
 #include <atomic>
-#include <vector>
 
 namespace palvoro {
 namespace {
@@ -90,12 +88,6 @@ bool ConsoleLoop::call(std::function<void()> fn) {
   return pending->done;
 }
 
-void ConsoleLoop::armTimer(int id, int milliseconds) {
-  m_timers[id] = Clock::now() + std::chrono::milliseconds(milliseconds);
-}
-
-void ConsoleLoop::disarmTimer(int id) { m_timers.erase(id); }
-
 void ConsoleLoop::runUntil(const std::function<bool()>& done) {
   while (!done()) {
     waitForWork();
@@ -105,13 +97,11 @@ void ConsoleLoop::runUntil(const std::function<bool()>& done) {
 
 void ConsoleLoop::dispatchPending() {
   runCalls();
-  fireTimers();
   takeInterrupts();
 }
 
 void ConsoleLoop::waitForWork() {
-  Clock::time_point until = Clock::now() + kInterruptPoll;
-  for (const auto& [id, deadline] : m_timers) until = std::min(until, deadline);
+  const Clock::time_point until = Clock::now() + kInterruptPoll;
   std::unique_lock<std::mutex> lock(m_state->mutex);
   m_state->wake.wait_until(lock, until, [&] { return !m_state->pending.empty(); });
 }
@@ -129,21 +119,6 @@ void ConsoleLoop::runCalls() {
       call->done = true;
       m_state->finished.notify_all();
     }
-  }
-}
-
-void ConsoleLoop::fireTimers() {
-  const Clock::time_point now = Clock::now();
-  // A handler re-arms its own timer: collect the due ones before calling any.
-  std::vector<int> due;
-  for (const auto& [id, deadline] : m_timers) {
-    if (deadline <= now) due.push_back(id);
-  }
-  for (const int id : due) {
-    const auto it = m_timers.find(id);
-    if (it == m_timers.end() || it->second > now) continue;
-    m_timers.erase(it);
-    if (m_timerHandler) m_timerHandler(id);
   }
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 // The terminal's counterpart of the GUI thread: the thread that owns a console run takes
-// the calls workers send it, fires the run's timers and turns Ctrl-C into the Cancel
-// button. Workers never draw or ask anything themselves; they queue it here, as they
+// the calls the run's threads send it and turns Ctrl-C into the Cancel button. Workers never draw or ask anything themselves; they queue it here, as they
 // queue it onto the GUI thread in the windows.
 
 #include <chrono>
@@ -9,7 +8,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -32,15 +30,10 @@ class ConsoleLoop {
   // first and `fn` never ran.
   bool call(std::function<void()> fn);
 
-  // Single-shot timers by id: arming again moves the deadline.
-  void armTimer(int id, int milliseconds);
-  void disarmTimer(int id);
-  bool anyTimerArmed() const { return !m_timers.empty(); }
-  void onTimer(std::function<void(int)> handler) { m_timerHandler = std::move(handler); }
   // Called with the count so far (1 for the first) for each interrupt taken.
   void onInterrupt(std::function<void(int)> handler) { m_interruptHandler = std::move(handler); }
 
-  // Waits for and dispatches calls, timers and interrupts until `done` holds.
+  // Waits for and dispatches calls and interrupts until `done` holds.
   void runUntil(const std::function<bool()>& done);
   // Dispatches what is due now, without waiting.
   void dispatchPending();
@@ -65,13 +58,10 @@ class ConsoleLoop {
 
   void waitForWork();
   void runCalls();
-  void fireTimers();
   void takeInterrupts();
 
   std::thread::id m_thread;
   std::shared_ptr<State> m_state;
-  std::map<int, Clock::time_point> m_timers;
-  std::function<void(int)> m_timerHandler;
   std::function<void(int)> m_interruptHandler;
   int m_interruptBase = 0;   // interruptsTaken() when the loop began, or was told to forget
   int m_interruptsSeen = 0;  // passed on since then
