@@ -46,7 +46,6 @@ class ConsoleProgress : public RunEvents {
   void progress(const RunProgress& progress) override;
   void scanStarted() override;
   void repairStarted() override;
-  void badSectorFound(const BadSector&) override {}
   void repairOffered(bool offered) override { m_repairOffered = offered; }
   void activity(RunActivity) override {}
   void ended(const RunEnd&) override {}  // Cancel or Close: the terminal has Ctrl-C

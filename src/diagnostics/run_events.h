@@ -78,7 +78,9 @@ class RunEvents {
   virtual void scanStarted() = 0;
   // The repair begins: the scan's figures no longer apply.
   virtual void repairStarted() = 0;
-  virtual void badSectorFound(const BadSector& bad) = 0;
+  // Each unreadable sector as it is found (the run keeps the list too, so a front end
+  // that shows only the outcome may let these pass).
+  virtual void badSectorFound(const BadSector&) {}
   // Whether the bad sectors found may be repaired (shown after the scan, withdrawn once the
   // repair is chosen).
   virtual void repairOffered(bool offered) = 0;

@@ -96,6 +96,11 @@ TEST_F(MediaScanTest, HundredFiftyUnreadableSectorsOfferTheRepair) {
   EXPECT_EQ(run->badSectors[0].error, 23u);  // ERROR_CRC
   EXPECT_EQ(run->badSectors[149].sector, 1149u);
   EXPECT_EQ(run->badSectors[150].sector, 0u);
+  // Each one is told as it is found, with the error of its read.
+  const std::vector<BadSector> told = view->badSectors();
+  ASSERT_EQ(told.size(), 150u);
+  EXPECT_EQ(told.front(), (BadSector{1000, 23}));
+  EXPECT_EQ(told.back().sector, 1149u);
   EXPECT_EQ(values().testError.load(), kTestErrorRead);
   EXPECT_EQ(view->repairOffers(), std::vector<bool>{true});
   EXPECT_EQ(view->lastText(diagtest::Shown::Status), "Test found bad sectors that may be repairable.");

@@ -91,7 +91,6 @@ class CScanDiskDlg : public QDialog, private RunEvents {
   void progress(const RunProgress& progress) override;
   void scanStarted() override;
   void repairStarted() override;
-  void badSectorFound(const BadSector&) override {}
   void repairOffered(bool offered) override;
   void activity(RunActivity activity) override;
   void ended(const RunEnd& end) override;
