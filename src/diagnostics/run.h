@@ -93,7 +93,7 @@ class TestRun {
   // The drive's number as the user sees it: its table index plus one.
   int shownDriveNumber() const { return m_env.driveIndex + 1; }
 
-  // Per-dialog fields the test steps share. The worker sets the times and the range that
+  // Per-run fields the test steps share. The worker sets the times and the range that
   // the timer reads, so those are atomics too.
   std::atomic<int64_t> startTime{0};          // seconds, set when a timed step begins
   std::atomic<uint64_t> currentSector{0};     // written by the worker, read by the timer
