@@ -6,22 +6,12 @@
 #include <string>
 
 #include "app/app_context.h"
-#include "diagnostics/progress_view.h"
+#include "diagnostics/run_events.h"
 #include "platform/prompter.h"
 
 namespace palvoro::bench {
 
-class NullView : public ProgressView {
- public:
-  void setTitle(const std::string&) override {}
-  void setText(int, const std::string&) override {}
-  void setProgress(int) override {}
-  void showControl(int, bool) override {}
-  void setIcon(int, int) override {}
-  void armTimer(int, int) override {}
-  void disarmTimer(int) override {}
-  void closeView(int) override {}
-};
+using NullView = UnwatchedRunEvents;
 
 class FixedPrompter : public Prompter {
  public:

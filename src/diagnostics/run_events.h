@@ -94,4 +94,19 @@ class RunEvents {
   virtual void keepResponsive() {}
 };
 
+// Events nobody watches: a run whose outcome is read from its values alone (a benchmark,
+// a headless front end).
+class UnwatchedRunEvents : public RunEvents {
+ public:
+  void started(const RunStarted&) override {}
+  void stage(const RunStage&) override {}
+  void progress(const RunProgress&) override {}
+  void scanStarted() override {}
+  void repairStarted() override {}
+  void repairOffered(bool) override {}
+  void activity(RunActivity) override {}
+  void ended(const RunEnd&) override {}
+  void closed() override {}
+};
+
 }  // namespace palvoro

@@ -23,17 +23,6 @@ constexpr const char* kMachine = R"({"name": "two", "drives": [
   {"number": 1, "identity": {"model": "VHT VH7SAB300", "serial": "FAULTY0001", "firmware": "A5C0", "sectors": 300000},
    "unreadable": [40000]}]})";
 
-class NullView : public ProgressView {
- public:
-  void setTitle(const std::string&) override {}
-  void setText(int, const std::string&) override {}
-  void setProgress(int) override {}
-  void showControl(int, bool) override {}
-  void setIcon(int, int) override {}
-  void armTimer(int, int) override {}
-  void disarmTimer(int) override {}
-  void closeView(int) override {}
-};
 
 // Both front ends wait here until every run has started: a service that ran one drive
 // after the other would keep the second out until the timeout.
@@ -63,7 +52,7 @@ class HeadlessFrontEnd : public RunFrontEnd {
   std::optional<int32_t> chooseErase(bool) override { return std::nullopt; }
   RunSighting watchRun(const RunRequest&, const TestRunEnvironment& environment) override {
     if (m_line != nullptr) metAll = m_line->arriveAndWait();
-    NullView view;
+    UnwatchedRunEvents view;
     TestRun run(environment, view, clock);
     run.begin();
     run.runWorker();
