@@ -47,79 +47,26 @@ InterruptGuard::~InterruptGuard() {
   sigaction(SIGTERM, &g_previousTerm, nullptr);
 }
 
-ConsoleLoop::ConsoleLoop()
-    : m_thread(std::this_thread::get_id()), m_state(std::make_shared<State>()), m_interruptBase(interruptsTaken()) {}
+ConsoleLoop::ConsoleLoop() : m_calls(std::make_shared<CallQueue>()), m_interruptBase(interruptsTaken()) {}
 
-ConsoleLoop::~ConsoleLoop() {
-  std::lock_guard<std::mutex> lock(m_state->mutex);
-  m_state->closed = true;
-  m_state->pending.clear();
-  m_state->finished.notify_all();
-}
-
-void ConsoleLoop::post(std::function<void()> fn) {
-  if (onLoopThread()) {
-    fn();
-    return;
-  }
-  auto pending = std::make_shared<Pending>();
-  pending->fn = std::move(fn);
-  std::lock_guard<std::mutex> lock(m_state->mutex);
-  if (m_state->closed) return;
-  m_state->pending.push_back(std::move(pending));
-  m_state->wake.notify_one();
-}
+ConsoleLoop::~ConsoleLoop() { m_calls->close(); }
 
 bool ConsoleLoop::call(std::function<void()> fn) {
-  if (onLoopThread()) {
-    fn();
-    return true;
-  }
-  // The caller keeps its own share of the state: the loop may go while it waits.
-  const std::shared_ptr<State> state = m_state;
-  auto pending = std::make_shared<Pending>();
-  pending->fn = std::move(fn);
-  pending->blocking = true;
-  std::unique_lock<std::mutex> lock(state->mutex);
-  if (state->closed) return false;
-  state->pending.push_back(pending);
-  state->wake.notify_one();
-  state->finished.wait(lock, [&] { return pending->done || state->closed; });
-  return pending->done;
+  // The caller keeps its own share of the queue: the loop may go while it waits.
+  const std::shared_ptr<CallQueue> calls = m_calls;
+  return calls->call(std::move(fn));
 }
 
 void ConsoleLoop::runUntil(const std::function<bool()>& done) {
   while (!done()) {
-    waitForWork();
+    m_calls->waitUntil(std::chrono::steady_clock::now() + kInterruptPoll);
     dispatchPending();
   }
 }
 
 void ConsoleLoop::dispatchPending() {
-  runCalls();
+  m_calls->runWaiting();
   takeInterrupts();
-}
-
-void ConsoleLoop::waitForWork() {
-  const Clock::time_point until = Clock::now() + kInterruptPoll;
-  std::unique_lock<std::mutex> lock(m_state->mutex);
-  m_state->wake.wait_until(lock, until, [&] { return !m_state->pending.empty(); });
-}
-
-void ConsoleLoop::runCalls() {
-  std::deque<std::shared_ptr<Pending>> calls;
-  {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    calls.swap(m_state->pending);
-  }
-  for (const std::shared_ptr<Pending>& call : calls) {
-    call->fn();
-    if (call->blocking) {
-      std::lock_guard<std::mutex> lock(m_state->mutex);
-      call->done = true;
-      m_state->finished.notify_all();
-    }
-  }
 }
 
 void ConsoleLoop::forgetInterrupts() { m_interruptBase = interruptsTaken() - m_interruptsSeen; }

@@ -3,14 +3,10 @@
 // the calls the run's threads send it and turns Ctrl-C into the Cancel button. Workers never draw or ask anything themselves; they queue it here, as they
 // queue it onto the GUI thread in the windows.
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
+
+#include "service/call_queue.h"
 
 namespace palvoro {
 
@@ -23,9 +19,9 @@ class ConsoleLoop {
   ConsoleLoop(const ConsoleLoop&) = delete;
   ConsoleLoop& operator=(const ConsoleLoop&) = delete;
 
-  bool onLoopThread() const { return std::this_thread::get_id() == m_thread; }
+  bool onLoopThread() const { return m_calls->onOwnerThread(); }
   // Runs `fn` now on the loop's thread, or queues it from any other thread.
-  void post(std::function<void()> fn);
+  void post(std::function<void()> fn) { m_calls->post(std::move(fn)); }
   // Runs `fn` on the loop's thread and returns once it has run; false when the loop went
   // first and `fn` never ran.
   bool call(std::function<void()> fn);
@@ -42,26 +38,9 @@ class ConsoleLoop {
   void forgetInterrupts();
 
  private:
-  struct Pending {
-    std::function<void()> fn;
-    bool blocking = false;
-    bool done = false;
-  };
-  struct State {
-    std::mutex mutex;
-    std::condition_variable wake;      // the loop: a call arrived
-    std::condition_variable finished;  // a caller: its call ran, or the loop closed
-    std::deque<std::shared_ptr<Pending>> pending;
-    bool closed = false;
-  };
-  using Clock = std::chrono::steady_clock;
-
-  void waitForWork();
-  void runCalls();
   void takeInterrupts();
 
-  std::thread::id m_thread;
-  std::shared_ptr<State> m_state;
+  std::shared_ptr<CallQueue> m_calls;
   std::function<void(int)> m_interruptHandler;
   int m_interruptBase = 0;   // interruptsTaken() when the loop began, or was told to forget
   int m_interruptsSeen = 0;  // passed on since then

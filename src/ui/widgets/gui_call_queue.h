@@ -10,12 +10,10 @@
 // only memory that is still alive, and its call is simply dropped.
 
 #include <QObject>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
+
+#include "service/call_queue.h"
 
 class QSocketNotifier;
 
@@ -24,26 +22,24 @@ namespace palvoro {
 class GuiCallQueue : public QObject {
   Q_OBJECT
 
-  struct State;
-
  public:
   // The worker's end of the queue: cheap to copy, safe to use from any thread, and safe
   // to outlive the queue (calls made then are dropped; a blocked call() is released).
   class Sender {
    public:
     // Whether the calling thread is the one the queue runs calls on.
-    bool onGuiThread() const;
+    bool onGuiThread() const { return m_calls->onOwnerThread(); }
     // Runs `fn` now on the GUI thread, or queues it from any other thread and returns.
     // Once the queue has gone, `fn` is dropped.
-    void post(std::function<void()> fn) const;
+    void post(std::function<void()> fn) const { m_calls->post(std::move(fn)); }
     // Runs `fn` on the GUI thread and returns once it has run. False when the queue was
     // destroyed before running it.
-    bool call(std::function<void()> fn) const;
+    bool call(std::function<void()> fn) const { return m_calls->call(std::move(fn)); }
 
    private:
     friend class GuiCallQueue;
-    explicit Sender(std::shared_ptr<State> state) : m_state(std::move(state)) {}
-    std::shared_ptr<State> m_state;
+    explicit Sender(std::shared_ptr<CallQueue> calls) : m_calls(std::move(calls)) {}
+    std::shared_ptr<CallQueue> m_calls;
   };
 
   // Lives on the thread that creates it, which must be the GUI thread.
@@ -52,40 +48,20 @@ class GuiCallQueue : public QObject {
   ~GuiCallQueue() override;
 
   // A sender for workers; take it on the GUI thread, before the worker starts.
-  Sender sender() const { return Sender(m_state); }
-  bool onGuiThread() const { return sender().onGuiThread(); }
-  void post(std::function<void()> fn) { sender().post(std::move(fn)); }
-  bool call(std::function<void()> fn) { return sender().call(std::move(fn)); }
+  Sender sender() const { return Sender(m_calls); }
+  bool onGuiThread() const { return m_calls->onOwnerThread(); }
+  void post(std::function<void()> fn) { m_calls->post(std::move(fn)); }
+  bool call(std::function<void()> fn) { return m_calls->call(std::move(fn)); }
   // On the GUI thread: runs every call waiting now.
-  void drain();
+  void drain() { m_calls->runWaiting(); }
   // Whether calls are waiting (from any thread).
-  bool hasPending() const;
+  bool hasPending() const { return m_calls->hasPending(); }
 
  private:
-  struct Pending {
-    std::function<void()> fn;
-    bool blocking = false;
-    bool done = false;
-  };
-  // Everything a worker may touch. It lives as long as the queue or the longest-lived
-  // sender, whichever goes last.
-  struct State {
-    ~State();
-    // Queues `pending` and wakes the GUI thread; a closed queue drops it.
-    void enqueue(const std::shared_ptr<Pending>& pending);
-    bool isClosed();
-
-    std::thread::id guiThread;
-    int eventFd = -1;
-    std::mutex mutex;
-    std::condition_variable done;
-    std::deque<std::shared_ptr<Pending>> pending;
-    bool closed = false;
-  };
-
   void onWake();
 
-  std::shared_ptr<State> m_state;
+  int m_eventFd = -1;  // shared with the queue's wake-up, which closes it
+  std::shared_ptr<CallQueue> m_calls;
   QSocketNotifier* m_notifier = nullptr;
 };
 
