@@ -89,19 +89,26 @@ void nvmeOpen(TestRun& run, DriveHandle& handle) {
   handle.attach(openNvmeDrive(run.platform(), run.drive().physicalDriveNumber));
 }
 
+// A poll that has nothing to judge: the drive did not open, or its self-test state did
+// not arrive. Returns the error shown.
+int pollFailure(TestRun& run, const DriveHandle& handle) {
+  if (!handle.isOpen()) {
+    run.showTestError(kTestErrorNoDrive);
+    return kTestErrorNoDrive;
+  }
+  run.setProgress(0);
+  run.showTestError(kTestErrorReadSmart);
+  return kTestErrorReadSmart;
+}
+
 void nvmeQuickTestPoll(TestRun& run) {
   int failure = 0;
   {
     DriveHandle handle(run.platform());
     nvmeOpen(run, handle);
     uint8_t log[kNvmeSelfTestLogBytes] = {};
-    if (!handle.isOpen()) {
-      run.showTestError(kTestErrorNoDrive);
-      failure = kTestErrorNoDrive;
-    } else if (!nvmeGetLogPage(run.platform(), handle.handle(), kNvmeLogSelfTest, sizeof log, log)) {
-      run.setProgress(0);
-      run.showTestError(kTestErrorReadSmart);
-      failure = kTestErrorReadSmart;
+    if (!handle.isOpen() || !nvmeGetLogPage(run.platform(), handle.handle(), kNvmeLogSelfTest, sizeof log, log)) {
+      failure = pollFailure(run, handle);
     } else if ((log[kLogOperation] & 0x0F) != 0) {
       const int percent = std::min(log[kLogCompletion] & 0x7F, 99);
       if (percent > run.progressPosition()) run.setProgress(percent);
@@ -256,13 +263,8 @@ void quickTestPoll(TestRun& run) {
     DriveHandle handle(run.platform());
     openSmart(run, handle);
     uint8_t buffer[kSmartBufferSize] = {};
-    if (!handle.isOpen()) {
-      run.showTestError(kTestErrorNoDrive);
-      failure = kTestErrorNoDrive;
-    } else if (!readData(run, handle, buffer)) {
-      run.setProgress(0);
-      run.showTestError(kTestErrorReadSmart);
-      failure = kTestErrorReadSmart;
+    if (!handle.isOpen() || !readData(run, handle, buffer)) {
+      failure = pollFailure(run, handle);
     } else {
       const uint8_t execution = pageByte(buffer, kExecutionStatusByte);
       const uint8_t capability = pageByte(buffer, kCapabilityByte);

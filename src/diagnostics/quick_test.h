@@ -7,22 +7,13 @@
 #include <cstdint>
 
 #include "diagnostics/run.h"
+#include "protocol/ata_commands.h"
 
 namespace palvoro {
 
-// Subcommands of the self-test request (LBA low of EXECUTE OFF-LINE IMMEDIATE), plus 0
-// for a probe that only reads the capability byte.
-enum SelfTestSubcommand : uint8_t {
-  kSelfTestProbeOnly = 0,
-  kSelfTestShort = 1,
-  kSelfTestConveyance = 3,
-  kSelfTestAbort = 0x7F,
-};
-
-// Bits of the off-line data collection capability (byte 367 of the SMART data page).
-inline constexpr uint8_t kCapabilitySelfTest = 0x10;
-inline constexpr uint8_t kCapabilityConveyance = 0x20;
-inline constexpr uint8_t kCapabilityAnySelfTest = 0x70;
+// The self-test request's subcommand 0 here is a probe that only reads the capability
+// byte; the others are the drive's own (kSelfTestShort ...).
+inline constexpr uint8_t kSelfTestProbeOnly = 0;
 
 // Probe only (subcommand 0): returns byte 367, 0 when the SMART data could not be read,
 // or 4 after the run was ended as failed because the drive does not open.

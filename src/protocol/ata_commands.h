@@ -22,6 +22,19 @@ enum SmartFeature : uint8_t {
   kSmartReturnStatus = 0xDA,
 };
 
+// SMART EXECUTE OFF-LINE IMMEDIATE: the self-tests, in LBA low.
+enum SelfTestSubcommand : uint8_t {
+  kSelfTestShort = 1,
+  kSelfTestConveyance = 3,
+  kSelfTestAbort = 0x7F,
+};
+
+// Which self-tests the drive offers: the off-line data collection capability, byte 367 of
+// the SMART data page.
+inline constexpr uint8_t kCapabilitySelfTest = 0x10;
+inline constexpr uint8_t kCapabilityConveyance = 0x20;
+inline constexpr uint8_t kCapabilityAnySelfTest = 0x70;
+
 // LBA mid/high of every SMART command, and of SMART RETURN STATUS's answer.
 inline constexpr uint8_t kSmartKeyMid = 0x4F;
 inline constexpr uint8_t kSmartKeyHigh = 0xC2;
