@@ -71,4 +71,9 @@ uint32_t movePosition(uint64_t& position, int64_t distance, uint32_t moveMethod,
   return ERROR_SUCCESS;
 }
 
+uint32_t seekAnswer(uint64_t position, int32_t* distanceHigh) {
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<int32_t>(position >> 32);
+  return static_cast<uint32_t>(position & 0xFFFFFFFFu);
+}
+
 }  // namespace palvoro

@@ -23,5 +23,8 @@ int64_t seekDistance(int32_t distanceLow, const int32_t* distanceHigh);
 // Moves `position` on a device of `size` bytes. Returns 0, or the last error: an unknown
 // move method, or a position before the beginning.
 uint32_t movePosition(uint64_t& position, int64_t distance, uint32_t moveMethod, uint64_t size);
+// The new position as setFilePointer answers it: the low half returned, the high half
+// stored through `distanceHigh` when there is one.
+uint32_t seekAnswer(uint64_t position, int32_t* distanceHigh);
 
 }  // namespace palvoro

@@ -793,28 +793,23 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
     *returned = kAtaHeaderSize;
     return true;
   }
-  int fd = h.fd;
-  switch (judgeAtaCommand(current, dataOut && length > 0 ? in + apt.DataBufferOffset : nullptr,
-                          dataOut ? length : 0)) {
-    case CommandKind::Reads:
-      break;
-    case CommandKind::Writes:
-      fd = writableFd(h, disk, 0, 0, ataCommandErases(current));
-      if (fd < 0) return false;
-      break;
-    case CommandKind::Refused: {
-      // Never sent: answered as a drive answers a command it does not have, aborted (ERR
-      // in the status, ABRT in the error register).
-      std::memcpy(out, in, kAtaHeaderSize);
-      auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
-      AtaRegisters aborted = current;
-      aborted.features = kAtaErrorAbort;
-      aborted.command = kAtaStatusReady | kAtaStatusError;
-      putTaskFile(back->CurrentTaskFile, aborted);
-      *returned = kAtaHeaderSize;
-      return true;
-    }
+  const CommandKind kind =
+      judgeAtaCommand(current, dataOut && length > 0 ? in + apt.DataBufferOffset : nullptr, dataOut ? length : 0);
+  if (kind == CommandKind::Refused) {
+    // Never sent: answered as a drive answers a command it does not have, aborted (ERR
+    // in the status, ABRT in the error register).
+    std::memcpy(out, in, kAtaHeaderSize);
+    auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
+    AtaRegisters aborted = current;
+    aborted.features = kAtaErrorAbort;
+    aborted.command = kAtaStatusReady | kAtaStatusError;
+    putTaskFile(back->CurrentTaskFile, aborted);
+    *returned = kAtaHeaderSize;
+    return true;
   }
+  const int fd = kind == CommandKind::Writes ? writableFd(h, disk, 0, 0, ataCommandErases(current)) : h.fd;
+  // A write the guard refused has its error set already.
+  if (kind == CommandKind::Writes && fd < 0) return false;
   AtaTransfer transfer = AtaTransfer::None;
   if (length > 0 && dataIn) transfer = dma ? AtaTransfer::DmaIn : AtaTransfer::PioIn;
   if (length > 0 && dataOut) transfer = dma ? AtaTransfer::DmaOut : AtaTransfer::PioOut;
@@ -856,18 +851,11 @@ bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t c
   const bool receive = code == SMART_RCV_DRIVE_DATA;
   if (receive && outSize < kSendCmdOutHeaderSize + kBlockBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
   if (!receive && outSize < kSendCmdOutHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
-  int fd = h.fd;
-  switch (judgeAtaCommand(regs, nullptr, 0)) {
-    case CommandKind::Reads:
-      break;
-    case CommandKind::Writes:
-      fd = writableFd(h, disk, 0, 0, ataCommandErases(regs));
-      if (fd < 0) return false;
-      break;
-    case CommandKind::Refused:
-      // Never sent: the driver's answer to a drive that aborts it.
-      return fail(ERROR_IO_DEVICE);
-  }
+  const CommandKind kind = judgeAtaCommand(regs, nullptr, 0);
+  // A refused command is never sent: the driver's answer to a drive that aborts it.
+  if (kind == CommandKind::Refused) return fail(ERROR_IO_DEVICE);
+  const int fd = kind == CommandKind::Writes ? writableFd(h, disk, 0, 0, ataCommandErases(regs)) : h.fd;
+  if (kind == CommandKind::Writes && fd < 0) return false;
   uint8_t data[kBlockBytes] = {};
   const AtaOutcome r = ataCommand(m_sys, fd, regs, nullptr, receive ? AtaTransfer::PioIn : AtaTransfer::None, data,
                                   receive ? kBlockBytes : 0, 10000);
@@ -967,9 +955,8 @@ uint32_t LinuxPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32
   } else {
     return refuse(ERROR_INVALID_FUNCTION);
   }
-  if (distanceHigh != nullptr) *distanceHigh = static_cast<int32_t>(position >> 32);
   setLastError(ERROR_SUCCESS);
-  return static_cast<uint32_t>(position & 0xFFFFFFFFu);
+  return seekAnswer(position, distanceHigh);
 }
 
 bool LinuxPlatform::readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) {

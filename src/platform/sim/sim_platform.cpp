@@ -773,12 +773,11 @@ uint32_t SimPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t
   } else {
     return refuse(ERROR_INVALID_FUNCTION);
   }
-  if (distanceHigh != nullptr) *distanceHigh = static_cast<int32_t>(position >> 32);
-  setLastError(ERROR_SUCCESS);
   req.ok = true;
   req.position = position;
   record(req);
-  return static_cast<uint32_t>(position & 0xFFFFFFFFu);
+  setLastError(ERROR_SUCCESS);
+  return seekAnswer(position, distanceHigh);
 }
 
 bool SimPlatform::writeBlockedByVolume(const SimDrive& drive, uint64_t lba, uint64_t count) const {
