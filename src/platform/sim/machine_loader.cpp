@@ -49,6 +49,14 @@ class Field {
     if (!m_value.is_array()) refuse("expected an array");
     return m_value.size();
   }
+  // The elements of an array that holds at most `most`; a longer one is refused with `why`.
+  std::vector<Field> items(size_t most, const std::string& why) const {
+    const size_t n = arraySize();
+    if (n > most) refuse(why);
+    std::vector<Field> all;
+    for (size_t i = 0; i < n; ++i) all.push_back(at(i));
+    return all;
+  }
 
   // An unsigned number, given as a JSON number or as a "0x..." string.
   uint64_t number(uint64_t max = std::numeric_limits<uint64_t>::max()) const {
@@ -273,10 +281,7 @@ SimErrorEntry readErrorEntry(const Field& e) {
   if (e.has("device")) entry.device = static_cast<uint8_t>(e["device"].number(255));
   if (e.has("state")) entry.state = static_cast<uint8_t>(e["state"].number(255));
   if (e.has("commands")) {
-    const Field list = e["commands"];
-    if (list.arraySize() > 5) list.refuse("an error log structure holds 5 commands");
-    for (size_t i = 0; i < list.arraySize(); ++i) {
-      const Field c = list.at(i);
+    for (const Field& c : e["commands"].items(5, "an error log structure holds 5 commands")) {
       c.expectObject({"command", "features", "count", "lba", "device", "deviceControl", "timestampMs"});
       SimErrorCommand command;
       if (!c.has("command")) c.refuse("command is required");
@@ -343,11 +348,11 @@ SimTemperature readTemperature(const Field& f) {
   if (f.has("samplingMinutes")) t.samplingMinutes = static_cast<uint16_t>(f["samplingMinutes"].number(0xFFFF));
   if (f.has("intervalMinutes")) t.intervalMinutes = static_cast<uint16_t>(f["intervalMinutes"].number(0xFFFF));
   if (f.has("history")) {
-    const Field list = f["history"];
-    if (list.arraySize() > kMostTemperatureSamples) {
-      list.refuse("the temperature history holds " + std::to_string(kMostTemperatureSamples) + " samples");
+    const std::string tooMany =
+        "the temperature history holds " + std::to_string(kMostTemperatureSamples) + " samples";
+    for (const Field& sample : f["history"].items(kMostTemperatureSamples, tooMany)) {
+      t.history.push_back(celsius(sample));
     }
-    for (size_t i = 0; i < list.arraySize(); ++i) t.history.push_back(celsius(list.at(i)));
   }
   return t;
 }
@@ -542,9 +547,9 @@ SimNvmeHealth readNvmeHealth(const Field& f) {
     h.criticalTemperatureMinutes = static_cast<uint32_t>(f["criticalTemperatureMinutes"].number(0xFFFFFFFF));
   }
   if (f.has("sensors")) {
-    const Field list = f["sensors"];
-    if (list.arraySize() > 8) list.refuse("a controller reports at most 8 temperature sensors");
-    for (size_t i = 0; i < list.arraySize(); ++i) h.sensorsKelvin.push_back(kelvin(list.at(i)));
+    for (const Field& sensor : f["sensors"].items(8, "a controller reports at most 8 temperature sensors")) {
+      h.sensorsKelvin.push_back(kelvin(sensor));
+    }
   }
   return h;
 }
@@ -569,11 +574,8 @@ SimNvmeSelfTest readNvmeSelfTest(const Field& f, uint64_t blocks) {
 }
 
 std::vector<SimNvmeSelfTestEntry> readNvmeSelfTestLog(const Field& f, uint64_t blocks) {
-  const size_t n = f.arraySize();
-  if (n > 20) f.refuse("the self-test log holds 20 entries");
   std::vector<SimNvmeSelfTestEntry> log;
-  for (size_t i = 0; i < n; ++i) {
-    const Field e = f.at(i);
+  for (const Field& e : f.items(20, "the self-test log holds 20 entries")) {
     e.expectObject({"code", "result", "segment", "powerOnHours", "failingLba"});
     SimNvmeSelfTestEntry entry;
     if (e.has("code")) {
@@ -589,16 +591,11 @@ std::vector<SimNvmeSelfTestEntry> readNvmeSelfTestLog(const Field& f, uint64_t b
   return log;
 }
 
-// The controller of an NVMe drive: its texts and size come from `identity`, the rest from
-// the drive's "nvme" object.
 // The error information log, newest first: each entry's error count is its own and
 // below the one before it.
 std::vector<SimNvmeErrorEntry> readNvmeErrorLog(const Field& f, uint32_t diskNsid) {
-  const size_t n = f.arraySize();
-  if (n > 64) f.refuse("the error information log holds 64 entries");
   std::vector<SimNvmeErrorEntry> log;
-  for (size_t i = 0; i < n; ++i) {
-    const Field e = f.at(i);
+  for (const Field& e : f.items(64, "the error information log holds 64 entries")) {
     e.expectObject({"errorCount", "sqid", "cid", "status", "parameterErrorLocation", "lba", "nsid", "transportType",
                     "commandSpecific"});
     SimNvmeErrorEntry entry;
@@ -624,6 +621,8 @@ std::vector<SimNvmeErrorEntry> readNvmeErrorLog(const Field& f, uint32_t diskNsi
   return log;
 }
 
+// The controller of an NVMe drive: its texts and size come from `identity`, the rest from
+// the drive's "nvme" object.
 SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
   SimNvme nvme;
   nvme.model = identity.model;

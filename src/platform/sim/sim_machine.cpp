@@ -172,14 +172,12 @@ void applyTransportDefaults(SimDrive& drive) {
       drive.smartDriver.present = true;
       drive.ataPassThrough = true;
       scsi.inquiry = makeInquiry(0, "ATA", model.substr(0, 16), revision);
-      scsi.vpd[0x80] = makeSerialPage(0, serial);
       break;
     case Transport::UsbSat:
       drive.busType = 7;
       scsi.sat12 = true;
       scsi.sat16 = true;
       scsi.inquiry = makeInquiry(0, "Generic", "External Drive", "1.00");
-      scsi.vpd[0x80] = makeSerialPage(0, serial);
       break;
     case Transport::UsbAtacb:
       drive.busType = 7;
@@ -190,12 +188,10 @@ void applyTransportDefaults(SimDrive& drive) {
       drive.busType = 4;
       scsi.sat12 = true;
       scsi.inquiry = makeInquiry(0, "Generic", "FireWire Disk", "1.00");
-      scsi.vpd[0x80] = makeSerialPage(0, serial);
       break;
     case Transport::Scsi:
       drive.busType = 1;
       scsi.inquiry = makeInquiry(0, "SCSI", model.substr(0, 16), revision);
-      scsi.vpd[0x80] = makeSerialPage(0, serial);
       break;
     case Transport::Raid: {
       drive.busType = 7;
@@ -204,7 +200,6 @@ void applyTransportDefaults(SimDrive& drive) {
       scsi.inquiry = makeInquiry(0, "VH", "RAID Enclosure", "0100");
       drive.memberB = drive.ata;
       refreshRaidMemberPages(drive);
-      scsi.vpd[0x80] = makeSerialPage(0, serial);
       break;
     }
     case Transport::Nvme: {
@@ -219,7 +214,6 @@ void applyTransportDefaults(SimDrive& drive) {
       const SimNvme& nvme = *drive.nvme;
       drive.busType = 17;
       scsi.inquiry = makeInquiry(0, "NVMe", nvme.model.substr(0, 16), nvme.firmware.substr(0, 4));
-      scsi.vpd[0x80] = makeSerialPage(0, nvme.serial);
       break;
     }
     case Transport::Optical:
@@ -228,6 +222,10 @@ void applyTransportDefaults(SimDrive& drive) {
       scsi.readCapacityFails = true;  // no disc in the tray
       break;
   }
+  // The serial number as VPD 80h, from every carrier but the vendor-block bridge and the
+  // optical drive; the NVMe driver gives the controller's own.
+  if (drive.transport == Transport::UsbAtacb || drive.transport == Transport::Optical) return;
+  scsi.vpd[0x80] = makeSerialPage(0, drive.nvme ? drive.nvme->serial : serial);
 }
 
 }  // namespace palvoro::sim
