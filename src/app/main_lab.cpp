@@ -21,6 +21,7 @@
 #include "platform/sim/sim_platform.h"
 #include "app/lab_panel.h"
 #include "app/palvoro_app.h"
+#include "app/startup.h"
 #include "ui/widgets/main_window.h"
 #include "resources/version.h"
 #include "ui/widgets/qt_prompter.h"
@@ -47,11 +48,6 @@ constexpr const char* kHelp =
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n";
 
-bool isSet(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
-}
-
 // The drive table on the console: start-up checks, detection, volumes, as palvoro-cli's
 // list shows it.
 int printDriveTable(sim::SimPlatform& platform) {
@@ -62,11 +58,9 @@ int printDriveTable(sim::SimPlatform& platform) {
 
 // The program's windows over the machine, with the lab window beside the main window.
 int runWindows(sim::SimPlatform& platform, int argc, char** argv) {
-  if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM")) {
-    std::fprintf(stderr,
-                 "palvoro-lab: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                 "Run it under xvfb-run (xvfb-run ./build/src/palvoro-lab), set QT_QPA_PLATFORM=offscreen to\n"
-                 "run it without showing anything, or use --print for the drive table on the console.\n");
+  if (!displayFound("palvoro-lab",
+                    "Run it under xvfb-run (xvfb-run ./build/src/palvoro-lab), set QT_QPA_PLATFORM=offscreen to\n"
+                    "run it without showing anything, or use --print for the drive table on the console.\n")) {
     return 1;
   }
   QApplication application(argc, argv);

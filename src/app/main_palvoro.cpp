@@ -33,11 +33,6 @@ using namespace palvoro;
 
 namespace {
 
-bool isSet(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
-}
-
 // Whether the main window could re-scan now: no re-scan running (it would absorb this one;
 // the detection dialog may have closed while its worker ends), no dialog, box or menu over
 // the window.
@@ -143,11 +138,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "palvoro: %s is not a display setting this program carries across\n", refused.c_str());
     return 2;
   }
-  if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM")) {
-    std::fprintf(stderr,
-                 "palvoro: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                 "Start it from a desktop session. Started through pkexec, the display is kept only when the\n"
-                 "installed polkit action allows it. Without windows, palvoro-cli list shows the drive table.\n");
+  if (!displayFound("palvoro",
+                    "Start it from a desktop session. Started through pkexec, the display is kept only when the\n"
+                    "installed polkit action allows it. Without windows, palvoro-cli list shows the drive table.\n")) {
     return 1;
   }
   const bool root = geteuid() == 0;

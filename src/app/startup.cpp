@@ -1,5 +1,8 @@
 #include "app/startup.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "discovery/detection.h"
 
 namespace palvoro {
@@ -14,6 +17,21 @@ void runStartupChecks(AppContext& context) {
   }
   // A table that cannot be loaded leaves none: no model matches it.
   (void)loadComplianceTable(context.complianceTable());
+}
+
+namespace {
+
+bool isSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
+bool displayFound(const char* program, const char* advice) {
+  if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM")) return true;
+  std::fprintf(stderr, "%s: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n%s", program, advice);
+  return false;
 }
 
 }  // namespace palvoro

@@ -31,4 +31,8 @@ inline constexpr const char* kNoRightsNoteCli =
 // compliance table. Start-up goes on whatever these find.
 void runStartupChecks(AppContext& context);
 
+// Whether windows can be shown: a display, or a Qt platform named by hand (offscreen).
+// Without one, says so on the error stream as `program` would, followed by `advice`.
+[[nodiscard]] bool displayFound(const char* program, const char* advice);
+
 }  // namespace palvoro

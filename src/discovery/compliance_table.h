@@ -23,13 +23,11 @@ std::span<const uint8_t> embeddedComplianceDocument();
 
 // One parsed table. The application context owns one for the program run; a test builds
 // its own from whatever bytes it likes. Until a load succeeds there is no table, and no
-// model matches.
+// model matches. It is not copied: the parsed tree is its own.
 class ComplianceTable {
  public:
   ComplianceTable();
   ~ComplianceTable();
-  ComplianceTable(const ComplianceTable&) = delete;
-  ComplianceTable& operator=(const ComplianceTable&) = delete;
 
   // Parses `size` bytes of a document when no table is loaded; a table already loaded is
   // kept. A document that does not parse leaves no table. Returns whether a table is

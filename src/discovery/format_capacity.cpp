@@ -12,24 +12,9 @@ std::string FormatCapacity(uint32_t megabytes, int decimals) {
     return text;
   }
   const double gigabytes = megabytes / 1000.0;
-  // Literal formats in every branch, so the compiler checks each against its argument.
-  switch (decimals) {
-    case 0:
-      std::snprintf(text, sizeof text, "%.0lf GB", gigabytes);
-      break;
-    case 1:
-      std::snprintf(text, sizeof text, "%.1lf GB", gigabytes);
-      break;
-    case 2:
-      std::snprintf(text, sizeof text, "%.2lf GB", gigabytes);
-      break;
-    case 3:
-      std::snprintf(text, sizeof text, "%.3lf GB", gigabytes);
-      break;
-    default:
-      std::snprintf(text, sizeof text, "%.4lf GB", gigabytes);
-      break;
-  }
+  // Up to three decimals as asked; anything else is given four.
+  const int precision = decimals >= 0 && decimals <= 3 ? decimals : 4;
+  std::snprintf(text, sizeof text, "%.*lf GB", precision, gigabytes);
   return text;
 }
 

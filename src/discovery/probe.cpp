@@ -101,11 +101,20 @@ ProbeOutcome raidPath(const ProbeEnvironment& env, Handle handle, DriveRecord& r
   return ProbeOutcome::Accepted;
 }
 
-ProbeOutcome makerBridgePath(const ProbeEnvironment& env, Handle handle, DriveRecord& r, uint8_t (&identify)[512]) {
-  if (deviceSignatureIsBridge(env.platform, handle, DiagnosticCarrier::Sat)) return ProbeOutcome::Skipped;
-  uint8_t kept[512];
+// How both bridge paths begin: a bridge that also answers as a SAT bridge is left to the
+// SAT path; otherwise its IDENTIFY is parsed into the record, and `kept` holds the data as
+// the bridge sent it (parsing changes it) for the SMART check.
+bool parseBridgeIdentify(const ProbeEnvironment& env, Handle handle, DriveRecord& r, uint8_t (&identify)[512],
+                         uint8_t (&kept)[512]) {
+  if (deviceSignatureIsBridge(env.platform, handle, DiagnosticCarrier::Sat)) return false;
   std::memcpy(kept, identify, sizeof kept);
   parseIdentify(env.platform, handle, identify, r);
+  return true;
+}
+
+ProbeOutcome makerBridgePath(const ProbeEnvironment& env, Handle handle, DriveRecord& r, uint8_t (&identify)[512]) {
+  uint8_t kept[512];
+  if (!parseBridgeIdentify(env, handle, r, identify, kept)) return ProbeOutcome::Skipped;
   detectionSmart(env, handle, kept, r);
   uint8_t page[96] = {};
   if (scsiInquiryVpd(env.platform, handle, 0xC3, sizeof page, page) && loadBe16(page + 10) == 0x25F3) {
@@ -125,10 +134,8 @@ ProbeOutcome makerBridgePath(const ProbeEnvironment& env, Handle handle, DriveRe
 }
 
 ProbeOutcome otherBridgePath(const ProbeEnvironment& env, Handle handle, DriveRecord& r, uint8_t (&identify)[512]) {
-  if (deviceSignatureIsBridge(env.platform, handle, DiagnosticCarrier::Sat)) return ProbeOutcome::Skipped;
   uint8_t kept[512];
-  std::memcpy(kept, identify, sizeof kept);
-  parseIdentify(env.platform, handle, identify, r);
+  if (!parseBridgeIdentify(env, handle, r, identify, kept)) return ProbeOutcome::Skipped;
   r.identifiedSectors = r.totalSectors;
   r.driveClass = kDriveClassUsb;
   detectionSmart(env, handle, kept, r);

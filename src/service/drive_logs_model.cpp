@@ -13,6 +13,23 @@ namespace {
 
 constexpr const char* kNotHandedOver = "The drive or its bridge did not hand this log over.";
 
+// A table of a self-test log: the entries newest first, numbered from 1 before the cells
+// `cellsOf` gives. False, with the note saying so, when the log was not handed over.
+template <typename Log, typename CellsOf>
+bool numberedRows(LogTable& table, const std::optional<Log>& log, CellsOf cellsOf) {
+  if (!log) {
+    table.note = kNotHandedOver;
+    return false;
+  }
+  int number = 1;
+  for (const auto& entry : log->entries) {
+    std::vector<std::string> row{std::to_string(number++)};
+    for (std::string& cell : cellsOf(entry)) row.push_back(std::move(cell));
+    table.rows.push_back(std::move(row));
+  }
+  return true;
+}
+
 std::string hex2(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "%02X", value & 0xFF);
@@ -74,28 +91,20 @@ LogTable DriveLogsModel::selfTestTable() const {
   table.title = "Self-Tests";
   if (m_logs.nvme) {
     table.columns = {"#", "Test", "Result", "Power-on Hours", "Failing LBA"};
-    if (!m_logs.nvmeSelfTests) {
-      table.note = kNotHandedOver;
-      return table;
-    }
-    int number = 1;
-    for (const NvmeSelfTestEntry& entry : m_logs.nvmeSelfTests->entries) {
-      table.rows.push_back({std::to_string(number++), nvmeTestName(entry.code), nvmeSelfTestResultText(entry.result),
-                            std::to_string(entry.powerOnHours),
-                            entry.failingLba ? std::to_string(*entry.failingLba) : "-"});
-    }
+    const bool handedOver = numberedRows(table, m_logs.nvmeSelfTests, [](const NvmeSelfTestEntry& entry) {
+      return std::vector<std::string>{nvmeTestName(entry.code), nvmeSelfTestResultText(entry.result),
+                                      std::to_string(entry.powerOnHours),
+                                      entry.failingLba ? std::to_string(*entry.failingLba) : "-"};
+    });
+    if (!handedOver) return table;
   } else {
     table.columns = {"#", "Test", "Status", "Remaining", "Power-on Hours", "First Failing Sector"};
-    if (!m_logs.selfTests) {
-      table.note = kNotHandedOver;
-      return table;
-    }
-    int number = 1;
-    for (const SelfTestLogEntry& entry : m_logs.selfTests->entries) {
-      table.rows.push_back({std::to_string(number++), selfTestName(entry.test), selfTestStatusText(entry.status),
-                            std::to_string(entry.remainingPercent) + "%", std::to_string(entry.lifetimeHours),
-                            entry.hasFailingLba() ? std::to_string(entry.failingLba) : "-"});
-    }
+    const bool handedOver = numberedRows(table, m_logs.selfTests, [](const SelfTestLogEntry& entry) {
+      return std::vector<std::string>{selfTestName(entry.test), selfTestStatusText(entry.status),
+                                      std::to_string(entry.remainingPercent) + "%", std::to_string(entry.lifetimeHours),
+                                      entry.hasFailingLba() ? std::to_string(entry.failingLba) : "-"};
+    });
+    if (!handedOver) return table;
   }
   table.note = table.rows.empty() ? "The drive has no self-test on record." : "Newest first, as the drive keeps them.";
   return table;

@@ -114,6 +114,19 @@ void drawBadge(QPainter& p, const QColor& colour, const std::function<void(QPain
   p.restore();
 }
 
+// The upright stroke of an exclamation or information mark, on the middle line.
+void drawStroke(QPainter& p, const QColor& ink, qreal width, qreal top, qreal bottom) {
+  p.setPen(pen(ink, width));
+  p.drawLine(QPointF(8, top), QPointF(8, bottom));
+}
+
+// The dot of such a mark, or of a question mark.
+void drawDot(QPainter& p, const QColor& ink, qreal y, qreal radius) {
+  p.setPen(Qt::NoPen);
+  p.setBrush(ink);
+  p.drawEllipse(QPointF(8, y), radius, radius);
+}
+
 void drawWarningTriangle(QPainter& p) {
   QPainterPath triangle;
   triangle.moveTo(8, 1.2);
@@ -123,11 +136,8 @@ void drawWarningTriangle(QPainter& p) {
   p.setPen(pen(QColor(150, 110, 0), 0.8));
   p.setBrush(QColor(255, 210, 0));
   p.drawPath(triangle);
-  p.setPen(pen(Qt::black, 1.8));
-  p.drawLine(QPointF(8, 5.5), QPointF(8, 9.8));
-  p.setPen(Qt::NoPen);
-  p.setBrush(Qt::black);
-  p.drawEllipse(QPointF(8, 12.3), 1.0, 1.0);
+  drawStroke(p, Qt::black, 1.8, 5.5, 9.8);
+  drawDot(p, Qt::black, 12.3, 1.0);
 }
 
 void drawQuestionMark(QPainter& p) {
@@ -141,20 +151,15 @@ void drawQuestionMark(QPainter& p) {
   p.setPen(pen(QColor(80, 80, 80), 1.8));
   p.setBrush(Qt::NoBrush);
   p.drawPath(hook);
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(80, 80, 80));
-  p.drawEllipse(QPointF(8, 12.6), 1.1, 1.1);
+  drawDot(p, QColor(80, 80, 80), 12.6, 1.1);
 }
 
 void drawInformation(QPainter& p) {
   p.setPen(pen(QColor(20, 70, 160), 0.8));
   p.setBrush(QColor(60, 120, 220));
   p.drawEllipse(QPointF(8, 8), 7, 7);
-  p.setPen(pen(Qt::white, 2));
-  p.drawLine(QPointF(8, 7), QPointF(8, 12));
-  p.setPen(Qt::NoPen);
-  p.setBrush(Qt::white);
-  p.drawEllipse(QPointF(8, 4.3), 1.2, 1.2);
+  drawStroke(p, Qt::white, 2, 7, 12);
+  drawDot(p, Qt::white, 4.3, 1.2);
 }
 
 // The USB trident: a stem with an arrow, a round branch and a square branch.

@@ -25,6 +25,21 @@ QString joined(const std::vector<std::string>& lines) {
   return list.join(QStringLiteral("\n"));
 }
 
+// The histogram: a row per bucket with its colour, label, count and a bar of its share.
+class ScanMapHistogram : public QWidget {
+ public:
+  ScanMapHistogram(std::vector<ScanMapHistogramRow> rows, QWidget* parent) : QWidget(parent), m_rows(std::move(rows)) {
+    setMinimumSize(sizeHint());
+  }
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::vector<ScanMapHistogramRow> m_rows;
+};
+
 }  // namespace
 
 ScanMapPlot::ScanMapPlot(std::vector<ScanMapBar> bars, QWidget* parent) : QWidget(parent), m_bars(std::move(bars)) {
@@ -65,11 +80,6 @@ void ScanMapPlot::paintEvent(QPaintEvent*) {
     const int boxLeft = i == 0 ? x : (i == 4 ? x - 60 : x - 30);
     p.drawText(QRect(boxLeft, area.bottom() + 3, 60, kScaleHeight), align | Qt::AlignTop, QString::fromLatin1(shares[i]));
   }
-}
-
-ScanMapHistogram::ScanMapHistogram(std::vector<ScanMapHistogramRow> rows, QWidget* parent)
-    : QWidget(parent), m_rows(std::move(rows)) {
-  setMinimumSize(sizeHint());
 }
 
 QSize ScanMapHistogram::sizeHint() const {

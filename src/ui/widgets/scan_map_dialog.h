@@ -29,20 +29,6 @@ class ScanMapPlot : public QWidget {
   std::vector<ScanMapBar> m_bars;
 };
 
-// The histogram: a row per bucket with its colour, label, count and a bar of its share.
-class ScanMapHistogram : public QWidget {
-  Q_OBJECT
- public:
-  ScanMapHistogram(std::vector<ScanMapHistogramRow> rows, QWidget* parent = nullptr);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  std::vector<ScanMapHistogramRow> m_rows;
-};
-
 class CScanMapDlg : public QDialog {
   Q_OBJECT
  public:
