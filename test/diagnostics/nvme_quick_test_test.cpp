@@ -209,6 +209,8 @@ TEST_F(NvmeQuickTestTest, ControllerWithoutSelfTestGetsTheQuickScanAndSaysWhy) {
 TEST_F(NvmeQuickTestTest, EveryLogReadRetainsTheControllersAsynchronousEvents) {
   ASSERT_EQ(detectDrives(context->probeEnvironment(), context->driveTable()), 1);
   context->driveTable().selectedDrive = 0;
+  // Detection made the table anew: the run is made again on its record.
+  run = std::make_unique<TestRun>(context->testRunEnvironment(), view, clock);
   const DriveLogs logs = readDriveLogs(*platform, context->selectedRecord(), false, kRaidMemberA);
   EXPECT_TRUE(logs.nvmeErrors && logs.nvmeSelfTests && logs.powerOnHours);
   ASSERT_EQ(nvmeQuickTestStart(*run), NvmeQuickStart::Started);
