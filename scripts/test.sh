@@ -44,11 +44,14 @@ whole_tests() {  # the environment to run them in
   for command in "${commands[@]}"; do
     read -r -a argv <<< "$command"
     name=$(basename "${argv[0]}")
-    ( QT_QPA_PLATFORM=offscreen timeout 1200 "$@" "${argv[@]}" --gtest_brief=1 > "$logs/$name.log" 2>&1
+    # The subshell inherits errexit: without set +e a failing executable would end the whole
+    # script through wait, before its log is printed.
+    ( set +e
+      QT_QPA_PLATFORM=offscreen timeout 1200 "$@" "${argv[@]}" --gtest_brief=1 > "$logs/$name.log" 2>&1
       echo $? > "$logs/$name.rc" ) &
     running=$((running + 1))
     if [ "$running" -ge "$jobs" ]; then
-      wait -n
+      wait -n || true
       running=$((running - 1))
     fi
   done
@@ -57,7 +60,8 @@ whole_tests() {  # the environment to run them in
     read -r -a argv <<< "$command"
     name=$(basename "${argv[0]}")
     rc=$(cat "$logs/$name.rc")
-    n=$(grep -Eo '\[  PASSED  \] [0-9]+ test' "$logs/$name.log" | tail -1 | awk '{print $4}')
+    # A crashed executable printed no count: grep finds nothing, which must not end the script.
+    n=$(grep -Eo '\[  PASSED  \] [0-9]+ test' "$logs/$name.log" | tail -1 | awk '{print $4}' || true)
     if [ "$rc" != 0 ]; then
       cat "$logs/$name.log"
       echo "$name: failed (exit status $rc)"
