@@ -10,9 +10,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/block_io.h"
 #include "platform/prompter.h"
 #include "platform/win_types.h"
 
@@ -55,6 +57,13 @@ class Platform {
   // ReadFile / WriteFile, synchronous.
   [[nodiscard]] virtual bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
   [[nodiscard]] virtual bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) = 0;
+  // A queue of whole-block transfers on an open drive handle (block_io.h), for a scan, an
+  // erase or a read-back. The handle's position is its own and the queue's requests name
+  // their offsets. Every write request passes the same guard as a writeFile on the handle.
+  // This default sends one request at a time through setFilePointer and readFile or
+  // writeFile. nullptr, with the last error set, when the handle cannot carry a queue.
+  [[nodiscard]] virtual std::unique_ptr<BlockQueue> openBlockQueue(Handle handle, BlockDirection direction,
+                                                                   uint32_t logicalBlockBytes);
   // FlushFileBuffers: what the handle wrote reaches the media. False when the device did
   // not confirm it stored the data, which makes the writes before it unproven.
   [[nodiscard]] virtual bool flushFileBuffers(Handle handle) = 0;
