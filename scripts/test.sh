@@ -23,6 +23,7 @@ phase "benchmarks"
 ./build/src/palvoro-bench-detection
 ./build/src/palvoro-bench-media-scan
 ./build/src/palvoro-bench-erase
+./build/src/palvoro-bench-queue-depth
 phase "install and package"
 bash scripts/check-install.sh build
 

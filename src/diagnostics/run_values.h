@@ -81,10 +81,21 @@ struct TestRunValues {
     std::lock_guard lock(m_mutex);
     m_lastErrorMessage = std::move(text);
   }
+  // How the last bulk walk reached the device and in what shape ("io_uring, 1024 KiB x
+  // 32 in flight"): for the report, written by the worker.
+  std::string transferEngine() const {
+    std::lock_guard lock(m_mutex);
+    return m_transferEngine;
+  }
+  void setTransferEngine(std::string text) {
+    std::lock_guard lock(m_mutex);
+    m_transferEngine = std::move(text);
+  }
 
  private:
   mutable std::mutex m_mutex;
   std::string m_lastErrorMessage;
+  std::string m_transferEngine;
 };
 
 }  // namespace palvoro

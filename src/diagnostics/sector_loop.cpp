@@ -6,10 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
+#include <optional>
 #include <string>
 
 #include "device/drive_handle.h"
+#include "diagnostics/block_pipeline.h"
 #include "device/drive_requests.h"
 #include "diagnostics/bad_sector_recorder.h"
 #include "diagnostics/random_read.h"
@@ -22,19 +23,10 @@ namespace {
 
 // The "Current Sector" line is refreshed this often: every block would flood the dialog.
 constexpr uint64_t kLineRefreshSectors = 4096;
-// 256 sectors of up to 4096 bytes.
-constexpr size_t kTransferBytes = size_t{1} << 20;
-// Unbuffered transfers want a buffer aligned to the sector; a page covers every size.
-constexpr std::align_val_t kTransferAlignment{4096};
-
-struct AlignedDelete {
-  void operator()(uint8_t* p) const { ::operator delete[](p, kTransferAlignment); }
-};
-using TransferBuffer = std::unique_ptr<uint8_t[], AlignedDelete>;
-
-// One buffer for the whole loop: no block allocates.
-TransferBuffer allocateTransferBuffer(size_t bytes) {
-  return TransferBuffer(new (kTransferAlignment, std::nothrow) uint8_t[bytes]);
+// How a walk reached the device, for the report.
+std::string transferEngineText(const std::string& engine, const PipelineShape& shape, uint64_t blockBytes) {
+  const uint64_t requestKiB = shape.requestBlocks * blockBytes / 1024;
+  return engine + ", " + std::to_string(requestKiB) + " KiB x " + std::to_string(shape.depth) + " in flight";
 }
 
 // Sectors per block within what the transfer buffer was made for.
@@ -252,84 +244,97 @@ std::vector<SectorSpan> planSpans(const SectorPlan& plan) {
   return {first, second};
 }
 
-// Long on purpose: the loop's steps per block (stop check, position, transfer, the bad
-// sector's question, timing, progress) run in the order the tests fix, with the flush that
-// proves an erase after them; split, the order would be spread over several functions.
+// Long on purpose: the loop's steps per block (stop check, progress, the outcome of its
+// transfer, the bad sector's question, timing, the current sector) run in the order the
+// tests fix, with the flush that proves an erase after them; split, the order would be
+// spread over several functions.
 int sectorLoop(TestRun& run, const SectorPlan& plan) {
   if (const int code = beginLoop(run, plan.first, plan.end, plan.show); code != 0) return code;
   TestRunValues& v = run.values();
   const uint64_t block = blockSectors(plan);
   const auto sectorSize = static_cast<uint32_t>(run.drive().sectorSize);
-
-  const size_t blockBytes = static_cast<size_t>(block) * sectorSize;
-  TransferBuffer buffer = allocateTransferBuffer(std::max(blockBytes, kTransferBytes));
-  if (!buffer) {
-    v.testError = kTestErrorUnknown5;
-    run.showTestError(kTestErrorUnknown5, run.kindPrefix());
-    return kTestErrorUnknown5;
-  }
-  if (plan.type == kLoopWriteZeros) std::memset(buffer.get(), 0, blockBytes);
+  const bool writes = plan.type == kLoopWriteZeros;
 
   DriveHandle drive(run.platform());
   TestVolumeHandles volumes = closedVolumeHandles();
   if (const int code = openForLoop(run, drive, volumes, true); code != 0) return code;
+  const std::unique_ptr<BlockQueue> queue = run.platform().openBlockQueue(
+      drive.handle(), writes ? BlockDirection::Write : BlockDirection::Read, sectorSize);
+  if (!queue) {
+    closeDriveForTest(run, drive, volumes);
+    v.testError = kTestErrorNoDrive;
+    run.showTestError(kTestErrorNoDrive, run.kindPrefix());
+    return kTestErrorNoDrive;
+  }
 
   const uint64_t lastBlock =
       plan.placement == BlockPlacement::Random ? std::min<uint64_t>(plan.blocks, kRandomReadBlocks) : plan.blocks;
+  RandomDraws draws;
+  uint64_t planned = 0;
+  const auto nextBlock = [&]() -> std::optional<PlannedBlock> {
+    if (planned >= lastBlock) return std::nullopt;
+    const uint64_t start = blockStart(plan, planned, block, draws);
+    if (start >= plan.end) return std::nullopt;
+    ++planned;
+    return PlannedBlock{start, std::min(plan.end - start, block)};
+  };
+  const PipelineShape shape =
+      pipelineShape(queue->limits(), block * sectorSize, plan.placement == BlockPlacement::Random);
+  BlockPipeline pipeline(*queue, shape, sectorSize, block * sectorSize, writes, nextBlock);
+  if (!pipeline.valid()) {
+    closeDriveForTest(run, drive, volumes);
+    v.testError = kTestErrorUnknown5;
+    run.showTestError(kTestErrorUnknown5, run.kindPrefix());
+    return kTestErrorUnknown5;
+  }
+  v.setTransferEngine(transferEngineText(queue->engine(), shape, block * sectorSize));
+
   int shownProgress = -1;
   // The random reads are too few and too scattered to map; a scan or an erase walks the
   // surface in order and is timed block by block.
   const bool timed = plan.placement != BlockPlacement::Random;
   BlockLatencyMap& latency = v.scanLatency;
   if (timed) latency.begin(plan.first, plan.end);
-  Platform& platform = run.platform();
-  RandomDraws draws;
   for (uint64_t i = 0; i < lastBlock; ++i) {
     if (v.stopRequest.load() != 0 || v.badSectorCount.load() >= kBadSectorSlots) break;
-    const uint64_t start = blockStart(plan, i, block, draws);
-    if (start >= plan.end) break;
-    const uint64_t count = std::min(plan.end - start, block);
+    const std::optional<BlockResult> result = pipeline.next();
+    if (!result) break;
+    const uint64_t start = result->block.start;
+    const uint64_t count = result->block.count;
 
     const int progress = static_cast<int>((i + 1) * 100 / plan.blocks + 1);
     if (progress != shownProgress) {
       run.setProgress(progress);
       shownProgress = progress;
     }
-    if (!drive.seekTo(start * sectorSize)) {
+    // The queue would not take the block (a place the device does not have): the walk
+    // ends there, as a failed seek ended it.
+    if (!result->sent) {
       v.testError = kTestErrorSeek;
       run.showTestError(kTestErrorSeek, run.kindPrefix());
       break;
     }
-    const auto bytes = static_cast<uint32_t>(count * sectorSize);
-    const uint64_t began = timed ? platform.monotonicMicroseconds() : 0;
-    if (plan.type == kLoopWriteZeros) {
-      const bool written = drive.write(buffer.get(), bytes);
-      if (timed) latency.record(start, platform.monotonicMicroseconds() - began, written);
-      if (!written) {
-        // A drive that is gone takes no more writes: asking to go on would ask once per
-        // block left, for nothing.
-        if (run.platform().lastError() == ERROR_DEVICE_NOT_CONNECTED) {
-          v.testError = kTestErrorNoDrive;
-          run.showTestError(kTestErrorNoDrive, run.kindPrefix());
-          break;
-        }
-        if (!continueAfterEraseError(run, start, count)) break;
+    if (timed) latency.record(start, result->microseconds, result->ok);
+    if (!result->ok && writes) {
+      // A drive that is gone takes no more writes: asking to go on would ask once per
+      // block left, for nothing.
+      if (result->error == ERROR_DEVICE_NOT_CONNECTED) {
+        v.testError = kTestErrorNoDrive;
+        run.showTestError(kTestErrorNoDrive, run.kindPrefix());
+        break;
       }
-    } else {
-      uint32_t got = 0;
-      const bool read = drive.read(buffer.get(), bytes, &got) && got == bytes;
-      if (timed) latency.record(start, platform.monotonicMicroseconds() - began, read);
-      if (!read) {
-        v.testError = kTestErrorRead;
-        recordBadSectors(run, drive, start, count, true);
-      }
+      if (!continueAfterEraseError(run, start, count)) break;
+    } else if (!result->ok) {
+      v.testError = kTestErrorRead;
+      recordBadSectors(run, drive, start, count, true);
     }
     advanceTo(run, start + count - 1, plan.end);
   }
+  // A stop leaves requests in flight: they end before the drive closes.
+  pipeline.stop();
   // The zeros count once the drive says it stored them: a write cache that loses them
   // must not leave the erase saying COMPLETE.
-  if (plan.type == kLoopWriteZeros && v.stopRequest.load() == 0 && !drive.flush() &&
-      v.testError.load() == kTestErrorNone) {
+  if (writes && v.stopRequest.load() == 0 && !drive.flush() && v.testError.load() == kTestErrorNone) {
     char text[96];
     std::snprintf(text, sizeof text, "Sector #%" PRIu64 "-%" PRIu64 "::Erase error!", plan.first, plan.end - 1);
     v.setLastErrorMessage(text);

@@ -1,8 +1,7 @@
 #include "platform/block_io.h"
 
-#include <deque>
-
 #include "platform/platform.h"
+#include "platform/ring_queue.h"
 
 namespace palvoro {
 
@@ -20,7 +19,7 @@ namespace {
 class OneAtATimeQueue : public BlockQueue {
  public:
   OneAtATimeQueue(Platform& platform, Handle handle, BlockDirection direction, uint32_t logicalBlockBytes)
-      : m_platform(platform), m_handle(handle), m_direction(direction) {
+      : m_platform(platform), m_handle(handle), m_direction(direction), m_done(1) {
     m_limits.logicalBlockBytes = logicalBlockBytes;
   }
 
@@ -50,14 +49,14 @@ class OneAtATimeQueue : public BlockQueue {
     // A short transfer that the system reports as success is still not the whole block.
     done.error = ok ? 0 : m_platform.lastError();
     if (!ok && done.error == 0) done.error = ERROR_GEN_FAILURE;
-    m_done.push_back(done);
+    // checkRequest refused a second request in flight, so there is room.
+    (void)m_done.push(done);
     return true;
   }
 
   bool complete(BlockCompletion& completion) override {
     if (m_done.empty()) return false;
-    completion = m_done.front();
-    m_done.pop_front();
+    completion = m_done.take();
     return true;
   }
 
@@ -66,7 +65,7 @@ class OneAtATimeQueue : public BlockQueue {
   const Handle m_handle;
   const BlockDirection m_direction;
   BlockLimits m_limits;
-  std::deque<BlockCompletion> m_done;
+  RingQueue<BlockCompletion> m_done;
 };
 
 }  // namespace
@@ -77,8 +76,7 @@ uint32_t checkRequest(const BlockLimits& limits, const BlockRequest& request, si
   if (block == 0 || request.bytes == 0 || request.bytes % block != 0 || request.offset % block != 0) {
     return ERROR_INVALID_PARAMETER;
   }
-  if (request.bytes > limits.maxTransferBytes || request.buffer == nullptr ||
-      reinterpret_cast<uintptr_t>(request.buffer) % kBlockBufferAlignment != 0) {
+  if (request.buffer == nullptr || reinterpret_cast<uintptr_t>(request.buffer) % kBlockBufferAlignment != 0) {
     return ERROR_INVALID_PARAMETER;
   }
   return 0;

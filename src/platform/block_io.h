@@ -26,14 +26,16 @@ enum class BlockDirection { Read, Write };
 // What the device takes and how the queue reaches it.
 struct BlockLimits {
   uint32_t logicalBlockBytes = 512;
-  uint32_t maxTransferBytes = 128 * 1024;  // the largest request the device takes
+  // The largest request the device takes in one piece; the system splits a larger one,
+  // so this is what a request should not exceed to be fast, not what it must not.
+  uint32_t maxTransferBytes = 128 * 1024;
   uint32_t maxInFlight = 1;                // requests the queue keeps in flight at once
   bool rotational = false;                 // a spinning disk: its time depends on where it seeks
 };
 
 struct BlockRequest {
   uint64_t offset = 0;        // bytes; a multiple of the logical block
-  uint32_t bytes = 0;         // a multiple of the logical block, at most maxTransferBytes
+  uint32_t bytes = 0;         // a multiple of the logical block
   uint8_t* buffer = nullptr;  // filled by a read, sent by a write
 };
 

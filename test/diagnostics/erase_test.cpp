@@ -56,6 +56,12 @@ class WriteTracingPlatform : public sim::SimPlatform {
     return ok;
   }
 
+  // The erase's transfers go one at a time through setFilePointer and writeFile, where
+  // they are traced.
+  std::unique_ptr<BlockQueue> openBlockQueue(Handle handle, BlockDirection direction, uint32_t block) override {
+    return Platform::openBlockQueue(handle, direction, block);
+  }
+
   uint32_t sectorSize = 512;
   std::vector<Span> writes;  // every write tried, in order
 

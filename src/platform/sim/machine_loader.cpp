@@ -621,6 +621,19 @@ std::vector<SimNvmeErrorEntry> readNvmeErrorLog(const Field& f, uint32_t diskNsi
   return log;
 }
 
+// How the drive serves queued transfers: a real device takes up to a few hundred requests
+// at once and a few MiB in one.
+SimQueueModel readQueueModel(const Field& f) {
+  f.expectObject({"depth", "maxTransferKiB", "requestMicroseconds", "megabytesPerSecond", "rotational"});
+  SimQueueModel q;
+  if (f.has("depth")) q.depth = static_cast<uint32_t>(f["depth"].integer(1, 256));
+  if (f.has("maxTransferKiB")) q.maxTransferBytes = static_cast<uint32_t>(f["maxTransferKiB"].integer(4, 4096)) * 1024;
+  if (f.has("requestMicroseconds")) q.requestMicroseconds = f["requestMicroseconds"].number(10'000'000);
+  if (f.has("megabytesPerSecond")) q.megabytesPerSecond = f["megabytesPerSecond"].number(1'000'000);
+  if (f.has("rotational")) q.rotational = f["rotational"].boolean();
+  return q;
+}
+
 // The controller of an NVMe drive: its texts and size come from `identity`, the rest from
 // the drive's "nvme" object.
 SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
@@ -686,7 +699,7 @@ SimDrive readDrive(const Field& f) {
   f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
                   "readCapacity16Fails", "readCapacity16", "memberB", "virtual", "statusInterface", "nvme",
-                  "refusedLogs", PALVORO_UNIT_FIELDS});
+                  "refusedLogs", "queue", PALVORO_UNIT_FIELDS});
   SimDrive drive;
   if (!f.has("number")) f.refuse("number is required");
   drive.number = static_cast<int>(f["number"].number(255));
@@ -785,6 +798,7 @@ SimDrive readDrive(const Field& f) {
       drive.scsi.refusedLogs.insert(static_cast<uint8_t>(list.at(i).number(255)));
     }
   }
+  if (f.has("queue")) drive.queue = readQueueModel(f["queue"]);
   if (f.has("virtual")) drive.virtualDisk = f["virtual"].boolean();
   if (f.has("statusInterface")) drive.statusInterface = f["statusInterface"].boolean();
   if (f.has("bridgeSignature")) drive.ata.bridgeSignature = f["bridgeSignature"].boolean();

@@ -315,6 +315,17 @@ struct SimNvme {
   std::optional<std::vector<uint8_t>> healthPage;
 };
 
+// How the drive serves queued block transfers: how many at once, the largest it takes,
+// and what each costs besides the media's own time (its slow regions). The defaults serve
+// one 128 KiB request at a time at no cost, as a drive reached only through readFile.
+struct SimQueueModel {
+  uint32_t depth = 1;
+  uint32_t maxTransferBytes = 128 * 1024;
+  uint64_t requestMicroseconds = 0;  // each request's own time: command, seek, interrupt
+  uint64_t megabytesPerSecond = 0;   // what the link moves, shared by every request; 0 for no limit
+  bool rotational = false;
+};
+
 struct SimDrive {
   int number = 0;                   // N of "\\.\PhysicalDriveN"
   Transport transport = Transport::Ata;
@@ -331,6 +342,7 @@ struct SimDrive {
   SimAtaDrive ata;                  // the drive (RAID enclosure: member A)
   std::optional<SimAtaDrive> memberB;  // RAID enclosure: member B, device byte B0h
   std::optional<SimNvme> nvme;      // an NVMe drive's controller; its namespace is disk()
+  SimQueueModel queue;
   // What the operating system sees as the disk: unit 0's media.
   SimMedia& disk() { return ata.units.at(0).media; }
 };

@@ -825,7 +825,7 @@ bool SimPlatform::flushFileBuffers(Handle handle) {
 }
 
 bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, const void* from, uint32_t size,
-                           uint32_t* moved) {
+                           uint32_t* moved, const uint64_t* at, uint64_t* mediaMicroseconds) {
   std::lock_guard lock(m_mutex);
   const bool write = kind == SimRequest::Kind::Write;
   SimRequest req;
@@ -853,31 +853,50 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   if ((h->access & (write ? GENERIC_WRITE : GENERIC_READ)) == 0) return finish(fail(ERROR_ACCESS_DENIED));
   SimDrive* d = liveDrive(*h);
   if (d == nullptr) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
-  req.position = h->position;
+  const uint64_t position = at != nullptr ? *at : h->position;
+  req.position = position;
   if (const SimFault* f = matchFault(d->number, 0, -1, -1, !write, write, QueryKey{})) {
     if (f->kind == SimFault::Kind::Vanish) d->present = false;
     return finish(fail(f->kind == SimFault::Kind::Vanish ? ERROR_DEVICE_NOT_CONNECTED : f->error));
   }
   SimMedia& disk = d->disk();
   const uint32_t ss = disk.sectorSize();
-  if (h->position % ss != 0 || size % ss != 0) return finish(fail(ERROR_INVALID_PARAMETER));
-  const uint64_t lba = h->position / ss;
+  if (position % ss != 0 || size % ss != 0) return finish(fail(ERROR_INVALID_PARAMETER));
+  const uint64_t lba = position / ss;
   const uint64_t count = size / ss;
   if (lba > disk.sectorCount() || count > disk.sectorCount() - lba) {
     return finish(fail(ERROR_SECTOR_NOT_FOUND));
   }
   // The time goes by whether the transfer succeeds or not: a drive that retries a weak
   // sector takes its time before it gives up.
-  if (const uint64_t took = disk.transferMicroseconds(lba, count); took != 0) m_transferMicroseconds += took;
+  const uint64_t took = disk.transferMicroseconds(lba, count);
+  if (mediaMicroseconds != nullptr) {
+    *mediaMicroseconds = took;
+  } else if (took != 0) {
+    m_transferMicroseconds += took;
+  }
   if (write) {
     if (writeBlockedByVolume(*d, lba, count)) return finish(fail(ERROR_ACCESS_DENIED));
     if (!disk.write(lba, count, static_cast<const uint8_t*>(from))) return finish(fail(ERROR_WRITE_FAULT));
   } else if (!disk.read(lba, count, static_cast<uint8_t*>(into))) {
     return finish(fail(ERROR_CRC));
   }
-  h->position += size;
+  if (at == nullptr) h->position += size;
   if (moved != nullptr) *moved = size;
   return finish(true);
+}
+
+uint32_t SimPlatform::placementError(Handle handle) {
+  std::lock_guard lock(m_mutex);
+  OpenHandle* h = find(handle);
+  if (h == nullptr) return ERROR_INVALID_HANDLE;
+  if (h->kind == OpenHandle::Kind::Drive && liveDrive(*h) == nullptr) return ERROR_DEVICE_NOT_CONNECTED;
+  return 0;
+}
+
+void SimPlatform::advanceTransferClockTo(uint64_t micros) {
+  const uint64_t now = monotonicMicroseconds();
+  if (micros > now) m_transferMicroseconds += micros - now;
 }
 
 std::vector<int> SimPlatform::physicalDriveNumbers() {

@@ -128,6 +128,9 @@ class SimPlatform : public Platform {
   // The drives' clock, in microseconds: the time moved by hand, plus what every transfer
   // on a drive's media took (its slow regions); never the wall time.
   uint64_t monotonicMicroseconds() override;
+  // The drive's own queue (SimQueueModel), placed on the machine's clock.
+  std::unique_ptr<BlockQueue> openBlockQueue(Handle handle, BlockDirection direction,
+                                             uint32_t logicalBlockBytes) override;
   // From now on the simulated time also moves with the wall clock, as it must for a
   // person watching a self-test run in a program; tests leave it still and move it by hand.
   void followWallClock();
@@ -171,8 +174,17 @@ class SimPlatform : public Platform {
                              bool isRead, bool isWrite, const QueryKey& query);
 
   // ReadFile (`kind` Read, into `into`) or WriteFile (`kind` Write, from `from`): the
-  // checks both make, then the transfer; the other buffer is null.
-  bool transfer(Handle handle, SimRequest::Kind kind, void* into, const void* from, uint32_t size, uint32_t* moved);
+  // checks both make, then the transfer; the other buffer is null. A queued request names
+  // its byte offset in `at` and leaves the handle's position alone, and takes the media's
+  // time in `mediaMicroseconds` for its queue to place on the clock.
+  bool transfer(Handle handle, SimRequest::Kind kind, void* into, const void* from, uint32_t size, uint32_t* moved,
+                const uint64_t* at = nullptr, uint64_t* mediaMicroseconds = nullptr);
+  // Why a queued request could not be placed on `handle` now, as a seek would fail
+  // (ERROR_INVALID_HANDLE, ERROR_DEVICE_NOT_CONNECTED), or 0.
+  uint32_t placementError(Handle handle);
+  // The drive's clock moves on to `micros` (never back): a queued request has completed.
+  void advanceTransferClockTo(uint64_t micros);
+  friend class SimBlockQueue;
   bool ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in,
                       uint8_t* out, uint32_t outSize, uint32_t* bytesReturned);
   bool volumeControl(Handle handle, OpenHandle& h, uint32_t code, uint8_t* out, uint32_t outSize,
