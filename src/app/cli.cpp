@@ -858,6 +858,7 @@ void reportRunJson(const ReportedRun& run, AppContext& context, const CliOptions
                      {"repair_run", report.repairRun},
                      {"stopped_by_user", report.stoppedByUser}};
     if (run.kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
+    doc["result"]["transfers"] = result.transfers.empty() ? Json(nullptr) : Json(result.transfers);
   } else {
     doc["result"] = nullptr;
   }
@@ -906,6 +907,7 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
   }
   if (report.stoppedByUser) out << "  Stopped by the user.\n";
   if (run.kind == kTestKindExtended) printLatency(result.latency, out);
+  if (!result.transfers.empty()) out << "  Transfers: " << result.transfers << "\n";
   if (result.verification) {
     printVerification(*result.verification, out);
   } else if (!skipped.empty()) {

@@ -277,6 +277,11 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
   return lines.appendBlock(block);
 }
 
+std::vector<std::string> transferResultRows(const std::string& engine) {
+  if (engine.empty()) return {};
+  return {textRow("<tr><td><font color=0000ff>Transfers:</font></td><td>", engine, "</td></tr>\r\n")};
+}
+
 bool writeResultPage(const std::string& resultsDir, const ResultLines& lines, std::string* refusal) {
   if (refusal != nullptr) refusal->clear();
   // Without a folder the page would land wherever the program was started from.

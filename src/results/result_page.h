@@ -32,6 +32,10 @@ inline constexpr const char* kMakerWebAddress = "https://www.example.com/varnhol
                                      const std::tm& time, const EraseVerification* verification = nullptr,
                                      const std::vector<std::string>& extraRows = {});
 
+// The "Transfers" row: how the run's scan or erase reached the device (`engine`, as the
+// run's values keep it); none when no walk ran.
+std::vector<std::string> transferResultRows(const std::string& engine);
+
 // The text of the "Erase Verification" row: "PASS: N sectors read back, all zero", or
 // "FAIL: " with what went wrong, always naming the "N not zero" and "N unreadable" counts
 // when sectors were read.

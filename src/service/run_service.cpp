@@ -224,6 +224,9 @@ void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, Test
         m_session.platform(), record, m_session.startup().miniportMode != 0, m_session.raidMemberSelect()));
     hints.insert(hints.end(), logHints.begin(), logHints.end());
   }
+  outcome.transfers = values.transferEngine();
+  const std::vector<std::string> transferRows = transferResultRows(outcome.transfers);
+  extraRows.insert(extraRows.end(), transferRows.begin(), transferRows.end());
   const std::vector<std::string> hintRows = hintResultRows(hints);
   extraRows.insert(extraRows.end(), hintRows.begin(), hintRows.end());
   outcome.resultBlock = m_session.appendResult(values, record, m_clock.localTime(),

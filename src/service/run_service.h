@@ -114,6 +114,7 @@ struct RunOutcome {
   BlockLatencyMap latency;                       // the scan's block times; empty when none ran
   std::optional<EraseVerification> verification;  // when an erase was read back
   std::vector<SectorSpan> verifiedSpans;
+  std::string transfers;                         // how a scan or erase reached the device; "" when none ran
   std::vector<std::string> resultBlock;          // the lines appended to the result page
   int partitionCheck = 0;                        // what the partition check gave (erase)
   int otherProgramsOpen = 0;                     // what the open-program check gave
