@@ -6,6 +6,7 @@
 #include <new>
 
 #include "device/drive_handle.h"
+#include "diagnostics/block_pipeline.h"
 #include "diagnostics/erase.h"
 #include "diagnostics/sector_loop.h"
 
@@ -33,13 +34,13 @@ class ReadBack {
            EraseVerification& result)
       : m_drive(drive), m_buffer(buffer), m_sectorSize(sectorSize), m_stop(stop), m_result(result) {}
 
-  // Reads [first, first + count) as one transfer, then checks it; a failed read is
-  // narrowed down or counted. False when stopped.
-  bool block(uint64_t first, uint64_t count) {
+  // What the queue brought for [first, first + count): checked when it arrived whole; a
+  // failed read is narrowed down sector by sector or counted. False when stopped.
+  bool block(uint64_t first, uint64_t count, const uint8_t* data) {
     if (m_stop.load()) return false;
-    if (readAt(first, count)) {
+    if (data != nullptr) {
       m_narrow = true;
-      checkSectors(first, count, m_buffer);
+      checkSectors(first, count, data);
       return true;
     }
     if (!m_narrow) {
@@ -103,8 +104,10 @@ EraseVerification verifyErase(Platform& platform, const DriveRecord& record, int
 
   const auto sectorSize = static_cast<uint32_t>(record.sectorSize);
   const uint64_t blockSectors = kVerifyBlockBytes / sectorSize;
-  VerifyBuffer buffer(new (kBufferAlignment, std::nothrow) uint8_t[kVerifyBlockBytes]);
-  if (!buffer) {
+  // One sector, for narrowing a failed block down; the blocks themselves land in the
+  // queue's buffers.
+  VerifyBuffer sector(new (kBufferAlignment, std::nothrow) uint8_t[static_cast<size_t>(kBufferAlignment)]);
+  if (!sector) {
     result.end = EraseVerification::End::NoBuffer;
     return result;
   }
@@ -116,21 +119,40 @@ EraseVerification verifyErase(Platform& platform, const DriveRecord& record, int
     result.end = EraseVerification::End::DriveNotOpened;
     return result;
   }
-
-  ReadBack readBack(drive, buffer.get(), sectorSize, stop, result);
-  VerifyProgress done{0, result.sectorsToCheck, 0};
-  for (const SectorSpan& span : spans) {
-    for (uint64_t first = span.first; first < span.end;) {
-      const uint64_t count = std::min(blockSectors, span.end - first);
-      if (!readBack.block(first, count)) {
-        result.end = EraseVerification::End::Stopped;
-        return result;
-      }
-      first += count;
-      done.sectorsDone += count;
-      done.lastSector = first - 1;
-      if (progress) progress(done);
+  const std::unique_ptr<BlockQueue> queue = platform.openBlockQueue(drive.handle(), BlockDirection::Read, sectorSize);
+  if (!queue) {
+    result.end = EraseVerification::End::DriveNotOpened;
+    return result;
+  }
+  size_t span = 0;
+  uint64_t at = spans.empty() ? 0 : spans.front().first;
+  const auto nextBlock = [&]() -> std::optional<PlannedBlock> {
+    while (span < spans.size() && at >= spans[span].end) {
+      if (++span < spans.size()) at = spans[span].first;
     }
+    if (span >= spans.size()) return std::nullopt;
+    const PlannedBlock block{at, std::min(blockSectors, spans[span].end - at)};
+    at += block.count;
+    return block;
+  };
+  BlockPipeline pipeline(*queue, pipelineShape(queue->limits(), kVerifyBlockBytes, false), sectorSize,
+                         kVerifyBlockBytes, false, nextBlock);
+  if (!pipeline.valid()) {
+    result.end = EraseVerification::End::NoBuffer;
+    return result;
+  }
+
+  ReadBack readBack(drive, sector.get(), sectorSize, stop, result);
+  VerifyProgress done{0, result.sectorsToCheck, 0};
+  while (const std::optional<BlockResult> r = pipeline.next()) {
+    const PlannedBlock& block = r->block;
+    if (!readBack.block(block.start, block.count, r->ok ? r->data : nullptr)) {
+      result.end = EraseVerification::End::Stopped;
+      return result;
+    }
+    done.sectorsDone += block.count;
+    done.lastSector = block.start + block.count - 1;
+    if (progress) progress(done);
   }
   return result;
 }

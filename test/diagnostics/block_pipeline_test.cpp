@@ -10,6 +10,7 @@
 #include <set>
 
 #include "diagnostics/erase.h"
+#include "diagnostics/erase_verify.h"
 #include "diagnostics/media_scan.h"
 #include "diagnostics/scan_test_support.h"
 #include "diagnostics/sector_loop.h"
@@ -205,6 +206,33 @@ INSTANTIATE_TEST_SUITE_P(
         EquivalenceCase{"erase_with_unwritable", kLoopWriteZeros, false, {}, {300, 9000}},
         EquivalenceCase{"quick_erase_regions", kLoopWriteZeros, true, {}, {}}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// The erase's read-back over a drive with data left behind and unreadable sectors, walked
+// one block at a time and through a deep queue: the same sectors found.
+TEST(ReadBackThroughAQueueTest, FindsWhatOneBlockAtATimeFinds) {
+  constexpr uint64_t kSectors = 9000;
+  const auto readBack = [](const sim::SimQueueModel& queue) {
+    sim::SimMachine machine = scantest::oneDrive(kSectors);
+    machine.drives[0].queue = queue;
+    sim::SimMedia& media = machine.drives[0].ata.units[0].media;
+    const std::vector<uint8_t> left(512, 0x77);
+    for (uint64_t s : {0u, 2047u, 2048u, 5000u, 8999u}) EXPECT_TRUE(media.write(s, 1, left.data()));
+    media.markUnreadable(4096, 4100);
+    media.markUnreadable(6000);
+    sim::SimPlatform platform(std::move(machine));
+    const std::atomic<bool> stop{false};
+    const EraseVerification v = verifyErase(platform, scantest::driveRecord(kSectors), 1, stop);
+    EXPECT_EQ(v.end, EraseVerification::End::Finished);
+    return std::tuple(v.sectorsChecked, v.nonZeroSectors, v.firstNonZero, v.unreadableSectors);
+  };
+  sim::SimQueueModel deep;
+  deep.depth = 16;
+  deep.maxTransferBytes = 1 << 20;
+  const auto one = readBack(sim::SimQueueModel{});
+  EXPECT_EQ(readBack(deep), one);
+  EXPECT_EQ(std::get<2>(one), (std::vector<uint64_t>{0, 2047, 2048, 5000, 8999}));
+  EXPECT_EQ(std::get<3>(one), 6u);
+}
 
 }  // namespace
 }  // namespace palvoro
