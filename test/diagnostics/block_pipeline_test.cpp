@@ -12,6 +12,7 @@
 #include "diagnostics/erase.h"
 #include "diagnostics/erase_verify.h"
 #include "diagnostics/media_scan.h"
+#include "diagnostics/random_read.h"
 #include "diagnostics/scan_test_support.h"
 #include "diagnostics/sector_loop.h"
 #include "platform/win_types.h"
@@ -157,7 +158,7 @@ class SameSectorsTest : public scantest::ScanTest, public ::testing::WithParamIn
     const SectorPlan plan = c.quick ? twoRegionPlan(*run, c.type, range, quickRegionLength(kSectors, 5000))
                                     : rangePlan(*run, c.type, range);
     Outcome out;
-    out.result = sectorLoop(*run, plan);
+    out.result = c.type == kLoopRandomRead ? randomReadTest(*run) : sectorLoop(*run, plan);
     out.badSectorCount = values().badSectorCount.load();
     out.badSectors.assign(run->badSectors.begin(), run->badSectors.begin() + std::min<uint64_t>(
                                                                                 out.badSectorCount, kBadSectorSlots));
@@ -189,7 +190,7 @@ TEST_P(SameSectorsTest, ADeepQueueFindsWhatOneBlockAtATimeFinds) {
   const Outcome one = walk(sim::SimQueueModel{});
   EXPECT_EQ(largest, 256u);
   const Outcome many = walk(deep);
-  EXPECT_EQ(largest, 2048u) << "the deep walk sends requests of 1 MiB";
+  EXPECT_EQ(largest, GetParam().type == kLoopRandomRead ? 256u : 2048u) << "the deep walk sends requests of 1 MiB";
   EXPECT_EQ(many, one);
   EXPECT_EQ(one.result == 0, GetParam().unreadable.empty() && GetParam().unwritable.empty());
 }
@@ -204,8 +205,42 @@ INSTANTIATE_TEST_SUITE_P(
                         {4090, 4091, 4092, 4093, 4094, 4095, 4096, 4097, 4098}, {}},
         EquivalenceCase{"quick_scan_both_regions", kLoopReadScan, true, {10, 4999, 35'001, 39'998}, {}},
         EquivalenceCase{"erase_with_unwritable", kLoopWriteZeros, false, {}, {300, 9000}},
-        EquivalenceCase{"quick_erase_regions", kLoopWriteZeros, true, {}, {}}),
+        EquivalenceCase{"quick_erase_regions", kLoopWriteZeros, true, {}, {}},
+        // Scattered blocks are never merged, but still go several at once.
+        EquivalenceCase{"random_reads", kLoopRandomRead, false, {100, 20'000, 39'000}, {}}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// Cancel while a deep queue is full: the walk stops at the next block, what was in flight
+// comes back before the drive closes, and nothing beyond those requests is read.
+class StoppingView : public diagtest::RecordingRunEvents {
+ public:
+  void progress(const RunProgress& p) override {
+    RecordingRunEvents::progress(p);
+    if (p.sector && values != nullptr) values->stopRequest = 1;
+  }
+  TestRunValues* values = nullptr;
+};
+
+class CancelTest : public scantest::ScanTest {};
+
+TEST_F(CancelTest, ADeepWalkStopsWithinTheRequestsInFlight) {
+  auto stopping = std::make_unique<StoppingView>();
+  StoppingView* stopper = stopping.get();
+  view = std::move(stopping);
+  sim::SimMachine machine = scantest::oneDrive(100'000);
+  machine.drives[0].queue.depth = 4;
+  machine.drives[0].queue.maxTransferBytes = 1 << 20;
+  load(std::move(machine), scantest::driveRecord(100'000), kTestKindExtended);
+  stopper->values = &values();
+
+  EXPECT_EQ(sectorLoop(*run, rangePlan(*run, kLoopReadScan, TestRange{0, 100'000})), kTestErrorStopped);
+  uint64_t sectors = 0;
+  for (const scantest::Transfer& t : transfers()) sectors += t.sectors;
+  // The line first moves after 17 blocks; four requests of eight blocks may be out then.
+  EXPECT_GT(sectors, 17u * 256);
+  EXPECT_LE(sectors, (17u + 4 * 8) * 256);
+  EXPECT_EQ(platform->openHandleCount(), 0u);
+}
 
 // The erase's read-back over a drive with data left behind and unreadable sectors, walked
 // one block at a time and through a deep queue: the same sectors found.
