@@ -11,6 +11,7 @@ packages=(
   libcli11-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libudev-dev
+  liburing-dev
   # The manual pages, and the checks of the install and the Debian package.
   help2man desktop-file-utils appstream libxml2-utils lintian dpkg-dev file
   "$@"

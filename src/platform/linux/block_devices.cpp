@@ -159,6 +159,13 @@ std::string trimmed(std::string text) {
   return text.substr(start);
 }
 
+std::optional<uint64_t> decimalAttribute(SysCalls& sys, const std::string& path) {
+  uint64_t value = 0;
+  const std::optional<std::string> text = sys.readText(path);
+  if (!text || !parseNumber(*text, value)) return std::nullopt;
+  return value;
+}
+
 DiskBus busFromDevicePath(const std::string& p, bool pata) {
   const auto has = [&](const char* part) { return p.find(part) != std::string::npos; };
   static const std::regex ataPort(R"(/ata\d+/)");

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,9 @@ DiskBus busFromDevicePath(const std::string& devicePath, bool pata);
 
 // A sysfs attribute as text: the trailing newline and the padding blanks removed.
 std::string trimmed(std::string text);
+// A sysfs attribute holding one unsigned decimal number ("128\n"), or nothing when it is
+// missing or holds anything else.
+std::optional<uint64_t> decimalAttribute(SysCalls& sys, const std::string& path);
 
 // Numbers handed out in order of first appearance, kept for the process: a disk that goes
 // away keeps its number unused, and a new disk under an old name gets a new one.

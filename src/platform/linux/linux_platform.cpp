@@ -230,7 +230,8 @@ constexpr uint8_t kExecuteDeviceDiagnostic = 0x90;
 
 }  // namespace
 
-LinuxPlatform::LinuxPlatform(SysCalls& sys, std::string root) : m_sys(sys), m_root(std::move(root)) {}
+LinuxPlatform::LinuxPlatform(SysCalls& sys, std::string root, RingMaker rings)
+    : m_sys(sys), m_root(std::move(root)), m_rings(std::move(rings)) {}
 
 LinuxPlatform::~LinuxPlatform() {
   for (auto& [handle, entry] : m_handles) {
@@ -302,7 +303,7 @@ Handle LinuxPlatform::refuseOpen(uint32_t error) {
 
 LinuxPlatform::OpenHandle* LinuxPlatform::find(Handle handle) {
   auto it = m_handles.find(handle);
-  return it == m_handles.end() ? nullptr : &it->second;
+  return it == m_handles.end() || it->second.closing ? nullptr : &it->second;
 }
 
 Handle LinuxPlatform::openDisk(OpenHandle entry, int number) {
@@ -411,16 +412,25 @@ bool LinuxPlatform::closeHandle(Handle handle) {
   std::lock_guard lock(m_mutex);
   OpenHandle* h = find(handle);
   if (h == nullptr) return fail(ERROR_INVALID_HANDLE);
-  if (h->kind == OpenHandle::Kind::File) HostFiles::close(h->fd);
-  if (h->kind == OpenHandle::Kind::Disk) {
-    if (h->fd >= 0) m_sys.close(h->fd);
-    if (h->directFd >= 0) m_sys.close(h->directFd);
-    auto session = m_sessions.find(h->key);
-    if (h->writer && session != m_sessions.end() && --session->second.users == 0) endWriteSession(h->key);
+  if (h->queues > 0) {
+    h->closing = true;
+  } else {
+    release(handle);
   }
-  m_handles.erase(handle);
   setLastError(ERROR_SUCCESS);
   return true;
+}
+
+void LinuxPlatform::release(Handle handle) {
+  OpenHandle& h = m_handles.at(handle);
+  if (h.kind == OpenHandle::Kind::File) HostFiles::close(h.fd);
+  if (h.kind == OpenHandle::Kind::Disk) {
+    if (h.fd >= 0) m_sys.close(h.fd);
+    if (h.directFd >= 0) m_sys.close(h.directFd);
+    auto session = m_sessions.find(h.key);
+    if (h.writer && session != m_sessions.end() && --session->second.users == 0) endWriteSession(h.key);
+  }
+  m_handles.erase(handle);
 }
 
 bool LinuxPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
@@ -986,27 +996,10 @@ bool LinuxPlatform::transfer(Handle handle, bool write, void* into, const void* 
   if (h->position > h->sizeBytes || size > h->sizeBytes - h->position) return fail(ERROR_SECTOR_NOT_FOUND);
   int fd = -1;
   if (write) {
-    // Within a write session the disk is held exclusively and a vanished disk fails the
-    // write itself: a scan per block would cost more than the guard saves.
-    if (m_sessions.count(h->key) == 0 || !h->writer) rescan();
-    const BlockDisk* disk = diskOf(*h);
-    if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
-    const BlockDisk copy = *disk;
-    fd = writableFd(*h, copy, h->position, size, false);
+    fd = guardedWriteFd(*h, h->position, size);
     if (fd < 0) return false;
   } else {
-    if (h->directFd < 0) {
-      const BlockDisk* disk = diskByNumber(h->number);
-      if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
-      const int direct = m_sys.open(path("/dev/" + disk->name), O_RDONLY | O_DIRECT | O_NONBLOCK | O_CLOEXEC);
-      if (direct < 0) return fail(errorFromDeviceErrno(-direct));
-      uint64_t sequence = 0;
-      if (disk->diskseq != 0 && m_sys.ioctl(direct, BLKGETDISKSEQ, &sequence) == 0 && sequence != disk->diskseq) {
-        m_sys.close(direct);
-        return fail(ERROR_DEVICE_NOT_CONNECTED);
-      }
-      h->directFd = direct;
-    }
+    if (!openDirect(*h)) return false;
     fd = h->directFd;
   }
   const uint64_t position = h->position;
@@ -1032,19 +1025,52 @@ bool LinuxPlatform::transfer(Handle handle, bool write, void* into, const void* 
   }
   if (n < 0 || static_cast<uint32_t>(n) != size) {
     lock.lock();
-    // A disk that went away fails as gone, not as a bad sector.
-    rescan();
-    OpenHandle* again = find(handle);
-    if (again == nullptr || diskOf(*again) == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
-    if (n < 0) return fail(write && n == -EIO ? ERROR_WRITE_FAULT : errorFromDeviceErrno(static_cast<int>(-n)));
-    // A short transfer stopped at a sector the drive could not read or write.
-    return fail(write ? ERROR_WRITE_FAULT : ERROR_CRC);
+    return fail(transferFailure(handle, write, n));
   }
   lock.lock();
   if (OpenHandle* again = find(handle)) again->position = position + size;
   if (moved != nullptr) *moved = size;
   setLastError(ERROR_SUCCESS);
   return true;
+}
+
+int LinuxPlatform::guardedWriteFd(OpenHandle& h, uint64_t offset, uint64_t length) {
+  // Within a write session the disk is held exclusively and a vanished disk fails the
+  // write itself: a scan per block would cost more than the guard saves.
+  if (m_sessions.count(h.key) == 0 || !h.writer) rescan();
+  const BlockDisk* disk = diskOf(h);
+  if (disk == nullptr) {
+    fail(ERROR_DEVICE_NOT_CONNECTED);
+    return -1;
+  }
+  const BlockDisk copy = *disk;
+  return writableFd(h, copy, offset, length, false);
+}
+
+bool LinuxPlatform::openDirect(OpenHandle& h) {
+  if (h.directFd >= 0) return true;
+  const BlockDisk* disk = diskByNumber(h.number);
+  if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+  const int direct = m_sys.open(path("/dev/" + disk->name), O_RDONLY | O_DIRECT | O_NONBLOCK | O_CLOEXEC);
+  if (direct < 0) return fail(errorFromDeviceErrno(-direct));
+  uint64_t sequence = 0;
+  if (disk->diskseq != 0 && m_sys.ioctl(direct, BLKGETDISKSEQ, &sequence) == 0 && sequence != disk->diskseq) {
+    m_sys.close(direct);
+    return fail(ERROR_DEVICE_NOT_CONNECTED);
+  }
+  h.directFd = direct;
+  return true;
+}
+
+uint32_t LinuxPlatform::transferFailure(Handle handle, bool write, int64_t result) {
+  std::lock_guard lock(m_mutex);
+  rescan();
+  // A handle closed under a running queue still names its disk.
+  const auto h = m_handles.find(handle);
+  if (h == m_handles.end() || diskOf(h->second) == nullptr) return ERROR_DEVICE_NOT_CONNECTED;
+  if (result < 0) return write && result == -EIO ? ERROR_WRITE_FAULT : errorFromDeviceErrno(static_cast<int>(-result));
+  // A short transfer stopped at a sector the drive could not read or write.
+  return write ? ERROR_WRITE_FAULT : ERROR_CRC;
 }
 
 std::vector<int> LinuxPlatform::disksUnder(unsigned major, unsigned minor, uint32_t* partition, int depth) {

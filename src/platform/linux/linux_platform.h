@@ -17,6 +17,7 @@
 
 #include "platform/linux/block_devices.h"
 #include "platform/linux/mountinfo.h"
+#include "platform/linux/ring_ops.h"
 #include "platform/linux/sys_calls.h"
 #include "platform/linux/write_guard.h"
 #include "platform/platform.h"
@@ -28,8 +29,9 @@ using DeviceNumber = std::pair<unsigned, unsigned>;
 
 class LinuxPlatform : public Platform {
  public:
-  // `root` is prepended to every /sys, /proc and /dev path ("" on a real machine).
-  explicit LinuxPlatform(SysCalls& sys, std::string root = "");
+  // `root` is prepended to every /sys, /proc and /dev path ("" on a real machine);
+  // `rings` makes the io_uring of each block queue.
+  explicit LinuxPlatform(SysCalls& sys, std::string root = "", RingMaker rings = makeIoUring);
   ~LinuxPlatform() override;
 
   Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
@@ -40,6 +42,9 @@ class LinuxPlatform : public Platform {
   uint32_t setFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh, uint32_t moveMethod) override;
   [[nodiscard]] bool readFile(Handle handle, void* buffer, uint32_t size, uint32_t* bytesRead) override;
   [[nodiscard]] bool writeFile(Handle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
+  // On a disk: io_uring, or threads where the kernel sets up no ring (linux_block_queue.h).
+  [[nodiscard]] std::unique_ptr<BlockQueue> openBlockQueue(Handle handle, BlockDirection direction,
+                                                           uint32_t logicalBlockBytes) override;
   [[nodiscard]] bool flushFileBuffers(Handle handle) override;
   std::string takeWriteRefusal() override;
   // The numbers the disks were given: in order of first appearance in this process, so a
@@ -65,6 +70,10 @@ class LinuxPlatform : public Platform {
   Privilege privilege();
 
  private:
+  // A queue asks for each request's descriptor, for the error of a failed one, and says
+  // when it is gone.
+  friend class LinuxBlockQueue;
+
   struct OpenHandle {
     enum class Kind { Disk, Port, Volume, File } kind = Kind::File;
     std::string path;
@@ -79,6 +88,10 @@ class LinuxPlatform : public Platform {
     uint64_t sizeBytes = 0;
     uint32_t blockSize = 512;
     bool writer = false;  // counted among the users of its disk's write session
+    int queues = 0;       // block queues open on it
+    // Closed while a queue was still open: its descriptors stay until the last queue is
+    // gone, so a request under way never meets a descriptor number reused for another file.
+    bool closing = false;
   };
   // A disk being written: the one descriptor every write goes through, held with O_EXCL
   // and flock until the last handle that wrote closes, and what was unmounted for it.
@@ -110,7 +123,10 @@ class LinuxPlatform : public Platform {
   // last error and no handle.
   Handle opened(OpenHandle entry);
   Handle refuseOpen(uint32_t error);
+  // An open handle; nullptr for one closed, even while its queues keep it.
   OpenHandle* find(Handle handle);
+  // Closes the handle's descriptors and ends its share of the write session.
+  void release(Handle handle);
   Handle openDisk(OpenHandle entry, int number);
   [[nodiscard]] bool diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in,
                                  uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned);
@@ -133,11 +149,25 @@ class LinuxPlatform : public Platform {
   uint32_t nvmeError(const OpenHandle& h, int result);
   bool driveLayout(OpenHandle& h, uint8_t* out, uint32_t outSize, uint32_t* returned);
   [[nodiscard]] bool transfer(Handle handle, bool write, void* into, const void* from, uint32_t size, uint32_t* moved);
+  // The handle's descriptor for transfers that bypass the page cache, opened on first use;
+  // false with the last error set when it cannot be.
+  [[nodiscard]] bool openDirect(OpenHandle& h);
+  // The error of a transfer that returned `result` (-errno, or fewer bytes than asked): a
+  // disk that went away fails as gone, not as a bad sector.
+  uint32_t transferFailure(Handle handle, bool write, int64_t result);
+  // The descriptor a queued request of `bytes` at `offset` goes through: the handle's
+  // direct one for a read, the write session's for a write once the guard passed it. -1
+  // with `error` set when there is none (a refused write: nothing may be sent).
+  int queueFd(Handle handle, bool write, uint64_t offset, uint32_t bytes, uint32_t& error);
+  void queueClosed(Handle handle);
   // The descriptor a write, layout deletion or destructive command on `disk` goes through,
   // after every rule of the guard and the unmounting the user agreed to; -1 with the last
   // error set (and the refusal's sentence kept) when it may not. `length` 0 is the whole
   // disk.
   int writableFd(OpenHandle& h, const BlockDisk& disk, uint64_t offset, uint64_t length, bool erases);
+  // writableFd for a write of `length` bytes at `offset` through the handle, on its disk as
+  // it is now.
+  int guardedWriteFd(OpenHandle& h, uint64_t offset, uint64_t length);
   [[nodiscard]] bool refuseWrite(const BlockDisk& disk, WriteRefusal refusal, const std::string& detail);
   std::vector<MountEntry> mountsOn(const BlockDisk& disk);
   std::pair<uint64_t, uint64_t> byteRangeOf(const BlockDisk& disk, unsigned major, unsigned minor) const;
@@ -171,6 +201,7 @@ class LinuxPlatform : public Platform {
 
   SysCalls& m_sys;
   const std::string m_root;
+  const RingMaker m_rings;
   std::recursive_mutex m_mutex;
   std::map<Handle, OpenHandle> m_handles;
   Handle m_nextHandle = 0x100;
