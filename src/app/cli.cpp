@@ -68,6 +68,7 @@ struct CliOptions {
   bool repair = false;    // test: run the repair when bad sectors were found
   bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
   bool logs = false;      // smart: the drive's own logs as well
+  std::string pace = "auto";  // test and erase: how the transfers are paced
   CliAnswers answers;
 
   // No simulated machine is named: the commands work on this computer's drives (or on the
@@ -933,6 +934,9 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
   if (erase) request.eraseMode = options.eraseMode == "full" ? 1 : 0;
   request.repair = options.repair;
   request.verify = options.verify;
+  request.pace = options.pace == "one-block" ? TransferPace::OneBlock
+                 : options.pace == "deep"    ? TransferPace::Deep
+                                             : TransferPace::Automatic;
 
   // From here Ctrl-C is the Cancel of whatever is shown: a question or the run.
   InterruptGuard interrupts;
@@ -1087,6 +1091,12 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
                   "or cannot be read");
   for (CLI::App* command : {test, erase}) {
     command->add_flag("--yes", options.answers.yes, "Answer yes to the questions that do not destroy data");
+    command
+        ->add_option("--pace", options.pace,
+                     "How scans and erases send their transfers: auto (one 256-sector block at a time on a rotating "
+                     "disk, so each block's time is its own; up to 32 requests of 1 MiB in flight elsewhere), "
+                     "one-block (everywhere), deep (everywhere)")
+        ->check(CLI::IsMember({"auto", "one-block", "deep"}));
   }
   for (CLI::App* command : {info, smart, test, erase}) {
     CLI::Option* number = command->add_option("N", options.driveNumber, "The drive's number as listed");

@@ -14,9 +14,10 @@ size_t roundUpToPage(uint64_t bytes) {
 
 }  // namespace
 
-PipelineShape pipelineShape(const BlockLimits& limits, uint64_t blockBytes, bool scattered) {
+PipelineShape pipelineShape(const BlockLimits& limits, uint64_t blockBytes, bool scattered, TransferPace pace) {
   PipelineShape shape;
-  if (limits.rotational || limits.maxInFlight <= 1 || blockBytes == 0) return shape;
+  const bool oneAtATime = pace == TransferPace::OneBlock || (pace == TransferPace::Automatic && limits.rotational);
+  if (oneAtATime || limits.maxInFlight <= 1 || blockBytes == 0) return shape;
   shape.depth = std::min(limits.maxInFlight, kDeepestQueue);
   // Blocks merge into one request only where each starts on a page of the buffer.
   if (scattered || blockBytes % kBlockBufferAlignment != 0) return shape;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+#include "diagnostics/run_values.h"
 #include "platform/block_io.h"
 #include "platform/ring_queue.h"
 
@@ -50,7 +51,10 @@ inline constexpr uint32_t kDeepestQueue = 32;
 // requests in flight make each block's time the queue's rather than the surface's, and the
 // latency map is what such a scan is for. A walk of scattered blocks (the random reads)
 // keeps one block a request, since its blocks never adjoin.
-PipelineShape pipelineShape(const BlockLimits& limits, uint64_t blockBytes, bool scattered);
+// `pace` may ask for one block at a time on any device (the latency map exact everywhere)
+// or for the deep queue on a rotating disk too (its speed over its map).
+PipelineShape pipelineShape(const BlockLimits& limits, uint64_t blockBytes, bool scattered,
+                            TransferPace pace = TransferPace::Automatic);
 
 class BlockPipeline {
  public:

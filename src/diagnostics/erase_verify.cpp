@@ -135,8 +135,9 @@ EraseVerification verifyErase(Platform& platform, const DriveRecord& record, int
     at += block.count;
     return block;
   };
-  BlockPipeline pipeline(*queue, pipelineShape(queue->limits(), kVerifyBlockBytes, false), sectorSize,
-                         kVerifyBlockBytes, false, nextBlock);
+  // The read-back keeps no block times, so nothing is lost by a deep queue on any disk.
+  const PipelineShape shape = pipelineShape(queue->limits(), kVerifyBlockBytes, false, TransferPace::Deep);
+  BlockPipeline pipeline(*queue, shape, sectorSize, kVerifyBlockBytes, false, nextBlock);
   if (!pipeline.valid()) {
     result.end = EraseVerification::End::NoBuffer;
     return result;

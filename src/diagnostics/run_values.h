@@ -60,6 +60,10 @@ enum TestErrorCode : int32_t {
   kTestErrorDriveSize = 27,            // the drive's range is empty or past what 64 bits hold
 };
 
+// How a walk paces its transfers: one block at a time where the latency map matters most
+// (rotating disks), the device's deep queue elsewhere; or one of the two everywhere.
+enum class TransferPace : int32_t { Automatic = 0, OneBlock = 1, Deep = 2 };
+
 struct TestRunValues {
   std::atomic<int32_t> testKind{kTestKindQuick};
   std::atomic<int32_t> testError{kTestErrorNone};
@@ -69,6 +73,7 @@ struct TestRunValues {
   std::atomic<uint64_t> badSectorCount{0};
   std::atomic<uint64_t> regionLength{0};
   std::atomic<uint64_t> lastShownSector{0};
+  std::atomic<TransferPace> transferPace{TransferPace::Automatic};
   // The block times of the last scan of the whole range or its two regions: written by the
   // worker only, read once the run has ended.
   BlockLatencyMap scanLatency;

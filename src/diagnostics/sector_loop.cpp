@@ -279,7 +279,8 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
     return PlannedBlock{start, std::min(plan.end - start, block)};
   };
   const PipelineShape shape =
-      pipelineShape(queue->limits(), block * sectorSize, plan.placement == BlockPlacement::Random);
+      pipelineShape(queue->limits(), block * sectorSize, plan.placement == BlockPlacement::Random,
+                    v.transferPace.load());
   BlockPipeline pipeline(*queue, shape, sectorSize, block * sectorSize, writes, nextBlock);
   if (!pipeline.valid()) {
     closeDriveForTest(run, drive, volumes);

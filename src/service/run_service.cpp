@@ -75,6 +75,7 @@ RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
   TestRunValues values;
   values.testKind = request.kind;
   values.eraseMode = outcome.eraseMode;
+  values.transferPace = request.pace;
   values.testError = kTestErrorNone;
   values.testState = kTestStateRunning;
   frontEnd.runStarts();

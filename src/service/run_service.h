@@ -41,6 +41,7 @@ struct RunRequest {
   std::optional<int32_t> eraseMode;
   bool repair = false;                 // press Repair when the run offers it
   bool verify = false;                 // read an erase back once it completed
+  TransferPace pace = TransferPace::Automatic;
 };
 
 // A box the checks show.

@@ -119,6 +119,36 @@ INSTANTIATE_TEST_SUITE_P(
         PipelineCase{"refused_at_block_8", {}, ERROR_CRC, std::nullopt, 64, {}, 9, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
+TEST(PipelineShapeTest, RotatingDisksGoOneBlockAtATimeUnlessAskedOtherwise) {
+  constexpr uint64_t kBlock = 256 * 512;
+  const BlockLimits ssd{512, 1 << 20, 64, false};
+  const BlockLimits disk{512, 1 << 20, 64, true};
+  const BlockLimits small{512, 256 * 1024, 8, false};
+  const BlockLimits single{512, 1 << 20, 1, false};
+  struct Case {
+    BlockLimits limits;
+    uint64_t blockBytes;
+    bool scattered;
+    TransferPace pace;
+    PipelineShape shape;
+  };
+  const Case cases[] = {
+      {ssd, kBlock, false, TransferPace::Automatic, {8, 32}},
+      {ssd, kBlock, true, TransferPace::Automatic, {1, 32}},
+      {ssd, kBlock, false, TransferPace::OneBlock, {1, 1}},
+      {disk, kBlock, false, TransferPace::Automatic, {1, 1}},
+      {disk, kBlock, false, TransferPace::Deep, {8, 32}},
+      {small, kBlock, false, TransferPace::Automatic, {2, 8}},
+      {single, kBlock, false, TransferPace::Deep, {1, 1}},
+      {ssd, 32 * 512, false, TransferPace::Automatic, {64, 32}},
+      {ssd, 7 * 512, false, TransferPace::Automatic, {1, 32}},  // not whole pages: never merged
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(pipelineShape(c.limits, c.blockBytes, c.scattered, c.pace), c.shape)
+        << c.blockBytes << " " << c.scattered << " " << static_cast<int>(c.pace);
+  }
+}
+
 // The scan and the erase on a drive served one block at a time and on the same drive with
 // a deep queue and large requests: the same bad sectors, codes, questions and zeros.
 struct Outcome {
