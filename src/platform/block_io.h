@@ -44,8 +44,9 @@ struct BlockCompletion {
   uint32_t bytes = 0;
   uint32_t moved = 0;   // bytes transferred: fewer than `bytes` on a short transfer
   uint32_t error = 0;   // the last error the same transfer through readFile/writeFile would set; 0 when whole
-  // How long the device worked on the request, without the time it waited behind others
-  // in the queue: what the latency map shows.
+  // How long the request took from when the device was handed it to its completion: what
+  // the latency map shows. It leaves out the time the request waited in the program's
+  // queue; with several in flight it includes the time it waited inside the device.
   uint64_t serviceMicroseconds = 0;
 
   bool whole() const { return error == 0 && moved == bytes; }
