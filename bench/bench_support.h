@@ -8,6 +8,7 @@
 #include "app/app_context.h"
 #include "diagnostics/run_events.h"
 #include "platform/prompter.h"
+#include "platform/sim/sim_machine.h"
 
 namespace palvoro::bench {
 
@@ -39,6 +40,22 @@ inline void useOneSataDrive(AppContext& context, uint64_t sectors) {
   record.identifiedSectors = sectors;
   record.sectorSize = 512;
   context.driveTable().selectedDrive = 0;
+}
+
+// A machine of one plain drive 0 of `sectors` 512-byte sectors, named `model`.
+inline sim::SimMachine oneDriveMachine(const std::string& model, uint64_t sectors) {
+  sim::IdentityDescription identity;
+  identity.model = model;
+  identity.serial = "B1";
+  identity.firmware = "F1";
+  identity.sectors = sectors;
+  sim::SimDrive drive;
+  drive.number = 0;
+  drive.ata.units[0].identify = sim::makeIdentify(identity);
+  drive.ata.units[0].media = sim::SimMedia(sectors, 512);
+  sim::SimMachine machine;
+  machine.drives.push_back(std::move(drive));
+  return machine;
 }
 
 }  // namespace palvoro::bench

@@ -26,24 +26,6 @@ constexpr uint32_t kBlockSectors = 256;
 // best of each more chances to land in a quiet stretch for the same total time.
 constexpr int kRounds = 9;
 
-sim::SimMachine benchMachine() {
-  sim::IdentityDescription identity;
-  identity.model = "VARN BENCH 4G";
-  identity.serial = "B1";
-  identity.firmware = "F1";
-  identity.sectors = kSectors;
-  sim::SimUnit unit;
-  unit.identify = sim::makeIdentify(identity);
-  unit.media = sim::SimMedia(kSectors, 512);
-  sim::SimDrive drive;
-  drive.number = 0;
-  drive.ata.units[0] = unit;
-  sim::SimMachine machine;
-  machine.name = "erase-bench";
-  machine.drives.push_back(drive);
-  return machine;
-}
-
 double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Seek and write, block after block, nothing else.
@@ -91,7 +73,7 @@ double fullErase(sim::SimPlatform& platform, int32_t* state) {
 }  // namespace
 
 int main() {
-  sim::SimPlatform platform(benchMachine());
+  sim::SimPlatform platform(bench::oneDriveMachine("VARN BENCH 4G", kSectors));
   platform.setLogging(false);
 
   double bare = 0;

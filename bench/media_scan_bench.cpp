@@ -79,21 +79,6 @@ constexpr uint32_t kBlockBytes = 256 * 512;
 // round alike, where the best of each could come from two different stretches.
 constexpr int kRounds = 15;
 
-sim::SimMachine machine() {
-  sim::IdentityDescription identity;
-  identity.model = "VARN BENCH 64G";
-  identity.serial = "B1";
-  identity.firmware = "F1";
-  identity.sectors = kSectors;
-  sim::SimDrive drive;
-  drive.number = 0;
-  drive.ata.units[0].identify = sim::makeIdentify(identity);
-  drive.ata.units[0].media = sim::SimMedia(kSectors, 512);
-  sim::SimMachine m;
-  m.drives.push_back(std::move(drive));
-  return m;
-}
-
 double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -150,7 +135,7 @@ double megabytesPerSecond(const Figures& f) {
 }  // namespace
 
 int main() {
-  sim::SimPlatform platform(machine());
+  sim::SimPlatform platform(bench::oneDriveMachine("VARN BENCH 64G", kSectors));
   platform.setLogging(false);
   bench::FixedPrompter prompter(PromptAnswer::No);
   AppContext context(platform, prompter);

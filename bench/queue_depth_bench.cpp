@@ -24,21 +24,12 @@ constexpr uint64_t kSectors = 8 * 2'097'152;  // 8 GiB of 512-byte sectors
 constexpr uint64_t kLinkMegabytesPerSecond = 2000;
 
 sim::SimMachine machine(uint32_t depth) {
-  sim::IdentityDescription identity;
-  identity.model = "VARN QUEUE 8G";
-  identity.serial = "Q1";
-  identity.firmware = "F1";
-  identity.sectors = kSectors;
-  sim::SimDrive drive;
-  drive.number = 0;
-  drive.ata.units[0].identify = sim::makeIdentify(identity);
-  drive.ata.units[0].media = sim::SimMedia(kSectors, 512);
-  drive.queue.depth = depth;
-  drive.queue.maxTransferBytes = 1 << 20;
-  drive.queue.requestMicroseconds = 100;
-  drive.queue.megabytesPerSecond = kLinkMegabytesPerSecond;
-  sim::SimMachine m;
-  m.drives.push_back(std::move(drive));
+  sim::SimMachine m = bench::oneDriveMachine("VARN QUEUE 8G", kSectors);
+  sim::SimQueueModel& queue = m.drives[0].queue;
+  queue.depth = depth;
+  queue.maxTransferBytes = 1 << 20;
+  queue.requestMicroseconds = 100;
+  queue.megabytesPerSecond = kLinkMegabytesPerSecond;
   return m;
 }
 

@@ -83,13 +83,15 @@ whole_tests "${asan[@]}"
 # and again under ThreadSanitizer, this many times over (the first race stops the run).
 # They are every window test (a dialog's worker meets the GUI thread), the diagnostics
 # tests that run the worker or the schedule on a thread of their own, the command line's
-# runs (its worker meets the console loop) and the service's runs on several drives at once.
+# runs (its worker meets the console loop), the service's runs on several drives at once
+# and the kernel backend's block queues (the fallback's threads meet the caller's).
 repeats="${PALVORO_REPEATS:-2}"
 threaded_commands() {  # build directory
   commands=("$1/test/gui_tests --gtest_repeat=$repeats"
          "$1/test/diagnostics_tests --gtest_filter=*WorkerThread*:RunScheduleTest.* --gtest_repeat=$repeats"
          "$1/test/app_tests --gtest_filter=*CliRunTest*:*ConsoleLoopTest* --gtest_repeat=$repeats"
-         "$1/test/service_tests --gtest_repeat=$repeats")
+         "$1/test/service_tests --gtest_repeat=$repeats"
+         "$1/test/platform_tests --gtest_filter=LinuxBlockQueueTest.* --gtest_repeat=$repeats")
 }
 
 # ThreadSanitizer cannot share a build with the address sanitizer, so it has its own
@@ -99,7 +101,7 @@ threaded_commands() {  # build directory
 # races with a side in our own code are reported.
 phase "ThreadSanitizer build and threaded tests"
 cmake -S . -B build-tsan -G Ninja "${debug_flags[@]}" -DPALVORO_TSAN=ON -DPALVORO_SANITIZE=OFF
-cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests app_tests service_tests
+cmake --build build-tsan -j "$jobs" --target diagnostics_tests gui_tests app_tests service_tests platform_tests
 threaded_commands build-tsan
 whole_tests env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
 # Every parser of outside data, fuzzed briefly from its corpus: a finding fails the run and
