@@ -60,6 +60,23 @@ enum TestErrorCode : int32_t {
   kTestErrorDriveSize = 27,            // the drive's range is empty or past what 64 bits hold
 };
 
+// A text the worker writes and a front end reads, each access under the text's own lock.
+class LockedText {
+ public:
+  std::string get() const {
+    std::lock_guard lock(m_mutex);
+    return m_text;
+  }
+  void set(std::string text) {
+    std::lock_guard lock(m_mutex);
+    m_text = std::move(text);
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::string m_text;
+};
+
 // How a walk paces its transfers: one block at a time where the latency map matters most
 // (rotating disks), the device's deep queue elsewhere; or one of the two everywhere.
 enum class TransferPace : int32_t { Automatic = 0, OneBlock = 1, Deep = 2 };
@@ -78,29 +95,16 @@ struct TestRunValues {
   // worker only, read once the run has ended.
   BlockLatencyMap scanLatency;
 
-  std::string lastErrorMessage() const {
-    std::lock_guard lock(m_mutex);
-    return m_lastErrorMessage;
-  }
-  void setLastErrorMessage(std::string text) {
-    std::lock_guard lock(m_mutex);
-    m_lastErrorMessage = std::move(text);
-  }
+  std::string lastErrorMessage() const { return m_lastErrorMessage.get(); }
+  void setLastErrorMessage(std::string text) { m_lastErrorMessage.set(std::move(text)); }
   // How the last bulk walk reached the device and in what shape ("io_uring, 1024 KiB x
   // 32 in flight"): for the report, written by the worker.
-  std::string transferEngine() const {
-    std::lock_guard lock(m_mutex);
-    return m_transferEngine;
-  }
-  void setTransferEngine(std::string text) {
-    std::lock_guard lock(m_mutex);
-    m_transferEngine = std::move(text);
-  }
+  std::string transferEngine() const { return m_transferEngine.get(); }
+  void setTransferEngine(std::string text) { m_transferEngine.set(std::move(text)); }
 
  private:
-  mutable std::mutex m_mutex;
-  std::string m_lastErrorMessage;
-  std::string m_transferEngine;
+  LockedText m_lastErrorMessage;
+  LockedText m_transferEngine;
 };
 
 }  // namespace palvoro
