@@ -93,13 +93,15 @@ boot() {
     local name=$1 script=$2 timeout=$3 rc=0 start=$SECONDS
     shift 3
     printf '%s\n' "$@" >"$work/vm-params.sh"
-    # Bad sectors only where a boot asks for them, never from the caller's environment.
+    # Bad sectors and disk sizes only where a boot asks for them, never from the caller's
+    # environment: the checks count on the lab's sizes.
     local settings=(LAB_TIMEOUT="${LAB_TIMEOUT:-$timeout}")
     [ -n "${BOOT_BAD_SECTORS:-}" ] && settings+=(LAB_BAD_SECTORS="$BOOT_BAD_SECTORS")
     [ -n "${BOOT_QEMU_ARGS:-}" ] && settings+=(LAB_QEMU_ARGS="$BOOT_QEMU_ARGS")
     [ -n "${BOOT_MODULES:-}" ] && settings+=(LAB_EXTRA_MODULES="$BOOT_MODULES")
-    echo "== guest boot '$name' (${LAB_TIMEOUT:-$timeout} s at most${BOOT_BAD_SECTORS:+, bad sectors $BOOT_BAD_SECTORS})"
-    env -u LAB_BAD_SECTORS -u LAB_QEMU_ARGS -u LAB_EXTRA_MODULES "${settings[@]}" \
+    [ -n "${BOOT_SIZES:-}" ] && settings+=(LAB_SIZES="$BOOT_SIZES")
+    echo "== guest boot '$name' (${LAB_TIMEOUT:-$timeout} s at most${BOOT_BAD_SECTORS:+, bad sectors $BOOT_BAD_SECTORS}${BOOT_SIZES:+, disks $BOOT_SIZES})"
+    env -u LAB_BAD_SECTORS -u LAB_QEMU_ARGS -u LAB_EXTRA_MODULES -u LAB_SIZES "${settings[@]}" \
         "$lab/run-guest.sh" "$vm/$script" "$vm/guest-lib.sh" "$cli" "$work/vm-params.sh" ${BOOT_EXTRA_FILES:-} \
         >"$work/$name.out" 2>"$work/$name.err" || rc=$?
     grep '^\[lab\] accel' "$work/$name.err" | sed 's/^/   /' || true
