@@ -1013,7 +1013,7 @@ def speed_direction(t, boot, serial, kind, rounds, size):
             f"{len(jobs[best_job])} round(s); {what} "
             + ", ".join(f"r{r[0]} {r[1]:.2f} s = {size / r[1] / mb:.1f} MB/s (the "
                         f"{'full scan' if kind == 'read' else 'zero pass'} {r[2]:.2f} s = "
-                        f"{size / r[2] / mb:.1f} MB/s)" for r in runs)
+                        f"{size / r[2] / mb:.1f} MB/s, {r[1] - r[2]:.2f} s outside it)" for r in runs)
             + "; fio " + "; ".join(f"{job_names[job]} " + ", ".join(f"{g[2]:.2f} s = {g[0] / mb:.1f} MB/s"
                                                                     for g in rates)
                                    for job, rates in jobs.items())
@@ -1024,6 +1024,7 @@ def speed_direction(t, boot, serial, kind, rounds, size):
         "program_phase_mb_s": round(phase / mb, 1),
         "program_seconds": [round(r[1], 2) for r in runs],
         "program_phase_seconds": [round(r[2], 2) for r in runs],
+        "program_phase": "full scan" if kind == "read" else "zero pass",
         "fio_best_mb_s": round(best / mb, 1),
         "fio_best_job": job_names[best_job],
         "fio_mb_s": {job_names[job]: [round(g[0] / mb, 1) for g in rates] for job, rates in jobs.items()},

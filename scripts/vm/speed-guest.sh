@@ -53,11 +53,16 @@ program_erase() {
     capture_stamped "erase.full.$1.r$2" palvoro erase "$(number_of "$1")" --mode full --confirm-erase "$1" --yes
 }
 
-# Under TCG the first pass through a code path is slower (QEMU translates it then): a short
-# read of each disk by both fio jobs, and an extended test of the small UAS disk for the
-# program's own code, warm up uncounted.
+# Uncounted warm-ups. The lab's images are sparse files: the first pass over a disk has the
+# host fill its page cache with the file (and allocate the file's blocks, for a write), and
+# in a first try that pass was fio's 1 MiB read, at a third of its later rate. So every disk
+# is written whole once before anything is timed. Under TCG the first pass through a code path is slower too (QEMU translates
+# it then): a short read by both fio jobs, and an extended test of the small UAS disk for
+# the program's own code.
 for serial in $SPEED_SERIALS; do
     dev=$(dev_of "$serial")
+    capture "warmup.fio.write.$serial" fio --name=warmup --filename="/dev/$dev" --direct=1 --rw=write --bs=1m \
+        --iodepth=8 --ioengine="$engine" --output-format=json
     capture "warmup.fio.1m.$serial" fio --name=warmup --filename="/dev/$dev" --direct=1 --rw=read --bs=1m \
         --iodepth=8 --ioengine="$engine" --size=256m --output-format=json
     capture "warmup.fio.128k.$serial" fio --name=warmup --filename="/dev/$dev" --direct=1 --rw=read --bs=128k \
