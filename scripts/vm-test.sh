@@ -6,7 +6,7 @@
 # when any check failed. Not part of CI: it needs the lab (qemu-system-x86, a kernel tree,
 # busybox-static; see the lab's README) and python3 on the host.
 #
-# The boot "speed" is not in the default list, since it lasts about ten minutes under TCG:
+# The boot "speed" is not in the default list, since it lasts about seven minutes under TCG:
 # it times the program's extended test and full erase against fio (Debian's fio package on
 # this host: apt-get install -y fio) on whole enlarged disks, SATA, virtio-SCSI and NVMe.
 # Run it alone with PALVORO_VM_ONLY=speed; the guests' output and its figures
