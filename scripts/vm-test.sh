@@ -6,6 +6,14 @@
 # when any check failed. Not part of CI: it needs the lab (qemu-system-x86, a kernel tree,
 # busybox-static; see the lab's README) and python3 on the host.
 #
+# The boot "speed" is not in the default list, since it lasts about seven minutes under TCG:
+# it times the program's extended test and full erase against fio (Debian's fio package on
+# this host: apt-get install -y fio) on whole enlarged disks, SATA, virtio-SCSI and NVMe.
+# Run it alone with PALVORO_VM_ONLY=speed; the guests' output and its figures
+# (speed.figures) are kept after it. Run it while nothing else builds or boots on this
+# computer (flock /tmp/palvoro-build.lock ...): the guest uses every core, and a build
+# beside it would slow one side of a comparison and not the other.
+#
 # The program runs only inside the guests, on sparse image files that run-guest.sh makes
 # in a temporary folder: nothing here opens a disk of this computer.
 #
@@ -16,7 +24,10 @@
 #   PALVORO_JOBS       build jobs (default 2)
 #   PALVORO_VM_KEEP=1  keep the guests' raw output (kept anyway when a check fails)
 #   PALVORO_VM_CLI     a palvoro-cli already built, tried in place of building one
-#   PALVORO_VM_ONLY    the boots to run, e.g. "write" (default: identity scan-bad scan-clean write users)
+#   PALVORO_VM_ONLY    the boots to run, e.g. "write" (default: identity scan-bad scan-clean write users;
+#                      also: speed)
+#   PALVORO_VM_SPEED_SIZE    speed: size of each timed disk (default 4G, at least 2G)
+#   PALVORO_VM_SPEED_ROUNDS  speed: rounds of fio and the program taking turns (default 3)
 #   LAB_TIMEOUT        seconds per guest boot, in place of each boot's own limit below
 set -euo pipefail
 
@@ -49,13 +60,14 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/palvoro-vm-test.XXXXXX")
 tally=$work/tally
 : >"$tally"
+keep_work=${PALVORO_VM_KEEP:-0}
 # shellcheck disable=SC2317  # called from the trap
 finish() {
     local passed failed
     passed=$(grep -c '^PASS$' "$tally" || true)
     failed=$(grep -c '^FAIL$' "$tally" || true)
     echo "== summary: $((passed + failed)) checks, $passed passed, $failed failed"
-    if [ "$failed" != 0 ] || [ "${PALVORO_VM_KEEP:-0}" = 1 ]; then
+    if [ "$failed" != 0 ] || [ "$keep_work" = 1 ]; then
         echo "== the guests' output is kept in $work"
     else
         rm -rf "$work"
@@ -93,13 +105,15 @@ boot() {
     local name=$1 script=$2 timeout=$3 rc=0 start=$SECONDS
     shift 3
     printf '%s\n' "$@" >"$work/vm-params.sh"
-    # Bad sectors only where a boot asks for them, never from the caller's environment.
+    # Bad sectors and disk sizes only where a boot asks for them, never from the caller's
+    # environment: the checks count on the lab's sizes.
     local settings=(LAB_TIMEOUT="${LAB_TIMEOUT:-$timeout}")
     [ -n "${BOOT_BAD_SECTORS:-}" ] && settings+=(LAB_BAD_SECTORS="$BOOT_BAD_SECTORS")
     [ -n "${BOOT_QEMU_ARGS:-}" ] && settings+=(LAB_QEMU_ARGS="$BOOT_QEMU_ARGS")
     [ -n "${BOOT_MODULES:-}" ] && settings+=(LAB_EXTRA_MODULES="$BOOT_MODULES")
-    echo "== guest boot '$name' (${LAB_TIMEOUT:-$timeout} s at most${BOOT_BAD_SECTORS:+, bad sectors $BOOT_BAD_SECTORS})"
-    env -u LAB_BAD_SECTORS -u LAB_QEMU_ARGS -u LAB_EXTRA_MODULES "${settings[@]}" \
+    [ -n "${BOOT_SIZES:-}" ] && settings+=(LAB_SIZES="$BOOT_SIZES")
+    echo "== guest boot '$name' (${LAB_TIMEOUT:-$timeout} s at most${BOOT_BAD_SECTORS:+, bad sectors $BOOT_BAD_SECTORS}${BOOT_SIZES:+, disks $BOOT_SIZES})"
+    env -u LAB_BAD_SECTORS -u LAB_QEMU_ARGS -u LAB_EXTRA_MODULES -u LAB_SIZES "${settings[@]}" \
         "$lab/run-guest.sh" "$vm/$script" "$vm/guest-lib.sh" "$cli" "$work/vm-params.sh" ${BOOT_EXTRA_FILES:-} \
         >"$work/$name.out" 2>"$work/$name.err" || rc=$?
     grep '^\[lab\] accel' "$work/$name.err" | sed 's/^/   /' || true
@@ -171,6 +185,28 @@ if wanted users; then
     [ -n "$mkfs_btrfs" ] && extra="$extra $mkfs_btrfs" modules="$modules btrfs"
     BOOT_EXTRA_FILES="$extra" BOOT_MODULES="$modules" boot users users-guest.sh 900
     check users "$work/users.out"
+fi
+
+# The program's extended test and full erase timed against fio on three transports, each
+# disk enlarged so that a pass lasts long enough to time: the unmounted AHCI disk, the
+# virtio-SCSI disk and the NVMe disk (the erase would take the lab's mounted disk from its
+# mount; the USB disks are left to the other boots). The target is for what a user
+# waits, the whole command, against fio's better job; the full scan's and the zero pass's
+# own rates are printed beside it.
+if wanted speed; then
+    fio=$(command -v fio || true)
+    [ -n "$fio" ] || die "fio is needed for the speed boot (Debian's fio package: apt-get install -y fio)"
+    speed_size=${PALVORO_VM_SPEED_SIZE:-4G}
+    speed_rounds=${PALVORO_VM_SPEED_ROUNDS:-3}
+    speed_bytes=$(numfmt --from=iec "$speed_size") || die "PALVORO_VM_SPEED_SIZE: not a size: $speed_size"
+    [ "$speed_bytes" -ge $((2 << 30)) ] || die "PALVORO_VM_SPEED_SIZE: at least 2G, or start-up counts too much"
+    speed_serials="LABSATA0000002 LABSCSI0000005 LABNVME0000006"
+    BOOT_EXTRA_FILES="$fio" BOOT_SIZES="sata1:$speed_size scsi0:$speed_size nvme0:$speed_size" \
+        boot speed speed-guest.sh $((600 + speed_rounds * 3 * speed_bytes / (8 << 20))) \
+        "SPEED_SERIALS='$speed_serials'" "SPEED_ROUNDS=$speed_rounds"
+    check speed "$work/speed.out" --speed-serials "$speed_serials" --speed-rounds "$speed_rounds" \
+        --speed-min-bytes "$speed_bytes" --figures "$work/speed.figures"
+    keep_work=1
 fi
 
 grep -q '^FAIL$' "$tally" && exit 1

@@ -3,10 +3,12 @@
 
     check-results.py BOOT OUTPUT [--bad-sectors "S1 S2"] [--tally FILE]
     check-results.py plan --bad-sectors "S1 S2" [--tally FILE]
+    check-results.py speed OUTPUT --speed-serials "S1 S2 S3" --speed-rounds N
+                     [--speed-min-bytes B] [--figures FILE] [--tally FILE]
 
-BOOT is identity, scan-bad, scan-clean or write; plan checks the choice of bad sectors. Prints one PASS/FAIL line per check with
-both values compared; appends each verdict word to FILE for the caller's summary. The exit
-status is 1 when any check failed.
+BOOT is identity, scan-bad, scan-clean, write, users or speed; plan checks the choice of
+bad sectors. Prints one PASS/FAIL line per check with both values compared; appends each
+verdict word to FILE for the caller's summary. The exit status is 1 when any check failed.
 """
 
 import argparse
@@ -46,6 +48,11 @@ USER_LISTED = [SATA_HDD, SATA_SSD]
 
 # The scan's read rate must reach this share of dd's on the same disk.
 RATE_TARGET = 0.95
+
+# The speed boot: the whole extended test and the whole full erase, as a user times them,
+# must reach this share of fio's better job on the same disk.
+SPEED_TARGET = 0.90
+SPEED_FIO_JOBS = (("1m", "1 MiB x 8"), ("128k", "128 KiB x 32"))
 
 
 class Tally:
@@ -923,6 +930,152 @@ def check_write(t, boot, rate_serial):
             f"md5 of {sorted(before)} after = before")
 
 
+def fio_rate(boot, name, direction):
+    """(bytes per second, bytes, seconds, engine) fio measured for one job, or None; fio's
+    own clock counts the transfers only, not its start-up."""
+    doc = boot.doc(name)
+    if boot.status(name) != 0 or not isinstance(doc, dict) or not doc.get("jobs"):
+        return None
+    job = doc["jobs"][0]
+    side = job.get(direction) or {}
+    done, ms = side.get("io_bytes"), side.get("runtime")
+    if not done or not ms:
+        return None
+    engine = (job.get("job options") or {}).get("ioengine") or (doc.get("global options") or {}).get("ioengine")
+    return done / (ms / 1000), done, ms / 1000, engine
+
+
+def program_runs(boot, serial, kind, rounds, size, notes):
+    """[(round, whole-command seconds, phase seconds, transfers)] of the program's runs of
+    one kind on one disk. The phase is the full scan (from the second "Running Extended
+    Test" status, after the random reads) or the zero pass of the erase (from "Running Full
+    Erase..."), up to the next status line or the command's end."""
+    runs = []
+    for r in range(1, rounds + 1):
+        name = f"{'extended' if kind == 'read' else 'erase.full'}.{serial}.r{r}"
+        rc = boot.rcs.get(name)
+        doc = boot.doc(name)
+        result = (doc or {}).get("result") or {} if isinstance(doc, dict) else {}
+        want = "PASS" if kind == "read" else "COMPLETE"
+        events = stderr_events(boot.text(name + ".err"), stamped=True)
+        if kind == "read":
+            starts = [i for i, (_, e) in enumerate(events) if e.get("event") == "status"
+                      and e.get("text", "").startswith("Running Extended Test")][1:]
+        else:
+            starts = [i for i, (_, e) in enumerate(events) if e.get("event") == "status"
+                      and e.get("text") == "Running Full Erase..."]
+        if rc is None or rc[0] != 0 or result.get("test_state") != want or not starts or not size:
+            notes.append(f"{name}: status {None if rc is None else rc[0]}, test_state "
+                         f"{result.get('test_state')!r}, {len(starts)} phase status line(s)")
+            continue
+        runs.append((r, rc[2] - rc[1], phase_seconds(events, starts[0], rc), result.get("transfers")))
+    return runs
+
+
+def speed_direction(t, boot, serial, kind, rounds, size):
+    """One disk, one direction: the program's whole commands against fio's better job,
+    medians of the rounds. Returns the figures."""
+    mb = 1e6
+    notes = []
+    runs = program_runs(boot, serial, kind, rounds, size, notes)
+    direction = "read" if kind == "read" else "write"
+    jobs = {}
+    for job, _ in SPEED_FIO_JOBS:
+        rates = []
+        for r in range(1, rounds + 1):
+            name = f"fio.{direction}.{job}.{serial}.r{r}"
+            got = fio_rate(boot, name, direction)
+            if got is None:
+                notes.append(f"{name}: status {boot.status(name)}, no {direction} figures")
+            elif got[1] < size:
+                notes.append(f"{name}: {got[1]} of {size} bytes")
+            else:
+                rates.append(got)
+        jobs[job] = rates
+    what = "extended test" if kind == "read" else "full erase"
+    label = f"speed {serial} {direction}"
+    medians = {job: statistics.median(g[0] for g in rates) for job, rates in jobs.items() if rates}
+    transfers = sorted({str(r[3]) for r in runs})
+    # The engine each counted job reports having run with, not the one the guest chose.
+    engine = " / ".join(sorted({str(g[3]) for rates in jobs.values() for g in rates})) or None
+    if not runs or not medians:
+        t.check(label, False, f"cannot be measured ({'; '.join(notes)})")
+        return None
+    whole = statistics.median(size / r[1] for r in runs)
+    phase = statistics.median(size / r[2] for r in runs)
+    best_job = max(medians, key=medians.get)
+    best = medians[best_job]
+    ratio = whole / best
+    job_names = dict(SPEED_FIO_JOBS)
+    t.check(label, ratio >= SPEED_TARGET,
+            f"ratio {ratio:.3f} >= {SPEED_TARGET}: {what} {whole / mb:.1f} MB/s (whole command) against fio "
+            f"{best / mb:.1f} MB/s ({job_names[best_job]}), medians of {len(runs)} and "
+            f"{len(jobs[best_job])} round(s); {what} "
+            + ", ".join(f"r{r[0]} {r[1]:.2f} s = {size / r[1] / mb:.1f} MB/s (the "
+                        f"{'full scan' if kind == 'read' else 'zero pass'} {r[2]:.2f} s = "
+                        f"{size / r[2] / mb:.1f} MB/s, {r[1] - r[2]:.2f} s outside it)" for r in runs)
+            + "; fio " + "; ".join(f"{job_names[job]} " + ", ".join(f"{g[2]:.2f} s = {g[0] / mb:.1f} MB/s"
+                                                                    for g in rates)
+                                   for job, rates in jobs.items())
+            + f"; engines: fio {engine}, program {' / '.join(transfers)}"
+            + (f"; not measured: {'; '.join(notes)}" if notes else ""))
+    return {
+        "program_mb_s": round(whole / mb, 1),
+        "program_phase_mb_s": round(phase / mb, 1),
+        "program_seconds": [round(r[1], 2) for r in runs],
+        "program_phase_seconds": [round(r[2], 2) for r in runs],
+        "program_phase": "full scan" if kind == "read" else "zero pass",
+        "fio_best_mb_s": round(best / mb, 1),
+        "fio_best_job": job_names[best_job],
+        "fio_mb_s": {job_names[job]: [round(g[0] / mb, 1) for g in rates] for job, rates in jobs.items()},
+        "ratio": round(ratio, 3),
+        "fio_engine": engine,
+        "program_transfers": transfers,
+    }
+
+
+def check_speed(t, boot, serials, rounds, min_bytes, figures_path):
+    devices = check_devices_found(t, boot)
+    engine = next((f[0] for f in boot.facts("fio_engine")), None)
+    probe = boot.status("fio.probe")
+    t.check("speed fio engine", engine in ("io_uring", "libaio"),
+            f"fio runs with {engine} (the io_uring probe ended with status {probe}"
+            + ("" if probe == 0 else f": {short(boot.text('fio.probe.err'))}") + ")")
+    mounted = {f[0]: " ".join(f[1:]) for f in boot.facts("mounted") if f}
+    figures = {}
+    for serial in serials:
+        dev, _, sectors = devices.get(serial, ("?", None, 0))
+        size = sectors * 512
+        t.check(f"speed {serial} disk", size >= min_bytes and mounted.get(serial) == "none",
+                f"/dev/{dev}: {size} bytes >= {min_bytes}, mounted: {mounted.get(serial)!r} = 'none'")
+        figures[serial] = {"device": dev, "bytes": size}
+        for kind in ("read", "erase"):
+            figures[serial][kind] = speed_direction(t, boot, serial, kind, rounds, size)
+
+    def num(value, form):
+        return "-" if value is None else format(value, form)
+
+    mb_table = ["disk            program read  fio read  ratio  program erase  fio write  ratio  engines"]
+    for serial, f in figures.items():
+        r, w = f.get("read") or {}, f.get("erase") or {}
+        engines = sorted(set((r.get("program_transfers") or []) + (w.get("program_transfers") or [])))
+        fio_engines = sorted({x.get("fio_engine") for x in (r, w) if x.get("fio_engine")})
+        mb_table.append(
+            f"{serial:<15} {num(r.get('program_mb_s'), '.1f'):>12} {num(r.get('fio_best_mb_s'), '.1f'):>9} "
+            f"{num(r.get('ratio'), '.3f'):>6} {num(w.get('program_mb_s'), '.1f'):>14} "
+            f"{num(w.get('fio_best_mb_s'), '.1f'):>10} {num(w.get('ratio'), '.3f'):>6}  "
+            f"fio {' / '.join(fio_engines) or '-'}; program {' / '.join(engines) or '-'}")
+    print("      speed figures in MB/s (10^6 bytes/s), medians: the program's whole commands against fio's "
+          "better job; ratio = program / fio")
+    for line in mb_table:
+        print("      " + line)
+    if figures_path:
+        with open(figures_path, "w", encoding="utf-8") as f:
+            f.write("\n".join(mb_table) + "\n\n")
+            json.dump({"rounds": rounds, "fio_engine": engine, "target": SPEED_TARGET, "disks": figures}, f, indent=2)
+            f.write("\n")
+
+
 def check_users(t, boot):
     devices = check_devices_found(t, boot)
     usb = devices.get(USB, ("?",))[0]
@@ -1017,11 +1170,15 @@ def check_bad_sector_plan(t, bad_sectors, sectors=524288, block=256, draws=4000)
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "write", "users"])
+    parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "write", "users", "speed"])
     parser.add_argument("output", nargs="?")
     parser.add_argument("--bad-sectors", default="")
     parser.add_argument("--rate-serial", default="LABSATA0000007")
     parser.add_argument("--tally")
+    parser.add_argument("--speed-serials", default="")
+    parser.add_argument("--speed-rounds", type=int, default=3)
+    parser.add_argument("--speed-min-bytes", type=int, default=4 << 30)
+    parser.add_argument("--figures", help="speed: where to keep the figures (a table, then JSON)")
     args = parser.parse_args()
     t = Tally(args.tally)
     if args.boot == "plan":
@@ -1036,6 +1193,8 @@ def main():
         check_scan_clean(t, boot, args.rate_serial)
     elif args.boot == "users":
         check_users(t, boot)
+    elif args.boot == "speed":
+        check_speed(t, boot, args.speed_serials.split(), args.speed_rounds, args.speed_min_bytes, args.figures)
     else:
         check_write(t, boot, args.rate_serial)
     check_stdout_is_json(t, boot)
