@@ -28,6 +28,8 @@
 #                      also: speed)
 #   PALVORO_VM_SPEED_SIZE    speed: size of each timed disk (default 4G, at least 2G)
 #   PALVORO_VM_SPEED_ROUNDS  speed: rounds of fio and the program taking turns (default 3)
+#   PALVORO_VM_SPEED_PACE    speed: the program's --pace (default auto; deep times a disk
+#                            that says it rotates, as the lab's SCSI disk does, at full depth)
 #   LAB_TIMEOUT        seconds per guest boot, in place of each boot's own limit below
 set -euo pipefail
 
@@ -203,7 +205,7 @@ if wanted speed; then
     speed_serials="LABSATA0000002 LABSCSI0000005 LABNVME0000006"
     BOOT_EXTRA_FILES="$fio" BOOT_SIZES="sata1:$speed_size scsi0:$speed_size nvme0:$speed_size" \
         boot speed speed-guest.sh $((600 + speed_rounds * 3 * speed_bytes / (8 << 20))) \
-        "SPEED_SERIALS='$speed_serials'" "SPEED_ROUNDS=$speed_rounds"
+        "SPEED_SERIALS='$speed_serials'" "SPEED_ROUNDS=$speed_rounds" "SPEED_PACE=${PALVORO_VM_SPEED_PACE:-auto}"
     check speed "$work/speed.out" --speed-serials "$speed_serials" --speed-rounds "$speed_rounds" \
         --speed-min-bytes "$speed_bytes" --figures "$work/speed.figures"
     keep_work=1

@@ -48,9 +48,10 @@ fio_writes() {
     fio_job "fio.write.1m.$1.r$3" "$2" write 1m 8
     fio_job "fio.write.128k.$1.r$3" "$2" write 128k 32
 }
-program_read() { capture_stamped "extended.$1.r$2" palvoro test extended "$(number_of "$1")"; }
+program_read() { capture_stamped "extended.$1.r$2" palvoro test extended "$(number_of "$1")" --pace "$SPEED_PACE"; }
 program_erase() {
-    capture_stamped "erase.full.$1.r$2" palvoro erase "$(number_of "$1")" --mode full --confirm-erase "$1" --yes
+    capture_stamped "erase.full.$1.r$2" palvoro erase "$(number_of "$1")" --mode full --confirm-erase "$1" --yes \
+        --pace "$SPEED_PACE"
 }
 
 # Uncounted warm-ups. The lab's images are sparse files: the first pass over a disk has the

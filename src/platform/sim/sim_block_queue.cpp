@@ -50,7 +50,9 @@ class SimBlockQueue : public BlockQueue {
     const uint64_t now = m_platform.monotonicMicroseconds();
     const auto slot = std::min_element(m_slotFreeAt.begin(), m_slotFreeAt.end());
     const uint64_t start = std::max(now, *slot);
-    uint64_t finish = start + m_model.requestMicroseconds + media;
+    // A request larger than the drive takes in one piece reaches it as several.
+    const uint64_t pieces = (request.bytes + m_limits.maxTransferBytes - 1) / m_limits.maxTransferBytes;
+    uint64_t finish = start + pieces * m_model.requestMicroseconds + media;
     if (m_model.megabytesPerSecond != 0) {
       finish = std::max(finish, m_linkFreeAt) + request.bytes / m_model.megabytesPerSecond;
       m_linkFreeAt = finish;
