@@ -8,6 +8,7 @@
 #include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/linux/fake_sys_calls.h"
+#include "platform/linux/linux_rig.h"
 #include "platform/linux/linux_platform.h"
 #include "screenshot.h"
 #include "ui/widgets/main_window.h"
@@ -29,9 +30,10 @@ TEST(LinuxMainWindowTest, VolumesAreMountPointsAndTheTitleNamesTheProgram) {
   real::test::FakeSysCalls sys;
   sys.loadFixture("sata_ahci");
   sys.loadFixture("usb_storage");
-  // Identity from sysfs alone: no scripted command answers are needed.
-  sys.failOpen("/dev/sda", -EPERM);
-  sys.failOpen("/dev/sdd", -EPERM);
+  // Identity from sysfs alone: the fake tree's nodes refuse to open, so no scripted command
+  // answers are needed.
+  sys.failOpen(real::test::fakeNode("sda"), -EPERM);
+  sys.failOpen(real::test::fakeNode("sdd"), -EPERM);
   sys.addFile("/proc/self/mountinfo",
               "20 1 8:2 / / rw,relatime - ext4 /dev/sda2 rw\n"
               "21 20 0:20 / /proc rw - proc proc rw\n"
