@@ -6,9 +6,10 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "diagnostics/run_clock.h"
 #include "diagnostics/run_events.h"
 #include "platform/prompter.h"
-#include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_platform.h"
 
 namespace palvoro::bench {
 
@@ -57,5 +58,22 @@ inline sim::SimMachine oneDriveMachine(const std::string& model, uint64_t sector
   machine.drives.push_back(std::move(drive));
   return machine;
 }
+
+// One drive on a simulated machine, ready for a run: the platform with its request log
+// off, a prompter that always gives `answer`, the context with the drive selected, and the
+// view and clock a run takes.
+struct OneDriveBench {
+  OneDriveBench(sim::SimMachine machine, uint64_t sectors, PromptAnswer answer)
+      : platform(std::move(machine)), prompter(answer), context(platform, prompter) {
+    platform.setLogging(false);
+    useOneSataDrive(context, sectors);
+  }
+
+  sim::SimPlatform platform;
+  FixedPrompter prompter;
+  AppContext context;
+  NullView view;
+  SystemTestClock clock;
+};
 
 }  // namespace palvoro::bench

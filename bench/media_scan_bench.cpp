@@ -135,14 +135,10 @@ double megabytesPerSecond(const Figures& f) {
 }  // namespace
 
 int main() {
-  sim::SimPlatform platform(bench::oneDriveMachine("VARN BENCH 64G", kSectors));
-  platform.setLogging(false);
-  bench::FixedPrompter prompter(PromptAnswer::No);
-  AppContext context(platform, prompter);
-  bench::useOneSataDrive(context, kSectors);
-  bench::NullView view;
-  SystemTestClock clock;
-  TestRun run(context.testRunEnvironment(), view, clock);
+  bench::OneDriveBench rig(bench::oneDriveMachine("VARN BENCH 64G", kSectors), kSectors, PromptAnswer::No);
+  sim::SimPlatform& platform = rig.platform;
+  AppContext& context = rig.context;
+  TestRun run(context.testRunEnvironment(), rig.view, rig.clock);
 
   auto* buffer = static_cast<uint8_t*>(std::aligned_alloc(4096, kBlockBytes));
   Figures bare;

@@ -35,16 +35,12 @@ sim::SimMachine machine(uint32_t depth) {
 
 // MB/s on the drive's clock for one walk of the whole drive, and whether it succeeded.
 std::pair<double, bool> walk(uint32_t depth, int type) {
-  sim::SimPlatform platform(machine(depth));
-  platform.setLogging(false);
-  bench::FixedPrompter prompter(PromptAnswer::No);
-  AppContext context(platform, prompter);
-  bench::useOneSataDrive(context, kSectors);
-  bench::NullView view;
-  SystemTestClock clock;
+  bench::OneDriveBench rig(machine(depth), kSectors, PromptAnswer::No);
+  AppContext& context = rig.context;
+  sim::SimPlatform& platform = rig.platform;
   context.testRun().testKind = type == kLoopWriteZeros ? kTestKindErase : kTestKindExtended;
   context.testRun().testState = kTestStateRunning;
-  TestRun run(context.testRunEnvironment(), view, clock);
+  TestRun run(context.testRunEnvironment(), rig.view, rig.clock);
   run.begin();
   const uint64_t began = platform.monotonicMicroseconds();
   const int result = sectorLoop(run, rangePlan(run, type, TestRange{0, kSectors}));
