@@ -84,7 +84,9 @@ RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
   }
   // The member select as it is now: the SMART window may change the session's meanwhile.
   const uint8_t memberSelect = m_session.raidMemberSelect();
-  const TestRunEnvironment environment{m_session.platform(),  m_session.prompter(), m_session.startup(),
+  Prompter* const ownPrompter = frontEnd.runPrompter();
+  Prompter& prompter = ownPrompter != nullptr ? *ownPrompter : m_session.prompter();
+  const TestRunEnvironment environment{m_session.platform(),  prompter,             m_session.startup(),
                                        memberSelect,          outcome.drive,        request.driveIndex,
                                        values, request.identity ? &*request.identity : nullptr};
   outcome.seen = frontEnd.watchRun(request, environment);

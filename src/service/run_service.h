@@ -98,6 +98,10 @@ class RunFrontEnd {
   virtual RunSighting watchRun(const RunRequest& request, const TestRunEnvironment& environment) = 0;
   // Carries out the read-back; by default here and now, without showing anything.
   virtual EraseVerification watchReadBack(const ReadBackJob& job);
+  // Where the run's own boxes go (a write error's question, a failure's message): the
+  // session's prompter unless the front end keeps one per run, as a bench does for each
+  // of its drives.
+  virtual Prompter* runPrompter() { return nullptr; }
 };
 
 // What a request came to.
