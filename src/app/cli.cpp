@@ -22,6 +22,9 @@
 
 #include "app/app_context.h"
 #include "app/cli_logs.h"
+#include "app/cli_bench.h"
+#include "app/cli_report.h"
+#include "service/bench.h"
 #include "app/drive_naming.h"
 #include "device/scsi_transport.h"
 #include "app/console_loop.h"
@@ -50,118 +53,9 @@
 #include "resources/version.h"
 
 namespace palvoro {
+using namespace cli;
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-// What every command was given besides its own arguments.
-struct CliOptions {
-  std::string machineFile;
-  std::string builtin;
-  std::string resultsDir;  // where the result page is kept; the user's own folder when empty
-  bool json = false;
-  bool quiet = false;
-  int driveNumber = -1;  // as listed, 1 up; -1 when not given
-  std::string serial;
-  std::string testKind;   // test: "quick" or "extended"
-  std::string eraseMode;  // erase: "quick" or "full"
-  bool repair = false;    // test: run the repair when bad sectors were found
-  bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
-  bool logs = false;      // smart: the drive's own logs as well
-  std::string pace = "auto";  // test and erase: how the transfers are paced
-  CliAnswers answers;
-
-  // No simulated machine is named: the commands work on this computer's drives (or on the
-  // machine a test hands runCli in their place).
-  bool thisComputer() const { return machineFile.empty() && builtin.empty(); }
-};
-
-// How the drive was reached, as the list shows it.
-const char* reachedAs(int driveClass) {
-  static const char* const kNames[] = {"-", "ATA", "USB", "FireWire", "SCSI", "other", "RAID enclosure", "NVMe"};
-  return driveClass >= 0 && driveClass <= kDriveClassNvme ? kNames[driveClass] : "?";
-}
-
-uint64_t capacityBytes(const DriveRecord& r) {
-  return r.identifiedSectors * static_cast<uint64_t>(static_cast<uint32_t>(std::max(r.sectorSize, 0)));
-}
-
-std::string capacityText(const DriveRecord& r) { return driveCapacityText(r); }
-
-// The SMART column of the list: the enclosure's RAID state, the maker's SSD, or the verdict.
-std::string smartText(const DriveRecord& r) {
-  if (r.isMakerSsd) return "Not Supported";
-  if (r.driveClass == kDriveClassRaid && r.raidLevel != 0) {
-    return std::string(raidLevelName(r.raidLevel)) + ", " + raidStateName(r.raidState);
-  }
-  if (!r.smartAvailable) return "Not Available";
-  return r.smartHealthy ? "PASS" : "FAIL";
-}
-
-std::string letters(const DriveRecord& r) {
-  return std::string(r.volumeLetters, strnlen(r.volumeLetters, sizeof r.volumeLetters));
-}
-
-// A drive's volumes as the user knows them: the letters on the simulated machine ("C"),
-// the mount points on this computer's drives ("/", "/home").
-std::vector<std::string> volumeNames(Platform& platform, const DriveRecord& r) {
-  std::vector<std::string> names;
-  for (const char letter : letters(r)) {
-    const VolumeName name = platform.volumeName(letter);
-    names.push_back(name.mountPoint ? name.name : std::string(1, letter));
-  }
-  return names;
-}
-
-// The list's column: letters side by side ("CD"), mount points between commas.
-std::string volumesText(const std::vector<std::string>& names) {
-  const bool letterForm =
-      std::all_of(names.begin(), names.end(), [](const std::string& name) { return name.size() == 1 && name != "/"; });
-  std::string text;
-  for (const std::string& name : names) {
-    if (!text.empty() && !letterForm) text += ',';
-    text += name;
-  }
-  return text;
-}
-
-Json driveJson(Platform& platform, int index, const DriveRecord& r) {
-  Json volumes = Json::array();
-  for (const std::string& name : volumeNames(platform, r)) volumes.push_back(name);
-  Json drive = {
-      {"number", index + 1},
-      {"model", r.model},
-      {"serial", r.serialNumber},
-      {"firmware", r.firmwareRevision},
-      {"sectors", r.identifiedSectors},
-      {"sector_size", r.sectorSize},
-      {"capacity_bytes", capacityBytes(r)},
-      {"capacity_text", capacityText(r)},
-      {"bus", busTypeName(r.busType)},
-      {"reached_as", reachedAs(r.driveClass)},
-      {"volumes", volumes},
-      {"smart", {{"available", r.smartAvailable != 0}, {"healthy", r.smartHealthy != 0}, {"text", smartText(r)}}},
-  };
-  if (r.driveClass == kDriveClassRaid) {
-    drive["raid"] = {{"level", raidLevelName(r.raidLevel)},
-                     {"state", raidStateName(r.raidState)},
-                     {"rebuild_percent", r.raidRebuildPercent}};
-  } else {
-    drive["raid"] = nullptr;
-  }
-  return drive;
-}
-
-// A command that could not do its work: the reason on standard error, and with --json the
-// document a script reads on standard output. Returns `status`.
-int fail(const CliOptions& options, std::ostream& out, std::ostream& err, int status, const std::string& message) {
-  err << "palvoro-cli: " << message << "\n";
-  if (options.json) {
-    out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"error", {{"status", status}, {"message", message}}}}, 2)
-        << "\n";
-  }
-  return status;
-}
 
 // The machine the command works on; nothing (with `status` and `message` set) when there
 // is none.
@@ -184,6 +78,9 @@ std::unique_ptr<Platform> openMachine(const CliOptions& options, int& status, st
     }
     // A self-test on a simulated drive takes its time as a real one does.
     platform->followWallClock();
+    // The request log is for tests to read; kept here it would grow with every block a
+    // scan reads until a bench of large drives runs out of memory.
+    platform->setLogging(false);
     return platform;
   } catch (const std::exception& e) {
     // Every refusal of a description, whatever its cause, ends here with a status.
@@ -199,9 +96,6 @@ void detect(AppContext& context) {
   detectDrives(context.probeEnvironment(), context.driveTable());
   mapVolumes(context.platform(), context.driveTable());
 }
-
-// A drive's serial number without the blanks drives pad it with.
-std::string trimmedSerial(const DriveRecord& r) { return trimmedField(r.serialNumber, sizeof r.serialNumber); }
 
 // The table index of the drive the options name, or nothing (with the reason and the
 // exit status).
@@ -464,34 +358,6 @@ int smartCommand(AppContext& context, int index, const CliOptions& options, std:
   return passing ? kCliOk : kCliDriveFailed;
 }
 
-// The word of a TestState: PASS, FAIL, ABORT, COMPLETE, or RUNNING for a run without an end.
-std::string stateWord(int32_t state) {
-  if (state >= kTestStatePass && state <= kTestStateComplete) return loadString(kStrResultPass + state);
-  return "RUNNING";
-}
-
-// Why a Start ended without a run, for people and for scripts.
-struct StartEndText {
-  const char* key;
-  const char* text;
-};
-StartEndText startEndText(StartEnd end) {
-  switch (end) {
-    case StartEnd::AdministratorRefused: return {"administrator_refused", "administrator privilege is required"};
-    case StartEnd::ProgramsOpenCancelled: return {"programs_open_cancelled", "other programs are open"};
-    case StartEnd::SystemDriveRefused: return {"system_drive_refused", "the drive holds the system"};
-    case StartEnd::PartitionsDeclined:
-      return {"partitions_declined", "the question about its partitions was answered No"};
-    case StartEnd::EraseDeclined: return {"erase_declined", "the erase was not confirmed"};
-    case StartEnd::EraseChoiceCancelled: return {"erase_choice_cancelled", "the erase mode cannot be used"};
-    case StartEnd::SctRefused: return {"sct_refused", "the erase is not possible on this system"};
-    case StartEnd::TestRun: return {"test_run", "the run took place"};
-    case StartEnd::ResultPageShown: return {"result_page_shown", "the result page was shown"};
-    case StartEnd::NoSuchDrive: return {"no_such_drive", "no such drive"};
-  }
-  return {"", ""};
-}
-
 // The service's front end on the terminal: its boxes become questions, the erase choice
 // comes from --mode, and the run and the read-back are shown by the console view on a loop.
 class CliFrontEnd : public RunFrontEnd {
@@ -626,338 +492,32 @@ class CliFrontEnd : public RunFrontEnd {
   int m_driveNumber = 0;
 };
 
-// A TestError code as the result page prints it: "%02d".
-std::string twoDigitCode(int code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d", code);
-  return text;
-}
-
-Json entryJson(const ResultEntry& e) {
-  return {{"test_option", e.testOption},
-          {"model", e.model},
-          {"serial", e.serial},
-          {"firmware", e.firmware},
-          {"capacity_text", e.capacity},
-          {"smart_status", e.smartStatus},
-          {"test_result", e.testResult},
-          {"error", e.errorCode < 0 ? Json(nullptr) : Json{{"code", e.errorCode}, {"message", e.errorMessage}}},
-          {"test_time", e.testTime},
-          {"verification", !e.verification ? Json(nullptr)
-                                           : Json{{"passed", e.verification->passed},
-                                                  {"non_zero_sector_count", e.verification->nonZeroSectors},
-                                                  {"unreadable_sector_count", e.verification->unreadableSectors},
-                                                  {"text", e.verification->text}}}};
-}
-
-// The scan's block times: the histogram, the slowest blocks and the surface's stripes,
-// with the hints they suggest. null when the scan never ran.
-Json latencyJson(const BlockLatencyMap& map) {
-  if (map.blocks() == 0) return nullptr;
-  Json buckets = Json::array();
-  for (size_t i = 0; i < kLatencyBuckets; ++i) {
-    Json bucket = {{"label", latencyBucketLabel(i)}, {"blocks", map.histogram()[i]}};
-    bucket["below_microseconds"] = i < kLatencyBucketLimits.size() ? Json(kLatencyBucketLimits[i]) : Json(nullptr);
-    buckets.push_back(bucket);
-  }
-  Json slowest = Json::array();
-  for (const SlowBlock& b : map.slowest()) slowest.push_back({{"sector", b.firstSector}, {"microseconds", b.microseconds}});
-  Json stripes = Json::array();
-  for (const LatencyStripe& s : map.stripes()) {
-    stripes.push_back({{"first", s.firstSector},
-                       {"end", s.endSector},
-                       {"blocks", s.blocks},
-                       {"mean_microseconds", s.meanMicroseconds()},
-                       {"worst_microseconds", s.worstMicroseconds},
-                       {"unreadable", s.unreadable}});
-  }
-  return {{"blocks", map.blocks()},
-          {"histogram", buckets},
-          {"slowest", slowest},
-          {"stripes", stripes},
-          {"hints", latencyHints(map)}};
-}
-
-void printLatency(const BlockLatencyMap& map, std::ostream& out) {
-  if (map.blocks() == 0) return;
-  out << "  Block read times (" << map.blocks() << " blocks):";
-  for (size_t i = 0; i < kLatencyBuckets; ++i) {
-    out << (i == 0 ? " " : ", ") << latencyBucketLabel(i) << ": " << map.histogram()[i];
-  }
-  out << "\n";
-  const std::vector<SlowBlock> slowest = map.slowest();
-  constexpr size_t kShown = 10;
-  out << "  Slowest blocks:\n";
-  char line[96];
-  for (size_t i = 0; i < std::min(kShown, slowest.size()); ++i) {
-    std::snprintf(line, sizeof line, "    sector %" PRIu64 "  %" PRIu64 ".%03" PRIu64 " ms\n", slowest[i].firstSector,
-                  slowest[i].microseconds / 1000, slowest[i].microseconds % 1000);
-    out << line;
-  }
-  for (const std::string& hint : latencyHints(map)) out << "  " << hint << "\n";
-}
-
-void entryText(const ResultEntry& e, std::ostream& out) {
-  out << e.testOption << ": " << e.testResult << "  (" << e.testTime << ")\n"
-      << "  Model Number:       " << e.model << "\n"
-      << "  Unit Serial Number: " << e.serial << "\n"
-      << "  Firmware Number:    " << e.firmware << "\n"
-      << "  Capacity:           " << e.capacity << "\n"
-      << "  SMART Status:       " << e.smartStatus << "\n";
-  if (e.errorCode >= 0) {
-    out << "  Test Error Code:    " << twoDigitCode(e.errorCode) << "-" << e.errorMessage << "\n";
-  }
-  if (e.verification) out << "  Erase Verification: " << e.verification->text << "\n";
-}
-
-std::string resultsDirOf(const CliOptions& options) {
-  std::string dir = options.resultsDir.empty() ? findProgramFolders().resultsDir : options.resultsDir;
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir;
-}
-
-const char* verificationEndKey(EraseVerification::End end) {
-  switch (end) {
-    case EraseVerification::End::Finished: return "finished";
-    case EraseVerification::End::Stopped: return "stopped";
-    case EraseVerification::End::DriveNotOpened: return "drive_not_opened";
-    case EraseVerification::End::DriveUnusable: return "drive_unusable";
-    case EraseVerification::End::NoBuffer: return "no_buffer";
-  }
-  return "?";
-}
-
-Json verificationJson(const EraseVerification& v, const std::vector<SectorSpan>& spans) {
-  Json ranges = Json::array();
-  for (const SectorSpan& span : spans) ranges.push_back({{"first", span.first}, {"end", span.end}});
-  return {{"passed", v.passed()},
-          {"end", verificationEndKey(v.end)},
-          {"ranges", ranges},
-          {"sectors_to_check", v.sectorsToCheck},
-          {"sectors_checked", v.sectorsChecked},
-          {"non_zero_sector_count", v.nonZeroSectors},
-          {"non_zero_sectors", v.firstNonZero},
-          {"unreadable_sector_count", v.unreadableSectors}};
-}
-
-// The exit status an erase that completed ends with once it was read back: a sector that
-// holds data or does not read is a failed erase, whatever else happened.
-int verifiedStatus(const EraseVerification& v) {
-  if (v.passed()) return kCliOk;
-  if (v.nonZeroSectors != 0 || v.unreadableSectors != 0) return kCliDriveFailed;
-  switch (v.end) {
-    case EraseVerification::End::Stopped: return kCliRefused;
-    case EraseVerification::End::DriveNotOpened: return kCliNotFound;
-    default: return kCliDriveFailed;
-  }
-}
-
-// Why --verify read nothing back.
-std::string verificationSkipped(StartEnd end, int32_t state, bool stoppedByUser) {
-  if (end != StartEnd::TestRun) return "the erase was not started";
-  if (state == kTestStateAbort || stoppedByUser) return "the erase was stopped";
-  return "the erase did not complete";
-}
-
-void printVerification(const EraseVerification& v, std::ostream& out) {
-  out << "  Verification: ran, ";
-  if (v.passed()) {
-    out << "PASSED\n";
-  } else if (v.end == EraseVerification::End::Stopped) {
-    out << "stopped by the user\n";
-  } else if (v.end == EraseVerification::End::DriveNotOpened) {
-    out << "FAILED: the drive did not open for reading\n";
-  } else if (v.end == EraseVerification::End::DriveUnusable) {
-    out << "FAILED: the drive's sector size or range cannot be read back\n";
-  } else if (v.end == EraseVerification::End::NoBuffer) {
-    out << "FAILED: no memory for the read-back\n";
-  } else {
-    out << "FAILED\n";
-  }
-  out << "    Sectors checked: " << v.sectorsChecked << " of " << v.sectorsToCheck << "\n";
-  if (v.passed()) out << "    All zero.\n";
-  if (v.nonZeroSectors != 0) {
-    out << "    Sectors not zero: " << v.nonZeroSectors << " (first:";
-    for (const uint64_t sector : v.firstNonZero) out << " " << sector;
-    out << (v.nonZeroSectors > v.firstNonZero.size() ? " ...)\n" : ")\n");
-  }
-  if (v.unreadableSectors != 0) out << "    Sectors unreadable: " << v.unreadableSectors << "\n";
-}
-
-// The exit status of a Start: how the run ended, or why it did not take place.
-int startStatus(StartEnd end, const RunOutcome& result) {
-  if (end == StartEnd::AdministratorRefused) return kCliNoPrivilege;
-  if (end == StartEnd::NoSuchDrive) return kCliNotFound;
-  if (end != StartEnd::TestRun) return kCliRefused;
-  switch (result.state) {
-    case kTestStatePass:
-    case kTestStateComplete:
-      return kCliOk;
-    case kTestStateAbort:
-      return kCliRefused;
-    default:
-      return result.error == kTestErrorNoDrive ? kCliNotFound : kCliDriveFailed;
-  }
-}
-
-// test quick|extended and erase: the option dialog's Start, from its checks to the run's
-// result block, and the result page written so that the run outlives the program.
-// A run as palvoro-cli reports it.
-struct ReportedRun {
-  const RunOutcome& result;
-  int kind;
-  bool erase;
-  int index;
-  const DriveRecord& record;
-  int status;
-  std::string skipped;  // why --verify read nothing back; empty when it ran or was not asked
-  struct Page {
-    std::string path;
-    std::string refusal;
-    std::optional<ResultEntry> entry;  // the run's own block, read back
-  } page;
-  bool failed() const { return result.end == StartEnd::TestRun && result.state == kTestStateFail; }
-};
-
-// The result page written so that the run outlives the program, and the run's own block
-// read back from what the service appended.
-ReportedRun::Page keepResultPage(AppContext& context, const CliOptions& options, const RunOutcome& result) {
-  ReportedRun::Page page;
-  if (result.end != StartEnd::TestRun) return page;
-  const std::string dir = resultsDirOf(options);
-  if (writeResultPage(dir, context.resultLines(), &page.refusal)) {
-    page.path = dir + kResultPageName;
-    extractProgramFiles(dir, {{kLogoName, logoGif()}});  // the page shows it
-  }
-  std::string kept;
-  for (const std::string& line : result.resultBlock) kept += line;
-  const std::vector<ResultEntry> entries = readResultEntries(kept);
-  if (!entries.empty()) page.entry = entries.back();
-  return page;
-}
-
-void reportRunJson(const ReportedRun& run, AppContext& context, const CliOptions& options,
-                   const ConsolePrompter& prompter, std::ostream& out) {
-  const RunOutcome& result = run.result;
-  const RunSighting& report = result.seen;
-  const bool erase = run.erase;
-  const std::optional<ResultEntry>& entry = run.page.entry;
-  Json doc = {{"schema_version", kCliSchemaVersion},
-              {"command", erase ? "erase" : "test"},
-              {"test_option", testKindWord(run.kind)},
-              {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
-              {"drive", driveJson(context.platform(), run.index, run.record)},
-              {"outcome", startEndText(result.end).key}};
-  if (result.end == StartEnd::TestRun) {
-    Json sectors = Json::array();
-    for (const BadSector& b : report.badSectors) sectors.push_back({{"sector", b.sector}, {"error", b.error}});
-    doc["result"] = {{"test_state", stateWord(result.state)},
-                     {"error", run.failed() ? Json{{"code", result.error}, {"message", result.errorMessage}} : Json(nullptr)},
-                     {"bad_sector_count", result.badSectorCount},
-                     {"bad_sectors", sectors},
-                     {"repair_offered", report.repairOffered},
-                     {"repair_run", report.repairRun},
-                     {"stopped_by_user", report.stoppedByUser}};
-    if (run.kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
-    doc["result"]["transfers"] = result.transfers.empty() ? Json(nullptr) : Json(result.transfers);
-  } else {
-    doc["result"] = nullptr;
-  }
-  if (erase) {
-    doc["verification"] =
-        result.verification ? verificationJson(*result.verification, result.verifiedSpans) : Json(nullptr);
-    doc["verification_skipped"] = run.skipped.empty() ? Json(nullptr) : Json(run.skipped);
-  }
-  doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
-  doc["result_page"] = run.page.path.empty() ? Json(nullptr) : Json(run.page.path);
-  doc["result_page_refused"] = run.page.refusal.empty() ? Json(nullptr) : Json(run.page.refusal);
-  Json asked = Json::array();
-  for (const AskedBox& box : prompter.asked()) {
-    asked.push_back(askedBoxJson(box));
-  }
-  doc["questions"] = asked;
-  doc["status"] = run.status;
-  out << jsonText(doc, 2) << "\n";
-}
-
-void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostream& out) {
-  const RunOutcome& result = run.result;
-  const RunSighting& report = result.seen;
-  const int32_t state = result.state;
-  out << testKindWord(run.kind) << " of drive " << run.index + 1 << ", " << run.record.model << " (serial "
-      << trimmedSerial(run.record) << "): ";
-  const std::string& skipped = run.skipped;
-  if (result.end != StartEnd::TestRun) {
-    out << "not started: " << startEndText(result.end).text << ".\n";
-    if (!skipped.empty()) out << "  Verification: not run: " << skipped << ".\n";
-    return;
-  }
-  out << stateWord(state) << "\n";
-  // A failure the run told on the screen rather than in a box left no message of its
-  // own (bad sectors that may be repairable): the service gives its code's message.
-  if (run.failed()) out << "  Test Error Code: " << twoDigitCode(result.error) << "-" << result.errorMessage << "\n";
-  if (result.badSectorCount != 0) {
-    const bool repaired = report.repairRun && state == kTestStatePass;
-    out << "  Bad sectors: " << result.badSectorCount << (repaired ? " (repaired)" : "") << "\n";
-    for (const BadSector& b : report.badSectors) out << "    " << b.sector << "  (error " << b.error << ")\n";
-    if (report.repairOffered && !report.repairRun) {
-      out << (options.repair ? "  The repair did not run: its question was not answered yes.\n"
-                             : "  Repair is offered for them: run the test again with --repair to overwrite them with "
-                               "zeros.\n");
-    }
-  }
-  if (report.stoppedByUser) out << "  Stopped by the user.\n";
-  if (run.kind == kTestKindExtended) printLatency(result.latency, out);
-  if (!result.transfers.empty()) out << "  Transfers: " << result.transfers << "\n";
-  if (result.verification) {
-    printVerification(*result.verification, out);
-  } else if (!skipped.empty()) {
-    out << "  Verification: not run: " << skipped << ".\n";
-  }
-  if (!run.page.path.empty()) out << "  Result page: " << run.page.path << "\n";
-  if (!run.page.refusal.empty()) out << "  Result page: not written. " << run.page.refusal << "\n";
-  }
 
 int runCommand(AppContext& context, int index, const CliOptions& options, ConsoleLoop& loop,
                ConsoleProgress& screen, ConsolePrompter& prompter, std::ostream& out) {
-  const bool erase = !options.eraseMode.empty();
-  const int kind = erase ? kTestKindErase : options.testKind == "extended" ? kTestKindExtended : kTestKindQuick;
   SystemTestClock clock;
   CliFrontEnd frontEnd(context, loop, screen, clock);
   frontEnd.setDriveNumber(index + 1);
-  RunRequest request;
-  request.driveIndex = index;
-  // The run goes to the drive chosen here or to none: one plugged in at its number
-  // meanwhile is another drive.
-  request.identity = driveInstanceAt(context.platform(), context.driveTable().records[index].physicalDriveNumber);
-  request.kind = kind;
-  if (erase) request.eraseMode = options.eraseMode == "full" ? 1 : 0;
-  request.repair = options.repair;
-  request.verify = options.verify;
-  request.pace = options.pace == "one-block" ? TransferPace::OneBlock
-                 : options.pace == "deep"    ? TransferPace::Deep
-                                             : TransferPace::Automatic;
+  const RunRequest request = runRequestOf(context, index, options);
 
   // From here Ctrl-C is the Cancel of whatever is shown: a question or the run.
   InterruptGuard interrupts;
   loop.forgetInterrupts();
   RunService service(context, clock);
   const RunOutcome result = service.run(request, frontEnd);
-  const StartEnd end = result.end;
   const DriveRecord& record = context.driveTable().records[index];
-  const RunSighting& report = result.seen;
-  const int status = result.verification ? verifiedStatus(*result.verification) : startStatus(end, result);
-  const bool verifyAsked = erase && options.verify;
-  const std::string skipped =
-      verifyAsked && !result.verification ? verificationSkipped(end, result.state, report.stoppedByUser) : std::string();
-
-  const ReportedRun reported{result, kind, erase, index, record, status, skipped, keepResultPage(context, options, result)};
+  const ReportedRun reported = reportedRun(result, options, index, record, keepResultPage(context, options, result));
   if (options.json) {
-    reportRunJson(reported, context, options, prompter, out);
+    Json doc = runReportJson(reported, context, options);
+    Json asked = Json::array();
+    for (const AskedBox& box : prompter.asked()) asked.push_back(askedBoxJson(box));
+    doc["questions"] = asked;
+    doc["status"] = reported.status;
+    out << jsonText(doc, 2) << "\n";
   } else {
     reportRunText(reported, options, out);
   }
-  return status;
+  return reported.status;
 }
 
 // results: the page the last run of a program in that folder wrote, read back.
@@ -980,17 +540,6 @@ int resultsCommand(const CliOptions& options, std::ostream& out) {
   for (const ResultEntry& e : entries) entryText(e, out);
   out << entries.size() << " run(s).\n";
   return kCliOk;
-}
-
-ProgressStyle styleOf(const CliOptions& options, const CliTerminal& terminal) {
-  if (options.quiet) return ProgressStyle::Quiet;
-  if (options.json) return ProgressStyle::Json;
-  return terminal.errorIsTerminal ? ProgressStyle::Bar : ProgressStyle::Lines;
-}
-
-std::function<double()> clockOf(const CliTerminal& terminal) {
-  if (terminal.now) return terminal.now;
-  return [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
 }
 
 // One line from standard input, waiting in slices so that Ctrl-C ends the wait.
@@ -1082,7 +631,7 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
                   "Also the drive's own logs: self-tests, errors, statistics and temperature history, with hints");
   erase->add_option("--mode", options.eraseMode, "quick or full")->required()->check(CLI::IsMember({"quick", "full"}));
   CLI::Option* confirmErase =
-      erase->add_option("--confirm-erase", options.answers.confirmErase,
+      erase->add_option("--confirm-erase", options.named.confirmations,
                         "Answer the erase's questions yes, if this names the drive: its serial number (no other drive "
                         "may report it), or its number, model and capacity as listed, N:MODEL:CAPACITY")
           ->type_name("SERIAL");
@@ -1098,21 +647,32 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
                      "one-block (everywhere), deep (everywhere)")
         ->check(CLI::IsMember({"auto", "one-block", "deep"}));
   }
-  for (CLI::App* command : {info, smart, test, erase}) {
+  for (CLI::App* command : {info, smart}) {
     CLI::Option* number = command->add_option("N", options.driveNumber, "The drive's number as listed");
     CLI::Option* serial = command->add_option("--serial", options.serial, "The drive with this serial number");
     number->excludes(serial);
+  }
+  for (CLI::App* command : {test, erase}) {
+    command->add_option("N", options.named.numbers, "The drives' numbers as listed (several run at once)");
+    command->add_option("--serial", options.named.serials,
+                        "The drive with this serial number; repeated, each drive named runs at the same time");
+    command->add_flag("--all", options.named.all,
+                      "Every drive except one holding the running system or a mounted file system (those left out "
+                      "are named)");
   }
   return {list, info, smart, test, erase, results, confirmRepair, confirmErase};
 }
 
 // The command that works on the detected drives.
 int dispatchCommand(const CliCommands& commands, AppContext& context, const CliOptions& options, ConsoleLoop& loop,
-                    ConsoleProgress& screen, ConsolePrompter& prompter, std::ostream& out, std::ostream& err) {
+                    ConsoleProgress& screen, ConsolePrompter& prompter, const CliTerminal& terminal, std::ostream& out,
+                    std::ostream& err) {
   int status = kCliOk;
   std::string message;
   if (commands.list->parsed()) {
     status = listCommand(context, options, out);
+  } else if ((commands.test->parsed() || commands.erase->parsed()) && options.named.bench()) {
+    status = benchCommand(context, options, options.named, terminal, out, err);
   } else {
     int notSelected = kCliNotFound;
     const std::optional<int> index = selectDrive(context, options, message, notSelected);
@@ -1161,7 +721,17 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   try {
     app.parse(reversed);
     const bool namesDrive = info->parsed() || smart->parsed() || test->parsed() || erase->parsed();
-    if (namesDrive && options.driveNumber == -1 && options.serial.empty()) {
+    // One drive named for test or erase runs alone, exactly as before benches existed.
+    if ((test->parsed() || erase->parsed()) && !options.named.bench()) {
+      if (!options.named.numbers.empty()) options.driveNumber = options.named.numbers.front();
+      if (!options.named.serials.empty()) options.serial = options.named.serials.front();
+      if (!options.named.confirmations.empty()) options.answers.confirmErase = options.named.confirmations.front();
+    }
+    if ((test->parsed() || erase->parsed()) && options.named.bench() && options.named.numbers.empty() &&
+        options.named.serials.empty() && !options.named.all) {
+      throw CLI::ValidationError("N", "name the drives to erase by their numbers, by --serial S or with --all");
+    }
+    if (namesDrive && !options.named.bench() && options.driveNumber == -1 && options.serial.empty()) {
       throw CLI::ValidationError("N", "name the drive by its number N or by --serial S");
     }
   } catch (const CLI::CallForHelp&) {
@@ -1209,7 +779,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     screen.say(std::string("palvoro-cli: ") + kNoRightsNoteCli);
   }
 
-  status = dispatchCommand(commands, context, options, loop, screen, prompter, out, err);
+  status = dispatchCommand(commands, context, options, loop, screen, prompter, terminal, out, err);
   freeComplianceTable(context.complianceTable());
   return status;
 }

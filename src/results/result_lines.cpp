@@ -3,7 +3,7 @@
 namespace palvoro {
 
 bool ResultLines::appendBlock(const std::vector<std::string>& block) {
-  if (block.size() > kResultLineSlots - m_lines.size()) return false;
+  if (block.size() > m_room - m_lines.size()) return false;
   for (const std::string& line : block) m_lines.push_back(line.substr(0, kResultLineMax));
   return true;
 }

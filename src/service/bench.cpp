@@ -69,6 +69,12 @@ void BenchRow::progress(const RunProgress& progress) {
   if (progress.remainingSeconds) m_state.remainingSeconds = progress.remainingSeconds;
   if (!progress.sector) return;
   const double at = m_now();
+  // A walk that moves back or leaps ahead (the quick scan's second region) starts its rate
+  // over: the sectors between were never read. The run tells every few thousand sectors.
+  if (!m_samples.empty() && (progress.sector->current < m_samples.back().sector ||
+                             progress.sector->current - m_samples.back().sector > kBenchLeapSectors)) {
+    restartRate();
+  }
   m_samples.push_back({at, progress.sector->current});
   while (m_samples.size() > 2 && m_samples[1].at <= at - kBenchRateWindowSeconds) m_samples.pop_front();
   const Sample& first = m_samples.front();

@@ -55,6 +55,9 @@ struct BenchRowState {
 // to show a slow region as it is crossed.
 inline constexpr double kBenchRateWindowSeconds = 5.0;
 
+// Sectors a walk may move between two of its progress events before its rate starts over.
+inline constexpr uint64_t kBenchLeapSectors = uint64_t{1} << 17;
+
 // One drive's row. Its run's events arrive from the run's worker and ticker threads and
 // its state is read from whichever thread draws: every call takes the row's own lock.
 class BenchRow : public RunEvents {

@@ -57,6 +57,16 @@ std::vector<std::string> Session::appendResult(const TestRunValues& run, const D
   return {lines.begin() + static_cast<long>(before), lines.end()};
 }
 
+ResultLines Session::resultLinesNow() const {
+  std::lock_guard lock(m_resultMutex);
+  return m_resultLines;
+}
+
+void Session::makeRoomForRuns(size_t runs) {
+  std::lock_guard lock(m_resultMutex);
+  m_resultLines.widen(m_resultLines.room() + runs * kResultLineSlots);
+}
+
 void Session::keepScanMap(const DriveRecord& record, const BlockLatencyMap& map) {
   std::lock_guard lock(m_resultMutex);
   if (map.blocks() > 0) m_scanMaps[scanMapKey(record)] = map;

@@ -57,6 +57,12 @@ class Session {
   TestRunValues& testRun() { return m_testRun; }
   // The result blocks of this program run, written into the result page on request.
   ResultLines& resultLines() { return m_resultLines; }
+  // The result blocks as they are now, taken under the lock runs append them under: what a
+  // front end writes out while other drives' runs go on.
+  ResultLines resultLinesNow() const;
+  // Makes room for `runs` more blocks than one program run's page holds, so that every
+  // drive of a bench keeps its block.
+  void makeRoomForRuns(size_t runs);
   // Appends a run's result block, whole or not at all, and returns its lines (none when
   // it did not fit). Runs on several drives may end at once.
   std::vector<std::string> appendResult(const TestRunValues& run, const DriveRecord& drive, const std::tm& time,

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -254,6 +255,37 @@ TEST_F(CliProcessTest, CtrlCDuringAnExtendedScanEndsItAsAbortWithItsResultBlock)
   EXPECT_EQ(entries[0].testOption, "EXTENDED TEST");
   EXPECT_EQ(entries[0].testResult, "ABORT");
   EXPECT_EQ(entries[0].model, "VHT VHS512G");
+}
+
+TEST_F(CliProcessTest, CtrlCDuringABenchStopsEveryDriveAsAbortWithItsBlock) {
+  std::set<int> running;
+  bool sent = false;
+  const std::vector<std::string> args = {"--builtin", "showcase", "--json", "--results-dir", dir.string(),
+                                         "test", "extended", "3", "6"};
+  const Child child = runPiped(args, [&](const std::string& line, pid_t pid) {
+    const Json event = Json::parse(line, nullptr, false);
+    if (event.is_discarded() || event["event"] != "progress" || event["percent"] < 2) return;
+    running.insert(event["drive"].get<int>());
+    if (running.size() == 2 && !sent) {
+      kill(pid, SIGINT);
+      sent = true;
+    }
+  });
+  ASSERT_TRUE(sent) << child.err;
+  EXPECT_EQ(child.status, 3) << child.err;
+  const Json doc = Json::parse(child.out, nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << child.out;
+  ASSERT_EQ(doc["drives"].size(), 2u);
+  for (const Json& drive : doc["drives"]) {
+    EXPECT_EQ(drive["result"]["test_state"], "ABORT") << drive.dump(2);
+    EXPECT_TRUE(drive["result"]["stopped_by_user"]);
+  }
+  std::ifstream page(dir / kResultPageName);
+  std::stringstream text;
+  text << page.rdbuf();
+  const std::vector<ResultEntry> entries = readResultEntries(text.str());
+  ASSERT_EQ(entries.size(), 2u);
+  for (const ResultEntry& entry : entries) EXPECT_EQ(entry.testResult, "ABORT");
 }
 
 }  // namespace

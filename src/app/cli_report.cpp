@@ -1,0 +1,421 @@
+#include "app/cli_report.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <chrono>
+#include <cstring>
+
+#include "app/console_text.h"
+#include "app/drive_naming.h"
+#include "discovery/property_page.h"
+#include "results/help_pages.h"
+#include "app/program_files.h"
+#include "diagnostics/block_latency.h"
+#include "diagnostics/run_messages.h"
+#include "discovery/format_capacity.h"
+#include "discovery/raid_status.h"
+#include "discovery/volumes.h"
+#include "app/cli.h"
+#include "results/latency_picture.h"
+#include "service/bench.h"
+
+namespace palvoro::cli {
+
+// How the drive was reached, as the list shows it.
+const char* reachedAs(int driveClass) {
+  static const char* const kNames[] = {"-", "ATA", "USB", "FireWire", "SCSI", "other", "RAID enclosure", "NVMe"};
+  return driveClass >= 0 && driveClass <= kDriveClassNvme ? kNames[driveClass] : "?";
+}
+
+uint64_t capacityBytes(const DriveRecord& r) {
+  return r.identifiedSectors * static_cast<uint64_t>(static_cast<uint32_t>(std::max(r.sectorSize, 0)));
+}
+
+std::string capacityText(const DriveRecord& r) { return driveCapacityText(r); }
+
+// The SMART column of the list: the enclosure's RAID state, the maker's SSD, or the verdict.
+std::string smartText(const DriveRecord& r) {
+  if (r.isMakerSsd) return "Not Supported";
+  if (r.driveClass == kDriveClassRaid && r.raidLevel != 0) {
+    return std::string(raidLevelName(r.raidLevel)) + ", " + raidStateName(r.raidState);
+  }
+  if (!r.smartAvailable) return "Not Available";
+  return r.smartHealthy ? "PASS" : "FAIL";
+}
+
+std::string letters(const DriveRecord& r) {
+  return std::string(r.volumeLetters, strnlen(r.volumeLetters, sizeof r.volumeLetters));
+}
+
+// A drive's volumes as the user knows them: the letters on the simulated machine ("C"),
+// the mount points on this computer's drives ("/", "/home").
+std::vector<std::string> volumeNames(Platform& platform, const DriveRecord& r) {
+  std::vector<std::string> names;
+  for (const char letter : letters(r)) {
+    const VolumeName name = platform.volumeName(letter);
+    names.push_back(name.mountPoint ? name.name : std::string(1, letter));
+  }
+  return names;
+}
+
+// The list's column: letters side by side ("CD"), mount points between commas.
+std::string volumesText(const std::vector<std::string>& names) {
+  const bool letterForm =
+      std::all_of(names.begin(), names.end(), [](const std::string& name) { return name.size() == 1 && name != "/"; });
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty() && !letterForm) text += ',';
+    text += name;
+  }
+  return text;
+}
+
+Json driveJson(Platform& platform, int index, const DriveRecord& r) {
+  Json volumes = Json::array();
+  for (const std::string& name : volumeNames(platform, r)) volumes.push_back(name);
+  Json drive = {
+      {"number", index + 1},
+      {"model", r.model},
+      {"serial", r.serialNumber},
+      {"firmware", r.firmwareRevision},
+      {"sectors", r.identifiedSectors},
+      {"sector_size", r.sectorSize},
+      {"capacity_bytes", capacityBytes(r)},
+      {"capacity_text", capacityText(r)},
+      {"bus", busTypeName(r.busType)},
+      {"reached_as", reachedAs(r.driveClass)},
+      {"volumes", volumes},
+      {"smart", {{"available", r.smartAvailable != 0}, {"healthy", r.smartHealthy != 0}, {"text", smartText(r)}}},
+  };
+  if (r.driveClass == kDriveClassRaid) {
+    drive["raid"] = {{"level", raidLevelName(r.raidLevel)},
+                     {"state", raidStateName(r.raidState)},
+                     {"rebuild_percent", r.raidRebuildPercent}};
+  } else {
+    drive["raid"] = nullptr;
+  }
+  return drive;
+}
+
+// A command that could not do its work: the reason on standard error, and with --json the
+// document a script reads on standard output. Returns `status`.
+int fail(const CliOptions& options, std::ostream& out, std::ostream& err, int status, const std::string& message) {
+  err << "palvoro-cli: " << message << "\n";
+  if (options.json) {
+    out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"error", {{"status", status}, {"message", message}}}}, 2)
+        << "\n";
+  }
+  return status;
+}
+
+
+// A drive's serial number without the blanks drives pad it with.
+std::string trimmedSerial(const DriveRecord& r) { return trimmedField(r.serialNumber, sizeof r.serialNumber); }
+
+
+// A TestError code as the result page prints it: "%02d".
+std::string twoDigitCode(int code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", code);
+  return text;
+}
+
+Json entryJson(const ResultEntry& e) {
+  return {{"test_option", e.testOption},
+          {"model", e.model},
+          {"serial", e.serial},
+          {"firmware", e.firmware},
+          {"capacity_text", e.capacity},
+          {"smart_status", e.smartStatus},
+          {"test_result", e.testResult},
+          {"error", e.errorCode < 0 ? Json(nullptr) : Json{{"code", e.errorCode}, {"message", e.errorMessage}}},
+          {"test_time", e.testTime},
+          {"verification", !e.verification ? Json(nullptr)
+                                           : Json{{"passed", e.verification->passed},
+                                                  {"non_zero_sector_count", e.verification->nonZeroSectors},
+                                                  {"unreadable_sector_count", e.verification->unreadableSectors},
+                                                  {"text", e.verification->text}}}};
+}
+
+// The scan's block times: the histogram, the slowest blocks and the surface's stripes,
+// with the hints they suggest. null when the scan never ran.
+Json latencyJson(const BlockLatencyMap& map) {
+  if (map.blocks() == 0) return nullptr;
+  Json buckets = Json::array();
+  for (size_t i = 0; i < kLatencyBuckets; ++i) {
+    Json bucket = {{"label", latencyBucketLabel(i)}, {"blocks", map.histogram()[i]}};
+    bucket["below_microseconds"] = i < kLatencyBucketLimits.size() ? Json(kLatencyBucketLimits[i]) : Json(nullptr);
+    buckets.push_back(bucket);
+  }
+  Json slowest = Json::array();
+  for (const SlowBlock& b : map.slowest()) slowest.push_back({{"sector", b.firstSector}, {"microseconds", b.microseconds}});
+  Json stripes = Json::array();
+  for (const LatencyStripe& s : map.stripes()) {
+    stripes.push_back({{"first", s.firstSector},
+                       {"end", s.endSector},
+                       {"blocks", s.blocks},
+                       {"mean_microseconds", s.meanMicroseconds()},
+                       {"worst_microseconds", s.worstMicroseconds},
+                       {"unreadable", s.unreadable}});
+  }
+  return {{"blocks", map.blocks()},
+          {"histogram", buckets},
+          {"slowest", slowest},
+          {"stripes", stripes},
+          {"hints", latencyHints(map)}};
+}
+
+void printLatency(const BlockLatencyMap& map, std::ostream& out) {
+  if (map.blocks() == 0) return;
+  out << "  Block read times (" << map.blocks() << " blocks):";
+  for (size_t i = 0; i < kLatencyBuckets; ++i) {
+    out << (i == 0 ? " " : ", ") << latencyBucketLabel(i) << ": " << map.histogram()[i];
+  }
+  out << "\n";
+  const std::vector<SlowBlock> slowest = map.slowest();
+  constexpr size_t kShown = 10;
+  out << "  Slowest blocks:\n";
+  char line[96];
+  for (size_t i = 0; i < std::min(kShown, slowest.size()); ++i) {
+    std::snprintf(line, sizeof line, "    sector %" PRIu64 "  %" PRIu64 ".%03" PRIu64 " ms\n", slowest[i].firstSector,
+                  slowest[i].microseconds / 1000, slowest[i].microseconds % 1000);
+    out << line;
+  }
+  for (const std::string& hint : latencyHints(map)) out << "  " << hint << "\n";
+}
+
+void entryText(const ResultEntry& e, std::ostream& out) {
+  out << e.testOption << ": " << e.testResult << "  (" << e.testTime << ")\n"
+      << "  Model Number:       " << e.model << "\n"
+      << "  Unit Serial Number: " << e.serial << "\n"
+      << "  Firmware Number:    " << e.firmware << "\n"
+      << "  Capacity:           " << e.capacity << "\n"
+      << "  SMART Status:       " << e.smartStatus << "\n";
+  if (e.errorCode >= 0) {
+    out << "  Test Error Code:    " << twoDigitCode(e.errorCode) << "-" << e.errorMessage << "\n";
+  }
+  if (e.verification) out << "  Erase Verification: " << e.verification->text << "\n";
+}
+
+std::string resultsDirOf(const CliOptions& options) {
+  std::string dir = options.resultsDir.empty() ? findProgramFolders().resultsDir : options.resultsDir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+const char* verificationEndKey(EraseVerification::End end) {
+  switch (end) {
+    case EraseVerification::End::Finished: return "finished";
+    case EraseVerification::End::Stopped: return "stopped";
+    case EraseVerification::End::DriveNotOpened: return "drive_not_opened";
+    case EraseVerification::End::DriveUnusable: return "drive_unusable";
+    case EraseVerification::End::NoBuffer: return "no_buffer";
+  }
+  return "?";
+}
+
+Json verificationJson(const EraseVerification& v, const std::vector<SectorSpan>& spans) {
+  Json ranges = Json::array();
+  for (const SectorSpan& span : spans) ranges.push_back({{"first", span.first}, {"end", span.end}});
+  return {{"passed", v.passed()},
+          {"end", verificationEndKey(v.end)},
+          {"ranges", ranges},
+          {"sectors_to_check", v.sectorsToCheck},
+          {"sectors_checked", v.sectorsChecked},
+          {"non_zero_sector_count", v.nonZeroSectors},
+          {"non_zero_sectors", v.firstNonZero},
+          {"unreadable_sector_count", v.unreadableSectors}};
+}
+
+// The exit status an erase that completed ends with once it was read back: a sector that
+// holds data or does not read is a failed erase, whatever else happened.
+int verifiedStatus(const EraseVerification& v) {
+  if (v.passed()) return kCliOk;
+  if (v.nonZeroSectors != 0 || v.unreadableSectors != 0) return kCliDriveFailed;
+  switch (v.end) {
+    case EraseVerification::End::Stopped: return kCliRefused;
+    case EraseVerification::End::DriveNotOpened: return kCliNotFound;
+    default: return kCliDriveFailed;
+  }
+}
+
+// Why --verify read nothing back.
+std::string verificationSkipped(StartEnd end, int32_t state, bool stoppedByUser) {
+  if (end != StartEnd::TestRun) return "the erase was not started";
+  if (state == kTestStateAbort || stoppedByUser) return "the erase was stopped";
+  return "the erase did not complete";
+}
+
+void printVerification(const EraseVerification& v, std::ostream& out) {
+  out << "  Verification: ran, ";
+  if (v.passed()) {
+    out << "PASSED\n";
+  } else if (v.end == EraseVerification::End::Stopped) {
+    out << "stopped by the user\n";
+  } else if (v.end == EraseVerification::End::DriveNotOpened) {
+    out << "FAILED: the drive did not open for reading\n";
+  } else if (v.end == EraseVerification::End::DriveUnusable) {
+    out << "FAILED: the drive's sector size or range cannot be read back\n";
+  } else if (v.end == EraseVerification::End::NoBuffer) {
+    out << "FAILED: no memory for the read-back\n";
+  } else {
+    out << "FAILED\n";
+  }
+  out << "    Sectors checked: " << v.sectorsChecked << " of " << v.sectorsToCheck << "\n";
+  if (v.passed()) out << "    All zero.\n";
+  if (v.nonZeroSectors != 0) {
+    out << "    Sectors not zero: " << v.nonZeroSectors << " (first:";
+    for (const uint64_t sector : v.firstNonZero) out << " " << sector;
+    out << (v.nonZeroSectors > v.firstNonZero.size() ? " ...)\n" : ")\n");
+  }
+  if (v.unreadableSectors != 0) out << "    Sectors unreadable: " << v.unreadableSectors << "\n";
+}
+
+// The exit status of a Start: how the run ended, or why it did not take place.
+int startStatus(StartEnd end, const RunOutcome& result) {
+  if (end == StartEnd::AdministratorRefused) return kCliNoPrivilege;
+  if (end == StartEnd::NoSuchDrive) return kCliNotFound;
+  if (end != StartEnd::TestRun) return kCliRefused;
+  switch (result.state) {
+    case kTestStatePass:
+    case kTestStateComplete:
+      return kCliOk;
+    case kTestStateAbort:
+      return kCliRefused;
+    default:
+      return result.error == kTestErrorNoDrive ? kCliNotFound : kCliDriveFailed;
+  }
+}
+
+// The result page written so that the run outlives the program, and the run's own block
+// read back from what the service appended.
+ReportedRun::Page keepResultPage(Session& context, const CliOptions& options, const RunOutcome& result) {
+  ReportedRun::Page page;
+  if (result.end != StartEnd::TestRun) return page;
+  const std::string dir = resultsDirOf(options);
+  if (writeResultPage(dir, context.resultLinesNow(), &page.refusal)) {
+    page.path = dir + kResultPageName;
+    extractProgramFiles(dir, {{kLogoName, logoGif()}});  // the page shows it
+  }
+  std::string kept;
+  for (const std::string& line : result.resultBlock) kept += line;
+  const std::vector<ResultEntry> entries = readResultEntries(kept);
+  if (!entries.empty()) page.entry = entries.back();
+  return page;
+}
+
+Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& options) {
+  const RunOutcome& result = run.result;
+  const RunSighting& report = result.seen;
+  const bool erase = run.erase;
+  const std::optional<ResultEntry>& entry = run.page.entry;
+  Json doc = {{"schema_version", kCliSchemaVersion},
+              {"command", erase ? "erase" : "test"},
+              {"test_option", testKindWord(run.kind)},
+              {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
+              {"drive", driveJson(context.platform(), run.index, run.record)},
+              {"outcome", startEndText(result.end).key}};
+  if (result.end == StartEnd::TestRun) {
+    Json sectors = Json::array();
+    for (const BadSector& b : report.badSectors) sectors.push_back({{"sector", b.sector}, {"error", b.error}});
+    doc["result"] = {{"test_state", runStateWord(result.state)},
+                     {"error", run.failed() ? Json{{"code", result.error}, {"message", result.errorMessage}} : Json(nullptr)},
+                     {"bad_sector_count", result.badSectorCount},
+                     {"bad_sectors", sectors},
+                     {"repair_offered", report.repairOffered},
+                     {"repair_run", report.repairRun},
+                     {"stopped_by_user", report.stoppedByUser}};
+    if (run.kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
+    doc["result"]["transfers"] = result.transfers.empty() ? Json(nullptr) : Json(result.transfers);
+  } else {
+    doc["result"] = nullptr;
+  }
+  if (erase) {
+    doc["verification"] =
+        result.verification ? verificationJson(*result.verification, result.verifiedSpans) : Json(nullptr);
+    doc["verification_skipped"] = run.skipped.empty() ? Json(nullptr) : Json(run.skipped);
+  }
+  doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
+  doc["result_page"] = run.page.path.empty() ? Json(nullptr) : Json(run.page.path);
+  doc["result_page_refused"] = run.page.refusal.empty() ? Json(nullptr) : Json(run.page.refusal);
+  return doc;
+}
+
+void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostream& out) {
+  const RunOutcome& result = run.result;
+  const RunSighting& report = result.seen;
+  const int32_t state = result.state;
+  out << testKindWord(run.kind) << " of drive " << run.index + 1 << ", " << run.record.model << " (serial "
+      << trimmedSerial(run.record) << "): ";
+  const std::string& skipped = run.skipped;
+  if (result.end != StartEnd::TestRun) {
+    out << "not started: " << startEndText(result.end).text << ".\n";
+    if (!skipped.empty()) out << "  Verification: not run: " << skipped << ".\n";
+    return;
+  }
+  out << runStateWord(state) << "\n";
+  // A failure the run told on the screen rather than in a box left no message of its
+  // own (bad sectors that may be repairable): the service gives its code's message.
+  if (run.failed()) out << "  Test Error Code: " << twoDigitCode(result.error) << "-" << result.errorMessage << "\n";
+  if (result.badSectorCount != 0) {
+    const bool repaired = report.repairRun && state == kTestStatePass;
+    out << "  Bad sectors: " << result.badSectorCount << (repaired ? " (repaired)" : "") << "\n";
+    for (const BadSector& b : report.badSectors) out << "    " << b.sector << "  (error " << b.error << ")\n";
+    if (report.repairOffered && !report.repairRun) {
+      out << (options.repair ? "  The repair did not run: its question was not answered yes.\n"
+                             : "  Repair is offered for them: run the test again with --repair to overwrite them with "
+                               "zeros.\n");
+    }
+  }
+  if (report.stoppedByUser) out << "  Stopped by the user.\n";
+  if (run.kind == kTestKindExtended) printLatency(result.latency, out);
+  if (!result.transfers.empty()) out << "  Transfers: " << result.transfers << "\n";
+  if (result.verification) {
+    printVerification(*result.verification, out);
+  } else if (!skipped.empty()) {
+    out << "  Verification: not run: " << skipped << ".\n";
+  }
+  if (!run.page.path.empty()) out << "  Result page: " << run.page.path << "\n";
+  if (!run.page.refusal.empty()) out << "  Result page: not written. " << run.page.refusal << "\n";
+}
+
+ProgressStyle styleOf(const CliOptions& options, const CliTerminal& terminal) {
+  if (options.quiet) return ProgressStyle::Quiet;
+  if (options.json) return ProgressStyle::Json;
+  return terminal.errorIsTerminal ? ProgressStyle::Bar : ProgressStyle::Lines;
+}
+
+std::function<double()> clockOf(const CliTerminal& terminal) {
+  if (terminal.now) return terminal.now;
+  return [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
+}
+
+RunRequest runRequestOf(Session& context, int index, const CliOptions& options) {
+  const bool erase = !options.eraseMode.empty();
+  RunRequest request;
+  request.driveIndex = index;
+  // The run goes to the drive chosen here or to none: one plugged in at its number
+  // meanwhile is another drive.
+  request.identity = driveInstanceAt(context.platform(), context.driveTable().records[index].physicalDriveNumber);
+  request.kind = erase ? kTestKindErase : options.testKind == "extended" ? kTestKindExtended : kTestKindQuick;
+  if (erase) request.eraseMode = options.eraseMode == "full" ? 1 : 0;
+  request.repair = options.repair;
+  request.verify = options.verify;
+  request.pace = options.pace == "one-block" ? TransferPace::OneBlock
+                 : options.pace == "deep"    ? TransferPace::Deep
+                                             : TransferPace::Automatic;
+  return request;
+}
+
+ReportedRun reportedRun(const RunOutcome& result, const CliOptions& options, int index, const DriveRecord& record,
+                        ReportedRun::Page page) {
+  const bool erase = result.kind == kTestKindErase;
+  const int status = result.verification ? verifiedStatus(*result.verification) : startStatus(result.end, result);
+  const std::string skipped = erase && options.verify && !result.verification
+                                  ? verificationSkipped(result.end, result.state, result.seen.stoppedByUser)
+                                  : std::string();
+  return ReportedRun{result, result.kind, erase, index, record, status, skipped, std::move(page)};
+}
+
+}  // namespace palvoro::cli

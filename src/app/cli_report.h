@@ -1,0 +1,119 @@
+#pragma once
+// What palvoro-cli's commands share: the options, a drive as the list and the reports show
+// it, and a run's report in text and JSON, whether it ran alone or on a bench.
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/cli.h"
+#include "app/console_progress.h"
+#include "app/console_prompter.h"
+#include "results/result_page.h"
+#include "service/run_service.h"
+
+namespace palvoro::cli {
+
+using Json = nlohmann::ordered_json;
+
+// What test and erase name: one drive runs alone, several (or --all) as a bench.
+struct BenchNames {
+  std::vector<int> numbers;                // as listed, 1 up
+  std::vector<std::string> serials;        // --serial, repeated
+  bool all = false;                        // --all
+  std::vector<std::string> confirmations;  // --confirm-erase, repeated
+
+  bool bench() const { return all || numbers.size() + serials.size() > 1 || confirmations.size() > 1; }
+};
+
+// What every command was given besides its own arguments.
+struct CliOptions {
+  std::string machineFile;
+  std::string builtin;
+  std::string resultsDir;  // where the result page is kept; the user's own folder when empty
+  bool json = false;
+  bool quiet = false;
+  int driveNumber = -1;  // as listed, 1 up; -1 when not given
+  std::string serial;
+  std::string testKind;   // test: "quick" or "extended"
+  std::string eraseMode;  // erase: "quick" or "full"
+  bool repair = false;    // test: run the repair when bad sectors were found
+  bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
+  bool logs = false;      // smart: the drive's own logs as well
+  std::string pace = "auto";  // test and erase: how the transfers are paced
+  CliAnswers answers;
+  BenchNames named;  // test and erase
+
+  // No simulated machine is named: the commands work on this computer's drives (or on the
+  // machine a test hands runCli in their place).
+  bool thisComputer() const { return machineFile.empty() && builtin.empty(); }
+};
+
+const char* reachedAs(int driveClass);
+uint64_t capacityBytes(const DriveRecord& r);
+std::string capacityText(const DriveRecord& r);
+// The SMART column of the list: the enclosure's RAID state, the maker's SSD, or the verdict.
+std::string smartText(const DriveRecord& r);
+std::string letters(const DriveRecord& r);
+// A drive's volumes as the user knows them: the letters on the simulated machine ("C"),
+// the mount points on this computer's drives ("/", "/home").
+std::vector<std::string> volumeNames(Platform& platform, const DriveRecord& r);
+// The list's column: letters side by side ("CD"), mount points between commas.
+std::string volumesText(const std::vector<std::string>& names);
+Json driveJson(Platform& platform, int index, const DriveRecord& r);
+// A command that could not do its work: the reason on standard error, and with --json the
+// document a script reads on standard output. Returns `status`.
+int fail(const CliOptions& options, std::ostream& out, std::ostream& err, int status, const std::string& message);
+// A drive's serial number without the blanks drives pad it with.
+std::string trimmedSerial(const DriveRecord& r);
+
+// A TestError code as the result page prints it: "%02d".
+std::string twoDigitCode(int code);
+Json entryJson(const ResultEntry& e);
+void entryText(const ResultEntry& e, std::ostream& out);
+std::string resultsDirOf(const CliOptions& options);
+// The exit status an erase that completed ends with once it was read back.
+int verifiedStatus(const EraseVerification& v);
+// Why --verify read nothing back.
+std::string verificationSkipped(StartEnd end, int32_t state, bool stoppedByUser);
+// The exit status of a Start: how the run ended, or why it did not take place.
+int startStatus(StartEnd end, const RunOutcome& result);
+
+// A run as palvoro-cli reports it.
+struct ReportedRun {
+  const RunOutcome& result;
+  int kind;
+  bool erase;
+  int index;
+  const DriveRecord& record;
+  int status;
+  std::string skipped;  // why --verify read nothing back; empty when it ran or was not asked
+  struct Page {
+    std::string path;
+    std::string refusal;
+    std::optional<ResultEntry> entry;  // the run's own block, read back
+  } page;
+  bool failed() const { return result.end == StartEnd::TestRun && result.state == kTestStateFail; }
+};
+
+// How progress is shown: quiet, JSON lines, a bar on a terminal, lines into a pipe.
+ProgressStyle styleOf(const CliOptions& options, const CliTerminal& terminal);
+// Monotonic seconds: the terminal's own clock (a test's), else the steady clock.
+std::function<double()> clockOf(const CliTerminal& terminal);
+// The request the options make for the drive at table index `index`.
+RunRequest runRequestOf(Session& context, int index, const CliOptions& options);
+// The exit status and the --verify note of a request that came to `result`.
+ReportedRun reportedRun(const RunOutcome& result, const CliOptions& options, int index, const DriveRecord& record,
+                        ReportedRun::Page page);
+// The result page written so that the run outlives the program, and the run's own block
+// read back from what the service appended.
+ReportedRun::Page keepResultPage(Session& context, const CliOptions& options, const RunOutcome& result);
+// The run's JSON report, without the boxes it showed (`questions`) and its status.
+Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& options);
+void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostream& out);
+
+}  // namespace palvoro::cli
