@@ -663,6 +663,19 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
   return {list, info, smart, test, erase, results, confirmRepair, confirmErase};
 }
 
+// test and erase: one drive named runs alone, exactly as before benches existed; several
+// (or --all) make a bench, which must name at least one drive.
+void settleDriveNames(CliOptions& options) {
+  const BenchNames& named = options.named;
+  if (!named.bench()) {
+    if (!named.numbers.empty()) options.driveNumber = named.numbers.front();
+    if (!named.serials.empty()) options.serial = named.serials.front();
+    if (!named.confirmations.empty()) options.answers.confirmErase = named.confirmations.front();
+  } else if (named.numbers.empty() && named.serials.empty() && !named.all) {
+    throw CLI::ValidationError("N", "name the drives to erase by their numbers, by --serial S or with --all");
+  }
+}
+
 // The command that works on the detected drives.
 int dispatchCommand(const CliCommands& commands, AppContext& context, const CliOptions& options, ConsoleLoop& loop,
                     ConsoleProgress& screen, ConsolePrompter& prompter, const CliTerminal& terminal, std::ostream& out,
@@ -721,16 +734,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   try {
     app.parse(reversed);
     const bool namesDrive = info->parsed() || smart->parsed() || test->parsed() || erase->parsed();
-    // One drive named for test or erase runs alone, exactly as before benches existed.
-    if ((test->parsed() || erase->parsed()) && !options.named.bench()) {
-      if (!options.named.numbers.empty()) options.driveNumber = options.named.numbers.front();
-      if (!options.named.serials.empty()) options.serial = options.named.serials.front();
-      if (!options.named.confirmations.empty()) options.answers.confirmErase = options.named.confirmations.front();
-    }
-    if ((test->parsed() || erase->parsed()) && options.named.bench() && options.named.numbers.empty() &&
-        options.named.serials.empty() && !options.named.all) {
-      throw CLI::ValidationError("N", "name the drives to erase by their numbers, by --serial S or with --all");
-    }
+    if (test->parsed() || erase->parsed()) settleDriveNames(options);
     if (namesDrive && !options.named.bench() && options.driveNumber == -1 && options.serial.empty()) {
       throw CLI::ValidationError("N", "name the drive by its number N or by --serial S");
     }

@@ -186,139 +186,191 @@ int worstStatus(const std::vector<int>& statuses) {
   return worst;
 }
 
-int benchCommand(AppContext& context, const CliOptions& options, const BenchNames& names, const CliTerminal& terminal,
-                 std::ostream& out, std::ostream& err) {
-  const BenchChoice choice = chooseBenchDrives(context, names);
-  if (!choice.refusal.empty()) return fail(options, out, err, choice.status, choice.refusal);
-  const bool erase = !options.eraseMode.empty();
-  if (options.repair) {
-    return fail(options, out, err, kCliUsage,
-                "--repair takes one drive: a bench does not repair; run the test again on each drive alone");
-  }
-  const DriveTable& table = context.driveTable();
-  if (erase) {
-    const std::string refusal = benchConfirmationRefusal(table, choice.indexes, names.confirmations);
-    if (!refusal.empty()) return fail(options, out, err, kCliUsage, refusal);
+namespace {
+
+// One bench from its list of drives to its report: the drives' requests, the rows while
+// they run, and what each came to.
+class Bench {
+ public:
+  Bench(AppContext& context, const CliOptions& options, BenchChoice choice, const CliTerminal& terminal,
+        std::ostream& err)
+      : m_context(context),
+        m_options(options),
+        m_choice(std::move(choice)),
+        m_terminal(terminal),
+        m_now(clockOf(terminal)),
+        m_screen(err, styleOf(options, terminal), terminal.columns, m_now) {}
+
+  // What the user reads before anything starts: the drives left out, the drives to erase.
+  void announce() {
+    const DriveTable& table = m_context.driveTable();
+    for (const LeftOut& left : m_choice.leftOut) {
+      m_screen.say("palvoro-cli: --all leaves out " + driveDescription(table, left.index) + ": " + left.reason + ".");
+    }
+    if (!erase()) return;
+    m_screen.say("About to erase " + std::to_string(m_choice.indexes.size()) + " drive(s):");
+    for (const int index : m_choice.indexes) m_screen.say("  " + driveDescription(table, index));
+    m_confirmed = confirmedDrives(m_context, m_choice.indexes);
   }
 
-  ConsoleLoop loop;
-  const std::function<double()> now = clockOf(terminal);
-  BenchScreen screen(err, styleOf(options, terminal), terminal.columns, now);
-  for (const LeftOut& left : choice.leftOut) {
-    screen.say("palvoro-cli: --all leaves out " + driveDescription(table, left.index) + ": " + left.reason + ".");
-  }
-  if (erase) {
-    screen.say("About to erase " + std::to_string(choice.indexes.size()) + " drive(s):");
-    for (const int index : choice.indexes) screen.say("  " + driveDescription(table, index));
+  void makeDrives() {
+    const DriveTable& table = m_context.driveTable();
+    Platform& platform = m_context.platform();
+    for (const int index : m_choice.indexes) {
+      BenchAnswers answers;
+      answers.yes = m_options.answers.yes;
+      answers.confirmed = [this, &platform](int drive) {
+        const auto found = m_confirmed.find(drive);
+        return found != m_confirmed.end() && found->second && driveInstanceAt(platform, drive) == found->second;
+      };
+      const int number = index + 1;
+      auto told = [this, number](const BenchBox& box) {
+        m_loop.post([this, number, box] { m_screen.say(boxLine(number, box)); });
+      };
+      const auto sectorSize = static_cast<uint32_t>(std::max(table.records[index].sectorSize, 512));
+      m_drives.push_back(std::make_unique<BenchDrive>(runRequestOf(m_context, index, m_options), sectorSize, m_now,
+                                                      std::move(answers), std::move(told)));
+    }
+    m_pages.resize(m_drives.size());
   }
 
-  const std::map<int, std::optional<DriveInstance>> confirmed =
-      erase ? confirmedDrives(context, choice.indexes) : std::map<int, std::optional<DriveInstance>>{};
-  Platform& platform = context.platform();
-  std::vector<std::unique_ptr<BenchDrive>> drives;
-  for (const int index : choice.indexes) {
-    BenchAnswers answers;
-    answers.yes = options.answers.yes;
-    answers.confirmed = [&confirmed, &platform](int drive) {
-      const auto found = confirmed.find(drive);
-      return found != confirmed.end() && found->second && driveInstanceAt(platform, drive) == found->second;
-    };
-    const int number = index + 1;
-    auto told = [&loop, &screen, number](const BenchBox& box) {
-      loop.post([&screen, number, box] { screen.say(boxLine(number, box)); });
-    };
-    drives.push_back(std::make_unique<BenchDrive>(runRequestOf(context, index, options),
-                                                  static_cast<uint32_t>(std::max(table.records[index].sectorSize, 512)),
-                                                  now, std::move(answers), std::move(told)));
+  // Runs every drive and shows the rows until the last has ended; Ctrl-C stops them all.
+  void run() {
+    InterruptGuard interrupts;
+    m_loop.forgetInterrupts();
+    std::atomic<bool> stop{false};
+    m_loop.onInterrupt([&](int count) {
+      stop = true;
+      m_screen.say(count == 1 ? "palvoro-cli: stopping every run; each drive ends its current command first."
+                              : "palvoro-cli: still stopping; waiting for the drives.");
+    });
+    m_context.makeRoomForRuns(m_drives.size());
+    SystemTestClock clock;
+    RunService service(m_context, clock);
+    bool benchDone = false;
+    std::thread bench([&] {
+      runBench(service, m_drives, clock, std::chrono::milliseconds(m_terminal.timerMilliseconds), stop, [&](size_t i) {
+        // Each drive's block reaches the page as soon as its run is over, so a drive that
+        // ended is on record whatever becomes of the others.
+        m_loop.post([this, i] { m_pages[i] = keepResultPage(m_context, m_options, m_drives[i]->outcome); });
+      });
+      m_loop.post([&benchDone] { benchDone = true; });
+    });
+    m_present = m_context.platform().physicalDriveNumbers();
+    m_lookedAt = m_now();
+    m_loop.runUntil([&] {
+      m_screen.update(lines(), false);
+      lookForNewDrives();
+      return benchDone;
+    });
+    bench.join();
+    m_loop.onInterrupt(nullptr);
+    m_screen.finish(lines());
   }
-  const auto lines = [&] {
+
+  int report(std::ostream& out) {
+    const DriveTable& table = m_context.driveTable();
+    std::vector<int> statuses;
+    std::vector<ReportedRun> reports;
+    for (size_t i = 0; i < m_drives.size(); ++i) {
+      const int index = m_choice.indexes[i];
+      reports.push_back(reportedRun(m_drives[i]->outcome, m_options, index, table.records[index], m_pages[i]));
+      statuses.push_back(reports.back().status);
+    }
+    const int status = worstStatus(statuses);
+    if (m_options.json) {
+      out << jsonText(reportJson(reports, status), 2) << "\n";
+    } else {
+      for (const ReportedRun& report : reports) reportRunText(report, m_options, out);
+      summaryText(m_drives, m_choice.indexes, table, statuses, out);
+    }
+    return status;
+  }
+
+ private:
+  bool erase() const { return !m_options.eraseMode.empty(); }
+
+  std::vector<BenchLine> lines() const {
+    const DriveTable& table = m_context.driveTable();
     std::vector<BenchLine> shown;
-    for (size_t i = 0; i < drives.size(); ++i) {
-      const DriveRecord& r = table.records[choice.indexes[i]];
-      shown.push_back({choice.indexes[i] + 1, r.model, trimmedSerial(r), drives[i]->row.state()});
+    for (size_t i = 0; i < m_drives.size(); ++i) {
+      const DriveRecord& r = table.records[m_choice.indexes[i]];
+      shown.push_back({m_choice.indexes[i] + 1, r.model, trimmedSerial(r), m_drives[i]->row.state()});
     }
     return shown;
-  };
-
-  // From here Ctrl-C stops every run; each ends ABORT with its block written.
-  InterruptGuard interrupts;
-  loop.forgetInterrupts();
-  std::atomic<bool> stop{false};
-  loop.onInterrupt([&](int count) {
-    stop = true;
-    screen.say(count == 1 ? "palvoro-cli: stopping every run; each drive ends its current command first."
-                          : "palvoro-cli: still stopping; waiting for the drives.");
-  });
-  context.makeRoomForRuns(drives.size());
-  SystemTestClock clock;
-  RunService service(context, clock);
-  std::vector<ReportedRun::Page> pages(drives.size());
-  bool benchDone = false;
-  std::thread bench([&] {
-    runBench(service, drives, clock, std::chrono::milliseconds(terminal.timerMilliseconds), stop, [&](size_t i) {
-      // Each drive's block reaches the page as soon as its run is over, so a drive that
-      // ended is on record whatever becomes of the others.
-      loop.post([&, i] { pages[i] = keepResultPage(context, options, drives[i]->outcome); });
-    });
-    loop.post([&benchDone] { benchDone = true; });
-  });
-  std::vector<int> present = platform.physicalDriveNumbers();
-  double lookedAt = now();
-  loop.runUntil([&] {
-    screen.update(lines(), false);
-    if (now() - lookedAt >= kPlugLookSeconds) {
-      lookedAt = now();
-      for (const int drive : platform.physicalDriveNumbers()) {
-        if (std::find(present.begin(), present.end(), drive) != present.end()) continue;
-        present.push_back(drive);
-        screen.say("palvoro-cli: a drive was plugged in (\\\\.\\PhysicalDrive" + std::to_string(drive) +
-                   "); it is not started.");
-      }
-    }
-    return benchDone;
-  });
-  bench.join();
-  loop.onInterrupt(nullptr);
-  screen.finish(lines());
-
-  std::vector<int> statuses;
-  std::vector<ReportedRun> reports;
-  for (size_t i = 0; i < drives.size(); ++i) {
-    const int index = choice.indexes[i];
-    reports.push_back(reportedRun(drives[i]->outcome, options, index, table.records[index], pages[i]));
-    statuses.push_back(reports.back().status);
   }
-  const int status = worstStatus(statuses);
-  if (options.json) {
+
+  // A drive plugged in meanwhile is named, never started: nobody chose it.
+  void lookForNewDrives() {
+    if (m_now() - m_lookedAt < kPlugLookSeconds) return;
+    m_lookedAt = m_now();
+    for (const int drive : m_context.platform().physicalDriveNumbers()) {
+      if (std::find(m_present.begin(), m_present.end(), drive) != m_present.end()) continue;
+      m_present.push_back(drive);
+      m_screen.say("palvoro-cli: a drive was plugged in (\\\\.\\PhysicalDrive" + std::to_string(drive) +
+                   "); it is not started.");
+    }
+  }
+
+  Json reportJson(const std::vector<ReportedRun>& reports, int status) {
+    const DriveTable& table = m_context.driveTable();
     Json list = Json::array();
-    for (size_t i = 0; i < drives.size(); ++i) {
-      Json doc = runReportJson(reports[i], context, options);
+    for (size_t i = 0; i < m_drives.size(); ++i) {
+      Json doc = runReportJson(reports[i], m_context, m_options);
       doc.erase("schema_version");
       Json asked = Json::array();
-      for (const BenchBox& box : drives[i]->prompter.boxes()) asked.push_back(boxJson(box, table));
+      for (const BenchBox& box : m_drives[i]->prompter.boxes()) asked.push_back(boxJson(box, table));
       doc["questions"] = asked;
       doc["status"] = reports[i].status;
       list.push_back(doc);
     }
     Json leftOut = Json::array();
-    for (const LeftOut& left : choice.leftOut) {
-      leftOut.push_back({{"drive", driveJson(platform, left.index, table.records[left.index])}, {"reason", left.reason}});
+    for (const LeftOut& left : m_choice.leftOut) {
+      leftOut.push_back(
+          {{"drive", driveJson(m_context.platform(), left.index, table.records[left.index])}, {"reason", left.reason}});
     }
-    const int kind = drives.front()->request.kind;
-    out << jsonText(Json{{"schema_version", kCliSchemaVersion},
-                         {"command", erase ? "erase" : "test"},
-                         {"test_option", testKindWord(kind)},
-                         {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
-                         {"drives", list},
-                         {"left_out", leftOut},
-                         {"status", status}},
-                    2)
-        << "\n";
-    return status;
+    return Json{{"schema_version", kCliSchemaVersion},
+                {"command", erase() ? "erase" : "test"},
+                {"test_option", testKindWord(m_drives.front()->request.kind)},
+                {"erase_mode", erase() ? Json(m_options.eraseMode) : Json(nullptr)},
+                {"drives", list},
+                {"left_out", leftOut},
+                {"status", status}};
   }
-  for (const ReportedRun& report : reports) reportRunText(report, options, out);
-  summaryText(drives, choice.indexes, table, statuses, out);
-  return status;
+
+  AppContext& m_context;
+  const CliOptions& m_options;
+  const BenchChoice m_choice;
+  const CliTerminal& m_terminal;
+  const std::function<double()> m_now;
+  ConsoleLoop m_loop;
+  BenchScreen m_screen;
+  std::map<int, std::optional<DriveInstance>> m_confirmed;
+  std::vector<std::unique_ptr<BenchDrive>> m_drives;
+  std::vector<ReportedRun::Page> m_pages;
+  std::vector<int> m_present;
+  double m_lookedAt = 0;
+};
+
+}  // namespace
+
+int benchCommand(AppContext& context, const CliOptions& options, const BenchNames& names, const CliTerminal& terminal,
+                 std::ostream& out, std::ostream& err) {
+  BenchChoice choice = chooseBenchDrives(context, names);
+  if (!choice.refusal.empty()) return fail(options, out, err, choice.status, choice.refusal);
+  if (options.repair) {
+    return fail(options, out, err, kCliUsage,
+                "--repair takes one drive: a bench does not repair; run the test again on each drive alone");
+  }
+  if (!options.eraseMode.empty()) {
+    const std::string refusal = benchConfirmationRefusal(context.driveTable(), choice.indexes, names.confirmations);
+    if (!refusal.empty()) return fail(options, out, err, kCliUsage, refusal);
+  }
+  Bench bench(context, options, std::move(choice), terminal, err);
+  bench.announce();
+  bench.makeDrives();
+  bench.run();
+  return bench.report(out);
 }
 
 }  // namespace palvoro::cli
