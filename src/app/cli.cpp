@@ -69,6 +69,7 @@ struct CliOptions {
   bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
   bool logs = false;      // smart: the drive's own logs as well
   std::string pace = "auto";  // test and erase: how the transfers are paced
+  bool noTemperatureGuard = false;  // test and erase: never pause for the drive's temperature
   CliAnswers answers;
 
   // No simulated machine is named: the commands work on this computer's drives (or on the
@@ -836,6 +837,18 @@ ReportedRun::Page keepResultPage(AppContext& context, const CliOptions& options,
   return page;
 }
 
+// What the temperature guard did: null "highest_celsius" when the drive gave no reading.
+Json temperatureGuardJson(bool enabled, const TemperatureWatch& watch) {
+  const bool read = watch.highestCelsius.has_value();
+  return {{"enabled", enabled},
+          {"highest_celsius", read ? Json(*watch.highestCelsius) : Json(nullptr)},
+          {"critical_celsius", read ? Json(watch.criticalCelsius) : Json(nullptr)},
+          {"warning_celsius", read ? Json(watch.warningCelsius) : Json(nullptr)},
+          {"limits_from_drive", read ? Json(watch.limitsFromDrive) : Json(nullptr)},
+          {"pauses", watch.pauses},
+          {"paused_seconds", watch.pausedSeconds}};
+}
+
 void reportRunJson(const ReportedRun& run, AppContext& context, const CliOptions& options,
                    const ConsolePrompter& prompter, std::ostream& out) {
   const RunOutcome& result = run.result;
@@ -860,6 +873,7 @@ void reportRunJson(const ReportedRun& run, AppContext& context, const CliOptions
                      {"stopped_by_user", report.stoppedByUser}};
     if (run.kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
     doc["result"]["transfers"] = result.transfers.empty() ? Json(nullptr) : Json(result.transfers);
+    doc["result"]["temperature_guard"] = temperatureGuardJson(result.temperatureGuard, result.temperature);
   } else {
     doc["result"] = nullptr;
   }
@@ -914,6 +928,9 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
   } else if (!skipped.empty()) {
     out << "  Verification: not run: " << skipped << ".\n";
   }
+  // After the read-back, whose pauses it counts too.
+  const std::string temperature = temperatureGuardText(result.temperatureGuard, result.temperature);
+  if (!temperature.empty()) out << "  Temperature guard: " << temperature << "\n";
   if (!run.page.path.empty()) out << "  Result page: " << run.page.path << "\n";
   if (!run.page.refusal.empty()) out << "  Result page: not written. " << run.page.refusal << "\n";
   }
@@ -937,6 +954,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
   request.pace = options.pace == "one-block" ? TransferPace::OneBlock
                  : options.pace == "deep"    ? TransferPace::Deep
                                              : TransferPace::Automatic;
+  request.temperatureGuard = !options.noTemperatureGuard;
 
   // From here Ctrl-C is the Cancel of whatever is shown: a question or the run.
   InterruptGuard interrupts;
@@ -1097,6 +1115,9 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
                      "disk, so each block's time is its own; up to 32 requests of 1 MiB in flight elsewhere), "
                      "one-block (everywhere), deep (everywhere)")
         ->check(CLI::IsMember({"auto", "one-block", "deep"}));
+    command->add_flag("--no-temperature-guard", options.noTemperatureGuard,
+                      "Never pause for the drive's temperature (by default scans, erases and the read-back pause "
+                      "at the drive's critical temperature and go on below its warning one)");
   }
   for (CLI::App* command : {info, smart, test, erase}) {
     CLI::Option* number = command->add_option("N", options.driveNumber, "The drive's number as listed");
