@@ -646,6 +646,9 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
                      "disk, so each block's time is its own; up to 32 requests of 1 MiB in flight elsewhere), "
                      "one-block (everywhere), deep (everywhere)")
         ->check(CLI::IsMember({"auto", "one-block", "deep"}));
+    command->add_flag("--no-temperature-guard", options.noTemperatureGuard,
+                      "Never pause for the drive's temperature (by default scans, erases and the read-back pause "
+                      "at the drive's critical temperature and go on below its warning one)");
   }
   for (CLI::App* command : {info, smart}) {
     CLI::Option* number = command->add_option("N", options.driveNumber, "The drive's number as listed");

@@ -305,6 +305,18 @@ ReportedRun::Page keepResultPage(Session& context, const CliOptions& options, co
   return page;
 }
 
+// What the temperature guard did: null "highest_celsius" when the drive gave no reading.
+Json temperatureGuardJson(bool enabled, const TemperatureWatch& watch) {
+  const bool read = watch.highestCelsius.has_value();
+  return {{"enabled", enabled},
+          {"highest_celsius", read ? Json(*watch.highestCelsius) : Json(nullptr)},
+          {"critical_celsius", read ? Json(watch.criticalCelsius) : Json(nullptr)},
+          {"warning_celsius", read ? Json(watch.warningCelsius) : Json(nullptr)},
+          {"limits_from_drive", read ? Json(watch.limitsFromDrive) : Json(nullptr)},
+          {"pauses", watch.pauses},
+          {"paused_seconds", watch.pausedSeconds}};
+}
+
 Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& options) {
   const RunOutcome& result = run.result;
   const RunSighting& report = result.seen;
@@ -328,6 +340,7 @@ Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& o
                      {"stopped_by_user", report.stoppedByUser}};
     if (run.kind == kTestKindExtended) doc["result"]["latency"] = latencyJson(result.latency);
     doc["result"]["transfers"] = result.transfers.empty() ? Json(nullptr) : Json(result.transfers);
+    doc["result"]["temperature_guard"] = temperatureGuardJson(result.temperatureGuard, result.temperature);
   } else {
     doc["result"] = nullptr;
   }
@@ -376,6 +389,9 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
   } else if (!skipped.empty()) {
     out << "  Verification: not run: " << skipped << ".\n";
   }
+  // After the read-back, whose pauses it counts too.
+  const std::string temperature = temperatureGuardText(result.temperatureGuard, result.temperature);
+  if (!temperature.empty()) out << "  Temperature guard: " << temperature << "\n";
   if (!run.page.path.empty()) out << "  Result page: " << run.page.path << "\n";
   if (!run.page.refusal.empty()) out << "  Result page: not written. " << run.page.refusal << "\n";
 }
@@ -405,6 +421,7 @@ RunRequest runRequestOf(Session& context, int index, const CliOptions& options) 
   request.pace = options.pace == "one-block" ? TransferPace::OneBlock
                  : options.pace == "deep"    ? TransferPace::Deep
                                              : TransferPace::Automatic;
+  request.temperatureGuard = !options.noTemperatureGuard;
   return request;
 }
 

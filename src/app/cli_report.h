@@ -45,6 +45,7 @@ struct CliOptions {
   bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
   bool logs = false;      // smart: the drive's own logs as well
   std::string pace = "auto";  // test and erase: how the transfers are paced
+  bool noTemperatureGuard = false;  // test and erase: never pause for the drive's temperature
   CliAnswers answers;
   BenchNames named;  // test and erase
 

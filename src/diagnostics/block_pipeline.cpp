@@ -50,6 +50,10 @@ void BlockPipeline::stop() {
   }
 }
 
+void BlockPipeline::settle() {
+  for (size_t i = 0; i < m_requests.size(); ++i) collect(m_requests.at(i));
+}
+
 std::optional<BlockResult> BlockPipeline::next() {
   if (m_ready.empty() && !m_stopped) {
     fill();

@@ -74,6 +74,9 @@ class BlockPipeline {
   std::optional<BlockResult> next();
   // Waits for every request still in flight; nothing more is sent.
   void stop();
+  // Waits for every request in flight and keeps what each brought for next(), which
+  // sends again: the device rests between the two, with the walk's order untouched.
+  void settle();
 
  private:
   // Consecutive blocks: `blocks` of them from `first`, each a whole block but the last,

@@ -9,6 +9,7 @@
 #include "diagnostics/block_pipeline.h"
 #include "diagnostics/erase.h"
 #include "diagnostics/sector_loop.h"
+#include "diagnostics/temperature_guard.h"
 
 namespace palvoro {
 namespace {
@@ -92,7 +93,8 @@ class ReadBack {
 
 EraseVerification verifyErase(Platform& platform, const DriveRecord& record, int32_t eraseMode,
                               const std::atomic<bool>& stop,
-                              const std::function<void(const VerifyProgress&)>& progress) {
+                              const std::function<void(const VerifyProgress&)>& progress,
+                              const ReadBackTemperature& temperature) {
   EraseVerification result;
   // The erase refuses such a drive before it starts; the read-back must not wrap either.
   if (testRangeError(record) != 0) {
@@ -143,9 +145,21 @@ EraseVerification verifyErase(Platform& platform, const DriveRecord& record, int
     return result;
   }
 
+  TemperatureWatch unwatched;
+  DriveThermometer thermometer(platform, record, temperature.miniportMode, temperature.raidMemberSelect);
+  TemperatureGuard guard(platform, thermometer, temperature.watch != nullptr ? *temperature.watch : unwatched,
+                         temperature.watch != nullptr,
+                         {[&pipeline] { pipeline.settle(); }, {}, {}, [&stop] { return stop.load(); }});
+
   ReadBack readBack(drive, sector.get(), sectorSize, stop, result);
   VerifyProgress done{0, result.sectorsToCheck, 0};
-  while (const std::optional<BlockResult> r = pipeline.next()) {
+  for (;;) {
+    if (!guard.between()) {
+      result.end = EraseVerification::End::Stopped;
+      return result;
+    }
+    const std::optional<BlockResult> r = pipeline.next();
+    if (!r) break;
     const PlannedBlock& block = r->block;
     if (!readBack.block(block.start, block.count, r->ok ? r->data : nullptr)) {
       result.end = EraseVerification::End::Stopped;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "diagnostics/run_values.h"
 #include "discovery/drive_record.h"
 #include "platform/platform.h"
 
@@ -52,6 +53,15 @@ struct VerifyProgress {
   uint64_t lastSector = 0;    // the last sector of the block just read
 };
 
+// The read-back's temperature guard (temperature_guard.h): the watch of the run it follows,
+// where the pauses are kept, and how the drive's temperature is reached. No watch: the
+// read-back is not guarded.
+struct ReadBackTemperature {
+  TemperatureWatch* watch = nullptr;
+  bool miniportMode = false;
+  uint8_t raidMemberSelect = 0;
+};
+
 // Reads back the sectors that the erase in `eraseMode` zeroed on `record`'s drive, through
 // "\\.\PhysicalDriveN" opened for reading only, in blocks of kVerifyBlockBytes. A block
 // that does not read is read again sector by sector, so that one bad sector costs one
@@ -59,8 +69,11 @@ struct VerifyProgress {
 // block fails, the drive is answering nothing there, and the following failed blocks are
 // counted whole without trying each sector, until a block reads again. `stop` is looked at
 // before every read; `progress`, when given, is called on this thread after every block.
+// A pause for the drive's temperature is seen in the time between two calls and in the
+// watch; Cancel ends it as it ends the reads.
 EraseVerification verifyErase(Platform& platform, const DriveRecord& record, int32_t eraseMode,
                               const std::atomic<bool>& stop,
-                              const std::function<void(const VerifyProgress&)>& progress = {});
+                              const std::function<void(const VerifyProgress&)>& progress = {},
+                              const ReadBackTemperature& temperature = {});
 
 }  // namespace palvoro

@@ -71,6 +71,7 @@ void TestRun::begin() {
   v.stopRequest = 0;
   // A run that ends before its scan must not show the block times of the run before it.
   v.scanLatency.begin(0, 0);
+  v.temperature = TemperatureWatch{};
   sectorsPerBlock = kSectorsPerBlock;
   startTime = 0;
   currentSector = 0;
@@ -286,6 +287,7 @@ void TestRun::showCompleted(int32_t state) {
 }
 
 void TestRun::showStage(const std::string& line, std::optional<std::string> detail) {
+  m_stageLine.set(line);
   m_events.stage(RunStage{line, std::move(detail)});
 }
 

@@ -68,6 +68,8 @@ class TestRun {
   void showCompleted(int32_t state);
   // The running text or outcome, with a detail line where the times stood.
   void showStage(const std::string& line, std::optional<std::string> detail = std::nullopt);
+  // The running text shown last, for a step that puts it back after a word of its own.
+  std::string stageLine() const { return m_stageLine.get(); }
   // What the running step is said to take.
   void showEstimatedMinutes(int minutes);
   // A timed step begins: TestError 0, and the elapsed time counts from now.
@@ -117,6 +119,7 @@ class TestRun {
   std::atomic<bool> m_cancelIsClose{false};
   std::atomic<int> m_progress{0};
   std::atomic<int> m_tickCounter{0};          // 0..8, shared by the test timers
+  LockedText m_stageLine;
 };
 
 }  // namespace palvoro

@@ -63,6 +63,18 @@ std::string estimatedMinutesText(int minutes) {
   return "Estimated Time: " + std::to_string(minutes) + " minute(s)";
 }
 
+std::string temperaturePauseText(int celsius, int criticalCelsius, int warningCelsius) {
+  const char* where = celsius > criticalCelsius ? "above" : "at";
+  return "Paused: the drive is at " + std::to_string(celsius) + " °C, " + where + " its critical limit of " +
+         std::to_string(criticalCelsius) + " °C; resuming below " + std::to_string(warningCelsius) + " °C.";
+}
+
+std::string temperatureResumeText(std::optional<int> celsius, int warningCelsius) {
+  if (!celsius) return "Resumed: the drive's temperature can no longer be read.";
+  return "Resumed: the drive has cooled to " + std::to_string(*celsius) + " °C, below " +
+         std::to_string(warningCelsius) + " °C.";
+}
+
 std::string closeLabelText() { return kCloseLabel; }
 
 }  // namespace palvoro

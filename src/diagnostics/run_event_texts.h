@@ -26,6 +26,11 @@ std::string elapsedClock(int64_t seconds);
 std::string remainingClock(int64_t seconds);
 // "Estimated Time: 2 minute(s)": what a self-test or an erase step is said to take.
 std::string estimatedMinutesText(int minutes);
+// "Paused: the drive is at 72 °C, above its critical limit of 70 °C; resuming below 65 °C."
+std::string temperaturePauseText(int celsius, int criticalCelsius, int warningCelsius);
+// "Resumed: the drive has cooled to 64 °C, below 65 °C.", or, when the drive no longer
+// gives a reading, that it went on without one.
+std::string temperatureResumeText(std::optional<int> celsius, int warningCelsius);
 // The label of Cancel once the run has ended.
 std::string closeLabelText();
 

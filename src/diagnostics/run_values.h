@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "diagnostics/block_latency.h"
@@ -81,6 +82,19 @@ class LockedText {
 // (rotating disks), the device's deep queue elsewhere; or one of the two everywhere.
 enum class TransferPace : int32_t { Automatic = 0, OneBlock = 1, Deep = 2 };
 
+// What the temperature guard saw over a run's walks and its read-back, for the report:
+// written by the thread walking the drive, read once the run (and its read-back) ended.
+struct TemperatureWatch {
+  std::optional<int> highestCelsius;   // the highest reading; none when the drive gave none
+  int warningCelsius = 0;              // the limits the readings were held to, once one arrived
+  int criticalCelsius = 0;
+  bool limitsFromDrive = false;        // the drive named them; otherwise the defaults of its kind
+  uint32_t pauses = 0;
+  uint64_t pausedSeconds = 0;          // on the drive's clock
+
+  bool operator==(const TemperatureWatch&) const = default;
+};
+
 struct TestRunValues {
   std::atomic<int32_t> testKind{kTestKindQuick};
   std::atomic<int32_t> testError{kTestErrorNone};
@@ -91,6 +105,9 @@ struct TestRunValues {
   std::atomic<uint64_t> regionLength{0};
   std::atomic<uint64_t> lastShownSector{0};
   std::atomic<TransferPace> transferPace{TransferPace::Automatic};
+  // Walks pause while the drive is at or above its critical temperature; off, they never do.
+  std::atomic<bool> temperatureGuard{true};
+  TemperatureWatch temperature;
   // The block times of the last scan of the whole range or its two regions: written by the
   // worker only, read once the run has ended.
   BlockLatencyMap scanLatency;

@@ -16,6 +16,7 @@
 #include "diagnostics/random_read.h"
 #include "diagnostics/run_drive_open.h"
 #include "diagnostics/run_messages.h"
+#include "diagnostics/temperature_guard.h"
 #include "resources/string_table.h"
 
 namespace palvoro {
@@ -124,6 +125,21 @@ int endLoop(TestRun& run, uint64_t end) {
     v.testState = kTestStateAbort;
   }
   return v.testError.load();
+}
+
+// What the walk's temperature guard does on the run: its pause and resume on the status
+// line, the running text put back once the walk goes on, and the loop's own Cancel.
+TemperatureGuardHooks walkGuardHooks(TestRun& run, BlockPipeline& pipeline, std::string& runningLine) {
+  return {[&pipeline] { pipeline.settle(); },
+          [&run, &runningLine](const std::string& text) {
+            runningLine = run.stageLine();
+            run.showStage(text);
+          },
+          [&run, &runningLine](const std::string& text) {
+            run.showStage(text);
+            run.showStage(runningLine);
+          },
+          [&run] { return run.values().stopRequest.load() != 0; }};
 }
 
 // Where block i of the plan begins.
@@ -244,10 +260,10 @@ std::vector<SectorSpan> planSpans(const SectorPlan& plan) {
   return {first, second};
 }
 
-// Long on purpose: the loop's steps per block (stop check, progress, the outcome of its
-// transfer, the bad sector's question, timing, the current sector) run in the order the
-// tests fix, with the flush that proves an erase after them; split, the order would be
-// spread over several functions.
+// Long on purpose: the loop's steps per block (stop check, temperature, progress, the
+// outcome of its transfer, the bad sector's question, timing, the current sector) run in
+// the order the tests fix, with the flush that proves an erase after them; split, the
+// order would be spread over several functions.
 int sectorLoop(TestRun& run, const SectorPlan& plan) {
   if (const int code = beginLoop(run, plan.first, plan.end, plan.show); code != 0) return code;
   TestRunValues& v = run.values();
@@ -289,6 +305,10 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
     return kTestErrorUnknown5;
   }
   v.setTransferEngine(transferEngineText(queue->engine(), shape, block * sectorSize));
+  DriveThermometer thermometer(run.platform(), run.drive(), run.startup().miniportMode != 0, run.raidMemberSelect());
+  std::string runningLine;
+  TemperatureGuard guard(run.platform(), thermometer, v.temperature, v.temperatureGuard.load(),
+                         walkGuardHooks(run, pipeline, runningLine));
 
   int shownProgress = -1;
   // The random reads are too few and too scattered to map; a scan or an erase walks the
@@ -298,6 +318,8 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
   if (timed) latency.begin(plan.first, plan.end);
   for (uint64_t i = 0; i < lastBlock; ++i) {
     if (v.stopRequest.load() != 0 || v.badSectorCount.load() >= kBadSectorSlots) break;
+    // A pause ended by Cancel ends the walk as a stop does.
+    if (!guard.between()) break;
     const std::optional<BlockResult> result = pipeline.next();
     if (!result) break;
     const uint64_t start = result->block.start;

@@ -13,6 +13,8 @@ constexpr size_t kSerialOffset = 4, kSerialBytes = 20;
 constexpr size_t kModelOffset = 24, kModelBytes = 40;
 constexpr size_t kFirmwareOffset = 64, kFirmwareBytes = 8;
 constexpr size_t kOacsOffset = 256;
+constexpr size_t kWctempOffset = 266;
+constexpr size_t kCctempOffset = 268;
 constexpr size_t kEdsttOffset = 316;
 constexpr size_t kNnOffset = 516;
 // Identify Namespace.
@@ -42,6 +44,8 @@ NvmeControllerIdentity nvmeControllerFields(NvmeIdentifyPage page) {
   id.vendorId = loadLe16(page.data() + kVidOffset);
   id.optionalAdminCommands = loadLe16(page.data() + kOacsOffset);
   id.extendedSelfTestMinutes = loadLe16(page.data() + kEdsttOffset);
+  id.warningTemperatureKelvin = loadLe16(page.data() + kWctempOffset);
+  id.criticalTemperatureKelvin = loadLe16(page.data() + kCctempOffset);
   id.namespaceCount = loadLe32(page.data() + kNnOffset);
   return id;
 }

@@ -21,6 +21,10 @@ struct NvmeControllerIdentity {
   uint16_t optionalAdminCommands = 0;  // OACS
   uint16_t extendedSelfTestMinutes = 0;  // EDSTT
   uint32_t namespaceCount = 0;           // NN
+  // The composite temperatures at which the controller warns (WCTEMP) and at which it is
+  // in danger (CCTEMP), in kelvin; 0 where the controller names none.
+  uint16_t warningTemperatureKelvin = 0;
+  uint16_t criticalTemperatureKelvin = 0;
   bool selfTest() const { return (optionalAdminCommands & kNvmeOacsSelfTest) != 0; }
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/write_folder.h"
+#include "diagnostics/run_event_texts.h"
 #include "diagnostics/run_messages.h"
 #include "resources/string_table.h"
 
@@ -280,6 +281,29 @@ bool appendResultBlock(ResultLines& lines, const TestRunValues& run, const Drive
 std::vector<std::string> transferResultRows(const std::string& engine) {
   if (engine.empty()) return {};
   return {textRow("<tr><td><font color=0000ff>Transfers:</font></td><td>", engine, "</td></tr>\r\n")};
+}
+
+std::string temperatureGuardText(bool enabled, const TemperatureWatch& watch) {
+  if (!enabled) return "Off";
+  if (!watch.highestCelsius) return "";
+  const auto degrees = [](int celsius) { return std::to_string(celsius) + " °C"; };
+  std::string text;
+  if (watch.pauses == 0) {
+    text = "No pause";
+  } else {
+    text = watch.pauses == 1 ? "Paused once" : "Paused " + std::to_string(watch.pauses) + " times";
+    text += ", " + remainingClock(static_cast<int64_t>(watch.pausedSeconds)) + " in all";
+  }
+  text += "; highest " + degrees(*watch.highestCelsius) + "; pauses at " + degrees(watch.criticalCelsius) +
+          ", resumes below " + degrees(watch.warningCelsius);
+  text += watch.limitsFromDrive ? " (the drive's limits)" : " (the default limits; the drive names none)";
+  return text;
+}
+
+std::vector<std::string> temperatureResultRows(bool enabled, const TemperatureWatch& watch) {
+  const std::string text = temperatureGuardText(enabled, watch);
+  if (text.empty()) return {};
+  return {textRow("<tr><td><font color=0000ff>Temperature Guard:</font></td><td>", text, "</td></tr>\r\n")};
 }
 
 bool writeResultPage(const std::string& resultsDir, const ResultLines& lines, std::string* refusal) {

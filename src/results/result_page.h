@@ -36,6 +36,14 @@ inline constexpr const char* kMakerWebAddress = "https://www.example.com/varnhol
 // run's values keep it); none when no walk ran.
 std::vector<std::string> transferResultRows(const std::string& engine);
 
+// What the temperature guard did over the run's walks, as the result page and the command
+// line say it: "Off" when it was turned off; whether and how long the run paused, the
+// highest reading and the limits; "" when the drive gave no reading (or nothing was
+// walked), and there is nothing to say.
+std::string temperatureGuardText(bool enabled, const TemperatureWatch& watch);
+// The "Temperature Guard" row with that text; none when it is empty.
+std::vector<std::string> temperatureResultRows(bool enabled, const TemperatureWatch& watch);
+
 // The text of the "Erase Verification" row: "PASS: N sectors read back, all zero", or
 // "FAIL: " with what went wrong, always naming the "N not zero" and "N unreadable" counts
 // when sectors were read.

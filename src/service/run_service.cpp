@@ -76,6 +76,7 @@ RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
   values.testKind = request.kind;
   values.eraseMode = outcome.eraseMode;
   values.transferPace = request.pace;
+  values.temperatureGuard = request.temperatureGuard;
   values.testError = kTestErrorNone;
   values.testState = kTestStateRunning;
   frontEnd.runStarts();
@@ -197,9 +198,13 @@ void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, Test
     outcome.verifiedSpans = erasedSpans(record, outcome.eraseMode);
     Platform& platform = m_session.platform();
     const int32_t mode = outcome.eraseMode;
-    ReadBackJob job{outcome.verifiedSpans, [&platform, &record, mode](std::atomic<bool>& stop,
-                                                                     const std::function<void(const VerifyProgress&)>& progress) {
-                      return verifyErase(platform, record, mode, stop, progress);
+    // The read-back runs after the run's own threads have ended: its pauses join theirs.
+    const ReadBackTemperature temperature{values.temperatureGuard.load() ? &values.temperature : nullptr,
+                                          m_session.startup().miniportMode != 0, m_session.raidMemberSelect()};
+    ReadBackJob job{outcome.verifiedSpans, [&platform, &record, mode, temperature](
+                                               std::atomic<bool>& stop,
+                                               const std::function<void(const VerifyProgress&)>& progress) {
+                      return verifyErase(platform, record, mode, stop, progress, temperature);
                     }};
     outcome.verification = frontEnd.watchReadBack(job);
   }
@@ -230,6 +235,10 @@ void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, Test
   outcome.transfers = values.transferEngine();
   const std::vector<std::string> transferRows = transferResultRows(outcome.transfers);
   extraRows.insert(extraRows.end(), transferRows.begin(), transferRows.end());
+  outcome.temperatureGuard = values.temperatureGuard.load();
+  outcome.temperature = values.temperature;
+  const std::vector<std::string> temperatureRows = temperatureResultRows(outcome.temperatureGuard, outcome.temperature);
+  extraRows.insert(extraRows.end(), temperatureRows.begin(), temperatureRows.end());
   const std::vector<std::string> hintRows = hintResultRows(hints);
   extraRows.insert(extraRows.end(), hintRows.begin(), hintRows.end());
   outcome.resultBlock = m_session.appendResult(values, record, m_clock.localTime(),

@@ -42,6 +42,8 @@ struct RunRequest {
   bool repair = false;                 // press Repair when the run offers it
   bool verify = false;                 // read an erase back once it completed
   TransferPace pace = TransferPace::Automatic;
+  // Scans, erases and the read-back pause while the drive is too hot (temperature_guard.h).
+  bool temperatureGuard = true;
 };
 
 // A box the checks show.
@@ -120,6 +122,8 @@ struct RunOutcome {
   std::optional<EraseVerification> verification;  // when an erase was read back
   std::vector<SectorSpan> verifiedSpans;
   std::string transfers;                         // how a scan or erase reached the device; "" when none ran
+  bool temperatureGuard = true;                  // as the request asked
+  TemperatureWatch temperature;                  // what the guard saw over the walks and the read-back
   std::vector<std::string> resultBlock;          // the lines appended to the result page
   int partitionCheck = 0;                        // what the partition check gave (erase)
   int otherProgramsOpen = 0;                     // what the open-program check gave

@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/ata_command.h"
 #include "device/drive_requests.h"
 #include "device/nvme_transport.h"
-#include "device/scsi_transport.h"
-#include "device/smart_transport.h"
 #include "platform/records.h"
 #include "platform/scoped_handle.h"
 #include "protocol/ata_commands.h"
 #include "protocol/byte_order.h"
 #include "protocol/nvme_command.h"
+#include "smart/ata_log_path.h"
 #include "smart/nvme_health.h"
 #include "smart/smart_pages.h"
 
@@ -23,91 +21,6 @@ constexpr uint8_t kLogDirectory = 0x00;
 constexpr uint8_t kPowerOnHoursAttribute = 9;
 constexpr size_t kMaxStatisticsPages = 8;
 constexpr size_t kElpeByte = 262;  // Identify Controller: error log page entries, zero-based
-
-// One way to a drive's ATA logs. Each call reads one 512-byte page or fails.
-class AtaLogPath {
- public:
-  virtual ~AtaLogPath() = default;
-  virtual bool smartLog(uint8_t address, LogPage& page) = 0;
-  virtual bool extLog(uint8_t address, uint16_t pageNumber, LogPage& page) = 0;
-  virtual bool sctCommand(const LogPage& command) = 0;
-  virtual bool smartData(LogPage& page) = 0;
-};
-
-// The SMART driver, with ATA pass-through where the driver has no request of its own.
-class DriverPath final : public AtaLogPath {
- public:
-  DriverPath(Platform& platform, Handle handle, bool miniportMode, int driveNumber, uint8_t unit)
-      : m_platform(platform), m_handle(handle), m_miniport(miniportMode), m_driveNumber(driveNumber), m_unit(unit) {}
-  bool smartLog(uint8_t address, LogPage& page) override {
-    uint8_t buffer[kSmartBufferSize];
-    if (!smartReadLog(m_platform, m_handle, m_miniport, m_unit, address, buffer)) return false;
-    std::memcpy(page.data(), buffer + kDriverPageOffset, page.size());
-    return true;
-  }
-  bool extLog(uint8_t address, uint16_t pageNumber, LogPage& page) override {
-    if (m_miniport) return false;
-    uint8_t buffer[kSectorBytes];
-    if (!ataReadLogExt(m_platform, m_handle, address, pageNumber, buffer)) return false;
-    std::memcpy(page.data(), buffer, page.size());
-    return true;
-  }
-  bool sctCommand(const LogPage& command) override {
-    if (m_miniport) return false;
-    uint8_t buffer[kSectorBytes];
-    std::memcpy(buffer, command.data(), sizeof buffer);
-    return ataSctCommand(m_platform, m_handle, buffer);
-  }
-  bool smartData(LogPage& page) override {
-    uint8_t buffer[kSmartBufferSize];
-    if (!smartReadData(m_platform, m_handle, m_miniport, m_driveNumber, m_unit, buffer)) return false;
-    std::memcpy(page.data(), buffer + kDriverPageOffset, page.size());
-    return true;
-  }
-
- private:
-  Platform& m_platform;
-  Handle m_handle;
-  bool m_miniport;
-  int m_driveNumber;
-  uint8_t m_unit;
-};
-
-// A bridge's carrier; the device byte picks the enclosure member.
-class CarrierPath final : public AtaLogPath {
- public:
-  CarrierPath(Platform& platform, Handle handle, AtaCarrier carrier, uint8_t device)
-      : m_platform(platform), m_handle(handle), m_carrier(carrier), m_device(device) {}
-  bool smartLog(uint8_t address, LogPage& page) override {
-    uint8_t buffer[512];
-    if (carrierSmartReadLog(m_platform, m_handle, m_carrier, m_device, address, buffer) == 0) return false;
-    std::memcpy(page.data(), buffer, page.size());
-    return true;
-  }
-  bool extLog(uint8_t address, uint16_t pageNumber, LogPage& page) override {
-    uint8_t buffer[512];
-    if (carrierReadLogExt(m_platform, m_handle, m_carrier, m_device, address, pageNumber, buffer) == 0) return false;
-    std::memcpy(page.data(), buffer, page.size());
-    return true;
-  }
-  bool sctCommand(const LogPage& command) override {
-    uint8_t buffer[512];
-    std::memcpy(buffer, command.data(), sizeof buffer);
-    return carrierSctCommand(m_platform, m_handle, m_carrier, m_device, buffer) != 0;
-  }
-  bool smartData(LogPage& page) override {
-    uint8_t buffer[512];
-    if (carrierSmartRead(m_platform, m_handle, m_carrier, kSmartReadData, m_device, buffer) == 0) return false;
-    std::memcpy(page.data(), buffer, page.size());
-    return true;
-  }
-
- private:
-  Platform& m_platform;
-  Handle m_handle;
-  AtaCarrier m_carrier;
-  uint8_t m_device;
-};
 
 // The raw value of attribute 9 in a SMART data page. Drives keep the hours in the low
 // four bytes; some put minutes or milliseconds above them.
@@ -211,14 +124,10 @@ void readNvmeLogs(Platform& platform, Handle handle, DriveLogs& logs) {
   }
 }
 
-[[nodiscard]] bool usesCarrier(const DriveRecord& drive) {
-  return (drive.busType == kBusUsb || drive.busType == kBusFireWire) && carrierOf(drive.ataTunnel) != kCarrierNone;
-}
-
 }  // namespace
 
 bool driveLogsReachable(const DriveRecord& drive) {
-  return drive.driveClass == kDriveClassAta || drive.driveClass == kDriveClassNvme || usesCarrier(drive);
+  return drive.driveClass == kDriveClassAta || drive.driveClass == kDriveClassNvme || usesAtaCarrier(drive);
 }
 
 bool DriveLogs::anyRead() const {
@@ -237,18 +146,10 @@ DriveLogs readDriveLogs(Platform& platform, const DriveRecord& drive, bool minip
     return logs;
   }
   if (!driveLogsReachable(drive)) return logs;
-  const bool carrier = usesCarrier(drive);
   ScopedHandle handle(platform, openSmartPath(platform, drive.physicalDriveNumber, miniportMode));
   if (!handle.valid()) return logs;
   logs.opened = true;
-  if (carrier) {
-    CarrierPath path(platform, handle.get(), carrierOf(drive.ataTunnel), raidMemberSelect);
-    readAtaLogs(path, logs);
-  } else {
-    DriverPath path(platform, handle.get(), miniportMode, drive.physicalDriveNumber,
-                    static_cast<uint8_t>(drive.primaryUnit));
-    readAtaLogs(path, logs);
-  }
+  readAtaLogs(*ataLogPathOf(platform, handle.get(), drive, miniportMode, raidMemberSelect), logs);
   return logs;
 }
 

@@ -70,10 +70,16 @@ std::string hostileMachine() {
 }
 
 // Whether `text` holds a byte a terminal takes as a control: C0 but line feed, DEL, or
-// anything outside ASCII (the texts here are ASCII once shown).
+// anything outside ASCII (the texts here are ASCII once shown) but the degree sign of the
+// program's own temperature words.
 bool holdsControl(const std::string& text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
+  const std::string degree = "\u00B0";
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, degree.size(), degree) == 0) {
+      i += degree.size() - 1;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(text[i]);
     if ((byte < 0x20 && byte != '\n') || byte >= 0x7F) return true;
   }
   return false;

@@ -22,7 +22,8 @@ constexpr const char* kGood = R"({
                                "rotationRate": 1, "trim": true, "words": {"59": "0x5000", "217": 1}},
      "capabilities": "0x0004000000000000", "unreadable": [5, [7, 9]], "unwritable": [11], "lostWrites": [[12, 13]],
      "smart": {"enabled": false, "attributes": [{"id": 5, "flags": 51, "value": 90, "worst": 80, "threshold": 10, "raw": 3}]},
-     "secondUnit": {"identity": {"sectors": 64}}, "sctVendorSwitch": true}
+     "secondUnit": {"identity": {"sectors": 64}}, "sctVendorSwitch": true,
+     "thermal": {"start": 41.5, "ambient": 30, "perGigabyte": 2, "coolingPerIdleMinute": 0.25}}
   ],
   "volumes": [{"letter": "D", "drive": 3, "partition": 1, "start": 64, "sectors": 1000, "type": "fixed"},
               {"letter": "N", "type": "network"}]
@@ -56,6 +57,11 @@ TEST(MachineLoader, ReadsEveryFieldOfAGoodDescription) {
   EXPECT_TRUE(d->ata.dualUnit());
   EXPECT_EQ(d->ata.units.at(2).media.sectorCount(), 64u);
   EXPECT_TRUE(d->ata.sctVendorSwitch);
+  ASSERT_TRUE(d->thermal.has_value());
+  EXPECT_EQ(d->thermal->celsius, 41.5);
+  EXPECT_EQ(d->thermal->ambient, 30);
+  EXPECT_EQ(d->thermal->perGigabyte, 2);
+  EXPECT_EQ(d->thermal->coolingPerIdleMinute, 0.25);
   ASSERT_EQ(m.volumes.size(), 2u);
   EXPECT_EQ(m.volumes[1].driveType, 4u);
   EXPECT_EQ(m.volumes[1].drive, -1);
@@ -105,6 +111,10 @@ const BadCase kBad[] = {
      "machine.volumes[1].partition: partition number used twice"},
     {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "mediaSectors": 0}]})",
      "machine.drives[0].mediaSectors: a unit has at least one sector"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "thermal": {"start": 30, "ambient": 35}}]})",
+     "machine.drives[0].thermal.ambient: a drive starts at or above"},
+    {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "thermal": {"perGigabyte": -1}}]})",
+     "machine.drives[0].thermal.perGigabyte: value"},
 };
 
 TEST(MachineLoader, RefusesBadValuesNamingTheField) {

@@ -186,8 +186,8 @@ TEST(SimNvme, IdentifyPagesHoldTheDescribedDriveAtTheirOffsets) {
   EXPECT_EQ(std::string(c.begin() + 64, c.begin() + 72), "S21R0512");
   EXPECT_EQ(le(c, 73, 3), 0x123456u);
   EXPECT_EQ(le(c, 256, 2), 0x0010u);         // OACS: Device Self-test
-  EXPECT_EQ(le(c, 264, 2), 348u);            // WCTEMP, 75 °C
-  EXPECT_EQ(le(c, 266, 2), 353u);            // CCTEMP, 80 °C
+  EXPECT_EQ(le(c, 266, 2), 348u);            // WCTEMP, 75 °C (264 and 265 are AVSCC and APSTA)
+  EXPECT_EQ(le(c, 268, 2), 353u);            // CCTEMP, 80 °C
   EXPECT_EQ(le(c, 280, 8), 2000u * 4096u);   // TNVMCAP
   EXPECT_EQ(le(c, 288, 8), 0u);
   EXPECT_EQ(le(c, 316, 2), 12u);             // EDSTT

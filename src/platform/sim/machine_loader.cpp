@@ -109,6 +109,14 @@ class Field {
     if (v > most) refuse("value " + std::to_string(v) + " is above " + std::to_string(most));
     return v;
   }
+  // A JSON number in [least, most], whole or not.
+  double real(double least, double most) const {
+    if (!m_value.is_number()) refuse("expected a number");
+    const double v = m_value.get<double>();
+    if (v < least) refuse("value " + std::to_string(v) + " is below " + std::to_string(least));
+    if (v > most) refuse("value " + std::to_string(v) + " is above " + std::to_string(most));
+    return v;
+  }
   bool boolean() const {
     if (!m_value.is_boolean()) refuse("expected true or false");
     return m_value.get<bool>();
@@ -634,6 +642,21 @@ SimQueueModel readQueueModel(const Field& f) {
   return q;
 }
 
+// How the drive's temperature follows its work. Degrees within what a drive's signed
+// temperature byte holds; the rates are per gigabyte and per minute, so a few hundred
+// degrees is already a drive that glows.
+SimThermal readThermal(const Field& f) {
+  f.expectObject({"start", "ambient", "perGigabyte", "coolingPerIdleMinute"});
+  SimThermal t;
+  if (f.has("start")) t.start = f["start"].real(-127, 127);
+  t.ambient = f.has("ambient") ? f["ambient"].real(-127, 127) : t.start;
+  if (f.has("perGigabyte")) t.perGigabyte = f["perGigabyte"].real(0, 1000);
+  if (f.has("coolingPerIdleMinute")) t.coolingPerIdleMinute = f["coolingPerIdleMinute"].real(0, 1000);
+  if (t.ambient > t.start) f.refuseAt("ambient", "a drive starts at or above the temperature it cools to");
+  t.celsius = t.start;
+  return t;
+}
+
 // The controller of an NVMe drive: its texts and size come from `identity`, the rest from
 // the drive's "nvme" object.
 SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
@@ -699,7 +722,7 @@ SimDrive readDrive(const Field& f) {
   f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
                   "readCapacity16Fails", "readCapacity16", "memberB", "virtual", "statusInterface", "nvme",
-                  "refusedLogs", "queue", PALVORO_UNIT_FIELDS});
+                  "refusedLogs", "queue", "thermal", PALVORO_UNIT_FIELDS});
   SimDrive drive;
   if (!f.has("number")) f.refuse("number is required");
   drive.number = static_cast<int>(f["number"].number(255));
@@ -799,6 +822,7 @@ SimDrive readDrive(const Field& f) {
     }
   }
   if (f.has("queue")) drive.queue = readQueueModel(f["queue"]);
+  if (f.has("thermal")) drive.thermal = readThermal(f["thermal"]);
   if (f.has("virtual")) drive.virtualDisk = f["virtual"].boolean();
   if (f.has("statusInterface")) drive.statusInterface = f["statusInterface"].boolean();
   if (f.has("bridgeSignature")) drive.ata.bridgeSignature = f["bridgeSignature"].boolean();

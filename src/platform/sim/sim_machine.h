@@ -326,6 +326,22 @@ struct SimQueueModel {
   bool rotational = false;
 };
 
+// How a drive's temperature follows its work, in degrees Celsius: it gains `perGigabyte`
+// for every 10^9 bytes it reads or writes and loses `coolingPerIdleMinute` for every minute
+// the machine's clock moves without a transfer (a sleep, the time a test moves by hand),
+// never below `ambient`. What it reaches is what attributes 194 and 190 (the low byte of
+// their raw values), SCT status, device statistics and the NVMe health log report, in
+// place of their described values.
+struct SimThermal {
+  double start = 35;
+  double ambient = 35;
+  double perGigabyte = 0;
+  double coolingPerIdleMinute = 0;
+  // Live state.
+  double celsius = 35;
+  uint64_t cooledAtMs = 0;          // the machine's clock when the cooling was last reckoned
+};
+
 struct SimDrive {
   int number = 0;                   // N of "\\.\PhysicalDriveN"
   Transport transport = Transport::Ata;
@@ -343,6 +359,8 @@ struct SimDrive {
   std::optional<SimAtaDrive> memberB;  // RAID enclosure: member B, device byte B0h
   std::optional<SimNvme> nvme;      // an NVMe drive's controller; its namespace is disk()
   SimQueueModel queue;
+  // Without it the drive reports the temperatures its description gives, however it works.
+  std::optional<SimThermal> thermal;
   // What the operating system sees as the disk: unit 0's media.
   SimMedia& disk() { return ata.units.at(0).media; }
 };

@@ -190,6 +190,7 @@ SimPlatform::SimPlatform(SimMachine machine) : m_machine(std::move(machine)) {
     const bool hasVolumes = std::any_of(m_machine.volumes.begin(), m_machine.volumes.end(),
                                         [&](const SimVolume& v) { return v.drive == drive.number; });
     if (hasVolumes && drive.ata.units.count(0) != 0) writePartitionTable(drive);
+    if (drive.thermal) placeTemperature(drive, drive.thermal->start);
   }
 }
 
@@ -465,6 +466,8 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
 
   SimDrive* d = liveDrive(*h);
   if (d == nullptr) return finish(fail(ERROR_DEVICE_NOT_CONNECTED));
+  // Whatever the drive reports now, it has had the time since its last request to cool.
+  coolDrive(*d);
   int ataCommand = -1;
   int ataFeatures = -1;
   const auto matchAta = [&](const TaskRegisters& registers) {
@@ -499,6 +502,7 @@ bool SimPlatform::deviceIoControl(Handle handle, uint32_t code, const void* in, 
     }
     if (f->kind == SimFault::Kind::FailRequest) return finish(fail(f->error));
     if (f->kind == SimFault::Kind::ShortReply) replyBytes = f->replyBytes;
+    if (f->kind == SimFault::Kind::Temperature) placeTemperature(*d, f->celsius);
     if (f->kind == SimFault::Kind::NvmeStatus && code == IOCTL_STORAGE_PROTOCOL_COMMAND) {
       m_pendingNvmeStatus = f->nvmeStatus;
     }
@@ -856,8 +860,13 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   const uint64_t position = at != nullptr ? *at : h->position;
   req.position = position;
   if (const SimFault* f = matchFault(d->number, 0, -1, -1, !write, write, QueryKey{})) {
-    if (f->kind == SimFault::Kind::Vanish) d->present = false;
-    return finish(fail(f->kind == SimFault::Kind::Vanish ? ERROR_DEVICE_NOT_CONNECTED : f->error));
+    if (f->kind == SimFault::Kind::Temperature) {
+      coolDrive(*d);
+      placeTemperature(*d, f->celsius);
+    } else {
+      if (f->kind == SimFault::Kind::Vanish) d->present = false;
+      return finish(fail(f->kind == SimFault::Kind::Vanish ? ERROR_DEVICE_NOT_CONNECTED : f->error));
+    }
   }
   SimMedia& disk = d->disk();
   const uint32_t ss = disk.sectorSize();
@@ -870,6 +879,7 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   // The time goes by whether the transfer succeeds or not: a drive that retries a weak
   // sector takes its time before it gives up.
   const uint64_t took = disk.transferMicroseconds(lba, count);
+  warmDrive(*d, size);
   if (mediaMicroseconds != nullptr) {
     *mediaMicroseconds = took;
   } else if (took != 0) {

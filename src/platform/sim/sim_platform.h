@@ -55,6 +55,8 @@ struct SimFault {
     ShortReply,    // the request succeeds but hands back only `replyBytes` bytes, zeros
                    // after them: an NVMe page cut short, its descriptor still naming the
                    // full length
+    Temperature,   // the drive is at `celsius` from now on (following its thermal model,
+                   // if it has one), and the request goes on untouched
   };
   Kind kind = Kind::FailRequest;
   int drive = 0;
@@ -73,6 +75,7 @@ struct SimFault {
   uint8_t lbaHigh = 0;              // Registers
   uint16_t nvmeStatus = 0x0006;     // NvmeStatus: (type << 8) | code; 06h internal error
   uint32_t replyBytes = 0;          // ShortReply
+  int celsius = 0;                  // Temperature
   int remaining = -1;
   int skip = 0;                     // matching requests to let through before firing
 };
@@ -121,6 +124,9 @@ class SimPlatform : public Platform {
 
   void injectFault(const SimFault& fault);
   void clearFaults();
+  // Drive `number` is at `celsius` now: from here its thermal model (a still one when it
+  // has none) carries the temperature on, and every report the drive makes says it.
+  void setTemperature(int number, int celsius);
 
   // Simulated time in milliseconds; sleep() advances it.
   uint64_t clockMs() const;
@@ -206,6 +212,11 @@ class SimPlatform : public Platform {
   bool sharingAllows(const OpenHandle& candidate) const;
   bool writeBlockedByVolume(const SimDrive& drive, uint64_t lba, uint64_t count) const;
   void writePartitionTable(SimDrive& drive);
+  // The thermal model: the cooling since it was last reckoned, the heat of `bytes`
+  // transferred, and the temperature put where the drive reports it.
+  void coolDrive(SimDrive& drive);
+  void warmDrive(SimDrive& drive, uint64_t bytes);
+  void placeTemperature(SimDrive& drive, double celsius);
   void refreshVolumesFromPartitionTable(SimDrive& drive);
 
   mutable std::recursive_mutex m_mutex;
