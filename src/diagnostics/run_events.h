@@ -44,6 +44,7 @@ struct RunProgress {
   std::optional<int64_t> elapsedSeconds;     // since the timed step began, every tick
   std::optional<int64_t> remainingSeconds;   // estimated from the sectors done; 0 at the end
   std::optional<int> estimatedMinutes;       // what a self-test or erase step is said to take
+  std::optional<int> temperatureCelsius;     // the drive's temperature, as its guard last read it
 
   bool operator==(const RunProgress&) const = default;
 };

@@ -139,7 +139,12 @@ TemperatureGuardHooks walkGuardHooks(TestRun& run, BlockPipeline& pipeline, std:
             run.showStage(text);
             run.showStage(runningLine);
           },
-          [&run] { return run.values().stopRequest.load() != 0; }};
+          [&run] { return run.values().stopRequest.load() != 0; },
+          [&run](int celsius) {
+            RunProgress reading;
+            reading.temperatureCelsius = celsius;
+            run.events().progress(reading);
+          }};
 }
 
 // Where block i of the plan begins.

@@ -36,6 +36,7 @@ std::optional<int> TemperatureGuard::reading() {
   m_watch.criticalCelsius = limits.criticalCelsius;
   m_watch.limitsFromDrive = limits.fromDrive;
   m_watch.highestCelsius = std::max(m_watch.highestCelsius.value_or(*celsius), *celsius);
+  if (m_hooks.measured) m_hooks.measured(*celsius);
   return celsius;
 }
 

@@ -33,6 +33,8 @@ struct TemperatureGuardHooks {
   std::function<void(const std::string&)> paused;
   std::function<void(const std::string&)> resumed;
   std::function<bool()> stopped;
+  // Each reading the drive gave, for whoever shows its temperature as the walk goes.
+  std::function<void(int celsius)> measured = {};
 };
 
 class TemperatureGuard {

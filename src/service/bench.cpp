@@ -67,6 +67,7 @@ void BenchRow::progress(const RunProgress& progress) {
   if (progress.percent) m_state.percent = progress.percent;
   if (progress.elapsedSeconds) m_state.elapsedSeconds = progress.elapsedSeconds;
   if (progress.remainingSeconds) m_state.remainingSeconds = progress.remainingSeconds;
+  if (progress.temperatureCelsius) m_state.temperatureCelsius = progress.temperatureCelsius;
   if (!progress.sector) return;
   const double at = m_now();
   // A walk that moves back or leaps ahead (the quick scan's second region) starts its rate
