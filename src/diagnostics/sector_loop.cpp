@@ -299,9 +299,12 @@ int sectorLoop(TestRun& run, const SectorPlan& plan) {
     ++planned;
     return PlannedBlock{start, std::min(plan.end - start, block)};
   };
+  // Only a scan's block times make a map; an erase keeps none, so on a rotating disk too
+  // it goes at the depth the device takes unless the user asked for one block at a time.
+  const TransferPace asked = v.transferPace.load();
+  const TransferPace pace = writes && asked == TransferPace::Automatic ? TransferPace::Deep : asked;
   const PipelineShape shape =
-      pipelineShape(queue->limits(), block * sectorSize, plan.placement == BlockPlacement::Random,
-                    v.transferPace.load());
+      pipelineShape(queue->limits(), block * sectorSize, plan.placement == BlockPlacement::Random, pace);
   BlockPipeline pipeline(*queue, shape, sectorSize, block * sectorSize, writes, nextBlock);
   if (!pipeline.valid()) {
     closeDriveForTest(run, drive, volumes);
