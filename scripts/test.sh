@@ -24,6 +24,7 @@ phase "benchmarks"
 ./build/src/palvoro-bench-media-scan
 ./build/src/palvoro-bench-erase
 ./build/src/palvoro-bench-queue-depth
+./build/src/palvoro-bench-many-drives
 phase "install and package"
 bash scripts/check-install.sh build
 

@@ -1,8 +1,9 @@
 // The simulated drive's queue: each request is carried out on the media when it is
-// submitted (so a test's faults and logs see it at once), and placed on the machine's
-// clock by the drive's queue model. The clock moves only when a completion is taken, to
-// the moment that request would have finished, so a test sees the effect of depth on
-// time without waiting.
+// submitted (so a test's faults and logs see it at once), and placed on the drive's own
+// timeline by its queue model. The machine's clock moves only when a completion is taken,
+// to the moment that request would have finished on its drive (the machine's clock is the
+// latest of all drives' moments), so a
+// test sees the effect of depth on time without waiting, and drives run side by side.
 
 #include <algorithm>
 
@@ -13,10 +14,11 @@ namespace palvoro::sim {
 
 class SimBlockQueue : public BlockQueue {
  public:
-  SimBlockQueue(SimPlatform& platform, Handle handle, BlockDirection direction, const SimQueueModel& model,
-                uint32_t logicalBlockBytes)
+  SimBlockQueue(SimPlatform& platform, Handle handle, int drive, BlockDirection direction,
+                const SimQueueModel& model, uint32_t logicalBlockBytes)
       : m_platform(platform),
         m_handle(handle),
+        m_drive(drive),
         m_direction(direction),
         m_model(model),
         m_pending(std::max<uint32_t>(model.depth, 1)) {
@@ -25,6 +27,8 @@ class SimBlockQueue : public BlockQueue {
     m_limits.maxInFlight = std::max<uint32_t>(model.depth, 1);
     m_limits.rotational = model.rotational;
     m_slotFreeAt.assign(m_limits.maxInFlight, 0);
+    m_now = m_platform.driveMicroseconds(drive);
+    m_handSeen = m_platform.handMicroseconds();
   }
 
   BlockLimits limits() const override { return m_limits; }
@@ -46,8 +50,14 @@ class SimBlockQueue : public BlockQueue {
                                         request.bytes, &p.done.moved, &request.offset, &media);
     p.done.error = ok ? 0 : m_platform.lastError();
     // The request takes a free place in the drive's queue, does its own work there, then
-    // waits for the link to move its data.
-    const uint64_t now = m_platform.monotonicMicroseconds();
+    // waits for the link to move its data. Its drive's own time, not the machine's: drives
+    // of a bench work side by side, and another drive's requests must not delay this one.
+    const uint64_t hand = m_platform.handMicroseconds();
+    if (hand > m_handSeen) {
+      m_now += hand - m_handSeen;
+      m_handSeen = hand;
+    }
+    const uint64_t now = m_now;
     const auto slot = std::min_element(m_slotFreeAt.begin(), m_slotFreeAt.end());
     const uint64_t start = std::max(now, *slot);
     // A request larger than the drive takes in one piece reaches it as several.
@@ -68,7 +78,8 @@ class SimBlockQueue : public BlockQueue {
   bool complete(BlockCompletion& completion) override {
     if (m_pending.empty()) return false;
     const Pending p = m_pending.take();
-    m_platform.advanceTransferClockTo(p.finish);
+    m_now = std::max(m_now, p.finish);
+    m_platform.advanceDriveTo(m_drive, p.finish);
     completion = p.done;
     return true;
   }
@@ -81,17 +92,21 @@ class SimBlockQueue : public BlockQueue {
 
   SimPlatform& m_platform;
   const Handle m_handle;
+  const int m_drive;  // its number: whose own time the requests take
   const BlockDirection m_direction;
   const SimQueueModel m_model;
   BlockLimits m_limits;
   std::vector<uint64_t> m_slotFreeAt;
   uint64_t m_linkFreeAt = 0;
+  uint64_t m_now = 0;       // the drive's own time: when the requests taken so far had ended
+  uint64_t m_handSeen = 0;  // the hand-moved part of the clock, as last seen
   RingQueue<Pending> m_pending;
 };
 
 std::unique_ptr<BlockQueue> SimPlatform::openBlockQueue(Handle handle, BlockDirection direction,
                                                         uint32_t logicalBlockBytes) {
   SimQueueModel model;
+  int number = -1;
   {
     std::lock_guard lock(m_mutex);
     OpenHandle* h = find(handle);
@@ -106,12 +121,13 @@ std::unique_ptr<BlockQueue> SimPlatform::openBlockQueue(Handle handle, BlockDire
       return nullptr;
     }
     model = d->queue;
+    number = d->number;
   }
   if (logicalBlockBytes == 0 || logicalBlockBytes > kBlockBufferAlignment) {
     fail(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return std::make_unique<SimBlockQueue>(*this, handle, direction, model, logicalBlockBytes);
+  return std::make_unique<SimBlockQueue>(*this, handle, number, direction, model, logicalBlockBytes);
 }
 
 }  // namespace palvoro::sim

@@ -883,7 +883,7 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
   if (mediaMicroseconds != nullptr) {
     *mediaMicroseconds = took;
   } else if (took != 0) {
-    m_transferMicroseconds += took;
+    advanceDriveTo(d->number, driveMicroseconds(d->number) + took);
   }
   if (write) {
     if (writeBlockedByVolume(*d, lba, count)) return finish(fail(ERROR_ACCESS_DENIED));
@@ -904,10 +904,26 @@ uint32_t SimPlatform::placementError(Handle handle) {
   return 0;
 }
 
-void SimPlatform::advanceTransferClockTo(uint64_t micros) {
-  const uint64_t now = monotonicMicroseconds();
-  if (micros > now) m_transferMicroseconds += micros - now;
+uint64_t SimPlatform::driveMicroseconds(int drive) {
+  std::lock_guard lock(m_mutex);
+  // A drive's time begins where the machine's stands when it is first used: drives used
+  // one after another take their turns, drives used at once work side by side.
+  const auto own = m_driveTransfer.try_emplace(drive, m_transferMicroseconds.load()).first;
+  return m_clockMs.load() * 1000 + own->second;
 }
+
+void SimPlatform::advanceDriveTo(int drive, uint64_t micros) {
+  std::lock_guard lock(m_mutex);
+  const uint64_t hand = m_clockMs.load() * 1000;
+  if (micros <= hand) return;
+  uint64_t& own = m_driveTransfer[drive];
+  own = std::max(own, micros - hand);
+  // Several drives of a bench work at once: the machine's clock is the latest of their
+  // moments, never their sum.
+  if (own > m_transferMicroseconds.load()) m_transferMicroseconds = own;
+}
+
+uint64_t SimPlatform::handMicroseconds() const { return m_clockMs.load() * 1000; }
 
 std::vector<int> SimPlatform::physicalDriveNumbers() {
   std::lock_guard lock(m_mutex);

@@ -188,8 +188,16 @@ class SimPlatform : public Platform {
   // Why a queued request could not be placed on `handle` now, as a seek would fail
   // (ERROR_INVALID_HANDLE, ERROR_DEVICE_NOT_CONNECTED), or 0.
   uint32_t placementError(Handle handle);
-  // The drive's clock moves on to `micros` (never back): a queued request has completed.
-  void advanceTransferClockTo(uint64_t micros);
+  // Drive `drive`'s own time: the hand-moved clock plus what its own transfers took, from
+  // where the machine's clock stood when the drive was first used. Each drive has its own,
+  // as drives on one machine work side by side.
+  uint64_t driveMicroseconds(int drive);
+  // The drive's time moves on to `micros` (never back): a request of its has completed.
+  // The machine's clock follows the latest drive.
+  void advanceDriveTo(int drive, uint64_t micros);
+  // The part of the clock moved by hand (sleep(), advanceClock()): time that passes for
+  // every drive alike.
+  uint64_t handMicroseconds() const;
   friend class SimBlockQueue;
   bool ataPassThrough(OpenHandle& h, SimDrive& drive, const std::vector<uint8_t>& in,
                       uint8_t* out, uint32_t outSize, uint32_t* bytesReturned);
@@ -232,7 +240,8 @@ class SimPlatform : public Platform {
   // Atomics, so that the scan's clock reads take no lock: the scan reads the clock twice a
   // block, and a lock there would cost the scan its speed against a bare loop.
   std::atomic<uint64_t> m_clockMs{0};
-  std::atomic<uint64_t> m_transferMicroseconds{0};
+  std::atomic<uint64_t> m_transferMicroseconds{0};  // the latest of the drives' own times
+  std::map<int, uint64_t> m_driveTransfer;           // each drive's own transfer time, by number
   std::optional<std::chrono::steady_clock::time_point> m_wallStart;
   uint8_t m_pendingAtaError = 0;  // an armed AtaError fault for the request under way
   const SimFault* m_pendingRegisters = nullptr;  // an armed Registers fault
