@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ui/widgets/about_dialog.h"
+#include "ui/widgets/bench_window.h"
 #include "ui/widgets/detection_dialog.h"
 #include "ui/widgets/scan_map_dialog.h"
 #include "ui/widgets/drive_logs_dialog.h"
@@ -131,6 +132,12 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
     window.exec();
   }
   void openDriveLogs(int drive) override { showDriveLogsOf(m_context, drive, m_window); }
+  bool openBench() override {
+    BenchWindow bench(m_context, m_window);
+    bench.setTiming(std::chrono::milliseconds(m_window->m_testTimerMilliseconds), m_window->m_testClock);
+    bench.exec();
+    return bench.testRan();
+  }
   void openAbout() override {
     CAboutDlg about(m_window, titleTexts(m_context.platform().productTitle()));
     about.exec();
