@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
@@ -175,6 +176,15 @@ TEST_F(BenchWindowTest, RunsEveryCheckedDriveAtOnceEachInItsRow) {
   EXPECT_EQ(entries, (QStringList{"Result Page", "Scan Map (off)", "Drive Logs"}));
   EXPECT_TRUE(page.contains("KX10007731")) << page.toStdString();
   EXPECT_FALSE(page.contains("VH7K2A01B3C4"));
+
+  // For an erase, the drive holding the system can no longer be checked, and says why.
+  window->jobBox()->setCurrentIndex(3);
+  QTreeWidgetItem* system = window->driveList()->topLevelItem(kSata);
+  EXPECT_FALSE(system->flags().testFlag(Qt::ItemIsEnabled));
+  EXPECT_EQ(system->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(system->text(4), "holds the system: never erased");
+  EXPECT_TRUE(window->verifyBox()->isEnabled());
+  EXPECT_FALSE(test::saveScreenshot(*window, "bench_erase_choice").isEmpty());
 }
 
 // Extended tests on the runs' own clock: once the scans walk, each row shows its rate and
