@@ -306,11 +306,7 @@ std::vector<std::string> temperatureResultRows(bool enabled, const TemperatureWa
   return {textRow("<tr><td><font color=0000ff>Temperature Guard:</font></td><td>", text, "</td></tr>\r\n")};
 }
 
-bool writeResultPage(const std::string& resultsDir, const ResultLines& lines, std::string* refusal) {
-  if (refusal != nullptr) refusal->clear();
-  // Without a folder the page would land wherever the program was started from.
-  if (lines.count() == 0 || resultsDir.empty()) return false;
-
+std::string resultPageText(const std::vector<std::string>& lines) {
   // Every line is followed by CR LF, so a line that already ends in one gets a second.
   std::string page;
   const auto line = [&page](const std::string& text) { page.append(text).append("\r\n"); };
@@ -320,8 +316,16 @@ bool writeResultPage(const std::string& resultsDir, const ResultLines& lines, st
   line("<table cellspacing=0 cellpadding=0 width='100%' bgcolor=#336699><tr><td><p align=right>");
   line(logo);
   line("</td></tr></table>\n");
-  for (const std::string& text : lines.lines()) line(text);
+  for (const std::string& text : lines) line(text);
   line("</body></html>\r\n");
+  return page;
+}
+
+bool writeResultPage(const std::string& resultsDir, const ResultLines& lines, std::string* refusal) {
+  if (refusal != nullptr) refusal->clear();
+  // Without a folder the page would land wherever the program was started from.
+  if (lines.count() == 0 || resultsDir.empty()) return false;
+  const std::string page = resultPageText(lines.lines());
 
   // A new file takes the page's name whole: a shorter page never keeps the tail of a
   // longer one, and a link planted at the name is replaced, not written through.

@@ -57,6 +57,11 @@ struct ResultVerification {
   std::string text;  // the row as the page shows it
 };
 
+// The result page's text around `lines` (whole blocks): the maker's banner with its logo
+// (vhtlogo.gif beside the page), the lines, the end. What writeResultPage writes, and
+// what a window shows of one run's block.
+std::string resultPageText(const std::vector<std::string>& lines);
+
 // Writes every stored block as the result page in `resultsDir`, through a checked
 // WriteFolder: the page replaces the old one whole, and a folder that is not the user's
 // alone (or, for root, not root's all the way down) is refused, with its sentence in

@@ -72,6 +72,13 @@ void Session::keepScanMap(const DriveRecord& record, const BlockLatencyMap& map)
   if (map.blocks() > 0) m_scanMaps[scanMapKey(record)] = map;
 }
 
+std::optional<BlockLatencyMap> Session::scanMapCopyOf(const DriveRecord& record) const {
+  std::lock_guard lock(m_resultMutex);
+  const auto found = m_scanMaps.find(scanMapKey(record));
+  if (found == m_scanMaps.end()) return std::nullopt;
+  return found->second;
+}
+
 const BlockLatencyMap* Session::scanMapOf(const DriveRecord& record) const {
   std::lock_guard lock(m_resultMutex);
   const auto found = m_scanMaps.find(scanMapKey(record));

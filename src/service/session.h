@@ -76,6 +76,9 @@ class Session {
   void keepScanMap(const DriveRecord& record, const BlockLatencyMap& map);
   // The map of the drive in `record`, or nullptr when none of its extended tests scanned.
   const BlockLatencyMap* scanMapOf(const DriveRecord& record) const;
+  // A copy of that map, for a window open while runs may still keep maps (a drive
+  // without a serial shares its key with another of the same model).
+  std::optional<BlockLatencyMap> scanMapCopyOf(const DriveRecord& record) const;
 
  private:
   Platform& m_platform;

@@ -41,6 +41,7 @@ class RecordingPrompter : public Prompter {
 class RecordingOpener : public DialogOpener {
  public:
   bool openTestOptions(int drive) override { return note("options", drive), testRan; }
+  bool openBench() override { return log->push_back("bench"), testRan; }
   void openSmartWindow(int drive) override { note("smart", drive); }
   void openProperties(int drive) override { note("properties", drive); }
   void openHelp(const std::string& file) override { log->push_back("help " + file); }
@@ -334,8 +335,8 @@ TEST_F(MainWindowModelTest, ScanMapIsOfferedOnlyForADriveAnExtendedTestScanned) 
     return out;
   };
   EXPECT_EQ(texts(3), (std::vector<std::string>{"Run Diagnostics", "Show SMART Drive Info", "Scan Map", "Drive Logs",
-                                                "", "Properties"}));
-  EXPECT_EQ(texts(4).size(), 5u);
+                                                "Bench (Several Drives)...", "", "Properties"}));
+  EXPECT_EQ(texts(4).size(), 6u);
   std::swap(record(3), record(5));
   EXPECT_EQ(texts(3).size(), texts(4).size());
   EXPECT_EQ(texts(5)[2], "Scan Map");
@@ -347,15 +348,16 @@ TEST_F(MainWindowModelTest, ScanMapIsOfferedOnlyForADriveAnExtendedTestScanned) 
 
 TEST_F(MainWindowModelTest, ContextMenus) {
   std::vector<MenuEntry> menu = model->contextMenu(0);
-  ASSERT_EQ(menu.size(), 5u);
+  ASSERT_EQ(menu.size(), 6u);
   EXPECT_EQ(menu[0].text, "Run Diagnostics");
   EXPECT_EQ(menu[1].text, "Show SMART Drive Info");
   EXPECT_EQ(menu[2].text, "Drive Logs");  // an ATA drive: its logs can be asked for
-  EXPECT_EQ(menu[3].command, MenuCommand::Separator);
-  EXPECT_EQ(menu[4].text, "Properties");
+  EXPECT_EQ(menu[3].command, MenuCommand::Bench);
+  EXPECT_EQ(menu[4].command, MenuCommand::Separator);
+  EXPECT_EQ(menu[5].text, "Properties");
   menu = model->contextMenu(6);  // no SMART: no SMART entry
-  ASSERT_EQ(menu.size(), 3u);
-  EXPECT_EQ(menu[1].command, MenuCommand::Separator);
+  ASSERT_EQ(menu.size(), 4u);
+  EXPECT_EQ(menu[2].command, MenuCommand::Separator);
   EXPECT_TRUE(model->contextMenu(8).empty());
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(model->contextMenu(2).empty());  // the SSD: its message instead
@@ -366,6 +368,12 @@ TEST_F(MainWindowModelTest, ContextMenus) {
   model->runMenuCommand(MenuCommand::Properties, 4);
   model->runMenuCommand(MenuCommand::RunDiagnostics, 1);
   EXPECT_EQ(log, (std::vector<std::string>{"drive logs 3", "properties 4", "options 1"}));
+  // The Bench re-scans after it only when a run took place, as the option dialog does.
+  log.clear();
+  model->runMenuCommand(MenuCommand::Bench, 3);
+  opener.testRan = true;
+  model->runMenuCommand(MenuCommand::Bench, 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"bench", "bench", "detect"}));
 }
 
 TEST_F(MainWindowModelTest, EnterOnPhysicalRowVersusElsewhere) {

@@ -146,7 +146,8 @@ TEST_F(MainWindowTest, RowContextMenu) {
     menu->close();
   });
   emit window->physicalList()->rightClicked(0, 1, window->mapToGlobal(QPoint(50, 200)));
-  EXPECT_EQ(texts, (QStringList{"Run Diagnostics", "Show SMART Drive Info", "Drive Logs", "", "Properties"}));
+  EXPECT_EQ(texts, (QStringList{"Run Diagnostics", "Show SMART Drive Info", "Drive Logs", "Bench (Several Drives)...", "",
+                                "Properties"}));
   EXPECT_EQ(recorder.log, (std::vector<std::string>{"properties 0"}));
   EXPECT_EQ(context.driveTable().selectedDrive, 0);
 }

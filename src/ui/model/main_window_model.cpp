@@ -264,6 +264,9 @@ std::vector<MenuEntry> MainWindowModel::contextMenu(int row) {
   // Only once an extended test of this program run has scanned the drive.
   if (m_context.scanMapOf(record) != nullptr) menu.push_back({MenuCommand::ScanMap, "Scan Map"});
   if (driveLogsReachable(record)) menu.push_back({MenuCommand::DriveLogs, "Drive Logs"});
+  // Many drives at once, each in a row: it is opened from any drive's menu, as the
+  // window has no other place for a command that is about no single drive.
+  menu.push_back({MenuCommand::Bench, "Bench (Several Drives)..."});
   menu.push_back({MenuCommand::Separator, ""});
   menu.push_back({MenuCommand::Properties, "Properties"});
   return menu;
@@ -286,6 +289,7 @@ void MainWindowModel::runMenuCommand(MenuCommand command, int row) {
         m_opener.openDriveLogs(row);
       }
       break;
+    case MenuCommand::Bench: onBench(); break;
     case MenuCommand::Separator: break;
   }
 }
@@ -340,6 +344,10 @@ void MainWindowModel::onProperties(int row) {
 void MainWindowModel::onHelp() { m_opener.openHelp("help.htm"); }
 
 void MainWindowModel::onAbout() { m_opener.openAbout(); }
+
+void MainWindowModel::onBench() {
+  if (m_opener.openBench()) rescanDrives();
+}
 
 void MainWindowModel::rescanDrives() {
   if (m_rescanInProgress) return;

@@ -71,7 +71,7 @@ struct TitleTexts {
 TitleTexts titleTexts(const std::string& productTitle);
 
 // The commands of the physical-drive list's context menu.
-enum class MenuCommand { RunDiagnostics, ShowSmartDriveInfo, ScanMap, DriveLogs, Separator, Properties };
+enum class MenuCommand { RunDiagnostics, ShowSmartDriveInfo, ScanMap, DriveLogs, Bench, Separator, Properties };
 struct MenuEntry {
   MenuCommand command;
   std::string text;  // empty for the separator
@@ -116,6 +116,8 @@ class MainWindowModel {
   void onShowSmartDriveInfo(int row);
   void onProperties(int row);
   void onHelp();
+  // The Bench window; the drives are re-scanned after it when a run took place.
+  void onBench();
   void onAbout();
 
   // F5 and the re-scan after a test. A re-scan requested while one runs is absorbed.

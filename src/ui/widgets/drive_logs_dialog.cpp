@@ -1,5 +1,7 @@
 #include "ui/widgets/drive_logs_dialog.h"
 
+#include <QApplication>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,8 +13,11 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
+#include <thread>
 
 #include "ui/widgets/dialog_parts.h"
+#include "ui/widgets/gui_call_queue.h"
 
 namespace palvoro {
 
@@ -158,6 +163,24 @@ CDriveLogsDlg::CDriveLogsDlg(const DriveLogsModel& model, QWidget* parent) : QDi
 QTableWidget* CDriveLogsDlg::table(int index) const {
   if (index < 1 || index >= m_pages->count()) return nullptr;
   return m_pages->widget(index)->findChild<QTableWidget*>();
+}
+
+void showDriveLogsOf(Session& session, int drive, QWidget* parent) {
+  std::optional<DriveLogsModel> model;
+  QEventLoop wait;
+  GuiCallQueue queue;
+  const GuiCallQueue::Sender back = queue.sender();
+  std::thread reader([&] {
+    model = readDriveLogsOf(session, drive);
+    back.post([&wait] { wait.quit(); });
+  });
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  wait.exec(QEventLoop::ExcludeUserInputEvents);
+  QApplication::restoreOverrideCursor();
+  reader.join();
+  if (!model) return;
+  CDriveLogsDlg window(std::move(*model), parent);
+  window.exec();
 }
 
 }  // namespace palvoro

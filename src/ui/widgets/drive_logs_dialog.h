@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "service/drive_logs_model.h"
+#include "service/session.h"
 
 class QLabel;
 class QPushButton;
@@ -51,5 +52,11 @@ class CDriveLogsDlg : public QDialog {
   TemperaturePlot* m_plot = nullptr;
   QPushButton* m_close = nullptr;
 };
+
+// Reads the logs of table index `drive` and shows them over `parent`, modal. The logs come
+// from the drive, which may take seconds: a worker reads them while the windows keep
+// painting, and no click reaches them meanwhile, so nothing starts another command on the
+// drive. Nothing opens when the table holds no such drive.
+void showDriveLogsOf(Session& session, int drive, QWidget* parent);
 
 }  // namespace palvoro

@@ -1,7 +1,6 @@
 #include "ui/widgets/main_window.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,14 +12,13 @@
 #include <QStyle>
 #include <algorithm>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "ui/widgets/about_dialog.h"
+#include "ui/widgets/bench_window.h"
 #include "ui/widgets/detection_dialog.h"
 #include "ui/widgets/scan_map_dialog.h"
 #include "ui/widgets/drive_logs_dialog.h"
-#include "ui/widgets/gui_call_queue.h"
 #include "device/scsi_transport.h"
 #include "ui/widgets/dialog_units.h"
 #include "ui/widgets/option_dialog.h"
@@ -133,25 +131,12 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
     CScanMapDlg window(ScanMapModel(*map, m_context.driveTable().records[drive], drive + 1), m_window);
     window.exec();
   }
-  void openDriveLogs(int drive) override {
-    // The logs come from the drive, which may take seconds: a worker reads them while
-    // the window keeps painting.
-    std::optional<DriveLogsModel> model;
-    QEventLoop wait;
-    GuiCallQueue queue;
-    const GuiCallQueue::Sender back = queue.sender();
-    std::thread reader([&] {
-      model = readDriveLogsOf(m_context, drive);
-      back.post([&wait] { wait.quit(); });
-    });
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // No clicks meanwhile: the window must not start another command over the drive.
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
-    QApplication::restoreOverrideCursor();
-    reader.join();
-    if (!model) return;
-    CDriveLogsDlg window(std::move(*model), m_window);
-    window.exec();
+  void openDriveLogs(int drive) override { showDriveLogsOf(m_context, drive, m_window); }
+  bool openBench() override {
+    BenchWindow bench(m_context, m_window);
+    bench.setTiming(std::chrono::milliseconds(m_window->m_testTimerMilliseconds), m_window->m_testClock);
+    bench.exec();
+    return bench.testRan();
   }
   void openAbout() override {
     CAboutDlg about(m_window, titleTexts(m_context.platform().productTitle()));

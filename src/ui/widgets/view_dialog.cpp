@@ -67,6 +67,11 @@ CViewDlg::CViewDlg(std::string programDir, QWidget* parent)
 void CViewDlg::initDialog() {
   setWindowIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
   if (!ViewerTitle.empty()) setWindowTitle(QString::fromStdString(ViewerTitle));
+  if (!ViewerHtml.empty()) {
+    m_browser->setSearchPaths({QString::fromStdString(m_programDir)});
+    m_browser->setHtml(QString::fromStdString(withHashedColours(ViewerHtml)));
+    return;
+  }
   m_browser->Navigate(viewerAddress(m_programDir, ViewerFile));
 }
 

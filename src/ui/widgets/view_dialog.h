@@ -40,6 +40,9 @@ class CViewDlg : public QDialog {
 
   std::string ViewerFile;   // file name inside programDir
   std::string ViewerTitle;  // window title; empty keeps "View File"
+  // A page given as its text (one drive's result block), shown instead of ViewerFile; its
+  // pictures are still looked up in programDir.
+  std::string ViewerHtml;
 
   CWebBrowser2* browser() const { return m_browser; }
 
