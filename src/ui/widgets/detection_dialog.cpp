@@ -1,5 +1,7 @@
 #include "ui/widgets/detection_dialog.h"
 
+#include <mutex>
+
 #include "ui/widgets/pictures.h"
 
 #include <QEventLoop>
@@ -37,8 +39,18 @@ int DetectionDialog::run() {
   m_workerRunning = true;
   const GuiCallQueue::Sender calls = m_calls.sender();
   m_worker = std::thread([this, calls] {
-    m_ticker.runWorker(m_mode == Mode::Rescan,
-                       [this] { detectDrives(m_context.probeEnvironment(), m_context.driveTable()); });
+    m_ticker.runWorker(m_mode == Mode::Rescan, [this] {
+      // Runs of the Bench read the table under its lock while a re-scan goes on: the table
+      // is filled aside and takes its place whole.
+      DriveTable found;
+      {
+        std::lock_guard lock(m_context.tableMutex());
+        found = m_context.driveTable();
+      }
+      (void)detectDrives(m_context.probeEnvironment(), found);
+      std::lock_guard lock(m_context.tableMutex());
+      m_context.driveTable() = std::move(found);
+    });
     m_workerRunning = false;
     // Behind everything the run asked for, so the wait ends after all of it was done.
     calls.post([this] {
