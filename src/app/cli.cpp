@@ -659,6 +659,9 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
     command->add_option("N", options.named.numbers, "The drives' numbers as listed (several run at once)");
     command->add_option("--serial", options.named.serials,
                         "The drive with this serial number; repeated, each drive named runs at the same time");
+    command->add_flag("--watch", options.named.watch,
+                      "Also run on every drive plugged in meanwhile, until Ctrl-C (an erase only on a drive whose "
+                      "serial number a --confirm-erase named)");
     command->add_flag("--all", options.named.all,
                       "Every drive except one holding the running system or a mounted file system (those left out "
                       "are named)");
@@ -674,7 +677,7 @@ void settleDriveNames(CliOptions& options) {
     if (!named.numbers.empty()) options.driveNumber = named.numbers.front();
     if (!named.serials.empty()) options.serial = named.serials.front();
     if (!named.confirmations.empty()) options.answers.confirmErase = named.confirmations.front();
-  } else if (named.numbers.empty() && named.serials.empty() && !named.all) {
+  } else if (named.numbers.empty() && named.serials.empty() && !named.all && !named.watch) {
     throw CLI::ValidationError("N", "name the drives to erase by their numbers, by --serial S or with --all");
   }
 }

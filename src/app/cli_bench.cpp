@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -11,6 +12,8 @@
 #include "app/console_text.h"
 #include "app/drive_naming.h"
 #include "device/drive_requests.h"
+#include "discovery/detection.h"
+#include "discovery/volumes.h"
 #include "diagnostics/run_event_texts.h"
 #include "diagnostics/run_messages.h"
 #include "service/bench.h"
@@ -76,17 +79,6 @@ std::string boxLine(int number, const BenchBox& box) {
   return line;
 }
 
-// The drives each --confirm-erase named, as they were when named: a drive pulled out and
-// another plugged in at its number is not confirmed.
-std::map<int, std::optional<DriveInstance>> confirmedDrives(Session& context, const std::vector<int>& indexes) {
-  std::map<int, std::optional<DriveInstance>> confirmed;
-  for (const int index : indexes) {
-    const int drive = context.driveTable().records[index].physicalDriveNumber;
-    confirmed[drive] = driveInstanceAt(context.platform(), drive);
-  }
-  return confirmed;
-}
-
 void summaryText(const std::vector<std::unique_ptr<BenchDrive>>& drives, const std::vector<int>& indexes,
                  const DriveTable& table, const std::vector<int>& statuses, std::ostream& out) {
   out << "Summary:\n";
@@ -144,7 +136,7 @@ BenchChoice chooseBenchDrives(Session& context, const BenchNames& names) {
       }
     }
   }
-  if (choice.indexes.empty()) {
+  if (choice.indexes.empty() && !names.watch) {
     choice.refusal = names.all ? "--all leaves out every drive: each holds the running system or a mounted file system"
                                : "no drive is named";
     choice.status = kCliNotFound;
@@ -153,11 +145,14 @@ BenchChoice chooseBenchDrives(Session& context, const BenchNames& names) {
 }
 
 std::string benchConfirmationRefusal(const DriveTable& table, const std::vector<int>& indexes,
-                                     const std::vector<std::string>& confirmations) {
+                                     const std::vector<std::string>& confirmations, bool watch) {
   std::set<int> confirmed;
   for (const std::string& given : confirmations) {
     const NamedDrive named = driveByConfirmation(table, given, "--confirm-erase");
     if (named.outcome == NamedDrive::Outcome::Ambiguous) return "--confirm-erase: " + named.message;
+    // A drive still to come is named by its serial number: the number form names a drive
+    // as it is listed now.
+    if (named.outcome == NamedDrive::Outcome::NoSuch && watch && !named.byNumber) continue;
     if (named.outcome == NamedDrive::Outcome::NoSuch) {
       return "--confirm-erase " + given + " names no drive" + (named.message.empty() ? "" : ": " + named.message) +
              "; nothing is erased";
@@ -189,7 +184,7 @@ int worstStatus(const std::vector<int>& statuses) {
 namespace {
 
 // One bench from its list of drives to its report: the drives' requests, the rows while
-// they run, and what each came to.
+// they run, and what each came to. With --watch the list grows as drives are plugged in.
 class Bench {
  public:
   Bench(AppContext& context, const CliOptions& options, BenchChoice choice, const CliTerminal& terminal,
@@ -199,7 +194,12 @@ class Bench {
         m_choice(std::move(choice)),
         m_terminal(terminal),
         m_now(clockOf(terminal)),
-        m_screen(err, styleOf(options, terminal), terminal.columns, m_now) {}
+        m_screen(err, styleOf(options, terminal), terminal.columns, m_now),
+        m_service(context, m_clock) {}
+
+  ~Bench() {
+    for (std::thread& t : m_threads) t.join();
+  }
 
   // What the user reads before anything starts: the drives left out, the drives to erase.
   void announce() {
@@ -207,63 +207,41 @@ class Bench {
     for (const LeftOut& left : m_choice.leftOut) {
       m_screen.say("palvoro-cli: --all leaves out " + driveDescription(table, left.index) + ": " + left.reason + ".");
     }
-    if (!erase()) return;
-    m_screen.say("About to erase " + std::to_string(m_choice.indexes.size()) + " drive(s):");
-    for (const int index : m_choice.indexes) m_screen.say("  " + driveDescription(table, index));
-    m_confirmed = confirmedDrives(m_context, m_choice.indexes);
-  }
-
-  void makeDrives() {
-    const DriveTable& table = m_context.driveTable();
-    Platform& platform = m_context.platform();
-    for (const int index : m_choice.indexes) {
-      BenchAnswers answers;
-      answers.yes = m_options.answers.yes;
-      answers.confirmed = [this, &platform](int drive) {
-        const auto found = m_confirmed.find(drive);
-        return found != m_confirmed.end() && found->second && driveInstanceAt(platform, drive) == found->second;
-      };
-      const int number = index + 1;
-      auto told = [this, number](const BenchBox& box) {
-        m_loop.post([this, number, box] { m_screen.say(boxLine(number, box)); });
-      };
-      const auto sectorSize = static_cast<uint32_t>(std::max(table.records[index].sectorSize, 512));
-      m_drives.push_back(std::make_unique<BenchDrive>(runRequestOf(m_context, index, m_options), sectorSize, m_now,
-                                                      std::move(answers), std::move(told)));
+    if (erase() && !m_choice.indexes.empty()) {
+      m_screen.say("About to erase " + std::to_string(m_choice.indexes.size()) + " drive(s):");
+      for (const int index : m_choice.indexes) m_screen.say("  " + driveDescription(table, index));
     }
-    m_pages.resize(m_drives.size());
+    if (m_options.named.watch) {
+      m_screen.say(std::string("palvoro-cli: watching for drives plugged in") +
+                   (erase() ? " (erased only when a --confirm-erase named their serial number)" : "") +
+                   "; Ctrl-C ends the watch.");
+    }
   }
 
-  // Runs every drive and shows the rows until the last has ended; Ctrl-C stops them all.
+  // Runs every drive and shows the rows until the last has ended (and with --watch until
+  // Ctrl-C); Ctrl-C stops them all.
   void run() {
     InterruptGuard interrupts;
     m_loop.forgetInterrupts();
-    std::atomic<bool> stop{false};
-    m_loop.onInterrupt([&](int count) {
-      stop = true;
+    m_loop.onInterrupt([this](int count) {
+      m_stop = true;
       m_screen.say(count == 1 ? "palvoro-cli: stopping every run; each drive ends its current command first."
                               : "palvoro-cli: still stopping; waiting for the drives.");
     });
-    m_context.makeRoomForRuns(m_drives.size());
-    SystemTestClock clock;
-    RunService service(m_context, clock);
-    bool benchDone = false;
-    std::thread bench([&] {
-      runBench(service, m_drives, clock, std::chrono::milliseconds(m_terminal.timerMilliseconds), stop, [&](size_t i) {
-        // Each drive's block reaches the page as soon as its run is over, so a drive that
-        // ended is on record whatever becomes of the others.
-        m_loop.post([this, i] { m_pages[i] = keepResultPage(m_context, m_options, m_drives[i]->outcome); });
-      });
-      m_loop.post([&benchDone] { benchDone = true; });
-    });
-    m_present = m_context.platform().physicalDriveNumbers();
+    for (const int index : m_choice.indexes) {
+      if (erase()) confirm(index);
+      start(index);
+    }
+    for (const int drive : m_context.platform().physicalDriveNumbers()) {
+      m_known[drive] = driveInstanceAt(m_context.platform(), drive);
+    }
     m_lookedAt = m_now();
-    m_loop.runUntil([&] {
+    m_loop.runUntil([this] {
       m_screen.update(lines(), false);
       lookForNewDrives();
-      return benchDone;
+      const bool watching = m_options.named.watch && !m_stop.load();
+      return !watching && m_ended == m_drives.size();
     });
-    bench.join();
     m_loop.onInterrupt(nullptr);
     m_screen.finish(lines());
   }
@@ -273,7 +251,7 @@ class Bench {
     std::vector<int> statuses;
     std::vector<ReportedRun> reports;
     for (size_t i = 0; i < m_drives.size(); ++i) {
-      const int index = m_choice.indexes[i];
+      const int index = m_indexes[i];
       reports.push_back(reportedRun(m_drives[i]->outcome, m_options, index, table.records[index], m_pages[i]));
       statuses.push_back(reports.back().status);
     }
@@ -282,7 +260,7 @@ class Bench {
       out << jsonText(reportJson(reports, status), 2) << "\n";
     } else {
       for (const ReportedRun& report : reports) reportRunText(report, m_options, out);
-      summaryText(m_drives, m_choice.indexes, table, statuses, out);
+      summaryText(m_drives, m_indexes, table, statuses, out);
     }
     return status;
   }
@@ -290,26 +268,112 @@ class Bench {
  private:
   bool erase() const { return !m_options.eraseMode.empty(); }
 
+  // The drive at `index` as it is now is the one its confirmation named.
+  void confirm(int index) {
+    const int drive = m_context.driveTable().records[index].physicalDriveNumber;
+    const std::optional<DriveInstance> instance = driveInstanceAt(m_context.platform(), drive);
+    std::lock_guard lock(m_confirmedMutex);
+    m_confirmed[drive] = instance;
+  }
+
+  void start(int index) {
+    const DriveRecord& record = m_context.driveTable().records[index];
+    Platform& platform = m_context.platform();
+    BenchAnswers answers;
+    answers.yes = m_options.answers.yes;
+    answers.confirmed = [this, &platform](int drive) {
+      std::optional<DriveInstance> named;
+      {
+        std::lock_guard lock(m_confirmedMutex);
+        const auto found = m_confirmed.find(drive);
+        if (found == m_confirmed.end()) return false;
+        named = found->second;
+      }
+      return named && driveInstanceAt(platform, drive) == named;
+    };
+    const int number = index + 1;
+    auto told = [this, number](const BenchBox& box) {
+      m_loop.post([this, number, box] { m_screen.say(boxLine(number, box)); });
+    };
+    const auto sectorSize = static_cast<uint32_t>(std::max(record.sectorSize, 512));
+    m_context.makeRoomForRuns(1);
+    m_drives.push_back(std::make_unique<BenchDrive>(runRequestOf(m_context, index, m_options), sectorSize, m_now,
+                                                    std::move(answers), std::move(told)));
+    m_indexes.push_back(index);
+    m_names.push_back({record.model, trimmedSerial(record)});
+    m_pages.emplace_back();
+    const size_t i = m_drives.size() - 1;
+    m_threads.push_back(startBenchDrive(m_service, *m_drives[i], m_clock,
+                                        std::chrono::milliseconds(m_terminal.timerMilliseconds), m_stop, [this, i] {
+      // Each drive's block reaches the page as soon as its run is over, so a drive that
+      // ended is on record whatever becomes of the others.
+      m_loop.post([this, i] {
+        m_pages[i] = keepResultPage(m_context, m_options, m_drives[i]->outcome);
+        ++m_ended;
+      });
+    }));
+  }
+
   std::vector<BenchLine> lines() const {
-    const DriveTable& table = m_context.driveTable();
     std::vector<BenchLine> shown;
     for (size_t i = 0; i < m_drives.size(); ++i) {
-      const DriveRecord& r = table.records[m_choice.indexes[i]];
-      shown.push_back({m_choice.indexes[i] + 1, r.model, trimmedSerial(r), m_drives[i]->row.state()});
+      shown.push_back({m_indexes[i] + 1, m_names[i].first, m_names[i].second, m_drives[i]->row.state()});
     }
     return shown;
   }
 
-  // A drive plugged in meanwhile is named, never started: nobody chose it.
+  // A drive plugged in meanwhile is named; --watch starts it too. Only the new drive is
+  // probed: a re-scan would put its commands between those of the drives under test.
   void lookForNewDrives() {
     if (m_now() - m_lookedAt < kPlugLookSeconds) return;
     m_lookedAt = m_now();
-    for (const int drive : m_context.platform().physicalDriveNumbers()) {
-      if (std::find(m_present.begin(), m_present.end(), drive) != m_present.end()) continue;
-      m_present.push_back(drive);
-      m_screen.say("palvoro-cli: a drive was plugged in (\\\\.\\PhysicalDrive" + std::to_string(drive) +
-                   "); it is not started.");
+    Platform& platform = m_context.platform();
+    for (const int drive : platform.physicalDriveNumbers()) {
+      const std::optional<DriveInstance> instance = driveInstanceAt(platform, drive);
+      const auto known = m_known.find(drive);
+      if (known != m_known.end() && known->second == instance) continue;
+      m_known[drive] = instance;
+      const std::optional<DriveRecord> record = detectDrive(m_context.probeEnvironment(), drive);
+      if (!record) continue;
+      int index = 0;
+      {
+        std::lock_guard lock(m_context.tableMutex());
+        DriveTable& table = m_context.driveTable();
+        table.records.push_back(*record);
+        mapVolumes(platform, table);
+        index = table.driveCount() - 1;
+      }
+      plugged(index);
     }
+  }
+
+  void plugged(int index) {
+    const DriveTable& table = m_context.driveTable();
+    const std::string described = driveDescription(table, index);
+    const std::string reason = leftOutReason(m_context, table.records[index], systemDriveNumber(m_context.platform()));
+    std::string why;
+    if (!m_options.named.watch || m_stop.load()) {
+      why = "it is not started";
+    } else if (!reason.empty()) {
+      why = "it is not started: " + reason;
+    } else if (erase() && !serialNamed(index)) {
+      why = "it is not erased: no --confirm-erase named its serial number";
+    }
+    m_screen.say("palvoro-cli: a drive was plugged in: " + described + (why.empty() ? "; it is started." : "; " + why + "."));
+    if (!why.empty()) return;
+    if (erase()) confirm(index);
+    start(index);
+  }
+
+  // Whether a --confirm-erase names the drive at `index` by its serial number, which no
+  // other drive reports.
+  bool serialNamed(int index) const {
+    const DriveTable& table = m_context.driveTable();
+    for (const std::string& given : m_options.named.confirmations) {
+      const NamedDrive named = driveByConfirmation(table, given, "--confirm-erase");
+      if (named.outcome == NamedDrive::Outcome::Named && !named.byNumber && named.index == index) return true;
+    }
+    return false;
   }
 
   Json reportJson(const std::vector<ReportedRun>& reports, int status) {
@@ -331,7 +395,9 @@ class Bench {
     }
     return Json{{"schema_version", kCliSchemaVersion},
                 {"command", erase() ? "erase" : "test"},
-                {"test_option", testKindWord(m_drives.front()->request.kind)},
+                {"test_option", testKindWord(erase() ? kTestKindErase
+                                             : m_options.testKind == "extended" ? kTestKindExtended
+                                                                                : kTestKindQuick)},
                 {"erase_mode", erase() ? Json(m_options.eraseMode) : Json(nullptr)},
                 {"drives", list},
                 {"left_out", leftOut},
@@ -345,10 +411,19 @@ class Bench {
   const std::function<double()> m_now;
   ConsoleLoop m_loop;
   BenchScreen m_screen;
-  std::map<int, std::optional<DriveInstance>> m_confirmed;
+  SystemTestClock m_clock;
+  RunService m_service;
+  std::atomic<bool> m_stop{false};
+  std::mutex m_confirmedMutex;
+  std::map<int, std::optional<DriveInstance>> m_confirmed;  // by drive number, as each was confirmed
+  // One of each per drive started, in order; only the loop's thread adds to them.
   std::vector<std::unique_ptr<BenchDrive>> m_drives;
+  std::vector<int> m_indexes;
+  std::vector<std::pair<std::string, std::string>> m_names;  // model and serial, as listed
   std::vector<ReportedRun::Page> m_pages;
-  std::vector<int> m_present;
+  std::vector<std::thread> m_threads;
+  size_t m_ended = 0;
+  std::map<int, std::optional<DriveInstance>> m_known;  // the drives seen at each number
   double m_lookedAt = 0;
 };
 
@@ -363,12 +438,12 @@ int benchCommand(AppContext& context, const CliOptions& options, const BenchName
                 "--repair takes one drive: a bench does not repair; run the test again on each drive alone");
   }
   if (!options.eraseMode.empty()) {
-    const std::string refusal = benchConfirmationRefusal(context.driveTable(), choice.indexes, names.confirmations);
+    const std::string refusal =
+        benchConfirmationRefusal(context.driveTable(), choice.indexes, names.confirmations, names.watch);
     if (!refusal.empty()) return fail(options, out, err, kCliUsage, refusal);
   }
   Bench bench(context, options, std::move(choice), terminal, err);
   bench.announce();
-  bench.makeDrives();
   bench.run();
   return bench.report(out);
 }

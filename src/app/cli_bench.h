@@ -32,8 +32,9 @@ struct BenchChoice {
 // The rule for many erases: every drive to be erased named by a --confirm-erase of its own
 // (its serial number, which no other drive may report, or N:MODEL:CAPACITY), and every
 // --confirm-erase naming one of them. "" when it holds, else why not.
+// With `watch` a --confirm-erase may name a drive not plugged in yet.
 [[nodiscard]] std::string benchConfirmationRefusal(const DriveTable& table, const std::vector<int>& indexes,
-                                                   const std::vector<std::string>& confirmations);
+                                                   const std::vector<std::string>& confirmations, bool watch = false);
 
 // The worst of the drives' exit statuses: a drive that failed outweighs one that is gone,
 // which outweighs missing rights, which outweighs a refusal or a stop.

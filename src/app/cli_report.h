@@ -26,8 +26,9 @@ struct BenchNames {
   std::vector<std::string> serials;        // --serial, repeated
   bool all = false;                        // --all
   std::vector<std::string> confirmations;  // --confirm-erase, repeated
+  bool watch = false;                      // --watch: start the same on every drive plugged in
 
-  bool bench() const { return all || numbers.size() + serials.size() > 1 || confirmations.size() > 1; }
+  bool bench() const { return all || watch || numbers.size() + serials.size() > 1 || confirmations.size() > 1; }
 };
 
 // What every command was given besides its own arguments.

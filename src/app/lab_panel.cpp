@@ -100,7 +100,7 @@ void LabPanel::setDrivePresent(int number, bool present) {
   // dialogs keep this window from taking input.
   sim::SimDrive* drive = m_platform.machine().findDrive(number);
   if (drive == nullptr || drive->present == present) return;
-  m_platform.machine().plug(number, present);
+  m_platform.plug(number, present);
   if (m_deviceChanged) m_deviceChanged();
 }
 

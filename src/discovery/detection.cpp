@@ -39,6 +39,19 @@ namespace {
   }
   return false;
 }
+
+// Probes drive number `n` into `record`; nothing when it does not open. A rejected or
+// skipped drive must leave no trace, so the caller hands a scratch record and keeps it
+// only when the drive is accepted.
+std::optional<ProbeOutcome> probeNumber(const ProbeEnvironment& env, int n, DriveRecord& record) {
+  const Handle h = env.platform.createFile(smartPathName(n, env.miniportMode), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  const ProbeOutcome outcome = probeDrive(env, h, n, record);
+  env.platform.closeHandle(h);
+  if (outcome == ProbeOutcome::Accepted) record.physicalDriveNumber = n;
+  return outcome;
+}
 }  // namespace
 
 std::string detectionDeviceName(int driveNumber, bool miniportMode) {
@@ -51,30 +64,26 @@ int detectDrives(const ProbeEnvironment& env, DriveTable& table) {
   int lastAccepted = 0;
   for (const int n : env.platform.physicalDriveNumbers()) {
     if (table.virtualDisks.count(n) != 0) continue;
-    const Handle h = env.platform.createFile(detectionDeviceName(n, env.miniportMode), GENERIC_READ | GENERIC_WRITE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
-    if (h == INVALID_HANDLE_VALUE) continue;
-    // A rejected or skipped drive must leave no trace, so the probe fills a scratch
-    // record that is copied into the table only when the drive is accepted.
     DriveRecord record{};
-    const ProbeOutcome outcome = probeDrive(env, h, n, record);
-    env.platform.closeHandle(h);
-    lastAccepted = outcome == ProbeOutcome::Accepted ? 1 : 0;
-    if (lastAccepted == 1 && env.miniportMode && alreadyListed(table, record)) {
-      // Through the miniport two drive numbers open the same SCSI port and reach the same
-      // target; the drive is listed once.
-      continue;
-    }
-    if (lastAccepted == 1) {
-      record.physicalDriveNumber = n;
-      table.records.push_back(record);
-    }
+    const std::optional<ProbeOutcome> outcome = probeNumber(env, n, record);
+    if (!outcome) continue;
+    lastAccepted = *outcome == ProbeOutcome::Accepted ? 1 : 0;
+    // Through the miniport two drive numbers open the same SCSI port and reach the same
+    // target; the drive is listed once.
+    if (lastAccepted == 1 && !(env.miniportMode && alreadyListed(table, record))) table.records.push_back(record);
   }
   // Every run reads the enclosures' status, whichever drive number happened to be
   // probed last: otherwise an enclosure listed before an ordinary drive would show no
   // state and claim its driver is missing.
   scanRaidInterfaces(env.platform, table);
   return lastAccepted;
+}
+
+std::optional<DriveRecord> detectDrive(const ProbeEnvironment& env, int driveNumber) {
+  DriveRecord record{};
+  const std::optional<ProbeOutcome> outcome = probeNumber(env, driveNumber, record);
+  if (outcome != ProbeOutcome::Accepted) return std::nullopt;
+  return record;
 }
 
 }  // namespace palvoro

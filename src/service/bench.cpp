@@ -250,20 +250,27 @@ EraseVerification BenchFrontEnd::watchReadBack(const ReadBackJob& job) {
   return found;
 }
 
+std::thread startBenchDrive(RunService& service, BenchDrive& drive, TestClock& clock,
+                            std::chrono::milliseconds tickPeriod, const std::atomic<bool>& stop,
+                            std::function<void()> ended) {
+  return std::thread([&service, &drive, &clock, tickPeriod, &stop, ended = std::move(ended)] {
+    BenchFrontEnd frontEnd(drive, clock, tickPeriod, stop);
+    drive.outcome = service.run(drive.request, frontEnd);
+    drive.row.finish(drive.outcome);
+    drive.ended = true;
+    if (ended) ended();
+  });
+}
+
 void runBench(RunService& service, std::vector<std::unique_ptr<BenchDrive>>& drives, TestClock& clock,
               std::chrono::milliseconds tickPeriod, const std::atomic<bool>& stop,
               const std::function<void(size_t index)>& ended) {
   std::vector<std::thread> threads;
   threads.reserve(drives.size());
   for (size_t i = 0; i < drives.size(); ++i) {
-    threads.emplace_back([&, i] {
-      BenchDrive& drive = *drives[i];
-      BenchFrontEnd frontEnd(drive, clock, tickPeriod, stop);
-      drive.outcome = service.run(drive.request, frontEnd);
-      drive.row.finish(drive.outcome);
-      drive.ended = true;
+    threads.push_back(startBenchDrive(service, *drives[i], clock, tickPeriod, stop, [&ended, i] {
       if (ended) ended(i);
-    });
+    }));
   }
   for (std::thread& t : threads) t.join();
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "diagnostics/run.h"
@@ -193,5 +194,10 @@ class BenchFrontEnd : public RunFrontEnd {
 void runBench(RunService& service, std::vector<std::unique_ptr<BenchDrive>>& drives, TestClock& clock,
               std::chrono::milliseconds tickPeriod, const std::atomic<bool>& stop,
               const std::function<void(size_t index)>& ended);
+// One drive's request on a thread of its own, for a bench that grows while it runs (a
+// drive plugged in is started too): the thread ends once `ended` has been called.
+[[nodiscard]] std::thread startBenchDrive(RunService& service, BenchDrive& drive, TestClock& clock,
+                                          std::chrono::milliseconds tickPeriod, const std::atomic<bool>& stop,
+                                          std::function<void()> ended);
 
 }  // namespace palvoro

@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <thread>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -166,6 +170,40 @@ TEST_F(CliBenchTest, ManyErasesStartOnlyWhenEachDriveIsConfirmedByItsOwnSerial) 
       EXPECT_EQ(drive["questions"].back()["answered_by"], "--confirm-erase");
     }
   }
+}
+
+TEST_F(CliBenchTest, WatchErasesADrivePluggedInOnlyWhenItsSerialWasNamedAndNothingMounted) {
+  auto platform = smallShowcase();
+  // Plugged in once the watch has begun: the FireWire drive (named), the NVMe drive (not
+  // named) and the VHS512G, which holds a file system.
+  for (const int number : {2, 6, 7}) platform->plug(number, false);
+  Json doc;
+  std::string err;
+  int status = -1;
+  std::thread bench([&] {
+    status = run(*platform, {"erase", "--watch", "--mode", "quick", "--confirm-erase", "FW800S0001"}, doc, err);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (const int number : {2, 6, 7}) platform->plug(number, true);
+  // The named drive's block reaches the page once its erase has ended; Ctrl-C ends the watch.
+  for (int i = 0; i < 200 && pageEntries().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::raise(SIGINT);
+  bench.join();
+
+  EXPECT_EQ(status, kCliOk) << err;
+  ASSERT_EQ(doc["drives"].size(), 1u) << err;
+  EXPECT_EQ(doc["drives"][0]["drive"]["serial"], "FW800S0001");
+  EXPECT_EQ(doc["drives"][0]["result"]["test_state"], "COMPLETE");
+  EXPECT_NE(err.find("serial SBK2N1T0A4471); it is not erased: no --confirm-erase named its serial number"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("serial VHS5120042); it is not started: it holds mounted file systems (G)"), std::string::npos);
+  std::map<std::string, size_t> writes;
+  for (const sim::SimRequest& r : platform->log()) {
+    if (r.kind == sim::SimRequest::Kind::Write) ++writes[r.path];
+  }
+  EXPECT_EQ(writes.size(), 1u);
+  EXPECT_GT(writes["\\\\.\\PhysicalDrive7"], 0u) << ::testing::PrintToString(writes);
 }
 
 TEST(BenchScreen, TerminalRowsAreRedrawnInPlaceAndCutPipeLinesAreTagged) {

@@ -904,6 +904,11 @@ uint32_t SimPlatform::placementError(Handle handle) {
   return 0;
 }
 
+void SimPlatform::plug(int number, bool present) {
+  std::lock_guard lock(m_mutex);
+  m_machine.plug(number, present);
+}
+
 uint64_t SimPlatform::driveMicroseconds(int drive) {
   std::lock_guard lock(m_mutex);
   // A drive's time begins where the machine's stands when it is first used: drives used

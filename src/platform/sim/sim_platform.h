@@ -111,6 +111,9 @@ class SimPlatform : public Platform {
   // The machine, for tests to arrange and inspect. Not to be touched while another
   // thread is inside a request.
   SimMachine& machine() { return m_machine; }
+  // Pulls drive `number` out or plugs it in again, under the machine's lock: runs on other
+  // drives go on meanwhile.
+  void plug(int number, bool present);
   SimDrive& drive(int number);
   SimVolume& volume(char letter);
 
