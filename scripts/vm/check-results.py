@@ -1271,7 +1271,23 @@ def bench_rates(t, boot, serials, bad_serial, bad_sectors, rounds, figures_path)
             notes.append(f"{name}: {command_summary(boot, name)}, disks {sorted(reports)}")
             continue
         together.append((rc[2] - rc[1], {s: ended[s][0][0] - rc[1] for s in serials}))
-    if notes or not together:
+    # dd over the same disks, alone and all at once: what this guest allows (the disk with
+    # bad sectors may end with dd's status 1 for them; it reads on past them).
+    dd_alone = {s: [] for s in serials}
+    dd_together = []
+    for r in range(1, rounds + 1):
+        for serial in serials:
+            rc = boot.rcs.get(f"dd.{serial}.r{r}")
+            if rc is None or rc[0] not in ((0, 1) if serial == bad_serial else (0,)):
+                notes.append(f"dd.{serial}.r{r}: status {None if rc is None else rc[0]}")
+            else:
+                dd_alone[serial].append(rc[2] - rc[1])
+        ends = [boot.rcs.get(f"dd.all.{s}.r{r}") for s in serials]
+        if any(rc is None or rc[0] not in ((0, 1) if s == bad_serial else (0,)) for s, rc in zip(serials, ends)):
+            notes.append(f"dd.all.r{r}: statuses {[None if rc is None else rc[0] for rc in ends]}")
+        else:
+            dd_together.append(ends[0][2] - ends[0][1])
+    if notes or not together or not dd_together:
         t.check("bench read rate", False, f"cannot be measured: {'; '.join(notes)}")
         return
     total_bytes = sum(sizes[s] for s in serials)
@@ -1283,21 +1299,31 @@ def bench_rates(t, boot, serials, bad_serial, bad_sectors, rounds, figures_path)
     rate_sum = sum(single_rate.values())
     ratio = total / rate_sum
     one_after_another = sum(single_s.values())
+    dd_s = {s: statistics.median(dd_alone[s]) for s in serials}
+    dd_sum = sum(sizes[s] / dd_s[s] for s in serials)
+    dd_wall = statistics.median(dd_together)
+    dd_total = total_bytes / dd_wall
     t.check("bench read rate", True,
             f"bench {total_bytes / mb:.0f} MB in {wall:.2f} s = {total / mb:.1f} MB/s against the sum of the disks' "
             f"rates alone {rate_sum / mb:.1f} MB/s: ratio {ratio:.3f}; the disks one after another "
-            f"{one_after_another:.2f} s, at once {wall:.2f} s (x{one_after_another / wall:.2f}); medians of "
-            f"{len(together)} round(s); bench walls " + ", ".join(f"{x[0]:.2f} s" for x in together))
-    table = ["disk            size MB  alone s  alone MB/s  in bench s  in bench MB/s  transfers"]
+            f"{one_after_another:.2f} s, at once {wall:.2f} s (x{one_after_another / wall:.2f}); dd bs=1M on the "
+            f"same disks: all at once {dd_total / mb:.1f} MB/s against the sum alone {dd_sum / mb:.1f} MB/s, ratio "
+            f"{dd_total / dd_sum:.3f}; medians of {len(together)} round(s); bench walls "
+            + ", ".join(f"{x[0]:.2f} s" for x in together) + "; dd at once " + ", ".join(f"{x:.2f} s" for x in dd_together))
+    table = ["disk            size MB  alone s  alone MB/s  in bench s  in bench MB/s  dd alone MB/s  transfers"]
     for s in serials:
         table.append(f"{s:<15} {sizes[s] / mb:>7.0f} {single_s[s]:>8.2f} {single_rate[s] / mb:>11.1f} "
-                     f"{bench_s[s]:>11.2f} {sizes[s] / bench_s[s] / mb:>14.1f}  {transfers.get(s)}")
-    table.append(f"{'sum alone':<15} {total_bytes / mb:>7.0f} {one_after_another:>8.2f} {rate_sum / mb:>11.1f}")
-    table.append(f"{'bench':<15} {total_bytes / mb:>7.0f} {wall:>8.2f} {total / mb:>11.1f}   "
-                 f"ratio bench / sum alone = {ratio:.3f}")
+                     f"{bench_s[s]:>11.2f} {sizes[s] / bench_s[s] / mb:>14.1f} {sizes[s] / dd_s[s] / mb:>14.1f}  "
+                     f"{transfers.get(s)}")
+    table.append(f"{'sum alone':<15} {total_bytes / mb:>7.0f} {one_after_another:>8.2f} {rate_sum / mb:>11.1f} "
+                 f"{'':>11} {'':>14} {dd_sum / mb:>14.1f}")
+    table.append(f"{'at once':<15} {total_bytes / mb:>7.0f} {wall:>8.2f} {total / mb:>11.1f} {'':>11} {'':>14} "
+                 f"{dd_total / mb:>14.1f}  dd {dd_wall:.2f} s")
+    table.append(f"{'ratio':<15} {'':>7} {'':>8} {ratio:>11.3f} {'':>11} {'':>14} {dd_total / dd_sum:>14.3f}  "
+                 "at once / sum alone")
     print(f"      bench figures in MB/s (10^6 bytes/s), medians of {len(together)} round(s): alone = the disk's "
-          "extended test by itself, whole command; in bench = from the bench's start to that disk's end "
-          f"({bad_serial} re-reads its two bad sectors in both)")
+          "extended test by itself, whole command; in bench = from the bench's start to that disk's end; "
+          f"dd = dd bs=1M iflag=direct over the same disk ({bad_serial}'s two bad sectors are in every figure)")
     for line in table:
         print("      " + line)
     if figures_path:
@@ -1306,6 +1332,8 @@ def bench_rates(t, boot, serials, bad_serial, bad_sectors, rounds, figures_path)
             json.dump({"rounds": len(together), "bytes": sizes, "alone_seconds": {s: alone[s] for s in serials},
                        "bench_seconds": [x[0] for x in together],
                        "bench_disk_seconds": [x[1] for x in together], "ratio": round(ratio, 3),
+                       "dd_alone_seconds": {s: dd_alone[s] for s in serials}, "dd_together_seconds": dd_together,
+                       "dd_ratio": round(dd_total / dd_sum, 3),
                        "transfers": transfers}, f, indent=2)
             f.write("\n")
 
