@@ -14,6 +14,19 @@
 # computer (flock /tmp/palvoro-build.lock ...): the guest uses every core, and a build
 # beside it would slow one side of a comparison and not the other.
 #
+# The boot "bench" is not in the default list either: it lasts about three minutes and a
+# quarter under TCG (190 s for the guest, with two rounds at 2 GiB a disk) and, like speed,
+# prints figures that want a quiet computer. It runs palvoro-cli's bench, the extended test
+# of every lab disk at once, each enlarged to 2 GiB: `--all` (which must leave out the disk
+# whose ext4 the guest mounts, and say why) with two unreadable sectors on the virtio-SCSI
+# disk, which must fail with exactly those while the others pass; each disk alone against
+# all at once, per-disk rates and the ratio of the bench's total rate to the sum of the
+# rates alone, beside dd's on the same disks (under TCG the guest's CPUs are the ceiling,
+# and dd's own ratio shows it); and a bench named by serials from which one disk is pulled
+# mid-scan (its SCSI device deleted, or an NVMe disk's PCI function removed), which must
+# fail alone while the others pass, the program ending by itself with one result-page
+# block per disk. Its figures (bench.figures) are kept after it.
+#
 # The program runs only inside the guests, on sparse image files that run-guest.sh makes
 # in a temporary folder: nothing here opens a disk of this computer.
 #
@@ -25,11 +38,15 @@
 #   PALVORO_VM_KEEP=1  keep the guests' raw output (kept anyway when a check fails)
 #   PALVORO_VM_CLI     a palvoro-cli already built, tried in place of building one
 #   PALVORO_VM_ONLY    the boots to run, e.g. "write" (default: identity scan-bad scan-clean write users;
-#                      also: speed)
+#                      also: speed, bench)
 #   PALVORO_VM_SPEED_SIZE    speed: size of each timed disk (default 4G, at least 2G)
 #   PALVORO_VM_SPEED_ROUNDS  speed: rounds of fio and the program taking turns (default 3)
 #   PALVORO_VM_SPEED_PACE    speed: the program's --pace (default auto; deep times a disk
 #                            that says it rotates, as the lab's SCSI disk does, at full depth)
+#   PALVORO_VM_BENCH_SIZE    bench: size of each disk (default 2G, at least 1G)
+#   PALVORO_VM_BENCH_ROUNDS  bench: rounds of the disks alone and at once (default 2)
+#   PALVORO_VM_BENCH_PULL    bench: the disk pulled (default LABUSB000003; also LABSATA0000002,
+#                            LABUAS0000004, LABNVME0000006)
 #   LAB_TIMEOUT        seconds per guest boot, in place of each boot's own limit below
 set -euo pipefail
 
