@@ -14,8 +14,8 @@
 # computer (flock /tmp/palvoro-build.lock ...): the guest uses every core, and a build
 # beside it would slow one side of a comparison and not the other.
 #
-# The boot "bench" is not in the default list either: it lasts about three minutes and a
-# quarter under TCG (190 s for the guest, with two rounds at 2 GiB a disk) and, like speed,
+# The boot "bench" is not in the default list either: it lasts about three and a half
+# minutes under TCG (the guest 190 to 205 s, two rounds at 2 GiB a disk) and, like speed,
 # prints figures that want a quiet computer. It runs palvoro-cli's bench, the extended test
 # of every lab disk at once, each enlarged to 2 GiB: `--all` (which must leave out the disk
 # whose ext4 the guest mounts, and say why) with two unreadable sectors on the virtio-SCSI
