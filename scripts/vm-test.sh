@@ -14,6 +14,19 @@
 # computer (flock /tmp/palvoro-build.lock ...): the guest uses every core, and a build
 # beside it would slow one side of a comparison and not the other.
 #
+# The boot "bench" is not in the default list either: it lasts about three and a half
+# minutes under TCG (the guest 190 to 205 s, two rounds at 2 GiB a disk) and, like speed,
+# prints figures that want a quiet computer. It runs palvoro-cli's bench, the extended test
+# of every lab disk at once, each enlarged to 2 GiB: `--all` (which must leave out the disk
+# whose ext4 the guest mounts, and say why) with two unreadable sectors on the virtio-SCSI
+# disk, which must fail with exactly those while the others pass; each disk alone against
+# all at once, per-disk rates and the ratio of the bench's total rate to the sum of the
+# rates alone, beside dd's on the same disks (under TCG the guest's CPUs are the ceiling,
+# and dd's own ratio shows it); and a bench named by serials from which one disk is pulled
+# mid-scan (its SCSI device deleted, or an NVMe disk's PCI function removed), which must
+# fail alone while the others pass, the program ending by itself with one result-page
+# block per disk. Its figures (bench.figures) are kept after it.
+#
 # The program runs only inside the guests, on sparse image files that run-guest.sh makes
 # in a temporary folder: nothing here opens a disk of this computer.
 #
@@ -25,11 +38,15 @@
 #   PALVORO_VM_KEEP=1  keep the guests' raw output (kept anyway when a check fails)
 #   PALVORO_VM_CLI     a palvoro-cli already built, tried in place of building one
 #   PALVORO_VM_ONLY    the boots to run, e.g. "write" (default: identity scan-bad scan-clean write users;
-#                      also: speed)
+#                      also: speed, bench)
 #   PALVORO_VM_SPEED_SIZE    speed: size of each timed disk (default 4G, at least 2G)
 #   PALVORO_VM_SPEED_ROUNDS  speed: rounds of fio and the program taking turns (default 3)
 #   PALVORO_VM_SPEED_PACE    speed: the program's --pace (default auto; deep times a disk
 #                            that says it rotates, as the lab's SCSI disk does, at full depth)
+#   PALVORO_VM_BENCH_SIZE    bench: size of each disk (default 2G, at least 1G)
+#   PALVORO_VM_BENCH_ROUNDS  bench: rounds of the disks alone and at once (default 2)
+#   PALVORO_VM_BENCH_PULL    bench: the disk pulled (default LABUSB000003; also LABSATA0000002,
+#                            LABUAS0000004, LABNVME0000006)
 #   LAB_TIMEOUT        seconds per guest boot, in place of each boot's own limit below
 set -euo pipefail
 
@@ -208,6 +225,43 @@ if wanted speed; then
         "SPEED_SERIALS='$speed_serials'" "SPEED_ROUNDS=$speed_rounds" "SPEED_PACE=${PALVORO_VM_SPEED_PACE:-auto}"
     check speed "$work/speed.out" --speed-serials "$speed_serials" --speed-rounds "$speed_rounds" \
         --speed-min-bytes "$speed_bytes" --figures "$work/speed.figures"
+    keep_work=1
+fi
+
+# The extended test of many disks at once (palvoro-cli's bench), every disk enlarged to
+# PALVORO_VM_BENCH_SIZE: `--all` with two unreadable sectors on the virtio-SCSI disk, the
+# disks alone against all at once, and a bench named by serials from which one disk is
+# pulled. The SCSI disk carries the bad sectors because its failed reads end at once
+# (ABORTED COMMAND): on the SATA disk libata's error handling takes seconds over each,
+# which would weigh on the timed runs; scan-bad covers the SATA and NVMe disks' bad
+# sectors. The same two sectors as there: their blocks are not among those the random
+# reads draw on a disk of 2 GiB either (the plan check below recomputes it for the size).
+if wanted bench; then
+    bench_size=${PALVORO_VM_BENCH_SIZE:-2G}
+    bench_rounds=${PALVORO_VM_BENCH_ROUNDS:-2}
+    bench_pull=${PALVORO_VM_BENCH_PULL:-LABUSB000003}
+    bench_bytes=$(numfmt --from=iec "$bench_size") || die "PALVORO_VM_BENCH_SIZE: not a size: $bench_size"
+    [ "$bench_bytes" -ge $((1 << 30)) ] || die "PALVORO_VM_BENCH_SIZE: at least 1G, or start-up counts too much"
+    bench_bad=LABSCSI0000005
+    # What --all takes: every lab disk but LABSATA0000001, whose ext4 the guest mounts.
+    bench_serials="LABSATA0000002 LABSCSI0000005 LABUSB000003 LABUAS0000004 LABNVME0000006"
+    bench_pull_serials="LABSATA0000002 LABUSB000003 LABUAS0000004 LABNVME0000006"
+    case " $bench_pull_serials " in *" $bench_pull "*) ;;
+        *) die "PALVORO_VM_BENCH_PULL: one of $bench_pull_serials" ;;
+    esac
+    check plan --bad-sectors "$bad_sectors" --plan-sectors $((bench_bytes / 512)) --any-region
+    # Passes over the five disks: the first bench, each round's disks alone and bench, the
+    # pull; at 16 MiB/s at worst, and the pull's own limit.
+    bench_passes=$((2 + 2 * bench_rounds))
+    BOOT_BAD_SECTORS="scsi0:${bad_sectors// /,}" \
+        BOOT_SIZES="sata1:$bench_size scsi0:$bench_size usb0:$bench_size uas0:$bench_size nvme0:$bench_size" \
+        boot bench bench-guest.sh $((900 + bench_passes * 5 * bench_bytes / (16 << 20))) \
+        "BENCH_SERIALS='$bench_serials'" "BENCH_BAD_SERIAL=$bench_bad" "BAD_SECTORS='$bad_sectors'" \
+        "BENCH_ROUNDS=$bench_rounds" "BENCH_PULL=$bench_pull" "BENCH_PULL_SERIALS='$bench_pull_serials'" \
+        "BENCH_PULL_LIMIT=$((300 + bench_bytes / (16 << 20)))"
+    check bench "$work/bench.out" --bad-sectors "$bad_sectors" --bench-serials "$bench_serials" \
+        --bench-bad "$bench_bad" --bench-pull "$bench_pull" --bench-pull-serials "$bench_pull_serials" \
+        --bench-rounds "$bench_rounds" --figures "$work/bench.figures"
     keep_work=1
 fi
 

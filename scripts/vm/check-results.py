@@ -5,9 +5,11 @@
     check-results.py plan --bad-sectors "S1 S2" [--tally FILE]
     check-results.py speed OUTPUT --speed-serials "S1 S2 S3" --speed-rounds N
                      [--speed-min-bytes B] [--figures FILE] [--tally FILE]
+    check-results.py bench OUTPUT --bad-sectors "S1 S2" --bench-serials "..." --bench-bad S
+                     --bench-pull S --bench-pull-serials "..." --bench-rounds N [--figures FILE]
 
-BOOT is identity, scan-bad, scan-clean, write, users or speed; plan checks the choice of
-bad sectors. Prints one PASS/FAIL line per check with both values compared; appends each
+BOOT is identity, scan-bad, scan-clean, write, users, speed or bench; plan checks the choice
+of bad sectors (--plan-sectors, --any-region for another disk size or an extended test alone). Prints one PASS/FAIL line per check with both values compared; appends each
 verdict word to FILE for the caller's summary. The exit status is 1 when any check failed.
 """
 
@@ -249,7 +251,7 @@ def reference_identity(boot, serial):
 # ------------------------------------------------------------------------ boots --
 
 PROGRAM_BLOCKS = ("list", "info.", "smart.", "quick.", "extended", "erase.", "repair.", "rate", "gone.",
-                  "user.list", "user.info",
+                  "bench.", "single.", "pull", "results.", "user.list", "user.info",
                   "user.extended", "user.quick")
 
 
@@ -1076,6 +1078,274 @@ def check_speed(t, boot, serials, rounds, min_bytes, figures_path):
             f.write("\n")
 
 
+# ------------------------------------------------------------------------ bench --
+
+def bench_reports(doc):
+    """serial (trimmed) -> [each drive's report in a bench document], in its order."""
+    reports = {}
+    if isinstance(doc, dict):
+        for d in doc.get("drives") or []:
+            serial = trimmed(((d or {}).get("drive") or {}).get("serial", ""))
+            reports.setdefault(serial, []).append(d)
+    return reports
+
+
+def report_words(report):
+    """(outcome, test_state, error code, bad_sector_count, listed sectors, status) of one
+    drive's report in a bench."""
+    result = (report or {}).get("result") or {}
+    error = result.get("error") or {}
+    return (report.get("outcome"), result.get("test_state"), error.get("code"), result.get("bad_sector_count"),
+            sorted(b.get("sector") for b in result.get("bad_sectors") or []), report.get("status"))
+
+
+def bench_ended(boot, name):
+    """serial -> [(stamp, ended event)] of a stamped bench's stderr."""
+    ended = {}
+    for stamp, e in stderr_events(boot.text(name + ".err"), stamped=True):
+        if e.get("event") == "ended":
+            ended.setdefault(e.get("serial"), []).append((stamp, e))
+    return ended
+
+
+def check_bench_outcomes(t, boot, name, label, serials, expect):
+    """Every disk of the bench once, each with the outcome `expect(serial)` gives:
+    ("PASS", None) or ("FAIL", the sectors it must list)."""
+    doc = boot.doc(name)
+    reports = bench_reports(doc)
+    got = sorted(reports)
+    t.check(f"{label}: its disks", got == sorted(serials) and all(len(r) == 1 for r in reports.values()),
+            f"reports for {got} = {sorted(serials)}, one each"
+            + ("" if doc is not None else f" ({command_summary(boot, name)})"))
+    ended = bench_ended(boot, name)
+    for serial in serials:
+        want, sectors = expect(serial)
+        report = (reports.get(serial) or [{}])[0]
+        outcome, state, code, count, listed, status = report_words(report)
+        events = ended.get(serial) or []
+        said = events[-1][1].get("outcome", "") if events else None
+        if want == "PASS":
+            ok = (outcome, state, count, listed, status) == ("test_run", "PASS", 0, [], 0) and said == "PASS"
+            detail = (f"outcome {outcome!r}, test_state {state!r} = 'PASS', {count} bad sector(s) = 0, "
+                      f"status {status} = 0")
+        else:
+            ok = (outcome == "test_run" and state == "FAIL" and code == 8 and count == len(sectors)
+                  and listed == sorted(sectors) and status == 1 and (said or "").startswith("FAIL: 08"))
+            detail = (f"test_state {state!r} = 'FAIL', error code {code} = 8, listed {listed} (count {count}) = "
+                      f"made unreadable {sorted(sectors)}, status {status} = 1")
+        t.check(f"{label}: {serial}", ok and len(events) == 1,
+                detail + f"; {len(events)} ended event(s) = 1, saying {said!r}")
+    return doc
+
+
+def check_bad_only_there(t, boot, name, label, bad_serial, bad_sectors):
+    """Bad sectors show in the events of the disk that has them, and in no other's."""
+    counts = {}
+    for _, e in stderr_events(boot.text(name + ".err"), stamped=True):
+        if e.get("event") in ("progress", "ended") and isinstance(e.get("bad_sectors"), int):
+            counts[e.get("serial")] = max(counts.get(e.get("serial"), 0), e["bad_sectors"])
+    others = {s: n for s, n in counts.items() if s != bad_serial and n}
+    t.check(f"{label}: bad sectors on {bad_serial} only", counts.get(bad_serial) == len(bad_sectors) and not others,
+            f"most bad sectors in each disk's events: {counts}")
+
+
+def check_results_page(t, boot, name, label, serials, failing):
+    """The page the bench left holds one block per disk, with its outcome."""
+    doc = boot.doc(name)
+    entries = (doc or {}).get("entries") or [] if isinstance(doc, dict) else []
+    got = sorted(trimmed(e.get("serial")) for e in entries)
+    results = {trimmed(e.get("serial")): e.get("test_result") for e in entries}
+    want = {s: ("FAIL" if s in failing else "PASS") for s in serials}
+    t.check(f"{label}: result page", got == sorted(serials) and results == want,
+            f"{len(entries)} block(s) = {len(serials)}, one per disk: {results} = {want}"
+            + ("" if doc is not None else f" ({command_summary(boot, name)})"))
+
+
+def check_bench_all(t, boot, serials, bad_serial, bad_sectors):
+    name = "bench.bad"
+    label = "bench --all with bad sectors"
+    doc = boot.doc(name)
+    t.check(f"{label}: status", boot.status(name) == 1 and isinstance(doc, dict) and doc.get("status") == 1,
+            f"status {boot.status(name)} = 1 (a disk failed), the document's "
+            f"{doc.get('status') if isinstance(doc, dict) else None} = 1")
+    # --all leaves out the disk whose ext4 the lab mounted, and says so.
+    mounted = {f[0]: f[1:] for f in boot.facts("mounted") if f}
+    left = [(trimmed((x.get("drive") or {}).get("serial")), x.get("reason"))
+            for x in ((doc or {}).get("left_out") or [] if isinstance(doc, dict) else [])]
+    said = [e.get("text", "") for _, e in stderr_events(boot.text(name + ".err"), stamped=True)
+            if e.get("event") == "message" and "--all leaves out" in e.get("text", "")]
+    reason = "it holds mounted file systems (/mnt/data)"
+    t.check(f"{label}: leaves out the mounted disk", left == [(SATA_HDD, reason)] and len(said) == 1
+            and said[0].endswith(f"serial {SATA_HDD}): {reason}.") and mounted.get(SATA_HDD) == ["/mnt/data"],
+            f"left_out {left} = [({SATA_HDD!r}, {reason!r})] (the guest mounts {mounted.get(SATA_HDD)}); "
+            f"said {said}")
+    check_bench_outcomes(t, boot, name, label, serials,
+                         lambda s: ("FAIL", bad_sectors) if s == bad_serial else ("PASS", None))
+    check_bad_only_there(t, boot, name, label, bad_serial, bad_sectors)
+    check_mounts_unchanged(t, boot, "bench", label)
+    check_results_page(t, boot, "results.bench.bad", label, serials, [bad_serial])
+
+
+def check_bench_pull(t, boot, serials, pulled):
+    label = f"bench with {pulled} pulled"
+    pull = next((f for f in boot.facts("pull") if f and f[0] == pulled), None)
+    events = stderr_events(boot.text("pull.err"), stamped=True)
+    hung = boot.facts("pull_hung")
+    rc = boot.status("pull")
+    doc = boot.doc("pull")
+    t.check(f"{label}: ends by itself", not hung and rc is not None and rc < 128 and isinstance(doc, dict)
+            and doc.get("status") == rc and rc in (1, 5),
+            f"status {rc} (1 for a failed disk, 5 for a gone one), the JSON document's "
+            f"{doc.get('status') if isinstance(doc, dict) else 'missing'} = it"
+            + (f"; it hung and was killed after {hung[0][0]} s: {short(boot.text('pull.hang'), 400)}" if hung else ""))
+    if pull is None:
+        t.check(f"{label}: pulled while scanning", False, "the guest did not pull it")
+        return
+    at = float(pull[2])
+    # Where each disk stood when the disk was pulled: all in their full scans.
+    last = {}
+    for stamp, e in events:
+        if stamp is not None and stamp <= at and e.get("event") in ("progress", "ended"):
+            last[e.get("serial")] = e
+    standing = {s: (last.get(s) or {}).get("event") == "progress"
+                and (last.get(s) or {}).get("stage") == "Running Extended Test..." for s in serials}
+    after = [stamp for stamp, e in events if e.get("event") == "ended" and e.get("serial") == pulled]
+    t.check(f"{label}: pulled while scanning", all(standing.values()) and after and after[0] > at,
+            f"{pulled} (/dev/{pull[1]}, {' '.join(pull[3:])}) pulled at {at:.2f} s, every disk in its full "
+            f"scan then: {standing}; {pulled} ended at {after[0] if after else None} s, percent "
+            f"{(last.get(pulled) or {}).get('percent')} at the pull; gone from /sys/block: "
+            f"{next((f[1] for f in boot.facts('pulled_gone') if f and f[0] == pulled), None)}")
+    reports = bench_reports(doc)
+    report = (reports.get(pulled) or [{}])[0]
+    outcome, state, code, count, listed, status = report_words(report)
+    errors = sorted({b.get("error") for b in ((report.get("result") or {}).get("bad_sectors") or [])})
+    t.check(f"{label}: {pulled} does not pass", report != {} and not (outcome == "test_run" and state == "PASS")
+            and status not in (None, 0),
+            f"outcome {outcome!r}, test_state {state!r} != 'PASS', error code {code}, {count} bad sector(s) "
+            f"(system errors {errors}), status {status}")
+    others = [s for s in serials if s != pulled]
+    for serial in others:
+        outcome, state, code, count, listed, status = report_words((reports.get(serial) or [{}])[0])
+        t.check(f"{label}: {serial} passes",
+                (outcome, state, count, status) == ("test_run", "PASS", 0, 0) and len(reports.get(serial) or []) == 1,
+                f"outcome {outcome!r}, test_state {state!r} = 'PASS', {count} bad sector(s) = 0, status {status} = 0")
+    entries = ((boot.doc("results.pull") or {}).get("entries") or []) if isinstance(boot.doc("results.pull"), dict) else []
+    page = {trimmed(e.get("serial")): e.get("test_result") for e in entries}
+    t.check(f"{label}: result page", sorted(trimmed(e.get("serial")) for e in entries) == sorted(serials)
+            and page.get(pulled) not in (None, "PASS") and all(page.get(s) == "PASS" for s in others),
+            f"{len(entries)} block(s) = {len(serials)}, one per disk: {page}")
+
+
+def bench_rates(t, boot, serials, bad_serial, bad_sectors, rounds, figures_path):
+    """The disks' extended tests alone against the same disks at once: figures, not a
+    target. Alone, a disk's rate is its size over the whole command; at once, the bench's
+    total is every disk's size over the whole bench command."""
+    mb = 1e6
+    sizes = {s: d[2] * 512 for s, d in boot.devices().items()}
+    notes = []
+    alone = {s: [] for s in serials}
+    together = []  # (wall seconds, {serial: seconds to its end})
+    transfers = {}
+
+    def did_its_work(report, serial):
+        outcome, state, code, count, listed, status = report_words(report)
+        if serial == bad_serial:
+            return state == "FAIL" and code == 8 and listed == sorted(bad_sectors)
+        return state == "PASS"
+
+    for r in range(1, rounds + 1):
+        for serial in serials:
+            name = f"single.{serial}.r{r}"
+            rc, doc = boot.rcs.get(name), boot.doc(name)
+            if rc is None or not isinstance(doc, dict) or not did_its_work(doc, serial) or not sizes.get(serial):
+                notes.append(f"{name}: {command_summary(boot, name)}")
+                continue
+            alone[serial].append(rc[2] - rc[1])
+            transfers[serial] = (doc.get("result") or {}).get("transfers")
+        name = f"bench.all.r{r}"
+        rc, doc = boot.rcs.get(name), boot.doc(name)
+        reports = bench_reports(doc)
+        ended = bench_ended(boot, name)
+        if rc is None or sorted(reports) != sorted(serials) or not all(
+                did_its_work(reports[s][0], s) for s in serials) or not all(ended.get(s) for s in serials):
+            notes.append(f"{name}: {command_summary(boot, name)}, disks {sorted(reports)}")
+            continue
+        together.append((rc[2] - rc[1], {s: ended[s][0][0] - rc[1] for s in serials}))
+    # dd over the same disks, alone and all at once: what this guest allows (the disk with
+    # bad sectors may end with dd's status 1 for them; it reads on past them).
+    dd_alone = {s: [] for s in serials}
+    dd_together = []
+    for r in range(1, rounds + 1):
+        for serial in serials:
+            rc = boot.rcs.get(f"dd.{serial}.r{r}")
+            if rc is None or rc[0] not in ((0, 1) if serial == bad_serial else (0,)):
+                notes.append(f"dd.{serial}.r{r}: status {None if rc is None else rc[0]}")
+            else:
+                dd_alone[serial].append(rc[2] - rc[1])
+        ends = [boot.rcs.get(f"dd.all.{s}.r{r}") for s in serials]
+        if any(rc is None or rc[0] not in ((0, 1) if s == bad_serial else (0,)) for s, rc in zip(serials, ends)):
+            notes.append(f"dd.all.r{r}: statuses {[None if rc is None else rc[0] for rc in ends]}")
+        else:
+            dd_together.append(ends[0][2] - ends[0][1])
+    if notes or not together or not dd_together:
+        t.check("bench read rate", False, f"cannot be measured: {'; '.join(notes)}")
+        return
+    total_bytes = sum(sizes[s] for s in serials)
+    single_s = {s: statistics.median(alone[s]) for s in serials}
+    single_rate = {s: sizes[s] / single_s[s] for s in serials}
+    bench_s = {s: statistics.median(x[1][s] for x in together) for s in serials}
+    wall = statistics.median(x[0] for x in together)
+    total = total_bytes / wall
+    rate_sum = sum(single_rate.values())
+    ratio = total / rate_sum
+    one_after_another = sum(single_s.values())
+    dd_s = {s: statistics.median(dd_alone[s]) for s in serials}
+    dd_sum = sum(sizes[s] / dd_s[s] for s in serials)
+    dd_wall = statistics.median(dd_together)
+    dd_total = total_bytes / dd_wall
+    t.check("bench read rate", True,
+            f"bench {total_bytes / mb:.0f} MB in {wall:.2f} s = {total / mb:.1f} MB/s against the sum of the disks' "
+            f"rates alone {rate_sum / mb:.1f} MB/s: ratio {ratio:.3f}; the disks one after another "
+            f"{one_after_another:.2f} s, at once {wall:.2f} s (x{one_after_another / wall:.2f}); dd bs=1M on the "
+            f"same disks: all at once {dd_total / mb:.1f} MB/s against the sum alone {dd_sum / mb:.1f} MB/s, ratio "
+            f"{dd_total / dd_sum:.3f}; medians of {len(together)} round(s); bench walls "
+            + ", ".join(f"{x[0]:.2f} s" for x in together) + "; dd at once " + ", ".join(f"{x:.2f} s" for x in dd_together))
+    table = ["disk            size MB  alone s  alone MB/s  in bench s  in bench MB/s  dd alone MB/s  transfers"]
+    for s in serials:
+        table.append(f"{s:<15} {sizes[s] / mb:>7.0f} {single_s[s]:>8.2f} {single_rate[s] / mb:>11.1f} "
+                     f"{bench_s[s]:>11.2f} {sizes[s] / bench_s[s] / mb:>14.1f} {sizes[s] / dd_s[s] / mb:>14.1f}  "
+                     f"{transfers.get(s)}")
+    table.append(f"{'sum alone':<15} {total_bytes / mb:>7.0f} {one_after_another:>8.2f} {rate_sum / mb:>11.1f} "
+                 f"{'':>11} {'':>14} {dd_sum / mb:>14.1f}")
+    table.append(f"{'at once':<15} {total_bytes / mb:>7.0f} {wall:>8.2f} {total / mb:>11.1f} {'':>11} {'':>14} "
+                 f"{dd_total / mb:>14.1f}  dd {dd_wall:.2f} s")
+    table.append(f"{'ratio':<15} {'':>7} {'':>8} {ratio:>11.3f} {'':>11} {'':>14} {dd_total / dd_sum:>14.3f}  "
+                 "at once / sum alone")
+    print(f"      bench figures in MB/s (10^6 bytes/s), medians of {len(together)} round(s): alone = the disk's "
+          "extended test by itself, whole command; in bench = from the bench's start to that disk's end; "
+          f"dd = dd bs=1M iflag=direct over the same disk ({bad_serial}'s two bad sectors are in every figure)")
+    for line in table:
+        print("      " + line)
+    if figures_path:
+        with open(figures_path, "w", encoding="utf-8") as f:
+            f.write("\n".join(table) + "\n\n")
+            json.dump({"rounds": len(together), "bytes": sizes, "alone_seconds": {s: alone[s] for s in serials},
+                       "bench_seconds": [x[0] for x in together],
+                       "bench_disk_seconds": [x[1] for x in together], "ratio": round(ratio, 3),
+                       "dd_alone_seconds": {s: dd_alone[s] for s in serials}, "dd_together_seconds": dd_together,
+                       "dd_ratio": round(dd_total / dd_sum, 3),
+                       "transfers": transfers}, f, indent=2)
+            f.write("\n")
+
+
+def check_bench(t, boot, serials, bad_serial, bad_sectors, pulled, pull_serials, rounds, figures_path):
+    devices = check_devices_found(t, boot)
+    check_bench_all(t, boot, serials, bad_serial, bad_sectors)
+    bench_rates(t, boot, serials, bad_serial, bad_sectors, rounds, figures_path)
+    check_bench_pull(t, boot, pull_serials, pulled)
+    return devices
+
+
 def check_users(t, boot):
     devices = check_devices_found(t, boot)
     usb = devices.get(USB, ("?",))[0]
@@ -1141,9 +1411,11 @@ def check_repair(t, boot, bad_sectors):
             + ("" if after == before else f"; after: {show_runs(after[1] if after else [])}"))
 
 
-def check_bad_sector_plan(t, bad_sectors, sectors=524288, block=256, draws=4000):
+def check_bad_sector_plan(t, bad_sectors, sectors=524288, block=256, draws=4000, in_second_region=True):
     """The premise of the bad-sector boot, on this host's C library (the guest runs the
-    binary with the host's libraries, packed by run-guest.sh)."""
+    binary with the host's libraries, packed by run-guest.sh). `in_second_region`: the sectors must
+    also lie in the quick scan's second region (the scan-bad boot's premise; an extended
+    test alone reads them wherever they are)."""
     import ctypes
 
     region = min(sectors // 5, 2_000_000)
@@ -1157,12 +1429,14 @@ def check_bad_sector_plan(t, bad_sectors, sectors=524288, block=256, draws=4000)
     read_blocks = {libc.rand() % (sectors // block) for _ in range(draws)}
     problems = []
     for s in bad_sectors:
-        if not second <= s < sectors - 2 * block:
-            problems.append(f"{s} outside the second region [{second}, {sectors - 2 * block})")
+        if not (second if in_second_region else 0) <= s < sectors - 2 * block:
+            problems.append(f"{s} outside [{second if in_second_region else 0}, {sectors - 2 * block})")
         if s // block in read_blocks:
             problems.append(f"{s} lies in block {s // block}, which the random reads may read")
-    t.check("bad-sector plan", not problems and len(bad_sectors) == 2,
-            f"sectors {bad_sectors} in the second region [{second}, {sectors}) of a {sectors}-sector disk, "
+    t.check("bad-sector plan" if in_second_region else "bad-sector plan, extended test alone",
+            not problems and len(bad_sectors) == 2,
+            f"sectors {bad_sectors} in " + (f"the second region [{second}, {sectors}) of " if in_second_region else "")
+            + f"a {sectors}-sector disk, "
             f"blocks {[s // block for s in bad_sectors]} not among the {len(read_blocks)} blocks the first "
             f"{draws} rand() draws could send the random reads to"
             + (f"; problems: {problems}" if problems else ""))
@@ -1170,7 +1444,8 @@ def check_bad_sector_plan(t, bad_sectors, sectors=524288, block=256, draws=4000)
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "write", "users", "speed"])
+    parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "write", "users", "speed",
+                                         "bench"])
     parser.add_argument("output", nargs="?")
     parser.add_argument("--bad-sectors", default="")
     parser.add_argument("--rate-serial", default="LABSATA0000007")
@@ -1178,11 +1453,19 @@ def main():
     parser.add_argument("--speed-serials", default="")
     parser.add_argument("--speed-rounds", type=int, default=3)
     parser.add_argument("--speed-min-bytes", type=int, default=4 << 30)
-    parser.add_argument("--figures", help="speed: where to keep the figures (a table, then JSON)")
+    parser.add_argument("--figures", help="speed, bench: where to keep the figures (a table, then JSON)")
+    parser.add_argument("--plan-sectors", type=int, default=524288, help="plan: the disk's size in sectors")
+    parser.add_argument("--any-region", action="store_true", help="plan: the sectors may lie anywhere")
+    parser.add_argument("--bench-serials", default="", help="bench: the disks --all takes")
+    parser.add_argument("--bench-bad", default=SCSI, help="bench: the disk with the bad sectors")
+    parser.add_argument("--bench-pull", default=USB, help="bench: the disk pulled")
+    parser.add_argument("--bench-pull-serials", default="", help="bench: the disks of the bench it is pulled from")
+    parser.add_argument("--bench-rounds", type=int, default=2)
     args = parser.parse_args()
     t = Tally(args.tally)
     if args.boot == "plan":
-        check_bad_sector_plan(t, [int(s) for s in args.bad_sectors.split()])
+        check_bad_sector_plan(t, [int(s) for s in args.bad_sectors.split()], sectors=args.plan_sectors,
+                              in_second_region=not args.any_region)
         return 1 if t.failed else 0
     boot = Boot(args.output)
     if args.boot == "identity":
@@ -1193,6 +1476,9 @@ def main():
         check_scan_clean(t, boot, args.rate_serial)
     elif args.boot == "users":
         check_users(t, boot)
+    elif args.boot == "bench":
+        check_bench(t, boot, args.bench_serials.split(), args.bench_bad, [int(s) for s in args.bad_sectors.split()],
+                    args.bench_pull, args.bench_pull_serials.split(), args.bench_rounds, args.figures)
     elif args.boot == "speed":
         check_speed(t, boot, args.speed_serials.split(), args.speed_rounds, args.speed_min_bytes, args.figures)
     else:

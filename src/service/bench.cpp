@@ -60,6 +60,12 @@ void BenchRow::started(const RunStarted&) {
 void BenchRow::stage(const RunStage& stage) {
   std::lock_guard lock(m_mutex);
   m_state.stage = stage.line;
+  // The random reads show where each read landed, climbing the disk by leaps a walk's
+  // rate would take for sectors read: on the lab's small disks that read as hundreds of
+  // MB/s. They give no rate; the walk after them starts its own.
+  const bool walking = stage.line != loadString(kStrRunningRandomRead);
+  if (walking != m_walking) restartRate();
+  m_walking = walking;
 }
 
 void BenchRow::progress(const RunProgress& progress) {
@@ -68,7 +74,7 @@ void BenchRow::progress(const RunProgress& progress) {
   if (progress.elapsedSeconds) m_state.elapsedSeconds = progress.elapsedSeconds;
   if (progress.remainingSeconds) m_state.remainingSeconds = progress.remainingSeconds;
   if (progress.temperatureCelsius) m_state.temperatureCelsius = progress.temperatureCelsius;
-  if (!progress.sector) return;
+  if (!progress.sector || !m_walking) return;
   const double at = m_now();
   // A walk that moves back or leaps ahead (the quick scan's second region) starts its rate
   // over: the sectors between were never read. The run tells every few thousand sectors.

@@ -98,6 +98,7 @@ class BenchRow : public RunEvents {
   mutable std::mutex m_mutex;
   BenchRowState m_state;
   std::deque<Sample> m_samples;  // the walk's positions over the rate's window
+  bool m_walking = true;         // false while the positions are the random reads' landings
   std::atomic<bool> m_ended{false};
   std::atomic<bool> m_closed{false};
 };
