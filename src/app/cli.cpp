@@ -633,7 +633,8 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
   CLI::Option* confirmErase =
       erase->add_option("--confirm-erase", options.named.confirmations,
                         "Answer the erase's questions yes, if this names the drive: its serial number (no other drive "
-                        "may report it), or its number, model and capacity as listed, N:MODEL:CAPACITY")
+                        "may report it), or its number, model and capacity as listed, N:MODEL:CAPACITY; repeated, "
+                        "one for each drive erased")
           ->type_name("SERIAL");
   erase->add_flag("--verify", options.verify,
                   "After an erase that completed, read every erased sector back: exit status 1 when one is not zero "
@@ -642,9 +643,9 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
     command->add_flag("--yes", options.answers.yes, "Answer yes to the questions that do not destroy data");
     command
         ->add_option("--pace", options.pace,
-                     "How scans and erases send their transfers: auto (one 256-sector block at a time on a rotating "
-                     "disk, so each block's time is its own; up to 32 requests of 1 MiB in flight elsewhere), "
-                     "one-block (everywhere), deep (everywhere)")
+                     "How scans and erases send their transfers: auto (a scan reads a rotating disk one 256-sector "
+                     "block at a time, so each block's time is its own; everything else goes with up to 32 requests "
+                     "of 1 MiB in flight), one-block (everywhere), deep (everywhere)")
         ->check(CLI::IsMember({"auto", "one-block", "deep"}));
     command->add_flag("--no-temperature-guard", options.noTemperatureGuard,
                       "Never pause for the drive's temperature (by default scans, erases and the read-back pause "

@@ -174,6 +174,7 @@ std::vector<RunRequest> BenchModel::requests() const {
     request.driveIndex = drive.driveIndex;
     request.identity = drive.identity;
     request.kind = kindOf(m_job);
+    request.temperatureGuard = m_temperatureGuard;
     if (benchJobErases(m_job)) {
       // The mode comes with the request: a bench offers no erase choice per drive.
       request.eraseMode = m_job == BenchJob::FullErase ? 1 : 0;

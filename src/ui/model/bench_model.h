@@ -134,6 +134,10 @@ class BenchModel {
   void setVerify(bool verify) { m_verify = verify; }
   bool verify() const { return m_verify; }
   bool verifyOffered() const { return benchJobErases(m_job); }
+  // Whether a run pauses while its drive is above its critical temperature (on unless the
+  // user turns it off, as a drive run too hot may fail for that alone).
+  void setTemperatureGuard(bool on) { m_temperatureGuard = on; }
+  bool temperatureGuard() const { return m_temperatureGuard; }
   // Whether Start has something to start now.
   bool canStart() const;
 
@@ -185,6 +189,7 @@ class BenchModel {
   std::vector<BenchCandidate> m_candidates;
   BenchJob m_job = BenchJob::QuickTest;
   bool m_verify = false;
+  bool m_temperatureGuard = true;
   bool m_testRan = false;
   BenchStart m_lastStart = BenchStart::NothingChecked;
 

@@ -116,6 +116,9 @@ void BenchWindow::buildControls() {
   controls->addWidget(m_job);
   m_verify = new QCheckBox("Read the erase back (verify)", this);
   controls->addWidget(m_verify);
+  m_temperatureGuard = new QCheckBox("Pause a drive above its critical temperature", this);
+  m_temperatureGuard->setChecked(m_model.temperatureGuard());
+  controls->addWidget(m_temperatureGuard);
   controls->addStretch(1);
   m_start = new QPushButton("&Start", this);
   m_start->setDefault(true);
@@ -147,6 +150,7 @@ void BenchWindow::buildControls() {
     updateButtons();
   });
   connect(m_verify, &QCheckBox::toggled, this, [this](bool on) { m_model.setVerify(on); });
+  connect(m_temperatureGuard, &QCheckBox::toggled, this, [this](bool on) { m_model.setTemperatureGuard(on); });
   connect(m_start, &QPushButton::clicked, this, &BenchWindow::onStart);
   connect(m_stopAll, &QPushButton::clicked, this, [this] {
     m_model.stopAll();
@@ -226,6 +230,7 @@ void BenchWindow::updateButtons() {
   m_drives->setEnabled(!running);
   m_job->setEnabled(!running);
   m_verify->setEnabled(!running && m_model.verifyOffered());
+  m_temperatureGuard->setEnabled(!running);
   m_status->setText(QString::fromStdString(m_model.statusText()));
 }
 

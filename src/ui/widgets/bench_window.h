@@ -80,6 +80,7 @@ class BenchWindow : public QDialog {
   QTreeWidget* m_drives = nullptr;
   QComboBox* m_job = nullptr;
   QCheckBox* m_verify = nullptr;
+  QCheckBox* m_temperatureGuard = nullptr;
   QPushButton* m_start = nullptr;
   QPushButton* m_stopAll = nullptr;
   QTableWidget* m_runs = nullptr;
