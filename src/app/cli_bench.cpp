@@ -52,24 +52,15 @@ int severity(int status) {
   }
 }
 
-const char* purposeKey(PromptPurpose::Kind kind) {
-  switch (kind) {
-    case PromptPurpose::Kind::Information: return "information";
-    case PromptPurpose::Kind::Question: return "question";
-    case PromptPurpose::Kind::DestroysData: return "destroys_data";
-  }
-  return "";
-}
-
+// A bench's box in the report, as a single run's boxes are given.
 Json boxJson(const BenchBox& box, const DriveTable& table) {
-  Json drive = nullptr;
+  std::optional<int> drive;
   if (box.purpose.destroysData()) {
     for (int i = 0; i < table.driveCount(); ++i) {
       if (table.records[i].physicalDriveNumber == box.purpose.drive) drive = i + 1;
     }
   }
-  return {{"caption", box.caption}, {"text", box.text},          {"purpose", purposeKey(box.purpose.kind)},
-          {"drive", drive},         {"answer", answerWord(box.answer)}, {"answered_by", box.by}};
+  return askedBoxJson({box.caption, box.text, box.purpose, drive, answerWord(box.answer), box.by});
 }
 
 // What a box says on the terminal, tagged with its drive.
