@@ -103,7 +103,7 @@ std::optional<int> selectDrive(AppContext& context, const CliOptions& options, s
   const DriveTable& table = context.driveTable();
   status = kCliNotFound;
   if (!options.serial.empty()) {
-    const NamedDrive named = driveBySerial(table, options.serial, options.eraseMode.empty() && options.repair
+    const NamedDrive named = driveBySerial(table, options.serial, !options.erasing && options.repair
                                                                        ? "--confirm-repair"
                                                                        : "--confirm-erase");
     if (named.outcome == NamedDrive::Outcome::Named) return named.index;
@@ -157,7 +157,11 @@ int listCommand(AppContext& context, const CliOptions& options, std::ostream& ou
   const DriveTable& table = context.driveTable();
   if (options.json) {
     Json drives = Json::array();
-    for (int i = 0; i < table.driveCount(); ++i) drives.push_back(driveJson(context.platform(), i, table.records[i]));
+    for (int i = 0; i < table.driveCount(); ++i) {
+      Json drive = driveJson(context.platform(), i, table.records[i]);
+      drive["hidden_areas"] = hiddenAreasJson(hiddenAreasOf(context.platform(), table.records[i], context.raidMemberSelect()));
+      drives.push_back(std::move(drive));
+    }
     out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"drives", drives}}, 2) << "\n";
     return kCliOk;
   }
@@ -181,6 +185,7 @@ int infoCommand(AppContext& context, int index, const CliOptions& options, std::
       openPropertyPage(context.platform(), context.prompter(), context.driveTable(), index);
   if (!page) return fail(options, out, err, kCliNotFound, "drive " + std::to_string(index + 1) + " is gone");
   const DriveRecord& r = context.driveTable().records[index];
+  const DriveEraseMethods methods = eraseMethodsOf(context.platform(), r, context.raidMemberSelect());
   if (options.json) {
     Json volumes = Json::array();
     for (const VolumeRow& v : page->volumes) volumes.push_back({{"volume", v.text}, {"capacity_text", v.capacity}});
@@ -190,6 +195,8 @@ int infoCommand(AppContext& context, int index, const CliOptions& options, std::
                 {"capacity_text", page->capacity},
                 {"health_status", page->healthStatus},
                 {"volumes", volumes}};
+    doc["hidden_areas"] = hiddenAreasJson(methods.hidden);
+    doc["erase_methods"] = eraseMethodsJson(methods);
     if (page->raidRowsVisible) {
       doc["raid_setting"] = page->raidSetting;
       doc["member_serials"] = {page->memberSerialA, page->memberSerialB};
@@ -210,8 +217,14 @@ int infoCommand(AppContext& context, int index, const CliOptions& options, std::
         << "  Drive A Serial:    " << page->memberSerialA << "\n"
         << "  Drive B Serial:    " << page->memberSerialB << "\n";
   }
+  out << "  Hidden Areas:      " << hiddenAreaText(methods.hidden) << "\n";
   out << "  Volume(s) contained on this drive:\n";
   for (const VolumeRow& v : page->volumes) out << "    " << v.text << "  " << v.capacity << "\n";
+  out << "  Erase methods (default " << purgeMethodName(methods.defaultMethod) << "):\n";
+  for (const MethodSupport& m : methods.methods) {
+    out << "    " << purgeMethodName(m.method) << " (" << purgeCategory(m.method) << "): "
+        << (m.offered ? std::string("offered") : "not offered, " + m.whyNot) << "\n";
+  }
   return kCliOk;
 }
 
@@ -587,6 +600,17 @@ int printDriveList(Platform& platform, std::ostream& terminalOut, std::ostream& 
   return status;
 }
 
+// --method's help: every method, its category and what it does.
+std::string methodHelp() {
+  std::string text = "The erase method (default: the overwrite in --mode); the drive's own methods, each where the "
+                     "drive offers it (info lists them):";
+  for (const PurgeMethod method : listedPurgeMethods()) {
+    text += std::string("\n  ") + purgeMethodName(method) + " (" + purgeCategory(method) + "): " +
+            purgeMethodSentence(method);
+  }
+  return text;
+}
+
 // The commands and their options, bound to `options`.
 struct CliCommands {
   CLI::App* list;
@@ -629,7 +653,24 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
           ->type_name("SERIAL");
   smart->add_flag("--logs", options.logs,
                   "Also the drive's own logs: self-tests, errors, statistics and temperature history, with hints");
-  erase->add_option("--mode", options.eraseMode, "quick or full")->required()->check(CLI::IsMember({"quick", "full"}));
+  erase->add_option("--mode", options.eraseMode, "The overwrite: quick (the first and the last region) or full")
+      ->check(CLI::IsMember({"quick", "full"}));
+  erase->add_option("--method", options.eraseMethod, methodHelp())
+      ->check(CLI::IsMember({"overwrite", "security-erase", "security-erase-enhanced", "sanitize-crypto", "sanitize-block",
+                             "sanitize-overwrite", "format", "format-crypto"}))
+      ->type_name("NAME");
+  erase->add_flag("--lift-hpa", options.liftHpa,
+                  "Lift a Host Protected Area for the run (until the drive powers off) so that the overwrite or a "
+                  "security erase reaches its sectors");
+  erase->add_flag("--restore-hpa", options.restoreHpa, "Put a Host Protected Area lifted for the run back afterwards");
+  erase->add_option("--operator", options.operatorName, "Who erases, as the certificate names them")->type_name("NAME");
+  erase->add_option("--certificate-dir", options.certificateDir,
+                    "Where each drive's erase certificate (JSON and PDF) is written (default: beside the result page)")
+      ->type_name("DIR");
+  erase->add_option("--sign-key", options.signKey,
+                    "Sign the certificate with this Ed25519 private key (PEM, as openssl genpkey -algorithm ed25519 "
+                    "writes it); the PDF shows the signature's fingerprint")
+      ->type_name("FILE");
   CLI::Option* confirmErase =
       erase->add_option("--confirm-erase", options.named.confirmations,
                         "Answer the erase's questions yes, if this names the drive: its serial number (no other drive "
@@ -668,6 +709,18 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
                       "are named)");
   }
   return {list, info, smart, test, erase, results, confirmRepair, confirmErase};
+}
+
+// erase: the overwrite takes its mode, the drive's own methods none.
+void checkEraseMethod(const CliOptions& options) {
+  const bool overwrite = options.eraseMethod.empty() || options.eraseMethod == "overwrite";
+  if (overwrite && options.eraseMode.empty()) {
+    throw CLI::ValidationError("--mode", "name the erase: --mode quick|full for the overwrite, or --method NAME");
+  }
+  if (!overwrite && !options.eraseMode.empty()) {
+    throw CLI::ValidationError("--mode", "--mode is the overwrite's; " + options.eraseMethod + " takes none");
+  }
+  if (options.restoreHpa && !options.liftHpa) throw CLI::ValidationError("--restore-hpa", "needs --lift-hpa");
 }
 
 // test and erase: one drive named runs alone, exactly as before benches existed; several
@@ -742,6 +795,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     app.parse(reversed);
     const bool namesDrive = info->parsed() || smart->parsed() || test->parsed() || erase->parsed();
     if (test->parsed() || erase->parsed()) settleDriveNames(options);
+    options.erasing = erase->parsed();
+    if (options.erasing) checkEraseMethod(options);
     if (namesDrive && !options.named.bench() && options.driveNumber == -1 && options.serial.empty()) {
       throw CLI::ValidationError("N", "name the drive by its number N or by --serial S");
     }

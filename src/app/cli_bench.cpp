@@ -257,7 +257,7 @@ class Bench {
   }
 
  private:
-  bool erase() const { return !m_options.eraseMode.empty(); }
+  bool erase() const { return m_options.erasing; }
 
   // The drive at `index` as it is now is the one its confirmation named.
   void confirm(int index) {
@@ -389,7 +389,8 @@ class Bench {
                 {"test_option", testKindWord(erase() ? kTestKindErase
                                              : m_options.testKind == "extended" ? kTestKindExtended
                                                                                 : kTestKindQuick)},
-                {"erase_mode", erase() ? Json(m_options.eraseMode) : Json(nullptr)},
+                {"erase_mode", erase() && !m_options.eraseMode.empty() ? Json(m_options.eraseMode) : Json(nullptr)},
+                {"erase_method", erase() ? Json(m_options.eraseMethod.empty() ? "overwrite" : m_options.eraseMethod) : Json(nullptr)},
                 {"drives", list},
                 {"left_out", leftOut},
                 {"status", status}};
@@ -428,7 +429,7 @@ int benchCommand(AppContext& context, const CliOptions& options, const BenchName
     return fail(options, out, err, kCliUsage,
                 "--repair takes one drive: a bench does not repair; run the test again on each drive alone");
   }
-  if (!options.eraseMode.empty()) {
+  if (options.erasing) {
     const std::string refusal =
         benchConfirmationRefusal(context.driveTable(), choice.indexes, names.confirmations, names.watch);
     if (!refusal.empty()) return fail(options, out, err, kCliUsage, refusal);

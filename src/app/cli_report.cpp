@@ -98,6 +98,58 @@ Json driveJson(Platform& platform, int index, const DriveRecord& r) {
   return drive;
 }
 
+Json hiddenAreasJson(const std::optional<HiddenAreas>& hidden) {
+  if (!hidden) return nullptr;
+  return {{"hpa",
+           {{"known", hidden->hpaKnown},
+            {"sectors", hidden->hpaSectors()},
+            {"user_sectors", hidden->userSectors},
+            {"native_sectors", hidden->nativeSectors}}},
+          {"dco", {{"known", hidden->dcoKnown}, {"sectors", hidden->dcoHiddenSectors()}, {"max_sectors", hidden->dcoSectors}}}};
+}
+
+Json eraseMethodsJson(const DriveEraseMethods& methods) {
+  Json list = Json::array();
+  for (const MethodSupport& m : methods.methods) {
+    list.push_back({{"name", purgeMethodName(m.method)},
+                    {"category", purgeCategory(m.method)},
+                    {"offered", m.offered},
+                    {"why_not", m.offered ? Json(nullptr) : Json(m.whyNot)},
+                    {"estimated_minutes", m.estimatedMinutes == 0 ? Json(nullptr) : Json(m.estimatedMinutes)},
+                    {"description", purgeMethodSentence(m.method)}});
+  }
+  return {{"methods", list}, {"default", purgeMethodName(methods.defaultMethod)}};
+}
+
+Json eraseJson(const RunOutcome& result) {
+  const PurgeOutcome& purge = result.purge;
+  Json erase = {{"method", eraseMethodText(purge.method, result.eraseMode)}, {"category", purgeCategory(purge.method)}};
+  erase["hidden_areas"] = {{"found", hiddenAreasJson(purge.hidden.found)},
+                           {"lifted", purge.hidden.lifted},
+                           {"restored", purge.hidden.restored},
+                           {"handling", purge.hidden.sentence.empty() ? Json(nullptr) : Json(purge.hidden.sentence)}};
+  if (purge.report) {
+    static constexpr const char* kStatus[] = {"completed", "unsupported", "frozen", "locked", "failed"};
+    erase["drive_report"] = {{"status", kStatus[static_cast<int>(purge.report->status)]},
+                             {"detail", purge.report->detail},
+                             {"password_left", purge.report->passwordLeft},
+                             {"password_removed", purge.report->passwordRemoved}};
+  } else {
+    erase["drive_report"] = nullptr;
+  }
+  if (purge.check.ran) {
+    const PurgeSampleCheck& c = purge.check;
+    Json failed = Json::array();
+    for (const uint64_t sector : c.failedSectors) failed.push_back(sector);
+    erase["check"] = {{"passed", c.passed()},      {"samples", c.samples},         {"sectors_read", c.sectorsRead},
+                      {"unchanged", c.unchanged},  {"not_erased", c.notErasedValue}, {"unreadable", c.unreadable},
+                      {"blank_before", c.blankBefore}, {"failed_sectors", failed},  {"text", purgeCheckText(c)}};
+  } else {
+    erase["check"] = nullptr;
+  }
+  return erase;
+}
+
 // A command that could not do its work: the reason on standard error, and with --json the
 // document a script reads on standard output. Returns `status`.
 int fail(const CliOptions& options, std::ostream& out, std::ostream& err, int status, const std::string& message) {
@@ -276,6 +328,8 @@ void printVerification(const EraseVerification& v, std::ostream& out) {
 int startStatus(StartEnd end, const RunOutcome& result) {
   if (end == StartEnd::AdministratorRefused) return kCliNoPrivilege;
   if (end == StartEnd::NoSuchDrive) return kCliNotFound;
+  // The erase cannot be done on this drive as asked: it failed, and nothing was sent.
+  if (end == StartEnd::MethodUnavailable) return kCliDriveFailed;
   if (end != StartEnd::TestRun) return kCliRefused;
   switch (result.state) {
     case kTestStatePass:
@@ -325,7 +379,7 @@ Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& o
   Json doc = {{"schema_version", kCliSchemaVersion},
               {"command", erase ? "erase" : "test"},
               {"test_option", testKindWord(run.kind)},
-              {"erase_mode", erase ? Json(options.eraseMode) : Json(nullptr)},
+              {"erase_mode", erase && !options.eraseMode.empty() ? Json(options.eraseMode) : Json(nullptr)},
               {"drive", driveJson(context.platform(), run.index, run.record)},
               {"outcome", startEndText(result.end).key}};
   if (result.end == StartEnd::TestRun) {
@@ -345,6 +399,8 @@ Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& o
     doc["result"] = nullptr;
   }
   if (erase) {
+    doc["erase"] = result.end == StartEnd::TestRun ? eraseJson(result) : Json(nullptr);
+    doc["erase_refused"] = result.refusal.empty() ? Json(nullptr) : Json(result.refusal);
     doc["verification"] =
         result.verification ? verificationJson(*result.verification, result.verifiedSpans) : Json(nullptr);
     doc["verification_skipped"] = run.skipped.empty() ? Json(nullptr) : Json(run.skipped);
@@ -363,7 +419,7 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
       << trimmedSerial(run.record) << "): ";
   const std::string& skipped = run.skipped;
   if (result.end != StartEnd::TestRun) {
-    out << "not started: " << startEndText(result.end).text << ".\n";
+    out << "not started: " << (result.refusal.empty() ? startEndText(result.end).text : result.refusal) << ".\n";
     if (!skipped.empty()) out << "  Verification: not run: " << skipped << ".\n";
     return;
   }
@@ -382,6 +438,13 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
     }
   }
   if (report.stoppedByUser) out << "  Stopped by the user.\n";
+  if (run.erase) {
+    const PurgeOutcome& purge = result.purge;
+    out << "  Method: " << eraseMethodText(purge.method, result.eraseMode) << " (" << purgeCategory(purge.method) << ")\n";
+    if (!purge.hidden.sentence.empty()) out << "  Hidden areas: " << purge.hidden.sentence << "\n";
+    const std::string check = purgeCheckText(purge.check);
+    if (!check.empty()) out << "  Erase check: " << check << "\n";
+  }
   if (run.kind == kTestKindExtended) printLatency(result.latency, out);
   if (!result.transfers.empty()) out << "  Transfers: " << result.transfers << "\n";
   if (result.verification) {
@@ -408,14 +471,19 @@ std::function<double()> clockOf(const CliTerminal& terminal) {
 }
 
 RunRequest runRequestOf(Session& context, int index, const CliOptions& options) {
-  const bool erase = !options.eraseMode.empty();
+  const bool erase = options.erasing;
   RunRequest request;
   request.driveIndex = index;
   // The run goes to the drive chosen here or to none: one plugged in at its number
   // meanwhile is another drive.
   request.identity = driveInstanceAt(context.platform(), context.driveTable().records[index].physicalDriveNumber);
   request.kind = erase ? kTestKindErase : options.testKind == "extended" ? kTestKindExtended : kTestKindQuick;
-  if (erase) request.eraseMode = options.eraseMode == "full" ? 1 : 0;
+  if (erase && !options.eraseMode.empty()) request.eraseMode = options.eraseMode == "full" ? 1 : 0;
+  if (erase && !options.eraseMethod.empty()) request.eraseMethod = purgeMethodNamed(options.eraseMethod);
+  if (erase && !request.eraseMethod) request.eraseMethod = PurgeMethod::Overwrite;
+  request.liftHpa = options.liftHpa;
+  request.restoreHpa = options.restoreHpa;
+  request.operatorName = options.operatorName;
   request.repair = options.repair;
   request.verify = options.verify;
   request.pace = options.pace == "one-block" ? TransferPace::OneBlock

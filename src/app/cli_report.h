@@ -41,7 +41,14 @@ struct CliOptions {
   int driveNumber = -1;  // as listed, 1 up; -1 when not given
   std::string serial;
   std::string testKind;   // test: "quick" or "extended"
-  std::string eraseMode;  // erase: "quick" or "full"
+  std::string eraseMode;  // erase: "quick" or "full", the overwrite's
+  bool erasing = false;   // the command is erase
+  std::string eraseMethod;  // erase: --method, a method's name; "" for the overwrite by --mode
+  bool liftHpa = false;     // erase: lift a Host Protected Area for the overwrite
+  bool restoreHpa = false;  // ... and put it back afterwards
+  std::string operatorName;    // erase: who erases, for the certificate
+  std::string certificateDir;  // erase: where certificates go; beside the result page when empty
+  std::string signKey;         // erase: an Ed25519 private key (PEM) that signs the certificate
   bool repair = false;    // test: run the repair when bad sectors were found
   bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
   bool logs = false;      // smart: the drive's own logs as well
@@ -67,6 +74,11 @@ std::vector<std::string> volumeNames(Platform& platform, const DriveRecord& r);
 // The list's column: letters side by side ("CD"), mount points between commas.
 std::string volumesText(const std::vector<std::string>& names);
 Json driveJson(Platform& platform, int index, const DriveRecord& r);
+// What a drive hides from the host, and the erase methods it offers.
+Json hiddenAreasJson(const std::optional<HiddenAreas>& hidden);
+Json eraseMethodsJson(const DriveEraseMethods& methods);
+// What an erase did beyond its state: method, hidden areas, the drive's own report, the check.
+Json eraseJson(const RunOutcome& result);
 // A command that could not do its work: the reason on standard error, and with --json the
 // document a script reads on standard output. Returns `status`.
 int fail(const CliOptions& options, std::ostream& out, std::ostream& err, int status, const std::string& message);

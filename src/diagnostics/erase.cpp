@@ -7,6 +7,7 @@
 #include "device/drive_handle.h"
 #include "device/drive_requests.h"
 #include "device/smart_transport.h"
+#include "diagnostics/purge_erase.h"
 #include "diagnostics/sector_loop.h"
 #include "discovery/identify.h"
 #include "diagnostics/run_drive_open.h"
@@ -304,6 +305,21 @@ void writeZerosErase(TestRun& run) {
 }
 
 void eraseBranch(TestRun& run) {
+  TestRunValues& v = run.values();
+  v.purge.method = v.eraseMethod.load();
+  v.purge.startedSeconds = run.clock().nowSeconds();
+  if (v.purge.method != PurgeMethod::Overwrite) {
+    purgeErase(run);
+    v.purge.endedSeconds = run.clock().nowSeconds();
+    return;
+  }
+  beforeOverwrite(run);
+  eraseByOverwrite(run);
+  afterOverwrite(run);
+  v.purge.endedSeconds = run.clock().nowSeconds();
+}
+
+void eraseByOverwrite(TestRun& run) {
   TestRunValues& v = run.values();
   if (run.drive().hiddenSectors != 0) {
     v.testError = deleteDriveLayoutStep(run);

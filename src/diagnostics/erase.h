@@ -69,8 +69,11 @@ int secondUnitErase(TestRun& run);
 // closing to the timer. Unless stopped, it ends with Close and the disk property refresh.
 void writeZerosErase(TestRun& run);
 
-// The worker's erase: for a drive with hidden sectors the layout deletion and the
-// second-unit erase, each ending the run when it fails; then the write-zeros erase.
+// The worker's erase: the drive's own method when the user chose one (purge_erase.h);
+// otherwise the overwrite, with the drive's hidden areas looked at around it.
 void eraseBranch(TestRun& run);
+// The overwrite: for a drive with hidden sectors the layout deletion and the second-unit
+// erase, each ending the run when it fails; then the write-zeros erase.
+void eraseByOverwrite(TestRun& run);
 
 }  // namespace palvoro

@@ -254,10 +254,11 @@ void TestRun::tellWriteRefusal() {
                                        PromptPurpose::information());
 }
 
-void TestRun::showTestError(int code, const std::string& prefix) {
+void TestRun::showTestError(int code, const std::string& prefix, const std::string& detail) {
   if (code == kTestErrorCable || code == kTestErrorStopped) return;
   tellWriteRefusal();
-  const std::string text = formatTestError(code, prefix, shownDriveNumber());
+  const std::string text =
+      formatTestError(code, prefix, shownDriveNumber()) + (detail.empty() ? "" : " " + detail);
   values().setLastErrorMessage(text);
   m_env.prompter.ask(text, platform().productTitle(), PromptIcon::Stop, PromptButtons::Ok, PromptAnswer::Ok,
                      PromptPurpose::information());

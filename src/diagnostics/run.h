@@ -53,8 +53,9 @@ class TestRun {
   // run's code says that it failed, this says why and what to do about it.
   void tellWriteRefusal();
   // Shows the message of `code` with `prefix` (one blank when empty) through the
-  // prompter, stop icon, and keeps its text in LastErrorMessage.
-  void showTestError(int code, const std::string& prefix = "");
+  // prompter, stop icon, and keeps its text in LastErrorMessage. `detail`, when given,
+  // follows the message: the drive's own reason.
+  void showTestError(int code, const std::string& prefix = "", const std::string& detail = "");
   // The prefix of the running kind: "Quick Test::", "Extended Test::", "Erase::".
   std::string kindPrefix() const;
   // Ends a failed step: the message of TestError with the kind prefix, string 112,

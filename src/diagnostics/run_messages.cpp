@@ -12,7 +12,7 @@ constexpr const char* kUnknownError = "%sUnknown error!";
 
 // Index = TestError code. Codes 11 and 14 never reach a box, but the function still
 // answers for them as for any code without a message.
-constexpr std::array<const char*, 28> kMessages = {
+constexpr std::array<const char*, 33> kMessages = {
     kUnknownError,                                                  // 0
     "%sSMART Return Status error!",                                 // 1
     kUnknownError,                                                  // 2 too many volumes
@@ -41,6 +41,11 @@ constexpr std::array<const char*, 28> kMessages = {
     "%sA Sanitize Device operation is already in progress!",        // 25
     "%sDrive %d reports a sector size that cannot be tested!",       // 26
     "%sThe size of drive %d could not be used!",                    // 27
+    "%sDrive %d does not offer this erase method!",                 // 28
+    "%sThe security of drive %d is frozen!",                        // 29
+    "%sDrive %d is locked with a password!",                        // 30
+    "%sDrive %d reported that its own erase failed!",               // 31
+    "%sDrive %d still holds data the erase should have removed!",   // 32
 };
 
 // Fills the one "%s" and the one "%d" a message may hold. The prefix can carry text

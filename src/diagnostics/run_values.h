@@ -9,6 +9,7 @@
 #include <string>
 
 #include "diagnostics/block_latency.h"
+#include "diagnostics/purge_outcome.h"
 
 namespace palvoro {
 
@@ -59,6 +60,12 @@ enum TestErrorCode : int32_t {
   kTestErrorSanitizeInProgress = 25,
   kTestErrorSectorSize = 26,           // the drive reports a sector size transfers cannot use
   kTestErrorDriveSize = 27,            // the drive's range is empty or past what 64 bits hold
+  // The drive's own erase methods; their messages carry the drive's reason after them.
+  kTestErrorMethodUnavailable = 28,    // the drive (or its bridge) does not offer the method
+  kTestErrorSecurityFrozen = 29,       // ATA security frozen: nothing was sent
+  kTestErrorDriveLocked = 30,          // locked by a password this program did not set
+  kTestErrorPurgeFailed = 31,          // the drive reported its own erase failed
+  kTestErrorPurgeCheck = 32,           // the read-back found blocks the erase left as they were
 };
 
 // A text the worker writes and a front end reads, each access under the text's own lock.
@@ -111,6 +118,11 @@ struct TestRunValues {
   // The block times of the last scan of the whole range or its two regions: written by the
   // worker only, read once the run has ended.
   BlockLatencyMap scanLatency;
+  // The erase's method and what became of it; the options set before the run starts.
+  std::atomic<PurgeMethod> eraseMethod{PurgeMethod::Overwrite};
+  std::atomic<bool> liftHpa{false};     // lift a Host Protected Area for an overwrite
+  std::atomic<bool> restoreHpa{false};  // ... and put it back afterwards
+  PurgeOutcome purge;                   // written by the worker only, read once the run has ended
 
   std::string lastErrorMessage() const { return m_lastErrorMessage.get(); }
   void setLastErrorMessage(std::string text) { m_lastErrorMessage.set(std::move(text)); }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "device/drive_handle.h"
+#include "discovery/erase_methods.h"
 #include "discovery/raid_status.h"
 #include "resources/string_table.h"
 
@@ -112,7 +113,9 @@ std::optional<PropertyPage> openPropertyPage(Platform& platform, Prompter& promp
     }
   }
   mapVolumes(platform, table);
-  return propertyPageFields(platform, table, index);
+  std::optional<PropertyPage> page = propertyPageFields(platform, table, index);
+  if (page) page->hiddenAreas = hiddenAreaText(hiddenAreasOf(platform, record, kRaidMemberA));
+  return page;
 }
 
 }  // namespace palvoro

@@ -29,6 +29,9 @@ struct PropertyPage {
   std::string memberSerialA;     // enclosure: spaces removed, or "Not Found"
   std::string memberSerialB;
   std::vector<VolumeRow> volumes;
+  // What the drive hides from the host (an ATA drive's HPA and DCO), read when the page
+  // opens; "" from propertyPageFields, which talks to no drive.
+  std::string hiddenAreas;
 };
 
 // The name of a bus type: "UNKNOWN", "SCSI", ... "SATA" for 0..11, "SATA" for 83, and

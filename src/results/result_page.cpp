@@ -283,6 +283,39 @@ std::vector<std::string> transferResultRows(const std::string& engine) {
   return {textRow("<tr><td><font color=0000ff>Transfers:</font></td><td>", engine, "</td></tr>\r\n")};
 }
 
+std::string eraseMethodText(PurgeMethod method, int32_t eraseMode) {
+  if (method != PurgeMethod::Overwrite) return purgeMethodName(method);
+  return eraseMode == 1 ? "overwrite (full)" : "overwrite (quick)";
+}
+
+std::string purgeCheckText(const PurgeSampleCheck& check) {
+  if (!check.ran) return "";
+  const std::string read = std::to_string(check.samples) + " sampled blocks read back";
+  if (check.passed()) {
+    return "PASS: " + read +
+           (check.expectedValue ? ", every one erased" : ", none as it was before the erase");
+  }
+  if (check.sectorsFailed() == 0) return "NOT PROVEN: " + read + ", every one was blank before the erase";
+  std::string text = "FAIL: " + read + ", ";
+  if (check.unchanged != 0) text += std::to_string(check.unchanged) + " as before ";
+  if (check.notErasedValue != 0) text += std::to_string(check.notErasedValue) + " not erased ";
+  if (check.unreadable != 0) text += std::to_string(check.unreadable) + " unreadable ";
+  text.pop_back();
+  return text;
+}
+
+std::vector<std::string> eraseResultRows(const PurgeOutcome& purge, int32_t eraseMode) {
+  std::vector<std::string> rows;
+  const auto row = [&rows](const char* head, const std::string& text) {
+    rows.push_back(textRow(std::string("<tr><td><font color=0000ff>") + head + "</font></td><td>", text, "</td></tr>\r\n"));
+  };
+  row("Erase Method:", eraseMethodText(purge.method, eraseMode) + " (" + purgeCategory(purge.method) + ")");
+  if (!purge.hidden.sentence.empty()) row("Hidden Areas:", purge.hidden.sentence);
+  const std::string check = purgeCheckText(purge.check);
+  if (!check.empty()) row("Erase Check:", check);
+  return rows;
+}
+
 std::string temperatureGuardText(bool enabled, const TemperatureWatch& watch) {
   if (!enabled) return "Off";
   if (!watch.highestCelsius) return "";

@@ -35,6 +35,14 @@ inline constexpr const char* kMakerWebAddress = "https://www.example.com/varnhol
 // The "Transfers" row: how the run's scan or erase reached the device (`engine`, as the
 // run's values keep it); none when no walk ran.
 std::vector<std::string> transferResultRows(const std::string& engine);
+// An erase's rows: "Erase Method" (name and category), "Hidden Areas" (what became of
+// them) and, after the drive's own erase, "Erase Check" (the sample read back).
+std::vector<std::string> eraseResultRows(const PurgeOutcome& purge, int32_t eraseMode);
+// "overwrite (quick)", "overwrite (full)", or the method's own name.
+std::string eraseMethodText(PurgeMethod method, int32_t eraseMode);
+// "PASS: 64 sampled blocks read back, none as it was before the erase", "FAIL: ...", or ""
+// when no sample was read.
+std::string purgeCheckText(const PurgeSampleCheck& check);
 
 // What the temperature guard did over the run's walks, as the result page and the command
 // line say it: "Off" when it was turned off; whether and how long the run paused, the

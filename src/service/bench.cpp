@@ -34,6 +34,7 @@ StartEndText startEndText(StartEnd end) {
     case StartEnd::EraseDeclined: return {"erase_declined", "the erase was not confirmed"};
     case StartEnd::EraseChoiceCancelled: return {"erase_choice_cancelled", "the erase mode cannot be used"};
     case StartEnd::SctRefused: return {"sct_refused", "the erase is not possible on this system"};
+    case StartEnd::MethodUnavailable: return {"method_unavailable", "the drive does not offer the erase method"};
     case StartEnd::TestRun: return {"test_run", "the run took place"};
     case StartEnd::ResultPageShown: return {"result_page_shown", "the result page was shown"};
     case StartEnd::NoSuchDrive: return {"no_such_drive", "no such drive"};
@@ -42,6 +43,7 @@ StartEndText startEndText(StartEnd end) {
 }
 
 std::string benchOutcomeText(const RunOutcome& outcome) {
+  if (outcome.end == StartEnd::MethodUnavailable) return "not started: " + outcome.refusal;
   if (outcome.end != StartEnd::TestRun) return std::string("not started: ") + startEndText(outcome.end).text;
   std::string text = runStateWord(outcome.state);
   if (outcome.state == kTestStateFail) text += ": " + twoDigits(outcome.error) + "-" + outcome.errorMessage;

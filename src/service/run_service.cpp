@@ -1,12 +1,15 @@
 #include "service/run_service.h"
 
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 #include "diagnostics/erase.h"
 #include "diagnostics/run_messages.h"
+#include "discovery/property_page.h"
 #include "discovery/volumes.h"
 #include "resources/string_table.h"
+#include "resources/version.h"
 #include "results/latency_picture.h"
 #include "results/result_page.h"
 #include "service/drive_logs_model.h"
@@ -27,6 +30,49 @@ constexpr const char* kEraseDataLoss =
 constexpr const char* kEraseNotSupported =
     "Erase is not supported on this system with TOVRIN. Use DOS utility BRENEK, v5.22 or later, "
     "to erase the drive.";
+
+// "2026-12-10T04:00:00Z"; "" for a time the clock never gave.
+std::string isoTime(int64_t seconds) {
+  if (seconds <= 0) return "";
+  const auto t = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  if (gmtime_r(&t, &utc) == nullptr) return "";
+  char text[32];
+  (void)std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string outcomeWord(int32_t state) {
+  switch (state) {
+    case kTestStateComplete: return "COMPLETE";
+    case kTestStateAbort: return "STOPPED";
+    case kTestStatePass: return "PASS";
+    default: return "FAIL";
+  }
+}
+
+CertificateVerification verificationOf(const RunOutcome& outcome) {
+  CertificateVerification v;
+  if (outcome.verification) {
+    const EraseVerification& e = *outcome.verification;
+    v.method = "every sector";
+    v.sectorsRead = e.sectorsChecked;
+    v.sectorsFailed = e.nonZeroSectors + e.unreadableSectors;
+    v.passed = e.passed();
+    v.detail = verificationText(e);
+  } else if (outcome.purge.check.ran) {
+    const PurgeSampleCheck& c = outcome.purge.check;
+    v.method = "sample";
+    v.sectorsRead = c.sectorsRead;
+    v.sectorsFailed = c.sectorsFailed();
+    v.passed = c.passed();
+    v.detail = purgeCheckText(c);
+  } else {
+    v.method = "none";
+    v.detail = "The erase was not read back.";
+  }
+  return v;
+}
 
 RunPrompt information(Platform& platform, std::string text) {
   return {std::move(text), platform.productTitle(), PromptIcon::Warning, PromptButtons::Ok, PromptAnswer::Ok,
@@ -54,6 +100,44 @@ std::string closeProgramsQuestion(Platform& platform, const DriveRecord& record)
   return format.substr(0, at) + letters + format.substr(at + 2);
 }
 
+ErasureCertificate certificateOf(const RunOutcome& outcome, const std::string& operatorName) {
+  const DriveRecord& r = outcome.drive;
+  ErasureCertificate c;
+  c.drive.model = trimmedField(r.model, sizeof r.model);
+  c.drive.serial = trimmedField(r.serialNumber, sizeof r.serialNumber);
+  c.drive.firmware = trimmedField(r.firmwareRevision, sizeof r.firmwareRevision);
+  c.drive.sectorSize = r.sectorSize > 0 ? static_cast<uint32_t>(r.sectorSize) : 512;
+  const uint64_t sectors = r.identifiedSectors != 0 ? r.identifiedSectors : r.totalSectors;
+  c.drive.capacityBytes = sectors * c.drive.sectorSize;
+  c.drive.bus = busTypeName(r.busType);
+  c.drive.smartHealth = r.smartAvailable == 0 ? "Unknown" : r.smartHealthy != 0 ? "GOOD" : "BAD";
+  const HiddenAreaHandling& hidden = outcome.purge.hidden;
+  if (hidden.found) {
+    c.hidden.hpaKnown = hidden.found->hpaKnown;
+    c.hidden.hpaSectors = hidden.found->hpaSectors();
+    c.hidden.dcoKnown = hidden.found->dcoKnown;
+    c.hidden.dcoSectors = hidden.found->dcoHiddenSectors();
+  }
+  c.hidden.handling = hidden.sentence.empty() ? "The drive was not asked about hidden areas." : hidden.sentence;
+  const PurgeMethod method = outcome.purge.method;
+  c.method = eraseMethodText(method, outcome.eraseMode);
+  c.methodSentence = purgeMethodSentence(method);
+  c.category = purgeCategory(method);
+  c.started = isoTime(outcome.purge.startedSeconds);
+  c.ended = isoTime(outcome.purge.endedSeconds);
+  c.outcome = outcomeWord(outcome.state);
+  c.outcomeDetail = outcome.error != kTestErrorNone ? outcome.errorMessage : "";
+  c.verification = verificationOf(outcome);
+  c.operatorName = operatorName;
+  c.program = "PALVORO " + programVersionText();
+  std::string stamp;
+  for (const char ch : c.started) {
+    if (ch != '-' && ch != ':') stamp += ch;
+  }
+  c.id = c.drive.serial + "-" + stamp;
+  return c;
+}
+
 EraseVerification RunFrontEnd::watchReadBack(const ReadBackJob& job) {
   std::atomic<bool> stop{false};
   return job.read(stop, {});
@@ -75,6 +159,9 @@ RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
   TestRunValues values;
   values.testKind = request.kind;
   values.eraseMode = outcome.eraseMode;
+  values.eraseMethod = outcome.erase.method;
+  values.liftHpa = outcome.erase.liftHpa;
+  values.restoreHpa = outcome.erase.restoreHpa;
   values.transferPace = request.pace;
   values.temperatureGuard = request.temperatureGuard;
   values.testError = kTestErrorNone;
@@ -145,6 +232,12 @@ bool RunService::eraseChecks(const RunRequest& request, RunFrontEnd& frontEnd, R
     outcome.end = StartEnd::SystemDriveRefused;
     return false;
   }
+  outcome.eraseMethods = eraseMethodsOf(platform, record, m_session.raidMemberSelect());
+  if (request.eraseMethod && !methodOffered(platform, *request.eraseMethod, frontEnd, outcome)) return false;
+  if (outcome.eraseMethods->hidden) {
+    const std::string warning = hiddenAreaWarning(*outcome.eraseMethods->hidden);
+    if (!warning.empty()) (void)frontEnd.ask(information(platform, warning));  // a notice: any answer goes on
+  }
   if (outcome.partitionCheck == kPartitionsMayExist &&
       frontEnd.ask({kPartitionsQuestion, kEraseBoxCaption, PromptIcon::Warning, PromptButtons::YesNo, PromptAnswer::No,
                     destroys}) != PromptAnswer::Yes) {
@@ -162,13 +255,8 @@ bool RunService::eraseChecks(const RunRequest& request, RunFrontEnd& frontEnd, R
   const bool fullChoice = record.hybridFlags == 0 || (record.hybridFlags & kHybridSanitizeReady) != 0;
   // A mode the caller named is taken when the drive offers it; otherwise the choice is
   // the front end's.
-  std::optional<int32_t> mode = request.eraseMode;
-  if (!mode || (*mode != 0 && !fullChoice)) mode = frontEnd.chooseErase(!fullChoice);
-  if (!mode || (*mode != 0 && !fullChoice)) {
-    outcome.end = StartEnd::EraseChoiceCancelled;
-    return false;
-  }
-  outcome.eraseMode = *mode;
+  if (!chooseErase(request, frontEnd, fullChoice, outcome)) return false;
+  if (!methodOffered(platform, outcome.erase.method, frontEnd, outcome)) return false;
   if (record.hiddenSectors != 0) {
     if (!prepareSecondUnitErase(platform, record, miniportMode)) {
       (void)frontEnd.ask(information(platform, kEraseNotSupported));  // a notice: any answer ends here
@@ -185,6 +273,56 @@ bool RunService::eraseChecks(const RunRequest& request, RunFrontEnd& frontEnd, R
     }
   }
   return true;
+}
+
+bool RunService::chooseErase(const RunRequest& request, RunFrontEnd& frontEnd, bool fullChoice, RunOutcome& outcome) {
+  EraseChoice& choice = outcome.erase;
+  choice.liftHpa = request.liftHpa;
+  choice.restoreHpa = request.restoreHpa;
+  choice.operatorName = request.operatorName;
+  if (request.eraseMethod && *request.eraseMethod != PurgeMethod::Overwrite) {
+    choice.method = *request.eraseMethod;
+    return true;
+  }
+  std::optional<int32_t> mode = request.eraseMode;
+  if (!request.eraseMethod && !mode) {
+    const std::optional<EraseChoice> chosen = frontEnd.chooseEraseMethod({*outcome.eraseMethods, !fullChoice});
+    if (!chosen || (chosen->method == PurgeMethod::Overwrite && chosen->mode != 0 && !fullChoice)) {
+      outcome.end = StartEnd::EraseChoiceCancelled;
+      return false;
+    }
+    choice = *chosen;
+    if (choice.operatorName.empty()) choice.operatorName = request.operatorName;
+    outcome.eraseMode = choice.method == PurgeMethod::Overwrite ? choice.mode : 0;
+    return true;
+  }
+  if (!mode || (*mode != 0 && !fullChoice)) mode = frontEnd.chooseErase(!fullChoice);
+  if (!mode || (*mode != 0 && !fullChoice)) {
+    outcome.end = StartEnd::EraseChoiceCancelled;
+    return false;
+  }
+  choice.method = PurgeMethod::Overwrite;
+  choice.mode = *mode;
+  outcome.eraseMode = *mode;
+  return true;
+}
+
+bool RunService::methodOffered(Platform& platform, PurgeMethod method, RunFrontEnd& frontEnd, RunOutcome& outcome) {
+  const MethodSupport* support = outcome.eraseMethods->find(method);
+  if (support != nullptr && support->offered) return true;
+  outcome.refusal = support != nullptr ? support->whyNot : "the drive has no such command";
+  (void)frontEnd.ask(information(platform, std::string("The drive does not offer ") + purgeMethodName(method) + ": " +
+                                               outcome.refusal + "."));  // a notice: any answer ends here
+  outcome.end = StartEnd::MethodUnavailable;
+  return false;
+}
+
+std::optional<EraseChoice> RunFrontEnd::chooseEraseMethod(const EraseOffer& offer) {
+  const std::optional<int32_t> mode = chooseErase(offer.quickOnly);
+  if (!mode) return std::nullopt;
+  EraseChoice choice;
+  choice.mode = *mode;
+  return choice;
 }
 
 void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, TestRunValues& values,
@@ -239,6 +377,16 @@ void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, Test
   outcome.temperature = values.temperature;
   const std::vector<std::string> temperatureRows = temperatureResultRows(outcome.temperatureGuard, outcome.temperature);
   extraRows.insert(extraRows.end(), temperatureRows.begin(), temperatureRows.end());
+  if (kind == kTestKindErase) {
+    outcome.purge = values.purge;
+    const std::vector<std::string> eraseRows = eraseResultRows(outcome.purge, outcome.eraseMode);
+    extraRows.insert(extraRows.begin(), eraseRows.begin(), eraseRows.end());
+    // A drive that refused before anything was sent was not erased: there is nothing to certify.
+    const bool reached = !outcome.purge.report || (outcome.purge.report->status != PurgeStatus::Unsupported &&
+                                                   outcome.purge.report->status != PurgeStatus::Frozen &&
+                                                   outcome.purge.report->status != PurgeStatus::Locked);
+    if (reached) outcome.certificate = certificateOf(outcome, outcome.erase.operatorName);
+  }
   const std::vector<std::string> hintRows = hintResultRows(hints);
   extraRows.insert(extraRows.end(), hintRows.begin(), hintRows.end());
   outcome.resultBlock = m_session.appendResult(values, record, m_clock.localTime(),

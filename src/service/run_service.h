@@ -20,11 +20,13 @@
 #include "device/drive_requests.h"
 #include "diagnostics/block_latency.h"
 #include "diagnostics/erase_verify.h"
+#include "diagnostics/purge_erase.h"
 #include "diagnostics/run.h"
 #include "diagnostics/run_clock.h"
 #include "diagnostics/run_environment.h"
 #include "diagnostics/sector_loop.h"
 #include "platform/prompter.h"
+#include "results/erase_certificate.h"
 #include "service/session.h"
 
 namespace palvoro {
@@ -44,6 +46,27 @@ struct RunRequest {
   TransferPace pace = TransferPace::Automatic;
   // Scans, erases and the read-back pause while the drive is too hot (temperature_guard.h).
   bool temperatureGuard = true;
+  // The erase's method: the overwrite (in eraseMode) or one of the drive's own. None: the
+  // overwrite when eraseMode is given, else the front end's choice.
+  std::optional<PurgeMethod> eraseMethod;
+  bool liftHpa = false;     // lift a Host Protected Area so that an overwrite reaches it
+  bool restoreHpa = false;  // ... and put it back afterwards
+  std::string operatorName;  // who erases, for the certificate
+};
+
+// What the front end is offered to choose an erase from.
+struct EraseOffer {
+  DriveEraseMethods methods;
+  bool quickOnly = false;  // the overwrite's full form is not offered
+};
+
+// What the user chose.
+struct EraseChoice {
+  PurgeMethod method = PurgeMethod::Overwrite;
+  int32_t mode = 0;  // the overwrite's: 0 quick, 1 full
+  bool liftHpa = false;
+  bool restoreHpa = false;
+  std::string operatorName;
 };
 
 // A box the checks show.
@@ -65,6 +88,7 @@ enum class StartEnd {
   EraseDeclined,          // No on the data-loss confirmation
   EraseChoiceCancelled,   // Cancel in the erase choice
   SctRefused,             // the maker's SCT switch failed: erase not possible here
+  MethodUnavailable,      // the drive does not offer the erase method asked for: nothing was sent
   TestRun,                // the run took place
   ResultPageShown,        // VIEW TEST RESULT (the option dialog's own row, never a request)
   NoSuchDrive,            // the request named no drive of the table
@@ -93,6 +117,9 @@ class RunFrontEnd {
   // The erase choice: quick or full, or the quick erase only when `quickOnly`. The mode
   // chosen, or none when cancelled.
   virtual std::optional<int32_t> chooseErase(bool quickOnly) = 0;
+  // The choice among the drive's methods; by default the overwrite in the mode chooseErase
+  // gives, for a front end that offers nothing more.
+  virtual std::optional<EraseChoice> chooseEraseMethod(const EraseOffer& offer);
   // The run is about to start / has ended (a dialog steps aside meanwhile).
   virtual void runStarts() {}
   virtual void runEnded() {}
@@ -128,7 +155,19 @@ struct RunOutcome {
   int partitionCheck = 0;                        // what the partition check gave (erase)
   int otherProgramsOpen = 0;                     // what the open-program check gave
   DriveRecord drive{};                           // the drive as the run knew it
+  // An erase: the method and what became of it, the methods the drive offered, who erased,
+  // and the certificate's record (its host left to the front end, which knows it).
+  EraseChoice erase;                             // as chosen (its mode is eraseMode)
+  PurgeOutcome purge;
+  std::optional<DriveEraseMethods> eraseMethods;
+  std::string refusal;                           // why the method was not offered (MethodUnavailable)
+  std::optional<ErasureCertificate> certificate;
 };
+
+// The certificate's record of an erase that reached the drive: the drive, the method, the
+// times (`timeText` turns the run's clock into ISO 8601 UTC), the outcome and what was read
+// back. Host and program are the caller's.
+ErasureCertificate certificateOf(const RunOutcome& outcome, const std::string& operatorName);
 
 // The drive's letters for the close-programs question: " (", then " X:" for each letter,
 // then " )"; "" when the drive has no letter. Where the system names volumes by mount
@@ -148,6 +187,10 @@ class RunService {
  private:
   [[nodiscard]] bool startChecks(const RunRequest& request, RunFrontEnd& frontEnd, RunOutcome& outcome);
   [[nodiscard]] bool eraseChecks(const RunRequest& request, RunFrontEnd& frontEnd, RunOutcome& outcome);
+  // The method and, for the overwrite, its mode: the request's, or the front end's choice.
+  [[nodiscard]] bool chooseErase(const RunRequest& request, RunFrontEnd& frontEnd, bool fullChoice, RunOutcome& outcome);
+  // Whether the drive offers `method`; otherwise the user is told why and the request ends.
+  [[nodiscard]] bool methodOffered(Platform& platform, PurgeMethod method, RunFrontEnd& frontEnd, RunOutcome& outcome);
   void afterRun(const RunRequest& request, RunFrontEnd& frontEnd, TestRunValues& values, RunOutcome& outcome);
 
   Session& m_session;
