@@ -285,7 +285,7 @@ std::vector<std::string> transferResultRows(const std::string& engine) {
 
 std::string eraseMethodText(PurgeMethod method, int32_t eraseMode) {
   if (method != PurgeMethod::Overwrite) return purgeMethodName(method);
-  return eraseMode == 1 ? "overwrite (full)" : "overwrite (quick)";
+  return eraseMode == 1 ? "overwrite, full" : "overwrite, quick";
 }
 
 std::string purgeCheckText(const PurgeSampleCheck& check) {

@@ -443,13 +443,15 @@ TEST_F(CliRunTest, VerifyReadsTheErasedSectorsBack) {
   const Case cases[] = {
       // Regions of 60,000 sectors, the first written in 235 blocks of 256.
       {"QuickPasses", {"--mode", "quick", "--confirm-erase", serial, "--verify"}, {}, false, kCliOk,
-       {": COMPLETE\n  Transfers: simulated queue, 128 KiB x 1 in flight\n  Verification: ran, PASSED\n"
+       {": COMPLETE\n", "  Method: overwrite, quick (Clear)\n",
+        "  Transfers: simulated queue, 128 KiB x 1 in flight\n  Verification: ran, PASSED\n"
         "    Sectors checked: 120160 of 120160\n    All zero.\n"},
        120160,
        Json::array(), nullptr},
       {"FullFindsTheSectorsThatKeptTheirData", {"--mode", "full", "--confirm-erase", serial, "--verify"},
        {1000, kKestrelSectors - 1}, false, kCliDriveFailed,
-       {": COMPLETE\n  Transfers: simulated queue, 128 KiB x 1 in flight\n  Verification: ran, FAILED\n"
+       {": COMPLETE\n", "  Method: overwrite, full (Clear)\n",
+        "  Transfers: simulated queue, 128 KiB x 1 in flight\n  Verification: ran, FAILED\n"
         "    Sectors checked: 300000 of 300000\n"
         "    Sectors not zero: 2 (first: 1000 299999)\n"},
        kKestrelSectors, {1000, kKestrelSectors - 1}, nullptr},

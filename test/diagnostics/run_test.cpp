@@ -74,7 +74,10 @@ const MessageCase kMessages[] = {
     {25, "Erase::A Sanitize Device operation is already in progress!"},
     {26, "Erase::Drive 3 reports a sector size that cannot be tested!"},
     {27, "Erase::The size of drive 3 could not be used!"},
-    {28, "Erase::Unknown error!"},
+    {28, "Erase::Drive 3 does not offer this erase method!"},
+    {31, "Erase::Drive 3 reported that its own erase failed!"},
+    {32, "Erase::Drive 3 still holds data the erase should have removed!"},
+    {33, "Erase::Unknown error!"},
     {1000, "Erase::Unknown error!"},
 };
 
