@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -435,6 +436,13 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
 
   CDiskTestDlg dialog(*context, context->driveTable().selectedDrive);
   dialog.setProgressTiming(10, nullptr);
+  // The program's writer gets the certificate with this computer's name, and the result
+  // page's folder; where it went is told once the run has ended.
+  std::optional<ErasureCertificate> certified;
+  dialog.setCertificateWriter([&](ErasureCertificate& certificate, const std::string& directory) {
+    certified = certificate;
+    return CertificateFiling{directory + certificate.id + ".json", ""};
+  });
   dialog.show();
   bool quickWasOffered = false;
   ModalScript script({pressBox(QMessageBox::Ok), pressBox(QMessageBox::Yes), pressBox(QMessageBox::Yes),
@@ -445,14 +453,21 @@ TEST_F(OptionDialogTest, QuickEraseThroughEveryConfirmationZeroesBothRegions) {
                         choice->quickButton()->click();
                         choice->okButton()->click();
                         return true;
-                      }});
+                      },
+                      pressBox(QMessageBox::Ok)});
   qobject_cast<QPushButton*>(dialog.control(CDiskTestDlg::kIdStart))->click();
 
   EXPECT_TRUE(script.done());
   EXPECT_TRUE(quickWasOffered);
+  ASSERT_TRUE(certified.has_value());
+  EXPECT_EQ(certified->host, QSysInfo::machineHostName().toStdString());
+  EXPECT_EQ(certified->method, eraseMethodText(PurgeMethod::Overwrite, 0));
+  const std::string certificatePath = context->startup().resultsDir + certified->id + ".json";
   EXPECT_EQ(script.seen, (std::vector<QString>{QString::fromStdString(closePrograms(" ( E: )")),
                                                 QString::fromStdString(kPartitions),
-                                                QString::fromStdString(kDataLoss)}));
+                                                QString::fromStdString(kDataLoss),
+                                                QString::fromStdString("PALVORO for Windows: The erase certificate was written to " +
+                                                                       certificatePath + ".")}));
   EXPECT_EQ(context->testRun().eraseMode.load(), 0);
   EXPECT_EQ(context->testRun().testState.load(), kTestStateComplete);
   EXPECT_TRUE(dialog.testRan());

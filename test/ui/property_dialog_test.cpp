@@ -101,6 +101,9 @@ TEST_F(PropertyDialogTest, OrdinaryDrive) {
   EXPECT_EQ(text(page, PropertyField::HealthStatus), "Good");
   EXPECT_EQ(text(page, PropertyField::SerialNumber), "VH7K2A01B3C4");
   EXPECT_EQ(page.caption(PropertyField::SerialNumber)->text(), "Device Serial Number:");
+  EXPECT_EQ(page.caption(PropertyField::HiddenAreas)->text(), "Hidden Areas:");
+  EXPECT_FALSE(page.page().hiddenAreas.empty());
+  EXPECT_EQ(text(page, PropertyField::HiddenAreas).toStdString(), page.page().hiddenAreas);
   for (PropertyField field : {PropertyField::RaidSetting, PropertyField::DriveASerialNumber,
                               PropertyField::DriveBSerialNumber}) {
     EXPECT_TRUE(page.caption(field)->isHidden());

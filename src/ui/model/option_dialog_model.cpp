@@ -40,6 +40,12 @@ OptionOutcome outcomeOf(int testState) {
   return outcome;
 }
 
+std::string certificateNotice(const CertificateFiling& filing) {
+  if (!filing.path.empty()) return "The erase certificate was written to " + filing.path + ".";
+  if (!filing.refusal.empty()) return "The erase certificate was not written: " + filing.refusal + ".";
+  return "";
+}
+
 OptionDialogModel::OptionDialogModel(Session& context, int driveIndex, TestClock& clock)
     : m_context(context), m_driveIndex(driveIndex), m_clock(&clock) {}
 
@@ -96,6 +102,13 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
     if (isOptionRow(kind)) m_outcomes[static_cast<size_t>(kind)] = outcomeOf(m_last.state);
   }
   return m_last.end;
+}
+
+std::optional<CertificateFiling> OptionDialogModel::fileCertificate(const std::string& host,
+                                                                    const CertificateWriter& writer) {
+  if (!m_last.certificate || !writer) return std::nullopt;
+  m_last.certificate->host = host;
+  return writer(*m_last.certificate, m_context.startup().resultsDir);
 }
 
 }  // namespace palvoro

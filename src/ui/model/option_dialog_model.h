@@ -6,6 +6,8 @@
 // here or by the service.
 
 #include <array>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "diagnostics/run_clock.h"
@@ -37,6 +39,20 @@ class OptionDialogUi : public RunFrontEnd {
     return runProgress(environment);
   }
 };
+
+// Where an erase's certificate went: the file written, or why none was.
+struct CertificateFiling {
+  std::string path;     // "" when none was written
+  std::string refusal;  // why not; "" when written
+};
+// Writes an erase's certificate into `directory`, the result page's folder. The program
+// supplies it; a dialog without one writes nothing.
+using CertificateWriter =
+    std::function<CertificateFiling(ErasureCertificate& certificate, const std::string& directory)>;
+
+// What the user is told after the run: where the certificate went, or why it did not;
+// "" when the writer said neither.
+std::string certificateNotice(const CertificateFiling& filing);
 
 // Column 1 of an option row: the last outcome of that option.
 struct OptionOutcome {
@@ -87,6 +103,9 @@ class OptionDialogModel {
   int otherProgramsOpen() const { return m_last.otherProgramsOpen; }
   // What the last Start came to.
   const RunOutcome& lastOutcome() const { return m_last; }
+  // Hands the last run's certificate, its host set to `host`, to `writer` with the result
+  // page's folder. Nothing when that run left no certificate or no writer is given.
+  std::optional<CertificateFiling> fileCertificate(const std::string& host, const CertificateWriter& writer);
 
  private:
   Session& m_context;

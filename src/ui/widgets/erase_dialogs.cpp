@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "ui/model/erase_method_model.h"
 #include "ui/widgets/dialog_units.h"
 #include "ui/widgets/pictures.h"
 
@@ -34,9 +35,6 @@ void buttons(QDialog& dialog, QPushButton*& ok, QPushButton*& cancel) {
   QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
   QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
 }
-
-constexpr const char* kQuickEraseText = "QUICK ERASE erases the first and last million sectors of the drive.";
-constexpr const char* kFullEraseText = "FULL ERASE erases the entire drive.";
 
 }  // namespace
 

@@ -106,6 +106,7 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
   bool openTestOptions(int drive) override {
     CDiskTestDlg options(m_context, drive, m_window);
     options.setProgressTiming(m_window->m_testTimerMilliseconds, m_window->m_testClock);
+    options.setCertificateWriter(m_window->m_certificateWriter);
     options.exec();
     return options.testRan();
   }

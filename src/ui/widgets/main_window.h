@@ -13,6 +13,7 @@
 #include "diagnostics/run_clock.h"
 #include "ui/model/dialog_opener.h"
 #include "ui/model/main_window_model.h"
+#include "ui/model/option_dialog_model.h"
 
 class QLabel;
 class QPushButton;
@@ -40,6 +41,10 @@ class CPalvoroDlg : public QDialog {
     m_testTimerMilliseconds = timerMilliseconds;
     m_testClock = clock;
   }
+
+  // Writes the certificate of each erase run from the option dialogs this window opens;
+  // without one none is written.
+  void setCertificateWriter(CertificateWriter writer) { m_certificateWriter = std::move(writer); }
 
   // Replaces the re-scan's detection run (the re-scan dialog by default).
   void setDetectionRunner(std::function<void()> runner) { m_detectionRunner = std::move(runner); }
@@ -85,6 +90,7 @@ class CPalvoroDlg : public QDialog {
   std::function<void()> m_detectionRunner;
   int m_testTimerMilliseconds = 1000;
   TestClock* m_testClock = nullptr;
+  CertificateWriter m_certificateWriter;
 
   QLabel* m_banner = nullptr;
   QLabel* m_logo = nullptr;

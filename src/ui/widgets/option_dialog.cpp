@@ -6,9 +6,12 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
+#include <QSysInfo>
 
 #include "results/result_page.h"
+#include "ui/model/erase_method_model.h"
 #include "ui/widgets/erase_dialogs.h"
+#include "ui/widgets/erase_method_dialog.h"
 #include "ui/widgets/qt_prompter.h"
 #include "ui/widgets/dialog_units.h"
 #include "ui/widgets/pictures.h"
@@ -17,6 +20,17 @@
 #include "ui/widgets/xlist_ctrl.h"
 
 namespace palvoro {
+namespace {
+
+// Who erases, kept from one erase to the next while the program runs (the windows' thread
+// alone reads and writes it).
+std::string& keptOperatorName() {
+  static std::string name;
+  return name;
+}
+
+}  // namespace
+
 CDiskTestDlg::CDiskTestDlg(Session& context, int driveIndex, QWidget* parent)
     : QDialog(parent), m_context(context), m_model(context, driveIndex, m_systemClock) {
   setWindowTitle("PALVORO - Select An Option");
@@ -115,8 +129,19 @@ void CDiskTestDlg::onRowClicked(int row) {
 }
 
 void CDiskTestDlg::onStart() {
-  m_model.start(m_list->selectedRow(), *this);
+  const StartEnd end = m_model.start(m_list->selectedRow(), *this);
   showOutcomes();
+  if (end == StartEnd::TestRun) fileCertificate();
+}
+
+void CDiskTestDlg::fileCertificate() {
+  const std::optional<CertificateFiling> filing =
+      m_model.fileCertificate(QSysInfo::machineHostName().toStdString(), m_certificateWriter);
+  if (!filing) return;
+  const std::string notice = certificateNotice(*filing);
+  if (notice.empty()) return;
+  (void)ask({notice, m_context.platform().productTitle(), filing->path.empty() ? PromptIcon::Warning : PromptIcon::Information,
+             PromptButtons::Ok, PromptAnswer::Ok, PromptPurpose::information()});  // a notice: any answer goes on
 }
 
 void CDiskTestDlg::showOutcomes() {
@@ -165,6 +190,18 @@ std::optional<int32_t> CDiskTestDlg::chooseErase(bool quickOnly) {
   }
   if (!accepted) return std::nullopt;
   return mode.load();
+}
+
+std::optional<EraseChoice> CDiskTestDlg::chooseEraseMethod(const EraseOffer& offer) {
+  // A drive with nothing more to offer keeps the quick/full choice it always had.
+  if (!offerNeedsMethodChoice(offer)) return OptionDialogUi::chooseEraseMethod(offer);
+  std::atomic<int32_t>& mode = m_context.testRun().eraseMode;
+  CEraseMethodDlg dialog(offer, mode.load(), keptOperatorName(), this);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const EraseChoice choice = dialog.choice();
+  if (choice.method == PurgeMethod::Overwrite) mode = choice.mode;
+  keptOperatorName() = choice.operatorName;
+  return choice;
 }
 
 void CDiskTestDlg::setDialogVisible(bool visible) {

@@ -51,11 +51,14 @@ class CDiskTestDlg : public QDialog, private OptionDialogUi {
   // The period of the progress dialog's test timers and the run's clock (tests shorten
   // the one and move the other by hand); by default one second and the system's clock.
   void setProgressTiming(int timerMilliseconds, TestClock* clock);
+  // Writes each erase's certificate once its run ended; without one none is written.
+  void setCertificateWriter(CertificateWriter writer) { m_certificateWriter = std::move(writer); }
 
  private:
   // OptionDialogUi.
   PromptAnswer ask(const OptionPrompt& prompt) override;
   std::optional<int32_t> chooseErase(bool quickOnly) override;
+  std::optional<EraseChoice> chooseEraseMethod(const EraseOffer& offer) override;
   void setDialogVisible(bool visible) override;
   RunSighting runProgress(const TestRunEnvironment& environment) override;
   void showResultPage(const std::string& title) override;
@@ -66,12 +69,14 @@ class CDiskTestDlg : public QDialog, private OptionDialogUi {
   void onStart();
   void showOption(int row);
   void showOutcomes();
+  void fileCertificate();
 
   Session& m_context;
   SystemTestClock m_systemClock;
   TestClock* m_clock = &m_systemClock;
   int m_timerMilliseconds = 1000;
   OptionDialogModel m_model;
+  CertificateWriter m_certificateWriter;
 
   QGroupBox* m_group = nullptr;
   QLabel* m_modelLine = nullptr;

@@ -23,10 +23,18 @@ constexpr int kCaptionLeft = 10;
 constexpr int kCaptionWidth = 92;
 constexpr int kValueLeft = 106;
 constexpr int kValueWidth = 138;
+// The hidden areas' line names two areas and their sizes: up to three lines.
+constexpr int kHiddenAreasExtra = 16;
+
+int rowTop(int field) {
+  const int top = kFirstRow + field * kRowStep;
+  return field > static_cast<int>(PropertyField::HiddenAreas) ? top + kHiddenAreasExtra : top;
+}
 
 constexpr const char* kCaptions[kPropertyFieldCount] = {
     "Drive:",           "Device Type:",          "Capacity:",
     "Firmware Revision:", "Health Status:",      "Device Serial Number:",
+    "Hidden Areas:",
     "RAID Setting:",    "Drive A Serial Number:", "Drive B Serial Number:"};
 
 bool isRaidRow(int field) { return field >= static_cast<int>(PropertyField::RaidSetting); }
@@ -52,7 +60,7 @@ void CPropertyDlg::createControls() {
   setFont(face);
   setFixedSize(duX(kPageWidth), duY(kPageHeight));
   for (int i = 0; i < kPropertyFieldCount; ++i) {
-    const int y = kFirstRow + i * kRowStep;
+    const int y = rowTop(i);
     m_captions[i] = new QLabel(QString::fromLatin1(kCaptions[i]), this);
     m_captions[i]->setGeometry(du(kCaptionLeft, y, kCaptionWidth, 9));
     m_values[i] = new QLabel(this);
@@ -60,7 +68,11 @@ void CPropertyDlg::createControls() {
     m_values[i]->setGeometry(du(kValueLeft, y, kValueWidth, 9));
     m_values[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
   }
-  const int volumesTop = kFirstRow + kPropertyFieldCount * kRowStep + 2;
+  QLabel* hidden = m_values[static_cast<int>(PropertyField::HiddenAreas)];
+  hidden->setWordWrap(true);
+  hidden->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  hidden->resize(hidden->width(), duY(9 + kHiddenAreasExtra));
+  const int volumesTop = rowTop(kPropertyFieldCount) + 2;
   auto* volumesCaption = new QLabel(QStringLiteral("Volume(s) contained on this drive:"), this);
   volumesCaption->setGeometry(du(kCaptionLeft, volumesTop, 200, 9));
   m_volumes = new CXListCtrl(this);
@@ -74,6 +86,7 @@ void CPropertyDlg::fill() {
   const std::string* texts[kPropertyFieldCount] = {
       &m_page.drive,        &m_page.deviceType,   &m_page.capacity,
       &m_page.firmwareRevision, &m_page.healthStatus, &m_page.serialNumber,
+      &m_page.hiddenAreas,
       &m_page.raidSetting,  &m_page.memberSerialA, &m_page.memberSerialB};
   for (int i = 0; i < kPropertyFieldCount; ++i) {
     m_values[i]->setText(QString::fromStdString(*texts[i]));

@@ -28,11 +28,12 @@ enum class PropertyField {
   FirmwareRevision,
   HealthStatus,
   SerialNumber,
+  HiddenAreas,         // two lines: the HPA and the DCO
   RaidSetting,         // enclosure only
   DriveASerialNumber,  // enclosure only
   DriveBSerialNumber,  // enclosure only
 };
-inline constexpr int kPropertyFieldCount = 9;
+inline constexpr int kPropertyFieldCount = 10;
 
 // The Volumes list's column widths for a list client width: "Volume" two thirds, "Capacity"
 // the rest.
