@@ -611,6 +611,27 @@ std::string methodHelp() {
   return text;
 }
 
+// erase's options for the drive's own methods, hidden areas and certificates.
+void defineEraseMethodOptions(CLI::App& eraseCommand, CliOptions& options) {
+  CLI::App* const erase = &eraseCommand;
+  erase->add_option("--method", options.eraseMethod, methodHelp())
+      ->check(CLI::IsMember({"overwrite", "security-erase", "security-erase-enhanced", "sanitize-crypto", "sanitize-block",
+                             "sanitize-overwrite", "format", "format-crypto"}))
+      ->type_name("NAME");
+  erase->add_flag("--lift-hpa", options.liftHpa,
+                  "Lift a Host Protected Area for the run (until the drive powers off) so that the overwrite or a "
+                  "security erase reaches its sectors");
+  erase->add_flag("--restore-hpa", options.restoreHpa, "Put a Host Protected Area lifted for the run back afterwards");
+  erase->add_option("--operator", options.operatorName, "Who erases, as the certificate names them")->type_name("NAME");
+  erase->add_option("--certificate-dir", options.certificateDir,
+                    "Where each drive's erase certificate (JSON and PDF) is written (default: beside the result page)")
+      ->type_name("DIR");
+  erase->add_option("--sign-key", options.signKey,
+                    "Sign the certificate with this Ed25519 private key (PEM, as openssl genpkey -algorithm ed25519 "
+                    "writes it); the PDF shows the signature's fingerprint")
+      ->type_name("FILE");
+}
+
 // The commands and their options, bound to `options`.
 struct CliCommands {
   CLI::App* list;
@@ -630,7 +651,7 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
   CLI::Option* machineFile =
       app.add_option("--machine", options.machineFile, "Work on the simulated machine this file describes");
   CLI::Option* builtin =
-      app.add_option("--builtin", options.builtin, "Work on a built-in simulated machine (basic, bench, showcase)");
+      app.add_option("--builtin", options.builtin, "Work on a built-in simulated machine (basic, bench, erase, showcase)");
   machineFile->excludes(builtin);
   app.add_flag("--json", options.json,
                "One JSON document on standard output; progress as JSON lines on standard error");
@@ -655,22 +676,7 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
                   "Also the drive's own logs: self-tests, errors, statistics and temperature history, with hints");
   erase->add_option("--mode", options.eraseMode, "The overwrite: quick (the first and the last region) or full")
       ->check(CLI::IsMember({"quick", "full"}));
-  erase->add_option("--method", options.eraseMethod, methodHelp())
-      ->check(CLI::IsMember({"overwrite", "security-erase", "security-erase-enhanced", "sanitize-crypto", "sanitize-block",
-                             "sanitize-overwrite", "format", "format-crypto"}))
-      ->type_name("NAME");
-  erase->add_flag("--lift-hpa", options.liftHpa,
-                  "Lift a Host Protected Area for the run (until the drive powers off) so that the overwrite or a "
-                  "security erase reaches its sectors");
-  erase->add_flag("--restore-hpa", options.restoreHpa, "Put a Host Protected Area lifted for the run back afterwards");
-  erase->add_option("--operator", options.operatorName, "Who erases, as the certificate names them")->type_name("NAME");
-  erase->add_option("--certificate-dir", options.certificateDir,
-                    "Where each drive's erase certificate (JSON and PDF) is written (default: beside the result page)")
-      ->type_name("DIR");
-  erase->add_option("--sign-key", options.signKey,
-                    "Sign the certificate with this Ed25519 private key (PEM, as openssl genpkey -algorithm ed25519 "
-                    "writes it); the PDF shows the signature's fingerprint")
-      ->type_name("FILE");
+  defineEraseMethodOptions(*erase, options);
   CLI::Option* confirmErase =
       erase->add_option("--confirm-erase", options.named.confirmations,
                         "Answer the erase's questions yes, if this names the drive: its serial number (no other drive "
