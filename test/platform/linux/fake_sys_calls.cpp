@@ -241,6 +241,12 @@ std::optional<std::string> FakeSysCalls::readText(const std::string& path) {
 
 std::optional<std::string> FakeSysCalls::realPath(const std::string& path) { return resolve(path, true); }
 
+int FakeSysCalls::writeText(const std::string& path, const std::string& text) {
+  if (!readText(path)) return -ENOENT;
+  calls.push_back("write " + shortName(path) + " " + text);
+  return 0;
+}
+
 int FakeSysCalls::open(const std::string& path, int flags) {
   opens.push_back(OpenCall{path, flags});
   auto failure = m_openFailures.find(path);
