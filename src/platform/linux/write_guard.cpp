@@ -109,7 +109,7 @@ constexpr uint8_t kSetMaxAddressExt = 0x37;
 constexpr uint8_t kDeviceConfiguration = 0xB1;
 constexpr uint8_t kDcoIdentify = 0xC2;
 constexpr uint8_t kSetMaxVolatileBit = 0x01;  // count bit 0 (VV): set, the new maximum outlives a power cycle
-// SANITIZE sub-commands (features 7:0; 15:8 are zero) and the key each carries in LBA.
+// SANITIZE sub-commands (features 7:0) and the key each carries in LBA.
 constexpr uint8_t kSanitizeStatus = 0x00;
 constexpr uint8_t kSanitizeCryptoScramble = 0x11;
 constexpr uint8_t kSanitizeBlockErase = 0x12;
@@ -127,7 +127,8 @@ constexpr uint16_t kOverwriteKey = 0x4F57;           // LBA 47:32; 31:0 carry th
 // one without, and a block that carries none was not built to erase); the freeze locks,
 // the antifreeze and the rest are refused.
 CommandKind sanitizeKind(const AtaRegisters48& r) {
-  if (r.previous.features != 0) return CommandKind::Refused;
+  // Features 15:8 are left to the caller: the command layer names a dual-unit drive's unit
+  // there, and the sub-command is features 7:0 alone.
   const uint64_t lba = lbaOf(r);
   switch (r.current.features) {
     case kSanitizeStatus: return CommandKind::Reads;
@@ -233,7 +234,7 @@ CommandKind ataKind(const AtaRegisters48& r48) {
       return r.features == kDcoIdentify ? CommandKind::Reads : CommandKind::Refused;
     case kSetMaxAddress:     // features 0 only: 01h-04h are its password, lock and freeze extensions
     case kSetMaxAddressExt:
-      return r.features == 0 && r48.previous.features == 0 && (r.count & kSetMaxVolatileBit) == 0
+      return (r.command == kSetMaxAddressExt || r.features == 0) && (r.count & kSetMaxVolatileBit) == 0
                  ? CommandKind::Purges
                  : CommandKind::Refused;
     case kAtaSmart:
