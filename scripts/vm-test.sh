@@ -27,8 +27,11 @@
 # fail alone while the others pass, the program ending by itself with one result-page
 # block per disk. Its figures (bench.figures) are kept after it.
 #
-# The boot "erase-purge" is not in the default list: it lasts about DURATION under TCG
-# (mostly filling and reading back the 256 MiB NVMe disk twice). It tries the drive's own
+# The boot "erase-purge" is not in the default list: the command line it drives (erase
+# --method, --certificate-dir, info's erase and hiddenAreas) does not exist yet. Short
+# enough to join the default list once it does: its guest's own steps take 29 s under TCG
+# (31 s in all, mostly filling and reading back the 256 MiB NVMe disk), and the program's
+# five runs add perhaps half a minute more (not timed yet). It tries the drive's own
 # erase commands where QEMU has them: `info --json` offers NVMe Format NVM (Secure Erase
 # Settings 1) as the default, the format erase leaves every byte zero with the block size
 # unchanged and writes a certificate .json and .pdf, Sanitize (which QEMU's controller
@@ -215,9 +218,11 @@ if wanted users; then
 fi
 
 # The drive's own erase commands: NVMe Format on the NVMe disk, its Sanitize refused, an
-# HPA on the unmounted SATA disk reported and left unwritten.
+# HPA on the unmounted SATA disk reported and left unwritten. QEMU 7.2's SATA disks abort
+# SET MAX ADDRESS, so hdparm -N sets no HPA there: the checks then ask for an HPA known
+# and empty, and say so in a NOTE line.
 if wanted erase-purge; then
-    boot erase-purge erase-purge-guest.sh 900
+    boot erase-purge erase-purge-guest.sh 600
     check erase-purge "$work/erase-purge.out"
 fi
 

@@ -11,7 +11,9 @@
 #   4. the pattern over the last MiB of the SATA disk LABSATA0000002, then a volatile HPA
 #      hiding it (hdparm -N): info reports the hidden area, the quick erase's result says
 #      what happened to it, and once the HPA is lifted again the hidden MiB still holds
-#      the pattern (without --lift-hpa nothing there is written)
+#      the pattern (without --lift-hpa nothing there is written). QEMU 7.2's disks answer
+#      READ NATIVE MAX ADDRESS but abort SET MAX ADDRESS (hdparm then reports "HPA is
+#      disabled"): the size facts tell the host which case it got.
 # shellcheck source=scripts/vm/guest-lib.sh
 . /extra/guest-lib.sh
 
@@ -61,14 +63,14 @@ sata=$(dev_of $SATA)
 sata_number=$(number_of $SATA)
 native=$(cat "/sys/block/$sata/size")
 dd if=/tmp/pattern.mib of="/dev/$sata" bs=1M seek=$((native / 2048 - 1)) count=1 oflag=direct 2>/dev/null
-capture hdparm.set hdparm -N $((native - 2048)) "/dev/$sata"
+capture hdparm.set hdparm -N $((native - 2048)) --yes-i-know-what-i-am-doing "/dev/$sata"
 echo 1 >"/sys/block/$sata/device/rescan"
 sleep 1
 kv "hpa set $native $(cat "/sys/block/$sata/size")"
 capture info.sata "$PALVORO" info "$sata_number" --json
 capture erase.hpa "$PALVORO" erase "$sata_number" --mode quick --confirm-erase $SATA --json --yes
 # Lift it again (volatile: to the native end) and read what was hidden.
-capture hdparm.lift hdparm -N "$native" "/dev/$sata"
+capture hdparm.lift hdparm -N "$native" --yes-i-know-what-i-am-doing "/dev/$sata"
 echo 1 >"/sys/block/$sata/device/rescan"
 sleep 1
 kv "hpa lifted $native $(cat "/sys/block/$sata/size")"
