@@ -117,6 +117,9 @@ TEST(LinuxNvmeTest, RequestsBecomeAdminCommands) {
        {0x06, 0, 1, 0, 0, 0, 4096, 15000}, 4096},
       {"HealthLog", query, with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 512, q.sub4 = 1; }), 0,
        0xA5A5, {0x02, all, 0x007F8002, 0, 0, 0, 512, 15000}, 512},
+      // The Sanitize Status log, which a sanitize polls: a read like any log.
+      {"SanitizeStatusLog", query, with<Query>([](Query& q) { q.type = 2, q.value = 0x81, q.length = 512, q.sub4 = 1; }),
+       0, 0, {0x02, all, 0x007F8081, 0, 0, 0, 512, 15000}, 512},
       // A query that does not ask to retain asynchronous events still retains them.
       {"LogAskedToClearEvents", query, with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 512; }), 0, 0,
        {0x02, all, 0x007F8002, 0, 0, 0, 512, 15000}, 512},
