@@ -1441,11 +1441,94 @@ def check_bad_sector_plan(t, bad_sectors, sectors=524288, block=256, draws=4000,
             f"{draws} rand() draws could send the random reads to"
             + (f"; problems: {problems}" if problems else ""))
 
+def find_key(doc, key):
+    """The first value under `key` anywhere in a JSON document, breadth first."""
+    queue = [doc]
+    while queue:
+        node = queue.pop(0)
+        if isinstance(node, dict):
+            if key in node:
+                return node[key]
+            queue.extend(node.values())
+        elif isinstance(node, list):
+            queue.extend(node)
+    return None
+
+
+def check_erase_purge(t, boot):
+    """The drive's own erase commands: NVMe Format NVM (Secure Erase Settings 1) on the
+    NVMe disk, its Sanitize refused unsent, and an HPA on a SATA disk reported and left
+    unwritten."""
+    nvme, sata = "LABNVME0000006", SATA_SSD
+    doc = boot.doc("info.nvme")
+    erase = find_key(doc, "erase") if doc is not None else None
+    methods = erase.get("methods", []) if isinstance(erase, dict) else []
+    fmt = next((m for m in methods if isinstance(m, dict) and m.get("name") == "format"), None)
+    t.check(f"info {nvme}: format offered as a purge and the default",
+            boot.status("info.nvme") == 0 and fmt is not None and fmt.get("category") == "Purge"
+            and fmt.get("offered") is True and fmt.get("why") == "" and erase.get("default") == "format",
+            f"status {boot.status('info.nvme')}, format {fmt}, default {(erase or {}).get('default')!r}"
+            + ("" if doc is not None else f" ({command_summary(boot, 'info.nvme')})"))
+    facts = {f[0]: f[1:] for f in boot.facts("nonzero")}
+    filled = int((facts.get("nvme.filled") or ["0"])[0])
+    left = (facts.get("nvme.formatted") or ["?"])[0]
+    t.check(f"format {nvme}: exit 0 and every byte reads zero", boot.status("erase.format") == 0
+            and filled > 0 and left == "0",
+            f"status {boot.status('erase.format')} = 0, {filled} non-zero bytes before, {left} after"
+            + ("" if boot.status("erase.format") == 0 else f" ({command_summary(boot, 'erase.format')})"))
+    lbs = {f[0]: f[1] for f in boot.facts("lbs")}
+    t.check(f"format {nvme}: the logical block size unchanged",
+            lbs.get("before") is not None and lbs.get("before") == lbs.get("after"), f"{lbs}")
+    files = [f[0] for f in boot.facts("certificate")]
+    try:
+        certificate = json.loads(boot.text("certificate.json") or "")
+    except ValueError:
+        certificate = None
+    words = json.dumps(certificate) if certificate is not None else ""
+    t.check(f"format {nvme}: a certificate .json and .pdf naming the drive and the method",
+            any(f.endswith(".json") for f in files) and any(f.endswith(".pdf") for f in files)
+            and nvme in words and '"format"' in words, f"files {files}, .json names the serial: {nvme in words}, "
+            f"the method: {chr(34) + 'format' + chr(34) in words}")
+    said = " ".join(boot.text(f"erase.sanitize.{x}") or "" for x in ("out", "err"))
+    md5 = {f[0]: f[1:] for f in boot.facts("md5")}
+    before, after = md5.get("sanitize.before", []), md5.get("sanitize.after", [])
+    t.check(f"sanitize-block {nvme}: refused as unsupported", boot.status("erase.sanitize") == 1
+            and re.search(r"does not support (the )?sanitize", said, re.I) is not None,
+            f"status {boot.status('erase.sanitize')} = 1, says it does not support Sanitize: {short(said)}")
+    t.check(f"sanitize-block {nvme}: nothing sent, the pattern reads back", len(before) == 3 and before == after
+            and before[0] == before[1] == before[2], f"before {before}, after {after}")
+    hpa = {f[0]: f[1:] for f in boot.facts("hpa")}
+    native, shown = (int(x) for x in (hpa.get("set") or ["0", "0"]))
+    doc = boot.doc("info.sata")
+    areas = find_key(doc, "hiddenAreas") if doc is not None else None
+    found = (areas or {}).get("hpa") if isinstance(areas, dict) else None
+    # QEMU 7.2 aborts SET MAX ADDRESS: then no HPA exists, and READ NATIVE MAX ADDRESS,
+    # which it answers, must show none.
+    hidden_sectors = native - shown
+    if hidden_sectors == 0:
+        print(f"NOTE  {sata}: the lab's disk aborted hdparm -N (SET MAX ADDRESS); the HPA checks see none",
+              flush=True)
+    t.check(f"info {sata}: the HPA " + ("set with hdparm -N is reported" if hidden_sectors else "is known and empty"),
+            hidden_sectors in (0, 2048) and isinstance(found, dict) and found.get("known") is True
+            and found.get("sectors") == hidden_sectors and found.get("userSectors") == shown
+            and found.get("nativeSectors") == native, f"native {native}, shown {shown}, hpa {found}")
+    doc = boot.doc("erase.hpa")
+    areas = find_key(doc, "hiddenAreas") if doc is not None else None
+    handling = areas.get("handling") if isinstance(areas, dict) else None
+    t.check(f"quick erase {sata}: the result says what happened to the HPA", boot.status("erase.hpa") == 0
+            and isinstance(handling, str) and handling != "",
+            f"status {boot.status('erase.hpa')} = 0, hiddenAreas {short(str(areas))}")
+    hidden = md5.get("hidden", [])
+    lifted = hpa.get("lifted") or ["0", "1"]
+    t.check(f"quick erase {sata}: the hidden sectors were not written", len(hidden) == 2
+            and hidden[0] == hidden[1] and lifted[0] == lifted[1],
+            f"the hidden MiB's hash {hidden[:1]} = the pattern's {hidden[1:]}, size after lifting {lifted}")
+
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("boot", choices=["plan", "identity", "scan-bad", "scan-clean", "write", "users", "speed",
-                                         "bench"])
+                                         "bench", "erase-purge"])
     parser.add_argument("output", nargs="?")
     parser.add_argument("--bad-sectors", default="")
     parser.add_argument("--rate-serial", default="LABSATA0000007")
@@ -1479,6 +1562,8 @@ def main():
     elif args.boot == "bench":
         check_bench(t, boot, args.bench_serials.split(), args.bench_bad, [int(s) for s in args.bad_sectors.split()],
                     args.bench_pull, args.bench_pull_serials.split(), args.bench_rounds, args.figures)
+    elif args.boot == "erase-purge":
+        check_erase_purge(t, boot)
     elif args.boot == "speed":
         check_speed(t, boot, args.speed_serials.split(), args.speed_rounds, args.speed_min_bytes, args.figures)
     else:

@@ -192,6 +192,8 @@ int LinuxPlatform::writableFd(OpenHandle& h, const BlockDisk& disk, uint64_t off
     WriteSession fresh;
     fresh.fd = fd;
     fresh.unmounted = std::move(released);
+    fresh.name = disk.name;
+    fresh.scsiDevice = disk.bus != DiskBus::Nvme && disk.scsiCommands;
     session = m_sessions.emplace(disk.key, std::move(fresh)).first;
   }
   // While the session holds the disk with O_EXCL the kernel itself refuses a mount, a
@@ -203,6 +205,55 @@ int LinuxPlatform::writableFd(OpenHandle& h, const BlockDisk& disk, uint64_t off
   if (erases) session->second.erased = true;
   m_written.insert(disk.key);
   return session->second.fd;
+}
+
+int LinuxPlatform::purgeFd(OpenHandle& h, const BlockDisk& disk, bool capacity) {
+  if ((h.access & GENERIC_WRITE) == 0) return refused(fail(ERROR_ACCESS_DENIED));
+  if (m_sessions.count(disk.key) != 0) {
+    // The session proves the disk was free when it opened; a purge reaches every sector,
+    // so the whole disk is judged again now, as the erase that opens a session judges it.
+    std::string detail;
+    const WriteGuardFacts facts = guardFacts(disk);
+    if (const WriteRefusal r = checkWrite(facts, 0, 0, &detail); r != WriteRefusal::None) {
+      return refused(refuseWrite(disk, r, detail));
+    }
+  }
+  const int fd = writableFd(h, disk, 0, 0, true);
+  if (fd < 0) return -1;
+  WriteSession& session = m_sessions.at(disk.key);
+  session.kernelStale = true;
+  session.capacityChanged = session.capacityChanged || capacity;
+  return fd;
+}
+
+int LinuxPlatform::tellKernel(WriteSession& session) {
+  // sd reads the capacity again only when asked; libata answers it from the drive's new
+  // maximum. Best effort: without it the kernel keeps the old end, which is the safe side.
+  if (session.capacityChanged && session.scsiDevice) {
+    (void)m_sys.writeText(path("/sys/block/" + session.name + "/device/rescan"), "1");
+  }
+  session.kernelStale = false;
+  session.capacityChanged = false;
+  return m_sys.ioctl(session.fd, BLKRRPART, nullptr);
+}
+
+bool LinuxPlatform::otherNamespaces(const BlockDisk& disk, std::string* which) {
+  // The namespaces are the controller's (or with multipath, the subsystem's) entries
+  // nvme<C>n<N> and nvme<C>c<P>n<N>; a path to this disk's own namespace is no other.
+  const auto own = disk.name.rfind('n');
+  const std::string ownNumber = own == std::string::npos ? "" : disk.name.substr(own + 1);
+  const auto entries = m_sys.listDirectory(path("/sys/block/" + disk.name + "/device"));
+  if (!entries) return false;
+  bool found = false;
+  for (const std::string& e : *entries) {
+    const size_t n = e.rfind('n');
+    if (e.rfind("nvme", 0) != 0 || n == std::string::npos || n < 5 || n + 1 >= e.size()) continue;
+    const std::string number = e.substr(n + 1);
+    if (number.find_first_not_of("0123456789") != std::string::npos || number == ownNumber) continue;
+    if (which != nullptr) *which += (found ? ", " : "") + e;
+    found = true;
+  }
+  return found;
 }
 
 void LinuxPlatform::remount(const std::vector<MountEntry>& unmounted) {
@@ -238,6 +289,8 @@ void LinuxPlatform::endWriteSession(const std::string& key) {
   // Nothing is left to report a failure to: a run that needs its writes proven flushes
   // them itself (flushFileBuffers) before the session ends.
   (void)m_sys.fdatasync(session.fd);
+  // A purge nobody followed with IOCTL_DISK_UPDATE_PROPERTIES: the kernel still learns.
+  if (session.kernelStale) (void)tellKernel(session);
   // Buffered readers (udev's probe, a later mount) must see what is on the disk now.
   (void)m_sys.ioctl(session.fd, BLKFLSBUF, nullptr);
   m_sys.close(session.fd);
@@ -324,10 +377,13 @@ bool LinuxPlatform::deleteLayout(OpenHandle& h, const BlockDisk& disk, int fd) {
 bool LinuxPlatform::updateProperties(OpenHandle& h, const BlockDisk& disk) {
   // Only a disk this process wrote has news for the kernel; a read-only run changes
   // nothing, and asking the kernel anyway would disturb a disk in use.
+  // After a purge the capacity may have moved too (SET MAX): tellKernel reads both.
   int result = 0;
   if (m_written.count(disk.key) != 0 && h.fd >= 0) {
     auto session = m_sessions.find(disk.key);
-    result = m_sys.ioctl(session != m_sessions.end() ? session->second.fd : h.fd, BLKRRPART, nullptr);
+    result = session == m_sessions.end()        ? m_sys.ioctl(h.fd, BLKRRPART, nullptr)
+             : session->second.kernelStale ? tellKernel(session->second)
+                                               : m_sys.ioctl(session->second.fd, BLKRRPART, nullptr);
   }
   if (h.fd >= 0) {
     uint64_t bytes = 0;

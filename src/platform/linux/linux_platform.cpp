@@ -38,7 +38,6 @@ constexpr uint32_t kFileDeviceDisk = 0x07;
 constexpr uint16_t kKnownAtaFlags = ATA_FLAGS_DRDY_REQUIRED | ATA_FLAGS_DATA_IN | ATA_FLAGS_DATA_OUT |
                                     ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA | ATA_FLAGS_NO_MULTIPLE;
 constexpr uint32_t kSmartCapabilities = 0x7;  // ATA IDENTIFY, ATAPI IDENTIFY and SMART commands
-constexpr uint32_t kAtaTimeoutCapSeconds = 60;
 
 // Windows storage bus types.
 uint8_t windowsBusType(DiskBus bus) {
@@ -531,7 +530,7 @@ bool LinuxPlatform::diskControl(OpenHandle& h, const BlockDisk& disk, uint32_t c
     }
     case IOCTL_STORAGE_PROTOCOL_COMMAND:
       if (disk.bus != DiskBus::Nvme) return fail(ERROR_INVALID_FUNCTION);
-      return nvmeProtocolCommand(h, in, inSize, out, outSize, returned);
+      return nvmeProtocolCommand(h, disk, in, inSize, out, outSize, returned);
     case IOCTL_SCSI_PASS_THROUGH: return scsiPassThrough(h, disk, in, inSize, out, outSize, returned);
     case IOCTL_ATA_PASS_THROUGH:
       if (!disk.libata) return fail(ERROR_NOT_SUPPORTED);
@@ -601,8 +600,8 @@ bool LinuxPlatform::nvmeQuery(OpenHandle& h, const BlockDisk& disk, const uint8_
   return true;
 }
 
-bool LinuxPlatform::nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out,
-                                        uint32_t outSize, uint32_t* returned) {
+bool LinuxPlatform::nvmeProtocolCommand(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize,
+                                        uint8_t* out, uint32_t outSize, uint32_t* returned) {
   NvmeAdminCommand command;
   uint32_t size = 0;
   const uint32_t refused = parseNvmeProtocolCommand(in, inSize, outSize, &command, &size);
@@ -611,13 +610,31 @@ bool LinuxPlatform::nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32
   if ((h.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE) || h.fd < 0) {
     return fail(ERROR_ACCESS_DENIED);
   }
-  if (!nvmeAdminCommandAllowed(command.entry.Opcode, command.entry.Cdw10)) {
+  const CommandKind kind = judgeNvmeAdminCommand(command.entry.Opcode, command.entry.Nsid, command.entry.Cdw10);
+  if (kind != CommandKind::Reads && kind != CommandKind::Purges) {
     // The NVMe driver's answer for a command it does not pass: the request fails as not
     // supported, and its status says the same.
     writeNvmeProtocolReply(in, size, STORAGE_PROTOCOL_STATUS_NOT_SUPPORTED, 0, 0, out);
     return fail(ERROR_NOT_SUPPORTED);
   }
-  const NvmeAdminOutcome r = nvmeAdminCommand(m_sys, h.fd, command, nullptr);
+  int fd = h.fd;
+  if (kind == CommandKind::Purges) {
+    // A format names this disk's namespace, never another one's.
+    const uint32_t nsid = nvmeNamespaceOf(m_sys, path("/sys/block/" + disk.name), h.fd);
+    if (command.entry.Opcode != kNvmeAdminSanitize && (nsid == 0 || command.entry.Nsid != nsid)) {
+      return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::string siblings;
+    if (otherNamespaces(disk, &siblings)) {
+      m_refusals[std::this_thread::get_id()] = "Writing to /dev/" + disk.name + " was refused: its controller also " +
+                                               "holds " + siblings + ", which the command could erase too.";
+      return fail(ERROR_ACCESS_DENIED);
+    }
+    fd = purgeFd(h, disk, false);
+    if (fd < 0) return false;
+    command.timeoutMs = commandTimeoutMs(command.timeoutSeconds, true);
+  }
+  const NvmeAdminOutcome r = nvmeAdminCommand(m_sys, fd, command, nullptr);
   if (r.result < 0) return fail(nvmeError(h, r.result));
   // A status from the controller is an answer: the request succeeds and carries it, the
   // status code type and code without the retry and more-information bits.
@@ -699,6 +716,7 @@ bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const 
   // DIAGNOSTIC among them, which resets the drive under the kernel's feet) is answered as
   // a disk answers an opcode it does not have, and never sent.
   bool refusedOpcode = false;
+  bool purge = false;
   int fd = h.fd;
   if (!emulate) {
     switch (judgeScsiCommand(spt.Cdb, spt.CdbLength, dataOut ? in + spt.DataBufferOffset : nullptr,
@@ -707,6 +725,11 @@ bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const 
         break;
       case CommandKind::Writes:
         fd = writableFd(h, disk, 0, 0, scsiCommandErases(spt.Cdb, spt.CdbLength));
+        if (fd < 0) return false;
+        break;
+      case CommandKind::Purges:
+        purge = true;
+        fd = purgeFd(h, disk, scsiCommandChangesCapacity(spt.Cdb, spt.CdbLength));
         if (fd < 0) return false;
         break;
       case CommandKind::Refused:
@@ -722,7 +745,7 @@ bool LinuxPlatform::scsiPassThrough(OpenHandle& h, const BlockDisk& disk, const 
     if (dataOut && length > 0) std::memcpy(data.data(), in + spt.DataBufferOffset, length);
     const SgOutcome sg = sgCommand(m_sys, fd, spt.Cdb, spt.CdbLength,
                                    dataIn ? SgDirection::FromDevice : dataOut ? SgDirection::ToDevice : SgDirection::None,
-                                   data.data(), length, std::min(spt.TimeOutValue, kAtaTimeoutCapSeconds) * 1000);
+                                   data.data(), length, commandTimeoutMs(spt.TimeOutValue, purge));
     if (sg.error == -ENOTTY) {
       emulate = true;
     } else if (sg.error != 0) {
@@ -803,8 +826,10 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
     *returned = kAtaHeaderSize;
     return true;
   }
+  // A 28-bit command sends no high-order bytes, whatever the record holds there.
+  const AtaRegisters48 registers{current, is48Bit ? previous : AtaRegisters{}};
   const CommandKind kind =
-      judgeAtaCommand(current, dataOut && length > 0 ? in + apt.DataBufferOffset : nullptr, dataOut ? length : 0);
+      judgeAtaCommand(registers, dataOut && length > 0 ? in + apt.DataBufferOffset : nullptr, dataOut ? length : 0);
   if (kind == CommandKind::Refused) {
     // Never sent: answered as a drive answers a command it does not have, aborted (ERR
     // in the status, ABRT in the error register).
@@ -817,16 +842,18 @@ bool LinuxPlatform::ataPassThrough(OpenHandle& h, const BlockDisk& disk, const u
     *returned = kAtaHeaderSize;
     return true;
   }
-  const int fd = kind == CommandKind::Writes ? writableFd(h, disk, 0, 0, ataCommandErases(current)) : h.fd;
+  const int fd = kind == CommandKind::Writes   ? writableFd(h, disk, 0, 0, ataCommandErases(current))
+                 : kind == CommandKind::Purges ? purgeFd(h, disk, ataCommandChangesCapacity(current))
+                                               : h.fd;
   // A write the guard refused has its error set already.
-  if (kind == CommandKind::Writes && fd < 0) return false;
+  if (fd < 0) return false;
   AtaTransfer transfer = AtaTransfer::None;
   if (length > 0 && dataIn) transfer = dma ? AtaTransfer::DmaIn : AtaTransfer::PioIn;
   if (length > 0 && dataOut) transfer = dma ? AtaTransfer::DmaOut : AtaTransfer::PioOut;
   std::vector<uint8_t> data(length, 0);
   if (dataOut && length > 0) std::memcpy(data.data(), in + apt.DataBufferOffset, length);
   const AtaOutcome r = ataCommand(m_sys, fd, current, is48Bit ? &previous : nullptr, transfer, data.data(), length,
-                                  std::min(apt.TimeOutValue, kAtaTimeoutCapSeconds) * 1000);
+                                  commandTimeoutMs(apt.TimeOutValue, kind == CommandKind::Purges));
   if (!r.reached) return fail(r.error);
   std::memcpy(out, in, kAtaHeaderSize);
   auto* back = reinterpret_cast<ATA_PASS_THROUGH_EX*>(out);
@@ -861,9 +888,10 @@ bool LinuxPlatform::smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t c
   const bool receive = code == SMART_RCV_DRIVE_DATA;
   if (receive && outSize < kSendCmdOutHeaderSize + kBlockBytes) return fail(ERROR_INSUFFICIENT_BUFFER);
   if (!receive && outSize < kSendCmdOutHeaderSize) return fail(ERROR_INSUFFICIENT_BUFFER);
-  const CommandKind kind = judgeAtaCommand(regs, nullptr, 0);
-  // A refused command is never sent: the driver's answer to a drive that aborts it.
-  if (kind == CommandKind::Refused) return fail(ERROR_IO_DEVICE);
+  const CommandKind kind = judgeAtaCommand(AtaRegisters48{.current = regs}, nullptr, 0);
+  // A refused command is never sent: the driver's answer to a drive that aborts it. The
+  // SMART driver carries SMART and identity, never a drive's own erase.
+  if (kind == CommandKind::Refused || kind == CommandKind::Purges) return fail(ERROR_IO_DEVICE);
   const int fd = kind == CommandKind::Writes ? writableFd(h, disk, 0, 0, ataCommandErases(regs)) : h.fd;
   if (kind == CommandKind::Writes && fd < 0) return false;
   uint8_t data[kBlockBytes] = {};

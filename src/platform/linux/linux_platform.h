@@ -98,8 +98,14 @@ class LinuxPlatform : public Platform {
   struct WriteSession {
     int fd = -1;
     int users = 0;
-    bool erased = false;  // a layout deletion, TRIM or sanitize: nothing is mounted again
+    bool erased = false;  // a layout deletion, TRIM or purge: nothing is mounted again
     std::vector<MountEntry> unmounted;  // in the order they were mounted
+    // A purge went to the drive since the kernel last read the disk: its partition table
+    // (and after SET MAX its capacity) must be read again.
+    bool kernelStale = false;
+    bool capacityChanged = false;
+    std::string name;         // the disk's kernel name, for its sysfs rescan
+    bool scsiDevice = false;  // a SCSI or libata disk, which has device/rescan
   };
   struct Volume {
     char letter = 0;
@@ -139,11 +145,12 @@ class LinuxPlatform : public Platform {
                                     uint8_t* out, uint32_t outSize, uint32_t* returned);
   [[nodiscard]] bool smartDriver(OpenHandle& h, const BlockDisk& disk, uint32_t code, const uint8_t* in,
                                  uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned);
-  // NVMe: Identify and Get Log Page as property queries 49/50, Device Self-test as a
-  // protocol command, both as NVME_IOCTL_ADMIN_CMD on the disk's descriptor.
+  // NVMe: Identify and Get Log Page as property queries 49/50, Device Self-test, Format
+  // NVM and Sanitize as protocol commands, all as NVME_IOCTL_ADMIN_CMD on the disk's
+  // descriptor (the purges on the write session's).
   [[nodiscard]] bool nvmeQuery(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
                                uint32_t outSize, uint32_t* returned);
-  [[nodiscard]] bool nvmeProtocolCommand(OpenHandle& h, const uint8_t* in, uint32_t inSize, uint8_t* out,
+  [[nodiscard]] bool nvmeProtocolCommand(OpenHandle& h, const BlockDisk& disk, const uint8_t* in, uint32_t inSize, uint8_t* out,
                                          uint32_t outSize, uint32_t* returned);
   // The Windows error for a failed admin ioctl (-errno).
   uint32_t nvmeError(const OpenHandle& h, int result);
@@ -165,6 +172,19 @@ class LinuxPlatform : public Platform {
   // error set (and the refusal's sentence kept) when it may not. `length` 0 is the whole
   // disk.
   int writableFd(OpenHandle& h, const BlockDisk& disk, uint64_t offset, uint64_t length, bool erases);
+  // The descriptor a purge (CommandKind::Purges, write_guard.h) on `disk` goes through:
+  // the write session's, opened as writableFd opens it for the whole disk, and inside a
+  // session already open the whole disk judged by checkWrite once more. -1 with the last
+  // error (and the refusal's sentence) set when it may not go. `capacity`: the command
+  // moves the disk's end (SET MAX).
+  int purgeFd(OpenHandle& h, const BlockDisk& disk, bool capacity);
+  // Has the kernel read a purged disk again: its capacity first when it moved, then its
+  // partition table. Returns BLKRRPART's answer (0 or -errno).
+  int tellKernel(WriteSession& session);
+  // NVMe Format and Sanitize reach every namespace of the controller when the drive says
+  // so, and Sanitize always: refused (with the sentence kept) while another namespace of
+  // the controller is a disk here, whatever the guard says of this one.
+  [[nodiscard]] bool otherNamespaces(const BlockDisk& disk, std::string* which);
   // writableFd for a write of `length` bytes at `offset` through the handle, on its disk as
   // it is now.
   int guardedWriteFd(OpenHandle& h, uint64_t offset, uint64_t length);

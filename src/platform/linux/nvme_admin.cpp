@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/linux/block_devices.h"
+#include "platform/linux/sg_io.h"
 #include "platform/records.h"
 #include "platform/win_types.h"
 #include "protocol/nvme_command.h"
@@ -25,7 +26,6 @@ constexpr uint32_t kMinimumDataLength = 512;
 // and the kernel's recovery (an abort, then a reset) had better start then than after its
 // default minute.
 constexpr uint32_t kQueryTimeoutMs = 15000;
-constexpr uint32_t kCommandTimeoutCapSeconds = 60;
 
 }  // namespace
 
@@ -167,7 +167,10 @@ uint32_t parseNvmeProtocolCommand(const uint8_t* in, uint32_t inSize, uint32_t o
   }
   NvmeAdminCommand c;
   c.entry = entry;
-  c.timeoutMs = std::min(r.TimeOutValue, kCommandTimeoutCapSeconds) * 1000;
+  // The minute of an ordinary command; the platform gives a purge its longer time
+  // (commandTimeoutMs) once the guard has said it is one.
+  c.timeoutMs = commandTimeoutMs(r.TimeOutValue, false);
+  c.timeoutSeconds = r.TimeOutValue;
   *command = c;
   *replySize = size;
   return ERROR_SUCCESS;

@@ -1,7 +1,7 @@
 #pragma once
 // NVMe admin commands through the kernel. The storage stack's requests for an NVMe drive
-// (Identify and Get Log Page as protocol-specific property queries, Device Self-test as a
-// protocol command) become NVME_IOCTL_ADMIN_CMD on the namespace's own block node, which
+// (Identify and Get Log Page as protocol-specific property queries, Device Self-test,
+// Format NVM and Sanitize as protocol commands) become NVME_IOCTL_ADMIN_CMD on the namespace's own block node, which
 // the kernel hands to the namespace's controller. Each request is checked as the NVMe
 // driver checks it before anything reaches the kernel.
 
@@ -20,6 +20,7 @@ struct NvmeAdminCommand {
   NVME_COMMAND entry{};
   uint32_t dataLength = 0;
   uint32_t timeoutMs = 0;
+  uint32_t timeoutSeconds = 0;  // a protocol command's own TimeOutValue, before any cap
 };
 
 struct NvmeAdminOutcome {
@@ -53,7 +54,7 @@ uint32_t writeNvmeQueryReply(const uint8_t* in, const uint8_t* data, uint32_t le
 // A protocol command (IOCTL_STORAGE_PROTOCOL_COMMAND) carrying an NVMe admin command.
 // ERROR_SUCCESS with `command` filled and `replySize` the bytes the reply covers, or the
 // error that refuses the request unsent. Which commands may go is the write guard's
-// (nvmeAdminCommandAllowed), not this function's.
+// (judgeNvmeAdminCommand), not this function's.
 uint32_t parseNvmeProtocolCommand(const uint8_t* in, uint32_t inSize, uint32_t outSize, NvmeAdminCommand* command,
                                   uint32_t* replySize);
 // The reply into `out`, `size` bytes: the request's header and command echoed with how it

@@ -33,6 +33,11 @@ uint32_t errorFromDeviceErrno(int err) {
   }
 }
 
+uint32_t commandTimeoutMs(uint32_t seconds, bool purge) {
+  const uint32_t cap = purge ? kPurgeTimeoutCapMs : kSgTimeoutCapMs;
+  return std::clamp<uint32_t>(std::min<uint32_t>(seconds, cap / 1000) * 1000, 1000, cap);
+}
+
 SgOutcome sgCommand(SysCalls& sys, int fd, const uint8_t* cdb, uint8_t cdbLength, SgDirection direction,
                     void* data, uint32_t length, uint32_t timeoutMs) {
   SgOutcome outcome;
@@ -50,7 +55,9 @@ SgOutcome sgCommand(SysCalls& sys, int fd, const uint8_t* cdb, uint8_t cdbLength
                                                                         : SG_DXFER_FROM_DEV;
   header.dxferp = length == 0 ? nullptr : data;
   header.dxfer_len = header.dxfer_direction == SG_DXFER_NONE ? 0 : length;
-  header.timeout = std::clamp<uint32_t>(timeoutMs, 1000, kSgTimeoutCapMs);
+  // The caller's cap (commandTimeoutMs) decides; this one only keeps a stray value from
+  // waiting beyond the longest any command is given.
+  header.timeout = std::clamp<uint32_t>(timeoutMs, 1000, kPurgeTimeoutCapMs);
   const int r = sys.ioctl(fd, SG_IO, &header);
   if (r < 0) {
     outcome.error = r;

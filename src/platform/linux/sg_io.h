@@ -21,8 +21,16 @@ struct SgOutcome {
 };
 
 inline constexpr uint32_t kSgSenseBytes = 64;
-// A cheap bridge can hang on a command it does not know: no command waits longer.
+// A cheap bridge can hang on a command it does not know: no ordinary command waits longer.
 inline constexpr uint32_t kSgTimeoutCapMs = 60000;
+// A drive's own erase holds its command for as long as the erase lasts: a security erase
+// of a large disk takes hours, and a drive states at most "more than 508 minutes" (IDENTIFY
+// words 89 and 90). A day covers that with room; a drive silent for longer is hung, and
+// without any cap the kernel would wait for it forever and the run could never say so.
+inline constexpr uint32_t kPurgeTimeoutCapMs = 24u * 3600u * 1000u;
+// The time a command the caller gave `seconds` gets: at least a second, at most a minute,
+// or for a purge (CommandKind::Purges) at most kPurgeTimeoutCapMs.
+[[nodiscard]] uint32_t commandTimeoutMs(uint32_t seconds, bool purge);
 
 SgOutcome sgCommand(SysCalls& sys, int fd, const uint8_t* cdb, uint8_t cdbLength, SgDirection direction,
                     void* data, uint32_t length, uint32_t timeoutMs);

@@ -161,4 +161,17 @@ std::optional<std::string> RealSysCalls::realPath(const std::string& path) {
   return std::string(resolved.get());
 }
 
+int RealSysCalls::writeText(const std::string& path, const std::string& text) {
+  ErrnoKeeper keep;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return -errno;
+  ssize_t n = -1;
+  do {
+    n = ::write(fd, text.data(), text.size());
+  } while (n < 0 && errno == EINTR);
+  const int error = n < 0 ? -errno : n == static_cast<ssize_t>(text.size()) ? 0 : -EIO;
+  ::close(fd);
+  return error;
+}
+
 }  // namespace palvoro::real

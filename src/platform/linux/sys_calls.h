@@ -44,6 +44,8 @@ class SysCalls {
   [[nodiscard]] virtual std::optional<std::string> readText(const std::string& path) = 0;
   // The canonical path (realpath), or nothing.
   [[nodiscard]] virtual std::optional<std::string> realPath(const std::string& path) = 0;
+  // Writes `text` to a sysfs attribute (a disk's `device/rescan`): 0 or -errno.
+  [[nodiscard]] virtual int writeText(const std::string& path, const std::string& text) = 0;
 };
 
 // The calls themselves.
@@ -67,6 +69,7 @@ class RealSysCalls : public SysCalls {
   [[nodiscard]] std::optional<std::vector<std::string>> listDirectory(const std::string& path) override;
   [[nodiscard]] std::optional<std::string> readText(const std::string& path) override;
   [[nodiscard]] std::optional<std::string> realPath(const std::string& path) override;
+  [[nodiscard]] int writeText(const std::string& path, const std::string& text) override;
 };
 
 }  // namespace palvoro::real

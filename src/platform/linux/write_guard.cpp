@@ -9,13 +9,16 @@
 namespace palvoro::real {
 namespace {
 // The ATA command inside an ATA PASS-THROUGH (12) or (16) block, or nothing for another
-// block or one too short to hold it.
-[[nodiscard]] std::optional<AtaRegisters> passThroughRegisters(const uint8_t* cdb, size_t length) {
+// block or one too short to hold it. The high-order bytes count only where the block says
+// the command is 48-bit (EXTEND); a 28-bit command never sends them.
+[[nodiscard]] std::optional<AtaRegisters48> passThroughRegisters(const uint8_t* cdb, size_t length) {
   if (cdb[0] == kAtaPassThrough16 && length >= 16) {
-    return registersOfPassThrough16(cdb).current;
+    AtaRegisters48 r = registersOfPassThrough16(cdb);
+    if ((cdb[1] & 0x01) == 0) r.previous = AtaRegisters{};
+    return r;
   }
   if (cdb[0] == kAtaPassThrough12 && length >= 12) {
-    return registersOfPassThrough12(cdb);
+    return AtaRegisters48{.current = registersOfPassThrough12(cdb)};
   }
   return std::nullopt;
 }
@@ -94,6 +97,60 @@ namespace {
 
 constexpr uint8_t kTrim = 0x01;  // DATA SET MANAGEMENT features bit 0
 
+// The drive's own erase commands and their steps.
+constexpr uint8_t kSecuritySetPassword = 0xF1;
+constexpr uint8_t kSecurityUnlock = 0xF2;
+constexpr uint8_t kSecurityErasePrepare = 0xF3;
+constexpr uint8_t kSecurityEraseUnit = 0xF4;
+constexpr uint8_t kSecurityFreezeLock = 0xF5;
+constexpr uint8_t kSecurityDisablePassword = 0xF6;
+constexpr uint8_t kSetMaxAddress = 0xF9;
+constexpr uint8_t kSetMaxAddressExt = 0x37;
+constexpr uint8_t kDeviceConfiguration = 0xB1;
+constexpr uint8_t kDcoIdentify = 0xC2;
+constexpr uint8_t kSetMaxVolatileBit = 0x01;  // count bit 0 (VV): set, the new maximum outlives a power cycle
+// SANITIZE sub-commands (features 7:0) and the key each carries in LBA.
+constexpr uint8_t kSanitizeStatus = 0x00;
+constexpr uint8_t kSanitizeCryptoScramble = 0x11;
+constexpr uint8_t kSanitizeBlockErase = 0x12;
+constexpr uint8_t kSanitizeOverwrite = 0x14;
+constexpr uint32_t kCryptoScrambleKey = 0x43727970;  // LBA 31:0
+constexpr uint32_t kBlockEraseKey = 0x426B4572;      // LBA 31:0
+constexpr uint16_t kOverwriteKey = 0x4F57;           // LBA 47:32; 31:0 carry the pattern
+
+[[nodiscard]] uint64_t lbaOf(const AtaRegisters48& r) {
+  return uint64_t{r.current.lbaLow} | uint64_t{r.current.lbaMid} << 8 | uint64_t{r.current.lbaHigh} << 16 |
+         uint64_t{r.previous.lbaLow} << 24 | uint64_t{r.previous.lbaMid} << 32 | uint64_t{r.previous.lbaHigh} << 40;
+}
+
+// SANITIZE: its status reads; the three erases pass only with their keys (a drive aborts
+// one without, and a block that carries none was not built to erase); the freeze locks,
+// the antifreeze and the rest are refused.
+CommandKind sanitizeKind(const AtaRegisters48& r) {
+  // Features 15:8 are left to the caller: the command layer names a dual-unit drive's unit
+  // there, and the sub-command is features 7:0 alone.
+  const uint64_t lba = lbaOf(r);
+  switch (r.current.features) {
+    case kSanitizeStatus: return CommandKind::Reads;
+    case kSanitizeCryptoScramble:
+      return (lba & 0xFFFFFFFF) == kCryptoScrambleKey ? CommandKind::Purges : CommandKind::Refused;
+    case kSanitizeBlockErase:
+      return (lba & 0xFFFFFFFF) == kBlockEraseKey ? CommandKind::Purges : CommandKind::Refused;
+    case kSanitizeOverwrite: return (lba >> 32) == kOverwriteKey ? CommandKind::Purges : CommandKind::Refused;
+    default: return CommandKind::Refused;
+  }
+}
+
+// The security set, whose commands carry a 512-byte password block (ERASE PREPARE
+// carries none): word 0 bit 0 names the master password, which stays refused: a master
+// password set by this program would outlive it on the drive.
+CommandKind securityKind(const AtaRegisters& r, const uint8_t* data, size_t length) {
+  if (r.command == kSecurityErasePrepare) return CommandKind::Purges;
+  if (data == nullptr || length != 512) return CommandKind::Refused;
+  if (r.command == kSecuritySetPassword && (data[0] & 0x01) != 0) return CommandKind::Refused;
+  return CommandKind::Purges;
+}
+
 // What an SCT request written to the command log asks for, by its 512 bytes.
 CommandKind sctKind(const uint8_t* data, size_t length) {
   if (data == nullptr || length != 512) return CommandKind::Refused;
@@ -138,7 +195,8 @@ CommandKind smartKind(const AtaRegisters& r) {
 }
 
 // The ATA command alone, before the data it carries is looked at.
-CommandKind ataKind(const AtaRegisters& r) {
+CommandKind ataKind(const AtaRegisters48& r48) {
+  const AtaRegisters& r = r48.current;
   switch (r.command) {
     case 0x00:  // NOP: the drive aborts it whatever the sub-command
     case 0xEC:  // IDENTIFY DEVICE
@@ -171,13 +229,14 @@ CommandKind ataKind(const AtaRegisters& r) {
     case 0x07:  // DATA SET MANAGEMENT XL
       return r.features == kTrim ? CommandKind::Writes : CommandKind::Refused;
     case kAtaSanitize:
-      switch (r.features) {
-        case 0x00: return CommandKind::Reads;   // SANITIZE STATUS EXT
-        case 0x11:                              // CRYPTO SCRAMBLE EXT
-        case 0x12:                              // BLOCK ERASE EXT
-        case 0x14: return CommandKind::Writes;  // OVERWRITE EXT
-        default: return CommandKind::Refused;   // the freeze locks and the rest
-      }
+      return sanitizeKind(r48);
+    case kDeviceConfiguration:  // IDENTIFY only: RESTORE, FREEZE LOCK and SET change the drive
+      return r.features == kDcoIdentify ? CommandKind::Reads : CommandKind::Refused;
+    case kSetMaxAddress:     // features 0 only: 01h-04h are its password, lock and freeze extensions
+    case kSetMaxAddressExt:
+      return (r.command == kSetMaxAddressExt || r.features == 0) && (r.count & kSetMaxVolatileBit) == 0
+                 ? CommandKind::Purges
+                 : CommandKind::Refused;
     case kAtaSmart:
       return smartKind(r);
     default:
@@ -236,9 +295,13 @@ CommandKind scsiKind(const uint8_t* cdb, size_t length) {
     case 0x93:  // WRITE SAME (16)
     case 0x42:  // UNMAP
       return CommandKind::Writes;
-    case 0x48:  // SANITIZE: overwrite, block erase, cryptographic erase; not the exit
-      return length >= 2 && (cdb[1] & 0x1F) >= 1 && (cdb[1] & 0x1F) <= 3 ? CommandKind::Writes
-                                                                        : CommandKind::Refused;
+    case 0xA3:  // MAINTENANCE IN: REPORT SUPPORTED OPERATION CODES only
+      return length >= 12 && (cdb[1] & 0x1F) == 0x0C ? CommandKind::Reads : CommandKind::Refused;
+    case 0x48:  // SANITIZE: overwrite, block erase, cryptographic erase, exit failure mode
+      switch (length >= 2 ? cdb[1] & 0x1F : 0) {
+        case 0x01: case 0x02: case 0x03: case 0x1F: return CommandKind::Purges;
+        default: return CommandKind::Refused;
+      }
     // FORMAT UNIT, MODE SELECT, WRITE BUFFER (the firmware), SECURITY PROTOCOL OUT,
     // REASSIGN BLOCKS, WRITE LONG and every vendor opcode: never sent.
     default:
@@ -250,12 +313,24 @@ CommandKind scsiKind(const uint8_t* cdb, size_t length) {
 
 }  // namespace
 
-CommandKind judgeAtaCommand(const AtaRegisters& r, const uint8_t* dataOut, size_t length) {
+CommandKind judgeAtaCommand(const AtaRegisters48& registers, const uint8_t* dataOut, size_t length) {
+  const AtaRegisters& r = registers.current;
   if (r.command == kAtaSmart && r.features == kSmartWriteLog) {
     const bool sctLog = r.count == 0x01 && r.lbaLow == kSctCommandLog && r.lbaMid == 0x4F && r.lbaHigh == 0xC2;
     return sctLog ? sctKind(dataOut, length) : CommandKind::Refused;
   }
-  const CommandKind kind = ataKind(r);
+  switch (r.command) {
+    case kSecuritySetPassword:
+    case kSecurityUnlock:
+    case kSecurityErasePrepare:
+    case kSecurityEraseUnit:
+    case kSecurityDisablePassword:
+      return securityKind(r, dataOut, length);
+    case kSecurityFreezeLock:  // leaves the drive unable to erase itself until it powers off
+    default:
+      break;
+  }
+  const CommandKind kind = ataKind(registers);
   return kind == CommandKind::Reads && carriesData(dataOut, length) ? CommandKind::Refused : kind;
 }
 
@@ -265,7 +340,7 @@ CommandKind judgeScsiCommand(const uint8_t* cdb, size_t cdbLength, const uint8_t
     const CommandKind kind = scsiKind(cdb, cdbLength);
     return kind == CommandKind::Reads && carriesData(dataOut, length) ? CommandKind::Refused : kind;
   }
-  const std::optional<AtaRegisters> ata = passThroughRegisters(cdb, cdbLength);
+  const std::optional<AtaRegisters48> ata = passThroughRegisters(cdb, cdbLength);
   if (!ata) return CommandKind::Refused;
   const CommandKind kind = judgeAtaCommand(*ata, dataOut, length);
   switch ((cdb[1] >> 1) & 0x0F) {
@@ -290,12 +365,23 @@ bool ataCommandErases(const AtaRegisters& r) {
   switch (r.command) {
     case 0x06:  // DATA SET MANAGEMENT (TRIM)
     case 0x07:  // DATA SET MANAGEMENT XL
+    case kSecuritySetPassword:
+    case kSecurityUnlock:
+    case kSecurityErasePrepare:
+    case kSecurityEraseUnit:
+    case kSecurityDisablePassword:
+    case kSetMaxAddress:
+    case kSetMaxAddressExt:
       return true;
     case kAtaSanitize:  // other than its status
-      return r.features != 0x00;
+      return r.features != kSanitizeStatus;
     default:
       return false;
   }
+}
+
+bool ataCommandChangesCapacity(const AtaRegisters& r) {
+  return r.command == kSetMaxAddress || r.command == kSetMaxAddressExt;
 }
 
 bool scsiCommandErases(const uint8_t* cdb, size_t length) {
@@ -308,19 +394,44 @@ bool scsiCommandErases(const uint8_t* cdb, size_t length) {
       return true;
     case kAtaPassThrough16:
     case kAtaPassThrough12: {
-      const std::optional<AtaRegisters> ata = passThroughRegisters(cdb, length);
-      return ata && ataCommandErases(*ata);
+      const std::optional<AtaRegisters48> ata = passThroughRegisters(cdb, length);
+      return ata && ataCommandErases(ata->current);
     }
     default:
       return false;
   }
 }
 
-bool nvmeAdminCommandAllowed(uint8_t opcode, uint32_t cdw10) {
-  if (opcode != kNvmeAdminDeviceSelfTest) return false;
-  // Bits 3:0 are the self-test code (Eh is the maker's own); nothing else of CDW10 is
-  // defined.
-  return cdw10 == kNvmeSelfTestShort || cdw10 == kNvmeSelfTestExtended || cdw10 == kNvmeSelfTestAbort;
+bool scsiCommandChangesCapacity(const uint8_t* cdb, size_t length) {
+  if (cdb == nullptr || length == 0) return false;
+  const std::optional<AtaRegisters48> ata = passThroughRegisters(cdb, length);
+  return ata && ataCommandChangesCapacity(ata->current);
+}
+
+CommandKind judgeNvmeAdminCommand(uint8_t opcode, uint32_t nsid, uint32_t cdw10) {
+  switch (opcode) {
+    case kNvmeAdminDeviceSelfTest:
+      // Bits 3:0 are the self-test code (Eh is the maker's own); nothing else of CDW10 is
+      // defined.
+      return cdw10 == kNvmeSelfTestShort || cdw10 == kNvmeSelfTestExtended || cdw10 == kNvmeSelfTestAbort
+                 ? CommandKind::Reads
+                 : CommandKind::Refused;
+    case kNvmeAdminFormatNvm: {
+      // CDW10: LBA format 3:0 and 13:12, metadata 4, protection 8:5, Secure Erase
+      // Settings 11:9; 31:14 reserved. All namespaces at once is never asked from here.
+      const uint32_t settings = (cdw10 >> 9) & 0x7;
+      const bool erases = settings == 1 || settings == 2;
+      return erases && (cdw10 >> 14) == 0 && nsid != kNvmeNamespaceAll ? CommandKind::Purges : CommandKind::Refused;
+    }
+    case kNvmeAdminSanitize: {
+      // CDW10: action 2:0, AUSE 3, overwrite passes 7:4, invert 8, no-deallocate 9;
+      // 31:10 reserved here.
+      const uint32_t action = cdw10 & 0x7;
+      return action >= 1 && action <= 4 && (cdw10 >> 10) == 0 ? CommandKind::Purges : CommandKind::Refused;
+    }
+    default:
+      return CommandKind::Refused;
+  }
 }
 
 }  // namespace palvoro::real

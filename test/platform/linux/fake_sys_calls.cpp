@@ -241,6 +241,12 @@ std::optional<std::string> FakeSysCalls::readText(const std::string& path) {
 
 std::optional<std::string> FakeSysCalls::realPath(const std::string& path) { return resolve(path, true); }
 
+int FakeSysCalls::writeText(const std::string& path, const std::string& text) {
+  if (!readText(path)) return -ENOENT;
+  calls.push_back("write " + shortName(path) + " " + text);
+  return 0;
+}
+
 int FakeSysCalls::open(const std::string& path, int flags) {
   opens.push_back(OpenCall{path, flags});
   auto failure = m_openFailures.find(path);
@@ -503,6 +509,15 @@ int FakeSysCalls::mount(const std::string& source, const std::string& target, co
 }
 
 std::optional<std::string> FakeSysCalls::sysfsDev(const std::string& name, bool* character) const {
+  // A whole disk by its /sys/block link, wherever its folder lies (an NVMe namespace's has
+  // no "block" in its path).
+  if (const auto viaBlock = resolve(m_root + "/sys/block/" + name + "/dev", true)) {
+    const auto it = m_nodes.find(*viaBlock);
+    if (it != m_nodes.end() && it->second.kind == Kind::File) {
+      if (character != nullptr) *character = false;
+      return it->second.value;
+    }
+  }
   const std::string tail = "/" + name + "/dev";
   for (const auto& [node, entry] : m_nodes) {
     if (entry.kind != Kind::File || node.size() <= tail.size() ||

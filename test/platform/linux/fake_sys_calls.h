@@ -136,7 +136,7 @@ class FakeSysCalls : public SysCalls {
   // What happened.
   // The calls that change something, in order: "umount /mnt/x", "open /dev/sdb
   // rw,excl,direct", "flock /dev/sdb", "pwrite /dev/sdb 0+512", "fdatasync /dev/sdb",
-  // "BLKRRPART /dev/sdb", "BLKPG del 1", "BLKFLSBUF /dev/sdb", "close /dev/sdb (rw)",
+  // "BLKRRPART /dev/sdb", "BLKPG del 1", "write /sys/block/sdb/device/rescan 1", "BLKFLSBUF /dev/sdb", "close /dev/sdb (rw)",
   // "mount /dev/sdb1 /mnt/x ext4 0x0 data".
   std::vector<std::string> calls;
   std::vector<OpenCall> opens;
@@ -166,6 +166,8 @@ class FakeSysCalls : public SysCalls {
   std::optional<std::vector<std::string>> listDirectory(const std::string& path) override;
   std::optional<std::string> readText(const std::string& path) override;
   std::optional<std::string> realPath(const std::string& path) override;
+  // Only to an attribute the tree has; recorded as "write /sys/block/sda/device/rescan 1".
+  int writeText(const std::string& path, const std::string& text) override;
 
  private:
   enum class Kind { File, Link, Folder };

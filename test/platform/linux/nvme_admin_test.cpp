@@ -117,6 +117,9 @@ TEST(LinuxNvmeTest, RequestsBecomeAdminCommands) {
        {0x06, 0, 1, 0, 0, 0, 4096, 15000}, 4096},
       {"HealthLog", query, with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 512, q.sub4 = 1; }), 0,
        0xA5A5, {0x02, all, 0x007F8002, 0, 0, 0, 512, 15000}, 512},
+      // The Sanitize Status log, which a sanitize polls: a read like any log.
+      {"SanitizeStatusLog", query, with<Query>([](Query& q) { q.type = 2, q.value = 0x81, q.length = 512, q.sub4 = 1; }),
+       0, 0, {0x02, all, 0x007F8081, 0, 0, 0, 512, 15000}, 512},
       // A query that does not ask to retain asynchronous events still retains them.
       {"LogAskedToClearEvents", query, with<Query>([](Query& q) { q.type = 2, q.value = 2, q.length = 512; }), 0, 0,
        {0x02, all, 0x007F8002, 0, 0, 0, 512, 15000}, 512},
@@ -261,12 +264,15 @@ TEST(LinuxNvmeTest, KernelFailuresBecomeTheCoresErrors) {
   EXPECT_EQ(rig.error, ERROR_IO_DEVICE);
 }
 
-// Only Device Self-test with a short, extended or abort code is sent; anything else is
-// answered as not supported, and the fake never sees it.
+// Only Device Self-test with a short, extended or abort code and the erases (the purge
+// table, write_guard_test.cpp) are sent; anything else is answered as not supported, and
+// the fake never sees it.
 TEST(LinuxNvmeTest, GuardRefusesEveryOtherCommandUnsent) {
   const std::pair<uint8_t, uint32_t> refused[] = {
-      {0x80, 0},         // Format NVM
-      {0x84, 1},         // Sanitize
+      {0x80, 0},         // Format NVM without Secure Erase Settings
+      {0x80, 3 << 9},    // Format NVM with reserved settings
+      {0x84, 0},         // Sanitize without an action
+      {0x84, 5},         // Sanitize with a reserved action
       {0x10, 0},         // Firmware Commit
       {0x09, 0},         // Set Features
       {0x06, 1},         // Identify: a query's business
@@ -275,7 +281,7 @@ TEST(LinuxNvmeTest, GuardRefusesEveryOtherCommandUnsent) {
   };
   for (const auto& [opcode, cdw10] : refused) {
     SCOPED_TRACE(std::to_string(opcode) + "/" + std::to_string(cdw10));
-    EXPECT_FALSE(nvmeAdminCommandAllowed(opcode, cdw10));
+    EXPECT_EQ(judgeNvmeAdminCommand(opcode, 1, cdw10), CommandKind::Refused);
     NvmeRig rig;
     rig.sys.nvmeHandler = [](const NvmeRequest&) { return NvmeAnswer{}; };
     Command c;

@@ -19,6 +19,7 @@
 #include "linux_rig.h"
 #include "platform/ioctl_codes.h"
 #include "platform/records.h"
+#include "protocol/nvme_command.h"
 
 namespace palvoro::real::test {
 namespace {
@@ -363,12 +364,21 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
       {"WriteSectors", {0x00, 0x01, 0x00, 0x00, 0x00, 0xE0, 0x30}, zeros, Kind::Write},
       {"WriteDmaExt", {0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x35}, zeros, Kind::Write},
       {"Trim", {0x01, 0x01, 0x00, 0x00, 0x00, 0x40, 0x06}, zeros, Kind::Write},
-      {"SanitizeBlockErase", {0x12, 0x00, 0x72, 0x45, 0x6B, 0x40, 0xB4}, none, Kind::Write},
+      // The purges go as the writes do (their own table is below); without its key's top
+      // byte (LBA 31:24, the 48-bit half this block lacks) a BLOCK ERASE is none.
+      {"SanitizeBlockEraseWithoutItsWholeKey", {0x12, 0x00, 0x72, 0x45, 0x6B, 0x40, 0xB4}, none, Kind::Refused},
       {"SctVendorSwitch", {0xD6, 0x01, 0xE0, 0x4F, 0xC2, 0xA0, 0xB0}, sct({0x13, 0xC0, 0x01}), Kind::Write},
-      {"SecuritySetPassword", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xF1}, zeros, Kind::Refused},
-      {"SecurityEraseUnit", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xF4}, zeros, Kind::Refused},
-      {"SetMaxAddress", {0x00, 0x00, 0x00, 0x10, 0x00, 0x40, 0xF9}, none, Kind::Refused},
-      {"SetMaxAddressExt", {0x00, 0x00, 0x00, 0x10, 0x00, 0x40, 0x37}, none, Kind::Refused},
+      {"SecuritySetUserPassword", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xF1}, zeros, Kind::Write},
+      {"SecurityEraseUnit", {0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xF4}, zeros, Kind::Write},
+      {"SecurityEraseUnitWithoutItsPassword", {0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0xF4}, none, Kind::Refused},
+      {"SetMaxAddressVolatile", {0x00, 0x00, 0x00, 0x10, 0x00, 0x40, 0xF9}, none, Kind::Write},
+      {"SetMaxAddressExtVolatile", {0x00, 0x00, 0x00, 0x10, 0x00, 0x40, 0x37}, none, Kind::Write},
+      {"SetMaxSetPassword", {0x01, 0x00, 0x00, 0x00, 0x00, 0x40, 0xF9}, zeros, Kind::Refused},
+      {"DcoIdentify", {0xC2, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xB1}, none, Kind::Read},
+      {"DcoRestore", {0xC0, 0x00, 0x00, 0x00, 0x00, 0xA0, 0xB1}, none, Kind::Refused},
+      {"DcoFreezeLock", {0xC1, 0x00, 0x00, 0x00, 0x00, 0xA0, 0xB1}, none, Kind::Refused},
+      {"DcoSet", {0xC3, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xB1}, zeros, Kind::Refused},
+      {"ReadNativeMaxAddress", {0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0xF8}, none, Kind::Read},
       {"DownloadMicrocode", {0x07, 0x01, 0x00, 0x00, 0x00, 0xA0, 0x92}, zeros, Kind::Refused},
       {"SetFeatures", {0x82, 0x00, 0x00, 0x00, 0x00, 0xA0, 0xEF}, none, Kind::Refused},
       {"VendorOpcode", {0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0x80}, none, Kind::Refused},
@@ -403,7 +413,12 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
       {"ScsiWrite10", {}, zeros, Kind::Write, -1, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}},
       {"ScsiUnmap", {}, zeros, Kind::Write, -1, {0x42, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0}},
       {"ScsiSanitizeBlockErase", {}, none, Kind::Write, -1, {0x48, 0x02, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"ScsiSanitizeExitFailureMode", {}, none, Kind::Refused, -1, {0x48, 0x1F, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"ScsiSanitizeExitFailureMode", {}, none, Kind::Write, -1, {0x48, 0x1F, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"ScsiSanitizeReservedAction", {}, none, Kind::Refused, -1, {0x48, 0x04, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"ScsiReportSupportedOperationCodes", {}, none, Kind::Read, -1, {0xA3, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"ScsiReportTargetPortGroups", {}, none, Kind::Refused, -1, {0xA3, 0x0A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"ScsiRequestSense", {}, none, Kind::Read, -1, {0x03, 0, 0, 0, 0x12, 0}},
+      {"ScsiTestUnitReady", {}, none, Kind::Read, -1, {0x00, 0, 0, 0, 0, 0}},
       {"ScsiWriteBuffer", {}, zeros, Kind::Refused, -1, {0x3B, 0x05, 0, 0, 0, 0, 0, 0x02, 0x00, 0}},
       {"ScsiModeSelect", {}, zeros, Kind::Refused, -1, {0x55, 0x10, 0, 0, 0, 0, 0, 0x02, 0x00, 0}},
       {"ScsiFormatUnit", {}, none, Kind::Refused, -1, {0x04, 0, 0, 0, 0, 0}},
@@ -495,6 +510,212 @@ TEST(LinuxWriteGuardTest, EveryAtaCommandIsAReadAWriteOrRefused) {
         rig.platform.closeHandle(h);
       }
     }
+  }
+}
+
+// An ATA_PASS_THROUGH_EX request carrying `r` (and `previous` as a 48-bit command when it is
+// not all zero) with `out` as its data-out and `seconds` as its timeout.
+bool sendAta(Platform& p, Handle h, const palvoro::AtaRegisters& r, const palvoro::AtaRegisters& previous,
+             const Bytes& out, uint32_t seconds, palvoro::AtaRegisters* back) {
+  constexpr uint32_t kHeader = sizeof(ATA_PASS_THROUGH_EX);
+  Bytes request(kHeader + out.size(), 0);
+  ATA_PASS_THROUGH_EX apt{};
+  apt.Length = kHeader;
+  const bool extended = previous.features | previous.count | previous.lbaLow | previous.lbaMid | previous.lbaHigh;
+  apt.AtaFlags = static_cast<uint16_t>(ATA_FLAGS_DRDY_REQUIRED | (out.empty() ? 0 : ATA_FLAGS_DATA_OUT) |
+                                       (extended ? ATA_FLAGS_48BIT_COMMAND : 0));
+  apt.DataTransferLength = static_cast<uint32_t>(out.size());
+  apt.DataBufferOffset = out.empty() ? 0 : kHeader;
+  apt.TimeOutValue = seconds;
+  const uint8_t now[8] = {r.features, r.count, r.lbaLow, r.lbaMid, r.lbaHigh, r.device, r.command, 0};
+  const uint8_t before[8] = {previous.features, previous.count, previous.lbaLow, previous.lbaMid, previous.lbaHigh};
+  std::memcpy(apt.CurrentTaskFile, now, 8);
+  std::memcpy(apt.PreviousTaskFile, before, 8);
+  std::memcpy(request.data(), &apt, kHeader);
+  if (!out.empty()) std::memcpy(request.data() + kHeader, out.data(), out.size());
+  uint32_t n = 0;
+  const auto size = static_cast<uint32_t>(request.size());
+  if (!p.deviceIoControl(h, IOCTL_ATA_PASS_THROUGH, request.data(), size, request.data(), size, &n)) return false;
+  const uint8_t* t = request.data() + offsetof(ATA_PASS_THROUGH_EX, CurrentTaskFile);
+  *back = {t[0], t[1], t[2], t[3], t[4], t[5], t[6]};
+  return true;
+}
+
+// An NVMe admin command as a protocol command: header, 64-byte entry, no error room.
+bool sendNvme(Platform& p, Handle h, uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t seconds) {
+  Bytes request(kProtocolCommandHeaderBytes + 64, 0);
+  STORAGE_PROTOCOL_COMMAND c{};
+  c.Version = STORAGE_PROTOCOL_STRUCTURE_VERSION;
+  c.Length = sizeof c;
+  c.ProtocolType = ProtocolTypeNvme;
+  c.Flags = STORAGE_PROTOCOL_COMMAND_FLAG_ADAPTER_REQUEST;
+  c.CommandLength = STORAGE_PROTOCOL_COMMAND_LENGTH_NVME;
+  c.TimeOutValue = seconds;
+  c.CommandSpecific = STORAGE_PROTOCOL_SPECIFIC_NVME_ADMIN_COMMAND;
+  std::memcpy(request.data(), &c, kProtocolCommandHeaderBytes);
+  NVME_COMMAND e{};
+  e.Opcode = opcode;
+  e.Nsid = nsid;
+  e.Cdw10 = cdw10;
+  std::memcpy(request.data() + kProtocolCommandHeaderBytes, &e, sizeof e);
+  uint32_t n = 0;
+  const auto size = static_cast<uint32_t>(request.size());
+  return p.deviceIoControl(h, IOCTL_STORAGE_PROTOCOL_COMMAND, request.data(), size, request.data(), size, &n);
+}
+
+// The drive's own erase commands, each at every kind of disk the guard must keep it from,
+// then at a free disk: refused, nothing reaches the fake and the refusal names the
+// reason; free, exactly one command reaches it through the write session's descriptor,
+// with the caller's timeout (up to a day). The master password, a lasting SET MAX and
+// SECURITY FREEZE LOCK reach no disk at all.
+TEST(LinuxWriteGuardTest, PurgesReachOnlyAFreeDiskThroughItsWriteSession) {
+  const Bytes user(512, 0);
+  Bytes master(512, 0);
+  master[0] = 0x01;
+  const palvoro::AtaRegisters none{};
+  struct Command {
+    const char* name;
+    bool nvme;  // on the lab's NVMe disk, else its SATA disk
+    std::function<bool(Platform&, Handle, palvoro::AtaRegisters*)> send;
+    uint32_t timeoutMs;  // what reaches the kernel; 0: refused on every disk
+  };
+  const auto ata = [&](palvoro::AtaRegisters r, palvoro::AtaRegisters previous, const Bytes& out, uint32_t seconds) {
+    return [=](Platform& p, Handle h, palvoro::AtaRegisters* back) {
+      return sendAta(p, h, r, previous, out, seconds, back);
+    };
+  };
+  const auto scsi = [](Bytes cdb) {
+    return [=](Platform& p, Handle h, palvoro::AtaRegisters*) {
+      uint8_t status = 0;
+      Bytes sense;
+      return sendScsi(p, h, cdb, {}, &status, &sense);
+    };
+  };
+  const auto nvme = [](uint8_t opcode, uint32_t nsid, uint32_t cdw10) {
+    return [=](Platform& p, Handle h, palvoro::AtaRegisters*) { return sendNvme(p, h, opcode, nsid, cdw10, 7200); };
+  };
+  const Command commands[] = {
+      {"SecuritySetUserPassword", false, ata({0, 1, 0, 0, 0, 0xA0, 0xF1}, none, user, 15), 15000},
+      {"SecurityErasePrepare", false, ata({0, 0, 0, 0, 0, 0xA0, 0xF3}, none, {}, 15), 15000},
+      {"SecurityEraseUnitForHours", false, ata({0, 1, 0, 0, 0, 0xA0, 0xF4}, none, user, 7200), 7200000},
+      {"SecurityEraseUnitCappedAtADay", false, ata({0, 1, 0, 0, 0, 0xA0, 0xF4}, none, user, 200000), 86400000},
+      {"SecurityUnlock", false, ata({0, 1, 0, 0, 0, 0xA0, 0xF2}, none, user, 15), 15000},
+      {"SecurityDisablePassword", false, ata({0, 1, 0, 0, 0, 0xA0, 0xF6}, none, user, 15), 15000},
+      // SANITIZE's keys: 43727970h and 426B4572h in LBA 31:0, 4F57h in LBA 47:32.
+      {"SanitizeCryptoScramble", false, ata({0x11, 0, 0x70, 0x79, 0x72, 0x40, 0xB4}, {0, 0, 0x43, 0, 0}, {}, 60), 60000},
+      {"SanitizeBlockErase", false, ata({0x12, 0, 0x72, 0x45, 0x6B, 0x40, 0xB4}, {0, 0, 0x42, 0, 0}, {}, 60), 60000},
+      {"SanitizeOverwrite", false, ata({0x14, 0x01, 0, 0, 0, 0x40, 0xB4}, {0, 0, 0, 0x57, 0x4F}, {}, 60), 60000},
+      {"SetMaxAddressExtVolatile", false, ata({0, 0, 0xFF, 0xFF, 0x1F, 0x40, 0x37}, {0, 0, 0, 0, 0, 0}, {}, 15), 15000},
+      {"ScsiSanitizeCryptographicErase", false, scsi({0x48, 0x03, 0, 0, 0, 0, 0, 0, 0, 0}), 20000},
+      {"NvmeFormatUserDataErase", true, nvme(0x80, 1, 1 << 9), 7200000},
+      {"NvmeFormatCryptographicErase", true, nvme(0x80, 1, 2 << 9), 7200000},
+      {"NvmeSanitizeBlockErase", true, nvme(0x84, 0, 2), 7200000},
+      {"SecuritySetMasterPassword", false, ata({0, 1, 0, 0, 0, 0xA0, 0xF1}, none, master, 15), 0},
+      {"SetMaxAddressNonVolatile", false, ata({0, 0x01, 0xFF, 0xFF, 0x1F, 0x40, 0xF9}, none, {}, 15), 0},
+      {"SecurityFreezeLock", false, ata({0, 0, 0, 0, 0, 0xA0, 0xF5}, none, {}, 15), 0},
+      {"SanitizeCryptoScrambleWithoutItsKey", false, ata({0x11, 0, 0, 0, 0, 0x40, 0xB4}, none, {}, 60), 0},
+      {"NvmeFormatOfEveryNamespace", true, nvme(0x80, 0xFFFFFFFF, 1 << 9), 0},
+  };
+  struct Disk {
+    const char* name;
+    // The disk's state: `disk` its name, `node` and `dev` a partition's (the NVMe disk's own).
+    std::function<void(FakeSysCalls&, const std::string& disk, const std::string& node, const std::string& dev)> setup;
+    uint32_t access;
+    std::string refusal;  // after "Writing to /dev/<disk> was refused: "; empty for the free disk
+  };
+  const auto mounted = [](const char* at) {
+    return [at](FakeSysCalls& s, const std::string&, const std::string& node, const std::string& dev) {
+      s.addFile("/proc/self/mountinfo", std::string("20 1 ") + dev + " / " + at + " rw - ext4 " + node + " rw\n");
+    };
+  };
+  const auto nothing = [](FakeSysCalls&, const std::string&, const std::string&, const std::string&) {};
+  const Disk disks[] = {
+      {"SystemDisk", mounted("/"), kReadWrite, "the disk holds the running system (mounted at /)."},
+      {"MountedPartition", mounted("/mnt/data"), kReadWrite,
+       "the sectors belong to a mounted file system (mounted at /mnt/data)."},
+      {"LoopDeviceUser",
+       [](FakeSysCalls& s, const std::string& disk, const std::string&, const std::string&) {
+         s.addLink("/sys/block/loop0", "../devices/virtual/block/loop0");
+         s.addFile("/sys/devices/virtual/block/loop0/dev", "7:0\n");
+         s.addFile("/sys/devices/virtual/block/loop0/loop/backing_file", fakeNode(disk) + "\n");
+       },
+       kReadWrite, "the loop device /dev/loop0 reads it."},
+      {"Busy", [](FakeSysCalls& s, auto&, auto&, auto&) { s.flockError = -EWOULDBLOCK; }, kReadWrite,
+       "another program holds the disk open exclusively."},
+      // Rights lost after the open (the open itself takes them).
+      {"NotPrivileged", nothing, kReadWrite, "writing to a disk takes administrator rights."},
+      {"NoWriteSessionOnAReadOnlyHandle", nothing, 0x80000000u, "-"},
+      {"AnotherNamespaceOnTheController",
+       [](FakeSysCalls& s, const std::string& disk, auto&, auto&) {
+         if (disk == "nvme0n1") s.addFile("/sys/devices/pci0000:00/0000:00:03.0/nvme/nvme0/nvme0n2/dev", "259:1\n");
+       },
+       kReadWrite, "its controller also holds nvme0n2, which the command could erase too."},
+      {"FreeDisk", nothing, kReadWrite, ""},
+  };
+  for (const Command& c : commands) {
+    for (const Disk& d : disks) {
+      if (!c.nvme && std::string(d.name) == "AnotherNamespaceOnTheController") continue;
+      SCOPED_TRACE(std::string(c.name) + " at " + d.name);
+      Rig rig({c.nvme ? "nvme" : "sata_ahci"});
+      const std::string disk = c.nvme ? "nvme0n1" : "sda";
+      rig.sys.addFile("/proc/self/mountinfo", "1 1 0:2 / / rw - rootfs rootfs rw\n");
+      rig.sys.nvmeNamespaceId = 1;
+      rig.sys.nvmeHandler = [](const NvmeRequest&) { return NvmeAnswer{}; };
+      d.setup(rig.sys, disk, c.nvme ? "/dev/nvme0n1" : "/dev/sda2", c.nvme ? "259:0" : "8:2");
+      const Handle h = rig.open(0, d.access);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      if (std::string(d.name) == "NotPrivileged") rig.sys.uid = 1000;
+      palvoro::AtaRegisters back{};
+      const bool ok = c.send(rig.platform, h, &back);
+      const std::string refusal = rig.platform.takeWriteRefusal();
+      const size_t reached = rig.sys.sgRequests.size() + rig.sys.nvmeRequests.size();
+      const bool sent = c.timeoutMs != 0 && d.refusal.empty();
+      EXPECT_EQ(reached, sent ? 1u : 0u);
+      if (sent) {
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(c.nvme ? rig.sys.nvmeRequests[0].timeoutMs : rig.sys.sgRequests[0].timeoutMs, c.timeoutMs);
+        EXPECT_NE(std::find(rig.sys.calls.begin(), rig.sys.calls.end(), "flock " + fakeNode(disk)), rig.sys.calls.end());
+      } else if (c.timeoutMs == 0) {
+        // Never sent anywhere: answered as a command the device lacks (a read-only handle
+        // takes no pass-through at all).
+        EXPECT_EQ(refusal, "");
+        EXPECT_TRUE(c.nvme || d.access != kReadWrite ? !ok : ok && back.command == 0x51 && back.features == 0x04);
+      } else {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(rig.platform.lastError(), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(refusal, d.refusal == "-" ? "" : "Writing to /dev/" + disk + " was refused: " + d.refusal);
+        // Only a busy disk is found busy by trying the exclusive open.
+        if (std::string(d.name) != "Busy") {
+          for (const auto& o : rig.sys.opens) EXPECT_EQ(o.flags & (O_RDWR | O_WRONLY), 0) << o.path;
+        }
+      }
+      rig.platform.closeHandle(h);
+    }
+  }
+}
+
+// After a volatile SET MAX the kernel reads the capacity and then the partition table
+// again, at IOCTL_DISK_UPDATE_PROPERTIES; a session that ends without it still tells.
+TEST(LinuxWriteGuardTest, TheKernelLearnsAfterAPurge) {
+  for (const bool update : {true, false}) {
+    SCOPED_TRACE(update ? "updated" : "closed");
+    Rig rig({"sata_ahci"});
+    rig.sys.addFile("/proc/self/mountinfo", "1 1 0:2 / / rw - rootfs rootfs rw\n");
+    const std::string device = rig.sys.realPath(rig.sys.root() + "/sys/block/sda/device")->substr(rig.sys.root().size());
+    rig.sys.addFile(device + "/rescan", "");
+    const Handle h = rig.open(0);
+    palvoro::AtaRegisters back{};
+    ASSERT_TRUE(sendAta(rig.platform, h, {0, 0, 0xFF, 0xFF, 0x1F, 0x40, 0x37}, {0, 0, 0, 0, 0, 0}, {}, 15, &back));
+    uint32_t n = 0;
+    if (update) {
+      ASSERT_TRUE(rig.platform.deviceIoControl(h, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &n));
+    }
+    rig.platform.closeHandle(h);
+    std::vector<std::string> told;
+    for (const std::string& call : rig.sys.calls) {
+      if (call.rfind("write ", 0) == 0 || call.rfind("BLKRRPART", 0) == 0) told.push_back(call);
+    }
+    EXPECT_EQ(told, (std::vector<std::string>{"write /sys/block/sda/device/rescan 1", "BLKRRPART /dev/sda"}));
   }
 }
 
