@@ -1461,12 +1461,12 @@ def check_erase_purge(t, boot):
     unwritten."""
     nvme, sata = "LABNVME0000006", SATA_SSD
     doc = boot.doc("info.nvme")
-    erase = find_key(doc, "erase") if doc is not None else None
+    erase = find_key(doc, "erase_methods") if doc is not None else None
     methods = erase.get("methods", []) if isinstance(erase, dict) else []
     fmt = next((m for m in methods if isinstance(m, dict) and m.get("name") == "format"), None)
     t.check(f"info {nvme}: format offered as a purge and the default",
             boot.status("info.nvme") == 0 and fmt is not None and fmt.get("category") == "Purge"
-            and fmt.get("offered") is True and fmt.get("why") == "" and erase.get("default") == "format",
+            and fmt.get("offered") is True and fmt.get("why_not") is None and erase.get("default") == "format",
             f"status {boot.status('info.nvme')}, format {fmt}, default {(erase or {}).get('default')!r}"
             + ("" if doc is not None else f" ({command_summary(boot, 'info.nvme')})"))
     facts = {f[0]: f[1:] for f in boot.facts("nonzero")}
@@ -1500,7 +1500,7 @@ def check_erase_purge(t, boot):
     hpa = {f[0]: f[1:] for f in boot.facts("hpa")}
     native, shown = (int(x) for x in (hpa.get("set") or ["0", "0"]))
     doc = boot.doc("info.sata")
-    areas = find_key(doc, "hiddenAreas") if doc is not None else None
+    areas = find_key(doc, "hidden_areas") if doc is not None else None
     found = (areas or {}).get("hpa") if isinstance(areas, dict) else None
     # QEMU 7.2 aborts SET MAX ADDRESS: then no HPA exists, and READ NATIVE MAX ADDRESS,
     # which it answers, must show none.
@@ -1510,14 +1510,15 @@ def check_erase_purge(t, boot):
               flush=True)
     t.check(f"info {sata}: the HPA " + ("set with hdparm -N is reported" if hidden_sectors else "is known and empty"),
             hidden_sectors in (0, 2048) and isinstance(found, dict) and found.get("known") is True
-            and found.get("sectors") == hidden_sectors and found.get("userSectors") == shown
-            and found.get("nativeSectors") == native, f"native {native}, shown {shown}, hpa {found}")
+            and found.get("sectors") == hidden_sectors and found.get("user_sectors") == shown
+            and found.get("native_sectors") == native, f"native {native}, shown {shown}, hpa {found}")
     doc = boot.doc("erase.hpa")
-    areas = find_key(doc, "hiddenAreas") if doc is not None else None
+    areas = find_key(doc, "erase") if doc is not None else None
+    areas = areas.get("hidden_areas") if isinstance(areas, dict) else None
     handling = areas.get("handling") if isinstance(areas, dict) else None
     t.check(f"quick erase {sata}: the result says what happened to the HPA", boot.status("erase.hpa") == 0
             and isinstance(handling, str) and handling != "",
-            f"status {boot.status('erase.hpa')} = 0, hiddenAreas {short(str(areas))}")
+            f"status {boot.status('erase.hpa')} = 0, hidden_areas {short(str(areas))}")
     hidden = md5.get("hidden", [])
     lifted = hpa.get("lifted") or ["0", "1"]
     t.check(f"quick erase {sata}: the hidden sectors were not written", len(hidden) == 2
