@@ -117,7 +117,7 @@ class AtaPurge final : public PurgeDevice {
   [[nodiscard]] MethodSupport support(PurgeMethod method, const IdentifyFacts& id) const;
   bool securityCommand(uint8_t command, uint16_t control, uint32_t timeoutSeconds = kAtaTimeoutSeconds);
   PurgeReport securityErase(bool enhanced, const IdentifyFacts& id, const PurgeHooks& hooks);
-  void removePassword(PurgeReport& report);
+  void removePassword(PurgeReport& report, std::optional<IdentifyFacts> id);
   PurgeReport sanitize(PurgeMethod method, const PurgeHooks& hooks);
   PurgeReport pollSanitize(const PurgeHooks& hooks);
   [[nodiscard]] std::optional<uint64_t> readNativeMax(bool ext);
@@ -307,7 +307,7 @@ PurgeReport AtaPurge::securityErase(bool enhanced, const IdentifyFacts& id, cons
   // ours can still be opened by whoever holds the master.
   if (!securityCommand(kAtaSecuritySetPassword, 0)) {
     report.detail = "the drive refused SECURITY SET PASSWORD";
-    removePassword(report);  // a bridge may have lost the answer of a command that took
+    removePassword(report, identify());  // a bridge may have lost the answer of a command that took
     return report;
   }
   const uint32_t minutes = id.eraseMinutes(enhanced ? kIdEnhancedEraseTime : kIdEraseTime);
@@ -328,13 +328,12 @@ PurgeReport AtaPurge::securityErase(bool enhanced, const IdentifyFacts& id, cons
   }
   report.detail = erased ? "the drive still had security enabled after SECURITY ERASE UNIT"
                          : "the drive refused SECURITY ERASE UNIT";
-  removePassword(report);
+  removePassword(report, after);
   return report;
 }
 
 // After a failure once our password may be set: finds out and takes it off again.
-void AtaPurge::removePassword(PurgeReport& report) {
-  const std::optional<IdentifyFacts> id = identify();
+void AtaPurge::removePassword(PurgeReport& report, std::optional<IdentifyFacts> id) {
   if (id && !id->has(kIdSecurityStatus, kIdSecurityEnabled) && !id->has(kIdSecurityStatus, kIdSecurityLocked)) {
     return;  // nothing of ours is left
   }

@@ -235,11 +235,13 @@ bool satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& reg
       direction == CarrierDirection::DmaOut ? SCSI_IOCTL_DATA_OUT : static_cast<uint8_t>(direction);
   SenseRequest request(length);
   request.setCdb(satPassThrough12Cdb(registers, direction, withData), dataIn, length, timeoutSeconds);
-  if (direction == CarrierDirection::DmaOut && length != 0) std::memcpy(request.data(), data, length);
+  const bool out = direction == CarrierDirection::DmaOut || direction == CarrierDirection::Out;
+  if (out && length != 0) std::memcpy(request.data(), data, length);
   uint32_t returned = 0;
   if (!request.send(platform, handle, &returned) || request.scsiStatus() != 0) return false;
-  // The count includes the 72-byte header, so a data command must bring back more than
-  // its sectors' worth.
+  // The count includes the 72-byte header, so a data-in command must bring back more than
+  // its sectors' worth; a data-out one brings back the header alone.
+  if (out) return true;
   if (returned <= static_cast<uint32_t>(registers.count) * kBlockBytes) return false;
   if (length != 0) std::memcpy(data, request.data(), length);
   return true;
@@ -302,6 +304,8 @@ bool atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registe
   const uint8_t dataIn = static_cast<uint8_t>(direction);
   SenseRequest request(length);
   request.setCdb(atacbCdb(signature, registers), dataIn, length, timeoutSeconds);
+  const bool out = direction == CarrierDirection::DmaOut || direction == CarrierDirection::Out;
+  if (out && length != 0) std::memcpy(request.data(), data, length);
   uint32_t returned = 0;
   if (!request.send(platform, handle, &returned)) {
     reportIoctlError(platform);
