@@ -725,8 +725,6 @@ void refuseAtaFields(const Field& f) {
   }
 }
 
-// Long on purpose: one short statement per field a drive description may hold, so every
-// field the format accepts is read in one place.
 // The drive's own erase and its hidden areas: "security", "sanitize", "nativeSectors",
 // "dcoSectors" and a bridge's "refusesPurge".
 void readPurgeFields(const Field& f, SimDrive& drive) {
@@ -777,6 +775,8 @@ void readPurgeFields(const Field& f, SimDrive& drive) {
   }
 }
 
+// Long on purpose: one short statement per field a drive description may hold, so every
+// field the format accepts is read in one place.
 SimDrive readDrive(const Field& f) {
   f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
