@@ -91,6 +91,7 @@ struct Case {
   PurgeStatus status;
   std::vector<std::string> sent;
   std::function<void(Platform&, const PurgeReport&, const std::optional<HiddenAreas>&)> check;
+  bool reportsProgress = false;  // the hooks hear the drive's fraction rise from 0 to its end
 };
 
 constexpr uint64_t kHddUser = 976771120, kHddNative = 976773168;
@@ -138,7 +139,8 @@ const std::vector<Case>& cases() {
        [](Platform& p, auto&, auto&) {
          EXPECT_NE(byteAt(p, 0, 0), 0x5A);
          EXPECT_TRUE(p.drive(0).disk().anyData(5, 1));  // scrambled, not zeros
-       }},
+       },
+       true},
       {"BlockEraseLeavesTheErasedValue", 0, Op::Erase, PurgeMethod::SanitizeBlock,
        [](Platform& p) { p.drive(0).ata.sanitizeSet->erasedValue = 0xFF; }, PurgeStatus::Completed,
        seq({kId, "B4 f0012 c00 l0000426B4572 48", "B4 f0000 c00 l000000000000 48 *19"}),
@@ -245,7 +247,12 @@ TEST_P(AtaPurgeTest, SendsAndLeaves) {
   p.clearLog();
   PurgeReport report;
   std::optional<HiddenAreas> hidden;
-  if (c.op == Op::Erase) report = device->run(c.method, PurgeHooks{});
+  std::vector<double> fractions;
+  PurgeHooks hooks;
+  hooks.progress = [&](const PurgeProgress& at) {
+    if (at.fraction) fractions.push_back(*at.fraction);
+  };
+  if (c.op == Op::Erase) report = device->run(c.method, hooks);
   if (c.op == Op::Hidden) hidden = device->hiddenAreas();
   if (c.op == Op::Lift) report.status = device->liftHpa() ? PurgeStatus::Completed : PurgeStatus::Failed;
   if (c.op == Op::Restore) {
@@ -256,6 +263,11 @@ TEST_P(AtaPurgeTest, SendsAndLeaves) {
     EXPECT_EQ(report.status, c.status) << report.detail;
   }
   if (c.check) c.check(p, report, hidden);
+  if (c.reportsProgress) {
+    ASSERT_EQ(fractions.size(), 18u);  // every poll but the last, which finds it done
+    EXPECT_LT(fractions.front(), 0.01);
+    EXPECT_GT(fractions.back(), 0.9);
+  }
   (void)p.closeHandle(h);
 }
 
