@@ -73,7 +73,13 @@ const std::vector<Case>& cases() {
        [](SimPlatform&, const RawAta& last) { EXPECT_EQ(last.bytes[34], 2); }},  // reason: unsupported value
       {"RunningSanitizeRefusesOtherCommands", 0,
        {{{0x11, 0, 0x70, 0x79, 0x72, 0xA0, 0xB4}, {0, 0, 0x43, 0, 0, 0, 0}, true}, {kSmartStatus}}, true,
-       [](SimPlatform& p, const RawAta&) { EXPECT_TRUE(p.drive(0).ata.sanitizeSet->running); }},
+       [](SimPlatform& p, const RawAta&) {
+         EXPECT_TRUE(p.drive(0).ata.sanitizeSet->running);
+         uint8_t sector[512];
+         uint32_t read = 0;
+         EXPECT_FALSE(p.readFile(openDrive(p, 0), sector, 512, &read));
+         EXPECT_EQ(p.lastError(), ERROR_NOT_READY);
+       }},
   };
   return all;
 }

@@ -868,6 +868,12 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
       return finish(fail(f->kind == SimFault::Kind::Vanish ? ERROR_DEVICE_NOT_CONNECTED : f->error));
     }
   }
+  // A drive locked by its password, or busy sanitizing, answers no read or write.
+  if (d->ata.security && d->ata.security->locked) return finish(fail(ERROR_IO_DEVICE));
+  if (d->ata.sanitizeSet) {
+    updateSanitize(d->ata, nowMs());
+    if (d->ata.sanitizeSet->running) return finish(fail(ERROR_NOT_READY));
+  }
   SimMedia& disk = d->disk();
   const uint32_t ss = disk.sectorSize();
   if (position % ss != 0 || size % ss != 0) return finish(fail(ERROR_INVALID_PARAMETER));
