@@ -110,18 +110,18 @@ class AtaPurge final : public PurgeDevice {
                                                                  : static_cast<uint8_t>(kAtaDeviceBase | m_route.unit);
     return static_cast<uint8_t>(lba ? base | 0x40 : base);
   }
-  Answer send(const Cmd& c, uint8_t* data);
+  [[nodiscard]] Answer send(const Cmd& c, uint8_t* data);
   Answer sendPassThrough(const Cmd& c, uint8_t* data);
   Answer sendCarrier(const Cmd& c, uint8_t* data);
   [[nodiscard]] std::optional<IdentifyFacts> identify();
   [[nodiscard]] MethodSupport support(PurgeMethod method, const IdentifyFacts& id) const;
-  bool securityCommand(uint8_t command, uint16_t control, uint32_t timeoutSeconds = kAtaTimeoutSeconds);
+  [[nodiscard]] bool securityCommand(uint8_t command, uint16_t control, uint32_t timeoutSeconds = kAtaTimeoutSeconds);
   PurgeReport securityErase(bool enhanced, const IdentifyFacts& id, const PurgeHooks& hooks);
   void removePassword(PurgeReport& report, std::optional<IdentifyFacts> id);
   PurgeReport sanitize(PurgeMethod method, const PurgeHooks& hooks);
   PurgeReport pollSanitize(const PurgeHooks& hooks);
   [[nodiscard]] std::optional<uint64_t> readNativeMax(bool ext);
-  bool setMax(std::optional<uint64_t> sectors);
+  [[nodiscard]] bool setMax(std::optional<uint64_t> sectors);
 
   Platform& m_platform;
   Handle m_handle;

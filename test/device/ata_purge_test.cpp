@@ -80,7 +80,7 @@ constexpr const char* kEraseEnh = "F4 f0000 c01 l000000000000 d0002:PALVORO-ERAS
 constexpr const char* kUnlock = "F2 f0000 c01 l000000000000 d0000:PALVORO-ERASE";
 constexpr const char* kDisable = "F6 f0000 c01 l000000000000 d0000:PALVORO-ERASE";
 
-enum class Op { Erase, Hidden, Lift, Restore };
+enum class Op { Erase, Hidden, Lift, Restore, Methods };
 
 struct Case {
   const char* name;
@@ -205,6 +205,25 @@ const std::vector<Case>& cases() {
        }},
       {"VendorBlockCarriesTheSecurityErase", 5, Op::Erase, PurgeMethod::SecurityErase, nullptr,
        PurgeStatus::Completed, seq({kId, kSetPw, kPrepare, kErase, kId}), nullptr},
+      {"SsdOffersWhatItsIdentifySays", 0, Op::Methods, PurgeMethod::Overwrite, nullptr, PurgeStatus::Completed,
+       seq({kId}),
+       [](Platform&, const PurgeReport& r, auto&) {
+         EXPECT_EQ(r.detail,
+                   "security-erase 2 min|security-erase-enhanced 2 min|sanitize-crypto 0 min|sanitize-block 0 min|"
+                   "sanitize-overwrite: the drive does not offer the sanitize OVERWRITE|"
+                   "format: Format NVM is an NVMe command|format-crypto: Format NVM is an NVMe command|");
+       }},
+      {"VendorBlockBridgeOffersSecurityOnly", 5, Op::Methods, PurgeMethod::Overwrite, nullptr,
+       PurgeStatus::Completed, seq({kId}),
+       [](Platform&, const PurgeReport& r, auto&) {
+         EXPECT_EQ(r.detail,
+                   "security-erase 60 min|"
+                   "security-erase-enhanced: the drive does not offer the enhanced security erase|"
+                   "sanitize-crypto: the USB bridge's command block cannot carry the drive's SANITIZE command|"
+                   "sanitize-block: the USB bridge's command block cannot carry the drive's SANITIZE command|"
+                   "sanitize-overwrite: the USB bridge's command block cannot carry the drive's SANITIZE command|"
+                   "format: Format NVM is an NVMe command|format-crypto: Format NVM is an NVMe command|");
+       }},
       {"HiddenAreasRead", 1, Op::Hidden, PurgeMethod::Overwrite, nullptr, PurgeStatus::Completed,
        seq({kId, "27 f0000 c00 l000000000000 48", "B1 f00C2 c01 l000000000000"}),
        [](Platform&, auto&, const std::optional<HiddenAreas>& h) {
@@ -254,6 +273,13 @@ TEST_P(AtaPurgeTest, SendsAndLeaves) {
   };
   if (c.op == Op::Erase) report = device->run(c.method, hooks);
   if (c.op == Op::Hidden) hidden = device->hiddenAreas();
+  if (c.op == Op::Methods) {
+    report.status = PurgeStatus::Completed;
+    for (const MethodSupport& m : device->methods()) {
+      report.detail += purgeMethodName(m.method);
+      report.detail += m.offered ? " " + std::to_string(m.estimatedMinutes) + " min|" : ": " + m.whyNot + "|";
+    }
+  }
   if (c.op == Op::Lift) report.status = device->liftHpa() ? PurgeStatus::Completed : PurgeStatus::Failed;
   if (c.op == Op::Restore) {
     report.status = device->restoreHpa(kHddUser) ? PurgeStatus::Completed : PurgeStatus::Failed;
