@@ -48,7 +48,7 @@ void buildAtaRecord(const AtaCommand& command, const uint8_t* data, AtaCommandRe
   h.Length = kHeader;
   h.AtaFlags = command.flags;
   h.DataTransferLength = command.direction == AtaDirection::None ? 0 : kSectorBytes;
-  h.TimeOutValue = kAtaTimeoutSeconds;
+  h.TimeOutValue = command.timeoutSeconds;
   h.DataBufferOffset = command.dataBufferOffset;
   putRegisters(h.PreviousTaskFile, command.previous);
   putRegisters(h.CurrentTaskFile, command.current);

@@ -37,6 +37,7 @@ struct AtaCommand {
   uint32_t dataBufferOffset = sizeof(ATA_PASS_THROUGH_EX);
   uint32_t inSize = sizeof(ATA_PASS_THROUGH_EX);
   uint32_t outSize = sizeof(ATA_PASS_THROUGH_EX);
+  uint32_t timeoutSeconds = kAtaTimeoutSeconds;  // longer for an erase the drive does in one command
 };
 
 // What came back: whether the request went through, and the returned registers

@@ -19,7 +19,7 @@ constexpr uint32_t kSptSize = sizeof(SCSI_PASS_THROUGH);  // 44
 constexpr uint32_t kAllocationSizeAt = kSptSize;           // the 32-bit total size field
 constexpr uint32_t kSenseAt = kSptSize + 4;                 // 48
 constexpr uint8_t kSenseLength = 22;                        // of the 24 bytes reserved
-constexpr uint32_t kScsiTimeoutSeconds = 20;
+constexpr uint32_t kScsiTimeoutSeconds = kCarrierTimeoutSeconds;
 constexpr uint32_t kBlockBytes = 512;
 static_assert(kSenseAt + 24 == kScsiSenseRequestHeader);
 
@@ -42,14 +42,15 @@ void reportIoctlError(Platform& platform) {
 // The SCSI_PASS_THROUGH fields both request forms share. PathId, TargetId and Lun stay 0:
 // the handle already names the device.
 void putPassThroughHeader(uint8_t* p, uint8_t cdbLength, uint8_t senseLength, uint8_t dataIn,
-                          uint32_t dataLength, uint32_t dataOffset, uint32_t senseOffset) {
+                          uint32_t dataLength, uint32_t dataOffset, uint32_t senseOffset,
+                          uint32_t timeoutSeconds = kScsiTimeoutSeconds) {
   SCSI_PASS_THROUGH h{};
   h.Length = static_cast<uint16_t>(kSptSize);
   h.CdbLength = cdbLength;
   h.SenseInfoLength = senseLength;
   h.DataIn = dataIn;
   h.DataTransferLength = dataLength;
-  h.TimeOutValue = kScsiTimeoutSeconds;
+  h.TimeOutValue = timeoutSeconds;
   h.DataBufferOffset = dataOffset;
   h.SenseInfoOffset = senseOffset;
   std::memcpy(p, &h, kSptSize);
@@ -63,10 +64,11 @@ class SenseRequest {
   explicit SenseRequest(uint32_t dataLength) : m_bytes(kScsiSenseRequestHeader + dataLength, 0) {}
 
   template <size_t N>
-  void setCdb(const std::array<uint8_t, N>& cdb, uint8_t dataIn, uint32_t dataLength) {
+  void setCdb(const std::array<uint8_t, N>& cdb, uint8_t dataIn, uint32_t dataLength,
+              uint32_t timeoutSeconds = kScsiTimeoutSeconds) {
     static_assert(N <= 16);
     putPassThroughHeader(m_bytes.data(), static_cast<uint8_t>(N), kSenseLength, dataIn, dataLength,
-                         kScsiSenseRequestHeader, kSenseAt);
+                         kScsiSenseRequestHeader, kSenseAt, timeoutSeconds);
     std::memcpy(m_bytes.data() + offsetof(SCSI_PASS_THROUGH, Cdb), cdb.data(), N);
     storeLe32(m_bytes.data() + kAllocationSizeAt, size());
   }
@@ -225,26 +227,28 @@ bool scsiReadCapacity16(Platform& platform, Handle handle, uint64_t* lastLba) {
 }
 
 bool satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
-                      uint8_t* data) {
+                      uint8_t* data, uint32_t timeoutSeconds) {
   const bool withData = data != nullptr;
   const uint32_t length = withData ? registers.count * kBlockBytes : 0;
   // DMA out travels as SCSI data-out; the other directions are the SCSI values themselves.
   const uint8_t dataIn =
       direction == CarrierDirection::DmaOut ? SCSI_IOCTL_DATA_OUT : static_cast<uint8_t>(direction);
   SenseRequest request(length);
-  request.setCdb(satPassThrough12Cdb(registers, direction, withData), dataIn, length);
-  if (direction == CarrierDirection::DmaOut && length != 0) std::memcpy(request.data(), data, length);
+  request.setCdb(satPassThrough12Cdb(registers, direction, withData), dataIn, length, timeoutSeconds);
+  const bool out = direction == CarrierDirection::DmaOut || direction == CarrierDirection::Out;
+  if (out && length != 0) std::memcpy(request.data(), data, length);
   uint32_t returned = 0;
   if (!request.send(platform, handle, &returned) || request.scsiStatus() != 0) return false;
-  // The count includes the 72-byte header, so a data command must bring back more than
-  // its sectors' worth.
+  // The count includes the 72-byte header, so a data-in command must bring back more than
+  // its sectors' worth; a data-out one brings back the header alone.
+  if (out) return true;
   if (returned <= static_cast<uint32_t>(registers.count) * kBlockBytes) return false;
   if (length != 0) std::memcpy(data, request.data(), length);
   return true;
 }
 
 bool satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers, Sat16Protocol protocol,
-                      int extend, uint8_t* data, uint32_t length) {
+                      int extend, uint8_t* data, uint32_t length, uint32_t timeoutSeconds) {
   SatProtocol protocolField = SatProtocol::NonData;
   uint8_t flags = 0;
   uint8_t dataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
@@ -260,6 +264,8 @@ bool satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& r
     protocolField = SatProtocol::PioOut;
     flags = kSatLengthInBlocks | kSatLengthInCount;
     dataIn = SCSI_IOCTL_DATA_OUT;
+  } else if (protocol == Sat16Protocol::NonData) {
+    data = nullptr;  // no transfer, T_LENGTH 0
   } else {
     std::printf("PassThru_SAT_16: invalid protocol\n");
     std::fflush(stdout);
@@ -271,7 +277,7 @@ bool satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& r
 
   // No sense area here: the data follows the 44-byte structure directly.
   std::vector<uint8_t> request(kSptSize + length, 0);
-  putPassThroughHeader(request.data(), 16, 0, dataIn, length, kSptSize, 0);
+  putPassThroughHeader(request.data(), 16, 0, dataIn, length, kSptSize, 0, timeoutSeconds);
   const std::array<uint8_t, 16> cdb = ataPassThrough16Cdb(registers, protocolField, flags, (extend & 1) != 0);
   std::memcpy(request.data() + offsetof(SCSI_PASS_THROUGH, Cdb), cdb.data(), cdb.size());
   if (out) std::memcpy(request.data() + kSptSize, data, length);
@@ -290,14 +296,16 @@ bool satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& r
 }
 
 bool atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registers, CarrierDirection direction,
-                  uint8_t* data) {
+                  uint8_t* data, uint32_t timeoutSeconds) {
   uint8_t signature[2];
   if (!atacbSignature(platform, handle, signature)) return false;
   const uint32_t length = data != nullptr ? registers.count * kBlockBytes : 0;
   // The direction goes as it is, DMA out included.
   const uint8_t dataIn = static_cast<uint8_t>(direction);
   SenseRequest request(length);
-  request.setCdb(atacbCdb(signature, registers), dataIn, length);
+  request.setCdb(atacbCdb(signature, registers), dataIn, length, timeoutSeconds);
+  const bool out = direction == CarrierDirection::DmaOut || direction == CarrierDirection::Out;
+  if (out && length != 0) std::memcpy(request.data(), data, length);
   uint32_t returned = 0;
   if (!request.send(platform, handle, &returned)) {
     reportIoctlError(platform);

@@ -46,7 +46,12 @@ enum class Sat16Protocol : int {
   PioIn = 1,    // PIO data-in
   UdmaOut = 4,  // UDMA data-out
   PioOut = 7,   // PIO data-out (an SCT command to the drive's command log)
+  NonData = 8,  // no transfer (SANITIZE, SET MAX ADDRESS EXT)
 };
+
+// How long a carrier command may take unless the caller says: enough for any command that
+// returns at once.
+inline constexpr uint32_t kCarrierTimeoutSeconds = 20;
 
 // INQUIRY, 74 bytes of standard data.
 [[nodiscard]] bool scsiInquiry(Platform& platform, Handle handle, uint8_t (&out)[74]);
@@ -64,14 +69,17 @@ enum class Sat16Protocol : int {
 // ATA PASS-THROUGH (12). With `data`, count x 512 bytes move in `direction`; without,
 // the command is non-data. True on success.
 [[nodiscard]] bool satPassThrough12(Platform& platform, Handle handle, const AtaRegisters& registers,
-                                    CarrierDirection direction, uint8_t* data);
+                                    CarrierDirection direction, uint8_t* data,
+                                    uint32_t timeoutSeconds = kCarrierTimeoutSeconds);
 // ATA PASS-THROUGH (16) of `registers`, EXTEND set when `extend` is odd. A protocol other
 // than the two named is refused without sending. True on success.
 [[nodiscard]] bool satPassThrough16(Platform& platform, Handle handle, const AtaRegisters48& registers,
-                                    Sat16Protocol protocol, int extend, uint8_t* data, uint32_t length);
+                                    Sat16Protocol protocol, int extend, uint8_t* data, uint32_t length,
+                                    uint32_t timeoutSeconds = kCarrierTimeoutSeconds);
 // The bridge vendor ATA command block. True on success.
 [[nodiscard]] bool atacbCommand(Platform& platform, Handle handle, const AtaRegisters& registers,
-                                CarrierDirection direction, uint8_t* data);
+                                CarrierDirection direction, uint8_t* data,
+                                uint32_t timeoutSeconds = kCarrierTimeoutSeconds);
 // One ATA command over the drive's carrier; kCarrierNone and numbers no carrier has fail
 // without sending. True on success.
 [[nodiscard]] bool carrierCommand(Platform& platform, Handle handle, AtaCarrier carrier, const AtaRegisters& registers,

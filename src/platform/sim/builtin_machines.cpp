@@ -265,8 +265,46 @@ constexpr const char* kBench = R"json({
   ]
 })json";
 
+// A bench for the drives' own erase commands: a solid-state drive with the enhanced
+// security erase and sanitize, a hard disk with a Host Protected Area and a Device
+// Configuration Overlay behind it, one drive frozen and one locked as a BIOS or another
+// computer leaves them, and two USB drives, one behind a SAT bridge and one behind a
+// bridge whose vendor block carries only 28-bit commands.
+constexpr const char* kErase = R"json({
+  "name": "erase",
+  "os": {"major": 10, "minor": 0},
+  "administrator": true,
+  "drives": [
+    {"number": 0, "identity": {"model": "Kestrel KS520 512GB", "serial": "KS5-E000100", "firmware": "KS52R1",
+                               "sectors": 1000215216, "rotationRate": 1, "trim": true},
+     "security": {"enhanced": true, "eraseMinutes": 2, "enhancedMinutes": 2},
+     "sanitize": {"crypto": true, "block": true, "overwrite": false, "seconds": 30}},
+    {"number": 1, "identity": {"model": "VHT VH7SAB050", "serial": "VH7E01000001", "firmware": "A5C0",
+                               "sectors": 976771120, "rotationRate": 7200},
+     "security": {"enhanced": false, "eraseMinutes": 98},
+     "nativeSectors": 976773168, "dcoSectors": 976773168},
+    {"number": 2, "identity": {"model": "Kestrel KS500 256GB", "serial": "KS5-E000202", "firmware": "KS50R1",
+                               "sectors": 500118192, "rotationRate": 1, "trim": true},
+     "security": {"frozen": true, "enhanced": true}},
+    {"number": 3, "identity": {"model": "VHT VH5K320", "serial": "VH5E03000003", "firmware": "B2A1",
+                               "sectors": 625142448, "rotationRate": 5400},
+     "security": {"enabled": true, "locked": true, "userPassword": "owner's secret", "enhanced": false}},
+    {"number": 4, "transport": "usb-sat",
+     "identity": {"model": "Kestrel KX1000", "serial": "KX10E0000004", "firmware": "KX1R", "sectors": 1953525168,
+                  "rotationRate": 1},
+     "security": {"enhanced": true, "eraseMinutes": 4, "enhancedMinutes": 4},
+     "sanitize": {"crypto": true, "block": true, "overwrite": true, "seconds": 60}},
+    {"number": 5, "transport": "usb-atacb",
+     "identity": {"model": "VHT VH5K160", "serial": "VH5E05000005", "firmware": "B1A0", "sectors": 312581808,
+                  "rotationRate": 5400},
+     "security": {"enhanced": false, "eraseMinutes": 60},
+     "sanitize": {"crypto": false, "block": false, "overwrite": true, "seconds": 600}}
+  ]
+})json";
+
 const std::map<std::string, const char*>& machines() {
-  static const std::map<std::string, const char*> all = {{"basic", kBasic}, {"bench", kBench}, {"showcase", kShowcase}};
+  static const std::map<std::string, const char*> all = {
+      {"basic", kBasic}, {"bench", kBench}, {"erase", kErase}, {"showcase", kShowcase}};
   return all;
 }
 

@@ -427,7 +427,15 @@ SimUnit readUnit(const Field& f) {
     // Without a sector the unit's last LBA would be all ones, a capacity no drive has.
     if (mediaSectors == 0) f["mediaSectors"].refuse("a unit has at least one sector");
   }
+  // A Host Protected Area (a drive's field, read here since it sizes the media): the media
+  // holds the native sectors, the host sees the identity's.
+  if (f.has("nativeSectors")) {
+    if (f.has("mediaSectors")) f["nativeSectors"].refuse("give nativeSectors or mediaSectors, not both");
+    mediaSectors = f["nativeSectors"].number(0xFFFFFFFFFFFFull);
+    if (mediaSectors <= identity.sectors) f["nativeSectors"].refuse("must be above the identity's sectors");
+  }
   unit.media = SimMedia(mediaSectors, sectorSize);
+  if (f.has("nativeSectors")) unit.media.setHostSectors(identity.sectors);
   if (f.has("capabilities")) unit.identifyLogPage3 = makeCapabilitiesPage(f["capabilities"].number());
   if (f.has("smart")) unit.smart = readSmart(f["smart"]);
   if (f.has("selfTest")) {
@@ -699,7 +707,8 @@ SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
 void refuseAtaFields(const Field& f) {
   for (const char* key : {"identitySwitched", "capabilities", "smart", "selfTest", "offlineCapability",
                           "pollMinutes", "secondUnit", "mediaSectors", "bridgeSignature", "sctVendorSwitch",
-                          "dsmXl", "smartDriver", "sat12", "sat16", "atacb", "logs", "refusedLogs"}) {
+                          "dsmXl", "smartDriver", "sat12", "sat16", "atacb", "logs", "refusedLogs", "security",
+                          "sanitize", "nativeSectors", "dcoSectors", "refusesPurge"}) {
     if (f.has(key)) f.refuseAt(key, "not a field of an NVMe drive");
   }
   const Field identity = f["identity"];
@@ -716,13 +725,64 @@ void refuseAtaFields(const Field& f) {
   }
 }
 
+// The drive's own erase and its hidden areas: "security", "sanitize", "nativeSectors",
+// "dcoSectors" and a bridge's "refusesPurge".
+void readPurgeFields(const Field& f, SimDrive& drive) {
+  SimAtaDrive& ata = drive.ata;
+  if (f.has("security")) {
+    const Field s = f["security"];
+    s.expectObject({"enabled", "locked", "frozen", "enhanced", "maximum", "attemptsLeft", "userPassword",
+                    "masterPassword", "eraseMinutes", "enhancedMinutes"});
+    SimSecurity& sec = ata.security.emplace();
+    if (s.has("enabled")) sec.enabled = s["enabled"].boolean();
+    if (s.has("locked")) sec.locked = s["locked"].boolean();
+    if (s.has("frozen")) sec.frozen = s["frozen"].boolean();
+    if (s.has("enhanced")) sec.enhanced = s["enhanced"].boolean();
+    if (s.has("maximum")) sec.masterMaximum = s["maximum"].boolean();
+    if (s.has("attemptsLeft")) sec.attemptsLeft = static_cast<uint8_t>(s["attemptsLeft"].number(5));
+    if (s.has("userPassword")) sec.userPassword = s["userPassword"].text(32);
+    if (s.has("masterPassword")) sec.masterPassword = s["masterPassword"].text(32);
+    if (s.has("eraseMinutes")) sec.eraseMinutes = static_cast<uint16_t>(s["eraseMinutes"].number(65532));
+    if (s.has("enhancedMinutes")) sec.enhancedMinutes = static_cast<uint16_t>(s["enhancedMinutes"].number(65532));
+    if (sec.enabled && sec.userPassword.empty()) s.refuseAt("userPassword", "enabled security needs the user password");
+    if (sec.locked && !sec.enabled) s.refuseAt("locked", "only a drive with security enabled is locked");
+    // A drive is frozen or locked from power-on, never both: it powers up locked.
+    if (sec.locked && sec.frozen) s.refuseAt("frozen", "a locked drive is not frozen");
+  }
+  if (f.has("sanitize")) {
+    const Field s = f["sanitize"];
+    s.expectObject({"crypto", "block", "overwrite", "seconds", "erasedValue", "fails"});
+    SimSanitize& san = ata.sanitizeSet.emplace();
+    if (s.has("crypto")) san.crypto = s["crypto"].boolean();
+    if (s.has("block")) san.block = s["block"].boolean();
+    if (s.has("overwrite")) san.overwrite = s["overwrite"].boolean();
+    if (s.has("seconds")) san.seconds = static_cast<uint32_t>(s["seconds"].number(864000));
+    if (s.has("erasedValue")) san.erasedValue = static_cast<uint8_t>(s["erasedValue"].number(255));
+    if (s.has("fails")) san.fails = s["fails"].boolean();
+  }
+  if (f.has("nativeSectors")) ata.nativeSectors = ata.units.at(0).media.sectorCount();
+  if (f.has("dcoSectors")) {
+    ata.dcoSectors = f["dcoSectors"].number(0xFFFFFFFFFFFFull);
+    if (*ata.dcoSectors < ata.units.at(0).media.sectorCount()) {
+      f["dcoSectors"].refuse("must be at least the drive's native sectors");
+    }
+  }
+  if (f.has("refusesPurge")) {
+    if (drive.transport != Transport::UsbSat && drive.transport != Transport::UsbAtacb) {
+      f["refusesPurge"].refuse("only a USB bridge (usb-sat, usb-atacb) refuses the erase commands");
+    }
+    drive.scsi.refusesPurge = f["refusesPurge"].boolean();
+  }
+}
+
 // Long on purpose: one short statement per field a drive description may hold, so every
 // field the format accepts is read in one place.
 SimDrive readDrive(const Field& f) {
   f.expectObject({"number", "transport", "bridgeSignature", "sctVendorSwitch", "dsmXl", "secondUnit", "busType",
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
                   "readCapacity16Fails", "readCapacity16", "memberB", "virtual", "statusInterface", "nvme",
-                  "refusedLogs", "queue", "thermal", PALVORO_UNIT_FIELDS});
+                  "refusedLogs", "queue", "thermal", "security", "sanitize", "nativeSectors", "dcoSectors",
+                  "refusesPurge", PALVORO_UNIT_FIELDS});
   SimDrive drive;
   if (!f.has("number")) f.refuse("number is required");
   drive.number = static_cast<int>(f["number"].number(255));
@@ -828,6 +888,7 @@ SimDrive readDrive(const Field& f) {
   if (f.has("bridgeSignature")) drive.ata.bridgeSignature = f["bridgeSignature"].boolean();
   if (f.has("sctVendorSwitch")) drive.ata.sctVendorSwitch = f["sctVendorSwitch"].boolean();
   if (f.has("dsmXl")) drive.ata.dsmXl = f["dsmXl"].boolean();
+  readPurgeFields(f, drive);
   return drive;
 }
 

@@ -83,6 +83,11 @@ Needs needsOf(const AtaExchange& x) {
       }
     case 0x06:
     case 0x07: return {AtaProtocol::DmaOut, count16(x) * 512};
+    case 0xF1:  // SECURITY SET PASSWORD, UNLOCK, ERASE UNIT, DISABLE PASSWORD: the password out
+    case 0xF2:
+    case 0xF4:
+    case 0xF6: return {AtaProtocol::PioOut, 512};
+    case 0xB1: return c.features == 0xC2 ? Needs{AtaProtocol::PioIn, 512} : Needs{AtaProtocol::NonData, 0};
     default: return {AtaProtocol::NonData, 0};
   }
 }
@@ -126,7 +131,8 @@ SimUnit* unitFromNibble(SimAtaDrive& drive, uint8_t reg, bool* valid) {
 
 AtaResult identify(SimAtaDrive& drive, const AtaExchange& x, Command& cmd) {
   SimUnit& unit = *unitFromDevice(drive, x.current.device);
-  const IdentifyWords& words = currentIdentify(drive, unit);
+  IdentifyWords words = currentIdentify(drive, unit);
+  if (&unit == &drive.units.at(0)) applyPurgeIdentify(drive, unit, words);
   cmd.result.inData.resize(512);
   for (int i = 0; i < 256; ++i) {
     cmd.result.inData[2 * i] = static_cast<uint8_t>(words[i] & 0xFF);
@@ -409,6 +415,7 @@ AtaResult dispatch(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedErr
   Command cmd(x);
   if ((x.current.device & 0x10) != 0) return cmd.abort();  // no device 1 on this link
   if (injectedError != 0) return cmd.abort(injectedError);
+  if (std::optional<AtaResult> purge = executePurgeCommand(drive, x)) return *purge;
   switch (x.current.command) {
     case 0xEC: return identify(drive, x, cmd);
     case 0x2F: return readLogExt(drive, x, cmd);
@@ -438,7 +445,11 @@ void writeTaskFile(uint8_t* at, const TaskRegisters& registers) {
 
 AtaResult executeAta(SimAtaDrive& drive, const AtaExchange& x, uint8_t injectedError) {
   AtaResult r = dispatch(drive, x, injectedError);
-  if (!r.protocolError) writeTaskFile(drive.lastReturn.data(), r.current);
+  if (!r.protocolError) {
+    writeTaskFile(drive.lastReturn.data(), r.current);
+    drive.lastReturnHigh = {r.previous.features, r.previous.count, r.previous.lbaLow, r.previous.lbaMid,
+                            r.previous.lbaHigh};
+  }
   return r;
 }
 

@@ -4,6 +4,7 @@
 // drives. Decodes registers itself; knows nothing of the command layer.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/sim/sim_machine.h"
@@ -51,6 +52,17 @@ Page makeSmartDataPage(const SimUnit& unit, uint64_t nowMs);
 // Brings a running self-test up to `nowMs`: it ends when its time is up.
 void updateSelfTest(SimUnit& unit, uint64_t nowMs);
 Page makeSmartThresholdPage(const SimSmart& smart);
+
+// The drive's own erase and hidden areas (sim_ata_purge.cpp): the Security commands, the
+// HPA and DCO commands, and SANITIZE when the drive describes its Sanitize feature set.
+// Nothing for any other command; every command passes through it, since some must
+// immediately follow another and a running sanitize refuses most.
+std::optional<AtaResult> executePurgeCommand(SimAtaDrive& drive, const AtaExchange& x);
+// Ends a running sanitize whose time is up, and applies it to the media.
+void updateSanitize(SimAtaDrive& drive, uint64_t nowMs);
+// IDENTIFY words 59, 60-61, 82, 83, 85, 86, 89, 90, 100-103 and 128 as the state above
+// makes them, checksum renewed.
+void applyPurgeIdentify(const SimAtaDrive& drive, const SimUnit& unit, IdentifyWords& words);
 bool smartThresholdExceeded(const SimSmart& smart);
 
 }  // namespace palvoro::sim

@@ -176,18 +176,64 @@ enum class Transport {
               // protocol command, and the driver's SCSI translation for the disk
 };
 
+// The ATA Security feature set of a drive.
+struct SimSecurity {
+  bool enhanced = true;             // offers the enhanced erase
+  bool enabled = false;             // a user password is set
+  bool locked = false;              // ... and the drive was powered up with it: media access refused
+  bool frozen = false;              // SECURITY FREEZE LOCK was given (by the BIOS): no security command runs
+  bool masterMaximum = false;       // the level set with the password: maximum (the master cannot unlock)
+  uint8_t attemptsLeft = 5;         // wrong passwords the drive takes until power-off; 0: count expired
+  std::string userPassword;         // as sent, 32 bytes; "" when none
+  std::string masterPassword;       // 32 bytes; "" for the maker's (unknown) one
+  uint16_t eraseMinutes = 2;        // IDENTIFY word 89
+  uint16_t enhancedMinutes = 4;     // IDENTIFY word 90
+  // Live state: SECURITY ERASE PREPARE was the command before.
+  bool erasePrepared = false;
+};
+
+// The ATA Sanitize feature set, on the drive's own clock.
+struct SimSanitize {
+  bool crypto = true;               // CRYPTO SCRAMBLE EXT
+  bool block = true;                // BLOCK ERASE EXT
+  bool overwrite = false;           // OVERWRITE EXT
+  uint32_t seconds = 90;            // how long an operation runs
+  uint8_t erasedValue = 0x00;       // what a block erase leaves in every byte
+  bool fails = false;               // operations end failed (SANITIZE STATUS aborts, reason 1)
+  // Live state.
+  bool running = false;
+  uint16_t function = 0;
+  uint32_t pattern = 0;             // OVERWRITE's
+  uint64_t startedMs = 0;
+  bool completedOk = false;
+  bool failed = false;
+};
 
 struct SimAtaDrive {
   std::map<int, SimUnit> units;     // key 0, and 2 for a dual-unit drive
   bool bridgeSignature = false;     // EXECUTE DEVICE DIAGNOSTIC returns CDh/ABh
   bool sctVendorSwitch = false;     // accepts the maker's SCT action C013h
   bool dsmXl = false;               // accepts DATA SET MANAGEMENT XL (07h)
+  std::optional<SimSecurity> security;     // the Security feature set, when the drive has it
+  std::optional<SimSanitize> sanitizeSet;  // the Sanitize feature set as described; without it
+                                           // word 59 and the block erase stand as before
+  // A Host Protected Area: unit 0's media holds this many sectors, IDENTIFY reports the
+  // media's host sectors. Without it the drive has no HPA feature set.
+  std::optional<uint64_t> nativeSectors;
+  // A Device Configuration Overlay: what DEVICE CONFIGURATION IDENTIFY gives as the
+  // drive's maximum (max LBA + 1). Without it the drive has no DCO feature set.
+  std::optional<uint64_t> dcoSectors;
   // Live state.
+  bool nativeMaxRead = false;       // the command before was READ NATIVE MAX ADDRESS (EXT)
+  bool maxSetPersistent = false;    // a non-volatile SET MAX ADDRESS was taken
   bool switched = false;            // vendor SCT switch on
   bool sanitizeCompleted = false;   // last sanitize completed without error
   // Registers the drive returned for its last command (error, count, LBA low, mid,
   // high, device, status), which a SAT bridge hands back on request.
   std::array<uint8_t, 7> lastReturn{};
+  // ... and the high-order bytes of its 48-bit registers (features, count, LBA 31:24,
+  // 39:32, 47:40), which the bridge puts right after them.
+  std::array<uint8_t, 5> lastReturnHigh{};
 
   bool dualUnit() const { return units.count(2) != 0; }
 };
@@ -231,6 +277,9 @@ struct SimScsiTarget {
   // Log addresses whose SMART READ LOG, SMART WRITE LOG and READ LOG EXT the bridge will
   // not carry: it answers them as any command it does not pass.
   std::set<uint8_t> refusedLogs;
+  // The bridge will not carry the SECURITY and SANITIZE commands (some do not): it answers
+  // them with ILLEGAL REQUEST, INVALID FIELD IN CDB.
+  bool refusesPurge = false;
 };
 
 // One entry of an NVMe controller's self-test log.

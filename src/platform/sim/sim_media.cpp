@@ -67,6 +67,7 @@ bool SimMedia::findUnreadable(uint64_t lba, uint64_t count, uint64_t* failedLba)
 }
 
 bool SimMedia::anyData(uint64_t lba, uint64_t count) const {
+  if (m_fill != Fill::Zero) return count > 0;  // every unwritten sector reads other than zeros
   auto it = m_sectors.lower_bound(lba);
   return it != m_sectors.end() && it->first - lba < count;
 }
@@ -76,6 +77,9 @@ bool SimMedia::read(uint64_t lba, uint64_t count, uint8_t* out, uint64_t* failed
   const bool hasBad = findUnreadable(lba, count, &bad);
   const uint64_t good = hasBad ? bad - lba : count;
   std::memset(out, 0, static_cast<size_t>(good) * m_sectorSize);
+  if (m_fill != Fill::Zero) {
+    for (uint64_t i = 0; i < good; ++i) fillSector(lba + i, out + i * m_sectorSize);
+  }
   for (auto it = m_sectors.lower_bound(lba); it != m_sectors.end() && it->first - lba < good; ++it) {
     std::memcpy(out + (it->first - lba) * m_sectorSize, it->second.data(), m_sectorSize);
   }
@@ -94,7 +98,7 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
     if (losesSome && m_lostWrites.contains(sector)) continue;
     const uint8_t* src = data + i * m_sectorSize;
     const bool zero = std::all_of(src, src + m_sectorSize, [](uint8_t b) { return b == 0; });
-    if (zero) {
+    if (zero && m_fill == Fill::Zero) {
       m_sectors.erase(sector);
     } else {
       m_sectors[sector].assign(src, src + m_sectorSize);
@@ -121,6 +125,36 @@ void SimMedia::eraseAll() {
   m_sectors.clear();
   m_unreadable.clear();
   m_unwritable.clear();
+  m_fill = Fill::Zero;
+}
+
+void SimMedia::fillAll(uint8_t value) {
+  eraseAll();
+  m_fill = value == 0 ? Fill::Zero : Fill::Value;
+  m_fillValue = value;
+}
+
+void SimMedia::scrambleAll(uint64_t seed) {
+  m_sectors.clear();
+  m_fill = Fill::Scrambled;
+  m_seed = seed;
+}
+
+void SimMedia::fillSector(uint64_t lba, uint8_t* out) const {
+  if (m_fill == Fill::Value) {
+    std::memset(out, m_fillValue, m_sectorSize);
+    return;
+  }
+  // splitmix64 over the seed and the LBA: the same bytes at every read of the sector.
+  uint64_t state = m_seed ^ (lba * 0x9E3779B97F4A7C15ull);
+  for (uint32_t at = 0; at < m_sectorSize; at += 8) {
+    state += 0x9E3779B97F4A7C15ull;
+    uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    std::memcpy(out + at, &z, std::min<uint32_t>(8, m_sectorSize - at));
+  }
 }
 
 uint64_t SimMedia::transferMicroseconds(uint64_t lba, uint64_t count) const {

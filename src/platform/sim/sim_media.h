@@ -54,6 +54,14 @@ class SimMedia {
   void trim(uint64_t lba, uint64_t count);
   // Block erase of the whole unit: everything reads as zeros and bad marks are cleared.
   void eraseAll();
+  // The same, every byte then reading `value` (a block erase of flash that reads 0xFF).
+  void fillAll(uint8_t value);
+  // Crypto scramble: every sector not written since reads as pseudo-random bytes fixed by
+  // `seed` and its LBA, so a read-back sees the data gone. Costs nothing per sector.
+  void scrambleAll(uint64_t seed);
+  // The sectors the host sees: all of them unless a Host Protected Area hides the end.
+  uint64_t hostSectors() const { return m_hostSectors ? *m_hostSectors : m_sectorCount; }
+  void setHostSectors(std::optional<uint64_t> sectors) { m_hostSectors = sectors; }
 
   void markUnreadable(uint64_t lba) { m_unreadable.add(lba, lba); }
   void markUnwritable(uint64_t lba) { m_unwritable.add(lba, lba); }
@@ -88,6 +96,12 @@ class SimMedia {
   uint64_t m_sectorCount = 0;
   uint32_t m_sectorSize = 512;
   std::map<uint64_t, std::vector<uint8_t>> m_sectors;
+  // What an unwritten sector reads: zeros, `m_fillValue`, or scrambled bytes of `m_seed`.
+  enum class Fill { Zero, Value, Scrambled } m_fill = Fill::Zero;
+  uint8_t m_fillValue = 0;
+  uint64_t m_seed = 0;
+  std::optional<uint64_t> m_hostSectors;
+  void fillSector(uint64_t lba, uint8_t* out) const;
   SectorRanges m_unreadable;
   SectorRanges m_unwritable;
   SectorRanges m_lostWrites;

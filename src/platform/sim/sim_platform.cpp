@@ -771,7 +771,7 @@ uint32_t SimPlatform::setFilePointer(Handle handle, int32_t distanceLow, int32_t
     SimDrive* d = liveDrive(*h);
     if (d == nullptr) return refuse(ERROR_DEVICE_NOT_CONNECTED);
     const uint32_t error =
-        movePosition(h->position, distance, moveMethod, d->disk().sectorCount() * d->disk().sectorSize());
+        movePosition(h->position, distance, moveMethod, d->disk().hostSectors() * d->disk().sectorSize());
     if (error != ERROR_SUCCESS) return refuse(error);
     position = h->position;
   } else {
@@ -868,12 +868,19 @@ bool SimPlatform::transfer(Handle handle, SimRequest::Kind kind, void* into, con
       return finish(fail(f->kind == SimFault::Kind::Vanish ? ERROR_DEVICE_NOT_CONNECTED : f->error));
     }
   }
+  // A drive locked by its password, or busy sanitizing, answers no read or write.
+  if (d->ata.security && d->ata.security->locked) return finish(fail(ERROR_IO_DEVICE));
+  if (d->ata.sanitizeSet) {
+    updateSanitize(d->ata, nowMs());
+    if (d->ata.sanitizeSet->running) return finish(fail(ERROR_NOT_READY));
+  }
   SimMedia& disk = d->disk();
   const uint32_t ss = disk.sectorSize();
   if (position % ss != 0 || size % ss != 0) return finish(fail(ERROR_INVALID_PARAMETER));
   const uint64_t lba = position / ss;
   const uint64_t count = size / ss;
-  if (lba > disk.sectorCount() || count > disk.sectorCount() - lba) {
+  // A Host Protected Area's sectors are not there for the host until it is lifted.
+  if (lba > disk.hostSectors() || count > disk.hostSectors() - lba) {
     return finish(fail(ERROR_SECTOR_NOT_FOUND));
   }
   // The time goes by whether the transfer succeeds or not: a drive that retries a weak

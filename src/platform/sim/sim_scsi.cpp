@@ -151,7 +151,7 @@ ScsiReply readCapacity10(SimDrive& d, const ScsiCommand& c) {
   if (!d.scsi.capacity10Reply.empty()) return dataReply(d.scsi.capacity10Reply, 8, c);
   const SimMedia& m = d.disk();
   std::vector<uint8_t> data(8, 0);
-  const uint64_t last = m.sectorCount() - 1;
+  const uint64_t last = m.hostSectors() - 1;
   storeBe(&data[0], last > 0xFFFFFFFFull ? 0xFFFFFFFFull : last, 4);
   storeBe(&data[4], m.sectorSize(), 4);
   return dataReply(data, 8, c);
@@ -165,7 +165,7 @@ ScsiReply readCapacity16(SimDrive& d, const ScsiCommand& c) {
   if (!d.scsi.capacity16Reply.empty()) return dataReply(d.scsi.capacity16Reply, allocation, c);
   const SimMedia& m = d.disk();
   std::vector<uint8_t> data(32, 0);
-  storeBe(&data[0], m.sectorCount() - 1, 8);
+  storeBe(&data[0], m.hostSectors() - 1, 8);
   storeBe(&data[8], m.sectorSize(), 4);
   return dataReply(data, allocation, c);
 }
@@ -236,6 +236,12 @@ bool refusesLog(const SimDrive& d, const TaskRegisters& r) {
   return logCommand(r) && d.scsi.refusedLogs.count(r.lbaLow) != 0;
 }
 
+// SECURITY (F1h..F6h) and SANITIZE DEVICE (B4h): the commands a bridge that refuses the
+// drive's own erase will not pass.
+bool refusesPurge(const SimDrive& d, const TaskRegisters& r) {
+  return d.scsi.refusesPurge && (r.command == 0xB4 || (r.command >= 0xF1 && r.command <= 0xF6));
+}
+
 // ATA PASS-THROUGH (12) and (16) as a SAT bridge decodes them.
 ScsiReply satPassThrough(SimDrive& d, const ScsiCommand& c) {
   const uint8_t* cdb = c.cdb;
@@ -265,9 +271,10 @@ ScsiReply satPassThrough(SimDrive& d, const ScsiCommand& c) {
     ScsiReply reply;
     reply.data.assign(kBlockBytes, 0);
     std::copy(drive->lastReturn.begin(), drive->lastReturn.end(), reply.data.begin());
+    std::copy(drive->lastReturnHigh.begin(), drive->lastReturnHigh.end(), reply.data.begin() + 7);
     return reply;
   }
-  if (refusesLog(d, x.current)) return invalidField();
+  if (refusesLog(d, x.current) || refusesPurge(d, x.current)) return invalidField();
 
   uint32_t length = 0;
   if (tLength != 0) {
@@ -318,7 +325,7 @@ ScsiReply atacb(SimDrive& d, const ScsiCommand& c) {
   AtaExchange x;
   x.nowMs = c.nowMs;
   x.current = readTaskFile(cdb + kAtacbTaskFile);
-  if (refusesLog(d, x.current)) return invalidField();
+  if (refusesLog(d, x.current) || refusesPurge(d, x.current)) return invalidField();
   const uint32_t length = cdb[kAtacbBlockCount] * kBlockBytes;
   const bool in = length > 0 && c.dataIn == kScsiDataIn;
   const bool out = length > 0 && c.dataIn == kScsiDataOut;
