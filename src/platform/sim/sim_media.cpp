@@ -67,6 +67,7 @@ bool SimMedia::findUnreadable(uint64_t lba, uint64_t count, uint64_t* failedLba)
 }
 
 bool SimMedia::anyData(uint64_t lba, uint64_t count) const {
+  if (!m_unwritten.zeros() && count > 0) return true;
   auto it = m_sectors.lower_bound(lba);
   return it != m_sectors.end() && it->first - lba < count;
 }
@@ -75,7 +76,11 @@ bool SimMedia::read(uint64_t lba, uint64_t count, uint8_t* out, uint64_t* failed
   uint64_t bad = 0;
   const bool hasBad = findUnreadable(lba, count, &bad);
   const uint64_t good = hasBad ? bad - lba : count;
-  std::memset(out, 0, static_cast<size_t>(good) * m_sectorSize);
+  if (m_unwritten.zeros()) {
+    std::memset(out, 0, static_cast<size_t>(good) * m_sectorSize);
+  } else {
+    for (uint64_t i = 0; i < good; ++i) fillUnwritten(lba + i, out + i * m_sectorSize);
+  }
   for (auto it = m_sectors.lower_bound(lba); it != m_sectors.end() && it->first - lba < good; ++it) {
     std::memcpy(out + (it->first - lba) * m_sectorSize, it->second.data(), m_sectorSize);
   }
@@ -93,7 +98,8 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
     const uint64_t sector = lba + i;
     if (losesSome && m_lostWrites.contains(sector)) continue;
     const uint8_t* src = data + i * m_sectorSize;
-    const bool zero = std::all_of(src, src + m_sectorSize, [](uint8_t b) { return b == 0; });
+    // Zeros cost nothing to keep only while an unwritten sector reads as zeros.
+    const bool zero = m_unwritten.zeros() && std::all_of(src, src + m_sectorSize, [](uint8_t b) { return b == 0; });
     if (zero) {
       m_sectors.erase(sector);
     } else {
@@ -121,6 +127,31 @@ void SimMedia::eraseAll() {
   m_sectors.clear();
   m_unreadable.clear();
   m_unwritable.clear();
+  m_unwritten = Unwritten{};
+}
+
+void SimMedia::fillAll(uint32_t pattern) {
+  eraseAll();
+  m_unwritten = Unwritten{false, pattern, 0};
+}
+
+void SimMedia::scrambleAll(uint64_t key) {
+  eraseAll();
+  m_unwritten = Unwritten{true, 0, key};
+}
+
+void SimMedia::fillUnwritten(uint64_t lba, uint8_t* out) const {
+  for (uint32_t i = 0; i < m_sectorSize; i += 4) {
+    uint32_t word = m_unwritten.pattern;
+    if (m_unwritten.scrambled) {
+      // splitmix64 of the key, the sector and the dword: cheap, and no two sectors alike.
+      uint64_t z = m_unwritten.key + (lba * m_sectorSize + i) * 0x9E3779B97F4A7C15ull;
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+      word = static_cast<uint32_t>(z ^ (z >> 31));
+    }
+    for (uint32_t b = 0; b < 4 && i + b < m_sectorSize; ++b) out[i + b] = static_cast<uint8_t>(word >> (8 * b));
+  }
 }
 
 uint64_t SimMedia::transferMicroseconds(uint64_t lba, uint64_t count) const {

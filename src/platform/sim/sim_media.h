@@ -54,6 +54,13 @@ class SimMedia {
   void trim(uint64_t lba, uint64_t count);
   // Block erase of the whole unit: everything reads as zeros and bad marks are cleared.
   void eraseAll();
+  // A drive's own erase of the whole unit, without touching each sector: what was stored
+  // and every bad mark go, and from then on each sector never written reads as the erase
+  // left it. fillAll: `pattern` repeated (a little-endian dword), as a block erase or an
+  // overwrite leaves it. scrambleAll: bytes drawn from `key` and the sector's LBA, as a
+  // cryptographic erase leaves them: unlike anything before, the same on every read.
+  void fillAll(uint32_t pattern);
+  void scrambleAll(uint64_t key);
 
   void markUnreadable(uint64_t lba) { m_unreadable.add(lba, lba); }
   void markUnwritable(uint64_t lba) { m_unwritable.add(lba, lba); }
@@ -75,7 +82,8 @@ class SimMedia {
   std::set<uint64_t> unreadable() const { return m_unreadable.sectors(); }
   std::set<uint64_t> unwritable() const { return m_unwritable.sectors(); }
   const SectorRanges& unreadableRanges() const { return m_unreadable; }
-  // Sectors holding data other than zeros.
+  // Sectors holding data other than what the unit reads unwritten (zeros until fillAll or
+  // scrambleAll).
   size_t storedSectors() const { return m_sectors.size(); }
   // Whether any sector of [lba, lba+count) holds data other than zeros.
   bool anyData(uint64_t lba, uint64_t count) const;
@@ -84,6 +92,15 @@ class SimMedia {
   struct SlowRegion {
     uint64_t first, last, microseconds;
   };
+  // What a sector never written since the last whole-unit erase reads as.
+  struct Unwritten {
+    bool scrambled = false;
+    uint32_t pattern = 0;  // fillAll's
+    uint64_t key = 0;      // scrambleAll's
+    bool zeros() const { return !scrambled && pattern == 0; }
+  };
+  void fillUnwritten(uint64_t lba, uint8_t* out) const;
+  Unwritten m_unwritten;
   std::vector<SlowRegion> m_slow;
   uint64_t m_sectorCount = 0;
   uint32_t m_sectorSize = 512;
