@@ -265,8 +265,37 @@ constexpr const char* kBench = R"json({
   ]
 })json";
 
+// Drives that erase themselves: an NVMe drive with Format NVM (user data and
+// cryptographic erase, every namespace at once, 4096-byte blocks in use of three formats)
+// and Sanitize (block and crypto erase); one with Format NVM's user
+// data erase only, no Sanitize, and room for 256 namespaces, as a virtual machine's
+// controller reports; a SAS drive with SANITIZE (overwrite, block and crypto erase); a USB
+// drive whose bridge does not pass SANITIZE although the drive behind it reports it.
+constexpr const char* kErase = R"json({
+  "name": "erase",
+  "drives": [
+    {"number": 10, "transport": "nvme",
+     "identity": {"model": "Sabik NV4 1TB", "serial": "SBK4E0000010", "firmware": "S40R0200", "sectors": 244190646},
+     "sectorSize": 4096,
+     "nvme": {"formatNvm": true, "fna": 5, "sanicap": 3, "dlfeat": 1, "sanitizeSeconds": 90,
+              "lbaFormats": [{"dataSize": 512}, {"dataSize": 4096}, {"dataSize": 4096, "metadataSize": 8}],
+              "formatInUse": 1}},
+    {"number": 11, "transport": "nvme",
+     "identity": {"model": "Corvid VNV 64GB", "serial": "CVD0E0000011", "firmware": "1.0", "sectors": 134217728},
+     "nvme": {"formatNvm": true, "dlfeat": 1, "namespaces": 256}},
+    {"number": 12, "transport": "scsi",
+     "identity": {"model": "HS1800", "serial": "HRW00000012", "firmware": "H210", "sectors": 3516328368},
+     "inquiry": {"vendor": "HARROW", "product": "HS1800"},
+     "scsiSanitize": {"actions": ["overwrite", "block", "crypto"], "seconds": 120}},
+    {"number": 13, "transport": "usb-sat", "sat12": false, "sat16": false,
+     "identity": {"model": "Kestrel KX1000", "serial": "KX10B0000013", "firmware": "KX1R", "sectors": 1953525168},
+     "scsiSanitize": {"actions": ["block", "crypto"], "bridgeRefuses": true}}
+  ]
+})json";
+
 const std::map<std::string, const char*>& machines() {
-  static const std::map<std::string, const char*> all = {{"basic", kBasic}, {"bench", kBench}, {"showcase", kShowcase}};
+  static const std::map<std::string, const char*> all = {
+      {"basic", kBasic}, {"bench", kBench}, {"erase", kErase}, {"showcase", kShowcase}};
   return all;
 }
 
