@@ -257,7 +257,9 @@ PurgeReport NvmePurgeDevice::format(PurgeMethod method, const ControllerFacts& c
     return report;
   }
   report.status = PurgeStatus::Completed;
-  report.erasedValue = erasedValueOf(after[kNvmeNsDlfeat]);
+  // A cryptographic erase leaves whatever the old data decrypts to under the new key: no
+  // value to check the media against.
+  if (method == PurgeMethod::Format) report.erasedValue = erasedValueOf(after[kNvmeNsDlfeat]);
   return report;
 }
 
