@@ -46,6 +46,14 @@ std::optional<uint64_t> SectorRanges::firstIn(uint64_t lba, uint64_t count) cons
   return std::nullopt;
 }
 
+bool SectorRanges::covers(uint64_t lba, uint64_t count) const {
+  if (count == 0) return true;
+  auto it = m_ranges.upper_bound(lba);
+  if (it == m_ranges.begin()) return false;
+  --it;
+  return it->first <= lba && it->second >= lba + (count - 1);
+}
+
 std::set<uint64_t> SectorRanges::sectors() const {
   std::set<uint64_t> all;
   for (const auto& [first, last] : m_ranges) {
@@ -67,7 +75,7 @@ bool SimMedia::findUnreadable(uint64_t lba, uint64_t count, uint64_t* failedLba)
 }
 
 bool SimMedia::anyData(uint64_t lba, uint64_t count) const {
-  if (!m_unwritten.zeros() && count > 0) return true;
+  if (!m_unwritten.zeros() && !m_zeroed.covers(lba, count)) return true;
   auto it = m_sectors.lower_bound(lba);
   return it != m_sectors.end() && it->first - lba < count;
 }
@@ -79,7 +87,14 @@ bool SimMedia::read(uint64_t lba, uint64_t count, uint8_t* out, uint64_t* failed
   if (m_unwritten.zeros()) {
     std::memset(out, 0, static_cast<size_t>(good) * m_sectorSize);
   } else {
-    for (uint64_t i = 0; i < good; ++i) fillUnwritten(lba + i, out + i * m_sectorSize);
+    for (uint64_t i = 0; i < good; ++i) {
+      uint8_t* sector = out + i * m_sectorSize;
+      if (m_zeroed.contains(lba + i)) {
+        std::memset(sector, 0, m_sectorSize);
+      } else {
+        fillUnwritten(lba + i, sector);
+      }
+    }
   }
   for (auto it = m_sectors.lower_bound(lba); it != m_sectors.end() && it->first - lba < good; ++it) {
     std::memcpy(out + (it->first - lba) * m_sectorSize, it->second.data(), m_sectorSize);
@@ -98,10 +113,10 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
     const uint64_t sector = lba + i;
     if (losesSome && m_lostWrites.contains(sector)) continue;
     const uint8_t* src = data + i * m_sectorSize;
-    // Zeros cost nothing to keep only while an unwritten sector reads as zeros.
-    const bool zero = m_unwritten.zeros() && std::all_of(src, src + m_sectorSize, [](uint8_t b) { return b == 0; });
+    const bool zero = std::all_of(src, src + m_sectorSize, [](uint8_t b) { return b == 0; });
     if (zero) {
       m_sectors.erase(sector);
+      if (!m_unwritten.zeros()) m_zeroed.add(sector, sector);
     } else {
       m_sectors[sector].assign(src, src + m_sectorSize);
     }
@@ -121,6 +136,7 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
 void SimMedia::trim(uint64_t lba, uint64_t count) {
   m_sectors.erase(m_sectors.lower_bound(lba), m_sectors.lower_bound(lba + count));
   m_unreadable.remove(lba, count);
+  if (!m_unwritten.zeros() && count != 0) m_zeroed.add(lba, lba + count - 1);
 }
 
 void SimMedia::eraseAll() {
@@ -128,6 +144,7 @@ void SimMedia::eraseAll() {
   m_unreadable.clear();
   m_unwritable.clear();
   m_unwritten = Unwritten{};
+  m_zeroed.clear();
 }
 
 void SimMedia::fillAll(uint32_t pattern) {

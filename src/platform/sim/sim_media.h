@@ -21,6 +21,8 @@ class SectorRanges {
   // Removes [lba, lba + count).
   void remove(uint64_t lba, uint64_t count);
   bool contains(uint64_t sector) const { return firstIn(sector, 1).has_value(); }
+  // Whether one range holds all of [lba, lba + count).
+  bool covers(uint64_t lba, uint64_t count) const;
   // The first sector of [lba, lba + count) that a range holds.
   std::optional<uint64_t> firstIn(uint64_t lba, uint64_t count) const;
   bool empty() const { return m_ranges.empty(); }
@@ -101,6 +103,9 @@ class SimMedia {
   };
   void fillUnwritten(uint64_t lba, uint8_t* out) const;
   Unwritten m_unwritten;
+  // Sectors written with zeros (or deallocated) since a whole-unit erase that left them
+  // reading otherwise: kept as ranges, so a zero pass over a whole drive costs one entry.
+  SectorRanges m_zeroed;
   std::vector<SlowRegion> m_slow;
   uint64_t m_sectorCount = 0;
   uint32_t m_sectorSize = 512;
