@@ -78,6 +78,11 @@ bool nvmeIdentifyNamespace(Platform& platform, Handle handle, uint8_t* out) {
                        kNvmeIdentifyCnsNamespace, 0, 0, kNvmeIdentifyBytes, out);
 }
 
+bool nvmeIdentifyNamespaceNamed(Platform& platform, Handle handle, uint32_t nsid, uint8_t* out) {
+  return protocolQuery(platform, handle, StorageDeviceProtocolSpecificProperty, NVMeDataTypeIdentify,
+                       kNvmeIdentifyCnsNamespace, nsid, 0, kNvmeIdentifyBytes, out);
+}
+
 bool nvmeGetLogPage(Platform& platform, Handle handle, uint8_t logId, uint32_t length, uint8_t* out) {
   if (length < 512) return false;
   // Every log is read with its asynchronous events retained: a read that cleared them would
@@ -87,6 +92,15 @@ bool nvmeGetLogPage(Platform& platform, Handle handle, uint8_t logId, uint32_t l
 }
 
 NvmeCommandResult nvmeDeviceSelfTest(Platform& platform, Handle handle, uint32_t code) {
+  NVME_COMMAND command{};
+  command.Opcode = kNvmeAdminDeviceSelfTest;
+  command.Nsid = kNvmeNamespaceAll;
+  command.Cdw10 = code & 0xF;
+  return nvmeAdminCommand(platform, handle, command, kSelfTestTimeoutSeconds);
+}
+
+NvmeCommandResult nvmeAdminCommand(Platform& platform, Handle handle, const NVME_COMMAND& command,
+                                   uint32_t timeoutSeconds) {
   constexpr uint32_t kErrorInfoOffset = kProtocolCommandHeaderBytes + STORAGE_PROTOCOL_COMMAND_LENGTH_NVME;
   constexpr uint32_t kBytes = kErrorInfoOffset + kNvmeErrorInfoLength;
   uint8_t buffer[kBytes] = {};
@@ -98,19 +112,16 @@ NvmeCommandResult nvmeDeviceSelfTest(Platform& platform, Handle handle, uint32_t
   request.CommandLength = STORAGE_PROTOCOL_COMMAND_LENGTH_NVME;
   request.ErrorInfoLength = kNvmeErrorInfoLength;
   request.ErrorInfoOffset = kErrorInfoOffset;
-  request.TimeOutValue = kSelfTestTimeoutSeconds;
+  request.TimeOutValue = timeoutSeconds;
   request.CommandSpecific = STORAGE_PROTOCOL_SPECIFIC_NVME_ADMIN_COMMAND;
   std::memcpy(buffer, &request, kProtocolCommandHeaderBytes);
-  NVME_COMMAND command{};
-  command.Opcode = kNvmeAdminDeviceSelfTest;
-  command.Nsid = kNvmeNamespaceAll;
-  command.Cdw10 = code & 0xF;
   std::memcpy(buffer + kProtocolCommandHeaderBytes, &command, sizeof command);
 
   NvmeCommandResult result;
   uint32_t returned = 0;
   if (!platform.deviceIoControl(handle, IOCTL_STORAGE_PROTOCOL_COMMAND, buffer, kBytes, buffer, kBytes, &returned) ||
       returned < kProtocolCommandHeaderBytes) {
+    result.lastError = platform.lastError();
     return result;
   }
   std::memcpy(&request, buffer, kProtocolCommandHeaderBytes);

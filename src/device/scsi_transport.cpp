@@ -1,5 +1,6 @@
 #include "device/scsi_transport.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "protocol/ata_commands.h"
 #include "protocol/byte_order.h"
 #include "protocol/scsi_cdb.h"
+#include "protocol/sense.h"
 
 namespace palvoro {
 namespace {
@@ -22,6 +24,9 @@ constexpr uint8_t kSenseLength = 22;                        // of the 24 bytes r
 constexpr uint32_t kScsiTimeoutSeconds = kCarrierTimeoutSeconds;
 constexpr uint32_t kBlockBytes = 512;
 static_assert(kSenseAt + 24 == kScsiSenseRequestHeader);
+static_assert(static_cast<uint8_t>(ScsiData::Out) == SCSI_IOCTL_DATA_OUT);
+static_assert(static_cast<uint8_t>(ScsiData::In) == SCSI_IOCTL_DATA_IN);
+static_assert(static_cast<uint8_t>(ScsiData::None) == SCSI_IOCTL_DATA_UNSPECIFIED);
 
 // SMART (T13 ACS): command B0h, the sub-command in features, the key 4Fh/C2h in LBA
 // mid/high.
@@ -67,10 +72,18 @@ class SenseRequest {
   void setCdb(const std::array<uint8_t, N>& cdb, uint8_t dataIn, uint32_t dataLength,
               uint32_t timeoutSeconds = kScsiTimeoutSeconds) {
     static_assert(N <= 16);
-    putPassThroughHeader(m_bytes.data(), static_cast<uint8_t>(N), kSenseLength, dataIn, dataLength,
-                         kScsiSenseRequestHeader, kSenseAt, timeoutSeconds);
-    std::memcpy(m_bytes.data() + offsetof(SCSI_PASS_THROUGH, Cdb), cdb.data(), N);
+    setCdb(cdb.data(), static_cast<uint8_t>(N), dataIn, dataLength, timeoutSeconds);
+  }
+  void setCdb(const uint8_t* cdb, uint8_t cdbLength, uint8_t dataIn, uint32_t dataLength, uint32_t timeoutSeconds) {
+    putPassThroughHeader(m_bytes.data(), cdbLength, kSenseLength, dataIn, dataLength, kScsiSenseRequestHeader,
+                         kSenseAt, timeoutSeconds);
+    std::memcpy(m_bytes.data() + offsetof(SCSI_PASS_THROUGH, Cdb), cdb, cdbLength);
     storeLe32(m_bytes.data() + kAllocationSizeAt, size());
+  }
+  // The sense data that came back: as many bytes as the header says were written.
+  Sense sense() const {
+    const uint8_t length = std::min<uint8_t>(m_bytes[offsetof(SCSI_PASS_THROUGH, SenseInfoLength)], kSenseLength);
+    return decodeSense(m_bytes.data() + kSenseAt, length);
   }
   uint8_t* data() { return m_bytes.data() + kScsiSenseRequestHeader; }
   uint32_t size() const { return static_cast<uint32_t>(m_bytes.size()); }
@@ -103,6 +116,29 @@ template <size_t N>
   if (length != 0 && out != nullptr) std::memcpy(out, request.data(), length);
   return true;
 }
+
+}  // namespace
+
+ScsiOutcome scsiCommand(Platform& platform, Handle handle, const uint8_t* cdb, uint8_t cdbLength, ScsiData direction,
+                        uint8_t* data, uint32_t length, uint32_t timeoutSeconds) {
+  ScsiOutcome outcome;
+  if (cdbLength == 0 || cdbLength > 16 || (direction == ScsiData::None && length != 0)) return outcome;
+  SenseRequest request(length);
+  request.setCdb(cdb, cdbLength, static_cast<uint8_t>(direction), length, timeoutSeconds);
+  if (direction == ScsiData::Out && length != 0) std::memcpy(request.data(), data, length);
+  uint32_t returned = 0;
+  if (!request.send(platform, handle, &returned)) {
+    outcome.lastError = platform.lastError();
+    return outcome;
+  }
+  outcome.delivered = true;
+  outcome.status = request.scsiStatus();
+  if (outcome.status != 0) outcome.sense = request.sense();
+  if (direction == ScsiData::In && length != 0 && outcome.status == 0) std::memcpy(data, request.data(), length);
+  return outcome;
+}
+
+namespace {
 
 // ---- ATA carriers ----
 

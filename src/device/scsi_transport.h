@@ -9,6 +9,7 @@
 #include "device/ata_command.h"
 #include "device/device_status.h"
 #include "platform/platform.h"
+#include "protocol/sense.h"
 
 namespace palvoro {
 
@@ -52,6 +53,21 @@ enum class Sat16Protocol : int {
 // How long a carrier command may take unless the caller says: enough for any command that
 // returns at once.
 inline constexpr uint32_t kCarrierTimeoutSeconds = 20;
+// How a SCSI command sent with a sense area ended.
+struct ScsiOutcome {
+  bool delivered = false;  // the request reached the device and came back
+  uint8_t status = 0;      // SCSI status: 0 GOOD, 2 CHECK CONDITION
+  Sense sense;             // what came back with a status other than GOOD
+  uint32_t lastError = 0;  // the platform's error, when not delivered
+  [[nodiscard]] bool good() const { return delivered && status == 0; }
+};
+// Which way a command's data moves; each value is the DataIn byte of the request.
+enum class ScsiData : uint8_t { Out = 0, In = 1, None = 2 };
+// Any command of up to 16 bytes with `length` bytes of data in `direction` (none for
+// None), allowed `timeoutSeconds`. Data in is copied to `data` only on GOOD. A malformed
+// call (no CDB, data with None) is refused unsent.
+[[nodiscard]] ScsiOutcome scsiCommand(Platform& platform, Handle handle, const uint8_t* cdb, uint8_t cdbLength,
+                                      ScsiData direction, uint8_t* data, uint32_t length, uint32_t timeoutSeconds);
 
 // INQUIRY, 74 bytes of standard data.
 [[nodiscard]] bool scsiInquiry(Platform& platform, Handle handle, uint8_t (&out)[74]);

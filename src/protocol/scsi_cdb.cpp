@@ -27,6 +27,57 @@ std::array<uint8_t, 16> readCapacity16Cdb() {
           0x00};
 }
 
+// TEST UNIT READY: six zero bytes but the operation code 00h.
+std::array<uint8_t, 6> testUnitReadyCdb() { return {kScsiTestUnitReady, 0, 0, 0, 0, 0}; }
+
+// REQUEST SENSE: 03 | 00 (DESC clear: fixed format) | 00 | 00 | allocation length | 00.
+std::array<uint8_t, 6> requestSenseCdb(uint8_t length) { return {kScsiRequestSense, 0, 0, 0, length, 0}; }
+
+// SANITIZE:
+//   byte 0      48h
+//   byte 1      IMMED (7) 1 | ZNR (6) 0 | AUSE (5) 0 | SERVICE ACTION (4:0)
+//   bytes 2-6   reserved 0
+//   bytes 7-8   parameter list length, most significant first
+//   byte 9      control 0
+// IMMED: the device answers at once and the host follows the progress through REQUEST
+// SENSE, rather than holding one command open for hours. AUSE clear: a failed sanitize
+// leaves the device in its failure mode rather than letting it be used half-erased.
+std::array<uint8_t, 10> sanitizeCdb(SanitizeAction action, uint16_t listLength) {
+  return {kScsiSanitize, static_cast<uint8_t>(0x80 | static_cast<uint8_t>(action)), 0, 0, 0, 0, 0,
+          static_cast<uint8_t>(listLength >> 8), static_cast<uint8_t>(listLength & 0xFF), 0};
+}
+
+// The OVERWRITE parameter list:
+//   byte 0      INVERT (7) 0 | TEST (6:5) 0 | OVERWRITE COUNT (4:0) 1
+//   byte 1      reserved 0
+//   bytes 2-3   initialization pattern length 0004h
+//   bytes 4-7   the pattern, zeros
+std::array<uint8_t, kSanitizeOverwriteListBytes> sanitizeOverwriteList() { return {0x01, 0, 0x00, 0x04, 0, 0, 0, 0}; }
+
+// REPORT SUPPORTED OPERATION CODES, a MAINTENANCE IN:
+//   byte 0      A3h
+//   byte 1      service action 0Ch
+//   byte 2      RCTD (7) 0 | reporting options (2:0) 011b: one command with its service action
+//   byte 3      the operation code asked of
+//   bytes 4-5   its service action, most significant first
+//   bytes 6-9   allocation length, most significant first
+//   byte 10     reserved 0
+//   byte 11     control 0
+std::array<uint8_t, 12> reportOpcodeCdb(uint8_t opcode, uint16_t serviceAction, uint32_t length) {
+  return {kScsiMaintenanceIn,
+          kScsiReportOpcodesAction,
+          0x03,
+          opcode,
+          static_cast<uint8_t>(serviceAction >> 8),
+          static_cast<uint8_t>(serviceAction & 0xFF),
+          static_cast<uint8_t>(length >> 24),
+          static_cast<uint8_t>(length >> 16),
+          static_cast<uint8_t>(length >> 8),
+          static_cast<uint8_t>(length & 0xFF),
+          0,
+          0};
+}
+
 // SAT ATA PASS-THROUGH (12):
 //   byte 0      A1h
 //   byte 1      MULTIPLE_COUNT (7:5) 0 | PROTOCOL (4:1) | reserved (0) 0

@@ -20,6 +20,36 @@ inline constexpr uint8_t kScsiServiceActionIn16 = 0x9E;
 inline constexpr uint8_t kScsiReadCapacity16Action = 0x10;  // SERVICE ACTION IN (16) byte 1
 inline constexpr uint8_t kAtaPassThrough12 = 0xA1;
 inline constexpr uint8_t kAtaPassThrough16 = 0x85;
+inline constexpr uint8_t kScsiTestUnitReady = 0x00;
+inline constexpr uint8_t kScsiRequestSense = 0x03;
+inline constexpr uint8_t kScsiSanitize = 0x48;
+inline constexpr uint8_t kScsiMaintenanceIn = 0xA3;
+inline constexpr uint8_t kScsiReportOpcodesAction = 0x0C;  // MAINTENANCE IN byte 1
+
+// SANITIZE service actions (byte 1 bits 4:0).
+enum class SanitizeAction : uint8_t {
+  Overwrite = 0x01,
+  BlockErase = 0x02,
+  CryptoErase = 0x03,
+  ExitFailureMode = 0x1F,
+};
+// The OVERWRITE parameter list the program sends: one pass of a four-byte pattern of zeros.
+inline constexpr uint16_t kSanitizeOverwriteListBytes = 8;
+// REPORT SUPPORTED OPERATION CODES, one command: byte 1 bits 2:0 SUPPORT; 3 and 5 mean the
+// device supports it as asked.
+inline constexpr uint8_t kOpcodeSupportMask = 0x07;
+inline constexpr uint8_t kOpcodeSupported = 3;
+inline constexpr uint8_t kOpcodeSupportedVendor = 5;
+inline constexpr uint16_t kReportOpcodeBytes = 16;  // 4 bytes of header and a 10-byte usage map
+// Fixed sense data as REQUEST SENSE returns it: SKSV (byte 15 bit 7) marks bytes 16-17 as
+// a progress indication of 65536ths.
+inline constexpr uint8_t kRequestSenseBytes = 18;
+inline constexpr size_t kSenseKeySpecific = 15;
+inline constexpr uint8_t kSenseKeySpecificValid = 0x80;
+// Additional sense codes (ASC << 8 | ASCQ) a sanitize is told by.
+inline constexpr uint16_t kAscSanitizeInProgress = 0x041B;
+inline constexpr uint16_t kAscSanitizeFailed = 0x3103;
+inline constexpr uint16_t kAscInvalidOpcode = 0x2000;
 
 // The PROTOCOL field of both SAT blocks (byte 1, bits 4:1).
 enum class SatProtocol : uint8_t {
@@ -50,6 +80,15 @@ std::array<uint8_t, 6> receiveDiagnosticCdb(uint8_t page, uint16_t length);
 // READ CAPACITY (10) and (16).
 std::array<uint8_t, 10> readCapacity10Cdb();
 std::array<uint8_t, 16> readCapacity16Cdb();
+// TEST UNIT READY; REQUEST SENSE of `length` bytes of fixed-format sense data.
+std::array<uint8_t, 6> testUnitReadyCdb();
+std::array<uint8_t, 6> requestSenseCdb(uint8_t length);
+// SANITIZE with IMMED set and AUSE clear: `action`, a parameter list of `listLength` bytes.
+std::array<uint8_t, 10> sanitizeCdb(SanitizeAction action, uint16_t listLength);
+// The OVERWRITE parameter list: one pass, no inversion, a four-byte pattern of zeros.
+std::array<uint8_t, kSanitizeOverwriteListBytes> sanitizeOverwriteList();
+// REPORT SUPPORTED OPERATION CODES of one command and service action, `length` bytes.
+std::array<uint8_t, 12> reportOpcodeCdb(uint8_t opcode, uint16_t serviceAction, uint32_t length);
 // ATA PASS-THROUGH (12) of a 28-bit command; `flags` is byte 2.
 std::array<uint8_t, 12> ataPassThrough12Cdb(const AtaRegisters& registers, SatProtocol protocol, uint8_t flags);
 // ATA PASS-THROUGH (16); `extend` marks a 48-bit command, `flags` is byte 2.

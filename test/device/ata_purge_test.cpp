@@ -94,7 +94,7 @@ struct Case {
   bool reportsProgress = false;  // the hooks hear the drive's fraction rise from 0 to its end
 };
 
-constexpr uint64_t kHddUser = 976771120, kHddNative = 976773168;
+constexpr uint64_t kHddUser = 976771120, kHddNative = 976773168, kHddDco = 977105060;
 
 sim::SimFault ataFault(uint8_t command) {
   sim::SimFault f;
@@ -231,7 +231,7 @@ const std::vector<Case>& cases() {
          EXPECT_EQ(h->userSectors, kHddUser);
          EXPECT_EQ(h->hpaSectors(), kHddNative - kHddUser);
          EXPECT_TRUE(h->dcoKnown);
-         EXPECT_EQ(h->dcoSectors, kHddNative);
+         EXPECT_EQ(h->dcoSectors, kHddDco);
        }},
       {"HpaLiftedUntilPowerOff", 1, Op::Lift, PurgeMethod::Overwrite,
        [](Platform& p) { EXPECT_EQ(p.drive(1).disk().hostSectors(), kHddUser); }, PurgeStatus::Completed,

@@ -127,6 +127,12 @@ const BadCase kBad[] = {
      "machine.drives[0].refusesPurge: only a USB bridge"},
     {R"({"drives": [{"number": 0, "identity": {"sectors": 10}, "thermal": {"perGigabyte": -1}}]})",
      "machine.drives[0].thermal.perGigabyte: value"},
+    {R"({"drives": [{"number": 0, "transport": "nvme", "identity": {"sectors": 8},
+        "nvme": {"lbaFormats": [{"dataSize": 512}, {"dataSize": 4096}], "formatInUse": 1}}]})",
+     "formatInUse: the format in use has 4096-byte blocks, the namespace 512"},
+    {R"({"drives": [{"number": 0, "transport": "scsi", "identity": {"sectors": 8},
+        "scsiSanitize": {"actions": ["shred"]}}]})",
+     "scsiSanitize.actions[0]: overwrite, block or crypto"},
 };
 
 TEST(MachineLoader, RefusesBadValuesNamingTheField) {
@@ -221,6 +227,26 @@ TEST(SimMedia, LostWritesSucceedAndKeepTheOldData) {
   EXPECT_EQ(std::vector<bool>({media.anyData(40, 1), media.anyData(41, 1), media.anyData(42, 1)}),
             std::vector<bool>({false, true, false}));
   EXPECT_TRUE(media.isUnreadable(50));
+}
+
+// A drive's own erase of the whole unit: every sector reads as the erase left it, and a
+// later zero pass makes the unit read as zeros again, at the cost of one range.
+TEST(SimMedia, WholeUnitErasesAndZerosWrittenAfterThem) {
+  SimMedia media(1ull << 33, 512);
+  std::vector<uint8_t> a(512), b(512);
+  media.fillAll(0xFFFFFFFF);
+  ASSERT_TRUE(media.read(7, 1, a.data()));
+  EXPECT_EQ(a, std::vector<uint8_t>(512, 0xFF));
+  media.scrambleAll(1);
+  ASSERT_TRUE(media.read(7, 1, a.data()));
+  ASSERT_TRUE(media.read(8, 1, b.data()));
+  EXPECT_NE(a, std::vector<uint8_t>(512, 0));
+  EXPECT_NE(a, b);
+  const std::vector<uint8_t> zeros(512 * 4, 0);
+  ASSERT_TRUE(media.write(6, 4, zeros.data()));
+  EXPECT_FALSE(media.anyData(6, 4));
+  EXPECT_TRUE(media.anyData(6, 5));
+  EXPECT_EQ(media.storedSectors(), 0u);
 }
 
 TEST(SectorRanges, RangesMergeSplitAndAnswerTheFirstSectorHeld) {

@@ -330,6 +330,41 @@ TEST(SimNvme, SelfTestCommandsTheControllerRefuses) {
   }
 }
 
+TEST(SimNvme, EraseCommandsTheControllerRefuses) {
+  const char* erasing = R"({"drives": [{"number": 0, "transport": "nvme", "identity": {"sectors": 8},
+      "nvme": {"formatNvm": true, "sanicap": 2, "lbaFormats": [{"dataSize": 512}, {"dataSize": 4096}]}}]})";
+  const char* plain = R"({"drives": [{"number": 0, "transport": "nvme", "identity": {"sectors": 8}}]})";
+  const struct {
+    const char* name;
+    const char* machine;
+    uint8_t opcode;
+    uint32_t cdw10, status;
+  } cases[] = {{"format without Format NVM", plain, 0x80, 0x200, 0x01},
+               {"sanitize without SANICAP", plain, 0x84, 0x2, 0x01},
+               {"unknown LBA format", erasing, 0x80, 0x202, 0x02},
+               {"crypto format without FNA bit 2", erasing, 0x80, 0x400, 0x02},
+               {"protection information", erasing, 0x80, 0x220, 0x02},
+               {"crypto sanitize outside SANICAP", erasing, 0x84, 0x4, 0x02},
+               {"format to 4096-byte blocks", erasing, 0x80, 0x201, 0x00}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimPlatform p(loadMachine(c.machine));
+    const Handle h = openDrive(p);
+    const Reply r = send(p, h, kProtocolCommand, command(c.opcode, 1, c.cdw10));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.at32(20), c.status);
+    // Only the format that went through changed the block size; the namespace keeps its bytes.
+    EXPECT_EQ(p.drive(0).disk().sectorSize(), c.status == 0 ? 4096u : 512u);
+    EXPECT_EQ(p.drive(0).disk().sectorCount() * p.drive(0).disk().sectorSize(), 8u * 512);
+  }
+  // A second sanitize while the first runs: Sanitize In Progress.
+  SimPlatform p(loadMachine(erasing));
+  const Handle h = openDrive(p);
+  EXPECT_EQ(send(p, h, kProtocolCommand, command(0x84, 0, 0x2)).at32(20), 0u);
+  EXPECT_EQ(send(p, h, kProtocolCommand, command(0x84, 0, 0x2)).at32(20), 0x1Du);
+  EXPECT_EQ(send(p, h, kProtocolCommand, command(0x80, 1, 0x200)).at32(20), 0x1Du);
+}
+
 TEST(SimNvme, FaultsReachTheQueriesAndTheCommand) {
   Rig rig;
   SimFault health;

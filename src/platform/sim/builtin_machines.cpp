@@ -270,6 +270,13 @@ constexpr const char* kBench = R"json({
 // Configuration Overlay behind it, one drive frozen and one locked as a BIOS or another
 // computer leaves them, and two USB drives, one behind a SAT bridge and one behind a
 // bridge whose vendor block carries only 28-bit commands.
+//
+// And drives that erase themselves: an NVMe drive with Format NVM (user data and
+// cryptographic erase, every namespace at once, 4096-byte blocks in use of three formats)
+// and Sanitize (block and crypto erase); one with Format NVM's user
+// data erase only, no Sanitize, and room for 256 namespaces, as a virtual machine's
+// controller reports; a SAS drive with SANITIZE (overwrite, block and crypto erase); a USB
+// drive whose bridge does not pass SANITIZE although the drive behind it reports it.
 constexpr const char* kErase = R"json({
   "name": "erase",
   "os": {"major": 10, "minor": 0},
@@ -282,7 +289,7 @@ constexpr const char* kErase = R"json({
     {"number": 1, "identity": {"model": "VHT VH7SAB050", "serial": "VH7E01000001", "firmware": "A5C0",
                                "sectors": 976771120, "rotationRate": 7200},
      "security": {"enhanced": false, "eraseMinutes": 98},
-     "nativeSectors": 976773168, "dcoSectors": 976773168},
+     "nativeSectors": 976773168, "dcoSectors": 977105060},
     {"number": 2, "identity": {"model": "Kestrel KS500 256GB", "serial": "KS5-E000202", "firmware": "KS50R1",
                                "sectors": 500118192, "rotationRate": 1, "trim": true},
      "security": {"frozen": true, "enhanced": true}},
@@ -298,7 +305,23 @@ constexpr const char* kErase = R"json({
      "identity": {"model": "VHT VH5K160", "serial": "VH5E05000005", "firmware": "B1A0", "sectors": 312581808,
                   "rotationRate": 5400},
      "security": {"enhanced": false, "eraseMinutes": 60},
-     "sanitize": {"crypto": false, "block": false, "overwrite": true, "seconds": 600}}
+     "sanitize": {"crypto": false, "block": false, "overwrite": true, "seconds": 600}},
+    {"number": 10, "transport": "nvme",
+     "identity": {"model": "Sabik NV4 1TB", "serial": "SBK4E0000010", "firmware": "S40R0200", "sectors": 244190646},
+     "sectorSize": 4096,
+     "nvme": {"formatNvm": true, "fna": 5, "sanicap": 3, "dlfeat": 1, "sanitizeSeconds": 90,
+              "lbaFormats": [{"dataSize": 512}, {"dataSize": 4096}, {"dataSize": 4096, "metadataSize": 8}],
+              "formatInUse": 1}},
+    {"number": 11, "transport": "nvme",
+     "identity": {"model": "Corvid VNV 64GB", "serial": "CVD0E0000011", "firmware": "1.0", "sectors": 134217728},
+     "nvme": {"formatNvm": true, "dlfeat": 1, "namespaces": 256}},
+    {"number": 12, "transport": "scsi",
+     "identity": {"model": "HS1800", "serial": "HRW00000012", "firmware": "H210", "sectors": 3516328368},
+     "inquiry": {"vendor": "HARROW", "product": "HS1800"},
+     "scsiSanitize": {"actions": ["overwrite", "block", "crypto"], "seconds": 120}},
+    {"number": 13, "transport": "usb-sat", "sat12": false, "sat16": false,
+     "identity": {"model": "Kestrel KX1000", "serial": "KX10B0000013", "firmware": "KX1R", "sectors": 1953525168},
+     "scsiSanitize": {"actions": ["block", "crypto"], "bridgeRefuses": true}}
   ]
 })json";
 

@@ -665,9 +665,39 @@ SimThermal readThermal(const Field& f) {
   return t;
 }
 
+// Format NVM and Sanitize of the drive's "nvme" object; the format in use must have the
+// namespace's block size.
+void readNvmeErase(const Field& f, uint32_t sectorSize, SimNvmeErase& e) {
+  if (f.has("formatNvm")) e.formatNvm = f["formatNvm"].boolean();
+  if (f.has("fna")) e.fna = static_cast<uint8_t>(f["fna"].number(0x7));
+  if (f.has("sanicap")) e.sanicap = static_cast<uint8_t>(f["sanicap"].number(0x7));
+  if (f.has("dlfeat")) e.dlfeat = static_cast<uint8_t>(f["dlfeat"].number(0x7));
+  if (f.has("sanitizeSeconds")) e.sanitizeSeconds = static_cast<uint32_t>(f["sanitizeSeconds"].number(7 * 86400));
+  if (f.has("sanitizeFails")) e.sanitizeFails = f["sanitizeFails"].boolean();
+  if (f.has("lbaFormats")) {
+    for (const Field& l : f["lbaFormats"].items(16, "a namespace has at most 16 LBA formats")) {
+      l.expectObject({"dataSize", "metadataSize"});
+      SimNvmeLbaFormat format;
+      if (l.has("dataSize")) format.dataBytes = static_cast<uint32_t>(l["dataSize"].number(4096));
+      if (format.dataBytes != 512 && format.dataBytes != 4096) l["dataSize"].refuse("512 or 4096");
+      if (l.has("metadataSize")) format.metadataBytes = static_cast<uint16_t>(l["metadataSize"].number(0xFFFF));
+      e.lbaFormats.push_back(format);
+    }
+    if (e.lbaFormats.empty()) f["lbaFormats"].refuse("at least one LBA format");
+  }
+  if (f.has("formatInUse")) {
+    if (e.lbaFormats.empty()) f["formatInUse"].refuse("names an entry of lbaFormats, which is absent");
+    e.formatInUse = static_cast<uint8_t>(f["formatInUse"].number(e.lbaFormats.size() - 1));
+  }
+  if (!e.lbaFormats.empty() && e.lbaFormats[e.formatInUse].dataBytes != sectorSize) {
+    f.refuseAt("formatInUse", "the format in use has " + std::to_string(e.lbaFormats[e.formatInUse].dataBytes) +
+                                  "-byte blocks, the namespace " + std::to_string(sectorSize));
+  }
+}
+
 // The controller of an NVMe drive: its texts and size come from `identity`, the rest from
 // the drive's "nvme" object.
-SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
+SimNvme readNvme(const Field& drive, const IdentityDescription& identity, uint32_t sectorSize) {
   SimNvme nvme;
   nvme.model = identity.model;
   nvme.serial = identity.serial;
@@ -675,7 +705,9 @@ SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
   if (!drive.has("nvme")) return nvme;
   const Field f = drive["nvme"];
   f.expectObject({"pciVendorId", "ieeeOui", "namespaces", "nsid", "warningTemperature", "criticalTemperature",
-                  "health", "selfTest", "selfTestLog", "errorLog", "pages"});
+                  "health", "selfTest", "selfTestLog", "errorLog", "pages", "formatNvm", "fna", "sanicap", "dlfeat",
+                  "lbaFormats", "formatInUse", "sanitizeSeconds", "sanitizeFails"});
+  readNvmeErase(f, sectorSize, nvme.erase);
   if (f.has("pciVendorId")) nvme.pciVendorId = static_cast<uint16_t>(f["pciVendorId"].number(0xFFFF));
   if (f.has("ieeeOui")) nvme.ieeeOui = static_cast<uint32_t>(f["ieeeOui"].number(0xFFFFFF));
   if (f.has("namespaces")) {
@@ -700,6 +732,25 @@ SimNvme readNvme(const Field& drive, const IdentityDescription& identity) {
     if (pages.has("health")) nvme.healthPage = readRawPage(pages["health"], 512);
   }
   return nvme;
+}
+
+// SANITIZE of a SCSI device: the service actions it takes, by name.
+SimScsiSanitize readScsiSanitize(const Field& f) {
+  f.expectObject({"actions", "reportsOpcodes", "bridgeRefuses", "seconds", "fails"});
+  SimScsiSanitize s;
+  static const std::map<std::string, uint8_t> kActions = {{"overwrite", 1}, {"block", 2}, {"crypto", 3}};
+  if (f.has("actions")) {
+    for (const Field& a : f["actions"].items(3, "at most the three actions")) {
+      const auto known = kActions.find(a.text());
+      if (known == kActions.end()) a.refuse("overwrite, block or crypto");
+      s.actions = static_cast<uint8_t>(s.actions | (1u << known->second));
+    }
+  }
+  if (f.has("reportsOpcodes")) s.reportsOpcodes = f["reportsOpcodes"].boolean();
+  if (f.has("bridgeRefuses")) s.bridgeRefuses = f["bridgeRefuses"].boolean();
+  if (f.has("seconds")) s.seconds = static_cast<uint32_t>(f["seconds"].number(7 * 86400));
+  if (f.has("fails")) s.fails = f["fails"].boolean();
+  return s;
 }
 
 // What an NVMe drive's description may not hold: the fields of an ATA drive and of the
@@ -782,7 +833,7 @@ SimDrive readDrive(const Field& f) {
                   "smartDriver", "inquiry", "vpd", "diagnostic", "sat12", "sat16", "atacb", "readCapacityFails",
                   "readCapacity16Fails", "readCapacity16", "memberB", "virtual", "statusInterface", "nvme",
                   "refusedLogs", "queue", "thermal", "security", "sanitize", "nativeSectors", "dcoSectors",
-                  "refusesPurge", PALVORO_UNIT_FIELDS});
+                  "refusesPurge", "scsiSanitize", PALVORO_UNIT_FIELDS});
   SimDrive drive;
   if (!f.has("number")) f.refuse("number is required");
   drive.number = static_cast<int>(f["number"].number(255));
@@ -800,7 +851,7 @@ SimDrive readDrive(const Field& f) {
   if (drive.transport == Transport::Nvme && f.has("identity")) refuseAtaFields(f);
   drive.ata.units[0] = readUnit(f);
   if (drive.transport == Transport::Nvme) {
-    drive.nvme = readNvme(f, readIdentity(f["identity"]));
+    drive.nvme = readNvme(f, readIdentity(f["identity"]), drive.disk().sectorSize());
   } else if (f.has("nvme")) {
     f["nvme"].refuse("only an nvme drive has an NVMe controller");
   }
@@ -881,6 +932,7 @@ SimDrive readDrive(const Field& f) {
       drive.scsi.refusedLogs.insert(static_cast<uint8_t>(list.at(i).number(255)));
     }
   }
+  if (f.has("scsiSanitize")) drive.scsi.sanitize = readScsiSanitize(f["scsiSanitize"]);
   if (f.has("queue")) drive.queue = readQueueModel(f["queue"]);
   if (f.has("thermal")) drive.thermal = readThermal(f["thermal"]);
   if (f.has("virtual")) drive.virtualDisk = f["virtual"].boolean();

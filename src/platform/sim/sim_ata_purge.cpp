@@ -112,7 +112,7 @@ AtaResult security(SimAtaDrive& drive, const AtaExchange& x, bool prepared, Repl
       if (!prepared || !s.enabled || (enhanced && !s.enhanced) || s.attemptsLeft == 0) return reply.abort();
       if (!passwordMatches(s, x)) return wrong();
       // Every sector the drive has, those behind a Host Protected Area included.
-      for (auto& [number, unit] : drive.units) unit.media.fillAll(0);
+      for (auto& [number, unit] : drive.units) unit.media.fillAll(0u);
       s.enabled = s.locked = false;
       s.userPassword.clear();
       s.masterMaximum = false;
@@ -238,8 +238,8 @@ void updateSanitize(SimAtaDrive& drive, uint64_t nowMs) {
   for (auto& [number, unit] : drive.units) {
     SimMedia& media = unit.media;
     if (s.function == 0x0011) media.scrambleAll(0x5EED0000ull + s.startedMs);
-    if (s.function == 0x0012) media.fillAll(s.erasedValue);
-    if (s.function == 0x0014) media.fillAll(static_cast<uint8_t>(s.pattern));
+    if (s.function == 0x0012) media.fillAll(s.erasedValue * 0x01010101u);  // the byte in every place
+    if (s.function == 0x0014) media.fillAll(static_cast<uint32_t>(s.pattern));
   }
 }
 

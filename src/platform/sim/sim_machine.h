@@ -255,6 +255,22 @@ struct SimAtacb {
   std::vector<uint8_t> capabilityAnswer;  // raw answer to 221400h; empty: made from `supported`
 };
 
+// SANITIZE of a SCSI drive, and REPORT SUPPORTED OPERATION CODES that tells of it.
+struct SimScsiSanitize {
+  uint8_t actions = 0;               // bit n: service action n (1 overwrite, 2 block erase, 3 crypto erase)
+  bool reportsOpcodes = true;        // answers REPORT SUPPORTED OPERATION CODES
+  bool bridgeRefuses = false;        // a USB bridge in front answers SANITIZE as an unknown command
+  uint32_t seconds = 60;             // how long a sanitize takes
+  bool fails = false;                // the next sanitize ends in failure
+  // Live state.
+  bool running = false;
+  bool failed = false;               // the last one failed: the drive stays in its failure mode
+  uint8_t action = 0;
+  uint32_t pattern = 0;              // OVERWRITE: the first four bytes of the pattern
+  uint64_t startedMs = 0;
+  uint64_t cryptoErases = 0;
+};
+
 // What answers SCSI pass-through for the drive.
 struct SimScsiTarget {
   bool present = true;
@@ -280,6 +296,8 @@ struct SimScsiTarget {
   // The bridge will not carry the SECURITY and SANITIZE commands (some do not): it answers
   // them with ILLEGAL REQUEST, INVALID FIELD IN CDB.
   bool refusesPurge = false;
+  // Without it the device knows neither SANITIZE nor REPORT SUPPORTED OPERATION CODES.
+  std::optional<SimScsiSanitize> sanitize;
 };
 
 // One entry of an NVMe controller's self-test log.
@@ -343,6 +361,35 @@ struct SimNvmeSelfTest {
   uint64_t startedMs = 0;
 };
 
+// One LBA format of the namespace's format table.
+struct SimNvmeLbaFormat {
+  uint32_t dataBytes = 512;             // 512 or 4096
+  uint16_t metadataBytes = 0;
+};
+
+// Format NVM and Sanitize: what the controller offers, and a sanitize under way.
+struct SimNvmeErase {
+  bool formatNvm = false;               // OACS bit 1
+  uint8_t fna = 0;                      // bit 0 format and bit 1 secure erase reach every namespace,
+                                        // bit 2 cryptographic erase
+  uint8_t sanicap = 0;                  // bit 0 crypto erase, 1 block erase, 2 overwrite
+  uint8_t dlfeat = 0;                   // bits 2:0: 1 deallocated blocks read 00h, 2 FFh
+  // The format table; empty: 512 and 4096 bytes without metadata, the one in use following
+  // the media's block size.
+  std::vector<SimNvmeLbaFormat> lbaFormats;
+  uint8_t formatInUse = 0;              // with lbaFormats: the entry the namespace has
+  uint32_t sanitizeSeconds = 60;        // how long every sanitize action takes
+  bool sanitizeFails = false;           // the next sanitize ends in failure
+  // Live state: the last sanitize (its CDW10 and overwrite pattern), whether it still runs,
+  // and its status (SSTAT bits 2:0: 0 never, 1 completed, 3 failed).
+  bool sanitizing = false;
+  uint32_t sanitizeCdw10 = 0;
+  uint32_t sanitizePattern = 0;
+  uint64_t sanitizeStartedMs = 0;
+  uint8_t sanitizeStatus = 0;
+  uint64_t cryptoErases = 0;            // each one draws the media's bytes anew
+};
+
 // An NVMe controller with the disk as one of its namespaces.
 struct SimNvme {
   std::string model;                    // up to 40 bytes, any bytes, padded with spaces
@@ -357,6 +404,7 @@ struct SimNvme {
   SimNvmeHealth health;
   SimNvmeSelfTest selfTest;
   std::vector<SimNvmeErrorEntry> errorLog;  // newest first, at most 64 (ELPE + 1)
+  SimNvmeErase erase;
   // Raw pages in place of those made from the fields above (tests of odd layouts), padded
   // with zeros to the page's size.
   std::optional<std::vector<uint8_t>> identifyControllerPage;

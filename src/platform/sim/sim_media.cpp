@@ -46,6 +46,14 @@ std::optional<uint64_t> SectorRanges::firstIn(uint64_t lba, uint64_t count) cons
   return std::nullopt;
 }
 
+bool SectorRanges::covers(uint64_t lba, uint64_t count) const {
+  if (count == 0) return true;
+  auto it = m_ranges.upper_bound(lba);
+  if (it == m_ranges.begin()) return false;
+  --it;
+  return it->first <= lba && it->second >= lba + (count - 1);
+}
+
 std::set<uint64_t> SectorRanges::sectors() const {
   std::set<uint64_t> all;
   for (const auto& [first, last] : m_ranges) {
@@ -67,7 +75,7 @@ bool SimMedia::findUnreadable(uint64_t lba, uint64_t count, uint64_t* failedLba)
 }
 
 bool SimMedia::anyData(uint64_t lba, uint64_t count) const {
-  if (m_fill != Fill::Zero) return count > 0;  // every unwritten sector reads other than zeros
+  if (!m_unwritten.zeros() && !m_zeroed.covers(lba, count)) return true;
   auto it = m_sectors.lower_bound(lba);
   return it != m_sectors.end() && it->first - lba < count;
 }
@@ -76,9 +84,17 @@ bool SimMedia::read(uint64_t lba, uint64_t count, uint8_t* out, uint64_t* failed
   uint64_t bad = 0;
   const bool hasBad = findUnreadable(lba, count, &bad);
   const uint64_t good = hasBad ? bad - lba : count;
-  std::memset(out, 0, static_cast<size_t>(good) * m_sectorSize);
-  if (m_fill != Fill::Zero) {
-    for (uint64_t i = 0; i < good; ++i) fillSector(lba + i, out + i * m_sectorSize);
+  if (m_unwritten.zeros()) {
+    std::memset(out, 0, static_cast<size_t>(good) * m_sectorSize);
+  } else {
+    for (uint64_t i = 0; i < good; ++i) {
+      uint8_t* sector = out + i * m_sectorSize;
+      if (m_zeroed.contains(lba + i)) {
+        std::memset(sector, 0, m_sectorSize);
+      } else {
+        fillUnwritten(lba + i, sector);
+      }
+    }
   }
   for (auto it = m_sectors.lower_bound(lba); it != m_sectors.end() && it->first - lba < good; ++it) {
     std::memcpy(out + (it->first - lba) * m_sectorSize, it->second.data(), m_sectorSize);
@@ -98,8 +114,9 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
     if (losesSome && m_lostWrites.contains(sector)) continue;
     const uint8_t* src = data + i * m_sectorSize;
     const bool zero = std::all_of(src, src + m_sectorSize, [](uint8_t b) { return b == 0; });
-    if (zero && m_fill == Fill::Zero) {
+    if (zero) {
       m_sectors.erase(sector);
+      if (!m_unwritten.zeros()) m_zeroed.add(sector, sector);
     } else {
       m_sectors[sector].assign(src, src + m_sectorSize);
     }
@@ -119,41 +136,38 @@ bool SimMedia::write(uint64_t lba, uint64_t count, const uint8_t* data, uint64_t
 void SimMedia::trim(uint64_t lba, uint64_t count) {
   m_sectors.erase(m_sectors.lower_bound(lba), m_sectors.lower_bound(lba + count));
   m_unreadable.remove(lba, count);
+  if (!m_unwritten.zeros() && count != 0) m_zeroed.add(lba, lba + count - 1);
 }
 
 void SimMedia::eraseAll() {
   m_sectors.clear();
   m_unreadable.clear();
   m_unwritable.clear();
-  m_fill = Fill::Zero;
+  m_unwritten = Unwritten{};
+  m_zeroed.clear();
 }
 
-void SimMedia::fillAll(uint8_t value) {
+void SimMedia::fillAll(uint32_t pattern) {
   eraseAll();
-  m_fill = value == 0 ? Fill::Zero : Fill::Value;
-  m_fillValue = value;
+  m_unwritten = Unwritten{false, pattern, 0};
 }
 
-void SimMedia::scrambleAll(uint64_t seed) {
-  m_sectors.clear();
-  m_fill = Fill::Scrambled;
-  m_seed = seed;
+void SimMedia::scrambleAll(uint64_t key) {
+  eraseAll();
+  m_unwritten = Unwritten{true, 0, key};
 }
 
-void SimMedia::fillSector(uint64_t lba, uint8_t* out) const {
-  if (m_fill == Fill::Value) {
-    std::memset(out, m_fillValue, m_sectorSize);
-    return;
-  }
-  // splitmix64 over the seed and the LBA: the same bytes at every read of the sector.
-  uint64_t state = m_seed ^ (lba * 0x9E3779B97F4A7C15ull);
-  for (uint32_t at = 0; at < m_sectorSize; at += 8) {
-    state += 0x9E3779B97F4A7C15ull;
-    uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    std::memcpy(out + at, &z, std::min<uint32_t>(8, m_sectorSize - at));
+void SimMedia::fillUnwritten(uint64_t lba, uint8_t* out) const {
+  for (uint32_t i = 0; i < m_sectorSize; i += 4) {
+    uint32_t word = m_unwritten.pattern;
+    if (m_unwritten.scrambled) {
+      // splitmix64 of the key, the sector and the dword: cheap, and no two sectors alike.
+      uint64_t z = m_unwritten.key + (lba * m_sectorSize + i) * 0x9E3779B97F4A7C15ull;
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+      word = static_cast<uint32_t>(z ^ (z >> 31));
+    }
+    for (uint32_t b = 0; b < 4 && i + b < m_sectorSize; ++b) out[i + b] = static_cast<uint8_t>(word >> (8 * b));
   }
 }
 

@@ -21,6 +21,8 @@ class SectorRanges {
   // Removes [lba, lba + count).
   void remove(uint64_t lba, uint64_t count);
   bool contains(uint64_t sector) const { return firstIn(sector, 1).has_value(); }
+  // Whether one range holds all of [lba, lba + count).
+  bool covers(uint64_t lba, uint64_t count) const;
   // The first sector of [lba, lba + count) that a range holds.
   std::optional<uint64_t> firstIn(uint64_t lba, uint64_t count) const;
   bool empty() const { return m_ranges.empty(); }
@@ -54,11 +56,13 @@ class SimMedia {
   void trim(uint64_t lba, uint64_t count);
   // Block erase of the whole unit: everything reads as zeros and bad marks are cleared.
   void eraseAll();
-  // The same, every byte then reading `value` (a block erase of flash that reads 0xFF).
-  void fillAll(uint8_t value);
-  // Crypto scramble: every sector not written since reads as pseudo-random bytes fixed by
-  // `seed` and its LBA, so a read-back sees the data gone. Costs nothing per sector.
-  void scrambleAll(uint64_t seed);
+  // A drive's own erase of the whole unit, without touching each sector: what was stored
+  // and every bad mark go, and from then on each sector never written reads as the erase
+  // left it. fillAll: `pattern` repeated (a little-endian dword), as a block erase or an
+  // overwrite leaves it. scrambleAll: bytes drawn from `key` and the sector's LBA, as a
+  // cryptographic erase leaves them: unlike anything before, the same on every read.
+  void fillAll(uint32_t pattern);
+  void scrambleAll(uint64_t key);
   // The sectors the host sees: all of them unless a Host Protected Area hides the end.
   uint64_t hostSectors() const { return m_hostSectors ? *m_hostSectors : m_sectorCount; }
   void setHostSectors(std::optional<uint64_t> sectors) { m_hostSectors = sectors; }
@@ -83,7 +87,8 @@ class SimMedia {
   std::set<uint64_t> unreadable() const { return m_unreadable.sectors(); }
   std::set<uint64_t> unwritable() const { return m_unwritable.sectors(); }
   const SectorRanges& unreadableRanges() const { return m_unreadable; }
-  // Sectors holding data other than zeros.
+  // Sectors holding data other than what the unit reads unwritten (zeros until fillAll or
+  // scrambleAll).
   size_t storedSectors() const { return m_sectors.size(); }
   // Whether any sector of [lba, lba+count) holds data other than zeros.
   bool anyData(uint64_t lba, uint64_t count) const;
@@ -92,16 +97,23 @@ class SimMedia {
   struct SlowRegion {
     uint64_t first, last, microseconds;
   };
+  // What a sector never written since the last whole-unit erase reads as.
+  struct Unwritten {
+    bool scrambled = false;
+    uint32_t pattern = 0;  // fillAll's
+    uint64_t key = 0;      // scrambleAll's
+    bool zeros() const { return !scrambled && pattern == 0; }
+  };
+  void fillUnwritten(uint64_t lba, uint8_t* out) const;
+  Unwritten m_unwritten;
+  // Sectors written with zeros (or deallocated) since a whole-unit erase that left them
+  // reading otherwise: kept as ranges, so a zero pass over a whole drive costs one entry.
+  SectorRanges m_zeroed;
   std::vector<SlowRegion> m_slow;
   uint64_t m_sectorCount = 0;
+  std::optional<uint64_t> m_hostSectors;
   uint32_t m_sectorSize = 512;
   std::map<uint64_t, std::vector<uint8_t>> m_sectors;
-  // What an unwritten sector reads: zeros, `m_fillValue`, or scrambled bytes of `m_seed`.
-  enum class Fill { Zero, Value, Scrambled } m_fill = Fill::Zero;
-  uint8_t m_fillValue = 0;
-  uint64_t m_seed = 0;
-  std::optional<uint64_t> m_hostSectors;
-  void fillSector(uint64_t lba, uint8_t* out) const;
   SectorRanges m_unreadable;
   SectorRanges m_unwritable;
   SectorRanges m_lostWrites;

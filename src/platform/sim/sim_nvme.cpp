@@ -45,6 +45,7 @@ constexpr uint32_t kCnsController = 0x01;
 constexpr uint32_t kLogError = 0x01;
 constexpr uint32_t kLogHealth = 0x02;
 constexpr uint32_t kLogSelfTest = 0x06;
+constexpr uint32_t kLogSanitize = 0x81;
 
 // STORAGE_PROTOCOL_COMMAND (84 bytes with its first command bytes); the 64-byte
 // submission entry starts at byte 80.
@@ -76,7 +77,10 @@ constexpr uint32_t kStatusError = 0x2;
 constexpr size_t kEntryOpcode = 0;
 constexpr size_t kEntryNsid = 4;
 constexpr size_t kEntryCdw10 = 40;
+constexpr size_t kEntryCdw11 = 44;
 constexpr uint8_t kOpcodeDeviceSelfTest = 0x14;
+constexpr uint8_t kOpcodeFormatNvm = 0x80;
+constexpr uint8_t kOpcodeSanitize = 0x84;
 constexpr uint32_t kAllNamespaces = 0xFFFFFFFF;
 // Self-test codes (CDW10 bits 3:0).
 constexpr uint8_t kTestShort = 0x1;
@@ -87,6 +91,7 @@ constexpr uint16_t kInvalidOpcode = 0x001;
 constexpr uint16_t kInvalidField = 0x002;
 constexpr uint16_t kInvalidNamespace = 0x00B;
 constexpr uint16_t kSelfTestInProgress = 0x01D;
+constexpr uint16_t kSanitizeInProgress = 0x01D;
 
 // Page sizes.
 constexpr size_t kIdentifyBytes = 4096;
@@ -127,7 +132,10 @@ constexpr size_t kIcDsto = 318;
 constexpr size_t kIcSqes = 512;
 constexpr size_t kIcCqes = 513;
 constexpr size_t kIcNn = 516;
+constexpr size_t kIcSanicap = 328;
+constexpr size_t kIcFna = 524;
 constexpr uint16_t kOacsSelfTest = 0x0010;
+constexpr uint16_t kOacsFormat = 0x0002;
 constexpr uint8_t kLpaLogOffsets = 0x04;  // Get Log Page takes an offset
 constexpr uint8_t kDstoOneAtATime = 0x01;
 
@@ -139,6 +147,7 @@ constexpr size_t kInsNcap = 8;
 constexpr size_t kInsNuse = 16;
 constexpr size_t kInsNlbaf = 25;
 constexpr size_t kInsFlbas = 26;
+constexpr size_t kInsDlfeat = 33;
 constexpr size_t kInsLbaf = 128;
 constexpr size_t kLbafBytes = 4;
 constexpr size_t kLbafLbads = 2;
@@ -235,7 +244,8 @@ uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uin
     return ERROR_NOT_SUPPORTED;
   }
   if (type != kDataLogPage || property != kAdapterProtocolProperty) return ERROR_NOT_SUPPORTED;
-  if (value != kLogHealth && value != kLogSelfTest && value != kLogError) return ERROR_NOT_SUPPORTED;
+  const bool sanitizeLog = value == kLogSanitize && nvme.erase.sanicap != 0;
+  if (value != kLogHealth && value != kLogSelfTest && value != kLogError && !sanitizeLog) return ERROR_NOT_SUPPORTED;
   // A read that would clear the controller's pending asynchronous events is refused: they
   // belong to whatever monitors the drive, and this program must never take them.
   if ((loadLe32(data + kRequestSubValue4) & kRetainAsyncEvent) == 0) return ERROR_INVALID_PARAMETER;
@@ -244,6 +254,9 @@ uint32_t selectPage(SimDrive& drive, uint32_t property, const uint8_t* data, uin
   } else if (value == kLogSelfTest) {
     updateNvmeSelfTest(nvme, nowMs);
     page = makeNvmeSelfTestLog(nvme, nowMs);
+  } else if (sanitizeLog) {
+    updateNvmeSanitize(nvme, &drive.disk(), nowMs);
+    page = makeNvmeSanitizeLog(nvme, nowMs);
   } else if (value == kLogError) {
     // The error log is read in whole entries.
     if (dataLength % kErrorEntryBytes != 0) return ERROR_INVALID_PARAMETER;
@@ -287,6 +300,141 @@ uint16_t deviceSelfTest(SimNvme& nvme, uint32_t nsid, uint32_t cdw10, uint64_t n
   }
 }
 
+
+// The namespace's format table and the entry in use. Without a described table there are
+// two, 512 and 4096 bytes (a block size of another power of two takes the second slot),
+// and the media's block size names the one in use.
+struct FormatTable {
+  std::vector<SimNvmeLbaFormat> formats;
+  uint8_t inUse = 0;
+};
+FormatTable formatTable(const SimNvme& nvme, const SimMedia& disk) {
+  if (!nvme.erase.lbaFormats.empty()) return {nvme.erase.lbaFormats, nvme.erase.formatInUse};
+  const uint32_t size = disk.sectorSize();
+  return {{{512, 0}, {size == 512 ? 4096u : size, 0}}, static_cast<uint8_t>(size == 512 ? 0 : 1)};
+}
+
+// Format NVM CDW10: LBAF bits 3:0 with bits 13:12 above them, MSET bit 4, PI bits 7:5,
+// PIL bit 8, SES bits 11:9.
+constexpr uint32_t kFormatPiMask = 0x7u << 5;
+constexpr unsigned kFormatSesShift = 9;
+constexpr uint32_t kSesCrypto = 2;
+constexpr uint8_t kFnaCrypto = 0x04;
+// Sanitize CDW10: SANACT bits 2:0.
+constexpr uint32_t kSanactExitFailure = 1;
+constexpr uint32_t kSanactBlock = 2;
+constexpr uint32_t kSanactOverwrite = 3;
+constexpr uint32_t kSanactCrypto = 4;
+// SANICAP bit of each action: crypto erase bit 0, block erase bit 1, overwrite bit 2.
+uint8_t sanicapBit(uint32_t sanact) {
+  switch (sanact) {
+    case kSanactCrypto: return 0x1;
+    case kSanactBlock: return 0x2;
+    case kSanactOverwrite: return 0x4;
+    default: return 0;
+  }
+}
+// Sanitize Status log: SPROG bytes 0-1, SSTAT 2-3, SCDW10 4-7, the estimated seconds of
+// overwrite, block erase and crypto erase at 8, 12 and 16 (FFFFFFFFh: no estimate).
+constexpr size_t kSanitizeLogBytes = 512;
+constexpr size_t kSsSprog = 0;
+constexpr size_t kSsSstat = 2;
+constexpr size_t kSsScdw10 = 4;
+constexpr size_t kSsEstimates = 8;
+constexpr uint8_t kSstatCompleted = 1;
+constexpr uint8_t kSstatInProgress = 2;
+constexpr uint8_t kSstatFailed = 3;
+constexpr uint64_t kProgressUnits = 65536;
+
+// What deallocated blocks read as (DLFEAT bits 2:0), as a repeated dword.
+uint32_t erasedPattern(const SimNvme& nvme) { return (nvme.erase.dlfeat & 0x7) == 2 ? 0xFFFFFFFFu : 0u; }
+
+// Format NVM: its completion status, 0 for success. The namespace takes the format asked
+// for (its media remade at that block size when it changes) and is erased as SES says.
+uint16_t formatNvm(SimDrive& drive, uint32_t nsid, uint32_t cdw10) {
+  SimNvme& nvme = *drive.nvme;
+  if (!nvme.erase.formatNvm) return kInvalidOpcode;
+  if (nsid != nvme.nsid && nsid != kAllNamespaces) return kInvalidNamespace;
+  if (nvme.erase.sanitizing) return kSanitizeInProgress;
+  const FormatTable table = formatTable(nvme, drive.disk());
+  const auto lbaf = static_cast<uint8_t>((cdw10 & 0xF) | (((cdw10 >> 12) & 0x3) << 4));
+  const uint32_t ses = (cdw10 >> kFormatSesShift) & 0x7;
+  // This namespace has no protection information, so only PI 0 is a format it takes.
+  if (lbaf >= table.formats.size() || ses > kSesCrypto || (cdw10 & kFormatPiMask) != 0) return kInvalidField;
+  if (ses == kSesCrypto && (nvme.erase.fna & kFnaCrypto) == 0) return kInvalidField;
+  SimMedia& media = drive.disk();
+  const uint32_t bytes = table.formats[lbaf].dataBytes;
+  if (bytes != media.sectorSize()) media = SimMedia(media.sectorCount() * media.sectorSize() / bytes, bytes);
+  if (!nvme.erase.lbaFormats.empty()) nvme.erase.formatInUse = lbaf;
+  if (ses == kSesCrypto) {
+    media.scrambleAll(++nvme.erase.cryptoErases);
+  } else {
+    media.fillAll(erasedPattern(nvme));
+  }
+  return 0;
+}
+
+// Sanitize: its completion status. An erase action starts, to end on the clock
+// (updateNvmeSanitize, which the caller has already run); Exit Failure Mode only clears a
+// failed one's status.
+uint16_t sanitize(SimNvme& nvme, uint32_t cdw10, uint32_t cdw11, uint64_t nowMs) {
+  SimNvmeErase& e = nvme.erase;
+  if (e.sanicap == 0) return kInvalidOpcode;
+  if (e.sanitizing) return kSanitizeInProgress;
+  const uint32_t sanact = cdw10 & 0x7;
+  if (sanact == kSanactExitFailure) {
+    if (e.sanitizeStatus == kSstatFailed) e.sanitizeStatus = 0;
+    return 0;
+  }
+  if ((e.sanicap & sanicapBit(sanact)) == 0) return kInvalidField;
+  e.sanitizing = true;
+  e.sanitizeCdw10 = cdw10;
+  e.sanitizePattern = cdw11;
+  e.sanitizeStartedMs = nowMs;
+  e.sanitizeStatus = kSstatInProgress;
+  return 0;
+}
+
+}  // namespace
+
+void updateNvmeSanitize(SimNvme& nvme, SimMedia* media, uint64_t nowMs) {
+  SimNvmeErase& e = nvme.erase;
+  if (!e.sanitizing || nowMs - e.sanitizeStartedMs < uint64_t{e.sanitizeSeconds} * 1000) return;
+  e.sanitizing = false;
+  if (e.sanitizeFails) {
+    e.sanitizeStatus = kSstatFailed;
+    return;
+  }
+  e.sanitizeStatus = kSstatCompleted;
+  if (media == nullptr) return;
+  switch (e.sanitizeCdw10 & 0x7) {
+    case kSanactBlock: media->fillAll(erasedPattern(nvme)); break;
+    case kSanactOverwrite: media->fillAll(e.sanitizePattern); break;
+    case kSanactCrypto: media->scrambleAll(++e.cryptoErases); break;
+    default: break;
+  }
+}
+
+std::vector<uint8_t> makeNvmeSanitizeLog(const SimNvme& nvme, uint64_t nowMs) {
+  const SimNvmeErase& e = nvme.erase;
+  std::vector<uint8_t> page(kSanitizeLogBytes, 0);
+  uint64_t progress = kProgressUnits - 1;  // FFFFh: no sanitize under way
+  if (e.sanitizing) {
+    const uint64_t total = uint64_t{e.sanitizeSeconds} * 1000;
+    progress = total == 0 ? 0 : std::min(kProgressUnits - 1, (nowMs - e.sanitizeStartedMs) * kProgressUnits / total);
+  }
+  storeLe(&page[kSsSprog], progress, 2);
+  storeLe(&page[kSsSstat], e.sanitizeStatus, 2);
+  storeLe(&page[kSsScdw10], e.sanitizeCdw10, 4);
+  const uint32_t actions[] = {kSanactOverwrite, kSanactBlock, kSanactCrypto};
+  for (size_t i = 0; i < 3; ++i) {
+    const bool offered = (e.sanicap & sanicapBit(actions[i])) != 0;
+    storeLe(&page[kSsEstimates + 4 * i], offered ? e.sanitizeSeconds : 0xFFFFFFFFu, 4);
+  }
+  return page;
+}
+
+namespace {
 }  // namespace
 
 void updateNvmeSelfTest(SimNvme& nvme, uint64_t nowMs) {
@@ -316,7 +464,7 @@ std::vector<uint8_t> makeNvmeIdentifyController(const SimNvme& nvme, const SimMe
   storeLe(&page[kIcIeee], nvme.ieeeOui, 3);
   page[kIcMdts] = 5;                   // 128 KiB transfers with 4 KiB pages
   storeLe(&page[kIcVer], 0x00010400, 4);    // 1.4
-  storeLe(&page[kIcOacs], nvme.selfTest.supported ? kOacsSelfTest : 0, 2);
+  storeLe(&page[kIcOacs], (nvme.selfTest.supported ? kOacsSelfTest : 0) | (nvme.erase.formatNvm ? kOacsFormat : 0), 2);
   page[kIcLpa] = kLpaLogOffsets;
   page[kIcElpe] = kErrorEntries - 1;   // 0's based: the entries the error log holds
   storeLe(&page[kIcWctemp], nvme.warningTemperatureKelvin, 2);
@@ -327,6 +475,8 @@ std::vector<uint8_t> makeNvmeIdentifyController(const SimNvme& nvme, const SimMe
   page[kIcSqes] = 0x66;                // 64-byte submission entries
   page[kIcCqes] = 0x44;                // 16-byte completion entries
   storeLe(&page[kIcNn], nvme.namespaces, 4);
+  storeLe(&page[kIcSanicap], nvme.erase.sanicap, 4);
+  page[kIcFna] = nvme.erase.fna;
   return page;
 }
 
@@ -337,16 +487,19 @@ std::vector<uint8_t> makeNvmeIdentifyNamespace(const SimNvme& nvme, const SimMed
   storeLe(&page[kInsNsze], blocks, 8);
   storeLe(&page[kInsNcap], blocks, 8);
   storeLe(&page[kInsNuse], blocks, 8);
-  // Two formats, 512 and 4096 bytes; FLBAS names the one the namespace is formatted with
-  // (a sector size of another power of two takes the second slot).
-  uint8_t lbads = 0;
-  while ((uint32_t{1} << lbads) < disk.sectorSize()) ++lbads;
-  page[kInsNlbaf] = 1;
-  page[kInsFlbas] = lbads == 9 ? 0 : 1;
-  page[kInsLbaf + kLbafLbads] = 9;
-  page[kInsLbaf + kLbafRp] = 2;  // good performance
-  page[kInsLbaf + kLbafBytes + kLbafLbads] = lbads == 9 ? 12 : lbads;
-  page[kInsLbaf + kLbafBytes + kLbafRp] = 1;  // better
+  // FLBAS names the format in use: its low four bits in bits 3:0, the next two in 6:5.
+  const FormatTable table = formatTable(nvme, disk);
+  page[kInsNlbaf] = static_cast<uint8_t>(table.formats.size() - 1);
+  page[kInsFlbas] = static_cast<uint8_t>((table.inUse & 0xF) | ((table.inUse >> 4) << 5));
+  page[kInsDlfeat] = nvme.erase.dlfeat;
+  for (size_t i = 0; i < table.formats.size(); ++i) {
+    uint8_t lbads = 0;
+    while ((uint32_t{1} << lbads) < table.formats[i].dataBytes) ++lbads;
+    uint8_t* entry = &page[kInsLbaf + i * kLbafBytes];
+    storeLe(entry, table.formats[i].metadataBytes, 2);
+    entry[kLbafLbads] = lbads;
+    entry[kLbafRp] = i == 0 ? 2 : 1;  // good performance, then better
+  }
   return page;
 }
 
@@ -492,11 +645,23 @@ NvmeOutcome nvmeProtocolCommand(SimDrive& drive, uint32_t access, const std::vec
   const uint8_t* entry = r + kCmdEntry;
   // The driver passes through only the commands it lets applications send; any other is
   // refused before it reaches the controller, and the call fails with nothing written.
-  if (entry[kEntryOpcode] != kOpcodeDeviceSelfTest) return refused(ERROR_NOT_SUPPORTED);
-
-  const uint16_t status = injectedStatus ? *injectedStatus
-                                         : deviceSelfTest(*drive.nvme, loadLe32(entry + kEntryNsid),
-                                                          loadLe32(entry + kEntryCdw10), nowMs);
+  const uint8_t opcode = entry[kEntryOpcode];
+  if (opcode != kOpcodeDeviceSelfTest && opcode != kOpcodeFormatNvm && opcode != kOpcodeSanitize) {
+    return refused(ERROR_NOT_SUPPORTED);
+  }
+  const uint32_t nsid = loadLe32(entry + kEntryNsid);
+  const uint32_t cdw10 = loadLe32(entry + kEntryCdw10);
+  updateNvmeSanitize(*drive.nvme, &drive.disk(), nowMs);
+  uint16_t status = 0;
+  if (injectedStatus) {
+    status = *injectedStatus;
+  } else if (opcode == kOpcodeFormatNvm) {
+    status = formatNvm(drive, nsid, cdw10);
+  } else if (opcode == kOpcodeSanitize) {
+    status = sanitize(*drive.nvme, cdw10, loadLe32(entry + kEntryCdw11), nowMs);
+  } else {
+    status = deviceSelfTest(*drive.nvme, nsid, cdw10, nowMs);
+  }
   // The request comes back through the buffer with the completion filled in; a command
   // the controller failed is still a completed request.
   const size_t copied = std::min<size_t>(in.size(), outSize);

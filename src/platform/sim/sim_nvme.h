@@ -44,5 +44,10 @@ std::vector<uint8_t> makeNvmeErrorLog(const SimNvme& nvme);  // 64 entries of 64
 
 // Brings a running self-test up to `nowMs`: when its time is up its entry heads the log.
 void updateNvmeSelfTest(SimNvme& nvme, uint64_t nowMs);
+// Brings a running sanitize up to `nowMs`: when its time is up it completes, erasing
+// `media` (when given) as its action says, or fails, leaving the media as it was.
+void updateNvmeSanitize(SimNvme& nvme, SimMedia* media, uint64_t nowMs);
+// The Sanitize Status log (81h, 512 bytes).
+std::vector<uint8_t> makeNvmeSanitizeLog(const SimNvme& nvme, uint64_t nowMs);
 
 }  // namespace palvoro::sim

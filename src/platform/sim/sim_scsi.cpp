@@ -18,6 +18,9 @@ constexpr uint8_t kNotReady = 0x02;
 
 // Operation codes the simulated devices answer (SPC, SBC, SAT).
 constexpr uint8_t kTestUnitReady = 0x00;
+constexpr uint8_t kRequestSense = 0x03;
+constexpr uint8_t kSanitize = 0x48;
+constexpr uint8_t kMaintenanceIn = 0xA3;
 constexpr uint8_t kInquiry = 0x12;
 constexpr uint8_t kReceiveDiagnosticResults = 0x1C;
 constexpr uint8_t kReadCapacity10 = 0x25;
@@ -342,14 +345,144 @@ ScsiReply atacb(SimDrive& d, const ScsiCommand& c) {
   return runCarried(d, x, c.injectedAtaError, length);
 }
 
+
+// ---- SANITIZE ----
+
+// SANITIZE: byte 1 bits 4:0 the service action, bit 7 IMMED, bit 5 AUSE; bytes 7-8 the
+// parameter list length. OVERWRITE's list: byte 0 bits 4:0 the count, bytes 2-3 the
+// pattern length, the pattern from byte 4.
+constexpr uint8_t kSanitizeActionMask = 0x1F;
+constexpr uint8_t kSanitizeImmediate = 0x80;
+constexpr size_t kSanitizeListLength = 7;
+constexpr uint8_t kActionOverwrite = 1;
+constexpr uint8_t kActionBlock = 2;
+constexpr uint8_t kActionCrypto = 3;
+constexpr uint8_t kActionExitFailure = 0x1F;
+constexpr size_t kOverwriteHeader = 4;
+// REPORT SUPPORTED OPERATION CODES: MAINTENANCE IN with service action 0Ch, byte 2 bits
+// 2:0 the reporting options (3: one command with its service action), byte 3 the
+// operation code, bytes 4-5 the service action, bytes 6-9 the allocation length. The
+// reply: byte 1 bits 2:0 SUPPORT (1 not supported, 3 supported), bytes 2-3 the CDB size.
+constexpr uint8_t kReportOpcodesAction = 0x0C;
+constexpr uint8_t kOneCommandWithAction = 3;
+constexpr uint8_t kSupportNo = 1;
+constexpr uint8_t kSupportYes = 3;
+// Fixed sense data of REQUEST SENSE: 18 bytes; SKSV byte 15 bit 7, progress 16-17.
+constexpr size_t kFixedSenseBytes = 18;
+constexpr uint64_t kProgressUnits = 65536;
+
+// Ends a sanitize whose time is up: the media as the action leaves it, or, when the drive
+// is to fail, untouched and the drive in its failure mode.
+void updateSanitize(SimDrive& d, uint64_t nowMs) {
+  SimScsiSanitize& z = *d.scsi.sanitize;
+  if (!z.running || nowMs - z.startedMs < uint64_t{z.seconds} * 1000) return;
+  z.running = false;
+  z.failed = z.fails;
+  if (z.failed) return;
+  switch (z.action) {
+    case kActionOverwrite: d.disk().fillAll(z.pattern); break;
+    case kActionBlock: d.disk().fillAll(0); break;
+    case kActionCrypto: d.disk().scrambleAll(++z.cryptoErases); break;
+    default: break;
+  }
+}
+
+ScsiReply sanitize(SimDrive& d, const ScsiCommand& c) {
+  SimScsiSanitize& z = *d.scsi.sanitize;
+  const uint8_t action = c.cdb[kServiceAction] & kSanitizeActionMask;
+  const uint32_t listLength = loadBe16(c.cdb + kSanitizeListLength);
+  if (z.running) return check(kNotReady, 0x04, 0x1B);  // sanitize in progress
+  if (action == kActionExitFailure) {
+    z.failed = false;
+    return ScsiReply{};
+  }
+  if ((z.actions & (1u << action)) == 0 || action == 0) return invalidField();
+  uint32_t pattern = 0;
+  if (action == kActionOverwrite) {
+    // One pass or more, a pattern of 1 to a block's bytes, all of it sent.
+    if (listLength < kOverwriteHeader || c.dataIn != kScsiDataOut || c.outLength < listLength) return invalidField();
+    const uint8_t* list = c.outData;
+    const uint32_t patternLength = loadBe16(list + 2);
+    if ((list[0] & 0x1F) == 0 || patternLength == 0 || patternLength > d.disk().sectorSize() ||
+        kOverwriteHeader + patternLength != listLength) {
+      return check(kIllegalRequest, 0x26);  // invalid field in parameter list
+    }
+    for (uint32_t i = 0; i < 4; ++i) pattern |= uint32_t{list[kOverwriteHeader + i % patternLength]} << (8 * i);
+  } else if (listLength != 0) {
+    return invalidField();
+  }
+  z.running = true;
+  z.action = action;
+  z.pattern = pattern;
+  z.startedMs = c.nowMs;
+  // Without IMMED the command returns when the sanitize is done.
+  if ((c.cdb[kServiceAction] & kSanitizeImmediate) == 0) updateSanitize(d, c.nowMs + uint64_t{z.seconds} * 1000);
+  return ScsiReply{};
+}
+
+ScsiReply reportOpcodes(SimDrive& d, const ScsiCommand& c) {
+  if ((c.cdb[kServiceAction] & 0x1F) != kReportOpcodesAction) return invalidOpcode();
+  if ((c.cdb[kSatFlags] & 0x07) != kOneCommandWithAction) return invalidField();
+  const uint8_t opcode = c.cdb[3];
+  const uint16_t action = loadBe16(c.cdb + 4);
+  const bool supported = opcode == kSanitize && action < 8 && (d.scsi.sanitize->actions & (1u << action)) != 0;
+  std::vector<uint8_t> reply(4 + 10, 0);
+  reply[1] = supported ? kSupportYes : kSupportNo;
+  if (supported) {
+    storeBe(&reply[2], 10, 2);
+    reply[4] = kSanitize;  // the usage map: the bits the device looks at
+    reply[5] = 0xBF;
+    reply[11] = 0xFF;
+    reply[12] = 0xFF;
+  }
+  return dataReply(reply, loadBe32(c.cdb + 6), c);
+}
+
+// REQUEST SENSE: what a sanitize under way or failed leaves, else no sense.
+ScsiReply requestSense(SimDrive& d, const ScsiCommand& c) {
+  std::vector<uint8_t> sense(kFixedSenseBytes, 0);
+  sense[0] = 0x70;
+  sense[7] = kFixedSenseBytes - 8;
+  const SimScsiSanitize* z = d.scsi.sanitize ? &*d.scsi.sanitize : nullptr;
+  if (z != nullptr && z->running) {
+    sense[2] = kNotReady;
+    sense[12] = 0x04;
+    sense[13] = 0x1B;
+    const uint64_t total = uint64_t{z->seconds} * 1000;
+    const uint64_t done = total == 0 ? 0 : std::min(kProgressUnits - 1, (c.nowMs - z->startedMs) * kProgressUnits / total);
+    sense[15] = 0x80;  // SKSV: the progress indication is valid
+    storeBe(&sense[16], done, 2);
+  } else if (z != nullptr && z->failed) {
+    sense[2] = 0x03;  // MEDIUM ERROR: sanitize command failed
+    sense[12] = 0x31;
+    sense[13] = 0x03;
+  }
+  return dataReply(sense, c.cdb[4], c);
+}
+
+ScsiReply testUnitReady(SimDrive& d) {
+  const SimScsiSanitize* z = d.scsi.sanitize ? &*d.scsi.sanitize : nullptr;
+  if (z != nullptr && z->running) return check(kNotReady, 0x04, 0x1B);
+  if (z != nullptr && z->failed) return check(0x03, 0x31, 0x03);
+  return ScsiReply{};
+}
+
 }  // namespace
 
 ScsiReply executeScsi(SimDrive& d, const ScsiCommand& c) {
   const uint8_t op = c.cdb[kOpcode];
   const auto needs = [&](uint8_t length) { return c.cdbLength >= length; };
   if (needs(16) && carriesAtacbSignature(d, c.cdb)) return atacb(d, c);
+  if (d.scsi.sanitize) updateSanitize(d, c.nowMs);
   switch (op) {
-    case kTestUnitReady: return needs(6) ? ScsiReply{} : invalidOpcode();
+    case kTestUnitReady: return needs(6) ? testUnitReady(d) : invalidOpcode();
+    case kRequestSense: return needs(6) ? requestSense(d, c) : invalidOpcode();
+    case kSanitize:
+      if (!d.scsi.sanitize || d.scsi.sanitize->bridgeRefuses || !needs(10)) return invalidOpcode();
+      return sanitize(d, c);
+    case kMaintenanceIn:
+      if (!d.scsi.sanitize || !d.scsi.sanitize->reportsOpcodes || !needs(12)) return invalidOpcode();
+      return reportOpcodes(d, c);
     case kInquiry: return needs(6) ? inquiry(d, c) : invalidOpcode();
     case kReceiveDiagnosticResults: return needs(6) ? receiveDiagnostic(d, c) : invalidOpcode();
     case kReadCapacity10: return needs(10) ? readCapacity10(d, c) : invalidOpcode();
