@@ -14,8 +14,9 @@
 namespace palvoro {
 namespace {
 
-// Blocks read before and after a drive's own erase, spread evenly from the first to the
-// last sector: enough to find a region the drive skipped, few enough to cost seconds.
+// Blocks read (and, where blank, written) before a drive's own erase and read after it,
+// spread evenly from the first to the last sector: enough to find a region the drive
+// skipped, few enough to cost seconds.
 constexpr uint64_t kSampleBlocks = 64;
 constexpr size_t kListedFailures = 16;
 constexpr std::align_val_t kBufferAlignment{4096};
@@ -72,6 +73,26 @@ Sample readSample(DriveHandle& drive, const std::vector<uint64_t>& sectors, uint
 
 bool blank(const std::vector<uint8_t>& bytes) {
   return bytes.empty() || std::all_of(bytes.begin(), bytes.end(), [&bytes](uint8_t b) { return b == bytes.front(); });
+}
+
+// A sampled block that is blank (a new or already erased drive) proves nothing after the
+// erase, so it is given bytes of its own first: the user has agreed to lose everything on
+// the drive, and these bytes go with the rest. A block that does not take them stays as it
+// was, blank, and counts as no evidence.
+void markBlankSamples(DriveHandle& drive, const std::vector<uint64_t>& sectors, Sample& before, uint32_t sectorSize,
+                      uint64_t seed) {
+  std::unique_ptr<uint8_t[], AlignedDelete> buffer(new (kBufferAlignment) uint8_t[sectorSize]);
+  for (size_t i = 0; i < sectors.size(); ++i) {
+    if (!before[i] || !blank(*before[i])) continue;
+    uint64_t state = seed ^ (sectors[i] * 0x9E3779B97F4A7C15ull);
+    for (uint32_t at = 0; at < sectorSize; ++at) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      buffer[at] = static_cast<uint8_t>(state >> 56);
+    }
+    if (!drive.seekTo(sectors[i] * sectorSize) || !drive.write(buffer.get(), sectorSize)) continue;
+    before[i] = std::vector<uint8_t>(buffer.get(), buffer.get() + sectorSize);
+  }
+  (void)drive.flush();  // what the drive has not stored cannot be found again afterwards
 }
 
 // What an erased block reads as, where the method or the drive says.
@@ -187,7 +208,8 @@ int runPurgeSequence(TestRun& run, DriveHandle& drive, PurgeDevice& device, Purg
   const DriveRecord& record = run.drive();
   const auto sectorSize = static_cast<uint32_t>(record.sectorSize);
   const std::vector<uint64_t> sectors = sampleSectors(record.totalSectors);
-  const Sample before = readSample(drive, sectors, sectorSize);
+  Sample before = readSample(drive, sectors, sectorSize);
+  markBlankSamples(drive, sectors, before, sectorSize, static_cast<uint64_t>(run.clock().nowSeconds()));
   PurgeHooks hooks;
   hooks.progress = [&run](const PurgeProgress& progress) {
     if (progress.fraction) run.setProgress(static_cast<int>(std::clamp(*progress.fraction, 0.0, 1.0) * 100));
