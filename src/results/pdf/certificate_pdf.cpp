@@ -10,6 +10,7 @@
 #include <QPdfWriter>
 
 #include <clocale>
+#include <cstdio>
 #include <mutex>
 
 namespace palvoro {
@@ -325,6 +326,19 @@ void benchRow(Page& page, size_t index, const ErasureCertificate& c) {
   page.setY(bottom + page.mm(0.8));
 }
 
+QtMessageHandler g_previousHandler = nullptr;
+
+// Qt's offscreen platform complains, once, that the console has no runtime folder: true
+// and harmless for a program that only draws into memory, and noise on an erase's output.
+void withoutRuntimeFolderNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.contains(QStringLiteral("XDG_RUNTIME_DIR"))) return;
+  if (g_previousHandler != nullptr) {
+    g_previousHandler(type, context, message);
+  } else {
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+  }
+}
+
 }  // namespace
 
 bool preparePdfDrawing() {
@@ -339,6 +353,7 @@ bool preparePdfDrawing() {
     static char platformOption[] = "-platform";
     static char offscreen[] = "offscreen";
     static char* argv[] = {name, platformOption, offscreen, nullptr};
+    g_previousHandler = qInstallMessageHandler(withoutRuntimeFolderNotes);
     // Kept for the rest of the process: destroyed at exit, it would outlive the fonts.
     new QGuiApplication(argc, argv);
     std::setlocale(LC_ALL, locale.c_str());
