@@ -57,9 +57,11 @@ QString yesNoSectors(bool known, uint64_t sectors) {
 }
 
 QString capacityText(uint64_t bytes) {
-  // Decimal gigabytes, as drives are sold, beside the exact count.
-  return QString::number(static_cast<double>(bytes) / 1e9, 'f', 1) + QStringLiteral(" GB (") +
-         QString::number(bytes) + QStringLiteral(" bytes)");
+  // Decimal units, as drives are sold, beside the exact count.
+  const bool tera = bytes >= 1000000000000ull;
+  return QString::number(static_cast<double>(bytes) / (tera ? 1e12 : 1e9), 'f', 1) +
+         (tera ? QStringLiteral(" TB (") : QStringLiteral(" GB (")) + QString::number(bytes) +
+         QStringLiteral(" bytes)");
 }
 
 QColor outcomeColour(const std::string& outcome) {
@@ -383,8 +385,12 @@ std::optional<std::string> benchCertificatePdf(const BenchCertificate& bench, co
                              "its method, verification and outcome in full."));
     page.row(QStringLiteral("Started (UTC)"), plain(bench.started));
     page.row(QStringLiteral("Ended (UTC)"), plain(bench.ended));
-    page.row(QStringLiteral("Drives"), QString::number(bench.drives.size()) +
-                                           QStringLiteral(", each with its own certificate beside this one"));
+    size_t complete = 0;
+    for (const ErasureCertificate& c : bench.drives) complete += c.outcome == "COMPLETE" ? 1 : 0;
+    page.row(QStringLiteral("Drives"), QString::number(bench.drives.size()) + QStringLiteral(", ") +
+                                           QString::number(complete) + QStringLiteral(" COMPLETE, ") +
+                                           QString::number(bench.drives.size() - complete) +
+                                           QStringLiteral(" not; each has its own certificate beside this one"));
     page.heading(QStringLiteral("Drives"));
     benchHeader(page);
     for (size_t i = 0; i < bench.drives.size(); ++i) {
