@@ -82,20 +82,26 @@ std::optional<std::array<unsigned char, N>> fromBase64(std::string_view text) {
   return bytes;
 }
 
+// Deeper than any certificate nests (a bench's drive is three levels down); a file nested
+// deeper is refused before it can exhaust the stack.
+constexpr int kDeepest = 16;
+
 // Every leaf of the document but the seal itself, by its dotted path; false when two
-// leaves would share a path (a key holding a dot made to shadow another field).
-bool collectLeaves(const Json& value, const std::string& path, Fields& fields) {
+// leaves would share a path (a key holding a dot made to shadow another field) or the
+// document nests too deep.
+bool collectLeaves(const Json& value, const std::string& path, Fields& fields, int depth = 0) {
   const bool container = value.is_object() || value.is_array();
   if (!container || value.empty()) return fields.emplace(path, sha256Hex(canonical(value))).second;
+  if (depth == kDeepest) return false;
   if (value.is_array()) {
     for (size_t i = 0; i < value.size(); ++i) {
-      if (!collectLeaves(value[i], path + "." + std::to_string(i), fields)) return false;
+      if (!collectLeaves(value[i], path + "." + std::to_string(i), fields, depth + 1)) return false;
     }
     return true;
   }
   for (const auto& [key, child] : value.items()) {
     if (path.empty() && (key == "fields" || key == "signature")) continue;
-    if (!collectLeaves(child, path.empty() ? key : path + "." + key, fields)) return false;
+    if (!collectLeaves(child, path.empty() ? key : path + "." + key, fields, depth + 1)) return false;
   }
   return true;
 }
@@ -325,7 +331,7 @@ CertificateCheck verifyCertificate(std::string_view text, const std::optional<st
   const std::optional<Fields> carried = carriedFields(document);
   if (!carried) return malformed("the certificate carries no field list (\"fields\")");
   Fields now;
-  if (!collectLeaves(document, "", now)) return malformed("two fields of the certificate have the same path");
+  if (!collectLeaves(document, "", now)) return malformed("two fields of the certificate have the same path, or it nests deeper than any certificate");
 
   CertificateCheck check;
   check.summary = summaryOf(document);

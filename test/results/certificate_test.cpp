@@ -154,6 +154,9 @@ TEST_F(CertificateTest, VerifyNamesWhatWasChanged) {
       {"not signed", {}, "none", CertificateStatus::NotSigned, ""},
       {"not JSON", [](std::string t) { return t.substr(0, t.size() / 2); }, "", CertificateStatus::Malformed,
        "not a JSON document"},
+      {"nested past any certificate", [](std::string t) { return t.insert(1, "\"x\":" + std::string(5000, '[') +
+                                                                             std::string(5000, ']') + ","); },
+       "", CertificateStatus::Malformed, "nests deeper"},
   };
   for (const Case& c : cases) {
     std::string text = sealed;
