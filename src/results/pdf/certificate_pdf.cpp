@@ -11,6 +11,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace palvoro {
@@ -356,9 +357,14 @@ bool preparePdfDrawing() {
     static char offscreen[] = "offscreen";
     static char* argv[] = {name, platformOption, offscreen, nullptr};
     g_previousHandler = qInstallMessageHandler(withoutRuntimeFolderNotes);
-    // Kept for the rest of the process: destroyed at exit, it would outlive the fonts.
-    new QGuiApplication(argc, argv);
+    static QGuiApplication* application = new QGuiApplication(argc, argv);
     std::setlocale(LC_ALL, locale.c_str());
+    // Kept until the process exits, then taken down before Qt's own globals (registered
+    // while it was made, so they go after it), which hands the fonts back.
+    std::atexit([] {
+      delete application;
+      application = nullptr;
+    });
   });
   return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
 }
