@@ -5,12 +5,12 @@
 //
 // Qt draws the page, and Qt's fonts need a QGuiApplication. palvoro-cli has none: the
 // first call creates one on the offscreen platform, on the calling thread, and keeps it
-// until the process exits (then it is deleted). So the first call must come from the thread that would
-// own an application: the main thread. A command that will write certificates calls
-// preparePdfDrawing() there before its runs start (beside loadSigningKey), since a bench
-// writes them from each drive's thread; a program that makes its own QGuiApplication
-// must do so before it. Pages are drawn
-// one at a time whatever thread asks.
+// until the process exits (then it is deleted). So the first call must come from the
+// thread that would own an application: the main thread. A command that will write
+// certificates calls preparePdfDrawing() there before its runs start (beside
+// loadSigningKey), since a bench writes them from each drive's thread; a program that
+// makes its own QGuiApplication must do so before it. Pages are drawn one at a time
+// whatever thread asks.
 
 #include <optional>
 #include <string>
