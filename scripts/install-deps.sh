@@ -12,6 +12,8 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libudev-dev
   liburing-dev
+  # Erase certificates: signed through libcrypto; the tests look at the PDF through pdftoppm.
+  libssl-dev poppler-utils
   # The manual pages, and the checks of the install and the Debian package.
   help2man desktop-file-utils appstream libxml2-utils lintian dpkg-dev file
   "$@"

@@ -23,6 +23,7 @@
 #include "app/app_context.h"
 #include "app/cli_logs.h"
 #include "app/cli_bench.h"
+#include "app/cli_certificate.h"
 #include "app/cli_report.h"
 #include "service/bench.h"
 #include "app/drive_naming.h"
@@ -790,6 +791,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
                "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.",
                "palvoro-cli"};
   const CliCommands commands = defineCommands(app, options);
+  const std::unique_ptr<CertificateCommand> certificate = addCertificateCommand(app);
   CLI::App* const info = commands.info;
   CLI::App* const smart = commands.smart;
   CLI::App* const test = commands.test;
@@ -818,6 +820,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   }
 
   if (results->parsed()) return resultsCommand(options, out);
+  if (certificate->parsed()) return certificate->run(options, out, err);
 
   int status = kCliOk;
   std::string message;
