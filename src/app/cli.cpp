@@ -24,6 +24,7 @@
 #include "app/cli_logs.h"
 #include "app/cli_bench.h"
 #include "app/cli_certificate.h"
+#include "results/pdf/certificate_pdf.h"
 #include "app/cli_report.h"
 #include "service/bench.h"
 #include "app/drive_naming.h"
@@ -520,7 +521,8 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
   RunService service(context, clock);
   const RunOutcome result = service.run(request, frontEnd);
   const DriveRecord& record = context.driveTable().records[index];
-  const ReportedRun reported = reportedRun(result, options, index, record, keepResultPage(context, options, result));
+  ReportedRun reported = reportedRun(result, options, index, record, keepResultPage(context, options, result));
+  reported.certificate = keepCertificate(result, options);
   if (options.json) {
     Json doc = runReportJson(reported, context, options);
     Json asked = Json::array();
@@ -821,6 +823,17 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
 
   if (results->parsed()) return resultsCommand(options, out);
   if (certificate->parsed()) return certificate->run(options, out, err);
+  if (erase->parsed()) {
+    // A key that cannot sign stops the erase before it begins, not after the drive is gone.
+    if (!options.signKey.empty()) {
+      SigningKeyLoad load = loadSigningKey(options.signKey);
+      if (!load.key) return fail(options, out, err, kCliUsage, load.message);
+      options.signingKey = std::make_shared<const SigningKey>(*load.key);
+    }
+    // The certificates' pages are drawn on this thread, once the runs are over; the
+    // drawing's application belongs to it.
+    if (!preparePdfDrawing()) err << "palvoro-cli: the certificates' PDF pages cannot be drawn here; the JSON is written.\n";
+  }
 
   int status = kCliOk;
   std::string message;

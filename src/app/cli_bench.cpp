@@ -16,6 +16,7 @@
 #include "discovery/volumes.h"
 #include "diagnostics/run_event_texts.h"
 #include "diagnostics/run_messages.h"
+#include "results/pdf/certificate_files.h"
 #include "service/bench.h"
 
 namespace palvoro::cli {
@@ -246,18 +247,61 @@ class Bench {
       reports.push_back(reportedRun(m_drives[i]->outcome, m_options, index, table.records[index], m_pages[i]));
       statuses.push_back(reports.back().status);
     }
+    if (erase()) keepCertificates(reports);
     const int status = worstStatus(statuses);
     if (m_options.json) {
       out << jsonText(reportJson(reports, status), 2) << "\n";
     } else {
       for (const ReportedRun& report : reports) reportRunText(report, m_options, out);
       summaryText(m_drives, m_indexes, table, statuses, out);
+      for (const std::string& name : m_benchCertificate.files) {
+        out << "Bench certificate: " << inFolder(m_benchCertificate.folder, name) << "\n";
+      }
     }
     return status;
   }
 
  private:
   bool erase() const { return m_options.erasing; }
+
+  // Every drive's certificate and the bench's own, which names them all.
+  void keepCertificates(std::vector<ReportedRun>& reports) {
+    BenchCertificate bench;
+    std::vector<size_t> certified;
+    for (size_t i = 0; i < reports.size(); ++i) {
+      if (!reports[i].result.certificate) continue;
+      bench.drives.push_back(hostedCertificate(*reports[i].result.certificate));
+      certified.push_back(i);
+    }
+    if (bench.drives.empty()) return;
+    const auto earliest = std::min_element(bench.drives.begin(), bench.drives.end(),
+                                           [](const auto& a, const auto& b) { return a.started < b.started; });
+    const auto latest = std::max_element(bench.drives.begin(), bench.drives.end(),
+                                         [](const auto& a, const auto& b) { return a.ended < b.ended; });
+    bench.started = earliest->started;
+    bench.ended = latest->ended;
+    bench.host = bench.drives.front().host;
+    bench.operatorName = m_options.operatorName;
+    bench.program = bench.drives.front().program;
+    bench.id = "bench-" + bench.started;
+    const std::string folder = certificateFolderOf(m_options);
+    const CertificateFiles files = writeBenchCertificates(bench, folder, m_options.signingKey.get());
+    const std::set<std::string> written(files.names.begin(), files.names.end());
+    for (size_t k = 0; k < certified.size(); ++k) {
+      ReportedRun::Certificate& kept = reports[certified[k]].certificate;
+      kept.folder = folder;
+      for (const char* extension : {".json", ".pdf"}) {
+        const std::string name = certificateFileName(bench.drives[k], extension);
+        if (written.count(name) != 0) kept.files.push_back(name);
+      }
+      kept.refusal = files.message;
+    }
+    m_benchCertificate = {folder, {}, files.message};
+    for (const char* extension : {".json", ".pdf"}) {
+      const std::string name = benchCertificateFileName(bench, extension);
+      if (written.count(name) != 0) m_benchCertificate.files.push_back(name);
+    }
+  }
 
   // The drive at `index` as it is now is the one its confirmation named.
   void confirm(int index) {
@@ -367,6 +411,14 @@ class Bench {
     return false;
   }
 
+  Json benchCertificateJson() const {
+    if (m_benchCertificate.folder.empty()) return nullptr;
+    Json files = Json::array();
+    for (const std::string& name : m_benchCertificate.files) files.push_back(inFolder(m_benchCertificate.folder, name));
+    return {{"files", files},
+            {"refused", m_benchCertificate.refusal.empty() ? Json(nullptr) : Json(m_benchCertificate.refusal)}};
+  }
+
   Json reportJson(const std::vector<ReportedRun>& reports, int status) {
     const DriveTable& table = m_context.driveTable();
     Json list = Json::array();
@@ -392,6 +444,7 @@ class Bench {
                 {"erase_mode", erase() && !m_options.eraseMode.empty() ? Json(m_options.eraseMode) : Json(nullptr)},
                 {"erase_method", erase() ? Json(m_options.eraseMethod.empty() ? "overwrite" : m_options.eraseMethod) : Json(nullptr)},
                 {"drives", list},
+                {"bench_certificate", benchCertificateJson()},
                 {"left_out", leftOut},
                 {"status", status}};
   }
@@ -413,6 +466,7 @@ class Bench {
   std::vector<int> m_indexes;
   std::vector<std::pair<std::string, std::string>> m_names;  // model and serial, as listed
   std::vector<ReportedRun::Page> m_pages;
+  ReportedRun::Certificate m_benchCertificate;  // the summary of an erase bench
   std::vector<std::thread> m_threads;
   size_t m_ended = 0;
   std::map<int, std::optional<DriveInstance>> m_known;  // the drives seen at each number

@@ -1,5 +1,8 @@
 #include "app/cli_report.h"
 
+#include <unistd.h>
+
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -18,6 +21,7 @@
 #include "discovery/volumes.h"
 #include "app/cli.h"
 #include "results/latency_picture.h"
+#include "results/pdf/certificate_files.h"
 #include "service/bench.h"
 
 namespace palvoro::cli {
@@ -405,6 +409,14 @@ Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& o
         result.verification ? verificationJson(*result.verification, result.verifiedSpans) : Json(nullptr);
     doc["verification_skipped"] = run.skipped.empty() ? Json(nullptr) : Json(run.skipped);
   }
+  if (erase) {
+    const ReportedRun::Certificate& c = run.certificate;
+    Json files = Json::array();
+    for (const std::string& name : c.files) files.push_back(inFolder(c.folder, name));
+    doc["certificate"] = c.folder.empty() ? Json(nullptr)
+                                          : Json{{"files", files},
+                                                 {"refused", c.refusal.empty() ? Json(nullptr) : Json(c.refusal)}};
+  }
   doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
   doc["result_page"] = run.page.path.empty() ? Json(nullptr) : Json(run.page.path);
   doc["result_page_refused"] = run.page.refusal.empty() ? Json(nullptr) : Json(run.page.refusal);
@@ -456,6 +468,8 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
   const std::string temperature = temperatureGuardText(result.temperatureGuard, result.temperature);
   if (!temperature.empty()) out << "  Temperature guard: " << temperature << "\n";
   if (!run.page.path.empty()) out << "  Result page: " << run.page.path << "\n";
+  for (const std::string& name : run.certificate.files) out << "  Certificate: " << inFolder(run.certificate.folder, name) << "\n";
+  if (!run.certificate.refusal.empty()) out << "  Certificate: " << run.certificate.refusal << "\n";
   if (!run.page.refusal.empty()) out << "  Result page: not written. " << run.page.refusal << "\n";
 }
 
@@ -493,6 +507,31 @@ RunRequest runRequestOf(Session& context, int index, const CliOptions& options) 
   return request;
 }
 
+std::string inFolder(const std::string& folder, const std::string& name) {
+  return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string certificateFolderOf(const CliOptions& options) {
+  return options.certificateDir.empty() ? resultsDirOf(options) : options.certificateDir;
+}
+
+ErasureCertificate hostedCertificate(ErasureCertificate certificate) {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) == 0) certificate.host = host;
+  return certificate;
+}
+
+ReportedRun::Certificate keepCertificate(const RunOutcome& result, const CliOptions& options) {
+  ReportedRun::Certificate kept;
+  if (!result.certificate) return kept;
+  kept.folder = certificateFolderOf(options);
+  const CertificateFiles files =
+      writeCertificates(hostedCertificate(*result.certificate), kept.folder, options.signingKey.get());
+  kept.files = files.names;
+  kept.refusal = files.message;
+  return kept;
+}
+
 ReportedRun reportedRun(const RunOutcome& result, const CliOptions& options, int index, const DriveRecord& record,
                         ReportedRun::Page page) {
   const bool erase = result.kind == kTestKindErase;
@@ -500,7 +539,7 @@ ReportedRun reportedRun(const RunOutcome& result, const CliOptions& options, int
   const std::string skipped = erase && options.verify && !result.verification
                                   ? verificationSkipped(result.end, result.state, result.seen.stoppedByUser)
                                   : std::string();
-  return ReportedRun{result, result.kind, erase, index, record, status, skipped, std::move(page)};
+  return ReportedRun{result, result.kind, erase, index, record, status, skipped, std::move(page), {}};
 }
 
 }  // namespace palvoro::cli

@@ -3,6 +3,7 @@
 // it, and a run's report in text and JSON, whether it ran alone or on a bench.
 
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
@@ -13,6 +14,7 @@
 #include "app/cli.h"
 #include "app/console_progress.h"
 #include "app/console_prompter.h"
+#include "results/certificate_signature.h"
 #include "results/result_page.h"
 #include "service/run_service.h"
 
@@ -49,6 +51,7 @@ struct CliOptions {
   std::string operatorName;    // erase: who erases, for the certificate
   std::string certificateDir;  // erase: where certificates go; beside the result page when empty
   std::string signKey;         // erase: an Ed25519 private key (PEM) that signs the certificate
+  std::shared_ptr<const SigningKey> signingKey;  // the key signKey names, read before any erase
   bool repair = false;    // test: run the repair when bad sectors were found
   bool verify = false;    // erase: read the erased sectors back after a COMPLETE erase
   bool logs = false;      // smart: the drive's own logs as well
@@ -111,6 +114,12 @@ struct ReportedRun {
     std::string refusal;
     std::optional<ResultEntry> entry;  // the run's own block, read back
   } page;
+  // The erase's certificate: the folder, the files written in it, or why they were not.
+  struct Certificate {
+    std::string folder;
+    std::vector<std::string> files;
+    std::string refusal;
+  } certificate;
   bool failed() const { return result.end == StartEnd::TestRun && result.state == kTestStateFail; }
 };
 
@@ -126,6 +135,15 @@ ReportedRun reportedRun(const RunOutcome& result, const CliOptions& options, int
 // The result page written so that the run outlives the program, and the run's own block
 // read back from what the service appended.
 ReportedRun::Page keepResultPage(Session& context, const CliOptions& options, const RunOutcome& result);
+// A file's path in `folder`, with one slash between them.
+std::string inFolder(const std::string& folder, const std::string& name);
+// Where the certificates go: --certificate-dir, else beside the result page.
+std::string certificateFolderOf(const CliOptions& options);
+// The erase's certificate with this computer's name and the program's, as written.
+ErasureCertificate hostedCertificate(ErasureCertificate certificate);
+// Writes the certificate an erase that reached the drive left (signed with the options'
+// key); nothing for a run that left none.
+ReportedRun::Certificate keepCertificate(const RunOutcome& result, const CliOptions& options);
 // The run's JSON report, without the boxes it showed (`questions`) and its status.
 Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& options);
 void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostream& out);

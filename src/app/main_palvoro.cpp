@@ -46,6 +46,7 @@ bool mainWindowFree(CPalvoroDlg& mainWindow) {
 // chroot) the window still works; F5 re-scans.
 void runMainWindow(AppContext& context) {
   CPalvoroDlg mainWindow(context, static_cast<QWidget*>(nullptr));
+  mainWindow.setCertificateWriter(certificateFileWriter());
   real::UdevMonitor monitor;
   std::unique_ptr<QSocketNotifier> notifier;
   DeviceChangeDebounce debounce;

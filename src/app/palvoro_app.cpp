@@ -4,8 +4,21 @@
 #include "discovery/compliance_table.h"
 #include "results/help_pages.h"
 #include "ui/widgets/detection_dialog.h"
+#include "results/pdf/certificate_files.h"
 
 namespace palvoro {
+
+CertificateWriter certificateFileWriter() {
+  return [](ErasureCertificate& certificate, const std::string& directory) {
+    const CertificateFiles files = writeCertificates(certificate, directory, nullptr);
+    CertificateFiling filing;
+    if (!files.names.empty()) {
+      filing.path = directory + (directory.empty() || directory.back() == '/' ? "" : "/") + files.names.front();
+    }
+    filing.refusal = files.message;
+    return filing;
+  };
+}
 
 namespace {
 

@@ -10,12 +10,17 @@
 
 #include "app/app_context.h"
 #include "app/program_files.h"
+#include "ui/model/option_dialog_model.h"
 
 namespace palvoro {
 
 // The files the program carries: "vhtlogo.gif", "help.htm", "smart.htm" (the build
 // writes them into the data folder; start-up writes them where that folder is missing).
 std::vector<ProgramFile> startupFiles();
+
+// How the windows keep an erase's certificate: its JSON and PDF beside the result page,
+// unsigned (a key is given on the command line only).
+CertificateWriter certificateFileWriter();
 
 class CPalvoroApp {
  public:

@@ -137,7 +137,7 @@ std::string sectorsText(uint64_t sectors) { return std::to_string(sectors) + (se
 
 // What the erase did about the hidden areas, in a sentence for the page and the certificate.
 std::string hiddenSentence(PurgeMethod method, const HiddenAreaHandling& handling) {
-  if (!handling.found) return "";
+  if (!handling.found) return coversHiddenAreas(method) ? "The drive's own erase covers every sector it has." : "";
   const HiddenAreas& h = *handling.found;
   if (h.hpaSectors() == 0 && h.dcoHiddenSectors() == 0) return "The drive hides no sectors from the host.";
   if (coversHiddenAreas(method)) {

@@ -34,12 +34,7 @@ constexpr const char* kEraseNotSupported =
 // "2026-12-10T04:00:00Z"; "" for a time the clock never gave.
 std::string isoTime(int64_t seconds) {
   if (seconds <= 0) return "";
-  const auto t = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  if (gmtime_r(&t, &utc) == nullptr) return "";
-  char text[32];
-  (void)std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
+  return certificateTime(static_cast<std::time_t>(seconds));
 }
 
 std::string outcomeWord(int32_t state) {
@@ -118,7 +113,10 @@ ErasureCertificate certificateOf(const RunOutcome& outcome, const std::string& o
     c.hidden.dcoKnown = hidden.found->dcoKnown;
     c.hidden.dcoSectors = hidden.found->dcoHiddenSectors();
   }
-  c.hidden.handling = hidden.sentence.empty() ? "The drive was not asked about hidden areas." : hidden.sentence;
+  c.hidden.handling = !hidden.sentence.empty() ? hidden.sentence
+                      : hidden.found   ? "The drive did not say what it hides from the host."
+                                       : "None reported: a Host Protected Area and a Device Configuration Overlay are "
+                                         "ATA features, and the drive was not asked through them.";
   const PurgeMethod method = outcome.purge.method;
   c.method = eraseMethodText(method, outcome.eraseMode);
   c.methodSentence = purgeMethodSentence(method);
@@ -130,11 +128,7 @@ ErasureCertificate certificateOf(const RunOutcome& outcome, const std::string& o
   c.verification = verificationOf(outcome);
   c.operatorName = operatorName;
   c.program = "PALVORO " + programVersionText();
-  std::string stamp;
-  for (const char ch : c.started) {
-    if (ch != '-' && ch != ':') stamp += ch;
-  }
-  c.id = c.drive.serial + "-" + stamp;
+  c.id = certificateIdOf(c.drive.serial, c.started);
   return c;
 }
 

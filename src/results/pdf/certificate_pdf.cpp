@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 namespace palvoro {
 namespace {
@@ -358,10 +359,14 @@ bool preparePdfDrawing() {
     static char* argv[] = {name, platformOption, offscreen, nullptr};
     g_previousHandler = qInstallMessageHandler(withoutRuntimeFolderNotes);
     static QGuiApplication* application = new QGuiApplication(argc, argv);
+    static const std::thread::id owner = std::this_thread::get_id();
     std::setlocale(LC_ALL, locale.c_str());
     // Kept until the process exits, then taken down before Qt's own globals (registered
-    // while it was made, so they go after it), which hands the fonts back.
+    // while it was made, so they go after it), which hands the fonts back. Only the
+    // thread that made it may take it down: made on another (a command run on a thread
+    // of its own), it stays, still reachable, for the process's end to reclaim.
     std::atexit([] {
+      if (std::this_thread::get_id() != owner) return;
       delete application;
       application = nullptr;
     });
