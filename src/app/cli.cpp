@@ -780,6 +780,19 @@ int dispatchCommand(const CliCommands& commands, AppContext& context, const CliO
   return status;
 }
 
+// Before any erase: the signing key read, so that a key that cannot sign stops the erase
+// before it begins rather than after the drive is gone; and the certificates' drawing
+// made ready on this thread, where their pages are drawn once the runs are over.
+int prepareCertificates(CliOptions& options, std::ostream& out, std::ostream& err) {
+  if (!options.signKey.empty()) {
+    SigningKeyLoad load = loadSigningKey(options.signKey);
+    if (!load.key) return fail(options, out, err, kCliUsage, load.message);
+    options.signingKey = std::make_shared<const SigningKey>(*load.key);
+  }
+  if (!preparePdfDrawing()) err << "palvoro-cli: the certificates' PDF pages cannot be drawn here; the JSON is written.\n";
+  return kCliOk;
+}
+
 int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std::ostream& terminalErr,
            const CliTerminal& terminal, Platform* machine) {
   // Everything written below reaches the terminal printable; the progress view, which
@@ -824,16 +837,10 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   if (results->parsed()) return resultsCommand(options, out);
   if (certificate->parsed()) return certificate->run(options, out, err);
   if (erase->parsed()) {
-    // A key that cannot sign stops the erase before it begins, not after the drive is gone.
-    if (!options.signKey.empty()) {
-      SigningKeyLoad load = loadSigningKey(options.signKey);
-      if (!load.key) return fail(options, out, err, kCliUsage, load.message);
-      options.signingKey = std::make_shared<const SigningKey>(*load.key);
-    }
-    // The certificates' pages are drawn on this thread, once the runs are over; the
-    // drawing's application belongs to it.
-    if (!preparePdfDrawing()) err << "palvoro-cli: the certificates' PDF pages cannot be drawn here; the JSON is written.\n";
+    const int prepared = prepareCertificates(options, out, err);
+    if (prepared != kCliOk) return prepared;
   }
+
 
   int status = kCliOk;
   std::string message;
