@@ -780,6 +780,18 @@ int dispatchCommand(const CliCommands& commands, AppContext& context, const CliO
   return status;
 }
 
+// What the parser cannot check alone: the drives named, the erase's method and mode.
+void checkParsed(const CliCommands& commands, CliOptions& options) {
+  const bool namesDrive =
+      commands.info->parsed() || commands.smart->parsed() || commands.test->parsed() || commands.erase->parsed();
+  if (commands.test->parsed() || commands.erase->parsed()) settleDriveNames(options);
+  options.erasing = commands.erase->parsed();
+  if (options.erasing) checkEraseMethod(options);
+  if (namesDrive && !options.named.bench() && options.driveNumber == -1 && options.serial.empty()) {
+    throw CLI::ValidationError("N", "name the drive by its number N or by --serial S");
+  }
+}
+
 // Before any erase: the signing key read, so that a key that cannot sign stops the erase
 // before it begins rather than after the drive is gone; and the certificates' drawing
 // made ready on this thread, where their pages are drawn once the runs are over.
@@ -807,22 +819,13 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
                "palvoro-cli"};
   const CliCommands commands = defineCommands(app, options);
   const std::unique_ptr<CertificateCommand> certificate = addCertificateCommand(app);
-  CLI::App* const info = commands.info;
-  CLI::App* const smart = commands.smart;
-  CLI::App* const test = commands.test;
   CLI::App* const erase = commands.erase;
   CLI::App* const results = commands.results;
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
-    const bool namesDrive = info->parsed() || smart->parsed() || test->parsed() || erase->parsed();
-    if (test->parsed() || erase->parsed()) settleDriveNames(options);
-    options.erasing = erase->parsed();
-    if (options.erasing) checkEraseMethod(options);
-    if (namesDrive && !options.named.bench() && options.driveNumber == -1 && options.serial.empty()) {
-      throw CLI::ValidationError("N", "name the drive by its number N or by --serial S");
-    }
+    checkParsed(commands, options);
   } catch (const CLI::CallForHelp&) {
     out << app.help("", CLI::AppFormatMode::All);
     return kCliOk;
