@@ -222,7 +222,17 @@ fi
 # SET MAX ADDRESS, so hdparm -N sets no HPA there: the checks then ask for an HPA known
 # and empty, and say so in a NOTE line.
 if wanted erase-purge; then
-    boot erase-purge erase-purge-guest.sh 600
+    # The certificate's page is drawn by Qt on its offscreen platform, with fonts: the
+    # guest gets the plugin and one font family, and a font configuration naming them.
+    qtpdf=$work/qtpdf
+    mkdir -p "$qtpdf/platforms" "$qtpdf/fonts"
+    offscreen=$(find /usr/lib -path '*qt6/plugins/platforms/libqoffscreen.so' 2>/dev/null | head -n 1)
+    [ -n "$offscreen" ] && cp "$offscreen" "$qtpdf/platforms/"
+    cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf \
+        /usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf "$qtpdf/fonts/" 2>/dev/null || true
+    printf '<?xml version="1.0"?>\n<fontconfig><dir>/extra/qtpdf/fonts</dir><cachedir>/tmp/fontconfig</cachedir></fontconfig>\n' \
+        >"$qtpdf/fonts.conf"
+    BOOT_EXTRA_FILES="$qtpdf" boot erase-purge erase-purge-guest.sh 600
     check erase-purge "$work/erase-purge.out"
 fi
 

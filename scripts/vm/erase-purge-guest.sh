@@ -17,6 +17,9 @@
 # shellcheck source=scripts/vm/guest-lib.sh
 . /extra/guest-lib.sh
 
+# Where the certificate's page finds Qt's offscreen platform and its fonts.
+export QT_QPA_PLATFORM_PLUGIN_PATH=/extra/qtpdf/platforms FONTCONFIG_FILE=/extra/qtpdf/fonts.conf
+
 find_devices
 capture list palvoro list
 LIST_FILE=/tmp/list.json

@@ -285,6 +285,7 @@ class Bench {
     bench.program = bench.drives.front().program;
     bench.id = "bench-" + bench.started;
     const std::string folder = certificateFolderOf(m_options);
+    makeCertificateFolder(folder);
     const CertificateFiles files = writeBenchCertificates(bench, folder, m_options.signingKey.get());
     const std::set<std::string> written(files.names.begin(), files.names.end());
     for (size_t k = 0; k < certified.size(); ++k) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 #include "app/console_text.h"
 #include "app/drive_naming.h"
@@ -521,10 +522,20 @@ ErasureCertificate hostedCertificate(ErasureCertificate certificate) {
   return certificate;
 }
 
+void makeCertificateFolder(const std::string& folder) {
+  // A folder named for the certificates is made, the user's alone; one that cannot be
+  // made is refused by the writer with the reason.
+  std::error_code ignored;
+  if (std::filesystem::create_directories(folder, ignored)) {
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ignored);
+  }
+}
+
 ReportedRun::Certificate keepCertificate(const RunOutcome& result, const CliOptions& options) {
   ReportedRun::Certificate kept;
   if (!result.certificate) return kept;
   kept.folder = certificateFolderOf(options);
+  makeCertificateFolder(kept.folder);
   const CertificateFiles files =
       writeCertificates(hostedCertificate(*result.certificate), kept.folder, options.signingKey.get());
   kept.files = files.names;

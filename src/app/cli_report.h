@@ -139,6 +139,8 @@ ReportedRun::Page keepResultPage(Session& context, const CliOptions& options, co
 std::string inFolder(const std::string& folder, const std::string& name);
 // Where the certificates go: --certificate-dir, else beside the result page.
 std::string certificateFolderOf(const CliOptions& options);
+// Makes the certificates' folder when it does not exist yet (the user's alone).
+void makeCertificateFolder(const std::string& folder);
 // The erase's certificate with this computer's name and the program's, as written.
 ErasureCertificate hostedCertificate(ErasureCertificate certificate);
 // Writes the certificate an erase that reached the drive left (signed with the options'

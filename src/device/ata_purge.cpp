@@ -438,8 +438,10 @@ std::optional<HiddenAreas> AtaPurge::hiddenAreas() {
   HiddenAreas h;
   h.userSectors = id->userSectors();
   const bool ext = id->has(kIdCommandSet2, kIdLba48);
-  if (id->has(kIdCommandSet1, kIdHpaFeature) && (!ext || m_route.kind == AtaRoute::Kind::PassThrough ||
-                                                 m_route.carrier == kCarrierSat12)) {
+  // Asked whether or not the drive claims the HPA feature set: some report a native
+  // maximum without it (a virtual machine's disks do), and a drive that lacks the command
+  // only aborts it.
+  if (!ext || m_route.kind == AtaRoute::Kind::PassThrough || m_route.carrier == kCarrierSat12) {
     if (const std::optional<uint64_t> max = readNativeMax(ext)) {
       h.hpaKnown = true;
       h.nativeSectors = *max + 1;

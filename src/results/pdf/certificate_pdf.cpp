@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QFont>
 #include <QFontMetrics>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPageSize>
 #include <QPainter>
@@ -343,12 +344,29 @@ void withoutRuntimeFolderNotes(QtMsgType type, const QMessageLogContext& context
   }
 }
 
+// Whether Qt will find the offscreen platform plugin: where QT_QPA_PLATFORM_PLUGIN_PATH
+// says, or in a platforms folder of Qt's plugin paths (QT_PLUGIN_PATH's among them).
+bool offscreenPluginPresent() {
+  QStringList folders;
+  const QByteArray own = qgetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
+  if (!own.isEmpty()) folders << QString::fromLocal8Bit(own);
+  for (const QString& path : QCoreApplication::libraryPaths()) folders << path + QStringLiteral("/platforms");
+  for (const QString& folder : folders) {
+    if (QFileInfo::exists(folder + QStringLiteral("/libqoffscreen.so"))) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool preparePdfDrawing() {
   static std::once_flag once;
   std::call_once(once, [] {
     if (QCoreApplication::instance() != nullptr) return;
+    // Qt ends the process when its platform plugin cannot be loaded: an erase must not
+    // end that way for want of a picture, so without the plugin there is no application
+    // and the certificate goes as JSON alone.
+    if (!offscreenPluginPresent()) return;
     // Qt's application sets the C library's locale from the environment; palvoro-cli's
     // output must not change its decimal point because a certificate was drawn.
     const std::string locale = std::setlocale(LC_ALL, nullptr);
