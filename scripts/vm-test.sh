@@ -49,7 +49,7 @@
 #   PALVORO_VM_KEEP=1  keep the guests' raw output (kept anyway when a check fails)
 #   PALVORO_VM_CLI     a palvoro-cli already built, tried in place of building one
 #   PALVORO_VM_ONLY    the boots to run, e.g. "write" (default: identity scan-bad scan-clean write users erase-purge;
-#                      also: speed, bench, erase-purge)
+#                      also: speed, bench)
 #   PALVORO_VM_SPEED_SIZE    speed: size of each timed disk (default 4G, at least 2G)
 #   PALVORO_VM_SPEED_ROUNDS  speed: rounds of fio and the program taking turns (default 3)
 #   PALVORO_VM_SPEED_PACE    speed: the program's --pace (default auto; deep times a disk
