@@ -128,7 +128,7 @@ Json eraseMethodsJson(const DriveEraseMethods& methods) {
 
 Json eraseJson(const RunOutcome& result) {
   const PurgeOutcome& purge = result.purge;
-  Json erase = {{"method", eraseMethodText(purge.method, result.eraseMode)}, {"category", purgeCategory(purge.method)}};
+  Json erase = {{"method", eraseMethodText(purge.method, result.eraseMode)}, {"category", eraseCategory(purge.method, result.eraseMode)}};
   erase["hidden_areas"] = {{"found", hiddenAreasJson(purge.hidden.found)},
                            {"lifted", purge.hidden.lifted},
                            {"restored", purge.hidden.restored},
@@ -453,7 +453,7 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
   if (report.stoppedByUser) out << "  Stopped by the user.\n";
   if (run.erase) {
     const PurgeOutcome& purge = result.purge;
-    out << "  Method: " << eraseMethodText(purge.method, result.eraseMode) << " (" << purgeCategory(purge.method) << ")\n";
+    out << "  Method: " << eraseMethodText(purge.method, result.eraseMode) << " (" << eraseCategory(purge.method, result.eraseMode) << ")\n";
     if (!purge.hidden.sentence.empty()) out << "  Hidden areas: " << purge.hidden.sentence << "\n";
     const std::string check = purgeCheckText(purge.check);
     if (!check.empty()) out << "  Erase check: " << check << "\n";

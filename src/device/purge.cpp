@@ -19,7 +19,7 @@ constexpr std::array<MethodText, 8> kMethods{{
     {PurgeMethod::Overwrite, "overwrite",
      "The program writes zeros over every block the drive shows; spare and hidden blocks keep what they held."},
     {PurgeMethod::SecurityErase, "security-erase",
-     "The drive's own security erase: it overwrites every block it shows, including its protected area."},
+     "The drive's own security erase: it overwrites every block of its user data area."},
     {PurgeMethod::SecurityEraseEnhanced, "security-erase-enhanced",
      "The drive's own enhanced security erase: it erases every block it has ever used, spare blocks included."},
     {PurgeMethod::SanitizeCrypto, "sanitize-crypto",

@@ -283,6 +283,10 @@ std::vector<std::string> transferResultRows(const std::string& engine) {
   return {textRow("<tr><td><font color=0000ff>Transfers:</font></td><td>", engine, "</td></tr>\r\n")};
 }
 
+const char* eraseCategory(PurgeMethod method, int32_t eraseMode) {
+  return method == PurgeMethod::Overwrite && eraseMode != 1 ? "None" : purgeCategory(method);
+}
+
 std::string eraseMethodText(PurgeMethod method, int32_t eraseMode) {
   if (method != PurgeMethod::Overwrite) return purgeMethodName(method);
   return eraseMode == 1 ? "overwrite, full" : "overwrite, quick";
@@ -309,7 +313,7 @@ std::vector<std::string> eraseResultRows(const PurgeOutcome& purge, int32_t eras
   const auto row = [&rows](const char* head, const std::string& text) {
     rows.push_back(textRow(std::string("<tr><td><font color=0000ff>") + head + "</font></td><td>", text, "</td></tr>\r\n"));
   };
-  row("Erase Method:", eraseMethodText(purge.method, eraseMode) + " (" + purgeCategory(purge.method) + ")");
+  row("Erase Method:", eraseMethodText(purge.method, eraseMode) + " (" + eraseCategory(purge.method, eraseMode) + ")");
   if (!purge.hidden.sentence.empty()) row("Hidden Areas:", purge.hidden.sentence);
   const std::string check = purgeCheckText(purge.check);
   if (!check.empty()) row("Erase Check:", check);

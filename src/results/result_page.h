@@ -38,6 +38,9 @@ std::vector<std::string> transferResultRows(const std::string& engine);
 // An erase's rows: "Erase Method" (name and category), "Hidden Areas" (what became of
 // them) and, after the drive's own erase, "Erase Check" (the sample read back).
 std::vector<std::string> eraseResultRows(const PurgeOutcome& purge, int32_t eraseMode);
+// The category the erase as it ran meets: the method's, except that the quick overwrite,
+// which writes the first and the last part of the drive only, meets none ("None").
+const char* eraseCategory(PurgeMethod method, int32_t eraseMode);
 // "overwrite, quick", "overwrite, full", or the method's own name.
 std::string eraseMethodText(PurgeMethod method, int32_t eraseMode);
 // "PASS: 64 sampled blocks read back, none as it was before the erase", "FAIL: ...", or ""

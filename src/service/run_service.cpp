@@ -120,7 +120,7 @@ ErasureCertificate certificateOf(const RunOutcome& outcome, const std::string& o
   const PurgeMethod method = outcome.purge.method;
   c.method = eraseMethodText(method, outcome.eraseMode);
   c.methodSentence = purgeMethodSentence(method);
-  c.category = purgeCategory(method);
+  c.category = eraseCategory(method, outcome.eraseMode);
   c.started = isoTime(outcome.purge.startedSeconds);
   c.ended = isoTime(outcome.purge.endedSeconds);
   c.outcome = outcomeWord(outcome.state);

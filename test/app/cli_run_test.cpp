@@ -443,7 +443,7 @@ TEST_F(CliRunTest, VerifyReadsTheErasedSectorsBack) {
   const Case cases[] = {
       // Regions of 60,000 sectors, the first written in 235 blocks of 256.
       {"QuickPasses", {"--mode", "quick", "--confirm-erase", serial, "--verify"}, {}, false, kCliOk,
-       {": COMPLETE\n", "  Method: overwrite, quick (Clear)\n",
+       {": COMPLETE\n", "  Method: overwrite, quick (None)\n",
         "  Transfers: simulated queue, 128 KiB x 1 in flight\n  Verification: ran, PASSED\n"
         "    Sectors checked: 120160 of 120160\n    All zero.\n"},
        120160,

@@ -84,6 +84,10 @@ QString categorySentence(const std::string& category) {
     return QStringLiteral("Clear (NIST SP 800-88): every user-addressable location was sanitized, against "
                           "recovery by simple, non-invasive techniques.");
   }
+  if (category == "None") {
+    return QStringLiteral("None: the quick overwrite writes the first and the last part of the drive only; the rest "
+                          "keeps what it held.");
+  }
   return plain(category);
 }
 
@@ -214,7 +218,7 @@ void drawDrive(Page& page, const ErasureCertificate& c) {
   page.heading(QStringLiteral("Hidden areas"));
   page.row(QStringLiteral("Host protected area (HPA)"), yesNoSectors(c.hidden.hpaKnown, c.hidden.hpaSectors));
   page.row(QStringLiteral("Configuration overlay (DCO)"), yesNoSectors(c.hidden.dcoKnown, c.hidden.dcoSectors));
-  page.paragraph(plain(c.hidden.handling, kLongestSentence), 2);
+  page.paragraph(plain(c.hidden.handling, kLongestSentence), 4);
 }
 
 void drawErasure(Page& page, const ErasureCertificate& c) {
@@ -241,7 +245,10 @@ void drawVerification(Page& page, const ErasureCertificate& c) {
   page.row(QStringLiteral("Read back"), plain(v.method));
   page.row(QStringLiteral("Sectors read"), QString::number(v.sectorsRead) + QStringLiteral(", not as written: ") +
                                                QString::number(v.sectorsFailed));
-  page.row(QStringLiteral("Result"), v.passed ? QStringLiteral("passed") : QStringLiteral("not passed"));
+  // An erase nobody read back has not failed a check: it had none.
+  page.row(QStringLiteral("Result"), v.method == "none" ? QStringLiteral("not checked")
+                                     : v.passed         ? QStringLiteral("passed")
+                                                        : QStringLiteral("not passed"));
   if (!v.detail.empty()) page.paragraph(plain(v.detail, kLongestSentence), 2);
 }
 
