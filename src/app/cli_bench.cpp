@@ -266,24 +266,16 @@ class Bench {
 
   // Every drive's certificate and the bench's own, which names them all.
   void keepCertificates(std::vector<ReportedRun>& reports) {
-    BenchCertificate bench;
+    std::vector<ErasureCertificate> drives;
     std::vector<size_t> certified;
     for (size_t i = 0; i < reports.size(); ++i) {
       if (!reports[i].result.certificate) continue;
-      bench.drives.push_back(hostedCertificate(*reports[i].result.certificate));
+      drives.push_back(hostedCertificate(*reports[i].result.certificate));
       certified.push_back(i);
     }
-    if (bench.drives.empty()) return;
-    const auto earliest = std::min_element(bench.drives.begin(), bench.drives.end(),
-                                           [](const auto& a, const auto& b) { return a.started < b.started; });
-    const auto latest = std::max_element(bench.drives.begin(), bench.drives.end(),
-                                         [](const auto& a, const auto& b) { return a.ended < b.ended; });
-    bench.started = earliest->started;
-    bench.ended = latest->ended;
-    bench.host = bench.drives.front().host;
-    bench.operatorName = m_options.operatorName;
-    bench.program = bench.drives.front().program;
-    bench.id = "bench-" + bench.started;
+    const std::optional<BenchCertificate> summary = benchCertificateOf(drives, m_options.operatorName);
+    if (!summary) return;
+    const BenchCertificate& bench = *summary;
     const std::string folder = certificateFolderOf(m_options);
     makeCertificateFolder(folder);
     const CertificateFiles files = writeBenchCertificates(bench, folder, m_options.signingKey.get());

@@ -70,6 +70,7 @@ int runWindows(sim::SimPlatform& platform, int argc, char** argv) {
   CPalvoroApp app(context, [&platform](AppContext& ctx) {
     CPalvoroDlg mainWindow(ctx, static_cast<QWidget*>(nullptr));
     mainWindow.setCertificateWriter(certificateFileWriter());
+    mainWindow.setBenchCertificateWriter(benchCertificateFileWriter());
     // A child of the main window, so its modal dialogs (a re-scan, a test) keep the lab
     // from changing the machine while they use it.
     LabPanel lab(platform, [&mainWindow] { mainWindow.onDeviceChange(); }, &mainWindow);

@@ -47,6 +47,7 @@ bool mainWindowFree(CPalvoroDlg& mainWindow) {
 void runMainWindow(AppContext& context) {
   CPalvoroDlg mainWindow(context, static_cast<QWidget*>(nullptr));
   mainWindow.setCertificateWriter(certificateFileWriter());
+  mainWindow.setBenchCertificateWriter(benchCertificateFileWriter());
   real::UdevMonitor monitor;
   std::unique_ptr<QSocketNotifier> notifier;
   DeviceChangeDebounce debounce;

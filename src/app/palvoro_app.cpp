@@ -8,6 +8,20 @@
 
 namespace palvoro {
 
+BenchCertificateWriter benchCertificateFileWriter() {
+  return [](BenchCertificate& bench, const std::string& directory) {
+    const CertificateFiles files = writeBenchCertificates(bench, directory, nullptr);
+    CertificateFiling filing;
+    if (files.names.size() >= 2) {
+      // The summary comes last, its JSON before its page.
+      filing.path = directory + (directory.empty() || directory.back() == '/' ? "" : "/") +
+                    files.names[files.names.size() - 2];
+    }
+    filing.refusal = files.message;
+    return filing;
+  };
+}
+
 CertificateWriter certificateFileWriter() {
   return [](ErasureCertificate& certificate, const std::string& directory) {
     const CertificateFiles files = writeCertificates(certificate, directory, nullptr);

@@ -21,6 +21,8 @@ std::vector<ProgramFile> startupFiles();
 // How the windows keep an erase's certificate: its JSON and PDF beside the result page,
 // unsigned (a key is given on the command line only).
 CertificateWriter certificateFileWriter();
+// ... and a bench's: every drive's, then the summary naming them.
+BenchCertificateWriter benchCertificateFileWriter();
 
 class CPalvoroApp {
  public:

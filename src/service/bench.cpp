@@ -1,5 +1,6 @@
 #include "service/bench.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "diagnostics/run_messages.h"
@@ -40,6 +41,24 @@ StartEndText startEndText(StartEnd end) {
     case StartEnd::NoSuchDrive: return {"no_such_drive", "no such drive"};
   }
   return {"", ""};
+}
+
+std::optional<BenchCertificate> benchCertificateOf(const std::vector<ErasureCertificate>& drives,
+                                                   const std::string& operatorName) {
+  if (drives.empty()) return std::nullopt;
+  BenchCertificate bench;
+  bench.drives = drives;
+  const auto earliest = std::min_element(drives.begin(), drives.end(),
+                                         [](const auto& a, const auto& b) { return a.started < b.started; });
+  const auto latest =
+      std::max_element(drives.begin(), drives.end(), [](const auto& a, const auto& b) { return a.ended < b.ended; });
+  bench.started = earliest->started;
+  bench.ended = latest->ended;
+  bench.host = drives.front().host;
+  bench.operatorName = operatorName;
+  bench.program = drives.front().program;
+  bench.id = "bench-" + bench.started;
+  return bench;
 }
 
 std::string benchOutcomeText(const RunOutcome& outcome) {

@@ -107,6 +107,12 @@ class BenchRow : public RunEvents {
 // the error's code and message when it failed, or why nothing ran.
 std::string benchOutcomeText(const RunOutcome& outcome);
 
+// The summary certificate of an erase bench: the certificates of the drives it reached
+// (each already given its host), from the first start to the last end. Nothing when it
+// reached none.
+std::optional<BenchCertificate> benchCertificateOf(const std::vector<ErasureCertificate>& drives,
+                                                   const std::string& operatorName);
+
 // A run shown in a row rather than a dialog, for a front end that keeps no window per run:
 // starts the run's worker and ticker, waits on the calling thread until the run is over,
 // and closes it as soon as it has ended (there is nobody to press Close). `stop` asks it to

@@ -8,6 +8,7 @@
 
 #include <QTemporaryDir>
 #include <chrono>
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -215,10 +216,19 @@ TEST(BenchModelTest, AnEraseReachesOnlyTheDrivesTheConfirmationStillNames) {
       EXPECT_EQ(!disk.anyData(1000, 1) && !disk.anyData(kSectors - 1, 1), c.erased[static_cast<size_t>(drive)])
           << "drive " << drive + 1;
     }
+    // The bench's certificate names exactly the drives its erase reached.
+    std::vector<std::string> certified;
+    rig.model.fileCertificates("bench-host", [&certified](BenchCertificate& bench, const std::string&) {
+      for (const ErasureCertificate& drive : bench.drives) certified.push_back(drive.host + " " + drive.drive.serial);
+      return CertificateFiling{"summary.json", ""};
+    });
+    EXPECT_EQ(certified.size(), static_cast<size_t>(std::count(c.erased.begin(), c.erased.end(), true)));
     if (c.erased[1]) {
       // Each drive's block went onto the page as the drive ended.
       EXPECT_TRUE(std::filesystem::exists(rig.results.path().toStdString() + "/" + kResultPageName));
       EXPECT_NE(rig.model.pageStatus().find(kResultPageName), std::string::npos) << rig.model.pageStatus();
+      EXPECT_NE(rig.model.pageStatus().find("Certificates: summary.json"), std::string::npos);
+      EXPECT_EQ(certified.front().rfind("bench-host ", 0), 0u);
     }
   }
 }

@@ -295,7 +295,23 @@ void BenchModel::writeResultPage() {
 
 std::string BenchModel::pageStatus() const {
   std::lock_guard lock(m_pageMutex);
-  return m_pageStatus;
+  return m_certificateStatus.empty() ? m_pageStatus : m_pageStatus + "  " + m_certificateStatus;
+}
+
+void BenchModel::fileCertificates(const std::string& host, const BenchCertificateWriter& writer) {
+  if (!writer || running()) return;
+  std::vector<ErasureCertificate> drives;
+  for (const std::unique_ptr<BenchDrive>& drive : m_drives) {
+    if (!drive->ended.load() || !drive->outcome.certificate) continue;
+    drives.push_back(*drive->outcome.certificate);
+    drives.back().host = host;
+  }
+  std::optional<BenchCertificate> bench = benchCertificateOf(drives, "");
+  if (!bench) return;
+  const CertificateFiling filing = writer(*bench, m_session.startup().resultsDir);
+  std::lock_guard lock(m_pageMutex);
+  m_certificateStatus = !filing.path.empty() ? "Certificates: " + filing.path
+                        : filing.refusal.empty() ? "" : "Certificates not written: " + filing.refusal;
 }
 
 std::vector<BenchRunRow> BenchModel::runRows() const {

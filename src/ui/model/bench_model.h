@@ -22,6 +22,7 @@
 #include "service/bench.h"
 #include "service/list_cell.h"
 #include "service/session.h"
+#include "ui/model/option_dialog_model.h"
 
 namespace palvoro {
 
@@ -172,6 +173,10 @@ class BenchModel {
   int endedDriveIndex(int runRow) const;
   // Where the result page was written after the last drive ended, or why not.
   std::string pageStatus() const;
+  // Once every drive ended (after collect()): an erase bench's certificates written through
+  // `writer` with `host` as this computer's name, into the result page's folder; what came
+  // of it joins the status line. Nothing for a test, or a bench that erased no drive.
+  void fileCertificates(const std::string& host, const BenchCertificateWriter& writer);
   // The window's status line: what Start came to, the runs going on, or the page.
   std::string statusText() const;
 
@@ -179,6 +184,7 @@ class BenchModel {
   const BenchCandidate* startedCandidate(int runRow) const;
   const RunOutcome* endedOutcome(int runRow) const;
   void writeResultPage();
+  std::string m_certificateStatus;  // what fileCertificates came to; read on the window's thread
   BenchAnswers answersFor(const std::optional<BenchConfirmation>& confirmation);
 
   Session& m_session;

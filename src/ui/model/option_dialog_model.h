@@ -50,6 +50,10 @@ struct CertificateFiling {
 using CertificateWriter =
     std::function<CertificateFiling(ErasureCertificate& certificate, const std::string& directory)>;
 
+// Writes a bench's certificates, every drive's and the summary, into `directory`.
+using BenchCertificateWriter =
+    std::function<CertificateFiling(BenchCertificate& certificate, const std::string& directory)>;
+
 // What the user is told after the run: where the certificate went, or why it did not;
 // "" when the writer said neither.
 std::string certificateNotice(const CertificateFiling& filing);

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QSysInfo>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -295,6 +296,7 @@ void BenchWindow::refresh() {
   if (m_model.collect()) {
     // Every drive has ended: the list is read again, as an erase changed what it shows.
     m_poll.stop();
+    m_model.fileCertificates(QSysInfo::machineHostName().toStdString(), m_certificateWriter);
     showRunRows();
     m_model.listDrives();
     showDriveList();

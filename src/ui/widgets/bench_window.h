@@ -36,6 +36,8 @@ class BenchWindow : public QDialog {
   // The runs' timer period and clock, and the seconds rates are taken in (tests shorten
   // and move them); by default one second, the system's clock and the steady clock.
   void setTiming(std::chrono::milliseconds tickPeriod, TestClock* clock, std::function<double()> now = {});
+  // Writes an erase bench's certificates once every drive has ended; none without it.
+  void setCertificateWriter(BenchCertificateWriter writer) { m_certificateWriter = std::move(writer); }
   // Whether a run took place while the window was open.
   bool testRan() const { return m_model.testRan(); }
 
@@ -73,6 +75,7 @@ class BenchWindow : public QDialog {
 
   Session& m_session;
   BenchModel m_model;
+  BenchCertificateWriter m_certificateWriter;
   QTimer m_poll;
   bool m_filling = false;  // the list is being filled: its changes are not the user's
   int m_runsWidth = 0;     // the runs' columns side by side, with the table's frame

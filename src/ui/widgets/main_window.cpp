@@ -135,6 +135,7 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
   void openDriveLogs(int drive) override { showDriveLogsOf(m_context, drive, m_window); }
   bool openBench() override {
     BenchWindow bench(m_context, m_window);
+    bench.setCertificateWriter(m_window->m_benchCertificateWriter);
     bench.setTiming(std::chrono::milliseconds(m_window->m_testTimerMilliseconds), m_window->m_testClock);
     bench.exec();
     return bench.testRan();

@@ -45,6 +45,8 @@ class CPalvoroDlg : public QDialog {
   // Writes the certificate of each erase run from the option dialogs this window opens;
   // without one none is written.
   void setCertificateWriter(CertificateWriter writer) { m_certificateWriter = std::move(writer); }
+  // ... and of each erase bench from the Bench window it opens.
+  void setBenchCertificateWriter(BenchCertificateWriter writer) { m_benchCertificateWriter = std::move(writer); }
 
   // Replaces the re-scan's detection run (the re-scan dialog by default).
   void setDetectionRunner(std::function<void()> runner) { m_detectionRunner = std::move(runner); }
@@ -91,6 +93,7 @@ class CPalvoroDlg : public QDialog {
   int m_testTimerMilliseconds = 1000;
   TestClock* m_testClock = nullptr;
   CertificateWriter m_certificateWriter;
+  BenchCertificateWriter m_benchCertificateWriter;
 
   QLabel* m_banner = nullptr;
   QLabel* m_logo = nullptr;
