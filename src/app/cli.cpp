@@ -197,6 +197,7 @@ int infoCommand(AppContext& context, int index, const CliOptions& options, std::
                 {"capacity_text", page->capacity},
                 {"health_status", page->healthStatus},
                 {"volumes", volumes}};
+    doc["world_wide_name"] = methods.worldWideName.empty() ? Json(nullptr) : Json(methods.worldWideName);
     doc["hidden_areas"] = hiddenAreasJson(methods.hidden);
     doc["erase_methods"] = eraseMethodsJson(methods);
     if (page->raidRowsVisible) {
@@ -219,6 +220,7 @@ int infoCommand(AppContext& context, int index, const CliOptions& options, std::
         << "  Drive A Serial:    " << page->memberSerialA << "\n"
         << "  Drive B Serial:    " << page->memberSerialB << "\n";
   }
+  if (!methods.worldWideName.empty()) out << "  World Wide Name:   " << methods.worldWideName << "\n";
   out << "  Hidden Areas:      " << hiddenAreaText(methods.hidden) << "\n";
   out << "  Volume(s) contained on this drive:\n";
   for (const VolumeRow& v : page->volumes) out << "    " << v.text << "  " << v.capacity << "\n";

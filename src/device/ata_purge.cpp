@@ -3,6 +3,7 @@
 // a USB bridge's carrier.
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "device/ata_command.h"
@@ -98,6 +99,7 @@ class AtaPurge final : public PurgeDevice {
   std::vector<MethodSupport> methods() override;
   PurgeReport run(PurgeMethod method, const PurgeHooks& hooks) override;
   std::optional<HiddenAreas> hiddenAreas() override;
+  std::string worldWideName() override;
   bool liftHpa() override { return setMax(std::nullopt); }
   bool restoreHpa(uint64_t userSectors) override { return userSectors != 0 && setMax(userSectors); }
 
@@ -430,6 +432,18 @@ std::optional<uint64_t> AtaPurge::readNativeMax(bool ext) {
     lba |= static_cast<uint64_t>(a.current.device & 0x0F) << 24;
   }
   return lba;
+}
+
+std::string AtaPurge::worldWideName() {
+  const std::optional<IdentifyFacts> id = identify();
+  if (!id) return "";
+  // Words 108..111, most significant first; a drive without one leaves them zero.
+  uint64_t name = 0;
+  for (int word = kIdWorldWideName; word < kIdWorldWideName + 4; ++word) name = (name << 16) | id->w[static_cast<size_t>(word)];
+  if (name == 0) return "";
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(name));
+  return text;
 }
 
 std::optional<HiddenAreas> AtaPurge::hiddenAreas() {

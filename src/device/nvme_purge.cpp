@@ -177,6 +177,27 @@ class NvmePurgeDevice final : public PurgeDevice {
     return all;
   }
 
+  std::string worldWideName() override {
+    std::vector<uint8_t> ns(kNvmeIdentifyBytes, 0);
+    if (!nvmeIdentifyNamespace(m_platform, m_handle, ns.data())) return "";
+    // The EUI-64 where the namespace has one, else its NGUID; all zeros is none.
+    const auto hex = [&ns](const char* prefix, size_t at, size_t length) -> std::string {
+      if (std::all_of(ns.begin() + static_cast<long>(at), ns.begin() + static_cast<long>(at + length),
+                      [](uint8_t b) { return b == 0; })) {
+        return "";
+      }
+      std::string text = prefix;
+      static constexpr char kDigits[] = "0123456789abcdef";
+      for (size_t i = at; i < at + length; ++i) {
+        text += kDigits[ns[i] >> 4];
+        text += kDigits[ns[i] & 0xF];
+      }
+      return text;
+    };
+    const std::string eui = hex("eui.", kNvmeNsEui64, 8);
+    return !eui.empty() ? eui : hex("nguid.", kNvmeNsNguid, 16);
+  }
+
   PurgeReport run(PurgeMethod method, const PurgeHooks& hooks) override {
     const ControllerFacts c = readController(m_platform, m_handle);
     const std::string why = whyNotOffered(method, c);

@@ -97,6 +97,10 @@ class PurgeDevice {
   // The whole sequence of `method`. A method the drive does not offer ends Unsupported
   // with nothing sent that changes the drive.
   [[nodiscard]] virtual PurgeReport run(PurgeMethod method, const PurgeHooks& hooks) = 0;
+  // The drive's world wide name as its identity reports it ("0x5000cca01a2b3c4d" from an
+  // ATA drive's IDENTIFY, "eui.0025388b71b2c3d4" or "nguid...." from an NVMe namespace);
+  // "" when it reports none.
+  [[nodiscard]] virtual std::string worldWideName() { return ""; }
   // The hidden areas, for drives that have them (ATA); nothing for the others.
   [[nodiscard]] virtual std::optional<HiddenAreas> hiddenAreas() { return std::nullopt; }
   // Makes the native capacity visible until the drive powers off (volatile SET MAX

@@ -75,6 +75,7 @@ DriveEraseMethods eraseMethodsOf(Platform& platform, const DriveRecord& record, 
     const std::unique_ptr<PurgeDevice> device = purgeDeviceOf(platform, drive.handle(), record, raidMemberSelect);
     own = device->methods();
     result.hidden = device->hiddenAreas();
+    result.worldWideName = device->worldWideName();
     drive.close();
   } else {
     own = refusingPurgeDevice("the drive did not open")->methods();

@@ -20,6 +20,7 @@ struct DriveEraseMethods {
   std::vector<MethodSupport> methods;
   PurgeMethod defaultMethod = PurgeMethod::Overwrite;  // the strongest Purge offered
   std::optional<HiddenAreas> hidden;
+  std::string worldWideName;  // "" when the drive reports none
   [[nodiscard]] const MethodSupport* find(PurgeMethod method) const;
 };
 

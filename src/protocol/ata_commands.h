@@ -113,5 +113,6 @@ inline constexpr uint16_t kIdSecurityEnhanced = 0x0020;
 inline constexpr uint16_t kIdSecurityMaximum = 0x0100;
 inline constexpr int kIdSectors28 = 60;          // words 60-61
 inline constexpr int kIdSectors48 = 100;         // words 100-103
+inline constexpr int kIdWorldWideName = 108;     // words 108-111, the world wide name
 
 }  // namespace palvoro

@@ -106,6 +106,9 @@ inline constexpr uint8_t kNvmeFlbasMset = 0x10;
 inline constexpr size_t kNvmeNsDps = 29;
 inline constexpr uint8_t kNvmeDpsPil = 0x08;
 inline constexpr size_t kNvmeNsDlfeat = 33;
+// The namespace's globally unique names: NGUID (bytes 104-119) and EUI-64 (120-127).
+inline constexpr size_t kNvmeNsNguid = 104;
+inline constexpr size_t kNvmeNsEui64 = 120;
 // Completion statuses ((type << 8) | code) that say a command or a field is not there.
 inline constexpr uint32_t kNvmeStatusInvalidOpcode = 0x001;
 inline constexpr uint32_t kNvmeStatusInvalidField = 0x002;

@@ -105,6 +105,7 @@ ErasureCertificate certificateOf(const RunOutcome& outcome, const std::string& o
   const uint64_t sectors = r.identifiedSectors != 0 ? r.identifiedSectors : r.totalSectors;
   c.drive.capacityBytes = sectors * c.drive.sectorSize;
   c.drive.bus = busTypeName(r.busType);
+  if (outcome.eraseMethods) c.drive.wwn = outcome.eraseMethods->worldWideName;
   c.drive.smartHealth = r.smartAvailable == 0 ? "Unknown" : r.smartHealthy != 0 ? "GOOD" : "BAD";
   const HiddenAreaHandling& hidden = outcome.purge.hidden;
   if (hidden.found) {

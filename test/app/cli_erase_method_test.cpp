@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -119,6 +120,13 @@ TEST(CliEraseMethodTest, EachDriveErasesOrRefusesAsItCan) {
     const Json& files = doc["certificate"].is_object() ? doc["certificate"]["files"] : Json::array();
     EXPECT_EQ(static_cast<int>(files.size()), c.certificates) << doc["certificate"].dump();
     EXPECT_NE((out.str() + err.str()).find(c.says), std::string::npos) << out.str() << err.str();
+    // The certificate names the drive as the drive names itself.
+    if (c.certificates != 0) {
+      std::ifstream file(files[0].get<std::string>());
+      const Json certificate = Json::parse(file, nullptr, false);
+      EXPECT_EQ(certificate["drive"]["serial"], c.args.back());
+      EXPECT_EQ(certificate["drive"]["wwn"], c.json == 0 ? "0x5002538e40a1b2c3" : "") << c.name;
+    }
     std::filesystem::remove_all(dir);
   }
 }

@@ -283,7 +283,7 @@ constexpr const char* kErase = R"json({
   "administrator": true,
   "drives": [
     {"number": 0, "identity": {"model": "Kestrel KS520 512GB", "serial": "KS5-E000100", "firmware": "KS52R1",
-                               "sectors": 1000215216, "rotationRate": 1, "trim": true},
+                               "sectors": 1000215216, "rotationRate": 1, "trim": true, "wwn": "0x5002538E40A1B2C3"},
      "security": {"enhanced": true, "eraseMinutes": 2, "enhancedMinutes": 2},
      "sanitize": {"crypto": true, "block": true, "overwrite": false, "seconds": 30}},
     {"number": 1, "identity": {"model": "VHT VH7SAB050", "serial": "VH7E01000001", "firmware": "A5C0",
