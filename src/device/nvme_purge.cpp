@@ -142,13 +142,6 @@ PurgeReport commandRefused(const char* command, const NvmeCommandResult& r) {
   return report;
 }
 
-PurgeReport ended(PurgeStatus status, std::string detail) {
-  PurgeReport report;
-  report.status = status;
-  report.detail = std::move(detail);
-  return report;
-}
-
 std::optional<uint8_t> erasedValueOf(uint8_t dlfeat) {
   switch (dlfeat & 0x7) {
     case 1: return uint8_t{0x00};
@@ -201,7 +194,7 @@ class NvmePurgeDevice final : public PurgeDevice {
   PurgeReport run(PurgeMethod method, const PurgeHooks& hooks) override {
     const ControllerFacts c = readController(m_platform, m_handle);
     const std::string why = whyNotOffered(method, c);
-    if (!why.empty()) return ended(PurgeStatus::Unsupported, why);
+    if (!why.empty()) return purgeEnded(PurgeStatus::Unsupported, why);
     if (isFormat(method)) return format(method, c, hooks);
     return sanitize(*sanitizeKind(method), hooks);
   }
@@ -245,11 +238,11 @@ class NvmePurgeDevice final : public PurgeDevice {
 PurgeReport NvmePurgeDevice::format(PurgeMethod method, const ControllerFacts& c, const PurgeHooks& hooks) {
   std::vector<uint8_t> before(kNvmeIdentifyBytes, 0);
   if (!nvmeIdentifyNamespace(m_platform, m_handle, before.data())) {
-    return ended(PurgeStatus::Unsupported, "the drive did not answer Identify Namespace");
+    return purgeEnded(PurgeStatus::Unsupported, "the drive did not answer Identify Namespace");
   }
   const bool everyNamespace = (c.fna & (kNvmeFnaFormatAll | kNvmeFnaEraseAll)) != 0;
   const uint32_t nsid = everyNamespace ? kNvmeNamespaceAll : ownNamespace(c.namespaces, before);
-  if (nsid == 0) return ended(PurgeStatus::Unsupported, "the drive did not tell which namespace this disk is");
+  if (nsid == 0) return purgeEnded(PurgeStatus::Unsupported, "the drive did not tell which namespace this disk is");
   const uint8_t flbas = before[kNvmeNsFlbas];
   const uint8_t dps = before[kNvmeNsDps];
   const uint32_t lbaf = (flbas & 0xFu) | (((flbas >> 5) & 0x3u) << 4);
@@ -314,7 +307,7 @@ PurgeReport NvmePurgeDevice::pollSanitize(uint32_t cdw10, const PurgeHooks& hook
     m_platform.sleep(kPollMilliseconds);
     if (!nvmeGetLogPage(m_platform, m_handle, kNvmeLogSanitizeStatus, kNvmeSanitizeLogBytes, log.data())) {
       if (++unanswered >= kUnansweredPollsAllowed) {
-        return ended(PurgeStatus::Failed, "the drive stopped answering while it sanitized");
+        return purgeEnded(PurgeStatus::Failed, "the drive stopped answering while it sanitized");
       }
       continue;
     }
@@ -329,16 +322,16 @@ PurgeReport NvmePurgeDevice::pollSanitize(uint32_t cdw10, const PurgeHooks& hook
       continue;
     }
     if (ours && (status == kNvmeSanitizeCompleted || status == kNvmeSanitizeCompletedNoDeallocate)) {
-      return ended(PurgeStatus::Completed, "");
+      return purgeEnded(PurgeStatus::Completed, "");
     }
     if (ours && status == kNvmeSanitizeFailed) {
-      return ended(PurgeStatus::Failed, std::string("the drive reported the sanitize failed") + kFailureMode);
+      return purgeEnded(PurgeStatus::Failed, std::string("the drive reported the sanitize failed") + kFailureMode);
     }
     if (++foreign >= kForeignPollsAllowed) {
-      return ended(PurgeStatus::Failed, "the drive accepted Sanitize but its status log never showed it running");
+      return purgeEnded(PurgeStatus::Failed, "the drive accepted Sanitize but its status log never showed it running");
     }
   }
-  return ended(PurgeStatus::Failed, "the sanitize did not end within two days");
+  return purgeEnded(PurgeStatus::Failed, "the sanitize did not end within two days");
 }
 
 }  // namespace

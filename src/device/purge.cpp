@@ -83,4 +83,11 @@ std::unique_ptr<PurgeDevice> refusingPurgeDevice(std::string why) {
   return std::make_unique<RefusingPurge>(std::move(why));
 }
 
+PurgeReport purgeEnded(PurgeStatus status, std::string detail) {
+  PurgeReport report;
+  report.status = status;
+  report.detail = std::move(detail);
+  return report;
+}
+
 }  // namespace palvoro

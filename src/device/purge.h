@@ -130,6 +130,9 @@ std::unique_ptr<PurgeDevice> scsiPurgeDevice(Platform& platform, Handle handle);
 // refused with `why`.
 std::unique_ptr<PurgeDevice> refusingPurgeDevice(std::string why);
 
+// A sequence's end with nothing more to say than its status and why.
+[[nodiscard]] PurgeReport purgeEnded(PurgeStatus status, std::string detail);
+
 // The category each method meets in the media sanitization guideline: "Clear" or "Purge".
 const char* purgeCategory(PurgeMethod method);
 // The protocol-neutral name used on the command line and in documents:

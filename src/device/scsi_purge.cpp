@@ -61,13 +61,6 @@ std::string senseText(const ScsiOutcome& o) {
   return text;
 }
 
-PurgeReport ended(PurgeStatus status, std::string detail) {
-  PurgeReport report;
-  report.status = status;
-  report.detail = std::move(detail);
-  return report;
-}
-
 // Whether the device takes SANITIZE with `action`: "" when it does, else why not.
 std::string whyNotOffered(Platform& platform, Handle handle, const SanitizeKind& kind) {
   const auto cdb = reportOpcodeCdb(kScsiSanitize, static_cast<uint16_t>(kind.action), kReportOpcodeBytes);
@@ -99,7 +92,7 @@ class ScsiPurgeDevice final : public PurgeDevice {
 
   PurgeReport run(PurgeMethod method, const PurgeHooks& hooks) override {
     const std::string why = whyNot(method);
-    if (!why.empty()) return ended(PurgeStatus::Unsupported, why);
+    if (!why.empty()) return purgeEnded(PurgeStatus::Unsupported, why);
     const SanitizeKind& kind = *kindOf(method);
     const auto list = sanitizeOverwriteList();
     const bool overwrite = kind.action == SanitizeAction::Overwrite;
@@ -130,13 +123,13 @@ class ScsiPurgeDevice final : public PurgeDevice {
   // unknown operation code comes from something in between that filters it.
   static PurgeReport refused(const ScsiOutcome& o) {
     if (o.delivered && o.sense.key == kIllegalRequest) {
-      if (ascOf(o.sense) == kAscInvalidOpcode) return ended(PurgeStatus::Unsupported, kBridgeRefuses);
-      return ended(PurgeStatus::Unsupported, "the drive refused SANITIZE (" + senseText(o) + ")");
+      if (ascOf(o.sense) == kAscInvalidOpcode) return purgeEnded(PurgeStatus::Unsupported, kBridgeRefuses);
+      return purgeEnded(PurgeStatus::Unsupported, "the drive refused SANITIZE (" + senseText(o) + ")");
     }
     if (o.delivered && ascOf(o.sense) == kAscSanitizeInProgress) {
-      return ended(PurgeStatus::Failed, "the drive is already sanitizing (" + senseText(o) + ")");
+      return purgeEnded(PurgeStatus::Failed, "the drive is already sanitizing (" + senseText(o) + ")");
     }
-    return ended(PurgeStatus::Failed, "SANITIZE failed (" + senseText(o) + ")");
+    return purgeEnded(PurgeStatus::Failed, "SANITIZE failed (" + senseText(o) + ")");
   }
 
   // What REQUEST SENSE says now: running (with its progress when the device gives it),
@@ -173,18 +166,18 @@ PurgeReport ScsiPurgeDevice::poll(const PurgeHooks& hooks) {
       if (hooks.progress) hooks.progress({progress, "Waiting for SANITIZE to finish..."});
       continue;
     }
-    if (sense && ascOf(*sense) == kAscSanitizeFailed) return ended(PurgeStatus::Failed, kFailureMode);
+    if (sense && ascOf(*sense) == kAscSanitizeFailed) return purgeEnded(PurgeStatus::Failed, kFailureMode);
     const auto cdb = testUnitReadyCdb();
     const ScsiOutcome ready =
         scsiCommand(m_platform, m_handle, cdb.data(), cdb.size(), ScsiData::None, nullptr, 0, kQueryTimeoutSeconds);
-    if (ready.good()) return ended(PurgeStatus::Completed, "");
-    if (ready.delivered && ascOf(ready.sense) == kAscSanitizeFailed) return ended(PurgeStatus::Failed, kFailureMode);
+    if (ready.good()) return purgeEnded(PurgeStatus::Completed, "");
+    if (ready.delivered && ascOf(ready.sense) == kAscSanitizeFailed) return purgeEnded(PurgeStatus::Failed, kFailureMode);
     if (ready.delivered && ascOf(ready.sense) == kAscSanitizeInProgress) continue;
     if (++odd >= kOddAnswersAllowed) {
-      return ended(PurgeStatus::Failed, "the drive stopped answering while it sanitized (" + senseText(ready) + ")");
+      return purgeEnded(PurgeStatus::Failed, "the drive stopped answering while it sanitized (" + senseText(ready) + ")");
     }
   }
-  return ended(PurgeStatus::Failed, "the sanitize did not end within two days");
+  return purgeEnded(PurgeStatus::Failed, "the sanitize did not end within two days");
 }
 
 }  // namespace
