@@ -173,16 +173,21 @@ void TestRun::onTimer(int timerId) {
   if (v.stopRequest.load() != 0) {
     bool closeNow = timerId == kTimerStopOnly;
     bool clearRequest = false;
+    bool walkEnded = false;
     if (timerId == kTimerSelfTest || timerId == kTimerSecondUnitVerify) {
       quickTestAbort(*this);
       closeNow = clearRequest = true;
     } else if (v.testState.load() == kTestStateAbort) {
-      closeNow = clearRequest = true;
+      closeNow = clearRequest = walkEnded = true;
     }
     if (closeNow) {
       // ABORT is set before the request is cleared: a worker still running (the
-      // second-unit verify) sees one or the other and stops.
-      v.testState = kTestStateAbort;
+      // second-unit verify) sees one or the other and stops. A walk that met unreadable
+      // sectors before the stop fails on them, as Close after its end would have it: which
+      // of the two closes the run first must not change its verdict.
+      const int32_t error = v.testError.load();
+      const bool failed = walkEnded && error != kTestErrorNone && error != kTestErrorStopped;
+      v.testState = failed ? kTestStateFail : kTestStateAbort;
       if (clearRequest) v.stopRequest = 0;
       m_events.closed();
       return;

@@ -188,6 +188,25 @@ TEST_F(MediaScanTest, CancelStopsBeforeTheNextBlockWithCode14) {
   EXPECT_EQ(view->closes(), 1u);
 }
 
+// Cancel after the walk met an unreadable sector: the stop's tick closes the run, and the
+// sector still fails it, as Close after the end of the walk would.
+TEST_F(MediaScanTest, StopAfterAnUnreadableSectorClosesTheRunAsFail) {
+  auto cancelling = std::make_unique<CancellingView>();
+  CancellingView* cancel = cancelling.get();
+  view = std::move(cancelling);
+  loadDrive(100'000);
+  markUnreadable(100, 100);
+  cancel->run = run.get();
+  mediaScan(*run, true);
+
+  EXPECT_EQ(values().badSectorCount.load(), 1u);
+  EXPECT_EQ(values().testError.load(), kTestErrorRead);
+  EXPECT_EQ(values().testState.load(), kTestStateAbort);
+  run->onTimer(kTimerMediaScan);
+  EXPECT_EQ(view->closes(), 1u);
+  EXPECT_EQ(values().testState.load(), kTestStateFail);
+}
+
 TEST_F(MediaScanTest, DriveThatVanishesEndsTheScanAsTooManyBadSectors) {
   loadDrive(100'000);
   sim::SimFault fault;
