@@ -169,9 +169,14 @@ bool migrate(sqlite3* db) {
   }
   Transaction transaction(db);
   if (!transaction.begun()) return false;
-  Statement version(db, "PRAGMA user_version");
-  if (!version.ok() || version.step() != SQLITE_ROW) return false;
-  for (int v = static_cast<int>(version.integer(0)); v < kSchemaVersion; ++v) {
+  int from = 0;
+  {
+    // Read again under the lock: another program may have brought the file up meanwhile.
+    Statement version(db, "PRAGMA user_version");
+    if (!version.ok() || version.step() != SQLITE_ROW) return false;
+    from = static_cast<int>(version.integer(0));
+  }
+  for (int v = from; v < kSchemaVersion; ++v) {
     if (sqlite3_exec(db, kMigrations[v], nullptr, nullptr, nullptr) != SQLITE_OK) return false;
   }
   const std::string setVersion = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
@@ -263,10 +268,13 @@ std::optional<int64_t> HistoryStore::driveKey(const std::string& model, const st
                    " bus = CASE excluded.bus WHEN '' THEN bus ELSE excluded.bus END");
   upsert.bind(model).bind(serial).bind(wwn).bind(bus).bind(now).bind(now);
   if (!transaction.begun() || !upsert.done()) return std::nullopt;
-  Statement id(m_db, "SELECT id FROM drives WHERE model = ? AND serial = ?");
-  id.bind(model).bind(serial);
-  if (!id.ok() || id.step() != SQLITE_ROW) return std::nullopt;
-  const int64_t driveId = id.integer(0);
+  int64_t driveId = 0;
+  {
+    Statement id(m_db, "SELECT id FROM drives WHERE model = ? AND serial = ?");
+    id.bind(model).bind(serial);
+    if (!id.ok() || id.step() != SQLITE_ROW) return std::nullopt;
+    driveId = id.integer(0);
+  }
   if (!transaction.commit()) return std::nullopt;
   return driveId;
 }
