@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Fails when a file under src/ includes a layer above its own. Layers, bottom up (a layer
 # may include itself and those listed before it):
-#   protocol  platform  resources  device  discovery  smart  diagnostics  results  service  ui/model  ui/widgets  app
+#   protocol  platform  resources  device  discovery  smart  diagnostics  results  store  service  ui/model  ui/widgets  app
 # protocol/ (byte order, ATA registers, command blocks, sense data) includes only itself.
 # The platform backends sit beside the seam: platform/sim and platform/linux include only
 # protocol/, platform/ and themselves, and nothing outside app/ includes a backend.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
-order=(protocol platform resources device discovery smart diagnostics results service ui/model ui/widgets app)
+order=(protocol platform resources device discovery smart diagnostics results store service ui/model ui/widgets app)
 rank() {
   local i
   for i in "${!order[@]}"; do

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev
   nlohmann-json3-dev
   libpugixml-dev
+  libsqlite3-dev
   libcli11-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libudev-dev

@@ -24,6 +24,7 @@
 #include "app/cli_logs.h"
 #include "app/cli_bench.h"
 #include "app/cli_certificate.h"
+#include "app/cli_history.h"
 #include "results/pdf/certificate_pdf.h"
 #include "app/cli_report.h"
 #include "service/bench.h"
@@ -520,7 +521,7 @@ int runCommand(AppContext& context, int index, const CliOptions& options, Consol
   // From here Ctrl-C is the Cancel of whatever is shown: a question or the run.
   InterruptGuard interrupts;
   loop.forgetInterrupts();
-  RunService service(context, clock);
+  RunService service(context, clock, options.history.get());
   const RunOutcome result = service.run(request, frontEnd);
   const DriveRecord& record = context.driveTable().records[index];
   ReportedRun reported = reportedRun(result, options, index, record, keepResultPage(context, options, result));
@@ -662,6 +663,9 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
                "One JSON document on standard output; progress as JSON lines on standard error");
   app.add_flag("--quiet", options.quiet, "No progress output");
   app.add_option("--results-dir", options.resultsDir, "Where the result page is kept (default: ~/.local/state/palvoro, as the windows keep it; for root /var/lib/palvoro)");
+  app.add_option("--state-dir", options.stateDir,
+                 "Where the history of every drive is kept (default: as --results-dir's)")
+      ->type_name("DIR");
   CLI::App* list = app.add_subcommand("list", "The drive table");
   CLI::App* info = app.add_subcommand("info", "A drive's identity, property page and volumes");
   CLI::App* smart = app.add_subcommand("smart", "A drive's SMART attributes and verdict");
@@ -821,6 +825,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
                "palvoro-cli"};
   const CliCommands commands = defineCommands(app, options);
   const std::unique_ptr<CertificateCommand> certificate = addCertificateCommand(app);
+  const std::unique_ptr<HistoryCommand> history = addHistoryCommand(app);
   CLI::App* const erase = commands.erase;
   CLI::App* const results = commands.results;
 
@@ -841,6 +846,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
 
   if (results->parsed()) return resultsCommand(options, out);
   if (certificate->parsed()) return certificate->run(options, out, err);
+  if (history->parsed() && !history->needsDrives()) return history->run(options, out, err, nullptr);
+  if (commands.test->parsed() || erase->parsed()) openHistory(options, err);
   if (erase->parsed()) {
     const int prepared = prepareCertificates(options, out, err);
     if (prepared != kCliOk) return prepared;
@@ -879,7 +886,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     screen.say(std::string("palvoro-cli: ") + kNoRightsNoteCli);
   }
 
-  status = dispatchCommand(commands, context, options, loop, screen, prompter, terminal, out, err);
+  status = history->parsed() ? history->run(options, out, err, &context.driveTable())
+                             : dispatchCommand(commands, context, options, loop, screen, prompter, terminal, out, err);
   freeComplianceTable(context.complianceTable());
   return status;
 }

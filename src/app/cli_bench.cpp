@@ -187,7 +187,7 @@ class Bench {
         m_terminal(terminal),
         m_now(clockOf(terminal)),
         m_screen(err, styleOf(options, terminal), terminal.columns, m_now),
-        m_service(context, m_clock) {}
+        m_service(context, m_clock, options.history.get()) {}
 
   ~Bench() {
     for (std::thread& t : m_threads) t.join();

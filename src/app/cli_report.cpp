@@ -261,6 +261,21 @@ std::string resultsDirOf(const CliOptions& options) {
   return dir;
 }
 
+std::string stateDirOf(const CliOptions& options) {
+  return options.stateDir.empty() ? findProgramFolders().resultsDir : options.stateDir;
+}
+
+void openHistory(CliOptions& options, std::ostream& err) {
+  const std::string dir = stateDirOf(options);
+  if (dir.empty()) {
+    err << "palvoro-cli: no folder for the history; the run is not kept in it.\n";
+    return;
+  }
+  StoreOpen opened = HistoryStore::open(dir);
+  if (!opened.message.empty()) err << "palvoro-cli: " << opened.message << "\n";
+  options.history = std::move(opened.store);
+}
+
 const char* verificationEndKey(EraseVerification::End end) {
   switch (end) {
     case EraseVerification::End::Finished: return "finished";

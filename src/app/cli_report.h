@@ -38,6 +38,9 @@ struct CliOptions {
   std::string machineFile;
   std::string builtin;
   std::string resultsDir;  // where the result page is kept; the user's own folder when empty
+  std::string stateDir;    // where the history is kept; the user's own folder when empty
+  // The history the runs are kept in; none when it did not open (the runs go on without).
+  std::shared_ptr<HistoryStore> history;
   bool json = false;
   bool quiet = false;
   int driveNumber = -1;  // as listed, 1 up; -1 when not given
@@ -93,6 +96,12 @@ std::string twoDigitCode(int code);
 Json entryJson(const ResultEntry& e);
 void entryText(const ResultEntry& e, std::ostream& out);
 std::string resultsDirOf(const CliOptions& options);
+// --state-dir, or the folder the result page goes to by default (the same rules: root's
+// /var/lib/palvoro, else the user's state folder).
+std::string stateDirOf(const CliOptions& options);
+// Opens the history for a run; when it cannot, or a damaged file was set aside, says so on
+// `err` and the run goes on.
+void openHistory(CliOptions& options, std::ostream& err);
 // The exit status an erase that completed ends with once it was read back.
 int verifiedStatus(const EraseVerification& v);
 // Why --verify read nothing back.

@@ -1,5 +1,8 @@
 #include "service/run_service.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -14,7 +17,9 @@
 #include "results/result_page.h"
 #include "service/drive_logs_model.h"
 #include "service/open_program_check.h"
+#include "service/smart_window_model.h"
 #include "smart/drive_logs.h"
+#include "smart/smart_window_read.h"
 
 namespace palvoro {
 namespace {
@@ -162,6 +167,7 @@ RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
   values.testError = kTestErrorNone;
   values.testState = kTestStateRunning;
   frontEnd.runStarts();
+  outcome.started = utcTimeText();
   if (request.kind == kTestKindErase && outcome.partitionCheck != kNoPartitions) {
     dismountVolumesBeforeErase(m_session.platform(), outcome.drive);
   }
@@ -176,6 +182,7 @@ RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
   outcome.end = StartEnd::TestRun;
   frontEnd.runEnded();
   afterRun(request, frontEnd, values, outcome);
+  if (m_history != nullptr) keepInHistory(outcome);
   return outcome;
 }
 
@@ -386,6 +393,98 @@ void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, Test
   extraRows.insert(extraRows.end(), hintRows.begin(), hintRows.end());
   outcome.resultBlock = m_session.appendResult(values, record, m_clock.localTime(),
                                                outcome.verification ? &*outcome.verification : nullptr, extraRows);
+}
+
+namespace {
+
+// The test result as the result page words it.
+const char* resultWord(int32_t state) {
+  switch (state) {
+    case kTestStatePass: return "PASS";
+    case kTestStateAbort: return "ABORT";
+    case kTestStateComplete: return "COMPLETE";
+    default: return "FAIL";
+  }
+}
+
+const char* kindWord(int32_t kind) {
+  switch (kind) {
+    case kTestKindExtended: return "extended";
+    case kTestKindErase: return "erase";
+    default: return "quick";
+  }
+}
+
+// The block time below which `share` of the timed blocks fall, in ms. The histogram keeps
+// buckets, not times: this is the upper limit of the bucket holding that block, or the
+// slowest block's time for the open-ended last bucket, so it never understates.
+std::optional<double> latencyBoundMs(const BlockLatencyMap& map, double share, uint64_t worstMicroseconds) {
+  uint64_t timed = 0;
+  for (size_t b = 0; b < kUnreadableBucket; ++b) timed += map.histogram()[b];
+  if (timed == 0) return std::nullopt;
+  const auto rank = static_cast<uint64_t>(share * static_cast<double>(timed - 1)) + 1;
+  uint64_t seen = 0;
+  for (size_t b = 0; b < kLatencyBucketLimits.size(); ++b) {
+    seen += map.histogram()[b];
+    if (seen >= rank) return static_cast<double>(std::min(kLatencyBucketLimits[b], worstMicroseconds)) / 1000.0;
+  }
+  return static_cast<double>(worstMicroseconds) / 1000.0;
+}
+
+std::string hostName() {
+  char name[256] = {};
+  return gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+}
+
+StoredRun storedRunOf(const RunOutcome& outcome, int64_t driveId) {
+  StoredRun run;
+  run.driveId = driveId;
+  run.started = outcome.started;
+  run.ended = utcTimeText();
+  run.kind = kindWord(outcome.kind);
+  run.outcome = resultWord(outcome.state);
+  run.errorCode = outcome.error;
+  run.errorMessage = outcome.error == kTestErrorNone ? "" : outcome.errorMessage;
+  run.badSectors = outcome.badSectorCount;
+  if (outcome.kind == kTestKindErase) run.eraseMethod = eraseMethodText(outcome.purge.method, outcome.eraseMode);
+  if (outcome.verification) run.verification = verificationText(*outcome.verification);
+  if (outcome.latency.blocks() > 0) {
+    uint64_t worst = 0;
+    for (const LatencyStripe& stripe : outcome.latency.stripes()) worst = std::max(worst, stripe.worstMicroseconds);
+    run.latencyP50Ms = latencyBoundMs(outcome.latency, 0.50, worst);
+    run.latencyP99Ms = latencyBoundMs(outcome.latency, 0.99, worst);
+    if (run.latencyP50Ms) run.latencyMaxMs = static_cast<double>(worst) / 1000.0;
+  }
+  run.host = hostName();
+  return run;
+}
+
+}  // namespace
+
+void RunService::keepInHistory(const RunOutcome& outcome) {
+  const DriveRecord& r = outcome.drive;
+  const std::string wwn = outcome.eraseMethods ? outcome.eraseMethods->worldWideName : std::string();
+  const std::optional<int64_t> driveId = m_history->driveKey(
+      trimmedField(r.model, sizeof r.model), trimmedField(r.serialNumber, sizeof r.serialNumber), wwn,
+      busTypeName(r.busType));
+  if (!driveId) return;
+  const std::optional<int64_t> runId = m_history->recordRun(storedRunOf(outcome, *driveId));
+  // Two 512-byte reads over the SMART path: cheap beside the test that just ran. An erase
+  // leaves the attributes as they were before it, and other drives are read in a later step.
+  if (outcome.kind == kTestKindErase || r.driveClass != kDriveClassAta || r.smartAvailable == 0) return;
+  DriveRecord drive = r;
+  SmartWindowData data;
+  if (readSmartWindowData(m_session.platform(), drive, m_session.startup().miniportMode != 0,
+                          m_session.raidMemberSelect(), data) != SmartWindowRead::Read) {
+    return;
+  }
+  StoredSnapshot snapshot{0, *driveId, utcTimeText(), runId, {}, std::nullopt};
+  for (const SmartAttributeRow& row : smartAttributeRows(data.pages, r.originMark)) {
+    if (row.unit != SmartUnit::First) continue;
+    snapshot.attributes.push_back({row.id, row.cells.empty() ? std::string() : row.cells[0], row.current, row.worst,
+                                   row.threshold, row.raw});
+  }
+  if (!snapshot.attributes.empty()) (void)m_history->recordSnapshot(snapshot);
 }
 
 }  // namespace palvoro

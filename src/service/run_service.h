@@ -28,6 +28,7 @@
 #include "platform/prompter.h"
 #include "results/erase_certificate.h"
 #include "service/session.h"
+#include "store/history_store.h"
 
 namespace palvoro {
 
@@ -162,6 +163,7 @@ struct RunOutcome {
   std::optional<DriveEraseMethods> eraseMethods;
   std::string refusal;                           // why the method was not offered (MethodUnavailable)
   std::optional<ErasureCertificate> certificate;
+  std::string started;                           // when the run began, ISO 8601 UTC; "" when none ran
 };
 
 // The certificate's record of an erase that reached the drive: the drive, the method, the
@@ -178,7 +180,11 @@ std::string closeProgramsQuestion(Platform& platform, const DriveRecord& record)
 
 class RunService {
  public:
-  RunService(Session& session, TestClock& clock) : m_session(session), m_clock(clock) {}
+  // With `history`, every run that took place is kept there too (history_store.h); the
+  // store must outlive the service.
+  RunService(Session& session, TestClock& clock, HistoryStore* history = nullptr)
+      : m_session(session), m_clock(clock), m_history(history) {}
+  void setHistory(HistoryStore* history) { m_history = history; }
 
   // The checks, the questions, the run and what follows it, for the drive the request
   // names. Safe to call from several threads at once for different drives.
@@ -192,9 +198,13 @@ class RunService {
   // Whether the drive offers `method`; otherwise the user is told why and the request ends.
   [[nodiscard]] bool methodOffered(Platform& platform, PurgeMethod method, RunFrontEnd& frontEnd, RunOutcome& outcome);
   void afterRun(const RunRequest& request, RunFrontEnd& frontEnd, TestRunValues& values, RunOutcome& outcome);
+  // Keeps the run, and after a test of an ATA drive its SMART attributes, in the history.
+  // A store that refuses changes nothing of the outcome.
+  void keepInHistory(const RunOutcome& outcome);
 
   Session& m_session;
   TestClock& m_clock;
+  HistoryStore* m_history = nullptr;
 };
 
 }  // namespace palvoro

@@ -1,0 +1,125 @@
+#include "app/cli_history.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "app/cli.h"
+#include "app/cli_report.h"
+#include "app/console_text.h"
+#include "discovery/drive_record.h"
+#include "store/history_store.h"
+
+namespace palvoro {
+using namespace cli;
+namespace {
+
+Json optionalMs(const std::optional<double>& ms) { return ms ? Json(*ms) : Json(nullptr); }
+
+Json runJson(const StoredRun& run) {
+  return {{"started", run.started},
+          {"ended", run.ended},
+          {"kind", run.kind},
+          {"outcome", run.outcome},
+          {"error_code", run.errorCode},
+          {"error_message", run.errorMessage},
+          {"bad_sectors", run.badSectors},
+          {"erase_method", run.eraseMethod},
+          {"verification", run.verification},
+          {"latency_p50_ms", optionalMs(run.latencyP50Ms)},
+          {"latency_p99_ms", optionalMs(run.latencyP99Ms)},
+          {"latency_max_ms", optionalMs(run.latencyMaxMs)},
+          {"host", run.host}};
+}
+
+Json driveJson(const StoredDrive& drive) {
+  return {{"model", drive.model},           {"serial", drive.serial},
+          {"wwn", drive.wwn},               {"bus", drive.bus},
+          {"first_seen", drive.firstSeen},  {"last_seen", drive.lastSeen},
+          {"run_count", drive.runCount},    {"last_run", drive.lastRun ? runJson(*drive.lastRun) : Json(nullptr)}};
+}
+
+std::string cell(const std::string& text, int width) {
+  char line[512];
+  std::snprintf(line, sizeof line, "%-*s ", width, text.c_str());
+  return line;
+}
+
+void driveLine(const StoredDrive& d, std::ostream& out) {
+  out << cell(d.model, 40) << cell(d.serial, 20) << cell(std::to_string(d.runCount), 5)
+      << (d.lastRun ? d.lastRun->started + " " + d.lastRun->kind + " " + d.lastRun->outcome : std::string("-"))
+      << "\n";
+}
+
+void runsTable(const StoredDrive& d, const std::vector<StoredRun>& runs, std::ostream& out) {
+  out << d.model << "  " << d.serial << (d.wwn.empty() ? "" : "  WWN " + d.wwn) << "\n";
+  out << cell("Time", 20) << cell("Kind", 8) << cell("Outcome", 8) << cell("Bad", 6) << "Method\n";
+  for (const StoredRun& r : runs) {
+    out << cell(r.started, 20) << cell(r.kind, 8) << cell(r.outcome, 8) << cell(std::to_string(r.badSectors), 6)
+        << r.eraseMethod << "\n";
+  }
+}
+
+}  // namespace
+
+HistoryCommand::HistoryCommand(CLI::App& app) {
+  m_history = app.add_subcommand("history", "Every drive ever tested or erased here, or one drive's runs");
+  CLI::Option* number = m_history->add_option("N", m_number, "The drive's number as listed now");
+  CLI::Option* serial = m_history->add_option("--serial", m_serial, "The drive with this serial number, plugged in or not");
+  number->excludes(serial);
+}
+
+bool HistoryCommand::parsed() const { return m_history->parsed(); }
+
+int HistoryCommand::run(const CliOptions& options, std::ostream& out, std::ostream& err,
+                        const DriveTable* table) const {
+  std::string serial = m_serial;
+  if (needsDrives()) {
+    if (table == nullptr || m_number > table->driveCount()) {
+      return fail(options, out, err, kCliNotFound, "there is no drive " + std::to_string(m_number));
+    }
+    serial = trimmedSerial(table->records[m_number - 1]);
+  }
+  const std::string dir = stateDirOf(options);
+  StoreOpen opened = dir.empty() ? StoreOpen{nullptr, StoreError::FolderUnusable, "no folder for the history"}
+                                 : HistoryStore::open(dir);
+  if (!opened.store) return fail(options, out, err, kCliUsage, opened.message);
+  if (!opened.message.empty()) err << "palvoro-cli: " << opened.message << "\n";
+  HistoryStore& store = *opened.store;
+  const bool oneDrive = !serial.empty();
+  Json drives = Json::array();
+  int shown = 0;
+  for (const StoredDrive& drive : store.drives()) {
+    if (oneDrive && drive.serial != serial) continue;
+    ++shown;
+    if (!oneDrive) {
+      if (options.json) drives.push_back(driveJson(drive));
+      else driveLine(drive, out);
+      continue;
+    }
+    const std::vector<StoredRun> runs = store.runsOf(drive.id);
+    if (options.json) {
+      Json entry = driveJson(drive);
+      Json list = Json::array();
+      for (const StoredRun& run : runs) list.push_back(runJson(run));
+      entry["runs"] = list;
+      drives.push_back(entry);
+    } else {
+      runsTable(drive, runs, out);
+    }
+  }
+  if (oneDrive && shown == 0) {
+    return fail(options, out, err, kCliNotFound, "no history of the drive with serial number " + serial);
+  }
+  if (options.json) {
+    out << jsonText(Json{{"schema_version", kCliSchemaVersion}, {"drives", drives}}, 2) << "\n";
+  } else if (shown == 0) {
+    out << "No drive has been tested or erased here yet.\n";
+  }
+  return kCliOk;
+}
+
+std::unique_ptr<HistoryCommand> addHistoryCommand(CLI::App& app) { return std::make_unique<HistoryCommand>(app); }
+
+}  // namespace palvoro

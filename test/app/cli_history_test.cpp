@@ -1,0 +1,88 @@
+// `palvoro-cli history` and the history the runs leave, on the showcase machine: two runs
+// of one drive both listed; a history folder that cannot be written costs a run nothing.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/cli.h"
+#include "platform/sim/sim_platform.h"
+
+namespace palvoro {
+namespace {
+
+using Json = nlohmann::json;
+
+class CliHistoryTest : public ::testing::Test {
+ protected:
+  CliHistoryTest() {
+    dir = std::filesystem::temp_directory_path() / ("palvoro-history-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "results");
+    // Self-tests of a second, so that a quick test is quick.
+    Json m = Json::parse(sim::builtinMachineDescription("showcase"));
+    for (Json& d : m["drives"]) {
+      if (d.value("transport", "ata") == "nvme") d["nvme"]["selfTest"]["shortSeconds"] = 1;
+      else d["selfTest"] = {{"shortSeconds", 1}, {"extendedSeconds", 2}, {"conveyanceSeconds", 1}};
+    }
+    platform = std::make_unique<sim::SimPlatform>(sim::loadMachine(m.dump()));
+    platform->followWallClock();
+  }
+  ~CliHistoryTest() override {
+    chmod((dir / "state").c_str(), 0700);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+
+  int run(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr) {
+    args.insert(args.begin(), {"--quiet", "--results-dir", (dir / "results").string(), "--state-dir",
+                               (dir / "state").string()});
+    std::ostringstream o, e;
+    CliTerminal terminal;
+    terminal.timerMilliseconds = 20;
+    const int status = runCli(args, o, e, terminal, platform.get());
+    if (out != nullptr) *out = o.str();
+    if (err != nullptr) *err = e.str();
+    return status;
+  }
+
+  std::filesystem::path dir;
+  std::unique_ptr<sim::SimPlatform> platform;
+};
+
+TEST_F(CliHistoryTest, TwoRunsOfOneDriveAreBothInItsHistory) {
+  std::string out, err;
+  ASSERT_EQ(run({"--json", "test", "quick", "1"}, &out, &err), kCliOk) << err;
+  const std::string serial = Json::parse(out)["drive"]["serial"];
+  ASSERT_EQ(run({"test", "quick", "1"}, nullptr, &err), kCliOk) << err;
+
+  ASSERT_EQ(run({"--json", "history"}, &out, &err), kCliOk) << err;
+  const Json all = Json::parse(out);
+  ASSERT_EQ(all["drives"].size(), 1u) << out;
+  EXPECT_EQ(all["drives"][0]["serial"], serial);
+  EXPECT_EQ(all["drives"][0]["run_count"], 2);
+  EXPECT_EQ(all["drives"][0]["last_run"]["outcome"], "PASS");
+
+  ASSERT_EQ(run({"history", "--serial", serial, "--json"}, &out, &err), kCliOk) << err;
+  const Json runs = Json::parse(out)["drives"][0]["runs"];
+  ASSERT_EQ(runs.size(), 2u) << out;
+  for (const Json& r : runs) EXPECT_EQ(r["kind"], "quick");
+  EXPECT_EQ(run({"history", "--serial", "NO-SUCH-SERIAL"}), kCliNotFound);
+}
+
+TEST_F(CliHistoryTest, AHistoryFolderThatCannotBeWrittenCostsTheRunNothing) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into a read-only folder";
+  std::filesystem::create_directories(dir / "state");
+  ASSERT_EQ(chmod((dir / "state").c_str(), 0500), 0);
+  std::string err;
+  EXPECT_EQ(run({"test", "quick", "1"}, nullptr, &err), kCliOk) << err;
+  EXPECT_NE(err.find("cannot be made or written"), std::string::npos) << err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "results" / "Tovrin.htm"));
+}
+
+}  // namespace
+}  // namespace palvoro
