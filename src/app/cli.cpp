@@ -25,6 +25,7 @@
 #include "app/cli_bench.h"
 #include "app/cli_certificate.h"
 #include "app/cli_history.h"
+#include "app/cli_metrics.h"
 #include "results/pdf/certificate_pdf.h"
 #include "app/cli_report.h"
 #include "service/bench.h"
@@ -826,6 +827,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   const CliCommands commands = defineCommands(app, options);
   const std::unique_ptr<CertificateCommand> certificate = addCertificateCommand(app);
   const std::unique_ptr<HistoryCommand> history = addHistoryCommand(app);
+  const std::unique_ptr<MetricsCommand> metrics = addMetricsCommand(app);
   CLI::App* const erase = commands.erase;
   CLI::App* const results = commands.results;
 
@@ -847,6 +849,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   if (results->parsed()) return resultsCommand(options, out);
   if (certificate->parsed()) return certificate->run(options, out, err);
   if (history->parsed() && !history->needsDrives()) return history->run(options, out, err, nullptr);
+  if (metrics->parsed()) return metrics->run(options, out, err);
   if (commands.test->parsed() || erase->parsed()) openHistory(options, err);
   if (erase->parsed()) {
     const int prepared = prepareCertificates(options, out, err);

@@ -454,6 +454,16 @@ StoredRun storedRunOf(const RunOutcome& outcome, int64_t driveId) {
     run.latencyP50Ms = latencyBoundMs(outcome.latency, 0.50, worst);
     run.latencyP99Ms = latencyBoundMs(outcome.latency, 0.99, worst);
     if (run.latencyP50Ms) run.latencyMaxMs = static_cast<double>(worst) / 1000.0;
+    uint64_t totalMicroseconds = 0;
+    for (const LatencyStripe& stripe : outcome.latency.stripes()) totalMicroseconds += stripe.totalMicroseconds;
+    run.latencySumMs = static_cast<double>(totalMicroseconds) / 1000.0;
+    // The timed buckets only: an unreadable block has no time to count.
+    for (size_t b = 0; b < kUnreadableBucket; ++b) {
+      const std::optional<double> upper =
+          b < kLatencyBucketLimits.size() ? std::optional<double>(static_cast<double>(kLatencyBucketLimits[b]) / 1000.0)
+                                          : std::nullopt;
+      run.latencyBuckets.push_back({upper, outcome.latency.histogram()[b]});
+    }
   }
   run.host = hostName();
   return run;

@@ -32,6 +32,12 @@ constexpr const char* kMigrations[] = {
     "CREATE TABLE nvme_health (snapshot_id INTEGER PRIMARY KEY REFERENCES smart_snapshots(id),"
     " percentage_used INTEGER NOT NULL, available_spare INTEGER NOT NULL, media_errors INTEGER NOT NULL,"
     " temperature_c INTEGER NOT NULL, power_on_hours INTEGER NOT NULL, unsafe_shutdowns INTEGER NOT NULL);",
+    // Version 2: a scan's latency histogram, so that the metrics show a histogram rather
+    // than three quantiles. A bucket's limit is kept with its count (NULL for the last,
+    // open one), so a later change of the engine's buckets leaves the old runs readable.
+    "ALTER TABLE runs ADD COLUMN latency_sum_ms REAL;"
+    "CREATE TABLE run_latency_buckets (run_id INTEGER NOT NULL REFERENCES runs(id), position INTEGER NOT NULL,"
+    " upper_ms REAL, blocks INTEGER NOT NULL, PRIMARY KEY (run_id, position));",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
@@ -186,7 +192,7 @@ bool migrate(sqlite3* db) {
 
 constexpr const char* kRunColumns =
     "id, drive_id, started, ended, kind, outcome, error_code, error_message, bad_sectors, erase_method,"
-    " verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host";
+    " verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host, latency_sum_ms";
 
 StoredRun runOf(const Statement& row) {
   StoredRun run;
@@ -205,7 +211,17 @@ StoredRun runOf(const Statement& row) {
   run.latencyP99Ms = row.real(12);
   run.latencyMaxMs = row.real(13);
   run.host = row.text(14);
+  run.latencySumMs = row.real(15);
   return run;
+}
+
+// A run's latency buckets, read into it; the caller holds the lock.
+void readLatencyBuckets(sqlite3* db, StoredRun& run) {
+  Statement select(db, "SELECT upper_ms, blocks FROM run_latency_buckets WHERE run_id = ? ORDER BY position");
+  select.bind(run.id);
+  while (select.ok() && select.step() == SQLITE_ROW) {
+    run.latencyBuckets.push_back({select.real(0), static_cast<uint64_t>(select.integer(1))});
+  }
 }
 
 }  // namespace
@@ -284,14 +300,20 @@ std::optional<int64_t> HistoryStore::recordRun(const StoredRun& run) {
   Transaction transaction(m_db);
   Statement insert(m_db,
                    "INSERT INTO runs (drive_id, started, ended, kind, outcome, error_code, error_message, bad_sectors,"
-                   " erase_method, verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host)"
-                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                   " erase_method, verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host,"
+                   " latency_sum_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(run.driveId).bind(run.started).bind(run.ended).bind(run.kind).bind(run.outcome);
   insert.bind(int64_t{run.errorCode}).bind(run.errorMessage).bind(static_cast<int64_t>(run.badSectors));
   insert.bind(run.eraseMethod).bind(run.verification).bind(run.latencyP50Ms).bind(run.latencyP99Ms);
-  insert.bind(run.latencyMaxMs).bind(run.host);
+  insert.bind(run.latencyMaxMs).bind(run.host).bind(run.latencySumMs);
   if (!transaction.begun() || !insert.done()) return std::nullopt;
   const int64_t id = sqlite3_last_insert_rowid(m_db);
+  for (size_t i = 0; i < run.latencyBuckets.size(); ++i) {
+    Statement bucket(m_db, "INSERT INTO run_latency_buckets (run_id, position, upper_ms, blocks) VALUES (?, ?, ?, ?)");
+    bucket.bind(id).bind(static_cast<int64_t>(i)).bind(run.latencyBuckets[i].upperMs);
+    bucket.bind(static_cast<int64_t>(run.latencyBuckets[i].blocks));
+    if (!bucket.done()) return std::nullopt;
+  }
   if (!transaction.commit()) return std::nullopt;
   return id;
 }
@@ -332,6 +354,7 @@ std::vector<StoredRun> HistoryStore::runsOf(int64_t driveId) {
                           " FROM runs WHERE drive_id = ? ORDER BY started, id").c_str());
   select.bind(driveId);
   while (select.ok() && select.step() == SQLITE_ROW) runs.push_back(runOf(select));
+  for (StoredRun& run : runs) readLatencyBuckets(m_db, run);
   return runs;
 }
 
@@ -352,7 +375,10 @@ std::vector<StoredDrive> HistoryStore::drives() {
     Statement last(m_db, (std::string("SELECT ") + kRunColumns +
                           " FROM runs WHERE drive_id = ? ORDER BY started DESC, id DESC LIMIT 1").c_str());
     last.bind(drive.id);
-    if (last.ok() && last.step() == SQLITE_ROW) drive.lastRun = runOf(last);
+    if (last.ok() && last.step() == SQLITE_ROW) {
+      drive.lastRun = runOf(last);
+      readLatencyBuckets(m_db, *drive.lastRun);
+    }
   }
   return drives;
 }

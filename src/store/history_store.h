@@ -27,6 +27,13 @@ enum class StoreError {
   WriteFailed = 4,     // a write was refused (disk full, read-only, locked past the timeout)
 };
 
+// One bucket of a scan's block times: the readable blocks that took less than `upperMs`
+// and no less than the bucket before's limit; the last bucket has no limit.
+struct StoredLatencyBucket {
+  std::optional<double> upperMs;
+  uint64_t blocks = 0;
+};
+
 // One of the runs of a drive. Times are ISO 8601 UTC ("2026-12-10T05:33:04Z").
 struct StoredRun {
   int64_t id = 0;  // given by recordRun
@@ -45,6 +52,11 @@ struct StoredRun {
   std::optional<double> latencyP99Ms;
   std::optional<double> latencyMaxMs;
   std::string host;
+  // The scan's histogram, buckets in rising order, and the time of all its readable blocks:
+  // enough for a histogram in the metrics. Empty and none where no scan ran, and for runs
+  // kept before the history had them.
+  std::vector<StoredLatencyBucket> latencyBuckets;
+  std::optional<double> latencySumMs;
 };
 
 // An ATA SMART attribute as read.

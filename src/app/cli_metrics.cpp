@@ -1,0 +1,282 @@
+#include "app/cli_metrics.h"
+
+#include <CLI/CLI.hpp>
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <initializer_list>
+#include <map>
+#include <utility>
+
+#include "app/cli.h"
+#include "app/cli_report.h"
+#include "smart/drive_temperature.h"
+
+namespace palvoro {
+using namespace cli;
+namespace {
+
+// The attributes fleets alert on. Their counts are in the raw value's low 32 bits: some
+// makers keep other figures in the bytes above.
+constexpr int kReallocatedSectors = 5;
+constexpr int kPowerOnHours = 9;
+constexpr int kPendingSectors = 197;
+constexpr int kOfflineUncorrectable = 198;
+constexpr uint64_t kRawCountMask = 0xFFFFFFFF;
+
+// The families, in the order they are written. Each is written whole, HELP and TYPE
+// first, as the format requires; a family with no sample is left out.
+enum Family : size_t {
+  kInfo,
+  kSnapshotTime,
+  kAttributeValue,
+  kAttributeWorst,
+  kAttributeThreshold,
+  kAttributeRaw,
+  kSmartPassed,
+  kReallocated,
+  kPending,
+  kOfflineUncorrectableSectors,
+  kTemperature,
+  kPowerOn,
+  kPercentageUsed,
+  kAvailableSpare,
+  kMediaErrors,
+  kUnsafeShutdowns,
+  kRunTime,
+  kRunSuccess,
+  kRunBadSectors,
+  kScanLatency,
+  kFamilyCount,
+};
+
+struct FamilyText {
+  const char* name;
+  const char* type;
+  const char* help;
+};
+
+constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
+    {"palvoro_drive_info", "gauge", "A drive in the history, by model, serial number, world wide name and bus; always 1."},
+    {"palvoro_snapshot_timestamp_seconds", "gauge", "When the drive's SMART state was last read, in seconds since the epoch."},
+    {"palvoro_smart_attribute_value", "gauge", "An ATA SMART attribute's normalised value at the last reading."},
+    {"palvoro_smart_attribute_worst", "gauge", "The lowest normalised value an ATA SMART attribute has had."},
+    {"palvoro_smart_attribute_threshold", "gauge", "The normalised value at or below which the attribute says the drive fails."},
+    {"palvoro_smart_attribute_raw", "gauge", "An ATA SMART attribute's raw value at the last reading."},
+    {"palvoro_smart_passed", "gauge", "1 when no ATA SMART attribute has fallen to its threshold, 0 when one has."},
+    {"palvoro_ata_reallocated_sectors", "gauge", "Sectors the drive has replaced with spares (attribute 5)."},
+    {"palvoro_ata_pending_sectors", "gauge", "Sectors waiting to be replaced after a failed read (attribute 197)."},
+    {"palvoro_ata_offline_uncorrectable_sectors", "gauge", "Sectors the drive's own scan could not read (attribute 198)."},
+    {"palvoro_drive_temperature_celsius", "gauge", "The drive's temperature at the last reading."},
+    {"palvoro_drive_power_on_seconds_total", "counter", "How long the drive has been powered on."},
+    {"palvoro_nvme_percentage_used_ratio", "gauge", "The share of the NVMe drive's rated endurance used; may pass 1."},
+    {"palvoro_nvme_available_spare_ratio", "gauge", "The share of the NVMe drive's spare capacity still available."},
+    {"palvoro_nvme_media_errors_total", "counter", "Unrecovered data integrity errors the NVMe drive has met."},
+    {"palvoro_nvme_unsafe_shutdowns_total", "counter", "Times the NVMe drive lost power without being told first."},
+    {"palvoro_last_run_timestamp_seconds", "gauge", "When the drive's last run of this kind ended, in seconds since the epoch."},
+    {"palvoro_last_run_success", "gauge", "1 when the drive's last run of this kind passed or completed, 0 otherwise."},
+    {"palvoro_last_run_bad_sectors", "gauge", "The bad sectors the drive's last run of this kind found."},
+    {"palvoro_scan_block_latency_seconds", "histogram", "How long each readable block of the drive's last scan took."},
+}};
+
+struct Sample {
+  std::string suffix;  // "_bucket", "_sum", "_count" for a histogram's samples
+  std::string labels;
+  std::string value;
+};
+
+using Samples = std::array<std::vector<Sample>, kFamilyCount>;
+
+// A label value in the text format: backslash, double quote and newline escaped. Drives
+// report ASCII; anything else is replaced so the output stays valid UTF-8.
+std::string labelValue(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (c == '\\') escaped.append("\\\\");
+    else if (c == '"') escaped.append("\\\"");
+    else if (c == '\n') escaped.append("\\n");
+    else if (c < 0x20 || c > 0x7E) escaped.push_back('?');
+    else escaped.push_back(c);
+  }
+  return escaped;
+}
+
+std::string labels(std::initializer_list<std::pair<const char*, std::string>> pairs) {
+  std::string text = "{";
+  for (const auto& [name, value] : pairs) {
+    if (text.size() > 1) text.push_back(',');
+    text.append(name).append("=\"").append(labelValue(value)).append("\"");
+  }
+  return text + "}";
+}
+
+std::string number(uint64_t value) { return std::to_string(value); }
+std::string number(int64_t value) { return std::to_string(value); }
+// The shortest text that reads back as the same double.
+std::string number(double value) {
+  char text[32];
+  const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, end.ptr);
+}
+
+// Seconds since the epoch of a time as the store writes it ("2026-12-10T05:33:04Z").
+std::optional<int64_t> epochSeconds(const std::string& iso) {
+  std::tm utc{};
+  char zone = 0;
+  if (std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour,
+                  &utc.tm_min, &utc.tm_sec, &zone) != 7 ||
+      zone != 'Z') {
+    return std::nullopt;
+  }
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  return static_cast<int64_t>(timegm(&utc));
+}
+
+void addAtaSnapshot(const std::string& serial, const std::vector<StoredAttribute>& attributes, Samples& s) {
+  bool passed = true;
+  std::optional<int> celsius;
+  std::optional<int> airflowCelsius;
+  for (const StoredAttribute& a : attributes) {
+    const std::string l = labels({{"serial", serial}, {"id", std::to_string(a.attrId)}, {"name", a.name}});
+    s[kAttributeValue].push_back({"", l, number(int64_t{a.current})});
+    s[kAttributeWorst].push_back({"", l, number(int64_t{a.worst})});
+    s[kAttributeThreshold].push_back({"", l, number(int64_t{a.threshold})});
+    s[kAttributeRaw].push_back({"", l, number(a.raw)});
+    // A threshold of 0 means the attribute never fails the drive.
+    if (a.threshold != 0 && a.current <= a.threshold) passed = false;
+    const std::string one = labels({{"serial", serial}});
+    const uint64_t count = a.raw & kRawCountMask;
+    if (a.attrId == kReallocatedSectors) s[kReallocated].push_back({"", one, number(count)});
+    if (a.attrId == kPendingSectors) s[kPending].push_back({"", one, number(count)});
+    if (a.attrId == kOfflineUncorrectable) s[kOfflineUncorrectableSectors].push_back({"", one, number(count)});
+    if (a.attrId == kPowerOnHours) s[kPowerOn].push_back({"", one, number(count * 3600)});
+    if (a.attrId == kTemperatureAttribute) celsius = rawCelsius(a.raw);
+    if (a.attrId == kAirflowTemperatureAttribute) airflowCelsius = rawCelsius(a.raw);
+  }
+  const std::string one = labels({{"serial", serial}});
+  s[kSmartPassed].push_back({"", one, passed ? "1" : "0"});
+  if (!celsius) celsius = airflowCelsius;
+  if (celsius) s[kTemperature].push_back({"", one, number(int64_t{*celsius})});
+}
+
+void addNvmeSnapshot(const std::string& serial, const StoredNvmeHealth& h, Samples& s) {
+  const std::string one = labels({{"serial", serial}});
+  s[kTemperature].push_back({"", one, number(int64_t{h.temperatureC})});
+  s[kPowerOn].push_back({"", one, number(h.powerOnHours * 3600)});
+  s[kPercentageUsed].push_back({"", one, number(h.percentageUsed / 100.0)});
+  s[kAvailableSpare].push_back({"", one, number(h.availableSpare / 100.0)});
+  s[kMediaErrors].push_back({"", one, number(h.mediaErrors)});
+  s[kUnsafeShutdowns].push_back({"", one, number(h.unsafeShutdowns)});
+}
+
+// The last scan's histogram: cumulative buckets, as the format counts them.
+void addLatency(const std::string& serial, const StoredRun& scan, Samples& s) {
+  uint64_t below = 0;
+  for (const StoredLatencyBucket& bucket : scan.latencyBuckets) {
+    below += bucket.blocks;
+    const std::string le = bucket.upperMs ? number(*bucket.upperMs / 1000.0) : std::string("+Inf");
+    s[kScanLatency].push_back({"_bucket", labels({{"serial", serial}, {"le", le}}), number(below)});
+  }
+  // A histogram always ends with +Inf, whatever buckets were kept.
+  if (scan.latencyBuckets.back().upperMs) {
+    s[kScanLatency].push_back({"_bucket", labels({{"serial", serial}, {"le", "+Inf"}}), number(below)});
+  }
+  const std::string one = labels({{"serial", serial}});
+  s[kScanLatency].push_back({"_sum", one, number(scan.latencySumMs.value_or(0.0) / 1000.0)});
+  s[kScanLatency].push_back({"_count", one, number(below)});
+}
+
+void addDrive(const DriveMetrics& m, Samples& s) {
+  const std::string& serial = m.drive.serial;
+  s[kInfo].push_back(
+      {"", labels({{"serial", serial}, {"model", m.drive.model}, {"wwn", m.drive.wwn}, {"bus", m.drive.bus}}), "1"});
+  if (m.snapshot) {
+    if (const std::optional<int64_t> taken = epochSeconds(m.snapshot->taken)) {
+      s[kSnapshotTime].push_back({"", labels({{"serial", serial}}), number(*taken)});
+    }
+    if (!m.snapshot->attributes.empty()) addAtaSnapshot(serial, m.snapshot->attributes, s);
+    if (m.snapshot->nvme) addNvmeSnapshot(serial, *m.snapshot->nvme, s);
+  }
+  for (const StoredRun& run : m.lastRuns) {
+    const std::string l = labels({{"serial", serial}, {"kind", run.kind}});
+    if (const std::optional<int64_t> ended = epochSeconds(run.ended)) s[kRunTime].push_back({"", l, number(*ended)});
+    const bool success = run.outcome == "PASS" || run.outcome == "COMPLETE";
+    s[kRunSuccess].push_back({"", l, success ? "1" : "0"});
+    s[kRunBadSectors].push_back({"", l, number(run.badSectors)});
+  }
+  if (m.lastScan && !m.lastScan->latencyBuckets.empty()) addLatency(serial, *m.lastScan, s);
+}
+
+}  // namespace
+
+std::vector<DriveMetrics> driveMetricsOf(HistoryStore& store) {
+  std::vector<DriveMetrics> shown;
+  std::map<std::string, size_t> bySerial;
+  for (StoredDrive& drive : store.drives()) {
+    const auto known = bySerial.find(drive.serial);
+    if (known != bySerial.end() && shown[known->second].drive.lastSeen > drive.lastSeen) continue;
+    DriveMetrics m;
+    std::map<std::string, StoredRun> lastOfKind;
+    for (StoredRun& run : store.runsOf(drive.id)) {
+      if (!run.latencyBuckets.empty()) m.lastScan = run;
+      lastOfKind[run.kind] = std::move(run);
+    }
+    for (auto& [kind, run] : lastOfKind) m.lastRuns.push_back(std::move(run));
+    std::vector<StoredSnapshot> snapshots = store.snapshotsOf(drive.id);
+    if (!snapshots.empty()) m.snapshot = std::move(snapshots.back());
+    m.drive = std::move(drive);
+    if (known != bySerial.end()) {
+      shown[known->second] = std::move(m);
+    } else {
+      bySerial.emplace(m.drive.serial, shown.size());
+      shown.push_back(std::move(m));
+    }
+  }
+  return shown;
+}
+
+std::string metricsText(const std::vector<DriveMetrics>& drives) {
+  Samples samples;
+  for (const DriveMetrics& m : drives) addDrive(m, samples);
+  std::string text;
+  for (size_t f = 0; f < kFamilyCount; ++f) {
+    if (samples[f].empty()) continue;
+    const FamilyText& family = kFamilies[f];
+    text.append("# HELP ").append(family.name).append(" ").append(family.help).append("\n");
+    text.append("# TYPE ").append(family.name).append(" ").append(family.type).append("\n");
+    for (const Sample& sample : samples[f]) {
+      text.append(family.name).append(sample.suffix).append(sample.labels).append(" ").append(sample.value).append("\n");
+    }
+  }
+  return text;
+}
+
+std::optional<std::string> metricsTextOf(const std::string& folder, std::string& message) {
+  StoreOpen opened = folder.empty() ? StoreOpen{nullptr, StoreError::FolderUnusable, "no folder for the history"}
+                                    : HistoryStore::open(folder);
+  message = opened.message;
+  if (!opened.store) return std::nullopt;
+  return metricsText(driveMetricsOf(*opened.store));
+}
+
+MetricsCommand::MetricsCommand(CLI::App& app) {
+  m_metrics = app.add_subcommand("metrics", "The latest state of every drive in the history, as Prometheus metrics");
+}
+
+bool MetricsCommand::parsed() const { return m_metrics->parsed(); }
+
+int MetricsCommand::run(const CliOptions& options, std::ostream& out, std::ostream& err) const {
+  std::string message;
+  const std::optional<std::string> text = metricsTextOf(stateDirOf(options), message);
+  if (!text) return fail(options, out, err, kCliUsage, message);
+  if (!message.empty()) err << "palvoro-cli: " << message << "\n";
+  out << *text;
+  return kCliOk;
+}
+
+std::unique_ptr<MetricsCommand> addMetricsCommand(CLI::App& app) { return std::make_unique<MetricsCommand>(app); }
+
+}  // namespace palvoro
