@@ -812,6 +812,28 @@ int prepareCertificates(CliOptions& options, std::ostream& out, std::ostream& er
   return kCliOk;
 }
 
+// The commands defined in files of their own.
+struct AddedCommands {
+  std::unique_ptr<CertificateCommand> certificate;
+  std::unique_ptr<HistoryCommand> history;
+  std::unique_ptr<MetricsCommand> metrics;
+};
+
+// The commands that need no drive, run; none when the command works on the drives.
+std::optional<int> runWithoutDrives(const CliCommands& commands, const AddedCommands& added, CliOptions& options,
+                                    std::ostream& out, std::ostream& err) {
+  if (commands.results->parsed()) return resultsCommand(options, out);
+  if (added.certificate->parsed()) return added.certificate->run(options, out, err);
+  if (added.metrics->parsed()) return added.metrics->run(options, out, err);
+  if (added.history->parsed() && !added.history->needsDrives()) return added.history->run(options, out, err, nullptr);
+  if (commands.test->parsed() || commands.erase->parsed()) openHistory(options, err);
+  if (commands.erase->parsed()) {
+    const int prepared = prepareCertificates(options, out, err);
+    if (prepared != kCliOk) return prepared;
+  }
+  return std::nullopt;
+}
+
 int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std::ostream& terminalErr,
            const CliTerminal& terminal, Platform* machine) {
   // Everything written below reaches the terminal printable; the progress view, which
@@ -825,11 +847,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
                "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.",
                "palvoro-cli"};
   const CliCommands commands = defineCommands(app, options);
-  const std::unique_ptr<CertificateCommand> certificate = addCertificateCommand(app);
-  const std::unique_ptr<HistoryCommand> history = addHistoryCommand(app);
-  const std::unique_ptr<MetricsCommand> metrics = addMetricsCommand(app);
-  CLI::App* const erase = commands.erase;
-  CLI::App* const results = commands.results;
+  const AddedCommands added{addCertificateCommand(app), addHistoryCommand(app), addMetricsCommand(app)};
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -846,16 +864,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     return kCliUsage;
   }
 
-  if (results->parsed()) return resultsCommand(options, out);
-  if (certificate->parsed()) return certificate->run(options, out, err);
-  if (history->parsed() && !history->needsDrives()) return history->run(options, out, err, nullptr);
-  if (metrics->parsed()) return metrics->run(options, out, err);
-  if (commands.test->parsed() || erase->parsed()) openHistory(options, err);
-  if (erase->parsed()) {
-    const int prepared = prepareCertificates(options, out, err);
-    if (prepared != kCliOk) return prepared;
-  }
-
+  if (const std::optional<int> status = runWithoutDrives(commands, added, options, out, err)) return *status;
 
   int status = kCliOk;
   std::string message;
@@ -889,7 +898,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     screen.say(std::string("palvoro-cli: ") + kNoRightsNoteCli);
   }
 
-  status = history->parsed() ? history->run(options, out, err, &context.driveTable())
+  status = added.history->parsed() ? added.history->run(options, out, err, &context.driveTable())
                              : dispatchCommand(commands, context, options, loop, screen, prompter, terminal, out, err);
   freeComplianceTable(context.complianceTable());
   return status;
