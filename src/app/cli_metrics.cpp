@@ -12,6 +12,7 @@
 
 #include "app/cli.h"
 #include "app/cli_report.h"
+#include "diagnostics/block_latency.h"
 #include "smart/drive_temperature.h"
 
 namespace palvoro {
@@ -36,6 +37,8 @@ enum Family : size_t {
   kAttributeThreshold,
   kAttributeRaw,
   kSmartPassed,
+  kSelfTestPassed,
+  kLoggedErrors,
   kReallocated,
   kPending,
   kOfflineUncorrectableSectors,
@@ -65,7 +68,9 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
     {"palvoro_smart_attribute_worst", "gauge", "The lowest normalised value an ATA SMART attribute has had."},
     {"palvoro_smart_attribute_threshold", "gauge", "The normalised value at or below which the attribute says the drive fails."},
     {"palvoro_smart_attribute_raw", "gauge", "An ATA SMART attribute's raw value at the last reading."},
-    {"palvoro_smart_passed", "gauge", "1 when no ATA SMART attribute has fallen to its threshold, 0 when one has."},
+    {"palvoro_smart_passed", "gauge", "1 when the drive's own verdict at the last reading was a pass, 0 when it failed."},
+    {"palvoro_last_self_test_success", "gauge", "1 when the newest self-test in the drive's log passed, 0 when it failed."},
+    {"palvoro_drive_logged_errors_total", "counter", "Errors the drive has logged in its life."},
     {"palvoro_ata_reallocated_sectors", "gauge", "Sectors the drive has replaced with spares (attribute 5)."},
     {"palvoro_ata_pending_sectors", "gauge", "Sectors waiting to be replaced after a failed read (attribute 197)."},
     {"palvoro_ata_offline_uncorrectable_sectors", "gauge", "Sectors the drive's own scan could not read (attribute 198)."},
@@ -136,7 +141,6 @@ std::optional<int64_t> epochSeconds(const std::string& iso) {
 }
 
 void addAtaSnapshot(const std::string& serial, const std::vector<StoredAttribute>& attributes, Samples& s) {
-  bool passed = true;
   std::optional<int> celsius;
   std::optional<int> airflowCelsius;
   for (const StoredAttribute& a : attributes) {
@@ -145,8 +149,6 @@ void addAtaSnapshot(const std::string& serial, const std::vector<StoredAttribute
     s[kAttributeWorst].push_back({"", l, number(int64_t{a.worst})});
     s[kAttributeThreshold].push_back({"", l, number(int64_t{a.threshold})});
     s[kAttributeRaw].push_back({"", l, number(a.raw)});
-    // A threshold of 0 means the attribute never fails the drive.
-    if (a.threshold != 0 && a.current <= a.threshold) passed = false;
     const std::string one = labels({{"serial", serial}});
     const uint64_t count = a.raw & kRawCountMask;
     if (a.attrId == kReallocatedSectors) s[kReallocated].push_back({"", one, number(count)});
@@ -157,7 +159,6 @@ void addAtaSnapshot(const std::string& serial, const std::vector<StoredAttribute
     if (a.attrId == kAirflowTemperatureAttribute) airflowCelsius = rawCelsius(a.raw);
   }
   const std::string one = labels({{"serial", serial}});
-  s[kSmartPassed].push_back({"", one, passed ? "1" : "0"});
   if (!celsius) celsius = airflowCelsius;
   if (celsius) s[kTemperature].push_back({"", one, number(int64_t{*celsius})});
 }
@@ -172,17 +173,17 @@ void addNvmeSnapshot(const std::string& serial, const StoredNvmeHealth& h, Sampl
   s[kUnsafeShutdowns].push_back({"", one, number(h.unsafeShutdowns)});
 }
 
-// The last scan's histogram: cumulative buckets, as the format counts them.
+// The last scan's histogram: cumulative buckets, as the format counts them, of the timed
+// blocks only (an unreadable block has no time). The engine's buckets hold the blocks
+// under each limit, to the microsecond: close enough to the format's "at most".
 void addLatency(const std::string& serial, const StoredRun& scan, Samples& s) {
   uint64_t below = 0;
-  for (const StoredLatencyBucket& bucket : scan.latencyBuckets) {
-    below += bucket.blocks;
-    const std::string le = bucket.upperMs ? number(*bucket.upperMs / 1000.0) : std::string("+Inf");
+  for (size_t b = 0; b < kUnreadableBucket && b < scan.latencyHistogram.size(); ++b) {
+    below += scan.latencyHistogram[b];
+    const std::string le = b < kLatencyBucketLimits.size()
+                               ? number(static_cast<double>(kLatencyBucketLimits[b]) / 1e6)
+                               : std::string("+Inf");
     s[kScanLatency].push_back({"_bucket", labels({{"serial", serial}, {"le", le}}), number(below)});
-  }
-  // A histogram always ends with +Inf, whatever buckets were kept.
-  if (scan.latencyBuckets.back().upperMs) {
-    s[kScanLatency].push_back({"_bucket", labels({{"serial", serial}, {"le", "+Inf"}}), number(below)});
   }
   const std::string one = labels({{"serial", serial}});
   s[kScanLatency].push_back({"_sum", one, number(scan.latencySumMs.value_or(0.0) / 1000.0)});
@@ -197,6 +198,15 @@ void addDrive(const DriveMetrics& m, Samples& s) {
     if (const std::optional<int64_t> taken = epochSeconds(m.snapshot->taken)) {
       s[kSnapshotTime].push_back({"", labels({{"serial", serial}}), number(*taken)});
     }
+    const std::string one = labels({{"serial", serial}});
+    // A verdict, a self-test and an error count only where the reading had them.
+    if (m.snapshot->health == "PASS" || m.snapshot->health == "FAIL") {
+      s[kSmartPassed].push_back({"", one, m.snapshot->health == "PASS" ? "1" : "0"});
+    }
+    if (m.snapshot->lastSelfTest) {
+      s[kSelfTestPassed].push_back({"", one, m.snapshot->lastSelfTest->failed ? "0" : "1"});
+    }
+    if (m.snapshot->errorCount) s[kLoggedErrors].push_back({"", one, number(*m.snapshot->errorCount)});
     if (!m.snapshot->attributes.empty()) addAtaSnapshot(serial, m.snapshot->attributes, s);
     if (m.snapshot->nvme) addNvmeSnapshot(serial, *m.snapshot->nvme, s);
   }
@@ -207,7 +217,7 @@ void addDrive(const DriveMetrics& m, Samples& s) {
     s[kRunSuccess].push_back({"", l, success ? "1" : "0"});
     s[kRunBadSectors].push_back({"", l, number(run.badSectors)});
   }
-  if (m.lastScan && !m.lastScan->latencyBuckets.empty()) addLatency(serial, *m.lastScan, s);
+  if (m.lastScan) addLatency(serial, *m.lastScan, s);
 }
 
 }  // namespace
@@ -221,7 +231,8 @@ std::vector<DriveMetrics> driveMetricsOf(HistoryStore& store) {
     DriveMetrics m;
     std::map<std::string, StoredRun> lastOfKind;
     for (StoredRun& run : store.runsOf(drive.id)) {
-      if (!run.latencyBuckets.empty()) m.lastScan = run;
+      // A histogram the engine wrote: every timed bucket, the open one and the unreadable.
+      if (run.latencyHistogram.size() == kLatencyBuckets) m.lastScan = run;
       lastOfKind[run.kind] = std::move(run);
     }
     for (auto& [kind, run] : lastOfKind) m.lastRuns.push_back(std::move(run));

@@ -27,13 +27,6 @@ enum class StoreError {
   WriteFailed = 4,     // a write was refused (disk full, read-only, locked past the timeout)
 };
 
-// One bucket of a scan's block times: the readable blocks that took less than `upperMs`
-// and no less than the bucket before's limit; the last bucket has no limit.
-struct StoredLatencyBucket {
-  std::optional<double> upperMs;
-  uint64_t blocks = 0;
-};
-
 // One of the runs of a drive. Times are ISO 8601 UTC ("2026-12-10T05:33:04Z").
 struct StoredRun {
   int64_t id = 0;  // given by recordRun
@@ -51,12 +44,13 @@ struct StoredRun {
   std::optional<double> latencyP50Ms;
   std::optional<double> latencyP99Ms;
   std::optional<double> latencyMaxMs;
-  std::string host;
-  // The scan's histogram, buckets in rising order, and the time of all its readable blocks:
-  // enough for a histogram in the metrics. Empty and none where no scan ran, and for runs
-  // kept before the history had them.
-  std::vector<StoredLatencyBucket> latencyBuckets;
+  // The scan's block-time histogram: one count per bucket of kLatencyBucketLimits, then the
+  // blocks of 500 ms or more, then the unreadable ones; empty where no scan ran.
+  std::vector<uint64_t> latencyHistogram;
+  // The time of the scan's readable blocks together; none where no scan ran or the run was
+  // kept before the history had it.
   std::optional<double> latencySumMs;
+  std::string host;
 };
 
 // An ATA SMART attribute as read.
@@ -79,6 +73,15 @@ struct StoredNvmeHealth {
   uint64_t unsafeShutdowns = 0;
 };
 
+// The newest self-test the drive's own log holds.
+struct StoredSelfTest {
+  uint64_t powerOnHours = 0;  // when it ended, by the drive's clock
+  std::string kind;           // "Short", "Extended", ...
+  std::string result;         // as the drive's log words it
+  bool failed = false;
+  bool operator==(const StoredSelfTest&) const = default;
+};
+
 // A reading of a drive's SMART state, after a run or on its own.
 struct StoredSnapshot {
   int64_t id = 0;  // given by recordSnapshot
@@ -87,6 +90,9 @@ struct StoredSnapshot {
   std::optional<int64_t> runId;
   std::vector<StoredAttribute> attributes;
   std::optional<StoredNvmeHealth> nvme;
+  std::string health;                  // the drive's own verdict: "PASS", "FAIL", "" when not judged
+  std::optional<uint64_t> errorCount;  // errors the drive has logged in its life, where its log says
+  std::optional<StoredSelfTest> lastSelfTest;
 };
 
 // A drive ever seen, with how many runs it had and its last.

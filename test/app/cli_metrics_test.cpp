@@ -22,6 +22,15 @@ StoredRun runOf(int64_t driveId, const char* kind, const char* ended, const char
   return run;
 }
 
+StoredSnapshot snapshotOf(int64_t driveId, const char* taken, const char* health, const StoredSelfTest& selfTest) {
+  StoredSnapshot snapshot;
+  snapshot.driveId = driveId;
+  snapshot.taken = taken;
+  snapshot.health = health;
+  snapshot.lastSelfTest = selfTest;
+  return snapshot;
+}
+
 TEST(Metrics, AtaAndNvmeDrivesAsPrometheusText) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("palvoro-metrics-" + std::to_string(::getpid()));
@@ -32,20 +41,22 @@ TEST(Metrics, AtaAndNvmeDrivesAsPrometheusText) {
     HistoryStore& store = *opened.store;
     const int64_t ata = store.driveKey("Evil \"Disk\" \\ 1\n\xC3", "S1", "5000c500a1b2c3d4", "SATA").value();
     StoredRun scan = runOf(ata, "extended", "2026-12-09T14:02:00Z", "FAIL", 2);
-    scan.latencyBuckets = {{5.0, 90}, {20.0, 5}, {50.0, 3}, {150.0, 1}, {500.0, 0}, {std::nullopt, 1}};
+    scan.latencyHistogram = {90, 5, 3, 1, 0, 1, 4};  // the last, unreadable blocks, has no time
     scan.latencySumMs = 1234.5;
     ASSERT_TRUE(store.recordRun(scan));
     ASSERT_TRUE(store.recordRun(runOf(ata, "quick", "2026-12-10T05:00:00Z", "PASS", 0)));
     // 194 keeps its minimum and maximum above the low byte; 197 a vendor's high word.
-    ASSERT_TRUE(store.recordSnapshot({0, ata, "2026-12-10T05:01:00Z", std::nullopt,
-                                      {{5, "Reallocated Sector Count", 100, 100, 36, 3},
-                                       {194, "Temperature", 66, 50, 0, 0x0032001E0028},
-                                       {197, "Current Pending Sector Count", 30, 30, 40, (1ull << 32) | 9}},
-                                      std::nullopt}));
+    StoredSnapshot reading = snapshotOf(ata, "2026-12-10T05:01:00Z", "FAIL", {14000, "Short", "read failure", true});
+    reading.attributes = {{5, "Reallocated Sector Count", 100, 100, 36, 3},
+                          {194, "Temperature", 66, 50, 0, 0x0032001E0028},
+                          {197, "Current Pending Sector Count", 30, 30, 40, (1ull << 32) | 9}};
+    reading.errorCount = 3;
+    ASSERT_TRUE(store.recordSnapshot(reading));
     const int64_t nvme = store.driveKey("Sabik NV2", "N1", "", "NVMe").value();
     ASSERT_TRUE(store.recordRun(runOf(nvme, "erase", "2026-12-10T04:00:00Z", "COMPLETE", 0)));
-    ASSERT_TRUE(store.recordSnapshot(
-        {0, nvme, "2026-12-10T05:02:00Z", std::nullopt, {}, StoredNvmeHealth{3, 100, 0, 41, 1200, 7}}));
+    reading = snapshotOf(nvme, "2026-12-10T05:02:00Z", "PASS", {1100, "Short", "passed", false});
+    reading.nvme = StoredNvmeHealth{3, 100, 0, 41, 1200, 7};
+    ASSERT_TRUE(store.recordSnapshot(reading));
   }
   std::string message;
   const std::optional<std::string> text = metricsTextOf(dir.string(), message);
@@ -79,9 +90,17 @@ palvoro_smart_attribute_threshold{serial="S1",id="197",name="Current Pending Sec
 palvoro_smart_attribute_raw{serial="S1",id="5",name="Reallocated Sector Count"} 3
 palvoro_smart_attribute_raw{serial="S1",id="194",name="Temperature"} 214750330920
 palvoro_smart_attribute_raw{serial="S1",id="197",name="Current Pending Sector Count"} 4294967305
-# HELP palvoro_smart_passed 1 when no ATA SMART attribute has fallen to its threshold, 0 when one has.
+# HELP palvoro_smart_passed 1 when the drive's own verdict at the last reading was a pass, 0 when it failed.
 # TYPE palvoro_smart_passed gauge
 palvoro_smart_passed{serial="S1"} 0
+palvoro_smart_passed{serial="N1"} 1
+# HELP palvoro_last_self_test_success 1 when the newest self-test in the drive's log passed, 0 when it failed.
+# TYPE palvoro_last_self_test_success gauge
+palvoro_last_self_test_success{serial="S1"} 0
+palvoro_last_self_test_success{serial="N1"} 1
+# HELP palvoro_drive_logged_errors_total Errors the drive has logged in its life.
+# TYPE palvoro_drive_logged_errors_total counter
+palvoro_drive_logged_errors_total{serial="S1"} 3
 # HELP palvoro_ata_reallocated_sectors Sectors the drive has replaced with spares (attribute 5).
 # TYPE palvoro_ata_reallocated_sectors gauge
 palvoro_ata_reallocated_sectors{serial="S1"} 3
