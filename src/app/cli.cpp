@@ -26,6 +26,7 @@
 #include "app/cli_certificate.h"
 #include "app/cli_history.h"
 #include "app/cli_metrics.h"
+#include "app/cli_watch.h"
 #include "results/pdf/certificate_pdf.h"
 #include "app/cli_report.h"
 #include "service/bench.h"
@@ -852,6 +853,7 @@ struct AddedCommands {
   std::unique_ptr<CertificateCommand> certificate;
   std::unique_ptr<HistoryCommand> history;
   std::unique_ptr<MetricsCommand> metrics;
+  std::unique_ptr<WatchCommand> watch;
 };
 
 // The commands that need no drive, run; none when the command works on the drives.
@@ -873,7 +875,7 @@ constexpr const char* kCliDescription =
     "palvoro-cli: drive diagnostics without windows.\n\n"
     "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
     "3 refused (a question answered no, a safety rule, an answer nobody could give) or stopped by "
-    "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.";
+    "Ctrl-C; 4 not enough privilege; 5 drive not found or gone; 6 watch: a drive worsened.";
 
 int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std::ostream& terminalErr,
            const CliTerminal& terminal, Platform* machine) {
@@ -884,7 +886,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   CliOptions options;
   CLI::App app{kCliDescription, "palvoro-cli"};
   const CliCommands commands = defineCommands(app, options);
-  const AddedCommands added{addCertificateCommand(app), addHistoryCommand(app), addMetricsCommand(app)};
+  const AddedCommands added{addCertificateCommand(app), addHistoryCommand(app), addMetricsCommand(app),
+                            addWatchCommand(app)};
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -936,8 +939,9 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     screen.say(std::string("palvoro-cli: ") + kNoRightsNoteCli);
   }
 
-  status = added.history->parsed() ? added.history->run(options, out, err, &context.driveTable())
-                             : dispatchCommand(commands, context, options, loop, screen, prompter, terminal, out, err);
+  status = added.watch->parsed()     ? added.watch->run(options, context, out, err)
+           : added.history->parsed() ? added.history->run(options, out, err, &context.driveTable())
+                                     : dispatchCommand(commands, context, options, loop, screen, prompter, terminal, out, err);
   freeComplianceTable(context.complianceTable());
   return status;
 }

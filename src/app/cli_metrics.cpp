@@ -4,8 +4,6 @@
 
 #include <array>
 #include <charconv>
-#include <cstdio>
-#include <ctime>
 #include <initializer_list>
 #include <map>
 #include <utility>
@@ -13,19 +11,17 @@
 #include "app/cli.h"
 #include "app/cli_report.h"
 #include "diagnostics/block_latency.h"
-#include "smart/drive_temperature.h"
+#include "store/drive_changes.h"
 
 namespace palvoro {
 using namespace cli;
 namespace {
 
-// The attributes fleets alert on. Their counts are in the raw value's low 32 bits: some
-// makers keep other figures in the bytes above.
-constexpr int kReallocatedSectors = 5;
-constexpr int kPowerOnHours = 9;
-constexpr int kPendingSectors = 197;
-constexpr int kOfflineUncorrectable = 198;
-constexpr uint64_t kRawCountMask = 0xFFFFFFFF;
+// The attributes fleets alert on, with counts in their raw values.
+constexpr int32_t kReallocatedSectors = 5;
+constexpr int32_t kPowerOnHours = 9;
+constexpr int32_t kPendingSectors = 197;
+constexpr int32_t kOfflineUncorrectable = 198;
 
 // The families, in the order they are written. Each is written whole, HELP and TYPE
 // first, as the format requires; a family with no sample is left out.
@@ -126,46 +122,28 @@ std::string number(double value) {
   return std::string(text, end.ptr);
 }
 
-// Seconds since the epoch of a time as the store writes it ("2026-12-10T05:33:04Z").
-std::optional<int64_t> epochSeconds(const std::string& iso) {
-  std::tm utc{};
-  char zone = 0;
-  if (std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour,
-                  &utc.tm_min, &utc.tm_sec, &zone) != 7 ||
-      zone != 'Z') {
-    return std::nullopt;
-  }
-  utc.tm_year -= 1900;
-  utc.tm_mon -= 1;
-  return static_cast<int64_t>(timegm(&utc));
-}
-
-void addAtaSnapshot(const std::string& serial, const std::vector<StoredAttribute>& attributes, Samples& s) {
-  std::optional<int> celsius;
-  std::optional<int> airflowCelsius;
-  for (const StoredAttribute& a : attributes) {
+void addAtaSnapshot(const std::string& serial, const StoredSnapshot& snapshot, Samples& s) {
+  for (const StoredAttribute& a : snapshot.attributes) {
     const std::string l = labels({{"serial", serial}, {"id", std::to_string(a.attrId)}, {"name", a.name}});
     s[kAttributeValue].push_back({"", l, number(int64_t{a.current})});
     s[kAttributeWorst].push_back({"", l, number(int64_t{a.worst})});
     s[kAttributeThreshold].push_back({"", l, number(int64_t{a.threshold})});
     s[kAttributeRaw].push_back({"", l, number(a.raw)});
-    const std::string one = labels({{"serial", serial}});
-    const uint64_t count = a.raw & kRawCountMask;
-    if (a.attrId == kReallocatedSectors) s[kReallocated].push_back({"", one, number(count)});
-    if (a.attrId == kPendingSectors) s[kPending].push_back({"", one, number(count)});
-    if (a.attrId == kOfflineUncorrectable) s[kOfflineUncorrectableSectors].push_back({"", one, number(count)});
-    if (a.attrId == kPowerOnHours) s[kPowerOn].push_back({"", one, number(count * 3600)});
-    if (a.attrId == kTemperatureAttribute) celsius = rawCelsius(a.raw);
-    if (a.attrId == kAirflowTemperatureAttribute) airflowCelsius = rawCelsius(a.raw);
   }
   const std::string one = labels({{"serial", serial}});
-  if (!celsius) celsius = airflowCelsius;
-  if (celsius) s[kTemperature].push_back({"", one, number(int64_t{*celsius})});
+  for (const auto& [attrId, family] : {std::pair{kReallocatedSectors, kReallocated}, std::pair{kPendingSectors, kPending},
+                                       std::pair{kOfflineUncorrectable, kOfflineUncorrectableSectors}}) {
+    if (const std::optional<uint64_t> count = attributeCount(snapshot, attrId)) {
+      s[family].push_back({"", one, number(*count)});
+    }
+  }
+  if (const std::optional<uint64_t> hours = attributeCount(snapshot, kPowerOnHours)) {
+    s[kPowerOn].push_back({"", one, number(*hours * 3600)});
+  }
 }
 
 void addNvmeSnapshot(const std::string& serial, const StoredNvmeHealth& h, Samples& s) {
   const std::string one = labels({{"serial", serial}});
-  s[kTemperature].push_back({"", one, number(int64_t{h.temperatureC})});
   s[kPowerOn].push_back({"", one, number(h.powerOnHours * 3600)});
   s[kPercentageUsed].push_back({"", one, number(h.percentageUsed / 100.0)});
   s[kAvailableSpare].push_back({"", one, number(h.availableSpare / 100.0)});
@@ -195,7 +173,7 @@ void addDrive(const DriveMetrics& m, Samples& s) {
   s[kInfo].push_back(
       {"", labels({{"serial", serial}, {"model", m.drive.model}, {"wwn", m.drive.wwn}, {"bus", m.drive.bus}}), "1"});
   if (m.snapshot) {
-    if (const std::optional<int64_t> taken = epochSeconds(m.snapshot->taken)) {
+    if (const std::optional<int64_t> taken = epochSecondsOf(m.snapshot->taken)) {
       s[kSnapshotTime].push_back({"", labels({{"serial", serial}}), number(*taken)});
     }
     const std::string one = labels({{"serial", serial}});
@@ -207,12 +185,15 @@ void addDrive(const DriveMetrics& m, Samples& s) {
       s[kSelfTestPassed].push_back({"", one, m.snapshot->lastSelfTest->failed ? "0" : "1"});
     }
     if (m.snapshot->errorCount) s[kLoggedErrors].push_back({"", one, number(*m.snapshot->errorCount)});
-    if (!m.snapshot->attributes.empty()) addAtaSnapshot(serial, m.snapshot->attributes, s);
+    if (!m.snapshot->attributes.empty()) addAtaSnapshot(serial, *m.snapshot, s);
+    if (const std::optional<int32_t> celsius = snapshotTemperature(*m.snapshot)) {
+      s[kTemperature].push_back({"", one, number(int64_t{*celsius})});
+    }
     if (m.snapshot->nvme) addNvmeSnapshot(serial, *m.snapshot->nvme, s);
   }
   for (const StoredRun& run : m.lastRuns) {
     const std::string l = labels({{"serial", serial}, {"kind", run.kind}});
-    if (const std::optional<int64_t> ended = epochSeconds(run.ended)) s[kRunTime].push_back({"", l, number(*ended)});
+    if (const std::optional<int64_t> ended = epochSecondsOf(run.ended)) s[kRunTime].push_back({"", l, number(*ended)});
     const bool success = run.outcome == "PASS" || run.outcome == "COMPLETE";
     s[kRunSuccess].push_back({"", l, success ? "1" : "0"});
     s[kRunBadSectors].push_back({"", l, number(run.badSectors)});

@@ -16,6 +16,8 @@
 namespace palvoro {
 namespace {
 
+constexpr uint8_t kTemperatureAttribute = 194;
+constexpr uint8_t kAirflowTemperatureAttribute = 190;
 // The statistics page and offset of the current temperature.
 constexpr uint8_t kTemperatureStatisticsPage = 5;
 constexpr uint16_t kCurrentTemperatureOffset = 0x08;
@@ -66,19 +68,16 @@ TemperatureLimits nvmeTemperatureLimits(uint16_t warningKelvin, uint16_t critica
   return temperatureLimits(celsiusOfKelvin(warningKelvin), celsiusOfKelvin(criticalKelvin), kNvmeDefaultLimits);
 }
 
-std::optional<int> rawCelsius(uint64_t raw) {
-  // The bytes above the lowest hold the drive's own minimum and maximum, or nothing.
-  return plausible(static_cast<int>(raw & 0xFF));
-}
-
 std::optional<int> attributeCelsius(SmartPage page) {
   std::optional<int> airflow;
   for (int i = 0; i < kSmartEntryCount; ++i) {
     const SmartAttribute attribute = smartAttribute(page, i);
+    // The bytes above the lowest hold the drive's own minimum and maximum, or nothing.
+    const int low = static_cast<int>(attribute.raw & 0xFF);
     if (attribute.id == kTemperatureAttribute) {
-      if (const std::optional<int> celsius = rawCelsius(attribute.raw)) return celsius;
+      if (const std::optional<int> celsius = plausible(low)) return celsius;
     }
-    if (attribute.id == kAirflowTemperatureAttribute) airflow = rawCelsius(attribute.raw);
+    if (attribute.id == kAirflowTemperatureAttribute) airflow = plausible(low);
   }
   return airflow;
 }

@@ -50,13 +50,6 @@ TemperatureLimits ataTemperatureLimits(const std::optional<SctTemperatureHistory
 // NVMe: WCTEMP and CCTEMP of Identify Controller, in kelvin, 0 where not reported.
 TemperatureLimits nvmeTemperatureLimits(uint16_t warningKelvin, uint16_t criticalKelvin);
 
-// The ATA attributes that carry the drive's temperature in their raw value's low byte.
-inline constexpr int kTemperatureAttribute = 194;
-inline constexpr int kAirflowTemperatureAttribute = 190;
-
-// The low byte of a temperature attribute's raw value as degrees Celsius, when plausible.
-[[nodiscard]] std::optional<int> rawCelsius(uint64_t raw);
-
 // The temperature an ATA drive reports in its SMART data page: the raw value's low byte of
 // attribute 194 (temperature), else of 190 (airflow temperature); nothing when neither is
 // there or the byte holds no plausible reading.

@@ -42,6 +42,9 @@ constexpr const char* kMigrations[] = {
     // Version 3: the time of the scan's readable blocks together, the sum a Prometheus
     // histogram carries beside its buckets.
     "ALTER TABLE runs ADD COLUMN latency_sum_ms REAL;",
+    // Version 4: when a scheduled check last started a drive's self-test, so that it starts
+    // the next one only when that is old enough, whatever the drive's clock says.
+    "CREATE TABLE self_test_starts (drive_id INTEGER PRIMARY KEY REFERENCES drives(id), started TEXT NOT NULL);",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
@@ -248,6 +251,19 @@ StoredRun runOf(const Statement& row) {
 
 std::string utcTimeText() { return timeText("%Y-%m-%dT%H:%M:%SZ"); }
 
+std::optional<int64_t> epochSecondsOf(const std::string& utcTime) {
+  std::tm utc{};
+  char zone = 0;
+  if (std::sscanf(utcTime.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
+                  &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &zone) != 7 ||
+      zone != 'Z') {
+    return std::nullopt;
+  }
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  return static_cast<int64_t>(timegm(&utc));
+}
+
 StoreOpen HistoryStore::open(const std::string& folder) {
   StoreOpen result;
   std::error_code ec;
@@ -368,6 +384,24 @@ std::optional<int64_t> HistoryStore::recordSnapshot(const StoredSnapshot& snapsh
   }
   if (!transaction.commit()) return std::nullopt;
   return id;
+}
+
+bool HistoryStore::recordSelfTestStart(int64_t driveId, const std::string& when) {
+  std::lock_guard lock(m_mutex);
+  Transaction transaction(m_db);
+  Statement upsert(m_db,
+                   "INSERT INTO self_test_starts (drive_id, started) VALUES (?, ?)"
+                   " ON CONFLICT (drive_id) DO UPDATE SET started = excluded.started");
+  upsert.bind(driveId).bind(when);
+  return transaction.begun() && upsert.done() && transaction.commit();
+}
+
+std::optional<std::string> HistoryStore::lastSelfTestStart(int64_t driveId) {
+  std::lock_guard lock(m_mutex);
+  Statement select(m_db, "SELECT started FROM self_test_starts WHERE drive_id = ?");
+  select.bind(driveId);
+  if (!select.ok() || select.step() != SQLITE_ROW) return std::nullopt;
+  return select.text(0);
 }
 
 std::vector<StoredRun> HistoryStore::runsOf(int64_t driveId) {
