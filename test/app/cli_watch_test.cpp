@@ -2,6 +2,7 @@
 // second is judged by its exit status, its JSON and the textfile folder it leaves.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -24,7 +25,7 @@ struct WatchCase {
   uint64_t pendingRaw;  // attribute 197 of the VH5K500 (machine drive 2) before the second watch; 5 as built
   std::vector<std::string> args;
   int status;
-  std::function<void(const Json& doc, const fs::path& dir)> check;
+  std::function<void(const Json& doc, const fs::path& dir, const std::string& err)> check;
 };
 
 std::string fileText(const fs::path& path) {
@@ -36,17 +37,20 @@ std::string fileText(const fs::path& path) {
 
 const WatchCase kCases[] = {
     {"PendingSectorsRoseIsStatusSix", 9, {}, kCliWorsened,
-     [](const Json& doc, const fs::path&) {
+     [](const Json& doc, const fs::path&, const std::string& err) {
        EXPECT_TRUE(doc["worsened"]);
+       // Standard error is the journal here: the change once more, at warning priority.
+       EXPECT_EQ(err, "<4>Drive 3, VHT VH5K500 (serial VH5K09F8E7D6): " +
+                          doc["drives"][2]["changes"][0]["text"].get<std::string>() + "\n");
        const Json& changes = doc["drives"][2]["changes"];
        ASSERT_EQ(changes.size(), 1u) << doc.dump(2);
        EXPECT_EQ(changes[0]["key"], "pending_sectors");
        EXPECT_EQ(changes[0]["from"], 5);
        EXPECT_EQ(changes[0]["to"], 9);
      }},
-    {"NothingWorsenedIsStatusZero", 5, {}, kCliOk, [](const Json& doc, const fs::path&) { EXPECT_FALSE(doc["worsened"]); }},
+    {"NothingWorsenedIsStatusZero", 5, {}, kCliOk, [](const Json& doc, const fs::path&, const std::string&) { EXPECT_FALSE(doc["worsened"]); }},
     {"TextfileWholeAndAlone", 5, {"--textfile", "prom"}, kCliOk,
-     [](const Json& doc, const fs::path& dir) {
+     [](const Json& doc, const fs::path& dir, const std::string&) {
        EXPECT_EQ(doc["textfile"], (dir / "prom" / "palvoro.prom").string());
        // No temporary file stays beside it, and it is what `metrics` prints.
        int names = 0;
@@ -56,18 +60,18 @@ const WatchCase kCases[] = {
                  std::string::npos);
      }},
     {"TextfileFolderMissingIsANamedError", 5, {"--textfile", "none"}, kCliUsage,
-     [](const Json& doc, const fs::path& dir) {
+     [](const Json& doc, const fs::path& dir, const std::string&) {
        EXPECT_EQ(doc["textfile"], nullptr);
        EXPECT_EQ(doc["error"], "the metrics folder " + (dir / "none").string() +
                                    " does not exist (No such file or directory); is prometheus-node-exporter installed?");
      }},
     {"TextfileOverAFileIsANamedError", 5, {"--textfile", "file"}, kCliUsage,
-     [](const Json& doc, const fs::path&) {
+     [](const Json& doc, const fs::path&, const std::string&) {
        EXPECT_NE(doc["error"].get<std::string>().find("(Not a directory)"), std::string::npos);
      }},
     // The first watch started them; a day has not passed.
     {"SelfTestNotDueTwice", 5, {"--self-test-every", "1d"}, kCliOk,
-     [](const Json& doc, const fs::path&) { EXPECT_EQ(doc["drives"][0]["self_test"], nullptr) << doc.dump(2); }},
+     [](const Json& doc, const fs::path&, const std::string&) { EXPECT_EQ(doc["drives"][0]["self_test"], nullptr) << doc.dump(2); }},
     {"MalformedDurationIsUsage", 5, {"--self-test-every", "7x"}, kCliUsage, nullptr},
 };
 
@@ -80,7 +84,7 @@ TEST_P(CliWatchTest, SecondWatch) {
   fs::create_directories(dir / "prom");
   std::ofstream(dir / "file") << "not a folder";
   sim::SimPlatform platform(sim::loadMachine(sim::builtinMachineDescription("basic")));
-  const auto watch = [&](std::vector<std::string> args, std::string& out) {
+  const auto watch = [&](std::vector<std::string> args, std::string& out, std::string& err) {
     for (std::string& a : args) {
       if (a == "prom" || a == "none" || a == "file") a = (dir / a).string();
     }
@@ -88,14 +92,21 @@ TEST_P(CliWatchTest, SecondWatch) {
     std::ostringstream o, e;
     const int status = runCli(args, o, e, CliTerminal{}, &platform);
     out = o.str();
+    err = e.str();
     return status;
   };
-  std::string out;
-  ASSERT_EQ(watch({"--self-test-every", "1d"}, out), kCliOk) << out;
+  std::string out, err;
+  ASSERT_EQ(watch({"--self-test-every", "1d"}, out, err), kCliOk) << out;
   ASSERT_EQ(Json::parse(out)["drives"][0]["self_test"], "started") << out;
   ASSERT_TRUE(platform.setAttributeRaw(2, 197, c.pendingRaw));
-  EXPECT_EQ(watch(c.args, out), c.status) << out;
-  if (c.check) c.check(Json::parse(out), dir);
+  struct stat st {};
+  ASSERT_EQ(fstat(2, &st), 0);
+  const std::string journal = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  setenv("JOURNAL_STREAM", journal.c_str(), 1);
+  const int status = watch(c.args, out, err);
+  unsetenv("JOURNAL_STREAM");
+  EXPECT_EQ(status, c.status) << out;
+  if (c.check) c.check(Json::parse(out), dir, err);
   fs::remove_all(dir);
 }
 
