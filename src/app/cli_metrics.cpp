@@ -164,7 +164,8 @@ void addLatency(const std::string& serial, const StoredRun& scan, Samples& s) {
     s[kScanLatency].push_back({"_bucket", labels({{"serial", serial}, {"le", le}}), number(below)});
   }
   const std::string one = labels({{"serial", serial}});
-  s[kScanLatency].push_back({"_sum", one, number(scan.latencySumMs.value_or(0.0) / 1000.0)});
+  // A scan kept before the history had its summed time has none: no sum rather than a false 0.
+  if (scan.latencySumMs) s[kScanLatency].push_back({"_sum", one, number(*scan.latencySumMs / 1000.0)});
   s[kScanLatency].push_back({"_count", one, number(below)});
 }
 
