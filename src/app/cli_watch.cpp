@@ -12,6 +12,7 @@
 #include "app/cli_metrics.h"
 #include "app/cli_report.h"
 #include "app/console_text.h"
+#include "app/desktop_notification.h"
 #include "app/metrics_textfile.h"
 #include "discovery/drive_record.h"
 #include "discovery/property_page.h"
@@ -92,6 +93,21 @@ void journalLines(const std::vector<WatchedDrive>& drives, std::ostream& err) {
   }
 }
 
+// A notification per drive that worsened, urgent when a change is critical. One that no
+// service shows costs the watch nothing.
+void notifyWorsened(const std::vector<WatchedDrive>& drives) {
+  for (const WatchedDrive& d : drives) {
+    if (d.changes.empty()) continue;
+    std::string body;
+    bool critical = false;
+    for (const DriveChange& c : d.changes) {
+      body.append(body.empty() ? "" : "\n").append(c.text);
+      critical = critical || c.severity == ChangeSeverity::Critical;
+    }
+    (void)notifyDesktop(driveName(d) + " worsened", body, critical);
+  }
+}
+
 }  // namespace
 
 std::optional<int64_t> durationSeconds(const std::string& text) {
@@ -154,6 +170,7 @@ int WatchCommand::run(const CliOptions& options, Session& session, std::ostream&
     worsened = worsened || !drives.back().changes.empty();
   }
   if (stderrIsJournal()) journalLines(drives, err);
+  if (worsened && sessionBusNamed()) notifyWorsened(drives);
   std::string textfileError;
   if (!m_textfile.empty()) {
     textfileError = textfileRefusal(writeTextfile(m_textfile, metricsText(driveMetricsOf(store))), m_textfile);

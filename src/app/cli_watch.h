@@ -5,7 +5,8 @@
 // standard error with its syslog priority when that is the journal (<4> a worsening, <2> a
 // failed self-test or verdict). It starts a drive's short self-test when the last one it
 // started is older than DURATION, without waiting for it: the next check reads its result.
-// With --textfile it writes the metrics (`palvoro-cli metrics`) to DIR/palvoro.prom.
+// With --textfile it writes the metrics (`palvoro-cli metrics`) to DIR/palvoro.prom. In a
+// desktop session (a session bus named) each drive that worsened is also a notification.
 //
 // Exit status 0 when nothing worsened, 6 when a drive did, 2 when the history cannot be
 // opened or the textfile cannot be written.
