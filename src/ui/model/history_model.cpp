@@ -142,9 +142,7 @@ std::string kindWord(const std::string& kind) {
 
 std::string outcomeText(const StoredRun& run) {
   if (run.outcome != "FAIL" || run.errorCode == 0) return run.outcome;
-  std::string text = run.outcome + " (error " + std::to_string(run.errorCode);
-  if (!run.errorMessage.empty()) text += ": " + run.errorMessage;
-  return text + ")";
+  return run.outcome + " (error " + std::to_string(run.errorCode) + ")";
 }
 
 std::string latencyText(const StoredRun& run) {
@@ -221,10 +219,15 @@ std::string HistoryModel::title() const { return "History - Physical Drive " + s
 
 std::string HistoryModel::heading() const {
   std::string text = m_model + " (serial " + m_serial + ")";
-  if (m_drive && !m_drive->firstSeen.empty()) {
-    text += ": kept since " + shownTime(m_drive->firstSeen) + " UTC, " + std::to_string(m_runs.size()) +
-            (m_runs.size() == 1 ? " run" : " runs");
-  }
+  if (!hasHistory()) return text;
+  // Since the oldest record: a run kept before the drive's row was brought up to date
+  // (another program's clock, a copied file) counts from its own time. ISO times order as
+  // text.
+  std::string since = m_drive ? m_drive->firstSeen : std::string();
+  if (!m_runs.empty() && (since.empty() || m_runs.front().started < since)) since = m_runs.front().started;
+  if (!m_snapshots.empty() && (since.empty() || m_snapshots.front().taken < since)) since = m_snapshots.front().taken;
+  text += ": " + std::to_string(m_runs.size()) + (m_runs.size() == 1 ? " run" : " runs") + " kept since " +
+          shownTime(since) + " UTC";
   return text;
 }
 
@@ -236,15 +239,17 @@ std::vector<std::string> HistoryModel::notes() const {
 }
 
 std::vector<std::string> HistoryModel::runColumns() {
+  // The failure's sentence last, where the row has room for it.
   return {"Started (UTC)", "Kind", "Outcome", "Bad sectors", "Latency p50 / p99 / max (ms)", "Erase method",
-          "Read-back"};
+          "Read-back", "Message"};
 }
 
 std::vector<HistoryRunRow> HistoryModel::runRows() const {
   std::vector<HistoryRunRow> rows;
   for (auto run = m_runs.rbegin(); run != m_runs.rend(); ++run) {
     rows.push_back({{shownTime(run->started), kindWord(run->kind), outcomeText(*run), std::to_string(run->badSectors),
-                     latencyText(*run), run->eraseMethod, run->verification},
+                     latencyText(*run), run->eraseMethod, run->verification,
+                     run->outcome == "FAIL" ? run->errorMessage : std::string()},
                     run->outcome == "FAIL"});
   }
   return rows;

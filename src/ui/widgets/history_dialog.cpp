@@ -38,17 +38,69 @@ QTableWidget* runsTableOf(const HistoryModel& model, QWidget* parent) {
   table->verticalHeader()->setVisible(false);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setWordWrap(false);  // one line a run, so the list reads down
   for (size_t r = 0; r < rows.size(); ++r) {
     for (size_t c = 0; c < rows[r].cells.size() && c < columns.size(); ++c) {
       auto* item = new QTableWidgetItem(qt(rows[r].cells[c]));
+      item->setToolTip(item->text());  // a long message is cut to its column
       if (rows[r].failed) item->setForeground(kFailed);
       table->setItem(static_cast<int>(r), static_cast<int>(c), item);
     }
   }
   table->resizeColumnsToContents();
-  table->horizontalHeader()->setStretchLastSection(true);
+  // The message takes what room is left rather than widening the table past the window.
+  table->horizontalHeader()->setSectionResizeMode(static_cast<int>(columns.size()) - 1, QHeaderView::Stretch);
   return table;
 }
+
+// The charts page: as many charts abreast as its width holds, so that a narrow window
+// scrolls down rather than sideways. It sizes its grid itself: a scroll area that resizes
+// its widget learns of the grid's new rows only after it has laid them over each other.
+// The vertical bar always shows, so that its coming and going never changes the width
+// the columns were counted for.
+class ChartsArea : public QScrollArea {
+ public:
+  explicit ChartsArea(std::vector<HistoryChartView*> views) : m_views(std::move(views)) {
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto* grid = new QWidget;
+    m_layout = new QGridLayout(grid);
+    m_layout->setHorizontalSpacing(18);
+    m_layout->setVerticalSpacing(14);
+    for (HistoryChartView* view : m_views) view->setParent(grid);
+    setWidget(grid);
+    place(2);
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QScrollArea::resizeEvent(event);
+    const int room = viewport()->width() - m_layout->contentsMargins().left() - m_layout->contentsMargins().right();
+    const int across = std::max(1, (room + 18) / (m_views.front()->minimumSizeHint().width() + 18));
+    if (across != m_across) place(across);
+    m_layout->activate();
+    widget()->resize(viewport()->width(), std::max(m_layout->totalMinimumSize().height(), viewport()->height()));
+  }
+
+ private:
+  void place(int across) {
+    m_across = across;
+    for (HistoryChartView* view : m_views) m_layout->removeWidget(view);
+    for (int c = 0; c < m_layout->columnCount(); ++c) m_layout->setColumnStretch(c, 0);
+    for (size_t i = 0; i < m_views.size(); ++i) {
+      m_layout->addWidget(m_views[i], static_cast<int>(i) / across, static_cast<int>(i) % across);
+    }
+    for (int c = 0; c < across; ++c) m_layout->setColumnStretch(c, 1);
+    // Spare height below the last row, not between the charts.
+    for (int r = 0; r < m_layout->rowCount(); ++r) m_layout->setRowStretch(r, 0);
+    m_layout->setRowStretch((static_cast<int>(m_views.size()) + across - 1) / across, 1);
+  }
+
+  std::vector<HistoryChartView*> m_views;
+  QGridLayout* m_layout = nullptr;
+  int m_across = 0;
+};
 
 }  // namespace
 
@@ -98,6 +150,9 @@ void HistoryChartView::paintEvent(QPaintEvent*) {
     const double left = std::clamp(x - labelWidth / 2.0, 0.0, static_cast<double>(width() - labelWidth));
     p.drawText(QRectF(left, area.bottom() + 4, labelWidth, metrics.height()), Qt::AlignCenter, qt(tick.label));
   }
+  // The frame first: a series that stays on the bottom line is drawn over it, not under.
+  p.setPen(text);
+  p.drawRect(area.adjusted(0, 0, -1, -1));
   p.setRenderHint(QPainter::Antialiasing);
   QPainterPath line;
   for (size_t i = 0; i < m_chart.points.size(); ++i) {
@@ -112,10 +167,6 @@ void HistoryChartView::paintEvent(QPaintEvent*) {
   for (const HistoryPoint& point : m_chart.points) {
     p.drawEllipse(QPointF(xOf(point.x), yOf(point.y)), kPointRadius + 0.5, kPointRadius + 0.5);
   }
-  p.setRenderHint(QPainter::Antialiasing, false);
-  p.setBrush(Qt::NoBrush);
-  p.setPen(text);
-  p.drawRect(area.adjusted(0, 0, -1, -1));
 }
 
 CHistoryDlg::CHistoryDlg(const HistoryModel& model, QWidget* parent) : QDialog(parent) {
@@ -141,11 +192,12 @@ CHistoryDlg::CHistoryDlg(const HistoryModel& model, QWidget* parent) : QDialog(p
     layout->addStretch(1);
   }
   m_close = addCloseRow(*this, *layout);
-  if (model.hasHistory()) {
-    resize(860, 640);
-  } else {
-    resize(520, 160);
-  }
+  resize(sizeHint());
+}
+
+QSize CHistoryDlg::sizeHint() const {
+  if (m_pages == nullptr) return QDialog::sizeHint().expandedTo(QSize(560, 150));
+  return QSize(900, 640);
 }
 
 QWidget* CHistoryDlg::chartsPage(const HistoryModel& model) {
@@ -157,22 +209,8 @@ QWidget* CHistoryDlg::chartsPage(const HistoryModel& model) {
     note->setMargin(8);
     return note;
   }
-  auto* scroll = new QScrollArea;
-  scroll->setWidgetResizable(true);
-  scroll->setFrameShape(QFrame::NoFrame);
-  auto* grid = new QWidget;
-  auto* layout = new QGridLayout(grid);
-  layout->setHorizontalSpacing(18);
-  layout->setVerticalSpacing(14);
-  // Two abreast: each chart keeps room for its dates below it.
-  for (size_t i = 0; i < charts.size(); ++i) {
-    auto* view = new HistoryChartView(charts[i], grid);
-    m_charts.push_back(view);
-    layout->addWidget(view, static_cast<int>(i / 2), static_cast<int>(i % 2));
-  }
-  layout->setRowStretch(static_cast<int>((charts.size() + 1) / 2), 1);
-  scroll->setWidget(grid);
-  return scroll;
+  for (const HistoryChart& chart : charts) m_charts.push_back(new HistoryChartView(chart));
+  return new ChartsArea(m_charts);
 }
 
 void showHistoryOf(Session& session, int drive, QWidget* parent) {

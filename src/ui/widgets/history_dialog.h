@@ -40,6 +40,8 @@ class CHistoryDlg : public QDialog {
   Q_OBJECT
  public:
   explicit CHistoryDlg(const HistoryModel& model, QWidget* parent = nullptr);
+  // Room for the runs' columns and two charts abreast; the words alone need little.
+  QSize sizeHint() const override;
 
   QLabel* heading() const { return m_heading; }
   QLabel* notes() const { return m_notes; }
