@@ -75,7 +75,9 @@ bool CPalvoroApp::InitInstance() {
                              PromptAnswer::Ok, PromptPurpose::information());
   }
   const std::string history = historyFolder(m_stateDir, folders.resultsDir, m_simulated);
-  if (history.empty()) {
+  if (!m_keepHistory) {
+    m_context.setHistory(nullptr, "This program run keeps no history of the drives.");
+  } else if (history.empty()) {
     m_context.setHistory(nullptr, "There is no folder for the drives' history; runs are not kept in it.");
   } else {
     StoreOpen opened = HistoryStore::open(history);

@@ -56,11 +56,13 @@ class CPalvoroApp {
   // own, whoever runs it).
   void setProgramFolders(ProgramFolders folders) { m_folders = std::move(folders); }
 
-  // Where the drives' history is kept, as historyFolder() takes it: the folder the user
-  // named ("" for the default) and whether the machine is simulated.
+  // Keeps the drives' history where historyFolder() puts it: the folder the user named
+  // ("" for the default) and whether the machine is simulated. Without this call no
+  // history is opened, so that no program on a machine of its own reaches the real one's.
   void setHistoryFolder(std::string stateDir, bool simulated) {
     m_stateDir = std::move(stateDir);
     m_simulated = simulated;
+    m_keepHistory = true;
   }
 
   // Runs the whole program: the program's folders and files, the drives' history (a
@@ -77,6 +79,7 @@ class CPalvoroApp {
   std::optional<ProgramFolders> m_folders;
   std::string m_stateDir;
   bool m_simulated = false;
+  bool m_keepHistory = false;
   // Open from start-up to the end of the program, for every window's runs.
   std::unique_ptr<HistoryStore> m_history;
 };
