@@ -93,6 +93,37 @@ std::unique_ptr<Platform> openMachine(const CliOptions& options, int& status, st
   }
 }
 
+// Sets the attributes --sim-attribute names on the simulated machine; false (with the
+// reason) when one is malformed, names no drive of it, or the machine is this computer.
+bool setSimAttributes(Platform& platform, const std::vector<std::string>& settings, std::string& message) {
+  if (settings.empty()) return true;
+  auto* machine = dynamic_cast<sim::SimPlatform*>(&platform);
+  if (machine == nullptr) {
+    message = "--sim-attribute works on a simulated machine only";
+    return false;
+  }
+  for (const std::string& setting : settings) {
+    const size_t colon = setting.find(':');
+    const size_t equals = setting.find('=', colon == std::string::npos ? 0 : colon);
+    const auto digits = [](const std::string& t) {
+      return !t.empty() && t.size() <= 15 && t.find_first_not_of("0123456789") == std::string::npos;
+    };
+    const std::string number = setting.substr(0, colon);
+    const std::string id = colon == std::string::npos ? std::string() : setting.substr(colon + 1, equals - colon - 1);
+    const std::string raw = equals == std::string::npos ? std::string() : setting.substr(equals + 1);
+    if (!digits(number) || !digits(id) || !digits(raw)) {
+      message = "--sim-attribute " + setting + ": expected N:ID=RAW, three decimal numbers";
+      return false;
+    }
+    if (!machine->setAttributeRaw(std::stoi(number), std::stoi(id), std::stoull(raw))) {
+      message = "--sim-attribute " + setting + ": the machine has no drive " + number +
+                " with SMART attributes, or no room for attribute " + id;
+      return false;
+    }
+  }
+  return true;
+}
+
 // The start-up and detection every command begins with.
 void detect(AppContext& context) {
   runStartupChecks(context);
@@ -664,8 +695,12 @@ CliCommands defineCommands(CLI::App& app, CliOptions& options) {
   app.add_flag("--quiet", options.quiet, "No progress output");
   app.add_option("--results-dir", options.resultsDir, "Where the result page is kept (default: ~/.local/state/palvoro, as the windows keep it; for root /var/lib/palvoro)");
   app.add_option("--state-dir", options.stateDir,
-                 "Where the history of every drive is kept (default: as --results-dir's)")
+                 "Where the history of every drive is kept (default: as --results-dir's; a simulated machine's "
+                 "in its folder 'simulated')")
       ->type_name("DIR");
+  app.add_option("--sim-attribute", options.simAttributes,
+                 "On a simulated machine, set drive N's SMART attribute ID to the raw value RAW first (repeatable)")
+      ->type_name("N:ID=RAW");
   CLI::App* list = app.add_subcommand("list", "The drive table");
   CLI::App* info = app.add_subcommand("info", "A drive's identity, property page and volumes");
   CLI::App* smart = app.add_subcommand("smart", "A drive's SMART attributes and verdict");
@@ -811,6 +846,12 @@ int prepareCertificates(CliOptions& options, std::ostream& out, std::ostream& er
   return kCliOk;
 }
 
+constexpr const char* kCliDescription =
+    "palvoro-cli: drive diagnostics without windows.\n\n"
+    "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
+    "3 refused (a question answered no, a safety rule, an answer nobody could give) or stopped by "
+    "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.";
+
 int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std::ostream& terminalErr,
            const CliTerminal& terminal, Platform* machine) {
   // Everything written below reaches the terminal printable; the progress view, which
@@ -818,11 +859,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   PrintableStream out(terminalOut);
   PrintableStream err(terminalErr);
   CliOptions options;
-  CLI::App app{"palvoro-cli: drive diagnostics without windows.\n\n"
-               "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
-               "3 refused (a question answered no, a safety rule, an answer nobody could give) or stopped by "
-               "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.",
-               "palvoro-cli"};
+  CLI::App app{kCliDescription, "palvoro-cli"};
   const CliCommands commands = defineCommands(app, options);
   const std::unique_ptr<CertificateCommand> certificate = addCertificateCommand(app);
   const std::unique_ptr<HistoryCommand> history = addHistoryCommand(app);
@@ -862,6 +899,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     if (!opened) return fail(options, out, err, status, message);
   }
   Platform& platform = machine != nullptr ? *machine : *opened;
+  if (!setSimAttributes(platform, options.simAttributes, message)) return fail(options, out, err, kCliUsage, message);
 
   ConsoleLoop loop;
   ConsoleProgress screen(terminalErr, styleOf(options, terminal), terminal.columns, loop, terminal.timerMilliseconds,

@@ -9,6 +9,7 @@
 #include "app/cli_report.h"
 #include "app/console_text.h"
 #include "discovery/drive_record.h"
+#include "store/drive_changes.h"
 #include "store/history_store.h"
 
 namespace palvoro {
@@ -61,6 +62,71 @@ void runsTable(const StoredDrive& d, const std::vector<StoredRun>& runs, std::os
   }
 }
 
+std::string countCell(const std::optional<uint64_t>& n) { return n ? std::to_string(*n) : std::string("-"); }
+
+Json snapshotJson(const StoredSnapshot& s) {
+  Json attributes = Json::array();
+  for (const StoredAttribute& a : s.attributes) {
+    attributes.push_back({{"id", a.attrId}, {"name", a.name}, {"value", a.current}, {"worst", a.worst},
+                          {"threshold", a.threshold}, {"raw", a.raw}});
+  }
+  Json nvme = nullptr;
+  if (s.nvme) {
+    nvme = {{"percentage_used", s.nvme->percentageUsed}, {"available_spare", s.nvme->availableSpare},
+            {"media_errors", s.nvme->mediaErrors},       {"temperature_celsius", s.nvme->temperatureC},
+            {"power_on_hours", s.nvme->powerOnHours},    {"unsafe_shutdowns", s.nvme->unsafeShutdowns}};
+  }
+  Json selfTest = nullptr;
+  if (s.lastSelfTest) {
+    selfTest = {{"power_on_hours", s.lastSelfTest->powerOnHours}, {"kind", s.lastSelfTest->kind},
+                {"result", s.lastSelfTest->result}, {"failed", s.lastSelfTest->failed}};
+  }
+  return {{"taken", s.taken},
+          {"health", s.health.empty() ? Json(nullptr) : Json(s.health)},
+          {"error_count", s.errorCount ? Json(*s.errorCount) : Json(nullptr)},
+          {"last_self_test", selfTest},
+          {"attributes", attributes},
+          {"nvme_health", nvme}};
+}
+
+Json timedChangesJson(const std::vector<TimedChange>& changes) {
+  Json list = Json::array();
+  for (const TimedChange& t : changes) {
+    Json one = changesJson(std::vector<DriveChange>{t.change})[0];
+    one["when"] = t.when;
+    list.push_back(one);
+  }
+  return list;
+}
+
+// The readings one line each: the counts a failing drive shows first.
+void readingsTable(const std::vector<StoredSnapshot>& snapshots, std::ostream& out) {
+  if (snapshots.empty()) return;
+  const bool nvme = snapshots.back().nvme.has_value();
+  out << "\nReadings\n" << cell("Time", 20) << cell("Health", 6);
+  if (nvme) out << cell("Used%", 6) << cell("Spare%", 6) << cell("MediaErr", 9);
+  else out << cell("Realloc", 8) << cell("Pending", 8) << cell("Uncorr", 7);
+  out << cell("Temp", 5) << "Errors\n";
+  for (const StoredSnapshot& s : snapshots) {
+    out << cell(s.taken, 20) << cell(s.health.empty() ? "-" : s.health, 6);
+    if (s.nvme) {
+      out << cell(std::to_string(s.nvme->percentageUsed), 6) << cell(std::to_string(s.nvme->availableSpare), 6)
+          << cell(std::to_string(s.nvme->mediaErrors), 9);
+    } else {
+      out << cell(countCell(attributeCount(s, 5)), 8) << cell(countCell(attributeCount(s, 197)), 8)
+          << cell(countCell(attributeCount(s, 198)), 7);
+    }
+    const std::optional<int32_t> t = snapshotTemperature(s);
+    out << cell(t ? std::to_string(*t) : "-", 5) << countCell(s.errorCount) << "\n";
+  }
+}
+
+void changesTable(const std::vector<TimedChange>& changes, std::ostream& out) {
+  out << "\nChanges\n";
+  if (changes.empty()) out << "Nothing worsened between the readings kept.\n";
+  for (const TimedChange& t : changes) out << cell(t.when, 20) << t.change.text << "\n";
+}
+
 }  // namespace
 
 HistoryCommand::HistoryCommand(CLI::App& app) {
@@ -99,14 +165,22 @@ int HistoryCommand::run(const CliOptions& options, std::ostream& out, std::ostre
       continue;
     }
     const std::vector<StoredRun> runs = store.runsOf(drive.id);
+    const std::vector<StoredSnapshot> snapshots = store.snapshotsOf(drive.id);
+    const std::vector<TimedChange> changes = changeHistory(snapshots, runs);
     if (options.json) {
       Json entry = driveJson(drive);
       Json list = Json::array();
       for (const StoredRun& run : runs) list.push_back(runJson(run));
       entry["runs"] = list;
+      Json readings = Json::array();
+      for (const StoredSnapshot& snapshot : snapshots) readings.push_back(snapshotJson(snapshot));
+      entry["readings"] = readings;
+      entry["changes"] = timedChangesJson(changes);
       drives.push_back(entry);
     } else {
       runsTable(drive, runs, out);
+      readingsTable(snapshots, out);
+      changesTable(changes, out);
     }
   }
   if (oneDrive && shown == 0) {

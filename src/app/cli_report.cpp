@@ -262,7 +262,12 @@ std::string resultsDirOf(const CliOptions& options) {
 }
 
 std::string stateDirOf(const CliOptions& options) {
-  return options.stateDir.empty() ? findProgramFolders().resultsDir : options.stateDir;
+  if (!options.stateDir.empty()) return options.stateDir;
+  const std::string dir = findProgramFolders().resultsDir;
+  // A simulated machine's drives keep a history of their own: they must never stand in a
+  // real machine's history, nor reach its metrics.
+  if (dir.empty() || options.thisComputer()) return dir;
+  return dir + (dir.back() == '/' ? "" : "/") + "simulated";
 }
 
 void openHistory(CliOptions& options, std::ostream& err) {
@@ -391,6 +396,25 @@ Json temperatureGuardJson(bool enabled, const TemperatureWatch& watch) {
           {"paused_seconds", watch.pausedSeconds}};
 }
 
+Json changesJson(const std::optional<std::vector<DriveChange>>& changes) {
+  if (!changes) return nullptr;
+  Json list = Json::array();
+  for (const DriveChange& c : *changes) {
+    list.push_back({{"key", c.key},
+                    {"severity", changeSeverityKey(c.severity)},
+                    {"from", c.from},
+                    {"to", c.to},
+                    {"text", c.text}});
+  }
+  return list;
+}
+
+void printChanges(const std::vector<DriveChange>& changes, std::ostream& out) {
+  if (changes.empty()) return;
+  out << "  Changed since last seen:\n";
+  for (const DriveChange& c : changes) out << "    " << c.text << "\n";
+}
+
 Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& options) {
   const RunOutcome& result = run.result;
   const RunSighting& report = result.seen;
@@ -433,6 +457,9 @@ Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& o
                                           : Json{{"files", files},
                                                  {"refused", c.refusal.empty() ? Json(nullptr) : Json(c.refusal)}};
   }
+  doc["changes"] = changesJson(options.history && result.end == StartEnd::TestRun
+                                  ? std::optional<std::vector<DriveChange>>(result.changes)
+                                  : std::nullopt);
   doc["result_entry"] = entry ? entryJson(*entry) : Json(nullptr);
   doc["result_page"] = run.page.path.empty() ? Json(nullptr) : Json(run.page.path);
   doc["result_page_refused"] = run.page.refusal.empty() ? Json(nullptr) : Json(run.page.refusal);
@@ -474,6 +501,7 @@ void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostre
     if (!check.empty()) out << "  Erase check: " << check << "\n";
   }
   if (run.kind == kTestKindExtended) printLatency(result.latency, out);
+  printChanges(result.changes, out);
   if (!result.transfers.empty()) out << "  Transfers: " << result.transfers << "\n";
   if (result.verification) {
     printVerification(*result.verification, out);

@@ -60,6 +60,9 @@ struct CliOptions {
   bool logs = false;      // smart: the drive's own logs as well
   std::string pace = "auto";  // test and erase: how the transfers are paced
   bool noTemperatureGuard = false;  // test and erase: never pause for the drive's temperature
+  // A simulated drive's SMART attributes set before the command, "N:ID=RAW" each (N the
+  // drive's number in the machine's description): a drive worsening between two runs.
+  std::vector<std::string> simAttributes;
   CliAnswers answers;
   BenchNames named;  // test and erase
 
@@ -157,6 +160,12 @@ ErasureCertificate hostedCertificate(ErasureCertificate certificate);
 ReportedRun::Certificate keepCertificate(const RunOutcome& result, const CliOptions& options);
 // The run's JSON report, without the boxes it showed (`questions`) and its status.
 Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& options);
+
+// What worsened since a drive was last seen, as a run's report and a watch give it: one
+// object per change (key, severity, from, to, text); null without a history to compare.
+Json changesJson(const std::optional<std::vector<DriveChange>>& changes);
+// "  Changed since last seen:" and a line per change; nothing when nothing changed.
+void printChanges(const std::vector<DriveChange>& changes, std::ostream& out);
 void reportRunText(const ReportedRun& run, const CliOptions& options, std::ostream& out);
 
 }  // namespace palvoro::cli

@@ -17,9 +17,8 @@
 #include "results/result_page.h"
 #include "service/drive_logs_model.h"
 #include "service/open_program_check.h"
-#include "service/smart_window_model.h"
+#include "service/drive_snapshot.h"
 #include "smart/drive_logs.h"
-#include "smart/smart_window_read.h"
 
 namespace palvoro {
 namespace {
@@ -182,7 +181,6 @@ RunOutcome RunService::run(const RunRequest& request, RunFrontEnd& frontEnd) {
   outcome.end = StartEnd::TestRun;
   frontEnd.runEnded();
   afterRun(request, frontEnd, values, outcome);
-  if (m_history != nullptr) keepInHistory(outcome);
   return outcome;
 }
 
@@ -367,9 +365,11 @@ void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, Test
   }
   // After a test the drive's own logs have their say too, its last self-test among them;
   // an erase leaves nothing of the drive's past worth reading.
+  std::optional<DriveLogs> logs;
   if ((kind == kTestKindQuick || kind == kTestKindExtended) && driveLogsReachable(record)) {
-    const std::vector<std::string> logHints = driveLogHints(readDriveLogs(
-        m_session.platform(), record, m_session.startup().miniportMode != 0, m_session.raidMemberSelect()));
+    logs = readDriveLogs(m_session.platform(), record, m_session.startup().miniportMode != 0,
+                         m_session.raidMemberSelect());
+    const std::vector<std::string> logHints = driveLogHints(*logs);
     hints.insert(hints.end(), logHints.begin(), logHints.end());
   }
   outcome.transfers = values.transferEngine();
@@ -388,6 +388,14 @@ void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, Test
                                                    outcome.purge.report->status != PurgeStatus::Frozen &&
                                                    outcome.purge.report->status != PurgeStatus::Locked);
     if (reached) outcome.certificate = certificateOf(outcome, outcome.erase.operatorName);
+  }
+  // What worsened since the drive was last seen leads the hints: it is what the page adds
+  // to every earlier one.
+  if (m_history != nullptr) {
+    keepInHistory(outcome, logs ? &*logs : nullptr);
+    std::vector<std::string> changed;
+    for (const DriveChange& change : outcome.changes) changed.push_back(change.text);
+    hints.insert(hints.begin(), changed.begin(), changed.end());
   }
   const std::vector<std::string> hintRows = hintResultRows(hints);
   extraRows.insert(extraRows.end(), hintRows.begin(), hintRows.end());
@@ -454,6 +462,7 @@ StoredRun storedRunOf(const RunOutcome& outcome, int64_t driveId) {
     run.latencyP50Ms = latencyBoundMs(outcome.latency, 0.50, worst);
     run.latencyP99Ms = latencyBoundMs(outcome.latency, 0.99, worst);
     if (run.latencyP50Ms) run.latencyMaxMs = static_cast<double>(worst) / 1000.0;
+    run.latencyHistogram.assign(outcome.latency.histogram().begin(), outcome.latency.histogram().end());
   }
   run.host = hostName();
   return run;
@@ -461,30 +470,24 @@ StoredRun storedRunOf(const RunOutcome& outcome, int64_t driveId) {
 
 }  // namespace
 
-void RunService::keepInHistory(const RunOutcome& outcome) {
+void RunService::keepInHistory(RunOutcome& outcome, const DriveLogs* logs) {
   const DriveRecord& r = outcome.drive;
   const std::string wwn = outcome.eraseMethods ? outcome.eraseMethods->worldWideName : std::string();
   const std::optional<int64_t> driveId = m_history->driveKey(
       trimmedField(r.model, sizeof r.model), trimmedField(r.serialNumber, sizeof r.serialNumber), wwn,
       busTypeName(r.busType));
   if (!driveId) return;
-  const std::optional<int64_t> runId = m_history->recordRun(storedRunOf(outcome, *driveId));
-  // Two 512-byte reads over the SMART path: cheap beside the test that just ran. An erase
-  // leaves the attributes as they were before it, and other drives are read in a later step.
-  if (outcome.kind == kTestKindErase || r.driveClass != kDriveClassAta || r.smartAvailable == 0) return;
-  DriveRecord drive = r;
-  SmartWindowData data;
-  if (readSmartWindowData(m_session.platform(), drive, m_session.startup().miniportMode != 0,
-                          m_session.raidMemberSelect(), data) != SmartWindowRead::Read) {
-    return;
-  }
-  StoredSnapshot snapshot{0, *driveId, utcTimeText(), runId, {}, std::nullopt};
-  for (const SmartAttributeRow& row : smartAttributeRows(data.pages, r.originMark)) {
-    if (row.unit != SmartUnit::First) continue;
-    snapshot.attributes.push_back({row.id, row.cells.empty() ? std::string() : row.cells[0], row.current, row.worst,
-                                   row.threshold, row.raw});
-  }
-  if (!snapshot.attributes.empty()) (void)m_history->recordSnapshot(snapshot);
+  StoredRun run = storedRunOf(outcome, *driveId);
+  // An erase leaves the attributes as they were before it: only a test is worth a reading.
+  std::optional<StoredSnapshot> snapshot;
+  if (outcome.kind != kTestKindErase) snapshot = readDriveSnapshot(m_session, r, logs);
+  const DrivePast past = drivePastOf(m_history->snapshotsOf(*driveId), m_history->runsOf(*driveId), run.kind);
+  outcome.changes = whatChanged(past, snapshot ? &*snapshot : nullptr, &run);
+  const std::optional<int64_t> runId = m_history->recordRun(run);
+  if (!snapshot) return;
+  snapshot->driveId = *driveId;
+  snapshot->runId = runId;
+  (void)m_history->recordSnapshot(*snapshot);
 }
 
 }  // namespace palvoro

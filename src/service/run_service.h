@@ -28,6 +28,8 @@
 #include "platform/prompter.h"
 #include "results/erase_certificate.h"
 #include "service/session.h"
+#include "smart/drive_logs.h"
+#include "store/drive_changes.h"
 #include "store/history_store.h"
 
 namespace palvoro {
@@ -164,6 +166,7 @@ struct RunOutcome {
   std::string refusal;                           // why the method was not offered (MethodUnavailable)
   std::optional<ErasureCertificate> certificate;
   std::string started;                           // when the run began, ISO 8601 UTC; "" when none ran
+  std::vector<DriveChange> changes;              // what worsened since the drive was last seen (with a history)
 };
 
 // The certificate's record of an erase that reached the drive: the drive, the method, the
@@ -198,9 +201,10 @@ class RunService {
   // Whether the drive offers `method`; otherwise the user is told why and the request ends.
   [[nodiscard]] bool methodOffered(Platform& platform, PurgeMethod method, RunFrontEnd& frontEnd, RunOutcome& outcome);
   void afterRun(const RunRequest& request, RunFrontEnd& frontEnd, TestRunValues& values, RunOutcome& outcome);
-  // Keeps the run, and after a test of an ATA drive its SMART attributes, in the history.
-  // A store that refuses changes nothing of the outcome.
-  void keepInHistory(const RunOutcome& outcome);
+  // Keeps the run, and after a test the drive's reading, in the history, and sets in the
+  // outcome what worsened since the drive was last seen. A store that refuses changes
+  // nothing else of the outcome.
+  void keepInHistory(RunOutcome& outcome, const DriveLogs* logs);
 
   Session& m_session;
   TestClock& m_clock;

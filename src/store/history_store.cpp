@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -32,6 +33,12 @@ constexpr const char* kMigrations[] = {
     "CREATE TABLE nvme_health (snapshot_id INTEGER PRIMARY KEY REFERENCES smart_snapshots(id),"
     " percentage_used INTEGER NOT NULL, available_spare INTEGER NOT NULL, media_errors INTEGER NOT NULL,"
     " temperature_c INTEGER NOT NULL, power_on_hours INTEGER NOT NULL, unsafe_shutdowns INTEGER NOT NULL);",
+    // Version 2: the scan's whole histogram, the drive's verdict and a summary of its logs.
+    "ALTER TABLE runs ADD COLUMN latency_histogram TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE smart_snapshots ADD COLUMN health TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE smart_snapshots ADD COLUMN error_count INTEGER;"
+    "CREATE TABLE self_tests (snapshot_id INTEGER PRIMARY KEY REFERENCES smart_snapshots(id),"
+    " power_on_hours INTEGER NOT NULL, kind TEXT NOT NULL, result TEXT NOT NULL, failed INTEGER NOT NULL);",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
@@ -186,7 +193,30 @@ bool migrate(sqlite3* db) {
 
 constexpr const char* kRunColumns =
     "id, drive_id, started, ended, kind, outcome, error_code, error_message, bad_sectors, erase_method,"
-    " verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host";
+    " verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host, latency_histogram";
+
+std::string countsText(const std::vector<uint64_t>& counts) {
+  std::string text;
+  for (const uint64_t n : counts) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(n);
+  }
+  return text;
+}
+
+// Counts as countsText wrote them; a damaged list reads as none rather than as wrong counts.
+std::vector<uint64_t> countsOf(const std::string& text) {
+  std::vector<uint64_t> counts;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string field = text.substr(at, comma - at);
+    if (field.empty() || field.find_first_not_of("0123456789") != std::string::npos || field.size() > 19) return {};
+    counts.push_back(std::stoull(field));
+    at = comma + 1;
+  }
+  return counts;
+}
 
 StoredRun runOf(const Statement& row) {
   StoredRun run;
@@ -205,6 +235,7 @@ StoredRun runOf(const Statement& row) {
   run.latencyP99Ms = row.real(12);
   run.latencyMaxMs = row.real(13);
   run.host = row.text(14);
+  run.latencyHistogram = countsOf(row.text(15));
   return run;
 }
 
@@ -284,12 +315,12 @@ std::optional<int64_t> HistoryStore::recordRun(const StoredRun& run) {
   Transaction transaction(m_db);
   Statement insert(m_db,
                    "INSERT INTO runs (drive_id, started, ended, kind, outcome, error_code, error_message, bad_sectors,"
-                   " erase_method, verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host)"
-                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                   " erase_method, verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host,"
+                   " latency_histogram) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(run.driveId).bind(run.started).bind(run.ended).bind(run.kind).bind(run.outcome);
   insert.bind(int64_t{run.errorCode}).bind(run.errorMessage).bind(static_cast<int64_t>(run.badSectors));
   insert.bind(run.eraseMethod).bind(run.verification).bind(run.latencyP50Ms).bind(run.latencyP99Ms);
-  insert.bind(run.latencyMaxMs).bind(run.host);
+  insert.bind(run.latencyMaxMs).bind(run.host).bind(countsText(run.latencyHistogram));
   if (!transaction.begun() || !insert.done()) return std::nullopt;
   const int64_t id = sqlite3_last_insert_rowid(m_db);
   if (!transaction.commit()) return std::nullopt;
@@ -299,8 +330,10 @@ std::optional<int64_t> HistoryStore::recordRun(const StoredRun& run) {
 std::optional<int64_t> HistoryStore::recordSnapshot(const StoredSnapshot& snapshot) {
   std::lock_guard lock(m_mutex);
   Transaction transaction(m_db);
-  Statement insert(m_db, "INSERT INTO smart_snapshots (drive_id, taken, run_id) VALUES (?, ?, ?)");
-  insert.bind(snapshot.driveId).bind(snapshot.taken).bind(snapshot.runId);
+  Statement insert(m_db,
+                   "INSERT INTO smart_snapshots (drive_id, taken, run_id, health, error_count) VALUES (?, ?, ?, ?, ?)");
+  insert.bind(snapshot.driveId).bind(snapshot.taken).bind(snapshot.runId).bind(snapshot.health);
+  insert.bind(snapshot.errorCount ? std::optional<int64_t>(static_cast<int64_t>(*snapshot.errorCount)) : std::nullopt);
   if (!transaction.begun() || !insert.done()) return std::nullopt;
   const int64_t id = sqlite3_last_insert_rowid(m_db);
   for (const StoredAttribute& a : snapshot.attributes) {
@@ -320,6 +353,13 @@ std::optional<int64_t> HistoryStore::recordSnapshot(const StoredSnapshot& snapsh
     health.bind(static_cast<int64_t>(h.mediaErrors)).bind(int64_t{h.temperatureC});
     health.bind(static_cast<int64_t>(h.powerOnHours)).bind(static_cast<int64_t>(h.unsafeShutdowns));
     if (!health.done()) return std::nullopt;
+  }
+  if (snapshot.lastSelfTest) {
+    const StoredSelfTest& t = *snapshot.lastSelfTest;
+    Statement test(m_db,
+                   "INSERT INTO self_tests (snapshot_id, power_on_hours, kind, result, failed) VALUES (?, ?, ?, ?, ?)");
+    test.bind(id).bind(static_cast<int64_t>(t.powerOnHours)).bind(t.kind).bind(t.result).bind(int64_t{t.failed});
+    if (!test.done()) return std::nullopt;
   }
   if (!transaction.commit()) return std::nullopt;
   return id;
@@ -380,7 +420,9 @@ std::optional<StoredDrive> HistoryStore::findDrive(const std::string& model, con
 std::vector<StoredSnapshot> HistoryStore::snapshotsOf(int64_t driveId) {
   std::lock_guard lock(m_mutex);
   std::vector<StoredSnapshot> snapshots;
-  Statement select(m_db, "SELECT id, taken, run_id FROM smart_snapshots WHERE drive_id = ? ORDER BY taken, id");
+  Statement select(m_db,
+                   "SELECT id, taken, run_id, health, error_count FROM smart_snapshots WHERE drive_id = ?"
+                   " ORDER BY taken, id");
   select.bind(driveId);
   while (select.ok() && select.step() == SQLITE_ROW) {
     StoredSnapshot s;
@@ -388,6 +430,8 @@ std::vector<StoredSnapshot> HistoryStore::snapshotsOf(int64_t driveId) {
     s.driveId = driveId;
     s.taken = select.text(1);
     if (select.real(2)) s.runId = select.integer(2);
+    s.health = select.text(3);
+    if (select.real(4)) s.errorCount = static_cast<uint64_t>(select.integer(4));
     snapshots.push_back(std::move(s));
   }
   for (StoredSnapshot& s : snapshots) {
@@ -408,6 +452,12 @@ std::vector<StoredSnapshot> HistoryStore::snapshotsOf(int64_t driveId) {
       s.nvme = StoredNvmeHealth{static_cast<int32_t>(health.integer(0)), static_cast<int32_t>(health.integer(1)),
                                 static_cast<uint64_t>(health.integer(2)), static_cast<int32_t>(health.integer(3)),
                                 static_cast<uint64_t>(health.integer(4)), static_cast<uint64_t>(health.integer(5))};
+    }
+    Statement test(m_db, "SELECT power_on_hours, kind, result, failed FROM self_tests WHERE snapshot_id = ?");
+    test.bind(s.id);
+    if (test.ok() && test.step() == SQLITE_ROW) {
+      s.lastSelfTest = StoredSelfTest{static_cast<uint64_t>(test.integer(0)), test.text(1), test.text(2),
+                                      test.integer(3) != 0};
     }
   }
   return snapshots;

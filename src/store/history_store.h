@@ -44,6 +44,9 @@ struct StoredRun {
   std::optional<double> latencyP50Ms;
   std::optional<double> latencyP99Ms;
   std::optional<double> latencyMaxMs;
+  // The scan's block-time histogram: one count per bucket of kLatencyBucketLimits, then the
+  // blocks of 500 ms or more, then the unreadable ones; empty where no scan ran.
+  std::vector<uint64_t> latencyHistogram;
   std::string host;
 };
 
@@ -67,6 +70,15 @@ struct StoredNvmeHealth {
   uint64_t unsafeShutdowns = 0;
 };
 
+// The newest self-test the drive's own log holds.
+struct StoredSelfTest {
+  uint64_t powerOnHours = 0;  // when it ended, by the drive's clock
+  std::string kind;           // "Short", "Extended", ...
+  std::string result;         // as the drive's log words it
+  bool failed = false;
+  bool operator==(const StoredSelfTest&) const = default;
+};
+
 // A reading of a drive's SMART state, after a run or on its own.
 struct StoredSnapshot {
   int64_t id = 0;  // given by recordSnapshot
@@ -75,6 +87,9 @@ struct StoredSnapshot {
   std::optional<int64_t> runId;
   std::vector<StoredAttribute> attributes;
   std::optional<StoredNvmeHealth> nvme;
+  std::string health;                  // the drive's own verdict: "PASS", "FAIL", "" when not judged
+  std::optional<uint64_t> errorCount;  // errors the drive has logged in its life, where its log says
+  std::optional<StoredSelfTest> lastSelfTest;
 };
 
 // A drive ever seen, with how many runs it had and its last.

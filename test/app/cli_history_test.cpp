@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -16,6 +17,9 @@ namespace palvoro {
 namespace {
 
 using Json = nlohmann::json;
+
+// The showcase's failing drive: machine number 4, listed 4th, with unreadable sectors.
+constexpr int kKestrelNumber = 4;
 
 class CliHistoryTest : public ::testing::Test {
  protected:
@@ -28,6 +32,11 @@ class CliHistoryTest : public ::testing::Test {
     for (Json& d : m["drives"]) {
       if (d.value("transport", "ata") == "nvme") d["nvme"]["selfTest"]["shortSeconds"] = 1;
       else d["selfTest"] = {{"shortSeconds", 1}, {"extendedSeconds", 2}, {"conveyanceSeconds", 1}};
+      // The failing Kestrel small enough for an extended scan to be quick.
+      if (d["number"] == kKestrelNumber) d["identity"]["sectors"] = 400'000;
+    }
+    for (Json& v : m["volumes"]) {
+      if (v.value("drive", -1) == kKestrelNumber) v["sectors"] = 300'000;
     }
     platform = std::make_unique<sim::SimPlatform>(sim::loadMachine(m.dump()));
     platform->followWallClock();
@@ -74,14 +83,55 @@ TEST_F(CliHistoryTest, TwoRunsOfOneDriveAreBothInItsHistory) {
   EXPECT_EQ(run({"history", "--serial", "NO-SUCH-SERIAL"}), kCliNotFound);
 }
 
+// Two extended tests of the failing drive, its pending sectors risen between them: the
+// second run and the history both name the change.
+TEST_F(CliHistoryTest, ARiseBetweenTwoScansIsToldByTheRunAndTheHistory) {
+  std::string out, err;
+  ASSERT_EQ(run({"--json", "test", "extended", "4"}, &out, &err), kCliDriveFailed) << err;
+  EXPECT_EQ(Json::parse(out)["changes"], Json::array());
+  ASSERT_EQ(run({"--json", "--sim-attribute", "4:197=9", "test", "extended", "4"}, &out, &err), kCliDriveFailed) << err;
+  const Json changes = Json::parse(out)["changes"];
+  ASSERT_EQ(changes.size(), 1u) << out;
+  EXPECT_EQ(changes[0]["key"], "pending_sectors");
+  EXPECT_EQ(changes[0]["severity"], "warning");
+  EXPECT_EQ(changes[0]["from"], 4);
+  EXPECT_EQ(changes[0]["to"], 9);
+
+  ASSERT_EQ(run({"history", "--serial", "KX10007731"}, &out, &err), kCliOk) << err;
+  EXPECT_NE(out.find("Current pending sectors rose from 4 to 9 since "), std::string::npos) << out;
+  ASSERT_EQ(run({"--json", "history", "--serial", "KX10007731"}, &out, &err), kCliOk) << err;
+  const Json drive = Json::parse(out)["drives"][0];
+  EXPECT_EQ(drive["runs"].size(), 2u);
+  EXPECT_EQ(drive["readings"].size(), 2u);
+  EXPECT_EQ(drive["changes"].size(), 1u);
+
+  // What --sim-attribute takes, and where.
+  for (const std::string bad : {"4:197", "x:197=1", "99:197=1", "6:197=1"}) {
+    EXPECT_EQ(run({"--sim-attribute", bad, "list"}, nullptr, &err), kCliUsage) << bad;
+    EXPECT_NE(err.find("--sim-attribute " + bad), std::string::npos) << err;
+  }
+}
+
+// A folder the user may not write, and (what even root cannot get past) a file where the
+// folder should be: the run and its page are kept all the same.
 TEST_F(CliHistoryTest, AHistoryFolderThatCannotBeWrittenCostsTheRunNothing) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into a read-only folder";
-  std::filesystem::create_directories(dir / "state");
-  ASSERT_EQ(chmod((dir / "state").c_str(), 0500), 0);
-  std::string err;
-  EXPECT_EQ(run({"test", "quick", "1"}, nullptr, &err), kCliOk) << err;
-  EXPECT_NE(err.find("cannot be made or written"), std::string::npos) << err;
-  EXPECT_TRUE(std::filesystem::exists(dir / "results" / "Tovrin.htm"));
+  for (const bool readOnly : {true, false}) {
+    SCOPED_TRACE(readOnly ? "read-only folder" : "a file in its place");
+    if (readOnly && geteuid() == 0) continue;  // root writes into a read-only folder
+    std::filesystem::remove_all(dir / "state");
+    std::filesystem::remove(dir / "results" / "Tovrin.htm");
+    if (readOnly) {
+      std::filesystem::create_directories(dir / "state");
+      ASSERT_EQ(chmod((dir / "state").c_str(), 0500), 0);
+    } else {
+      std::ofstream(dir / "state") << "not a folder";
+    }
+    std::string err;
+    EXPECT_EQ(run({"test", "quick", "1"}, nullptr, &err), kCliOk) << err;
+    EXPECT_NE(err.find("cannot be made or written"), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::exists(dir / "results" / "Tovrin.htm"));
+    chmod((dir / "state").c_str(), 0700);
+  }
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST(HistoryStore, KeepsDrivesRunsAndSnapshotsAcrossReopening) {
     run.outcome = "FAIL";
     run.latencyP99Ms = 12.5;
     const int64_t runId = opened.store->recordRun(run).value();
-    StoredSnapshot snapshot{0, id, utcTimeText(), runId, {{5, "Reallocated Sectors Count", 100, 99, 36, 8}}, {}};
+    StoredSnapshot snapshot{0, id, utcTimeText(), runId, {{5, "Reallocated Sectors Count", 100, 99, 36, 8}}, {}, "", {}, {}};
     ASSERT_TRUE(opened.store->recordSnapshot(snapshot));
   }
   StoreOpen again = HistoryStore::open(folder.path);
@@ -153,15 +153,78 @@ TEST(HistoryStore, SetsAsideAFileItCannotUse) {
 }
 
 TEST(HistoryStore, AFolderThatCannotBeWrittenIsANamedError) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into a read-only folder";
   Folder folder;
-  ASSERT_EQ(chmod(folder.path.c_str(), 0500), 0);
-  for (const std::string& where : {folder.path, folder.path + "/below"}) {
+  const std::string file = folder.path + "/file";
+  std::ofstream(file) << "not a folder";
+  std::vector<std::string> places = {file, file + "/below"};  // what even root cannot write through
+  if (geteuid() != 0) {
+    ASSERT_EQ(chmod(folder.path.c_str(), 0500), 0);
+    places.insert(places.end(), {folder.path, folder.path + "/below"});
+  }
+  for (const std::string& where : places) {
+    SCOPED_TRACE(where);
     StoreOpen opened = HistoryStore::open(where);
     EXPECT_FALSE(opened.store);
     EXPECT_EQ(opened.error, StoreError::FolderUnusable);
     EXPECT_NE(opened.message.find("cannot be made or written"), std::string::npos);
   }
+}
+
+// A file of the first version, as the first program left it: brought up to date with its
+// runs kept, and what the new columns hold read as unknown.
+TEST(HistoryStore, BringsAFirstVersionFileUpToDate) {
+  Folder folder;
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(folder.file().c_str(), &db), SQLITE_OK);
+    const char* v1 =
+        "CREATE TABLE drives (id INTEGER PRIMARY KEY, model TEXT NOT NULL, serial TEXT NOT NULL, wwn TEXT NOT NULL,"
+        " bus TEXT NOT NULL, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL, UNIQUE (model, serial));"
+        "CREATE TABLE runs (id INTEGER PRIMARY KEY, drive_id INTEGER NOT NULL REFERENCES drives(id),"
+        " started TEXT NOT NULL, ended TEXT NOT NULL, kind TEXT NOT NULL, outcome TEXT NOT NULL,"
+        " error_code INTEGER NOT NULL, error_message TEXT NOT NULL, bad_sectors INTEGER NOT NULL,"
+        " erase_method TEXT NOT NULL, verification TEXT NOT NULL, latency_p50_ms REAL, latency_p99_ms REAL,"
+        " latency_max_ms REAL, host TEXT NOT NULL);"
+        "CREATE TABLE smart_snapshots (id INTEGER PRIMARY KEY, drive_id INTEGER NOT NULL REFERENCES drives(id),"
+        " taken TEXT NOT NULL, run_id INTEGER REFERENCES runs(id));"
+        "CREATE TABLE smart_attributes (snapshot_id INTEGER NOT NULL REFERENCES smart_snapshots(id),"
+        " attr_id INTEGER NOT NULL, name TEXT NOT NULL, current INTEGER NOT NULL, worst INTEGER NOT NULL,"
+        " threshold INTEGER NOT NULL, raw INTEGER NOT NULL, PRIMARY KEY (snapshot_id, attr_id));"
+        "CREATE TABLE nvme_health (snapshot_id INTEGER PRIMARY KEY REFERENCES smart_snapshots(id),"
+        " percentage_used INTEGER NOT NULL, available_spare INTEGER NOT NULL, media_errors INTEGER NOT NULL,"
+        " temperature_c INTEGER NOT NULL, power_on_hours INTEGER NOT NULL, unsafe_shutdowns INTEGER NOT NULL);"
+        "INSERT INTO drives VALUES (1, 'M', 'S', '', 'SATA', '2026-01-01T00:00:00Z', '2026-01-01T00:00:00Z');"
+        "INSERT INTO runs VALUES (1, 1, '2026-01-01T00:00:00Z', '2026-01-01T00:10:00Z', 'extended', 'PASS', 0, '',"
+        " 0, '', '', 1.5, 20.0, 80.0, 'old');"
+        "INSERT INTO smart_snapshots VALUES (1, 1, '2026-01-01T00:10:00Z', 1);"
+        "PRAGMA user_version = 1;";
+    ASSERT_EQ(sqlite3_exec(db, v1, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  StoreOpen opened = HistoryStore::open(folder.path);
+  ASSERT_TRUE(opened.store) << opened.message;
+  EXPECT_EQ(opened.message, "");
+  HistoryStore& store = *opened.store;
+  std::vector<StoredRun> runs = store.runsOf(1);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].host, "old");
+  EXPECT_TRUE(runs[0].latencyHistogram.empty());
+  std::vector<StoredSnapshot> snapshots = store.snapshotsOf(1);
+  ASSERT_EQ(snapshots.size(), 1u);
+  EXPECT_EQ(snapshots[0].health, "");
+  EXPECT_FALSE(snapshots[0].errorCount);
+  EXPECT_FALSE(snapshots[0].lastSelfTest);
+
+  StoredRun run = runOn(1, 0);
+  run.latencyHistogram = {90, 5, 3, 1, 1, 0, 2};
+  ASSERT_TRUE(store.recordRun(run));
+  const StoredSelfTest test{812, "Short", "Completed: read failure", true};
+  ASSERT_TRUE(store.recordSnapshot({0, 1, utcTimeText(), std::nullopt, {}, std::nullopt, "FAIL", 7, test}));
+  EXPECT_EQ(store.runsOf(1).back().latencyHistogram, run.latencyHistogram);
+  snapshots = store.snapshotsOf(1);
+  EXPECT_EQ(snapshots.back().health, "FAIL");
+  EXPECT_EQ(snapshots.back().errorCount, 7u);
+  EXPECT_EQ(snapshots.back().lastSelfTest, test);
 }
 
 }  // namespace

@@ -916,6 +916,23 @@ void SimPlatform::plug(int number, bool present) {
   m_machine.plug(number, present);
 }
 
+bool SimPlatform::setAttributeRaw(int number, int attrId, uint64_t raw) {
+  std::lock_guard lock(m_mutex);
+  SimDrive* drive = m_machine.findDrive(number);
+  if (drive == nullptr || drive->nvme || attrId < 1 || attrId > 255) return false;
+  const auto unit = drive->ata.units.find(0);
+  if (unit == drive->ata.units.end()) return false;
+  std::vector<SimAttribute>& attributes = unit->second.smart.attributes;
+  const auto found = std::find_if(attributes.begin(), attributes.end(),
+                                  [attrId](const SimAttribute& a) { return a.id == attrId; });
+  // A SMART data page holds 30 entries: a full list takes no new one.
+  if (found == attributes.end() && attributes.size() >= 30) return false;
+  SimAttribute& a = found != attributes.end() ? *found : attributes.emplace_back();
+  a.id = static_cast<uint8_t>(attrId);
+  a.raw = raw & 0xFFFFFFFFFFFFull;
+  return true;
+}
+
 uint64_t SimPlatform::driveMicroseconds(int drive) {
   std::lock_guard lock(m_mutex);
   // A drive's time begins where the machine's stands when it is first used: drives used

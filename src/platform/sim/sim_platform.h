@@ -114,6 +114,11 @@ class SimPlatform : public Platform {
   // Pulls drive `number` out or plugs it in again, under the machine's lock: runs on other
   // drives go on meanwhile.
   void plug(int number, bool present);
+  // Sets SMART attribute `attrId`'s raw value on drive `number` (its first unit), under the
+  // machine's lock, as sectors going bad between two runs change it; a drive that did not
+  // list the attribute starts to, as a drive does once it has something to count. False
+  // when there is no such drive, or it keeps no SMART attributes (an NVMe drive).
+  [[nodiscard]] bool setAttributeRaw(int number, int attrId, uint64_t raw);
   SimDrive& drive(int number);
   SimVolume& volume(char letter);
 
