@@ -31,10 +31,22 @@ class OkPrompter : public Prompter {
 };
 
 StoredSnapshot reading(int64_t driveId, const char* taken, uint64_t pending, uint64_t celsius, uint64_t hours) {
-  return {0, driveId, taken, std::nullopt,
-          {{5, "Reallocated Sectors Count", 100, 100, 36, 0}, {9, "Power-On Hours", 90, 90, 0, hours},
-           {194, "Temperature", 60, 45, 0, celsius}, {197, "Current Pending Sector", 100, 100, 0, pending}},
-          std::nullopt};
+  StoredSnapshot s;
+  s.driveId = driveId;
+  s.taken = taken;
+  s.attributes = {{5, "Reallocated Sectors Count", 100, 100, 36, 0}, {9, "Power-On Hours", 90, 90, 0, hours},
+                  {194, "Temperature", 60, 45, 0, celsius}, {197, "Current Pending Sector", 100, 100, 0, pending}};
+  return s;
+}
+
+StoredRun run(int64_t driveId, const char* started, const char* kind, const char* outcome) {
+  StoredRun r;
+  r.driveId = driveId;
+  r.started = started;
+  r.kind = kind;
+  r.outcome = outcome;
+  r.host = "lab";
+  return r;
 }
 
 class HistoryDialogTest : public testing::Test {
@@ -52,11 +64,14 @@ class HistoryDialogTest : public testing::Test {
   void keepHistoryOf(int row) {
     const std::optional<int64_t> id = store->driveKey(field(row, false), field(row, true), "", "SATA");
     ASSERT_TRUE(id);
-    StoredRun extended{0, *id, "2026-12-07T08:00:00Z", "2026-12-07T09:40:00Z", "extended", "PASS", 0, "", 0, "", "",
-                       0.21, 4.8, 38.5, "lab"};
-    StoredRun quick{0, *id, "2026-12-10T06:30:00Z", "2026-12-10T06:32:00Z", "quick", "FAIL", 7,
-                    "The drive's self-test found a read failure.", 3, "", "", std::nullopt, std::nullopt,
-                    std::nullopt, "lab"};
+    StoredRun extended = run(*id, "2026-12-07T08:00:00Z", "extended", "PASS");
+    extended.latencyP50Ms = 0.21;
+    extended.latencyP99Ms = 4.8;
+    extended.latencyMaxMs = 38.5;
+    StoredRun quick = run(*id, "2026-12-10T06:30:00Z", "quick", "FAIL");
+    quick.errorCode = 7;
+    quick.errorMessage = "The drive's self-test found a read failure.";
+    quick.badSectors = 3;
     ASSERT_TRUE(store->recordRun(extended));
     ASSERT_TRUE(store->recordRun(quick));
     ASSERT_TRUE(store->recordSnapshot(reading(*id, "2026-12-07T09:40:00Z", 0, 38, 14190)));

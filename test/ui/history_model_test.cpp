@@ -12,14 +12,18 @@ namespace palvoro {
 namespace {
 
 StoredSnapshot ata(const char* taken, uint64_t pending, uint64_t temperatureRaw) {
-  return {0, 1, taken, std::nullopt,
-          {{5, "Reallocated Sectors Count", 100, 100, 36, 0}, {9, "Power-On Hours", 90, 90, 0, 14230},
-           {194, "Temperature", 40, 55, 0, temperatureRaw}, {197, "Current Pending Sector", 100, 100, 0, pending}},
-          std::nullopt};
+  StoredSnapshot s;
+  s.taken = taken;
+  s.attributes = {{5, "Reallocated Sectors Count", 100, 100, 36, 0}, {9, "Power-On Hours", 90, 90, 0, 14230},
+                  {194, "Temperature", 40, 55, 0, temperatureRaw}, {197, "Current Pending Sector", 100, 100, 0, pending}};
+  return s;
 }
 
 StoredSnapshot nvme(const char* taken, int32_t spare) {
-  return {0, 1, taken, std::nullopt, {}, StoredNvmeHealth{3, spare, 0, 38, 1200, 4}};
+  StoredSnapshot s;
+  s.taken = taken;
+  s.nvme = StoredNvmeHealth{3, spare, 0, 38, 1200, 4};
+  return s;
 }
 
 StoredRun run(const char* started, const char* kind, const char* outcome, std::optional<double> p99) {

@@ -6,15 +6,16 @@
 #include <cstdio>
 #include <utility>
 
+#include "store/drive_changes.h"
+
 namespace palvoro {
 
 namespace {
 
-// The attributes that count a drive's failing sectors, and its temperature and hours, by
-// their ATA ids.
+// The attributes that count a drive's failing sectors, and its hours, by their ATA ids.
+// Their counts and the temperature are read as the changes read them (drive_changes.h).
 constexpr int32_t kReallocatedSectors = 5;
 constexpr int32_t kPowerOnHours = 9;
-constexpr int32_t kTemperature = 194;
 constexpr int32_t kPendingSectors = 197;
 constexpr int32_t kOfflineUncorrectable = 198;
 
@@ -151,13 +152,6 @@ std::string latencyText(const StoredRun& run) {
   return part(run.latencyP50Ms) + " / " + part(run.latencyP99Ms) + " / " + part(run.latencyMaxMs);
 }
 
-const StoredAttribute* attributeOf(const StoredSnapshot& snapshot, int32_t id) {
-  for (const StoredAttribute& attribute : snapshot.attributes) {
-    if (attribute.attrId == id) return &attribute;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 HistoryChart historyChart(std::string name, std::string unit, const Samples& samples, bool wholeNumbers) {
@@ -262,35 +256,40 @@ std::vector<HistoryChart> HistoryModel::charts() const {
     HistoryChart chart = historyChart(std::move(name), std::move(unit), samples, wholeNumbers);
     if (!chart.points.empty()) charts.push_back(std::move(chart));
   };
-  const auto attribute = [this](int32_t id, uint64_t mask) {
+  // One series from every reading that holds the value.
+  const auto series = [this](const auto& valueOf) {
     Samples samples;
     for (const StoredSnapshot& snapshot : m_snapshots) {
-      if (const StoredAttribute* a = attributeOf(snapshot, id)) {
-        samples.emplace_back(snapshot.taken, static_cast<double>(a->raw & mask));
-      }
+      if (const std::optional<double> value = valueOf(snapshot)) samples.emplace_back(snapshot.taken, *value);
     }
     return samples;
   };
-  const uint64_t whole = ~uint64_t{0};
-  add("Reallocated sectors", "sectors", attribute(kReallocatedSectors, whole), true);
-  add("Current pending sectors", "sectors", attribute(kPendingSectors, whole), true);
-  add("Offline uncorrectable sectors", "sectors", attribute(kOfflineUncorrectable, whole), true);
-  // The raw value's low byte is the temperature now; the bytes above it hold the drive's
-  // lowest and highest, by maker.
-  add("Temperature", "\u00B0C", attribute(kTemperature, 0xFF), true);
-  add("Power-on hours", "hours", attribute(kPowerOnHours, whole), true);
-  const auto health = [this](double (*field)(const StoredNvmeHealth&)) {
-    Samples samples;
-    for (const StoredSnapshot& snapshot : m_snapshots) {
-      if (snapshot.nvme) samples.emplace_back(snapshot.taken, field(*snapshot.nvme));
-    }
-    return samples;
+  const auto count = [&series](int32_t id) {
+    return series([id](const StoredSnapshot& s) -> std::optional<double> {
+      const std::optional<uint64_t> value = attributeCount(s, id);
+      return value ? std::optional<double>(static_cast<double>(*value)) : std::nullopt;
+    });
   };
+  const auto health = [&series](double (*field)(const StoredNvmeHealth&)) {
+    return series([field](const StoredSnapshot& s) {
+      return s.nvme ? std::optional<double>(field(*s.nvme)) : std::nullopt;
+    });
+  };
+  add("Reallocated sectors", "sectors", count(kReallocatedSectors), true);
+  add("Current pending sectors", "sectors", count(kPendingSectors), true);
+  add("Offline uncorrectable sectors", "sectors", count(kOfflineUncorrectable), true);
   add("Percentage used", "%", health([](const StoredNvmeHealth& h) { return double(h.percentageUsed); }), true);
   add("Available spare", "%", health([](const StoredNvmeHealth& h) { return double(h.availableSpare); }), true);
   add("Media errors", "errors", health([](const StoredNvmeHealth& h) { return double(h.mediaErrors); }), true);
-  add("Temperature", "\u00B0C", health([](const StoredNvmeHealth& h) { return double(h.temperatureC); }), true);
-  add("Power-on hours", "hours", health([](const StoredNvmeHealth& h) { return double(h.powerOnHours); }), true);
+  add("Temperature", "\u00B0C", series([](const StoredSnapshot& s) -> std::optional<double> {
+        const std::optional<int32_t> celsius = snapshotTemperature(s);
+        return celsius ? std::optional<double>(*celsius) : std::nullopt;
+      }), true);
+  add("Power-on hours", "hours", series([](const StoredSnapshot& s) -> std::optional<double> {
+        if (s.nvme) return static_cast<double>(s.nvme->powerOnHours);
+        const std::optional<uint64_t> hours = attributeCount(s, kPowerOnHours);
+        return hours ? std::optional<double>(static_cast<double>(*hours)) : std::nullopt;
+      }), true);
   const auto latency = [this](std::optional<double> StoredRun::*field) {
     Samples samples;
     for (const StoredRun& run : m_runs) {
