@@ -94,7 +94,7 @@ TEST_F(HistoryDialogTest, OpensFromTheDriveMenuWithTheDrivesRunsAndCharts) {
   window.show();
   QApplication::processEvents();
   QString title, heading;
-  QStringList newest, oldest, tabs, charts;
+  QStringList newest, oldest, tabs, charts, changes;
   QTimer::singleShot(0, [&] {
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
@@ -119,6 +119,10 @@ TEST_F(HistoryDialogTest, OpensFromTheDriveMenuWithTheDrivesRunsAndCharts) {
       test::saveScreenshot(*dialog, QStringLiteral("history_charts_wide"));
       dialog->pages()->setCurrentIndex(0);
       test::saveScreenshot(*dialog, QStringLiteral("history_runs_wide"));
+      dialog->pages()->setCurrentIndex(2);
+      ASSERT_NE(dialog->changesTable(), nullptr);
+      for (int r = 0; r < dialog->changesTable()->rowCount(); ++r) changes << dialog->changesTable()->item(r, 1)->text();
+      test::saveScreenshot(*dialog, QStringLiteral("history_changes_wide"));
       dialog->reject();
     });
     menu->actions().last()->trigger();
@@ -131,7 +135,9 @@ TEST_F(HistoryDialogTest, OpensFromTheDriveMenuWithTheDrivesRunsAndCharts) {
   EXPECT_EQ(newest, (QStringList{"2026-12-10 06:30", "Quick test", "FAIL (error 7)", "3", "", "", "",
                                  "The drive's self-test found a read failure."}));
   EXPECT_EQ(oldest, (QStringList{"2026-12-07 08:00", "Extended test", "PASS", "0", "0.210 / 4.80 / 38.5", "", "", ""}));
-  EXPECT_EQ(tabs, (QStringList{"Runs", "Over Time"}));
+  EXPECT_EQ(tabs, (QStringList{"Runs", "Over Time", "Changes"}));
+  EXPECT_TRUE(changes.contains("Current pending sectors rose from 5 to 9 since 2026-12-08 21:10 UTC."))
+      << changes.join('\n').toStdString();
   EXPECT_EQ(charts, (QStringList{"Reallocated sectors", "Current pending sectors", "Temperature (\u00B0C)",
                                  "Power-on hours", "Scan latency p50 (ms)", "Scan latency p99 (ms)"}));
 }

@@ -307,6 +307,22 @@ std::string HistoryModel::chartsNote() const {
   return "No reading of this drive's attributes and no scan's block times have been kept yet.";
 }
 
+std::vector<HistoryChangeRow> HistoryModel::changeRows() const {
+  std::vector<HistoryChangeRow> rows;
+  const std::vector<TimedChange> changes = changeHistory(m_snapshots, m_runs);
+  for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+    rows.push_back({shownTime(change->when), change->change.text,
+                    change->change.severity == ChangeSeverity::Critical});
+  }
+  return rows;
+}
+
+std::string HistoryModel::changesNote() const {
+  if (m_snapshots.size() < 2) return "A change shows once two readings of the drive have been kept.";
+  if (!changeRows().empty()) return {};
+  return "Nothing worsened from one reading of this drive to the next.";
+}
+
 HistoryModel historyOf(HistoryStore* store, const std::string& storeNote, const DriveRecord& record,
                        int shownDriveNumber) {
   if (store == nullptr) return HistoryModel::withoutStore(record, shownDriveNumber, storeNote);

@@ -46,6 +46,13 @@ struct HistoryRunRow {
   bool failed = false;
 };
 
+// A change for the worse between two readings, as the drive's changes word it.
+struct HistoryChangeRow {
+  std::string when;  // "2026-12-09 14:02", UTC
+  std::string text;
+  bool critical = false;
+};
+
 class HistoryModel {
  public:
   // A drive the store holds (`drive`), or never kept in it (none). `storeNote` is what
@@ -70,6 +77,10 @@ class HistoryModel {
   std::vector<HistoryChart> charts() const;
   // Said where the charts would be when there are none.
   std::string chartsNote() const;
+  // What worsened from each reading to the next, newest first.
+  std::vector<HistoryChangeRow> changeRows() const;
+  // Said where the changes would be when there are none.
+  std::string changesNote() const;
 
  private:
   HistoryModel(const DriveRecord& record, int shownDriveNumber);

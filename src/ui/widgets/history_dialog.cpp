@@ -187,6 +187,7 @@ CHistoryDlg::CHistoryDlg(const HistoryModel& model, QWidget* parent) : QDialog(p
     m_runs = runsTableOf(model, m_pages);
     m_pages->addTab(m_runs, QStringLiteral("Runs"));
     m_pages->addTab(chartsPage(model), QStringLiteral("Over Time"));
+    m_pages->addTab(changesPage(model), QStringLiteral("Changes"));
     layout->addWidget(m_pages, 1);
   } else {
     layout->addStretch(1);
@@ -211,6 +212,34 @@ QWidget* CHistoryDlg::chartsPage(const HistoryModel& model) {
   }
   for (const HistoryChart& chart : charts) m_charts.push_back(new HistoryChartView(chart));
   return new ChartsArea(m_charts);
+}
+
+QWidget* CHistoryDlg::changesPage(const HistoryModel& model) {
+  const std::vector<HistoryChangeRow> rows = model.changeRows();
+  if (rows.empty()) {
+    QLabel* note = plainTextLabel(qt(model.changesNote()), nullptr);
+    note->setWordWrap(true);
+    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    note->setMargin(8);
+    return note;
+  }
+  m_changes = new QTableWidget(static_cast<int>(rows.size()), 2);
+  m_changes->setHorizontalHeaderLabels({QStringLiteral("Seen (UTC)"), QStringLiteral("What worsened")});
+  m_changes->verticalHeader()->setVisible(false);
+  m_changes->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_changes->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_changes->setWordWrap(false);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (int c = 0; c < 2; ++c) {
+      auto* item = new QTableWidgetItem(qt(c == 0 ? rows[r].when : rows[r].text));
+      item->setToolTip(item->text());
+      if (rows[r].critical) item->setForeground(kFailed);
+      m_changes->setItem(static_cast<int>(r), c, item);
+    }
+  }
+  m_changes->resizeColumnsToContents();
+  m_changes->horizontalHeader()->setStretchLastSection(true);
+  return m_changes;
 }
 
 void showHistoryOf(Session& session, int drive, QWidget* parent) {

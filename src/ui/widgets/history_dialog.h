@@ -1,7 +1,8 @@
 #pragma once
 // The History window: what the drives' history kept of one drive. One page lists its runs,
-// newest first; the other draws a small chart per value followed over time. A drive never
-// kept, or a history that would not open, is said in words, with nothing drawn.
+// newest first; the next draws a small chart per value followed over time; the last says
+// what worsened from one reading to the next. A drive never kept, or a history that would
+// not open, is said in words, with nothing drawn.
 
 #include <QDialog>
 #include <QWidget>
@@ -48,16 +49,20 @@ class CHistoryDlg : public QDialog {
   // Null when there is no history to show.
   QTabWidget* pages() const { return m_pages; }
   QTableWidget* runsTable() const { return m_runs; }
+  // Null when there is no change to list.
+  QTableWidget* changesTable() const { return m_changes; }
   const std::vector<HistoryChartView*>& charts() const { return m_charts; }
   QPushButton* closeButton() const { return m_close; }
 
  private:
   QWidget* chartsPage(const HistoryModel& model);
+  QWidget* changesPage(const HistoryModel& model);
 
   QLabel* m_heading = nullptr;
   QLabel* m_notes = nullptr;
   QTabWidget* m_pages = nullptr;
   QTableWidget* m_runs = nullptr;
+  QTableWidget* m_changes = nullptr;
   std::vector<HistoryChartView*> m_charts;
   QPushButton* m_close = nullptr;
 };
