@@ -1,7 +1,11 @@
 #include "app/lab_panel.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -93,6 +97,52 @@ LabPanel::LabPanel(sim::SimPlatform& platform, std::function<void()> deviceChang
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
   layout->addWidget(scroll);
+  addAttributeRow(*layout);
+}
+
+void LabPanel::addAttributeRow(QVBoxLayout& layout) {
+  // A drive going bad between two runs, for the history to tell: its sector counts are
+  // set here, taking effect at the next SMART read.
+  layout.addWidget(new QLabel(QStringLiteral("Set a SMART attribute's raw value:"), this));
+  auto* row = new QHBoxLayout;
+  auto* drives = new QComboBox(this);
+  drives->setObjectName(QStringLiteral("attributeDrive"));
+  for (const sim::SimDrive& drive : m_platform.machine().drives) {
+    if (!drive.nvme && drive.ata.units.count(0) != 0) {
+      drives->addItem(QString::fromStdString(labDriveLabel(m_platform, drive.number)), drive.number);
+    }
+  }
+  auto* id = new QSpinBox(this);
+  id->setObjectName(QStringLiteral("attributeId"));
+  id->setRange(1, 255);
+  id->setValue(197);
+  id->setPrefix(QStringLiteral("ID "));
+  auto* raw = new QSpinBox(this);
+  raw->setObjectName(QStringLiteral("attributeRaw"));
+  raw->setRange(0, 0x7FFFFFFF);
+  auto* set = new QPushButton(QStringLiteral("Set"), this);
+  set->setObjectName(QStringLiteral("attributeSet"));
+  row->addWidget(drives, 1);
+  row->addWidget(id);
+  row->addWidget(raw);
+  row->addWidget(set);
+  layout.addLayout(row);
+  m_attributeNote = new QLabel(this);
+  m_attributeNote->setObjectName(QStringLiteral("attributeNote"));
+  layout.addWidget(m_attributeNote);
+  m_attributeDrive = drives;
+  m_attributeId = id;
+  m_attributeRaw = raw;
+  connect(set, &QPushButton::clicked, this, &LabPanel::setAttributeOfChosenDrive);
+}
+
+void LabPanel::setAttributeOfChosenDrive() {
+  const int number = m_attributeDrive->currentData().toInt();
+  const int id = m_attributeId->value();
+  const int raw = m_attributeRaw->value();
+  const bool set = m_attributeDrive->count() > 0 && m_platform.setAttributeRaw(number, id, static_cast<uint64_t>(raw));
+  m_attributeNote->setText(set ? QStringLiteral("PhysicalDrive%1: attribute %2 is now %3.").arg(number).arg(id).arg(raw)
+                               : QStringLiteral("PhysicalDrive%1 takes no attribute %2.").arg(number).arg(id));
 }
 
 void LabPanel::setDrivePresent(int number, bool present) {

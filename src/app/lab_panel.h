@@ -7,6 +7,11 @@
 #include <QRect>
 #include <QSize>
 #include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QSpinBox;
+class QVBoxLayout;
 #include <functional>
 #include <string>
 
@@ -26,9 +31,19 @@ class LabPanel : public QWidget {
   // Plugs (true) or unplugs drive `number` as its check box does.
   void setDrivePresent(int number, bool present);
 
+  // Sets a SMART attribute's raw value of the drive chosen in the panel's attribute row, as
+  // its Set button does; the row's note says what came of it.
+  void setAttributeOfChosenDrive();
+
  private:
+  void addAttributeRow(QVBoxLayout& layout);
+
   sim::SimPlatform& m_platform;
   std::function<void()> m_deviceChanged;
+  QComboBox* m_attributeDrive = nullptr;
+  QSpinBox* m_attributeId = nullptr;
+  QSpinBox* m_attributeRaw = nullptr;
+  QLabel* m_attributeNote = nullptr;
 };
 
 // Where the panel's frame goes beside the main window's frame `mainFrame`, on a screen

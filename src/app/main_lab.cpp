@@ -3,7 +3,7 @@
 // unplugs the machine's drives; --print instead runs start-up and detection and prints the
 // drive table.
 //
-//   palvoro-lab [--machine FILE.json | --builtin NAME] [--print] [--help] [--version]
+//   palvoro-lab [--machine FILE.json | --builtin NAME] [--state-dir DIR] [--print] [--help] [--version]
 
 #include <QApplication>
 #include <QScreen>
@@ -31,12 +31,14 @@ using namespace palvoro;
 namespace {
 
 int usage() {
-  std::fprintf(stderr, "usage: palvoro-lab [--machine FILE.json | --builtin NAME] [--print]\nTry palvoro-lab --help.\n");
+  std::fprintf(stderr,
+               "usage: palvoro-lab [--machine FILE.json | --builtin NAME] [--state-dir DIR] [--print]\n"
+               "Try palvoro-lab --help.\n");
   return 2;
 }
 
 constexpr const char* kHelp =
-    "Usage: palvoro-lab [--machine FILE.json | --builtin NAME] [--print]\n"
+    "Usage: palvoro-lab [--machine FILE.json | --builtin NAME] [--state-dir DIR] [--print]\n"
     "PALVORO's windows on a simulated machine: every drive, test and erase works as on real\n"
     "drives, and no real drive is touched. A lab window beside the main window plugs the\n"
     "simulated drives in and out.\n"
@@ -44,6 +46,8 @@ constexpr const char* kHelp =
     "Options:\n"
     "  --builtin NAME     the built-in machine NAME: showcase (the default), basic or bench\n"
     "  --machine FILE     the machine FILE describes (JSON)\n"
+    "  --state-dir DIR    keep the simulated drives' history in DIR (default: simulated/ in\n"
+    "                     the state folder, apart from the real drives')\n"
     "  --print            print the drive table on the console instead of opening windows\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n";
@@ -57,7 +61,7 @@ int printDriveTable(sim::SimPlatform& platform) {
 }
 
 // The program's windows over the machine, with the lab window beside the main window.
-int runWindows(sim::SimPlatform& platform, int argc, char** argv) {
+int runWindows(sim::SimPlatform& platform, const std::string& stateDir, int argc, char** argv) {
   if (!displayFound("palvoro-lab",
                     "Run it under xvfb-run (xvfb-run ./build/src/palvoro-lab), set QT_QPA_PLATFORM=offscreen to\n"
                     "run it without showing anything, or use --print for the drive table on the console.\n")) {
@@ -85,6 +89,7 @@ int runWindows(sim::SimPlatform& platform, int argc, char** argv) {
     });
     mainWindow.exec();
   });
+  app.setHistoryFolder(stateDir, true);
   app.InitInstance();
   return 0;
 }
@@ -94,12 +99,15 @@ int runWindows(sim::SimPlatform& platform, int argc, char** argv) {
 int main(int argc, char** argv) {
   std::string builtin = "showcase";
   std::string file;
+  std::string stateDir;
   bool print = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
       file = argv[++i];
     } else if (std::strcmp(argv[i], "--builtin") == 0 && i + 1 < argc) {
       builtin = argv[++i];
+    } else if (std::strcmp(argv[i], "--state-dir") == 0 && i + 1 < argc) {
+      stateDir = argv[++i];
     } else if (std::strcmp(argv[i], "--print") == 0) {
       print = true;
     } else if (std::strcmp(argv[i], "--help") == 0) {
@@ -138,5 +146,5 @@ int main(int argc, char** argv) {
   // The request log is for tests to read; kept here it would grow with every block a
   // scan reads, without bound.
   platform.setLogging(false);
-  return print ? printDriveTable(platform) : runWindows(platform, argc, argv);
+  return print ? printDriveTable(platform) : runWindows(platform, stateDir, argc, argv);
 }

@@ -88,6 +88,10 @@ constexpr const char* kHelp =
     "Options:\n"
     "  --elevate      start again through pkexec right away, with the display settings\n"
     "                 (scaling, theme) carried across; without rights if they are not given\n"
+    "  --state-dir DIR\n"
+    "                 keep the drives' history in DIR (default: the state folder,\n"
+    "                 ~/.local/state/palvoro, or /var/lib/palvoro for root); a start\n"
+    "                 through pkexec keeps root's own\n"
     "  --help         print this help and exit\n"
     "  --version      print the version and exit\n"
     "\n"
@@ -96,6 +100,7 @@ constexpr const char* kHelp =
 
 struct Options {
   bool elevate = false;
+  std::string stateDir;
   std::vector<std::string> userEnvironment;
 };
 
@@ -112,6 +117,8 @@ int parseOptions(int argc, char** argv, Options& options) {
     }
     if (std::strcmp(argv[i], "--elevate") == 0) {
       options.elevate = true;
+    } else if (std::strcmp(argv[i], "--state-dir") == 0 && i + 1 < argc) {
+      options.stateDir = argv[++i];
     } else if (std::strcmp(argv[i], kUserEnvOption) == 0 && i + 1 < argc) {
       options.userEnvironment.push_back(argv[++i]);
     } else {
@@ -161,6 +168,7 @@ int main(int argc, char** argv) {
   context.startup().miniportSmart = 0;
   CPalvoroApp app(context, runMainWindow);
   app.setNoRightsNote(kNoRightsNoteWindows);
+  app.setHistoryFolder(options.stateDir, false);
   int status = 0;
   if (!pkexec.empty()) {
     app.setRestartWithRights([&] {

@@ -44,8 +44,18 @@ std::vector<ProgramFile> startupFiles() {
   return {{kLogoName, logoGif()}, {kHelpPageName, bytesOf(helpPageHtml())}, {kSmartPageName, bytesOf(smartPageHtml())}};
 }
 
+std::string historyFolder(const std::string& stateDir, const std::string& resultsDir, bool simulated) {
+  if (!stateDir.empty()) return stateDir;
+  if (resultsDir.empty()) return {};
+  return simulated ? resultsDir + (resultsDir.back() == '/' ? "" : "/") + "simulated/" : resultsDir;
+}
+
 CPalvoroApp::CPalvoroApp(AppContext& context, MainWindowRunner runMainWindow)
     : m_context(context), m_runMainWindow(std::move(runMainWindow)) {}
+
+CPalvoroApp::~CPalvoroApp() {
+  if (m_history) m_context.setHistory(nullptr, {});
+}
 
 bool CPalvoroApp::InitInstance() {
   StartupState& startup = m_context.startup();
@@ -63,6 +73,16 @@ bool CPalvoroApp::InitInstance() {
   if (!refusal.empty()) {
     m_context.prompter().ask(refusal, m_context.platform().productTitle(), PromptIcon::Warning, PromptButtons::Ok,
                              PromptAnswer::Ok, PromptPurpose::information());
+  }
+  const std::string history = historyFolder(m_stateDir, folders.resultsDir, m_simulated);
+  if (!m_keepHistory) {
+    m_context.setHistory(nullptr, "This program run keeps no history of the drives.");
+  } else if (history.empty()) {
+    m_context.setHistory(nullptr, "There is no folder for the drives' history; runs are not kept in it.");
+  } else {
+    StoreOpen opened = HistoryStore::open(history);
+    m_history = std::move(opened.store);
+    m_context.setHistory(m_history.get(), opened.message);
   }
   runStartupChecks(m_context);
   if (startup.miniportMode == 1 && !m_noRightsNote.empty()) {

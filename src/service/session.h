@@ -26,6 +26,8 @@
 
 namespace palvoro {
 
+class HistoryStore;
+
 class Session {
  public:
   Session(Platform& platform, Prompter& prompter);
@@ -79,6 +81,15 @@ class Session {
   // A copy of that map, for a window open while runs may still keep maps (a drive
   // without a serial shares its key with another of the same model).
   std::optional<BlockLatencyMap> scanMapCopyOf(const DriveRecord& record) const;
+  // The drives' history this program run keeps its runs in, owned by whoever opened it;
+  // null when none was opened or it would not open, and then `note` says why for the
+  // History window. Set once before any window opens.
+  void setHistory(HistoryStore* store, std::string note) {
+    m_history = store;
+    m_historyNote = std::move(note);
+  }
+  HistoryStore* history() const { return m_history; }
+  const std::string& historyNote() const { return m_historyNote; }
 
  private:
   Platform& m_platform;
@@ -93,6 +104,8 @@ class Session {
   mutable std::mutex m_resultMutex;  // the result lines and scan maps
   std::mutex m_tableMutex;
   std::optional<DriveInstance> m_boundDrive;
+  HistoryStore* m_history = nullptr;
+  std::string m_historyNote;
 };
 
 }  // namespace palvoro

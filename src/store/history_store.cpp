@@ -436,6 +436,26 @@ std::vector<StoredDrive> HistoryStore::drives() {
   return drives;
 }
 
+std::optional<StoredDrive> HistoryStore::findDrive(const std::string& model, const std::string& serial) {
+  std::lock_guard lock(m_mutex);
+  std::optional<StoredDrive> drive;
+  {
+    Statement select(m_db,
+                     "SELECT id, model, serial, wwn, bus, first_seen, last_seen,"
+                     " (SELECT COUNT(*) FROM runs WHERE drive_id = drives.id) FROM drives"
+                     " WHERE model = ? AND serial = ?");
+    select.bind(model).bind(serial);
+    if (!select.ok() || select.step() != SQLITE_ROW) return std::nullopt;
+    drive = StoredDrive{select.integer(0), select.text(1), select.text(2), select.text(3), select.text(4),
+                        select.text(5), select.text(6), select.integer(7), std::nullopt};
+  }
+  Statement last(m_db, (std::string("SELECT ") + kRunColumns +
+                        " FROM runs WHERE drive_id = ? ORDER BY started DESC, id DESC LIMIT 1").c_str());
+  last.bind(drive->id);
+  if (last.ok() && last.step() == SQLITE_ROW) drive->lastRun = runOf(last);
+  return drive;
+}
+
 std::vector<StoredSnapshot> HistoryStore::snapshotsOf(int64_t driveId) {
   std::lock_guard lock(m_mutex);
   std::vector<StoredSnapshot> snapshots;

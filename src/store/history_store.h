@@ -151,6 +151,9 @@ class HistoryStore {
 
   // Every drive ever seen, by first sight.
   std::vector<StoredDrive> drives();
+  // The drive kept under this model and serial (as driveKey keys it), with its last run;
+  // none when it was never seen. Writes nothing.
+  std::optional<StoredDrive> findDrive(const std::string& model, const std::string& serial);
   // A drive's runs and snapshots, oldest first.
   std::vector<StoredRun> runsOf(int64_t driveId);
   std::vector<StoredSnapshot> snapshotsOf(int64_t driveId);

@@ -32,8 +32,9 @@ class CliHistoryTest : public ::testing::Test {
     for (Json& d : m["drives"]) {
       if (d.value("transport", "ata") == "nvme") d["nvme"]["selfTest"]["shortSeconds"] = 1;
       else d["selfTest"] = {{"shortSeconds", 1}, {"extendedSeconds", 2}, {"conveyanceSeconds", 1}};
-      // The failing Kestrel small enough for an extended scan to be quick.
-      if (d["number"] == kKestrelNumber) d["identity"]["sectors"] = 400'000;
+      // The failing Kestrel small enough for an extended scan to be quick, large enough for
+      // its random reads to miss the unreadable sectors the scan then meets.
+      if (d["number"] == kKestrelNumber) d["identity"]["sectors"] = 1'000'000;
     }
     for (Json& v : m["volumes"]) {
       if (v.value("drive", -1) == kKestrelNumber) v["sectors"] = 300'000;
@@ -104,6 +105,7 @@ TEST_F(CliHistoryTest, ARiseBetweenTwoScansIsToldByTheRunAndTheHistory) {
   EXPECT_EQ(drive["runs"].size(), 2u);
   EXPECT_EQ(drive["readings"].size(), 2u);
   EXPECT_EQ(drive["changes"].size(), 1u);
+  EXPECT_TRUE(drive["runs"][1]["latency_p99_ms"].is_number()) << drive["runs"][1];
 
   // What --sim-attribute takes, and where.
   for (const std::string bad : {"4:197", "x:197=1", "99:197=1", "6:197=1"}) {

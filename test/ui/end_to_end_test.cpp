@@ -18,6 +18,7 @@
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
 #include "results/result_page.h"
+#include "store/history_store.h"
 #include "ui/screenshot.h"
 #include "ui/widgets/main_window.h"
 #include "ui/widgets/option_dialog.h"
@@ -140,6 +141,9 @@ class EndToEndTest : public testing::Test {
 };
 
 TEST_F(EndToEndTest, QuickTestPassesAndTheMainWindowRescans) {
+  std::unique_ptr<HistoryStore> history = HistoryStore::open(programDir.path().toStdString()).store;
+  ASSERT_TRUE(history);
+  context.setHistory(history.get(), "");
   user.options = {kTestKindQuick};
   runDiagnostics(kSataDrive);
 
@@ -155,6 +159,13 @@ TEST_F(EndToEndTest, QuickTestPassesAndTheMainWindowRescans) {
   EXPECT_NE(block.find("PASS"), std::string::npos);
   EXPECT_EQ(rescans, 1);
   EXPECT_FALSE(optionDialogOpenAtRescan);
+  // The window's run is kept in the history the program opened, with the drive's reading.
+  const std::vector<StoredDrive> kept = history->drives();
+  ASSERT_EQ(kept.size(), 1u);
+  ASSERT_TRUE(kept[0].lastRun);
+  EXPECT_EQ(kept[0].lastRun->kind + " " + kept[0].lastRun->outcome, "quick PASS");
+  EXPECT_EQ(history->snapshotsOf(kept[0].id).size(), 1u);
+  context.setHistory(nullptr, "");
 }
 
 TEST_F(EndToEndTest, ViewTestResultShowsEveryBlockInOrder) {

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <algorithm>
 
 #include "platform/sim/sim_platform.h"
 
@@ -28,6 +33,24 @@ TEST(LabPanelTest, ClearingAndSettingABoxUnplugsAndPlugsTheDriveAndReportsEachCh
   EXPECT_EQ(changes, 2);
   panel.setDrivePresent(number, true);  // no change, no event
   EXPECT_EQ(changes, 2);
+}
+
+// The attribute row sets the chosen drive's raw value; an NVMe drive is not offered.
+TEST(LabPanelTest, TheAttributeRowSetsARawValueTheDriveThenReports) {
+  sim::SimPlatform platform(sim::builtinMachine("showcase"));
+  LabPanel panel(platform, [] {});
+  auto* drives = panel.findChild<QComboBox*>(QStringLiteral("attributeDrive"));
+  ASSERT_NE(drives, nullptr);
+  EXPECT_EQ(drives->findText(QStringLiteral("NVMe"), Qt::MatchContains), -1);
+  drives->setCurrentIndex(drives->findData(4));
+  panel.findChild<QSpinBox*>(QStringLiteral("attributeRaw"))->setValue(9);
+  panel.findChild<QPushButton*>(QStringLiteral("attributeSet"))->click();
+  const std::vector<sim::SimAttribute>& attributes = platform.machine().findDrive(4)->ata.units.at(0).smart.attributes;
+  const auto pending = std::find_if(attributes.begin(), attributes.end(), [](const auto& a) { return a.id == 197; });
+  ASSERT_NE(pending, attributes.end());
+  EXPECT_EQ(pending->raw, 9u);
+  EXPECT_EQ(panel.findChild<QLabel*>(QStringLiteral("attributeNote"))->text(),
+            QStringLiteral("PhysicalDrive4: attribute 197 is now 9."));
 }
 
 // Frames as the window system reports them: x, y, width, height.

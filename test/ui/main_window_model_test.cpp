@@ -48,6 +48,7 @@ class RecordingOpener : public DialogOpener {
   void openAbout() override { log->push_back("about"); }
   void openScanMap(int drive) override { note("scan map", drive); }
   void openDriveLogs(int drive) override { note("drive logs", drive); }
+  void openHistory(int drive) override { note("history", drive); }
   void note(const char* what, int drive) { log->push_back(std::string(what) + " " + std::to_string(drive)); }
   std::vector<std::string>* log = nullptr;
   bool testRan = false;
@@ -335,8 +336,8 @@ TEST_F(MainWindowModelTest, ScanMapIsOfferedOnlyForADriveAnExtendedTestScanned) 
     return out;
   };
   EXPECT_EQ(texts(3), (std::vector<std::string>{"Run Diagnostics", "Show SMART Drive Info", "Scan Map", "Drive Logs",
-                                                "Bench (Several Drives)...", "", "Properties"}));
-  EXPECT_EQ(texts(4).size(), 6u);
+                                                "Bench (Several Drives)...", "", "Properties", "History"}));
+  EXPECT_EQ(texts(4).size(), 7u);
   std::swap(record(3), record(5));
   EXPECT_EQ(texts(3).size(), texts(4).size());
   EXPECT_EQ(texts(5)[2], "Scan Map");
@@ -348,15 +349,16 @@ TEST_F(MainWindowModelTest, ScanMapIsOfferedOnlyForADriveAnExtendedTestScanned) 
 
 TEST_F(MainWindowModelTest, ContextMenus) {
   std::vector<MenuEntry> menu = model->contextMenu(0);
-  ASSERT_EQ(menu.size(), 6u);
+  ASSERT_EQ(menu.size(), 7u);
   EXPECT_EQ(menu[0].text, "Run Diagnostics");
   EXPECT_EQ(menu[1].text, "Show SMART Drive Info");
   EXPECT_EQ(menu[2].text, "Drive Logs");  // an ATA drive: its logs can be asked for
   EXPECT_EQ(menu[3].command, MenuCommand::Bench);
   EXPECT_EQ(menu[4].command, MenuCommand::Separator);
   EXPECT_EQ(menu[5].text, "Properties");
+  EXPECT_EQ(menu[6].text, "History");  // every drive, kept or not
   menu = model->contextMenu(6);  // no SMART: no SMART entry
-  ASSERT_EQ(menu.size(), 4u);
+  ASSERT_EQ(menu.size(), 5u);
   EXPECT_EQ(menu[2].command, MenuCommand::Separator);
   EXPECT_TRUE(model->contextMenu(8).empty());
   EXPECT_TRUE(prompter.messages.empty());
@@ -367,7 +369,9 @@ TEST_F(MainWindowModelTest, ContextMenus) {
   model->runMenuCommand(MenuCommand::DriveLogs, 3);
   model->runMenuCommand(MenuCommand::Properties, 4);
   model->runMenuCommand(MenuCommand::RunDiagnostics, 1);
-  EXPECT_EQ(log, (std::vector<std::string>{"drive logs 3", "properties 4", "options 1"}));
+  model->runMenuCommand(MenuCommand::History, 5);
+  model->runMenuCommand(MenuCommand::History, 8);  // no such row: nothing opens
+  EXPECT_EQ(log, (std::vector<std::string>{"drive logs 3", "properties 4", "options 1", "history 5"}));
   // The Bench re-scans after it only when a run took place, as the option dialog does.
   log.clear();
   model->runMenuCommand(MenuCommand::Bench, 3);

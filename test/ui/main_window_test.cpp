@@ -142,12 +142,12 @@ TEST_F(MainWindowTest, RowContextMenu) {
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
     for (QAction* action : menu->actions()) texts << action->text();
-    menu->actions().last()->trigger();
+    menu->actions()[menu->actions().size() - 2]->trigger();
     menu->close();
   });
   emit window->physicalList()->rightClicked(0, 1, window->mapToGlobal(QPoint(50, 200)));
   EXPECT_EQ(texts, (QStringList{"Run Diagnostics", "Show SMART Drive Info", "Drive Logs", "Bench (Several Drives)...", "",
-                                "Properties"}));
+                                "Properties", "History"}));
   EXPECT_EQ(recorder.log, (std::vector<std::string>{"properties 0"}));
   EXPECT_EQ(context.driveTable().selectedDrive, 0);
 }

@@ -176,10 +176,13 @@ TEST(CPalvoroAppTest, InitInstanceRunsStartUpThenTheMainWindowThenFreesTheCompli
   AppContext context(platform, prompter);
   int countSeenByMainWindow = -1;
   bool tableLoadedDuringMainWindow = false;
+  bool historyDuringMainWindow = false;
   CPalvoroApp app(context, [&](AppContext& ctx) {
     countSeenByMainWindow = ctx.driveTable().driveCount();
     tableLoadedDuringMainWindow = ctx.complianceTable().loaded();
+    historyDuringMainWindow = ctx.history() != nullptr;
   });
+  app.setHistoryFolder("", true);
   // The test main points XDG_STATE_HOME at a folder of its own; the folders are found as a
   // user's (not root's) run finds them, whoever runs the test. A full build lays out the data folder
   // beside the programs' folders as an install does; a build of the tests alone has none,
@@ -198,6 +201,10 @@ TEST(CPalvoroAppTest, InitInstanceRunsStartUpThenTheMainWindowThenFreesTheCompli
   EXPECT_GT(countSeenByMainWindow, 0);
   EXPECT_TRUE(tableLoadedDuringMainWindow);
   EXPECT_FALSE(context.complianceTable().loaded());
+  // A simulated machine's history lies apart from the real drives'.
+  EXPECT_TRUE(historyDuringMainWindow);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(state + "simulated/history.sqlite")));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(state + "history.sqlite")));
 }
 
 // A user without rights is offered a start with them: the program that got them does the

@@ -268,7 +268,7 @@ BenchStart BenchModel::start() {
   m_testRan = true;
   m_lastStart = BenchStart::Started;
   m_thread = std::thread([this] {
-    RunService service(m_session, *m_clock);
+    RunService service(m_session, *m_clock, m_session.history());
     runBench(service, m_drives, *m_clock, m_tickPeriod, m_stop, [this](size_t) { writeResultPage(); });
     m_running = false;
   });

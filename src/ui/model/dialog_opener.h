@@ -25,6 +25,9 @@ class DialogOpener {
   virtual void openScanMap(int /*drive*/) {}
   // The drive's own logs for table index `drive`, read when the window opens, modal.
   virtual void openDriveLogs(int /*drive*/) {}
+  // What the drives' history keeps of table index `drive`: its runs and readings over
+  // time, modal.
+  virtual void openHistory(int /*drive*/) {}
   // The Bench window over every drive of the table, modal. Returns whether a run took
   // place while it was open (the main window then re-scans, as after the option dialog).
   virtual bool openBench() { return false; }

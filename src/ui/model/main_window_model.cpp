@@ -269,6 +269,8 @@ std::vector<MenuEntry> MainWindowModel::contextMenu(int row) {
   menu.push_back({MenuCommand::Bench, "Bench (Several Drives)..."});
   menu.push_back({MenuCommand::Separator, ""});
   menu.push_back({MenuCommand::Properties, "Properties"});
+  // Every drive has a past to look up, even one never kept: the window then says so.
+  menu.push_back({MenuCommand::History, "History"});
   return menu;
 }
 
@@ -287,6 +289,12 @@ void MainWindowModel::runMenuCommand(MenuCommand command, int row) {
       if (validRow(row)) {
         m_context.driveTable().selectedDrive = row;
         m_opener.openDriveLogs(row);
+      }
+      break;
+    case MenuCommand::History:
+      if (validRow(row)) {
+        m_context.driveTable().selectedDrive = row;
+        m_opener.openHistory(row);
       }
       break;
     case MenuCommand::Bench: onBench(); break;

@@ -71,7 +71,7 @@ struct TitleTexts {
 TitleTexts titleTexts(const std::string& productTitle);
 
 // The commands of the physical-drive list's context menu.
-enum class MenuCommand { RunDiagnostics, ShowSmartDriveInfo, ScanMap, DriveLogs, Bench, Separator, Properties };
+enum class MenuCommand { RunDiagnostics, ShowSmartDriveInfo, ScanMap, DriveLogs, Bench, Separator, Properties, History };
 struct MenuEntry {
   MenuCommand command;
   std::string text;  // empty for the separator

@@ -89,7 +89,7 @@ StartEnd OptionDialogModel::start(int selectedRow, OptionDialogUi& ui) {
     request.identity = driveInstanceAt(m_context.platform(),
                                        m_context.driveTable().records[request.driveIndex].physicalDriveNumber);
   }
-  RunService service(m_context, *m_clock);
+  RunService service(m_context, *m_clock, m_context.history());
   m_last = service.run(request, ui);
   if (m_last.end == StartEnd::TestRun) {
     // The dialog's own values say how its last run ended, as the windows read them.

@@ -19,6 +19,7 @@
 #include "ui/widgets/detection_dialog.h"
 #include "ui/widgets/scan_map_dialog.h"
 #include "ui/widgets/drive_logs_dialog.h"
+#include "ui/widgets/history_dialog.h"
 #include "device/scsi_transport.h"
 #include "ui/widgets/dialog_units.h"
 #include "ui/widgets/option_dialog.h"
@@ -133,6 +134,7 @@ class CPalvoroDlg::DefaultOpener : public DialogOpener {
     window.exec();
   }
   void openDriveLogs(int drive) override { showDriveLogsOf(m_context, drive, m_window); }
+  void openHistory(int drive) override { showHistoryOf(m_context, drive, m_window); }
   bool openBench() override {
     BenchWindow bench(m_context, m_window);
     bench.setCertificateWriter(m_window->m_benchCertificateWriter);
