@@ -47,10 +47,10 @@ struct StoredRun {
   // The scan's block-time histogram: one count per bucket of kLatencyBucketLimits, then the
   // blocks of 500 ms or more, then the unreadable ones; empty where no scan ran.
   std::vector<uint64_t> latencyHistogram;
+  std::string host;
   // The time of the scan's readable blocks together; none where no scan ran or the run was
   // kept before the history had it.
   std::optional<double> latencySumMs;
-  std::string host;
 };
 
 // An ATA SMART attribute as read.
