@@ -10,8 +10,17 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "check-install: $*" >&2; exit 1; }
 
+# Where the build put the systemd units: systemd's own folder when pkg-config names it (not
+# under the prefix), else lib/systemd/system under the prefix; without its leading slash.
+unit_dir() {  # prefix, without its leading slash
+  local dir
+  dir=$(pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null || true)
+  if [ -n "$dir" ]; then echo "${dir#/}"; else echo "$1/lib/systemd/system"; fi
+}
+
 expected_files() {  # prefix, without its leading slash
   local p="$1" size
+  printf '%s\n' "$(unit_dir "$p")/palvoro-watch.service" "$(unit_dir "$p")/palvoro-watch.timer"
   printf '%s\n' "$p/bin/palvoro" "$p/bin/palvoro-cli" "$p/bin/palvoro-lab" \
     "$p/share/applications/com.example.Palvoro.desktop" "$p/share/applications/com.example.Palvoro.Lab.desktop" \
     "$p/share/metainfo/com.example.Palvoro.metainfo.xml" \
@@ -55,6 +64,26 @@ check_finds_data() {  # staged bin folder
   [ ! -e "$state/palvoro/help.htm" ] || fail "$1/palvoro-lab did not find its data folder"
 }
 
+# The units as installed name the installed program; systemd-analyze verify checks them
+# with ExecStart pointed at the staged copy, which it needs to exist.
+check_units() {  # stage, prefix
+  local units="$1/$(unit_dir "${2#/}")" copy="$work/units-$RANDOM"
+  grep -qx "ExecStart=$2/bin/palvoro-cli watch --textfile /var/lib/prometheus/node-exporter" \
+    "$units/palvoro-watch.service" || fail "palvoro-watch.service does not run $2/bin/palvoro-cli"
+  if ! command -v systemd-analyze > /dev/null; then
+    echo "systemd-analyze not found: the units are not verified (scripts/install-deps.sh installs systemd)"
+    return
+  fi
+  mkdir -p "$copy"
+  sed "s|^ExecStart=$2/bin/|ExecStart=$1$2/bin/|" "$units/palvoro-watch.service" > "$copy/palvoro-watch.service"
+  cp "$units/palvoro-watch.timer" "$copy/"
+  # An unknown key is only a warning to systemd: anything it says is a failure here.
+  local said
+  said=$(systemd-analyze verify --man=no "$copy/palvoro-watch.service" "$copy/palvoro-watch.timer" 2>&1) \
+    || fail "systemd-analyze verify of the units installed under $2: $said"
+  [ -z "$said" ] || fail "systemd-analyze verify of the units installed under $2: $said"
+}
+
 stage_and_check() {  # prefix
   local prefix="$1" stage="$work/stage${1//\//-}"
   DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" > /dev/null
@@ -70,6 +99,7 @@ stage_and_check() {  # prefix
   "$bin/palvoro-cli" --builtin showcase list > "$work/list.txt" || fail "palvoro-cli --builtin showcase list"
   grep -q "Sabik NV2 1TB" "$work/list.txt" || fail "the showcase list misses a drive"
   check_finds_data "$bin"
+  check_units "$stage" "$prefix"
   echo "installed under $prefix: $(expected_files x | wc -l) files where they belong; the programs start and find their data"
 }
 

@@ -17,6 +17,8 @@ packages=(
   libssl-dev poppler-utils
   # The manual pages, and the checks of the install and the Debian package.
   help2man desktop-file-utils appstream libxml2-utils lintian dpkg-dev file
+  # promtool checks the metrics and the alerting rules; systemd-analyze the units.
+  prometheus systemd
   "$@"
 )
 

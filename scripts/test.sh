@@ -27,6 +27,7 @@ phase "benchmarks"
 ./build/src/palvoro-bench-many-drives
 phase "install and package"
 bash scripts/check-install.sh build
+bash scripts/check-metrics.sh build
 
 phase "AddressSanitizer and UndefinedBehaviorSanitizer build"
 # Only what the tests need, and minimal debug information (line tables, enough for a

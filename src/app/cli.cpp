@@ -25,6 +25,8 @@
 #include "app/cli_bench.h"
 #include "app/cli_certificate.h"
 #include "app/cli_history.h"
+#include "app/cli_metrics.h"
+#include "app/cli_watch.h"
 #include "results/pdf/certificate_pdf.h"
 #include "app/cli_report.h"
 #include "service/bench.h"
@@ -846,11 +848,34 @@ int prepareCertificates(CliOptions& options, std::ostream& out, std::ostream& er
   return kCliOk;
 }
 
+// The commands defined in files of their own.
+struct AddedCommands {
+  std::unique_ptr<CertificateCommand> certificate;
+  std::unique_ptr<HistoryCommand> history;
+  std::unique_ptr<MetricsCommand> metrics;
+  std::unique_ptr<WatchCommand> watch;
+};
+
+// The commands that need no drive, run; none when the command works on the drives.
+std::optional<int> runWithoutDrives(const CliCommands& commands, const AddedCommands& added, CliOptions& options,
+                                    std::ostream& out, std::ostream& err) {
+  if (commands.results->parsed()) return resultsCommand(options, out);
+  if (added.certificate->parsed()) return added.certificate->run(options, out, err);
+  if (added.metrics->parsed()) return added.metrics->run(options, out, err);
+  if (added.history->parsed() && !added.history->needsDrives()) return added.history->run(options, out, err, nullptr);
+  if (commands.test->parsed() || commands.erase->parsed()) openHistory(options, err);
+  if (commands.erase->parsed()) {
+    const int prepared = prepareCertificates(options, out, err);
+    if (prepared != kCliOk) return prepared;
+  }
+  return std::nullopt;
+}
+
 constexpr const char* kCliDescription =
     "palvoro-cli: drive diagnostics without windows.\n\n"
     "Exit status: 0 passed or completed; 1 the drive failed the test or the erase failed; 2 usage error; "
     "3 refused (a question answered no, a safety rule, an answer nobody could give) or stopped by "
-    "Ctrl-C; 4 not enough privilege; 5 drive not found or gone.";
+    "Ctrl-C; 4 not enough privilege; 5 drive not found or gone; 6 watch: a drive worsened.";
 
 int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std::ostream& terminalErr,
            const CliTerminal& terminal, Platform* machine) {
@@ -861,10 +886,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   CliOptions options;
   CLI::App app{kCliDescription, "palvoro-cli"};
   const CliCommands commands = defineCommands(app, options);
-  const std::unique_ptr<CertificateCommand> certificate = addCertificateCommand(app);
-  const std::unique_ptr<HistoryCommand> history = addHistoryCommand(app);
-  CLI::App* const erase = commands.erase;
-  CLI::App* const results = commands.results;
+  const AddedCommands added{addCertificateCommand(app), addHistoryCommand(app), addMetricsCommand(app),
+                            addWatchCommand(app)};
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -881,15 +904,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     return kCliUsage;
   }
 
-  if (results->parsed()) return resultsCommand(options, out);
-  if (certificate->parsed()) return certificate->run(options, out, err);
-  if (history->parsed() && !history->needsDrives()) return history->run(options, out, err, nullptr);
-  if (commands.test->parsed() || erase->parsed()) openHistory(options, err);
-  if (erase->parsed()) {
-    const int prepared = prepareCertificates(options, out, err);
-    if (prepared != kCliOk) return prepared;
-  }
-
+  if (const std::optional<int> status = runWithoutDrives(commands, added, options, out, err)) return *status;
 
   int status = kCliOk;
   std::string message;
@@ -924,8 +939,9 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
     screen.say(std::string("palvoro-cli: ") + kNoRightsNoteCli);
   }
 
-  status = history->parsed() ? history->run(options, out, err, &context.driveTable())
-                             : dispatchCommand(commands, context, options, loop, screen, prompter, terminal, out, err);
+  status = added.watch->parsed()     ? added.watch->run(options, context, out, err)
+           : added.history->parsed() ? added.history->run(options, out, err, &context.driveTable())
+                                     : dispatchCommand(commands, context, options, loop, screen, prompter, terminal, out, err);
   freeComplianceTable(context.complianceTable());
   return status;
 }

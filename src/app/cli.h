@@ -21,6 +21,7 @@ enum CliStatus : int {
   kCliRefused = 3,         // a question answered no, a safety rule, an answer nobody could give
   kCliNoPrivilege = 4,     // the user lacks the rights the command needs
   kCliNotFound = 5,        // no such drive, or the drive is gone
+  kCliWorsened = 6,        // watch: a drive worsened since its last reading
 };
 
 // The version of the JSON documents' layout; raised whenever a key changes meaning.

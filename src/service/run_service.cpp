@@ -463,6 +463,9 @@ StoredRun storedRunOf(const RunOutcome& outcome, int64_t driveId) {
     run.latencyP99Ms = latencyBoundMs(outcome.latency, 0.99, worst);
     if (run.latencyP50Ms) run.latencyMaxMs = static_cast<double>(worst) / 1000.0;
     run.latencyHistogram.assign(outcome.latency.histogram().begin(), outcome.latency.histogram().end());
+    uint64_t totalMicroseconds = 0;
+    for (const LatencyStripe& stripe : outcome.latency.stripes()) totalMicroseconds += stripe.totalMicroseconds;
+    run.latencySumMs = static_cast<double>(totalMicroseconds) / 1000.0;
   }
   run.host = hostName();
   return run;

@@ -39,6 +39,12 @@ constexpr const char* kMigrations[] = {
     "ALTER TABLE smart_snapshots ADD COLUMN error_count INTEGER;"
     "CREATE TABLE self_tests (snapshot_id INTEGER PRIMARY KEY REFERENCES smart_snapshots(id),"
     " power_on_hours INTEGER NOT NULL, kind TEXT NOT NULL, result TEXT NOT NULL, failed INTEGER NOT NULL);",
+    // Version 3: the time of the scan's readable blocks together, the sum a Prometheus
+    // histogram carries beside its buckets.
+    "ALTER TABLE runs ADD COLUMN latency_sum_ms REAL;",
+    // Version 4: when a scheduled check last started a drive's self-test, so that it starts
+    // the next one only when that is old enough, whatever the drive's clock says.
+    "CREATE TABLE self_test_starts (drive_id INTEGER PRIMARY KEY REFERENCES drives(id), started TEXT NOT NULL);",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
@@ -193,7 +199,8 @@ bool migrate(sqlite3* db) {
 
 constexpr const char* kRunColumns =
     "id, drive_id, started, ended, kind, outcome, error_code, error_message, bad_sectors, erase_method,"
-    " verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host, latency_histogram";
+    " verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host, latency_histogram,"
+    " latency_sum_ms";
 
 std::string countsText(const std::vector<uint64_t>& counts) {
   std::string text;
@@ -236,12 +243,26 @@ StoredRun runOf(const Statement& row) {
   run.latencyMaxMs = row.real(13);
   run.host = row.text(14);
   run.latencyHistogram = countsOf(row.text(15));
+  run.latencySumMs = row.real(16);
   return run;
 }
 
 }  // namespace
 
 std::string utcTimeText() { return timeText("%Y-%m-%dT%H:%M:%SZ"); }
+
+std::optional<int64_t> epochSecondsOf(const std::string& utcTime) {
+  std::tm utc{};
+  char zone = 0;
+  if (std::sscanf(utcTime.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
+                  &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &zone) != 7 ||
+      zone != 'Z') {
+    return std::nullopt;
+  }
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  return static_cast<int64_t>(timegm(&utc));
+}
 
 StoreOpen HistoryStore::open(const std::string& folder) {
   StoreOpen result;
@@ -316,11 +337,11 @@ std::optional<int64_t> HistoryStore::recordRun(const StoredRun& run) {
   Statement insert(m_db,
                    "INSERT INTO runs (drive_id, started, ended, kind, outcome, error_code, error_message, bad_sectors,"
                    " erase_method, verification, latency_p50_ms, latency_p99_ms, latency_max_ms, host,"
-                   " latency_histogram) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                   " latency_histogram, latency_sum_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(run.driveId).bind(run.started).bind(run.ended).bind(run.kind).bind(run.outcome);
   insert.bind(int64_t{run.errorCode}).bind(run.errorMessage).bind(static_cast<int64_t>(run.badSectors));
   insert.bind(run.eraseMethod).bind(run.verification).bind(run.latencyP50Ms).bind(run.latencyP99Ms);
-  insert.bind(run.latencyMaxMs).bind(run.host).bind(countsText(run.latencyHistogram));
+  insert.bind(run.latencyMaxMs).bind(run.host).bind(countsText(run.latencyHistogram)).bind(run.latencySumMs);
   if (!transaction.begun() || !insert.done()) return std::nullopt;
   const int64_t id = sqlite3_last_insert_rowid(m_db);
   if (!transaction.commit()) return std::nullopt;
@@ -363,6 +384,24 @@ std::optional<int64_t> HistoryStore::recordSnapshot(const StoredSnapshot& snapsh
   }
   if (!transaction.commit()) return std::nullopt;
   return id;
+}
+
+bool HistoryStore::recordSelfTestStart(int64_t driveId, const std::string& when) {
+  std::lock_guard lock(m_mutex);
+  Transaction transaction(m_db);
+  Statement upsert(m_db,
+                   "INSERT INTO self_test_starts (drive_id, started) VALUES (?, ?)"
+                   " ON CONFLICT (drive_id) DO UPDATE SET started = excluded.started");
+  upsert.bind(driveId).bind(when);
+  return transaction.begun() && upsert.done() && transaction.commit();
+}
+
+std::optional<std::string> HistoryStore::lastSelfTestStart(int64_t driveId) {
+  std::lock_guard lock(m_mutex);
+  Statement select(m_db, "SELECT started FROM self_test_starts WHERE drive_id = ?");
+  select.bind(driveId);
+  if (!select.ok() || select.step() != SQLITE_ROW) return std::nullopt;
+  return select.text(0);
 }
 
 std::vector<StoredRun> HistoryStore::runsOf(int64_t driveId) {

@@ -48,6 +48,9 @@ struct StoredRun {
   // blocks of 500 ms or more, then the unreadable ones; empty where no scan ran.
   std::vector<uint64_t> latencyHistogram;
   std::string host;
+  // The time of the scan's readable blocks together; none where no scan ran or the run was
+  // kept before the history had it.
+  std::optional<double> latencySumMs;
 };
 
 // An ATA SMART attribute as read.
@@ -107,6 +110,8 @@ struct StoredDrive {
 
 // The current time as ISO 8601 UTC, as the store writes its times.
 std::string utcTimeText();
+// Seconds since the epoch of a time as utcTimeText writes it; none when it is not one.
+std::optional<int64_t> epochSecondsOf(const std::string& utcTime);
 
 class HistoryStore;
 
@@ -138,6 +143,11 @@ class HistoryStore {
   // The run's id, or none when the write failed.
   [[nodiscard]] std::optional<int64_t> recordRun(const StoredRun& run);
   [[nodiscard]] std::optional<int64_t> recordSnapshot(const StoredSnapshot& snapshot);
+
+  // When a scheduled check last started the drive's self-test (ISO 8601 UTC), kept one per
+  // drive; false when the write failed.
+  [[nodiscard]] bool recordSelfTestStart(int64_t driveId, const std::string& when);
+  std::optional<std::string> lastSelfTestStart(int64_t driveId);
 
   // Every drive ever seen, by first sight.
   std::vector<StoredDrive> drives();
