@@ -884,6 +884,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& terminalOut, std:
   PrintableStream out(terminalOut);
   PrintableStream err(terminalErr);
   CliOptions options;
+  options.handedMachine = machine != nullptr;
   CLI::App app{kCliDescription, "palvoro-cli"};
   const CliCommands commands = defineCommands(app, options);
   const AddedCommands added{addCertificateCommand(app), addHistoryCommand(app), addMetricsCommand(app),

@@ -263,6 +263,7 @@ std::string resultsDirOf(const CliOptions& options) {
 
 std::string stateDirOf(const CliOptions& options) {
   if (!options.stateDir.empty()) return options.stateDir;
+  if (options.handedMachine) return {};
   const std::string dir = findProgramFolders().resultsDir;
   // A simulated machine's drives keep a history of their own: they must never stand in a
   // real machine's history, nor reach its metrics.
@@ -272,6 +273,7 @@ std::string stateDirOf(const CliOptions& options) {
 
 void openHistory(CliOptions& options, std::ostream& err) {
   const std::string dir = stateDirOf(options);
+  if (dir.empty() && options.handedMachine) return;
   if (dir.empty()) {
     err << "palvoro-cli: no folder for the history; the run is not kept in it.\n";
     return;

@@ -39,6 +39,9 @@ struct CliOptions {
   std::string builtin;
   std::string resultsDir;  // where the result page is kept; the user's own folder when empty
   std::string stateDir;    // where the history is kept; the user's own folder when empty
+  // The caller handed runCli its machine (a test): without --state-dir it keeps no history,
+  // so that no test writes into the user's own.
+  bool handedMachine = false;
   // The history the runs are kept in; none when it did not open (the runs go on without).
   std::shared_ptr<HistoryStore> history;
   bool json = false;

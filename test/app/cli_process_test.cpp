@@ -181,7 +181,7 @@ class CliProcessTest : public ::testing::Test {
 
 TEST_F(CliProcessTest, ProgressIsABarOnATerminalAndLinesInAPipe) {
   const Child terminal =
-      runOnTerminal({"--machine", machineFile, "--results-dir", dir.string(), "test", "extended", "4"});
+      runOnTerminal({"--machine", machineFile, "--results-dir", dir.string(), "--state-dir", dir.string(), "test", "extended", "4"});
   EXPECT_EQ(terminal.status, 1);
   // Redrawn in place: a carriage return, the bar, and the rest of the line cleared.
   EXPECT_NE(terminal.out.find("\r["), std::string::npos) << terminal.out;
@@ -189,7 +189,7 @@ TEST_F(CliProcessTest, ProgressIsABarOnATerminalAndLinesInAPipe) {
   EXPECT_NE(terminal.out.find("\x1b[K"), std::string::npos);
   EXPECT_NE(terminal.out.find("Test found bad sectors that may be repairable."), std::string::npos);
 
-  const Child piped = runPiped({"--machine", machineFile, "--results-dir", dir.string(), "test", "extended", "4"});
+  const Child piped = runPiped({"--machine", machineFile, "--results-dir", dir.string(), "--state-dir", dir.string(), "test", "extended", "4"});
   EXPECT_EQ(piped.status, 1);
   EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
   EXPECT_EQ(piped.err.find('\x1b'), std::string::npos);
@@ -221,7 +221,7 @@ TEST_F(CliProcessTest, StandardOutputHoldsOnlyTheAnswerWhateverTheDriveLayersPri
 TEST_F(CliProcessTest, CtrlCDuringAnExtendedScanEndsItAsAbortWithItsResultBlock) {
   // The 500 GB drive 3 of the showcase: its scan runs for seconds, long enough to stop.
   bool firstSent = false, secondSent = false;
-  const std::vector<std::string> args = {"--builtin", "showcase", "--json", "--results-dir", dir.string(),
+  const std::vector<std::string> args = {"--builtin", "showcase", "--json", "--results-dir", dir.string(), "--state-dir", dir.string(),
                                          "test", "extended", "3"};
   const Child child = runPiped(args,
                                [&](const std::string& line, pid_t pid) {
@@ -260,7 +260,7 @@ TEST_F(CliProcessTest, CtrlCDuringAnExtendedScanEndsItAsAbortWithItsResultBlock)
 TEST_F(CliProcessTest, CtrlCDuringABenchStopsEveryDriveAsAbortWithItsBlock) {
   std::set<int> running;
   bool sent = false;
-  const std::vector<std::string> args = {"--builtin", "showcase", "--json", "--results-dir", dir.string(),
+  const std::vector<std::string> args = {"--builtin", "showcase", "--json", "--results-dir", dir.string(), "--state-dir", dir.string(),
                                          "test", "extended", "3", "6"};
   const Child child = runPiped(args, [&](const std::string& line, pid_t pid) {
     const Json event = Json::parse(line, nullptr, false);
