@@ -54,5 +54,12 @@ done
 said=$(promtool check metrics < "$work/metrics.prom" 2>&1) || fail "promtool check metrics: $said"
 [ -z "$said" ] || fail "promtool check metrics: $said"
 echo "metrics: $(grep -c '^palvoro_' "$work/metrics.prom") samples, as promtool wants them"
+# The showcase, a drive of every kind, as a watch over it leaves its history.
+showcase() { "$cli" --builtin showcase --quiet --state-dir "$work/showcase" "$@"; }
+showcase watch > /dev/null || fail "the watch over the showcase"
+showcase metrics > "$work/showcase.prom" || fail "palvoro-cli metrics of the showcase"
+said=$(promtool check metrics < "$work/showcase.prom" 2>&1) || fail "promtool check metrics (showcase): $said"
+[ -z "$said" ] || fail "promtool check metrics (showcase): $said"
+echo "showcase metrics: $(grep -c '^palvoro_drive_info{' "$work/showcase.prom") drives, as promtool wants them"
 promtool check rules docs/prometheus-alerts.yml > /dev/null || fail "promtool check rules docs/prometheus-alerts.yml"
 echo "docs/prometheus-alerts.yml: valid rules"

@@ -16,6 +16,8 @@ verdict word to FILE for the caller's summary. The exit status is 1 when any che
 import argparse
 import json
 import re
+import shutil
+import subprocess
 import statistics
 import sys
 
@@ -365,6 +367,10 @@ def check_identity(t, boot):
     for serial in (SATA_HDD, SATA_SSD):
         check_logs(t, boot, serial)
 
+    for serial in (SATA_HDD, SATA_SSD, NVME):
+        check_history(t, boot, serial)
+    check_metrics_and_watch(t, boot, (SATA_HDD, SATA_SSD, NVME))
+
     # The namespace the backend asks Identify Namespace for, from the attribute its unit
     # tests' fixture (test/data/linux/nvme.txt) holds.
     nsid = {f[0]: f[1] for f in boot.facts("nvme_nsid") if len(f) >= 2}
@@ -508,6 +514,51 @@ def check_logs(t, boot, serial):
                                          for r in ref_errors.get("table") or []])
     t.check(f"error log {serial}", bool(summary) and ours_e == theirs_e,
             f"program (count, entries) {ours_e} = smartctl {theirs_e}")
+
+
+def check_history(t, boot, serial):
+    """The quick test's run and the reading taken after it, as history keeps them: an ATA
+    disk's attributes with its verdict and newest self-test, the NVMe disk's health log."""
+    name = f"history.{serial}"
+    doc = boot.doc(name)
+    drives = (doc or {}).get("drives") or [] if isinstance(doc, dict) else []
+    drive = drives[0] if drives else {}
+    runs, readings = drive.get("runs") or [], drive.get("readings") or []
+    t.check(f"history {serial} run", boot.status(name) == 0 and len(runs) == 1 and runs[0].get("kind") == "quick",
+            f"status {boot.status(name)} = 0, runs {[(r.get('kind'), r.get('outcome')) for r in runs]} = one quick")
+    reading = readings[-1] if readings else {}
+    if serial.startswith("LABNVME"):
+        health = reading.get("nvme_health") or {}
+        celsius = health.get("temperature_celsius")
+        ok = isinstance(celsius, int) and 0 < celsius < 100 and health.get("available_spare") is not None
+        detail = f"nvme_health {short(health)} with a temperature and a spare"
+    else:
+        ids = [a.get("id") for a in reading.get("attributes") or []]
+        ok = 9 in ids and reading.get("last_self_test") is not None and reading.get("error_count") is not None
+        detail = (f"attribute ids {ids} with 9, last_self_test {short(reading.get('last_self_test'))}, "
+                  f"error_count {reading.get('error_count')}")
+    t.check(f"history {serial} reading", len(readings) == 1 and reading.get("health") == "PASS" and ok,
+            f"{len(readings)} reading(s) = 1, health {reading.get('health')!r} = 'PASS', {detail}")
+
+
+def check_metrics_and_watch(t, boot, serials):
+    """The history's Prometheus text, as promtool reads it where this host has promtool, and
+    a watch over every disk that reads the tested ones and finds nothing worse."""
+    text = boot.text("metrics.out") or ""
+    infos = [s for s in serials if f'palvoro_drive_info{{serial="{s}"' in text]
+    t.check("metrics", boot.status("metrics") == 0 and len(infos) == len(serials),
+            f"status {boot.status('metrics')} = 0, drive_info for {infos} = {list(serials)}")
+    promtool = shutil.which("promtool")
+    if promtool:
+        said = subprocess.run([promtool, "check", "metrics"], input=text, capture_output=True, text=True)
+        t.check("metrics promtool", said.returncode == 0 and not (said.stdout + said.stderr).strip(),
+                f"promtool check metrics: status {said.returncode}, {short((said.stdout + said.stderr).strip()) or 'nothing to say'}")
+    doc = boot.doc("watch")
+    drives = {d.get("serial"): d for d in ((doc or {}).get("drives") or [])} if isinstance(doc, dict) else {}
+    unread = [s for s in serials if not (drives.get(s) or {}).get("read")]
+    changes = {s: [c.get("text") for c in (d.get("changes") or [])] for s, d in drives.items() if d.get("changes")}
+    t.check("watch", boot.status("watch") == 0 and not unread and not changes,
+            f"status {boot.status('watch')} = 0, unread {unread or 'none'}, changes {changes or 'none'}")
 
 
 def check_latency(t, doc, label):

@@ -11,6 +11,7 @@
 
 PALVORO=/extra/palvoro-cli
 RESULTS=/tmp/palvoro-results
+STATE=/tmp/palvoro-state
 mkdir -p "$RESULTS"
 
 # The serials the lab gives its disks; kernel names are looked up from these on every boot
@@ -66,8 +67,9 @@ capture_stamped() {
     return "$rc"
 }
 
-# palvoro ARGS...: the program on this guest's drives, as JSON, its result page in /tmp.
-palvoro() { "$PALVORO" --json --results-dir "$RESULTS" "$@"; }
+# palvoro ARGS...: the program on this guest's drives, as JSON, its result page and its
+# history in /tmp.
+palvoro() { "$PALVORO" --json --results-dir "$RESULTS" --state-dir "$STATE" "$@"; }
 
 # serial_of NAME: the serial number of block device NAME, as the kernel or the device
 # gives it. usb-storage disks have no vpd_pg80 in sysfs (the kernel reads no VPD pages

@@ -76,6 +76,16 @@ for serial in LABSATA0000001 LABSATA0000002; do
     capture "smartctl-logs.$serial" smartctl --json -l selftest -l error "/dev/$dev"
 done
 
+# The history the quick tests left: each disk's run and its reading, SMART attributes
+# through libata's SAT or the NVMe health log.
+for serial in LABSATA0000001 LABSATA0000002 LABNVME0000006; do
+    capture "history.$serial" palvoro history --serial "$serial"
+done
+# What a fleet's monitoring reads of it (promtool checks it on the host), and a watch over
+# every disk, which finds nothing worse than the readings the quick tests left.
+capture metrics "$PALVORO" --state-dir "$STATE" metrics
+capture watch palvoro watch
+
 # An ordinary user. Busybox here has su but no adduser, and the guest has no
 # /etc/passwd at all: the user is written in by hand.
 printf 'root:x:0:0:root:/root:/bin/sh\nlabuser:x:1000:1000:lab user:/tmp:/bin/sh\n' >/etc/passwd
