@@ -550,7 +550,8 @@ def check_metrics_and_watch(t, boot, serials):
             f"status {boot.status('metrics')} = 0, drive_info for {infos} = {list(serials)}")
     promtool = shutil.which("promtool")
     if promtool:
-        said = subprocess.run([promtool, "check", "metrics"], input=text, capture_output=True, text=True)
+        # The block as kept ends without the program's last newline, which the format needs.
+        said = subprocess.run([promtool, "check", "metrics"], input=text + "\n", capture_output=True, text=True)
         t.check("metrics promtool", said.returncode == 0 and not (said.stdout + said.stderr).strip(),
                 f"promtool check metrics: status {said.returncode}, {short((said.stdout + said.stderr).strip()) or 'nothing to say'}")
     doc = boot.doc("watch")
