@@ -176,8 +176,21 @@ std::string setAside(const std::string& path, const char* why) {
 
 // Brings the tables up to date, under the write lock so that two programs opening a new
 // file at once do not both make them.
+// Switches the file to WAL. The switch takes the file alone, and SQLite answers a busy
+// file at once here rather than through the busy timeout: two programs opening a new
+// file together would have one of them give up. It waits its turn as a write does.
+bool walMode(sqlite3* db) {
+  constexpr int kStepMs = 10;
+  for (int waited = 0;; waited += kStepMs) {
+    const int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return true;
+    if ((rc & 0xff) != SQLITE_BUSY || waited >= kBusyTimeoutMs) return false;
+    sqlite3_sleep(kStepMs);
+  }
+}
+
 bool migrate(sqlite3* db) {
-  if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK) {
+  if (!walMode(db) || sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return false;
   }
   Transaction transaction(db);
