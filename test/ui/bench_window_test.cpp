@@ -173,7 +173,7 @@ TEST_F(BenchWindowTest, RunsEveryCheckedDriveAtOnceEachInItsRow) {
   });
   QTableWidget* table = window->runTable();
   emit table->customContextMenuRequested(table->visualItemRect(table->item(2, 1)).center());
-  EXPECT_EQ(entries, (QStringList{"Result Page", "Scan Map (off)", "Drive Logs"}));
+  EXPECT_EQ(entries, (QStringList{"Result Page", "Scan Map (off)", "Drive Logs", "History"}));
   EXPECT_TRUE(page.contains("KX10007731")) << page.toStdString();
   EXPECT_FALSE(page.contains("VH7K2A01B3C4"));
 

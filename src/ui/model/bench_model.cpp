@@ -356,10 +356,11 @@ std::vector<BenchMenuEntry> BenchModel::rowMenu(int runRow) const {
   const RunOutcome* outcome = endedOutcome(runRow);
   const bool ran = outcome != nullptr && outcome->end == StartEnd::TestRun;
   // A drive's logs are read once its run is over: meanwhile their commands would go
-  // between the run's own.
+  // between the run's own. Its history holds the run once the run is over, too.
   return {{BenchRowCommand::ResultPage, "Result Page", ran && !outcome->resultBlock.empty()},
           {BenchRowCommand::ScanMap, "Scan Map", ran && scanMapOf(runRow).has_value()},
-          {BenchRowCommand::DriveLogs, "Drive Logs", outcome != nullptr && driveLogsReachable(outcome->drive)}};
+          {BenchRowCommand::DriveLogs, "Drive Logs", outcome != nullptr && driveLogsReachable(outcome->drive)},
+          {BenchRowCommand::History, "History", outcome != nullptr}};
 }
 
 std::string BenchModel::resultPageOf(int runRow) const {

@@ -93,7 +93,7 @@ struct BenchRunRow {
 bool anyTemperature(const std::vector<BenchRunRow>& rows);
 
 // What a started drive's row offers on its context menu.
-enum class BenchRowCommand { ResultPage, ScanMap, DriveLogs };
+enum class BenchRowCommand { ResultPage, ScanMap, DriveLogs, History };
 struct BenchMenuEntry {
   BenchRowCommand command;
   std::string text;

@@ -19,6 +19,7 @@
 
 #include "ui/model/scan_map_model.h"
 #include "ui/widgets/drive_logs_dialog.h"
+#include "ui/widgets/history_dialog.h"
 #include "ui/widgets/pictures.h"
 #include "ui/widgets/qt_prompter.h"
 #include "ui/widgets/scan_map_dialog.h"
@@ -320,6 +321,11 @@ void BenchWindow::showRowMenu(const QPoint& position) {
         case BenchRowCommand::DriveLogs: {
           const int drive = m_model.endedDriveIndex(row);
           if (drive >= 0) showDriveLogsOf(m_session, drive, this);
+          break;
+        }
+        case BenchRowCommand::History: {
+          const int drive = m_model.endedDriveIndex(row);
+          if (drive >= 0) showHistoryOf(m_session, drive, this);
           break;
         }
       }
