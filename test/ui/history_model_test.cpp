@@ -96,6 +96,11 @@ const Case kCases[] = {
      "Available spare (%)", {100, 97}, {0.05, 0.95}, {"96", "97", "98", "99", "100", "101"},
      {"12-10 05:00", "12-10 08:00", "12-10 11:00"}},
     // A reading whose time does not read is left out rather than drawn somewhere.
+    {"readings seconds apart: the ends with their seconds", {}, true, {},
+     {nvme("2026-12-10T05:00:01Z", 100), nvme("2026-12-10T05:00:03Z", 97)},
+     {}, {"Percentage used (%)", "Available spare (%)", "Media errors", "Temperature (\u00B0C)", "Power-on hours"}, {},
+     "Available spare (%)", {100, 97}, {0.05, 0.95}, {"96", "97", "98", "99", "100", "101"},
+     {"05:00:01", "05:00:03"}},
     {"one reading, and one with a time that does not read", {}, true, {},
      {ata("2026-12-09T14:02:00Z", 0, 41), ata("yesterday", 7, 90)}, {}, kAtaTitles, {},
      "Temperature (\u00B0C)", {41}, {0.5}, {"35", "40", "45", "50"}, {"2026-12-09 14:02"}},

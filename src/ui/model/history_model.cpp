@@ -25,6 +25,8 @@ constexpr double kFirstX = 0.05;
 constexpr double kLastX = 0.95;
 // Below this span the time labels carry the hour, above it the year.
 constexpr int64_t kTwoDays = 2 * 86400;
+// Below this span the minutes of three labels would repeat: the ends carry their seconds.
+constexpr int64_t kThreeMinutes = 180;
 
 using Samples = std::vector<std::pair<std::string, double>>;
 
@@ -174,8 +176,18 @@ HistoryChart historyChart(std::string name, std::string unit, const Samples& sam
   for (size_t i = 0; i < times.size(); ++i) {
     chart.points[i].x = span == 0 ? 0.5 : kFirstX + (kLastX - kFirstX) * static_cast<double>(times[i] - *first) / span;
   }
+  const auto clockText = [](int64_t seconds) {
+    const int64_t second = (seconds % 86400 + 86400) % 86400;
+    char text[16];
+    std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64 ":%02" PRId64, second / 3600, second / 60 % 60,
+                  second % 60);
+    return std::string(text);
+  };
   if (span == 0) {
     chart.timeTicks.push_back({0.5, utcText(*first, true, true)});
+  } else if (span < kThreeMinutes) {
+    chart.timeTicks.push_back({kFirstX, clockText(*first)});
+    chart.timeTicks.push_back({kLastX, clockText(*last)});
   } else {
     const bool withYear = span >= kTwoDays;
     chart.timeTicks.push_back({kFirstX, utcText(*first, withYear, !withYear)});
