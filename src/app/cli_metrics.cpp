@@ -218,8 +218,7 @@ std::vector<DriveMetrics> driveMetricsOf(HistoryStore& store) {
       lastOfKind[run.kind] = std::move(run);
     }
     for (auto& [kind, run] : lastOfKind) m.lastRuns.push_back(std::move(run));
-    std::vector<StoredSnapshot> snapshots = store.snapshotsOf(drive.id);
-    if (!snapshots.empty()) m.snapshot = std::move(snapshots.back());
+    m.snapshot = store.latestSnapshotOf(drive.id);
     m.drive = std::move(drive);
     if (known != bySerial.end()) {
       shown[known->second] = std::move(m);

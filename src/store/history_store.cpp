@@ -85,6 +85,13 @@ class Statement {
     else sqlite3_bind_null(m_stmt, m_index);
     return *this;
   }
+  // Ready to run again with new values, bound from 1 anew.
+  Statement& reset() {
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+    m_index = 0;
+    return *this;
+  }
   // SQLITE_ROW, SQLITE_DONE or an error.
   int step() { return m_stmt == nullptr ? m_rc : sqlite3_step(m_stmt); }
   bool done() { return ok() && step() == SQLITE_DONE; }
@@ -469,12 +476,21 @@ std::optional<StoredDrive> HistoryStore::findDrive(const std::string& model, con
   return drive;
 }
 
-std::vector<StoredSnapshot> HistoryStore::snapshotsOf(int64_t driveId) {
+std::vector<StoredSnapshot> HistoryStore::snapshotsOf(int64_t driveId) { return readSnapshots(driveId, false); }
+
+std::optional<StoredSnapshot> HistoryStore::latestSnapshotOf(int64_t driveId) {
+  std::vector<StoredSnapshot> newest = readSnapshots(driveId, true);
+  if (newest.empty()) return std::nullopt;
+  return std::move(newest.front());
+}
+
+std::vector<StoredSnapshot> HistoryStore::readSnapshots(int64_t driveId, bool newestOnly) {
   std::lock_guard lock(m_mutex);
   std::vector<StoredSnapshot> snapshots;
-  Statement select(m_db,
-                   "SELECT id, taken, run_id, health, error_count FROM smart_snapshots WHERE drive_id = ?"
-                   " ORDER BY taken, id");
+  Statement select(m_db, newestOnly ? "SELECT id, taken, run_id, health, error_count FROM smart_snapshots"
+                                      " WHERE drive_id = ? ORDER BY taken DESC, id DESC LIMIT 1"
+                                    : "SELECT id, taken, run_id, health, error_count FROM smart_snapshots"
+                                      " WHERE drive_id = ? ORDER BY taken, id");
   select.bind(driveId);
   while (select.ok() && select.step() == SQLITE_ROW) {
     StoredSnapshot s;
@@ -486,27 +502,28 @@ std::vector<StoredSnapshot> HistoryStore::snapshotsOf(int64_t driveId) {
     if (select.real(4)) s.errorCount = static_cast<uint64_t>(select.integer(4));
     snapshots.push_back(std::move(s));
   }
+  // Each prepared once for all the readings: a drive watched daily for years has thousands.
+  Statement attributes(m_db,
+                       "SELECT attr_id, name, current, worst, threshold, raw FROM smart_attributes"
+                       " WHERE snapshot_id = ? ORDER BY attr_id");
+  Statement health(m_db,
+                   "SELECT percentage_used, available_spare, media_errors, temperature_c, power_on_hours,"
+                   " unsafe_shutdowns FROM nvme_health WHERE snapshot_id = ?");
+  Statement test(m_db, "SELECT power_on_hours, kind, result, failed FROM self_tests WHERE snapshot_id = ?");
   for (StoredSnapshot& s : snapshots) {
-    Statement attributes(m_db,
-                         "SELECT attr_id, name, current, worst, threshold, raw FROM smart_attributes"
-                         " WHERE snapshot_id = ? ORDER BY attr_id");
-    attributes.bind(s.id);
+    attributes.reset().bind(s.id);
     while (attributes.ok() && attributes.step() == SQLITE_ROW) {
       s.attributes.push_back({static_cast<int32_t>(attributes.integer(0)), attributes.text(1),
                               static_cast<int32_t>(attributes.integer(2)), static_cast<int32_t>(attributes.integer(3)),
                               static_cast<int32_t>(attributes.integer(4)), static_cast<uint64_t>(attributes.integer(5))});
     }
-    Statement health(m_db,
-                     "SELECT percentage_used, available_spare, media_errors, temperature_c, power_on_hours,"
-                     " unsafe_shutdowns FROM nvme_health WHERE snapshot_id = ?");
-    health.bind(s.id);
+    health.reset().bind(s.id);
     if (health.ok() && health.step() == SQLITE_ROW) {
       s.nvme = StoredNvmeHealth{static_cast<int32_t>(health.integer(0)), static_cast<int32_t>(health.integer(1)),
                                 static_cast<uint64_t>(health.integer(2)), static_cast<int32_t>(health.integer(3)),
                                 static_cast<uint64_t>(health.integer(4)), static_cast<uint64_t>(health.integer(5))};
     }
-    Statement test(m_db, "SELECT power_on_hours, kind, result, failed FROM self_tests WHERE snapshot_id = ?");
-    test.bind(s.id);
+    test.reset().bind(s.id);
     if (test.ok() && test.step() == SQLITE_ROW) {
       s.lastSelfTest = StoredSelfTest{static_cast<uint64_t>(test.integer(0)), test.text(1), test.text(2),
                                       test.integer(3) != 0};

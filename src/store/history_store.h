@@ -157,12 +157,15 @@ class HistoryStore {
   // A drive's runs and snapshots, oldest first.
   std::vector<StoredRun> runsOf(int64_t driveId);
   std::vector<StoredSnapshot> snapshotsOf(int64_t driveId);
+  // A drive's newest reading alone: what the metrics show of it.
+  std::optional<StoredSnapshot> latestSnapshotOf(int64_t driveId);
 
   // The last failure's text from SQLite, for a message.
   std::string lastError();
 
  private:
   explicit HistoryStore(sqlite3* db) : m_db(db) {}
+  std::vector<StoredSnapshot> readSnapshots(int64_t driveId, bool newestOnly);
 
   sqlite3* m_db;
   // One connection shared by the runs of a bench: a transaction must not take in another
