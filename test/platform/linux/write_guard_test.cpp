@@ -661,7 +661,7 @@ TEST(LinuxWriteGuardTest, PurgesReachOnlyAFreeDiskThroughItsWriteSession) {
       rig.sys.addFile("/proc/self/mountinfo", "1 1 0:2 / / rw - rootfs rootfs rw\n");
       rig.sys.nvmeNamespaceId = 1;
       rig.sys.nvmeHandler = [](const NvmeRequest&) { return NvmeAnswer{}; };
-      d.setup(rig.sys, disk, c.nvme ? "/dev/nvme0n1" : "/dev/sda2", c.nvme ? "259:0" : "8:2");
+      d.setup(rig.sys, disk, fakeNode(c.nvme ? "nvme0n1" : "sda2"), c.nvme ? "259:0" : "8:2");
       const Handle h = rig.open(0, d.access);
       ASSERT_NE(h, INVALID_HANDLE_VALUE);
       if (std::string(d.name) == "NotPrivileged") rig.sys.uid = 1000;
