@@ -147,9 +147,7 @@ int HistoryCommand::run(const CliOptions& options, std::ostream& out, std::ostre
     }
     serial = trimmedSerial(table->records[m_number - 1]);
   }
-  const std::string dir = stateDirOf(options);
-  StoreOpen opened = dir.empty() ? StoreOpen{nullptr, StoreError::FolderUnusable, "no folder for the history"}
-                                 : HistoryStore::open(dir);
+  StoreOpen opened = HistoryStore::open(stateDirOf(options));
   if (!opened.store) return fail(options, out, err, kCliUsage, opened.message);
   if (!opened.message.empty()) err << "palvoro-cli: " << opened.message << "\n";
   HistoryStore& store = *opened.store;

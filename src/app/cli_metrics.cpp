@@ -247,8 +247,7 @@ std::string metricsText(const std::vector<DriveMetrics>& drives) {
 }
 
 std::optional<std::string> metricsTextOf(const std::string& folder, std::string& message) {
-  StoreOpen opened = folder.empty() ? StoreOpen{nullptr, StoreError::FolderUnusable, "no folder for the history"}
-                                    : HistoryStore::open(folder);
+  StoreOpen opened = HistoryStore::open(folder);
   message = opened.message;
   if (!opened.store) return std::nullopt;
   return metricsText(driveMetricsOf(*opened.store));

@@ -156,9 +156,7 @@ WatchCommand::WatchCommand(CLI::App& app) {
 bool WatchCommand::parsed() const { return m_watch->parsed(); }
 
 int WatchCommand::run(const CliOptions& options, Session& session, std::ostream& out, std::ostream& err) const {
-  const std::string dir = stateDirOf(options);
-  StoreOpen opened = dir.empty() ? StoreOpen{nullptr, StoreError::FolderUnusable, "no folder for the history"}
-                                 : HistoryStore::open(dir);
+  StoreOpen opened = HistoryStore::open(stateDirOf(options));
   if (!opened.store) return fail(options, out, err, kCliUsage, opened.message);
   if (!opened.message.empty()) err << "palvoro-cli: " << opened.message << "\n";
   HistoryStore& store = *opened.store;

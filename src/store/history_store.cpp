@@ -286,6 +286,11 @@ std::optional<int64_t> epochSecondsOf(const std::string& utcTime) {
 
 StoreOpen HistoryStore::open(const std::string& folder) {
   StoreOpen result;
+  if (folder.empty()) {
+    result.error = StoreError::FolderUnusable;
+    result.message = "no folder for the history";
+    return result;
+  }
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec || access(folder.c_str(), W_OK | X_OK) != 0) {

@@ -127,7 +127,8 @@ class HistoryStore {
  public:
   static constexpr const char* kFileName = "history.sqlite";
 
-  // Opens or makes `folder`/history.sqlite, bringing its tables up to date. A file that is
+  // Opens or makes `folder`/history.sqlite, bringing its tables up to date; no folder at
+  // all ("") is FolderUnusable. A file that is
   // not a database, fails its check, or was written by a newer program is renamed aside
   // (history.sqlite.corrupt-<time> or .newer-<time>, its -wal and -shm with it) and a new
   // one started.
