@@ -27,6 +27,7 @@
 #include "diagnostics/diagnostics_test_support.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
+#include "ui/gui_test_support.h"
 #include "ui/screenshot.h"
 #include "ui/widgets/view_dialog.h"
 
@@ -50,13 +51,7 @@ sim::SimMachine showcase() {
   return machine;
 }
 
-class OkPrompter : public Prompter {
- public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
-                   PromptPurpose) override {
-    return PromptAnswer::Ok;
-  }
-};
+using test::OkPrompter;
 
 class BenchWindowTest : public testing::Test {
  protected:
@@ -71,17 +66,7 @@ class BenchWindowTest : public testing::Test {
     window->show();
     QApplication::processEvents();
   }
-  // Events run while the condition is awaited, as they do for a user.
-  bool waitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      QApplication::processEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    QApplication::processEvents();
-    return true;
-  }
+  bool waitFor(const std::function<bool()>& condition) { return test::waitFor(condition); }
   // The drives' self-tests and the runs' clock move on together, five seconds at a time
   // with a poll of the self-tests between, until `condition` holds: a drive's self-test
   // begins whenever its checks are done, so no one jump of the clock lands all of them

@@ -20,18 +20,13 @@
 #include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
+#include "ui/gui_test_support.h"
 #include "ui/widgets/qt_prompter.h"
 
 namespace palvoro {
 namespace {
 
-class OkPrompter : public Prompter {
- public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
-                   PromptPurpose) override {
-    return PromptAnswer::Ok;
-  }
-};
+using test::OkPrompter;
 
 // The showcase machine whose first drive open waits until the test opens the gate: a
 // detection that outlasts the dialog's patience.

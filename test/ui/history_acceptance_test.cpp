@@ -22,6 +22,7 @@
 #include "diagnostics/diagnostics_test_support.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
+#include "ui/gui_test_support.h"
 #include "ui/screenshot.h"
 #include "ui/widgets/bench_window.h"
 #include "ui/widgets/history_dialog.h"
@@ -49,24 +50,7 @@ sim::SimMachine smallKestrelShowcase() {
   return sim::loadMachine(m.dump());
 }
 
-class OkPrompter : public Prompter {
- public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
-                   PromptPurpose) override {
-    return PromptAnswer::Ok;
-  }
-};
-
-bool waitFor(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  QApplication::processEvents();
-  return true;
-}
+using test::OkPrompter;
 
 TEST(HistoryAcceptanceTest, TwoExtendedTestsOfTheFailingDriveShowTheRiseInItsHistory) {
   QTemporaryDir results, state;
@@ -95,7 +79,8 @@ TEST(HistoryAcceptanceTest, TwoExtendedTestsOfTheFailingDriveShowTheRiseInItsHis
     bench.jobBox()->setCurrentIndex(1);
     ASSERT_TRUE(bench.startButton()->isEnabled());
     bench.startButton()->click();
-    ASSERT_TRUE(waitFor([&] { return !bench.model().running() && bench.startButton()->isEnabled(); }));
+    ASSERT_TRUE(test::waitFor([&] { return !bench.model().running() && bench.startButton()->isEnabled(); },
+                              std::chrono::seconds(120)));
     const std::vector<BenchRunRow> rows = bench.model().runRows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].outcome, "FAIL: 08-Extended Test::Read sector error!");

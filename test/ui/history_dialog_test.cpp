@@ -15,6 +15,7 @@
 #include "app/app_context.h"
 #include "discovery/detection.h"
 #include "platform/sim/sim_platform.h"
+#include "ui/gui_test_support.h"
 #include "ui/screenshot.h"
 #include "ui/widgets/main_window.h"
 #include "ui/widgets/xlist_ctrl.h"
@@ -22,13 +23,7 @@
 namespace palvoro {
 namespace {
 
-class OkPrompter : public Prompter {
- public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
-                   PromptPurpose) override {
-    return PromptAnswer::Ok;
-  }
-};
+using test::OkPrompter;
 
 StoredSnapshot reading(int64_t driveId, const char* taken, uint64_t pending, uint64_t celsius, uint64_t hours) {
   StoredSnapshot s;

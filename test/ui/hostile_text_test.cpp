@@ -20,6 +20,7 @@
 #include "platform/sim/sim_platform.h"
 #include "results/result_lines.h"
 #include "results/result_page.h"
+#include "ui/gui_test_support.h"
 #include "ui/screenshot.h"
 #include "ui/widgets/drive_logs_dialog.h"
 #include "ui/widgets/main_window.h"
@@ -40,13 +41,7 @@ constexpr const char* kSerial = "<b>HEAVY</b>";
 const QString kMarkup = QStringLiteral("<b>BOLD</b>");
 const QString kSerialMarkup = QStringLiteral("<b>HEAVY</b>");
 
-class OkPrompter : public Prompter {
- public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
-                   PromptPurpose) override {
-    return PromptAnswer::Ok;
-  }
-};
+using test::OkPrompter;
 
 // Every label of `window` that holds the model's or the serial's markup must show it as text: plain text
 // format, or automatic format over a text that is not markup (escaped). Tool tips the same.

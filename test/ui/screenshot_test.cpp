@@ -12,6 +12,7 @@
 
 #include "app/app_context.h"
 #include "platform/sim/sim_platform.h"
+#include "ui/gui_test_support.h"
 #include "ui/screenshot.h"
 #include "discovery/detection.h"
 #include "ui/widgets/detection_dialog.h"
@@ -41,13 +42,7 @@ QString saveScreenshot(QWidget& window, const QString& name, qreal scale) {
 
 namespace {
 
-class OkPrompter : public Prompter {
- public:
-  PromptAnswer ask(const std::string&, const std::string&, PromptIcon, PromptButtons, PromptAnswer,
-                   PromptPurpose) override {
-    return PromptAnswer::Ok;
-  }
-};
+using test::OkPrompter;
 
 TEST(ScreenshotTest, DetectionDialog) {
   sim::SimPlatform platform(sim::builtinMachine("showcase"));
