@@ -139,7 +139,7 @@ std::optional<int32_t> snapshotTemperature(const StoredSnapshot& snapshot) {
   return std::nullopt;
 }
 
-DrivePast drivePastOf(const std::vector<StoredSnapshot>& snapshots, const std::vector<StoredRun>& runs,
+DrivePast drivePastOf(std::span<const StoredSnapshot> snapshots, std::span<const StoredRun> runs,
                       const std::string& scanKind) {
   DrivePast past;
   if (!snapshots.empty()) past.lastSnapshot = snapshots.back();
@@ -187,13 +187,14 @@ std::vector<TimedChange> changeHistory(const std::vector<StoredSnapshot>& snapsh
     const StoredSnapshot& now = snapshots[i];
     const auto own = std::find_if(runs.begin(), runs.end(),
                                   [&now](const StoredRun& r) { return now.runId && r.id == *now.runId; });
-    // The runs before the reading's own: those it is set against.
-    std::vector<StoredRun> before;
-    for (const StoredRun& r : runs) {
-      if (own != runs.end() ? r.id < own->id : r.started < now.taken) before.push_back(r);
-    }
-    const std::vector<StoredSnapshot> earlier(snapshots.begin(), snapshots.begin() + static_cast<long>(i));
-    const DrivePast past = drivePastOf(earlier, before, own != runs.end() ? own->kind : std::string());
+    // The runs before the reading's own, oldest first as the store keeps them: those it is
+    // set against. Views of the records, not copies: a history holds thousands.
+    const auto before = own != runs.end() ? own
+                                          : std::partition_point(runs.begin(), runs.end(), [&now](const StoredRun& r) {
+                                              return r.started < now.taken;
+                                            });
+    const DrivePast past = drivePastOf(std::span(snapshots.data(), i), std::span(runs.data(), before - runs.begin()),
+                                       own != runs.end() ? own->kind : std::string());
     for (DriveChange& change : whatChanged(past, &now, own != runs.end() ? &*own : nullptr)) {
       history.push_back({now.taken, std::move(change)});
     }

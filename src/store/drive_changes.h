@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,7 @@ struct DrivePast {
 // The past as the store's records (oldest first, as the store hands them) tell it. Scans are
 // set only against scans of the same kind (`scanKind`, "" for none): a quick scan reads a
 // sliver of what an extended one does.
-DrivePast drivePastOf(const std::vector<StoredSnapshot>& snapshots, const std::vector<StoredRun>& runs,
+DrivePast drivePastOf(std::span<const StoredSnapshot> snapshots, std::span<const StoredRun> runs,
                       const std::string& scanKind);
 
 // The changes from `past` to the new reading `now` and run `run` (either may be absent: a
