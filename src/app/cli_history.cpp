@@ -92,7 +92,7 @@ Json snapshotJson(const StoredSnapshot& s) {
 Json timedChangesJson(const std::vector<TimedChange>& changes) {
   Json list = Json::array();
   for (const TimedChange& t : changes) {
-    Json one = changesJson(std::vector<DriveChange>{t.change})[0];
+    Json one = changeJson(t.change);
     one["when"] = t.when;
     list.push_back(one);
   }

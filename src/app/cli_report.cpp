@@ -398,16 +398,14 @@ Json temperatureGuardJson(bool enabled, const TemperatureWatch& watch) {
           {"paused_seconds", watch.pausedSeconds}};
 }
 
+Json changeJson(const DriveChange& c) {
+  return {{"key", c.key}, {"severity", changeSeverityKey(c.severity)}, {"from", c.from}, {"to", c.to}, {"text", c.text}};
+}
+
 Json changesJson(const std::optional<std::vector<DriveChange>>& changes) {
   if (!changes) return nullptr;
   Json list = Json::array();
-  for (const DriveChange& c : *changes) {
-    list.push_back({{"key", c.key},
-                    {"severity", changeSeverityKey(c.severity)},
-                    {"from", c.from},
-                    {"to", c.to},
-                    {"text", c.text}});
-  }
+  for (const DriveChange& c : *changes) list.push_back(changeJson(c));
   return list;
 }
 

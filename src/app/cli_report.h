@@ -164,8 +164,10 @@ ReportedRun::Certificate keepCertificate(const RunOutcome& result, const CliOpti
 // The run's JSON report, without the boxes it showed (`questions`) and its status.
 Json runReportJson(const ReportedRun& run, Session& context, const CliOptions& options);
 
+// One change as the reports give it: key, severity, from, to, text.
+Json changeJson(const DriveChange& change);
 // What worsened since a drive was last seen, as a run's report and a watch give it: one
-// object per change (key, severity, from, to, text); null without a history to compare.
+// object per change; null without a history to compare.
 Json changesJson(const std::optional<std::vector<DriveChange>>& changes);
 // "  Changed since last seen:" and a line per change; nothing when nothing changed.
 void printChanges(const std::vector<DriveChange>& changes, std::ostream& out);
