@@ -405,14 +405,10 @@ void RunService::afterRun(const RunRequest& request, RunFrontEnd& frontEnd, Test
 
 namespace {
 
-// The test result as the result page words it.
+// The test result as the result page words it, from the same strings.
 const char* resultWord(int32_t state) {
-  switch (state) {
-    case kTestStatePass: return "PASS";
-    case kTestStateAbort: return "ABORT";
-    case kTestStateComplete: return "COMPLETE";
-    default: return "FAIL";
-  }
+  return state >= kTestStatePass && state <= kTestStateComplete ? loadString(kStrResultPass + state)
+                                                                : loadString(kStrResultFail);
 }
 
 const char* kindWord(int32_t kind) {
